@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 namespace {
@@ -16,7 +17,8 @@ struct ExactBuffer {
 		: bytes(static_cast<unsigned char *>(std::malloc(len ? len : 1)), std::free), size(len)
 	{
 		std::memset(bytes.get(), 0, len);
-		std::memcpy(bytes.get(), words.data(), std::min(len, words.size() * sizeof(uint32_t)));
+		if (!words.empty())
+			std::memcpy(bytes.get(), words.data(), std::min(len, words.size() * sizeof(uint32_t)));
 	}
 	std::unique_ptr<unsigned char, void (*)(void *)> bytes;
 	size_t size;
@@ -28,6 +30,11 @@ struct UnpackCase {
 	size_t len;
 	bool accepted;
 };
+
+void PrintTo(const UnpackCase &c, std::ostream *os)
+{
+	*os << c.what;
+}
 
 class Unpack : public ::testing::TestWithParam<UnpackCase> {};
 
