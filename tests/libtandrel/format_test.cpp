@@ -47,7 +47,7 @@ std::vector<Pair> pairsOf(GVariant *params)
 	return out;
 }
 
-class Settings : public ::testing::Test {
+class TandrelSettings : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
@@ -65,7 +65,7 @@ protected:
 	LogCapture log_;
 };
 
-TEST(PropertyMap, MapsEveryVideoServicePropertyToItsOverlayName)
+TEST(TandrelPropertyMap, MapsEveryVideoServicePropertyToItsOverlayName)
 {
 	const std::pair<const char *, const char *> expected[] = {
 		{ "date-enabled", "DateEnabled" },
@@ -106,9 +106,9 @@ struct PositionCase {
 	const char *expected;
 };
 
-class Position : public Settings, public ::testing::WithParamInterface<PositionCase> {};
+class TandrelPosition : public TandrelSettings, public ::testing::WithParamInterface<PositionCase> {};
 
-TEST_P(Position, MapsPixelsOntoTheUnitSquare)
+TEST_P(TandrelPosition, MapsPixelsOntoTheUnitSquare)
 {
 	const PositionCase &c = GetParam();
 	GError *error = nullptr;
@@ -118,7 +118,7 @@ TEST_P(Position, MapsPixelsOntoTheUnitSquare)
 	EXPECT_EQ(error, nullptr);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Position, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Table, TandrelPosition, ::testing::Values(
 	PositionCase{ 0, 0, 1920, 1080, "-1.00000,-1.00000" },
 	PositionCase{ 960, 540, 1920, 1080, "0.00000,0.00000" },
 	PositionCase{ 1920, 1080, 1920, 1080, "1.00000,1.00000" },
@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Position, ::testing::Values(
 	// Doubling must not wrap around to a negative coordinate.
 	PositionCase{ 1200000000, 0, 1200000000, 1, "1.00000,-1.00000" }));
 
-TEST_F(Settings, PositionRefusesAnEmptyArea)
+TEST_F(TandrelSettings, PositionRefusesAnEmptyArea)
 {
 	const int areas[][2] = { { 0, 1080 }, { 1920, 0 }, { 0, 0 }, { -1920, 1080 } };
 
@@ -143,7 +143,7 @@ TEST_F(Settings, PositionRefusesAnEmptyArea)
 	}
 }
 
-TEST_F(Settings, FontSizeFromTextSize)
+TEST_F(TandrelSettings, FontSizeFromTextSize)
 {
 	const std::pair<const char *, const char *> table[] = {
 		{ "small", "16" }, { "medium", "32" }, { "large", "48" },
@@ -171,9 +171,9 @@ struct TextCase {
 	const char *expected;
 };
 
-class Compose : public Settings, public ::testing::WithParamInterface<TextCase> {};
+class TandrelCompose : public TandrelSettings, public ::testing::WithParamInterface<TextCase> {};
 
-TEST_P(Compose, BuildsTheTextLine)
+TEST_P(TandrelCompose, BuildsTheTextLine)
 {
 	const TextCase &c = GetParam();
 
@@ -187,7 +187,7 @@ TEST_P(Compose, BuildsTheTextLine)
 	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, Compose, ::testing::Values(
+INSTANTIATE_TEST_SUITE_P(Table, TandrelCompose, ::testing::Values(
 	TextCase{ "all", true, true, true, "YYYY-MM-DD", "24", 1, nullptr, nullptr, "Cam %F %T" },
 	TextCase{ "timeOnly", false, false, true, "YYYY-MM-DD", "24", 1, nullptr, nullptr, "%T" },
 	TextCase{ "textTime", true, false, true, "YYYY-MM-DD", "24", 1, nullptr, nullptr, "Cam %T" },
@@ -209,7 +209,7 @@ INSTANTIATE_TEST_SUITE_P(Table, Compose, ::testing::Values(
 	TextCase{ "ownTime", false, true, true, "YYYY-MM-DD", "12", 2, nullptr, "%H h", "%F %H h" }),
 	[](const ::testing::TestParamInfo<TextCase> &i) { return std::string(i.param.name); });
 
-TEST_F(Settings, ComposeLeavesOutAnUnknownDateFormat)
+TEST_F(TandrelSettings, ComposeLeavesOutAnUnknownDateFormat)
 {
 	g_object_set(lo_, "text", "Cam", "text-enabled", TRUE, "date-enabled", TRUE, "time-enabled", TRUE, NULL);
 	g_object_set(host_, "date-format", "DD-MM-YY", NULL);
@@ -222,7 +222,7 @@ TEST_F(Settings, ComposeLeavesOutAnUnknownDateFormat)
 	EXPECT_EQ(takeString(composeText(lo_, G_OBJECT(host_))), "");
 }
 
-TEST_F(Settings, VariantToString)
+TEST_F(TandrelSettings, VariantToString)
 {
 	GVariant *t = g_variant_ref_sink(g_variant_new_boolean(TRUE));
 	GVariant *f = g_variant_ref_sink(g_variant_new_boolean(FALSE));
@@ -280,7 +280,7 @@ void odd_host_init(OddHost *self)
 	self->size = 1.5;
 }
 
-TEST_F(Settings, ReadsAChangedPropertyAsItsOverlayValue)
+TEST_F(TandrelSettings, ReadsAChangedPropertyAsItsOverlayValue)
 {
 	struct Case {
 		GObject *obj;
@@ -322,23 +322,23 @@ TEST_F(Settings, ReadsAChangedPropertyAsItsOverlayValue)
 	destroyPropertyMap();
 }
 
-class Params : public Settings {
+class TandrelParams : public TandrelSettings {
 protected:
 	void SetUp() override
 	{
-		Settings::SetUp();
+		TandrelSettings::SetUp();
 		g_object_set(lo_, "text", "Cam", "text-enabled", TRUE, "time-enabled", TRUE, NULL);
 		record_ = overlayRecordNew(OVERLAY_TEXT, 2, lo_, G_OBJECT(host_));
 	}
 	void TearDown() override
 	{
 		overlayRecordUnref(record_);
-		Settings::TearDown();
+		TandrelSettings::TearDown();
 	}
 	OverlayRecord *record_ = nullptr;
 };
 
-TEST_F(Params, OneChangeIsOnePair)
+TEST_F(TandrelParams, OneChangeIsOnePair)
 {
 	const struct {
 		const char *property;
@@ -369,7 +369,7 @@ TEST_F(Params, OneChangeIsOnePair)
 	}
 }
 
-TEST_F(Params, ChangesWithoutAnOverlayKeyFail)
+TEST_F(TandrelParams, ChangesWithoutAnOverlayKeyFail)
 {
 	for (const char *property : { "DateFormat", "TimeResolution", "OverlayEnabled", "Bogus" }) {
 		GError *error = nullptr;
@@ -384,7 +384,7 @@ TEST_F(Params, ChangesWithoutAnOverlayKeyFail)
 
 // Before any create succeeded there is no overlay to talk to: these fail
 // without reaching the bus (there is none in this program).
-TEST_F(Params, ChangesOfAMissingOverlayFail)
+TEST_F(TandrelParams, ChangesOfAMissingOverlayFail)
 {
 	GError *error = nullptr;
 

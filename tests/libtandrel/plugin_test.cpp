@@ -193,7 +193,7 @@ private:
 
 const char *const textAppeared = "tandrel: connect to notifications from legacy-overlay text parameters on channel %u";
 
-class Plugin : public ::testing::Test {
+class TandrelPlugin : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
@@ -275,7 +275,7 @@ protected:
 	LogCapture log_;
 };
 
-TEST(PluginWithoutDaemon, InitFailsWithTheBusError)
+TEST(TandrelPluginWithoutDaemon, InitFailsWithTheBusError)
 {
 	LogCapture log;
 	VsHost *host = vs_host_new(1);
@@ -289,7 +289,7 @@ TEST(PluginWithoutDaemon, InitFailsWithTheBusError)
 	g_object_unref(host);
 }
 
-TEST_F(Plugin, StartCreatesTheOverlaysOfEnabledSettingsPerChannel)
+TEST_F(TandrelPlugin, StartCreatesTheOverlaysOfEnabledSettingsPerChannel)
 {
 	host_ = vs_host_new(3);
 	g_object_set(lo(1), "overlay-enabled", TRUE, NULL);
@@ -323,7 +323,7 @@ TEST_F(Plugin, StartCreatesTheOverlaysOfEnabledSettingsPerChannel)
 	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
 }
 
-TEST_F(Plugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
+TEST_F(TandrelPlugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
 {
 	host_ = vs_host_new(1);
 	load();
@@ -395,7 +395,7 @@ TEST_F(Plugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
 		  std::vector<std::string>(2, "Invalid text size from video-service, defaulting to medium/32"));
 }
 
-TEST_F(Plugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
+TEST_F(TandrelPlugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
 {
 	host_ = vs_host_new(1);
 	load();
@@ -444,7 +444,7 @@ TEST_F(Plugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
 	EXPECT_TRUE(daemon_->overlays().empty());
 }
 
-TEST_F(Plugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
+TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 {
 	host_ = vs_host_new(2);
 	g_object_set(lo(1), "text", "A", "text-enabled", TRUE, "time-enabled", TRUE, "overlay-enabled", TRUE, NULL);
@@ -485,7 +485,7 @@ TEST_F(Plugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
 }
 
-TEST_F(Plugin, AFailedCreateCostsNoOtherChannelItsOverlays)
+TEST_F(TandrelPlugin, AFailedCreateCostsNoOtherChannelItsOverlays)
 {
 	host_ = vs_host_new(3);
 	for (guint n = 1; n <= 3; n++)
@@ -520,7 +520,7 @@ TEST_F(Plugin, AFailedCreateCostsNoOtherChannelItsOverlays)
 	EXPECT_EQ(onlyCall().member, "CreateLegacyImageOverlay");
 }
 
-TEST_F(Plugin, AFailedRemoveKeepsTheOverlay)
+TEST_F(TandrelPlugin, AFailedRemoveKeepsTheOverlay)
 {
 	host_ = vs_host_new(1);
 	g_object_set(lo(1), "overlay-enabled", TRUE, NULL);
@@ -543,7 +543,7 @@ TEST_F(Plugin, AFailedRemoveKeepsTheOverlay)
 	EXPECT_TRUE(daemon_->overlays().empty());
 }
 
-TEST_F(Plugin, AChannelWithoutLegacyOverlayIsSkipped)
+TEST_F(TandrelPlugin, AChannelWithoutLegacyOverlayIsSkipped)
 {
 	VsLegacyOverlay *second = vs_legacy_overlay_new();
 	g_object_set(second, "overlay-enabled", TRUE, NULL);
@@ -561,7 +561,7 @@ TEST_F(Plugin, AChannelWithoutLegacyOverlayIsSkipped)
 	EXPECT_EQ(propOf(create.args, "Camera"), "2");
 }
 
-TEST_F(Plugin, DaemonRestartRecreatesEveryOverlayOnce)
+TEST_F(TandrelPlugin, DaemonRestartRecreatesEveryOverlayOnce)
 {
 	host_ = vs_host_new(2);
 	g_object_set(lo(1), "overlay-enabled", TRUE, "text", "One", "text-enabled", TRUE, NULL);
