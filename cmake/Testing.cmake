@@ -11,7 +11,7 @@ function(camstack_test)
   endif()
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock Threads::Threads)
-  if(NOT T_LIBS MATCHES "GTest::gtest_main|test_support_main")
+  if(NOT T_LIBS MATCHES "GTest::gtest_main|test_support_bus_main")
     target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
   endif()
   gtest_discover_tests(${T_NAME}
