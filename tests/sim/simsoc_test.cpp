@@ -1,0 +1,351 @@
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <sys/mman.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <linux/netlink.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "simsoc.h"
+#include "testmodel.h"
+
+namespace {
+
+std::string log_text()
+{
+    char *s = simsoc_log_dump();
+    std::string r(s ? s : "");
+    free(s);
+    return r;
+}
+
+class SimSoc : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(testmodel_registered(), 1);
+        simsoc_log_clear();
+        simsoc_clear_failures();
+        base_files_ = simsoc_open_files();
+    }
+    void TearDown() override { EXPECT_EQ(simsoc_open_files(), base_files_); }
+    int base_files_ = 0;
+};
+
+TEST_F(SimSoc, CallsReachTheModel)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    uint32_t v = 7, got = 0;
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_SET, &v), 0);
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_GET, &got), 0);
+    EXPECT_EQ(got, 7u);
+    char buf[64] = {};
+    EXPECT_EQ(read(fd, buf, sizeof buf), 15);
+    EXPECT_STREQ(buf, "unit=0 value=7\n");
+    EXPECT_EQ(read(fd, buf, sizeof buf), 0);
+    EXPECT_EQ(write(fd, "abc", 3), 3);
+    EXPECT_EQ(ioctl(fd, _IO('S', 99)), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(close(fd), 0);
+    EXPECT_EQ(log_text(), "open /dev/simtest unit 0\n"
+                          "ioctl /dev/simtest set 7\n"
+                          "write /dev/simtest abc\n"
+                          "release /dev/simtest\n");
+}
+
+TEST_F(SimSoc, PatternsGiveTheUnit)
+{
+    struct Case {
+        const char *path;
+        bool simulated;
+        int unit;
+    } cases[] = {
+        {"/proc/simtest/unit0", true, 0},  {"/proc/simtest/unit12", true, 12},
+        {"/proc/simtest/unit", false, 0},  {"/proc/simtest/unit1x", false, 0},
+        {"/proc/simtest/unit-1", false, 0}, {"/dev/simtest0", false, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(simsoc_is_simulated(c.path), c.simulated ? 1 : 0);
+        if (!c.simulated)
+            continue;
+        FILE *fp = fopen(c.path, "r");
+        ASSERT_NE(fp, nullptr);
+        char buf[64] = {};
+        ASSERT_NE(fgets(buf, sizeof buf, fp), nullptr);
+        EXPECT_EQ(std::string(buf), "unit=" + std::to_string(c.unit) + " value=0\n");
+        EXPECT_EQ(fclose(fp), 0);
+    }
+}
+
+TEST_F(SimSoc, OtherPathsReachTheFileSystem)
+{
+    char path[] = "/tmp/simsoc-test-XXXXXX";
+    int tmp = mkstemp(path);
+    ASSERT_GE(tmp, 0);
+    ASSERT_EQ(write(tmp, "data", 4), 4);
+    close(tmp);
+    int fd = open(path, O_RDONLY);
+    ASSERT_GE(fd, 0);
+    char buf[8] = {};
+    EXPECT_EQ(read(fd, buf, sizeof buf), 4);
+    EXPECT_STREQ(buf, "data");
+    close(fd);
+    struct stat st;
+    ASSERT_EQ(stat(path, &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_size, 4);
+    unlink(path);
+    EXPECT_EQ(open("/dev/simtest-none", O_RDONLY), -1);
+    EXPECT_EQ(errno, ENOENT);
+    EXPECT_EQ(log_text(), "");
+}
+
+TEST_F(SimSoc, DeviceExistsForStatAndAccess)
+{
+    struct stat st;
+    ASSERT_EQ(stat(TESTMODEL_PATH, &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(access(TESTMODEL_PATH, R_OK | W_OK), 0);
+    int fd = open(TESTMODEL_PATH, O_RDONLY);
+    ASSERT_EQ(fstat(fd, &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    close(fd);
+}
+
+TEST_F(SimSoc, DescriptorsSurviveDupAndAreFreedOnClose)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR);
+    ASSERT_GE(fd, 0);
+    uint32_t v = 5, got = 0;
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_SET, &v), 0);
+    int d1 = dup(fd);
+    int d2 = fcntl(fd, F_DUPFD_CLOEXEC, 100);
+    int d3 = dup2(fd, 120);
+    ASSERT_GE(d1, 0);
+    ASSERT_GE(d2, 100);
+    ASSERT_EQ(d3, 120);
+    EXPECT_EQ(simsoc_open_files(), base_files_ + 1);
+    close(fd);
+    for (int d : {d1, d2, d3}) {
+        got = 0;
+        EXPECT_EQ(ioctl(d, TESTMODEL_IOC_GET, &got), 0);
+        EXPECT_EQ(got, 5u);
+    }
+    close(d1);
+    close(d2);
+    EXPECT_EQ(log_text().find("release"), std::string::npos);
+    close(d3);
+    EXPECT_NE(log_text().find("release /dev/simtest"), std::string::npos);
+    EXPECT_EQ(simsoc_open_files(), base_files_);
+    // The numbers are plain descriptors again once closed.
+    EXPECT_EQ(ioctl(d3, TESTMODEL_IOC_GET, &got), -1);
+    EXPECT_EQ(errno, EBADF);
+}
+
+TEST_F(SimSoc, Dup2OverAModelDescriptorDropsIt)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR);
+    int null = open("/dev/null", O_RDWR);
+    ASSERT_EQ(dup2(null, fd), fd);
+    uint32_t got;
+    EXPECT_EQ(ioctl(fd, TESTMODEL_IOC_GET, &got), -1);
+    EXPECT_NE(log_text().find("release /dev/simtest"), std::string::npos);
+    EXPECT_EQ(write(fd, "x", 1), 1);
+    close(fd);
+    close(null);
+}
+
+TEST_F(SimSoc, MapsLieBelow4GiBWithPhysicalAddresses)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR);
+    uint32_t v = 0xA5A5F00D, phys = 0;
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_SET, &v), 0);
+    void *p = mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ASSERT_NE(p, MAP_FAILED);
+    EXPECT_LT((uintptr_t)p, 1ull << 32);
+    EXPECT_EQ(*static_cast<uint32_t *>(p), v);
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_PHYS, &phys), 0);
+    EXPECT_GE(phys, SIMSOC_PHYS_BASE);
+    EXPECT_EQ(simsoc_mem_phys(p), phys);
+    EXPECT_EQ(simsoc_mem_virt(phys), p);
+    // The map keeps the file alive after its descriptor is closed.
+    close(fd);
+    EXPECT_EQ(log_text().find("release"), std::string::npos);
+    EXPECT_EQ(munmap(p, 4096), 0);
+    EXPECT_NE(log_text().find("munmap /dev/simtest 4096\nrelease /dev/simtest\n"), std::string::npos);
+    // Memory handed out again comes back zeroed.
+    uint32_t ph2;
+    void *q = simsoc_mem_alloc(100, &ph2);
+    ASSERT_NE(q, nullptr);
+    EXPECT_EQ(ph2 % 4096, 0u);
+    EXPECT_EQ(*static_cast<uint32_t *>(q), 0u);
+    simsoc_mem_free(q);
+    EXPECT_EQ(simsoc_mem_phys(&ph2), 0u);
+}
+
+TEST_F(SimSoc, PollFollowsTheModel)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR | O_NONBLOCK);
+    struct pollfd pfd = {fd, POLLIN, 0};
+    EXPECT_EQ(poll(&pfd, 1, 0), 0);
+    std::thread t([fd] {
+        uint32_t v = 1;
+        ioctl(fd, TESTMODEL_IOC_SET, &v);
+    });
+    EXPECT_EQ(poll(&pfd, 1, 5000), 1);
+    t.join();
+    close(fd);
+}
+
+TEST_F(SimSoc, InjectedFailures)
+{
+    simsoc_inject_failure(TESTMODEL_PATH, SIMSOC_OP_OPEN, ENODEV, 1);
+    EXPECT_EQ(open(TESTMODEL_PATH, O_RDWR), -1);
+    EXPECT_EQ(errno, ENODEV);
+    int fd = open(TESTMODEL_PATH, O_RDWR);
+    ASSERT_GE(fd, 0);
+    simsoc_inject_failure(TESTMODEL_PATH, SIMSOC_OP_IOCTL, EIO, 2);
+    simsoc_inject_failure(TESTMODEL_PATH, SIMSOC_OP_READ, EAGAIN, 1);
+    uint32_t got;
+    EXPECT_EQ(ioctl(fd, TESTMODEL_IOC_GET, &got), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(ioctl(fd, TESTMODEL_IOC_GET, &got), -1);
+    EXPECT_EQ(ioctl(fd, TESTMODEL_IOC_GET, &got), 0);
+    char c;
+    EXPECT_EQ(read(fd, &c, 1), -1);
+    EXPECT_EQ(errno, EAGAIN);
+    EXPECT_EQ(read(fd, &c, 1), 1);
+    close(fd);
+}
+
+// A socket model with a socketpair backing: what the program sends arrives
+// at the model, and the model's peer end answers through the real kernel.
+struct EchoSocket {
+    int peer = -1;
+};
+
+int echo_open(simsoc_file *f)
+{
+    int sv[2];
+    if (socketpair(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0, sv) < 0)
+        return -errno;
+    f->backing_fd = sv[0];
+    static_cast<EchoSocket *>(f->model)->peer = sv[1];
+    return 0;
+}
+
+void echo_release(simsoc_file *f)
+{
+    close(static_cast<EchoSocket *>(f->model)->peer);
+}
+
+ssize_t echo_sendmsg(simsoc_file *f, const struct msghdr *msg, int)
+{
+    const auto *nl = static_cast<const struct sockaddr_nl *>(msg->msg_name);
+    simsoc_log("netlink to pid %u: %.*s", nl ? nl->nl_pid : 99, (int)msg->msg_iov[0].iov_len,
+               static_cast<const char *>(msg->msg_iov[0].iov_base));
+    return send(static_cast<EchoSocket *>(f->model)->peer, msg->msg_iov[0].iov_base, msg->msg_iov[0].iov_len, 0);
+}
+
+TEST_F(SimSoc, SocketsByProtocol)
+{
+    static EchoSocket echo;
+    simsoc_model_ops ops = {};
+    ops.name = "echo";
+    ops.open = echo_open;
+    ops.release = echo_release;
+    ops.sendmsg = echo_sendmsg;
+    ASSERT_EQ(simsoc_register_socket(AF_NETLINK, 24, &ops, &echo), 0);
+    int fd = socket(AF_NETLINK, SOCK_RAW, 24);
+    ASSERT_GE(fd, 0);
+    struct sockaddr_nl me = {};
+    me.nl_family = AF_NETLINK;
+    EXPECT_EQ(bind(fd, (struct sockaddr *)&me, sizeof me), 0);
+    struct sockaddr_nl kernel = {};
+    kernel.nl_family = AF_NETLINK;
+    EXPECT_EQ(sendto(fd, "ping", 4, 0, (struct sockaddr *)&kernel, sizeof kernel), 4);
+    char buf[8] = {};
+    EXPECT_EQ(recv(fd, buf, sizeof buf, 0), 4);
+    EXPECT_STREQ(buf, "ping");
+    close(fd);
+    EXPECT_EQ(log_text(), "netlink to pid 0: ping\n");
+    simsoc_unregister_socket(AF_NETLINK, 24);
+    // Other protocols stay real.
+    int real = socket(AF_UNIX, SOCK_DGRAM, 0);
+    EXPECT_GE(real, 0);
+    close(real);
+}
+
+TEST_F(SimSoc, ConcurrentOpenAndClose)
+{
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; t++) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 500; i++) {
+                int fd = open(TESTMODEL_PATH, O_RDWR);
+                int d = dup(fd);
+                uint32_t got;
+                ioctl(d, TESTMODEL_IOC_GET, &got);
+                close(fd);
+                close(d);
+            }
+        });
+    }
+    for (auto &t : threads)
+        t.join();
+}
+
+TEST(SimSocPreload, WorksInAProgramThatDoesNotLinkIt)
+{
+    char path[] = "/tmp/simsoc-probe-XXXXXX";
+    int tmp = mkstemp(path);
+    ASSERT_EQ(write(tmp, "real\n", 5), 5);
+    close(tmp);
+    std::string logpath = std::string(path) + ".log";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::string preload = std::string(SIMSOC_LIB) + " " + TESTMODEL_LIB;
+        setenv("LD_PRELOAD", preload.c_str(), 1);
+        setenv("SIMSOC_LOG", logpath.c_str(), 1);
+        execl(PRELOAD_PROBE, PRELOAD_PROBE, path, (char *)nullptr);
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(logpath);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    EXPECT_EQ(ss.str(), "open /dev/simtest unit 0\n"
+                        "ioctl /dev/simtest set 42\n"
+                        "write /dev/simtest hello\n"
+                        "mmap /dev/simtest 4096\n"
+                        "munmap /dev/simtest 4096\n"
+                        "release /dev/simtest\n"
+                        "open /proc/simtest/unit7 unit 7\n"
+                        "release /proc/simtest/unit7\n");
+    unlink(path);
+    unlink(logpath.c_str());
+}
+
+} // namespace
