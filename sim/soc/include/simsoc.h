@@ -81,26 +81,34 @@ typedef struct simsoc_file {
     void *internal;     /* the frame's */
 } simsoc_file;
 
+/* In C++ every operation starts out empty, so a model names only the ones it
+ * has: {.name = "x", .ioctl = x_ioctl}. */
+#ifdef __cplusplus
+#define SIMSOC_UNSET {}
+#else
+#define SIMSOC_UNSET
+#endif
+
 typedef struct simsoc_model_ops {
-    const char *name;
-    mode_t mode; /* reported by stat; 0 gives a character device, rw for all */
-    int (*open)(simsoc_file *f);
-    void (*release)(simsoc_file *f); /* after the last descriptor and map are gone */
-    ssize_t (*read)(simsoc_file *f, void *buf, size_t len);
-    ssize_t (*write)(simsoc_file *f, const void *buf, size_t len);
-    int (*ioctl)(simsoc_file *f, unsigned long request, void *arg);
-    off_t (*lseek)(simsoc_file *f, off_t offset, int whence);
-    int (*mmap)(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr);
-    void (*munmap)(simsoc_file *f, void *addr, size_t len);
+    const char *name SIMSOC_UNSET;
+    mode_t mode SIMSOC_UNSET; /* reported by stat; 0 gives a character device, rw for all */
+    int (*open)(simsoc_file *f) SIMSOC_UNSET;
+    void (*release)(simsoc_file *f) SIMSOC_UNSET; /* after the last descriptor and map are gone */
+    ssize_t (*read)(simsoc_file *f, void *buf, size_t len) SIMSOC_UNSET;
+    ssize_t (*write)(simsoc_file *f, const void *buf, size_t len) SIMSOC_UNSET;
+    int (*ioctl)(simsoc_file *f, unsigned long request, void *arg) SIMSOC_UNSET;
+    off_t (*lseek)(simsoc_file *f, off_t offset, int whence) SIMSOC_UNSET;
+    int (*mmap)(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr) SIMSOC_UNSET;
+    void (*munmap)(simsoc_file *f, void *addr, size_t len) SIMSOC_UNSET;
     /* Socket models only; missing ones accept (bind, connect, setsockopt)
      * or pass through to the backing descriptor (sendmsg, recvmsg,
      * getsockname). */
-    int (*bind)(simsoc_file *f, const struct sockaddr *addr, socklen_t len);
-    int (*connect)(simsoc_file *f, const struct sockaddr *addr, socklen_t len);
-    int (*setsockopt)(simsoc_file *f, int level, int name, const void *val, socklen_t len);
-    int (*getsockname)(simsoc_file *f, struct sockaddr *addr, socklen_t *len);
-    ssize_t (*sendmsg)(simsoc_file *f, const struct msghdr *msg, int flags);
-    ssize_t (*recvmsg)(simsoc_file *f, struct msghdr *msg, int flags);
+    int (*bind)(simsoc_file *f, const struct sockaddr *addr, socklen_t len) SIMSOC_UNSET;
+    int (*connect)(simsoc_file *f, const struct sockaddr *addr, socklen_t len) SIMSOC_UNSET;
+    int (*setsockopt)(simsoc_file *f, int level, int name, const void *val, socklen_t len) SIMSOC_UNSET;
+    int (*getsockname)(simsoc_file *f, struct sockaddr *addr, socklen_t *len) SIMSOC_UNSET;
+    ssize_t (*sendmsg)(simsoc_file *f, const struct msghdr *msg, int flags) SIMSOC_UNSET;
+    ssize_t (*recvmsg)(simsoc_file *f, struct msghdr *msg, int flags) SIMSOC_UNSET;
 } simsoc_model_ops;
 
 /* Registers a model for a path or a pattern; a later registration of the

@@ -1,0 +1,29 @@
+// "/dev/qvd", the SoC's video driver.
+#include "qvd.h"
+
+#include <errno.h>
+#include <string.h>
+
+namespace {
+
+const qvd_ioctl qvd_ioctls[] = {
+    {0x40085601ul, qvd_set_dsp_log},
+};
+
+int qvd_dispatch(simsoc_file *f, unsigned long req, void *arg)
+{
+    for (const qvd_ioctl &e : qvd_ioctls)
+        if (e.request == req)
+            return e.handle(f, arg);
+    simsoc_log("qvd: unknown ioctl 0x%lx", req);
+    return -ENOTTY;
+}
+
+const simsoc_model_ops qvd_ops = {.name = "qvd", .ioctl = qvd_dispatch};
+
+__attribute__((constructor)) void qvd_register()
+{
+    simsoc_register("/dev/qvd", &qvd_ops, nullptr);
+}
+
+} // namespace

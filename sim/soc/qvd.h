@@ -1,0 +1,16 @@
+// The video driver model "/dev/qvd": one table of ioctl handlers, each
+// feature of the driver in a source file of its own.
+#ifndef SIMSOC_QVD_H
+#define SIMSOC_QVD_H
+
+#include "simsoc.h"
+
+struct qvd_ioctl {
+    unsigned long request;
+    int (*handle)(simsoc_file *f, void *arg);
+};
+
+// DSP debug log set-up (qvd_dsplog.cpp).
+int qvd_set_dsp_log(simsoc_file *f, void *arg);
+
+#endif

@@ -1,0 +1,52 @@
+// Transfer layer of the DSP log tool: delivers captured bytes to nowhere, a
+// file, a TCP receiver, the USB gadget data stream or standard output.
+#ifndef DATATX_H
+#define DATATX_H
+
+#include <stdint.h>
+
+enum vors_transfer_method {
+    VORS_TRANSFER_NONE = 0,
+    VORS_TRANSFER_FILE = 1,
+    VORS_TRANSFER_TCP = 2,
+    VORS_TRANSFER_USB = 3,
+    VORS_TRANSFER_STDOUT = 4,
+};
+
+#define VORS_TRANSFER_PORT_MIN 2000
+#define VORS_TRANSFER_PORT_MAX 2031
+#define VORS_TRANSFER_NAME_SIZE 256
+#define VORS_TRANSFER_NONE_HANDLE 99
+#define VORS_TRANSFER_DEFAULT_HOST "192.168.1.10"
+
+#define VORS_USB_DEVICE "/dev/vor_gadget"
+#define VORS_USB_HEADER_SIZE 16
+#define VORS_USB_PACKET_DATA 1
+#define VORS_USB_PACKET_CLOSE 2
+#define VORS_USB_CMD_SIGNATURE 0x55434D44u
+#define VORS_USB_CMD_OPEN 5u
+#define VORS_USB_RSP_SIGNATURE 0x55525350u
+#define VOR_DATA_STREAM_RD_CMD 0x80087501ul
+#define VOR_DATA_STREAM_WR_RSP 0x40087501ul
+
+struct vors_usb_host_cmd {
+    uint32_t signature;
+    uint32_t command;
+    uint32_t unused;
+    uint32_t packet_size;
+};
+
+struct vors_usb_rsp {
+    uint32_t signature;
+    uint32_t status;
+};
+
+int vors_transfer_init(int method);
+int vors_transfer_deinit(int method);
+int vors_transfer_open(const char *name, int method, int port);
+int vors_transfer_close(int handle, int method);
+// Writes all len bytes, or fails with -1 when an error stops it.
+int vors_transfer_write(int handle, void *data, int len, int method);
+int vors_transfer_flush(int handle, int method);
+
+#endif
