@@ -326,6 +326,9 @@ TEST(SimSocPreload, WorksInAProgramThatDoesNotLinkIt)
         std::string preload = std::string(SIMSOC_LIB) + " " + TESTMODEL_LIB;
         setenv("LD_PRELOAD", preload.c_str(), 1);
         setenv("SIMSOC_LOG", logpath.c_str(), 1);
+        // In sanitizer builds the preloaded library comes before the runtime.
+        std::string asan = std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":verify_asan_link_order=0";
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
         execl(PRELOAD_PROBE, PRELOAD_PROBE, path, (char *)nullptr);
         _exit(127);
     }

@@ -267,6 +267,45 @@ TEST(Transfer, TcpSendsTheNameRecordThenTheBytes)
     unsetenv("HOST_IP_ADDR");
 }
 
+// The default receiver lies on the camera's private network, which this
+// machine may not reach: a stand-in socket notes where the connection goes.
+struct SocketSpy {
+    sockaddr_in peer{};
+    std::string sent;
+};
+SocketSpy spy;
+
+int spy_connect(simsoc_file *, const struct sockaddr *addr, socklen_t len)
+{
+    memcpy(&spy.peer, addr, std::min<size_t>(len, sizeof spy.peer));
+    return 0;
+}
+
+ssize_t spy_sendmsg(simsoc_file *, const struct msghdr *msg, int)
+{
+    spy.sent.append(static_cast<const char *>(msg->msg_iov[0].iov_base), msg->msg_iov[0].iov_len);
+    return (ssize_t)msg->msg_iov[0].iov_len;
+}
+
+TEST(Transfer, TcpDefaultReceiver)
+{
+    simsoc_model_ops ops = {};
+    ops.name = "tcp-spy";
+    ops.connect = spy_connect;
+    ops.sendmsg = spy_sendmsg;
+    ASSERT_EQ(simsoc_register_socket(AF_INET, 0, &ops, nullptr), 0);
+    unsetenv("HOST_IP_ADDR");
+    int h = vors_transfer_open("dsplog.bin", VORS_TRANSFER_TCP, 2030);
+    ASSERT_GE(h, 0);
+    char addr[32];
+    inet_ntop(AF_INET, &spy.peer.sin_addr, addr, sizeof addr);
+    EXPECT_STREQ(addr, VORS_TRANSFER_DEFAULT_HOST);
+    EXPECT_EQ(ntohs(spy.peer.sin_port), 2030);
+    EXPECT_EQ(spy.sent, std::string("dsplog.bin") + std::string(246, '\0'));
+    vors_transfer_close(h, VORS_TRANSFER_TCP);
+    simsoc_unregister_socket(AF_INET, 0);
+}
+
 TEST(Transfer, TcpWithoutReceiverFails)
 {
     std::string addr = Receiver::unique_address();

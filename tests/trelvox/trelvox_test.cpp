@@ -105,6 +105,9 @@ protected:
         dup2(fd, 1);
         dup2(fd, 2);
         setenv("LD_PRELOAD", SIMSOC_LIB, 1);
+        // In sanitizer builds the preloaded library comes before the runtime.
+        std::string asan = std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":verify_asan_link_order=0";
+        setenv("ASAN_OPTIONS", asan.c_str(), 1);
         std::string path = std::string(STANDIN_DIR) + ":" + (getenv("PATH") ? getenv("PATH") : "/usr/bin:/bin");
         setenv("PATH", path.c_str(), 1);
         for (const auto &kv : env_)
