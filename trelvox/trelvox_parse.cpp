@@ -94,14 +94,14 @@ void print_format(FILE *out, const char *fmt, size_t len, const uint32_t args[fo
             continue;
         }
         // Length modifiers are dropped: every argument is 32 bits wide.
-        char spec[40];
-        memcpy(spec, fmt + i, j - i);
-        spec[j - i] = fmt[conv];
-        spec[j - i + 1] = '\0';
+        char conversion[40];
+        memcpy(conversion, fmt + i, j - i);
+        conversion[j - i] = fmt[conv];
+        conversion[j - i + 1] = '\0';
         if (fmt[conv] == 'd' || fmt[conv] == 'i')
-            fprintf(out, spec, (int)args[next++]);
+            fprintf(out, conversion, (int)args[next++]);
         else
-            fprintf(out, spec, (unsigned)args[next++]);
+            fprintf(out, conversion, (unsigned)args[next++]);
         i = conv + 1;
     }
 }
