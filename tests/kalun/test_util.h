@@ -5,6 +5,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -46,6 +47,59 @@ std::string thrownText(F&& fn) {
         return "<wrong type>";
     }
     return "";
+}
+
+}  // namespace kalun::test
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "kalun/log.h"
+
+namespace kalun::test {
+
+// Collects what the service logs while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        kalun::log::setSyslogSink([this](int, const std::string& text) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            lines_.push_back(text);
+            cv_.notify_all();
+        });
+    }
+    ~LogCapture() { kalun::log::setSyslogSink(nullptr); }
+
+    std::vector<std::string> lines() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
+    }
+    bool contains(const std::string& text) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
+    }
+    // Waits up to a few seconds for the line.
+    bool waitFor(const std::string& text) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        return cv_.wait_for(lock, std::chrono::seconds(10), [&] {
+            return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
+        });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<std::string> lines_;
+};
+
+// Waits until nobody but the caller holds the object.
+template <typename T>
+bool waitSoleOwner(const std::shared_ptr<T>& p) {
+    for (int i = 0; i < 10000 && p.use_count() > 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return p.use_count() == 1;
 }
 
 }  // namespace kalun::test
