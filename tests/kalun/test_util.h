@@ -80,11 +80,11 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
     }
-    // Waits up to a few seconds for the line.
-    bool waitFor(const std::string& text) {
+    // Waits up to a few seconds for the line to have been logged count times.
+    bool waitFor(const std::string& text, long count = 1) {
         std::unique_lock<std::mutex> lock(mutex_);
         return cv_.wait_for(lock, std::chrono::seconds(10), [&] {
-            return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
+            return std::count(lines_.begin(), lines_.end(), text) >= count;
         });
     }
 
