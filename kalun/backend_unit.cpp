@@ -78,7 +78,7 @@ std::unordered_map<uint64_t, Model> BackEndUnit::getModels() const {
 }
 
 bool BackEndUnit::hasPermission(uint64_t callerId, const Model& model) const {
-    if (model.getAccess() != KALUN_MODEL_ACCESS_PRIVATE)
+    if (model.getAccess() != kModelAccessPrivate)
         return true;
     std::lock_guard<std::mutex> lock(creatorMapMutex_);
     auto it = creatorMap_.find(model.getId());

@@ -86,8 +86,9 @@ public:
                                const std::vector<Tensor>& outputs,
                                const ParameterMap& params) = 0;
     virtual int32_t getMinModelFormatVersion() const = 0;
-    // The container's root table, nullptr for bytes that are no container;
-    // std::invalid_argument for a container older than this unit accepts.
+    // The container's root table (pointing into model), nullptr for bytes
+    // that are no container; std::invalid_argument for a container older
+    // than this unit accepts.
     virtual const container::ModelContainer* verifyModelContainer(ConstByteSpan model) const;
 
     // Registry reads return copies; they stay valid after a deletion.

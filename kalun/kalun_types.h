@@ -36,10 +36,8 @@ enum FdProps : uint32_t {
     KALUN_FD_PROP_DMABUF = 4,
 };
 
-// Model access specifiers.
-enum ModelAccess : int32_t {
-    KALUN_MODEL_ACCESS_PRIVATE = 1,
-    KALUN_MODEL_ACCESS_PUBLIC = 2,
-};
+// Model access: a private model is only for the session that loaded it.
+inline constexpr int32_t kModelAccessPrivate = 1;
+inline constexpr int32_t kModelAccessPublic = 2;
 
 }  // namespace kalun

@@ -67,7 +67,7 @@ void LoadModelRequest::sendResult() {
         return;
     }
     log::warning("Could not send load model result: Session has expired");
-    if (access_ != KALUN_MODEL_ACCESS_PRIVATE || hasError())
+    if (access_ != kModelAccessPrivate || hasError())
         return;
     // Nobody can reach a private model of a closed session any more.
     try {

@@ -32,7 +32,7 @@ Model::Model(uint64_t id, std::string name, uint64_t size, int32_t access,
 }
 
 const char* accessName(int32_t access) {
-    return access == KALUN_MODEL_ACCESS_PUBLIC ? "public" : "private";
+    return access == kModelAccessPublic ? "public" : "private";
 }
 
 std::string Model::toString() const {
