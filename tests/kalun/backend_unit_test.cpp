@@ -280,6 +280,20 @@ TEST(BackEndUnitTest, ResultsOfClosedSessionsAreDropped) {
     EXPECT_TRUE(unit.ran().empty());
 }
 
+TEST(BackEndUnitTest, FailedPrivateLoadOfAClosedSessionDeletesNothing) {
+    LogCapture logs;
+    TestUnit unit;
+    unit.failLoad = true;
+    auto session = std::make_shared<FakeSession>(1);
+    unit.queueLoadModel(load(session, unit, 1));
+    session.reset();
+    unit.startProcessingQueues();
+    ASSERT_TRUE(logs.waitFor("Could not send load model result: Session has expired"));
+    unit.stopProcessingQueues();
+    EXPECT_EQ(logs.lines(),
+              std::vector<std::string>{"Could not send load model result: Session has expired"});
+}
+
 TEST(BackEndUnitTest, JobOfAClosedSessionFailsItsSessionCheck) {
     LogCapture logs;
     TestUnit unit;
