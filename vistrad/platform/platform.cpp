@@ -2,6 +2,7 @@
 
 #include "core/debug_output.h"
 #include "core/fpga.h"
+#include "core/stream_map.h"
 #include "datacache.h"
 #include "optics/camblock.h"
 #include "optics/focus_zoom.h"
@@ -54,7 +55,7 @@ template <typename T, typename F> void destroy_all(GList **list, F destroy)
 
 } // namespace
 
-int platform_stream_channel(int32_t stream_id) { return ((stream_id < 0 ? 0 : stream_id) >> 8) & 0xff; }
+int platform_stream_channel(int32_t stream_id) { return stream_id_channel(stream_id); }
 
 /* sensors */
 
