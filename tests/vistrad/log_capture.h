@@ -36,7 +36,8 @@ class LogCapture {
     }
     void clear()
     {
-        ftruncate(fd_, 0);
+        if (ftruncate(fd_, 0) != 0)
+            return;
         lseek(fd_, 0, SEEK_SET);
     }
     int fd() const { return fd_; }

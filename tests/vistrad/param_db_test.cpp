@@ -424,3 +424,15 @@ TEST_F(ParamDb, GetSimpleEndsTheProcessOnAnUnsetParameter)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ParamDb, IdWithoutARowHasNoEntries)
+{
+    EXPECT_EQ(nullptr, param_get_streams(2));
+    EXPECT_EQ(-1, param_register_callback(2, -1, record_callback, 0, nullptr, nullptr));
+    param_value rec = {2, -1, 0, 0, 0, nullptr};
+    EXPECT_EQ(-2, param_get(&rec));
+}
+
+} // namespace

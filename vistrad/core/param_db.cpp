@@ -343,8 +343,12 @@ GQueue *param_db_init(void)
 {
     write_guard guard;
     if (!state.initialised) {
-        for (uint32_t id = 1; id <= PARAM_ID_MAX; id++)
-            state.lists[id] = g_list_append(nullptr, new_entry(id, -1, param_def(id)));
+        // Ids without a row in the map (2) get no entries at all.
+        for (uint32_t id = 1; id <= PARAM_ID_MAX; id++) {
+            const struct param_def *def = param_def(id);
+            if (def)
+                state.lists[id] = g_list_append(nullptr, new_entry(id, -1, def));
+        }
         state.initialised = true;
     }
     if (state.changes) {
