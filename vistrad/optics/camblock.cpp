@@ -1,0 +1,21 @@
+#include "camblock.h"
+
+#include <glib.h>
+
+struct camblock *camblock_new(void) { return g_new0(struct camblock, 1); }
+
+void camblock_add_platform(struct camblock *block, struct platform *platform)
+{
+    if (block)
+        block->platform = platform;
+}
+
+void camblock_destroy(struct camblock *block)
+{
+    if (!block)
+        return;
+    if (block->destroy)
+        block->destroy(block);
+    block->platform = nullptr;
+    g_free(block);
+}

@@ -1,0 +1,21 @@
+#include "datacache.h"
+
+#include <glib.h>
+
+struct datacache *datacache_new(void) { return g_new0(struct datacache, 1); }
+
+void datacache_destroy(struct datacache *cache)
+{
+    if (!cache)
+        return;
+    if (cache->destroy)
+        cache->destroy(cache);
+    cache->platform = nullptr;
+    g_free(cache);
+}
+
+void datacache_add_platform(struct datacache *cache, struct platform *platform)
+{
+    if (cache)
+        cache->platform = platform;
+}

@@ -1,0 +1,15 @@
+#pragma once
+// The SoC layer of the platform: creation with the SoC's operating-system
+// calls and hooks, destruction, and GPIO through sysfs.
+
+#include "platform.h"
+
+struct prodconf;
+
+struct platform *platform_vorsalind_create(void *ignored, struct prodconf *conf, int channel_count);
+int platform_setup(struct platform *platform);
+void platform_destroy(struct platform *platform);
+
+int platform_gpio_write_sysfs(struct platform *platform, const char *pin, int value);
+int platform_gpio_set_direction(struct platform *platform, const char *pin, int direction);
+int platform_gpio_read_stub(struct platform *platform, const char *pin, int *value);

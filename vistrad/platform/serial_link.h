@@ -1,0 +1,18 @@
+#pragma once
+// Serial-link object, made by the outside serial-link library; its layout is
+// the interface between the two.
+
+#include <stdint.h>
+
+struct platform;
+
+struct serial_link {
+    void *first;
+    struct platform *platform; // offset 8
+    void *words[3];
+    void (*destroy)(struct serial_link *link, int32_t stream_id); // offset 40
+};
+
+static_assert(__builtin_offsetof(serial_link, destroy) == 40, "library layout");
+
+void serial_link_destroy(struct serial_link *link, int32_t stream_id);
