@@ -1,0 +1,377 @@
+/*
+ * Contexts as they lie in the mapped region. A context keeps every filter's
+ * last accepted block, the DSP command images derived from them and the
+ * update flags; it must fit the size the region was carved for, which the
+ * assertions at the end prove. Filters whose setters do not exist yet keep
+ * a byte array of their block's size, so their room is already reserved.
+ */
+#ifndef CAMLIB_IMG_DSP_IK_CONTEXT_H
+#define CAMLIB_IMG_DSP_IK_CONTEXT_H
+
+#include "img_dsp.h"
+#include "ik_liso_layout.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define IK_VIDEO_CTX_SIZE 1850792u
+#define IK_STILL_CTX_SIZE 1911120u
+#define IK_DECODE_CTX_SIZE 87504u
+#define IK_VIDEO_BUF_SIZE 119648u
+#define IK_HDR_CFG_SIZE 104u
+#define IK_HDR_CFG_TBL_SIZE 56832u
+#define IK_DEF_TBL_SIZE 60480u
+
+#define IK_CTX_STATE_IDLE 0u
+#define IK_CTX_STATE_INIT 1u
+#define IK_NO_CFG 255u
+
+/* Tables of a video buffer block (offsets within the block). */
+enum ik_video_tbl {
+    IK_VBUF_SHPA_FIR1 = 0,
+    IK_VBUF_SHPA_FIR2 = 256,
+    IK_VBUF_SHPA_CORING = 512,
+    IK_VBUF_SHPA_ALPHA = 768,
+    IK_VBUF_LE_TONE_CURVE = 2816,
+    IK_VBUF_CS_TONE_CURVE = 3328,
+    IK_VBUF_CC_IN_LUT = 3584,
+    IK_VBUF_CC_3D_MATRIX = 5888,
+    IK_VBUF_CC_OUT_LUT = 22272,
+    IK_VBUF_MCTF_CMPR_BIN = 58624,
+    IK_VBUF_HOT_PIXEL_THD = 59168,
+    IK_VBUF_DARK_PIXEL_THD = 59936,
+    IK_VBUF_CHROMA_MEDIAN_K = 60704,
+    IK_VBUF_CA_WARP_RED_1 = 60768,
+    IK_VBUF_CA_WARP_RED_2 = 69984,
+    IK_VBUF_CA_WARP_BLUE_1 = 79200,
+    IK_VBUF_CA_WARP_BLUE_2 = 88416,
+    IK_VBUF_WARP_HOR = 97632,
+    IK_VBUF_WARP_VER = 100704,
+    IK_VBUF_VIG_RED = 103776,
+    IK_VBUF_VIG_GREEN_EVEN = 105984,
+    IK_VBUF_VIG_GREEN_ODD = 108192,
+    IK_VBUF_VIG_BLUE = 110400,
+    IK_VBUF_FPN_REG_SETTING = 112608,
+    IK_VBUF_AMPLINEAR_LUT = 113632,
+    IK_VBUF_HDR_ALPHA_TABLE = 116544,
+    IK_VBUF_AMPLINEAR_HDS_LUT = 116736,
+};
+
+/* Tables inside a still context (offsets within the context). */
+enum ik_still_tbl {
+    IK_STILL_SHPA_FIR1 = 96,
+    IK_STILL_SHPA_FIR2 = 352,
+    IK_STILL_SHPA_CORING = 608,
+    IK_STILL_SHPA_ALPHA = 864,
+    IK_STILL_LE_TONE_CURVE = 2912,
+    IK_STILL_CS_TONE_CURVE = 3424,
+    IK_STILL_CC_IN_LUT = 3680,
+    IK_STILL_CC_3D_MATRIX = 5984,
+    IK_STILL_CC_OUT_LUT = 22368,
+    IK_STILL_MCTF_CMPR_BIN = 58720,
+    IK_STILL_HOT_PIXEL_THD = 59808,
+    IK_STILL_DARK_PIXEL_THD = 60576,
+    IK_STILL_CHROMA_MEDIAN_K = 61344,
+    IK_STILL_CA_WARP_HOR = 61408,
+    IK_STILL_CA_WARP_VER = 67552,
+    IK_STILL_WARP_HOR = 73696,
+    IK_STILL_WARP_VER = 79840,
+    IK_STILL_VIG_RED = 85984,
+    IK_STILL_VIG_GREEN_EVEN = 88192,
+    IK_STILL_VIG_GREEN_ODD = 90400,
+    IK_STILL_VIG_BLUE = 92608,
+    IK_STILL_FPN_REG_SETTING = 94816,
+    IK_STILL_TABLES_END = 95840,
+};
+
+/* Tables inside a decode context (offsets within the context). */
+enum ik_decode_tbl {
+    IK_DEC_SHPA_FIR1 = 65676,
+    IK_DEC_SHPA_FIR2 = 65932,
+    IK_DEC_SHPA_CORING = 66188,
+    IK_DEC_SHPA_ALPHA = 66444,
+    IK_DEC_LE_TONE_CURVE = 66956,
+    IK_DEC_CS_TONE_CURVE = 67468,
+    IK_DEC_CC_IN_LUT = 67724,
+    IK_DEC_CC_3D_MATRIX = 70028,
+    IK_DEC_CC_OUT_LUT = 86412,
+    IK_DEC_CHROMA_MEDIAN_K = 87436,
+};
+
+#define IK_CHROMA_MEDIAN_K_SIZE 48u
+#define IK_CHROMA_MEDIAN_WEIGHT_SIZE 144u
+#define IK_SHPA_ALPHA_SIZE 2048u
+
+/* How a video context picks its buffer block from an index. */
+#define IK_TBL_IDX_MASK 0u
+#define IK_TBL_IDX_MOD 1u
+
+/* Bookkeeping at the head of every context (96 bytes). */
+typedef struct ik_ctx_head {
+    uint32_t state;
+    uint8_t active_iso_cfg;
+    uint8_t active_hdr_cfg;
+    uint8_t diag_case_id;
+    uint8_t encode_mode;
+    uint8_t defblc_enable;
+    uint8_t keep_marker;
+    uint8_t tbl_idx_kind;
+    uint8_t reserved0;
+    uint32_t iso_cfg_tag;
+    uint32_t buf_num;
+    uint32_t reserved1;
+    uint64_t last_iso_cfg; /* physical address, 0 none */
+    uint64_t last_hdr_cfg; /* physical address, 0 none */
+    uint64_t buf[IMG_DSP_MAX_BUF_NUM]; /* user addresses of the buffer blocks */
+    uint8_t debug_mode[12];
+    uint8_t reserved2[12];
+} ik_ctx_head;
+static_assert(sizeof(ik_ctx_head) == 96, "context head");
+
+/* One DSP command image: a 128-byte slot whose first word is the code. */
+typedef struct ik_cmd_image {
+    uint32_t word[IK_CMD_SLOT_SIZE / 4];
+} ik_cmd_image;
+
+/* The context's section images, one command slot each. */
+enum ik_section {
+    IK_SEC_BLACK_LEVEL,
+    IK_SEC_WB_GAIN,
+    IK_SEC_DGAIN_SATURATION,
+    IK_SEC_LOCAL_EXPOSURE,
+    IK_SEC_CHROMA_SCALE,
+    IK_SEC_RGB_TO_YUV,
+    IK_SEC_CFA_NOISE_FILTER,
+    IK_SEC_DEMOSAIC,
+    IK_SEC_CHROMA_MEDIAN,
+    IK_SEC_CHROMA_FILTER,
+    IK_SEC_ANTI_ALIASING,
+    IK_SEC_CFA_LEAKAGE,
+    IK_SEC_GBGR_MISMATCH,
+    IK_SEC_DBP,
+    IK_SEC_SBP,
+    IK_SEC_VIGNETTE,
+    IK_SEC_CC,
+    IK_SEC_VIN_SENSOR,
+    IK_SEC_SHARPEN,
+    IK_SEC_ASF,
+    IK_SEC_FINAL_SHARPEN,
+    IK_SEC_MCTF,
+    IK_SEC_COUNT_USED,
+    IK_SEC_COUNT = 64,
+};
+
+/* AE, AWB and AF set-up and the commands that ride with a configuration. */
+typedef struct ik_aaa_blocks {
+    img_dsp_awb_tile_cfg awb;
+    img_dsp_ae_tile_cfg ae;
+    img_dsp_af_tile_cfg af;
+    img_dsp_aaa_stat_info stat_info;
+    uint8_t pseudo_y[44];
+    uint8_t histogram[20];
+    uint8_t early_wb_gain[36];
+    uint8_t af_statistics_ex[80];
+    ik_cmd_image cmd[8];
+} ik_aaa_blocks;
+
+/* The first sharpen-noise family; the FIR conversion reads it as one group. */
+typedef struct ik_first_sharpen_group {
+    uint8_t both[8];
+    uint8_t noise[528];
+    uint8_t sharpen_fir[510];
+    img_dsp_sharpen_coring sharpen_coring;
+    img_dsp_level min_coring_result;
+    img_dsp_level max_coring_result;
+    img_dsp_level coring_index_scale;
+    img_dsp_level scale_coring;
+    uint8_t spare;
+    int32_t sharpen_coefs[9][25];
+    int32_t noise_coefs[9][25];
+} ik_first_sharpen_group;
+static_assert(offsetof(ik_first_sharpen_group, min_coring_result) == 1303, "first sharpen group");
+static_assert(offsetof(ik_first_sharpen_group, sharpen_coefs) == 1332, "first sharpen coefficients");
+
+/* The final sharpen-noise family, with its own copy of the 3-D table. */
+typedef struct ik_final_sharpen_group {
+    uint8_t both[32];
+    uint8_t noise[526];
+    img_dsp_final_level coring_index_scale;
+    img_dsp_final_level scale_coring;
+    img_dsp_final_level min_coring_result;
+    img_dsp_final_level max_coring_result;
+    img_dsp_sharpen_coring sharpen_coring;
+    uint8_t spare;
+    uint8_t sharpen_fir[510];
+    uint8_t three_d_table[4096];
+} ik_final_sharpen_group;
+static_assert(offsetof(ik_final_sharpen_group, sharpen_fir) == 848, "final sharpen group");
+
+/* HDR blending and exposure inputs. */
+typedef struct ik_hdr_blocks {
+    uint8_t blending_info[4];
+    uint8_t alpha_calc_cfg[3][8];
+    img_dsp_hdr_alpha_calc_thresh thresh[3];
+    img_dsp_hdr_alpha_calc_thresh hds_thresh[3];
+    uint8_t alpha_calc_black_level[3][8];
+    uint8_t alpha_calc_alpha[3][24];
+    uint8_t alpha_tables[3][128];
+    uint8_t static_black_level[4][8];
+    uint8_t amp_linearization[4][16];
+    uint8_t amp_linearization_lut[4][720];
+    uint8_t amp_linearization_blend[4];
+    uint8_t dgain_saturation_level[4][32];
+    uint8_t front_end_wb_gain[4][12];
+    uint8_t raw_offset[32];
+    uint8_t post_static_black_level[8];
+    uint8_t records[8192];
+} ik_hdr_blocks;
+
+/* Every filter's last accepted block. */
+typedef struct ik_filter_blocks {
+    ik_aaa_blocks aaa;
+    /* white balance and colour correction */
+    img_dsp_wb_gain wb_gain;
+    uint32_t wb_derived_gain[4];
+    uint8_t color_correction_reg[8];
+    uint8_t cc_reg_copy[18752];
+    uint8_t cc_reg_loaded;
+    uint8_t cc_3d_loaded;
+    uint8_t cc_hiso_3d_loaded;
+    uint8_t cc_out_loaded;
+    uint32_t cc_reg_version[2];
+    uint8_t color_correction[8];
+    uint8_t cc_table_copy[17536];
+    uint8_t tone_curve[1536];
+    uint8_t chroma_scale[260];
+    /* chroma */
+    uint8_t chroma_median_filter[16];
+    img_dsp_chroma_filter chroma_filter;
+    img_dsp_variable_range variable_range;
+    uint8_t chroma_median_weight[IK_CHROMA_MEDIAN_WEIGHT_SIZE];
+    uint8_t chroma_median_tbl_idx;
+    /* raw-domain filters */
+    uint8_t anti_aliasing[8];
+    uint8_t cfa_leakage_filter[12];
+    uint8_t static_black_level[8];
+    uint8_t deferred_black_level[2];
+    int16_t deferred_black_level_table[9];
+    img_dsp_dgain_saturation_level dgain_saturation_level;
+    uint8_t dbp_correction[4];
+    uint8_t sbp_correction[72];
+    uint8_t sbp_bypass[16];
+    uint8_t demosaic[8];
+    img_dsp_demosaic_internal demosaic_internal;
+    uint8_t gbgr_mismatch[6];
+    uint8_t cfa_noise_filter[36];
+    uint8_t liso_process_select[2];
+    uint8_t vignette_bypass[40];
+    uint8_t vignette_calc_info[104];
+    uint8_t vignette_tables[4][2208];
+    /* luma */
+    ik_first_sharpen_group first_sharpen;
+    ik_final_sharpen_group final_sharpen;
+    uint8_t final_sharpen_work[16384];
+    uint8_t advance_spatial_filter[542];
+    uint8_t advance_spatial_filter_work[2048];
+    uint8_t local_exposure[518];
+    uint8_t contrast_enhance[606];
+    uint8_t contrast_enhance_decimation[18];
+    /* temporal filters */
+    uint8_t video_mctf[364];
+    uint8_t internal_video_mctf[9];
+    uint8_t mctf_temporal_adjust[18];
+    uint8_t mctf_temporal_adjust_y[8];
+    uint8_t mctf_temporal_adjust_cb[8];
+    uint8_t mctf_temporal_adjust_cr[8];
+    uint8_t motion_detect[38];
+    uint8_t internal_motion_detect[2];
+    uint32_t motion_detect_runs;
+    uint8_t video_mctf_b[106];
+    uint8_t video_mctf_b_level[9];
+    /* sensor and colour space */
+    img_dsp_rgb_to_yuv_matrix rgb_to_yuv_matrix;
+    uint8_t vin_sensor_info[20];
+    uint8_t rgb_ir[4];
+    uint8_t rgb_ir_internal[4];
+    uint8_t rgb_ir_tables[4096];
+    /* HDR */
+    ik_hdr_blocks hdr;
+} ik_filter_blocks;
+
+#define IK_UPDATE_FLAG_BYTES 20u
+
+/* Everything of a video or still context below its head and tables. */
+typedef struct ik_ctx_body {
+    img_dsp_size_info size_info;
+    uint8_t size_level_low;
+    uint8_t size_level_high;
+    uint8_t update_flags[IK_UPDATE_FLAG_BYTES];
+    uint8_t cfg_tbl_status[IK_TABLE_SLOTS]; /* table-slot selectors, 0xFF none */
+    uint8_t hdr_cfg_tbl_status[4];
+    uint8_t reserved[6];
+    ik_filter_blocks blk;
+    ik_cmd_image sec[IK_SEC_COUNT];
+} ik_ctx_body;
+
+typedef struct ik_video_ctx {
+    ik_ctx_head head;
+    ik_ctx_body body;
+} ik_video_ctx;
+
+typedef struct ik_still_ctx {
+    ik_ctx_head head;
+    uint8_t tables[IK_STILL_TABLES_END - sizeof(ik_ctx_head)];
+    ik_ctx_body body;
+} ik_still_ctx;
+
+/* A decode context carries only the blocks with defaults, then its tables. */
+typedef struct ik_decode_body {
+    uint8_t defblc_reserved[8];
+    img_dsp_rgb_to_yuv_matrix rgb_to_yuv_matrix;
+    img_dsp_dgain_saturation_level dgain_saturation_level;
+    img_dsp_chroma_filter chroma_filter;
+    uint8_t chroma_median_weight[IK_CHROMA_MEDIAN_WEIGHT_SIZE];
+    ik_first_sharpen_group first_sharpen;
+    ik_final_sharpen_group final_sharpen;
+    ik_cmd_image sec[IK_SEC_COUNT];
+} ik_decode_body;
+
+typedef struct ik_decode_ctx {
+    ik_ctx_head head;
+    ik_decode_body body;
+    uint8_t reserved[IK_DEC_SHPA_FIR1 - sizeof(ik_ctx_head) - sizeof(ik_decode_body)];
+    uint8_t tables[IK_DECODE_CTX_SIZE - IK_DEC_SHPA_FIR1];
+} ik_decode_ctx;
+
+static_assert(sizeof(ik_video_ctx) <= IK_VIDEO_CTX_SIZE, "video context must fit its block");
+static_assert(offsetof(ik_still_ctx, tables) == IK_STILL_SHPA_FIR1, "still tables");
+static_assert(sizeof(ik_still_ctx) <= IK_STILL_CTX_SIZE, "still context must fit its block");
+static_assert(offsetof(ik_decode_ctx, tables) == IK_DEC_SHPA_FIR1, "decode tables");
+static_assert(sizeof(ik_decode_ctx) == IK_DECODE_CTX_SIZE, "decode context block");
+
+/* HDR configuration record (104 bytes), read by the driver and the DSP. */
+typedef struct img_dsp_hdr_cfg {
+    uint32_t flags; /* blend steps updated 0-2, exposure offsets updated 3-6, exposures 7-9 */
+    uint32_t preblend_cmds_daddr[3][2]; /* main, HDS */
+    uint32_t blend_cmds_daddr[3][2];    /* main, HDS */
+    uint32_t raw_daddr_start_offset_y[4];
+    uint32_t reserved0;
+    uint64_t prev_cfg;
+    uint64_t next_cfg;
+    uint8_t reserved1[16];
+} img_dsp_hdr_cfg;
+static_assert(offsetof(img_dsp_hdr_cfg, blend_cmds_daddr) == 28, "hdr blend queues");
+static_assert(offsetof(img_dsp_hdr_cfg, raw_daddr_start_offset_y) == 52, "hdr offsets");
+static_assert(offsetof(img_dsp_hdr_cfg, prev_cfg) == 72, "hdr prev");
+static_assert(offsetof(img_dsp_hdr_cfg, next_cfg) == 80, "hdr next");
+static_assert(sizeof(img_dsp_hdr_cfg) == IK_HDR_CFG_SIZE, "hdr configuration record");
+
+#define IK_HDR_QUEUE_SIZE 1024u
+#define IK_HDR_QUEUE_CMDS 8u
+
+/* Update flags, byte and bit (see the low-ISO builder). */
+#define IK_FLAG(byte, bit) (((byte) << 3) | (bit))
+static inline void ik_flag_set(uint8_t *flags, unsigned f) { flags[f >> 3] |= (uint8_t)(1u << (f & 7)); }
+static inline int ik_flag_test(const uint8_t *flags, unsigned f) { return (flags[f >> 3] >> (f & 7)) & 1; }
+
+#endif

@@ -1,0 +1,27 @@
+/* Small helpers of the filter modules that context initialisation uses. */
+#ifndef CAMLIB_IMG_DSP_IK_HELPERS_H
+#define CAMLIB_IMG_DSP_IK_HELPERS_H
+
+#include <stdint.h>
+
+/* Chroma filters: the chroma-median strength table (4 rows of 36 values). */
+extern const uint8_t img_dsp_chroma_median_weight_default[144];
+
+/* Sharpen hardware conversions: the default strength table generator. */
+void img_dsp_core_gen_strength_table(uint8_t *table, uint8_t level_a, uint8_t level_b, uint8_t sel_h,
+                                     uint8_t sel_s, uint8_t layout);
+
+/* Statistics bit-unpacker parameters. */
+typedef struct img_dsp_raw_unpack_param {
+    uint8_t m;
+    uint8_t base;
+    uint8_t headroom;
+    uint8_t g;
+    uint8_t h;
+    uint8_t B;
+} img_dsp_raw_unpack_param;
+
+int img_dsp_core_set_raw_unpack_param(uint8_t resolution, uint8_t m, uint8_t g);
+img_dsp_raw_unpack_param img_dsp_core_get_raw_unpack_param(void);
+
+#endif

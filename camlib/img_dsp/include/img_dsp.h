@@ -1,0 +1,271 @@
+/*
+ * Image-DSP programming library: the public surface used by the image
+ * adjustment library, the camera library and the self-test program.
+ *
+ * Every record below is shared with callers by layout, so each carries a
+ * size assertion; offsets that callers rely on are asserted in the tests.
+ */
+#ifndef CAMLIB_IMG_DSP_H
+#define CAMLIB_IMG_DSP_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Result codes of every public and core call. */
+#define IMG_DSP_OK 0
+#define IMG_DSP_CLAMPED 0x10000000
+#define IMG_DSP_FAIL (-1)
+
+#define DSP_IMG_CORE_ALGO_MODE_LISO 1u
+#define DSP_IMG_CORE_ALGO_MODE_HISO 2u
+
+#define DSP_IMG_CORE_CFG_STATE_NONE 0u
+#define DSP_IMG_CORE_CFG_STATE_INIT 1u
+#define DSP_IMG_CORE_CFG_STATE_PREEXE 2u
+#define DSP_IMG_CORE_CFG_STATE_POSTEXE 3u
+
+#define IMG_DSP_PIPE_VIDEO 0u
+#define IMG_DSP_PIPE_STILL 1u
+#define IMG_DSP_PIPE_DECODE 2u
+
+#define IMG_DSP_FUNC_NO_HDR 8u
+#define IMG_DSP_FUNC_CLISO 16u
+
+#define IMG_DSP_BATCH_NONE 255u
+
+typedef struct img_dsp_mode {
+    uint32_t Pipe;
+    uint32_t AlgoMode;
+    uint32_t FuncMode;
+    uint8_t ContextId;
+    uint8_t reserved0[3];
+    uint32_t BatchId;
+    uint8_t ConfigId;
+    uint8_t reserved1[3];
+} img_dsp_mode;
+
+typedef struct img_dsp_ctx_id {
+    uint32_t Pipe;
+    uint8_t Id;
+    uint8_t reserved[3];
+} img_dsp_ctx_id;
+
+typedef struct img_dsp_cfg_id {
+    uint32_t Pipe;
+    uint8_t Id;
+    uint8_t reserved[3];
+} img_dsp_cfg_id;
+
+/* Host functions supplied by the embedding program. */
+typedef struct img_dsp_math_functions {
+    double (*exp)(double);
+    double (*sqrt)(double);
+    double (*pow)(double, double);
+    double (*round)(double);
+} img_dsp_math_functions;
+
+typedef struct img_dsp_mem_functions {
+    void *(*malloc)(size_t);
+    void (*free)(void *);
+    void *(*memset)(void *, int, size_t);
+    void *(*memcpy)(void *, const void *, size_t);
+    int (*memcmp)(const void *, const void *, size_t);
+} img_dsp_mem_functions;
+
+typedef int (*img_dsp_ioctl_fn)(int fd, unsigned long request, void *arg);
+typedef int (*img_dsp_sprintf_fn)(char *out, const char *fmt, ...);
+typedef int (*img_dsp_print_fn)(const char *fmt, ...);
+
+/* Architecture: which pipes, contexts and configurations the region holds. */
+typedef struct img_dsp_pipe_info {
+    uint32_t Pipe;
+    uint8_t CtxNum;
+    uint8_t CfgNum;
+    uint8_t HdrCfgNum;
+    uint8_t reserved;
+} img_dsp_pipe_info;
+
+#define IMG_DSP_MAX_PIPES 8u
+#define IMG_DSP_MAX_BUF_NUM 4u
+
+#define IMG_DSP_INIT_MODE_NORMAL 0u
+#define IMG_DSP_INIT_MODE_KEEP 1u
+#define IMG_DSP_INIT_MODE_CLONE 2u
+#define IMG_DSP_INIT_MODE_NORMAL_VIDEO 3u
+
+typedef struct img_dsp_arch_info {
+    uint8_t InitMode;
+    uint8_t reserved0[7];
+    uint64_t MemAddr;
+    uint32_t MemSize;
+    uint32_t BufNum;
+    uint32_t PipeNum;
+    uint32_t reserved1;
+    img_dsp_pipe_info *Pipes[IMG_DSP_MAX_PIPES];
+} img_dsp_arch_info;
+
+typedef struct img_dsp_lib_info {
+    uint32_t major;
+    uint32_t minor;
+    uint8_t reserved[8];
+    char name[64];
+} img_dsp_lib_info;
+
+typedef struct img_dsp_size_info {
+    uint16_t width_in;
+    uint16_t height_in;
+    uint16_t main_out_width;
+    uint16_t main_out_height;
+    uint8_t reserved[20];
+} img_dsp_size_info;
+
+typedef struct img_dsp_cfg_status {
+    void *settings;
+    uint32_t *update_mask;
+    uint32_t state;
+    uint32_t AlgoMode;
+    uint32_t zero;
+    uint32_t reserved;
+} img_dsp_cfg_status;
+
+/* Filter blocks that context initialisation gives defaults. */
+typedef struct img_dsp_wb_gain {
+    uint32_t GainR;
+    uint32_t GainG;
+    uint32_t GainB;
+    uint32_t AeGain;
+    uint32_t GlobalDGain;
+} img_dsp_wb_gain;
+
+typedef struct img_dsp_dgain_saturation_level {
+    uint32_t LevelRed;
+    uint32_t LevelGreenEven;
+    uint32_t LevelGreenOdd;
+    uint32_t LevelBlue;
+} img_dsp_dgain_saturation_level;
+
+typedef struct img_dsp_rgb_to_yuv_matrix {
+    int16_t MatrixValues[9];
+    int16_t YOffset;
+    int16_t UOffset;
+    int16_t VOffset;
+} img_dsp_rgb_to_yuv_matrix;
+
+typedef struct img_dsp_chroma_filter {
+    uint8_t Enable;
+    uint8_t NoiseLevelCb;
+    uint8_t NoiseLevelCr;
+    uint8_t reserved0;
+    uint16_t OriginalBlendStrengthCb;
+    uint16_t OriginalBlendStrengthCr;
+    uint16_t Radius;
+    uint8_t reserved1[4];
+} img_dsp_chroma_filter;
+
+typedef struct img_dsp_variable_range {
+    uint8_t max_chroma_radius;
+    uint8_t inside_fpn_flag;
+    uint8_t reserved[2];
+} img_dsp_variable_range;
+
+typedef struct img_dsp_level {
+    uint8_t low;
+    uint8_t low_delta;
+    uint8_t low_strength;
+    uint8_t mid_strength;
+    uint8_t high;
+    uint8_t high_delta;
+    uint8_t high_strength;
+} img_dsp_level;
+
+typedef struct img_dsp_final_level {
+    uint8_t low;
+    uint8_t low_delta;
+    uint8_t low_strength;
+    uint8_t mid_strength;
+    uint8_t high;
+    uint8_t high_delta;
+    uint8_t high_strength;
+    uint8_t method;
+} img_dsp_final_level;
+
+typedef struct img_dsp_sharpen_coring {
+    uint8_t coring[256];
+    uint8_t coring_mul_fractional_bits;
+} img_dsp_sharpen_coring;
+
+typedef struct img_dsp_demosaic_internal {
+    uint8_t enable;
+    uint8_t reserved[3];
+} img_dsp_demosaic_internal;
+
+typedef struct img_dsp_hdr_alpha_calc_thresh {
+    uint16_t saturation_threshold[4];
+} img_dsp_hdr_alpha_calc_thresh;
+
+typedef struct img_dsp_ae_tile_cfg {
+    uint16_t num_col, num_row, col_start, row_start, width, height;
+    uint16_t pix_min_value, pix_max_value;
+} img_dsp_ae_tile_cfg;
+
+typedef struct img_dsp_awb_tile_cfg {
+    uint16_t num_col, num_row, col_start, row_start, width, height;
+    uint16_t active_width, active_height;
+    uint32_t pix_min_value, pix_max_value;
+} img_dsp_awb_tile_cfg;
+
+typedef struct img_dsp_af_tile_cfg {
+    uint16_t num_col, num_row, col_start, row_start, width, height;
+    uint16_t active_width, active_height;
+} img_dsp_af_tile_cfg;
+
+/* Stored statistics information: the AWB record's first 16 bytes, its pixel
+ * limits narrowed to 16 bits, then the AE and AF records. */
+typedef struct img_dsp_aaa_stat_info {
+    uint16_t awb_num_col, awb_num_row, awb_col_start, awb_row_start;
+    uint16_t awb_width, awb_height, awb_active_width, awb_active_height;
+    uint16_t awb_pix_min_value, awb_pix_max_value;
+    img_dsp_ae_tile_cfg ae;
+    img_dsp_af_tile_cfg af;
+} img_dsp_aaa_stat_info;
+
+/* Registration of host functions. */
+void vors_img_dsp_register_math_functions(const img_dsp_math_functions *fns);
+void vors_img_dsp_register_mem_functions(const img_dsp_mem_functions *fns);
+void vors_img_dsp_register_ioctl(img_dsp_ioctl_fn fn);
+void vors_img_dsp_register_sprintf(img_dsp_sprintf_fn fn);
+void vors_img_dsp_register_print(img_dsp_print_fn fn);
+
+/* Architecture memory. */
+int32_t vors_img_dsp_query_arch_mem_size(const img_dsp_arch_info *arch);
+int vors_img_dsp_set_mem_addr(uint64_t user_base, uint64_t phys_base, uint32_t size);
+int vors_img_dsp_init_arch(const img_dsp_arch_info *arch);
+int vors_img_dsp_deinit_arch(void);
+
+/* Contexts and configurations. */
+int vors_img_dsp_init_ctx(uint8_t defblc_enable, const img_dsp_ctx_id *ctx, const img_dsp_ctx_id *src);
+int vors_img_dsp_init_cfg(const img_dsp_cfg_id *cfg, uint32_t algo_mode);
+int vors_img_dsp_clone_iso_cfg(const img_dsp_cfg_id *dst, const img_dsp_cfg_id *src);
+int vors_img_dsp_pre_exe_cfg(const img_dsp_mode *mode);
+int vors_img_dsp_post_exe_cfg(int fd, const img_dsp_mode *mode);
+int vors_img_dsp_get_cfg_status(const img_dsp_cfg_id *cfg, img_dsp_cfg_status *out);
+int vors_img_dsp_print_hdr_cfg(const img_dsp_cfg_id *cfg);
+int vors_img_dsp_get_context_tbl_idx(uint32_t ignored, const img_dsp_ctx_id *ctx, uint32_t *out);
+int vors_img_dsp_get_lib_info(img_dsp_lib_info *out);
+int vors_img_dsp_set_iso_cfg_tag(const img_dsp_mode *mode, uint32_t tag);
+int vors_img_dsp_set_diag_case_id(const img_dsp_mode *mode, uint8_t id);
+int vors_img_dsp_set_size_info(const img_dsp_mode *mode, const img_dsp_size_info *info);
+int vors_img_dsp_hdr_cfg_use_physical_tbl_addr(const img_dsp_mode *mode);
+int vors_img_dsp_hdr_cfg_use_virtual_tbl_addr(const img_dsp_mode *mode);
+int vors_img_dsp_print_config_update_history(const img_dsp_mode *mode);
+void img_dsp_print_mode(const img_dsp_mode *mode);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
