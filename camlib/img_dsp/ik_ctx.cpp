@@ -341,10 +341,11 @@ static void clear_body(ik_ctx_body *body)
     ik_memset(body->update_flags, 0, sizeof(body->update_flags));
 }
 
-static void reset_strength_table(uint8_t *alpha, uint32_t size)
+/* Clears a buffer block and gives it the default strength table. */
+static void reset_buffer_block(uint8_t *buf)
 {
-    ik_memset(alpha, 0, size);
-    img_dsp_core_gen_strength_table(alpha, 32, 32, 0, 0, 0);
+    ik_memset(buf, 0, IK_VIDEO_BUF_SIZE);
+    img_dsp_core_gen_strength_table(buf + IK_VBUF_SHPA_ALPHA, 32, 32, 0, 0, 0);
 }
 
 static void init_video_ctx(ik_video_ctx *ctx, uint8_t defblc)
@@ -360,11 +361,8 @@ static void init_video_ctx(ik_video_ctx *ctx, uint8_t defblc)
     clear_body(body);
     default_blocks(body, IMG_DSP_PIPE_VIDEO);
     h->defblc_enable = defblc ? 1 : 0;
-    for (uint32_t b = 0; b < h->buf_num; b++) {
-        uint8_t *buf = (uint8_t *)(uintptr_t)h->buf[b];
-        ik_memset(buf, 0, IK_VIDEO_BUF_SIZE);
-        img_dsp_core_gen_strength_table(buf + IK_VBUF_SHPA_ALPHA, 32, 32, 0, 0, 0);
-    }
+    for (uint32_t b = 0; b < h->buf_num; b++)
+        reset_buffer_block((uint8_t *)(uintptr_t)h->buf[b]);
     default_sections(body->sec, ik_ctx_table(IMG_DSP_PIPE_VIDEO, ctx, IK_VBUF_CHROMA_MEDIAN_K, 0));
     ik_memcpy(body->blk.chroma_median_weight, img_dsp_chroma_median_weight_default, IK_CHROMA_MEDIAN_WEIGHT_SIZE);
     img_dsp_core_set_raw_unpack_param(14, 6, 4);
@@ -439,7 +437,7 @@ static int clone_video(ik_video_ctx *dst, ik_video_ctx *src)
     ik_memcpy(&dst->body.blk, &src->body.blk, sizeof(dst->body.blk));
     ik_memcpy(dst->body.sec, src->body.sec, sizeof(dst->body.sec));
     for (uint32_t b = 0; b < buf_num; b++)
-        reset_strength_table((uint8_t *)(uintptr_t)dst->head.buf[b], IK_VIDEO_BUF_SIZE);
+        reset_buffer_block((uint8_t *)(uintptr_t)dst->head.buf[b]);
     for (const auto &t : section_tables) {
         if (recorded_index(&dst->body.blk, &t) >= buf_num) {
             IK_WARN("one or more Idx exceeds TblNum %d\n", buf_num);
