@@ -386,3 +386,28 @@ void img_dsp_core_pack_record8(const uint8_t *src, uint8_t *dst)
         dst[i] = src[pick[i]];
     dst[7] = (uint8_t)((src[14] & 7) | (src[18] & 7) << 3 | (src[21] & 3) << 6);
 }
+
+void img_dsp_core_search_ratio(int32_t v, int32_t d, int32_t *candidate, uint32_t *inverse, int32_t q, int32_t step)
+{
+    int32_t base = (int32_t)img_dsp_core_div_round64((int64_t)v << 13, d);
+    if (step != 0)
+        base &= ~1;
+    uint64_t best_dist = UINT64_MAX;
+    *candidate = base;
+    *inverse = 0;
+    for (int64_t c = base; c < (int64_t)base + 150; c += step + 1) {
+        int64_t x = img_dsp_core_div_round64(c << 26, q);
+        if (x <= 0)
+            continue;
+        uint64_t inv = (uint64_t)img_dsp_core_div_round64(INT64_C(1) << 62, x) << 9;
+        uint64_t frac = inv & 0xFFFFFFFFu;
+        uint64_t dist = frac < 0x80000000u ? frac : 0x100000000u - frac;
+        if (dist < best_dist) {
+            best_dist = dist;
+            *candidate = (int32_t)c;
+            *inverse = (uint32_t)((inv + 0x80000000u) >> 32);
+        }
+        if (step < 0)
+            break;
+    }
+}

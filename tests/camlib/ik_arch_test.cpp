@@ -211,6 +211,21 @@ TEST_F(IkArch, TooManyContextsLeavesThePipeUninitialised)
     vors_img_dsp_deinit_arch();
 }
 
+TEST_F(IkArch, TooManyHdrConfigurationsAreRefused)
+{
+    bring_up({});
+    vors_img_dsp_deinit_arch();
+    std::vector<img_dsp_pipe_info> pipes = { { 0, 1, 1, 65, 0 } };
+    img_dsp_arch_info a = iktest::make_arch(pipes, 1);
+    iktest::SimRegion big((uint32_t)vors_img_dsp_query_arch_mem_size(&a));
+    a.MemAddr = big.user_addr();
+    a.MemSize = big.size();
+    StdoutCapture out;
+    EXPECT_EQ(vors_img_dsp_init_arch(&a), -1);
+    EXPECT_TRUE(has_msg(out.text(), "[IK][Error]layout_video() ", "Pipe V required hdr cfg num 65 exceed max num 64\n"));
+    vors_img_dsp_deinit_arch();
+}
+
 TEST_F(IkArch, AllocatorRefusesBeyondTheRegion)
 {
     bring_up({});

@@ -182,6 +182,14 @@ TEST(IkMath, RarelyUsedConverters)
     const uint8_t want[8] = { 12, 13, 15, 16, 17, 19, 20, 86 };
     EXPECT_EQ(0, memcmp(dst, want, 8));
 
+    /* v / d = 1.0 in 13 fraction bits and q = 2^26 make x = c = 2^13, whose
+     * scaled reciprocal 2^58 is a whole multiple of 2^32: inverse 2^26. */
+    int32_t cand = 0;
+    uint32_t inv = 0;
+    img_dsp_core_search_ratio(3, 3, &cand, &inv, 1 << 26, 0);
+    EXPECT_EQ(cand, 8192);
+    EXPECT_EQ(inv, 67108864u);
+
     std::vector<uint32_t> packed(4096, (7u << 20) | (5u << 10) | 3u);
     std::vector<uint16_t> out(3 * 4096);
     img_dsp_core_unpack_3d_lut(packed.data(), out.data());
