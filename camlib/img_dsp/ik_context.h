@@ -98,6 +98,11 @@ enum ik_decode_tbl {
     IK_DEC_CHROMA_MEDIAN_K = 87436,
 };
 
+static_assert(IK_VBUF_AMPLINEAR_HDS_LUT + 2912u == IK_VIDEO_BUF_SIZE, "video buffer block");
+static_assert(IK_STILL_FPN_REG_SETTING + 1024u == IK_STILL_TABLES_END, "still context tables");
+static_assert(IK_DEC_CHROMA_MEDIAN_K + 48u <= IK_DECODE_CTX_SIZE, "decode context tables");
+static_assert(IK_HDR_CFG_SIZE + IK_HDR_CFG_TBL_SIZE == 56936u, "an HDR configuration with its table block");
+
 #define IK_CHROMA_MEDIAN_K_SIZE 48u
 #define IK_CHROMA_MEDIAN_WEIGHT_SIZE 144u
 #define IK_SHPA_ALPHA_SIZE 2048u

@@ -11,6 +11,8 @@
 #define IK_CC_LUT_SIZE 2304u
 #define IK_CC_3D_SIZE 16384u
 
+static_assert(IK_DEF_TBL_CC_3D_B + IK_CC_3D_SIZE == 60480u, "the default table block");
+
 /* Copies the seven default tables into a 60480-byte block. */
 void ik_default_tables_copy(uint8_t *dst);
 

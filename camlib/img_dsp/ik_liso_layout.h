@@ -541,6 +541,10 @@ static_assert(offsetof(ik_ce_upsampling_cmd, ce_upsamp_coeff_addr) == 36, "ce up
 
 #define IK_TABLE_SLOTS 24u
 
+static_assert(IK_TBL_CE_OUTPUT + 512u <= IK_ISO_CFG_TBL_SIZE, "config table block holds its last table");
+static_assert(IK_TBL_CA_WARP_VER_BLUE + 9216u <= IK_TBL_LOCAL_EXPOSURE_GAIN, "warp tables before the colour tables");
+static_assert(IK_ISO_CFG_SIZE + IK_ISO_CFG_TBL_SIZE == 180624u, "an iso configuration with its table block");
+
 /* Default-table offsets the configuration's motion fields point at. */
 #define IK_DEF_MOTION_DETECT_FIR1 0u
 #define IK_DEF_MCTF_PASSTHROUGH 256u
