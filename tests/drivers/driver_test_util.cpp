@@ -34,3 +34,20 @@ simk::Trace writes_of(const simk::Trace &t)
             w.push_back(a);
     return w;
 }
+
+uint32_t crc_of_writes(const simk::Trace &t, size_t from, size_t count)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    auto feed = [&crc](uint8_t b) {
+        crc ^= b;
+        for (int k = 0; k < 8; k++)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1)));
+    };
+    for (size_t i = from; i < from + count && i < t.size(); i++) {
+        feed((uint8_t)(t[i].reg >> 8));
+        feed((uint8_t)t[i].reg);
+        feed((uint8_t)(t[i].val >> 8));
+        feed((uint8_t)t[i].val);
+    }
+    return ~crc;
+}

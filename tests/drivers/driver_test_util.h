@@ -27,5 +27,9 @@ public:
     std::vector<uint64_t> latency_ms;  // per message, then none
 };
 
+// CRC-32 (as zlib) over the writes, each packed as big-endian 16-bit
+// register and value.
+uint32_t crc_of_writes(const simk::Trace &t, size_t from, size_t count);
+
 // Only the writes of a trace, as (address, register, value).
 simk::Trace writes_of(const simk::Trace &t);

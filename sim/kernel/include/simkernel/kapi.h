@@ -82,6 +82,9 @@ static inline ssize_t strscpy(char *dst, const char *src, size_t size)
 	return (ssize_t)len;
 }
 
+static inline u64 div_u64(u64 dividend, u32 divisor) { return dividend / divisor; }
+static inline u64 div64_u64(u64 dividend, u64 divisor) { return dividend / divisor; }
+
 static inline u16 be16_to_cpu(__be16 v) { return __builtin_bswap16(v); }
 static inline u32 be32_to_cpu(__be32 v) { return __builtin_bswap32(v); }
 static inline u32 be32_to_cpup(const __be32 *p) { return __builtin_bswap32(*p); }

@@ -73,7 +73,7 @@ struct vorsalind_vin_mirror {
 struct vorsalind_vin_eis_info {
 	u16 cell_width;    /* 0.01 um */
 	u16 cell_height;
-	u32 vb_time;       /* ns */
+	u64 vb_time;       /* ns */
 	u8 column_bin;
 	u8 row_bin;
 };
@@ -103,7 +103,7 @@ struct vorsalind_vin_device {
 	s32 agc_db_step;
 	u32 line_time;     /* framework time unit */
 	u32 shutter_time;  /* framework time unit */
-	u32 vb_time;       /* ns */
+	u64 vb_time;       /* ns */
 	u32 active_lines;  /* lines of the format in force */
 	u32 bayer_pattern;
 	int no_write;      /* set while the framework forbids sensor writes */
