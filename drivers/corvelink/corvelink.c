@@ -275,9 +275,12 @@ static void corvelink_write_pattern(struct corvelink *cl, u8 addr,
 	}
 }
 
-/* Waits, polling every poll_ms, for bit in the lock or pass register. */
-static bool corvelink_wait_link(struct corvelink *cl, u8 des_bit, u8 ub934_bit,
-				unsigned long timeout, unsigned int poll_ms)
+/*
+ * Waits, polling every poll_ms, for bit in the lock or pass register:
+ * 0 once set, -ETIMEDOUT, or -EINTR when the framework stops the bridge.
+ */
+static int corvelink_wait_link(struct corvelink *cl, u8 des_bit, u8 ub934_bit,
+			       unsigned long timeout, unsigned int poll_ms)
 {
 	unsigned long deadline = jiffies + timeout;
 	u8 reg = corvelink_is_ub934(cl) ? DES_RX_PORT_STS1 : DES_STATUS;
@@ -287,11 +290,11 @@ static bool corvelink_wait_link(struct corvelink *cl, u8 des_bit, u8 ub934_bit,
 		u8 val;
 
 		if (corvelink_stopping(cl))
-			return false;
+			return -EINTR;
 		if (!des_rd(cl, reg, &val) && (val & bit))
-			return true;
+			return 0;
 		if (time_after(jiffies, deadline))
-			return false;
+			return -ETIMEDOUT;
 		msleep(poll_ms);
 	}
 }
@@ -423,7 +426,7 @@ static int corvelink_hw_init(struct vors_vin_brg *brg, u32 mask)
 	struct corvelink *cl = to_corvelink(brg);
 	char chip[CORVELINK_ID_LEN + 1];
 	static const u8 port_ctl[4] = { 0, 0x81, 0x96, 0xBF };
-	int port;
+	int port, ret;
 
 	if (mask < 1 || mask > 3) {
 		corvelink_err("corvelink can only support max 2 links!\n");
@@ -450,10 +453,12 @@ static int corvelink_hw_init(struct vors_vin_brg *brg, u32 mask)
 		return 0;
 	}
 
-	if (!corvelink_wait_link(cl, DES_STATUS_LOCK, DES_RX_PORT_STS1_LOCK,
-				 100, 1)) {
-		corvelink_err("Link locked fail!\n");
-		corvelink_err("[%d]No serializer link!\n", cl->index);
+	ret = corvelink_wait_link(cl, DES_STATUS_LOCK, DES_RX_PORT_STS1_LOCK, 100, 1);
+	if (ret) {
+		if (ret == -ETIMEDOUT) {
+			corvelink_err("Link locked fail!\n");
+			corvelink_err("[%d]No serializer link!\n", cl->index);
+		}
 		return mask;
 	}
 
@@ -808,15 +813,15 @@ static void corvelink_gpio_forward(struct corvelink *cl, u32 mask)
 static int corvelink_confirm_stream(struct vors_vin_brg *brg, u32 mask)
 {
 	struct corvelink *cl = to_corvelink(brg);
-	int result = 0;
+	int ret, result = 0;
 	u32 sensor_id;
 
 	des_wr(cl, DES_PORT_PASS_CTL, 0x3B);
-	if (!corvelink_wait_link(cl, DES_STATUS_PASS, DES_RX_PORT_STS1_PASS,
-				 10, 10)) {
+	ret = corvelink_wait_link(cl, DES_STATUS_PASS, DES_RX_PORT_STS1_PASS, 10, 10);
+	if (ret == -ETIMEDOUT)
 		corvelink_err("Link pass fail!\n");
+	if (ret)
 		result = mask;
-	}
 
 	if (!corvelink_stopping(cl)) {
 		corvelink_read_chan_reg(brg, 2, CORVELINK_SENSOR_ID_REG, &sensor_id);

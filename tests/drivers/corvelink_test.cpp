@@ -429,6 +429,48 @@ TEST_F(CorvelinkTest, HwInitLinkLockFails)
     EXPECT_TRUE(simk::log_contains("VIN: [0]No serializer link!\n", 3));
 }
 
+TEST_F(CorvelinkTest, StoppingEndsAccessAndWaits)
+{
+    load(3);
+    brg()->stopping = 1;
+    trace_.clear();
+    EXPECT_EQ(3, ops()->hw_init(brg(), 3));
+    EXPECT_EQ(3, ops()->confirm_stream(brg(), 3));
+    u32 val = 5;
+    EXPECT_EQ(-1, ops()->read_chan_reg(brg(), 1, 0x3000, &val));
+    EXPECT_EQ(0, ops()->irq_callback(brg()));
+    EXPECT_TRUE(trace_.empty());
+    // a stop is no link failure
+    EXPECT_FALSE(simk::log_contains("Link locked fail!"));
+    EXPECT_FALSE(simk::log_contains("Link pass fail!"));
+
+    // a stop that comes while waiting for the lock ends the wait at once
+    class StoppingDes : public simk::FpdDeserializer {
+    public:
+        using FpdDeserializer::FpdDeserializer;
+        int *stop = nullptr;
+        int polls = 0;
+
+    protected:
+        uint8_t read_reg(uint8_t r) override
+        {
+            if (r == 0x04 && ++polls == 5)
+                *stop = 1;
+            return FpdDeserializer::read_reg(r);
+        }
+    } slow(D, &trace_);
+    slow.set_id("UB954");
+    slow.stop = &brg()->stopping;
+    simk::i2c_attach(adap_, D >> 1, &slow);
+    brg()->stopping = 0;
+    uint64_t t0 = simk::now_ns();
+    EXPECT_EQ(3, ops()->hw_init(brg(), 3));
+    EXPECT_EQ(5, slow.polls);
+    EXPECT_EQ(5u, (simk::now_ns() - t0) / 1000000);   // one poll a millisecond
+    EXPECT_FALSE(simk::log_contains("Link locked fail!"));
+    simk::i2c_attach(adap_, D >> 1, des_.get());
+}
+
 TEST_F(CorvelinkTest, HwInitUb934LocksOnPortStatus)
 {
     des_->set_id("UB934");
