@@ -1,0 +1,5 @@
+/* Host build: the kernel interface comes from the simulation. */
+#ifndef SIMKERNEL_LINUX_PROC_FS_H
+#define SIMKERNEL_LINUX_PROC_FS_H
+#include <simkernel/kapi.h>
+#endif

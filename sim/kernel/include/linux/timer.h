@@ -1,0 +1,5 @@
+/* Host build: the kernel interface comes from the simulation. */
+#ifndef SIMKERNEL_LINUX_TIMER_H
+#define SIMKERNEL_LINUX_TIMER_H
+#include <simkernel/kapi.h>
+#endif
