@@ -10,6 +10,8 @@
 #include <sys/select.h>
 #include <sys/types.h>
 
+#include "record_pool.h"
+
 #define PLATFORM_OK (-255)
 #define PLATFORM_CHANNELS 8
 #define PLATFORM_CURVE_ENTRIES 1023
@@ -90,6 +92,10 @@ struct platform {
     void (*iris_remove_hook)(struct platform *platform, struct iris *iris);
     int32_t channel_count;
     struct platform_channel channels[PLATFORM_CHANNELS];
+    struct record_pool stats_pool; // the data-type-42 records
+    // Video-input state of the SoC layer.
+    uint8_t libcl_initialised;
+    uint8_t plug_event_enabled;
 };
 
 // The channel a stream id names: bits 8 to 15, channel 0 for negative ids.

@@ -11,6 +11,10 @@
 #include <unistd.h>
 
 #include "core/debug_output.h"
+#include "frame_source.h"
+#include "input_source.h"
+#include "libcl.h"
+#include "videoinput.h"
 
 namespace {
 
@@ -40,6 +44,15 @@ int soc_daynight_switch(platform *p, int, int32_t)
 }
 
 int soc_iris_add(platform *, iris *) { return -4; }
+
+// The SoC never has records ready without a poll.
+gboolean soc_prepare(platform *) { return FALSE; }
+
+void deinit_camera_library(platform *p)
+{
+    libcl_deinit();
+    p->libcl_initialised = 0;
+}
 
 void soc_iris_remove(platform *, iris *) {}
 
@@ -125,16 +138,44 @@ struct platform *platform_vorsalind_create(void *, struct prodconf *conf, int ch
 
 int platform_setup(struct platform *platform) { return platform ? PLATFORM_OK : -3; }
 
+// Until the video input is bound to the capture library, the input counts as
+// started here and only the frame sources are (re)made.
+int platform_sync_config_for_stream(struct platform *platform, int32_t stream_id)
+{
+    if (!platform)
+        return -3;
+    if (platform_stream_channel(stream_id) != 0 && platform->channel_count > 1)
+        return 0;
+    platform_free_input_source_by_name(platform, PLATFORM_VSYNC_SOURCE);
+    const char *path = platform_vsync_path((int)videoinput_input_get_current_vin());
+    if (!path) {
+        debug_output(DEBUG_ERROR, 0, "%s: Could not get vsync path\n", "platform_sync_config_for_stream");
+        return -4;
+    }
+    if (platform_add_vsync_source(platform, path) != PLATFORM_OK) {
+        deinit_camera_library(platform);
+        return -4;
+    }
+    if (platform->plug_event_enabled && platform_add_plug_event_source(platform) != PLATFORM_OK) {
+        debug_output(DEBUG_ERROR, 0, "Could not create plug_event_fd\n");
+        deinit_camera_library(platform);
+        return -4;
+    }
+    platform->dispatch_ready_fds = platform_dispatch_ready_fds;
+    platform->prepare = soc_prepare;
+    return PLATFORM_OK;
+}
+
 void platform_destroy(struct platform *platform)
 {
     if (!platform)
         return;
+    deinit_camera_library(platform);
     g_free(platform->curve.table);
     platform->curve.table = nullptr;
+    platform_pool_free(&platform->stats_pool, nullptr);
     platform_remove_all_fpga(platform);
-    // The input sources are freed by their own module once it exists.
-    g_list_free(platform->input_sources);
-    platform->input_sources = nullptr;
+    platform_remove_all_input_sources(platform);
     int channels = platform->channel_count;
     if (channels > PLATFORM_CHANNELS)
         channels = PLATFORM_CHANNELS;

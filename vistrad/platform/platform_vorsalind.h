@@ -9,6 +9,7 @@ struct prodconf;
 struct platform *platform_vorsalind_create(void *ignored, struct prodconf *conf, int channel_count);
 int platform_setup(struct platform *platform);
 void platform_destroy(struct platform *platform);
+int platform_sync_config_for_stream(struct platform *platform, int32_t stream_id);
 
 int platform_gpio_write_sysfs(struct platform *platform, const char *pin, int value);
 int platform_gpio_set_direction(struct platform *platform, const char *pin, int direction);
