@@ -82,6 +82,7 @@ void control_stop(struct control *engine)
         return;
     control_free_temperature_limit_set(engine, engine->temperature_halt_set);
     engine->temperature_halt_set = nullptr;
+    control_temperature_stop(engine);
     for (auto &list : engine->consumers) {
         g_list_free(list);
         list = nullptr;

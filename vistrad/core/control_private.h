@@ -28,6 +28,9 @@ struct control {
     pthread_mutex_t group_mutex;
 };
 
+// Drops the temperature-service client at the engine's stop (control_temperature.cpp).
+void control_temperature_stop(struct control *engine);
+
 // Timeout bookkeeping of the engine's life cycle (control_timeout.cpp).
 void control_timeouts_init(struct control *engine);
 void control_timeouts_stop(struct control *engine);

@@ -48,3 +48,13 @@ control_register_temperature_limit_set(struct control *engine, uint32_t sensor_i
 void control_free_temperature_limit_set(struct control *engine, struct control_temperature_limit_set *set);
 int daemon_set_temperature_halt_limits(struct control *engine, uint32_t sensor_id, int32_t limit0,
                                        int32_t limit1, int32_t limit2, int32_t limit3);
+
+// The daemon's temperature halt: set while a halt set reports too cold or
+// too hot. Each change asks the daemon for a stream restart through the hook.
+uint32_t daemon_get_temperature_halt(void);
+void daemon_set_stream_restart_hook(void (*request)(void *data), void *data);
+
+// Bus names of the temperature service.
+#define TEMPERATURE_SERVICE "com.tovi.TemperatureController"
+#define TEMPERATURE_PATH "/com/tovi/TemperatureController"
+#define TEMPERATURE_INTERFACE "com.tovi.TemperatureController"

@@ -1,0 +1,10 @@
+#pragma once
+// Exposure settings that go back to their defaults when a stream's capture
+// mode changes.
+
+#include <stdint.h>
+
+// Resets ExposureWindow, FocusWindow0 and ExposurePriority and, without fixed
+// exposure, ManualShutterControl and ManualGainControl. Every failure is
+// logged; none stops the others.
+void reset_exposure_windows(int32_t stream_id);
