@@ -11,7 +11,8 @@
  * Tests steer it through sim.Temperature.Control at /sim/Temperature:
  * SetTemperature (i sensor, d degrees), EmitSignal (i limit id),
  * SetMode (s: "normal", "refuse" to answer registrations with an error,
- * "wrong" to answer them with a malformed reply), GetRegistrations.
+ * "wrong" to answer them with a malformed reply), RefuseAfter (i n: answer
+ * n more registrations, then refuse), GetRegistrations.
  *
  * Options: --first-id N (limit ids count from N; a restarted service uses
  * other ids), --temperature T (every sensor's start temperature).
@@ -54,6 +55,9 @@ static const char introspection_xml[] =
 	"  <method name='SetMode'>"
 	"   <arg direction='in' type='s' name='mode'/>"
 	"  </method>"
+	"  <method name='RefuseAfter'>"
+	"   <arg direction='in' type='i' name='count'/>"
+	"  </method>"
 	"  <method name='GetRegistrations'>"
 	"   <arg direction='out' type='a(iidb)' name='limits'/>"
 	"  </method>"
@@ -77,6 +81,7 @@ struct service {
 	double start_temperature;
 	gint32 next_id;
 	char *mode;
+	gint32 refuse_after; /* -1: no limit */
 };
 
 static double temperature_of(struct service *s, gint32 sensor)
@@ -108,7 +113,7 @@ static void reply_malformed(GDBusMethodInvocation *inv)
 
 static void register_limit(struct service *s, GVariant *params, GDBusMethodInvocation *inv)
 {
-	if (strcmp(s->mode, "refuse") == 0) {
+	if (s->refuse_after == 0 || strcmp(s->mode, "refuse") == 0) {
 		g_dbus_method_invocation_return_dbus_error(inv, "com.tovi.TemperatureController.Error.Refused",
 							   "registration refused");
 		return;
@@ -117,6 +122,8 @@ static void register_limit(struct service *s, GVariant *params, GDBusMethodInvoc
 		reply_malformed(inv);
 		return;
 	}
+	if (s->refuse_after > 0)
+		s->refuse_after--;
 	struct limit l = {};
 	g_variant_get(params, "(idb)", &l.sensor, &l.value, &l.below);
 	l.id = s->next_id++;
@@ -172,6 +179,8 @@ static void method_call(GDBusConnection *, const char *, const char *, const cha
 	} else if (strcmp(method, "SetMode") == 0) {
 		g_free(s->mode);
 		g_variant_get(params, "(s)", &s->mode);
+	} else if (strcmp(method, "RefuseAfter") == 0) {
+		g_variant_get(params, "(i)", &s->refuse_after);
 	} else if (strcmp(method, "GetRegistrations") == 0) {
 		g_dbus_method_invocation_return_value(inv, registrations(s));
 		return;
@@ -205,6 +214,7 @@ int main(int argc, char **argv)
 	s.next_id = 1;
 	s.start_temperature = 25.0;
 	s.mode = g_strdup("normal");
+	s.refuse_after = -1;
 	for (int i = 1; i + 1 < argc; i += 2) {
 		if (strcmp(argv[i], "--first-id") == 0)
 			s.next_id = atoi(argv[i + 1]);
