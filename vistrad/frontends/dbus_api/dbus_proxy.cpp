@@ -176,17 +176,16 @@ void owner_changed(GObject *object, GParamSpec *, gpointer data)
         p->owner_fn(p, p->owner_data);
 }
 
+// Each subscription delivers to its own entry: walking the list by name
+// would hand one signal to the newest entry once per subscription of that
+// name and never to the others. The bus calls no subscription after it was
+// removed, so the entry is alive whenever this runs.
 void dispatch_signal(GDBusConnection *, const char *, const char *, const char *, const char *signal_name,
                      GVariant *parameters, gpointer data)
 {
-    auto *p = static_cast<dbus_proxy *>(data);
-    for (GList *l = p->subscriptions; l; l = l->next) {
-        auto *s = static_cast<subscription *>(l->data);
-        if (strcmp(s->signal_name, signal_name) != 0)
-            continue;
+    auto *s = static_cast<subscription *>(data);
+    if (strcmp(s->signal_name, signal_name) == 0)
         s->callback(signal_name, parameters, s->user_data);
-        return;
-    }
 }
 
 void end_subscription(dbus_proxy *p, subscription *s)
@@ -348,7 +347,7 @@ int dbus_proxy_signal_subscribe(struct dbus_proxy *proxy, const char *signal_nam
     s->user_data = user_data;
     s->connection = G_DBUS_CONNECTION(g_object_ref(g_dbus_proxy_get_connection(proxy->proxy)));
     s->id = proxy->ops->signal_subscribe(s->connection, proxy->bus_name, proxy->interface_name, signal_name,
-                                         proxy->object_path, dispatch_signal, proxy);
+                                         proxy->object_path, dispatch_signal, s);
     proxy->subscriptions = g_list_prepend(proxy->subscriptions, s);
     return proxy->connected;
 }
