@@ -166,6 +166,17 @@ enum ik_section {
     IK_SEC_COUNT = 64,
 };
 
+/* Slots of the statistics command area; the low-ISO builder copies each
+ * pending command into the configuration's batch queue. */
+enum ik_aaa_cmd_slot {
+    IK_AAA_CMD_STATISTICS,
+    IK_AAA_CMD_PSEUDO_Y,
+    IK_AAA_CMD_HISTOGRAM,
+    IK_AAA_CMD_EARLY_WB_GAIN,
+    IK_AAA_CMD_AF_EX1,
+    IK_AAA_CMD_AF_EX2,
+};
+
 /* AE, AWB and AF set-up and the commands that ride with a configuration. */
 typedef struct ik_aaa_blocks {
     img_dsp_awb_tile_cfg awb;
@@ -378,5 +389,11 @@ static_assert(sizeof(img_dsp_hdr_cfg) == IK_HDR_CFG_SIZE, "hdr configuration rec
 #define IK_FLAG(byte, bit) (((byte) << 3) | (bit))
 static inline void ik_flag_set(uint8_t *flags, unsigned f) { flags[f >> 3] |= (uint8_t)(1u << (f & 7)); }
 static inline int ik_flag_test(const uint8_t *flags, unsigned f) { return (flags[f >> 3] >> (f & 7)) & 1; }
+
+/* Update flags of the statistics set-up commands. */
+#define IK_UPD_AAA_STATISTICS IK_FLAG(3, 7)
+#define IK_UPD_AAA_PSEUDO_Y IK_FLAG(4, 0)
+#define IK_UPD_AAA_HISTOGRAM IK_FLAG(4, 1)
+#define IK_UPD_AAA_EARLY_WB_GAIN IK_FLAG(4, 2)
 
 #endif

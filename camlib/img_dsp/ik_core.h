@@ -70,6 +70,12 @@ enum img_dsp_pipe_rule {
 
 int img_dsp_common_set(const char *caller, const img_dsp_mode *mode, void *block,
                        img_dsp_core_step_fn step, enum img_dsp_pipe_rule rule);
+/* The setter path with the setter's debug hooks run first; the return
+ * address is the public setter's caller. */
+struct img_dsp_debug_hook;
+int img_dsp_common_set_logged(const char *caller, const void *return_address, const struct img_dsp_debug_hook *hook,
+                              const img_dsp_mode *mode, void *block, uint32_t size, img_dsp_core_step_fn step,
+                              enum img_dsp_pipe_rule rule);
 int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
                        size_t size, const char *block_name, enum img_dsp_pipe_rule rule);
 

@@ -5,6 +5,7 @@
 #include "ik_arch.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
+#include "ik_debug.h"
 #include "ik_post.h"
 
 #include <stdio.h>
@@ -252,17 +253,30 @@ int img_dsp_common_set(const char *caller, const img_dsp_mode *mode, void *block
         ik_print("[IK][Warning]%s() %d Cannot get context mutex\n", caller, __LINE__);
         return rc;
     }
+    img_dsp_core_profile_stamp(caller, IK_PROFILE_START, 0, 0);
     ik_lock(ctx);
+    img_dsp_core_profile_stamp(caller, IK_PROFILE_GET_MUTEX, 0, 0);
     if (!pipe_allowed(rule, mode->Pipe)) {
         ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
         ik_unlock(ctx);
+        img_dsp_core_profile_stamp(caller, IK_PROFILE_PROCESS, 0, 0);
         return -1;
     }
     img_dsp_update_list list;
     memset(&list, 0, sizeof(list));
     rc = step(mode, block, &list);
     ik_unlock(ctx);
+    img_dsp_core_profile_stamp(caller, IK_PROFILE_PROCESS, 0, 0);
     return rc;
+}
+
+int img_dsp_common_set_logged(const char *caller, const void *return_address, const img_dsp_debug_hook *hook,
+                              const img_dsp_mode *mode, void *block, uint32_t size, img_dsp_core_step_fn step,
+                              enum img_dsp_pipe_rule rule)
+{
+    if (hook)
+        img_dsp_debug_hooks(caller, return_address, hook, mode, block, size);
+    return img_dsp_common_set(caller, mode, block, step, rule);
 }
 
 int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset, size_t size,

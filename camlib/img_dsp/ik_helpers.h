@@ -23,5 +23,9 @@ typedef struct img_dsp_raw_unpack_param {
 
 int img_dsp_core_set_raw_unpack_param(uint8_t resolution, uint8_t m, uint8_t g);
 img_dsp_raw_unpack_param img_dsp_core_get_raw_unpack_param(void);
+/* Region record: pitch (bytes per source row), x_start, y_start, x_end,
+ * y_end (inclusive). */
+int img_dsp_core_unpack_raw(const uint32_t *src, const uint32_t *region, uint16_t *out);
+uint16_t img_dsp_core_get_raw_pixel(const uint32_t *src, uint32_t pitch, uint32_t row, uint32_t col);
 
 #endif

@@ -233,6 +233,69 @@ typedef struct img_dsp_aaa_stat_info {
     img_dsp_af_tile_cfg af;
 } img_dsp_aaa_stat_info;
 
+/* Blocks of the pseudo-Y, histogram and early white-balance set-up. */
+typedef struct img_dsp_3a_pseudo_y {
+    uint32_t mode;
+    uint32_t sum_shift;
+    uint8_t pixel_weight[4];
+    uint8_t tone_curve[32];
+} img_dsp_3a_pseudo_y;
+
+typedef struct img_dsp_3a_histogram {
+    uint16_t mode;
+    uint16_t histogram_select;
+    uint16_t ae_file_mask[8];
+} img_dsp_3a_histogram;
+
+typedef struct img_dsp_3a_early_wb_gain {
+    uint32_t red_multiplier;
+    uint32_t green_multiplier_even;
+    uint32_t green_multiplier_odd;
+    uint32_t blue_multiplier;
+    uint8_t enable_ae_wb_gain;
+    uint8_t enable_af_wb_gain;
+    uint8_t enable_histogram_wb_gain;
+    uint8_t reserved;
+    uint32_t red_wb_multiplier;
+    uint32_t green_wb_multiplier_even;
+    uint32_t green_wb_multiplier_odd;
+    uint32_t blue_wb_multiplier;
+} img_dsp_3a_early_wb_gain;
+
+/* The caller's statistics descriptor: eight addresses. Word 2 names the
+ * sensor-histogram buffer, word 6 the byte that says it holds data. */
+typedef struct img_dsp_3a_stat_desc {
+    uint64_t d[8];
+} img_dsp_3a_stat_desc;
+
+/* The sensor-histogram buffer: one block per channel, each a data half and
+ * a scratch half. */
+#define IMG_DSP_SENSOR_HIST_HALF 8320u
+#define IMG_DSP_SENSOR_HIST_BLOCK (2u * IMG_DSP_SENSOR_HIST_HALF)
+#define IMG_DSP_SENSOR_HIST_BLOCKS 4u
+
+/* Debug facilities: the writer receives each piece of a log record; the tag
+ * points to a u32 holding the context id. */
+typedef void (*img_dsp_debug_log_writer)(const void *data, uint32_t size, const void *tag);
+
+#define IMG_DSP_LOG_ID_NUM 73u
+
+/* Debug flags: print the caller, print the mode and fields, write records,
+ * leave the large tables out of the settings dump. */
+#define IMG_DSP_DEBUG_PRINT_CALLER 1u
+#define IMG_DSP_DEBUG_PRINT_FIELDS 2u
+#define IMG_DSP_DEBUG_WRITE_LOG 4u
+#define IMG_DSP_DEBUG_NO_TABLES 8u
+
+#define IMG_DSP_DEBUG_MODE_SIZE 12u
+
+/* The record of the core debug-mode checks: a pipe and an AlgoMode first. */
+typedef struct img_dsp_core_debug_mode {
+    uint32_t Pipe;
+    uint32_t AlgoMode;
+    uint8_t mode[IMG_DSP_DEBUG_MODE_SIZE];
+} img_dsp_core_debug_mode;
+
 /* Registration of host functions. */
 void vors_img_dsp_register_math_functions(const img_dsp_math_functions *fns);
 void vors_img_dsp_register_mem_functions(const img_dsp_mem_functions *fns);
@@ -263,6 +326,32 @@ int vors_img_dsp_hdr_cfg_use_physical_tbl_addr(const img_dsp_mode *mode);
 int vors_img_dsp_hdr_cfg_use_virtual_tbl_addr(const img_dsp_mode *mode);
 int vors_img_dsp_print_config_update_history(const img_dsp_mode *mode);
 void img_dsp_print_mode(const img_dsp_mode *mode);
+
+/* 3A statistics set-up and fetch. */
+int vors_img_dsp_3a_config_aaa_stat(int fd, uint32_t on, const img_dsp_mode *mode, const img_dsp_ae_tile_cfg *ae,
+                                    const img_dsp_awb_tile_cfg *awb, const img_dsp_af_tile_cfg *af);
+int vors_img_dsp_3a_set_aaa_stat_info(int fd, const img_dsp_mode *mode);
+int vors_img_dsp_3a_get_aaa_stat_pix_value(uint16_t *ae_min, uint16_t *ae_max, uint32_t *awb_min,
+                                           uint32_t *awb_max);
+int vors_img_dsp_set_3a_pseudo_y(int fd, const img_dsp_mode *mode, const img_dsp_3a_pseudo_y *block);
+int vors_img_dsp_get_3a_pseudo_y(const img_dsp_mode *mode, img_dsp_3a_pseudo_y *out);
+int vors_img_dsp_set_3a_histogram(int fd, const img_dsp_mode *mode, const img_dsp_3a_histogram *block);
+int vors_img_dsp_get_3a_histogram(const img_dsp_mode *mode, img_dsp_3a_histogram *out);
+int vors_img_dsp_set_3a_early_wb_gain(int fd, const img_dsp_mode *mode, const img_dsp_3a_early_wb_gain *block);
+int vors_img_dsp_get_3a_early_wb_gain(const img_dsp_mode *mode, img_dsp_3a_early_wb_gain *out);
+int vors_img_dsp_3a_get_aaa_stat(int fd, uint32_t ignored, img_dsp_3a_stat_desc *desc);
+int vors_img_dsp_3a_unpack_sensor_hist_data(const void *src, uint16_t pitch, uint16_t *out, uint16_t width,
+                                            uint16_t height);
+
+/* Debug facilities. */
+int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);
+void vors_img_dsp_set_debug_log_enables(const uint8_t *enables);
+void vors_img_dsp_set_debug_log_id(uint32_t id, uint8_t enable);
+uint8_t *vors_img_dsp_enable_post_execute_log(void);
+int vors_img_dsp_set_debug_mode(const img_dsp_mode *mode, const uint8_t *debug_mode);
+int vors_img_dsp_get_debug_mode(const img_dsp_mode *mode, uint8_t *out);
+int VorsDSP_ImgCoreSetDebugMode(const img_dsp_core_debug_mode *rec);
+int VorsDSP_ImgCoreGetDebugMode(const img_dsp_core_debug_mode *rec);
 
 #ifdef __cplusplus
 }
