@@ -313,7 +313,7 @@ constexpr size_t kHalf = IMG_DSP_SENSOR_HIST_HALF;
  * mantissas of its four columns. */
 void pack_row(uint8_t *dst, const std::vector<uint16_t> &mant, const std::vector<uint8_t> &exps)
 {
-    size_t groups = (mant.size() + 3) / 4;
+    size_t groups = 2 * ((mant.size() + 7) / 8); /* a group pair covers eight columns */
     for (size_t k = 0; k < groups; k++) {
         uint64_t bits = exps[k] & 7;
         for (unsigned j = 0; j < 4; j++) {
@@ -371,7 +371,7 @@ protected:
             std::vector<uint16_t> values;
             for (int r = 0; r < 2; r++) {
                 std::vector<uint16_t> mant(rows);
-                std::vector<uint8_t> exps((rows + 3) / 4);
+                std::vector<uint8_t> exps(2 * ((rows + 7) / 8));
                 for (uint16_t c = 0; c < rows; c++)
                     mant[c] = (uint16_t)((c * 7 + b * 3 + r * 11) % 64);
                 for (size_t k = 0; k < exps.size(); k++)
@@ -507,6 +507,28 @@ TEST(Ik3aUnpack, SensorHistUnpackRefusesNullAndSetsTheFormat)
     EXPECT_EQ(vors_img_dsp_3a_unpack_sensor_hist_data(src, 16, out, 1, 1), 0);
     EXPECT_EQ(out[0], 2) << "unpacked as (14, 6, 4) whatever was set before";
     EXPECT_EQ(out[1], 9);
+}
+
+} // namespace
+
+namespace {
+
+TEST(Ik3aLayout, PublicRecords)
+{
+    EXPECT_EQ(sizeof(img_dsp_ae_tile_cfg), 16u);
+    EXPECT_EQ(sizeof(img_dsp_awb_tile_cfg), 24u);
+    EXPECT_EQ(offsetof(img_dsp_awb_tile_cfg, pix_min_value), 16u);
+    EXPECT_EQ(sizeof(img_dsp_af_tile_cfg), 16u);
+    EXPECT_EQ(sizeof(img_dsp_aaa_stat_info), 52u);
+    EXPECT_EQ(offsetof(img_dsp_aaa_stat_info, ae), 20u);
+    EXPECT_EQ(offsetof(img_dsp_aaa_stat_info, af), 36u);
+    EXPECT_EQ(sizeof(img_dsp_3a_pseudo_y), 44u);
+    EXPECT_EQ(offsetof(img_dsp_3a_pseudo_y, tone_curve), 12u);
+    EXPECT_EQ(sizeof(img_dsp_3a_histogram), 20u);
+    EXPECT_EQ(sizeof(img_dsp_3a_early_wb_gain), 36u);
+    EXPECT_EQ(offsetof(img_dsp_3a_early_wb_gain, enable_ae_wb_gain), 16u);
+    EXPECT_EQ(offsetof(img_dsp_3a_early_wb_gain, red_wb_multiplier), 20u);
+    EXPECT_EQ(sizeof(img_dsp_3a_stat_desc), 64u);
 }
 
 } // namespace
