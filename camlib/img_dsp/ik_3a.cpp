@@ -223,7 +223,7 @@ static int aaa_get(const char *fn, const img_dsp_mode *mode, void *out, const ch
         ik_unlock(ctx);
         return -1;
     }
-    memcpy(out, (const uint8_t *)&ik_body(mode->Pipe, ctx)->blk.aaa + offset, size);
+    ik_memcpy(out, (const uint8_t *)&ik_body(mode->Pipe, ctx)->blk.aaa + offset, size);
     ik_unlock(ctx);
     return 0;
 }
@@ -233,7 +233,7 @@ static uint8_t *slot(ik_aaa_blocks *aaa, enum ik_aaa_cmd_slot s) { return (uint8
 static void store_pseudo_y(ik_aaa_blocks *aaa, const void *block)
 {
     static_assert(sizeof(img_dsp_3a_pseudo_y) == sizeof(aaa->pseudo_y), "pseudo-Y block");
-    memcpy(aaa->pseudo_y, block, sizeof(aaa->pseudo_y));
+    ik_memcpy(aaa->pseudo_y, block, sizeof(aaa->pseudo_y));
     uint8_t *cmd = slot(aaa, IK_AAA_CMD_PSEUDO_Y);
     put_u32(cmd, 0, IK_CMD_AAA_PSEUDO_Y_SETUP);
     memcpy(cmd + 4, block, sizeof(img_dsp_3a_pseudo_y));
@@ -242,7 +242,7 @@ static void store_pseudo_y(ik_aaa_blocks *aaa, const void *block)
 static void store_histogram(ik_aaa_blocks *aaa, const void *block)
 {
     static_assert(sizeof(img_dsp_3a_histogram) == sizeof(aaa->histogram), "histogram block");
-    memcpy(aaa->histogram, block, sizeof(aaa->histogram));
+    ik_memcpy(aaa->histogram, block, sizeof(aaa->histogram));
     uint8_t *cmd = slot(aaa, IK_AAA_CMD_HISTOGRAM);
     put_u32(cmd, 0, IK_CMD_AAA_HISTORGRAM_SETUP);
     memcpy(cmd + 4, block, sizeof(img_dsp_3a_histogram));
@@ -252,7 +252,7 @@ static void store_early_wb_gain(ik_aaa_blocks *aaa, const void *block)
 {
     static_assert(sizeof(img_dsp_3a_early_wb_gain) == sizeof(aaa->early_wb_gain), "early WB block");
     const img_dsp_3a_early_wb_gain *b = (const img_dsp_3a_early_wb_gain *)block;
-    memcpy(aaa->early_wb_gain, block, sizeof(aaa->early_wb_gain));
+    ik_memcpy(aaa->early_wb_gain, block, sizeof(aaa->early_wb_gain));
     uint8_t *cmd = slot(aaa, IK_AAA_CMD_EARLY_WB_GAIN);
     put_u32(cmd, 0, IK_CMD_AAA_EARLY_WB_GAIN);
     memcpy(cmd + 4, &b->red_multiplier, 16);
