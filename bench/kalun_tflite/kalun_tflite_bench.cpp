@@ -2,7 +2,9 @@
 // and output buffers, result handed back) beside the same model's
 // interpreter invoked directly. The model is three 3x3 convolutions over a
 // 224x224x3 image, a few milliseconds per invocation, so the ratio of the
-// two times is what the unit adds to a job.
+// two times is what the unit adds to a job. A third run invokes the
+// interpreter directly on mapped memfd buffers as the unit binds them, which
+// tells the cost of the memory apart from the cost of the unit.
 #include <benchmark/benchmark.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -160,10 +162,11 @@ private:
 };
 
 // The same model built and invoked as a program using the runtime alone
-// would: two threads, tensors in the interpreter's own arena.
+// would: two threads, tensors in the interpreter's own arena, or (mapped)
+// input and output in memfd mappings bound once.
 class DirectRunner {
 public:
-    DirectRunner() {
+    explicit DirectRunner(bool mapped = false) {
         const std::vector<uint8_t>& bytes = model();
         flat_ = tflite::FlatBufferModel::VerifyAndBuildFromBuffer(
             reinterpret_cast<const char*>(bytes.data()), bytes.size());
@@ -173,6 +176,20 @@ public:
         if (!interpreter_ || interpreter_->SetNumThreads(2) != kTfLiteOk ||
             interpreter_->AllocateTensors() != kTfLiteOk)
             throw std::runtime_error("could not build the interpreter");
+        if (mapped) {
+            bind(interpreter_->inputs()[0], input_);
+            bind(interpreter_->outputs()[0], output_);
+            if (interpreter_->AllocateTensors() != kTfLiteOk)
+                throw std::runtime_error("could not allocate the mapped tensors");
+        }
+    }
+    void bind(int index, std::shared_ptr<kalun::Buffer>& buffer) {
+        const size_t bytes = interpreter_->tensor(index)->bytes;
+        buffer = mappedBuffer(bytes);
+        accesses_.push_back(buffer->cpuAccess(bytes, PROT_READ | PROT_WRITE));
+        const TfLiteCustomAllocation allocation{accesses_.back().get(), bytes};
+        if (interpreter_->SetCustomAllocationForTensor(index, allocation) != kTfLiteOk)
+            throw std::runtime_error("could not bind a mapped buffer");
     }
     void run() {
         if (interpreter_->Invoke() != kTfLiteOk)
@@ -182,6 +199,12 @@ public:
 private:
     std::unique_ptr<tflite::FlatBufferModel> flat_;
     std::unique_ptr<tflite::Interpreter> interpreter_;
+    std::shared_ptr<kalun::Buffer> input_, output_;
+    std::vector<kalun::Buffer::CpuAccess> accesses_;
+};
+
+struct MappedDirectRunner : DirectRunner {
+    MappedDirectRunner() : DirectRunner(true) {}
 };
 
 template <typename Runner>
@@ -194,6 +217,8 @@ void BM_Alone(benchmark::State& state) {
 BENCHMARK_TEMPLATE(BM_Alone, UnitRunner)->Name("BM_UnitJob")->Unit(benchmark::kMillisecond)
     ->UseRealTime()->MinTime(2.0);
 BENCHMARK_TEMPLATE(BM_Alone, DirectRunner)->Name("BM_DirectInvoke")
+    ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+BENCHMARK_TEMPLATE(BM_Alone, MappedDirectRunner)->Name("BM_DirectInvokeMapped")
     ->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
 
 // Both, one after the other in every iteration, so that a machine busy with
