@@ -1,6 +1,8 @@
 #pragma once
 // Builds configuration trees by hand, as the YAML loader would leave them.
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
@@ -26,7 +28,30 @@ inline prodconf_node *pc_section(prodconf *conf, const char *key, std::vector<st
     return node;
 }
 
-// "key[v1,v2]{children}" in file order: what a tree holds, for comparisons.
+// Values after the first typed read, as "1,2".
+inline std::string pc_converted_text(const prodconf_node *node)
+{
+    std::string out;
+    const char *bytes = static_cast<const char *>(node->converted);
+    for (uint64_t i = 0; i < node->value_count; i++) {
+        std::string one;
+        if (node->converted_kind == PRODCONF_BOOL) {
+            one = std::to_string(bytes[i]);
+        } else if (node->converted_kind == PRODCONF_LONG) {
+            int64_t v;
+            memcpy(&v, bytes + 8 * i, 8);
+            one = std::to_string(v);
+        } else {
+            int32_t v;
+            memcpy(&v, bytes + 4 * i, 4);
+            one = std::to_string(v);
+        }
+        out += (i ? "," : "") + one;
+    }
+    return out;
+}
+
+// "key[v1,v2]=converted{children}" in file order: what a tree holds, for comparisons.
 inline std::string pc_tree_text(const prodconf_node *node)
 {
     std::string out = node->key ? node->key : "-";
@@ -36,6 +61,8 @@ inline std::string pc_tree_text(const prodconf_node *node)
             out += std::string(v == node->values ? "" : ",") + *v;
         out += "]";
     }
+    if (node->converted_kind >= 0)
+        out += "=" + pc_converted_text(node);
     if (node->first_child) {
         out += "{";
         for (const prodconf_node *c = node->first_child; c; c = c->next)
