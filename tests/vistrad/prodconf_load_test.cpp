@@ -226,6 +226,53 @@ TEST_F(Load, InheritanceCyclesAndMissingFilesAreSkipped)
     EXPECT_NE(std::string::npos, err.find("prodconf_load_keelstone_state: Failed to read HWID keelstone param"));
 }
 
+// Each candidate of an inherited name in turn: removing the winner shows the next.
+TEST_F(Load, InheritedNamesAreSearchedInOrder)
+{
+    char *old_cwd = g_get_current_dir();
+    ASSERT_EQ(0, chdir(root.c_str()));
+    const char *candidates[] = {"/base.yaml", "/base.enc", "/base", "/usr/lib/vistrad/base.yaml",
+                                "/usr/lib/vistrad/base.enc", "/usr/lib/vistrad/base"};
+    for (const char *c : candidates) {
+        std::string text = std::string("WHO: ") + c + "\n";
+        if (g_str_has_suffix(c, ".enc"))
+            write_bytes(c, encrypt(text));
+        else
+            write(c, text);
+    }
+    write("/usr/lib/vistrad/vistrad.enc", "");
+    write("/usr/lib/vistrad/vistrad.yaml", "INHERIT: [base.yaml]\n");
+    for (const char *c : candidates) {
+        SCOPED_TRACE(c);
+        prodconf_free(conf);
+        conf = prodconf_new();
+        load();
+        EXPECT_EQ(std::string("ROOT{INHERIT WHO[") + c + "]}", tree());
+        remove((root + c).c_str());
+    }
+    EXPECT_EQ(0, chdir(old_cwd));
+    g_free(old_cwd);
+}
+
+TEST_F(Load, DaemonSettingsFromProductConstants)
+{
+    write("/usr/lib/vistrad/vistrad.enc", "");
+    write("/usr/lib/vistrad/vistrad.yaml",
+          "PRODUCT_CONSTANTS:\n  video_control: true\n  product_constants:\n    channels: [2]\n"
+          "    plt_input_mode: platform_parallel_sensor\n");
+    prodconf_add_constant(conf, "platform_parallel_sensor", 5);
+    load();
+    EXPECT_EQ(1, prodconf_video_control(conf));
+    EXPECT_EQ(3, prodconf_channel_count(conf));
+    EXPECT_EQ(5, prodconf_platform_setting(conf));
+    GList *streams = conf->stream_list(conf);
+    ASSERT_EQ(1u, g_list_length(streams));
+    EXPECT_EQ(512, GPOINTER_TO_INT(streams->data));
+    g_list_free(streams);
+    // No area record: every channel keeps a zero area.
+    EXPECT_EQ(0, conf->channel[0].area.xstop);
+}
+
 TEST_F(Load, BootParameterChoosesTheBlock)
 {
     write("/usr/lib/vistrad/vistrad.enc", "");
