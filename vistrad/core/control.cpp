@@ -278,6 +278,28 @@ void control_remove_groups_of_owner(struct control *engine, uint32_t id)
     }
 }
 
+GList *control_list_groups(struct control *engine)
+{
+    if (!engine)
+        return nullptr;
+    mutex_guard lock(&engine->group_mutex);
+    return g_list_copy(engine->groups);
+}
+
+void control_remove_group(struct control *engine, struct algo_group *group)
+{
+    if (!engine || !group)
+        return;
+    mutex_guard lock(&engine->group_mutex);
+    GList *l = g_list_find(engine->groups, group);
+    if (!l)
+        return;
+    unindex_group(engine, group);
+    engine->groups = g_list_delete_link(engine->groups, l);
+    engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
+    algo_group_destroy(group, engine);
+}
+
 int control_mark_produced(struct control *engine, uint32_t type)
 {
     if (!engine)

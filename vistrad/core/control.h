@@ -41,6 +41,10 @@ struct algo_group *control_find_group(struct control *engine, uint32_t group_id)
 GList *control_get_groups_of_owner(struct control *engine, uint32_t id);
 int control_has_group_of_owner(struct control *engine, uint32_t id);
 void control_remove_groups_of_owner(struct control *engine, uint32_t id);
+// A new list (g_list_free) of the engine's groups, in the order added.
+GList *control_list_groups(struct control *engine);
+// Takes the group out of the engine and destroys it.
+void control_remove_group(struct control *engine, struct algo_group *group);
 
 int control_mark_produced(struct control *engine, uint32_t type);
 int control_mark_produced_list(struct control *engine, int count, ...);

@@ -10,3 +10,7 @@ struct sensor *sensor_new(void)
 }
 
 void sensor_free(struct sensor *sensor) { g_free(sensor); }
+
+int sensor_reinit(struct sensor *, void *) { return -1; }
+
+int32_t sensor_get_current_fps(struct sensor *) { return 0; }

@@ -13,3 +13,8 @@ struct sensor {
 
 struct sensor *sensor_new(void);
 void sensor_free(struct sensor *sensor);
+
+// Operation wrappers that plug-ins call by name. The sensor record has no
+// operation table yet, so they give the answers for a missing operation.
+int sensor_reinit(struct sensor *sensor, void *argument); // -1
+int32_t sensor_get_current_fps(struct sensor *sensor);    // 0

@@ -6,6 +6,12 @@
 struct dbus_api;
 struct param_value;
 
+// The front-end object: mode 1 serves video control, 0 image control. Never null.
+struct dbus_api *dbus_api_new(int mode);
+void dbus_api_free(struct dbus_api *api);
+// Withdraws the stream's objects from every service.
+void dbus_api_remove_stream(struct dbus_api *api, int32_t stream_id);
+
 void dbus_api_emit_param_properties_changed(struct dbus_api *api, int32_t stream_id,
                                             const struct param_value *value);
 void dbus_api_emit_param_signal(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
