@@ -117,7 +117,7 @@ void load_one(const char *directory, const char *name, GHashTable *loaded, contr
         return;
     }
     GList *before = control_list_groups(engine);
-    uint8_t accepted = entry(engine, &plugin_api);
+    uint8_t accepted = entry(engine, &daemon_plugin_api);
     if (!accepted) {
         debug_output(DEBUG_ERROR, 0, "Plugin %s entrypoint failed.\n", path);
         remove_groups_added(engine, before);
@@ -138,7 +138,7 @@ void load_one(const char *directory, const char *name, GHashTable *loaded, contr
 
 } // namespace
 
-const struct plugin_api plugin_api = {&group_ops, &step_ops, &engine_group_ops, &control_ops};
+const struct plugin_api daemon_plugin_api = {&group_ops, &step_ops, &engine_group_ops, &control_ops};
 
 void plugin_load_dir(const char *directory, GHashTable *loaded, struct control *engine)
 {

@@ -78,7 +78,8 @@ typedef void (*vistrad_plugin_shutdown_fn)(void);
 #define PLUGIN_DIR_ETC "/etc/vistrad/"
 #define PLUGIN_DIR_LIB "/usr/lib/vistrad/"
 
-extern const struct plugin_api plugin_api;
+// The one API record every plug-in is handed.
+extern const struct plugin_api daemon_plugin_api;
 
 // Loads from the two directories (under the root prefix), the first one
 // found of each file name only.

@@ -1,0 +1,343 @@
+// The daemon as a process, in a temporary root on the simulated SoC. Its
+// standard output is a terminal (a pseudo-terminal the test reads), so its
+// information, warning and error levels are written there.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char product_yaml[] = R"(# A simulated camera with one sensor.
+PRODUCT_CONSTANTS:
+  product_constants:
+    channels: [0]
+    image_sources: 1
+  area_config:
+    xstart: 0
+    ystart: 0
+    xstop: 1919
+    ystop: 1079
+)";
+
+int64_t now_ms()
+{
+    timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+void write_file(const std::string &path, const std::string &text)
+{
+    std::string dir = path.substr(0, path.rfind('/'));
+    for (size_t i = 1; i <= dir.size(); i++)
+        if (i == dir.size() || dir[i] == '/')
+            mkdir(dir.substr(0, i).c_str(), 0755);
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// One daemon process with its terminal.
+class Daemon {
+  public:
+    ~Daemon()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (master_ >= 0)
+            close(master_);
+    }
+
+    void start(const char *program, const std::vector<std::string> &args, const std::map<std::string, std::string> &env)
+    {
+        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+        ASSERT_GE(pid_, 0);
+        if (pid_ == 0) {
+            for (const auto &e : env)
+                setenv(e.first.c_str(), e.second.c_str(), 1);
+            std::vector<char *> argv{const_cast<char *>(program)};
+            for (const auto &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(program, argv.data());
+            _exit(127);
+        }
+    }
+
+    // Reads until the text appears or the time is up.
+    bool wait_for(const std::string &text, int timeout_ms = 10000)
+    {
+        int64_t end = now_ms() + timeout_ms;
+        while (out_.find(text) == std::string::npos) {
+            int64_t left = end - now_ms();
+            if (left <= 0 || !read_some((int)left))
+                return out_.find(text) != std::string::npos;
+        }
+        return true;
+    }
+
+    void signal(int sig) { kill(pid_, sig); }
+
+    // Reads to the end and gives the exit status (-1 when it did not exit).
+    int finish(int timeout_ms = 10000)
+    {
+        int64_t end = now_ms() + timeout_ms;
+        while (now_ms() < end && read_some((int)(end - now_ms())))
+            ;
+        int status = 0;
+        for (;;) {
+            pid_t r = waitpid(pid_, &status, WNOHANG);
+            if (r == pid_)
+                break;
+            if (now_ms() >= end)
+                return -1;
+            usleep(10000);
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int stop(int sig = SIGTERM)
+    {
+        signal(sig);
+        return finish();
+    }
+
+    const std::string &output() const { return out_; }
+
+  private:
+    // False at the end of the output or when nothing came in time.
+    bool read_some(int timeout_ms)
+    {
+        pollfd p = {master_, POLLIN, 0};
+        if (poll(&p, 1, timeout_ms) <= 0)
+            return false;
+        char buf[4096];
+        ssize_t n = read(master_, buf, sizeof buf);
+        if (n <= 0)
+            return false; // EIO once the terminal's last writer is gone
+        for (ssize_t i = 0; i < n; i++)
+            if (buf[i] != '\r')
+                out_ += buf[i];
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int master_ = -1;
+    std::string out_;
+};
+
+class DaemonProcess : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/vistrad-daemon-XXXXXX";
+        ASSERT_NE(nullptr, mkdtemp(tmpl));
+        root = tmpl;
+    }
+    void TearDown() override
+    {
+        std::string cmd = "rm -rf '" + root + "'";
+        ASSERT_EQ(0, system(cmd.c_str()));
+    }
+
+    void configure()
+    {
+        write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
+        write_file(root + "/usr/lib/vistrad/vistrad.yaml", product_yaml);
+        write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
+    }
+    void install_plugin() { write_file(root + "/etc/vistrad/libmoxel.so", read_file(MOXEL_DAEMON)); }
+
+    void start(const std::vector<std::string> &args = {}, std::map<std::string, std::string> env = {},
+               const char *program = VISTRAD_BIN)
+    {
+        env["VISTRAD_ROOT"] = root;
+        env["SIMSOC_VIN_FRAMERATE"] = "100";
+        d->start(program, args, env);
+    }
+
+    // Position of a text in the output; npos fails the test.
+    size_t at(const std::string &text)
+    {
+        size_t p = d->output().find(text);
+        EXPECT_NE(std::string::npos, p) << "missing \"" << text << "\" in:\n" << d->output();
+        return p;
+    }
+
+    std::string root;
+    std::unique_ptr<Daemon> d = std::make_unique<Daemon>();
+};
+
+TEST_F(DaemonProcess, HelpListsTheOptions)
+{
+    start({"--help-all"});
+    EXPECT_EQ(0, d->finish());
+    for (const char *option : {"--priority", "--nice", "--daemon", "--verbose", "--quiet", "--version", "--area",
+                               "--exposure", "--whitebalance", "Set priority", "Run in quiet mode",
+                               "Dump all area settings", "Run in exposure debug mode",
+                               "Run in whitebalance debug mode", "Debug-options:"})
+        EXPECT_NE(std::string::npos, d->output().find(option)) << option;
+}
+
+TEST_F(DaemonProcess, VersionIsUnsupported)
+{
+    configure();
+    start({"--version"});
+    EXPECT_EQ(1, d->finish());
+    at("vistrad version unsupported\n");
+    EXPECT_EQ(std::string::npos, d->output().find("Starting vistrad"));
+}
+
+struct StatusCase {
+    const char *name;
+    bool configured;
+    std::vector<std::string> args;
+    const char *fault;
+    bool runs; // stays up until stopped
+    int status;
+    const char *message;
+};
+
+TEST_F(DaemonProcess, ExitStatuses)
+{
+    const StatusCase cases[] = {
+        {"orderly run", true, {}, nullptr, true, 0, "Ending vistrad\n"},
+        {"no product configuration", false, {}, nullptr, true, 255, "No product configuration found!"},
+        {"unknown option", true, {"--bogus"}, nullptr, false, 1, ""},
+        {"unknown option, no configuration", false, {"--bogus"}, nullptr, false, 1, ""},
+        {"platform creation fails", true, {}, "create", false, 0, "Platform initialization failed!\n"},
+        {"platform set-up fails", true, {}, "setup", false, 0, "Platform setup failed!\n"},
+    };
+    for (const StatusCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        if (c.configured)
+            configure();
+        std::map<std::string, std::string> env;
+        if (c.fault)
+            env["VISTRAD_TEST_PLATFORM_FAULT"] = c.fault;
+        d = std::make_unique<Daemon>();
+        if (c.runs)
+            install_plugin();
+        start(c.args, env, VISTRAD_HOOKED);
+        if (c.runs) {
+            // The plug-in loads after the signal handlers are in place.
+            ASSERT_TRUE(d->wait_for("moxel: loaded")) << d->output();
+            EXPECT_EQ(c.status, d->stop());
+        } else {
+            EXPECT_EQ(c.status, d->finish());
+        }
+        at(c.message);
+        if (c.fault) {
+            // The platform path skips the loop but still ends in order.
+            EXPECT_LT(at(c.message), at("Ending vistrad\n"));
+        }
+    }
+}
+
+TEST_F(DaemonProcess, FramesReachThePluginAndTeardownRunsInOrder)
+{
+    configure();
+    install_plugin();
+    start({}, {{"VISTRAD_TEST_HOOKS", "1"}}, VISTRAD_HOOKED);
+    ASSERT_TRUE(d->wait_for("moxel: record 20\n")) << d->output();
+    EXPECT_EQ(0, d->stop());
+
+    // Start order: the plug-in loads before the product's run hook.
+    EXPECT_LT(at("Starting vistrad\n"), at("moxel: loaded, frame tick started\n"));
+    EXPECT_LT(at("moxel: loaded"), at("hook: run, 1 streams\n"));
+    // Teardown order: plug-in shutdown, the product's stop hook, the engine's
+    // stop (which destroys the plug-in's step), then the end.
+    EXPECT_LT(at("moxel: shutdown"), at("hook: stop\n"));
+    EXPECT_LT(at("hook: stop\n"), at("moxel: step destroyed\n"));
+    EXPECT_LT(at("moxel: step destroyed\n"), at("Ending vistrad\n"));
+
+    // One record for every frame tick the platform read.
+    unsigned records = 0;
+    unsigned long long reads = 0;
+    size_t p = at("moxel: shutdown, ");
+    ASSERT_EQ(2, sscanf(d->output().c_str() + p, "moxel: shutdown, %u records for %llu frame reads", &records,
+                        &reads));
+    EXPECT_GE(records, 20u);
+    EXPECT_EQ(reads, records);
+    // Streams built at start are not announced to the plug-in.
+    EXPECT_EQ(std::string::npos, d->output().find("moxel: create"));
+}
+
+TEST_F(DaemonProcess, PauseReleasesRecordsWithoutDispatch)
+{
+    configure();
+    install_plugin();
+    start({}, {{"MOXEL_PAUSE_AFTER", "5"}});
+    ASSERT_TRUE(d->wait_for("moxel: pause cleared")) << d->output();
+    ASSERT_TRUE(d->wait_for("moxel: record 8\n")) << d->output();
+    EXPECT_EQ(0, d->stop());
+
+    const std::string &out = d->output();
+    size_t set = at("moxel: pause set after ");
+    size_t cleared = at("moxel: pause cleared after ");
+    size_t first_after = out.find("moxel: record 6\n");
+    EXPECT_GT(first_after, cleared);
+    EXPECT_EQ(std::string::npos, out.substr(set, cleared - set).find("moxel: record"));
+    unsigned long long reads_set = 0, reads_cleared = 0;
+    sscanf(out.c_str() + set, "moxel: pause set after %llu", &reads_set);
+    sscanf(out.c_str() + cleared, "moxel: pause cleared after %llu", &reads_cleared);
+    // Frames kept coming while paused; none reached the step.
+    EXPECT_GE(reads_cleared, reads_set + 5);
+}
+
+TEST_F(DaemonProcess, HangupRereadsTheConfiguration)
+{
+    configure();
+    install_plugin();
+    start();
+    ASSERT_TRUE(d->wait_for("moxel: record 3\n")) << d->output();
+    EXPECT_EQ(std::string::npos, d->output().find("Rereading config"));
+    d->signal(SIGHUP);
+    EXPECT_TRUE(d->wait_for("Rereading config\n")) << d->output();
+    // The daemon goes on after a reread.
+    size_t reread = at("Rereading config\n");
+    std::string later = "moxel: record ";
+    EXPECT_TRUE(d->wait_for("moxel: record 30\n")) << d->output();
+    EXPECT_NE(std::string::npos, d->output().find(later, reread));
+    EXPECT_EQ(0, d->stop(SIGINT));
+}
+
+TEST_F(DaemonProcess, StreamRestartRebuildsThroughHooksAndPlugin)
+{
+    configure();
+    install_plugin();
+    start({}, {{"VISTRAD_TEST_HOOKS", "1"}, {"MOXEL_RESTART_AFTER", "3"}}, VISTRAD_HOOKED);
+    ASSERT_TRUE(d->wait_for("moxel: create 0\n")) << d->output();
+    EXPECT_EQ(0, d->stop());
+    EXPECT_LT(at("moxel: record 3\n"), at("moxel: destroy 0\n"));
+    EXPECT_LT(at("moxel: destroy 0\n"), at("hook: destroy algos 0\n"));
+    EXPECT_LT(at("hook: destroy algos 0\n"), at("hook: create algos 0\n"));
+    EXPECT_LT(at("hook: create algos 0\n"), at("moxel: create 0\n"));
+}
+
+} // namespace

@@ -1,0 +1,98 @@
+// The test plug-in the daemon loads in the process tests and the demo. It
+// calls the daemon's functions by name, as an outside plug-in does:
+//  - its step counts the statistics records (data type 42) it is handed;
+//  - it starts the frame tick of channel 0, as the capture-mode set-up of a
+//    configured camera will;
+//  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
+//    n records and clears it again 300 ms later from a main-loop timeout;
+//  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records.
+// Frame reads are taken from the simulated SoC, which the daemon links.
+#include <glib.h>
+#include <stdlib.h>
+
+#include "core/control.h"
+#include "core/daemon.h"
+#include "core/debug_output.h"
+#include "core/param_db.h"
+#include "core/plugin.h"
+#include "platform/platform_vorsalind.h"
+#include "simsoc_vin.h"
+
+namespace {
+
+const uint32_t soc_stats = 42;
+const uint32_t param_vistrad_pause = 1;
+
+uint32_t records;
+long pause_after = -1;
+long restart_after = -1;
+
+long env_number(const char *name)
+{
+    const char *text = getenv(name);
+    return text ? strtol(text, nullptr, 10) : -1;
+}
+
+gboolean end_pause(gpointer)
+{
+    param_set_int(param_vistrad_pause, -1, 0);
+    debug_output(DEBUG_INFO, 0, "moxel: pause cleared after %llu frame reads\n",
+                 (unsigned long long)simsoc_vin_reads(0));
+    return G_SOURCE_REMOVE;
+}
+
+int count_record(algo_step *, control *engine)
+{
+    control_job *job = control_get_input(engine);
+    if (!job || job->type != soc_stats)
+        return 0;
+    records++;
+    debug_output(DEBUG_INFO, 0, "moxel: record %u\n", records);
+    if (pause_after >= 0 && records == (uint32_t)pause_after) {
+        param_set_int(param_vistrad_pause, -1, 1);
+        debug_output(DEBUG_INFO, 0, "moxel: pause set after %llu frame reads\n",
+                     (unsigned long long)simsoc_vin_reads(0));
+        g_timeout_add(300, end_pause, nullptr);
+    }
+    if (restart_after >= 0 && records == (uint32_t)restart_after)
+        daemon_request_stream_restart();
+    return 0;
+}
+
+int step_gone(algo_step *, control *)
+{
+    debug_output(DEBUG_INFO, 0, "moxel: step destroyed\n");
+    return 0;
+}
+
+} // namespace
+
+extern "C" uint8_t vistrad_plugin_entry(control *engine, const plugin_api *)
+{
+    pause_after = env_number("MOXEL_PAUSE_AFTER");
+    restart_after = env_number("MOXEL_RESTART_AFTER");
+    algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
+    algo_step_add_input_stream_id(step, soc_stats, -1);
+    algo_group *group = algo_group_create(nullptr);
+    algo_group_insert(group, step);
+    control_add_group(engine, group);
+    int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
+    debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n", started == -255 ? "started" : "failed");
+    return 1;
+}
+
+extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
+{
+    debug_output(DEBUG_INFO, 0, "moxel: create %d\n", (int)stream_id);
+}
+
+extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id)
+{
+    debug_output(DEBUG_INFO, 0, "moxel: destroy %d\n", (int)stream_id);
+}
+
+extern "C" void vistrad_plugin_shutdown(void)
+{
+    debug_output(DEBUG_INFO, 0, "moxel: shutdown, %u records for %llu frame reads\n", records,
+                 (unsigned long long)simsoc_vin_reads(0));
+}
