@@ -494,3 +494,44 @@ TEST_F(Dispatch, StreamAndChannelRestarts)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Dispatch, ProductConstantsPerChannel)
+{
+    conf->constants[0].i2c_bus = 10;
+    conf->constants[1].i2c_bus = 11;
+    ctx->constants_conf = conf;
+    EXPECT_EQ(10, prodconf_get_product_constants(-1)->i2c_bus);
+    EXPECT_EQ(10, prodconf_get_product_constants(3)->i2c_bus);
+    EXPECT_EQ(11, prodconf_get_product_constants(256 + 2)->i2c_bus);
+    EXPECT_EQ(nullptr, prodconf_get_product_constants(8 << 8));
+
+    // Stored records are copies: the caller keeps its own.
+    int32_t channels[] = {0, 1};
+    prodconf_product_constants mine = {};
+    mine.i2c_bus = 5;
+    mine.calibration_path = const_cast<char *>("/lib/persistent/cal");
+    mine.channels = channels;
+    mine.channel_count = 2;
+    prodconf_set_product_constants(&mine);
+    prodconf_product_constants *c0 = prodconf_get_product_constants(0);
+    EXPECT_EQ(5, c0->i2c_bus);
+    EXPECT_STREQ("/lib/persistent/cal", c0->calibration_path);
+    EXPECT_NE(mine.calibration_path, c0->calibration_path);
+    ASSERT_EQ(2u, c0->channel_count);
+    EXPECT_EQ(1, c0->channels[1]);
+    EXPECT_NE(channels, c0->channels);
+
+    GHashTable *table = g_hash_table_new(g_direct_hash, g_direct_equal);
+    g_hash_table_insert(table, GINT_TO_POINTER(1), &mine);
+    prodconf_set_product_constants_table(table);
+    g_hash_table_destroy(table);
+    EXPECT_EQ(0, prodconf_get_product_constants(0)->i2c_bus);
+    EXPECT_EQ(nullptr, prodconf_get_product_constants(0)->calibration_path);
+    EXPECT_EQ(5, prodconf_get_product_constants(256)->i2c_bus);
+    prodconf_set_product_constants_table(nullptr);
+    EXPECT_EQ(5, prodconf_get_product_constants(256)->i2c_bus);
+}
+
+} // namespace

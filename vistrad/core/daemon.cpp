@@ -45,6 +45,9 @@ daemon_options options;
 GOptionContext *option_context;
 GSource *timer_source;
 GSource *input_source;
+// Streams a restart during a temperature halt destroyed and did not build
+// again: the next restart must not destroy them a second time.
+GList *streams_down;
 
 // What start-up got to, so teardown frees exactly what exists.
 struct run_state {
@@ -316,6 +319,8 @@ int stop_services(run_state *run)
     context.streams = nullptr;
     g_list_free(context.channel_restarts);
     context.channel_restarts = nullptr;
+    g_list_free(streams_down);
+    streams_down = nullptr;
     param_free_callbacks();
     control_free(context.engine);
     context.engine = nullptr;
@@ -334,18 +339,32 @@ int stop_services(run_state *run)
     return 0;
 }
 
-void recreate_streams(GList *streams)
+bool is_down(int32_t stream_id) { return g_list_find(streams_down, GINT_TO_POINTER(stream_id)) != nullptr; }
+
+void take_down(int32_t stream_id)
 {
-    for (GList *l = streams; l; l = l->next)
+    if (is_down(stream_id))
+        return;
+    daemon_stream_destroy(&context, stream_id, 0);
+    streams_down = g_list_prepend(streams_down, GINT_TO_POINTER(stream_id));
+}
+
+// Unless halted: the streams come back and no longer count as down.
+void bring_up(GList *streams)
+{
+    if (halted())
+        return;
+    for (GList *l = streams; l; l = l->next) {
         daemon_stream_create(context.engine, context.conf, stream_at(l));
+        streams_down = g_list_remove(streams_down, l->data);
+    }
 }
 
 void restart_all_streams(void)
 {
     for (GList *l = context.streams; l; l = l->next)
-        daemon_stream_destroy(&context, stream_at(l), 0);
-    if (!halted())
-        recreate_streams(context.streams);
+        take_down(stream_at(l));
+    bring_up(context.streams);
     context.stream_restart = 0;
     init_waiting_groups();
 }
@@ -358,12 +377,11 @@ void restart_channels(void)
         for (GList *l = context.streams; l; l = l->next) {
             if (stream_channel(stream_at(l)) != channel)
                 continue;
-            daemon_stream_destroy(&context, stream_at(l), 0);
+            take_down(stream_at(l));
             affected = g_list_prepend(affected, l->data);
         }
         // Prepending made the order the reverse of the list's.
-        if (!halted())
-            recreate_streams(affected);
+        bring_up(affected);
         g_list_free(affected);
     }
     g_list_free(context.channel_restarts);
@@ -379,6 +397,35 @@ void reread_configuration(void)
     init_waiting_groups();
     reread_config = 0;
     deliver_parameters();
+}
+
+// The records live inside the product configuration, which frees their texts
+// and channel list: a new record is stored as a copy of its own.
+void constants_texts(prodconf_product_constants *pc, char **texts[7])
+{
+    texts[0] = &pc->dciris_pwm_device;
+    texts[1] = &pc->ir_cut_filter_pin;
+    texts[2] = &pc->sensor_reset_pin;
+    texts[3] = &pc->calibration_path;
+    texts[4] = &pc->dpc_file;
+    texts[5] = &pc->ffc_file;
+    texts[6] = &pc->camblock_i2c_device;
+}
+
+void replace_constants(prodconf_product_constants *slot, const prodconf_product_constants *from)
+{
+    char **texts[7];
+    constants_texts(slot, texts);
+    for (char **text : texts)
+        g_free(*text);
+    g_free(slot->channels);
+    *slot = from ? *from : prodconf_product_constants();
+    if (!from)
+        return;
+    for (char **text : texts)
+        *text = g_strdup(*text);
+    slot->channels =
+        static_cast<int32_t *>(g_memdup2(from->channels, sizeof(int32_t) * (size_t)from->channel_count));
 }
 
 } // namespace
@@ -493,21 +540,30 @@ int daemon_remove_stream(struct daemon_context *ctx, int32_t stream_id)
         return 0;
     }
     ctx->streams = g_list_remove(ctx->streams, GINT_TO_POINTER(stream_id));
+    if (is_down(stream_id)) {
+        // Its algorithms are gone already; only its objects and parameters remain.
+        streams_down = g_list_remove(streams_down, GINT_TO_POINTER(stream_id));
+        dbus_api_remove_stream(ctx->api, stream_id);
+        if (param_remove_stream(stream_id) != 0)
+            debug_output(DEBUG_WARNING, 0, "Failed to remove params for stream %d.\n", (int)stream_id);
+        return 1;
+    }
     daemon_stream_destroy(ctx, stream_id, 1);
     return 1;
 }
 
 struct prodconf_product_constants *prodconf_get_product_constants(int32_t stream_id)
 {
-    if (!context.constants_conf)
+    int channel = stream_channel(stream_id);
+    if (!context.constants_conf || channel >= PRODCONF_CHANNELS)
         return nullptr;
-    return &context.constants_conf->constants[stream_channel(stream_id) % PRODCONF_CHANNELS];
+    return &context.constants_conf->constants[channel];
 }
 
 void prodconf_set_product_constants(struct prodconf_product_constants *constants)
 {
-    if (context.constants_conf && constants)
-        context.constants_conf->constants[0] = *constants;
+    if (context.constants_conf)
+        replace_constants(&context.constants_conf->constants[0], constants);
 }
 
 void prodconf_set_product_constants_table(GHashTable *table)
@@ -516,10 +572,7 @@ void prodconf_set_product_constants_table(GHashTable *table)
         return;
     for (int c = 0; c < PRODCONF_CHANNELS; c++) {
         auto *pc = static_cast<prodconf_product_constants *>(g_hash_table_lookup(table, GINT_TO_POINTER(c)));
-        if (pc)
-            context.constants_conf->constants[c] = *pc;
-        else
-            context.constants_conf->constants[c] = prodconf_product_constants();
+        replace_constants(&context.constants_conf->constants[c], pc);
     }
 }
 
