@@ -101,7 +101,7 @@ TEST(DaemonSinks, WiringTable)
         {"verbose keeps the first syslog sinks", 0, opts(0, 1), "", "6:L1;4:L2;3:L4;"},
         {"quiet and verbose: level 1 at error priority", 0, opts(1, 1), "", "3:L1;4:L2;3:L4;"},
         {"debug levels to descriptor 1", 0, opts(0, 0, 1, 1, 1), "L32;L64;L128;", "6:L1;4:L2;3:L4;"},
-        {"debug levels without a terminal too, quiet", 1, opts(1, 0, 1, 0, 0), "L4;L128;", "4:L2;3:L4;"},
+        {"debug levels with a terminal, quiet", 1, opts(1, 0, 1, 0, 0), "L4;L128;", "4:L2;3:L4;"},
     };
     for (const SinkCase &c : cases) {
         SCOPED_TRACE(c.name);
