@@ -14,11 +14,40 @@
 #include "core/daemon.h"
 #include "core/debug_output.h"
 #include "core/param_db.h"
+#include "core/fpga.h"
+#include "core/info_pool.h"
 #include "core/plugin.h"
+#include "fixmath.h"
 #include "platform/platform_vorsalind.h"
+#include "platform/sensor.h"
 #include "simsoc_vin.h"
 
 namespace {
+
+// Every name the daemon exports to plug-ins: loading with RTLD_NOW fails
+// unless the daemon provides them all.
+__attribute__((used)) const void *const daemon_exports[] = {
+    reinterpret_cast<const void *>(algo_group_create),
+    reinterpret_cast<const void *>(algo_group_insert),
+    reinterpret_cast<const void *>(algo_step_create_stream_id),
+    reinterpret_cast<const void *>(algo_step_add_input_stream_id),
+    reinterpret_cast<const void *>(algo_step_add_output_stream_id),
+    reinterpret_cast<const void *>(algo_step_get_local_data),
+    reinterpret_cast<const void *>(control_add_group),
+    reinterpret_cast<const void *>(control_queue_job),
+    reinterpret_cast<const void *>(control_get_input),
+    reinterpret_cast<const void *>(control_get_platform),
+    reinterpret_cast<const void *>(control_activate_input_stream_id),
+    reinterpret_cast<const void *>(debug_output),
+    reinterpret_cast<const void *>(param_get_int),
+    reinterpret_cast<const void *>(info_pool_get_int),
+    reinterpret_cast<const void *>(info_pool_get_imfix),
+    reinterpret_cast<const void *>(platform_get_sensor_for_stream),
+    reinterpret_cast<const void *>(sensor_reinit),
+    reinterpret_cast<const void *>(sensor_get_current_fps),
+    reinterpret_cast<const void *>(fpga_generic_create),
+    static_cast<const void *>(fx_xtof_tab),
+};
 
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
