@@ -22,7 +22,11 @@ bool fault(const char *which)
 
 int run_hook(prodconf *, control *, GList *streams)
 {
-    debug_output(DEBUG_INFO, 0, "hook: run, %u streams\n", g_list_length(streams));
+    GString *ids = g_string_new(nullptr);
+    for (GList *l = streams; l; l = l->next)
+        g_string_append_printf(ids, " %d", GPOINTER_TO_INT(l->data));
+    debug_output(DEBUG_INFO, 0, "hook: run, streams%s\n", ids->str);
+    g_string_free(ids, TRUE);
     return 0;
 }
 

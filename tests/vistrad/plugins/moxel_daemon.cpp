@@ -5,7 +5,8 @@
 //    configured camera will;
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
-//  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records.
+//  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
+//  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
 #include <stdlib.h>
@@ -88,6 +89,11 @@ int count_record(algo_step *, control *engine)
     return 0;
 }
 
+void timeout_fired(control *, void *, control_timeout *)
+{
+    debug_output(DEBUG_INFO, 0, "moxel: timeout fired after %u records\n", records);
+}
+
 int step_gone(algo_step *, control *)
 {
     debug_output(DEBUG_INFO, 0, "moxel: step destroyed\n");
@@ -96,8 +102,11 @@ int step_gone(algo_step *, control *)
 
 } // namespace
 
-extern "C" uint8_t vistrad_plugin_entry(control *engine, const plugin_api *)
+extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api *api)
 {
+    control_timeout *timeout = api->control->create_callback_timeout(engine, timeout_fired, nullptr);
+    const control_timestamp in_50ms = {0, 50000};
+    api->control->start_timeout(engine, timeout, &in_50ms);
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
     algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
