@@ -60,8 +60,6 @@ struct run_state {
 
 int32_t stream_at(GList *l) { return GPOINTER_TO_INT(l->data); }
 
-int stream_channel(int32_t stream_id) { return stream_id < 0 ? 0 : (stream_id >> 8) & 0xff; }
-
 bool halted(void)
 {
     context.temperature_halt = daemon_get_temperature_halt();
@@ -375,7 +373,7 @@ void restart_channels(void)
         int channel = GPOINTER_TO_INT(c->data);
         GList *affected = nullptr;
         for (GList *l = context.streams; l; l = l->next) {
-            if (stream_channel(stream_at(l)) != channel)
+            if (platform_stream_channel(stream_at(l)) != channel)
                 continue;
             take_down(stream_at(l));
             affected = g_list_prepend(affected, l->data);
@@ -554,7 +552,7 @@ int daemon_remove_stream(struct daemon_context *ctx, int32_t stream_id)
 
 struct prodconf_product_constants *prodconf_get_product_constants(int32_t stream_id)
 {
-    int channel = stream_channel(stream_id);
+    int channel = platform_stream_channel(stream_id);
     if (!context.constants_conf || channel >= PRODCONF_CHANNELS)
         return nullptr;
     return &context.constants_conf->constants[channel];
