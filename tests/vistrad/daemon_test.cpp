@@ -227,8 +227,9 @@ TEST_F(DaemonProcess, ExitStatuses)
         {"orderly run", true, {}, nullptr, true, 0, "Ending vistrad\n"},
         // Without a configuration the one stream is -1, the product-wide one.
         {"no product configuration", false, {}, nullptr, true, 255, "hook: run, streams -1\n"},
-        {"unknown option", true, {"--bogus"}, nullptr, false, 1, ""},
-        {"unknown option, no configuration", false, {"--bogus"}, nullptr, false, 1, ""},
+        {"unknown option", true, {"--bogus"}, nullptr, false, 1, "vistrad: Unknown option --bogus\n"},
+        {"unknown option, no configuration", false, {"--bogus"}, nullptr, false, 1,
+         "vistrad: Unknown option --bogus\n"},
         {"platform creation fails", true, {}, "create", false, 0, "Platform initialization failed!\n"},
         {"platform set-up fails", true, {}, "setup", false, 0, "Platform setup failed!\n"},
     };

@@ -109,6 +109,9 @@ int parse_options(int *argc, char ***argv)
         if (g_option_context_parse(option_context, argc, argv, &error))
             return 0;
         if (error) {
+            // Logging is not set up yet, so the log line alone would be lost:
+            // whoever started us must still learn what was wrong.
+            fprintf(stderr, "vistrad: %s\n", error->message);
             debug_output(DEBUG_INFO, 0, "vistrad: %s\n", error->message);
             g_error_free(error);
         }
