@@ -1,0 +1,232 @@
+// Queueing a session's loads, deletions and jobs at the units, and the
+// buffers it keeps for its client.
+#include <fcntl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "kalun/log.h"
+#include "kalun/session.h"
+
+namespace kalun {
+
+namespace {
+
+std::string debugText(const char* function, const std::string& text) {
+    return std::string(logprefix::kSession) + function + "(): " + text;
+}
+
+constexpr size_t kModelReadChunk = 64 * 1024;
+
+std::string quotedName(const std::string& name) {
+    return name.empty() ? std::string() : " \"" + name + "\"";
+}
+
+}  // namespace
+
+// Reads the model piece by piece, so that what is held never exceeds what
+// the client actually sent, whatever size it announced.
+std::vector<uint8_t> Session::readModel(FileDescriptor& fd, uint64_t size) {
+    std::vector<uint8_t> model;
+    std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(size, kModelReadChunk)));
+    while (model.size() < size) {
+        const uint64_t want = std::min<uint64_t>(size - model.size(), chunk.size());
+        const uint64_t got = fd.read(ByteSpan(chunk.data(), want), want);
+        try {
+            model.insert(model.end(), chunk.begin(), chunk.begin() + got);
+        } catch (const std::exception& e) {
+            throw std::runtime_error("Could not resize model vector to " + std::to_string(size) +
+                                     " bytes: " + e.what());
+        }
+        if (got < want)
+            break;
+    }
+    if (model.size() < size)
+        throw std::invalid_argument("Model file is shorter than its announced size (" +
+                                    std::to_string(model.size()) + " < " +
+                                    std::to_string(size) + " bytes)");
+    return model;
+}
+
+void Session::queueLoadModel(FileDescriptor modelFd, uint64_t size, uint64_t unitIndex,
+                             int32_t access, const std::string& name, uint64_t tag,
+                             const ParameterMap& params) {
+    log::debug(debugText("queueLoadModel", "Session " + idString_ + ": chipId = " +
+                                               std::to_string(unitIndex)));
+    if (access != kModelAccessPrivate && access != kModelAccessPublic)
+        throw std::invalid_argument("Invalid model access specifier");
+    if (unitIndex >= units_.size())
+        throw std::invalid_argument("Invalid chip ID");
+    log::debug(prefix() + "Queuing loading of model" + quotedName(name) + "...");
+    log::debug(debugText("queueLoadModel", "Session " + idString_ + ": Reading model file..."));
+    std::vector<uint8_t> model = readModel(modelFd, size);
+    log::debug(debugText("queueLoadModel", "Session " + idString_ + ": Model file read"));
+    BackEndUnit& unit = *units_[unitIndex];
+    auto request = std::make_shared<LoadModelRequest>(weak_from_this(), unit, id_, unitIndex,
+                                                      std::move(model), access, name, tag,
+                                                      params);
+    unit.queueLoadModel(std::move(request));
+    log::debug(prefix() + "Queued loading of model" + quotedName(name) + " done");
+}
+
+void Session::queueDeleteModel(uint64_t modelId, uint64_t unitIndex, uint64_t tag) {
+    log::debug(debugText("queueDeleteModel", "Session " + idString_ + ": Queuing delete on model " +
+                                                 std::to_string(modelId) + "..."));
+    if (unitIndex >= units_.size())
+        throw std::invalid_argument("Invalid chip ID");
+    BackEndUnit& unit = *units_[unitIndex];
+    unit.queueDeleteModel(
+        std::make_shared<DeleteModelRequest>(weak_from_this(), unit, id_, modelId, unitIndex, tag));
+    log::debug(debugText("queueDeleteModel", "Session " + idString_ + ": Queued delete on model " +
+                                                 std::to_string(modelId) + "..."));
+}
+
+std::shared_ptr<Buffer> Session::makeBuffer(const TensorTuple& tuple) {
+    const int fd = std::get<5>(tuple).fd;
+    const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (copy < 0)
+        throw FileDescriptorError(std::string("Could not duplicate file descriptor: ") +
+                                  std::strerror(errno));
+    FileDescriptor owned(copy);
+    return std::make_shared<Buffer>(std::move(owned), std::get<6>(tuple), std::get<7>(tuple),
+                                    std::get<9>(tuple));
+}
+
+std::vector<Tensor> Session::readTensors(const std::vector<TensorTuple>& tuples,
+                                         const char* side) {
+    std::vector<Tensor> tensors;
+    for (const TensorTuple& tuple : tuples) {
+        try {
+            auto buffer = makeBuffer(tuple);
+            const uint64_t tensorId = std::get<8>(tuple);
+            if (tensorId != 0)
+                buffer = saveBuffer(std::move(buffer), tensorId);
+            tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple), std::get<3>(tuple),
+                                 std::get<4>(tuple), std::get<2>(tuple), std::string(),
+                                 std::move(buffer));
+        } catch (const std::invalid_argument& e) {
+            throw std::invalid_argument(std::string("Could not parse ") + side +
+                                        " tensors: " + e.what());
+        }
+    }
+    return tensors;
+}
+
+Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple>& inputs,
+                                            const std::vector<TensorTuple>& outputs) {
+    if (inputs.empty())
+        throw std::invalid_argument("No input tensors provided");
+    if (outputs.empty())
+        throw std::invalid_argument("No output tensors provided");
+    log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Reading input tensors..."));
+    auto in = readTensors(inputs, "input");
+    log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Input tensors read"));
+    log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Reading output tensors..."));
+    auto out = readTensors(outputs, "output");
+    log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Output tensors read"));
+    return {std::move(in), std::move(out)};
+}
+
+std::shared_ptr<Buffer> Session::saveBuffer(std::shared_ptr<Buffer> buffer, uint64_t tensorId) {
+    auto saved = savedBuffers_.find(tensorId);
+    if (saved != savedBuffers_.end()) {
+        const Buffer& old = *saved->second;
+        const std::string what = "Buffer with ID " + std::to_string(tensorId) + " has ";
+        if (buffer->getFdSize() != old.getFdSize())
+            throw std::invalid_argument(what + "size (" + std::to_string(buffer->getFdSize()) +
+                                        ") unequal to saved counterpart (" +
+                                        std::to_string(old.getFdSize()) + ")");
+        if (buffer->getOffset() != old.getOffset())
+            throw std::invalid_argument(what + "offset (" + std::to_string(buffer->getOffset()) +
+                                        ") unequal to saved counterpart (" +
+                                        std::to_string(old.getOffset()) + ")");
+        if (buffer->getFdProps() != old.getFdProps())
+            throw std::invalid_argument(what + "buffer properties (" +
+                                        std::to_string(buffer->getFdProps()) +
+                                        ") unequal to saved counterpart (" +
+                                        std::to_string(old.getFdProps()) + ")");
+        return saved->second;
+    }
+    if (savedBuffers_.size() >= kMaxSavedBuffers)
+        throw std::runtime_error("Buffer limit reached");
+    if (!savedBuffers_.emplace(tensorId, buffer).second)
+        throw std::runtime_error("Could not save buffer");
+    buffer->setTracked();
+    return buffer;
+}
+
+std::shared_ptr<Buffer> Session::savedBuffer(uint64_t tensorId) const {
+    auto it = savedBuffers_.find(tensorId);
+    return it == savedBuffers_.end() ? nullptr : it->second;
+}
+
+void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor> inputs,
+                       std::vector<Tensor> outputs, uint8_t priority, uint64_t tag,
+                       const ParameterMap& params) {
+    log::debug(debugText("queueJob", "Session " + idString_ + ": Queuing job on model " +
+                                         std::to_string(modelId) + "..."));
+    auto job = std::make_shared<JobRequest>(weak_from_this(), modelId, std::move(inputs),
+                                            std::move(outputs), priority, tag, params);
+    {
+        std::lock_guard<std::mutex> lock(jobQueuesMutex_);
+        auto heap = jobQueues_.find(unitIndex);
+        if (heap == jobQueues_.end())
+            throw std::runtime_error("Could not find chip with index " +
+                                     std::to_string(unitIndex));
+        heap->second.push_back(std::move(job));
+        std::push_heap(heap->second.begin(), heap->second.end(), JobRequestLess());
+    }
+    units_[unitIndex]->queueJob(std::make_shared<JobOrder>(weak_from_this(), unitIndex));
+    log::debug(debugText("queueJob", "Session " + idString_ + ": Queued job request on model " +
+                                         std::to_string(modelId)));
+}
+
+std::shared_ptr<JobRequest> Session::popJobRequest(uint64_t unitIndex) {
+    std::lock_guard<std::mutex> lock(jobQueuesMutex_);
+    auto& heap = jobQueues_.at(unitIndex);
+    if (heap.empty())
+        throw std::out_of_range("No pending job on chip " + std::to_string(unitIndex));
+    std::pop_heap(heap.begin(), heap.end(), JobRequestLess());
+    auto job = std::move(heap.back());
+    heap.pop_back();
+    return job;
+}
+
+Session::BufferList Session::allocTensors(BackEndUnit& unit, uint8_t specifier, uint64_t modelId,
+                                          const std::vector<uint64_t>& tensorIds,
+                                          uint32_t fdProps, const ParameterMap& params) {
+    const Model model = unit.getModel(modelId);
+    if (specifier > 1)
+        throw std::invalid_argument("Invalid input/output specifier (" +
+                                    std::to_string(specifier) + ")");
+    const bool inputs = specifier == 0;
+    const auto& descriptions = inputs ? model.getInputs() : model.getOutputs();
+    if (tensorIds.size() != descriptions.size())
+        throw std::invalid_argument("Number of IDs (" + std::to_string(tensorIds.size()) +
+                                    ") doesn't match number of " +
+                                    (inputs ? "input" : "output") + " tensors (" +
+                                    std::to_string(descriptions.size()) + ")");
+    if (savedBuffers_.size() + tensorIds.size() > kMaxSavedBuffers)
+        throw std::runtime_error("Buffer limit reached");
+    BufferList buffers;
+    for (const TensorMetadata& description : descriptions)
+        buffers.push_back(inputs ? unit.allocateInput(description.getByteSize(), fdProps, params)
+                                 : unit.allocateOutput(description.getByteSize(), fdProps,
+                                                       params));
+    for (size_t j = 0; j < buffers.size(); ++j) {
+        if (savedBuffers_.emplace(tensorIds[j], buffers[j]).second) {
+            buffers[j]->setTracked();
+            continue;
+        }
+        for (size_t k = 0; k < j; ++k)
+            if (!savedBuffers_.erase(tensorIds[k]))
+                log::error("Could not clean up allocated saved buffer with ID " +
+                           std::to_string(tensorIds[k]));
+        throw std::runtime_error("Could not save allocated buffer with ID " +
+                                 std::to_string(tensorIds[j]));
+    }
+    return buffers;
+}
+
+}  // namespace kalun
