@@ -131,7 +131,19 @@ Session::~Session() {
 }
 
 std::pair<int, int> Session::getClientFds() const {
+    std::lock_guard<std::mutex> lock(clientFdsMutex_);
     return {resultClientFd_.get(), requestClientFd_.get()};
+}
+
+void Session::closeClientFds() {
+    std::lock_guard<std::mutex> lock(clientFdsMutex_);
+    for (FileDescriptor* fd : {&resultClientFd_, &requestClientFd_}) {
+        try {
+            fd->close();
+        } catch (const std::exception& e) {
+            log::error(prefix() + e.what());
+        }
+    }
 }
 
 std::unordered_set<uint64_t> Session::privateModels(uint64_t unitIndex) const {
@@ -262,13 +274,12 @@ void Session::stopBusProcessing() {
     log::debug(debugText("stopBusProcessing", "Stopping bus processing..."));
     server_.reset();
     endBusThread();
-    for (FileDescriptor* fd : {&stopFd_, &resultClientFd_, &requestClientFd_}) {
-        try {
-            fd->close();
-        } catch (const std::exception& e) {
-            log::error(prefix() + e.what());
-        }
+    try {
+        stopFd_.close();
+    } catch (const std::exception& e) {
+        log::error(prefix() + e.what());
     }
+    closeClientFds();
 }
 
 }  // namespace kalun

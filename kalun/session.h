@@ -137,6 +137,7 @@ private:
     void procDeallocTensorsMsg(sdbus::Message& message);
     ParameterMap readParameterMap(sdbus::Message& message);
     void endBusThread();
+    void closeClientFds();
 
     template <typename... Ts>
     void sendMsg(const std::string& member, const Ts&... values);
@@ -163,6 +164,9 @@ private:
     sdbus::BusPtr resultBus_;
     FileDescriptor resultClientFd_;
     FileDescriptor requestClientFd_;
+    // The service reads the client ends while the bus thread may be closing
+    // them after a handshake.
+    mutable std::mutex clientFdsMutex_;
     std::mutex busMutex_;
     mutable std::mutex privateModelsMutex_;
     uint64_t id_ = 0;

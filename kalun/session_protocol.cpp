@@ -176,8 +176,7 @@ void Session::procHandshakeMsg(sdbus::Message& message) {
         return;
     }
     log::debug(debugText("procHandshakeMsg", "Handshaked with peer " + peer));
-    resultClientFd_.close();
-    requestClientFd_.close();
+    closeClientFds();
     handshaked_ = true;
 }
 
