@@ -166,8 +166,12 @@ std::vector<ModelTuple> Session::getModels() const {
     return list;
 }
 
+std::string Session::busThreadName(uint64_t id) {
+    return id <= 99999 ? "sesbusproc" + std::to_string(id) : "sesbusprocX";
+}
+
 void Session::nameThread() {
-    const std::string name = id_ <= 99999 ? "sesbusproc" + idString_ : "sesbusprocX";
+    const std::string name = busThreadName(id_);
     if (pthread_setname_np(pthread_self(), name.c_str()) != 0)
         log::error("Could not set thread name \"" + name + "\"");
 }

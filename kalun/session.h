@@ -77,6 +77,9 @@ public:
 
     // The id the next session will get.
     static uint64_t getNextId();
+    // "sesbusproc<id>", or "sesbusprocX" where the id would not fit the 15
+    // characters of a thread name.
+    static std::string busThreadName(uint64_t id);
 
     uint64_t getId() const override { return id_; }
     // (result channel, request channel) client ends; -1 each after the

@@ -65,6 +65,20 @@ TEST_F(SessionTest, HandshakeAnswersTheIdAndReleasesTheClientEnds) {
     EXPECT_TRUE(eventually([&] { return session->getClientFds() == std::make_pair(-1, -1); }));
 }
 
+TEST_F(SessionTest, AFailedConstructionDoesNotUseUpItsId) {
+    const uint64_t next = Session::getNextId();
+    EXPECT_THROW(std::make_shared<Session>(systemBus_, "no object path", units_),
+                 std::runtime_error);
+    EXPECT_EQ(Session::getNextId(), next);
+    EXPECT_EQ(makeSession()->getId(), next);
+}
+
+TEST(SessionThreadNameTest, LongIdsShareOneName) {
+    EXPECT_EQ(Session::busThreadName(0), "sesbusproc0");
+    EXPECT_EQ(Session::busThreadName(99999), "sesbusproc99999");
+    EXPECT_EQ(Session::busThreadName(100000), "sesbusprocX");
+}
+
 TEST_F(SessionTest, RequestsBeforeTheHandshakeAreRefusedAndASecondHandshakeIgnored) {
     LogCapture log;
     auto session = makeSession();
