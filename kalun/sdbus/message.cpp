@@ -49,6 +49,17 @@ std::string Message::member() const {
     return member ? member : "";
 }
 
+Message Message::newMethodReturn() const {
+    sd_bus_message* reply = nullptr;
+    check(sd_bus_message_new_method_return(message_, &reply), "Could not create method return");
+    return Message(reply, true);
+}
+
+void Message::send() const {
+    check(sd_bus_send(sd_bus_message_get_bus(message_), message_, nullptr),
+          "Could not send message");
+}
+
 std::string Message::signature() const {
     const char* signature = message_ ? sd_bus_message_get_signature(message_, 1) : nullptr;
     return signature ? signature : "";

@@ -96,6 +96,11 @@ public:
 
     // "" when the header has none (replies, errors).
     std::string member() const;
+
+    // A method return for this call, to append the reply's values to.
+    Message newMethodReturn() const;
+    // Sends the message on its own connection; no reply is waited for.
+    void send() const;
     // The complete signature of the body.
     std::string signature() const;
 

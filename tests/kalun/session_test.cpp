@@ -428,6 +428,7 @@ TEST_F(SessionTest, DestroyingASessionDeletesItsPrivateModelsOnly) {
 }
 
 TEST_F(SessionTest, AClientClosingMidJobLeavesNothingBehind) {
+    LogCapture log;
     const size_t before = kalun::test::countOpenFds();
     {
         auto [session, client] = connect();
@@ -450,6 +451,9 @@ TEST_F(SessionTest, AClientClosingMidJobLeavesNothingBehind) {
     }
     EXPECT_TRUE(eventually([&] { return kalun::test::countOpenFds() == before; }))
         << kalun::test::countOpenFds() << " descriptors open, " << before << " before";
+    // The lost client's result is dropped without a word.
+    for (const std::string& line : log.lines())
+        EXPECT_EQ(line.find(" answer: "), std::string::npos) << line;
 
     // The unit goes on serving others.
     auto [next, client] = connect();
@@ -468,6 +472,17 @@ TEST_F(SessionTest, StoppingIsIdempotent) {
     EXPECT_TRUE(eventually([&] { return kalun::test::threadNames().count(thread) == 0; }));
     EXPECT_EQ(session->getClientFds(), std::make_pair(-1, -1));
     session->stopBusProcessing();
+}
+
+TEST_F(SessionTest, ASessionDroppedWithoutStoppingStillEndsItsThread) {
+    LogCapture log;
+    auto session = std::make_shared<Session>(
+        systemBus_, "/com/tovi/Kalun1/Session/" + std::to_string(Session::getNextId()), units_);
+    const std::string thread = Session::busThreadName(session->getId());
+    EXPECT_TRUE(eventually([&] { return kalun::test::threadNames().count(thread) == 1; }));
+    session.reset();
+    EXPECT_TRUE(log.contains("Session is destructing without stopping the bus processing"));
+    EXPECT_TRUE(eventually([&] { return kalun::test::threadNames().count(thread) == 0; }));
 }
 
 // The Session object's properties, read over the system bus by another
