@@ -82,6 +82,8 @@ void Session::sendMsg(const std::string& member, const Ts&... values) {
     if (r < 0)
         handleSendMsgError(r, "Could not allocate method call");
     sdbus::Message message(raw, true);
+    // Answers are calls only in form; the client never replies to them.
+    sd_bus_message_set_expect_reply(raw, 0);
     message.append(values...);
     r = sd_bus_send(resultBus_.get(), message.get(), nullptr);
     if (r < 0)

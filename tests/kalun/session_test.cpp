@@ -60,7 +60,15 @@ TEST_F(SessionTest, HandshakeAnswersTheIdAndReleasesTheClientEnds) {
     }));
 
     TestClient client(fds, session->getId());
-    EXPECT_EQ(client.handshake(), expectedId);
+    client.send("Handshake", std::string(":1.42"));
+    kalun::sdbus::Message answer = client.expect("Handshake");
+    ASSERT_TRUE(answer);
+    EXPECT_STREQ(sd_bus_message_get_path(answer.get()), "/");
+    EXPECT_STREQ(sd_bus_message_get_interface(answer.get()), "com.tovi.Kalun1");
+    EXPECT_STREQ(sd_bus_message_get_destination(answer.get()), "com.tovi.Kalun1");
+    EXPECT_EQ(sd_bus_message_get_expect_reply(answer.get()), 0);
+    EXPECT_EQ(answer.signature(), "t");
+    EXPECT_EQ(answer.read<uint64_t>(), expectedId);
     // The session lets go of them right after its answer.
     EXPECT_TRUE(eventually([&] { return session->getClientFds() == std::make_pair(-1, -1); }));
 }
