@@ -281,10 +281,10 @@ TEST_F(SessionTest, FailuresAreAnsweredWithTheirCodesAndMessages) {
             c->send("QueueJob", model, unit, uint8_t{0}, uint64_t{42}, in, out);
         };
     };
-    auto alloc = [&](uint64_t model, uint64_t unit, std::vector<uint64_t> ids, uint8_t spec,
+    auto alloc = [&](uint64_t model, uint64_t unit, std::vector<uint64_t> ids, uint8_t specifier,
                      uint32_t props) {
         return [=, c = client] {
-            c->send("AllocTensors", model, unit, ids, spec, props, uint64_t{42});
+            c->send("AllocTensors", model, unit, ids, specifier, props, uint64_t{42});
         };
     };
     auto del = [&](uint64_t model, uint64_t unit) {
