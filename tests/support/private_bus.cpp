@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -59,6 +60,8 @@ PrivateBus::PrivateBus()
 	if (pid_ < 0)
 		throw std::runtime_error("fork failed");
 	if (pid_ == 0) {
+		// The bus must not outlive a test program that is killed.
+		prctl(PR_SET_PDEATHSIG, SIGTERM);
 		dup2(out[1], 1);
 		execlp("dbus-daemon", "dbus-daemon", "--config-file=" TESTS_DBUS_CONF, "--nofork", "--nopidfile",
 		       "--print-address=1", static_cast<char *>(nullptr));
