@@ -268,6 +268,16 @@ Service::CreateSessionReply Service::createSession(const std::string& clientName
                        std::string("Could not create a D-Bus match rule: ") + e.what());
     }
 
+    // A client that went away before the match was in place was never
+    // seen to go: its session would live until the daemon stops.
+    if (!clientStillThere(clientName)) {
+        undoSession(clientName, id, true, false);
+        log::error("Could not create session with ID " + idText + ": Client " + clientName +
+                   " has disconnected");
+        return failure(kResultSessionNotCreated,
+                       "Could not create session: Client " + clientName + " has disconnected");
+    }
+
     if (sessionClients_.count(id)) {
         undoSession(clientName, id, true, false);
         return failure(kResultSessionNotCreated,
@@ -291,6 +301,20 @@ sdbus::SlotPtr Service::addClientLostMatch(const std::string& clientName) {
     sdbus::check(sd_bus_add_match(bus_, &slot, rule.c_str(), &Service::clientLostHandler, this),
                  "sd_bus_add_match");
     return sdbus::SlotPtr(slot);
+}
+
+bool Service::clientStillThere(const std::string& clientName) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* raw = nullptr;
+    const int r = sd_bus_call_method(bus_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "NameHasOwner", &error, &raw, "s",
+                                     clientName.c_str());
+    sd_bus_error_free(&error);
+    if (r < 0)
+        return true;  // Not known to be gone; the match will tell.
+    sdbus::Message reply(raw, true);
+    int hasOwner = 1;
+    return sd_bus_message_read_basic(reply.get(), 'b', &hasOwner) < 0 || hasOwner;
 }
 
 void Service::undoSession(const std::string& clientName, uint64_t id, bool madeMatch,

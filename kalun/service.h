@@ -100,6 +100,7 @@ private:
     void onClientLost(sdbus::Message& message);
     std::vector<UnitEntry> unitEntries() const;
     sdbus::SlotPtr addClientLostMatch(const std::string& clientName);
+    bool clientStillThere(const std::string& clientName);
     // Takes back what a failed CreateSession made for clientName.
     void undoSession(const std::string& clientName, uint64_t id, bool madeMatch,
                      bool madeClient);

@@ -322,6 +322,19 @@ TEST_F(KalunService, RefusesASessionInAnyNameButTheCallersOwn) {
     EXPECT_EQ(createSession(other).code, 0);
 }
 
+TEST_F(KalunService, AClientGoneBeforeItsReplyLeavesNoSession) {
+    for (int i = 0; i < 20; ++i) {
+        SystemBus client;
+        const std::string name = client.uniqueName();
+        ASSERT_GE(sd_bus_call_method_async(client.get(), nullptr, kBusName, kServicePath,
+                                           kServiceInterface, "CreateSession", nullptr, nullptr,
+                                           "suuu", name.c_str(), 3, 1, 56),
+                  0);
+        ASSERT_GE(sd_bus_flush(client.get()), 0);
+    }
+    EXPECT_TRUE(eventually([&] { return bus_.nbrOfSessions() == 0; }, 3s));
+}
+
 TEST_F(KalunService, ArgumentsOfOtherTypesGetTheInvalidArgumentsError) {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     EXPECT_LT(sd_bus_call_method(bus_.get(), kBusName, kServicePath, kServiceInterface,
@@ -513,7 +526,9 @@ TEST_F(KalunServiceObject, AFailedMatchTakesBackTheSessionItMade) {
     EXPECT_THAT(std::get<4>(reply), HasSubstr("Could not create a D-Bus match rule: "));
     EXPECT_EQ(service_->nbrOfSessions(), 0u);
 
-    const std::string good = ":1.1";
+    const char* unique = nullptr;
+    ASSERT_GE(sd_bus_get_unique_name(bus_, &unique), 0);
+    const std::string good = unique;
     const auto next = service_->createSession(good, 3, 1, 56, good);
     ASSERT_EQ(std::get<3>(next), 0) << std::get<4>(next);
     EXPECT_EQ(service_->nbrOfSessions(), 1u);
