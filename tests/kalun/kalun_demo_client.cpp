@@ -1,4 +1,4 @@
-// Shows a running kalun at work: opens a session, loads a cpu-proc model
+// Shows a running kalun at work: refuses an old client library, opens a session, loads a cpu-proc model
 // that halves an RGB image, runs one job and prints what comes back.
 #include <sys/mman.h>
 #include <unistd.h>
@@ -28,8 +28,51 @@ std::vector<uint8_t> readAll(int fd, size_t size) {
     return bytes;
 }
 
+bool serviceRunning(const SystemBus& bus) {
+    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_message* raw = nullptr;
+    const int r = sd_bus_call_method(bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "NameHasOwner", &error, &raw, "s",
+                                     kBusName);
+    sd_bus_error_free(&error);
+    if (r < 0)
+        return false;
+    kalun::sdbus::Message reply(raw, true);
+    int owned = 0;
+    return sd_bus_message_read_basic(reply.get(), 'b', &owned) >= 0 && owned;
+}
+
+// Waits up to ten seconds for the service to own its name.
+int waitForService() {
+    SystemBus bus;
+    for (int i = 0; i < 200; ++i) {
+        if (serviceRunning(bus))
+            return 0;
+        usleep(50000);
+    }
+    std::fprintf(stderr, "kalun_demo_client: %s did not appear\n", kBusName);
+    return 1;
+}
+
+// Prints NbrOfSessions once it reads 0, or after three seconds.
+int printSessionsWhenIdle() {
+    SystemBus bus;
+    uint64_t n = bus.nbrOfSessions();
+    for (int i = 0; i < 60 && n != 0; ++i) {
+        usleep(50000);
+        n = bus.nbrOfSessions();
+    }
+    std::printf("NbrOfSessions = %llu\n", static_cast<unsigned long long>(n));
+    return 0;
+}
+
 void demo() {
     SystemBus bus;
+    {
+        const SessionReply refused = createSession(bus, "", 2, 0, 0);
+        std::printf("CreateSession from library 2.0.0: code %d, \"%s\"\n", refused.code,
+                    refused.message.c_str());
+    }
     std::printf("client %s: NbrOfSessions = %llu\n", bus.uniqueName().c_str(),
                 static_cast<unsigned long long>(bus.nbrOfSessions()));
 
@@ -87,8 +130,15 @@ void demo() {
 
 }  // namespace
 
-int main() {
+// No argument: the demo; "wait": wait for the service; "idle": print
+// NbrOfSessions once the sessions have gone.
+int main(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
     try {
+        if (mode == "wait")
+            return waitForService();
+        if (mode == "idle")
+            return printSessionsWhenIdle();
         demo();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kalun_demo_client: %s\n", e.what());
