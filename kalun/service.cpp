@@ -255,14 +255,14 @@ Service::CreateSessionReply Service::createSession(const std::string& clientName
     }
 
     if (clientLostMatches_.count(clientName)) {
-        undoSession(clientName, id, false, false);
+        undoSession(clientName, false);
         return failure(kResultSessionNotCreated,
                        "Could not create a match rule: Client " + clientName + " already exists");
     }
     try {
         clientLostMatches_.emplace(clientName, addClientLostMatch(clientName));
     } catch (const std::exception& e) {
-        undoSession(clientName, id, false, false);
+        undoSession(clientName, false);
         log::error("Could not create a D-Bus match rule for " + clientName + ": " + e.what());
         return failure(kResultSessionNotCreated,
                        std::string("Could not create a D-Bus match rule: ") + e.what());
@@ -271,7 +271,7 @@ Service::CreateSessionReply Service::createSession(const std::string& clientName
     // A client that went away before the match was in place was never
     // seen to go: its session would live until the daemon stops.
     if (!clientStillThere(clientName)) {
-        undoSession(clientName, id, true, false);
+        undoSession(clientName, true);
         log::error("Could not create session with ID " + idText + ": Client " + clientName +
                    " has disconnected");
         return failure(kResultSessionNotCreated,
@@ -279,7 +279,7 @@ Service::CreateSessionReply Service::createSession(const std::string& clientName
     }
 
     if (sessionClients_.count(id)) {
-        undoSession(clientName, id, true, false);
+        undoSession(clientName, true);
         return failure(kResultSessionNotCreated,
                        "Could not create a client for session: ID " + idText + " already exists");
     }
@@ -317,8 +317,7 @@ bool Service::clientStillThere(const std::string& clientName) {
     return sd_bus_message_read_basic(reply.get(), 'b', &hasOwner) < 0 || hasOwner;
 }
 
-void Service::undoSession(const std::string& clientName, uint64_t id, bool madeMatch,
-                          bool madeClient) {
+void Service::undoSession(const std::string& clientName, bool madeMatch) {
     const auto session = sessions_.find(clientName);
     if (session != sessions_.end()) {
         session->second->stopBusProcessing();
@@ -326,8 +325,6 @@ void Service::undoSession(const std::string& clientName, uint64_t id, bool madeM
     }
     if (madeMatch)
         clientLostMatches_.erase(clientName);
-    if (madeClient)
-        sessionClients_.erase(id);
 }
 
 uint64_t Service::nbrOfSessions() const {

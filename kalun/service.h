@@ -101,9 +101,9 @@ private:
     std::vector<UnitEntry> unitEntries() const;
     sdbus::SlotPtr addClientLostMatch(const std::string& clientName);
     bool clientStillThere(const std::string& clientName);
-    // Takes back what a failed CreateSession made for clientName.
-    void undoSession(const std::string& clientName, uint64_t id, bool madeMatch,
-                     bool madeClient);
+    // Takes back the session, and the match when madeMatch, that a failed
+    // CreateSession made for clientName.
+    void undoSession(const std::string& clientName, bool madeMatch);
 
     AnnouncedObject object_;
     std::string busName_;
