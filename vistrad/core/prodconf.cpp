@@ -78,19 +78,6 @@ void forget_kind_in_channels(prodconf *conf, prodconf_item_kind *kind)
     }
 }
 
-void release_constants(prodconf_product_constants *pc)
-{
-    g_free(pc->dciris_pwm_device);
-    g_free(pc->ir_cut_filter_pin);
-    g_free(pc->sensor_reset_pin);
-    g_free(pc->calibration_path);
-    g_free(pc->dpc_file);
-    g_free(pc->ffc_file);
-    g_free(pc->camblock_i2c_device);
-    g_free(pc->channels);
-    memset(pc, 0, sizeof(*pc));
-}
-
 // Hands an item that is also a state to the platform's list of its type.
 gboolean hand_to_platform(control *engine, uint32_t type, void *item, int32_t stream_id)
 {
@@ -162,7 +149,7 @@ void prodconf_free(struct prodconf *conf)
     if (!conf)
         return;
     for (int c = 0; c < PRODCONF_CHANNELS; c++) {
-        release_constants(&conf->constants[c]);
+        prodconf_product_constants_clear(&conf->constants[c]);
         g_list_free(conf->substreams[c]);
         g_list_free_full(conf->selected_modules[c], g_free);
         if (conf->created_kinds[c])

@@ -304,4 +304,6 @@ void prodconf_run_function_list(struct prodconf *conf, struct control *engine, i
 GList *prodconf_default_stream_list(struct prodconf *conf);
 
 extern const struct prodconf_schema prodconf_product_constants_schema;
+/* Frees the texts a product-constants record holds and zeroes it. */
+void prodconf_product_constants_clear(struct prodconf_product_constants *pc);
 extern const struct prodconf_schema prodconf_area_config_schema;

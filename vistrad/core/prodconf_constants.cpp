@@ -1,6 +1,7 @@
 // The per-channel records of the PRODUCT_CONSTANTS section.
 
 #include <stddef.h>
+#include <string.h>
 
 #include "prodconf.h"
 #include "prodconf_schema_build.h"
@@ -59,3 +60,16 @@ const struct prodconf_schema prodconf_product_constants_schema = {
 
 const struct prodconf_schema prodconf_area_config_schema = {"area_config", sizeof(prodconf_area), area_fields,
                                                            G_N_ELEMENTS(area_fields)};
+
+void prodconf_product_constants_clear(struct prodconf_product_constants *pc)
+{
+    g_free(pc->dciris_pwm_device);
+    g_free(pc->ir_cut_filter_pin);
+    g_free(pc->sensor_reset_pin);
+    g_free(pc->calibration_path);
+    g_free(pc->dpc_file);
+    g_free(pc->ffc_file);
+    g_free(pc->camblock_i2c_device);
+    g_free(pc->channels);
+    memset(pc, 0, sizeof(*pc));
+}

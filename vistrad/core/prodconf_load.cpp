@@ -38,24 +38,11 @@ void set_registry_slots(prodconf *conf)
     conf->select_module = prodconf_select_module;
 }
 
-void release_constants(prodconf_product_constants *pc)
-{
-    g_free(pc->dciris_pwm_device);
-    g_free(pc->ir_cut_filter_pin);
-    g_free(pc->sensor_reset_pin);
-    g_free(pc->calibration_path);
-    g_free(pc->dpc_file);
-    g_free(pc->ffc_file);
-    g_free(pc->camblock_i2c_device);
-    g_free(pc->channels);
-    memset(pc, 0, sizeof(*pc));
-}
-
 void set_builtin_constants(prodconf *conf)
 {
     for (int c = 0; c < PRODCONF_CHANNELS; c++) {
         prodconf_product_constants *pc = &conf->constants[c];
-        release_constants(pc);
+        prodconf_product_constants_clear(pc);
         pc->stats_block_width = 32;
         pc->ipp_pixel_width = 12;
         pc->i2c_bus = 8;
@@ -389,7 +376,7 @@ void read_channel_records(prodconf *conf)
             prodconf_product_constants fresh;
             memcpy(&fresh, record, sizeof(fresh));
             g_free(record);
-            release_constants(&conf->constants[c]);
+            prodconf_product_constants_clear(&conf->constants[c]);
             conf->constants[c] = fresh;
         }
     }
