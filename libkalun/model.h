@@ -1,0 +1,10 @@
+// The model record and the reader of models out of bus messages.
+#pragma once
+
+#include "connection.h"
+
+// Reads one model structure "(tttisa(iitatats)a(iitatats))" at the message's
+// position, with its device taken from the connection's devices. True with
+// *model NULL means the enclosing array has no further element.
+bool kalun_model_read(sd_bus_message *m, kalunConnection *conn, kalunModel **model,
+                      kalunError **error);
