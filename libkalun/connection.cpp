@@ -337,9 +337,11 @@ static void connection_teardown(kalunConnection *conn)
 		conn->thread_started = false;
 	}
 
-	conn->system_bus = sd_bus_flush_close_unref(conn->system_bus);
-	conn->results_bus = sd_bus_flush_close_unref(conn->results_bus);
-	conn->requests_bus = sd_bus_flush_close_unref(conn->requests_bus);
+	// Every request was flushed when it was sent; a flush here could only
+	// wait on a peer that no longer answers.
+	conn->system_bus = sd_bus_close_unref(conn->system_bus);
+	conn->results_bus = sd_bus_close_unref(conn->results_bus);
+	conn->requests_bus = sd_bus_close_unref(conn->requests_bus);
 	if (conn->wake_fd >= 0)
 		close(conn->wake_fd);
 	conn->wake_fd = -1;
@@ -552,7 +554,7 @@ static bool open_peer_bus(int fd, sd_bus **out, kalunError **error)
 	if (r >= 0)
 		r = sd_bus_start(bus);
 	if (r < 0) {
-		sd_bus_flush_close_unref(bus);
+		sd_bus_close_unref(bus);
 		kalun_error_set(error, -r, "Could not create asynchronous bus: %s", strerror(-r));
 		return false;
 	}
