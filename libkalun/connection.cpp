@@ -19,6 +19,8 @@
 #include <unistd.h>
 
 #define PENDING_INITIAL_BUCKETS 16
+// As long as a method call on the system bus may take by default.
+#define HANDSHAKE_TIMEOUT_SEC 25
 
 static const short poll_events = POLLIN | POLLPRI | POLLERR | POLLHUP | POLLNVAL | POLLRDHUP;
 
@@ -240,6 +242,10 @@ static void dispatch_result(kalunConnection *conn, sd_bus_message *m)
 	if (strcmp(member, "Handshake") == 0) {
 		uint64_t session_id;
 		(void)sd_bus_message_read(m, "t", &session_id);
+		pthread_mutex_lock(&conn->waiter_lock);
+		conn->handshake_answered = true;
+		pthread_cond_broadcast(&conn->cond);
+		pthread_mutex_unlock(&conn->waiter_lock);
 	} else if (strcmp(member, "QueueLoadModel") == 0) {
 		handle_load_result(conn, m);
 	} else if (strcmp(member, "QueueJob") == 0 || strcmp(member, "DeleteModel") == 0 ||
@@ -307,6 +313,11 @@ static void *bus_thread(void *arg)
 	}
 
 	complete_all_closed(conn);
+
+	// Whoever waits for an answer learns that none will come.
+	pthread_mutex_lock(&conn->waiter_lock);
+	pthread_cond_broadcast(&conn->cond);
+	pthread_mutex_unlock(&conn->waiter_lock);
 	return nullptr;
 }
 
@@ -609,6 +620,34 @@ static bool send_handshake(kalunConnection *conn, const char *unique_name, kalun
 	return true;
 }
 
+// The service finishes authenticating the result channel only when it sends
+// its first answer there, the handshake's. Until the result thread has read
+// that, a later answer carrying descriptors could reach the client while it
+// still reads the authentication lines, which sd-bus takes as an attack and
+// closes the channel; so connecting ends only once the answer is in.
+static bool wait_handshake_answer(kalunConnection *conn, kalunError **error)
+{
+	struct timespec deadline;
+	clock_gettime(CLOCK_MONOTONIC, &deadline);
+	deadline.tv_sec += HANDSHAKE_TIMEOUT_SEC;
+
+	int r = 0;
+	pthread_mutex_lock(&conn->waiter_lock);
+	while (!conn->handshake_answered && !conn->closed.load(std::memory_order_acquire) && r == 0)
+		r = pthread_cond_timedwait(&conn->cond, &conn->waiter_lock, &deadline);
+	bool answered = conn->handshake_answered;
+	pthread_mutex_unlock(&conn->waiter_lock);
+
+	if (answered)
+		return true;
+	if (r == 0) {
+		kalun_error_set(error, KALUN_ERROR_CONNECTION_CLOSED, KALUN_CLOSED_TEXT);
+		return false;
+	}
+	kalun_error_set(error, r, "Could not receive handshake answer: %s", strerror(r));
+	return false;
+}
+
 static bool connect_steps(kalunConnection *conn, kalunError **error)
 {
 	if (!init_sync(conn, error))
@@ -646,7 +685,9 @@ static bool connect_steps(kalunConnection *conn, kalunError **error)
 		return false;
 	}
 
-	return send_handshake(conn, unique_name, error);
+	if (!send_handshake(conn, unique_name, error))
+		return false;
+	return wait_handshake_answer(conn, error);
 }
 
 bool kalunConnect(kalunConnection **conn, kalunError **error)

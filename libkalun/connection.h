@@ -74,6 +74,7 @@ struct kalunConnection {
 	bool thread_started;
 	int wake_fd;
 	std::atomic<bool> closed;
+	bool handshake_answered; // under waiter_lock
 
 	// What connecting got as far as, so a half-built connection is torn
 	// down exactly as far as it was built.

@@ -137,6 +137,9 @@ INSTANTIATE_TEST_SUITE_P(
 				       s.dbus_error_message = "not for you";
 			       },
 	                       EACCES, "Could not create session: not for you"},
+		ConnectRefusal{"ResultChannelClosedBeforeTheHandshakeAnswer",
+	                       [](Script &s) { s.close_on_handshake = true; }, -6,
+	                       "Asynchronous connection has been closed"},
 		ConnectRefusal{"ReplyOfAnotherShape", [](Script &s) { s.malformed_reply = true; },
 	                       ENXIO, "Could not parse message: No such device or address"}),
 	[](const ::testing::TestParamInfo<ConnectRefusal> &info) { return info.param.name; });

@@ -232,14 +232,17 @@ void FakeKalun::Impl::pump(sd_bus *b, Session *s)
 			if (!req.signature.empty() && req.signature[0] == 's' &&
 			    sd_bus_message_read(m, "s", &str) >= 0)
 				req.first_string = str;
-			bool handshake;
+			bool handshake, close_instead;
 			{
 				std::lock_guard<std::mutex> g(lock);
 				requests.push_back(req);
-				handshake = req.member == "Handshake" && script.answer_handshake;
+				handshake = req.member == "Handshake";
+				close_instead = script.close_on_handshake;
 			}
 			changed.notify_all();
-			if (handshake)
+			if (handshake && close_instead)
+				s->results = sd_bus_close_unref(s->results);
+			else if (handshake)
 				send_result(*s, "Handshake",
 				            [&](sd_bus_message *msg) { sd_bus_message_append(msg, "t", s->id); });
 		}

@@ -36,7 +36,8 @@ struct Script {
 	std::string dbus_error_message;
 	// Answer with a body of the wrong signature.
 	bool malformed_reply = false;
-	bool answer_handshake = true;
+	// Close the result channel instead of answering the handshake.
+	bool close_on_handshake = false;
 };
 
 struct Request {
