@@ -19,8 +19,11 @@ const kalunDevice *const *kalunListDevices(kalunConnection *conn, size_t *numDev
 		kalun_error_set(error, EINVAL, "numDevices is NULL");
 		return nullptr;
 	}
+	// A connection without devices still answers with a list, an empty one,
+	// so that the result is not taken for a failure.
+	static const kalunDevice *const no_devices[1] = {nullptr};
 	*numDevices = conn->num_devices;
-	return conn->devices;
+	return conn->num_devices ? conn->devices : no_devices;
 }
 
 const kalunDevice *kalunGetDevice(kalunConnection *conn, const char *name, uint32_t instance,

@@ -19,6 +19,8 @@ extern "C" bool kalunListChips_1_0(kalunConnection *conn, int32_t **chips, size_
                                    kalunError **error);
 __asm__(".symver kalunListChips_1_0, kalunListChips@LIBKALUN_1.0.0");
 
+extern "C" int libkalun_c_header_check(void);
+
 namespace {
 
 using fakekalun::FakeKalun;
@@ -171,6 +173,11 @@ TEST(Connect, NullArgumentsAndDisconnectOfNothing)
 	EXPECT_FALSE(err);
 }
 
+TEST(Header, CompilesAsCWithTheFirstInterfaceNames)
+{
+	EXPECT_EQ(libkalun_c_header_check(), 1);
+}
+
 /* ---- devices and chips ---- */
 
 TEST_F(WithService, DevicesInReplyOrderWithNamesUpTo31Characters)
@@ -265,8 +272,10 @@ TEST_F(WithService, EmptyUnitListGivesAConnectionWithoutDevices)
 	connect(s);
 
 	size_t n = 5;
-	kalunListDevices(conn_, &n, nullptr);
+	Err none;
+	EXPECT_NE(kalunListDevices(conn_, &n, none.loc()), nullptr);
 	EXPECT_EQ(n, 0u);
+	EXPECT_FALSE(none);
 	int32_t *chips = nullptr;
 	ASSERT_TRUE(kalunListChips(conn_, &chips, &n, nullptr));
 	EXPECT_EQ(n, 0u);
