@@ -104,13 +104,10 @@ extern "C" int vors_img_dsp_3a_config_aaa_stat(int, uint32_t on, const img_dsp_m
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
     void *ctx;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        IK_WARN("Cannot get contex mutex\n");
+    int rc = ik_mode_ctx_mutex(__func__, mode, IK_NO_CONTEX_MUTEX, &ctx);
+    if (rc != 0)
         return rc;
-    }
     ik_ctx_body *body = ik_body(mode->Pipe, ctx);
     ik_aaa_blocks *aaa = &body->blk.aaa;
     ik_blc_shift s = blc_shift(mode, ctx, body);
@@ -131,13 +128,10 @@ extern "C" int vors_img_dsp_3a_set_aaa_stat_info(int fd, const img_dsp_mode *mod
 {
     if (!mode)
         return -1;
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
     void *ctx;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        IK_WARN("Cannot get contex mutex\n");
+    int rc = ik_mode_ctx_mutex(__func__, mode, IK_NO_CONTEX_MUTEX, &ctx);
+    if (rc != 0)
         return rc;
-    }
     if (!video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
@@ -181,19 +175,10 @@ static int aaa_set(const char *fn, const img_dsp_mode *mode, const void *block, 
         ik_print("[IK][Error]%s() %d %s is NULL\n", fn, __LINE__, name);
         return -1;
     }
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
-    void *ctx;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        ik_print("[IK][Warning]%s() %d Cannot get contex mutex\n", fn, __LINE__);
+    int rc;
+    void *ctx = ik_mode_lock_video_or_still(fn, mode, IK_NO_CONTEX_MUTEX, &rc);
+    if (!ctx)
         return rc;
-    }
-    ik_lock(ctx);
-    if (!video_or_still(mode->Pipe)) {
-        ik_print("[IK][Error]%s() %d does not support pipe %d\n", fn, __LINE__, mode->Pipe);
-        ik_unlock(ctx);
-        return -1;
-    }
     ik_ctx_body *body = ik_body(mode->Pipe, ctx);
     store(&body->blk.aaa, block);
     ik_flag_set(body->update_flags, flag);
@@ -210,19 +195,10 @@ static int aaa_get(const char *fn, const img_dsp_mode *mode, void *out, const ch
         ik_print("[IK][Error]%s() %d %s is empty\n", fn, __LINE__, name);
         return -1;
     }
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
-    void *ctx;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        ik_print("[IK][Warning]%s() %d Cannot get contex mutex\n", fn, __LINE__);
+    int rc;
+    void *ctx = ik_mode_lock_video_or_still(fn, mode, IK_NO_CONTEX_MUTEX, &rc);
+    if (!ctx)
         return rc;
-    }
-    ik_lock(ctx);
-    if (!video_or_still(mode->Pipe)) {
-        ik_print("[IK][Error]%s() %d does not support pipe %d\n", fn, __LINE__, mode->Pipe);
-        ik_unlock(ctx);
-        return -1;
-    }
     ik_memcpy(out, (const uint8_t *)&ik_body(mode->Pipe, ctx)->blk.aaa + offset, size);
     ik_unlock(ctx);
     return 0;

@@ -157,6 +157,31 @@ static int mode_context(const img_dsp_mode *mode, void **out)
     return img_dsp_core_utility_get_context(&id, out);
 }
 
+int ik_mode_ctx_mutex(const char *caller, const img_dsp_mode *mode, const char *failure, void **ctx)
+{
+    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
+    int rc = img_dsp_core_utility_get_context_mutex(&id, ctx);
+    if (rc != 0)
+        ik_print("[IK][Warning]%s() %d %s", caller, __LINE__, failure);
+    return rc;
+}
+
+void *ik_mode_lock_video_or_still(const char *caller, const img_dsp_mode *mode, const char *failure, int *rc)
+{
+    void *ctx;
+    *rc = ik_mode_ctx_mutex(caller, mode, failure, &ctx);
+    if (*rc != 0)
+        return NULL;
+    ik_lock(ctx);
+    if (mode->Pipe != IMG_DSP_PIPE_VIDEO && mode->Pipe != IMG_DSP_PIPE_STILL) {
+        ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
+        ik_unlock(ctx);
+        *rc = -1;
+        return NULL;
+    }
+    return ctx;
+}
+
 int img_dsp_core_utility_get_config_tbl_status(const img_dsp_mode *mode, uint8_t **out, uint32_t *count)
 {
     if (mode->Pipe != IMG_DSP_PIPE_VIDEO) {

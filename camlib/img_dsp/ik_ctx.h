@@ -36,6 +36,19 @@ int img_dsp_core_set_size_info(const img_dsp_mode *mode, const img_dsp_size_info
 int img_dsp_core_hdr_update_cfg_history(const img_dsp_mode *mode);
 int img_dsp_core_utility_print_hdrcfg(const img_dsp_hdr_cfg *cfg);
 
+/* Wordings of a failed context lookup: most entry points say "context",
+ * some older ones "contex", and the logs are matched on either. */
+#define IK_NO_CTX_MUTEX "Cannot get context mutex\n"
+#define IK_NO_CONTEX_MUTEX "Cannot get contex mutex\n"
+
+/* The context a mode names, for a caller that will take its lock; a failed
+ * lookup is warned about in the caller's name with the given wording. */
+int ik_mode_ctx_mutex(const char *caller, const img_dsp_mode *mode, const char *failure, void **ctx);
+/* The same, locked, for the entry points that serve only video and still
+ * contexts: any other pipe is refused with the lock given back. NULL with
+ * *rc set when there is nothing to work on. */
+void *ik_mode_lock_video_or_still(const char *caller, const img_dsp_mode *mode, const char *failure, int *rc);
+
 /* The filter and section part of a video or still context; NULL otherwise. */
 ik_ctx_body *ik_body(uint32_t pipe, void *ctx);
 /* The user address of a context table of the pipe, for the first buffer block. */

@@ -447,19 +447,10 @@ static int debug_mode_copy(const char *fn, const img_dsp_mode *mode, uint8_t *ds
 {
     if (!mode || (!dst_or_null && !src))
         return -1;
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
-    void *ctx;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        ik_print("[IK][Warning]%s() %d Cannot get context mutex\n", fn, __LINE__);
+    int rc;
+    void *ctx = ik_mode_lock_video_or_still(fn, mode, IK_NO_CTX_MUTEX, &rc);
+    if (!ctx)
         return rc;
-    }
-    ik_lock(ctx);
-    if (mode->Pipe != IMG_DSP_PIPE_VIDEO && mode->Pipe != IMG_DSP_PIPE_STILL) {
-        ik_print("[IK][Error]%s() %d does not support pipe %d\n", fn, __LINE__, mode->Pipe);
-        ik_unlock(ctx);
-        return -1;
-    }
     uint8_t *stored = ((ik_ctx_head *)ctx)->debug_mode;
     if (src)
         memcpy(stored, src, IMG_DSP_DEBUG_MODE_SIZE);

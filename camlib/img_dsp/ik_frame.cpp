@@ -187,13 +187,10 @@ extern "C" void img_dsp_print_mode(const img_dsp_mode *mode)
 static int short_set(const char *caller, const img_dsp_mode *mode, int (*apply)(const img_dsp_mode *, const void *),
                      const void *arg)
 {
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
     void *ctx = NULL;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        ik_print("[IK][Warning]%s() %d Cannot get context mutex\n", caller, __LINE__);
+    int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
+    if (rc != 0)
         return rc;
-    }
     ik_lock(ctx);
     rc = apply(mode, arg);
     ik_unlock(ctx);
@@ -246,13 +243,10 @@ static int pipe_allowed(enum img_dsp_pipe_rule rule, uint32_t pipe)
 int img_dsp_common_set(const char *caller, const img_dsp_mode *mode, void *block, img_dsp_core_step_fn step,
                        enum img_dsp_pipe_rule rule)
 {
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
     void *ctx = NULL;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        ik_print("[IK][Warning]%s() %d Cannot get context mutex\n", caller, __LINE__);
+    int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
+    if (rc != 0)
         return rc;
-    }
     img_dsp_core_profile_stamp(caller, IK_PROFILE_START, 0, 0);
     ik_lock(ctx);
     img_dsp_core_profile_stamp(caller, IK_PROFILE_GET_MUTEX, 0, 0);
@@ -286,13 +280,10 @@ int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, 
         ik_print("[IK][Error]%s() %d %s is empty\n", caller, __LINE__, block_name);
         return -1;
     }
-    img_dsp_ctx_id id = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
     void *ctx = NULL;
-    int rc = img_dsp_core_utility_get_context_mutex(&id, &ctx);
-    if (rc != 0) {
-        ik_print("[IK][Warning]%s() %d Cannot get context mutex\n", caller, __LINE__);
+    int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
+    if (rc != 0)
         return rc;
-    }
     ik_lock(ctx);
     ik_ctx_body *body = ik_body(mode->Pipe, ctx);
     if (!pipe_allowed(rule, mode->Pipe) || !body) {
