@@ -308,6 +308,20 @@ int after_real_open(int fd)
     return fd;
 }
 
+// The plain and 64-bit opens differ only in the C library call that serves
+// a path no model claims; that call is resolved only when it is needed.
+template <typename FallThrough>
+int open_or_fall_through(bool simulable, const char *path, int flags, FallThrough fall_through)
+{
+    if (simulable) {
+        bool handled;
+        int r = try_open(path, flags, &handled);
+        if (handled)
+            return r;
+    }
+    return after_real_open(fall_through());
+}
+
 // Relative paths under another directory never name a device.
 bool reachable_path(int dirfd, const char *path)
 {
@@ -487,6 +501,20 @@ FILE *sim_fopen(const char *path, const char *mode, bool *handled)
         sim_close(fd);
         errno = e;
     }
+    return fp;
+}
+
+// As with the opens, fopen and fopen64 differ only in their fall-through.
+template <typename FallThrough>
+FILE *fopen_or_fall_through(const char *path, const char *mode, FallThrough fall_through)
+{
+    bool handled;
+    FILE *fp = sim_fopen(path, mode, &handled);
+    if (handled)
+        return fp;
+    fp = fall_through();
+    if (fp)
+        forget(fileno(fp));
     return fp;
 }
 
@@ -689,11 +717,7 @@ extern "C" int open(const char *path, int flags, ...)
     va_start(ap, flags);
     mode_t mode = open_mode(flags, ap);
     va_end(ap);
-    bool handled;
-    int r = try_open(path, flags, &handled);
-    if (handled)
-        return r;
-    return after_real_open(REAL(open)(path, flags, mode));
+    return open_or_fall_through(true, path, flags, [&] { return REAL(open)(path, flags, mode); });
 }
 
 extern "C" int open64(const char *path, int flags, ...)
@@ -702,11 +726,7 @@ extern "C" int open64(const char *path, int flags, ...)
     va_start(ap, flags);
     mode_t mode = open_mode(flags, ap);
     va_end(ap);
-    bool handled;
-    int r = try_open(path, flags, &handled);
-    if (handled)
-        return r;
-    return after_real_open(REAL(open64)(path, flags, mode));
+    return open_or_fall_through(true, path, flags, [&] { return REAL(open64)(path, flags, mode); });
 }
 
 extern "C" int openat(int dirfd, const char *path, int flags, ...)
@@ -715,13 +735,8 @@ extern "C" int openat(int dirfd, const char *path, int flags, ...)
     va_start(ap, flags);
     mode_t mode = open_mode(flags, ap);
     va_end(ap);
-    if (reachable_path(dirfd, path)) {
-        bool handled;
-        int r = try_open(path, flags, &handled);
-        if (handled)
-            return r;
-    }
-    return after_real_open(REAL(openat)(dirfd, path, flags, mode));
+    return open_or_fall_through(reachable_path(dirfd, path), path, flags,
+                                [&] { return REAL(openat)(dirfd, path, flags, mode); });
 }
 
 extern "C" int openat64(int dirfd, const char *path, int flags, ...)
@@ -730,13 +745,8 @@ extern "C" int openat64(int dirfd, const char *path, int flags, ...)
     va_start(ap, flags);
     mode_t mode = open_mode(flags, ap);
     va_end(ap);
-    if (reachable_path(dirfd, path)) {
-        bool handled;
-        int r = try_open(path, flags, &handled);
-        if (handled)
-            return r;
-    }
-    return after_real_open(REAL(openat64)(dirfd, path, flags, mode));
+    return open_or_fall_through(reachable_path(dirfd, path), path, flags,
+                                [&] { return REAL(openat64)(dirfd, path, flags, mode); });
 }
 
 extern "C" int __open_2(const char *path, int flags)
@@ -766,26 +776,12 @@ extern "C" int creat(const char *path, mode_t mode)
 
 extern "C" FILE *fopen(const char *path, const char *mode)
 {
-    bool handled;
-    FILE *fp = sim_fopen(path, mode, &handled);
-    if (handled)
-        return fp;
-    fp = REAL(fopen)(path, mode);
-    if (fp)
-        forget(fileno(fp));
-    return fp;
+    return fopen_or_fall_through(path, mode, [&] { return REAL(fopen)(path, mode); });
 }
 
 extern "C" FILE *fopen64(const char *path, const char *mode)
 {
-    bool handled;
-    FILE *fp = sim_fopen(path, mode, &handled);
-    if (handled)
-        return fp;
-    fp = REAL(fopen64)(path, mode);
-    if (fp)
-        forget(fileno(fp));
-    return fp;
+    return fopen_or_fall_through(path, mode, [&] { return REAL(fopen64)(path, mode); });
 }
 
 extern "C" int close(int fd)
