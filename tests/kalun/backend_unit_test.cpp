@@ -1,9 +1,6 @@
 #include "kalun/backend_unit.h"
 
-#include <dirent.h>
-
 #include <climits>
-#include <fstream>
 #include <future>
 #include <set>
 #include <thread>
@@ -378,25 +375,10 @@ TEST(BackEndUnitTest, ThrowingHandBackDoesNotEndTheWorker) {
     EXPECT_TRUE(logs.waitFor("Could not send delete model result: result channel broken"));
 }
 
-std::set<std::string> threadNames() {
-    std::set<std::string> names;
-    DIR* dir = opendir("/proc/self/task");
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        names.insert(name);
-    }
-    closedir(dir);
-    return names;
-}
-
 // Workers name themselves once they run; wait until they have.
 bool waitForThreadNames(const std::vector<std::string>& wanted) {
     for (int i = 0; i < 1000; ++i) {
-        const auto names = threadNames();
+        const auto names = kalun::test::threadNames();
         if (std::all_of(wanted.begin(), wanted.end(),
                         [&](const std::string& n) { return names.count(n); }))
             return true;

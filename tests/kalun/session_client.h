@@ -9,10 +9,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <fstream>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -24,6 +22,7 @@
 #include "kalun/backendunit/debug_chip.h"
 #include "kalun/sdbus/message.h"
 #include "kalun/session.h"
+#include "test_util.h"
 
 namespace kalun::test {
 
@@ -210,22 +209,6 @@ inline size_t countOpenFds() {
             ++n;
     closedir(dir);
     return n - 1;  // the directory's own descriptor
-}
-
-// Names of this process's threads.
-inline std::multiset<std::string> threadNames() {
-    std::multiset<std::string> names;
-    DIR* dir = opendir("/proc/self/task");
-    while (dirent* entry = readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
-        std::string name;
-        std::getline(comm, name);
-        names.insert(name);
-    }
-    closedir(dir);
-    return names;
 }
 
 template <typename Predicate>

@@ -1,12 +1,15 @@
 // Helpers shared by the service's tests.
 #pragma once
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -47,6 +50,22 @@ std::string thrownText(F&& fn) {
         return "<wrong type>";
     }
     return "";
+}
+
+// Names of this process's threads.
+inline std::multiset<std::string> threadNames() {
+    std::multiset<std::string> names;
+    DIR* dir = opendir("/proc/self/task");
+    while (dirent* entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+        std::string name;
+        std::getline(comm, name);
+        names.insert(name);
+    }
+    closedir(dir);
+    return names;
 }
 
 }  // namespace kalun::test
