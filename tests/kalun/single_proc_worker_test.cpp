@@ -1,4 +1,5 @@
 #include "kalun/backendunit/single_proc_worker.h"
+#include "kalun/result_codes.h"
 
 #include <pthread.h>
 
@@ -18,16 +19,6 @@ std::string threadName() {
     char name[16] = {};
     pthread_getname_np(pthread_self(), name, sizeof name);
     return name;
-}
-
-std::string errorText(const std::exception_ptr& error) {
-    if (!error)
-        return "";
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    }
 }
 
 // Submitters on several threads: their callables run one at a time, each
@@ -78,7 +69,7 @@ TEST(SingleProcWorker, RunsOneAtATimeInOrderOnItsThread) {
 
 TEST(SingleProcWorker, ErrorsComeBackToTheirSubmitter) {
     SingleProcWorker worker;
-    EXPECT_EQ(errorText(worker.execute([] { throw std::runtime_error("lens on fire"); })),
+    EXPECT_EQ(kalun::errorText(worker.execute([] { throw std::runtime_error("lens on fire"); })),
               "lens on fire");
     bool ranAfter = false;
     EXPECT_FALSE(worker.execute([&] { ranAfter = true; }));
