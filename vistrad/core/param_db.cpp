@@ -333,6 +333,23 @@ int set_simple(uint32_t id, int32_t stream_id, int32_t value, const char *text, 
     return set_value(&rec, flags);
 }
 
+// The path of the setters that change an entry's settings rather than its
+// value: the entry is made if need be and edited under the write lock; the
+// edit is given the stream the entry is kept under.
+template <typename Edit>
+int edit_entry(uint32_t id, int32_t stream_id, Edit edit)
+{
+    int r = check_args(id, stream_id);
+    if (r < 0)
+        return r;
+    stream_id = map_stream(id, stream_id);
+    write_guard guard;
+    param_entry *e = get_or_create_entry(id, stream_id);
+    if (!e)
+        return -2;
+    return edit(e, stream_id);
+}
+
 } // namespace
 
 void param_db_set_dbus_api(struct dbus_api *api) { state.api = api; }
@@ -427,27 +444,19 @@ int param_reset(uint32_t id, int32_t stream_id)
 
 int param_set_default(uint32_t id, int32_t stream_id, int32_t value, const char *text)
 {
-    int r = check_args(id, stream_id);
-    if (r < 0)
-        return r;
-    stream_id = map_stream(id, stream_id);
-    {
-        write_guard guard;
-        param_entry *e = get_or_create_entry(id, stream_id);
-        if (!e)
-            return -2;
+    int r = edit_entry(id, stream_id, [&](param_entry *e, int32_t mapped) {
+        stream_id = mapped;
         e->own_default = 1;
         e->own_default_value = value;
         g_free(e->own_default_text);
         e->own_default_text = g_strdup(text);
-        r = 0;
-        if (e->from_default) {
-            param_value rec = {};
-            rec.id = id;
-            rec.stream_id = stream_id;
-            r = store(&rec, STORE_RESET);
-        }
-    }
+        if (!e->from_default)
+            return 0;
+        param_value rec = {};
+        rec.id = id;
+        rec.stream_id = mapped;
+        return store(&rec, STORE_RESET);
+    });
     if (r == 1)
         notify_change(id, stream_id);
     return r < 0 ? r : 0;
@@ -455,47 +464,29 @@ int param_set_default(uint32_t id, int32_t stream_id, int32_t value, const char 
 
 int param_set_range(uint32_t id, int32_t stream_id, const struct param_range *range)
 {
-    int r = check_args(id, stream_id);
-    if (r < 0)
-        return r;
-    stream_id = map_stream(id, stream_id);
-    write_guard guard;
-    param_entry *e = get_or_create_entry(id, stream_id);
-    if (!e)
-        return -2;
-    free_range(e->range);
-    e->range = copy_range(range);
-    return 0;
+    return edit_entry(id, stream_id, [&](param_entry *e, int32_t) {
+        free_range(e->range);
+        e->range = copy_range(range);
+        return 0;
+    });
 }
 
 int param_set_def(const struct param_value *value, const struct param_def *def)
 {
     if (!value || !def || def->id != value->id)
         return -4;
-    int r = check_args(value->id, value->stream_id);
-    if (r < 0)
-        return r;
-    int32_t stream_id = map_stream(value->id, value->stream_id);
-    write_guard guard;
-    param_entry *e = get_or_create_entry(value->id, stream_id);
-    if (!e)
-        return -2;
-    e->def = def;
-    return 0;
+    return edit_entry(value->id, value->stream_id, [&](param_entry *e, int32_t) {
+        e->def = def;
+        return 0;
+    });
 }
 
 int param_set_notify_mode(uint32_t id, int32_t stream_id, uint32_t mode)
 {
-    int r = check_args(id, stream_id);
-    if (r < 0)
-        return r;
-    stream_id = map_stream(id, stream_id);
-    write_guard guard;
-    param_entry *e = get_or_create_entry(id, stream_id);
-    if (!e)
-        return -2;
-    e->value.notify_mode = mode;
-    return 0;
+    return edit_entry(id, stream_id, [&](param_entry *e, int32_t) {
+        e->value.notify_mode = mode;
+        return 0;
+    });
 }
 
 int param_get(struct param_value *value)
