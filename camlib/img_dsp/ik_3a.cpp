@@ -22,8 +22,6 @@ static struct {
 
 static void put_u32(uint8_t *cmd, uint32_t off, uint32_t v) { memcpy(cmd + off, &v, 4); }
 
-static bool video_or_still(uint32_t pipe) { return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL; }
-
 static int64_t clamp_pix(int64_t v)
 {
     if (v < 0)
@@ -100,7 +98,7 @@ extern "C" int vors_img_dsp_3a_config_aaa_stat(int, uint32_t on, const img_dsp_m
 {
     if (!mode)
         return -1;
-    if (!video_or_still(mode->Pipe)) {
+    if (!ik_video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }
@@ -132,7 +130,7 @@ extern "C" int vors_img_dsp_3a_set_aaa_stat_info(int fd, const img_dsp_mode *mod
     int rc = ik_mode_ctx_mutex(__func__, mode, IK_NO_CONTEX_MUTEX, &ctx);
     if (rc != 0)
         return rc;
-    if (!video_or_still(mode->Pipe)) {
+    if (!ik_video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }

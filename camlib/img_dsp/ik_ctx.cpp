@@ -123,7 +123,7 @@ int img_dsp_core_utility_get_hdr_config_tbl(const img_dsp_cfg_id *cfg, void **ou
 
 int img_dsp_core_utility_get_active_iso_config_id(const img_dsp_ctx_id *ctx, uint8_t *out)
 {
-    if (ctx->Pipe != IMG_DSP_PIPE_VIDEO && ctx->Pipe != IMG_DSP_PIPE_STILL) {
+    if (!ik_video_or_still(ctx->Pipe)) {
         IK_ERROR("Incorrect pipe %d\n", ctx->Pipe);
         *out = 0;
         return -1;
@@ -173,7 +173,7 @@ void *ik_mode_lock_video_or_still(const char *caller, const img_dsp_mode *mode, 
     if (*rc != 0)
         return NULL;
     ik_lock(ctx);
-    if (mode->Pipe != IMG_DSP_PIPE_VIDEO && mode->Pipe != IMG_DSP_PIPE_STILL) {
+    if (!ik_video_or_still(mode->Pipe)) {
         ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
         ik_unlock(ctx);
         *rc = -1;
@@ -679,8 +679,6 @@ int img_dsp_core_get_cfg_status(const img_dsp_cfg_id *cfg, img_dsp_cfg_status *o
 
 /* ---- tag, diagnostic case id, size information ------------------------ */
 
-static bool video_or_still(uint32_t pipe) { return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL; }
-
 int img_dsp_core_utility_set_iso_cfg_tag(const img_dsp_mode *mode, uint32_t tag)
 {
     if (mode->Pipe != IMG_DSP_PIPE_VIDEO) {
@@ -713,7 +711,7 @@ int img_dsp_core_utility_get_iso_cfg_tag(const img_dsp_mode *mode, uint32_t *out
 
 int img_dsp_core_utility_set_diag_case_id(const img_dsp_mode *mode, uint8_t id)
 {
-    if (!video_or_still(mode->Pipe)) {
+    if (!ik_video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }
@@ -727,7 +725,7 @@ int img_dsp_core_utility_set_diag_case_id(const img_dsp_mode *mode, uint8_t id)
 
 int img_dsp_core_utility_get_diag_case_id(const img_dsp_mode *mode, uint8_t *out)
 {
-    if (!video_or_still(mode->Pipe)) {
+    if (!ik_video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }
@@ -753,7 +751,7 @@ static bool level_usable(uint16_t w, uint8_t k)
 
 int img_dsp_core_set_size_info(const img_dsp_mode *mode, const img_dsp_size_info *info)
 {
-    if (!video_or_still(mode->Pipe)) {
+    if (!ik_video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }

@@ -36,6 +36,12 @@ int img_dsp_core_set_size_info(const img_dsp_mode *mode, const img_dsp_size_info
 int img_dsp_core_hdr_update_cfg_history(const img_dsp_mode *mode);
 int img_dsp_core_utility_print_hdrcfg(const img_dsp_hdr_cfg *cfg);
 
+/* Pipes whose contexts hold filter blocks. */
+static inline bool ik_video_or_still(uint32_t pipe)
+{
+    return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL;
+}
+
 /* Wordings of a failed context lookup: most entry points say "context",
  * some older ones "contex", and the logs are matched on either. */
 #define IK_NO_CTX_MUTEX "Cannot get context mutex\n"

@@ -231,7 +231,7 @@ static int pipe_allowed(enum img_dsp_pipe_rule rule, uint32_t pipe)
 {
     switch (rule) {
     case IK_PIPES_VIDEO_STILL:
-        return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL;
+        return ik_video_or_still(pipe);
     case IK_PIPES_VIDEO_ONLY:
         return pipe == IMG_DSP_PIPE_VIDEO;
     case IK_PIPES_IN_CORE:

@@ -99,7 +99,7 @@ int img_dsp_core_high_iso_post_exe(const img_dsp_mode *mode, img_dsp_hiso_param 
 static int img_dsp_core_high_iso_prepare_post_exe_param(const img_dsp_mode *mode, img_dsp_iso_cfg *cfg,
                                                         img_dsp_hiso_param *param)
 {
-    if (mode->Pipe != IMG_DSP_PIPE_VIDEO && mode->Pipe != IMG_DSP_PIPE_STILL) {
+    if (!ik_video_or_still(mode->Pipe)) {
         IK_ERROR("does not support pipe %d\n", mode->Pipe);
         return -1;
     }
