@@ -350,6 +350,20 @@ int edit_entry(uint32_t id, int32_t stream_id, Edit edit)
     return edit(e, stream_id);
 }
 
+// The path of the readers of an existing entry: -2 when there is none.
+template <typename Read>
+int read_entry(uint32_t id, int32_t stream_id, Read read)
+{
+    int r = check_args(id, stream_id);
+    if (r < 0)
+        return r;
+    read_guard guard;
+    param_entry *e = find_entry(id, map_stream(id, stream_id), true);
+    if (!e)
+        return -2;
+    return read(e);
+}
+
 } // namespace
 
 void param_db_set_dbus_api(struct dbus_api *api) { state.api = api; }
@@ -493,19 +507,14 @@ int param_get(struct param_value *value)
 {
     if (!value)
         return -4;
-    int r = check_args(value->id, value->stream_id);
-    if (r < 0)
-        return r;
-    read_guard guard;
-    param_entry *e = find_entry(value->id, map_stream(value->id, value->stream_id), true);
-    if (!e)
-        return -2;
-    if (!e->set)
-        return -1;
-    value->type = e->value.type;
-    value->value = e->value.value;
-    value->text = g_strdup(e->value.text);
-    return 0;
+    return read_entry(value->id, value->stream_id, [&](const param_entry *e) {
+        if (!e->set)
+            return -1;
+        value->type = e->value.type;
+        value->value = e->value.value;
+        value->text = g_strdup(e->value.text);
+        return 0;
+    });
 }
 
 int param_get_int(uint32_t id, int32_t stream_id, int32_t *value)
@@ -551,14 +560,7 @@ int param_is_set(const struct param_value *value)
 {
     if (!value)
         return -4;
-    int r = check_args(value->id, value->stream_id);
-    if (r < 0)
-        return r;
-    read_guard guard;
-    param_entry *e = find_entry(value->id, map_stream(value->id, value->stream_id), true);
-    if (!e)
-        return -2;
-    return e->set ? 0 : -1;
+    return read_entry(value->id, value->stream_id, [](const param_entry *e) { return e->set ? 0 : -1; });
 }
 
 int param_is_default(uint32_t id, int32_t stream_id)
@@ -572,29 +574,24 @@ int param_is_default(uint32_t id, int32_t stream_id)
 
 int param_default_from_entry(uint32_t id, int32_t stream_id, int32_t *value, char **text)
 {
-    int r = check_args(id, stream_id);
-    if (r < 0)
-        return r;
-    read_guard guard;
-    param_entry *e = find_entry(id, map_stream(id, stream_id), true);
-    if (!e)
-        return -2;
-    if (!e->def) {
-        debug_output(DEBUG_ERROR, 0, "%s: no param map for parid %d\n", "param_default_from_entry", (int)id);
-        return -2;
-    }
-    if (e->own_default) {
-        if (value)
-            *value = e->own_default_value;
-        if (text)
-            *text = g_strdup(e->own_default_text);
-    } else if (e->def->type == PARAM_TYPE_STRING) {
-        if (text)
-            *text = g_strdup(e->def->def_text);
-    } else if (value) {
-        *value = e->def->def;
-    }
-    return 0;
+    return read_entry(id, stream_id, [&](const param_entry *e) {
+        if (!e->def) {
+            debug_output(DEBUG_ERROR, 0, "%s: no param map for parid %d\n", "param_default_from_entry", (int)id);
+            return -2;
+        }
+        if (e->own_default) {
+            if (value)
+                *value = e->own_default_value;
+            if (text)
+                *text = g_strdup(e->own_default_text);
+        } else if (e->def->type == PARAM_TYPE_STRING) {
+            if (text)
+                *text = g_strdup(e->def->def_text);
+        } else if (value) {
+            *value = e->def->def;
+        }
+        return 0;
+    });
 }
 
 GList *param_get_streams(uint32_t id)
