@@ -132,6 +132,8 @@ private:
     void dispatch(sdbus::Message& message);
     void refuseRequest(sdbus::Message& message, const std::string& member,
                        const std::string& problem);
+    void refuseUnreadable(sdbus::Message& message, const std::string& member,
+                          const std::exception& error);
     void procHandshakeMsg(sdbus::Message& message);
     void procQueueLoadModelMsg(sdbus::Message& message);
     void procDeleteModelMsg(sdbus::Message& message);

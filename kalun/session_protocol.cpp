@@ -125,6 +125,13 @@ void Session::sendAllocTensorsError(int32_t code, const std::string& message, ui
          std::vector<uint32_t>{}, tag, code, message);
 }
 
+// A request whose arguments cannot be read is logged and refused.
+void Session::refuseUnreadable(sdbus::Message& message, const std::string& member,
+                               const std::exception& error) {
+    log::error(prefix() + "Could not read message: " + error.what());
+    refuseRequest(message, member, std::string("Could not read message: ") + error.what());
+}
+
 // A request that cannot be served still gets an answer when its tag can be
 // found, so that a client waiting for it learns why.
 void Session::refuseRequest(sdbus::Message& message, const std::string& member,
@@ -193,9 +200,7 @@ void Session::procQueueLoadModelMsg(sdbus::Message& message) {
         if (hasParameterMap(message))
             params = readParameterMap(message);
     } catch (const std::exception& e) {
-        log::error(prefix() + "Could not read message: " + e.what());
-        refuseRequest(message, "QueueLoadModel", std::string("Could not read message: ") +
-                                                     e.what());
+        refuseUnreadable(message, "QueueLoadModel", e);
         return;
     }
     if (unitIndex > units_.size()) {
@@ -227,8 +232,7 @@ void Session::procDeleteModelMsg(sdbus::Message& message) {
     try {
         message.read(modelId, unitIndex, tag);
     } catch (const std::exception& e) {
-        log::error(prefix() + "Could not read message: " + e.what());
-        refuseRequest(message, "DeleteModel", std::string("Could not read message: ") + e.what());
+        refuseUnreadable(message, "DeleteModel", e);
         return;
     }
     if (unitIndex > units_.size()) {
@@ -256,8 +260,7 @@ void Session::procQueueJobMsg(sdbus::Message& message) {
         if (hasParameterMap(message))
             params = readParameterMap(message);
     } catch (const std::exception& e) {
-        log::error(prefix() + "Could not read message: " + e.what());
-        refuseRequest(message, "QueueJob", std::string("Could not read message: ") + e.what());
+        refuseUnreadable(message, "QueueJob", e);
         return;
     }
     if (unitIndex > units_.size()) {
@@ -287,9 +290,7 @@ void Session::procAllocTensorsMsg(sdbus::Message& message) {
         if (hasParameterMap(message))
             params = readParameterMap(message);
     } catch (const std::exception& e) {
-        log::error(prefix() + "Could not read message: " + e.what());
-        refuseRequest(message, "AllocTensors", std::string("Could not read message: ") +
-                                                   e.what());
+        refuseUnreadable(message, "AllocTensors", e);
         return;
     }
     if (unitIndex >= units_.size()) {
@@ -328,9 +329,7 @@ void Session::procDeallocTensorsMsg(sdbus::Message& message) {
     try {
         message.read(ids, tag);
     } catch (const std::exception& e) {
-        log::error(prefix() + "Could not read message: " + e.what());
-        refuseRequest(message, "DeallocTensors", std::string("Could not read message: ") +
-                                                     e.what());
+        refuseUnreadable(message, "DeallocTensors", e);
         return;
     }
     for (uint64_t id : ids)
