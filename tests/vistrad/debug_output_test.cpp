@@ -25,18 +25,7 @@ class MemFile {
     MemFile() : fd_(memfd_create("sink", 0)) {}
     ~MemFile() { close(fd_); }
     int fd() const { return fd_; }
-    std::string text() const
-    {
-        std::string out;
-        char buf[4096];
-        ssize_t n;
-        off_t off = 0;
-        while ((n = pread(fd_, buf, sizeof(buf), off)) > 0) {
-            out.append(buf, (size_t)n);
-            off += n;
-        }
-        return out;
-    }
+    std::string text() const { return memfd_text(fd_); }
 
   private:
     int fd_;

@@ -9,6 +9,20 @@
 
 #include "core/debug_output.h"
 
+// All a memory file holds, whatever its offset.
+inline std::string memfd_text(int fd)
+{
+    std::string out;
+    char buf[4096];
+    off_t off = 0;
+    ssize_t n;
+    while ((n = pread(fd, buf, sizeof(buf), off)) > 0) {
+        out.append(buf, (size_t)n);
+        off += n;
+    }
+    return out;
+}
+
 class LogCapture {
   public:
     LogCapture()
@@ -22,18 +36,7 @@ class LogCapture {
         debug_output_free();
         close(fd_);
     }
-    std::string text() const
-    {
-        std::string out;
-        char buf[4096];
-        off_t off = 0;
-        ssize_t n;
-        while ((n = pread(fd_, buf, sizeof(buf), off)) > 0) {
-            out.append(buf, (size_t)n);
-            off += n;
-        }
-        return out;
-    }
+    std::string text() const { return memfd_text(fd_); }
     void clear()
     {
         if (ftruncate(fd_, 0) != 0)
