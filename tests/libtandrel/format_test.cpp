@@ -3,6 +3,7 @@
 #include "log_capture.h"
 #include "overlay_format.h"
 #include "overlay_record.h"
+#include "pairs.h"
 #include "tandrel.h"
 #include "vs_host.h"
 
@@ -21,28 +22,11 @@ std::string takeString(char *s)
 	return out;
 }
 
-struct Pair {
-	std::string key;
-	std::string value;
-	bool operator==(const Pair &o) const { return key == o.key && value == o.value; }
-};
-
-void PrintTo(const Pair &p, std::ostream *os)
+// The pairs of a parameter tuple whose first member is the dictionary.
+std::vector<Pair> paramPairs(GVariant *params)
 {
-	*os << "(" << p.key << ", " << p.value << ")";
-}
-
-std::vector<Pair> pairsOf(GVariant *params)
-{
-	std::vector<Pair> out;
 	GVariant *dict = g_variant_get_child_value(params, 0);
-	GVariantIter it;
-	const char *k;
-	const char *v;
-
-	g_variant_iter_init(&it, dict);
-	while (g_variant_iter_next(&it, "{&s&s}", &k, &v))
-		out.push_back({ k, v });
+	std::vector<Pair> out = pairsOf(dict);
 	g_variant_unref(dict);
 	return out;
 }
@@ -364,7 +348,7 @@ TEST_F(TandrelParams, OneChangeIsOnePair)
 		ASSERT_NE(params, nullptr) << t.property;
 		g_variant_ref_sink(params);
 		EXPECT_STREQ(g_variant_get_type_string(params), "(a{ss})");
-		EXPECT_EQ(pairsOf(params), std::vector<Pair>{ t.sent }) << t.property;
+		EXPECT_EQ(paramPairs(params), std::vector<Pair>{ t.sent }) << t.property;
 		g_variant_unref(params);
 	}
 }

@@ -2,6 +2,7 @@
 // overlay daemon on the private bus. Every test needs a process of its own
 // (the plug-in keeps process-wide state), which CTest gives it.
 #include "log_capture.h"
+#include "pairs.h"
 #include "vs_host.h"
 
 #include <gio/gio.h>
@@ -17,19 +18,6 @@
 
 namespace {
 
-struct Pair {
-	std::string key;
-	std::string value;
-	bool operator==(const Pair &o) const { return key == o.key && value == o.value; }
-};
-
-void PrintTo(const Pair &p, std::ostream *os)
-{
-	*os << "(" << p.key << ", " << p.value << ")";
-}
-
-using Pairs = std::vector<Pair>;
-
 struct Call {
 	std::string member;
 	std::string path;
@@ -42,19 +30,6 @@ struct Overlay {
 	std::string kind;
 	Pairs props; // sorted by key
 };
-
-Pairs pairsOf(GVariant *dict)
-{
-	Pairs out;
-	GVariantIter it;
-	const char *k;
-	const char *v;
-
-	g_variant_iter_init(&it, dict);
-	while (g_variant_iter_next(&it, "{&s&s}", &k, &v))
-		out.push_back({ k, v });
-	return out;
-}
 
 std::string propOf(const Pairs &pairs, const std::string &key)
 {
