@@ -104,9 +104,21 @@ static void handle_load_result(kalunConnection *conn, sd_bus_message *m)
 	                                   "(tttisa(iitatats)a(iitatats))tis") <= 0)
 		return;
 
+	// A model that cannot be read still leaves the tag behind it readable,
+	// and the waiting request learns why instead of waiting forever.
 	kalunModel *model = nullptr;
-	if (!kalun_model_read(m, conn, &model, nullptr) || !model)
-		return;
+	kalunError *read_error = nullptr;
+	if (!kalun_model_read(m, conn, &model, &read_error) || !model) {
+		if (!read_error)
+			read_error = kalun_error_new(EBADMSG, "Could not read model from message");
+		if (sd_bus_message_rewind(m, true) < 0 ||
+		    sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT,
+		                                   "(tttisa(iitatats)a(iitatats))tis") <= 0 ||
+		    sd_bus_message_skip(m, "(tttisa(iitatats)a(iitatats))") < 0) {
+			kalunClearError(&read_error);
+			return;
+		}
+	}
 
 	uint64_t tag = 0;
 	int32_t code = -2;
@@ -114,11 +126,17 @@ static void handle_load_result(kalunConnection *conn, sd_bus_message *m)
 	if (sd_bus_message_read(m, "tis", &tag, &code, &text) < 0 ||
 	    sd_bus_message_exit_container(m) < 0) {
 		kalunDestroyModel(&model);
+		kalunClearError(&read_error);
 		return;
 	}
 
 	kalunError *err = result_error(code, text);
-	if (code != 0)
+	if (!err && read_error) {
+		err = read_error;
+		read_error = nullptr;
+	}
+	kalunClearError(&read_error);
+	if (err)
 		kalunDestroyModel(&model);
 
 	kalun_pending *p = take_pending(conn, tag);

@@ -1,7 +1,7 @@
 // The model record and the reader of models out of bus messages.
 #pragma once
 
-#include "connection.h"
+#include "tensor.h"
 
 // Reads one model structure "(tttisa(iitatats)a(iitatats))" at the message's
 // position, with its device taken from the connection's devices. True with
