@@ -1,0 +1,390 @@
+// Model, job and tensor requests against the scriptable stand-in of the
+// service: what the library sends, how it reads models out of answers, how a
+// synchronous call gives up at its deadline, and the checks made before
+// anything is sent.
+#include "fake_kalun.h"
+#include "model.h"
+#include "test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <sys/mman.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using fakekalun::FakeKalun;
+using kalun_test::Err;
+
+struct LoadSeen {
+	std::mutex lock;
+	std::condition_variable cv;
+	bool called = false;
+	int code = 0;
+	std::string msg;
+	kalunModel *model = nullptr;
+
+	bool wait()
+	{
+		std::unique_lock<std::mutex> g(lock);
+		return cv.wait_for(g, std::chrono::seconds(5), [&] { return called; });
+	}
+};
+
+void on_load(kalunModel *model, void *ud, kalunError *err)
+{
+	auto *s = static_cast<LoadSeen *>(ud);
+	std::lock_guard<std::mutex> g(s->lock);
+	s->called = true;
+	s->code = err ? err->code : 0;
+	s->msg = err && err->msg ? err->msg : "";
+	s->model = model;
+	s->cv.notify_all();
+}
+
+int memfd_with(size_t size)
+{
+	int fd = memfd_create("requests-test", MFD_CLOEXEC);
+	if (fd >= 0 && size) {
+		EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
+	}
+	return fd;
+}
+
+struct TensorShape {
+	int32_t type = 12, layout = 1;
+	uint64_t byte_size = 16;
+	std::vector<uint64_t> dims{4};
+	std::vector<uint64_t> pitches{16};
+	std::string name = "t";
+};
+
+void append_tensors(sd_bus_message *m, const std::vector<TensorShape> &tensors)
+{
+	ASSERT_GE(sd_bus_message_open_container(m, 'a', "(iitatats)"), 0);
+	for (const auto &t : tensors) {
+		ASSERT_GE(sd_bus_message_open_container(m, 'r', "iitatats"), 0);
+		ASSERT_GE(sd_bus_message_append(m, "iit", t.type, t.layout, t.byte_size), 0);
+		ASSERT_GE(sd_bus_message_append_array(m, 't', t.dims.data(), t.dims.size() * 8), 0);
+		ASSERT_GE(sd_bus_message_append_array(m, 't', t.pitches.data(), t.pitches.size() * 8),
+		          0);
+		ASSERT_GE(sd_bus_message_append(m, "s", t.name.c_str()), 0);
+		ASSERT_GE(sd_bus_message_close_container(m), 0);
+	}
+	ASSERT_GE(sd_bus_message_close_container(m), 0);
+}
+
+class Requests : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		fake_ = std::make_unique<FakeKalun>();
+		Err err;
+		ASSERT_TRUE(kalunConnect(&conn_, err.loc())) << err.msg();
+		fake_->wait_requests(1);
+		size_t n = 0;
+		devs_ = kalunListDevices(conn_, &n, nullptr);
+		ASSERT_EQ(n, 2u);
+	}
+	void TearDown() override
+	{
+		kalun_sync_wait_seconds = 3600;
+		kalunDisconnect(&conn_, nullptr);
+		fake_.reset();
+	}
+
+	std::vector<uint64_t> pending_tags()
+	{
+		uint64_t *tags = nullptr;
+		size_t n = 0;
+		pthread_mutex_lock(&conn_->pending_lock);
+		kalun_hashset_list(conn_->pending, &tags, &n);
+		pthread_mutex_unlock(&conn_->pending_lock);
+		std::vector<uint64_t> out(tags, tags + n);
+		free(tags);
+		return out;
+	}
+
+	// Loads asynchronously and answers with a model of these tensors.
+	void load_answered(LoadSeen &seen, const std::vector<TensorShape> &inputs, int32_t code = 0)
+	{
+		int fd = memfd_with(8);
+		Err err;
+		ASSERT_TRUE(kalunLoadModelAsync(conn_, fd, devs_[0], 1, "m", nullptr, on_load, &seen,
+		                                err.loc()))
+			<< err.msg();
+		close(fd);
+		auto tags = pending_tags();
+		ASSERT_EQ(tags.size(), 1u);
+		fake_->send_raw("QueueLoadModel", [&](sd_bus_message *m) {
+			ASSERT_GE(sd_bus_message_open_container(m, 'r', "(tttisa(iitatats)a(iitatats))tis"),
+			          0);
+			ASSERT_GE(sd_bus_message_open_container(m, 'r', "tttisa(iitatats)a(iitatats)"), 0);
+			ASSERT_GE(sd_bus_message_append(m, "tttis", UINT64_C(8), UINT64_C(7), UINT64_C(1), 1,
+			                                "m"),
+			          0);
+			append_tensors(m, inputs);
+			append_tensors(m, {TensorShape{}});
+			ASSERT_GE(sd_bus_message_close_container(m), 0);
+			ASSERT_GE(sd_bus_message_append(m, "tis", tags[0], code, code ? "refused" : ""), 0);
+			ASSERT_GE(sd_bus_message_close_container(m), 0);
+		});
+		ASSERT_TRUE(seen.wait());
+	}
+
+	std::unique_ptr<FakeKalun> fake_;
+	kalunConnection *conn_ = nullptr;
+	const kalunDevice *const *devs_ = nullptr;
+};
+
+TEST_F(Requests, AModelIsReadWithItsDeviceAndTensors)
+{
+	TensorShape wide;
+	wide.dims = std::vector<uint64_t>(12, 1);
+	wide.pitches = std::vector<uint64_t>(12, 16);
+	wide.name = "image";
+	LoadSeen seen;
+	load_answered(seen, {wide, TensorShape{}});
+	ASSERT_EQ(seen.code, 0) << seen.msg;
+	ASSERT_NE(seen.model, nullptr);
+	kalunModel *model = seen.model;
+	EXPECT_EQ(kalunGetModelId(model, nullptr), 7u);
+	EXPECT_EQ(kalunGetModelDevice(model, nullptr), devs_[1]);
+	EXPECT_EQ(kalunGetModelChip(model, nullptr), 11);
+	EXPECT_EQ(kalunGetModelSize(model, nullptr), 8u);
+	EXPECT_STREQ(kalunGetModelName(model, nullptr), "m");
+	EXPECT_EQ(kalunGetModelAccess(model, nullptr), 1);
+	size_t n = 0;
+	size_t *sizes = kalunGetModelInputByteSizes(model, &n, nullptr);
+	ASSERT_EQ(n, 2u);
+	EXPECT_EQ(sizes[0], 16u);
+	free(sizes);
+	kalunTensor **inputs = kalunCreateModelInputs(model, &n, nullptr);
+	ASSERT_EQ(n, 2u);
+	EXPECT_EQ(inputs[2], nullptr);
+	EXPECT_EQ(kalunGetTensorDims(inputs[0], nullptr)->len, 12u);
+	EXPECT_STREQ(kalunGetTensorName(inputs[0], nullptr), "image");
+	EXPECT_EQ(kalunGetTensorFd(inputs[0], nullptr), -1);
+	uint32_t props = 0;
+	ASSERT_TRUE(kalunGetTensorFdProps(inputs[0], &props, nullptr));
+	EXPECT_EQ(props, 1u);
+	kalunDestroyTensors_API_VERSION_1(&inputs, n);
+	kalunDestroyModel(&model);
+	EXPECT_EQ(model, nullptr);
+}
+
+// A model the library cannot read still completes its request, with the
+// reader's error, rather than leaving the caller waiting.
+TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
+{
+	struct Case {
+		const char *what;
+		TensorShape tensor;
+		int code;
+		std::string msg;
+	};
+	TensorShape thirteen;
+	thirteen.dims = std::vector<uint64_t>(13, 1);
+	TensorShape invalid_type;
+	invalid_type.type = 0;
+	TensorShape huge;
+	huge.byte_size = UINT64_MAX;
+	const Case cases[] = {
+		{"13 dims", thirteen, ERANGE, "Too many dims in message when reading tensor"},
+		{"data type 0", invalid_type, EINVAL,
+		 "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
+		 "indicate errors"},
+		{"byte size UINT64_MAX", huge, EOVERFLOW,
+		 std::string("Tensor byte size larger than SIZE_MAX: ") + strerror(EOVERFLOW)},
+	};
+	for (const auto &c : cases) {
+		LoadSeen seen;
+		load_answered(seen, {c.tensor});
+		EXPECT_EQ(seen.code, c.code) << c.what;
+		EXPECT_EQ(seen.msg, c.msg) << c.what;
+		EXPECT_EQ(seen.model, nullptr) << c.what;
+	}
+	EXPECT_TRUE(pending_tags().empty());
+}
+
+TEST_F(Requests, LoadRefusalsSendNothing)
+{
+	kalunMap *empty = kalunCreateMap(nullptr);
+	int empty_file = memfd_with(0);
+	LoadSeen seen;
+	struct Case {
+		const char *what;
+		std::function<bool(kalunError **)> call;
+		int code;
+		std::string msg;
+	};
+	const Case cases[] = {
+		{"fd -1 without params",
+		 [&](kalunError **e) {
+			 return kalunLoadModelAsync(conn_, -1, devs_[1], 1, "", nullptr, on_load, &seen, e);
+		 },
+		 EBADF, "fd is negative while params is NULL"},
+		{"fd -1 with an empty map",
+		 [&](kalunError **e) {
+			 return kalunLoadModelAsync(conn_, -1, devs_[1], 1, "", empty, on_load, &seen, e);
+		 },
+		 EINVAL, "fd is negative while params is empty"},
+		{"empty file",
+		 [&](kalunError **e) {
+			 return kalunLoadModelAsync(conn_, empty_file, devs_[0], 1, "", nullptr, on_load,
+			                            &seen, e);
+		 },
+		 EINVAL, "Model is of size 0"},
+		{"closed fd",
+		 [&](kalunError **e) {
+			 return kalunLoadModelAsync(conn_, 9999, devs_[0], 1, "", nullptr, on_load, &seen, e);
+		 },
+		 EBADF, std::string("Could not dup fd: ") + strerror(EBADF)},
+		{"no device",
+		 [&](kalunError **e) {
+			 return kalunLoadModelAsync(conn_, 0, nullptr, 1, "", nullptr, on_load, &seen, e);
+		 },
+		 EINVAL, "kalunDevice is NULL"},
+		{"no callback",
+		 [&](kalunError **e) {
+			 return kalunLoadModelAsync(conn_, 0, devs_[0], 1, "", nullptr, nullptr, &seen, e);
+		 },
+		 EINVAL, "Callback function pointer is NULL"},
+		{"a chip of no instance-0 device",
+		 [&](kalunError **e) {
+			 return kalunLoadModel_API_VERSION_2(conn_, 0, 7, 1, "", nullptr, e) != nullptr;
+		 },
+		 ENODEV, "Could not find chip"},
+		{"NULL connection, 2.0.0",
+		 [&](kalunError **e) {
+			 return kalunLoadModel_API_VERSION_2(nullptr, 0, 2, 1, "", nullptr, e) != nullptr;
+		 },
+		 EINVAL, "kalunConnection is NULL"},
+	};
+	for (const auto &c : cases) {
+		Err err;
+		EXPECT_FALSE(c.call(err.loc())) << c.what;
+		EXPECT_EQ(err.code(), c.code) << c.what;
+		EXPECT_EQ(err.msg(), c.msg) << c.what;
+	}
+	EXPECT_TRUE(pending_tags().empty());
+	EXPECT_FALSE(seen.called);
+	close(empty_file);
+	kalunDestroyMap(&empty);
+}
+
+TEST_F(Requests, ADeviceOfAnotherConnectionIsRefused)
+{
+	kalunConnection *other = nullptr;
+	ASSERT_TRUE(kalunConnect(&other, nullptr));
+	size_t n = 0;
+	const kalunDevice *const *theirs = kalunListDevices(other, &n, nullptr);
+	int fd = memfd_with(8);
+	Err err;
+	EXPECT_EQ(kalunLoadModel(conn_, fd, theirs[0], 1, "", nullptr, err.loc()), nullptr);
+	EXPECT_EQ(err.code(), ENODEV);
+	EXPECT_EQ(err.msg(), "Device is not available for this connection");
+	close(fd);
+	kalunDisconnect(&other, nullptr);
+}
+
+TEST_F(Requests, AParameterOnlyLoadSendsAnEmptyMemoryFile)
+{
+	kalunMap *params = kalunCreateMap(nullptr);
+	ASSERT_TRUE(kalunMapSetInt(params, "k", 1, nullptr));
+	LoadSeen seen;
+	Err err;
+	ASSERT_TRUE(kalunLoadModelAsync(conn_, -1, devs_[1], 2, "p", params, on_load, &seen,
+	                                err.loc()))
+		<< err.msg();
+	auto requests = fake_->wait_requests(2);
+	ASSERT_EQ(requests.size(), 2u);
+	EXPECT_EQ(requests[1].member, "QueueLoadModel");
+	EXPECT_EQ(requests[1].signature, "httista{sv}");
+	EXPECT_EQ(pending_tags().size(), 1u);
+	kalunDestroyMap(&params);
+	// The callback still pending runs with -6 now, while seen exists.
+	kalunDisconnect(&conn_, nullptr);
+	EXPECT_EQ(seen.code, -6);
+}
+
+// A synchronous call gives up at its deadline; the late answer then reaches
+// nothing of the caller's.
+TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswer)
+{
+	kalun_sync_wait_seconds = 1;
+	kalunModel model{};
+	model.id = 3;
+	model.device = devs_[0];
+	model.num_inputs = model.num_outputs = 1;
+	kalunTensor **in = kalunCreateTensors(1, nullptr);
+	kalunTensor **out = kalunCreateTensors(1, nullptr);
+	int fd = memfd_with(16);
+	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
+	ASSERT_TRUE(kalunSetTensorFd(out[0], fd, nullptr));
+	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
+	ASSERT_NE(req, nullptr);
+
+	Err err;
+	auto start = std::chrono::steady_clock::now();
+	EXPECT_FALSE(kalunRunJob(conn_, req, err.loc()));
+	EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+	EXPECT_EQ(err.code(), ETIMEDOUT);
+	EXPECT_EQ(err.msg(), std::string("Could not run job: ") + strerror(ETIMEDOUT));
+
+	auto tags = pending_tags();
+	ASSERT_EQ(tags.size(), 1u);
+	fake_->send_tail("QueueJob", tags[0], -1, "late");
+	// A release answered after the late result shows that one was handled.
+	std::thread answer([&] {
+		while (pending_tags().size() != 1 || pending_tags()[0] == tags[0])
+			std::this_thread::sleep_for(std::chrono::milliseconds(2));
+		fake_->send_tail("DeallocTensors", pending_tags()[0], 0, "");
+	});
+	ASSERT_TRUE(kalunTrackTensor(conn_, in[0], nullptr));
+	EXPECT_TRUE(kalunDestroyTensors(conn_, &in, 1, nullptr));
+	answer.join();
+	EXPECT_EQ(err.msg(), std::string("Could not run job: ") + strerror(ETIMEDOUT));
+	EXPECT_TRUE(pending_tags().empty());
+
+	kalunDestroyJobRequest(&req);
+	kalunDestroyTensors_API_VERSION_1(&out, 1);
+	close(fd);
+}
+
+TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
+{
+	kalunModel model{};
+	model.device = devs_[0];
+	model.num_inputs = model.num_outputs = 1;
+	kalunTensor **in = kalunCreateTensors(1, nullptr);
+	kalunTensor **out = kalunCreateTensors(1, nullptr);
+	int fd = memfd_with(16);
+	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
+	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
+	ASSERT_NE(req, nullptr);
+	Err err;
+	EXPECT_FALSE(kalunRunJobAsync(conn_, req, [](void *, kalunError *) {}, nullptr, err.loc()));
+	EXPECT_EQ(err.msg().rfind("Could not append output tensors to message: Could not append "
+	                          "tensor fd details: ",
+	                          0),
+	          0u)
+		<< err.msg();
+	EXPECT_TRUE(pending_tags().empty());
+	kalunDestroyJobRequest(&req);
+	kalunDestroyTensors_API_VERSION_1(&in, 1);
+	kalunDestroyTensors_API_VERSION_1(&out, 1);
+	close(fd);
+}
+
+} // namespace
