@@ -27,6 +27,13 @@ static const short poll_events = POLLIN | POLLPRI | POLLERR | POLLHUP | POLLNVAL
 bool kalun_pending_register(kalunConnection *conn, kalun_pending *p, kalunError **error)
 {
 	pthread_mutex_lock(&conn->pending_lock);
+	// The result thread sets closed before it takes the pending set for the
+	// last time; a request registered after that would never be completed.
+	if (conn->closed.load(std::memory_order_acquire)) {
+		pthread_mutex_unlock(&conn->pending_lock);
+		kalun_error_set(error, KALUN_ERROR_CONNECTION_CLOSED, KALUN_CLOSED_TEXT);
+		return false;
+	}
 	int r = kalun_hashset_insert(conn->pending, kalun_pending_tag(p));
 	pthread_mutex_unlock(&conn->pending_lock);
 	if (r) {

@@ -387,4 +387,23 @@ TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
 	close(fd);
 }
 
+// Once the result channel is gone nothing could answer a new request, so it
+// is refused at once instead of waiting out the deadline.
+TEST_F(Requests, RequestsAfterTheResultChannelClosedFailAtOnce)
+{
+	fake_->close_results();
+	ASSERT_TRUE(kalun_test::eventually_true([&] { return conn_->closed.load(); }));
+	kalunModel model{};
+	model.device = devs_[0];
+	Err err;
+	EXPECT_FALSE(kalunDeleteModel(conn_, &model, err.loc()));
+	EXPECT_EQ(err.code(), -6);
+	EXPECT_EQ(err.msg(), "Asynchronous connection has been closed");
+	int fd = memfd_with(8);
+	err.clear();
+	EXPECT_EQ(kalunLoadModel(conn_, fd, devs_[0], 1, "", nullptr, err.loc()), nullptr);
+	EXPECT_EQ(err.code(), -6);
+	close(fd);
+}
+
 } // namespace

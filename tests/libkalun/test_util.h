@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <string>
+#include <unistd.h>
 
 namespace kalun_test {
 
@@ -38,6 +39,17 @@ inline bool thread_named(const std::string &name)
 	}
 	closedir(d);
 	return found;
+}
+
+// Polls the predicate for up to five seconds.
+template <typename F> bool eventually_true(F predicate)
+{
+	for (int i = 0; i < 1000; i++) {
+		if (predicate())
+			return true;
+		usleep(5000);
+	}
+	return predicate();
 }
 
 // Owns an error location for one call.
