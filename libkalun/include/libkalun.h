@@ -161,6 +161,9 @@ bool kalunDestroyTensors(kalunConnection *conn, kalunTensor ***tensors, size_t n
                          kalunError **error);
 void kalunDestroyTensors_API_VERSION_1(kalunTensor ***tensors, size_t numTensors);
 bool kalunTrackTensor(kalunConnection *conn, kalunTensor *tensor, kalunError **error);
+/* Tensors with buffers that the service allocated and keeps between jobs.
+ * Their descriptors belong to the tensors: kalunDestroyTensors() closes
+ * them and has the service release the buffers. */
 kalunTensor **kalunAllocModelInputs(kalunConnection *conn, const kalunModel *model,
                                     uint32_t fdPropFlags, size_t *numTensors,
                                     const kalunMap *params, kalunError **error);
