@@ -52,8 +52,18 @@ void kalun_pending_withdraw(kalunConnection *conn, kalun_pending *p)
 
 int kalun_request_new(kalunConnection *conn, const char *member, sd_bus_message **m)
 {
-	return sd_bus_message_new_method_call(conn->requests_bus, m, KALUN_SERVICE_NAME,
-	                                      conn->session_path, KALUN_SESSION_INTERFACE, member);
+	pthread_mutex_lock(&conn->requests_lock);
+	int r = sd_bus_message_new_method_call(conn->requests_bus, m, KALUN_SERVICE_NAME,
+	                                       conn->session_path, KALUN_SESSION_INTERFACE, member);
+	if (r < 0)
+		pthread_mutex_unlock(&conn->requests_lock);
+	return r;
+}
+
+void kalun_request_end(kalunConnection *conn, sd_bus_message *m)
+{
+	sd_bus_message_unref(m);
+	pthread_mutex_unlock(&conn->requests_lock);
 }
 
 int kalun_request_send(kalunConnection *conn, sd_bus_message *m)
@@ -388,6 +398,10 @@ static void connection_teardown(kalunConnection *conn)
 		pthread_mutex_destroy(&conn->pending_lock);
 	if (conn->waiter_lock_ready)
 		pthread_mutex_destroy(&conn->waiter_lock);
+	if (conn->requests_lock_ready)
+		pthread_mutex_destroy(&conn->requests_lock);
+	if (conn->system_lock_ready)
+		pthread_mutex_destroy(&conn->system_lock);
 	if (conn->cond_ready)
 		pthread_cond_destroy(&conn->cond);
 	free_devices(conn);
@@ -435,6 +449,19 @@ static bool init_sync(kalunConnection *conn, kalunError **error)
 		return false;
 	}
 	conn->waiter_lock_ready = true;
+
+	r = pthread_mutex_init(&conn->requests_lock, nullptr);
+	if (r) {
+		kalun_error_set(error, r, "Could not initialize mutex: %s", strerror(r));
+		return false;
+	}
+	conn->requests_lock_ready = true;
+	r = pthread_mutex_init(&conn->system_lock, nullptr);
+	if (r) {
+		kalun_error_set(error, r, "Could not initialize mutex: %s", strerror(r));
+		return false;
+	}
+	conn->system_lock_ready = true;
 	return true;
 }
 
@@ -629,15 +656,18 @@ static bool send_handshake(kalunConnection *conn, const char *unique_name, kalun
 {
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "Handshake", &m);
-	if (r >= 0)
-		r = sd_bus_message_append(m, "s", unique_name);
 	if (r < 0) {
-		sd_bus_message_unref(m);
+		kalun_error_set(error, -r, "Could not create handshake message: %s", strerror(-r));
+		return false;
+	}
+	r = sd_bus_message_append(m, "s", unique_name);
+	if (r < 0) {
+		kalun_request_end(conn, m);
 		kalun_error_set(error, -r, "Could not create handshake message: %s", strerror(-r));
 		return false;
 	}
 	r = kalun_request_send(conn, m);
-	sd_bus_message_unref(m);
+	kalun_request_end(conn, m);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not send handshake message: %s", strerror(-r));
 		return false;
@@ -765,9 +795,11 @@ bool kalunGetNumSessions(kalunConnection *conn, uint64_t *numSessions, kalunErro
 
 	sd_bus_error bus_error = SD_BUS_ERROR_NULL;
 	sd_bus_message *reply = nullptr;
+	pthread_mutex_lock(&conn->system_lock);
 	int r = sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, KALUN_SERVICE_PATH,
 	                            KALUN_SERVICE_INTERFACE, "NbrOfSessions", &bus_error, &reply,
 	                            "t");
+	pthread_mutex_unlock(&conn->system_lock);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not get number of sessions: %s",
 		                bus_error.message ? bus_error.message : strerror(-r));

@@ -65,6 +65,10 @@ struct kalunConnection {
 	char *session_path;
 	kalun_hashset *pending;
 	pthread_mutex_t waiter_lock;
+	// sd-bus objects are not thread-safe, and callers may use one connection
+	// from several threads (and from callbacks on the result thread).
+	pthread_mutex_t requests_lock; // the requests bus and its messages
+	pthread_mutex_t system_lock;   // the system bus
 	kalunDevice **devices;
 	size_t num_devices;
 	sd_bus *system_bus;
@@ -81,6 +85,8 @@ struct kalunConnection {
 	bool pending_lock_ready;
 	bool cond_ready;
 	bool waiter_lock_ready;
+	bool requests_lock_ready;
+	bool system_lock_ready;
 };
 
 static inline uint64_t kalun_pending_tag(const kalun_pending *p)
@@ -94,7 +100,11 @@ bool kalun_pending_register(kalunConnection *conn, kalun_pending *p, kalunError 
 // Lock, remove, unlock: for a request that could not be sent.
 void kalun_pending_withdraw(kalunConnection *conn, kalun_pending *p);
 
-// A method call on the requests bus to the session object.
+// A method call on the requests bus to the session object. On success the
+// caller holds the requests bus until kalun_request_end(); on failure it
+// holds nothing.
 int kalun_request_new(kalunConnection *conn, const char *member, sd_bus_message **m);
 // sd_bus_send then sd_bus_flush; negative errno when either failed.
 int kalun_request_send(kalunConnection *conn, sd_bus_message *m);
+// Releases the message and the requests bus.
+void kalun_request_end(kalunConnection *conn, sd_bus_message *m);

@@ -250,7 +250,7 @@ static bool send_job(kalunConnection *conn, const kalunJobRequest *jobReq,
 	} else {
 		ok = true;
 	}
-	sd_bus_message_unref(m);
+	kalun_request_end(conn, m);
 	return ok;
 }
 

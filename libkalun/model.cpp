@@ -275,20 +275,23 @@ static bool send_load(kalunConnection *conn, int fd, uint64_t size, const kalunD
 {
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "QueueLoadModel", &m);
-	if (r >= 0)
-		r = sd_bus_message_append(m, "httist", fd, size, dev->index, access, name ? name : "",
-		                          kalun_pending_tag(p));
 	if (r < 0) {
-		sd_bus_message_unref(m);
+		kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
+		return false;
+	}
+	r = sd_bus_message_append(m, "httist", fd, size, dev->index, access, name ? name : "",
+	                          kalun_pending_tag(p));
+	if (r < 0) {
+		kalun_request_end(conn, m);
 		kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
 		return false;
 	}
 	if (params && !kalun_map_append(params, m, error)) {
-		sd_bus_message_unref(m);
+		kalun_request_end(conn, m);
 		return false;
 	}
 	r = kalun_request_send(conn, m);
-	sd_bus_message_unref(m);
+	kalun_request_end(conn, m);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not send message: %s", strerror(-r));
 		return false;
@@ -579,9 +582,11 @@ kalunModel **kalunGetModels(kalunConnection *conn, size_t *numModels, kalunError
 
 	sd_bus_error bus_error = SD_BUS_ERROR_NULL;
 	sd_bus_message *reply = nullptr;
+	pthread_mutex_lock(&conn->system_lock);
 	int r = sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, conn->session_path,
 	                            KALUN_SESSION_INTERFACE, "Models", &bus_error, &reply,
 	                            "a(" MODEL_STRUCT ")");
+	pthread_mutex_unlock(&conn->system_lock);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not get models: %s",
 		                bus_error.message ? bus_error.message : strerror(-r));
@@ -657,15 +662,17 @@ bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError
 
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "DeleteModel", &m);
-	if (r >= 0)
-		r = sd_bus_message_append(m, "ttt", model->id, model->device->index,
-		                          kalun_pending_tag(p));
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
-	} else if ((r = kalun_request_send(conn, m)) < 0) {
-		kalun_error_set(error, -r, "Could not send message: %s", strerror(-r));
+	} else {
+		r = sd_bus_message_append(m, "ttt", model->id, model->device->index,
+		                          kalun_pending_tag(p));
+		if (r < 0)
+			kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
+		else if ((r = kalun_request_send(conn, m)) < 0)
+			kalun_error_set(error, -r, "Could not send message: %s", strerror(-r));
+		kalun_request_end(conn, m);
 	}
-	sd_bus_message_unref(m);
 	if (r < 0) {
 		kalun_pending_withdraw(conn, p);
 		free(p);

@@ -344,15 +344,18 @@ static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t coun
 	int r = kalun_request_new(conn, "DeallocTensors", &m);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
-	} else if ((r = append_u64_array(m, ids, count)) < 0) {
-		kalun_error_set(error, -r, "Could not append tensor IDs to message: %s", strerror(-r));
-	} else if ((r = sd_bus_message_append(m, "t", kalun_pending_tag(p))) < 0) {
-		kalun_error_set(error, -r, "Could not append request information to message: %s",
-		                strerror(-r));
-	} else if ((r = kalun_request_send(conn, m)) < 0) {
-		kalun_error_set(error, -r, "Could not send message: %s", strerror(-r));
+	} else {
+		if ((r = append_u64_array(m, ids, count)) < 0)
+			kalun_error_set(error, -r, "Could not append tensor IDs to message: %s",
+			                strerror(-r));
+		else if ((r = sd_bus_message_append(m, "t", kalun_pending_tag(p))) < 0)
+			kalun_error_set(error, -r,
+			                "Could not append request information to message: %s",
+			                strerror(-r));
+		else if ((r = kalun_request_send(conn, m)) < 0)
+			kalun_error_set(error, -r, "Could not send message: %s", strerror(-r));
+		kalun_request_end(conn, m);
 	}
-	sd_bus_message_unref(m);
 	if (r < 0) {
 		kalun_pending_withdraw(conn, p);
 		free(p);
@@ -518,7 +521,7 @@ static bool send_alloc(kalunConnection *conn, const kalunModel *model, kalun_pen
 	ok = true;
 out:
 	free(ids);
-	sd_bus_message_unref(m);
+	kalun_request_end(conn, m);
 	return ok;
 }
 

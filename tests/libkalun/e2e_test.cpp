@@ -408,6 +408,8 @@ TEST_F(EndToEnd, ModelsAreListedFoundAndDeleted)
 	EXPECT_FALSE(kalunDeleteModel(conn_, b, err.loc()));
 	EXPECT_EQ(err.code(), -4);
 	EXPECT_EQ(err.msg().rfind("Could not delete model: ", 0), 0u) << err.msg();
+	// A public model would outlive the session.
+	EXPECT_TRUE(kalunDeleteModel(conn_, a, nullptr));
 	kalunDestroyModel(&a);
 	kalunDestroyModel(&b);
 }
@@ -516,6 +518,42 @@ TEST_F(EndToEnd, RefusalsOfTheServiceAreErrorRecords)
 	kalunDestroyModel(&theirs);
 	kalunDestroyModel(&gone);
 	kalunDisconnect(&other, nullptr);
+}
+
+// Several threads share one connection: their requests go out whole and
+// each synchronous call wakes for its own answer.
+TEST_F(EndToEnd, ThreadsShareOneConnection)
+{
+	connect();
+	kalunModel *model = load_scale(16, 8, 8, 4);
+	ASSERT_NE(model, nullptr);
+	const auto image = two_colours(16, 8);
+	std::vector<std::thread> threads;
+	std::vector<int> failures(4, 0);
+	for (size_t t = 0; t < failures.size(); t++)
+		threads.emplace_back([&, t] {
+			OwnTensors in(kalunCreateModelInputs(model, nullptr, nullptr), 1, {image});
+			OwnTensors out(kalunCreateModelOutputs(model, nullptr, nullptr), 1,
+			               {std::vector<uint8_t>(8 * 4 * 3)});
+			kalunJobRequest *req = kalunCreateJobRequest(model, in.tensors, 1, out.tensors, 1,
+			                                             nullptr, nullptr);
+			for (int i = 0; i < 20; i++) {
+				if (!kalunRunJob(conn_, req, nullptr) ||
+				    read_fd<uint8_t>(out.fds[0], 3)[0] < 190)
+					failures[t]++;
+				pwrite(out.fds[0], "\0", 1, 0);
+			}
+			kalunModel *listed =
+				kalunGetModel(conn_, kalunGetModelId(model, nullptr), nullptr);
+			if (!listed)
+				failures[t]++;
+			kalunDestroyModel(&listed);
+			kalunDestroyJobRequest(&req);
+		});
+	for (auto &thread : threads)
+		thread.join();
+	EXPECT_EQ(failures, std::vector<int>(4, 0));
+	kalunDestroyModel(&model);
 }
 
 // The child: a session with a private model and service buffers, killed

@@ -154,8 +154,8 @@ protected:
 		sd_bus_message *m = nullptr;
 		ASSERT_GE(kalun_request_new(conn_, member, &m), 0);
 		body(m, kalun_pending_tag(p));
-		ASSERT_GE(kalun_request_send(conn_, m), 0);
-		sd_bus_message_unref(m);
+		EXPECT_GE(kalun_request_send(conn_, m), 0);
+		kalun_request_end(conn_, m);
 	}
 
 	static pid_t pid_;
