@@ -89,9 +89,11 @@ int count_record(algo_step *, control *engine)
     return 0;
 }
 
-void timeout_fired(control *, void *, control_timeout *)
+void timeout_fired(control *engine, void *, control_timeout *timeout)
 {
     debug_output(DEBUG_INFO, 0, "moxel: timeout fired after %u records\n", records);
+    // A one-shot: the plug-in owns the timeout and is done with it.
+    control_destroy_timeout(timeout, engine);
 }
 
 int step_gone(algo_step *, control *)
