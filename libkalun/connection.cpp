@@ -43,6 +43,23 @@ bool kalun_pending_register(kalunConnection *conn, kalun_pending *p, kalunError 
 	return true;
 }
 
+kalun_pending *kalun_pending_start(kalunConnection *conn, uint32_t kind, void *user_data,
+                                   kalunError **error)
+{
+	auto *p = static_cast<kalun_pending *>(calloc(1, sizeof(kalun_pending)));
+	if (!p) {
+		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
+		return nullptr;
+	}
+	p->user_data = user_data;
+	p->kind = kind;
+	if (!kalun_pending_register(conn, p, error)) {
+		free(p);
+		return nullptr;
+	}
+	return p;
+}
+
 void kalun_pending_withdraw(kalunConnection *conn, kalun_pending *p)
 {
 	pthread_mutex_lock(&conn->pending_lock);

@@ -97,6 +97,11 @@ static inline uint64_t kalun_pending_tag(const kalun_pending *p)
 // Lock, insert the tag, unlock. Register before sending so that a fast
 // result finds it.
 bool kalun_pending_register(kalunConnection *conn, kalun_pending *p, kalunError **error);
+// A new pending request of that kind, already registered; the caller sets
+// its callback before sending. NULL with the error set when it could not be
+// made or registered.
+kalun_pending *kalun_pending_start(kalunConnection *conn, uint32_t kind, void *user_data,
+                                   kalunError **error);
 // Lock, remove, unlock: for a request that could not be sent.
 void kalun_pending_withdraw(kalunConnection *conn, kalun_pending *p);
 

@@ -275,18 +275,10 @@ bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
 		return false;
 	}
 
-	auto *p = static_cast<kalun_pending *>(calloc(1, sizeof(kalun_pending)));
-	if (!p) {
-		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
+	kalun_pending *p = kalun_pending_start(conn, KALUN_REQUEST_JOB, userData, error);
+	if (!p)
 		return false;
-	}
 	p->callback.done = callback;
-	p->user_data = userData;
-	p->kind = KALUN_REQUEST_JOB;
-	if (!kalun_pending_register(conn, p, error)) {
-		free(p);
-		return false;
-	}
 	if (!send_job(conn, jobReq, p, error)) {
 		kalun_pending_withdraw(conn, p);
 		free(p);

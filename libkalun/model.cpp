@@ -320,18 +320,10 @@ bool kalunLoadModelAsync(kalunConnection *conn, int fd, const kalunDevice *dev, 
 		return false;
 	}
 
-	auto *p = static_cast<kalun_pending *>(calloc(1, sizeof(kalun_pending)));
-	if (!p) {
-		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
+	kalun_pending *p = kalun_pending_start(conn, KALUN_REQUEST_LOAD_MODEL, userData, error);
+	if (!p)
 		return false;
-	}
 	p->callback.load = callback;
-	p->user_data = userData;
-	p->kind = KALUN_REQUEST_LOAD_MODEL;
-	if (!kalun_pending_register(conn, p, error)) {
-		free(p);
-		return false;
-	}
 
 	uint64_t size = 0;
 	int copy = model_fd(conn, fd, params, error);
@@ -645,20 +637,12 @@ bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError
 	if (!w)
 		return false;
 	w->error = error;
-	auto *p = static_cast<kalun_pending *>(calloc(1, sizeof(kalun_pending)));
+	kalun_pending *p = kalun_pending_start(conn, KALUN_REQUEST_DELETE_MODEL, w, error);
 	if (!p) {
 		free(w);
-		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
 		return false;
 	}
 	p->callback.done = delete_done;
-	p->user_data = w;
-	p->kind = KALUN_REQUEST_DELETE_MODEL;
-	if (!kalun_pending_register(conn, p, error)) {
-		free(p);
-		free(w);
-		return false;
-	}
 
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "DeleteModel", &m);

@@ -325,20 +325,12 @@ static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t coun
 		return false;
 	}
 	w->error = error;
-	auto *p = static_cast<kalun_pending *>(calloc(1, sizeof(kalun_pending)));
+	kalun_pending *p = kalun_pending_start(conn, KALUN_REQUEST_DEALLOC_TENSORS, w, error);
 	if (!p) {
 		free(w);
-		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
 		return false;
 	}
 	p->callback.done = dealloc_done;
-	p->user_data = w;
-	p->kind = KALUN_REQUEST_DEALLOC_TENSORS;
-	if (!kalun_pending_register(conn, p, error)) {
-		free(p);
-		free(w);
-		return false;
-	}
 
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "DeallocTensors", &m);
