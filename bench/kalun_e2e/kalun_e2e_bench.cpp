@@ -22,7 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -44,43 +43,6 @@ constexpr int kOutW = 640, kOutH = 360;
 constexpr int kCropX = 320, kCropY = 180, kCropW = 1280, kCropH = 720;
 constexpr size_t kInSize = size_t{kInW} * kInH * 3 / 2;
 constexpr size_t kOutSize = size_t{kOutW} * kOutH * 3;
-
-std::vector<uint8_t> randomFloats(size_t n, std::mt19937& rng) {
-    std::uniform_real_distribution<float> dist(-0.2f, 0.2f);
-    std::vector<float> values(n);
-    for (float& v : values)
-        v = dist(rng);
-    return kalun::test::floatBytes(values);
-}
-
-std::vector<uint8_t> convStackModel() {
-    std::mt19937 rng(7);
-    std::vector<TensorSpec> tensors = {{{1, kSize, kSize, 3}, tflite::TensorType_FLOAT32, "image"}};
-    std::vector<OpSpec> ops;
-    int previous = 0, depth = 3;
-    for (int layer = 0; layer < 3; ++layer) {
-        const int filter = static_cast<int>(tensors.size());
-        tensors.push_back({{kChannels, 3, 3, depth}, tflite::TensorType_FLOAT32,
-                           "filter" + std::to_string(layer),
-                           randomFloats(size_t(kChannels) * 9 * depth, rng)});
-        tensors.push_back({{kChannels}, tflite::TensorType_FLOAT32,
-                           "bias" + std::to_string(layer), randomFloats(kChannels, rng)});
-        tensors.push_back({{1, kSize, kSize, kChannels}, tflite::TensorType_FLOAT32,
-                           "feature" + std::to_string(layer)});
-        ops.push_back({tflite::BuiltinOperator_CONV_2D,
-                       {previous, filter, filter + 1},
-                       {filter + 2},
-                       tflite::BuiltinOptions_Conv2DOptions,
-                       [](flatbuffers::FlatBufferBuilder& fb) {
-                           return tflite::CreateConv2DOptions(fb, tflite::Padding_SAME, 1, 1,
-                                                              tflite::ActivationFunctionType_RELU)
-                               .Union();
-                       }});
-        previous = filter + 2;
-        depth = kChannels;
-    }
-    return kalun::test::buildModel({tensors, {0}, {previous}, ops});
-}
 
 // out = in + 1, float [16].
 std::vector<uint8_t> tinyAddModel() {
@@ -222,14 +184,14 @@ void Tiny(benchmark::State& state) {
 }
 
 void ConvService(benchmark::State& state) {
-    Job job("cpu-tflite", convStackModel(), nullptr, nullptr);
+    Job job("cpu-tflite", kalun::test::convStackModel(kSize, kChannels), nullptr, nullptr);
     for (auto _ : state)
         if (!job.run(state))
             break;
 }
 
 void ConvDirect(benchmark::State& state) {
-    const std::vector<uint8_t> bytes = convStackModel();
+    const std::vector<uint8_t> bytes = kalun::test::convStackModel(kSize, kChannels);
     auto flat = tflite::FlatBufferModel::VerifyAndBuildFromBuffer(
         reinterpret_cast<const char*>(bytes.data()), bytes.size());
     tflite::ops::builtin::BuiltinOpResolver resolver;

@@ -16,7 +16,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <random>
 #include <stdexcept>
 
 #include "kalun/backendunit/tflite_cpu.h"
@@ -31,45 +30,8 @@ using kalun::test::TensorSpec;
 constexpr int kSize = 224;
 constexpr int kChannels = 16;
 
-std::vector<uint8_t> randomFloats(size_t n, std::mt19937& rng) {
-    std::uniform_real_distribution<float> dist(-0.2f, 0.2f);
-    std::vector<float> values(n);
-    for (float& v : values)
-        v = dist(rng);
-    return kalun::test::floatBytes(values);
-}
-
-std::vector<uint8_t> convStackModel() {
-    std::mt19937 rng(7);
-    std::vector<TensorSpec> tensors = {{{1, kSize, kSize, 3}, tflite::TensorType_FLOAT32, "image"}};
-    std::vector<OpSpec> ops;
-    int previous = 0, depth = 3;
-    for (int layer = 0; layer < 3; ++layer) {
-        const int filter = static_cast<int>(tensors.size());
-        tensors.push_back({{kChannels, 3, 3, depth}, tflite::TensorType_FLOAT32,
-                           "filter" + std::to_string(layer),
-                           randomFloats(size_t(kChannels) * 9 * depth, rng)});
-        tensors.push_back({{kChannels}, tflite::TensorType_FLOAT32,
-                           "bias" + std::to_string(layer), randomFloats(kChannels, rng)});
-        tensors.push_back({{1, kSize, kSize, kChannels}, tflite::TensorType_FLOAT32,
-                           "feature" + std::to_string(layer)});
-        ops.push_back({tflite::BuiltinOperator_CONV_2D,
-                       {previous, filter, filter + 1},
-                       {filter + 2},
-                       tflite::BuiltinOptions_Conv2DOptions,
-                       [](flatbuffers::FlatBufferBuilder& fb) {
-                           return tflite::CreateConv2DOptions(fb, tflite::Padding_SAME, 1, 1,
-                                                              tflite::ActivationFunctionType_RELU)
-                               .Union();
-                       }});
-        previous = filter + 2;
-        depth = kChannels;
-    }
-    return kalun::test::buildModel({tensors, {0}, {previous}, ops});
-}
-
 const std::vector<uint8_t>& model() {
-    static const std::vector<uint8_t> bytes = convStackModel();
+    static const std::vector<uint8_t> bytes = kalun::test::convStackModel(kSize, kChannels);
     return bytes;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -191,6 +192,45 @@ inline std::vector<uint8_t> wrapModel(const std::vector<uint8_t>& model, Contain
     root.add_model(member);
     fb.Finish(root.Finish());
     return std::vector<uint8_t>(fb.GetBufferPointer(), fb.GetBufferPointer() + fb.GetSize());
+}
+
+inline std::vector<uint8_t> randomFloats(size_t n, std::mt19937& rng) {
+    std::uniform_real_distribution<float> dist(-0.2f, 0.2f);
+    std::vector<float> values(n);
+    for (float& v : values)
+        v = dist(rng);
+    return floatBytes(values);
+}
+
+// Three 3x3 CONV_2D layers with ReLU on a size x size x 3 float image, with
+// seeded random weights: a model whose invocation takes milliseconds.
+inline std::vector<uint8_t> convStackModel(int size, int channels) {
+    std::mt19937 rng(7);
+    std::vector<TensorSpec> tensors = {{{1, size, size, 3}, tflite::TensorType_FLOAT32, "image"}};
+    std::vector<OpSpec> ops;
+    int previous = 0, depth = 3;
+    for (int layer = 0; layer < 3; ++layer) {
+        const int filter = static_cast<int>(tensors.size());
+        tensors.push_back({{channels, 3, 3, depth}, tflite::TensorType_FLOAT32,
+                           "filter" + std::to_string(layer),
+                           randomFloats(size_t(channels) * 9 * depth, rng)});
+        tensors.push_back({{channels}, tflite::TensorType_FLOAT32,
+                           "bias" + std::to_string(layer), randomFloats(channels, rng)});
+        tensors.push_back({{1, size, size, channels}, tflite::TensorType_FLOAT32,
+                           "feature" + std::to_string(layer)});
+        ops.push_back({tflite::BuiltinOperator_CONV_2D,
+                       {previous, filter, filter + 1},
+                       {filter + 2},
+                       tflite::BuiltinOptions_Conv2DOptions,
+                       [](flatbuffers::FlatBufferBuilder& fb) {
+                           return tflite::CreateConv2DOptions(fb, tflite::Padding_SAME, 1, 1,
+                                                              tflite::ActivationFunctionType_RELU)
+                               .Union();
+                       }});
+        previous = filter + 2;
+        depth = channels;
+    }
+    return buildModel({tensors, {0}, {previous}, ops});
 }
 
 }  // namespace kalun::test
