@@ -287,19 +287,6 @@ bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
 	return true;
 }
 
-static void job_done(void *userData, kalunError *err)
-{
-	auto *w = static_cast<kalun_waiter *>(userData);
-	kalun_waiter_finish(w, [&](bool waiting) {
-		if (!waiting)
-			return;
-		if (err)
-			kalun_error_set(w->error, err->code, "%s", err->msg ? err->msg : "");
-		else
-			w->success = true;
-	});
-}
-
 typedef bool (*run_async_fn)(kalunConnection *, const kalunJobRequest *, kalunRunJobCallback,
                              void *, kalunError **);
 
@@ -314,7 +301,7 @@ static bool run_sync(kalunConnection *conn, const kalunJobRequest *jobReq, run_a
 	if (!w)
 		return false;
 	w->error = error;
-	if (!run(conn, jobReq, job_done, w, error)) {
+	if (!run(conn, jobReq, kalun_waiter_done, w, error)) {
 		free(w);
 		return false;
 	}

@@ -610,19 +610,6 @@ kalunModel *kalunGetModel(kalunConnection *conn, uint64_t modelId, kalunError **
 	return found;
 }
 
-static void delete_done(void *userData, kalunError *err)
-{
-	auto *w = static_cast<kalun_waiter *>(userData);
-	kalun_waiter_finish(w, [&](bool waiting) {
-		if (!waiting)
-			return;
-		if (err)
-			kalun_error_set(w->error, err->code, "%s", err->msg ? err->msg : "");
-		else
-			w->success = true;
-	});
-}
-
 bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError **error)
 {
 	if (!conn) {
@@ -642,7 +629,7 @@ bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError
 		free(w);
 		return false;
 	}
-	p->callback.done = delete_done;
+	p->callback.done = kalun_waiter_done;
 
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "DeleteModel", &m);

@@ -303,7 +303,7 @@ void kalunDestroyTensors_API_VERSION_1(kalunTensor ***tensors, size_t numTensors
 	kalun_destroy_tensors_1_0(tensors, numTensors);
 }
 
-static void dealloc_done(void *userData, kalunError *err)
+void kalun_waiter_done(void *userData, kalunError *err)
 {
 	auto *w = static_cast<kalun_waiter *>(userData);
 	kalun_waiter_finish(w, [&](bool waiting) {
@@ -330,7 +330,7 @@ static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t coun
 		free(w);
 		return false;
 	}
-	p->callback.done = dealloc_done;
+	p->callback.done = kalun_waiter_done;
 
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "DeallocTensors", &m);

@@ -73,6 +73,9 @@ void kalun_waiter_unref(kalun_waiter *w);
 // marks the waiter abandoned. Returns the success flag; the caller still
 // holds its reference.
 bool kalun_waiter_wait(kalun_waiter *w, const char *what, const char *other);
+// The completion of a request whose answer is only a result code: records
+// success or the error for the waiting caller.
+void kalun_waiter_done(void *userData, kalunError *err);
 // For callbacks: marks done under the lock, lets fill(caller_waiting) record
 // the outcome (or release it when nobody waits any more), wakes the waiters
 // and drops a reference.
