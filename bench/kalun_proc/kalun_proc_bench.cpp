@@ -10,19 +10,16 @@
 #include <vector>
 
 #include <benchmark/benchmark.h>
-#include <libyuv.h>
 
 #include "kalun/backendunit/libyuv_unit.h"
+
+#include "crop_scale_direct.h"
 
 namespace {
 
 using kalun::backendunit::LibYuv;
 
-constexpr int kInW = 1920, kInH = 1080;
-constexpr int kOutW = 640, kOutH = 360;
-constexpr int kCropX = 320, kCropY = 180, kCropW = 1280, kCropH = 720;
-constexpr size_t kInSize = size_t{kInW} * kInH * 3 / 2;
-constexpr size_t kOutSize = size_t{kOutW} * kOutH * 3;
+using namespace bench;
 
 int memfdOf(size_t size, bool pattern) {
     const int fd = memfd_create("bench-kalun-proc", MFD_CLOEXEC);
@@ -84,25 +81,9 @@ void DirectCalls(benchmark::State& state) {
     }
     const auto* src = static_cast<const uint8_t*>(inMap);
     auto* dst = static_cast<uint8_t*>(outMap);
-    std::vector<uint8_t> cropped(kCropW * kCropH * 3 / 2);
-    std::vector<uint8_t> scaled(kOutW * kOutH * 3 / 2);
-    std::vector<uint8_t> between(kOutW * kOutH * 3 / 2);
-    uint8_t* cy = cropped.data();
-    uint8_t* cu = cy + kCropW * kCropH;
-    uint8_t* cv = cu + kCropW * kCropH / 4;
-    uint8_t* sy = scaled.data();
-    uint8_t* su = sy + kOutW * kOutH;
-    uint8_t* sv = su + kOutW * kOutH / 4;
+    DirectCropScale direct;
     for (auto _ : state) {
-        libyuv::NV12ToI420(src + kCropY * kInW + kCropX, kInW,
-                           src + kInW * kInH + (kCropY / 2) * kInW + kCropX, kInW, cy, kCropW, cu,
-                           kCropW / 2, cv, kCropW / 2, kCropW, kCropH);
-        libyuv::I420Scale(cy, kCropW, cu, kCropW / 2, cv, kCropW / 2, kCropW, kCropH, sy, kOutW,
-                          su, kOutW / 2, sv, kOutW / 2, kOutW, kOutH, libyuv::kFilterBilinear);
-        libyuv::ConvertFromI420(sy, kOutW, su, kOutW / 2, sv, kOutW / 2, between.data(), kOutW,
-                                kOutW, kOutH, libyuv::FOURCC_NV12);
-        libyuv::NV21ToRGB24Matrix(between.data(), kOutW, between.data() + kOutW * kOutH, kOutW,
-                                  dst, kOutW * 3, &libyuv::kYvuJPEGConstants, kOutW, kOutH);
+        direct.run(src, dst);
         benchmark::DoNotOptimize(dst[0]);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kInSize));
