@@ -6,6 +6,8 @@
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
+//  - with MOXEL_BRIGHTNESS=v it sets Brightness to v with the first record,
+//    and it reports Brightness whenever the value it reads has changed;
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
@@ -52,10 +54,13 @@ __attribute__((used)) const void *const daemon_exports[] = {
 
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
+const uint32_t param_brightness = 3;
 
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
+long brightness = -1;
+int32_t brightness_seen = INT32_MIN;
 
 long env_number(const char *name)
 {
@@ -78,6 +83,13 @@ int count_record(algo_step *, control *engine)
         return 0;
     records++;
     debug_output(DEBUG_INFO, 0, "moxel: record %u\n", records);
+    if (records == 1 && brightness >= 0)
+        param_set_int(param_brightness, -1, (int32_t)brightness);
+    int32_t now;
+    if (param_get_int(param_brightness, -1, &now) == 0 && now != brightness_seen) {
+        brightness_seen = now;
+        debug_output(DEBUG_INFO, 0, "moxel: Brightness %d\n", (int)now);
+    }
     if (pause_after >= 0 && records == (uint32_t)pause_after) {
         param_set_int(param_vistrad_pause, -1, 1);
         debug_output(DEBUG_INFO, 0, "moxel: pause set after %llu frame reads\n",
@@ -111,6 +123,7 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
     api->control->start_timeout(engine, timeout, &in_50ms);
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
+    brightness = env_number("MOXEL_BRIGHTNESS");
     algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
     algo_step_add_input_stream_id(step, soc_stats, -1);
     algo_group *group = algo_group_create(nullptr);
