@@ -194,6 +194,19 @@ TEST_F(Config, BackupWritesEachSavedTypeWithItsComment)
 	ASSERT_EQ(0, config_write_keyfile(backup, nullptr));
 	g_key_file_free(backup);
 	EXPECT_EQ(golden, read("/etc/vistrad/vistrad.conf"));
+
+	// A value that cannot be read (the global one was never set) is left
+	// out, not written as garbage.
+	param_db_free();
+	param_db_init();
+	param_set_int(brightness, 256, 20);
+	backup = config_backup(test_map);
+	gchar *text = g_key_file_to_data(backup, nullptr, nullptr);
+	EXPECT_STREQ("[StreamID256]\n#ImageSource.I0.Sensor.Brightness, id = 3\nBrightness=20\n", text);
+	g_free(text);
+	g_key_file_free(backup);
+	EXPECT_NE(std::string::npos,
+	          log.text().find("config_backup: could not get param Brightness for stream_id -1\n"));
 }
 
 TEST_F(Config, SavedValuesOfEachTypeSurviveARestart)

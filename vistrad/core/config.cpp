@@ -84,6 +84,15 @@ bool use_stream(const struct daemon_context *context)
 	return context && context->conf && context->conf->use_stream;
 }
 
+void reset_if_unset(uint32_t id, int32_t stream_id)
+{
+	param_value probe = {};
+	probe.id = id;
+	probe.stream_id = stream_id;
+	if (param_is_set(&probe) < 0)
+		param_reset(id, stream_id);
+}
+
 // A legacy file list rooted at the real root or below the legacy directory.
 struct file_list {
 	std::vector<std::string> paths;
@@ -681,11 +690,7 @@ GList *legacy_row(GKeyFile *key_file, const struct param_def *row, bool per_stre
 		legacy_store(key_file, *g, key, row, &rec);
 	}
 	g_strfreev(groups);
-	param_value probe = {};
-	probe.id = row->id;
-	probe.stream_id = -1;
-	if (param_is_set(&probe) < 0)
-		param_reset(row->id, -1);
+	reset_if_unset(row->id, -1);
 	return streams;
 }
 
@@ -843,15 +848,6 @@ int import_legacy(struct daemon_context *context)
 	const file_list *lists[] = {&params, &windows, &zones};
 	remove_legacy(lists, 3);
 	return loaded;
-}
-
-void reset_if_unset(uint32_t id, int32_t stream_id)
-{
-	param_value probe = {};
-	probe.id = id;
-	probe.stream_id = stream_id;
-	if (param_is_set(&probe) < 0)
-		param_reset(id, stream_id);
 }
 
 } // namespace
