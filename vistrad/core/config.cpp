@@ -405,15 +405,17 @@ GKeyFile *set_damaged_aside(const char *path, const GError *error)
 {
 	char *bad = vistrad_path(damaged_path);
 	const char *read_from = bad;
-	if (rename(path, bad) != 0) {
-		debug_output(DEBUG_ERROR, 0, "config: could not rename %s to %s: %s\n", path, bad,
-		             g_strerror(errno));
+	if (rename(path, bad) == 0) {
+		debug_output(DEBUG_ERROR, 0, "config: %s is damaged (%s), kept as %s\n", path, error->message,
+		             bad);
+	} else {
+		debug_output(DEBUG_ERROR, 0, "config: %s is damaged (%s), could not keep it as %s: %s\n",
+		             path, error->message, bad, g_strerror(errno));
 		read_from = path;
 	}
-	debug_output(DEBUG_ERROR, 0, "config: %s is damaged (%s), kept as %s\n", path, error->message, bad);
 	GKeyFile *key_file = sound_part(read_from);
 	if (key_file)
-		debug_output(DEBUG_WARNING, 0, "config: applying the sound lines of %s\n", bad);
+		debug_output(DEBUG_WARNING, 0, "config: applying the sound lines of %s\n", read_from);
 	g_free(bad);
 	return key_file;
 }
