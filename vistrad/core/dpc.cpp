@@ -187,9 +187,9 @@ static bool read_map(FILE *in, dpc_map *map)
 			return false;
 		}
 		uint16_t code = le16(b);
-		uint32_t type = code >> 11, data = code & 0x7FF;
+		int type = code >> 11, data = code & 0x7FF;
 		if (type == DPC_CODE_CONTROL) {
-			uint32_t control = (data >> 8) & 7, e = data & 0xFF;
+			int control = (data >> 8) & 7, e = data & 0xFF;
 			if (control == DPC_CONTROL_END)
 				return true;
 			if (control == DPC_CONTROL_HIGH_X) {

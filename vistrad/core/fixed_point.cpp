@@ -30,8 +30,12 @@ static int64_t wmul(int64_t a, int64_t b)
 	return (int64_t)((uint64_t)a * (uint64_t)b);
 }
 
+// Shifts of 64 bits or more (or negative ones) are undefined in C++; every
+// bit has left by then.
 static int64_t wshl(int64_t a, int s)
 {
+	if (s < 0 || s > 63)
+		return 0;
 	return (int64_t)((uint64_t)a << s);
 }
 
@@ -49,6 +53,8 @@ static int64_t round_shift(int64_t m, int q)
 {
 	if (q <= 0)
 		return m;
+	if (q > 64)
+		return 0;
 	return wadd(m >> (q - 1), 1) >> 1;
 }
 
@@ -174,6 +180,8 @@ static const int64_t atan_table[10] = {843314880, 497837824, 263043840, 13352516
 
 int32_t fx_atan(int32_t v, int q)
 {
+	if (q < 0 || q > 61)
+		return 0;
 	// 64 bits: a value of 2.0 or more at q 14 no longer fits 32 bits at 30.
 	int64_t y = q < 31 ? wshl(v, 30 - q) : round_shift(v, q - 30);
 	int64_t x = (int64_t)1 << 30;
@@ -648,7 +656,7 @@ static fx_matrix *vandermonde(const T *x, uint64_t rows, uint64_t columns, uint3
 		return nullptr;
 	T *e = elements<T>(r);
 	for (uint64_t i = 0; i < rows; i++) {
-		T power = (T)((uint64_t)1 << q);
+		T power = (T)wshl(1, (int)q);
 		for (uint64_t j = 0; j < columns; j++) {
 			e[i * columns + j] = power;
 			power = mulq_t<T>(power, x[i], q);
