@@ -605,6 +605,23 @@ static fx_matrix *matrix_map(const fx_matrix *a, const fx_matrix *b, fx_matrix *
 	return r;
 }
 
+template <typename T>
+static fx_matrix *matrix_mul_elem(const fx_matrix *a, const fx_matrix *b, fx_matrix *result)
+{
+	if (!a || !b)
+		return nullptr;
+	uint32_t q = a->q;
+	return matrix_map<T>(a, b, result, [q](T x, T y) { return mulq_t(x, y, q); });
+}
+
+template <typename T> static fx_matrix *matrix_scale(const fx_matrix *a, T s, fx_matrix *result)
+{
+	if (!a)
+		return nullptr;
+	uint32_t q = a->q;
+	return matrix_map<T>(a, nullptr, result, [s, q](T e, T) { return mulq_t(e, s, q); });
+}
+
 // A copy of a in the result, for the operations on single rows.
 template <typename T> static fx_matrix *copy_for_rows(const fx_matrix *a, fx_matrix *result)
 {
@@ -785,36 +802,22 @@ fx_matrix *fx_matrix_add_scalar64(const fx_matrix *a, int64_t s, fx_matrix *resu
 
 fx_matrix *fx_matrix_mul_elem32(const fx_matrix *a, const fx_matrix *b, fx_matrix *result)
 {
-	if (!a || !b)
-		return nullptr;
-	uint32_t q = a->q;
-	return matrix_map<int32_t>(a, b, result, [q](int32_t x, int32_t y) { return mulq_t(x, y, q); });
+	return matrix_mul_elem<int32_t>(a, b, result);
 }
 
 fx_matrix *fx_matrix_mul_elem64(const fx_matrix *a, const fx_matrix *b, fx_matrix *result)
 {
-	if (!a || !b)
-		return nullptr;
-	uint32_t q = a->q;
-	return matrix_map<int64_t>(a, b, result, [q](int64_t x, int64_t y) { return mulq_t(x, y, q); });
+	return matrix_mul_elem<int64_t>(a, b, result);
 }
 
 fx_matrix *fx_matrix_scale32(const fx_matrix *a, int32_t s, fx_matrix *result)
 {
-	if (!a)
-		return nullptr;
-	uint32_t q = a->q;
-	return matrix_map<int32_t>(a, nullptr, result,
-	                           [s, q](int32_t e, int32_t) { return mulq_t(e, s, q); });
+	return matrix_scale<int32_t>(a, s, result);
 }
 
 fx_matrix *fx_matrix_scale64(const fx_matrix *a, int64_t s, fx_matrix *result)
 {
-	if (!a)
-		return nullptr;
-	uint32_t q = a->q;
-	return matrix_map<int64_t>(a, nullptr, result,
-	                           [s, q](int64_t e, int64_t) { return mulq_t(e, s, q); });
+	return matrix_scale<int64_t>(a, s, result);
 }
 
 fx_matrix *fx_matrix_scale_row32(const fx_matrix *a, uint64_t row, int32_t s, fx_matrix *result)
