@@ -59,17 +59,17 @@ void create_walk(prodconf *conf, control *engine, prodconf_node *node, int32_t s
         create_walk(conf, engine, child, stream_id, made);
 }
 
-// The texts a section lists for a stream, conditional blocks included.
+// The texts a node lists for a stream, with those of its children that hold.
 void collect_values(prodconf *conf, prodconf_node *node, int32_t stream_id, GPtrArray *out)
 {
-    if (!restriction_ok_with_state(conf, node, stream_id))
-        return;
     for (char **v = node->values; v && *v; v++)
         g_ptr_array_add(out, (gpointer)prodconf_macro(conf, *v));
     for (prodconf_node *child = node->first_child; child; child = child->next)
-        collect_values(conf, child, stream_id, out);
+        if (restriction_ok_with_state(conf, child, stream_id))
+            collect_values(conf, child, stream_id, out);
 }
 
+// The section's own key is no condition.
 GPtrArray *section_values(prodconf *conf, const char *section, int32_t stream_id)
 {
     GPtrArray *out = g_ptr_array_new();
