@@ -3,11 +3,11 @@
 //  - its step counts the statistics records (data type 42) it is handed;
 //  - it starts the frame tick of channel 0, as the capture-mode set-up of a
 //    configured camera will;
+//  - with MOXEL_CAPTURE_MODE_AFTER=n it sets CaptureMode of stream 0 to 2
+//    after n records;
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
-//  - with MOXEL_CAPTURE_MODE_AFTER=n it sets CaptureMode of stream 0 to 2
-//    after n records;
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
@@ -53,14 +53,14 @@ __attribute__((used)) const void *const daemon_exports[] = {
     static_cast<const void *>(fx_xtof_tab),
 };
 
+const uint32_t param_capture_mode = 39;
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
-const uint32_t param_capture_mode = 39;
 
+long capture_mode_after = -1;
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
-long capture_mode_after = -1;
 
 long env_number(const char *name)
 {
@@ -118,9 +118,9 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
     control_timeout *timeout = api->control->create_callback_timeout(engine, timeout_fired, nullptr);
     const control_timestamp in_50ms = {0, 50000};
     api->control->start_timeout(engine, timeout, &in_50ms);
+    capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
-    capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
     algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
     algo_step_add_input_stream_id(step, soc_stats, -1);
     algo_group *group = algo_group_create(nullptr);
