@@ -2,6 +2,11 @@
 // give the product configuration hooks that log when they run.
 //   VISTRAD_TEST_PLATFORM_FAULT=create|setup
 //   VISTRAD_TEST_HOOKS=1   run, stop, create-algorithms and destroy-algorithms hooks
+//   VISTRAD_TEST_CAPTURE=1 the product's own hooks, with a sensor module
+//                          "test_sensor", an algorithm "test_algo", a camera-mode
+//                          function "TEST_CAMERA_MODE" and a parameter-41 row
+//                          "TEST_WDR" standing in for the product hooks; the
+//                          capture-mode steps that reach the platform log
 // The wrapped functions are C++ symbols, so their wrappers carry the
 // mangled names.
 #include <stdlib.h>
@@ -10,7 +15,10 @@
 #include "core/control.h"
 #include "core/debug_output.h"
 #include "core/prodconf.h"
+#include "core/prodconf_capture.h"
+#include "core/prodconf_hwsetup.h"
 #include "platform/platform_vorsalind.h"
+#include "platform/sensor.h"
 
 namespace {
 
@@ -48,9 +56,67 @@ int destroy_algos(prodconf *, control *, int32_t stream_id)
     return 0;
 }
 
+void *test_sensor(prodconf *, control *, int32_t stream_id)
+{
+    debug_output(DEBUG_INFO, 0, "hook: sensor created %d\n", (int)stream_id);
+    return sensor_new();
+}
+
+void *test_algo(prodconf *, control *, int32_t stream_id)
+{
+    debug_output(DEBUG_INFO, 0, "hook: algo created %d\n", (int)stream_id);
+    return g_new0(int, 1);
+}
+
+int test_camera_mode(prodconf *conf, control *, int32_t channel)
+{
+    debug_output(DEBUG_INFO, 0, "hook: camera mode %d\n", (int)channel);
+    prodconf_set_state(conf, channel, PRODCONF_STATE_HDR_MODE, 0);
+    return 0;
+}
+
+int test_wdr(void *engine, void *data, param_value *value, param_callback *)
+{
+    auto *block = static_cast<prodconf_callback_block *>(data);
+    debug_output(DEBUG_INFO, 0, "hook: wdr %d\n", value ? (int)value->value : -1);
+    return prodconf_set_capture_mode(block->conf, static_cast<control *>(engine), block->stream_id);
+}
+
+void add_capture_hooks(prodconf *conf)
+{
+    prodconf_default_add_item(conf, "test_sensor", test_sensor, nullptr, nullptr, 1, PRODCONF_STATE_SENSOR);
+    prodconf_default_add_item(conf, "test_algo", test_algo, g_free, nullptr, 0, 0);
+    prodconf_add_function(conf, "TEST_CAMERA_MODE", (prodconf_func)test_camera_mode);
+    prodconf_add_param_callback(conf, "TEST_WDR", 41, test_wdr);
+}
+
 } // namespace
 
 extern "C" {
+
+int __real__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf, int channel);
+int __real__Z23sensor_set_capture_modeP6sensorjjj(struct sensor *sensor, uint32_t mode, uint32_t frequency,
+                                                  uint32_t hdr);
+void __real__Z30daemon_request_channel_restarti(int channel);
+
+int __wrap__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf, int channel)
+{
+    debug_output(DEBUG_INFO, 0, "hook: platform %d\n", channel);
+    return __real__Z18platform_vorsalindP8platformP8prodconfi(platform, conf, channel);
+}
+
+int __wrap__Z23sensor_set_capture_modeP6sensorjjj(struct sensor *sensor, uint32_t mode, uint32_t frequency,
+                                                  uint32_t hdr)
+{
+    debug_output(DEBUG_INFO, 0, "hook: sensor mode %u,%u,%u\n", mode, frequency, hdr);
+    return __real__Z23sensor_set_capture_modeP6sensorjjj(sensor, mode, frequency, hdr);
+}
+
+void __wrap__Z30daemon_request_channel_restarti(int channel)
+{
+    debug_output(DEBUG_INFO, 0, "hook: channel restart %d\n", channel);
+    __real__Z30daemon_request_channel_restarti(channel);
+}
 
 struct platform *__real__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf, int channels);
 int __real__Z14platform_setupP8platform(struct platform *platform);
@@ -72,6 +138,8 @@ int __wrap__Z14platform_setupP8platform(struct platform *platform)
 
 int __wrap__Z13prodconf_loadP8prodconf(prodconf *conf)
 {
+    if (getenv("VISTRAD_TEST_CAPTURE"))
+        add_capture_hooks(conf);
     int result = __real__Z13prodconf_loadP8prodconf(conf);
     if (getenv("VISTRAD_TEST_HOOKS")) {
         conf->run = run_hook;

@@ -158,4 +158,51 @@ TEST_F(DaemonProcess, StreamRestartRebuildsThroughHooksAndPlugin)
     EXPECT_LT(at("hook: create algos 0\n"), at("moxel: create 0\n"));
 }
 
+const char capture_yaml[] = R"(# One sensor whose capture mode follows the parameters.
+PRODUCT_CONSTANTS:
+  product_constants:
+    channels: [0]
+    image_sources: 1
+CAMERA_MODE: [TEST_CAMERA_MODE]
+HARDWARE_SETUP:
+  HWID_1:
+    SENSOR: [test_sensor]
+  HWID_2:
+    SENSOR: [no_such_sensor]
+ALGO_CREATE:
+  CHANNEL0: [test_algo]
+  CHANNEL1: [no_such_algo]
+REGISTER_CALLBACKS: [CAPTURE_FREQUENCY, CAPTURE_MODE, TEST_WDR]
+CAPTURE_MODES:
+  MODES: [1080P_30FPS, 720P_30FPS]
+)";
+
+// The product's own hooks: the HWID and channel blocks pick the modules, the
+// first delivery of the parameters applies the capture mode, and a change of
+// CaptureMode applies the new one; each application ends in a channel
+// restart that creates the channel's algorithms again.
+TEST_F(DaemonProcess, CaptureModeFollowsTheParameters)
+{
+    configure();
+    write_file(root + "/usr/lib/vistrad/vistrad.yaml", capture_yaml);
+    install_plugin();
+    start({}, {{"VISTRAD_TEST_CAPTURE", "1"}, {"MOXEL_CAPTURE_MODE_AFTER", "5"}}, VISTRAD_HOOKED);
+    ASSERT_TRUE(d->wait_for("hook: sensor mode 15,0,0\n")) << d->output();
+    ASSERT_TRUE(d->wait_for("moxel: record 12\n")) << d->output();
+    EXPECT_EQ(0, d->stop());
+
+    const std::string &out = d->output();
+    EXPECT_LT(at("hook: camera mode 0\n"), at("hook: sensor created 0\n"));
+    EXPECT_EQ(std::string::npos, out.find("no_such"));
+    EXPECT_EQ(std::string::npos, out.find("as a state"));
+    size_t first = at("hook: platform 0\n");
+    EXPECT_LT(at("hook: wdr "), first);
+    EXPECT_LT(first, at("hook: sensor mode 9,0,0\n"));
+    size_t restart = out.find("hook: channel restart 0\n", first);
+    ASSERT_NE(std::string::npos, restart) << out;
+    EXPECT_NE(std::string::npos, out.find("hook: algo created 0\n", restart)) << out;
+    size_t change = at("moxel: CaptureMode 2\n");
+    EXPECT_LT(change, out.find("hook: sensor mode 15,0,0\n", change));
+}
+
 } // namespace

@@ -5,6 +5,8 @@
 #include "control.h"
 #include "debug_output.h"
 #include "platform/quillvane.h"
+#include "prodconf_capture.h"
+#include "prodconf_hwsetup.h"
 #include "prodconf_states.h"
 #include "prodconf_tree.h"
 #include "stream_map.h"
@@ -141,6 +143,7 @@ struct prodconf *prodconf_new(void)
     conf->sections = g_hash_table_new(g_str_hash, g_str_equal);
     conf->root = prodconf_node_new(nullptr, "ROOT");
     prodconf_register_builtin_states(conf);
+    prodconf_register_capture_callbacks(conf);
     return conf;
 }
 
@@ -155,7 +158,8 @@ void prodconf_free(struct prodconf *conf)
         if (conf->created_kinds[c])
             g_hash_table_destroy(conf->created_kinds[c]);
         g_list_free_full(conf->param_callbacks[c], g_free);
-        g_list_free_full(conf->temp_callbacks[c], g_free);
+        g_list_free_full(conf->temp_callbacks[c], prodconf_temp_record_free);
+        g_list_free(conf->created_streams[c]);
     }
     g_hash_table_destroy(conf->sections);
     prodconf_node_free(conf->root);

@@ -222,6 +222,9 @@ struct prodconf {
     GHashTable *created_kinds[PRODCONF_CHANNELS]; // name -> prodconf_item_kind
     GList *param_callbacks[PRODCONF_CHANNELS];
     GList *temp_callbacks[PRODCONF_CHANNELS];
+    GList *created_streams[PRODCONF_CHANNELS]; // stream ids the algorithms were made for
+    int32_t capture_value[PRODCONF_CHANNELS];  // CaptureMode last accepted, 0 for none
+    uint8_t capture_changed[PRODCONF_CHANNELS];
     uint32_t next_state_value[PRODCONF_STATE_TYPES];
 
     struct prodconf_node *root;

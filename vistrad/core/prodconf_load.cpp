@@ -14,7 +14,10 @@
 #include "algostep/algo_cl_modules.h"
 #include "debug_output.h"
 #include "prodconf.h"
+#include "prodconf_capture.h"
 #include "prodconf_crypt.h"
+#include "prodconf_hwsetup.h"
+#include "prodconf_params.h"
 #include "prodconf_schema_build.h"
 #include "prodconf_tree.h"
 #include "vistrad_path.h"
@@ -52,13 +55,26 @@ void set_builtin_constants(prodconf *conf)
     }
 }
 
-// The hooks whose bodies exist so far; a slot already set stays.
+// A slot already set stays.
 void set_default_hooks(prodconf *conf, gboolean full)
 {
+    if (!conf->run)
+        conf->run = prodconf_run;
+    if (!conf->create_algos)
+        conf->create_algos = prodconf_create_algos;
+    if (!conf->destroy_algos)
+        conf->destroy_algos = prodconf_destroy_algos;
+    if (!conf->start_items)
+        conf->start_items = prodconf_start_items;
+    if (!conf->stop)
+        conf->stop = prodconf_stop;
     if (!full)
         return;
+    prodconf_set_capture_slots(conf);
     if (!conf->stream_list)
         conf->stream_list = prodconf_default_stream_list;
+    if (!conf->init_param_defaults)
+        conf->init_param_defaults = init_default_parameter_ranges;
     conf->use_stream = 1;
 }
 

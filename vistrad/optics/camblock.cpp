@@ -19,3 +19,10 @@ void camblock_destroy(struct camblock *block)
     block->platform = nullptr;
     g_free(block);
 }
+
+// No lens is identified yet, so nothing is selected.
+int camblock_detect(struct prodconf *, struct control *, int32_t) { return 0; }
+
+int camblock_capture_mode_changed(struct camblock *, int32_t) { return -3; }
+
+int camblock_get_error_code(struct camblock *) { return -3; }

@@ -44,3 +44,22 @@ void iris_destroy(struct iris *iris)
     if (iris->destroy)
         iris->destroy(iris);
 }
+
+int iris_detect(struct prodconf *, struct control *, int32_t) { return 0; }
+
+void iris_set_state_params(int, int) {}
+
+int32_t iris_get_temperature_sensor_id(struct iris *) { return -2; }
+
+static int32_t undefined_temperature(int *status)
+{
+    if (status)
+        *status = -2;
+    return -16384;
+}
+
+int32_t iris_get_lowest_operating_temperature(struct iris *, int *status) { return undefined_temperature(status); }
+
+int32_t iris_get_lowest_startup_temperature(struct iris *, int *status) { return undefined_temperature(status); }
+
+int iris_set_temperature_status(struct iris *, int) { return -2; }

@@ -17,3 +17,8 @@ struct light_sensor {
 struct light_sensor *light_sensor_new(void);
 void light_sensor_set_platform(struct light_sensor *sensor, struct platform *platform);
 void light_sensor_destroy(struct light_sensor *sensor);
+
+struct prodconf;
+struct control;
+// Module creator of the registry.
+void *light_sensor_isl29033(struct prodconf *conf, struct control *engine, int32_t stream_id);

@@ -19,3 +19,15 @@ void datacache_add_platform(struct datacache *cache, struct platform *platform)
     if (cache)
         cache->platform = platform;
 }
+
+int datacache_setup(struct datacache *, int32_t) { return -1; }
+
+void *datacache_general(struct prodconf *, struct control *, int32_t) { return nullptr; }
+
+void *datacache_optics_input_source(struct prodconf *, struct control *, int32_t) { return nullptr; }
+
+void *datacache_distance_input_source(struct prodconf *, struct control *, int32_t) { return nullptr; }
+
+void *datacache_move_input_source(struct prodconf *, struct control *, int32_t) { return nullptr; }
+
+void *datacache_sensor_data_input_source(struct prodconf *, struct control *, int32_t) { return nullptr; }

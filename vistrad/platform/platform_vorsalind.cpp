@@ -217,3 +217,13 @@ int platform_gpio_set_direction(struct platform *platform, const char *pin, int 
 }
 
 int platform_gpio_read_stub(struct platform *, const char *, int *) { return PLATFORM_OK; }
+
+// The SoC's channel configuration and stream steps are not driven yet: each
+// reports success so a capture-mode change runs through.
+int platform_vorsalind(struct platform *, struct prodconf *, int) { return PLATFORM_OK; }
+
+int platform_stream_prepare(struct platform *, int32_t) { return PLATFORM_OK; }
+
+int platform_stream_stop(struct platform *, int32_t) { return PLATFORM_OK; }
+
+int platform_stream_start(struct platform *, int32_t) { return PLATFORM_OK; }

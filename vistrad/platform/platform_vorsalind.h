@@ -14,3 +14,9 @@ int platform_sync_config_for_stream(struct platform *platform, int32_t stream_id
 int platform_gpio_write_sysfs(struct platform *platform, const char *pin, int value);
 int platform_gpio_set_direction(struct platform *platform, const char *pin, int direction);
 int platform_gpio_read_stub(struct platform *platform, const char *pin, int *value);
+
+// Channel configuration and the streaming steps around a capture-mode change.
+int platform_vorsalind(struct platform *platform, struct prodconf *conf, int channel);
+int platform_stream_prepare(struct platform *platform, int32_t stream_id);
+int platform_stream_stop(struct platform *platform, int32_t stream_id);
+int platform_stream_start(struct platform *platform, int32_t stream_id);

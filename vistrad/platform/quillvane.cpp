@@ -17,3 +17,7 @@ void quillvane_destroy(struct quillvane *publisher)
     publisher->platform = nullptr;
     g_free(publisher);
 }
+
+void *quillvane_af_fix(struct prodconf *, struct control *, int32_t) { return nullptr; }
+
+void *quillvane_af_ptz(struct prodconf *, struct control *, int32_t) { return nullptr; }

@@ -14,3 +14,9 @@ struct quillvane {
 
 void quillvane_add_platform(struct quillvane *publisher, struct platform *platform);
 void quillvane_destroy(struct quillvane *publisher);
+
+struct prodconf;
+struct control;
+// Module creators of the registry; they make nothing yet.
+void *quillvane_af_fix(struct prodconf *conf, struct control *engine, int32_t stream_id);
+void *quillvane_af_ptz(struct prodconf *conf, struct control *engine, int32_t stream_id);

@@ -16,3 +16,10 @@ struct serial_link {
 static_assert(__builtin_offsetof(serial_link, destroy) == 40, "library layout");
 
 void serial_link_destroy(struct serial_link *link, int32_t stream_id);
+
+struct prodconf_area;
+// Told around a capture-mode change; without the library's operations the
+// first two give -1.
+int serial_link_prepare_capture_mode(struct serial_link *link, int32_t stream_id);
+int serial_link_end_capture_mode(struct serial_link *link, struct prodconf_area *area, int32_t stream_id);
+void serial_link_capture_mode_applied(struct serial_link *link, int32_t stream_id);

@@ -13,3 +13,7 @@ void stabilizer_destroy(struct stabilizer *stabilizer)
     stabilizer->platform = nullptr;
     g_free(stabilizer);
 }
+
+int stabilizer_set_exposure_delay(struct stabilizer *, int, struct prodconf *) { return -1; }
+
+void stabilizer_set_frame_geometry(struct stabilizer *, int, int32_t, int32_t, int32_t) {}

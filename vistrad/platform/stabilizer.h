@@ -1,7 +1,10 @@
 #pragma once
 // Stabilizer object: an interface that an outside module of category 12 fills.
 
+#include <stdint.h>
+
 struct platform;
+struct prodconf;
 
 struct stabilizer {
     struct platform *platform;
@@ -11,3 +14,8 @@ struct stabilizer {
 
 struct stabilizer *stabilizer_new(void);
 void stabilizer_destroy(struct stabilizer *stabilizer);
+
+// Told after every capture-mode application; nothing takes them yet.
+int stabilizer_set_exposure_delay(struct stabilizer *stabilizer, int channel, struct prodconf *conf); // -1
+void stabilizer_set_frame_geometry(struct stabilizer *stabilizer, int channel, int32_t width, int32_t height,
+                                   int32_t line_time);

@@ -3,6 +3,8 @@
 //  - its step counts the statistics records (data type 42) it is handed;
 //  - it starts the frame tick of channel 0, as the capture-mode set-up of a
 //    configured camera will;
+//  - with MOXEL_CAPTURE_MODE_AFTER=n it sets CaptureMode of stream 0 to 2
+//    after n records;
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
@@ -43,6 +45,7 @@ __attribute__((used)) const void *const daemon_exports[] = {
     reinterpret_cast<const void *>(control_activate_input_stream_id),
     reinterpret_cast<const void *>(debug_output),
     reinterpret_cast<const void *>(param_get_int),
+    reinterpret_cast<const void *>(param_set_int),
     reinterpret_cast<const void *>(info_pool_get_int),
     reinterpret_cast<const void *>(info_pool_get_imfix),
     reinterpret_cast<const void *>(platform_get_sensor_for_stream),
@@ -52,10 +55,12 @@ __attribute__((used)) const void *const daemon_exports[] = {
     static_cast<const void *>(fx_xtof_tab),
 };
 
+const uint32_t param_capture_mode = 39;
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
 const uint32_t param_brightness = 3;
 
+long capture_mode_after = -1;
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
@@ -98,6 +103,10 @@ int count_record(algo_step *, control *engine)
     }
     if (restart_after >= 0 && records == (uint32_t)restart_after)
         daemon_request_stream_restart();
+    if (capture_mode_after >= 0 && records == (uint32_t)capture_mode_after) {
+        debug_output(DEBUG_INFO, 0, "moxel: CaptureMode 2\n");
+        param_set_int(param_capture_mode, 0, 2);
+    }
     return 0;
 }
 
@@ -121,6 +130,7 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
     control_timeout *timeout = api->control->create_callback_timeout(engine, timeout_fired, nullptr);
     const control_timestamp in_50ms = {0, 50000};
     api->control->start_timeout(engine, timeout, &in_50ms);
+    capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
     brightness = env_number("MOXEL_BRIGHTNESS");

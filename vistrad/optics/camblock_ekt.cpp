@@ -1,0 +1,5 @@
+// The intelligent lens block. Not built yet: the creator makes nothing.
+
+#include "camblock.h"
+
+void *camblock_ekt(struct prodconf *, struct control *, int32_t) { return nullptr; }
