@@ -370,7 +370,12 @@ typedef struct ik_filter_blocks {
 	img_dsp_demosaic_internal demosaic_internal;
 	uint8_t gbgr_mismatch[6];
 	uint8_t cfa_noise_filter[36];
-	uint8_t liso_process_select[2];
+	uint8_t liso_process_select[2]; /* Select, then advanced_features_enable */
+	/* the early white-balance mode of the batch queue (all ones: follow
+	 * FuncMode bit 3) and the three offset bytes of mode 2 */
+	uint32_t early_wb_mode;
+	uint8_t early_wb_offset[3];
+	uint8_t reserved_early_wb;
 	uint8_t vignette_bypass[40];
 	uint8_t vignette_calc_info[104];
 	uint8_t vignette_tables[4][2208];

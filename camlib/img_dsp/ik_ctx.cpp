@@ -373,6 +373,7 @@ static void default_blocks(ik_ctx_body *body, uint32_t pipe)
 {
 	ik_filter_blocks *b = &body->blk;
 	default_aaa(&b->aaa);
+	b->early_wb_mode = 0xFFFFFFFFu;
 	b->wb_gain = img_dsp_wb_gain{4096, 4096, 4096, 4096, 4096};
 	for (auto &g : b->wb_derived_gain)
 		g = 4096;

@@ -32,6 +32,8 @@
 #define IK_CMD_AMPLIFIER_LINEARIZATION 0x09001003u
 #define IK_CMD_DGAIN_VIGNETTE_COMPENSATION 0x09002016u
 #define IK_CMD_HDR_PREBLEND_ALPHA 0x0900500Fu
+#define IK_CMD_BLACK_LEVEL_AMPLINEAR_HDR 0x0900200Du
+#define IK_CMD_DGAIN_VIGNETTE_DIGITAL_GAIN 0x09002019u
 
 /* share (main part offset 0, 56 bytes). */
 typedef struct ik_liso_share {
@@ -139,6 +141,15 @@ typedef struct ik_liso_common {
 #define IK_COMMON_VIGNETTE_SHIFT_SHIFT 15u
 #define IK_COMMON_VIGNETTE_SHIFT_MASK (15u << 15)
 
+/* Bits of the configuration's section update mask. */
+#define IK_MASK_COMMON (1u << 0)
+#define IK_MASK_COLOR (1u << 1)
+#define IK_MASK_FLOW (1u << 2)
+#define IK_MASK_LISO (1u << 3)
+#define IK_MASK_FLOW_2 (1u << 17)
+#define IK_MASK_AAA (1u << 18)
+#define IK_MASK_TO_DRIVER 0x7FFFFu
+
 /* color (main part offset 188, 168 bytes). */
 typedef struct ik_liso_color {
 	uint32_t black_level_cmd_code;
@@ -200,6 +211,20 @@ typedef struct ik_liso_color {
 	uint16_t reserved3;
 	uint32_t update_all;
 } ik_liso_color;
+
+/* color.update_all bits (all ones: everything updated). */
+#define IK_COLOR_UPDATE_BLACK_LEVEL (1u << 0)
+#define IK_COLOR_UPDATE_WB_GAIN (1u << 1)
+#define IK_COLOR_UPDATE_WB_GAIN_SATURATION (1u << 2)
+#define IK_COLOR_UPDATE_LOCAL_EXPOSURE (1u << 3)
+#define IK_COLOR_UPDATE_CHROMA_SCALE (1u << 4)
+#define IK_COLOR_UPDATE_RGB2YUV (1u << 5)
+#define IK_COLOR_UPDATE_CC_REG (1u << 6)
+#define IK_COLOR_UPDATE_CC_3D (1u << 7)
+#define IK_COLOR_UPDATE_CC_OUT (1u << 8)
+#define IK_COLOR_UPDATE_COMPARABLE                                                                              \
+	(IK_COLOR_UPDATE_LOCAL_EXPOSURE | IK_COLOR_UPDATE_CHROMA_SCALE | IK_COLOR_UPDATE_CC_REG |               \
+	 IK_COLOR_UPDATE_CC_3D | IK_COLOR_UPDATE_CC_OUT)
 
 /* cfa_noise_filter command inside liso (28 bytes). */
 typedef struct ik_cfa_noise_filter_cmd {
@@ -270,6 +295,34 @@ typedef struct ik_sharpen_block {
 	ik_level_block coring_multiplier_max;
 } ik_sharpen_block;
 
+/* Sharpen block byte 19. */
+#define IK_SHP_ENABLE 0x01u
+#define IK_SHP_SPECIAL_MODE 0x02u
+#define IK_SHP_UPDATE_FIR1 0x04u
+#define IK_SHP_UPDATE_FIR2 0x08u
+#define IK_SHP_UPDATE_CORING 0x10u
+#define IK_SHP_UPDATE_OTHERS 0x20u
+
+/* liso use word (offset 144) and update word (offset 152). */
+#define IK_LISO_USE_CHROMA_MEDIAN (1u << 9)
+#define IK_LISO_USE_AA_SHIFT_SHIFT 10u
+#define IK_LISO_USE_AA_SHIFT_MASK (7u << 10)
+#define IK_LISO_USE_SHPA_FOR_ASF (1u << 13)
+#define IK_LISO_USE_CHROMA_FILTER (1u << 14)
+#define IK_LISO_USE_BATCH (1u << 15)
+#define IK_LISO_UPDATE_DBP_HOT (1u << 0)
+#define IK_LISO_UPDATE_DBP_DARK (1u << 1)
+#define IK_LISO_UPDATE_CFA_NOISE (1u << 2)
+#define IK_LISO_UPDATE_CFA_LEAKAGE (1u << 3)
+#define IK_LISO_UPDATE_ANTI_ALIASING (1u << 4)
+#define IK_LISO_UPDATE_GRGB (1u << 5)
+#define IK_LISO_UPDATE_CHROMA_NOISE (1u << 6)
+#define IK_LISO_UPDATE_CHROMA_MEDIAN (1u << 7)
+#define IK_LISO_UPDATE_DEMOSAIC (1u << 8)
+#define IK_LISO_UPDATE_LUMA (1u << 9)
+#define IK_LISO_UPDATE_LUMA_MODE (1u << 10)
+#define IK_LISO_UPDATE_BATCH (1u << 11)
+
 /* liso (main part offset 356, 156 bytes). */
 typedef struct ik_liso_liso {
 	uint32_t dark_pixel_threshold;
@@ -316,6 +369,12 @@ typedef struct ik_liso_flow {
 	uint16_t temporal_adjust_edge_reduce_r;
 	uint16_t temporal_adjust_edge_reduce_t;
 } ik_liso_flow;
+
+/* flow update masks. */
+#define IK_FLOW_MCTF_UPDATE_ALL 0xC381u /* config, curves B-D, curve SB2, luma remap */
+#define IK_FLOW_MCTF_CURVE_D (1u << 9)
+#define IK_FLOW_FINAL_SHARPEN_UPDATE_ALL 0x367F0000u /* bits 16-22, 25, 26, 28, 29 */
+#define IK_FLOW_TA_EDGE_REDUCE (1u << 30)
 
 /* One vertical warp entry (8 bytes). */
 typedef struct ik_warp_entry {
