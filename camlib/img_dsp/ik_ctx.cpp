@@ -308,6 +308,24 @@ static void set_u8(ik_cmd_image *img, uint32_t byte, uint8_t v)
 	((uint8_t *)img->word)[byte] = v;
 }
 
+/* Points every section's table words at the context's own tables (the
+ * first buffer block on the video pipe). */
+static void point_section_tables(uint32_t pipe, void *ctx, ik_cmd_image *sec)
+{
+	for (const auto &t : section_tables) {
+		uint8_t *tbl;
+		if (pipe == IMG_DSP_PIPE_VIDEO)
+			tbl = ik_ctx_table(pipe, ctx, t.video_offset, 0);
+		else if (pipe == IMG_DSP_PIPE_STILL)
+			tbl = (uint8_t *)ctx + t.still_offset;
+		else if (t.decode_offset != 0)
+			tbl = (uint8_t *)ctx + t.decode_offset;
+		else
+			continue;
+		sec[t.sec].word[t.word] = ik_phys(tbl);
+	}
+}
+
 static const int16_t rgb2yuv_default[12] = {187, 629, 63, -103, -346, 450, 450, -409, -41, 16, 128, 128};
 
 static void default_sections(ik_cmd_image *sec, const uint8_t *chroma_median_k)
@@ -423,6 +441,7 @@ static void init_video_ctx(ik_video_ctx *ctx, uint8_t defblc)
 	for (uint32_t b = 0; b < h->buf_num; b++)
 		reset_buffer_block((uint8_t *)(uintptr_t)h->buf[b]);
 	default_sections(body->sec, ik_ctx_table(IMG_DSP_PIPE_VIDEO, ctx, IK_VBUF_CHROMA_MEDIAN_K, 0));
+	point_section_tables(IMG_DSP_PIPE_VIDEO, ctx, body->sec);
 	ik_memcpy(body->blk.chroma_median_weight, img_dsp_chroma_median_weight_default,
 	          IK_CHROMA_MEDIAN_WEIGHT_SIZE);
 	img_dsp_core_set_raw_unpack_param(14, 6, 4);
@@ -440,6 +459,7 @@ static void init_still_ctx(ik_still_ctx *ctx, uint8_t defblc)
 	ik_memset(ctx->tables, 0, sizeof(ctx->tables));
 	img_dsp_core_gen_strength_table((uint8_t *)ctx + IK_STILL_SHPA_ALPHA, 32, 32, 0, 0, 0);
 	default_sections(ctx->body.sec, (uint8_t *)ctx + IK_STILL_CHROMA_MEDIAN_K);
+	point_section_tables(IMG_DSP_PIPE_STILL, ctx, ctx->body.sec);
 	ik_memcpy(ctx->body.blk.chroma_median_weight, img_dsp_chroma_median_weight_default,
 	          IK_CHROMA_MEDIAN_WEIGHT_SIZE);
 	h->state = IK_CTX_STATE_INIT;
@@ -455,6 +475,7 @@ static void init_decode_ctx(ik_decode_ctx *ctx, uint8_t defblc)
 	b->chroma_filter.Radius = 32;
 	default_luma(&b->first_sharpen, &b->final_sharpen);
 	default_sections(b->sec, (uint8_t *)ctx + IK_DEC_CHROMA_MEDIAN_K);
+	point_section_tables(IMG_DSP_PIPE_DECODE, ctx, b->sec);
 	ik_memcpy(b->chroma_median_weight, img_dsp_chroma_median_weight_default,
 	          IK_CHROMA_MEDIAN_WEIGHT_SIZE);
 	ik_memset(ctx->tables, 0, sizeof(ctx->tables));

@@ -28,7 +28,7 @@ void pack_5bit_table(const uint8_t *coring, uint8_t *table);
 void level_from_t0_t1(const void *sharpen_block, ik_level_block *out);
 /* Advance spatial filter: the hardware fields and tables of its block. */
 int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, uint8_t *fir1, uint8_t *fir2,
-			       uint8_t *coring);
+                               uint8_t *coring);
 /* Video MCTF table packing (10064 bytes) from the context's MCTF blocks. */
 int img_dsp_core_pack_video_mctf(const img_dsp_mode *mode, uint8_t *table);
 /* Final-sharpen post-processing into a 12752-byte table. */
@@ -36,20 +36,21 @@ int img_dsp_core_post_process_final_sharpen(const img_dsp_mode *mode, uint8_t *t
 /* Motion detection: the motion geometry and the MoASF and motion-combine
  * tables. */
 void img_dsp_core_motion_geometry(uint8_t smooth, uint16_t width, uint16_t height, uint16_t *width_motion,
-				  uint16_t *height_motion, uint16_t *phase_inc);
-int img_dsp_core_build_motion_tables(const img_dsp_mode *mode, uint8_t *moasf, uint8_t *cc_3d, uint8_t *cc_out);
+                                  uint16_t *height_motion, uint16_t *phase_inc);
+int img_dsp_core_build_motion_tables(const img_dsp_mode *mode, uint8_t *moasf, uint8_t *cc_3d,
+                                     uint8_t *cc_out);
 /* RGB-IR sensors: the linearisation part of an amplifier-linearisation
  * command. */
 int img_dsp_core_rgb_ir_fill_linearization(const img_dsp_mode *mode, uint32_t *cmd);
 
 /* Statistics bit-unpacker parameters. */
 typedef struct img_dsp_raw_unpack_param {
-    uint8_t m;
-    uint8_t base;
-    uint8_t headroom;
-    uint8_t g;
-    uint8_t h;
-    uint8_t B;
+	uint8_t m;
+	uint8_t base;
+	uint8_t headroom;
+	uint8_t g;
+	uint8_t h;
+	uint8_t B;
 } img_dsp_raw_unpack_param;
 
 int img_dsp_core_set_raw_unpack_param(uint8_t resolution, uint8_t m, uint8_t g);

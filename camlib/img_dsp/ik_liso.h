@@ -16,7 +16,7 @@ int img_dsp_core_low_iso_post_exe_cfg(const img_dsp_mode *mode);
  * the context's slot selectors name, advancing the selectors of the slots
  * marked in `advance`. Slots from `first` to `last` are placed. */
 int ik_liso_place_tables(const img_dsp_mode *mode, img_dsp_iso_cfg *cfg, const bool advance[IK_TABLE_SLOTS],
-			 unsigned first, unsigned last);
+                         unsigned first, unsigned last);
 
 /* The working set of one post-execute run. */
 typedef struct ik_liso_run {
@@ -27,7 +27,7 @@ typedef struct ik_liso_run {
 	ik_cmd_image *sec;
 	uint8_t *flags;
 	img_dsp_iso_cfg *cfg;
-	uint8_t *own_tbl; /* the configuration's own table block */
+	uint8_t *own_tbl;            /* the configuration's own table block */
 	const img_dsp_iso_cfg *prev; /* the configuration to compare against, NULL none */
 	uint8_t *sel;
 	bool upd[IK_TABLE_SLOTS];
@@ -35,7 +35,10 @@ typedef struct ik_liso_run {
 	bool no_hdr; /* video pipe with FuncMode bit 3 */
 } ik_liso_run;
 
-static inline int ik_run_flag(const ik_liso_run *r, unsigned f) { return ik_flag_test(r->flags, f); }
+static inline int ik_run_flag(const ik_liso_run *r, unsigned f)
+{
+	return ik_flag_test(r->flags, f);
+}
 
 /* The queues of a run (ik_liso_queues.cpp). Each returns 0 or the failing
  * lookup's result. */

@@ -15,62 +15,64 @@
 
 #include <string.h>
 
-namespace {
+namespace
+{
 
 /* Where a slot's table lies in a table block and which field points at it. */
 struct slot_field {
-    uint32_t tbl_offset;
-    uint32_t cfg_offset; /* offset of the u32 field in the configuration record */
+	uint32_t tbl_offset;
+	uint32_t cfg_offset; /* offset of the u32 field in the configuration record */
 };
 
-#define MAIN_ADV(member) ((uint32_t)(offsetof(img_dsp_iso_cfg, main) + offsetof(ik_liso_main_advanced, member)))
+#define MAIN_ADV(member)                                                                                     \
+	((uint32_t)(offsetof(img_dsp_iso_cfg, main) + offsetof(ik_liso_main_advanced, member)))
 
 const slot_field slot_fields[] = {
-    /* 0 */ { IK_TBL_VIGNETTE_GAIN, MAIN_ADV(common.vignette_gain) },
-    /* 1: four CA-warp tables, placed below */ { 0, 0 },
-    /* 2 */ { IK_TBL_LOCAL_EXPOSURE_GAIN, MAIN_ADV(color.gain_curve_table_addr) },
-    /* 3 */ { IK_TBL_CHROMA_SCALE_GAIN, MAIN_ADV(color.gain_curver_addr) },
-    /* 4 */ { IK_TBL_CC_REG, MAIN_ADV(color.cc_reg) },
-    /* 5 */ { IK_TBL_CC_3D, MAIN_ADV(color.cc_3d) },
-    /* 6 */ { IK_TBL_CC_OUT, MAIN_ADV(color.cc_out) },
-    /* 7 */ { IK_TBL_DARK_PIXEL_THRESH, MAIN_ADV(liso.dark_pixel_threshold) },
-    /* 8 */ { IK_TBL_HOT_PIXEL_THRESH, MAIN_ADV(liso.hot_pixel_threshold) },
-    /* 9 */ { IK_TBL_CHROMA_MEDIAN_K, MAIN_ADV(liso.chroma_median_k_table) },
-    /* 10 */ { IK_TBL_SHP_FIR1, MAIN_ADV(liso.sharpen.fir1) },
-    /* 11 */ { IK_TBL_SHP_FIR2, MAIN_ADV(liso.sharpen.fir2) },
-    /* 12 */ { IK_TBL_SHP_CORING, MAIN_ADV(liso.sharpen.coring) },
-    /* 13 */ { IK_TBL_ASF_FIR1, MAIN_ADV(liso.sharpen.fir1) },
-    /* 14 */ { IK_TBL_ASF_FIR2, MAIN_ADV(liso.sharpen.fir2) },
-    /* 15 */ { IK_TBL_ASF_CORING, MAIN_ADV(liso.sharpen.coring) },
-    /* 16 */ { IK_TBL_VIDEO_MCTF, MAIN_ADV(flow.video_mctf) },
-    /* 17 */ { IK_TBL_FINAL_SHARPEN, MAIN_ADV(flow.final_sharpen) },
-    /* 18 */ { IK_TBL_MCTS_MOASF, MAIN_ADV(cliso.mcts_MoASF) },
-    /* 19 */ { IK_TBL_MOTION_CC_3D, MAIN_ADV(cliso.CC_3d_motion_combine) },
-    /* 20 */ { IK_TBL_MOTION_CC_OUT, MAIN_ADV(cliso.CC_out_motion_combine) },
-    /* 21 */ { IK_TBL_VIDEO_MCTF_B, MAIN_ADV(cliso.video_mctfB) },
-    /* 22 */ { IK_TBL_FINAL_SHARPEN_2, MAIN_ADV(cliso.final_sharpen) },
-    /* 23 */ { IK_TBL_CE_QUEUE, (uint32_t)offsetof(img_dsp_iso_cfg, ce) },
+    /* 0 */ {IK_TBL_VIGNETTE_GAIN, MAIN_ADV(common.vignette_gain)},
+    /* 1: four CA-warp tables, placed below */ {0, 0},
+    /* 2 */ {IK_TBL_LOCAL_EXPOSURE_GAIN, MAIN_ADV(color.gain_curve_table_addr)},
+    /* 3 */ {IK_TBL_CHROMA_SCALE_GAIN, MAIN_ADV(color.gain_curver_addr)},
+    /* 4 */ {IK_TBL_CC_REG, MAIN_ADV(color.cc_reg)},
+    /* 5 */ {IK_TBL_CC_3D, MAIN_ADV(color.cc_3d)},
+    /* 6 */ {IK_TBL_CC_OUT, MAIN_ADV(color.cc_out)},
+    /* 7 */ {IK_TBL_DARK_PIXEL_THRESH, MAIN_ADV(liso.dark_pixel_threshold)},
+    /* 8 */ {IK_TBL_HOT_PIXEL_THRESH, MAIN_ADV(liso.hot_pixel_threshold)},
+    /* 9 */ {IK_TBL_CHROMA_MEDIAN_K, MAIN_ADV(liso.chroma_median_k_table)},
+    /* 10 */ {IK_TBL_SHP_FIR1, MAIN_ADV(liso.sharpen.fir1)},
+    /* 11 */ {IK_TBL_SHP_FIR2, MAIN_ADV(liso.sharpen.fir2)},
+    /* 12 */ {IK_TBL_SHP_CORING, MAIN_ADV(liso.sharpen.coring)},
+    /* 13 */ {IK_TBL_ASF_FIR1, MAIN_ADV(liso.sharpen.fir1)},
+    /* 14 */ {IK_TBL_ASF_FIR2, MAIN_ADV(liso.sharpen.fir2)},
+    /* 15 */ {IK_TBL_ASF_CORING, MAIN_ADV(liso.sharpen.coring)},
+    /* 16 */ {IK_TBL_VIDEO_MCTF, MAIN_ADV(flow.video_mctf)},
+    /* 17 */ {IK_TBL_FINAL_SHARPEN, MAIN_ADV(flow.final_sharpen)},
+    /* 18 */ {IK_TBL_MCTS_MOASF, MAIN_ADV(cliso.mcts_MoASF)},
+    /* 19 */ {IK_TBL_MOTION_CC_3D, MAIN_ADV(cliso.CC_3d_motion_combine)},
+    /* 20 */ {IK_TBL_MOTION_CC_OUT, MAIN_ADV(cliso.CC_out_motion_combine)},
+    /* 21 */ {IK_TBL_VIDEO_MCTF_B, MAIN_ADV(cliso.video_mctfB)},
+    /* 22 */ {IK_TBL_FINAL_SHARPEN_2, MAIN_ADV(cliso.final_sharpen)},
+    /* 23 */ {IK_TBL_CE_QUEUE, (uint32_t)offsetof(img_dsp_iso_cfg, ce)},
 };
 static_assert(sizeof(slot_fields) / sizeof(slot_fields[0]) == IK_TABLE_SLOTS, "one field per slot");
 
 void set_field(img_dsp_iso_cfg *cfg, uint32_t offset, uint32_t value)
 {
-    memcpy((uint8_t *)cfg + offset, &value, sizeof(value));
+	memcpy((uint8_t *)cfg + offset, &value, sizeof(value));
 }
 
 void place_slot(img_dsp_iso_cfg *cfg, unsigned slot, uint8_t *tbl)
 {
-    if (slot == 1) {
-        ik_ca_warp_control *ca = &cfg->main.adv.common.ca_warp_control;
-        ca->warp_horizontal_table_addr_red = ik_phys(tbl + IK_TBL_CA_WARP_HOR_RED);
-        ca->warp_vertical_table_addr_red = ik_phys(tbl + IK_TBL_CA_WARP_VER_RED);
-        ca->warp_horizontal_table_addr_blue = ik_phys(tbl + IK_TBL_CA_WARP_HOR_BLUE);
-        ca->warp_vertical_table_addr_blue = ik_phys(tbl + IK_TBL_CA_WARP_VER_BLUE);
-        return;
-    }
-    if (slot == 23)
-        ik_memset(tbl + IK_TBL_CE_QUEUE, 0, IK_CE_QUEUE_SIZE);
-    set_field(cfg, slot_fields[slot].cfg_offset, ik_phys(tbl + slot_fields[slot].tbl_offset));
+	if (slot == 1) {
+		ik_ca_warp_control *ca = &cfg->main.adv.common.ca_warp_control;
+		ca->warp_horizontal_table_addr_red = ik_phys(tbl + IK_TBL_CA_WARP_HOR_RED);
+		ca->warp_vertical_table_addr_red = ik_phys(tbl + IK_TBL_CA_WARP_VER_RED);
+		ca->warp_horizontal_table_addr_blue = ik_phys(tbl + IK_TBL_CA_WARP_HOR_BLUE);
+		ca->warp_vertical_table_addr_blue = ik_phys(tbl + IK_TBL_CA_WARP_VER_BLUE);
+		return;
+	}
+	if (slot == 23)
+		ik_memset(tbl + IK_TBL_CE_QUEUE, 0, IK_CE_QUEUE_SIZE);
+	set_field(cfg, slot_fields[slot].cfg_offset, ik_phys(tbl + slot_fields[slot].tbl_offset));
 }
 
 } // namespace
@@ -78,82 +80,83 @@ void place_slot(img_dsp_iso_cfg *cfg, unsigned slot, uint8_t *tbl)
 int ik_liso_place_tables(const img_dsp_mode *mode, img_dsp_iso_cfg *cfg, const bool advance[IK_TABLE_SLOTS],
                          unsigned first, unsigned last)
 {
-    uint8_t *sel;
-    uint32_t count;
-    int rc = img_dsp_core_utility_get_config_tbl_status(mode, &sel, &count);
-    if (rc != 0) {
-        IK_WARN("call img_dsp_core_utility_get_config_tbl_status() fail\n");
-        return rc;
-    }
-    if (count == 0 || count > 255)
-        return -1;
-    void *ctx;
-    img_dsp_ctx_id cid = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
-    rc = img_dsp_core_utility_get_context(&cid, &ctx);
-    if (rc != 0)
-        return rc;
-    uint8_t select = ik_body(mode->Pipe, ctx)->blk.liso_process_select[0];
-    uint8_t base = (uint8_t)(mode->ContextId * count);
-    for (unsigned slot = first; slot <= last && slot < IK_TABLE_SLOTS; slot++) {
-        if ((slot >= 10 && slot <= 12 && select != 1) || (slot >= 13 && slot <= 15 && select != 0))
-            continue;
-        /* CA-warp tables have no setter: their selector only leaves 0xFF. */
-        bool adv = slot == 1 ? false : advance[slot];
-        img_dsp_core_utility_step_index(adv, &sel[slot], base, (uint8_t)count);
-        img_dsp_cfg_id tid = { mode->Pipe, sel[slot], { 0, 0, 0 } };
-        void *tbl;
-        rc = img_dsp_core_utility_get_config_tbl(&tid, &tbl);
-        if (rc != 0)
-            return rc;
-        place_slot(cfg, slot, (uint8_t *)tbl);
-    }
-    return 0;
+	uint8_t *sel;
+	uint32_t count;
+	int rc = img_dsp_core_utility_get_config_tbl_status(mode, &sel, &count);
+	if (rc != 0) {
+		IK_WARN("call img_dsp_core_utility_get_config_tbl_status() fail\n");
+		return rc;
+	}
+	if (count == 0 || count > 255)
+		return -1;
+	void *ctx;
+	img_dsp_ctx_id cid = {mode->Pipe, mode->ContextId, {0, 0, 0}};
+	rc = img_dsp_core_utility_get_context(&cid, &ctx);
+	if (rc != 0)
+		return rc;
+	uint8_t select = ik_body(mode->Pipe, ctx)->blk.liso_process_select[0];
+	uint8_t base = (uint8_t)(mode->ContextId * count);
+	for (unsigned slot = first; slot <= last && slot < IK_TABLE_SLOTS; slot++) {
+		if ((slot >= 10 && slot <= 12 && select != 1) || (slot >= 13 && slot <= 15 && select != 0))
+			continue;
+		/* CA-warp tables have no setter: their selector only leaves 0xFF. */
+		bool adv = slot == 1 ? false : advance[slot];
+		img_dsp_core_utility_step_index(adv, &sel[slot], base, (uint8_t)count);
+		img_dsp_cfg_id tid = {mode->Pipe, sel[slot], {0, 0, 0}};
+		void *tbl;
+		rc = img_dsp_core_utility_get_config_tbl(&tid, &tbl);
+		if (rc != 0)
+			return rc;
+		place_slot(cfg, slot, (uint8_t *)tbl);
+	}
+	return 0;
 }
 
 int img_dsp_core_low_iso_init_cfg(const img_dsp_cfg_id *id, uint32_t algo_mode)
 {
-    if (algo_mode != DSP_IMG_CORE_ALGO_MODE_LISO) {
-        IK_ERROR("Incorrect AlgoMode %d is not LowISO\n", algo_mode);
-        return -1;
-    }
-    uint8_t init_mode = img_dsp_core_utility_get_init_mode();
-    if (init_mode == IMG_DSP_INIT_MODE_KEEP)
-        return 0;
-    if (init_mode != IMG_DSP_INIT_MODE_NORMAL && init_mode != IMG_DSP_INIT_MODE_NORMAL_VIDEO) {
-        IK_ERROR("Unknown init_mode: %d\n", init_mode);
-        return -1;
-    }
-    void *hdr;
-    int rc = img_dsp_core_utility_get_config(id, &hdr);
-    if (rc != 0)
-        return rc;
-    img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
-    cfg->state = DSP_IMG_CORE_CFG_STATE_INIT;
-    cfg->prev_cfg = 0;
-    cfg->next_cfg = 0;
-    cfg->AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
-    cfg->src_cfg_id = IK_CFG_NO_SOURCE;
-    cfg->update_mask = 0;
-    ik_memset(cfg->main.bytes, 0, IK_LISO_ADVANCED_SIZE);
-    ik_memset(&cfg->ce, 0, sizeof(cfg->ce));
-    /* Table selectors exist only on the video pipe. */
-    if (id->Pipe != IMG_DSP_PIPE_VIDEO)
-        return 0;
-    bool all[IK_TABLE_SLOTS];
-    for (auto &b : all)
-        b = true;
-    img_dsp_mode mode;
-    memset(&mode, 0, sizeof(mode));
-    mode.Pipe = id->Pipe;
-    mode.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
-    mode.ContextId = 0;
-    mode.ConfigId = id->Id;
-    return ik_liso_place_tables(&mode, cfg, all, 0, IK_TABLE_SLOTS - 1);
+	if (algo_mode != DSP_IMG_CORE_ALGO_MODE_LISO) {
+		IK_ERROR("Incorrect AlgoMode %d is not LowISO\n", algo_mode);
+		return -1;
+	}
+	uint8_t init_mode = img_dsp_core_utility_get_init_mode();
+	if (init_mode == IMG_DSP_INIT_MODE_KEEP)
+		return 0;
+	if (init_mode != IMG_DSP_INIT_MODE_NORMAL && init_mode != IMG_DSP_INIT_MODE_NORMAL_VIDEO) {
+		IK_ERROR("Unknown init_mode: %d\n", init_mode);
+		return -1;
+	}
+	void *hdr;
+	int rc = img_dsp_core_utility_get_config(id, &hdr);
+	if (rc != 0)
+		return rc;
+	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
+	cfg->state = DSP_IMG_CORE_CFG_STATE_INIT;
+	cfg->prev_cfg = 0;
+	cfg->next_cfg = 0;
+	cfg->AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
+	cfg->src_cfg_id = IK_CFG_NO_SOURCE;
+	cfg->update_mask = 0;
+	ik_memset(cfg->main.bytes, 0, IK_LISO_ADVANCED_SIZE);
+	ik_memset(&cfg->ce, 0, sizeof(cfg->ce));
+	/* Table selectors exist only on the video pipe. */
+	if (id->Pipe != IMG_DSP_PIPE_VIDEO)
+		return 0;
+	bool all[IK_TABLE_SLOTS];
+	for (auto &b : all)
+		b = true;
+	img_dsp_mode mode;
+	memset(&mode, 0, sizeof(mode));
+	mode.Pipe = id->Pipe;
+	mode.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
+	mode.ContextId = 0;
+	mode.ConfigId = id->Id;
+	return ik_liso_place_tables(&mode, cfg, all, 0, IK_TABLE_SLOTS - 1);
 }
 
 /* ---- the post-execute builder ------------------------------------------ */
 
-namespace {
+namespace
+{
 
 #define F(flag) ik_run_flag(r, (flag))
 
@@ -171,10 +174,16 @@ uint16_t rd16(const void *p)
 	return v;
 }
 
-uint8_t *sec_bytes(ik_liso_run *r, enum ik_section s) { return ik_sec_bytes(r->sec, s); }
+uint8_t *sec_bytes(ik_liso_run *r, enum ik_section s)
+{
+	return ik_sec_bytes(r->sec, s);
+}
 
 /* The table a configuration field points at, in user form; NULL for none. */
-uint8_t *field_table(uint32_t field) { return field ? (uint8_t *)ik_user(field) : NULL; }
+uint8_t *field_table(uint32_t field)
+{
+	return field ? (uint8_t *)ik_user(field) : NULL;
+}
 
 /* Copies a context table (a section word's address) into the table a
  * configuration field points at. */
@@ -192,7 +201,10 @@ int tables_differ(uint32_t a, uint32_t b, uint32_t size)
 	return img_dsp_core_utility_mem_differs(field_table(a), field_table(b), size);
 }
 
-bool sel_valid(const ik_liso_run *r, unsigned slot) { return r->sel[slot] != IK_NO_CFG; }
+bool sel_valid(const ik_liso_run *r, unsigned slot)
+{
+	return r->sel[slot] != IK_NO_CFG;
+}
 
 /* A comparable update bit: with no previous configuration always 1; else 1
  * only when the slot's table was rewritten and differs from the previous. */
@@ -203,12 +215,30 @@ bool table_changed(const ik_liso_run *r, unsigned slot, uint32_t now, uint32_t b
 	return sel_valid(r, slot) && r->upd[slot] && tables_differ(now, before, size);
 }
 
-ik_liso_common *common_of(img_dsp_iso_cfg *c) { return &c->main.basic.common; }
-ik_liso_color *color_of(img_dsp_iso_cfg *c) { return &c->main.basic.color; }
-ik_liso_liso *liso_of(img_dsp_iso_cfg *c) { return &c->main.basic.liso; }
-ik_liso_flow *flow_of(img_dsp_iso_cfg *c) { return &c->main.basic.flow; }
-const ik_liso_color *color_of(const img_dsp_iso_cfg *c) { return &c->main.basic.color; }
-const ik_liso_liso *liso_of(const img_dsp_iso_cfg *c) { return &c->main.basic.liso; }
+ik_liso_common *common_of(img_dsp_iso_cfg *c)
+{
+	return &c->main.basic.common;
+}
+ik_liso_color *color_of(img_dsp_iso_cfg *c)
+{
+	return &c->main.basic.color;
+}
+ik_liso_liso *liso_of(img_dsp_iso_cfg *c)
+{
+	return &c->main.basic.liso;
+}
+ik_liso_flow *flow_of(img_dsp_iso_cfg *c)
+{
+	return &c->main.basic.flow;
+}
+const ik_liso_color *color_of(const img_dsp_iso_cfg *c)
+{
+	return &c->main.basic.color;
+}
+const ik_liso_liso *liso_of(const img_dsp_iso_cfg *c)
+{
+	return &c->main.basic.liso;
+}
 
 /* ---- slot-update booleans ---- */
 
@@ -217,7 +247,7 @@ void derive_slot_updates(ik_liso_run *r)
 	const uint8_t *f = r->flags;
 	bool dbl = r->blk->deferred_black_level[0] != 0;
 	bool mctf = ik_flag_test(f, IK_UPD_COLOR_CORRECTION) || ik_flag_test(f, IK_UPD_TONE_CURVE) ||
-		    ik_flag_any(f, IK_UPD_VIDEO_MCTF, IK_UPD_MCTF_TEMPORAL_ADJUST_CR);
+	            ik_flag_any(f, IK_UPD_VIDEO_MCTF, IK_UPD_MCTF_TEMPORAL_ADJUST_CR);
 	bool fs = ik_flag_any(f, IK_UPD_FINAL_SHP_BOTH, IK_UPD_FINAL_SHP_SCALE_CORING);
 	bool mb = ik_flag_test(f, IK_UPD_VIDEO_MCTF_B) || ik_flag_test(f, IK_UPD_VIDEO_MCTF_B_LEVEL);
 	bool luma_mode = ik_flag_test(f, IK_UPD_LUMA_PROCESSING_MODE);
@@ -230,10 +260,10 @@ void derive_slot_updates(ik_liso_run *r)
 	u[5] = ik_flag_test(f, IK_UPD_COLOR_CORRECTION);
 	u[6] = ik_flag_test(f, IK_UPD_TONE_CURVE);
 	bool thresh = ik_flag_test(f, IK_UPD_DEFERRED_BLACK_LEVEL) || ik_flag_test(f, IK_UPD_DBP) ||
-		      ik_flag_test(f, IK_UPD_VARIABLE_RANGE);
+	              ik_flag_test(f, IK_UPD_VARIABLE_RANGE);
 	if (dbl)
 		thresh = thresh || ik_flag_test(f, IK_UPD_BLACK_LEVEL) || ik_flag_test(f, IK_UPD_WB_GAIN) ||
-			 ik_flag_test(f, IK_UPD_LOCAL_EXPOSURE);
+		         ik_flag_test(f, IK_UPD_LOCAL_EXPOSURE);
 	u[7] = u[8] = thresh;
 	u[9] = ik_flag_test(f, IK_UPD_CHROMA_MEDIAN);
 	u[10] = u[11] = luma_mode || ik_flag_any(f, IK_UPD_FIRST_SHP_BOTH, IK_UPD_FIRST_SHP_SHARPEN_FIR);
@@ -277,7 +307,10 @@ void build_share(ik_liso_run *r)
 		r->cfg->update_mask |= IK_MASK_COMMON;
 }
 
-void set_bit(uint32_t *word, uint32_t bit, bool on) { *word = on ? (*word | bit) : (*word & ~bit); }
+void set_bit(uint32_t *word, uint32_t bit, bool on)
+{
+	*word = on ? (*word | bit) : (*word & ~bit);
+}
 
 void build_common(ik_liso_run *r)
 {
@@ -310,15 +343,17 @@ void build_common(ik_liso_run *r)
 	set_bit(&c->word0, IK_COMMON_UPDATE_CHROMA_RADIUS, F(IK_UPD_CHROMA_FILTER));
 	set_bit(&c->word0, IK_COMMON_UPDATE_DZOOM, F(IK_UPD_WARP));
 	c->word0 = (c->word0 & ~IK_COMMON_BAYER_PATTERN_MASK) |
-		   (((uint32_t)vin[IK_SECB_VIN_BAYER] << IK_COMMON_BAYER_PATTERN_SHIFT) & IK_COMMON_BAYER_PATTERN_MASK);
+	           (((uint32_t)vin[IK_SECB_VIN_BAYER] << IK_COMMON_BAYER_PATTERN_SHIFT) &
+	            IK_COMMON_BAYER_PATTERN_MASK);
 
 	if (F(IK_UPD_VIGNETTE)) {
 		c->word0 = (c->word0 & ~IK_COMMON_VIGNETTE_SHIFT_MASK) |
-			   (((uint32_t)vig[IK_SECB_VIGNETTE_SHIFT] << IK_COMMON_VIGNETTE_SHIFT_SHIFT) &
-			    IK_COMMON_VIGNETTE_SHIFT_MASK);
+		           (((uint32_t)vig[IK_SECB_VIGNETTE_SHIFT] << IK_COMMON_VIGNETTE_SHIFT_SHIFT) &
+		            IK_COMMON_VIGNETTE_SHIFT_MASK);
 		uint8_t *dst = field_table(c->vignette_gain);
 		for (unsigned k = 0; dst && k < 4; k++)
-			ik_memcpy(dst + k * IK_VIGNETTE_TBL_SIZE, r->blk->vignette_tables[k], IK_VIGNETTE_TBL_SIZE);
+			ik_memcpy(dst + k * IK_VIGNETTE_TBL_SIZE, r->blk->vignette_tables[k],
+			          IK_VIGNETTE_TBL_SIZE);
 	}
 	/* The CA-warp command has no setter in this library; flag 0.4 is never
 	 * set, so its fields keep what the configuration held. */
@@ -352,13 +387,13 @@ void build_color(ik_liso_run *r)
 	if (r->upd[2]) {
 		ik_memcpy(&c->local_exposure_cmd_code, le, 12);
 		ik_memcpy(&c->luma_offset, le + 16, 2);
-		copy_table(c->gain_curve_table_addr, r->sec[IK_SEC_LOCAL_EXPOSURE].word[IK_SECW_LOCAL_EXPOSURE_GAIN],
-			   IK_LE_GAIN_SIZE);
+		copy_table(c->gain_curve_table_addr,
+		           r->sec[IK_SEC_LOCAL_EXPOSURE].word[IK_SECW_LOCAL_EXPOSURE_GAIN], IK_LE_GAIN_SIZE);
 	}
 	if (r->upd[3]) {
 		ik_memcpy(&c->chroma_scale_cmd_code, cs, 24);
 		copy_table(c->gain_curver_addr, r->sec[IK_SEC_CHROMA_SCALE].word[IK_SECW_CHROMA_SCALE_GAIN],
-			   IK_CS_GAIN_SIZE);
+		           IK_CS_GAIN_SIZE);
 	}
 	const uint32_t *cc = r->sec[IK_SEC_CC].word;
 	if (r->upd[4])
@@ -399,25 +434,30 @@ void build_color(ik_liso_run *r)
 	if (!p) {
 		u |= IK_COLOR_UPDATE_COMPARABLE;
 	} else {
-		set_bit(&u, IK_COLOR_UPDATE_CC_REG, table_changed(r, 4, c->cc_reg, p->cc_reg, IK_CC_REG_TBL_SIZE));
-		set_bit(&u, IK_COLOR_UPDATE_CC_3D, table_changed(r, 5, c->cc_3d, p->cc_3d, IK_CC_3D_TBL_SIZE));
-		set_bit(&u, IK_COLOR_UPDATE_CC_OUT, table_changed(r, 6, c->cc_out, p->cc_out, IK_CC_OUT_TBL_SIZE));
-		bool le_changed = ((c->use_flags ^ p->use_flags) & 1u) ||
-				  memcmp(&c->local_exposure_cmd_code, &p->local_exposure_cmd_code, 12) != 0 ||
-				  c->luma_offset != p->luma_offset ||
-				  tables_differ(c->gain_curve_table_addr, p->gain_curve_table_addr, IK_LE_GAIN_SIZE);
+		set_bit(&u, IK_COLOR_UPDATE_CC_REG,
+		        table_changed(r, 4, c->cc_reg, p->cc_reg, IK_CC_REG_TBL_SIZE));
+		set_bit(&u, IK_COLOR_UPDATE_CC_3D,
+		        table_changed(r, 5, c->cc_3d, p->cc_3d, IK_CC_3D_TBL_SIZE));
+		set_bit(&u, IK_COLOR_UPDATE_CC_OUT,
+		        table_changed(r, 6, c->cc_out, p->cc_out, IK_CC_OUT_TBL_SIZE));
+		bool le_changed =
+		    ((c->use_flags ^ p->use_flags) & 1u) ||
+		    memcmp(&c->local_exposure_cmd_code, &p->local_exposure_cmd_code, 12) != 0 ||
+		    c->luma_offset != p->luma_offset ||
+		    tables_differ(c->gain_curve_table_addr, p->gain_curve_table_addr, IK_LE_GAIN_SIZE);
 		set_bit(&u, IK_COLOR_UPDATE_LOCAL_EXPOSURE, le_changed);
 		bool cs_changed = ((c->use_flags ^ p->use_flags) & 2u) ||
-				  memcmp(&c->cs_group_index, &p->cs_group_index, 20) != 0 ||
-				  tables_differ(c->gain_curver_addr, p->gain_curver_addr, IK_CS_GAIN_SIZE);
+		                  memcmp(&c->cs_group_index, &p->cs_group_index, 20) != 0 ||
+		                  tables_differ(c->gain_curver_addr, p->gain_curver_addr, IK_CS_GAIN_SIZE);
 		set_bit(&u, IK_COLOR_UPDATE_CHROMA_SCALE, cs_changed);
 	}
 	c->update_all = u;
 
-	static const unsigned mask_flags[] = { IK_UPD_COLOR_CORRECTION, IK_UPD_CC_REG,     IK_UPD_BLACK_LEVEL,
-					       IK_UPD_DEFERRED_BLACK_LEVEL, IK_UPD_WB_GAIN,   IK_UPD_DGAIN_SATURATION,
-					       IK_UPD_LOCAL_EXPOSURE,   IK_UPD_TONE_CURVE, IK_UPD_RGB_TO_YUV,
-					       IK_UPD_CHROMA_SCALE,     IK_UPD_AAA_STATISTICS };
+	static const unsigned mask_flags[] = {
+	    IK_UPD_COLOR_CORRECTION,     IK_UPD_CC_REG,        IK_UPD_BLACK_LEVEL,
+	    IK_UPD_DEFERRED_BLACK_LEVEL, IK_UPD_WB_GAIN,       IK_UPD_DGAIN_SATURATION,
+	    IK_UPD_LOCAL_EXPOSURE,       IK_UPD_TONE_CURVE,    IK_UPD_RGB_TO_YUV,
+	    IK_UPD_CHROMA_SCALE,         IK_UPD_AAA_STATISTICS};
 	for (unsigned f : mask_flags)
 		if (F(f))
 			r->cfg->update_mask |= IK_MASK_COLOR;
@@ -443,9 +483,9 @@ void copy_level(ik_level_block *dst, const img_dsp_level *src)
 void sharpen_update_bits(ik_liso_run *r, ik_sharpen_block *s, unsigned first_slot)
 {
 	const ik_sharpen_block *ps = r->prev ? &liso_of(r->prev)->sharpen : NULL;
-	const uint32_t now[3] = { s->fir1, s->fir2, s->coring };
-	const uint32_t before[3] = { ps ? ps->fir1 : 0, ps ? ps->fir2 : 0, ps ? ps->coring : 0 };
-	static const uint8_t bits[3] = { IK_SHP_UPDATE_FIR1, IK_SHP_UPDATE_FIR2, IK_SHP_UPDATE_CORING };
+	const uint32_t now[3] = {s->fir1, s->fir2, s->coring};
+	const uint32_t before[3] = {ps ? ps->fir1 : 0, ps ? ps->fir2 : 0, ps ? ps->coring : 0};
+	static const uint8_t bits[3] = {IK_SHP_UPDATE_FIR1, IK_SHP_UPDATE_FIR2, IK_SHP_UPDATE_CORING};
 	for (unsigned k = 0; k < 3; k++) {
 		bool on = table_changed(r, first_slot + k, now[k], before[k], IK_SHP_TBL_SIZE);
 		s->flags = (uint8_t)(on ? (s->flags | bits[k]) : (s->flags & ~bits[k]));
@@ -484,7 +524,7 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 	if (mode_flag || F(IK_UPD_FIRST_SHP_SCALE_CORING))
 		copy_level(&s->coring_multiplier_mul, &g->scale_coring);
 	if (mode_flag || F(IK_UPD_FIRST_SHP_BOTH) || F(IK_UPD_FIRST_SHP_NOISE)) {
-		static const ik_level_block fixed = { 10, 12, 0, 20, 22, 0, 0, 0x09 };
+		static const ik_level_block fixed = {10, 12, 0, 20, 22, 0, 0, 0x09};
 		if (mode == 0)
 			s->fir2_out_scale = fixed;
 		else if (mode == 2)
@@ -501,8 +541,9 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 		s->max_change_down_5x5 = g->both[5];
 	}
 	sharpen_update_bits(r, s, 10);
-	bool others = mode_flag || F(IK_UPD_FIRST_SHP_BOTH) || F(IK_UPD_FIRST_SHP_NOISE) ||
-		      ik_flag_any(r->flags, IK_UPD_FIRST_SHP_CORING_INDEX_SCALE, IK_UPD_FIRST_SHP_SCALE_CORING);
+	bool others =
+	    mode_flag || F(IK_UPD_FIRST_SHP_BOTH) || F(IK_UPD_FIRST_SHP_NOISE) ||
+	    ik_flag_any(r->flags, IK_UPD_FIRST_SHP_CORING_INDEX_SCALE, IK_UPD_FIRST_SHP_SCALE_CORING);
 	s->flags = (uint8_t)(others ? (s->flags | IK_SHP_UPDATE_OTHERS) : (s->flags & ~IK_SHP_UPDATE_OTHERS));
 	return 0;
 }
@@ -513,7 +554,7 @@ int img_dsp_core_low_iso_partial_cfg_liso_asf(ik_liso_run *r)
 	int rc = 0;
 	if (F(IK_UPD_LUMA_PROCESSING_MODE) || F(IK_UPD_ASF))
 		rc = img_dsp_core_asf_hw_params(r->blk->advance_spatial_filter, s, field_table(s->fir1),
-						field_table(s->fir2), field_table(s->coring));
+		                                field_table(s->fir2), field_table(s->coring));
 	sharpen_update_bits(r, s, 13);
 	bool others = F(IK_UPD_LUMA_PROCESSING_MODE) || F(IK_UPD_ASF);
 	s->flags = (uint8_t)(others ? (s->flags | IK_SHP_UPDATE_OTHERS) : (s->flags & ~IK_SHP_UPDATE_OTHERS));
@@ -549,7 +590,7 @@ void liso_fields(ik_liso_run *r, ik_liso_liso *l)
 	}
 	if (F(IK_UPD_ANTI_ALIASING)) {
 		l->use_flags = (uint16_t)((l->use_flags & ~IK_LISO_USE_AA_SHIFT_MASK) |
-					  ((aa[IK_SECB_AA_SHIFT] & 7u) << IK_LISO_USE_AA_SHIFT_SHIFT));
+		                          ((aa[IK_SECB_AA_SHIFT] & 7u) << IK_LISO_USE_AA_SHIFT_SHIFT));
 		l->anti_aliasing_threshold = rd16(aa + IK_SECB_AA_THRESHOLD);
 	}
 	if (F(IK_UPD_GBGR_MISMATCH)) {
@@ -571,7 +612,9 @@ void liso_fields(ik_liso_run *r, ik_liso_liso *l)
 	use |= (uint16_t)(leak_aa << 4 | leak_aa << 5);
 	use |= (uint16_t)((sec_bytes(r, IK_SEC_CFA_NOISE_FILTER)[IK_SECB_CFA_NOISE_ENABLE] & 1u) << 6);
 	use |= (uint16_t)((gbgr[IK_SECB_GBGR_MODE] & 3u) << 7);
-	use |= rd16(sec_bytes(r, IK_SEC_CHROMA_MEDIAN) + IK_SECB_CHROMA_MEDIAN_ENABLE) ? IK_LISO_USE_CHROMA_MEDIAN : 0;
+	use |= rd16(sec_bytes(r, IK_SEC_CHROMA_MEDIAN) + IK_SECB_CHROMA_MEDIAN_ENABLE)
+	           ? IK_LISO_USE_CHROMA_MEDIAN
+	           : 0;
 	use |= r->blk->liso_process_select[0] == 0 ? IK_LISO_USE_SHPA_FOR_ASF : 0;
 	use |= cf->Enable ? IK_LISO_USE_CHROMA_FILTER : 0;
 	l->use_flags = use;
@@ -580,7 +623,7 @@ void liso_fields(ik_liso_run *r, ik_liso_liso *l)
 void liso_update_bits(ik_liso_run *r, ik_liso_liso *l)
 {
 	bool luma = F(IK_UPD_LUMA_PROCESSING_MODE) || F(IK_UPD_ASF) ||
-		    ik_flag_any(r->flags, IK_UPD_FIRST_SHP_BOTH, IK_UPD_FIRST_SHP_SCALE_CORING);
+	            ik_flag_any(r->flags, IK_UPD_FIRST_SHP_BOTH, IK_UPD_FIRST_SHP_SCALE_CORING);
 	uint16_t u = (uint16_t)(l->update_flags & IK_LISO_UPDATE_BATCH);
 	u |= F(IK_UPD_CFA_NOISE) ? IK_LISO_UPDATE_CFA_NOISE : 0;
 	u |= F(IK_UPD_CFA_LEAKAGE) ? IK_LISO_UPDATE_CFA_LEAKAGE : 0;
@@ -595,17 +638,19 @@ void liso_update_bits(ik_liso_run *r, ik_liso_liso *l)
 	} else {
 		const ik_liso_liso *p = liso_of(r->prev);
 		if ((p->use_flags & 0xFu) == (l->use_flags & 0xFu)) {
-			if (table_changed(r, 8, l->hot_pixel_threshold, p->hot_pixel_threshold, IK_PIXEL_THRESH_SIZE))
+			if (table_changed(r, 8, l->hot_pixel_threshold, p->hot_pixel_threshold,
+			                  IK_PIXEL_THRESH_SIZE))
 				u |= IK_LISO_UPDATE_DBP_HOT;
 			if (table_changed(r, 7, l->dark_pixel_threshold, p->dark_pixel_threshold,
-					  IK_PIXEL_THRESH_SIZE))
+			                  IK_PIXEL_THRESH_SIZE))
 				u |= IK_LISO_UPDATE_DBP_DARK;
 		} else {
 			u |= IK_LISO_UPDATE_DBP_HOT | IK_LISO_UPDATE_DBP_DARK;
 		}
-		if ((p->use_flags & IK_LISO_USE_CHROMA_MEDIAN) == (l->use_flags & IK_LISO_USE_CHROMA_MEDIAN)) {
+		if ((p->use_flags & IK_LISO_USE_CHROMA_MEDIAN) ==
+		    (l->use_flags & IK_LISO_USE_CHROMA_MEDIAN)) {
 			if (table_changed(r, 9, l->chroma_median_k_table, p->chroma_median_k_table,
-					  IK_CHROMA_MEDIAN_TBL_SIZE))
+			                  IK_CHROMA_MEDIAN_TBL_SIZE))
 				u |= IK_LISO_UPDATE_CHROMA_MEDIAN;
 		} else {
 			u |= IK_LISO_UPDATE_CHROMA_MEDIAN;
@@ -620,10 +665,12 @@ int build_liso(ik_liso_run *r)
 	int rc = 0;
 	liso_thresholds(r, l);
 	if (r->upd[9])
-		copy_table(l->chroma_median_k_table, r->sec[IK_SEC_CHROMA_MEDIAN].word[IK_SECW_CHROMA_MEDIAN_K],
-			   IK_CHROMA_MEDIAN_TBL_SIZE);
+		copy_table(l->chroma_median_k_table,
+		           r->sec[IK_SEC_CHROMA_MEDIAN].word[IK_SECW_CHROMA_MEDIAN_K],
+		           IK_CHROMA_MEDIAN_TBL_SIZE);
 	if (F(IK_UPD_CFA_NOISE))
-		ik_memcpy(&l->cfa_noise_filter, sec_bytes(r, IK_SEC_CFA_NOISE_FILTER), sizeof(l->cfa_noise_filter));
+		ik_memcpy(&l->cfa_noise_filter, sec_bytes(r, IK_SEC_CFA_NOISE_FILTER),
+		          sizeof(l->cfa_noise_filter));
 	if (F(IK_UPD_DEMOSAIC))
 		ik_memcpy(&l->demosaic, sec_bytes(r, IK_SEC_DEMOSAIC), 20);
 	uint8_t select = r->blk->liso_process_select[0];
@@ -641,11 +688,11 @@ int build_liso(ik_liso_run *r)
 		l->batch_cmd_queue_daddr = 0;
 	}
 	liso_update_bits(r, l);
-	static const unsigned mask_flags[] = { IK_UPD_DBP,        IK_UPD_CFA_LEAKAGE,    IK_UPD_CFA_NOISE,
-					       IK_UPD_ANTI_ALIASING, IK_UPD_CHROMA_MEDIAN, IK_UPD_DEMOSAIC,
-					       IK_UPD_GBGR_MISMATCH, IK_UPD_LUMA_PROCESSING_MODE, IK_UPD_CHROMA_FILTER,
-					       IK_UPD_ASF,        IK_UPD_AAA_STATISTICS, IK_UPD_AAA_AF_STATISTICS_EX,
-					       IK_UPD_VARIABLE_RANGE };
+	static const unsigned mask_flags[] = {
+	    IK_UPD_DBP,           IK_UPD_CFA_LEAKAGE, IK_UPD_CFA_NOISE,      IK_UPD_ANTI_ALIASING,
+	    IK_UPD_CHROMA_MEDIAN, IK_UPD_DEMOSAIC,    IK_UPD_GBGR_MISMATCH,  IK_UPD_LUMA_PROCESSING_MODE,
+	    IK_UPD_CHROMA_FILTER, IK_UPD_ASF,         IK_UPD_AAA_STATISTICS, IK_UPD_AAA_AF_STATISTICS_EX,
+	    IK_UPD_VARIABLE_RANGE};
 	bool any = ik_flag_any(r->flags, IK_UPD_FIRST_SHP_BOTH, IK_UPD_FIRST_SHP_SCALE_CORING);
 	for (unsigned f : mask_flags)
 		any = any || F(f);
@@ -665,11 +712,12 @@ int build_flow(ik_liso_run *r)
 	fl->main_out_width = si->main_out_width;
 	fl->main_out_height = si->main_out_height;
 	int32_t cw = 0, ch = 0;
-	img_dsp_core_calc_chroma_size(si->width_in, si->height_in, si->main_out_width, si->main_out_height, 0, &cw,
-				      &ch);
+	img_dsp_core_calc_chroma_size(si->width_in, si->height_in, si->main_out_width, si->main_out_height, 0,
+	                              &cw, &ch);
 	fl->width_chroma = (uint16_t)cw;
 	fl->height_chroma = (uint16_t)ch;
-	ik_memcpy(&fl->temporal_adjust_edge_reduce_b, sec_bytes(r, IK_SEC_MCTF) + IK_SECB_MCTF_EDGE_REDUCE, 8);
+	ik_memcpy(&fl->temporal_adjust_edge_reduce_b, sec_bytes(r, IK_SEC_MCTF) + IK_SECB_MCTF_EDGE_REDUCE,
+	          8);
 
 	int rc = img_dsp_core_pack_video_mctf(r->mode, field_table(fl->video_mctf));
 	uint32_t vm = 0;
@@ -696,7 +744,7 @@ int build_flow(ik_liso_run *r)
 	fl->update_masks = vm | fs;
 
 	bool mctf = F(IK_UPD_COLOR_CORRECTION) || F(IK_UPD_TONE_CURVE) ||
-		    ik_flag_any(r->flags, IK_UPD_VIDEO_MCTF, IK_UPD_MCTF_TEMPORAL_ADJUST_CR);
+	            ik_flag_any(r->flags, IK_UPD_VIDEO_MCTF, IK_UPD_MCTF_TEMPORAL_ADJUST_CR);
 	bool fsf = ik_flag_any(r->flags, IK_UPD_FINAL_SHP_BOTH, IK_UPD_FINAL_SHP_SCALE_CORING);
 	if (mctf || fsf)
 		r->cfg->update_mask |= IK_MASK_FLOW;
@@ -713,7 +761,7 @@ int build_cliso(ik_liso_run *r)
 	const uint8_t *imd = r->blk->internal_motion_detect;
 	const img_dsp_size_info *si = &r->body->size_info;
 	img_dsp_core_motion_geometry(r->blk->motion_detect[0], si->main_out_width, si->main_out_height,
-				     &cl->width_motion, &cl->height_motion, &cl->smooth_phase_inc);
+	                             &cl->width_motion, &cl->height_motion, &cl->smooth_phase_inc);
 	cl->smooth_strength = r->blk->video_mctf_b_level[0];
 	void *def = NULL;
 	if (img_dsp_core_utility_get_def_tbl(&def) != 0)
@@ -729,8 +777,8 @@ int build_cliso(ik_liso_run *r)
 	bool md = F(IK_UPD_MOTION_DETECT);
 	if (md)
 		rc = img_dsp_core_build_motion_tables(r->mode, field_table(cl->mcts_MoASF),
-						      field_table(cl->CC_3d_motion_combine),
-						      field_table(cl->CC_out_motion_combine));
+		                                      field_table(cl->CC_3d_motion_combine),
+		                                      field_table(cl->CC_out_motion_combine));
 	cl->mctf_mcts_update_mask_motion_detect = md ? 0xFFFFFFFFu : 0;
 	cl->flags0 = (uint8_t)((r->blk->video_mctf_b_level[1] & 0xFu) | (md ? 0xF0u : 0));
 	cl->flags1 = (uint8_t)((md ? 0x07u : 0) | ((imd[0] & 0xFu) << 3) | (imd[3] ? 0x80u : 0));
@@ -777,7 +825,8 @@ void link_history(ik_liso_run *r)
 		p->next_cfg = me;
 		r->cfg->prev_cfg = h->last_iso_cfg;
 	} else {
-		r->cfg->prev_cfg = img_dsp_core_utility_get_init_mode() != IMG_DSP_INIT_MODE_NORMAL ? ~0ull : 0;
+		r->cfg->prev_cfg =
+		    img_dsp_core_utility_get_init_mode() != IMG_DSP_INIT_MODE_NORMAL ? ~0ull : 0;
 	}
 	r->cfg->next_cfg = 0;
 	h->last_iso_cfg = me;
@@ -802,7 +851,7 @@ int open_run(const img_dsp_mode *mode, ik_liso_run *r)
 {
 	memset(r, 0, sizeof(*r));
 	r->mode = mode;
-	img_dsp_ctx_id cid = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
+	img_dsp_ctx_id cid = {mode->Pipe, mode->ContextId, {0, 0, 0}};
 	int rc = img_dsp_core_utility_get_context(&cid, &r->ctx);
 	if (rc != 0)
 		return rc;
@@ -810,7 +859,7 @@ int open_run(const img_dsp_mode *mode, ik_liso_run *r)
 	r->blk = &r->body->blk;
 	r->sec = r->body->sec;
 	r->flags = r->body->update_flags;
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *tbl;
 	rc = img_dsp_core_utility_get_config_tbl(&id, &tbl);
 	if (rc != 0)
@@ -836,7 +885,7 @@ int open_run(const img_dsp_mode *mode, ik_liso_run *r)
 
 int img_dsp_core_low_iso_post_exe_cfg(const img_dsp_mode *mode)
 {
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *hdr;
 	int rc = img_dsp_core_utility_get_config(&id, &hdr);
 	if (rc != 0) {
@@ -846,8 +895,8 @@ int img_dsp_core_low_iso_post_exe_cfg(const img_dsp_mode *mode)
 	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
 	if (cfg->state < DSP_IMG_CORE_CFG_STATE_INIT || cfg->state > DSP_IMG_CORE_CFG_STATE_POSTEXE) {
 		IK_ERROR("State %d != DSP_IMG_CORE_CFG_STATE_INIT || DSP_IMG_CORE_CFG_STATE_PREEXE || "
-			 "DSP_IMG_CORE_CFG_STATE_POSTEXE\n",
-			 cfg->state);
+		         "DSP_IMG_CORE_CFG_STATE_POSTEXE\n",
+		         cfg->state);
 		return -1;
 	}
 	if (cfg->AlgoMode != DSP_IMG_CORE_ALGO_MODE_LISO) {
@@ -873,8 +922,13 @@ int img_dsp_core_low_iso_post_exe_cfg(const img_dsp_mode *mode)
 	link_history(r);
 	derive_slot_updates(r);
 	rc = ik_liso_place_tables(mode, cfg, r->upd, 0, r->advanced ? IK_TABLE_SLOTS - 1 : 17);
-	if (rc == 0 && !r->advanced)
+	if (rc == 0 && !r->advanced) {
 		rc = ik_liso_place_tables(mode, cfg, r->upd, 23, 23);
+		/* Configuration init points the advanced layout's cliso tables
+		 * into this room; the basic layout reads its warp entries here. */
+		ik_memset(cfg->main.bytes + offsetof(ik_liso_main_basic, vert_warp), 0,
+		          IK_LISO_BASIC_SIZE - offsetof(ik_liso_main_basic, vert_warp));
+	}
 	if (rc == 0) {
 		build_share(r);
 		build_common(r);
@@ -888,8 +942,9 @@ int img_dsp_core_low_iso_post_exe_cfg(const img_dsp_mode *mode)
 		rc |= img_dsp_core_low_iso_ce_part(r);
 		if (!r->no_hdr)
 			rc |= img_dsp_core_low_iso_single_exp_hdr(r);
-		uint32_t aaa = ik_run_flag(r, IK_UPD_AAA_STATISTICS) ? 1u
-								      : (uint32_t)ik_run_flag(r, IK_UPD_AAA_AF_STATISTICS_EX);
+		uint32_t aaa = ik_run_flag(r, IK_UPD_AAA_STATISTICS)
+		                   ? 1u
+		                   : (uint32_t)ik_run_flag(r, IK_UPD_AAA_AF_STATISTICS_EX);
 		cfg->update_mask = (cfg->update_mask & ~IK_MASK_AAA) | (aaa ? IK_MASK_AAA : 0);
 	}
 	if (rc != 0) {

@@ -222,8 +222,8 @@ typedef struct ik_liso_color {
 #define IK_COLOR_UPDATE_CC_REG (1u << 6)
 #define IK_COLOR_UPDATE_CC_3D (1u << 7)
 #define IK_COLOR_UPDATE_CC_OUT (1u << 8)
-#define IK_COLOR_UPDATE_COMPARABLE                                                                              \
-	(IK_COLOR_UPDATE_LOCAL_EXPOSURE | IK_COLOR_UPDATE_CHROMA_SCALE | IK_COLOR_UPDATE_CC_REG |               \
+#define IK_COLOR_UPDATE_COMPARABLE                                                                           \
+	(IK_COLOR_UPDATE_LOCAL_EXPOSURE | IK_COLOR_UPDATE_CHROMA_SCALE | IK_COLOR_UPDATE_CC_REG |            \
 	 IK_COLOR_UPDATE_CC_3D | IK_COLOR_UPDATE_CC_OUT)
 
 /* cfa_noise_filter command inside liso (28 bytes). */

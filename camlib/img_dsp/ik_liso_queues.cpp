@@ -16,49 +16,45 @@
 #include <string.h>
 
 const int8_t ik_ce_upsamp_coeff[2][IK_CE_UPSAMP_COEFF_SIZE] = {
-{
-	30, 68, 30, 0, 29, 68, 30, 1, 28, 68, 31, 1, 27, 67, 32, 2,
-	26, 67, 33, 2, 25, 67, 34, 2, 25, 66, 35, 2, 24, 66, 35, 3,
-	23, 66, 36, 3, 23, 65, 37, 3, 22, 65, 38, 3, 22, 65, 38, 3,
-	21, 65, 39, 3, 20, 65, 40, 3, 19, 65, 40, 4, 19, 64, 41, 4,
-	18, 64, 42, 4, 17, 64, 43, 4, 17, 62, 44, 5, 16, 62, 45, 5,
-	15, 62, 46, 5, 15, 61, 47, 5, 14, 60, 48, 6, 14, 60, 48, 6,
-	13, 60, 49, 6, 13, 59, 50, 6, 12, 58, 51, 7, 12, 57, 51, 8,
-	11, 57, 52, 8, 11, 56, 53, 8, 10, 55, 54, 9, 10, 55, 54, 9,
-	9, 55, 55, 9, 9, 54, 55, 10, 9, 53, 56, 10, 8, 53, 56, 11,
-	8, 52, 57, 11, 8, 51, 57, 12, 7, 50, 59, 12, 7, 50, 58, 13,
-	6, 49, 60, 13, 6, 48, 60, 14, 6, 47, 61, 14, 5, 47, 61, 15,
-	5, 46, 62, 15, 5, 45, 62, 16, 5, 43, 63, 17, 4, 43, 64, 17,
-	4, 42, 64, 18, 4, 41, 64, 19, 4, 40, 64, 20, 3, 40, 65, 20,
-	3, 39, 65, 21, 3, 38, 65, 22, 3, 38, 65, 22, 3, 37, 65, 23,
-	3, 36, 66, 23, 3, 35, 66, 24, 3, 34, 67, 24, 2, 34, 67, 25,
-	2, 33, 67, 26, 2, 32, 67, 27, 1, 32, 67, 28, 1, 31, 67, 29,
-},
-{
-	0, 127, 1, 0, -1, 127, 2, 0, -2, 127, 3, 0, -2, 126, 4, 0,
-	-3, 126, 5, 0, -4, 125, 7, 0, -5, 126, 8, -1, -5, 124, 10, -1,
-	-6, 124, 11, -1, -6, 122, 13, -1, -7, 121, 15, -1, -7, 120, 16, -1,
-	-7, 118, 18, -1, -7, 116, 20, -1, -8, 115, 23, -2, -8, 113, 25, -2,
-	-8, 111, 27, -2, -8, 109, 29, -2, -8, 106, 32, -2, -8, 104, 34, -2,
-	-8, 102, 36, -2, -8, 99, 39, -2, -8, 97, 42, -3, -7, 94, 44, -3,
-	-7, 91, 47, -3, -7, 88, 50, -3, -7, 86, 53, -4, -6, 83, 55, -4,
-	-6, 80, 58, -4, -6, 77, 61, -4, -6, 75, 64, -5, -5, 72, 66, -5,
-	-5, 69, 69, -5, -5, 66, 72, -5, -5, 64, 75, -6, -4, 61, 77, -6,
-	-4, 58, 80, -6, -4, 55, 83, -6, -4, 53, 86, -7, -3, 50, 88, -7,
-	-3, 47, 91, -7, -3, 44, 94, -7, -3, 42, 97, -8, -2, 39, 99, -8,
-	-2, 36, 102, -8, -2, 34, 104, -8, -2, 32, 106, -8, -2, 29, 109, -8,
-	-2, 27, 111, -8, -2, 25, 113, -8, -2, 23, 115, -8, -1, 20, 116, -7,
-	-1, 18, 118, -7, -1, 16, 120, -7, -1, 15, 121, -7, -1, 13, 122, -6,
-	-1, 11, 124, -6, -1, 10, 124, -5, -1, 8, 126, -5, 0, 7, 125, -4,
-	0, 5, 126, -3, 0, 4, 126, -2, 0, 3, 126, -1, 0, 1, 127, 0,
-},
+    {
+        30, 68, 30, 0,  29, 68, 30, 1,  28, 68, 31, 1,  27, 67, 32, 2,  26, 67, 33, 2,  25, 67, 34, 2,
+        25, 66, 35, 2,  24, 66, 35, 3,  23, 66, 36, 3,  23, 65, 37, 3,  22, 65, 38, 3,  22, 65, 38, 3,
+        21, 65, 39, 3,  20, 65, 40, 3,  19, 65, 40, 4,  19, 64, 41, 4,  18, 64, 42, 4,  17, 64, 43, 4,
+        17, 62, 44, 5,  16, 62, 45, 5,  15, 62, 46, 5,  15, 61, 47, 5,  14, 60, 48, 6,  14, 60, 48, 6,
+        13, 60, 49, 6,  13, 59, 50, 6,  12, 58, 51, 7,  12, 57, 51, 8,  11, 57, 52, 8,  11, 56, 53, 8,
+        10, 55, 54, 9,  10, 55, 54, 9,  9,  55, 55, 9,  9,  54, 55, 10, 9,  53, 56, 10, 8,  53, 56, 11,
+        8,  52, 57, 11, 8,  51, 57, 12, 7,  50, 59, 12, 7,  50, 58, 13, 6,  49, 60, 13, 6,  48, 60, 14,
+        6,  47, 61, 14, 5,  47, 61, 15, 5,  46, 62, 15, 5,  45, 62, 16, 5,  43, 63, 17, 4,  43, 64, 17,
+        4,  42, 64, 18, 4,  41, 64, 19, 4,  40, 64, 20, 3,  40, 65, 20, 3,  39, 65, 21, 3,  38, 65, 22,
+        3,  38, 65, 22, 3,  37, 65, 23, 3,  36, 66, 23, 3,  35, 66, 24, 3,  34, 67, 24, 2,  34, 67, 25,
+        2,  33, 67, 26, 2,  32, 67, 27, 1,  32, 67, 28, 1,  31, 67, 29,
+    },
+    {
+        0,  127, 1,   0,  -1, 127, 2,   0,  -2, 127, 3,   0,  -2, 126, 4,   0,  -3, 126, 5,   0,
+        -4, 125, 7,   0,  -5, 126, 8,   -1, -5, 124, 10,  -1, -6, 124, 11,  -1, -6, 122, 13,  -1,
+        -7, 121, 15,  -1, -7, 120, 16,  -1, -7, 118, 18,  -1, -7, 116, 20,  -1, -8, 115, 23,  -2,
+        -8, 113, 25,  -2, -8, 111, 27,  -2, -8, 109, 29,  -2, -8, 106, 32,  -2, -8, 104, 34,  -2,
+        -8, 102, 36,  -2, -8, 99,  39,  -2, -8, 97,  42,  -3, -7, 94,  44,  -3, -7, 91,  47,  -3,
+        -7, 88,  50,  -3, -7, 86,  53,  -4, -6, 83,  55,  -4, -6, 80,  58,  -4, -6, 77,  61,  -4,
+        -6, 75,  64,  -5, -5, 72,  66,  -5, -5, 69,  69,  -5, -5, 66,  72,  -5, -5, 64,  75,  -6,
+        -4, 61,  77,  -6, -4, 58,  80,  -6, -4, 55,  83,  -6, -4, 53,  86,  -7, -3, 50,  88,  -7,
+        -3, 47,  91,  -7, -3, 44,  94,  -7, -3, 42,  97,  -8, -2, 39,  99,  -8, -2, 36,  102, -8,
+        -2, 34,  104, -8, -2, 32,  106, -8, -2, 29,  109, -8, -2, 27,  111, -8, -2, 25,  113, -8,
+        -2, 23,  115, -8, -1, 20,  116, -7, -1, 18,  118, -7, -1, 16,  120, -7, -1, 15,  121, -7,
+        -1, 13,  122, -6, -1, 11,  124, -6, -1, 10,  124, -5, -1, 8,   126, -5, 0,  7,   125, -4,
+        0,  5,   126, -3, 0,  4,   126, -2, 0,  3,   126, -1, 0,  1,   127, 0,
+    },
 };
 
-namespace {
+namespace
+{
 
 #define F(flag) ik_run_flag(r, (flag))
 
-void put32(uint8_t *p, uint32_t v) { memcpy(p, &v, 4); }
+void put32(uint8_t *p, uint32_t v)
+{
+	memcpy(p, &v, 4);
+}
 
 uint32_t get32(const uint8_t *p)
 {
@@ -67,11 +63,17 @@ uint32_t get32(const uint8_t *p)
 	return v;
 }
 
-uint8_t *slot_at(uint8_t *queue, unsigned i) { return queue + i * IK_CMD_SLOT_SIZE; }
+uint8_t *slot_at(uint8_t *queue, unsigned i)
+{
+	return queue + i * IK_CMD_SLOT_SIZE;
+}
 
 /* ---- 3A batch queue ---- */
 
-uint32_t reciprocal(uint32_t gain) { return gain ? 0x10000000u / gain : 0; }
+uint32_t reciprocal(uint32_t gain)
+{
+	return gain ? 0x10000000u / gain : 0;
+}
 
 void early_wb_cmd(ik_liso_run *r, uint8_t *cmd)
 {
@@ -87,7 +89,7 @@ void early_wb_cmd(ik_liso_run *r, uint8_t *cmd)
 	uint32_t rr = (uint32_t)(((uint64_t)k * gr) >> 12);
 	uint32_t rg = (uint32_t)(((uint64_t)k * gg) >> 12);
 	uint32_t rb = (uint32_t)(((uint64_t)k * gb) >> 12);
-	const uint32_t recip[4] = { reciprocal(rr), reciprocal(rg), reciprocal(rg), reciprocal(rb) };
+	const uint32_t recip[4] = {reciprocal(rr), reciprocal(rg), reciprocal(rg), reciprocal(rb)};
 	uint32_t mode = r->blk->early_wb_mode;
 	if (mode == 0xFFFFFFFFu)
 		mode = (r->mode->FuncMode & IMG_DSP_FUNC_NO_HDR) ? 1u : 0u;
@@ -120,12 +122,12 @@ int img_dsp_core_low_iso_batch_queue(ik_liso_run *r)
 		enum ik_aaa_cmd_slot cmd;
 		uint32_t size;
 	} const pend[] = {
-		{ IK_UPD_AAA_STATISTICS, IK_AAA_CMD_STATISTICS, IK_AAA_STATISTICS_SETUP_SIZE },
-		{ IK_UPD_AAA_AF_STATISTICS_EX, IK_AAA_CMD_AF_EX1, IK_AAA_AF_STATISTICS_EX_SIZE },
-		{ IK_UPD_AAA_AF_STATISTICS_EX, IK_AAA_CMD_AF_EX2, IK_AAA_AF_STATISTICS_EX_SIZE },
-		{ IK_UPD_AAA_PSEUDO_Y, IK_AAA_CMD_PSEUDO_Y, IK_AAA_PSEUDO_Y_SETUP_SIZE },
-		{ IK_UPD_AAA_HISTOGRAM, IK_AAA_CMD_HISTOGRAM, IK_AAA_HISTOGRAM_SETUP_SIZE },
-		{ IK_UPD_AAA_EARLY_WB_GAIN, IK_AAA_CMD_EARLY_WB_GAIN, IK_AAA_EARLY_WB_GAIN_SIZE },
+	    {IK_UPD_AAA_STATISTICS, IK_AAA_CMD_STATISTICS, IK_AAA_STATISTICS_SETUP_SIZE},
+	    {IK_UPD_AAA_AF_STATISTICS_EX, IK_AAA_CMD_AF_EX1, IK_AAA_AF_STATISTICS_EX_SIZE},
+	    {IK_UPD_AAA_AF_STATISTICS_EX, IK_AAA_CMD_AF_EX2, IK_AAA_AF_STATISTICS_EX_SIZE},
+	    {IK_UPD_AAA_PSEUDO_Y, IK_AAA_CMD_PSEUDO_Y, IK_AAA_PSEUDO_Y_SETUP_SIZE},
+	    {IK_UPD_AAA_HISTOGRAM, IK_AAA_CMD_HISTOGRAM, IK_AAA_HISTOGRAM_SETUP_SIZE},
+	    {IK_UPD_AAA_EARLY_WB_GAIN, IK_AAA_CMD_EARLY_WB_GAIN, IK_AAA_EARLY_WB_GAIN_SIZE},
 	};
 	for (const pending &p : pend) {
 		if (F(p.flag) && n < IK_LISO_BATCH_QUEUE_SIZE / IK_CMD_SLOT_SIZE)
@@ -139,7 +141,8 @@ int img_dsp_core_low_iso_batch_queue(ik_liso_run *r)
 
 /* ---- contrast enhancement ---- */
 
-namespace {
+namespace
+{
 
 /* The block of the contrast-enhancement setter, by byte. */
 enum ce_block_byte {
@@ -156,7 +159,7 @@ enum ce_block_byte {
 };
 
 /* Block bytes of coring_index_shift .. coring_gain_delta_t1, in command order. */
-const uint8_t ce_coring_src[16] = { 11, 14, 15, 18, 12, 16, 13, 17, 19, 22, 23, 26, 20, 24, 21, 25 };
+const uint8_t ce_coring_src[16] = {11, 14, 15, 18, 12, 16, 13, 17, 19, 22, 23, 26, 20, 24, 21, 25};
 
 void ce_factors(ik_liso_run *r, const uint8_t *ce, uint16_t width, uint8_t f[3])
 {
@@ -174,8 +177,8 @@ void ce_factors(ik_liso_run *r, const uint8_t *ce, uint16_t width, uint8_t f[3])
 	uint32_t prod = (uint32_t)f[0] * f[1] * f[2];
 	uint32_t limit = prod ? (width + prod - 1) / prod : 0;
 	if (limit < 32 || limit > 100) {
-		IK_WARN("invalid factor check_limit %d = (width_in %d) / (%d x %d x %d)\n", (int)limit, (int)width, f[0],
-			f[1], f[2]);
+		IK_WARN("invalid factor check_limit %d = (width_in %d) / (%d x %d x %d)\n", (int)limit,
+		        (int)width, f[0], f[1], f[2]);
 		img_dsp_core_default_decimation_factors(width, f);
 		IK_WARN("Clamped Setting: %d %d %d\n", f[0], f[1], f[2]);
 	}
@@ -186,7 +189,8 @@ void pack_ce_coring(const uint8_t *entries, uint8_t *table)
 	for (unsigned k = 0; k < IK_CE_CORING_TBL_SIZE / 2; k++) {
 		uint16_t v;
 		memcpy(&v, table + 2 * k, 2);
-		v = (uint16_t)((v & 0xF000u) | (entries[2 * k] & 0x3Fu) | ((entries[2 * k + 1] & 0x3Fu) << 6));
+		v = (uint16_t)((v & 0xF000u) | (entries[2 * k] & 0x3Fu) |
+		               ((entries[2 * k + 1] & 0x3Fu) << 6));
 		memcpy(table + 2 * k, &v, 2);
 	}
 }
@@ -241,7 +245,8 @@ void write_ce_queue(ik_liso_run *r, uint8_t *q, const uint8_t *ce, const uint8_t
 	put32(s + 12, prod ? prod : 1);
 	put32(s + 16, prod ? prod : 1);
 	uint8_t diag = ((const ik_ctx_head *)r->ctx)->diag_case_id;
-	ik_memcpy(blk + IK_TBL_CE_UPSAMP_COEFF, ik_ce_upsamp_coeff[diag == 103 ? 1 : 0], IK_CE_UPSAMP_COEFF_SIZE);
+	ik_memcpy(blk + IK_TBL_CE_UPSAMP_COEFF, ik_ce_upsamp_coeff[diag == 103 ? 1 : 0],
+	          IK_CE_UPSAMP_COEFF_SIZE);
 	put32(s + 36, ik_phys(blk + IK_TBL_CE_UPSAMP_COEFF));
 
 	put32(slot_at(q, 7), IK_CMD_PROCESS_IDSP_BATCH);
@@ -275,7 +280,8 @@ int img_dsp_core_low_iso_ce_part(ik_liso_run *r)
 
 /* ---- single-exposure HDR part ---- */
 
-namespace {
+namespace
+{
 
 #define HDR_QUEUE_1 3072u
 #define HDR_QUEUE_2 6144u
@@ -313,7 +319,7 @@ void amp_cmd(ik_liso_run *r, uint8_t *cmd, uint8_t *tbl, uint32_t tables, unsign
 
 int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r)
 {
-	img_dsp_cfg_id id = { r->mode->Pipe, r->mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {r->mode->Pipe, r->mode->ConfigId, {0, 0, 0}};
 	void *rec;
 	void *blk;
 	/* A pipe laid out with fewer HDR configurations has none to build:
@@ -353,13 +359,14 @@ int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r)
 		}
 	}
 	bool amp = ik_flag_any(r->flags, IK_UPD_HDR_AMP_LINEAR(0), IK_UPD_HDR_AMP_LINEAR(3)) ||
-		   ik_flag_any(r->flags, IK_UPD_AMP_LINEAR_HDS(0), IK_UPD_AMP_LINEAR_HDS(3));
+	           ik_flag_any(r->flags, IK_UPD_AMP_LINEAR_HDS(0), IK_UPD_AMP_LINEAR_HDS(3));
 	bool rgb_ir = rgb_ir_mode && (F(IK_UPD_RGB_IR) || F(IK_UPD_RGB_IR_INTERNAL) || F(IK_UPD_WB_GAIN));
-	const uint8_t (*setting)[16] = r->blk->hdr.amp_linearization;
+	const uint8_t(*setting)[16] = r->blk->hdr.amp_linearization;
 	if (amp) {
 		amp_cmd(r, slot_at(q1, n1++), tbl, HDR_AMP_TABLES_1, 0, setting[0][0]);
 		bool second = get32(setting[1]) != 0;
-		amp_cmd(r, slot_at(q2, n2++), tbl, HDR_AMP_TABLES_2, second ? 1 : 0, second ? 1 : setting[0][0]);
+		amp_cmd(r, slot_at(q2, n2++), tbl, HDR_AMP_TABLES_2, second ? 1 : 0,
+		        second ? 1 : setting[0][0]);
 	} else if (rgb_ir) {
 		uint8_t *c = slot_at(q1, n1++);
 		amp_cmd(r, c, tbl, HDR_AMP_TABLES_1, 0, setting[0][0]);

@@ -12,7 +12,8 @@
 
 #include <string.h>
 
-namespace {
+namespace
+{
 
 enum conv_dir { TO_USER, TO_PHYS };
 
@@ -21,19 +22,26 @@ enum conv_dir { TO_USER, TO_PHYS };
 #define ADV(member) ((uint32_t)offsetof(ik_liso_main_advanced, member))
 
 const uint32_t basic_fields[] = {
-	MAIN(color.gain_curve_table_addr), MAIN(color.gain_curver_addr), MAIN(color.cc_reg),
-	MAIN(color.cc_3d),                 MAIN(color.cc_out),           MAIN(liso.dark_pixel_threshold),
-	MAIN(liso.hot_pixel_threshold),    MAIN(liso.chroma_median_k_table), MAIN(flow.video_mctf),
-	MAIN(flow.final_sharpen),
+    MAIN(color.gain_curve_table_addr),
+    MAIN(color.gain_curver_addr),
+    MAIN(color.cc_reg),
+    MAIN(color.cc_3d),
+    MAIN(color.cc_out),
+    MAIN(liso.dark_pixel_threshold),
+    MAIN(liso.hot_pixel_threshold),
+    MAIN(liso.chroma_median_k_table),
+    MAIN(flow.video_mctf),
+    MAIN(flow.final_sharpen),
 };
-const uint32_t sharpen_fields[] = { MAIN(liso.sharpen.fir1), MAIN(liso.sharpen.fir2), MAIN(liso.sharpen.coring) };
+const uint32_t sharpen_fields[] = {MAIN(liso.sharpen.fir1), MAIN(liso.sharpen.fir2),
+                                   MAIN(liso.sharpen.coring)};
 const uint32_t adv_fields[] = {
-	ADV(cliso.mcts_MoASF), ADV(cliso.CC_3d_motion_combine), ADV(cliso.CC_out_motion_combine),
-	ADV(cliso.video_mctfB), ADV(cliso.final_sharpen),
+    ADV(cliso.mcts_MoASF),  ADV(cliso.CC_3d_motion_combine), ADV(cliso.CC_out_motion_combine),
+    ADV(cliso.video_mctfB), ADV(cliso.final_sharpen),
 };
 const uint32_t adv_phys_fields[] = {
-	ADV(liso.batch_cmd_queue_daddr),   ADV(cliso.motion_detect_fir1),       ADV(cliso.mctf_passthrough),
-	ADV(cliso.CC_reg_motion_combine), ADV(cliso.CC_reg_motion_combine_up), ADV(cliso.CC_3d_motion_combine_up),
+    ADV(liso.batch_cmd_queue_daddr),  ADV(cliso.motion_detect_fir1),       ADV(cliso.mctf_passthrough),
+    ADV(cliso.CC_reg_motion_combine), ADV(cliso.CC_reg_motion_combine_up), ADV(cliso.CC_3d_motion_combine_up),
 };
 
 uint32_t convert(uint32_t a, enum conv_dir dir, ik_mem_bases b)
@@ -62,7 +70,8 @@ void convert_list(uint8_t *base, const uint32_t *fields, size_t n, enum conv_dir
 		convert_field(base, fields[i], dir, b);
 }
 
-#define CONVERT_LIST(base, list, dir, b) convert_list((base), (list), sizeof(list) / sizeof((list)[0]), (dir), (b))
+#define CONVERT_LIST(base, list, dir, b)                                                                     \
+	convert_list((base), (list), sizeof(list) / sizeof((list)[0]), (dir), (b))
 
 int convert_main(const char *fn, const img_dsp_mode *mode, enum conv_dir dir, ik_mem_bases b)
 {
@@ -70,7 +79,7 @@ int convert_main(const char *fn, const img_dsp_mode *mode, enum conv_dir dir, ik
 		ik_print("[IK][Error]%s() %d does not yet support pipe %d\n", fn, __LINE__, mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *hdr;
 	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
 		return -1;
@@ -78,7 +87,7 @@ int convert_main(const char *fn, const img_dsp_mode *mode, enum conv_dir dir, ik
 	uint8_t *m = cfg->main.bytes;
 	convert_field(m, MAIN(common.vignette_gain), dir, b);
 	CONVERT_LIST(m, basic_fields, dir, b);
-	img_dsp_ctx_id cid = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
+	img_dsp_ctx_id cid = {mode->Pipe, mode->ContextId, {0, 0, 0}};
 	void *ctx;
 	if (img_dsp_core_utility_get_context(&cid, &ctx) != 0)
 		return -1;
@@ -113,13 +122,13 @@ int ce_cmd_to_phys(uint32_t *cmd, unsigned, void *arg)
 	const ik_mem_bases *b = (const ik_mem_bases *)arg;
 	if (cmd[0] == IK_CMD_CE_CORING_CONFIG)
 		cmd[offsetof(ik_ce_coring_config_cmd, coring_table_addr) / 4] =
-			convert(cmd[offsetof(ik_ce_coring_config_cmd, coring_table_addr) / 4], TO_PHYS, *b);
+		    convert(cmd[offsetof(ik_ce_coring_config_cmd, coring_table_addr) / 4], TO_PHYS, *b);
 	else if (cmd[0] == IK_CMD_CE_OUTPUT_TABLE)
 		cmd[offsetof(ik_ce_output_table_cmd, output_table_addr) / 4] =
-			convert(cmd[offsetof(ik_ce_output_table_cmd, output_table_addr) / 4], TO_PHYS, *b);
+		    convert(cmd[offsetof(ik_ce_output_table_cmd, output_table_addr) / 4], TO_PHYS, *b);
 	else if (cmd[0] == IK_CMD_CE_UPSAMPLING)
 		cmd[offsetof(ik_ce_upsampling_cmd, ce_upsamp_coeff_addr) / 4] =
-			convert(cmd[offsetof(ik_ce_upsampling_cmd, ce_upsamp_coeff_addr) / 4], TO_PHYS, *b);
+		    convert(cmd[offsetof(ik_ce_upsampling_cmd, ce_upsamp_coeff_addr) / 4], TO_PHYS, *b);
 	return 0;
 }
 
@@ -130,18 +139,20 @@ void post_debug(const img_dsp_mode *mode, const void *caller)
 		return;
 	uint8_t flags = img_dsp_debug_flags();
 	if (flags & IMG_DSP_DEBUG_PRINT_CALLER)
-		ik_print("[IK]%s Caller: 0x%x\n", "img_dsp_low_iso_post_exe_cfg", (unsigned)(uintptr_t)caller);
+		ik_print("[IK]%s Caller: 0x%x\n", "img_dsp_low_iso_post_exe_cfg",
+		         (unsigned)(uintptr_t)caller);
 	if (flags & IMG_DSP_DEBUG_PRINT_FIELDS)
 		img_dsp_print_mode(mode);
 	if (flags & IMG_DSP_DEBUG_WRITE_LOG) {
-		const void *data[1] = { mode };
-		const uint32_t sizes[1] = { sizeof(*mode) };
+		const void *data[1] = {mode};
+		const uint32_t sizes[1] = {sizeof(*mode)};
 		uint32_t tag = mode->ContextId;
 		img_dsp_debug_log_write(LOG_POST_EXECUTE, 1, data, sizes, &tag);
 	}
 }
 
-int post_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind, const void *part, uint32_t mask)
+int post_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind, const void *part,
+              uint32_t mask)
 {
 	qvd_multi_chan_cfg rec;
 	memset(&rec, 0, sizeof(rec));
@@ -176,15 +187,15 @@ int img_dsp_low_iso_single_exp_hdr_cfg_convert_to_physical_addr(const img_dsp_mo
 		IK_ERROR("does not yet support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *rec;
 	if (img_dsp_core_utility_get_hdr_config(&id, &rec) != 0)
 		return -1;
 	img_dsp_hdr_cfg *hdr = (img_dsp_hdr_cfg *)rec;
 	int rc = 0;
 	for (unsigned k = 0; k < 2; k++) {
-		if (ik_walk_cmd_queue(__func__, hdr->blend_cmds_daddr[0][k], IK_HDR_QUEUE_CMDS, hdr_cmd_to_phys,
-				      &bases) != 0)
+		if (ik_walk_cmd_queue(__func__, hdr->blend_cmds_daddr[0][k], IK_HDR_QUEUE_CMDS,
+		                      hdr_cmd_to_phys, &bases) != 0)
 			rc = -1;
 		hdr->blend_cmds_daddr[0][k] = convert(hdr->blend_cmds_daddr[0][k], TO_PHYS, bases);
 	}
@@ -197,14 +208,15 @@ int img_dsp_low_iso_ce_cfg_convert_to_physical_addr(const img_dsp_mode *mode, ik
 		IK_ERROR("does not yet support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *hdr;
 	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
 		return -1;
 	ik_liso_ce_part *ce = &((img_dsp_iso_cfg *)hdr)->ce;
 	int rc = ik_walk_cmd_queue(__func__, ce->contrast_enhancement_cmd_queue_daddr, IK_CE_QUEUE_SLOTS,
-				   ce_cmd_to_phys, &bases);
-	ce->contrast_enhancement_cmd_queue_daddr = convert(ce->contrast_enhancement_cmd_queue_daddr, TO_PHYS, bases);
+	                           ce_cmd_to_phys, &bases);
+	ce->contrast_enhancement_cmd_queue_daddr =
+	    convert(ce->contrast_enhancement_cmd_queue_daddr, TO_PHYS, bases);
 	return rc;
 }
 
@@ -214,7 +226,7 @@ int img_dsp_low_iso_send_cfg_to_dsp(int fd, const img_dsp_mode *mode)
 		IK_ERROR("Incorrect pipe: %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *hdr;
 	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
 		return -1;
@@ -240,14 +252,15 @@ int img_dsp_low_iso_send_cfg_to_dsp(int fd, const img_dsp_mode *mode)
 int img_dsp_low_iso_post_exe_cfg(int fd, const img_dsp_mode *mode)
 {
 	post_debug(mode, __builtin_extract_return_addr(__builtin_return_address(0)));
-	img_dsp_ctx_id cid = { mode->Pipe, mode->ContextId, { 0, 0, 0 } };
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_ctx_id cid = {mode->Pipe, mode->ContextId, {0, 0, 0}};
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *ctx, *hdr, *hdr_cfg = NULL;
 	if (!ik_video_or_still(mode->Pipe)) {
 		IK_ERROR("does not support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	if (img_dsp_core_utility_get_context(&cid, &ctx) != 0 || img_dsp_core_utility_get_config(&id, &hdr) != 0)
+	if (img_dsp_core_utility_get_context(&cid, &ctx) != 0 ||
+	    img_dsp_core_utility_get_config(&id, &hdr) != 0)
 		return -1;
 	bool hdr_part = mode->Pipe == IMG_DSP_PIPE_VIDEO && !(mode->FuncMode & IMG_DSP_FUNC_NO_HDR);
 	if (hdr_part && img_dsp_core_utility_get_hdr_config(&id, &hdr_cfg) != 0)
@@ -285,7 +298,7 @@ int img_dsp_low_iso_pre_exe_cfg(const img_dsp_mode *mode)
 		IK_ERROR("does not support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	void *hdr;
 	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
 		return -1;
