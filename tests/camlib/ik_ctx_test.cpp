@@ -250,6 +250,36 @@ TEST_F(IkClone, CopiesBlocksTablesAndRewritesAddresses)
 	EXPECT_EQ(dst->head.state, IK_CTX_STATE_IDLE) << "clone leaves the state as it was";
 }
 
+TEST_F(IkClone, EverySectionTableIsTheClonesOwn)
+{
+	struct Row {
+		ik_section sec;
+		uint32_t word, offset, size;
+	} rows[] = {
+	    {IK_SEC_LOCAL_EXPOSURE, IK_SECW_LOCAL_EXPOSURE_GAIN, IK_VBUF_LE_TONE_CURVE, 512},
+	    {IK_SEC_CHROMA_SCALE, IK_SECW_CHROMA_SCALE_GAIN, IK_VBUF_CS_TONE_CURVE, 256},
+	    {IK_SEC_CC, IK_SECW_CC_REG, IK_VBUF_CC_IN_LUT, 2304},
+	    {IK_SEC_CC, IK_SECW_CC_3D, IK_VBUF_CC_3D_MATRIX, 16384},
+	    {IK_SEC_CC, IK_SECW_CC_OUT, IK_VBUF_CC_OUT_LUT, 1024},
+	    {IK_SEC_DBP, IK_SECW_DBP_HOT, IK_VBUF_HOT_PIXEL_THD, 768},
+	    {IK_SEC_DBP, IK_SECW_DBP_DARK, IK_VBUF_DARK_PIXEL_THD, 768},
+	    {IK_SEC_VIGNETTE, IK_SECW_VIGNETTE_FIRST + 3, IK_VBUF_VIG_BLUE, 2180},
+	};
+	ik_video_ctx *src = prepare_source();
+	uint8_t *sbuf = (uint8_t *)(uintptr_t)src->head.buf[0];
+	for (const auto &r : rows) {
+		sbuf[r.offset + r.size - 1] = 0x5A;
+		src->body.sec[r.sec].word[r.word] = phys(sbuf + r.offset);
+	}
+	ASSERT_EQ(init_ctx(0, 1, 0, 0), 0);
+	ik_video_ctx *dst = (ik_video_ctx *)ctx(0, 1);
+	uint8_t *dbuf = (uint8_t *)(uintptr_t)dst->head.buf[0];
+	for (const auto &r : rows) {
+		EXPECT_EQ(dst->body.sec[r.sec].word[r.word], phys(dbuf + r.offset)) << r.offset;
+		EXPECT_EQ(dbuf[r.offset + r.size - 1], 0x5A) << r.offset;
+	}
+}
+
 TEST_F(IkClone, Refusals)
 {
 	ik_video_ctx *src = prepare_source();

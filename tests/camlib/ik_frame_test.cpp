@@ -9,6 +9,8 @@
 
 #include <cstddef>
 #include <cstring>
+#include <string>
+#include <vector>
 
 using iktest::has_msg;
 using iktest::IkFixture;
@@ -210,6 +212,51 @@ TEST(IkFrameStatic, PrintHookIsIgnored)
 	void *o;
 	img_dsp_core_utility_get_context(&id, &o);
 	EXPECT_NE(out.text().find("CTX is not initialed"), std::string::npos);
+}
+
+/* The calls around a setter's step: `before` runs first with an empty list,
+ * `after` sees the list the step filled and its failure is the result. */
+std::vector<std::string> around;
+int after_result;
+
+int note_before(int fd, const img_dsp_mode *, void *, const img_dsp_update_list *list)
+{
+	around.push_back("before fd " + std::to_string(fd) + " valid " +
+	                 std::to_string(list->entry[0].valid));
+	return 0;
+}
+
+int note_after(int, const img_dsp_mode *, void *, const img_dsp_update_list *list)
+{
+	around.push_back("after valid " + std::to_string(list->entry[0].valid));
+	return after_result;
+}
+
+int step_in_between(const img_dsp_mode *mode, void *block, uint32_t index, img_dsp_update_list *list)
+{
+	around.push_back("step index " + std::to_string(index));
+	return check_process_radius(mode, block, index, list);
+}
+
+TEST_F(IkFrame, BeforeAndAfterRunAroundTheStep)
+{
+	static const img_dsp_setter setter = {"vors_img_dsp_set_around",
+	                                      NULL,
+	                                      sizeof(img_dsp_chroma_filter),
+	                                      step_in_between,
+	                                      IK_PIPES_VIDEO_STILL,
+	                                      note_before,
+	                                      note_after};
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_chroma_filter b{};
+	b.Radius = 64;
+	around.clear();
+	after_result = 0;
+	EXPECT_EQ(img_dsp_common_set(&setter, NULL, 9, &m, &b, 2), 0);
+	const std::vector<std::string> want = {"before fd 9 valid 0", "step index 2", "after valid 1"};
+	EXPECT_EQ(around, want);
+	after_result = -1;
+	EXPECT_EQ(img_dsp_common_set(&setter, NULL, 9, &m, &b, 0), -1) << "a failed refresh is reported";
 }
 
 } // namespace
