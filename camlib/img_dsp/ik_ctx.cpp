@@ -669,6 +669,36 @@ int img_dsp_core_clone_iso_cfg(const img_dsp_cfg_id *dst, const img_dsp_cfg_id *
 	return 0;
 }
 
+img_dsp_iso_cfg *ik_post_exe_config(const char *caller, const img_dsp_mode *mode, uint32_t algo_mode,
+                                    bool as_error, int *rc)
+{
+	const char *kind = as_error ? "[IK][Error]" : "[IK][Warning]";
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
+	void *hdr;
+	*rc = img_dsp_core_utility_get_config(&id, &hdr);
+	if (*rc != 0) {
+		ik_print("[IK][Warning]%s() %d call img_dsp_utility_get_config() Fail\n", caller, __LINE__);
+		return NULL;
+	}
+	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
+	*rc = -1;
+	if (cfg->state < DSP_IMG_CORE_CFG_STATE_INIT || cfg->state > DSP_IMG_CORE_CFG_STATE_POSTEXE) {
+		ik_print(
+		    "%s%s() %d State %d != DSP_IMG_CORE_CFG_STATE_INIT || DSP_IMG_CORE_CFG_STATE_PREEXE || "
+		    "DSP_IMG_CORE_CFG_STATE_POSTEXE\n",
+		    kind, caller, __LINE__, cfg->state);
+		return NULL;
+	}
+	if (cfg->AlgoMode != algo_mode) {
+		ik_print("%s%s() %d AlgoMode %d != %s\n", kind, caller, __LINE__, cfg->AlgoMode,
+		         algo_mode == DSP_IMG_CORE_ALGO_MODE_LISO ? "DSP_IMG_CORE_ALGO_MODE_LISO"
+		                                                  : "DSP_IMG_CORE_ALGO_MODE_HISO");
+		return NULL;
+	}
+	*rc = 0;
+	return cfg;
+}
+
 typedef int (*exe_fn)(const img_dsp_mode *mode);
 
 static int exe_low_iso(const img_dsp_mode *mode)

@@ -129,24 +129,10 @@ static void img_dsp_core_high_iso_pre_post_exe(img_dsp_hiso_param *) {}
 
 int img_dsp_core_high_iso_post_exe_cfg(const img_dsp_mode *mode)
 {
-    img_dsp_cfg_id id = { mode->Pipe, mode->ConfigId, { 0, 0, 0 } };
-    void *hdr;
-    int rc = img_dsp_core_utility_get_config(&id, &hdr);
-    if (rc != 0) {
-        IK_WARN("call img_dsp_utility_get_config() Fail\n");
+    int rc;
+    img_dsp_iso_cfg *cfg = ik_post_exe_config(__func__, mode, DSP_IMG_CORE_ALGO_MODE_HISO, false, &rc);
+    if (!cfg)
         return rc;
-    }
-    img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
-    if (cfg->state < DSP_IMG_CORE_CFG_STATE_INIT || cfg->state > DSP_IMG_CORE_CFG_STATE_POSTEXE) {
-        IK_WARN("State %d != DSP_IMG_CORE_CFG_STATE_INIT || DSP_IMG_CORE_CFG_STATE_PREEXE || "
-                "DSP_IMG_CORE_CFG_STATE_POSTEXE\n",
-                cfg->state);
-        return -1;
-    }
-    if (cfg->AlgoMode != DSP_IMG_CORE_ALGO_MODE_HISO) {
-        IK_WARN("AlgoMode %d != DSP_IMG_CORE_ALGO_MODE_HISO\n", cfg->AlgoMode);
-        return -1;
-    }
     img_dsp_hiso_param param;
     if (img_dsp_core_high_iso_prepare_post_exe_param(mode, cfg, &param) != 0) {
         IK_WARN("prepare post execute param fail\n");

@@ -885,24 +885,10 @@ int open_run(const img_dsp_mode *mode, ik_liso_run *r)
 
 int img_dsp_core_low_iso_post_exe_cfg(const img_dsp_mode *mode)
 {
-	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
-	void *hdr;
-	int rc = img_dsp_core_utility_get_config(&id, &hdr);
-	if (rc != 0) {
-		IK_WARN("call img_dsp_utility_get_config() Fail\n");
+	int rc;
+	img_dsp_iso_cfg *cfg = ik_post_exe_config(__func__, mode, DSP_IMG_CORE_ALGO_MODE_LISO, true, &rc);
+	if (!cfg)
 		return rc;
-	}
-	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
-	if (cfg->state < DSP_IMG_CORE_CFG_STATE_INIT || cfg->state > DSP_IMG_CORE_CFG_STATE_POSTEXE) {
-		IK_ERROR("State %d != DSP_IMG_CORE_CFG_STATE_INIT || DSP_IMG_CORE_CFG_STATE_PREEXE || "
-		         "DSP_IMG_CORE_CFG_STATE_POSTEXE\n",
-		         cfg->state);
-		return -1;
-	}
-	if (cfg->AlgoMode != DSP_IMG_CORE_ALGO_MODE_LISO) {
-		IK_ERROR("AlgoMode %d != DSP_IMG_CORE_ALGO_MODE_LISO\n", cfg->AlgoMode);
-		return -1;
-	}
 	/* Table selectors and the HDR part exist only on the video pipe: any
 	 * other pipe is refused before the history or the flags change. */
 	if (mode->Pipe != IMG_DSP_PIPE_VIDEO) {

@@ -17,6 +17,16 @@ namespace
 
 enum conv_dir { TO_USER, TO_PHYS };
 
+/* The configuration a mode names, NULL when there is none. */
+img_dsp_iso_cfg *mode_cfg(const img_dsp_mode *mode)
+{
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
+	void *hdr;
+	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
+		return NULL;
+	return (img_dsp_iso_cfg *)hdr;
+}
+
 /* Field offsets within the main part of the tables both layouts share. */
 #define MAIN(member) ((uint32_t)offsetof(ik_liso_main_basic, member))
 #define ADV(member) ((uint32_t)offsetof(ik_liso_main_advanced, member))
@@ -79,11 +89,9 @@ int convert_main(const char *fn, const img_dsp_mode *mode, enum conv_dir dir, ik
 		ik_print("[IK][Error]%s() %d does not yet support pipe %d\n", fn, __LINE__, mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
-	void *hdr;
-	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
+	img_dsp_iso_cfg *cfg = mode_cfg(mode);
+	if (!cfg)
 		return -1;
-	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
 	uint8_t *m = cfg->main.bytes;
 	convert_field(m, MAIN(common.vignette_gain), dir, b);
 	CONVERT_LIST(m, basic_fields, dir, b);
@@ -208,11 +216,10 @@ int img_dsp_low_iso_ce_cfg_convert_to_physical_addr(const img_dsp_mode *mode, ik
 		IK_ERROR("does not yet support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
-	void *hdr;
-	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
+	img_dsp_iso_cfg *cfg = mode_cfg(mode);
+	if (!cfg)
 		return -1;
-	ik_liso_ce_part *ce = &((img_dsp_iso_cfg *)hdr)->ce;
+	ik_liso_ce_part *ce = &cfg->ce;
 	int rc = ik_walk_cmd_queue(__func__, ce->contrast_enhancement_cmd_queue_daddr, IK_CE_QUEUE_SLOTS,
 	                           ce_cmd_to_phys, &bases);
 	ce->contrast_enhancement_cmd_queue_daddr =
@@ -226,11 +233,10 @@ int img_dsp_low_iso_send_cfg_to_dsp(int fd, const img_dsp_mode *mode)
 		IK_ERROR("Incorrect pipe: %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
-	void *hdr;
-	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
+	img_dsp_iso_cfg *cfg = mode_cfg(mode);
+	if (!cfg)
 		return -1;
-	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
+	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
 	bool want_hdr = !(mode->FuncMode & IMG_DSP_FUNC_NO_HDR);
 	void *hdr_cfg = NULL;
 	if (want_hdr && img_dsp_core_utility_get_hdr_config(&id, &hdr_cfg) != 0)
@@ -254,18 +260,17 @@ int img_dsp_low_iso_post_exe_cfg(int fd, const img_dsp_mode *mode)
 	post_debug(mode, __builtin_extract_return_addr(__builtin_return_address(0)));
 	img_dsp_ctx_id cid = {mode->Pipe, mode->ContextId, {0, 0, 0}};
 	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
-	void *ctx, *hdr, *hdr_cfg = NULL;
+	void *ctx, *hdr_cfg = NULL;
 	if (!ik_video_or_still(mode->Pipe)) {
 		IK_ERROR("does not support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	if (img_dsp_core_utility_get_context(&cid, &ctx) != 0 ||
-	    img_dsp_core_utility_get_config(&id, &hdr) != 0)
+	img_dsp_iso_cfg *cfg = mode_cfg(mode);
+	if (img_dsp_core_utility_get_context(&cid, &ctx) != 0 || !cfg)
 		return -1;
 	bool hdr_part = mode->Pipe == IMG_DSP_PIPE_VIDEO && !(mode->FuncMode & IMG_DSP_FUNC_NO_HDR);
 	if (hdr_part && img_dsp_core_utility_get_hdr_config(&id, &hdr_cfg) != 0)
 		hdr_cfg = NULL;
-	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
 	ik_mem_bases bases = ik_mem_get_bases();
 
 	img_dsp_low_iso_cfg_convert_to_virtual_addr(mode, bases);
@@ -298,11 +303,9 @@ int img_dsp_low_iso_pre_exe_cfg(const img_dsp_mode *mode)
 		IK_ERROR("does not support pipe %d\n", mode->Pipe);
 		return -1;
 	}
-	img_dsp_cfg_id id = {mode->Pipe, mode->ConfigId, {0, 0, 0}};
-	void *hdr;
-	if (img_dsp_core_utility_get_config(&id, &hdr) != 0)
+	img_dsp_iso_cfg *cfg = mode_cfg(mode);
+	if (!cfg)
 		return -1;
-	img_dsp_iso_cfg *cfg = (img_dsp_iso_cfg *)hdr;
 	if (cfg->state != DSP_IMG_CORE_CFG_STATE_INIT) {
 		IK_WARN("State %d != DSP_IMG_CORE_CFG_STATE_INIT\n", cfg->state);
 		return -1;
