@@ -164,6 +164,16 @@ TEST_F(IkPost, FirstPostSetsThenUpdates)
 	EXPECT_EQ(cfg(0)->next_cfg, region_->phys_of(cfg(1)));
 }
 
+TEST_F(IkPost, NonZeroInitModeUpdatesFromTheFirstPost)
+{
+	up(2, 2, IMG_DSP_INIT_MODE_NORMAL_VIDEO);
+	ASSERT_EQ(post(0), 0);
+	EXPECT_EQ(cfg(0)->prev_cfg, ~0ull);
+	ASSERT_EQ(RecordingIoctl::calls.size(), 3u);
+	EXPECT_EQ(RecordingIoctl::calls[0].request, QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG);
+	EXPECT_EQ(req(2).update_mask, cfg(0)->update_mask & 0x7FFFFu);
+}
+
 TEST_F(IkPost, RequestSequences)
 {
 	struct Case {
