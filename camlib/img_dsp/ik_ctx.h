@@ -41,12 +41,12 @@ int img_dsp_core_utility_print_hdrcfg(const img_dsp_hdr_cfg *cfg);
  * reported in the caller's name, as errors or as warnings; NULL with *rc
  * set. */
 img_dsp_iso_cfg *ik_post_exe_config(const char *caller, const img_dsp_mode *mode, uint32_t algo_mode,
-                                           bool as_error, int *rc);
+                                    bool as_error, int *rc);
 
 /* Pipes whose contexts hold filter blocks. */
 static inline bool ik_video_or_still(uint32_t pipe)
 {
-    return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL;
+	return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL;
 }
 
 /* Wordings of a failed context lookup: most entry points say "context",
