@@ -24,24 +24,32 @@ uint8_t img_dsp_core_utility_get_init_mode(void);
 
 /* The translation record, as {user base, physical base}. */
 typedef struct ik_mem_bases {
-    uint64_t user;
-    uint64_t phys;
+	uint64_t user;
+	uint64_t phys;
 } ik_mem_bases;
 ik_mem_bases ik_mem_get_bases(void);
 /* Shorthands over the translation record. */
 uint32_t ik_phys(const void *user_addr);
 void *ik_user(uint64_t phys);
 
+/* Walks a DSP command queue of at most `slots` 128-byte slots at a physical
+ * or user address, visiting each slot up to and including the end command;
+ * a visitor that answers non-zero stops the walk. An address of 0 is an
+ * empty queue; a queue that does not lie wholly in the region is refused
+ * with an error in the caller's name and -1. */
+typedef int (*ik_cmd_visit_fn)(uint32_t *cmd, unsigned index, void *arg);
+int ik_walk_cmd_queue(const char *caller, uint32_t addr, unsigned slots, ik_cmd_visit_fn visit, void *arg);
+
 /* What the layout recorded; the lookups of contexts and configurations use it. */
 typedef struct ik_pipe_layout {
-    uint32_t ctx_num;
-    void *ctx[IK_MAX_CTX];
-    uint32_t cfg_num;
-    void *cfg[IK_MAX_CFG];
-    void *cfg_tbl[IK_MAX_CFG];
-    uint32_t hdr_num;
-    void *hdr[IK_MAX_CFG];
-    void *hdr_tbl[IK_MAX_CFG];
+	uint32_t ctx_num;
+	void *ctx[IK_MAX_CTX];
+	uint32_t cfg_num;
+	void *cfg[IK_MAX_CFG];
+	void *cfg_tbl[IK_MAX_CFG];
+	uint32_t hdr_num;
+	void *hdr[IK_MAX_CFG];
+	void *hdr_tbl[IK_MAX_CFG];
 } ik_pipe_layout;
 
 int ik_mem_initialised(void);

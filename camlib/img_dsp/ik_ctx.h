@@ -36,10 +36,17 @@ int img_dsp_core_set_size_info(const img_dsp_mode *mode, const img_dsp_size_info
 int img_dsp_core_hdr_update_cfg_history(const img_dsp_mode *mode);
 int img_dsp_core_utility_print_hdrcfg(const img_dsp_hdr_cfg *cfg);
 
+/* The configuration a post-execute of `algo_mode` works on: it must exist,
+ * be in state INIT, PREEXE or POSTEXE and have that AlgoMode. Refusals are
+ * reported in the caller's name, as errors or as warnings; NULL with *rc
+ * set. */
+img_dsp_iso_cfg *ik_post_exe_config(const char *caller, const img_dsp_mode *mode, uint32_t algo_mode,
+                                    bool as_error, int *rc);
+
 /* Pipes whose contexts hold filter blocks. */
 static inline bool ik_video_or_still(uint32_t pipe)
 {
-    return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL;
+	return pipe == IMG_DSP_PIPE_VIDEO || pipe == IMG_DSP_PIPE_STILL;
 }
 
 /* Wordings of a failed context lookup: most entry points say "context",

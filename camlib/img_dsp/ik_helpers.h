@@ -2,6 +2,9 @@
 #ifndef CAMLIB_IMG_DSP_IK_HELPERS_H
 #define CAMLIB_IMG_DSP_IK_HELPERS_H
 
+#include "ik_liso_layout.h"
+#include "img_dsp.h"
+
 #include <stdint.h>
 
 /* Chroma filters: the chroma-median strength table (4 rows of 36 values). */
@@ -11,14 +14,43 @@ extern const uint8_t img_dsp_chroma_median_weight_default[144];
 void img_dsp_core_gen_strength_table(uint8_t *table, uint8_t level_a, uint8_t level_b, uint8_t sel_h,
                                      uint8_t sel_s, uint8_t layout);
 
+/*
+ * Conversions the low-ISO builder calls into filter modules. Until those
+ * filters are built each is a least body that leaves its output as it was
+ * and answers 0.
+ */
+/* FIR coefficients: the FIR 1 and FIR 2 tables (256 bytes each) of a
+ * sharpen-noise block. */
+int update_fir_coeffs(const void *sharpen_block, uint8_t *fir1, uint8_t *fir2);
+/* Sharpen hardware conversions: the 5-bit coring table, and the level block
+ * from a block's t0/t1 thresholds. */
+void pack_5bit_table(const uint8_t *coring, uint8_t *table);
+void level_from_t0_t1(const void *sharpen_block, ik_level_block *out);
+/* Advance spatial filter: the hardware fields and tables of its block. */
+int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, uint8_t *fir1, uint8_t *fir2,
+                               uint8_t *coring);
+/* Video MCTF table packing (10064 bytes) from the context's MCTF blocks. */
+int img_dsp_core_pack_video_mctf(const img_dsp_mode *mode, uint8_t *table);
+/* Final-sharpen post-processing into a 12752-byte table. */
+int img_dsp_core_post_process_final_sharpen(const img_dsp_mode *mode, uint8_t *table);
+/* Motion detection: the motion geometry and the MoASF and motion-combine
+ * tables. */
+void img_dsp_core_motion_geometry(uint8_t smooth, uint16_t width, uint16_t height, uint16_t *width_motion,
+                                  uint16_t *height_motion, uint16_t *phase_inc);
+int img_dsp_core_build_motion_tables(const img_dsp_mode *mode, uint8_t *moasf, uint8_t *cc_3d,
+                                     uint8_t *cc_out);
+/* RGB-IR sensors: the linearisation part of an amplifier-linearisation
+ * command. */
+int img_dsp_core_rgb_ir_fill_linearization(const img_dsp_mode *mode, uint32_t *cmd);
+
 /* Statistics bit-unpacker parameters. */
 typedef struct img_dsp_raw_unpack_param {
-    uint8_t m;
-    uint8_t base;
-    uint8_t headroom;
-    uint8_t g;
-    uint8_t h;
-    uint8_t B;
+	uint8_t m;
+	uint8_t base;
+	uint8_t headroom;
+	uint8_t g;
+	uint8_t h;
+	uint8_t B;
 } img_dsp_raw_unpack_param;
 
 int img_dsp_core_set_raw_unpack_param(uint8_t resolution, uint8_t m, uint8_t g);

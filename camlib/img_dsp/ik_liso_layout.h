@@ -32,94 +32,96 @@
 #define IK_CMD_AMPLIFIER_LINEARIZATION 0x09001003u
 #define IK_CMD_DGAIN_VIGNETTE_COMPENSATION 0x09002016u
 #define IK_CMD_HDR_PREBLEND_ALPHA 0x0900500Fu
+#define IK_CMD_BLACK_LEVEL_AMPLINEAR_HDR 0x0900200Du
+#define IK_CMD_DGAIN_VIGNETTE_DIGITAL_GAIN 0x09002019u
 
 /* share (main part offset 0, 56 bytes). */
 typedef struct ik_liso_share {
-    uint32_t iso_config_tag;
-    uint8_t iso_mode;
-    uint8_t adv_mode;
-    uint8_t diag_case_id;
-    uint8_t channel_id;
-    uint8_t debug_step_id;
-    uint8_t debug_mode; /* bits 0-6 debug_mode, bit 7 break_mode */
-    uint8_t debug_tile_x;
-    uint8_t debug_tile_y;
-    uint32_t debug_pic_num;
-    uint32_t debug_config_addr;
-    uint32_t debug_addr[2];
-    uint16_t debug_pitch[2];
-    uint16_t debug_width[2];
-    uint16_t debug_height[2];
-    uint8_t reserved[16];
+	uint32_t iso_config_tag;
+	uint8_t iso_mode;
+	uint8_t adv_mode;
+	uint8_t diag_case_id;
+	uint8_t channel_id;
+	uint8_t debug_step_id;
+	uint8_t debug_mode; /* bits 0-6 debug_mode, bit 7 break_mode */
+	uint8_t debug_tile_x;
+	uint8_t debug_tile_y;
+	uint32_t debug_pic_num;
+	uint32_t debug_config_addr;
+	uint32_t debug_addr[2];
+	uint16_t debug_pitch[2];
+	uint16_t debug_width[2];
+	uint16_t debug_height[2];
+	uint8_t reserved[16];
 } ik_liso_share;
 
 #define IK_ADV_MODE_BASIC 0u
 #define IK_ADV_MODE_ADVANCED 4u
 
 typedef struct ik_geo_warp_control {
-    uint32_t cmd_code;
-    uint32_t warp_control;
-    uint32_t warp_horizontal_table_address;
-    uint32_t warp_vertical_table_address;
-    uint32_t actual_left_top_x;
-    uint32_t actual_left_top_y;
-    uint32_t actual_right_bot_x;
-    uint32_t actual_right_bot_y;
-    uint32_t zoom_x;
-    uint32_t zoom_y;
-    uint16_t main_out_x;
-    uint16_t main_out_y;
-    uint8_t reserved0[4];
-    uint8_t grid_array_width;
-    uint8_t grid_array_height;
-    uint8_t horz_grid_spacing_exponent;
-    uint8_t vert_grid_spacing_exponent;
-    uint8_t vert_warp_enable;
-    uint8_t vert_warp_grid_array_width;
-    uint8_t vert_warp_grid_array_height;
-    uint8_t vert_warp_horz_grid_spacing_exponent;
-    uint8_t vert_warp_vert_grid_spacing_exponent;
-    uint8_t force_v4tap_disable;
-    uint8_t reserved1[2];
-    uint32_t hor_skew_phase_inc;
-    uint16_t dummy_window_x_left;
-    uint16_t dummy_window_y_top;
-    uint16_t dummy_window_width;
-    uint16_t dummy_window_height;
-    uint16_t cfa_output_width;
-    uint16_t cfa_output_height;
-    uint32_t extra_sec2_vert_out_vid_mode;
+	uint32_t cmd_code;
+	uint32_t warp_control;
+	uint32_t warp_horizontal_table_address;
+	uint32_t warp_vertical_table_address;
+	uint32_t actual_left_top_x;
+	uint32_t actual_left_top_y;
+	uint32_t actual_right_bot_x;
+	uint32_t actual_right_bot_y;
+	uint32_t zoom_x;
+	uint32_t zoom_y;
+	uint16_t main_out_x;
+	uint16_t main_out_y;
+	uint8_t reserved0[4];
+	uint8_t grid_array_width;
+	uint8_t grid_array_height;
+	uint8_t horz_grid_spacing_exponent;
+	uint8_t vert_grid_spacing_exponent;
+	uint8_t vert_warp_enable;
+	uint8_t vert_warp_grid_array_width;
+	uint8_t vert_warp_grid_array_height;
+	uint8_t vert_warp_horz_grid_spacing_exponent;
+	uint8_t vert_warp_vert_grid_spacing_exponent;
+	uint8_t force_v4tap_disable;
+	uint8_t reserved1[2];
+	uint32_t hor_skew_phase_inc;
+	uint16_t dummy_window_x_left;
+	uint16_t dummy_window_y_top;
+	uint16_t dummy_window_width;
+	uint16_t dummy_window_height;
+	uint16_t cfa_output_width;
+	uint16_t cfa_output_height;
+	uint32_t extra_sec2_vert_out_vid_mode;
 } ik_geo_warp_control;
 
 typedef struct ik_ca_warp_control {
-    uint32_t cmd_code;
-    uint16_t horz_warp_enable;
-    uint16_t vert_warp_enable;
-    uint8_t horz_pass_grid_array_width;
-    uint8_t horz_pass_grid_array_height;
-    uint8_t horz_pass_horz_grid_spacing_exponent;
-    uint8_t horz_pass_vert_grid_spacing_exponent;
-    uint8_t vert_pass_grid_array_width;
-    uint8_t vert_pass_grid_array_height;
-    uint8_t vert_pass_horz_grid_spacing_exponent;
-    uint8_t vert_pass_vert_grid_spacing_exponent;
-    uint32_t warp_horizontal_table_addr_red;
-    uint32_t warp_horizontal_table_addr_blue;
-    uint32_t warp_vertical_table_addr_red;
-    uint32_t warp_vertical_table_addr_blue;
+	uint32_t cmd_code;
+	uint16_t horz_warp_enable;
+	uint16_t vert_warp_enable;
+	uint8_t horz_pass_grid_array_width;
+	uint8_t horz_pass_grid_array_height;
+	uint8_t horz_pass_horz_grid_spacing_exponent;
+	uint8_t horz_pass_vert_grid_spacing_exponent;
+	uint8_t vert_pass_grid_array_width;
+	uint8_t vert_pass_grid_array_height;
+	uint8_t vert_pass_horz_grid_spacing_exponent;
+	uint8_t vert_pass_vert_grid_spacing_exponent;
+	uint32_t warp_horizontal_table_addr_red;
+	uint32_t warp_horizontal_table_addr_blue;
+	uint32_t warp_vertical_table_addr_red;
+	uint32_t warp_vertical_table_addr_blue;
 } ik_ca_warp_control;
 
 /* common (main part offset 56, 132 bytes). */
 typedef struct ik_liso_common {
-    uint32_t word0; /* use and update bits, vignette_gain_shift in bits 15-18 */
-    uint32_t vignette_gain;
-    ik_ca_warp_control ca_warp_control;
-    ik_geo_warp_control geo_warp_control;
-    uint16_t sbp_map_width;
-    uint16_t sbp_map_pitch;
-    uint16_t sbp_map_height;
-    uint16_t reserved;
-    uint32_t sbp_map_addr;
+	uint32_t word0; /* use and update bits, vignette_gain_shift in bits 15-18 */
+	uint32_t vignette_gain;
+	ik_ca_warp_control ca_warp_control;
+	ik_geo_warp_control geo_warp_control;
+	uint16_t sbp_map_width;
+	uint16_t sbp_map_pitch;
+	uint16_t sbp_map_height;
+	uint16_t reserved;
+	uint32_t sbp_map_addr;
 } ik_liso_common;
 
 #define IK_COMMON_USE_COMPRESSION (1u << 0)
@@ -139,271 +141,328 @@ typedef struct ik_liso_common {
 #define IK_COMMON_VIGNETTE_SHIFT_SHIFT 15u
 #define IK_COMMON_VIGNETTE_SHIFT_MASK (15u << 15)
 
+/* Bits of the configuration's section update mask. */
+#define IK_MASK_COMMON (1u << 0)
+#define IK_MASK_COLOR (1u << 1)
+#define IK_MASK_FLOW (1u << 2)
+#define IK_MASK_LISO (1u << 3)
+#define IK_MASK_FLOW_2 (1u << 17)
+#define IK_MASK_AAA (1u << 18)
+#define IK_MASK_TO_DRIVER 0x7FFFFu
+
 /* color (main part offset 188, 168 bytes). */
 typedef struct ik_liso_color {
-    uint32_t black_level_cmd_code;
-    int32_t global_offset_ee;
-    int32_t global_offset_eo;
-    int32_t global_offset_oe;
-    int32_t global_offset_oo;
-    uint16_t black_level_offset_red;
-    uint16_t black_level_offset_green;
-    uint16_t black_level_offset_blue;
-    uint16_t gain_depedent_offset_red;
-    uint16_t gain_depedent_offset_green;
-    uint16_t gain_depedent_offset_blue;
-    uint16_t def_blk1_red;
-    uint16_t def_blk1_green;
-    uint16_t def_blk1_blue;
-    uint16_t reserved0;
-    uint32_t wb_gain_cmd_code;
-    uint32_t r_gain;
-    uint32_t g_even_gain;
-    uint32_t g_odd_gain;
-    uint32_t b_gain;
-    uint32_t local_exposure_cmd_code;
-    uint8_t le_group_index;
-    uint8_t le_enable;
-    uint16_t le_radius;
-    uint8_t luma_weight_red;
-    uint8_t luma_weight_green;
-    uint8_t luma_weight_blue;
-    uint8_t luma_weight_sum_shift;
-    uint32_t gain_curve_table_addr;
-    uint16_t luma_offset;
-    uint16_t reserved1;
-    uint32_t chroma_scale_cmd_code;
-    uint16_t cs_group_index;
-    uint16_t cs_enable;
-    uint32_t make_legal;
-    int16_t u_weight_0;
-    int16_t u_weight_1;
-    int16_t u_weight_2;
-    int16_t v_weight_0;
-    int16_t v_weight_1;
-    int16_t v_weight_2;
-    uint32_t gain_curver_addr;
-    uint32_t cc_reg;
-    uint32_t cc_3d;
-    uint32_t cc_out;
-    int16_t rgb2yuv[12];
-    uint8_t use_flags; /* bit 0 local exposure, 1 chroma scale, 2 defer cc */
-    uint8_t reserved2;
-    uint16_t wb_saturation_level_red;
-    uint16_t wb_saturation_level_green_even;
-    uint16_t wb_saturation_level_green_odd;
-    uint16_t wb_saturation_level_blue;
-    uint16_t awb_min_thresh;
-    uint16_t awb_max_thresh;
-    uint16_t ae_min_thresh;
-    uint16_t ae_max_thresh;
-    uint16_t reserved3;
-    uint32_t update_all;
+	uint32_t black_level_cmd_code;
+	int32_t global_offset_ee;
+	int32_t global_offset_eo;
+	int32_t global_offset_oe;
+	int32_t global_offset_oo;
+	uint16_t black_level_offset_red;
+	uint16_t black_level_offset_green;
+	uint16_t black_level_offset_blue;
+	uint16_t gain_depedent_offset_red;
+	uint16_t gain_depedent_offset_green;
+	uint16_t gain_depedent_offset_blue;
+	uint16_t def_blk1_red;
+	uint16_t def_blk1_green;
+	uint16_t def_blk1_blue;
+	uint16_t reserved0;
+	uint32_t wb_gain_cmd_code;
+	uint32_t r_gain;
+	uint32_t g_even_gain;
+	uint32_t g_odd_gain;
+	uint32_t b_gain;
+	uint32_t local_exposure_cmd_code;
+	uint8_t le_group_index;
+	uint8_t le_enable;
+	uint16_t le_radius;
+	uint8_t luma_weight_red;
+	uint8_t luma_weight_green;
+	uint8_t luma_weight_blue;
+	uint8_t luma_weight_sum_shift;
+	uint32_t gain_curve_table_addr;
+	uint16_t luma_offset;
+	uint16_t reserved1;
+	uint32_t chroma_scale_cmd_code;
+	uint16_t cs_group_index;
+	uint16_t cs_enable;
+	uint32_t make_legal;
+	int16_t u_weight_0;
+	int16_t u_weight_1;
+	int16_t u_weight_2;
+	int16_t v_weight_0;
+	int16_t v_weight_1;
+	int16_t v_weight_2;
+	uint32_t gain_curver_addr;
+	uint32_t cc_reg;
+	uint32_t cc_3d;
+	uint32_t cc_out;
+	int16_t rgb2yuv[12];
+	uint8_t use_flags; /* bit 0 local exposure, 1 chroma scale, 2 defer cc */
+	uint8_t reserved2;
+	uint16_t wb_saturation_level_red;
+	uint16_t wb_saturation_level_green_even;
+	uint16_t wb_saturation_level_green_odd;
+	uint16_t wb_saturation_level_blue;
+	uint16_t awb_min_thresh;
+	uint16_t awb_max_thresh;
+	uint16_t ae_min_thresh;
+	uint16_t ae_max_thresh;
+	uint16_t reserved3;
+	uint32_t update_all;
 } ik_liso_color;
+
+/* color.update_all bits (all ones: everything updated). */
+#define IK_COLOR_UPDATE_BLACK_LEVEL (1u << 0)
+#define IK_COLOR_UPDATE_WB_GAIN (1u << 1)
+#define IK_COLOR_UPDATE_WB_GAIN_SATURATION (1u << 2)
+#define IK_COLOR_UPDATE_LOCAL_EXPOSURE (1u << 3)
+#define IK_COLOR_UPDATE_CHROMA_SCALE (1u << 4)
+#define IK_COLOR_UPDATE_RGB2YUV (1u << 5)
+#define IK_COLOR_UPDATE_CC_REG (1u << 6)
+#define IK_COLOR_UPDATE_CC_3D (1u << 7)
+#define IK_COLOR_UPDATE_CC_OUT (1u << 8)
+#define IK_COLOR_UPDATE_COMPARABLE                                                                           \
+	(IK_COLOR_UPDATE_LOCAL_EXPOSURE | IK_COLOR_UPDATE_CHROMA_SCALE | IK_COLOR_UPDATE_CC_REG |            \
+	 IK_COLOR_UPDATE_CC_3D | IK_COLOR_UPDATE_CC_OUT)
 
 /* cfa_noise_filter command inside liso (28 bytes). */
 typedef struct ik_cfa_noise_filter_cmd {
-    uint32_t cmd_code;
-    uint8_t bits0; /* enable 0-1, mode 2-3, shift_coarse_ring1 4-5, shift_coarse_ring2 6-7 */
-    uint8_t bits1; /* shift_fine_ring1 0-1, shift_fine_ring2 2-3, shift_center_red 4-7 */
-    uint8_t bits2; /* shift_center_green 0-3, shift_center_blue 4-7 */
-    uint8_t target_coarse_red;
-    uint8_t target_coarse_green;
-    uint8_t target_coarse_blue;
-    uint8_t target_fine_red;
-    uint8_t target_fine_green;
-    uint8_t target_fine_blue;
-    uint8_t cutoff_red;
-    uint8_t cutoff_green;
-    uint8_t cutoff_blue;
-    uint16_t thresh_coarse_red;
-    uint16_t thresh_coarse_green;
-    uint16_t thresh_coarse_blue;
-    uint16_t thresh_fine_red;
-    uint16_t thresh_fine_green;
-    uint16_t thresh_fine_blue;
+	uint32_t cmd_code;
+	uint8_t bits0; /* enable 0-1, mode 2-3, shift_coarse_ring1 4-5, shift_coarse_ring2 6-7 */
+	uint8_t bits1; /* shift_fine_ring1 0-1, shift_fine_ring2 2-3, shift_center_red 4-7 */
+	uint8_t bits2; /* shift_center_green 0-3, shift_center_blue 4-7 */
+	uint8_t target_coarse_red;
+	uint8_t target_coarse_green;
+	uint8_t target_coarse_blue;
+	uint8_t target_fine_red;
+	uint8_t target_fine_green;
+	uint8_t target_fine_blue;
+	uint8_t cutoff_red;
+	uint8_t cutoff_green;
+	uint8_t cutoff_blue;
+	uint16_t thresh_coarse_red;
+	uint16_t thresh_coarse_green;
+	uint16_t thresh_coarse_blue;
+	uint16_t thresh_fine_red;
+	uint16_t thresh_fine_green;
+	uint16_t thresh_fine_blue;
 } ik_cfa_noise_filter_cmd;
 
 /* demosaic command inside liso (14 bytes used). */
 typedef struct ik_demosaic_cmd {
-    uint32_t cmd_code;
-    uint8_t group_index;
-    uint8_t enable;
-    uint8_t reserved;
-    uint8_t activity_thresh;
-    uint16_t activity_difference_thresh;
-    uint16_t grad_clip_thresh;
-    uint16_t grad_noise_thresh;
+	uint32_t cmd_code;
+	uint8_t group_index;
+	uint8_t enable;
+	uint8_t reserved;
+	uint8_t activity_thresh;
+	uint16_t activity_difference_thresh;
+	uint16_t grad_clip_thresh;
+	uint16_t grad_noise_thresh;
 } ik_demosaic_cmd;
 
 /* Level block of the sharpen section (8 bytes). */
 typedef struct ik_level_block {
-    uint8_t low;
-    uint8_t low_0;
-    uint8_t low_val;
-    uint8_t high;
-    uint8_t high_0;
-    uint8_t high_val;
-    uint8_t base_val;
-    uint8_t deltas; /* low_delta 0-2, high_delta 3-5, area_index 6-7 */
+	uint8_t low;
+	uint8_t low_0;
+	uint8_t low_val;
+	uint8_t high;
+	uint8_t high_0;
+	uint8_t high_val;
+	uint8_t base_val;
+	uint8_t deltas; /* low_delta 0-2, high_delta 3-5, area_index 6-7 */
 } ik_level_block;
 
 /* Sharpen block (64 bytes), first-sharpen layout. */
 typedef struct ik_sharpen_block {
-    uint32_t fir1;
-    uint32_t fir2;
-    uint32_t coring;
-    uint16_t fir2_clip_high;  /* advance-spatial-filter layout: blend_iso0_threshold */
-    int16_t fir2_clip_low;    /* advance-spatial-filter layout: blend_iso1_threshold */
-    uint8_t max_change_up;
-    uint8_t max_change_down;
-    uint8_t wide_edge_detect;
-    uint8_t flags; /* enable 0, special_mode 1, update_fir1 2, update_fir2 3, update_coring 4,
-                      update_others 5, coring_mul_shift 6-7 */
-    ik_level_block coring_multiplier_min;
-    ik_level_block coring_index_mul;
-    uint16_t edge_thresh; /* bits 0-10, shp_mode0 bit 11 */
-    uint8_t max_change_up_5x5;
-    uint8_t max_change_down_5x5;
-    ik_level_block coring_multiplier_mul;
-    ik_level_block fir2_out_scale;
-    ik_level_block coring_multiplier_max;
+	uint32_t fir1;
+	uint32_t fir2;
+	uint32_t coring;
+	uint16_t fir2_clip_high; /* advance-spatial-filter layout: blend_iso0_threshold */
+	int16_t fir2_clip_low;   /* advance-spatial-filter layout: blend_iso1_threshold */
+	uint8_t max_change_up;
+	uint8_t max_change_down;
+	uint8_t wide_edge_detect;
+	uint8_t flags; /* enable 0, special_mode 1, update_fir1 2, update_fir2 3, update_coring 4,
+	                  update_others 5, coring_mul_shift 6-7 */
+	ik_level_block coring_multiplier_min;
+	ik_level_block coring_index_mul;
+	uint16_t edge_thresh; /* bits 0-10, shp_mode0 bit 11 */
+	uint8_t max_change_up_5x5;
+	uint8_t max_change_down_5x5;
+	ik_level_block coring_multiplier_mul;
+	ik_level_block fir2_out_scale;
+	ik_level_block coring_multiplier_max;
 } ik_sharpen_block;
+
+/* Sharpen block byte 19. */
+#define IK_SHP_ENABLE 0x01u
+#define IK_SHP_SPECIAL_MODE 0x02u
+#define IK_SHP_UPDATE_FIR1 0x04u
+#define IK_SHP_UPDATE_FIR2 0x08u
+#define IK_SHP_UPDATE_CORING 0x10u
+#define IK_SHP_UPDATE_OTHERS 0x20u
+
+/* liso use word (offset 144) and update word (offset 152). */
+#define IK_LISO_USE_CHROMA_MEDIAN (1u << 9)
+#define IK_LISO_USE_AA_SHIFT_SHIFT 10u
+#define IK_LISO_USE_AA_SHIFT_MASK (7u << 10)
+#define IK_LISO_USE_SHPA_FOR_ASF (1u << 13)
+#define IK_LISO_USE_CHROMA_FILTER (1u << 14)
+#define IK_LISO_USE_BATCH (1u << 15)
+#define IK_LISO_UPDATE_DBP_HOT (1u << 0)
+#define IK_LISO_UPDATE_DBP_DARK (1u << 1)
+#define IK_LISO_UPDATE_CFA_NOISE (1u << 2)
+#define IK_LISO_UPDATE_CFA_LEAKAGE (1u << 3)
+#define IK_LISO_UPDATE_ANTI_ALIASING (1u << 4)
+#define IK_LISO_UPDATE_GRGB (1u << 5)
+#define IK_LISO_UPDATE_CHROMA_NOISE (1u << 6)
+#define IK_LISO_UPDATE_CHROMA_MEDIAN (1u << 7)
+#define IK_LISO_UPDATE_DEMOSAIC (1u << 8)
+#define IK_LISO_UPDATE_LUMA (1u << 9)
+#define IK_LISO_UPDATE_LUMA_MODE (1u << 10)
+#define IK_LISO_UPDATE_BATCH (1u << 11)
 
 /* liso (main part offset 356, 156 bytes). */
 typedef struct ik_liso_liso {
-    uint32_t dark_pixel_threshold;
-    uint32_t hot_pixel_threshold;
-    uint32_t chroma_median_k_table;
-    ik_cfa_noise_filter_cmd cfa_noise_filter;
-    ik_demosaic_cmd demosaic; /* 14 bytes used; its padding and these are 54-59 */
-    uint8_t reserved0[4];
-    ik_sharpen_block sharpen;
-    uint8_t leakage_alpha_rr;
-    uint8_t leakage_alpha_rb;
-    uint8_t leakage_alpha_br;
-    uint8_t leakage_alpha_bb;
-    uint16_t leakage_saturation_level;
-    uint16_t anti_aliasing_threshold;
-    uint16_t grgb_mismatch_correct_wide_thresh;
-    uint16_t grgb_mismatch_correct_wide_reject_thresh;
-    uint8_t chroma_radius;
-    uint8_t cliso_flags; /* bit 0 set in the CLISO variant */
-    uint8_t chroma_noise_level_cb;
-    uint8_t chroma_noise_level_cr;
-    uint16_t chroma_original_blend_cb_strength;
-    uint16_t chroma_original_blend_cr_strength;
-    uint16_t use_flags;
-    uint16_t batch_cmd_queue_size;
-    uint32_t batch_cmd_queue_daddr;
-    uint16_t update_flags;
-    uint16_t reserved1;
+	uint32_t dark_pixel_threshold;
+	uint32_t hot_pixel_threshold;
+	uint32_t chroma_median_k_table;
+	ik_cfa_noise_filter_cmd cfa_noise_filter;
+	ik_demosaic_cmd demosaic; /* 14 bytes used; its padding and these are 54-59 */
+	uint8_t reserved0[4];
+	ik_sharpen_block sharpen;
+	uint8_t leakage_alpha_rr;
+	uint8_t leakage_alpha_rb;
+	uint8_t leakage_alpha_br;
+	uint8_t leakage_alpha_bb;
+	uint16_t leakage_saturation_level;
+	uint16_t anti_aliasing_threshold;
+	uint16_t grgb_mismatch_correct_wide_thresh;
+	uint16_t grgb_mismatch_correct_wide_reject_thresh;
+	uint8_t chroma_radius;
+	uint8_t cliso_flags; /* bit 0 set in the CLISO variant */
+	uint8_t chroma_noise_level_cb;
+	uint8_t chroma_noise_level_cr;
+	uint16_t chroma_original_blend_cb_strength;
+	uint16_t chroma_original_blend_cr_strength;
+	uint16_t use_flags;
+	uint16_t batch_cmd_queue_size;
+	uint32_t batch_cmd_queue_daddr;
+	uint16_t update_flags;
+	uint16_t reserved1;
 } ik_liso_liso;
 
 /* flow (main part offset 512, 32 bytes). */
 typedef struct ik_liso_flow {
-    uint16_t width_in;
-    uint16_t height_in;
-    uint16_t width_chroma;
-    uint16_t height_chroma;
-    uint16_t main_out_width;
-    uint16_t main_out_height;
-    uint32_t video_mctf;
-    uint32_t final_sharpen;
-    uint32_t update_masks; /* bits 0-15 video MCTF, bits 16-30 final sharpen */
-    uint16_t temporal_adjust_edge_reduce_b;
-    uint16_t temporal_adjust_edge_reduce_l;
-    uint16_t temporal_adjust_edge_reduce_r;
-    uint16_t temporal_adjust_edge_reduce_t;
+	uint16_t width_in;
+	uint16_t height_in;
+	uint16_t width_chroma;
+	uint16_t height_chroma;
+	uint16_t main_out_width;
+	uint16_t main_out_height;
+	uint32_t video_mctf;
+	uint32_t final_sharpen;
+	uint32_t update_masks; /* bits 0-15 video MCTF, bits 16-30 final sharpen */
+	uint16_t temporal_adjust_edge_reduce_b;
+	uint16_t temporal_adjust_edge_reduce_l;
+	uint16_t temporal_adjust_edge_reduce_r;
+	uint16_t temporal_adjust_edge_reduce_t;
 } ik_liso_flow;
+
+/* flow update masks. */
+#define IK_FLOW_MCTF_UPDATE_ALL 0xC381u /* config, curves B-D, curve SB2, luma remap */
+#define IK_FLOW_MCTF_CURVE_D (1u << 9)
+#define IK_FLOW_FINAL_SHARPEN_UPDATE_ALL 0x367F0000u /* bits 16-22, 25, 26, 28, 29 */
+#define IK_FLOW_TA_EDGE_REDUCE (1u << 30)
 
 /* One vertical warp entry (8 bytes). */
 typedef struct ik_warp_entry {
-    uint8_t flags; /* warp_enable 0, horz exponent 1-3, vert exponent 4-6 */
-    uint8_t reserved;
-    uint8_t warp_grid_array_width;
-    uint8_t warp_grid_array_height;
-    uint32_t warp_field_addr;
+	uint8_t flags; /* warp_enable 0, horz exponent 1-3, vert exponent 4-6 */
+	uint8_t reserved;
+	uint8_t warp_grid_array_width;
+	uint8_t warp_grid_array_height;
+	uint32_t warp_field_addr;
 } ik_warp_entry;
 
 /* cliso (advanced layout, main part offset 544, 60 bytes). */
 typedef struct ik_liso_cliso {
-    uint16_t width_motion;
-    uint16_t height_motion;
-    uint16_t smooth_phase_inc;
-    uint16_t smooth_strength;
-    uint32_t motion_detect_fir1;
-    uint32_t mctf_passthrough;
-    uint32_t mcts_MoASF;
-    uint32_t mctf_mcts_update_mask_motion_detect;
-    uint8_t flags0;
-    uint8_t flags1;
-    uint8_t reserved[2];
-    uint32_t CC_reg_motion_combine;
-    uint32_t CC_3d_motion_combine;
-    uint32_t CC_out_motion_combine;
-    uint32_t CC_reg_motion_combine_up;
-    uint32_t CC_3d_motion_combine_up;
-    uint32_t video_mctfB;
-    uint32_t final_sharpen;
-    uint32_t mctf_mcts_update_mask_video_mctfB;
+	uint16_t width_motion;
+	uint16_t height_motion;
+	uint16_t smooth_phase_inc;
+	uint16_t smooth_strength;
+	uint32_t motion_detect_fir1;
+	uint32_t mctf_passthrough;
+	uint32_t mcts_MoASF;
+	uint32_t mctf_mcts_update_mask_motion_detect;
+	uint8_t flags0;
+	uint8_t flags1;
+	uint8_t reserved[2];
+	uint32_t CC_reg_motion_combine;
+	uint32_t CC_3d_motion_combine;
+	uint32_t CC_out_motion_combine;
+	uint32_t CC_reg_motion_combine_up;
+	uint32_t CC_3d_motion_combine_up;
+	uint32_t video_mctfB;
+	uint32_t final_sharpen;
+	uint32_t mctf_mcts_update_mask_video_mctfB;
 } ik_liso_cliso;
 
 #define IK_WARP_ENTRIES 5
 
 typedef struct ik_liso_main_basic {
-    ik_liso_share share;
-    ik_liso_common common;
-    ik_liso_color color;
-    ik_liso_liso liso;
-    ik_liso_flow flow;
-    ik_warp_entry vert_warp[IK_WARP_ENTRIES];
-    uint8_t reserved[32];
+	ik_liso_share share;
+	ik_liso_common common;
+	ik_liso_color color;
+	ik_liso_liso liso;
+	ik_liso_flow flow;
+	ik_warp_entry vert_warp[IK_WARP_ENTRIES];
+	uint8_t reserved[32];
 } ik_liso_main_basic;
 
 typedef struct ik_liso_main_advanced {
-    ik_liso_share share;
-    ik_liso_common common;
-    ik_liso_color color;
-    ik_liso_liso liso;
-    ik_liso_flow flow;
-    ik_liso_cliso cliso;
-    ik_warp_entry vert_warp[IK_WARP_ENTRIES];
-    uint8_t reserved[32];
+	ik_liso_share share;
+	ik_liso_common common;
+	ik_liso_color color;
+	ik_liso_liso liso;
+	ik_liso_flow flow;
+	ik_liso_cliso cliso;
+	ik_warp_entry vert_warp[IK_WARP_ENTRIES];
+	uint8_t reserved[32];
 } ik_liso_main_advanced;
 
 #define IK_LISO_MAIN_ROOM 700u
 
 typedef union ik_liso_main {
-    ik_liso_main_basic basic;
-    ik_liso_main_advanced adv;
-    uint8_t bytes[IK_LISO_MAIN_ROOM];
+	ik_liso_main_basic basic;
+	ik_liso_main_advanced adv;
+	uint8_t bytes[IK_LISO_MAIN_ROOM];
 } ik_liso_main;
 
 /* Contrast-enhancement part (record bytes 796-803). */
 typedef struct ik_liso_ce_part {
-    uint32_t contrast_enhancement_cmd_queue_daddr;
-    uint8_t factors01;   /* factor_0 0-3, factor_1 4-7 */
-    uint8_t factor2_upd; /* factor_2 0-3, updated flags 4-7 */
-    uint8_t enables;     /* ce enable 0, hdec_0..2 enable 1-3 */
-    uint8_t reserved;
+	uint32_t contrast_enhancement_cmd_queue_daddr;
+	uint8_t factors01;   /* factor_0 0-3, factor_1 4-7 */
+	uint8_t factor2_upd; /* factor_2 0-3, updated flags 4-7 */
+	uint8_t enables;     /* ce enable 0, hdec_0..2 enable 1-3 */
+	uint8_t reserved;
 } ik_liso_ce_part;
 
 /* An iso configuration record (832 bytes). */
 typedef struct img_dsp_iso_cfg {
-    /* bytes 0-95: library bookkeeping */
-    uint32_t state;
-    uint32_t AlgoMode;
-    uint64_t prev_cfg;
-    uint64_t next_cfg;
-    uint32_t update_mask;
-    uint8_t reserved0[68];
-    /* bytes 96-795: what the DSP reads */
-    ik_liso_main main;
-    ik_liso_ce_part ce;
-    /* bytes 804-831: library bookkeeping */
-    uint32_t src_cfg_id;
-    uint8_t reserved1[24];
+	/* bytes 0-95: library bookkeeping */
+	uint32_t state;
+	uint32_t AlgoMode;
+	uint64_t prev_cfg;
+	uint64_t next_cfg;
+	uint32_t update_mask;
+	uint8_t reserved0[68];
+	/* bytes 96-795: what the DSP reads */
+	ik_liso_main main;
+	ik_liso_ce_part ce;
+	/* bytes 804-831: library bookkeeping */
+	uint32_t src_cfg_id;
+	uint8_t reserved1[24];
 } img_dsp_iso_cfg;
 
 #define IK_CFG_NO_SOURCE 0xFFFFFFFFu
@@ -444,53 +503,53 @@ static_assert(sizeof(img_dsp_iso_cfg) == IK_ISO_CFG_SIZE, "iso configuration rec
 
 /* Contrast-enhancement command queue: 128-byte slots. */
 typedef struct ik_ce_luma_avg_weight_cmd {
-    uint32_t cmd_code;
-    uint8_t luma_avg_weight[4];
-    uint8_t luma_avg_weight_methold;
+	uint32_t cmd_code;
+	uint8_t luma_avg_weight[4];
+	uint8_t luma_avg_weight_methold;
 } ik_ce_luma_avg_weight_cmd;
 
 typedef struct ik_ce_luma_black_level_cmd {
-    uint32_t cmd_code;
-    uint16_t luma_avg_global_offset[4]; /* ee, eo, oe, oo */
+	uint32_t cmd_code;
+	uint16_t luma_avg_global_offset[4]; /* ee, eo, oe, oo */
 } ik_ce_luma_black_level_cmd;
 
 typedef struct ik_ce_fir_config_cmd {
-    uint32_t cmd_code;
-    uint32_t fir_enable;
-    uint32_t fir_coeff[3];
+	uint32_t cmd_code;
+	uint32_t fir_enable;
+	uint32_t fir_coeff[3];
 } ik_ce_fir_config_cmd;
 
 typedef struct ik_ce_coring_config_cmd {
-    uint32_t cmd_code;
-    uint8_t coring_index_shift, coring_index_low, coring_index_mid, coring_index_high;
-    uint8_t coring_index_t0, coring_index_t1, coring_index_delta_t0, coring_index_delta_t1;
-    uint8_t coring_gain_shift, coring_gain_low, coring_gain_mid, coring_gain_high;
-    uint8_t coring_gain_t0, coring_gain_t1, coring_gain_delta_t0, coring_gain_delta_t1;
-    uint32_t coring_table_addr;
+	uint32_t cmd_code;
+	uint8_t coring_index_shift, coring_index_low, coring_index_mid, coring_index_high;
+	uint8_t coring_index_t0, coring_index_t1, coring_index_delta_t0, coring_index_delta_t1;
+	uint8_t coring_gain_shift, coring_gain_low, coring_gain_mid, coring_gain_high;
+	uint8_t coring_gain_t0, coring_gain_t1, coring_gain_delta_t0, coring_gain_delta_t1;
+	uint32_t coring_table_addr;
 } ik_ce_coring_config_cmd;
 
 typedef struct ik_ce_output_table_cmd {
-    uint32_t cmd_code;
-    uint32_t output_enable;
-    uint32_t output_shift;
-    uint32_t output_table_addr;
+	uint32_t cmd_code;
+	uint32_t output_enable;
+	uint32_t output_shift;
+	uint32_t output_table_addr;
 } ik_ce_output_table_cmd;
 
 typedef struct ik_ce_vertical_decimation_cmd {
-    uint32_t cmd_code;
-    uint32_t vdec_factor[3];
-    uint32_t vdec_offset;
-    uint16_t raw_height;
-    uint8_t vdec_enable[3];
+	uint32_t cmd_code;
+	uint32_t vdec_factor[3];
+	uint32_t vdec_offset;
+	uint16_t raw_height;
+	uint8_t vdec_enable[3];
 } ik_ce_vertical_decimation_cmd;
 
 typedef struct ik_ce_upsampling_cmd {
-    uint32_t cmd_code;
-    uint32_t width, height;
-    uint32_t upsample_hor_factor, upsample_ver_factor;
-    uint32_t upsample_hor_extra, upsample_ver_extra;
-    uint32_t upsample_hor_offset, upsample_ver_offset;
-    uint32_t ce_upsamp_coeff_addr;
+	uint32_t cmd_code;
+	uint32_t width, height;
+	uint32_t upsample_hor_factor, upsample_ver_factor;
+	uint32_t upsample_hor_extra, upsample_ver_extra;
+	uint32_t upsample_hor_offset, upsample_ver_offset;
+	uint32_t ce_upsamp_coeff_addr;
 } ik_ce_upsampling_cmd;
 
 static_assert(offsetof(ik_ce_luma_avg_weight_cmd, luma_avg_weight_methold) == 8, "ce weight");
@@ -541,8 +600,26 @@ static_assert(offsetof(ik_ce_upsampling_cmd, ce_upsamp_coeff_addr) == 36, "ce up
 
 #define IK_TABLE_SLOTS 24u
 
+/* Sizes of the tables the builder copies. */
+#define IK_VIGNETTE_TBL_SIZE 2180u
+#define IK_LE_GAIN_SIZE 512u
+#define IK_CS_GAIN_SIZE 256u
+#define IK_CC_REG_TBL_SIZE 2304u
+#define IK_CC_3D_TBL_SIZE 16384u
+#define IK_CC_OUT_TBL_SIZE 1024u
+#define IK_PIXEL_THRESH_SIZE 768u
+#define IK_CHROMA_MEDIAN_TBL_SIZE 48u
+#define IK_SHP_TBL_SIZE 256u
+#define IK_CA_WARP_TBL_SIZE 9216u
+#define IK_VIDEO_MCTF_TBL_SIZE 10064u
+#define IK_FINAL_SHARPEN_TBL_SIZE 12752u
+#define IK_CE_UPSAMP_COEFF_SIZE 256u
+#define IK_CE_CORING_TBL_SIZE 64u
+#define IK_CE_OUTPUT_TBL_SIZE 512u
+
 static_assert(IK_TBL_CE_OUTPUT + 512u <= IK_ISO_CFG_TBL_SIZE, "config table block holds its last table");
-static_assert(IK_TBL_CA_WARP_VER_BLUE + 9216u <= IK_TBL_LOCAL_EXPOSURE_GAIN, "warp tables before the colour tables");
+static_assert(IK_TBL_CA_WARP_VER_BLUE + 9216u <= IK_TBL_LOCAL_EXPOSURE_GAIN,
+              "warp tables before the colour tables");
 static_assert(IK_ISO_CFG_SIZE + IK_ISO_CFG_TBL_SIZE == 180624u, "an iso configuration with its table block");
 
 /* Default-table offsets the configuration's motion fields point at. */

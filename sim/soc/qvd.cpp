@@ -1,5 +1,6 @@
 // "/dev/qvd", the SoC's video driver.
 #include "qvd.h"
+#include "qvd_cfg_ioctl.h"
 
 #include <errno.h>
 #include <string.h>
@@ -8,6 +9,8 @@ namespace {
 
 const qvd_ioctl qvd_ioctls[] = {
     {0x40085601ul, qvd_set_dsp_log},
+    {QVD_IOC_IMG_SET_MULTI_CHAN_CFG, qvd_set_multi_chan_cfg},
+    {QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, qvd_update_multi_chan_cfg},
 };
 
 int qvd_dispatch(simsoc_file *f, unsigned long req, void *arg)

@@ -13,4 +13,8 @@ struct qvd_ioctl {
 // DSP debug log set-up (qvd_dsplog.cpp).
 int qvd_set_dsp_log(simsoc_file *f, void *arg);
 
+// Configuration posts, set and update requests (qvd_cfg.cpp).
+int qvd_set_multi_chan_cfg(simsoc_file *f, void *arg);
+int qvd_update_multi_chan_cfg(simsoc_file *f, void *arg);
+
 #endif

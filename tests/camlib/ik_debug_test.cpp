@@ -17,505 +17,520 @@ using iktest::has_msg;
 using iktest::IkFixture;
 using iktest::StdoutCapture;
 
-namespace {
+namespace
+{
 
 struct Piece {
-    std::vector<uint8_t> bytes;
-    uint32_t tag;
+	std::vector<uint8_t> bytes;
+	uint32_t tag;
 };
 
 std::vector<Piece> pieces;
 
 void capture_writer(const void *data, uint32_t size, const void *tag)
 {
-    const uint8_t *p = (const uint8_t *)data;
-    pieces.push_back({ std::vector<uint8_t>(p, p + size), *(const uint32_t *)tag });
+	const uint8_t *p = (const uint8_t *)data;
+	pieces.push_back({std::vector<uint8_t>(p, p + size), *(const uint32_t *)tag});
 }
 
 struct Record {
-    uint32_t id;
-    uint8_t count;
-    std::vector<std::vector<uint8_t>> entries;
-    uint32_t tag;
+	uint32_t id;
+	uint8_t count;
+	std::vector<std::vector<uint8_t>> entries;
+	uint32_t tag;
 };
 
 /* Splits the captured pieces back into records. */
 std::vector<Record> records()
 {
-    std::vector<Record> out;
-    size_t i = 0;
-    while (i + 1 < pieces.size()) {
-        Record r{};
-        EXPECT_EQ(pieces[i].bytes.size(), 4u);
-        memcpy(&r.id, pieces[i].bytes.data(), 4);
-        r.tag = pieces[i].tag;
-        EXPECT_EQ(pieces[i + 1].bytes.size(), 1u);
-        r.count = pieces[i + 1].bytes[0];
-        i += 2;
-        for (uint8_t e = 0; e < r.count && i + 1 < pieces.size(); e++, i += 2) {
-            uint32_t size;
-            memcpy(&size, pieces[i].bytes.data(), 4);
-            EXPECT_EQ(pieces[i + 1].bytes.size(), size) << "record " << r.id;
-            r.entries.push_back(pieces[i + 1].bytes);
-        }
-        out.push_back(r);
-    }
-    return out;
+	std::vector<Record> out;
+	size_t i = 0;
+	while (i + 1 < pieces.size()) {
+		Record r{};
+		EXPECT_EQ(pieces[i].bytes.size(), 4u);
+		memcpy(&r.id, pieces[i].bytes.data(), 4);
+		r.tag = pieces[i].tag;
+		EXPECT_EQ(pieces[i + 1].bytes.size(), 1u);
+		r.count = pieces[i + 1].bytes[0];
+		i += 2;
+		for (uint8_t e = 0; e < r.count && i + 1 < pieces.size(); e++, i += 2) {
+			uint32_t size;
+			memcpy(&size, pieces[i].bytes.data(), 4);
+			EXPECT_EQ(pieces[i + 1].bytes.size(), size) << "record " << r.id;
+			r.entries.push_back(pieces[i + 1].bytes);
+		}
+		out.push_back(r);
+	}
+	return out;
 }
 
 std::vector<uint32_t> ids(const std::vector<Record> &rs)
 {
-    std::vector<uint32_t> v;
-    for (const auto &r : rs)
-        v.push_back(r.id);
-    return v;
+	std::vector<uint32_t> v;
+	for (const auto &r : rs)
+		v.push_back(r.id);
+	return v;
 }
 
-class IkDebug : public IkFixture {
-protected:
-    void SetUp() override
-    {
-        {
-            /* The decode layout reports its table alignment; not this test's concern. */
-            StdoutCapture quiet;
-            bring_up({ { 0, 1, 2, 1, 0 }, { 1, 1, 1, 0, 0 }, { 2, 1, 0, 0, 0 } });
-        }
-        for (uint32_t pipe : { 0u, 1u }) {
-            img_dsp_ctx_id id{ pipe, 0, {} };
-            ASSERT_EQ(vors_img_dsp_init_ctx(0, &id, &id), 0);
-        }
-        uint8_t zero[IMG_DSP_LOG_ID_NUM] = {};
-        vors_img_dsp_set_debug_log_enables(zero);
-        set_flags(0);
-        pieces.clear();
-    }
-    void TearDown() override
-    {
-        vors_img_dsp_register_debug_log_writer(nullptr);
-        set_flags(0);
-        img_dsp_core_profile_reset();
-        IkFixture::TearDown();
-    }
-    /* Only the dump sets the flags; it writes nothing without a writer. */
-    void set_flags(uint8_t flags)
-    {
-        vors_img_dsp_register_debug_log_writer(nullptr);
-        img_dsp_mode m = mode(0, 0);
-        img_dsp_debug_dump_all(&m, flags);
-    }
-    ik_ctx_body *body(uint32_t pipe)
-    {
-        img_dsp_ctx_id id{ pipe, 0, {} };
-        void *c = nullptr;
-        EXPECT_EQ(img_dsp_core_utility_get_context(&id, &c), 0);
-        return ik_body(pipe, c);
-    }
+class IkDebug : public IkFixture
+{
+      protected:
+	void SetUp() override
+	{
+		{
+			/* The decode layout reports its table alignment; not this test's concern. */
+			StdoutCapture quiet;
+			bring_up({{0, 1, 2, 1, 0}, {1, 1, 1, 0, 0}, {2, 1, 0, 0, 0}});
+		}
+		for (uint32_t pipe : {0u, 1u}) {
+			img_dsp_ctx_id id{pipe, 0, {}};
+			ASSERT_EQ(vors_img_dsp_init_ctx(0, &id, &id), 0);
+		}
+		uint8_t zero[IMG_DSP_LOG_ID_NUM] = {};
+		vors_img_dsp_set_debug_log_enables(zero);
+		set_flags(0);
+		pieces.clear();
+	}
+	void TearDown() override
+	{
+		vors_img_dsp_register_debug_log_writer(nullptr);
+		set_flags(0);
+		img_dsp_core_profile_reset();
+		IkFixture::TearDown();
+	}
+	/* Only the dump sets the flags; it writes nothing without a writer. */
+	void set_flags(uint8_t flags)
+	{
+		vors_img_dsp_register_debug_log_writer(nullptr);
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_debug_dump_all(&m, flags);
+	}
+	ik_ctx_body *body(uint32_t pipe)
+	{
+		img_dsp_ctx_id id{pipe, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_context(&id, &c), 0);
+		return ik_body(pipe, c);
+	}
 };
 
 TEST_F(IkDebug, RecordWriting)
 {
-    const uint8_t a[3] = { 1, 2, 3 };
-    const void *data[2] = { nullptr, a };
-    const uint32_t sizes[2] = { 8, 3 };
-    uint32_t tag = 5;
-    EXPECT_EQ(img_dsp_debug_log_write(7, 2, data, sizes, &tag), -1) << "no writer registered";
-    EXPECT_TRUE(pieces.empty());
-    ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
-    StdoutCapture out;
-    EXPECT_EQ(img_dsp_debug_log_write(7, 2, data, sizes, &tag), 0);
-    EXPECT_EQ(out.text(), "[IK]id: 7, index: 0, data = 0x0, size = 8, skip it\n");
-    /* id, count of present entries, then only the second entry. */
-    ASSERT_EQ(pieces.size(), 4u);
-    EXPECT_EQ(pieces[0].bytes, (std::vector<uint8_t>{ 7, 0, 0, 0 }));
-    EXPECT_EQ(pieces[1].bytes, (std::vector<uint8_t>{ 1 }));
-    EXPECT_EQ(pieces[2].bytes, (std::vector<uint8_t>{ 3, 0, 0, 0 }));
-    EXPECT_EQ(pieces[3].bytes, (std::vector<uint8_t>{ 1, 2, 3 }));
-    for (const auto &p : pieces)
-        EXPECT_EQ(p.tag, 5u);
+	const uint8_t a[3] = {1, 2, 3};
+	const void *data[2] = {nullptr, a};
+	const uint32_t sizes[2] = {8, 3};
+	uint32_t tag = 5;
+	EXPECT_EQ(img_dsp_debug_log_write(7, 2, data, sizes, &tag), -1) << "no writer registered";
+	EXPECT_TRUE(pieces.empty());
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	StdoutCapture out;
+	EXPECT_EQ(img_dsp_debug_log_write(7, 2, data, sizes, &tag), 0);
+	EXPECT_EQ(out.text(), "[IK]id: 7, index: 0, data = 0x0, size = 8, skip it\n");
+	/* id, count of present entries, then only the second entry. */
+	ASSERT_EQ(pieces.size(), 4u);
+	EXPECT_EQ(pieces[0].bytes, (std::vector<uint8_t>{7, 0, 0, 0}));
+	EXPECT_EQ(pieces[1].bytes, (std::vector<uint8_t>{1}));
+	EXPECT_EQ(pieces[2].bytes, (std::vector<uint8_t>{3, 0, 0, 0}));
+	EXPECT_EQ(pieces[3].bytes, (std::vector<uint8_t>{1, 2, 3}));
+	for (const auto &p : pieces)
+		EXPECT_EQ(p.tag, 5u);
 }
 
 TEST_F(IkDebug, IdListAndEnables)
 {
-    StdoutCapture out;
-    vors_img_dsp_set_debug_log_id(0, 1);
-    std::string t = out.text();
-    EXPECT_EQ(t.rfind("[IK]0: LOG_SHOW_CMD_ID_LIST\n[IK]1: LOG_VIN_SENSOR_INFO\n", 0), 0u);
-    EXPECT_NE(t.find("[IK]51: LOG_VIDEO_HDR_AMP_LINEAR\n[IK]53: LOG_VIDEO_HDR_BLACK_LEVEL_AMP_LINEAR\n"),
-              std::string::npos);
-    EXPECT_NE(t.find("[IK]65: LOG_VIDEO_HDR_BLEND_INDEX\n[IK]71: LOG_VIDEO_HDR_POST_EXECUTE\n"
-                     "[IK]66: LOG_VIDEO_CLISO_MOTION_DETECT\n"),
-              std::string::npos);
-    EXPECT_EQ(t.size() - t.rfind("[IK]72: LOG_POST_EXECUTE\n"), strlen("[IK]72: LOG_POST_EXECUTE\n"));
-    EXPECT_EQ(t.find("[IK]52:"), std::string::npos);
-    size_t lines = 0;
-    for (char ch : t)
-        lines += ch == '\n';
-    EXPECT_EQ(lines, 72u);
-    EXPECT_EQ(img_dsp_debug_log_enable(0), 0) << "id 0 only prints the list";
+	StdoutCapture out;
+	vors_img_dsp_set_debug_log_id(0, 1);
+	std::string t = out.text();
+	EXPECT_EQ(t.rfind("[IK]0: LOG_SHOW_CMD_ID_LIST\n[IK]1: LOG_VIN_SENSOR_INFO\n", 0), 0u);
+	EXPECT_NE(t.find("[IK]51: LOG_VIDEO_HDR_AMP_LINEAR\n[IK]53: LOG_VIDEO_HDR_BLACK_LEVEL_AMP_LINEAR\n"),
+	          std::string::npos);
+	EXPECT_NE(t.find("[IK]65: LOG_VIDEO_HDR_BLEND_INDEX\n[IK]71: LOG_VIDEO_HDR_POST_EXECUTE\n"
+	                 "[IK]66: LOG_VIDEO_CLISO_MOTION_DETECT\n"),
+	          std::string::npos);
+	EXPECT_EQ(t.size() - t.rfind("[IK]72: LOG_POST_EXECUTE\n"), strlen("[IK]72: LOG_POST_EXECUTE\n"));
+	EXPECT_EQ(t.find("[IK]52:"), std::string::npos);
+	size_t lines = 0;
+	for (char ch : t)
+		lines += ch == '\n';
+	EXPECT_EQ(lines, 72u);
+	EXPECT_EQ(img_dsp_debug_log_enable(0), 0) << "id 0 only prints the list";
 
-    vors_img_dsp_set_debug_log_id(72, 3);
-    vors_img_dsp_set_debug_log_id(1, 1);
-    EXPECT_EQ(img_dsp_debug_log_enable(72), 3);
-    EXPECT_EQ(img_dsp_debug_log_enable(1), 1);
-    uint8_t *en = vors_img_dsp_enable_post_execute_log();
-    EXPECT_EQ(en[71], 1);
-    EXPECT_EQ(en[72], 1);
-    EXPECT_EQ(en[1], 1);
+	vors_img_dsp_set_debug_log_id(72, 3);
+	vors_img_dsp_set_debug_log_id(1, 1);
+	EXPECT_EQ(img_dsp_debug_log_enable(72), 3);
+	EXPECT_EQ(img_dsp_debug_log_enable(1), 1);
+	uint8_t *en = vors_img_dsp_enable_post_execute_log();
+	EXPECT_EQ(en[71], 1);
+	EXPECT_EQ(en[72], 1);
+	EXPECT_EQ(en[1], 1);
 }
 
 /* A setter of this test: stores a chroma-filter block through the common
  * path with the chroma filter's log id. */
-int store_block(const img_dsp_mode *mode, void *block, img_dsp_update_list *)
+int store_block(const img_dsp_mode *mode, void *block, uint32_t, img_dsp_update_list *)
 {
-    img_dsp_ctx_id id{ mode->Pipe, mode->ContextId, {} };
-    void *ctx;
-    if (img_dsp_core_utility_get_context(&id, &ctx) != 0)
-        return -1;
-    ik_body(mode->Pipe, ctx)->blk.chroma_filter = *(const img_dsp_chroma_filter *)block;
-    return 0;
+	img_dsp_ctx_id id{mode->Pipe, mode->ContextId, {}};
+	void *ctx;
+	if (img_dsp_core_utility_get_context(&id, &ctx) != 0)
+		return -1;
+	ik_body(mode->Pipe, ctx)->blk.chroma_filter = *(const img_dsp_chroma_filter *)block;
+	return 0;
 }
 
 void print_radius(const void *block)
 {
-    ik_print("[IK]     Radius %d\n", ((const img_dsp_chroma_filter *)block)->Radius);
+	ik_print("[IK]     Radius %d\n", ((const img_dsp_chroma_filter *)block)->Radius);
 }
 
 __attribute__((noinline)) int vors_img_dsp_set_test(const img_dsp_debug_hook *hook, const img_dsp_mode *mode,
-                                                     img_dsp_chroma_filter *b)
+                                                    img_dsp_chroma_filter *b)
 {
-    return img_dsp_common_set_logged(__func__, __builtin_extract_return_addr(__builtin_return_address(0)), hook,
-                                     mode, b, sizeof(*b), store_block, IK_PIPES_VIDEO_STILL);
+	const img_dsp_setter setter = {__func__, hook, sizeof(*b), store_block, IK_PIPES_VIDEO_STILL,
+	                               NULL,     NULL};
+	return img_dsp_common_set(&setter, __builtin_extract_return_addr(__builtin_return_address(0)), -1,
+	                          mode, b, 0);
 }
 
 TEST_F(IkDebug, SetterHooksPrintAndRecord)
 {
-    struct Case {
-        const char *what;
-        uint8_t enable, flags;
-        uint32_t kind;
-        bool caller, bare, fields, record;
-    } cases[] = {
-        { "switched off", 0, 7, IK_HOOK_RECORD, false, false, false, false },
-        { "caller only", 1, 1, IK_HOOK_RECORD, true, false, false, false },
-        { "bare caller line", 1, 1, IK_HOOK_BARE_CALLER, false, true, false, false },
-        { "mode and fields", 1, 2, IK_HOOK_RECORD, false, false, true, false },
-        { "record", 1, 4, IK_HOOK_RECORD, false, false, false, true },
-        { "everything", 9, 7, IK_HOOK_RECORD, true, false, true, true },
-        { "print-only setter", 1, 7, IK_HOOK_PRINT_ONLY, true, false, true, false },
-        { "exactly one, enable 2", 2, 7, IK_HOOK_EXACTLY_ONE, false, false, false, false },
-        { "exactly one, enable 1", 1, 4, IK_HOOK_EXACTLY_ONE, false, false, false, true },
-    };
-    for (const auto &c : cases) {
-        set_flags(c.flags);
-        ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
-        pieces.clear();
-        vors_img_dsp_set_debug_log_id(LOG_CHROMA_FILTER, c.enable);
-        img_dsp_debug_hook hook{ LOG_CHROMA_FILTER, c.kind, print_radius };
-        img_dsp_mode m = mode(1, 0);
-        img_dsp_chroma_filter b{};
-        b.Radius = 77;
-        StdoutCapture out;
-        EXPECT_EQ(vors_img_dsp_set_test(&hook, &m, &b), 0) << c.what;
-        std::string t = out.text();
-        EXPECT_EQ(t.find("[IK]vors_img_dsp_set_test Caller: 0x") == 0, c.caller) << c.what << ": " << t;
-        EXPECT_EQ(t.find("[IK]vors_img_dsp_set_test: 0x") == 0, c.bare) << c.what << ": " << t;
-        EXPECT_EQ(t.find("[IK]     Pipe 1, Algo 1, Func 0, Ctx 0, Bch 255, Cfg 0 \n[IK]     Radius 77\n") !=
-                      std::string::npos,
-                  c.fields)
-            << c.what << ": " << t;
-        std::vector<Record> rs = records();
-        ASSERT_EQ(rs.size(), c.record ? 1u : 0u) << c.what;
-        if (c.record) {
-            EXPECT_EQ(rs[0].id, (uint32_t)LOG_CHROMA_FILTER);
-            ASSERT_EQ(rs[0].entries.size(), 1u);
-            EXPECT_EQ(rs[0].entries[0].size(), sizeof(b));
-            EXPECT_EQ(memcmp(rs[0].entries[0].data(), &b, sizeof(b)), 0);
-        }
-        EXPECT_EQ(body(1)->blk.chroma_filter.Radius, 77) << c.what;
-        body(1)->blk.chroma_filter.Radius = 0;
-    }
+	struct Case {
+		const char *what;
+		uint8_t enable, flags;
+		uint32_t kind;
+		bool caller, bare, fields, record;
+	} cases[] = {
+	    {"switched off", 0, 7, IK_HOOK_RECORD, false, false, false, false},
+	    {"caller only", 1, 1, IK_HOOK_RECORD, true, false, false, false},
+	    {"bare caller line", 1, 1, IK_HOOK_BARE_CALLER, false, true, false, false},
+	    {"mode and fields", 1, 2, IK_HOOK_RECORD, false, false, true, false},
+	    {"record", 1, 4, IK_HOOK_RECORD, false, false, false, true},
+	    {"everything", 9, 7, IK_HOOK_RECORD, true, false, true, true},
+	    {"print-only setter", 1, 7, IK_HOOK_PRINT_ONLY, true, false, true, false},
+	    {"exactly one, enable 2", 2, 7, IK_HOOK_EXACTLY_ONE, false, false, false, false},
+	    {"exactly one, enable 1", 1, 4, IK_HOOK_EXACTLY_ONE, false, false, false, true},
+	};
+	for (const auto &c : cases) {
+		set_flags(c.flags);
+		ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+		pieces.clear();
+		vors_img_dsp_set_debug_log_id(LOG_CHROMA_FILTER, c.enable);
+		img_dsp_debug_hook hook{LOG_CHROMA_FILTER, c.kind, print_radius};
+		img_dsp_mode m = mode(1, 0);
+		img_dsp_chroma_filter b{};
+		b.Radius = 77;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_test(&hook, &m, &b), 0) << c.what;
+		std::string t = out.text();
+		EXPECT_EQ(t.find("[IK]vors_img_dsp_set_test Caller: 0x") == 0, c.caller)
+		    << c.what << ": " << t;
+		EXPECT_EQ(t.find("[IK]vors_img_dsp_set_test: 0x") == 0, c.bare) << c.what << ": " << t;
+		EXPECT_EQ(
+		    t.find("[IK]     Pipe 1, Algo 1, Func 0, Ctx 0, Bch 255, Cfg 0 \n[IK]     Radius 77\n") !=
+		        std::string::npos,
+		    c.fields)
+		    << c.what << ": " << t;
+		std::vector<Record> rs = records();
+		ASSERT_EQ(rs.size(), c.record ? 1u : 0u) << c.what;
+		if (c.record) {
+			EXPECT_EQ(rs[0].id, (uint32_t)LOG_CHROMA_FILTER);
+			ASSERT_EQ(rs[0].entries.size(), 1u);
+			EXPECT_EQ(rs[0].entries[0].size(), sizeof(b));
+			EXPECT_EQ(memcmp(rs[0].entries[0].data(), &b, sizeof(b)), 0);
+		}
+		EXPECT_EQ(body(1)->blk.chroma_filter.Radius, 77) << c.what;
+		body(1)->blk.chroma_filter.Radius = 0;
+	}
 }
 
 TEST_F(IkDebug, RecordFailureDoesNotStopTheSetter)
 {
-    set_flags(IMG_DSP_DEBUG_WRITE_LOG);
-    vors_img_dsp_set_debug_log_id(LOG_CHROMA_FILTER, 1);
-    img_dsp_debug_hook hook{ LOG_CHROMA_FILTER, IK_HOOK_RECORD, nullptr };
-    img_dsp_mode m = mode(0, 0);
-    img_dsp_chroma_filter b{};
-    b.Radius = 50;
-    EXPECT_EQ(vors_img_dsp_set_test(&hook, &m, &b), 0);
-    EXPECT_EQ(body(0)->blk.chroma_filter.Radius, 50);
+	set_flags(IMG_DSP_DEBUG_WRITE_LOG);
+	vors_img_dsp_set_debug_log_id(LOG_CHROMA_FILTER, 1);
+	img_dsp_debug_hook hook{LOG_CHROMA_FILTER, IK_HOOK_RECORD, nullptr};
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_chroma_filter b{};
+	b.Radius = 50;
+	EXPECT_EQ(vors_img_dsp_set_test(&hook, &m, &b), 0);
+	EXPECT_EQ(body(0)->blk.chroma_filter.Radius, 50);
 }
 
 std::vector<uint32_t> base_ids(bool first_sharpen)
 {
-    std::vector<uint32_t> v = { 0, 1, 3, 4, 7, 8 };
-    for (uint32_t id = 9; id <= 25; id++)
-        v.push_back(id);
-    for (uint32_t id = 27; id <= 31; id++)
-        v.push_back(id);
-    if (first_sharpen) {
-        for (uint32_t id = 33; id <= 40; id++)
-            v.push_back(id);
-    } else {
-        v.push_back(26);
-    }
-    for (uint32_t id = 41; id <= 48; id++)
-        v.push_back(id);
-    v.push_back(60);
-    return v;
+	std::vector<uint32_t> v = {0, 1, 3, 4, 7, 8};
+	for (uint32_t id = 9; id <= 25; id++)
+		v.push_back(id);
+	for (uint32_t id = 27; id <= 31; id++)
+		v.push_back(id);
+	if (first_sharpen) {
+		for (uint32_t id = 33; id <= 40; id++)
+			v.push_back(id);
+	} else {
+		v.push_back(26);
+	}
+	for (uint32_t id = 41; id <= 48; id++)
+		v.push_back(id);
+	v.push_back(60);
+	return v;
 }
 
 TEST_F(IkDebug, DumpWritesEverySettingInOrder)
 {
-    ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
-    img_dsp_mode m = mode(0, 0);
-    StdoutCapture out;
-    img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
-    std::vector<Record> rs = records();
-    std::vector<uint32_t> want = base_ids(false);
-    for (uint32_t id : { 49, 51, 50, 55, 56, 72 })
-        want.push_back(id);
-    EXPECT_EQ(ids(rs), want);
-    for (const auto &r : rs)
-        EXPECT_EQ(r.tag, 0u);
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	img_dsp_mode m = mode(0, 0);
+	StdoutCapture out;
+	img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
+	std::vector<Record> rs = records();
+	std::vector<uint32_t> want = base_ids(false);
+	for (uint32_t id : {49, 51, 50, 55, 56, 72})
+		want.push_back(id);
+	EXPECT_EQ(ids(rs), want);
+	for (const auto &r : rs)
+		EXPECT_EQ(r.tag, 0u);
 
-    ik_ctx_body *b = body(0);
-    for (const auto &r : rs) {
-        if (r.id == LOG_COLOR_CORRECTION) {
-            ASSERT_EQ(r.count, 2) << "the block and the table the getter points at";
-            EXPECT_EQ(r.entries[1].size(), 17536u);
-            uint64_t p;
-            memcpy(&p, r.entries[0].data(), 8);
-            EXPECT_EQ(p, (uint64_t)(uintptr_t)b->blk.cc_table_copy);
-        }
-        if (r.id == LOG_COLOR_CORRECTION_REG) {
-            EXPECT_EQ(r.count, 1) << "no register table loaded yet";
-        }
-        if (r.id == LOG_WB_GAIN) {
-            ASSERT_EQ(r.entries[0].size(), 20u);
-            EXPECT_EQ(memcmp(r.entries[0].data(), &b->blk.wb_gain, 20), 0);
-        }
-        if (r.id == LOG_VIGNETTE_COMPENSATION) {
-            EXPECT_EQ(r.entries[0], std::vector<uint8_t>(104, 0));
-        }
-        if (r.id == LOG_VIDEO_HDR_AMP_LINEAR) {
-            ASSERT_EQ(r.count, 2) << "index and block; no table behind a NULL address";
-            EXPECT_EQ(r.entries[0], (std::vector<uint8_t>{ 0, 0, 0, 0 }));
-        }
-        if (r.id == LOG_POST_EXECUTE) {
-            ASSERT_EQ(r.entries[0].size(), sizeof(m));
-            EXPECT_EQ(memcmp(r.entries[0].data(), &m, sizeof(m)), 0);
-        }
-    }
-    EXPECT_EQ(img_dsp_debug_log_enable(LOG_POST_EXECUTE), 1);
-    EXPECT_NE(out.text().find("[IK]id: 8, index: 1, data = 0x0, size = 18752, skip it\n"), std::string::npos);
+	ik_ctx_body *b = body(0);
+	for (const auto &r : rs) {
+		if (r.id == LOG_COLOR_CORRECTION) {
+			ASSERT_EQ(r.count, 2) << "the block and the table the getter points at";
+			EXPECT_EQ(r.entries[1].size(), 17536u);
+			uint64_t p;
+			memcpy(&p, r.entries[0].data(), 8);
+			EXPECT_EQ(p, (uint64_t)(uintptr_t)b->blk.cc_table_copy);
+		}
+		if (r.id == LOG_COLOR_CORRECTION_REG) {
+			EXPECT_EQ(r.count, 1) << "no register table loaded yet";
+		}
+		if (r.id == LOG_WB_GAIN) {
+			ASSERT_EQ(r.entries[0].size(), 20u);
+			EXPECT_EQ(memcmp(r.entries[0].data(), &b->blk.wb_gain, 20), 0);
+		}
+		if (r.id == LOG_VIGNETTE_COMPENSATION) {
+			EXPECT_EQ(r.entries[0], std::vector<uint8_t>(104, 0));
+		}
+		if (r.id == LOG_VIDEO_HDR_AMP_LINEAR) {
+			ASSERT_EQ(r.count, 2) << "index and block; no table behind a NULL address";
+			EXPECT_EQ(r.entries[0], (std::vector<uint8_t>{0, 0, 0, 0}));
+		}
+		if (r.id == LOG_POST_EXECUTE) {
+			ASSERT_EQ(r.entries[0].size(), sizeof(m));
+			EXPECT_EQ(memcmp(r.entries[0].data(), &m, sizeof(m)), 0);
+		}
+	}
+	EXPECT_EQ(img_dsp_debug_log_enable(LOG_POST_EXECUTE), 1);
+	EXPECT_NE(out.text().find("[IK]id: 8, index: 1, data = 0x0, size = 18752, skip it\n"),
+	          std::string::npos);
 }
 
 TEST_F(IkDebug, DumpFollowsLumaModeHdrAndTableFlag)
 {
-    ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
-    ik_ctx_body *b = body(0);
-    b->blk.liso_process_select[0] = 1;
-    b->blk.hdr.blending_info[0] = 1;
-    b->blk.hdr.front_end_wb_gain[1][0] = 0x42;
-    img_dsp_mode m = mode(0, 3);
-    m.ContextId = 0;
-    m.FuncMode = IMG_DSP_FUNC_NO_HDR;
-    StdoutCapture out;
-    img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG | IMG_DSP_DEBUG_NO_TABLES);
-    std::vector<Record> rs = records();
-    std::vector<uint32_t> want = base_ids(true);
-    for (uint32_t id : { 64, 65, 49, 51, 50, 49, 51, 50, 55, 56, 55, 56, 72 })
-        want.push_back(id);
-    EXPECT_EQ(ids(rs), want);
-    int fe = 0;
-    for (const auto &r : rs) {
-        if (r.id == LOG_COLOR_CORRECTION || r.id == LOG_COLOR_CORRECTION_REG ||
-            r.id == LOG_FINAL_SHARPEN_NOISE_BOTH) {
-            EXPECT_EQ(r.count, 1) << r.id << ": tables left out";
-        }
-        if (r.id == LOG_VIDEO_HDR_FRONT_END_WB_GAIN) {
-            uint32_t idx;
-            memcpy(&idx, r.entries[0].data(), 4);
-            EXPECT_EQ(idx, (uint32_t)fe);
-            EXPECT_EQ(r.entries[1][0], fe == 1 ? 0x42 : 0);
-            fe++;
-        }
-    }
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	ik_ctx_body *b = body(0);
+	b->blk.liso_process_select[0] = 1;
+	b->blk.hdr.blending_info[0] = 1;
+	b->blk.hdr.front_end_wb_gain[1][0] = 0x42;
+	img_dsp_mode m = mode(0, 3);
+	m.ContextId = 0;
+	m.FuncMode = IMG_DSP_FUNC_NO_HDR;
+	StdoutCapture out;
+	img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG | IMG_DSP_DEBUG_NO_TABLES);
+	std::vector<Record> rs = records();
+	std::vector<uint32_t> want = base_ids(true);
+	for (uint32_t id : {64, 65, 49, 51, 50, 49, 51, 50, 55, 56, 55, 56, 72})
+		want.push_back(id);
+	EXPECT_EQ(ids(rs), want);
+	int fe = 0;
+	for (const auto &r : rs) {
+		if (r.id == LOG_COLOR_CORRECTION || r.id == LOG_COLOR_CORRECTION_REG ||
+		    r.id == LOG_FINAL_SHARPEN_NOISE_BOTH) {
+			EXPECT_EQ(r.count, 1) << r.id << ": tables left out";
+		}
+		if (r.id == LOG_VIDEO_HDR_FRONT_END_WB_GAIN) {
+			uint32_t idx;
+			memcpy(&idx, r.entries[0].data(), 4);
+			EXPECT_EQ(idx, (uint32_t)fe);
+			EXPECT_EQ(r.entries[1][0], fe == 1 ? 0x42 : 0);
+			fe++;
+		}
+	}
 }
 
 TEST_F(IkDebug, DumpOfStillContextClearsVideoOnlyRecords)
 {
-    ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
-    img_dsp_mode m = mode(1, 0);
-    body(1)->blk.video_mctf[0] = 9;
-    StdoutCapture out;
-    img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
-    for (const auto &r : records()) {
-        if (r.id == LOG_VIDEO_MCTF) {
-            EXPECT_EQ(r.entries[0], std::vector<uint8_t>(364, 0)) << "a refused getter leaves the record cleared";
-        }
-    }
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	img_dsp_mode m = mode(1, 0);
+	body(1)->blk.video_mctf[0] = 9;
+	StdoutCapture out;
+	img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
+	for (const auto &r : records()) {
+		if (r.id == LOG_VIDEO_MCTF) {
+			EXPECT_EQ(r.entries[0], std::vector<uint8_t>(364, 0))
+			    << "a refused getter leaves the record cleared";
+		}
+	}
 }
 
 TEST_F(IkDebug, DumpWithoutRecordFlagOnlySetsFlags)
 {
-    ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
-    img_dsp_mode m = mode(0, 0);
-    img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_PRINT_FIELDS);
-    EXPECT_TRUE(pieces.empty());
-    EXPECT_EQ(img_dsp_debug_flags(), IMG_DSP_DEBUG_PRINT_FIELDS);
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_PRINT_FIELDS);
+	EXPECT_TRUE(pieces.empty());
+	EXPECT_EQ(img_dsp_debug_flags(), IMG_DSP_DEBUG_PRINT_FIELDS);
 }
 
 TEST_F(IkDebug, DebugModeStoredPerContext)
 {
-    const uint8_t dm[12] = { 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12 };
-    uint8_t got[12] = {};
-    img_dsp_mode still = mode(1, 0);
-    EXPECT_EQ(vors_img_dsp_set_debug_mode(&still, dm), 0);
-    EXPECT_EQ(vors_img_dsp_get_debug_mode(&still, got), 0);
-    EXPECT_EQ(memcmp(got, dm, 12), 0);
-    img_dsp_mode vid = mode(0, 0);
-    EXPECT_EQ(vors_img_dsp_get_debug_mode(&vid, got), 0);
-    EXPECT_EQ(got[0], 0) << "each context has its own";
+	const uint8_t dm[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+	uint8_t got[12] = {};
+	img_dsp_mode still = mode(1, 0);
+	EXPECT_EQ(vors_img_dsp_set_debug_mode(&still, dm), 0);
+	EXPECT_EQ(vors_img_dsp_get_debug_mode(&still, got), 0);
+	EXPECT_EQ(memcmp(got, dm, 12), 0);
+	img_dsp_mode vid = mode(0, 0);
+	EXPECT_EQ(vors_img_dsp_get_debug_mode(&vid, got), 0);
+	EXPECT_EQ(got[0], 0) << "each context has its own";
 
-    StdoutCapture out;
-    img_dsp_mode dec = mode(2, 0);
-    EXPECT_EQ(vors_img_dsp_set_debug_mode(&dec, dm), -1);
-    img_dsp_mode missing = mode(0, 4);
-    EXPECT_EQ(vors_img_dsp_get_debug_mode(&missing, got), -1);
-    img_dsp_core_debug_mode rec{ 2, 1, {} };
-    EXPECT_EQ(VorsDSP_ImgCoreSetDebugMode(&rec), -1);
-    rec = { 1, 0, {} };
-    EXPECT_EQ(VorsDSP_ImgCoreSetDebugMode(&rec), 0);
-    rec = { 0, 3, {} };
-    EXPECT_EQ(VorsDSP_ImgCoreGetDebugMode(&rec), 0);
-    std::string t = out.text();
-    EXPECT_TRUE(has_msg(t, "[IK][Error]vors_img_dsp_set_debug_mode() ", "does not support pipe 2\n"));
-    EXPECT_TRUE(has_msg(t, "[IK][Warning]vors_img_dsp_get_debug_mode() ", "Cannot get context mutex\n"));
-    EXPECT_TRUE(has_msg(t, "[IK][Error]VorsDSP_ImgCoreSetDebugMode() ", "does not support pipe 2\n"));
-    EXPECT_TRUE(has_msg(t, "[IK][Warning]VorsDSP_ImgCoreSetDebugMode() ", "Incorrect AlgoMode 0\n"));
-    EXPECT_TRUE(has_msg(t, "[IK][Error]VorsDSP_ImgCoreGetDebugMode() ", "Incorrect AlgoMode 3\n"));
+	StdoutCapture out;
+	img_dsp_mode dec = mode(2, 0);
+	EXPECT_EQ(vors_img_dsp_set_debug_mode(&dec, dm), -1);
+	img_dsp_mode missing = mode(0, 4);
+	EXPECT_EQ(vors_img_dsp_get_debug_mode(&missing, got), -1);
+	img_dsp_core_debug_mode rec{2, 1, {}};
+	EXPECT_EQ(VorsDSP_ImgCoreSetDebugMode(&rec), -1);
+	rec = {1, 0, {}};
+	EXPECT_EQ(VorsDSP_ImgCoreSetDebugMode(&rec), 0);
+	rec = {0, 3, {}};
+	EXPECT_EQ(VorsDSP_ImgCoreGetDebugMode(&rec), 0);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Error]vors_img_dsp_set_debug_mode() ", "does not support pipe 2\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Warning]vors_img_dsp_get_debug_mode() ", "Cannot get context mutex\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Error]VorsDSP_ImgCoreSetDebugMode() ", "does not support pipe 2\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Warning]VorsDSP_ImgCoreSetDebugMode() ", "Incorrect AlgoMode 0\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Error]VorsDSP_ImgCoreGetDebugMode() ", "Incorrect AlgoMode 3\n"));
 }
 
 TEST(IkProfiler, RingWrapsAndDumps)
 {
-    img_dsp_profile_entry ring[4];
-    memset(ring, 0xFF, sizeof(ring));
-    {
-        StdoutCapture out;
-        EXPECT_EQ(img_dsp_core_profile_init(ring, 15), -1);
-        EXPECT_TRUE(has_msg(out.text(), "[IK][Error]img_dsp_core_profile_init() ", "Size: 15 is too small!\n"));
-    }
-    ASSERT_EQ(img_dsp_core_profile_init(ring, sizeof(ring) + 8), 0);
-    static const char *const names[] = { "s1", "s2", "s3", "s4", "s5", "s6" };
-    for (int i = 0; i < 6; i++)
-        EXPECT_EQ(img_dsp_core_profile_stamp(names[i], (uint32_t)i % 4, 0, 1), 0);
-    EXPECT_EQ(img_dsp_core_profile_stamp("ignored", 0, 0, 0), 0);
-    const char *want[4] = { "s5", "s6", "s3", "s4" };
-    for (int i = 0; i < 4; i++) {
-        EXPECT_STREQ(ring[i].name, want[i]);
-        EXPECT_EQ(ring[i].time, 0u);
-    }
-    StdoutCapture out;
-    EXPECT_EQ(img_dsp_core_profile_dump_history(3), 0);
-    EXPECT_EQ(out.text(), "[IK]Start_Time During_Time      State FunctionName\n"
-                          "[IK]         0  ----------      Start s5\n"
-                          "[IK]         0           0   GetMutex s6\n"
-                          "[IK]         0           0    Process s3\n");
-    img_dsp_core_profile_reset();
+	img_dsp_profile_entry ring[4];
+	memset(ring, 0xFF, sizeof(ring));
+	{
+		StdoutCapture out;
+		EXPECT_EQ(img_dsp_core_profile_init(ring, 15), -1);
+		EXPECT_TRUE(has_msg(out.text(), "[IK][Error]img_dsp_core_profile_init() ",
+		                    "Size: 15 is too small!\n"));
+	}
+	ASSERT_EQ(img_dsp_core_profile_init(ring, sizeof(ring) + 8), 0);
+	static const char *const names[] = {"s1", "s2", "s3", "s4", "s5", "s6"};
+	for (int i = 0; i < 6; i++)
+		EXPECT_EQ(img_dsp_core_profile_stamp(names[i], (uint32_t)i % 4, 0, 1), 0);
+	EXPECT_EQ(img_dsp_core_profile_stamp("ignored", 0, 0, 0), 0);
+	const char *want[4] = {"s5", "s6", "s3", "s4"};
+	for (int i = 0; i < 4; i++) {
+		EXPECT_STREQ(ring[i].name, want[i]);
+		EXPECT_EQ(ring[i].time, 0u);
+	}
+	StdoutCapture out;
+	EXPECT_EQ(img_dsp_core_profile_dump_history(3), 0);
+	EXPECT_EQ(out.text(), "[IK]Start_Time During_Time      State FunctionName\n"
+	                      "[IK]         0  ----------      Start s5\n"
+	                      "[IK]         0           0   GetMutex s6\n"
+	                      "[IK]         0           0    Process s3\n");
+	img_dsp_core_profile_reset();
 }
 
 TEST(IkProfiler, WithoutRing)
 {
-    img_dsp_core_profile_reset();
-    StdoutCapture out;
-    EXPECT_EQ(img_dsp_core_profile_stamp("f", 1, 0, 0), 0);
-    EXPECT_EQ(img_dsp_core_profile_stamp("f", 0, 0, 1), 0);
-    EXPECT_EQ(img_dsp_core_profile_stamp("f", 2, 5, 1), 0);
-    EXPECT_EQ(img_dsp_core_profile_dump_history(4), -1);
-    std::string t = out.text();
-    EXPECT_EQ(t.rfind("[IK]f Process takes -5 ms.\n", 0), 0u) << t;
-    EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_profile_dump_history() ", "without init!\n"));
+	img_dsp_core_profile_reset();
+	StdoutCapture out;
+	EXPECT_EQ(img_dsp_core_profile_stamp("f", 1, 0, 0), 0);
+	EXPECT_EQ(img_dsp_core_profile_stamp("f", 0, 0, 1), 0);
+	EXPECT_EQ(img_dsp_core_profile_stamp("f", 2, 5, 1), 0);
+	EXPECT_EQ(img_dsp_core_profile_dump_history(4), -1);
+	std::string t = out.text();
+	EXPECT_EQ(t.rfind("[IK]f Process takes -5 ms.\n", 0), 0u) << t;
+	EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_profile_dump_history() ", "without init!\n"));
 }
 
 TEST(IkHdrPrint, EchoCommands)
 {
-    uint8_t cmd[128] = {};
-    uint32_t code = 0x0900500B;
-    memcpy(cmd, &code, 4);
-    cmd[4] = 2;
-    cmd[5] = 1;
-    cmd[6] = 5;
-    for (int i = 0; i < 4; i++)
-        cmd[8 + i] = (uint8_t)(10 + i);
-    {
-        StdoutCapture out;
-        EXPECT_EQ(img_dsp_core_utility_echo_hdr_cmd("q", 3, cmd), code);
-        EXPECT_EQ(out.text(), "[IK]q[3] cmd_code = 0x0900500b HDR_PREBLEND_CONFIG\n"
-                              "[IK]\t\t avg_radius = 2\n"
-                              "[IK]\t\t avg_method = 1\n"
-                              "[IK]\t\t saturation_num_nei = 5\n"
-                              "[IK]\t\t luma_avg_weight0 = 10\n"
-                              "[IK]\t\t luma_avg_weight1 = 11\n"
-                              "[IK]\t\t luma_avg_weight2 = 12\n"
-                              "[IK]\t\t luma_avg_weight3 = 13\n");
-    }
-    code = 0x0900500D;
-    memcpy(cmd, &code, 4);
-    int16_t neg = -7;
-    memcpy(cmd + 4, &neg, 2);
-    {
-        StdoutCapture out;
-        img_dsp_core_utility_echo_hdr_cmd("q", 0, cmd);
-        EXPECT_NE(out.text().find("[IK]\t\t bl_offset_ee = -7\n"), std::string::npos);
-    }
-    code = 0x12345678;
-    memcpy(cmd, &code, 4);
-    StdoutCapture out;
-    EXPECT_EQ(img_dsp_core_utility_echo_hdr_cmd("q", 1, cmd), code);
-    EXPECT_TRUE(has_msg(out.text(), "[IK][Error]img_dsp_core_utility_echo_hdr_cmd() ",
-                        "q[1] cmd_code = 0x12345678 UNKNOWN\n"));
+	uint8_t cmd[128] = {};
+	uint32_t code = 0x0900500B;
+	memcpy(cmd, &code, 4);
+	cmd[4] = 2;
+	cmd[5] = 1;
+	cmd[6] = 5;
+	for (int i = 0; i < 4; i++)
+		cmd[8 + i] = (uint8_t)(10 + i);
+	{
+		StdoutCapture out;
+		EXPECT_EQ(img_dsp_core_utility_echo_hdr_cmd("q", 3, cmd), code);
+		EXPECT_EQ(out.text(), "[IK]q[3] cmd_code = 0x0900500b HDR_PREBLEND_CONFIG\n"
+		                      "[IK]\t\t avg_radius = 2\n"
+		                      "[IK]\t\t avg_method = 1\n"
+		                      "[IK]\t\t saturation_num_nei = 5\n"
+		                      "[IK]\t\t luma_avg_weight0 = 10\n"
+		                      "[IK]\t\t luma_avg_weight1 = 11\n"
+		                      "[IK]\t\t luma_avg_weight2 = 12\n"
+		                      "[IK]\t\t luma_avg_weight3 = 13\n");
+	}
+	code = 0x0900500D;
+	memcpy(cmd, &code, 4);
+	int16_t neg = -7;
+	memcpy(cmd + 4, &neg, 2);
+	{
+		StdoutCapture out;
+		img_dsp_core_utility_echo_hdr_cmd("q", 0, cmd);
+		EXPECT_NE(out.text().find("[IK]\t\t bl_offset_ee = -7\n"), std::string::npos);
+	}
+	code = 0x12345678;
+	memcpy(cmd, &code, 4);
+	StdoutCapture out;
+	EXPECT_EQ(img_dsp_core_utility_echo_hdr_cmd("q", 1, cmd), code);
+	EXPECT_TRUE(has_msg(out.text(), "[IK][Error]img_dsp_core_utility_echo_hdr_cmd() ",
+	                    "q[1] cmd_code = 0x12345678 UNKNOWN\n"));
 }
 
-class IkHdrCfgPrint : public IkFixture {
+class IkHdrCfgPrint : public IkFixture
+{
 };
 
 TEST_F(IkHdrCfgPrint, EchoesQueuesUntilAnAddressIsMissing)
 {
-    bring_up({ { 0, 1, 2, 1, 0 } });
-    img_dsp_cfg_id cid{ 0, 0, {} };
-    void *hdr = nullptr;
-    void *tbl = nullptr;
-    ASSERT_EQ(img_dsp_core_utility_get_hdr_config(&cid, &hdr), 0);
-    ASSERT_EQ(img_dsp_core_utility_get_hdr_config_tbl(&cid, &tbl), 0);
-    img_dsp_hdr_cfg *cfg = (img_dsp_hdr_cfg *)hdr;
-    memset(cfg, 0, sizeof(*cfg));
-    uint8_t *q = (uint8_t *)tbl;
-    const uint32_t thresh = 0x0900500C, end = 0x09006004;
-    memcpy(q, &thresh, 4);
-    memcpy(q + 128, &end, 4);
-    cfg->flags = (1u << 0) | (2u << 7);
-    cfg->preblend_cmds_daddr[0][0] = region_->phys_of(q);
-    cfg->preblend_cmds_daddr[0][1] = region_->phys_of(q);
-    cfg->blend_cmds_daddr[0][1] = 0x10; /* outside the region */
-    StdoutCapture out;
-    ASSERT_EQ(vors_img_dsp_print_hdr_cfg(&cid), 0);
-    std::string t = out.text();
-    EXPECT_NE(t.find("[IK]blend_0_updated: 1\n[IK]blend_1_updated: 0\n"), std::string::npos);
-    EXPECT_NE(t.find("[IK]number_of_exposure: 2\n"), std::string::npos);
-    EXPECT_NE(t.find("[IK]main_preblend_queue:\n[IK]main_preblend_queue[0] cmd_code = 0x0900500c HDR_PREBLEND_THRESH\n"),
-              std::string::npos);
-    EXPECT_NE(t.find("[IK]main_preblend_queue[1] cmd_code = 0x09006004 PROCESS_IDSP_BATCH_CMD\n"
-                     "[IK]main_preblend_cmds_daddr[1][0] is NULL\n"),
-              std::string::npos);
-    EXPECT_NE(t.find("[IK]main_blend_queue:\n[IK]main_blend_cmds_daddr[0] = NULL\n"), std::string::npos);
-    EXPECT_TRUE(has_msg(t, "[IK][Debug]echo_queue_pass() ", "blend_idx: 0, batch_cmd_idx: 0\n"));
-    EXPECT_TRUE(has_msg(t, "[IK][Debug]echo_queue_pass() ", "blend_idx: 0, batch_cmd_idx: 1\n"));
-    EXPECT_NE(t.find("[IK]hds_preblend_cmds_daddr[1][0] is NULL\n"), std::string::npos);
-    EXPECT_NE(t.find("[IK]hds_blend_queue:\n[IK]hds_blend_cmds_daddr[0] = NULL\n"), std::string::npos);
+	bring_up({{0, 1, 2, 1, 0}});
+	img_dsp_cfg_id cid{0, 0, {}};
+	void *hdr = nullptr;
+	void *tbl = nullptr;
+	ASSERT_EQ(img_dsp_core_utility_get_hdr_config(&cid, &hdr), 0);
+	ASSERT_EQ(img_dsp_core_utility_get_hdr_config_tbl(&cid, &tbl), 0);
+	img_dsp_hdr_cfg *cfg = (img_dsp_hdr_cfg *)hdr;
+	memset(cfg, 0, sizeof(*cfg));
+	uint8_t *q = (uint8_t *)tbl;
+	const uint32_t thresh = 0x0900500C, end = 0x09006004;
+	memcpy(q, &thresh, 4);
+	memcpy(q + 128, &end, 4);
+	cfg->flags = (1u << 0) | (2u << 7);
+	cfg->preblend_cmds_daddr[0][0] = region_->phys_of(q);
+	cfg->preblend_cmds_daddr[0][1] = region_->phys_of(q);
+	cfg->blend_cmds_daddr[0][1] = 0x10; /* outside the region */
+	StdoutCapture out;
+	/* The queue outside the region is reported and skipped, not followed. */
+	ASSERT_EQ(vors_img_dsp_print_hdr_cfg(&cid), -1);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Error]echo_queue_pass() ",
+	                    "command queue 0x10 of 1024 bytes lies outside the region\n"));
+	EXPECT_NE(t.find("[IK]hds_blend_queue:\n[IK][Error]"), std::string::npos);
+	EXPECT_NE(t.find("[IK]hds_blend_cmds_daddr[1] = NULL\n"), std::string::npos);
+	EXPECT_NE(t.find("[IK]blend_0_updated: 1\n[IK]blend_1_updated: 0\n"), std::string::npos);
+	EXPECT_NE(t.find("[IK]number_of_exposure: 2\n"), std::string::npos);
+	EXPECT_NE(t.find("[IK]main_preblend_queue:\n[IK]main_preblend_queue[0] cmd_code = 0x0900500c "
+	                 "HDR_PREBLEND_THRESH\n"),
+	          std::string::npos);
+	EXPECT_NE(t.find("[IK]main_preblend_queue[1] cmd_code = 0x09006004 PROCESS_IDSP_BATCH_CMD\n"
+	                 "[IK]main_preblend_cmds_daddr[1][0] is NULL\n"),
+	          std::string::npos);
+	EXPECT_NE(t.find("[IK]main_blend_queue:\n[IK]main_blend_cmds_daddr[0] = NULL\n"), std::string::npos);
+	EXPECT_TRUE(has_msg(t, "[IK][Debug]echo_slot() ", "blend_idx: 0, batch_cmd_idx: 0\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Debug]echo_slot() ", "blend_idx: 0, batch_cmd_idx: 1\n"));
+	EXPECT_NE(t.find("[IK]hds_preblend_cmds_daddr[1][0] is NULL\n"), std::string::npos);
 }
 
 } // namespace
