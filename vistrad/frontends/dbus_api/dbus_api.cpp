@@ -306,6 +306,13 @@ void on_bus_acquired(GDBusConnection *connection, const char *, gpointer user_da
 	}
 }
 
+void dbus_service_stop(struct dbus_service *service)
+{
+	if (service->owner_id)
+		g_bus_unown_name(service->owner_id);
+	service->owner_id = 0;
+}
+
 void dbus_service_start(struct dbus_service *service)
 {
 	service->owner_id = g_bus_own_name(G_BUS_TYPE_SYSTEM, service->name, G_BUS_NAME_OWNER_FLAGS_NONE,
@@ -376,9 +383,9 @@ GVariant *collect(struct dbus_object *object, const char *interface_name, const 
 			}
 			continue;
 		}
+		g_variant_ref_sink(value);
 		g_variant_builder_add(&dict, "{sv}", name, value);
-		if (!g_variant_is_floating(value))
-			g_variant_unref(value);
+		g_variant_unref(value);
 	}
 	return g_variant_builder_end(&dict);
 }
@@ -423,8 +430,7 @@ void dbus_service_free(struct dbus_service *service)
 	g_hash_table_destroy(service->objects);
 	g_hash_table_destroy(service->registration_ids);
 	g_queue_free_full(service->pending, pending_signal_free);
-	if (service->owner_id)
-		g_bus_unown_name(service->owner_id);
+	dbus_service_stop(service);
 	if (service->connection) {
 		if (!g_dbus_connection_is_closed(service->connection))
 			g_dbus_connection_close_sync(service->connection, nullptr, nullptr);
@@ -654,6 +660,9 @@ void dbus_api_free(struct dbus_api *api)
 {
 	if (!api)
 		return;
+	// Every name is released before the shared connection closes.
+	for (uint32_t i = 0; i < api->service_count; i++)
+		dbus_service_stop(api->services[i]);
 	for (uint32_t i = 0; i < api->service_count; i++)
 		dbus_service_free(api->services[i]);
 	g_hash_table_destroy(api->configs);
