@@ -795,3 +795,75 @@ TEST_F(FrontEnd, AfterFreeNothingIsSent)
 }
 
 } // namespace
+
+namespace
+{
+
+// Signatures, access flags and annotation order; a duplicate name once, no
+// empty argument lists.
+const char stream_xml[] =
+    "<interface name=\"com.tovi.Test.Stream\">\n"
+    "    <method name=\"Echo\">\n"
+    "      <annotation name=\"org.freedesktop.DBus.Description\" value=\"Answers the text\"/>\n"
+    "      <arg type=\"s\" name=\"text\" direction=\"in\"/>\n"
+    "      <arg type=\"s\" name=\"reply\" direction=\"out\"/>\n"
+    "      <arg type=\"i\" name=\"stream\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <method name=\"NoReply\">\n"
+    "      <arg type=\"i\" name=\"value\" direction=\"out\"/>\n"
+    "    </method>\n"
+    "    <signal name=\"IsDay\">\n"
+    "      <annotation name=\"org.freedesktop.DBus.Description\" value=\"Day or night\"/>\n"
+    "      <arg type=\"i\" name=\"IsDay\"/>\n"
+    "    </signal>\n"
+    "    <property type=\"i\" name=\"Brightness\" access=\"readwrite\">\n"
+    "      <annotation name=\"org.freedesktop.DBus.Description\" value=\"Image brightness\"/>\n"
+    "    </property>\n"
+    "    <property type=\"s\" name=\"Exposure\" access=\"readwrite\"/>\n"
+    "    <property type=\"d\" name=\"IrisApertureOpen\" access=\"readwrite\">\n"
+    "      <annotation name=\"org.freedesktop.DBus.Deprecated\" value=\"Use the iris\"/>\n"
+    "    </property>\n"
+    "    <property type=\"b\" name=\"SpotFocus\" access=\"readwrite\"/>\n"
+    "    <property type=\"s\" name=\"FocusWindow\" access=\"readwrite\"/>\n"
+    "    <property type=\"i\" name=\"StreamId\" access=\"read\"/>\n"
+    "    <property type=\"i\" name=\"Broken\" access=\"read\"/>\n"
+    "    <property type=\"i\" name=\"IsDay\" access=\"read\"/>\n"
+    "  </interface>";
+
+const char legacy_xml[] =
+    "<interface name=\"com.tovi.Test.Legacy\">\n"
+    "    <method name=\"OldCall\">\n"
+    "      <annotation name=\"org.freedesktop.DBus.Description\" value=\"Does nothing\"/>\n"
+    "      <annotation name=\"org.freedesktop.DBus.Deprecated\" value=\"Use Echo\"/>\n"
+    "    </method>\n"
+    "    <signal name=\"IsDay\">\n"
+    "      <annotation name=\"org.freedesktop.DBus.Description\" value=\"Day or night\"/>\n"
+    "      <arg type=\"i\" name=\"IsDay\"/>\n"
+    "    </signal>\n"
+    "    <property type=\"ay\" name=\"Exposure\" access=\"readwrite\"/>\n"
+    "    <property type=\"ay\" name=\"FocusWindow\" access=\"write\"/>\n"
+    "  </interface>";
+
+// The XML of one interface as introspection shows it.
+std::string interface_xml(const std::string &xml, const std::string &name)
+{
+	size_t start = xml.find("<interface name=\"" + name + "\">");
+	if (start == std::string::npos)
+		return "";
+	size_t end = xml.find("</interface>", start);
+	return xml.substr(start, end + strlen("</interface>") - start);
+}
+
+TEST_F(FrontEnd, IntrospectionShowsTheTables)
+{
+	start();
+	GVariant *r = call(kStream0, "org.freedesktop.DBus.Introspectable", "Introspect", nullptr);
+	ASSERT_NE(nullptr, r);
+	const char *xml = nullptr;
+	g_variant_get(r, "(&s)", &xml);
+	EXPECT_EQ(stream_xml, interface_xml(xml, "com.tovi.Test.Stream"));
+	EXPECT_EQ(legacy_xml, interface_xml(xml, "com.tovi.Test.Legacy"));
+	g_variant_unref(r);
+}
+
+} // namespace
