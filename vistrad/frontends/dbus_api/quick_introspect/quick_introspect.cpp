@@ -332,11 +332,11 @@ bool write_file(const char *path, const char *bytes, size_t length)
 		debug_output(DEBUG_ERROR, 0, "%s: mkstemp: %s\n", "write_file", g_strerror(errno));
 	} else {
 		ssize_t n = write(fd, bytes, length);
-		int write_errno = errno;
+		const char *why = n < 0 ? g_strerror(errno) : "short write";
 		close(fd);
 		if (n != (ssize_t)length) {
-			debug_output(DEBUG_ERROR, 0, "%s: write: %s (n =%d, expected %d)\n", "write_file",
-			             g_strerror(write_errno), (int)n, (int)length);
+			debug_output(DEBUG_ERROR, 0, "%s: write: %s (n =%d, expected %d)\n", "write_file", why, (int)n,
+			             (int)length);
 		} else if (rename(temporary, path) != 0) {
 			debug_output(DEBUG_ERROR, 0, "%s: rename: %s\n", "write_file", g_strerror(errno));
 		} else {
