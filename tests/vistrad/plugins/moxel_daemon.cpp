@@ -6,6 +6,9 @@
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
+//  - with MOXEL_SET_AFTER=n it sets stream 0's Brightness to 33 and turns
+//    its IsDay over after n records, as the daemon's own steps change
+//    parameters;
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
@@ -41,6 +44,7 @@ __attribute__((used)) const void *const daemon_exports[] = {
     reinterpret_cast<const void *>(control_activate_input_stream_id),
     reinterpret_cast<const void *>(debug_output),
     reinterpret_cast<const void *>(param_get_int),
+    reinterpret_cast<const void *>(param_set_int),
     reinterpret_cast<const void *>(info_pool_get_int),
     reinterpret_cast<const void *>(info_pool_get_imfix),
     reinterpret_cast<const void *>(platform_get_sensor_for_stream),
@@ -52,10 +56,13 @@ __attribute__((used)) const void *const daemon_exports[] = {
 
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
+const uint32_t param_brightness = 3;
+const uint32_t param_is_day = 67;
 
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
+long set_after = -1;
 
 long env_number(const char *name)
 {
@@ -86,6 +93,13 @@ int count_record(algo_step *, control *engine)
     }
     if (restart_after >= 0 && records == (uint32_t)restart_after)
         daemon_request_stream_restart();
+    if (set_after >= 0 && records == (uint32_t)set_after) {
+        param_set_int(param_brightness, 0, 33);
+        int32_t day = 1;
+        param_get_int(param_is_day, 0, &day);
+        param_set_int(param_is_day, 0, !day);
+        debug_output(DEBUG_INFO, 0, "moxel: parameters set\n");
+    }
     return 0;
 }
 
@@ -111,6 +125,7 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
     api->control->start_timeout(engine, timeout, &in_50ms);
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
+    set_after = env_number("MOXEL_SET_AFTER");
     algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
     algo_step_add_input_stream_id(step, soc_stats, -1);
     algo_group *group = algo_group_create(nullptr);

@@ -18,7 +18,8 @@
 #include "frontends/dbus_api/quick_introspect/name_map.h"
 #include "frontends/dbus_api/quick_introspect/quick_introspect.h"
 
-namespace {
+namespace
+{
 
 const dbus_interface_arg echo_args[] = {
     {"text", "s", DBUS_ARG_IN, nullptr, nullptr, 0},
@@ -93,7 +94,8 @@ size_t count(const std::string &text, const std::string &part)
 	return n;
 }
 
-class QuickIntrospect : public ::testing::Test {
+class QuickIntrospect : public ::testing::Test
+{
       protected:
 	static void SetUpTestSuite()
 	{
