@@ -9,6 +9,7 @@
 
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "../../log_capture.h"
@@ -207,13 +208,14 @@ TEST_F(QuickIntrospect, AFailedWriteKeepsTheOldFile)
 	std::string old = read_file(path);
 	// A file-size limit makes the one write come up short (the log stays
 	// below it).
-	rlimit saved, small = {200, 200};
+	rlimit saved;
 	getrlimit(RLIMIT_FSIZE, &saved);
+	rlimit small = {200, saved.rlim_max}; // the hard limit could not be raised again
 	signal(SIGXFSZ, SIG_IGN);
 	setrlimit(RLIMIT_FSIZE, &small);
 	log.clear();
 	bool ok = quick_introspect_publish("com.tovi.X", "/com/tovi/X", interfaces, 1);
-	setrlimit(RLIMIT_FSIZE, &saved);
+	ASSERT_EQ(0, setrlimit(RLIMIT_FSIZE, &saved));
 	signal(SIGXFSZ, SIG_DFL);
 	EXPECT_TRUE(ok); // the registry took the change; the file did not
 	EXPECT_NE(std::string::npos, log.text().find("write_file: write: short write (n =200, expected "))
@@ -236,6 +238,35 @@ TEST_F(QuickIntrospect, APropertyWithoutDefinitionFailsThePublish)
 	EXPECT_FALSE(quick_introspect_publish(nullptr, "/com/tovi/X", interfaces, 1));
 	EXPECT_FALSE(exists(path));
 	dbus_interface_free(bad);
+}
+
+TEST_F(QuickIntrospect, TwoThreadsChangeTheRegistryAsAUnit)
+{
+	// One thread publishes and withdraws objects while the other changes
+	// owners; every file seen afterwards matches the final registry.
+	const int rounds = 200;
+	std::thread publisher([&] {
+		for (int i = 0; i < rounds; i++) {
+			std::string object = "/com/tovi/X/" + std::to_string(i % 4);
+			quick_introspect_publish("com.tovi.X", object.c_str(), interfaces, 2);
+			if (i % 3 == 0)
+				quick_introspect_remove("com.tovi.X", object.c_str());
+		}
+		quick_introspect_publish("com.tovi.X", "/com/tovi/X/last", interfaces, 1);
+	});
+	std::thread owners([&] {
+		for (int i = 0; i < rounds; i++) {
+			std::string unique = ":1." + std::to_string(i);
+			quick_introspect_set_unique_name(i % 2 ? "com.tovi.X" : "com.tovi.Y", unique.c_str());
+		}
+		quick_introspect_set_unique_name("com.tovi.X", ":1.final");
+	});
+	publisher.join();
+	owners.join();
+	std::string text = read_file(path);
+	EXPECT_EQ(0u, text.find("SERVICE :1.final ")) << text;
+	EXPECT_NE(std::string::npos, text.find("\tO /com/tovi/X/last 1\n"));
+	EXPECT_EQ(std::vector<std::string>{"quick-introspect.data"}, entries());
 }
 
 TEST(NameMap, SetLookupAndRemoveAtEachPlace)
