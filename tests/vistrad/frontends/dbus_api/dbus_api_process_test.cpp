@@ -106,6 +106,8 @@ class DaemonBus : public ::testing::Test
 	{
 		env["VISTRAD_ROOT"] = root;
 		env["SIMSOC_VIN_FRAMERATE"] = "100";
+		// A GLib critical ends the daemon, and the test notices.
+		env["G_DEBUG"] = "fatal-criticals";
 		pid = fork();
 		ASSERT_GE(pid, 0);
 		if (pid == 0) {

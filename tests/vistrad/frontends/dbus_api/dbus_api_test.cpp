@@ -92,6 +92,9 @@ class FrontEnd : public ::testing::Test
       protected:
 	static void SetUpTestSuite()
 	{
+		// A GLib warning or critical on the daemon side fails the test.
+		g_log_set_always_fatal(
+		    (GLogLevelFlags)(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
 		use_wide_table();
 		param_map_init();
 		param_db_init();
@@ -555,6 +558,14 @@ TEST_F(FrontEnd, SetPropertiesStoresWhatItCanAndAnswersTheFirstRefusal)
 		    << c.name << " " << c.value << " " << e;
 		EXPECT_EQ(c.stored, stored(c.id)) << c.name << " " << c.value;
 	}
+	// A name the interface lacks is code 0.
+	std::string unknown;
+	EXPECT_EQ(nullptr, call(kStream0, kProps, "SetProperties",
+	                        g_variant_new_parsed("('com.tovi.Test.Stream', [('Nope', <1>)])"), &unknown));
+	EXPECT_TRUE(
+	    contains(unknown, "Code0: dbus_interface_set_property: No such property found Nope (sid 0)\n"))
+	    << unknown;
+
 	// The legacy interface takes enumeration names in either form.
 	GVariant *both = g_variant_new_parsed("[('Exposure', <'hold'>)]");
 	printed(call(kStream0, kProps, "SetProperties", g_variant_new("(s@a(sv))", kLegacy, both)));
