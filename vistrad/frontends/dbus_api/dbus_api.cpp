@@ -181,6 +181,21 @@ void object_free(gpointer data)
 
 // ---- Routing ----
 
+// Every interface of the current sets of a stream's objects.
+template <typename F> void for_each_stream_interface(struct dbus_service *service, int32_t stream_id, F fn)
+{
+	GHashTableIter iter;
+	gpointer data;
+	g_hash_table_iter_init(&iter, service->objects);
+	while (g_hash_table_iter_next(&iter, nullptr, &data)) {
+		struct dbus_object *object = static_cast<struct dbus_object *>(data);
+		if (object->stream_id != stream_id || !object->current)
+			continue;
+		for (uint32_t i = 0; i < object->current->count; i++)
+			fn(object, object->current->interfaces[i]);
+	}
+}
+
 // The interface a call names, after the context bookkeeping every call does.
 struct dbus_interface *route(dbus_call_context *c, const char *entry, const char *object_path,
                              const char *interface_name, int32_t *stream_id)
@@ -464,28 +479,19 @@ void dbus_service_emit_signal(struct dbus_service *service, int32_t stream_id, c
 		g_queue_push_tail(service->pending, p);
 		return;
 	}
-	GHashTableIter iter;
-	gpointer data;
-	g_hash_table_iter_init(&iter, service->objects);
-	while (g_hash_table_iter_next(&iter, nullptr, &data)) {
-		struct dbus_object *object = static_cast<struct dbus_object *>(data);
-		if (object->stream_id != stream_id || !object->current)
-			continue;
-		for (uint32_t i = 0; i < object->current->count; i++) {
-			struct dbus_interface *in = object->current->interfaces[i];
-			GVariant *parameters = nullptr;
-			if (!dbus_interface_signal_value(in, stream_id, name, value, &parameters))
-				continue;
-			GError *error = nullptr;
-			if (!g_dbus_connection_emit_signal(service->connection, nullptr, object->path,
-			                                   in->name, name, parameters, &error)) {
-				debug_output(DEBUG_WARNING, 0,
-				             "DBus: could not emit signal %s in interface %s\n", name,
-				             in->name);
-				g_clear_error(&error);
-			}
-		}
-	}
+	for_each_stream_interface(
+	    service, stream_id, [&](struct dbus_object *object, struct dbus_interface *in) {
+		    GVariant *parameters = nullptr;
+		    if (!dbus_interface_signal_value(in, stream_id, name, value, &parameters))
+			    return;
+		    GError *error = nullptr;
+		    if (!g_dbus_connection_emit_signal(service->connection, nullptr, object->path, in->name,
+		                                       name, parameters, &error)) {
+			    debug_output(DEBUG_WARNING, 0, "DBus: could not emit signal %s in interface %s\n",
+			                 name, in->name);
+			    g_clear_error(&error);
+		    }
+	    });
 }
 
 char *dbus_object_path_new(const char *base_path, int32_t stream_id, int channel_only, int channel_offset)
@@ -736,19 +742,10 @@ void dbus_api_emit_param_properties_changed(struct dbus_api *api, int32_t stream
 {
 	if (!api || !value)
 		return;
-	for (uint32_t i = 0; i < api->service_count; i++) {
-		GHashTableIter iter;
-		gpointer data;
-		g_hash_table_iter_init(&iter, api->services[i]->objects);
-		while (g_hash_table_iter_next(&iter, nullptr, &data)) {
-			struct dbus_object *object = static_cast<struct dbus_object *>(data);
-			if (object->stream_id != stream_id || !object->current)
-				continue;
-			for (uint32_t k = 0; k < object->current->count; k++) {
-				struct dbus_interface *in = object->current->interfaces[k];
-				dbus_interface_mark_param_changed(in, value);
-				emit_properties_changed(object, in);
-			}
-		}
-	}
+	for (uint32_t i = 0; i < api->service_count; i++)
+		for_each_stream_interface(api->services[i], stream_id,
+		                          [&](struct dbus_object *object, struct dbus_interface *in) {
+			                          dbus_interface_mark_param_changed(in, value);
+			                          emit_properties_changed(object, in);
+		                          });
 }

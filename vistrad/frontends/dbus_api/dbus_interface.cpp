@@ -269,10 +269,8 @@ template <typename T> T **null_ended(GPtrArray *list)
 
 } // namespace
 
-const char *dbus_interface_property_signature(const struct dbus_interface *in,
-                                              const struct dbus_interface_property *property)
+const char *dbus_interface_type_signature(const struct dbus_interface *in, uint32_t type)
 {
-	uint32_t type = effective_type(property);
 	switch (type) {
 	case PARAM_TYPE_INT:
 		return "i";
@@ -285,10 +283,20 @@ const char *dbus_interface_property_signature(const struct dbus_interface *in,
 	case PARAM_TYPE_STRING:
 		return in->string_as_bytestring ? "ay" : "s";
 	default:
-		debug_output(DEBUG_ERROR, 0, "DBus: unknown param_type %d for property %s\n", (int)type,
-		             dbus_interface_property_name(property));
-		return "i";
+		return nullptr;
 	}
+}
+
+const char *dbus_interface_property_signature(const struct dbus_interface *in,
+                                              const struct dbus_interface_property *property)
+{
+	uint32_t type = effective_type(property);
+	const char *signature = dbus_interface_type_signature(in, type);
+	if (signature)
+		return signature;
+	debug_output(DEBUG_ERROR, 0, "DBus: unknown param_type %d for property %s\n", (int)type,
+	             dbus_interface_property_name(property));
+	return "i";
 }
 
 GDBusInterfaceInfo *dbus_interface_info_new(const struct dbus_interface *in)

@@ -133,8 +133,10 @@ struct dbus_interface *dbus_interface_new(const char *name, struct dbus_interfac
 void dbus_interface_free(struct dbus_interface *interface);
 GDBusInterfaceInfo *dbus_interface_info_new(const struct dbus_interface *interface);
 
-// The property's name on the bus, its signature and the GDBus flags of its access.
+// The property's name on the bus and its signature.
 const char *dbus_interface_property_name(const struct dbus_interface_property *property);
+// The signature of a parameter type on this interface; null for an unknown type.
+const char *dbus_interface_type_signature(const struct dbus_interface *interface, uint32_t type);
 const char *dbus_interface_property_signature(const struct dbus_interface *interface,
                                               const struct dbus_interface_property *property);
 

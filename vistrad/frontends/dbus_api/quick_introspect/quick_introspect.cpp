@@ -158,20 +158,8 @@ const char *property_signature(const dbus_interface *in, const dbus_interface_pr
 			return nullptr;
 		type = def->type;
 	}
-	switch (type) {
-	case PARAM_TYPE_INT:
-		return "i";
-	case PARAM_TYPE_ENUM:
-		return in->enum_as_bytestring ? "ay" : "s";
-	case PARAM_TYPE_FIX:
-		return "d";
-	case PARAM_TYPE_BOOL:
-		return "b";
-	case PARAM_TYPE_STRING:
-		return in->string_as_bytestring ? "ay" : "s";
-	default:
-		return "?";
-	}
+	const char *signature = dbus_interface_type_signature(in, type);
+	return signature ? signature : "?";
 }
 
 const char *access_text(uint32_t access)
@@ -335,8 +323,8 @@ bool write_file(const char *path, const char *bytes, size_t length)
 		const char *why = n < 0 ? g_strerror(errno) : "short write";
 		close(fd);
 		if (n != (ssize_t)length) {
-			debug_output(DEBUG_ERROR, 0, "%s: write: %s (n =%d, expected %d)\n", "write_file", why, (int)n,
-			             (int)length);
+			debug_output(DEBUG_ERROR, 0, "%s: write: %s (n =%d, expected %d)\n", "write_file",
+			             why, (int)n, (int)length);
 		} else if (rename(temporary, path) != 0) {
 			debug_output(DEBUG_ERROR, 0, "%s: rename: %s\n", "write_file", g_strerror(errno));
 		} else {
