@@ -15,10 +15,13 @@
 
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gio/gio.h>
+
+#include "bus_client.h"
 
 namespace
 {
@@ -46,27 +49,6 @@ void write_file(const std::string &path, const std::string &text)
 	std::ofstream(path, std::ios::binary) << text;
 }
 
-std::string read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool exists(const std::string &path)
-{
-	struct stat st;
-	return stat(path.c_str(), &st) == 0;
-}
-
-bool contains(const std::string &text, const std::string &part)
-{
-	return text.find(part) != std::string::npos;
-}
-
-struct Signal {
-	std::string path, interface, member, args;
-};
-
 class DaemonBus : public ::testing::Test
 {
       protected:
@@ -78,16 +60,9 @@ class DaemonBus : public ::testing::Test
 		write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
 		write_file(root + "/usr/lib/vistrad/vistrad.yaml", product_yaml);
 		write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
-		GError *error = nullptr;
-		client = g_dbus_connection_new_for_address_sync(
-		    getenv("DBUS_SYSTEM_BUS_ADDRESS"),
-		    (GDBusConnectionFlags)(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-		                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-		    nullptr, nullptr, &error);
+		bus = std::make_unique<BusClient>();
+		client = bus->connection;
 		ASSERT_NE(nullptr, client);
-		subscription =
-		    g_dbus_connection_signal_subscribe(client, nullptr, nullptr, nullptr, nullptr, nullptr,
-		                                       G_DBUS_SIGNAL_FLAGS_NONE, on_signal, this, nullptr);
 	}
 
 	void TearDown() override
@@ -96,8 +71,7 @@ class DaemonBus : public ::testing::Test
 			kill(pid, SIGKILL);
 			waitpid(pid, nullptr, 0);
 		}
-		g_dbus_connection_signal_unsubscribe(client, subscription);
-		g_object_unref(client);
+		bus.reset();
 		std::string cmd = "rm -rf '" + root + "'";
 		ASSERT_EQ(0, system(cmd.c_str()));
 	}
@@ -125,16 +99,6 @@ class DaemonBus : public ::testing::Test
 		waitpid(pid, &status, 0);
 		pid = -1;
 		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-	}
-
-	static void on_signal(GDBusConnection *, const char *sender, const char *path, const char *interface,
-	                      const char *member, GVariant *parameters, gpointer data)
-	{
-		if (strcmp(sender, "org.freedesktop.DBus") == 0)
-			return;
-		gchar *args = g_variant_print(parameters, TRUE);
-		static_cast<DaemonBus *>(data)->signals.push_back({path, interface, member, args});
-		g_free(args);
 	}
 
 	// Runs the main loop until the condition holds; a generous bound only
@@ -199,21 +163,10 @@ class DaemonBus : public ::testing::Test
 		return r;
 	}
 
-	std::string printed(GVariant *v)
-	{
-		if (!v)
-			return "(none)";
-		gchar *text = g_variant_print(v, TRUE);
-		std::string s = text;
-		g_free(text);
-		g_variant_unref(v);
-		return s;
-	}
-
 	bool seen(const std::string &path, const std::string &interface, const std::string &member,
 	          const std::string &args_part)
 	{
-		for (const Signal &s : signals)
+		for (const BusSignal &s : bus->signals)
 			if (s.path == path && s.interface == interface && s.member == member &&
 			    contains(s.args, args_part))
 				return true;
@@ -222,9 +175,8 @@ class DaemonBus : public ::testing::Test
 
 	std::string root;
 	pid_t pid = -1;
+	std::unique_ptr<BusClient> bus;
 	GDBusConnection *client = nullptr;
-	guint subscription = 0;
-	std::vector<Signal> signals;
 };
 
 TEST_F(DaemonBus, RealDaemonOwnsItsNamesUntilTerminated)
@@ -321,7 +273,7 @@ TEST_F(DaemonBus, TestTablesServeAndAnnounceAcrossAStreamRestart)
 		       seen(kStream0, "com.tovi.Test.Stream", "IsDay", "") &&
 		       seen("/com/tovi/ImageControl", "com.tovi.Test.Legacy", "IsDay", "");
 	}));
-	for (const Signal &s : signals) {
+	for (const BusSignal &s : bus->signals) {
 		if (s.member == "PropertiesChanged") {
 			EXPECT_TRUE(contains(s.args, "}, @as [])")) << s.args;
 		}

@@ -11,11 +11,13 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "../../log_capture.h"
+#include "bus_client.h"
 #include "core/daemon.h"
 #include "core/param_db.h"
 #include "core/param_map.h"
@@ -54,10 +56,6 @@ void use_wide_table()
 	}
 	param_map_use_table(wide_table.data());
 }
-
-struct Signal {
-	std::string path, interface, member, args;
-};
 
 // Runs fn on a helper thread while the main loop serves the daemon side.
 void off_loop(const std::function<void()> &fn)
@@ -109,24 +107,15 @@ class FrontEnd : public ::testing::Test
 		for (uint32_t id : {3u, 5u, 12u, 67u, 79u, 80u, 94u, 98u})
 			ASSERT_EQ(0, param_reset(id, 0)) << id;
 		test_tables_reset_counts();
-		GError *error = nullptr;
-		client = g_dbus_connection_new_for_address_sync(
-		    getenv("DBUS_SYSTEM_BUS_ADDRESS"),
-		    (GDBusConnectionFlags)(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-		                           G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-		    nullptr, nullptr, &error);
-		ASSERT_NE(nullptr, client) << (error ? error->message : "");
-		subscription =
-		    g_dbus_connection_signal_subscribe(client, nullptr, nullptr, nullptr, nullptr, nullptr,
-		                                       G_DBUS_SIGNAL_FLAGS_NONE, on_signal, this, nullptr);
+		bus = std::make_unique<BusClient>();
+		client = bus->connection;
+		ASSERT_NE(nullptr, client);
 	}
 
 	void TearDown() override
 	{
 		stop();
-		g_dbus_connection_signal_unsubscribe(client, subscription);
-		g_dbus_connection_close_sync(client, nullptr, nullptr);
-		g_object_unref(client);
+		bus.reset();
 		drain();
 	}
 
@@ -163,16 +152,6 @@ class FrontEnd : public ::testing::Test
 		while (!seen)
 			g_main_context_iteration(nullptr, TRUE);
 		g_bus_unwatch_name(watch);
-	}
-
-	static void on_signal(GDBusConnection *, const char *sender, const char *path, const char *interface,
-	                      const char *member, GVariant *parameters, gpointer data)
-	{
-		if (strcmp(sender, "org.freedesktop.DBus") == 0)
-			return;
-		gchar *args = g_variant_print(parameters, TRUE);
-		static_cast<FrontEnd *>(data)->signals.push_back({path, interface, member, args});
-		g_free(args);
 	}
 
 	// A call answered before this returns; signals emitted before the
@@ -218,17 +197,6 @@ class FrontEnd : public ::testing::Test
 		drain();
 	}
 
-	std::string printed(GVariant *v)
-	{
-		if (!v)
-			return "(none)";
-		gchar *text = g_variant_print(v, TRUE);
-		std::string s = text;
-		g_free(text);
-		g_variant_unref(v);
-		return s;
-	}
-
 	std::string get(const char *interface, const char *name, const char *path = kStream0,
 	                std::string *error = nullptr)
 	{
@@ -260,27 +228,19 @@ class FrontEnd : public ::testing::Test
 		return v;
 	}
 
-	std::vector<Signal> take_signals()
+	std::vector<BusSignal> take_signals()
 	{
-		std::vector<Signal> s;
-		s.swap(signals);
-		return s;
+		return bus->take_signals();
 	}
 
 	static prodconf *conf;
 	dbus_api *api = nullptr;
+	std::unique_ptr<BusClient> bus;
 	GDBusConnection *client = nullptr;
-	guint subscription = 0;
-	std::vector<Signal> signals;
 	LogCapture log;
 };
 
 prodconf *FrontEnd::conf;
-
-bool contains(const std::string &text, const std::string &part)
-{
-	return text.find(part) != std::string::npos;
-}
 
 TEST_F(FrontEnd, ObjectPathsAndRouting)
 {
@@ -518,9 +478,9 @@ TEST_F(FrontEnd, SetPropertiesStoresWhatItCanAndAnswersTheFirstRefusal)
 	EXPECT_EQ(50, stored(3));
 	EXPECT_EQ(1, stored(12));
 	// One announcement on each interface that carries the property.
-	std::vector<Signal> s = take_signals();
+	std::vector<BusSignal> s = take_signals();
 	ASSERT_EQ(2u, s.size());
-	for (const Signal &x : s) {
+	for (const BusSignal &x : s) {
 		EXPECT_EQ("org.freedesktop.DBus.Properties", x.interface);
 		EXPECT_EQ("PropertiesChanged", x.member);
 	}
@@ -646,9 +606,9 @@ TEST_F(FrontEnd, ChangesInsideTheDaemonAreAnnounced)
 	ASSERT_EQ(0, param_set_int(3, 0, 42));
 	ASSERT_EQ(0, param_set_int(67, 0, 0));
 	flush();
-	std::vector<Signal> s = take_signals();
+	std::vector<BusSignal> s = take_signals();
 	std::vector<std::string> seen;
-	for (const Signal &x : s)
+	for (const BusSignal &x : s)
 		seen.push_back(x.path + " " + x.interface + "." + x.member + " " + x.args);
 	std::vector<std::string> expected = {
 	    "/com/tovi/ImageControl/0/0 org.freedesktop.DBus.Properties.PropertiesChanged "
@@ -678,7 +638,7 @@ TEST_F(FrontEnd, SignalsBeforeTheBusGoOutAfterItOldestFirst)
 	wait_for_owner(kService);
 	flush();
 	std::vector<std::string> stream0;
-	for (const Signal &x : take_signals())
+	for (const BusSignal &x : take_signals())
 		if (x.path == kStream0 && x.interface == kStream && x.member == "IsDay")
 			stream0.push_back(x.args);
 	EXPECT_EQ((std::vector<std::string>{"(0,)", "(1,)"}), stream0);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../../log_capture.h"
+#include "bus_client.h"
 #include "core/param_db.h"
 #include "core/param_map.h"
 #include "frontends/dbus_api/dbus_interface.h"
@@ -74,18 +75,6 @@ const char golden[] = "SERVICE :1.7 2\n"
                       "\t\t\tP Exposure ay R-\n"
                       "\t\t\tP Window ay RW\n"
                       "\tO /com/tovi/X 0\n";
-
-std::string read_file(const std::string &path)
-{
-	std::ifstream in(path, std::ios::binary);
-	return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-bool exists(const std::string &path)
-{
-	struct stat st;
-	return stat(path.c_str(), &st) == 0;
-}
 
 size_t count(const std::string &text, const std::string &part)
 {
