@@ -6,8 +6,10 @@
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
-//  - with MOXEL_SET_AFTER=n it sets stream 0's Brightness to 33 and turns
-//    its IsDay over after n records, as the daemon's own steps change
+//  - with MOXEL_READD_AFTER=n it removes stream 0 and adds it again from the
+//    main loop after n records;
+//  - with MOXEL_SET_AFTER=n it sets stream 0's Brightness to 33 and its IsDay
+//    to 0 and back to 1 after n records, as the daemon's own steps change
 //    parameters;
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
@@ -45,6 +47,9 @@ __attribute__((used)) const void *const daemon_exports[] = {
     reinterpret_cast<const void *>(debug_output),
     reinterpret_cast<const void *>(param_get_int),
     reinterpret_cast<const void *>(param_set_int),
+    reinterpret_cast<const void *>(daemon_get_context),
+    reinterpret_cast<const void *>(daemon_add_stream),
+    reinterpret_cast<const void *>(daemon_remove_stream),
     reinterpret_cast<const void *>(info_pool_get_int),
     reinterpret_cast<const void *>(info_pool_get_imfix),
     reinterpret_cast<const void *>(platform_get_sensor_for_stream),
@@ -63,6 +68,7 @@ uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
 long set_after = -1;
+long readd_after = -1;
 
 long env_number(const char *name)
 {
@@ -75,6 +81,15 @@ gboolean end_pause(gpointer)
     param_set_int(param_vistrad_pause, -1, 0);
     debug_output(DEBUG_INFO, 0, "moxel: pause cleared after %llu frame reads\n",
                  (unsigned long long)simsoc_vin_reads(0));
+    return G_SOURCE_REMOVE;
+}
+
+gboolean readd_stream(gpointer)
+{
+    daemon_context *context = daemon_get_context();
+    int removed = daemon_remove_stream(context, 0);
+    int added = daemon_add_stream(context, 0);
+    debug_output(DEBUG_INFO, 0, "moxel: stream 0 removed %d, added %d\n", removed, added);
     return G_SOURCE_REMOVE;
 }
 
@@ -93,11 +108,12 @@ int count_record(algo_step *, control *engine)
     }
     if (restart_after >= 0 && records == (uint32_t)restart_after)
         daemon_request_stream_restart();
+    if (readd_after >= 0 && records == (uint32_t)readd_after)
+        g_idle_add(readd_stream, nullptr);
     if (set_after >= 0 && records == (uint32_t)set_after) {
         param_set_int(param_brightness, 0, 33);
-        int32_t day = 1;
-        param_get_int(param_is_day, 0, &day);
-        param_set_int(param_is_day, 0, !day);
+        param_set_int(param_is_day, 0, 0);
+        param_set_int(param_is_day, 0, 1);
         debug_output(DEBUG_INFO, 0, "moxel: parameters set\n");
     }
     return 0;
@@ -126,6 +142,7 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
     set_after = env_number("MOXEL_SET_AFTER");
+    readd_after = env_number("MOXEL_READD_AFTER");
     algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
     algo_step_add_input_stream_id(step, soc_stats, -1);
     algo_group *group = algo_group_create(nullptr);
