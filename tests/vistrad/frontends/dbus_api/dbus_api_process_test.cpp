@@ -6,6 +6,7 @@
 // policy file in a bus daemon's configuration.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <math.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -86,6 +87,9 @@ class DaemonBus : public ::testing::Test
 		pid = fork();
 		ASSERT_GE(pid, 0);
 		if (pid == 0) {
+			int log = open((root + "/daemon.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+			dup2(log, 1);
+			dup2(log, 2);
 			for (const auto &e : env)
 				setenv(e.first.c_str(), e.second.c_str(), 1);
 			execl(program, program, (char *)nullptr);
@@ -185,13 +189,13 @@ TEST_F(DaemonBus, RealDaemonOwnsItsNamesUntilTerminated)
 	std::string stale = root + "/run/vistrad/quick-introspect.data";
 	write_file(stale, "SERVICE :1.1 0\n");
 	start(VISTRAD_BIN);
-	ASSERT_TRUE(wait_for_owner(kImageControl));
+	ASSERT_TRUE(wait_for_owner(kImageControl)) << read_file(root + "/daemon.log");
 	EXPECT_EQ(std::to_string(pid), owner("com.tovi.Vistrad"));
 	EXPECT_EQ(std::to_string(pid), owner(kImageControl));
 	EXPECT_EQ("none", owner("com.tovi.VideoControl"));
 	// Both names were acquired on one connection, the first before the second.
 	EXPECT_FALSE(exists(stale));
-	EXPECT_EQ(0, stop());
+	EXPECT_EQ(0, stop()) << read_file(root + "/daemon.log");
 	EXPECT_EQ("none", owner("com.tovi.Vistrad"));
 	EXPECT_EQ("none", owner(kImageControl));
 }
@@ -199,10 +203,10 @@ TEST_F(DaemonBus, RealDaemonOwnsItsNamesUntilTerminated)
 TEST_F(DaemonBus, VideoControlModeOwnsTheVideoControlName)
 {
 	start(VISTRAD_HOOKED, {{"VISTRAD_TEST_VIDEO_CONTROL", "1"}});
-	ASSERT_TRUE(wait_for_owner("com.tovi.VideoControl"));
+	ASSERT_TRUE(wait_for_owner("com.tovi.VideoControl")) << read_file(root + "/daemon.log");
 	EXPECT_EQ(std::to_string(pid), owner("com.tovi.Vistrad"));
 	EXPECT_EQ("none", owner(kImageControl));
-	EXPECT_EQ(0, stop());
+	EXPECT_EQ(0, stop()) << read_file(root + "/daemon.log");
 }
 
 TEST_F(DaemonBus, TestTablesServeAndAnnounceAfterTheStreamIsAddedAgain)
@@ -210,7 +214,7 @@ TEST_F(DaemonBus, TestTablesServeAndAnnounceAfterTheStreamIsAddedAgain)
 	write_file(root + "/etc/vistrad/libmoxel.so", read_file(MOXEL_DAEMON));
 	start(VISTRAD_HOOKED,
 	      {{"VISTRAD_TEST_HOOKS", "1"}, {"MOXEL_READD_AFTER", "3"}, {"MOXEL_SET_AFTER", "40"}});
-	ASSERT_TRUE(wait_for_owner(kImageControl));
+	ASSERT_TRUE(wait_for_owner(kImageControl)) << read_file(root + "/daemon.log");
 
 	// The plug-in's changes, made after stream 0 was removed and added
 	// again with the same record, reach the rebuilt objects; nothing changes
@@ -281,7 +285,7 @@ TEST_F(DaemonBus, TestTablesServeAndAnnounceAfterTheStreamIsAddedAgain)
 	          printed(call(kStream0, "org.freedesktop.DBus.Properties", "Get",
 	                       g_variant_new("(ss)", "com.tovi.Test.Stream", "FocusWindow"))));
 
-	EXPECT_EQ(0, stop());
+	EXPECT_EQ(0, stop()) << read_file(root + "/daemon.log");
 }
 
 TEST(BusPolicy, BusDaemonStartsWithThePolicyIncluded)
