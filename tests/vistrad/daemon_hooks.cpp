@@ -7,16 +7,24 @@
 //                          function "TEST_CAMERA_MODE" and a parameter-41 row
 //                          "TEST_WDR" standing in for the product hooks; the
 //                          capture-mode steps that reach the platform log
+//   VISTRAD_TEST_HOOKS=1   run, stop, create-algorithms and destroy-algorithms hooks;
+//                          the run and create hooks hand each stream its D-Bus
+//                          configuration, as the product configuration does
+//   VISTRAD_TEST_VIDEO_CONTROL=1   the product selects video-control mode
+// The ImageControl object builder is replaced by small test tables.
 // The wrapped functions are C++ symbols, so their wrappers carry the
 // mangled names.
 #include <stdlib.h>
 #include <string.h>
 
 #include "core/control.h"
+#include "core/daemon.h"
 #include "core/debug_output.h"
 #include "core/prodconf.h"
 #include "core/prodconf_capture.h"
 #include "core/prodconf_hwsetup.h"
+#include "core/prodconf_dbus_api_config.h"
+#include "frontends/dbus_api/dbus_api.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
 
@@ -28,8 +36,17 @@ bool fault(const char *which)
     return f && strcmp(f, which) == 0;
 }
 
+void hand_dbus_config(int32_t stream_id)
+{
+    dbus_api_config record = {};
+    record.imagecontrol_stream_api_config.ecm_params = 1;
+    dbus_api_set_config(daemon_get_context()->api, stream_id, &record);
+}
+
 int run_hook(prodconf *, control *, GList *streams)
 {
+    for (GList *l = streams; l; l = l->next)
+        hand_dbus_config(GPOINTER_TO_INT(l->data));
     GString *ids = g_string_new(nullptr);
     for (GList *l = streams; l; l = l->next)
         g_string_append_printf(ids, " %d", GPOINTER_TO_INT(l->data));
@@ -47,6 +64,7 @@ int stop_hook(prodconf *, control *)
 int create_algos(prodconf *, control *, int32_t stream_id)
 {
     debug_output(DEBUG_INFO, 0, "hook: create algos %d\n", (int)stream_id);
+    hand_dbus_config(stream_id);
     return 0;
 }
 
@@ -147,6 +165,8 @@ int __wrap__Z13prodconf_loadP8prodconf(prodconf *conf)
         conf->create_algos = create_algos;
         conf->destroy_algos = destroy_algos;
     }
+    if (getenv("VISTRAD_TEST_VIDEO_CONTROL"))
+        conf->video_control = 1;
     return result;
 }
 

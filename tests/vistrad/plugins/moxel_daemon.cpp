@@ -10,6 +10,11 @@
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
 //  - with MOXEL_BRIGHTNESS=v it sets Brightness to v with the first record,
 //    and it reports Brightness whenever the value it reads has changed;
+//  - with MOXEL_READD_AFTER=n it removes stream 0 and adds it again from the
+//    main loop after n records;
+//  - with MOXEL_SET_AFTER=n it sets stream 0's Brightness to 33 and its IsDay
+//    to 0 and back to 1 after n records, as the daemon's own steps change
+//    parameters;
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
@@ -46,6 +51,9 @@ __attribute__((used)) const void *const daemon_exports[] = {
     reinterpret_cast<const void *>(debug_output),
     reinterpret_cast<const void *>(param_get_int),
     reinterpret_cast<const void *>(param_set_int),
+    reinterpret_cast<const void *>(daemon_get_context),
+    reinterpret_cast<const void *>(daemon_add_stream),
+    reinterpret_cast<const void *>(daemon_remove_stream),
     reinterpret_cast<const void *>(info_pool_get_int),
     reinterpret_cast<const void *>(info_pool_get_imfix),
     reinterpret_cast<const void *>(platform_get_sensor_for_stream),
@@ -59,6 +67,7 @@ const uint32_t param_capture_mode = 39;
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
 const uint32_t param_brightness = 3;
+const uint32_t param_is_day = 67;
 
 long capture_mode_after = -1;
 uint32_t records;
@@ -66,6 +75,8 @@ long pause_after = -1;
 long restart_after = -1;
 long brightness = -1;
 int32_t brightness_seen = INT32_MIN;
+long set_after = -1;
+long readd_after = -1;
 
 long env_number(const char *name)
 {
@@ -78,6 +89,15 @@ gboolean end_pause(gpointer)
     param_set_int(param_vistrad_pause, -1, 0);
     debug_output(DEBUG_INFO, 0, "moxel: pause cleared after %llu frame reads\n",
                  (unsigned long long)simsoc_vin_reads(0));
+    return G_SOURCE_REMOVE;
+}
+
+gboolean readd_stream(gpointer)
+{
+    daemon_context *context = daemon_get_context();
+    int removed = daemon_remove_stream(context, 0);
+    int added = daemon_add_stream(context, 0);
+    debug_output(DEBUG_INFO, 0, "moxel: stream 0 removed %d, added %d\n", removed, added);
     return G_SOURCE_REMOVE;
 }
 
@@ -107,6 +127,14 @@ int count_record(algo_step *, control *engine)
         debug_output(DEBUG_INFO, 0, "moxel: CaptureMode 2\n");
         param_set_int(param_capture_mode, 0, 2);
     }
+    if (readd_after >= 0 && records == (uint32_t)readd_after)
+        g_idle_add(readd_stream, nullptr);
+    if (set_after >= 0 && records == (uint32_t)set_after) {
+        param_set_int(param_brightness, 0, 33);
+        param_set_int(param_is_day, 0, 0);
+        param_set_int(param_is_day, 0, 1);
+        debug_output(DEBUG_INFO, 0, "moxel: parameters set\n");
+    }
     return 0;
 }
 
@@ -134,6 +162,8 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
     pause_after = env_number("MOXEL_PAUSE_AFTER");
     restart_after = env_number("MOXEL_RESTART_AFTER");
     brightness = env_number("MOXEL_BRIGHTNESS");
+    set_after = env_number("MOXEL_SET_AFTER");
+    readd_after = env_number("MOXEL_READD_AFTER");
     algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
     algo_step_add_input_stream_id(step, soc_stats, -1);
     algo_group *group = algo_group_create(nullptr);

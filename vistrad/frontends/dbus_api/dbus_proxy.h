@@ -16,18 +16,18 @@ typedef void (*dbus_proxy_ready_fn)(struct dbus_proxy *proxy, void *user_data);
 
 // The bus operations the wrapper performs; filled with the GDBus calls.
 struct dbus_proxy_ops {
-    GVariant *(*call_sync)(GDBusProxy *proxy, const char *method, GVariant *parameters, GError **error);
-    void (*call)(GDBusProxy *proxy, const char *method, GVariant *parameters, GAsyncReadyCallback done,
-                 gpointer data);
-    GVariant *(*get_cached_property)(GDBusProxy *proxy, const char *name);
-    guint (*signal_subscribe)(GDBusConnection *connection, const char *sender, const char *interface_name,
-                              const char *member, const char *object_path, GDBusSignalCallback callback,
-                              gpointer data);
-    void (*signal_unsubscribe)(GDBusConnection *connection, guint id);
-    GDBusProxy *(*new_for_bus_sync)(const char *bus_name, const char *object_path, const char *interface_name,
-                                    GError **error);
-    const char *(*get_name)(GDBusProxy *proxy);
-    char *(*get_name_owner)(GDBusProxy *proxy);
+	GVariant *(*call_sync)(GDBusProxy *proxy, const char *method, GVariant *parameters, GError **error);
+	void (*call)(GDBusProxy *proxy, const char *method, GVariant *parameters, GAsyncReadyCallback done,
+	             gpointer data);
+	GVariant *(*get_cached_property)(GDBusProxy *proxy, const char *name);
+	guint (*signal_subscribe)(GDBusConnection *connection, const char *sender, const char *interface_name,
+	                          const char *member, const char *object_path, GDBusSignalCallback callback,
+	                          gpointer data);
+	void (*signal_unsubscribe)(GDBusConnection *connection, guint id);
+	GDBusProxy *(*new_for_bus_sync)(const char *bus_name, const char *object_path,
+	                                const char *interface_name, GError **error);
+	const char *(*get_name)(GDBusProxy *proxy);
+	char *(*get_name_owner)(GDBusProxy *proxy);
 };
 
 // Never null; a wrapper whose service cannot be reached stays disconnected.
@@ -46,8 +46,8 @@ GVariant *dbus_proxy_get_cached_property(struct dbus_proxy *proxy, const char *n
 // signal_name must outlive the subscription; user_data becomes the wrapper's
 // and is released with g_free() when the subscription ends. Non-zero when
 // subscribed (the wrapper is connected).
-int dbus_proxy_signal_subscribe(struct dbus_proxy *proxy, const char *signal_name, dbus_proxy_signal_fn callback,
-                                void *user_data);
+int dbus_proxy_signal_subscribe(struct dbus_proxy *proxy, const char *signal_name,
+                                dbus_proxy_signal_fn callback, void *user_data);
 int dbus_proxy_signal_unsubscribe(struct dbus_proxy *proxy, const char *signal_name);
 // The callback runs each time the service gets an owner, after the wrapper
 // has reconnected to it. Always 1.

@@ -12,3 +12,6 @@ void reset_exposure_windows(int32_t stream_id);
 // Resets each stream's exposure window, focus window, exposure priority and
 // manual shutter and gain (stream ids as list data).
 void reset_exposure_settings_for_streams(GList *stream_ids);
+// Runs the resets that property writes left pending for the stream's
+// channel; called whenever the stream's D-Bus configuration arrives.
+void exposure_reset_run_pending(int32_t stream_id);

@@ -1,0 +1,12 @@
+#pragma once
+// The objects and interfaces of the com.tovi.VideoControl service.
+
+#include <stdint.h>
+
+struct dbus_api_config;
+struct dbus_service;
+
+// Object builder of the service: the global object for stream -1, else one
+// object per channel at /com/tovi/VideoControl/<channel + 1>.
+void videocontrol_build_objects(struct dbus_service *service, int32_t stream_id,
+                                const struct dbus_api_config *config);
