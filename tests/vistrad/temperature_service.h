@@ -10,52 +10,66 @@
 #include "main_loop_pump.h"
 #include "stand_in_process.h"
 
-class TemperatureService {
-  public:
-    ~TemperatureService() { stop(); }
+class TemperatureService
+{
+      public:
+	~TemperatureService()
+	{
+		stop();
+	}
 
-    void start(int first_id = 1, double temperature = 25.0)
-    {
-        std::string id = std::to_string(first_id);
-        std::string t = std::to_string(temperature);
-        const char *argv[] = {TEMPERATURED_SIM, "--first-id", id.c_str(), "--temperature", t.c_str(), nullptr};
-        process_.start(argv);
-    }
+	void start(int first_id = 1, double temperature = 25.0)
+	{
+		std::string id = std::to_string(first_id);
+		std::string t = std::to_string(temperature);
+		const char *argv[] = {TEMPERATURED_SIM, "--first-id", id.c_str(),
+		                      "--temperature",  t.c_str(),    nullptr};
+		process_.start(argv);
+	}
 
-    void stop() { process_.stop(); }
+	void stop()
+	{
+		process_.stop();
+	}
 
-    GVariant *control(const char *method, GVariant *args)
-    {
-        return bus_call("com.tovi.TemperatureController", "/sim/Temperature", "sim.Temperature.Control", method,
-                        args);
-    }
+	GVariant *control(const char *method, GVariant *args)
+	{
+		return bus_call("com.tovi.TemperatureController", "/sim/Temperature",
+		                "sim.Temperature.Control", method, args);
+	}
 
-    void call(const char *method, GVariant *args)
-    {
-        GVariant *reply = control(method, args);
-        if (reply)
-            g_variant_unref(reply);
-    }
+	void call(const char *method, GVariant *args)
+	{
+		GVariant *reply = control(method, args);
+		if (reply)
+			g_variant_unref(reply);
+	}
 
-    void set_temperature(int sensor, double degrees)
-    {
-        call("SetTemperature", g_variant_new("(id)", sensor, degrees));
-    }
-    void emit(int limit_id) { call("EmitSignal", g_variant_new("(i)", limit_id)); }
-    void set_mode(const char *mode) { call("SetMode", g_variant_new("(s)", mode)); }
+	void set_temperature(int sensor, double degrees)
+	{
+		call("SetTemperature", g_variant_new("(id)", sensor, degrees));
+	}
+	void emit(int limit_id)
+	{
+		call("EmitSignal", g_variant_new("(i)", limit_id));
+	}
+	void set_mode(const char *mode)
+	{
+		call("SetMode", g_variant_new("(s)", mode));
+	}
 
-    size_t registrations()
-    {
-        GVariant *reply = control("GetRegistrations", nullptr);
-        if (!reply)
-            return 0;
-        GVariant *list = g_variant_get_child_value(reply, 0);
-        size_t n = g_variant_n_children(list);
-        g_variant_unref(list);
-        g_variant_unref(reply);
-        return n;
-    }
+	size_t registrations()
+	{
+		GVariant *reply = control("GetRegistrations", nullptr);
+		if (!reply)
+			return 0;
+		GVariant *list = g_variant_get_child_value(reply, 0);
+		size_t n = g_variant_n_children(list);
+		g_variant_unref(list);
+		g_variant_unref(reply);
+		return n;
+	}
 
-  private:
-    StandInProcess process_;
+      private:
+	StandInProcess process_;
 };
