@@ -97,6 +97,17 @@ class PowerControl : public ::testing::Test
 			;
 	}
 
+	// Both registered and asking, the service holding its answers: the
+	// first request is in flight, the second waits behind it.
+	void queue_held(Consumer &first, Consumer &second)
+	{
+		service.set_mode("hold");
+		power_control_register_consumer(&first.c);
+		power_control_register_consumer(&second.c);
+		power_control_request(&first.c);
+		power_control_request(&second.c);
+	}
+
 	std::vector<std::string> calls_from(size_t first)
 	{
 		std::vector<std::string> all = service.calls();
@@ -153,12 +164,8 @@ TEST_F(PowerControl, RequestsCompleteLocallyOrAtTheService)
 
 TEST_F(PowerControl, OneRequestAtATimeInOrder)
 {
-	service.set_mode("hold");
 	Consumer irc("irc", 16384), led("led", 8192);
-	power_control_register_consumer(&irc.c);
-	power_control_register_consumer(&led.c);
-	power_control_request(&irc.c);
-	power_control_request(&led.c);
+	queue_held(irc, led);
 	std::vector<std::string> expected = {register_call("irc"), register_call("led"),
 	                                     request_call("irc", "control", "1.0")};
 	EXPECT_EQ(expected, service.calls());
@@ -179,13 +186,9 @@ TEST_F(PowerControl, OneRequestAtATimeInOrder)
 
 TEST_F(PowerControl, UnregisteringDropsTheConsumersRequests)
 {
-	service.set_mode("hold");
 	auto *irc = new Consumer("irc", 16384);
 	auto *led = new Consumer("led", 8192);
-	power_control_register_consumer(&irc->c);
-	power_control_register_consumer(&led->c);
-	power_control_request(&irc->c); // in flight
-	power_control_request(&led->c); // queued behind it
+	queue_held(*irc, *led); // irc in flight, led queued behind it
 	power_control_unregister_consumer(&irc->c);
 	power_control_unregister_consumer(&led->c);
 	// Unregistered records may go at once: nothing may reach them later.
@@ -276,12 +279,8 @@ TEST_F(PowerControl, TheHeadIsSentOnce)
 
 TEST_F(PowerControl, ARestartedServiceLearnsEveryConsumerAndTheRequestInFlight)
 {
-	service.set_mode("hold");
 	Consumer irc("irc", 16384), led("led", 8192);
-	power_control_register_consumer(&irc.c);
-	power_control_register_consumer(&led.c);
-	power_control_request(&irc.c);
-	power_control_request(&led.c);
+	queue_held(irc, led);
 
 	service.stop();
 	service.start(); // grants what is asked
