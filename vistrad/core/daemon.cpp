@@ -198,7 +198,7 @@ bool start_services(run_state *run)
 
     power_control_init();
     command_source_register_mainloop_thread();
-    event_handler_init();
+    event_handler_init(nullptr, nullptr);
 
     run->video_control = prodconf_video_control(context.conf) != 0;
     context.api = dbus_api_new(run->video_control ? 1 : 0);

@@ -189,3 +189,68 @@ extern "C" void vistrad_plugin_shutdown(void)
     debug_output(DEBUG_INFO, 0, "moxel: shutdown, %u records for %llu frame reads\n", records,
                  (unsigned long long)simsoc_vin_reads(0));
 }
+
+// ---------------------------------------------------------------------------
+// Standing in for the day/night step: its use of the power-control client and
+// of the event producer, from the main loop's first idle pass.
+//  - with MOXEL_POWER=q (Q14 watts) it registers the consumer "irc" and asks
+//    for q; each grant is logged;
+//  - MOXEL_IRCUT="v v ..." reports each IR-cut value of stream 0 in turn,
+//    MOXEL_ABOVE_LEVEL="v v ..." each illuminance-level value.
+// ---------------------------------------------------------------------------
+#include "frontends/dbus_api/event_handler.h"
+#include "frontends/dbus_api/power_control.h"
+
+namespace
+{
+
+__attribute__((used)) const void *const day_night_exports[] = {
+    reinterpret_cast<const void *>(power_control_register_consumer),
+    reinterpret_cast<const void *>(power_control_request),
+    reinterpret_cast<const void *>(event_handler_ircut_property_changed),
+    reinterpret_cast<const void *>(event_handler_above_ill_level_changed),
+};
+
+power_consumer irc;
+
+void irc_granted(void *, uint32_t granted)
+{
+	debug_output(DEBUG_INFO, 0, "moxel: power granted %u\n", granted);
+}
+
+void report_each(const char *name, void (*report)(int32_t, uint32_t))
+{
+	const char *text = getenv(name);
+	char *end = nullptr;
+	for (const char *p = text; p && *p; p = end) {
+		unsigned long value = strtoul(p, &end, 10);
+		if (end == p)
+			break;
+		report(0, (uint32_t)value);
+	}
+}
+
+gboolean day_night_start(gpointer)
+{
+	long power = env_number("MOXEL_POWER");
+	if (power >= 0) {
+		irc.name = "irc";
+		irc.requested = (int32_t)power;
+		irc.callback = irc_granted;
+		power_control_register_consumer(&irc);
+		power_control_request(&irc);
+	}
+	report_each("MOXEL_IRCUT", event_handler_ircut_property_changed);
+	report_each("MOXEL_ABOVE_LEVEL", event_handler_above_ill_level_changed);
+	return G_SOURCE_REMOVE;
+}
+
+// The daemon loads plug-ins before its loop runs: the idle pass is the
+// loop's first.
+__attribute__((constructor)) void day_night_at_load(void)
+{
+	if (getenv("MOXEL_POWER") || getenv("MOXEL_IRCUT") || getenv("MOXEL_ABOVE_LEVEL"))
+		g_idle_add(day_night_start, nullptr);
+}
+
+} // namespace
