@@ -354,6 +354,59 @@ TEST_F(Load, YamlSyntaxErrorEndsStartUp)
                 "Prodconf: could not parse YAML file\n(.|\n)*Corrupt configuration\n");
 }
 
+// Damaged texts: each either loads what it can or ends start-up, and never
+// crashes or takes one key's text as another's value.
+TEST_F(Load, DamagedYamlLoadsTheRestOrEndsStartUp)
+{
+    std::string deep;
+    for (int i = 0; i < 500; i++)
+        deep += std::string((size_t)i * 2, ' ') + "k" + std::to_string(i) + ":\n";
+    deep += std::string(1000, ' ') + "leaf: 1\nAFTER: 2\n";
+    struct {
+        const char *name;
+        std::string text;
+        const char *tree; // null: start-up ends
+    } cases[] = {
+        {"empty key, then a dedent", "A:\n  ?\n A", "ROOT{A{-}}"},
+        {"empty key, then the section again", "A:\n  ?\n A\nA:\n  b: 1\n", "ROOT{A{- b[1]}}"},
+        {"flow sequence cut at the end", "A: [1, 2", nullptr},
+        {"flow sequence cut before the next key", "A: [1, 2\nB: 3\n", nullptr},
+        {"nested flow sequence cut", "A: [1, [2, 3]\n", nullptr},
+        {"flow sequence opened only", "A: [\n", nullptr},
+        {"flow mapping cut", "A: {b: 1\n", nullptr},
+        {"key without a colon at the end", "A: 1\nB: 2\nC", nullptr},
+        {"key without a colon, with a line end", "A: 1\nC\n", nullptr},
+        {"deep nesting", deep, "deep"},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        prodconf_free(conf);
+        conf = prodconf_new();
+        write("/usr/lib/vistrad/vistrad.enc", "");
+        write("/usr/lib/vistrad/vistrad.yaml", c.text);
+        if (!c.tree) {
+            EXPECT_EXIT(prodconf_load(conf), ::testing::ExitedWithCode(1),
+                        "Prodconf: could not parse YAML file\n(.|\n)*Corrupt configuration\n");
+            continue;
+        }
+        load();
+        if (c.text != deep) {
+            EXPECT_EQ(c.tree, tree());
+            continue;
+        }
+        prodconf_node *leaf = prodconf_section(conf, "k0");
+        ASSERT_NE(nullptr, leaf);
+        int depth = 0;
+        for (; leaf->first_child; depth++)
+            leaf = leaf->first_child;
+        EXPECT_EQ(500, depth);
+        EXPECT_STREQ("leaf", leaf->key);
+        ASSERT_NE(nullptr, leaf->values);
+        EXPECT_STREQ("1", leaf->values[0]);
+        EXPECT_NE(nullptr, prodconf_section(conf, "AFTER"));
+    }
+}
+
 // Damaged encrypted files are refused before anything is parsed.
 TEST_F(Load, DamagedEncryptedFilesAreRefused)
 {

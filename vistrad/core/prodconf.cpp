@@ -138,7 +138,8 @@ struct prodconf *prodconf_new(void)
     conf->functions = string_table(nullptr);
     conf->macros = string_table(g_free);
     conf->boot_states = string_table(g_free);
-    conf->sections = g_hash_table_new(g_str_hash, g_str_equal);
+    // Its own copies of the keys: a node may be renamed while the scan runs.
+    conf->sections = string_table(nullptr);
     conf->root = prodconf_node_new(nullptr, "ROOT");
     prodconf_register_builtin_states(conf);
     return conf;

@@ -86,8 +86,17 @@ struct scanner {
     bool in_sequence = false;
     GPtrArray *pending;
     std::vector<int> blocks;
+    int flow_depth = 0; // open "[" and "{"
     yaml_token_type_t previous = YAML_NO_TOKEN;
 };
+
+// Also for what the scanner lets through but a parser would refuse.
+[[noreturn]] void corrupt_configuration()
+{
+    prodconf_startup_warning("Prodconf: could not parse YAML file\n");
+    prodconf_startup_error("Corrupt configuration\n");
+    exit(1);
+}
 
 void store_pending(scanner *s)
 {
@@ -147,6 +156,10 @@ void on_key_text(scanner *s, const char *text)
 {
     prodconf_node *node = s->current;
     s->key_expected = false;
+    // A damaged text can bring the scan back to a section while a key is
+    // expected: the section is renamed, so it leaves the table under its old name.
+    if (node->key && node->parent == s->conf->root && g_hash_table_lookup(s->conf->sections, node->key) == node)
+        g_hash_table_remove(s->conf->sections, node->key);
     g_free(node->key);
     node->key = g_strdup(text);
     if (node->parent != s->conf->root)
@@ -158,7 +171,7 @@ void on_key_text(scanner *s, const char *text)
         s->current = section;
         return;
     }
-    g_hash_table_insert(s->conf->sections, node->key, node);
+    g_hash_table_insert(s->conf->sections, g_strdup(node->key), node);
 }
 
 void on_scalar(scanner *s, const char *text)
@@ -187,11 +200,19 @@ bool on_token(scanner *s, const yaml_token_t *token, const char *path)
         s->in_sequence = true;
         break;
     case YAML_FLOW_SEQUENCE_START_TOKEN:
+        s->flow_depth++;
         s->in_sequence = true;
         break;
     case YAML_FLOW_SEQUENCE_END_TOKEN:
+        s->flow_depth--;
         store_pending(s);
         s->in_sequence = false;
+        break;
+    case YAML_FLOW_MAPPING_START_TOKEN:
+        s->flow_depth++;
+        break;
+    case YAML_FLOW_MAPPING_END_TOKEN:
+        s->flow_depth--;
         break;
     case YAML_KEY_TOKEN:
         s->current = prodconf_node_new(s->parent ? s->parent : s->conf->root, nullptr);
@@ -212,6 +233,9 @@ bool on_token(scanner *s, const yaml_token_t *token, const char *path)
                                  reinterpret_cast<const char *>(token->data.tag.suffix));
         break;
     case YAML_STREAM_END_TOKEN:
+        // A cut-off "[1, 2" would otherwise take what follows as its values.
+        if (s->flow_depth != 0)
+            corrupt_configuration();
         return false;
     case YAML_NO_TOKEN:
         prodconf_startup_warning("Prodconf: got no YAML token\n");
@@ -238,11 +262,9 @@ void scan_text(prodconf *conf, const char *text, size_t length, const char *path
     for (;;) {
         yaml_token_t token;
         if (!yaml_parser_scan(&parser, &token)) {
+            if (parser.error != YAML_NO_ERROR)
+                corrupt_configuration();
             prodconf_startup_warning("Prodconf: could not parse YAML file\n");
-            if (parser.error != YAML_NO_ERROR) {
-                prodconf_startup_error("Corrupt configuration\n");
-                exit(1);
-            }
             break;
         }
         bool more = on_token(&s, &token, path);
