@@ -216,12 +216,31 @@ int control_enable_group(struct control *engine, struct algo_group *group, int e
     return 0;
 }
 
+namespace {
+
+algo_group *find_group_locked(control *engine, uint32_t group_id)
+{
+    for (GList *l = engine->groups; l; l = l->next) {
+        algo_group *group = static_cast<algo_group *>(l->data);
+        if (group->global_id == group_id)
+            return group;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Found and enabled under one lock: the group may not go away in between.
 int control_enable_group_by_id(struct control *engine, uint32_t group_id, int enabled)
 {
-    algo_group *group = control_find_group(engine, group_id);
+    if (!engine)
+        return -1;
+    mutex_guard lock(&engine->group_mutex);
+    algo_group *group = find_group_locked(engine, group_id);
     if (!group)
         return -1;
-    return control_enable_group(engine, group, enabled);
+    algo_group_set_enabled(group, enabled);
+    return 0;
 }
 
 struct algo_group *control_find_group(struct control *engine, uint32_t group_id)
@@ -229,12 +248,7 @@ struct algo_group *control_find_group(struct control *engine, uint32_t group_id)
     if (!engine)
         return nullptr;
     mutex_guard lock(&engine->group_mutex);
-    for (GList *l = engine->groups; l; l = l->next) {
-        algo_group *group = static_cast<algo_group *>(l->data);
-        if (group->global_id == group_id)
-            return group;
-    }
-    return nullptr;
+    return find_group_locked(engine, group_id);
 }
 
 GList *control_get_groups_of_owner(struct control *engine, uint32_t id)
