@@ -18,7 +18,9 @@
 #include <vector>
 
 #include "core/control.h"
+#include "core/control_timeout.h"
 #include "core/daemon.h"
+#include "core/daemon_sources.h"
 #include "core/daemon_options.h"
 #include "core/debug_output.h"
 #include "core/fpga.h"
@@ -426,6 +428,57 @@ TEST_F(Dispatch, FramesCountForwardAcrossTheWrap)
     EXPECT_EQ(-1, GPOINTER_TO_INT(release->next->data));
     g_list_free(release);
     EXPECT_EQ("No input data in list entry!\n", log.text());
+}
+
+struct timespec fake_now;
+
+void fake_clock(struct timespec *now) { *now = fake_now; }
+
+std::vector<uint32_t> timeout_types;
+
+int note_timeout(algo_step *, control *engine)
+{
+    timeout_types.push_back(control_get_input(engine)->type);
+    return 0;
+}
+
+// The daemon's timer source in a real main loop: typed timeouts that expired
+// in one pass reach their step latest deadline first.
+TEST_F(Dispatch, TimerSourceQueuesLatestDeadlineFirst)
+{
+    timeout_types.clear();
+    fake_now = {100, 0};
+    control_timeout_set_clock(fake_clock);
+    algo_step *step = algo_step_create_stream_id(-1, nullptr, note_timeout, nullptr, nullptr);
+    control_timeout *early = control_create_timeout(ctx->engine, step);
+    control_timeout *late = control_create_timeout(ctx->engine, step);
+    algo_group *group = algo_group_create(nullptr);
+    algo_group_insert(group, step);
+    control_add_group(ctx->engine, group);
+    control_init_groups(ctx->engine);
+    control_timestamp ms10 = {0, 10000}, ms20 = {0, 20000};
+    control_start_timeout(ctx->engine, early, &ms10);
+    control_start_timeout(ctx->engine, late, &ms20);
+
+    GMainContext *main_context = g_main_context_new();
+    GSource *timer = daemon_timer_source_new(ctx);
+    g_source_attach(timer, main_context);
+    fake_now = {100, 15000000};
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(std::vector<uint32_t>{early->type}, timeout_types);
+    control_start_timeout(ctx->engine, early, &ms10); // due at 100.025, after the late one
+    fake_now = {101, 0};
+    timeout_types.clear();
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ((std::vector<uint32_t>{early->type, late->type}), timeout_types);
+    // Nothing pending: the source does not fire.
+    timeout_types.clear();
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_TRUE(timeout_types.empty());
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_main_context_unref(main_context);
+    control_timeout_set_clock(nullptr);
 }
 
 TEST_F(Dispatch, TypeZeroIsReleasedWithoutAStep)
