@@ -287,6 +287,11 @@ TEST_F(PluginLoader, RefusingEntryLeavesNothingBehind)
     job.type = 42;
     job.stream_id = -1;
     control_dispatch(engine, &job);
+    // Nor is its timeout pending any more.
+    control_timestamp wait = {};
+    EXPECT_EQ(1, control_next_timeout(engine, &wait));
+    EXPECT_EQ(1, wait.sec);
+    EXPECT_EQ(nullptr, control_take_expired_timeouts(engine, nullptr));
     plugin_create_all(fake_conf(), engine, 0);
     plugin_shutdown_all();
     EXPECT_EQ("refuse entry\n", traced());
