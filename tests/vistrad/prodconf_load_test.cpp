@@ -273,6 +273,37 @@ TEST_F(Load, DaemonSettingsFromProductConstants)
     EXPECT_EQ(0, conf->channel[0].area.xstop);
 }
 
+// A channel outside 0 to 7 is left out with a word; the rest still loads.
+TEST_F(Load, ForeignChannelsAreLeftOut)
+{
+    write("/usr/lib/vistrad/vistrad.enc", "");
+    const char *cases[][3] = {
+        {"0x7fffffff", "2147483647", "256,512"},
+        {"0x1000000", "16777216", "256,512"},
+        {"300", "300", "256,512"},
+        {"-1", "-1", "256,512"},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c[0]);
+        prodconf_free(conf);
+        conf = prodconf_new();
+        write("/usr/lib/vistrad/vistrad.yaml", std::string("PRODUCT_CONSTANTS:\n  product_constants:\n") +
+                                                   "    channels: [1, " + c[0] + ", 2]\n    image_sources: 2\n");
+        std::string err = load();
+        EXPECT_NE(std::string::npos, err.find("Prodconf: " + root + "/usr/lib/vistrad/vistrad.enc: channel " +
+                                              c[1] + " is not one of 0 to 7, left out\n"))
+            << err;
+        EXPECT_EQ(3, prodconf_channel_count(conf));
+        EXPECT_EQ(2, conf->constants[0].image_sources);
+        std::string streams;
+        GList *list = conf->stream_list(conf);
+        for (GList *l = list; l; l = l->next)
+            streams += (streams.empty() ? "" : ",") + std::to_string(GPOINTER_TO_INT(l->data));
+        g_list_free(list);
+        EXPECT_EQ(c[2], streams);
+    }
+}
+
 TEST_F(Load, BootParameterChoosesTheBlock)
 {
     write("/usr/lib/vistrad/vistrad.enc", "");

@@ -498,7 +498,7 @@ int prodconf_channel_count(const struct prodconf *conf)
     const prodconf_product_constants *pc = &conf->constants[0];
     int count = pc->image_sources;
     for (uint64_t i = 0; pc->channels && i < pc->channel_count; i++)
-        if (pc->channels[i] >= 0 && pc->channels[i] + 1 > count)
+        if (valid_channel(pc->channels[i]) && pc->channels[i] + 1 > count)
             count = pc->channels[i] + 1;
     return CLAMP(count, 1, PRODCONF_CHANNELS);
 }

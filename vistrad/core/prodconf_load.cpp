@@ -385,7 +385,22 @@ void read_macros(prodconf *conf)
     }
 }
 
-void read_channel_records(prodconf *conf)
+// Channels are 0 to 7; any other number would make a stream id of no
+// channel (or overflow making one), so it is left out with a word.
+void drop_foreign_channels(prodconf_product_constants *pc, const char *path, bool report)
+{
+    uint64_t kept = 0;
+    for (uint64_t i = 0; pc->channels && i < pc->channel_count; i++) {
+        if (pc->channels[i] >= 0 && pc->channels[i] < PRODCONF_CHANNELS)
+            pc->channels[kept++] = pc->channels[i];
+        else if (report)
+            prodconf_startup_warning("Prodconf: %s: channel %d is not one of 0 to %d, left out\n", path,
+                                     (int)pc->channels[i], PRODCONF_CHANNELS - 1);
+    }
+    pc->channel_count = kept;
+}
+
+void read_channel_records(prodconf *conf, const char *path)
 {
     for (int c = 0; c < PRODCONF_CHANNELS; c++) {
         int32_t stream_id = c * 256;
@@ -400,6 +415,8 @@ void read_channel_records(prodconf *conf)
             g_free(record);
             prodconf_product_constants_clear(&conf->constants[c]);
             conf->constants[c] = fresh;
+            // Channels mostly read one list: a word about channel 0's is enough.
+            drop_foreign_channels(&conf->constants[c], path, c == 0);
         }
     }
     prodconf_field video = prodconf_field_i32("video_control", PRODCONF_BOOL, PRODCONF_OPTIONAL, 0, 0);
@@ -435,7 +452,8 @@ GList *prodconf_default_stream_list(struct prodconf *conf)
         return g_list_append(nullptr, GINT_TO_POINTER(0));
     GList *streams = nullptr;
     for (uint64_t i = 0; i < pc->channel_count; i++)
-        streams = g_list_append(streams, GINT_TO_POINTER(pc->channels[i] * 256));
+        if (pc->channels[i] >= 0 && pc->channels[i] < PRODCONF_CHANNELS)
+            streams = g_list_append(streams, GINT_TO_POINTER(pc->channels[i] * 256));
     return streams;
 }
 
@@ -464,7 +482,6 @@ int prodconf_load(struct prodconf *conf)
     load_boot_state(conf, "HWID", TRUE);
     load_boot_state(conf, "OPTICS", FALSE);
     parse_files(conf, chosen);
-    g_free(chosen);
 
     prodconf_register_modules(conf);
     algo_cl_register_modules(conf);
@@ -474,6 +491,7 @@ int prodconf_load(struct prodconf *conf)
     prodconf_run_function_list(conf, nullptr, -1, "PRODCONF_INIT");
     set_default_hooks(conf, TRUE);
     read_macros(conf);
-    read_channel_records(conf);
+    read_channel_records(conf, chosen);
+    g_free(chosen);
     return 0;
 }
