@@ -473,6 +473,18 @@ TEST_F(Load, DamagedEncryptedFilesAreRefused)
     }
 }
 
+TEST(StartupLog, EveryMessageEndsItsLine)
+{
+    prodconf_startup_syslog_fn old = prodconf_startup_set_syslog(capture_syslog);
+    startup_syslog.clear();
+    testing::internal::CaptureStderr();
+    prodconf_startup_warning("%s: state %s already added to hash", "f", "HWID");
+    prodconf_startup_error("ended\n");
+    EXPECT_EQ("f: state HWID already added to hash\nended\n", testing::internal::GetCapturedStderr());
+    EXPECT_EQ(std::to_string(LOG_WARNING) + " f: state HWID already added to hash", startup_syslog.at(0));
+    prodconf_startup_set_syslog(old);
+}
+
 TEST(ProdconfCrypt, PaddingAndDigest)
 {
     prodconf_startup_syslog_fn old = prodconf_startup_set_syslog(capture_syslog);

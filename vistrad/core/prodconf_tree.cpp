@@ -218,6 +218,8 @@ void startup_log(int priority, const char *format, va_list args)
 {
     char *message = g_strdup_vprintf(format, args);
     fputs(message, stderr);
+    if (*message && !g_str_has_suffix(message, "\n"))
+        fputc('\n', stderr);
     startup_syslog(priority, message);
     g_free(message);
 }
