@@ -11,6 +11,7 @@
 
 #include "core/prodconf.h"
 #include "core/prodconf_crypt.h"
+#include "core/prodconf_startup.h"
 #include "core/prodconf_tree.h"
 #include "log_capture.h"
 #include "prodconf_builder.h"

@@ -15,7 +15,9 @@
 #include "debug_output.h"
 #include "prodconf.h"
 #include "prodconf_crypt.h"
+#include "prodconf_modules.h"
 #include "prodconf_schema_build.h"
+#include "prodconf_startup.h"
 #include "prodconf_tree.h"
 #include "vistrad_path.h"
 

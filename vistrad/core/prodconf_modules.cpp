@@ -2,7 +2,8 @@
 // name. The module implementations (sensors, lens blocks, irises, IR-cut
 // filters, data caches) register here as they are added.
 
+#include "prodconf_modules.h"
+
 #include "prodconf.h"
-#include "prodconf_tree.h"
 
 void prodconf_register_modules(struct prodconf *) {}
