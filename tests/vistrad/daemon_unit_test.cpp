@@ -277,7 +277,8 @@ TEST_F(PluginLoader, RefusingEntryLeavesNothingBehind)
     control_add_group(engine, own);
     plugin_load_all(engine);
     std::string path = root + "/etc/vistrad/libmoxel.so";
-    EXPECT_EQ("Plugin " + path + " entrypoint failed.\n", log.text());
+    EXPECT_EQ("Plugin " + path + " entrypoint failed.\n", log.text(DEBUG_ERROR));
+    EXPECT_EQ(log.text(DEBUG_ERROR), log.text());
     EXPECT_TRUE(loaded().empty());
 
     // Only the group the plug-in added is gone; a record of the type its
@@ -436,7 +437,8 @@ TEST_F(Dispatch, FramesCountForwardAcrossTheWrap)
     EXPECT_EQ(256, GPOINTER_TO_INT(release->data));
     EXPECT_EQ(-1, GPOINTER_TO_INT(release->next->data));
     g_list_free(release);
-    EXPECT_EQ("No input data in list entry!\n", log.text());
+    EXPECT_EQ("No input data in list entry!\n", log.text(DEBUG_WARNING));
+    EXPECT_EQ(log.text(DEBUG_WARNING), log.text());
 }
 
 struct timespec fake_now;
@@ -536,7 +538,8 @@ TEST_F(Dispatch, StreamAndChannelRestarts)
                                         "create 1", "create 256", "create 512"}),
               calls);
     EXPECT_EQ(0, ctx->stream_restart);
-    EXPECT_EQ("Stream 512 constructor failed.\n", log.text());
+    EXPECT_EQ("Stream 512 constructor failed.\n", log.text(DEBUG_WARNING));
+    EXPECT_EQ(log.text(DEBUG_WARNING), log.text());
 
     calls.clear();
     daemon_request_channel_restart(0);

@@ -100,7 +100,8 @@ TEST_F(ParamDb, SetRefuseResetPerType)
         EXPECT_EQ(0, param_is_default(c.id, -1));
         log.clear();
         EXPECT_EQ(-5, param_set_int(c.id, -1, c.bad));
-        EXPECT_EQ(c.bad_message, log.text());
+        EXPECT_EQ(c.bad_message, log.text(DEBUG_WARNING));
+        EXPECT_EQ(log.text(DEBUG_WARNING), log.text());
         EXPECT_EQ(c.good, get(c.id)); // nothing stored
         EXPECT_EQ(0, param_reset(c.id, -1));
         EXPECT_EQ(c.def, get(c.id));

@@ -81,7 +81,7 @@ TEST_F(Timeouts, TwentyTypesThenRefusal)
     }
     log.clear();
     EXPECT_EQ(nullptr, control_create_timeout(engine, owner));
-    EXPECT_EQ("No more timeout types!\n", log.text());
+    EXPECT_EQ("No more timeout types!\n", log.text(DEBUG_ERROR));
 
     control_destroy_timeout(made[5], engine);
     EXPECT_EQ(19u, g_list_length(owner->timeouts));
