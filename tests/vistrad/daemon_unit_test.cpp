@@ -27,6 +27,8 @@
 #include "core/plugin.h"
 #include "core/prodconf.h"
 #include "log_capture.h"
+#include "platform/input_source.h"
+#include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
 
 namespace {
@@ -490,6 +492,54 @@ TEST_F(Dispatch, TimerSourceQueuesLatestDeadlineFirst)
     g_source_unref(timer);
     g_main_context_unref(main_context);
     control_timeout_set_clock(nullptr);
+}
+
+GList *read_tick(platform *, input_source *source, GList *records)
+{
+    char byte;
+    if (read(source->descriptor->fd, &byte, 1) != 1)
+        return records;
+    control_job *job = g_new0(control_job, 1);
+    job->type = 42;
+    job->stream_id = -1;
+    job->release = [](control_job *done) { g_free(done); };
+    return g_list_prepend(records, job);
+}
+
+// The daemon's input source in a real main loop: it polls the platform's
+// descriptors and hands what a ready one produces to the dispatch.
+TEST_F(Dispatch, InputSourceDispatchesWhatAReadyDescriptorGives)
+{
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    input_source *tick = input_source_new(p, "tick", INPUT_SOURCE_READER, nullptr, nullptr, read_tick, nullptr, nullptr);
+    ASSERT_NE(nullptr, tick);
+    tick->descriptor->fd = ends[0];
+    platform_add_input_source(p, tick);
+    p->dispatch_ready_fds = platform_dispatch_ready_fds;
+
+    GMainContext *main_context = g_main_context_new();
+    GSource *input = daemon_input_source_new(ctx, daemon_dispatch);
+    g_source_attach(input, main_context);
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE)); // nothing to read yet
+    EXPECT_EQ(0, seen_records);
+    ASSERT_EQ(2, write(ends[1], "xy", 2));
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(1, seen_records);
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(2, seen_records);
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE));
+
+    // A source taken away leaves the poll set at the next iteration.
+    platform_free_input_source_by_name(p, "tick");
+    ASSERT_EQ(1, write(ends[1], "z", 1));
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(2, seen_records);
+    g_source_destroy(input);
+    g_source_unref(input);
+    g_main_context_unref(main_context);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 TEST_F(Dispatch, TypeZeroIsReleasedWithoutAStep)
