@@ -59,6 +59,17 @@ void unindex_group(control *engine, algo_group *group)
     }
 }
 
+// The one way a group leaves the engine: out of the consumer lists, the group
+// list and the groups awaiting initialisation, then destroyed.
+void remove_group_locked(control *engine, GList *link)
+{
+    algo_group *group = static_cast<algo_group *>(link->data);
+    unindex_group(engine, group);
+    engine->groups = g_list_delete_link(engine->groups, link);
+    engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
+    algo_group_destroy(group, engine);
+}
+
 } // namespace
 
 struct control *control_new(struct platform *platform)
@@ -281,13 +292,8 @@ void control_remove_groups_of_owner(struct control *engine, uint32_t id)
     GList *l = engine->groups;
     while (l) {
         GList *next = l->next;
-        algo_group *group = static_cast<algo_group *>(l->data);
-        if (owned_by(group, id)) {
-            unindex_group(engine, group);
-            engine->groups = g_list_delete_link(engine->groups, l);
-            engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
-            algo_group_destroy(group, engine);
-        }
+        if (owned_by(static_cast<algo_group *>(l->data), id))
+            remove_group_locked(engine, l);
         l = next;
     }
 }
@@ -306,12 +312,8 @@ void control_remove_group(struct control *engine, struct algo_group *group)
         return;
     mutex_guard lock(&engine->group_mutex);
     GList *l = g_list_find(engine->groups, group);
-    if (!l)
-        return;
-    unindex_group(engine, group);
-    engine->groups = g_list_delete_link(engine->groups, l);
-    engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
-    algo_group_destroy(group, engine);
+    if (l)
+        remove_group_locked(engine, l);
 }
 
 int control_mark_produced(struct control *engine, uint32_t type)
