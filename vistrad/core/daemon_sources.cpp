@@ -2,7 +2,6 @@
 
 #include "config.h"
 #include "control.h"
-#include "control_temperature.h"
 #include "control_timeout.h"
 #include "param_db.h"
 #include "platform/input_source.h"
