@@ -20,8 +20,8 @@
 #include "core/control.h"
 #include "core/control_timeout.h"
 #include "core/daemon.h"
-#include "core/daemon_sources.h"
 #include "core/daemon_options.h"
+#include "core/daemon_sources.h"
 #include "core/debug_output.h"
 #include "core/fpga.h"
 #include "core/plugin.h"
@@ -512,7 +512,8 @@ TEST_F(Dispatch, InputSourceDispatchesWhatAReadyDescriptorGives)
 {
     int ends[2];
     ASSERT_EQ(0, pipe(ends));
-    input_source *tick = input_source_new(p, "tick", INPUT_SOURCE_READER, nullptr, nullptr, read_tick, nullptr, nullptr);
+    input_source *tick =
+        input_source_new(p, "tick", INPUT_SOURCE_READER, nullptr, nullptr, read_tick, nullptr, nullptr);
     ASSERT_NE(nullptr, tick);
     tick->descriptor->fd = ends[0];
     platform_add_input_source(p, tick);

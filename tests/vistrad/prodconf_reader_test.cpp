@@ -367,10 +367,10 @@ TEST_F(Reader, AbsentNestedRecordsTakeTheirFieldsDefaults)
 {
     for (uint32_t kind : {PRODCONF_STRUCT, PRODCONF_STRUCT2}) {
         SCOPED_TRACE(kind);
-        prodconf_field optional =
-            prodconf_field_struct("optional", PRODCONF_OPTIONAL, offsetof(two_nested, optional), &defaults_only_schema);
-        prodconf_field required =
-            prodconf_field_struct("required", PRODCONF_REQUIRED, offsetof(two_nested, required), &defaults_only_schema);
+        prodconf_field optional = prodconf_field_struct("optional", PRODCONF_OPTIONAL,
+                                                        offsetof(two_nested, optional), &defaults_only_schema);
+        prodconf_field required = prodconf_field_struct("required", PRODCONF_REQUIRED,
+                                                        offsetof(two_nested, required), &defaults_only_schema);
         optional.kind = required.kind = kind;
         const prodconf_field fields[] = {optional, required};
         const prodconf_schema schema = {"two_nested", sizeof(two_nested), fields, 2};
