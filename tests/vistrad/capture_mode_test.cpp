@@ -59,7 +59,7 @@ TEST(CaptureModeTables, InvalidFrequencyIsLogged)
     int32_t out = -5;
     EXPECT_EQ(0, capture_mode_for_frequency(1, 2, &out));
     EXPECT_EQ(-5, out);
-    EXPECT_EQ("Invalid frequency 2", log.text());
+    EXPECT_EQ("Invalid frequency 2\n", log.text());
 }
 
 TEST(CaptureModeTables, IndexNormalizeAndEnumeration)

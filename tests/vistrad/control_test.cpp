@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/control.h"
+#include "heap_in_use.h"
 #include "log_capture.h"
 #include "platform/platform_vorsalind.h"
 
@@ -112,16 +115,20 @@ TEST(AlgoInput, AddingAMatchingInputAddsNothing)
 
 TEST(AlgoStep, SharedLocalDataFreedWithTheLastStep)
 {
-    uint32_t *block = static_cast<uint32_t *>(g_malloc0(16));
+    const size_t size = 64 * 1024; // well above a step record, below the mmap threshold
+    uint32_t *block = static_cast<uint32_t *>(g_malloc0(size));
     algo_step *s[3];
     for (auto &p : s)
         p = algo_step_create(nullptr, nullptr, nullptr, block);
     EXPECT_EQ(3u, *block);
+    size_t before = heap_in_use();
     algo_step_destroy(s[0], nullptr);
     algo_step_destroy(s[1], nullptr);
     EXPECT_EQ(1u, *block);
+    EXPECT_LT(before - heap_in_use(), size); // the block is still there
     EXPECT_EQ(block, algo_step_get_local_data(s[2]));
-    algo_step_destroy(s[2], nullptr); // frees the block (seen by the sanitizer build)
+    algo_step_destroy(s[2], nullptr);
+    EXPECT_GE(before - heap_in_use(), size);
 }
 
 TEST_F(Engine, DispatchOrderAcrossGroupsAndSteps)
@@ -266,6 +273,28 @@ TEST_F(Engine, GroupsOfOwner)
     trace.clear();
     control_dispatch(engine, &j);
     EXPECT_EQ((std::vector<std::string>{"release:42"}), trace);
+}
+
+// A group looked up by id on one thread while another removes it: the
+// look-up and the change happen under one lock, so the removed group is never
+// touched (the sanitizer build sees any access to a freed group).
+TEST_F(Engine, EnableByIdWhileTheGroupIsRemoved)
+{
+    std::atomic<uint32_t> current{0};
+    std::atomic<bool> done{false};
+    std::thread enabler([&] {
+        while (!done.load())
+            control_enable_group_by_id(engine, current.load(), 0);
+    });
+    for (int i = 0; i < 3000; i++) {
+        algo_group *g = group({step("s", {{42, -1}}), step("t", {{43, -1}})}, 5);
+        control_add_group(engine, g);
+        current = g->global_id;
+        control_remove_groups_of_owner(engine, 5);
+    }
+    done = true;
+    enabler.join();
+    EXPECT_EQ(0, control_has_group_of_owner(engine, 5));
 }
 
 int count_init(algo_step *step, control *)

@@ -18,13 +18,17 @@
 #include <vector>
 
 #include "core/control.h"
+#include "core/control_timeout.h"
 #include "core/daemon.h"
 #include "core/daemon_options.h"
+#include "core/daemon_sources.h"
 #include "core/debug_output.h"
 #include "core/fpga.h"
 #include "core/plugin.h"
 #include "core/prodconf.h"
 #include "log_capture.h"
+#include "platform/input_source.h"
+#include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
 
 namespace {
@@ -105,7 +109,11 @@ TEST(DaemonSinks, WiringTable)
     };
     for (const SinkCase &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.on_fd, wire_and_log(c.options, c.terminal));
+        // The descriptor sink ends each message's line.
+        std::string on_fd = c.on_fd;
+        for (size_t at = on_fd.find(';'); at != std::string::npos; at = on_fd.find(';', at + 2))
+            on_fd.insert(at + 1, "\n");
+        EXPECT_EQ(on_fd, wire_and_log(c.options, c.terminal));
         EXPECT_EQ(c.on_syslog, syslog_text());
     }
 }
@@ -271,7 +279,8 @@ TEST_F(PluginLoader, RefusingEntryLeavesNothingBehind)
     control_add_group(engine, own);
     plugin_load_all(engine);
     std::string path = root + "/etc/vistrad/libmoxel.so";
-    EXPECT_EQ("Plugin " + path + " entrypoint failed.\n", log.text());
+    EXPECT_EQ("Plugin " + path + " entrypoint failed.\n", log.text(DEBUG_ERROR));
+    EXPECT_EQ(log.text(DEBUG_ERROR), log.text());
     EXPECT_TRUE(loaded().empty());
 
     // Only the group the plug-in added is gone; a record of the type its
@@ -285,6 +294,11 @@ TEST_F(PluginLoader, RefusingEntryLeavesNothingBehind)
     job.type = 42;
     job.stream_id = -1;
     control_dispatch(engine, &job);
+    // Nor is its timeout pending any more.
+    control_timestamp wait = {};
+    EXPECT_EQ(1, control_next_timeout(engine, &wait));
+    EXPECT_EQ(1, wait.sec);
+    EXPECT_EQ(nullptr, control_take_expired_timeouts(engine, nullptr));
     plugin_create_all(fake_conf(), engine, 0);
     plugin_shutdown_all();
     EXPECT_EQ("refuse entry\n", traced());
@@ -425,7 +439,108 @@ TEST_F(Dispatch, FramesCountForwardAcrossTheWrap)
     EXPECT_EQ(256, GPOINTER_TO_INT(release->data));
     EXPECT_EQ(-1, GPOINTER_TO_INT(release->next->data));
     g_list_free(release);
-    EXPECT_EQ("No input data in list entry!\n", log.text());
+    EXPECT_EQ("No input data in list entry!\n", log.text(DEBUG_WARNING));
+    EXPECT_EQ(log.text(DEBUG_WARNING), log.text());
+}
+
+struct timespec fake_now;
+
+void fake_clock(struct timespec *now) { *now = fake_now; }
+
+std::vector<uint32_t> timeout_types;
+
+int note_timeout(algo_step *, control *engine)
+{
+    timeout_types.push_back(control_get_input(engine)->type);
+    return 0;
+}
+
+// The daemon's timer source in a real main loop: typed timeouts that expired
+// in one pass reach their step latest deadline first.
+TEST_F(Dispatch, TimerSourceQueuesLatestDeadlineFirst)
+{
+    timeout_types.clear();
+    fake_now = {100, 0};
+    control_timeout_set_clock(fake_clock);
+    algo_step *step = algo_step_create_stream_id(-1, nullptr, note_timeout, nullptr, nullptr);
+    control_timeout *early = control_create_timeout(ctx->engine, step);
+    control_timeout *late = control_create_timeout(ctx->engine, step);
+    algo_group *group = algo_group_create(nullptr);
+    algo_group_insert(group, step);
+    control_add_group(ctx->engine, group);
+    control_init_groups(ctx->engine);
+    control_timestamp ms10 = {0, 10000}, ms20 = {0, 20000};
+    control_start_timeout(ctx->engine, early, &ms10);
+    control_start_timeout(ctx->engine, late, &ms20);
+
+    GMainContext *main_context = g_main_context_new();
+    GSource *timer = daemon_timer_source_new(ctx);
+    g_source_attach(timer, main_context);
+    fake_now = {100, 15000000};
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(std::vector<uint32_t>{early->type}, timeout_types);
+    control_start_timeout(ctx->engine, early, &ms10); // due at 100.025, after the late one
+    fake_now = {101, 0};
+    timeout_types.clear();
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ((std::vector<uint32_t>{early->type, late->type}), timeout_types);
+    // Nothing pending: the source does not fire.
+    timeout_types.clear();
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_TRUE(timeout_types.empty());
+    g_source_destroy(timer);
+    g_source_unref(timer);
+    g_main_context_unref(main_context);
+    control_timeout_set_clock(nullptr);
+}
+
+GList *read_tick(platform *, input_source *source, GList *records)
+{
+    char byte;
+    if (read(source->descriptor->fd, &byte, 1) != 1)
+        return records;
+    control_job *job = g_new0(control_job, 1);
+    job->type = 42;
+    job->stream_id = -1;
+    job->release = [](control_job *done) { g_free(done); };
+    return g_list_prepend(records, job);
+}
+
+// The daemon's input source in a real main loop: it polls the platform's
+// descriptors and hands what a ready one produces to the dispatch.
+TEST_F(Dispatch, InputSourceDispatchesWhatAReadyDescriptorGives)
+{
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    input_source *tick =
+        input_source_new(p, "tick", INPUT_SOURCE_READER, nullptr, nullptr, read_tick, nullptr, nullptr);
+    ASSERT_NE(nullptr, tick);
+    tick->descriptor->fd = ends[0];
+    platform_add_input_source(p, tick);
+    p->dispatch_ready_fds = platform_dispatch_ready_fds;
+
+    GMainContext *main_context = g_main_context_new();
+    GSource *input = daemon_input_source_new(ctx, daemon_dispatch);
+    g_source_attach(input, main_context);
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE)); // nothing to read yet
+    EXPECT_EQ(0, seen_records);
+    ASSERT_EQ(2, write(ends[1], "xy", 2));
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(1, seen_records);
+    EXPECT_TRUE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(2, seen_records);
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE));
+
+    // A source taken away leaves the poll set at the next iteration.
+    platform_free_input_source_by_name(p, "tick");
+    ASSERT_EQ(1, write(ends[1], "z", 1));
+    EXPECT_FALSE(g_main_context_iteration(main_context, FALSE));
+    EXPECT_EQ(2, seen_records);
+    g_source_destroy(input);
+    g_source_unref(input);
+    g_main_context_unref(main_context);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 TEST_F(Dispatch, TypeZeroIsReleasedWithoutAStep)
@@ -474,7 +589,8 @@ TEST_F(Dispatch, StreamAndChannelRestarts)
                                         "create 1", "create 256", "create 512"}),
               calls);
     EXPECT_EQ(0, ctx->stream_restart);
-    EXPECT_EQ("Stream 512 constructor failed.\n", log.text());
+    EXPECT_EQ("Stream 512 constructor failed.\n", log.text(DEBUG_WARNING));
+    EXPECT_EQ(log.text(DEBUG_WARNING), log.text());
 
     calls.clear();
     daemon_request_channel_restart(0);

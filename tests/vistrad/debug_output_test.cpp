@@ -62,17 +62,18 @@ struct MaskCase {
 
 TEST_F(DebugOutput, MaskTable)
 {
-    // Levels 0 and 2 have a sink; level 3 (mask 8) has none.
+    // Levels 0 and 2 have a sink; level 3 (mask 8) has none. The sink ends
+    // each message's line.
     debug_output_set_sinks(1 | 4, DEBUG_OUTPUT_SINK_FD, a.fd());
     const MaskCase cases[] = {
-        {1, 0, "m"},
-        {4, 0, "m"},
-        {1 | 4, 0, "mm"},
+        {1, 0, "m\n"},
+        {4, 0, "m\n"},
+        {1 | 4, 0, "m\nm\n"},
         {1u << 30, -1, ""},
         {1u << 31, -1, ""},
         {8, -1, ""},
         // Lower levels are written before the unconfigured one stops the call.
-        {1 | 8 | 4, -1, "mm"},
+        {1 | 8 | 4, -1, "m\nm\n"},
         {0, 0, ""},
     };
     for (const auto &c : cases) {
@@ -125,7 +126,7 @@ TEST_F(DebugOutput, CategoriesAndEmptyMessages)
     EXPECT_EQ(0, debug_output(1, 0, "hidden"));
     debug_output_enable_category(0);
     EXPECT_EQ(0, debug_output(1, 0, "%s", ""));
-    EXPECT_EQ("shown", a.text());
+    EXPECT_EQ("shown\n", a.text());
 }
 
 TEST_F(DebugOutput, HexdumpLinesOf24Bytes)

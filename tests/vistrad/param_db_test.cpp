@@ -1,27 +1,30 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/param_db.h"
 #include "core/stream_map.h"
-#include "frontends/dbus_api/dbus_api.h"
 #include "log_capture.h"
 
-// Test double of the front-end's announcements: records what reached it.
+namespace {
+
+// Stands in for the front-end's announcements: records what reached it.
 std::vector<std::string> announced;
 
-void dbus_api_emit_param_properties_changed(struct dbus_api *, int32_t stream_id, const struct param_value *value)
+void note_properties(struct dbus_api *, int32_t stream_id, const struct param_value *value)
 {
     announced.push_back("props:" + std::to_string(value->id) + "/" + std::to_string(stream_id));
 }
 
-void dbus_api_emit_param_signal(struct dbus_api *, int32_t stream_id, const struct param_value *value)
+void note_signal(struct dbus_api *, int32_t stream_id, const struct param_value *value)
 {
     announced.push_back("signal:" + std::to_string(value->id) + "/" + std::to_string(stream_id));
 }
 
-namespace {
+const param_announcer recorder = {note_properties, note_signal};
 
 std::vector<std::string> delivered;
 
@@ -40,6 +43,7 @@ class ParamDb : public ::testing::Test {
         param_map_init();
         ASSERT_NE(nullptr, param_db_init());
         param_db_set_default_stream(-1);
+        param_db_set_announcer(&recorder);
         param_set_save_pending(0);
         announced.clear();
         delivered.clear();
@@ -47,6 +51,7 @@ class ParamDb : public ::testing::Test {
     }
     void TearDown() override
     {
+        param_db_set_announcer(nullptr);
         param_db_free();
         param_map_free();
         stream_map_free();
@@ -95,7 +100,8 @@ TEST_F(ParamDb, SetRefuseResetPerType)
         EXPECT_EQ(0, param_is_default(c.id, -1));
         log.clear();
         EXPECT_EQ(-5, param_set_int(c.id, -1, c.bad));
-        EXPECT_EQ(c.bad_message, log.text());
+        EXPECT_EQ(c.bad_message, log.text(DEBUG_WARNING));
+        EXPECT_EQ(log.text(DEBUG_WARNING), log.text());
         EXPECT_EQ(c.good, get(c.id)); // nothing stored
         EXPECT_EQ(0, param_reset(c.id, -1));
         EXPECT_EQ(c.def, get(c.id));
@@ -255,6 +261,43 @@ TEST_F(ParamDb, DeliveryMostRecentlyRegisteredFirstPerStream)
     param_set_int(3, -1, 23);
     param_distribute_callback_one_change();
     EXPECT_TRUE(delivered.empty());
+}
+
+std::atomic<int> torn_texts;
+
+int check_text(void *, void *, param_value *value, param_callback *)
+{
+    // Every text the setter writes is one letter repeated. Reading it many
+    // times keeps the callback long enough for the setter to replace it.
+    for (int pass = 0; pass < 50; pass++) {
+        std::string text = value->text ? value->text : "";
+        if (text.empty() || text.find_first_not_of(text[0]) != std::string::npos) {
+            torn_texts++;
+            break;
+        }
+    }
+    return 0;
+}
+
+// Sets from another thread while the main thread delivers: each callback
+// reads a text that stays whole until it returns.
+TEST_F(ParamDb, DeliveryWhileAnotherThreadSets)
+{
+    torn_texts = 0;
+    ASSERT_EQ(0, param_set_string(164, -1, "sss"));
+    param_register_callback(164, -1, check_text, PARAM_NOTIFY_ALWAYS, nullptr, nullptr);
+    std::atomic<bool> done{false};
+    std::thread setter([&] {
+        const std::string texts[] = {std::string(1000, 'a'), "b", std::string(300, 'c')};
+        for (int i = 0; !done.load(); i++)
+            param_set_string(164, -1, texts[i % 3].c_str());
+    });
+    for (int i = 0; i < 5000; i++)
+        param_distribute_callback_one_change();
+    done = true;
+    setter.join();
+    param_distribute_callback_one_change();
+    EXPECT_EQ(0, torn_texts.load());
 }
 
 int chain_callback(void *, void *, param_value *value, param_callback *)

@@ -372,6 +372,8 @@ std::vector<DamagedCase> damaged_files()
         {"pointer record", db_file({ok, record(9, 5, -1, 0)}), "Unmanagable blob for persistent storage\n"},
         {"unknown type", db_file({ok, record(9, 6, -1, 0)}), "Unable to retrieve data from persistency\n"},
         {"id out of range", db_file({ok, record(91, 2, -1, 0)}), "Info-pool id 91 out of range.\n"},
+        {"one id and stream with two types", db_file({ok, record(4, 2, -1, 1), record(3, 0, -1, 0)}),
+         "Can't set info-pool value with wrong type, found 2, requested 0.\n"},
     };
 }
 
@@ -387,6 +389,7 @@ TEST_F(InfoPool, DamagedStoresAreRefused)
         EXPECT_NE(std::string::npos, log.text().find(c.message)) << log.text();
         int32_t v = 0;
         EXPECT_EQ(-1, info_pool_get_int(3, -1, &v));
+        EXPECT_EQ(-1, info_pool_get_int(4, -1, &v));
         EXPECT_EQ(-1, info_pool_get_imfix(7, 2, &v));
     }
 }

@@ -195,7 +195,7 @@ TEST_F(Platform, NullIrisAndIrcutWarn)
 {
     EXPECT_EQ(-3, platform_add_iris(p, nullptr, 0));
     platform_add_ircut(p, nullptr, 0);
-    EXPECT_EQ("Failed to add iris to platform.Failed to add ircut to platform.", log.text());
+    EXPECT_EQ("Failed to add iris to platform.\nFailed to add ircut to platform.\n", log.text());
     EXPECT_EQ(0, platform_get_iris_count(p, 0));
     EXPECT_EQ(0, platform_get_ircut_count(p, 0));
     iris *i = iris_new();
@@ -384,7 +384,7 @@ TEST_F(Gpio, SysfsWriterAndFallbacks)
     EXPECT_EQ("Invalid pin direction.\nInvalid pin direction.\n", log.text());
     log.clear();
     EXPECT_EQ(-4, platform_gpio_set(p, "C", 1));
-    EXPECT_EQ("Can not open /sys/devices/virtual/gpiomap/C/value.", log.text());
+    EXPECT_EQ("Can not open /sys/devices/virtual/gpiomap/C/value.\n", log.text());
 
     int value = 77;
     EXPECT_EQ(PLATFORM_OK, platform_gpio_get(p, "A", &value));

@@ -24,7 +24,7 @@ inline prodconf_node *pc_node(prodconf_node *parent, const char *key, std::vecto
 inline prodconf_node *pc_section(prodconf *conf, const char *key, std::vector<std::string> values = {})
 {
     prodconf_node *node = pc_node(conf->root, key, values);
-    g_hash_table_insert(conf->sections, node->key, node);
+    g_hash_table_insert(conf->sections, g_strdup(node->key), node);
     return node;
 }
 

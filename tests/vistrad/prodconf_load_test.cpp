@@ -11,6 +11,7 @@
 
 #include "core/prodconf.h"
 #include "core/prodconf_crypt.h"
+#include "core/prodconf_startup.h"
 #include "core/prodconf_tree.h"
 #include "log_capture.h"
 #include "prodconf_builder.h"
@@ -273,6 +274,37 @@ TEST_F(Load, DaemonSettingsFromProductConstants)
     EXPECT_EQ(0, conf->channel[0].area.xstop);
 }
 
+// A channel outside 0 to 7 is left out with a word; the rest still loads.
+TEST_F(Load, ForeignChannelsAreLeftOut)
+{
+    write("/usr/lib/vistrad/vistrad.enc", "");
+    const char *cases[][3] = {
+        {"0x7fffffff", "2147483647", "256,512"},
+        {"0x1000000", "16777216", "256,512"},
+        {"300", "300", "256,512"},
+        {"-1", "-1", "256,512"},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c[0]);
+        prodconf_free(conf);
+        conf = prodconf_new();
+        write("/usr/lib/vistrad/vistrad.yaml", std::string("PRODUCT_CONSTANTS:\n  product_constants:\n") +
+                                                   "    channels: [1, " + c[0] + ", 2]\n    image_sources: 2\n");
+        std::string err = load();
+        EXPECT_NE(std::string::npos, err.find("Prodconf: " + root + "/usr/lib/vistrad/vistrad.enc: channel " +
+                                              c[1] + " is not one of 0 to 7, left out\n"))
+            << err;
+        EXPECT_EQ(3, prodconf_channel_count(conf));
+        EXPECT_EQ(2, conf->constants[0].image_sources);
+        std::string streams;
+        GList *list = conf->stream_list(conf);
+        for (GList *l = list; l; l = l->next)
+            streams += (streams.empty() ? "" : ",") + std::to_string(GPOINTER_TO_INT(l->data));
+        g_list_free(list);
+        EXPECT_EQ(c[2], streams);
+    }
+}
+
 TEST_F(Load, BootParameterChoosesTheBlock)
 {
     write("/usr/lib/vistrad/vistrad.enc", "");
@@ -354,6 +386,59 @@ TEST_F(Load, YamlSyntaxErrorEndsStartUp)
                 "Prodconf: could not parse YAML file\n(.|\n)*Corrupt configuration\n");
 }
 
+// Damaged texts: each either loads what it can or ends start-up, and never
+// crashes or takes one key's text as another's value.
+TEST_F(Load, DamagedYamlLoadsTheRestOrEndsStartUp)
+{
+    std::string deep;
+    for (int i = 0; i < 500; i++)
+        deep += std::string((size_t)i * 2, ' ') + "k" + std::to_string(i) + ":\n";
+    deep += std::string(1000, ' ') + "leaf: 1\nAFTER: 2\n";
+    struct {
+        const char *name;
+        std::string text;
+        const char *tree; // null: start-up ends
+    } cases[] = {
+        {"empty key, then a dedent", "A:\n  ?\n A", "ROOT{A{-}}"},
+        {"empty key, then the section again", "A:\n  ?\n A\nA:\n  b: 1\n", "ROOT{A{- b[1]}}"},
+        {"flow sequence cut at the end", "A: [1, 2", nullptr},
+        {"flow sequence cut before the next key", "A: [1, 2\nB: 3\n", nullptr},
+        {"nested flow sequence cut", "A: [1, [2, 3]\n", nullptr},
+        {"flow sequence opened only", "A: [\n", nullptr},
+        {"flow mapping cut", "A: {b: 1\n", nullptr},
+        {"key without a colon at the end", "A: 1\nB: 2\nC", nullptr},
+        {"key without a colon, with a line end", "A: 1\nC\n", nullptr},
+        {"deep nesting", deep, "deep"},
+    };
+    for (auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        prodconf_free(conf);
+        conf = prodconf_new();
+        write("/usr/lib/vistrad/vistrad.enc", "");
+        write("/usr/lib/vistrad/vistrad.yaml", c.text);
+        if (!c.tree) {
+            EXPECT_EXIT(prodconf_load(conf), ::testing::ExitedWithCode(1),
+                        "Prodconf: could not parse YAML file\n(.|\n)*Corrupt configuration\n");
+            continue;
+        }
+        load();
+        if (c.text != deep) {
+            EXPECT_EQ(c.tree, tree());
+            continue;
+        }
+        prodconf_node *leaf = prodconf_section(conf, "k0");
+        ASSERT_NE(nullptr, leaf);
+        int depth = 0;
+        for (; leaf->first_child; depth++)
+            leaf = leaf->first_child;
+        EXPECT_EQ(500, depth);
+        EXPECT_STREQ("leaf", leaf->key);
+        ASSERT_NE(nullptr, leaf->values);
+        EXPECT_STREQ("1", leaf->values[0]);
+        EXPECT_NE(nullptr, prodconf_section(conf, "AFTER"));
+    }
+}
+
 // Damaged encrypted files are refused before anything is parsed.
 TEST_F(Load, DamagedEncryptedFilesAreRefused)
 {
@@ -387,6 +472,18 @@ TEST_F(Load, DamagedEncryptedFilesAreRefused)
         EXPECT_NE(std::string::npos, err.find(c.message)) << err;
         EXPECT_EQ("ROOT", tree());
     }
+}
+
+TEST(StartupLog, EveryMessageEndsItsLine)
+{
+    prodconf_startup_syslog_fn old = prodconf_startup_set_syslog(capture_syslog);
+    startup_syslog.clear();
+    testing::internal::CaptureStderr();
+    prodconf_startup_warning("%s: state %s already added to hash", "f", "HWID");
+    prodconf_startup_error("ended\n");
+    EXPECT_EQ("f: state HWID already added to hash\nended\n", testing::internal::GetCapturedStderr());
+    EXPECT_EQ(std::to_string(LOG_WARNING) + " f: state HWID already added to hash", startup_syslog.at(0));
+    prodconf_startup_set_syslog(old);
 }
 
 TEST(ProdconfCrypt, PaddingAndDigest)

@@ -8,6 +8,7 @@
 #include "core/control.h"
 #include "core/control_private.h"
 #include "core/control_temperature.h"
+#include "core/daemon.h"
 #include "log_capture.h"
 #include "platform/platform_vorsalind.h"
 #include "temperature_service.h"

@@ -59,6 +59,17 @@ void unindex_group(control *engine, algo_group *group)
     }
 }
 
+// The one way a group leaves the engine: out of the consumer lists, the group
+// list and the groups awaiting initialisation, then destroyed.
+void remove_group_locked(control *engine, GList *link)
+{
+    algo_group *group = static_cast<algo_group *>(link->data);
+    unindex_group(engine, group);
+    engine->groups = g_list_delete_link(engine->groups, link);
+    engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
+    algo_group_destroy(group, engine);
+}
+
 } // namespace
 
 struct control *control_new(struct platform *platform)
@@ -216,12 +227,31 @@ int control_enable_group(struct control *engine, struct algo_group *group, int e
     return 0;
 }
 
+namespace {
+
+algo_group *find_group_locked(control *engine, uint32_t group_id)
+{
+    for (GList *l = engine->groups; l; l = l->next) {
+        algo_group *group = static_cast<algo_group *>(l->data);
+        if (group->global_id == group_id)
+            return group;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// Found and enabled under one lock: the group may not go away in between.
 int control_enable_group_by_id(struct control *engine, uint32_t group_id, int enabled)
 {
-    algo_group *group = control_find_group(engine, group_id);
+    if (!engine)
+        return -1;
+    mutex_guard lock(&engine->group_mutex);
+    algo_group *group = find_group_locked(engine, group_id);
     if (!group)
         return -1;
-    return control_enable_group(engine, group, enabled);
+    algo_group_set_enabled(group, enabled);
+    return 0;
 }
 
 struct algo_group *control_find_group(struct control *engine, uint32_t group_id)
@@ -229,12 +259,7 @@ struct algo_group *control_find_group(struct control *engine, uint32_t group_id)
     if (!engine)
         return nullptr;
     mutex_guard lock(&engine->group_mutex);
-    for (GList *l = engine->groups; l; l = l->next) {
-        algo_group *group = static_cast<algo_group *>(l->data);
-        if (group->global_id == group_id)
-            return group;
-    }
-    return nullptr;
+    return find_group_locked(engine, group_id);
 }
 
 GList *control_get_groups_of_owner(struct control *engine, uint32_t id)
@@ -267,13 +292,8 @@ void control_remove_groups_of_owner(struct control *engine, uint32_t id)
     GList *l = engine->groups;
     while (l) {
         GList *next = l->next;
-        algo_group *group = static_cast<algo_group *>(l->data);
-        if (owned_by(group, id)) {
-            unindex_group(engine, group);
-            engine->groups = g_list_delete_link(engine->groups, l);
-            engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
-            algo_group_destroy(group, engine);
-        }
+        if (owned_by(static_cast<algo_group *>(l->data), id))
+            remove_group_locked(engine, l);
         l = next;
     }
 }
@@ -292,12 +312,8 @@ void control_remove_group(struct control *engine, struct algo_group *group)
         return;
     mutex_guard lock(&engine->group_mutex);
     GList *l = g_list_find(engine->groups, group);
-    if (!l)
-        return;
-    unindex_group(engine, group);
-    engine->groups = g_list_delete_link(engine->groups, l);
-    engine->groups_to_init = g_list_remove(engine->groups_to_init, group);
-    algo_group_destroy(group, engine);
+    if (l)
+        remove_group_locked(engine, l);
 }
 
 int control_mark_produced(struct control *engine, uint32_t type)

@@ -15,10 +15,6 @@ struct signal_target {
     control *engine;
 };
 
-uint32_t temperature_halt;
-void (*restart_request)(void *);
-void *restart_data;
-
 dbus_proxy *client(control *engine)
 {
     return static_cast<dbus_proxy *>(engine->temperature_client);
@@ -175,26 +171,6 @@ int initial_state(set_t *set)
     return 2;
 }
 
-void request_restart()
-{
-    if (restart_request)
-        restart_request(restart_data);
-}
-
-void halt_callback(control *, int32_t, set_t *, int state)
-{
-    if (!temperature_halt) {
-        if (state != 0 && state != 2)
-            return;
-        temperature_halt = 1;
-    } else {
-        if (state != 1)
-            return;
-        temperature_halt = 0;
-    }
-    request_restart();
-}
-
 } // namespace
 
 struct control_temperature_limit *control_register_temperature_limit(struct control *engine, uint32_t sensor_id,
@@ -316,27 +292,13 @@ void control_free_temperature_limit_set(struct control *engine, struct control_t
     g_free(set);
 }
 
-int daemon_set_temperature_halt_limits(struct control *engine, uint32_t sensor_id, int32_t limit0,
-                                       int32_t limit1, int32_t limit2, int32_t limit3)
+void control_set_temperature_halt_set(struct control *engine, struct control_temperature_limit_set *set)
 {
     if (!engine)
-        return 2;
-    int initial = 2;
-    set_t *set = control_register_temperature_limit_set(engine, sensor_id, limit0, limit1, limit2, limit3,
-                                                        halt_callback, nullptr, &initial);
+        return;
     // One halt set at a time: a new one replaces the old limits.
     control_free_temperature_limit_set(engine, engine->temperature_halt_set);
     engine->temperature_halt_set = set;
-    temperature_halt = (initial == 0 || initial == 4) ? 1 : 0;
-    return initial;
-}
-
-uint32_t daemon_get_temperature_halt(void) { return temperature_halt; }
-
-void daemon_set_stream_restart_hook(void (*request)(void *data), void *data)
-{
-    restart_request = request;
-    restart_data = data;
 }
 
 void control_temperature_stop(struct control *engine)

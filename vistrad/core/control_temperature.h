@@ -46,13 +46,9 @@ control_register_temperature_limit_set(struct control *engine, uint32_t sensor_i
                                        int32_t limit2, int32_t limit3, control_temperature_set_fn callback,
                                        void *user_data, int *initial_state);
 void control_free_temperature_limit_set(struct control *engine, struct control_temperature_limit_set *set);
-int daemon_set_temperature_halt_limits(struct control *engine, uint32_t sensor_id, int32_t limit0,
-                                       int32_t limit1, int32_t limit2, int32_t limit3);
-
-// The daemon's temperature halt: set while a halt set reports too cold or
-// too hot. Each change asks the daemon for a stream restart through the hook.
-uint32_t daemon_get_temperature_halt(void);
-void daemon_set_stream_restart_hook(void (*request)(void *data), void *data);
+// The engine keeps one halt set (the daemon's, see daemon.h) and frees it at
+// its stop; a new one replaces and frees the old.
+void control_set_temperature_halt_set(struct control *engine, struct control_temperature_limit_set *set);
 
 // Bus names of the temperature service.
 #define TEMPERATURE_SERVICE "com.tovi.TemperatureController"

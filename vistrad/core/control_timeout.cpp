@@ -213,3 +213,22 @@ GList *control_take_expired_timeouts(struct control *engine, GList *list)
     pthread_mutex_unlock(&engine->timeout_mutex);
     return list;
 }
+
+void control_destroy_callback_timeouts_if(struct control *engine, control_timeout_match_fn match, void *data)
+{
+    if (!engine || !match)
+        return;
+    GList *matched = nullptr;
+    pthread_mutex_lock(&engine->timeout_mutex);
+    for (GList *l = engine->pending_timeouts; l;) {
+        GList *next = l->next;
+        auto *t = static_cast<control_timeout *>(l->data);
+        if (t->callback && match(t->callback, data)) {
+            engine->pending_timeouts = g_list_delete_link(engine->pending_timeouts, l);
+            matched = g_list_prepend(matched, t);
+        }
+        l = next;
+    }
+    pthread_mutex_unlock(&engine->timeout_mutex);
+    g_list_free_full(matched, g_free);
+}

@@ -32,6 +32,10 @@ int control_stop_timeout(struct control *engine, struct control_timeout *timeout
 void control_destroy_timeout(struct control_timeout *timeout, struct control *engine);
 int control_next_timeout(struct control *engine, struct control_timestamp *wait);
 GList *control_take_expired_timeouts(struct control *engine, GList *list);
+// Destroys the pending callback timeouts whose callback matches: a library
+// about to be closed must leave no callback of its own behind.
+typedef int (*control_timeout_match_fn)(control_timeout_fn callback, void *data);
+void control_destroy_callback_timeouts_if(struct control *engine, control_timeout_match_fn match, void *data);
 
 // The monotonic clock the timeouts read; tests install their own. Null
 // restores clock_gettime(CLOCK_MONOTONIC).

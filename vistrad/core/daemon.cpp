@@ -100,6 +100,25 @@ int on_pause_changed(void *, void *, struct param_value *value, struct param_cal
 
 void stream_restart_hook(void *) { daemon_request_stream_restart(); }
 
+uint32_t temperature_halt;
+void (*restart_request)(void *);
+void *restart_data;
+
+void halt_callback(control *, int32_t, control_temperature_limit_set *, int state)
+{
+    if (!temperature_halt) {
+        if (state != 0 && state != 2)
+            return;
+        temperature_halt = 1;
+    } else {
+        if (state != 1)
+            return;
+        temperature_halt = 0;
+    }
+    if (restart_request)
+        restart_request(restart_data);
+}
+
 int parse_options(int *argc, char ***argv)
 {
     options = daemon_options();
@@ -621,4 +640,25 @@ int daemon_run(int argc, char **argv, struct prodconf *conf)
     // openlog keeps the identity text for as long as the log is open.
     g_free(name);
     return result;
+}
+
+int daemon_set_temperature_halt_limits(struct control *engine, uint32_t sensor_id, int32_t limit0,
+                                       int32_t limit1, int32_t limit2, int32_t limit3)
+{
+    if (!engine)
+        return 2;
+    int initial = 2;
+    control_temperature_limit_set *set = control_register_temperature_limit_set(
+        engine, sensor_id, limit0, limit1, limit2, limit3, halt_callback, nullptr, &initial);
+    control_set_temperature_halt_set(engine, set);
+    temperature_halt = (initial == 0 || initial == 4) ? 1 : 0;
+    return initial;
+}
+
+uint32_t daemon_get_temperature_halt(void) { return temperature_halt; }
+
+void daemon_set_stream_restart_hook(void (*request)(void *data), void *data)
+{
+    restart_request = request;
+    restart_data = data;
 }

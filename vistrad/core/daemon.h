@@ -51,6 +51,14 @@ void daemon_stream_destroy(struct daemon_context *context, int32_t stream_id, in
 // 1 while VistradPause is set.
 int daemon_is_paused(void);
 
+// The daemon's temperature halt: set while its limit set reports too cold or
+// too hot. Each change asks for a stream restart through the hook (the
+// daemon's own while it runs). The result is the set's initial state.
+int daemon_set_temperature_halt_limits(struct control *engine, uint32_t sensor_id, int32_t limit0,
+                                       int32_t limit1, int32_t limit2, int32_t limit3);
+uint32_t daemon_get_temperature_halt(void);
+void daemon_set_stream_restart_hook(void (*request)(void *data), void *data);
+
 struct prodconf_product_constants *prodconf_get_product_constants(int32_t stream_id);
 void prodconf_set_product_constants(struct prodconf_product_constants *constants);
 void prodconf_set_product_constants_table(GHashTable *table);

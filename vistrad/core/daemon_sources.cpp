@@ -2,7 +2,6 @@
 
 #include "config.h"
 #include "control.h"
-#include "control_temperature.h"
 #include "control_timeout.h"
 #include "param_db.h"
 #include "platform/input_source.h"
@@ -62,7 +61,7 @@ gboolean timer_dispatch(GSource *source, GSourceFunc, gpointer)
         param_distribute_callback_one_change();
         return G_SOURCE_CONTINUE;
     }
-    GList *expired = g_list_reverse(control_take_expired_timeouts(context->engine, nullptr));
+    GList *expired = control_take_expired_timeouts(context->engine, nullptr);
     daemon_dispatch(context, expired, nullptr);
     return G_SOURCE_CONTINUE;
 }

@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/uio.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -37,8 +38,11 @@ int write_fd_sink(const sink &s, const char *format, va_list args)
         return -1;
     int result = 0;
     if (len > 0) {
-        ssize_t n = write(s.fd, text, (size_t)len);
-        if (n < len)
+        // Every message ends its line, so that two never run together.
+        struct iovec parts[2] = {{text, (size_t)len}, {const_cast<char *>("\n"), 1}};
+        int count = text[len - 1] == '\n' ? 1 : 2;
+        ssize_t n = writev(s.fd, parts, count);
+        if (n < len + count - 1)
             result = -1;
     }
     free(text);

@@ -48,24 +48,3 @@ void fpga_lib_unload(void *handle)
     if (handle)
         close_library(handle);
 }
-
-int fpga_op_query(struct fpga *fpga)
-{
-    if (!fpga || !fpga->query)
-        return 0;
-    return fpga->query(fpga);
-}
-
-int fpga_op_flag(struct fpga *fpga, uint8_t flag)
-{
-    if (!fpga || !fpga->set_flag)
-        return -1;
-    return fpga->set_flag(fpga, flag);
-}
-
-int fpga_op_value(struct fpga *fpga, int value)
-{
-    if (!fpga || !fpga->set_value)
-        return -1;
-    return fpga->set_value(fpga, value);
-}

@@ -6,6 +6,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <map>
+#include <utility>
 #include <vector>
 
 #include "control.h"
@@ -655,6 +657,30 @@ int set_from_record(const uint8_t *r)
     }
 }
 
+// Two records for one id and stream must agree on the type, and so must a
+// record and what the pool already holds.
+bool records_agree(const uint8_t *records, size_t count)
+{
+    std::map<std::pair<uint32_t, int32_t>, uint32_t> types;
+    read_guard guard;
+    for (size_t i = 0; i < count; i++) {
+        const uint8_t *r = records + i * INFO_POOL_DB_RECORD_SIZE;
+        uint32_t id = get_u32(r);
+        int32_t mapped = map_stream((int32_t)get_u32(r + 12));
+        uint32_t type = get_u32(r + 4);
+        auto known = types.emplace(std::make_pair(id, mapped), type).first;
+        const info_pool_entry *held = pool ? find_entry(id, mapped) : nullptr;
+        uint32_t found = held ? held->type : known->second;
+        if (found != type) {
+            debug_output(DEBUG_WARNING, 0, "Can't set info-pool value with wrong type, found %d, requested %d.\n",
+                         (int)found, (int)type);
+            debug_output(DEBUG_ERROR, 0, "Failed to read data from info-pool db.\n");
+            return false;
+        }
+    }
+    return true;
+}
+
 // The whole file is checked before anything is loaded, so a damaged store
 // never leaves half of its values in the pool.
 int load_db(const std::vector<uint8_t> &db)
@@ -672,6 +698,8 @@ int load_db(const std::vector<uint8_t> &db)
     for (size_t i = 0; i < count; i++)
         if (!record_loadable(db.data() + first + i * INFO_POOL_DB_RECORD_SIZE))
             return -1;
+    if (!records_agree(db.data() + first, count))
+        return -1;
     for (size_t i = 0; i < count; i++) {
         if (set_from_record(db.data() + first + i * INFO_POOL_DB_RECORD_SIZE) != 0) {
             debug_output(DEBUG_ERROR, 0, "Failed to read data from info-pool db.\n");

@@ -42,6 +42,8 @@ struct db {
 };
 
 db state;
+const param_announcer dbus_announcer = {dbus_api_emit_param_properties_changed, dbus_api_emit_param_signal};
+const param_announcer *announcer = &dbus_announcer;
 pthread_rwlock_t lock = PTHREAD_RWLOCK_INITIALIZER;
 std::atomic<int> changes_pending{0};
 std::atomic<int> save_pending{0};
@@ -280,13 +282,13 @@ void notify_change_locked(uint32_t id, int32_t stream_id)
     if (e->def->saved)
         save_pending = 1;
     if (!e->def->signal) {
-        dbus_api_emit_param_properties_changed(state.api, stream_id, &e->value);
+        announcer->properties_changed(state.api, stream_id, &e->value);
         return;
     }
-    dbus_api_emit_param_signal(state.api, stream_id, &e->value);
+    announcer->signal(state.api, stream_id, &e->value);
     if (stream_id == state.default_stream)
-        dbus_api_emit_param_signal(state.api, state.default_stream == -1 ? 0 : -1, &e->value);
-    dbus_api_emit_param_properties_changed(state.api, stream_id, &e->value);
+        announcer->signal(state.api, state.default_stream == -1 ? 0 : -1, &e->value);
+    announcer->properties_changed(state.api, stream_id, &e->value);
 }
 
 void notify_change(uint32_t id, int32_t stream_id)
@@ -367,6 +369,8 @@ int read_entry(uint32_t id, int32_t stream_id, Read read)
 } // namespace
 
 void param_db_set_dbus_api(struct dbus_api *api) { state.api = api; }
+
+void param_db_set_announcer(const struct param_announcer *table) { announcer = table ? table : &dbus_announcer; }
 
 void param_db_set_default_stream(int32_t stream_id) { state.default_stream = stream_id; }
 
@@ -867,11 +871,15 @@ void param_distribute_callback_one_change(void)
                     break;
                 }
             }
+            // Copies: a setter on another thread may replace the text (or
+            // drop the callback) as soon as the lock is released.
             param_callback call = cb ? *cb : param_callback{};
-            param_value *record = entry ? &entry->value : nullptr;
+            param_value record = entry ? entry->value : param_value{};
+            record.text = g_strdup(record.text);
             pthread_rwlock_unlock(&lock);
             if (cb && call.fn)
-                call.fn(call.user_data, call.block, record, cb);
+                call.fn(call.user_data, call.block, &record, &call);
+            g_free(record.text);
         }
         pthread_rwlock_wrlock(&lock);
     }

@@ -101,6 +101,14 @@ void param_free_callbacks(void);
 int param_remove(const struct param_value *value);
 int param_remove_stream(int32_t stream_id);
 
+// How changes are announced: the D-Bus front-end's calls unless another
+// table is set; null restores them.
+struct param_announcer {
+    void (*properties_changed)(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
+    void (*signal)(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
+};
+void param_db_set_announcer(const struct param_announcer *announcer);
+
 // Where changes are announced, and which stream is the product's default
 // stream (0 with per-stream configuration, else -1); both set by the daemon
 // at start.

@@ -87,15 +87,25 @@ template <typename T> T lookup(void *handle, const char *name)
     return reinterpret_cast<T>(dlsym(handle, name));
 }
 
-// A refusing plug-in may already have handed groups to the engine; their
-// steps run code of the library about to be closed, so they go first.
-void remove_groups_added(control *engine, GList *before)
+int in_library(control_timeout_fn callback, void *base)
+{
+    Dl_info info;
+    return dladdr(reinterpret_cast<void *>(callback), &info) && info.dli_fbase == base;
+}
+
+// A refusing plug-in may already have handed groups and started timeouts;
+// they would run code of the library about to be closed, so they go first.
+// The groups' steps take their typed timeouts with them.
+void remove_what_it_added(control *engine, GList *before, vistrad_plugin_entry_fn entry)
 {
     GList *after = control_list_groups(engine);
     for (GList *l = after; l; l = l->next)
         if (!g_list_find(before, l->data))
             control_remove_group(engine, static_cast<algo_group *>(l->data));
     g_list_free(after);
+    Dl_info info;
+    if (dladdr(reinterpret_cast<void *>(entry), &info))
+        control_destroy_callback_timeouts_if(engine, in_library, info.dli_fbase);
 }
 
 void load_one(const char *directory, const char *name, GHashTable *loaded, control *engine)
@@ -120,7 +130,7 @@ void load_one(const char *directory, const char *name, GHashTable *loaded, contr
     uint8_t accepted = entry(engine, &daemon_plugin_api);
     if (!accepted) {
         debug_output(DEBUG_ERROR, 0, "Plugin %s entrypoint failed.\n", path);
-        remove_groups_added(engine, before);
+        remove_what_it_added(engine, before, entry);
         g_list_free(before);
         dlclose(handle);
         g_free(path);

@@ -140,7 +140,8 @@ struct prodconf *prodconf_new(void)
     conf->functions = string_table(nullptr);
     conf->macros = string_table(g_free);
     conf->boot_states = string_table(g_free);
-    conf->sections = g_hash_table_new(g_str_hash, g_str_equal);
+    // Its own copies of the keys: a node may be renamed while the scan runs.
+    conf->sections = string_table(nullptr);
     conf->root = prodconf_node_new(nullptr, "ROOT");
     prodconf_register_builtin_states(conf);
     prodconf_register_capture_callbacks(conf);
@@ -501,7 +502,7 @@ int prodconf_channel_count(const struct prodconf *conf)
     const prodconf_product_constants *pc = &conf->constants[0];
     int count = pc->image_sources;
     for (uint64_t i = 0; pc->channels && i < pc->channel_count; i++)
-        if (pc->channels[i] >= 0 && pc->channels[i] + 1 > count)
+        if (valid_channel(pc->channels[i]) && pc->channels[i] + 1 > count)
             count = pc->channels[i] + 1;
     return CLAMP(count, 1, PRODCONF_CHANNELS);
 }

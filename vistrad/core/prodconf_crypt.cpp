@@ -4,7 +4,7 @@
 #include <glib.h>
 #include <string.h>
 
-#include "prodconf_tree.h"
+#include "prodconf_startup.h"
 
 namespace {
 

@@ -18,7 +18,9 @@
 #include "prodconf_crypt.h"
 #include "prodconf_hwsetup.h"
 #include "prodconf_params.h"
+#include "prodconf_modules.h"
 #include "prodconf_schema_build.h"
+#include "prodconf_startup.h"
 #include "prodconf_tree.h"
 #include "vistrad_path.h"
 
@@ -102,8 +104,17 @@ struct scanner {
     bool in_sequence = false;
     GPtrArray *pending;
     std::vector<int> blocks;
+    int flow_depth = 0; // open "[" and "{"
     yaml_token_type_t previous = YAML_NO_TOKEN;
 };
+
+// Also for what the scanner lets through but a parser would refuse.
+[[noreturn]] void corrupt_configuration()
+{
+    prodconf_startup_warning("Prodconf: could not parse YAML file\n");
+    prodconf_startup_error("Corrupt configuration\n");
+    exit(1);
+}
 
 void store_pending(scanner *s)
 {
@@ -163,6 +174,10 @@ void on_key_text(scanner *s, const char *text)
 {
     prodconf_node *node = s->current;
     s->key_expected = false;
+    // A damaged text can bring the scan back to a section while a key is
+    // expected: the section is renamed, so it leaves the table under its old name.
+    if (node->key && node->parent == s->conf->root && g_hash_table_lookup(s->conf->sections, node->key) == node)
+        g_hash_table_remove(s->conf->sections, node->key);
     g_free(node->key);
     node->key = g_strdup(text);
     if (node->parent != s->conf->root)
@@ -174,7 +189,7 @@ void on_key_text(scanner *s, const char *text)
         s->current = section;
         return;
     }
-    g_hash_table_insert(s->conf->sections, node->key, node);
+    g_hash_table_insert(s->conf->sections, g_strdup(node->key), node);
 }
 
 void on_scalar(scanner *s, const char *text)
@@ -203,11 +218,19 @@ bool on_token(scanner *s, const yaml_token_t *token, const char *path)
         s->in_sequence = true;
         break;
     case YAML_FLOW_SEQUENCE_START_TOKEN:
+        s->flow_depth++;
         s->in_sequence = true;
         break;
     case YAML_FLOW_SEQUENCE_END_TOKEN:
+        s->flow_depth--;
         store_pending(s);
         s->in_sequence = false;
+        break;
+    case YAML_FLOW_MAPPING_START_TOKEN:
+        s->flow_depth++;
+        break;
+    case YAML_FLOW_MAPPING_END_TOKEN:
+        s->flow_depth--;
         break;
     case YAML_KEY_TOKEN:
         s->current = prodconf_node_new(s->parent ? s->parent : s->conf->root, nullptr);
@@ -228,6 +251,9 @@ bool on_token(scanner *s, const yaml_token_t *token, const char *path)
                                  reinterpret_cast<const char *>(token->data.tag.suffix));
         break;
     case YAML_STREAM_END_TOKEN:
+        // A cut-off "[1, 2" would otherwise take what follows as its values.
+        if (s->flow_depth != 0)
+            corrupt_configuration();
         return false;
     case YAML_NO_TOKEN:
         prodconf_startup_warning("Prodconf: got no YAML token\n");
@@ -254,11 +280,9 @@ void scan_text(prodconf *conf, const char *text, size_t length, const char *path
     for (;;) {
         yaml_token_t token;
         if (!yaml_parser_scan(&parser, &token)) {
+            if (parser.error != YAML_NO_ERROR)
+                corrupt_configuration();
             prodconf_startup_warning("Prodconf: could not parse YAML file\n");
-            if (parser.error != YAML_NO_ERROR) {
-                prodconf_startup_error("Corrupt configuration\n");
-                exit(1);
-            }
             break;
         }
         bool more = on_token(&s, &token, path);
@@ -379,7 +403,22 @@ void read_macros(prodconf *conf)
     }
 }
 
-void read_channel_records(prodconf *conf)
+// Channels are 0 to 7; any other number would make a stream id of no
+// channel (or overflow making one), so it is left out with a word.
+void drop_foreign_channels(prodconf_product_constants *pc, const char *path, bool report)
+{
+    uint64_t kept = 0;
+    for (uint64_t i = 0; pc->channels && i < pc->channel_count; i++) {
+        if (pc->channels[i] >= 0 && pc->channels[i] < PRODCONF_CHANNELS)
+            pc->channels[kept++] = pc->channels[i];
+        else if (report)
+            prodconf_startup_warning("Prodconf: %s: channel %d is not one of 0 to %d, left out\n", path,
+                                     (int)pc->channels[i], PRODCONF_CHANNELS - 1);
+    }
+    pc->channel_count = kept;
+}
+
+void read_channel_records(prodconf *conf, const char *path)
 {
     for (int c = 0; c < PRODCONF_CHANNELS; c++) {
         int32_t stream_id = c * 256;
@@ -394,6 +433,8 @@ void read_channel_records(prodconf *conf)
             g_free(record);
             prodconf_product_constants_clear(&conf->constants[c]);
             conf->constants[c] = fresh;
+            // Channels mostly read one list: a word about channel 0's is enough.
+            drop_foreign_channels(&conf->constants[c], path, c == 0);
         }
     }
     prodconf_field video = prodconf_field_i32("video_control", PRODCONF_BOOL, PRODCONF_OPTIONAL, 0, 0);
@@ -429,7 +470,8 @@ GList *prodconf_default_stream_list(struct prodconf *conf)
         return g_list_append(nullptr, GINT_TO_POINTER(0));
     GList *streams = nullptr;
     for (uint64_t i = 0; i < pc->channel_count; i++)
-        streams = g_list_append(streams, GINT_TO_POINTER(pc->channels[i] * 256));
+        if (pc->channels[i] >= 0 && pc->channels[i] < PRODCONF_CHANNELS)
+            streams = g_list_append(streams, GINT_TO_POINTER(pc->channels[i] * 256));
     return streams;
 }
 
@@ -458,7 +500,6 @@ int prodconf_load(struct prodconf *conf)
     load_boot_state(conf, "HWID", TRUE);
     load_boot_state(conf, "OPTICS", FALSE);
     parse_files(conf, chosen);
-    g_free(chosen);
 
     prodconf_register_modules(conf);
     algo_cl_register_modules(conf);
@@ -468,6 +509,7 @@ int prodconf_load(struct prodconf *conf)
     prodconf_run_function_list(conf, nullptr, -1, "PRODCONF_INIT");
     set_default_hooks(conf, TRUE);
     read_macros(conf);
-    read_channel_records(conf);
+    read_channel_records(conf, chosen);
+    g_free(chosen);
     return 0;
 }

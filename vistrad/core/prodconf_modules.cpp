@@ -13,6 +13,7 @@
 #include "platform/quillvane.h"
 #include "platform/video_sync.h"
 #include "prodconf.h"
+#include "prodconf_modules.h"
 #include "prodconf_tree.h"
 
 namespace {

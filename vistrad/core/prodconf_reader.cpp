@@ -128,8 +128,11 @@ void convert_one(prodconf *conf, const prodconf_field *f, const char *key, const
     char *stop;
     switch (f->kind) {
     case PRODCONF_INT: {
-        int32_t v = (int32_t)strtol(text, &stop, 0);
-        if (*stop)
+        errno = 0;
+        long whole = strtol(text, &stop, 0);
+        int32_t v = (int32_t)whole;
+        // Kept truncated, but a number that does not fit is no silent surprise.
+        if (*stop || errno == ERANGE || whole != v)
             debug_output(DEBUG_WARNING, 0, "Key %s seems to have a messed up value: '%s' != %d", key, text, v);
         if (f->has_range && (v < f->min.i32 || v > f->max.i32)) {
             debug_output(DEBUG_WARNING, 0, "Key %s has value %d, should be within [%d, %d]", key, v, f->min.i32,
@@ -140,8 +143,9 @@ void convert_one(prodconf *conf, const prodconf_field *f, const char *key, const
         return;
     }
     case PRODCONF_LONG: {
+        errno = 0;
         int64_t v = strtol(text, &stop, 0);
-        if (*stop)
+        if (*stop || errno == ERANGE)
             debug_output(DEBUG_WARNING, 0, "Key %s seems to have a messed up value: '%s' != %ld", key, text, (long)v);
         if (f->has_range && (v < f->min.i64 || v > f->max.i64)) {
             debug_output(DEBUG_WARNING, 0, "Key %s has value %ld, should be within [%ld, %ld]", key, (long)v,
@@ -317,6 +321,9 @@ gboolean read_entry(read_ctx *ctx, prodconf_node *node, const prodconf_field *f,
         return read_stream_ids(ctx, node, f, dest, count);
     if (f->kind == PRODCONF_STRING)
         return read_texts(ctx, node, f, dest, is_text_array(f) ? count : nullptr);
+    // A number given no value falls back to its default, as a text does.
+    if (still_texts && text_count(node) == 0)
+        return FALSE;
     if (still_texts && !convert_node(ctx->conf, node, f))
         return FALSE;
     if (!same_kind(node->converted_kind, f->kind)) {
@@ -457,7 +464,9 @@ gboolean read_field(read_ctx *ctx, GList *candidates, const prodconf_field *f, v
         GList *found = nullptr;
         for (GList *l = candidates; l; l = l->next)
             found = prodconf_find_all(ctx->conf, static_cast<prodconf_node *>(l->data), f->key, ctx->stream_id, found);
-        gboolean ok = found && f->sub && read_record(ctx, found, f->sub, slot);
+        // Even with no node found the inner schema is read: its fields' own
+        // defaults fill an absent record.
+        gboolean ok = f->sub && read_record(ctx, found, f->sub, slot);
         g_list_free(found);
         return ok;
     }

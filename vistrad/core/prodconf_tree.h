@@ -47,16 +47,6 @@ const char *prodconf_macro(struct prodconf *conf, const char *text);
 // Resets the tree to a lone "ROOT".
 void prodconf_tree_reset(struct prodconf *conf);
 
-// Start-up log: standard error and syslog "vistrad-startup", for messages
-// written before the daemon's own log sinks exist.
-void prodconf_startup_warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
-void prodconf_startup_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
-typedef void (*prodconf_startup_syslog_fn)(int priority, const char *message);
-prodconf_startup_syslog_fn prodconf_startup_set_syslog(prodconf_startup_syslog_fn fn);
-
-// Module registry and the algorithm steps' registration, run by the load.
-void prodconf_register_modules(struct prodconf *conf);
-
 struct prodconf_field;
 // Reads one field from a given node (no defaults); what prodconf_read_entry
 // does once it has found the node.

@@ -102,6 +102,7 @@ GList *platform_get_plug_event(struct platform *, struct input_source *source, G
     return g_list_prepend(records, job);
 }
 
+// The one place a frame source is replaced: the old one of the name goes here.
 static int add_frame_source(platform *platform, const char *name, input_source_read_fn read, const char *path)
 {
     platform_free_input_source_by_name(platform, name);
@@ -144,7 +145,6 @@ int update_vsync_src(struct platform *platform, int vin, const char *reason)
         return -3;
     if (!videoinput_set_current_vin(0, (uint32_t)vin, reason))
         return -4;
-    platform_free_input_source_by_name(platform, PLATFORM_VSYNC_SOURCE);
     const char *path = platform_vsync_path(vin);
     if (!path) {
         debug_output(DEBUG_ERROR, 0, "%s: Could not get vsync path\n", "update_vsync_src");

@@ -146,7 +146,7 @@ int platform_sync_config_for_stream(struct platform *platform, int32_t stream_id
         return -3;
     if (platform_stream_channel(stream_id) != 0 && platform->channel_count > 1)
         return 0;
-    platform_free_input_source_by_name(platform, PLATFORM_VSYNC_SOURCE);
+    // Adding the frame tick replaces the old one: that is its only owner.
     const char *path = platform_vsync_path((int)videoinput_input_get_current_vin());
     if (!path) {
         debug_output(DEBUG_ERROR, 0, "%s: Could not get vsync path\n", "platform_sync_config_for_stream");

@@ -1,7 +1,8 @@
 // Test plug-ins for the loader. One source, built in variants:
 //   MOXEL_TAG           the name written in front of every trace line
 //   MOXEL_NO_SHUTDOWN   leaves out vistrad_plugin_shutdown
-//   MOXEL_REFUSE        adds a group to the engine, then refuses to load
+//   MOXEL_REFUSE        adds a group to the engine and starts a timeout of
+//                       its own, then refuses to load
 // Each call appends "<tag> <call> [stream]" to the file named by MOXEL_TRACE.
 // Only the API record is used, so the loader can be tested in any program.
 #include <stdio.h>
@@ -30,6 +31,8 @@ int run_step(algo_step *, control *)
     return 0;
 }
 
+void on_timeout(control *, void *, control_timeout *) { trace("timeout"); }
+
 } // namespace
 
 extern "C" uint8_t vistrad_plugin_entry(control *engine, const plugin_api *api)
@@ -41,11 +44,15 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const plugin_api *api)
     algo_group *group = api->group->create(nullptr);
     api->group->insert(group, step);
     api->engine->add_group(engine, group);
+    control_timeout *timeout = api->control->create_callback_timeout(engine, on_timeout, nullptr);
+    control_timestamp now = {0, 0};
+    api->control->start_timeout(engine, timeout, &now);
     return 0;
 #else
     (void)engine;
     (void)api;
     (void)run_step;
+    (void)on_timeout;
     return 1;
 #endif
 }
