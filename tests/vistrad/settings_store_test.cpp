@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/prodconf_tree.h"
+#include "core/prodconf_startup.h"
 #include "core/settings_store.h"
 
 namespace

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "prodconf_tree.h"
+#include "prodconf_startup.h"
 
 namespace
 {
