@@ -203,7 +203,7 @@ void Session::procQueueLoadModelMsg(sdbus::Message& message) {
         refuseUnreadable(message, "QueueLoadModel", e);
         return;
     }
-    if (unitIndex > units_.size()) {
+    if (unitIndex >= units_.size()) {
         log::error(prefix() + "Could not load model: " + kChipIdTooLarge);
         sendLoadModelError(kResultUnitIndex, kChipIdTooLarge, tag);
         return;
@@ -235,7 +235,7 @@ void Session::procDeleteModelMsg(sdbus::Message& message) {
         refuseUnreadable(message, "DeleteModel", e);
         return;
     }
-    if (unitIndex > units_.size()) {
+    if (unitIndex >= units_.size()) {
         log::error(prefix() + "Could not delete model: " + kChipIdTooLarge);
         send("DeleteModel", tag, kResultUnitIndex, std::string(kChipIdTooLarge));
         return;
@@ -263,7 +263,7 @@ void Session::procQueueJobMsg(sdbus::Message& message) {
         refuseUnreadable(message, "QueueJob", e);
         return;
     }
-    if (unitIndex > units_.size()) {
+    if (unitIndex >= units_.size()) {
         log::error(prefix() + "Could not run job: " + kChipIdTooLarge);
         sendJobError(kResultUnitIndex, kChipIdTooLarge, tag);
         return;

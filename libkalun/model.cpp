@@ -67,8 +67,7 @@ static kalunTensor *read_tensor(sd_bus_message *m, kalunError **error)
 		kalun_error_set(error, -r, "Could not read tensor metadata: %s", strerror(-r));
 		goto fail;
 	}
-	if (!kalunSetTensorDataType(t, static_cast<kalunTensorDataType>(type), error) ||
-	    !kalunSetTensorLayout(t, static_cast<kalunTensorLayout>(layout), error))
+	if (!kalun_tensor_set_codes(t, type, layout, error))
 		goto fail;
 	if (byte_size == UINT64_MAX) {
 		kalun_error_set(error, EOVERFLOW, "Tensor byte size larger than SIZE_MAX: %s",

@@ -641,21 +641,39 @@ const kalunTensorPitches *kalunGetTensorPitches(const kalunTensor *tensor, kalun
 	return &tensor->pitches;
 }
 
-bool kalunSetTensorDataType(kalunTensor *tensor, kalunTensorDataType type, kalunError **error)
+// The codes are checked as integers: a value outside the enums' range must
+// never be converted to them.
+bool kalun_tensor_set_codes(kalunTensor *tensor, int64_t type, int64_t layout, kalunError **error)
 {
-	CHECK_TENSOR(tensor, error, false);
 	if (type == KALUN_TENSOR_DATA_TYPE_INVALID) {
 		kalun_error_set(error, EINVAL,
 		                "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is "
 		                "reserved to indicate errors");
 		return false;
 	}
-	if (static_cast<uint32_t>(type) > KALUN_DATA_TYPE_LAST) {
+	if (type < 0 || type > KALUN_DATA_TYPE_LAST) {
 		kalun_error_set(error, EINVAL, "kalunTensorDataType enum value out of range");
 		return false;
 	}
-	tensor->data_type = type;
+	if (layout == KALUN_TENSOR_LAYOUT_INVALID) {
+		kalun_error_set(error, EINVAL,
+		                "KALUN_TENSOR_LAYOUT_INVALID should not be set explicitly, it is "
+		                "reserved to indicate errors");
+		return false;
+	}
+	if (layout < 0 || layout > KALUN_LAYOUT_LAST) {
+		kalun_error_set(error, EINVAL, "kalunTensorLayout enum value out of range");
+		return false;
+	}
+	tensor->data_type = static_cast<int32_t>(type);
+	tensor->layout = static_cast<int32_t>(layout);
 	return true;
+}
+
+bool kalunSetTensorDataType(kalunTensor *tensor, kalunTensorDataType type, kalunError **error)
+{
+	CHECK_TENSOR(tensor, error, false);
+	return kalun_tensor_set_codes(tensor, static_cast<int64_t>(type), tensor->layout, error);
 }
 
 kalunTensorDataType kalunGetTensorDataType(const kalunTensor *tensor, kalunError **error)
@@ -667,18 +685,8 @@ kalunTensorDataType kalunGetTensorDataType(const kalunTensor *tensor, kalunError
 bool kalunSetTensorLayout(kalunTensor *tensor, kalunTensorLayout layout, kalunError **error)
 {
 	CHECK_TENSOR(tensor, error, false);
-	if (layout == KALUN_TENSOR_LAYOUT_INVALID) {
-		kalun_error_set(error, EINVAL,
-		                "KALUN_TENSOR_LAYOUT_INVALID should not be set explicitly, it is "
-		                "reserved to indicate errors");
-		return false;
-	}
-	if (static_cast<uint32_t>(layout) > KALUN_LAYOUT_LAST) {
-		kalun_error_set(error, EINVAL, "kalunTensorLayout enum value out of range");
-		return false;
-	}
-	tensor->layout = layout;
-	return true;
+	return kalun_tensor_set_codes(tensor, tensor->data_type, static_cast<int64_t>(layout),
+	                              error);
 }
 
 kalunTensorLayout kalunGetTensorLayout(const kalunTensor *tensor, kalunError **error)

@@ -23,6 +23,9 @@ struct kalunTensor {
 // A fresh tensor: fd -1, data type 1, layout 1, no name; ENOMEM "%s".
 kalunTensor *kalun_tensor_new(kalunError **error);
 void kalun_tensor_free(kalunTensor *tensor);
+// Sets data type and layout from their integer codes, refusing (EINVAL)
+// codes 0 and codes outside the enums, the data type checked first.
+bool kalun_tensor_set_codes(kalunTensor *tensor, int64_t type, int64_t layout, kalunError **error);
 // A copy that never owns the descriptor it names.
 kalunTensor *kalun_tensor_copy(const kalunTensor *tensor, kalunError **error);
 // count + 1 entries, the last NULL.

@@ -138,6 +138,8 @@ BackEndUnit::TensorMetadataLists TFLite::loadModelVirtual(ConstByteSpan model, u
                                                           const ParameterMap& params) {
     checkNoParams(params);
     const ConstByteSpan bytes = pickModelBytes(verifyModelContainer(model), model);
+    // Before anything of the model is built in this process.
+    modelCheck_.check(bytes);
 
     ModelEntry entry;
     entry.modelData = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
@@ -153,8 +155,8 @@ BackEndUnit::TensorMetadataLists TFLite::loadModelVirtual(ConstByteSpan model, u
     if (!entry.interpreter)
         throw std::runtime_error("Could not build an interpreter of the model");
     tflite::Interpreter& interpreter = *entry.interpreter;
-    interpreter.SetNumThreads(2);
-    log::debug(debugText("loadModelVirtual", "Set 2 thread(s)"));
+    interpreter.SetNumThreads(kThreads);
+    log::debug(debugText("loadModelVirtual", "Set " + std::to_string(kThreads) + " thread(s)"));
     if (interpreter.AllocateTensors() != kTfLiteOk)
         throw std::runtime_error("Could not allocate tensors");
 

@@ -199,7 +199,19 @@ TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
 	invalid_type.type = 0;
 	TensorShape huge;
 	huge.byte_size = UINT64_MAX;
+	TensorShape negative_type;
+	negative_type.type = -3;
+	TensorShape type_past_last;
+	type_past_last.type = 14;
+	TensorShape layout_past_last;
+	layout_past_last.layout = 5;
+	TensorShape negative_layout;
+	negative_layout.layout = -1;
 	const Case cases[] = {
+		{"data type -3", negative_type, EINVAL, "kalunTensorDataType enum value out of range"},
+		{"data type 14", type_past_last, EINVAL, "kalunTensorDataType enum value out of range"},
+		{"layout 5", layout_past_last, EINVAL, "kalunTensorLayout enum value out of range"},
+		{"layout -1", negative_layout, EINVAL, "kalunTensorLayout enum value out of range"},
 		{"13 dims", thirteen, ERANGE, "Too many dims in message when reading tensor"},
 		{"data type 0", invalid_type, EINVAL,
 		 "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
@@ -215,6 +227,11 @@ TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
 		EXPECT_EQ(seen.model, nullptr) << c.what;
 	}
 	EXPECT_TRUE(pending_tags().empty());
+	// Nothing else changed: the next answer is read as usual.
+	LoadSeen good;
+	load_answered(good, {TensorShape{}});
+	EXPECT_EQ(good.code, 0) << good.msg;
+	kalunDestroyModel(&good.model);
 }
 
 TEST_F(Requests, LoadRefusalsSendNothing)
