@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kalun/log.h"
+#include "kalun/mapping_guard.h"
 
 namespace kalun {
 
@@ -67,6 +68,12 @@ int checkMapAccess(int fd, int prot) {
             "This fd cannot be mapped for neither reading nor writing due to missing file "
             "access rights");
     }
+}
+
+// Only a memfd sealed against shrinking cannot lose pages under a mapping.
+bool sealedAgainstShrinking(int fd) {
+    const int seals = fcntl(fd, F_GET_SEALS);
+    return seals != -1 && (seals & F_SEAL_SHRINK);
 }
 
 }  // namespace
@@ -178,6 +185,9 @@ Buffer::~Buffer() {
             log::error(std::string("Could not delete buffer context: ") + e.what());
         }
     }
+    const size_t slot = guardSlot_.load();
+    if (slot != kNotGuarded)
+        mappingguard::remove(slot);
     mapping_.reset();
 }
 
@@ -239,6 +249,8 @@ Buffer::CpuAccess Buffer::cpuAccess(uint64_t size, int prot) {
     }
     try {
         if (mapping_) {
+            if (hasFailed())
+                throw FileDescriptorError(kCutShortText);
             if (mappedSize_ < size)
                 throw FileDescriptorError("Cached fd mapping is smaller than requested size (" +
                                           std::to_string(mappedSize_) + " < " +
@@ -297,10 +309,26 @@ void Buffer::mapFd(uint64_t size, int prot) {
     } catch (const std::runtime_error& e) {
         throw FileDescriptorError(e.what());
     }
+    if (!sealedAgainstShrinking(fd_.get())) {
+        try {
+            guardSlot_.store(mappingguard::add(mapping.get(), lead + size));
+        } catch (const std::runtime_error& e) {
+            throw FileDescriptorError(e.what());
+        }
+    }
     mapping_ = std::move(mapping);
     mappedData_ = static_cast<uint8_t*>(mapping_.get()) + lead;
     mappedSize_ = size;
     mappedProt_ = mapProt;
+}
+
+bool Buffer::isGuarded() const {
+    return guardSlot_.load() != kNotGuarded;
+}
+
+bool Buffer::hasFailed() const {
+    const size_t slot = guardSlot_.load();
+    return slot != kNotGuarded && mappingguard::faulted(slot);
 }
 
 void Buffer::addObserver(BufferContextCache* observer) {
