@@ -39,6 +39,8 @@ const char* fileKind(mode_t mode) {
         return "a socket";
     case S_IFDIR:
         return "a directory";
+    case 0:
+        return "an anonymous inode";
     default:
         return "of an unknown kind";
     }
