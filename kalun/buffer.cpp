@@ -103,6 +103,11 @@ std::string fdPropsToString(uint32_t fdProps) {
     return text;
 }
 
+std::string unsupportedFdPropsText(const char* side, uint32_t supported) {
+    return std::string(side) + " tensor fd property not supported by this chip; supported: " +
+           fdPropsToString(supported);
+}
+
 namespace dmabuf {
 
 void setSyncHooks(SyncHooks hooks) {

@@ -32,6 +32,9 @@ int64_t checkedCast(uint64_t value);
 // "KALUN_FD_PROP_READWRITE, KALUN_FD_PROP_MAP, KALUN_FD_PROP_DMABUF" for the
 // set bits, in that order; other bits are ignored.
 std::string fdPropsToString(uint32_t fdProps);
+// A unit's refusal of a tensor whose fd properties offer nothing it can use;
+// side is "Input" or "Output".
+std::string unsupportedFdPropsText(const char* side, uint32_t supported);
 
 namespace dmabuf {
 

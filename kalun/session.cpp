@@ -30,19 +30,6 @@ void checkBus(int result, const char* what) {
         throw std::runtime_error(std::string(what) + std::strerror(-result));
 }
 
-TensorMetadataTuple toTuple(const TensorMetadata& t) {
-    return {t.getDataType(), t.getLayout(), t.getByteSize(), t.getDims(), t.getPitches(),
-            t.getName()};
-}
-
-std::vector<TensorMetadataTuple> toTuples(const std::vector<TensorMetadata>& list) {
-    std::vector<TensorMetadataTuple> tuples;
-    tuples.reserve(list.size());
-    for (const TensorMetadata& t : list)
-        tuples.push_back(toTuple(t));
-    return tuples;
-}
-
 }  // namespace
 
 Session::OwnedFd::~OwnedFd() {
@@ -138,6 +125,15 @@ Session::~Session() {
         }
     }
     log::debug(debugText("~Session", "Destructed " + idString_));
+}
+
+std::vector<TensorMetadataTuple> Session::toTuples(const std::vector<TensorMetadata>& list) {
+    std::vector<TensorMetadataTuple> tuples;
+    tuples.reserve(list.size());
+    for (const TensorMetadata& t : list)
+        tuples.emplace_back(t.getDataType(), t.getLayout(), t.getByteSize(), t.getDims(),
+                            t.getPitches(), t.getName());
+    return tuples;
 }
 
 std::pair<int, int> Session::getClientFds() const {

@@ -131,6 +131,8 @@ private:
         ~OwnedFd();
     };
     static sd_bus* createPrivateBus(OwnedFd& fd);
+    // Tensor descriptions as the bus carries them.
+    static std::vector<TensorMetadataTuple> toTuples(const std::vector<TensorMetadata>& list);
 
     void processAsyncReadBus();
     void nameThread();

@@ -22,16 +22,7 @@ std::string debugText(const char* function, const std::string& text) {
     return std::string(logprefix::kSession) + function + "(): " + text;
 }
 
-using TensorTuples = std::vector<TensorMetadataTuple>;
 using LoadModelAnswer = std::tuple<ModelTuple, uint64_t, int32_t, std::string>;
-
-TensorTuples toTuples(const std::vector<TensorMetadata>& list) {
-    TensorTuples tuples;
-    for (const TensorMetadata& t : list)
-        tuples.emplace_back(t.getDataType(), t.getLayout(), t.getByteSize(), t.getDims(),
-                            t.getPitches(), t.getName());
-    return tuples;
-}
 
 // Position of the client's tag among a request's fixed arguments.
 std::optional<size_t> tagPosition(const std::string& member) {
