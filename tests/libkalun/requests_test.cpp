@@ -121,7 +121,6 @@ protected:
 
 	void TearDown() override
 	{
-		kalun_sync_wait_seconds = 3600;
 		kalunDisconnect(&conn_, nullptr);
 		fake_.reset();
 	}
@@ -362,7 +361,7 @@ TEST_F(Requests, AParameterOnlyLoadSendsAnEmptyMemoryFile)
 // nothing of the caller's.
 TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswer)
 {
-	kalun_sync_wait_seconds = 1;
+	conn_->sync_wait_seconds = 1;
 	kalunModel model{};
 	model.id = 3;
 	model.device = devs_[0];
