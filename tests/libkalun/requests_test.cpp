@@ -57,14 +57,6 @@ void on_load(kalunModel *model, void *ud, kalunError *err)
 	s->cv.notify_all();
 }
 
-int memfd_with(size_t size)
-{
-	int fd = memfd_create("requests-test", MFD_CLOEXEC);
-	if (fd >= 0 && size) {
-		EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
-	}
-	return fd;
-}
 
 struct TensorShape {
 	int32_t type = 12, layout = 1;
@@ -140,7 +132,7 @@ protected:
 	// Loads asynchronously and answers with a model of these tensors.
 	void load_answered(LoadSeen &seen, const std::vector<TensorShape> &inputs, int32_t code = 0)
 	{
-		int fd = memfd_with(8);
+		int fd = kalun_test::memfd_with(nullptr, 8);
 		Err err;
 		ASSERT_TRUE(kalunLoadModelAsync(conn_, fd, devs_[0], 1, "m", nullptr, on_load, &seen,
 		                                err.loc()))
@@ -259,7 +251,7 @@ TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
 TEST_F(Requests, LoadRefusalsSendNothing)
 {
 	kalunMap *empty = kalunCreateMap(nullptr);
-	int empty_file = memfd_with(0);
+	int empty_file = kalun_test::memfd_with(nullptr, 0);
 	LoadSeen seen;
 	struct Case {
 		const char *what;
@@ -328,7 +320,7 @@ TEST_F(Requests, ADeviceOfAnotherConnectionIsRefused)
 	ASSERT_TRUE(kalunConnect(&other, nullptr));
 	size_t n = 0;
 	const kalunDevice *const *theirs = kalunListDevices(other, &n, nullptr);
-	int fd = memfd_with(8);
+	int fd = kalun_test::memfd_with(nullptr, 8);
 	Err err;
 	EXPECT_EQ(kalunLoadModel(conn_, fd, theirs[0], 1, "", nullptr, err.loc()), nullptr);
 	EXPECT_EQ(err.code(), ENODEV);
@@ -368,7 +360,7 @@ TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswe
 	model.num_inputs = model.num_outputs = 1;
 	kalunTensor **in = kalunCreateTensors(1, nullptr);
 	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = memfd_with(16);
+	int fd = kalun_test::memfd_with(nullptr, 16);
 	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
 	ASSERT_TRUE(kalunSetTensorFd(out[0], fd, nullptr));
 	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
@@ -408,7 +400,7 @@ TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
 	model.num_inputs = model.num_outputs = 1;
 	kalunTensor **in = kalunCreateTensors(1, nullptr);
 	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = memfd_with(16);
+	int fd = kalun_test::memfd_with(nullptr, 16);
 	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
 	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
 	ASSERT_NE(req, nullptr);
@@ -438,7 +430,7 @@ TEST_F(Requests, RequestsAfterTheResultChannelClosedFailAtOnce)
 	EXPECT_FALSE(kalunDeleteModel(conn_, &model, err.loc()));
 	EXPECT_EQ(err.code(), -6);
 	EXPECT_EQ(err.msg(), "Asynchronous connection has been closed");
-	int fd = memfd_with(8);
+	int fd = kalun_test::memfd_with(nullptr, 8);
 	err.clear();
 	EXPECT_EQ(kalunLoadModel(conn_, fd, devs_[0], 1, "", nullptr, err.loc()), nullptr);
 	EXPECT_EQ(err.code(), -6);
@@ -454,7 +446,7 @@ protected:
 
 TEST_F(ChipLoads, TakeTheInstanceZeroDeviceOfTheChip)
 {
-	int fd = memfd_with(8);
+	int fd = kalun_test::memfd_with(nullptr, 8);
 	LoadSeen first, second;
 	Err err;
 	ASSERT_TRUE(kalunLoadModelAsync_API_VERSION_2(conn_, fd, 2, 1, "m", nullptr, on_load, &first,
@@ -483,7 +475,7 @@ TEST_F(Requests, AJobsParameterMapReachesTheService)
 	model.num_inputs = model.num_outputs = 1;
 	kalunTensor **in = kalunCreateTensors(1, nullptr);
 	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = memfd_with(16);
+	int fd = kalun_test::memfd_with(nullptr, 16);
 	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
 	ASSERT_TRUE(kalunSetTensorFd(out[0], fd, nullptr));
 	kalunMap *params = kalunCreateMap(nullptr);
@@ -566,7 +558,7 @@ protected:
 		simsoc_dmabuf_clear();
 		dmabuf_in_ = open(SIMSOC_DMABUF_PATH, O_RDWR | O_CLOEXEC);
 		dmabuf_out_ = open(SIMSOC_DMABUF_PATH, O_RDWR | O_CLOEXEC);
-		plain_ = memfd_with(SIMSOC_DMABUF_SIZE);
+		plain_ = kalun_test::memfd_with(nullptr, SIMSOC_DMABUF_SIZE);
 		ASSERT_GE(dmabuf_in_, 0);
 		ASSERT_GE(dmabuf_out_, 0);
 		model_.id = 3;
