@@ -92,6 +92,32 @@ uint64_t load_unit(const fakekalun::Request &request)
 	return unit;
 }
 
+// A job of model 3 on the device with one input and one output, both on one
+// memfd; the request keeps its own copy of the parameters.
+struct SimpleJob {
+	kalunModel model{};
+	kalunTensor **in = kalunCreateTensors(1, nullptr);
+	kalunTensor **out = kalunCreateTensors(1, nullptr);
+	int fd = kalun_test::memfd_with(nullptr, 16);
+	kalunJobRequest *req = nullptr;
+
+	SimpleJob(const kalunDevice *device, const kalunMap *params)
+	{
+		model.id = 3;
+		model.device = device;
+		model.num_inputs = model.num_outputs = 1;
+		if (kalunSetTensorFd(in[0], fd, nullptr) && kalunSetTensorFd(out[0], fd, nullptr))
+			req = kalunCreateJobRequest(&model, in, 1, out, 1, params, nullptr);
+	}
+	~SimpleJob()
+	{
+		kalunDestroyJobRequest(&req);
+		kalunDestroyTensors_API_VERSION_1(&in, 1);
+		kalunDestroyTensors_API_VERSION_1(&out, 1);
+		close(fd);
+	}
+};
+
 class Requests : public ::testing::Test {
 protected:
 	void SetUp() override { start({}); }
@@ -354,16 +380,8 @@ TEST_F(Requests, AParameterOnlyLoadSendsAnEmptyMemoryFile)
 TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswer)
 {
 	conn_->sync_wait_seconds = 1;
-	kalunModel model{};
-	model.id = 3;
-	model.device = devs_[0];
-	model.num_inputs = model.num_outputs = 1;
-	kalunTensor **in = kalunCreateTensors(1, nullptr);
-	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = kalun_test::memfd_with(nullptr, 16);
-	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
-	ASSERT_TRUE(kalunSetTensorFd(out[0], fd, nullptr));
-	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
+	SimpleJob job(devs_[0], nullptr);
+	kalunJobRequest *req = job.req;
 	ASSERT_NE(req, nullptr);
 
 	Err err;
@@ -382,15 +400,11 @@ TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswe
 			std::this_thread::sleep_for(std::chrono::milliseconds(2));
 		fake_->send_tail("DeallocTensors", pending_tags()[0], 0, "");
 	});
-	ASSERT_TRUE(kalunTrackTensor(conn_, in[0], nullptr));
-	EXPECT_TRUE(kalunDestroyTensors(conn_, &in, 1, nullptr));
+	ASSERT_TRUE(kalunTrackTensor(conn_, job.in[0], nullptr));
+	EXPECT_TRUE(kalunDestroyTensors(conn_, &job.in, 1, nullptr));
 	answer.join();
 	EXPECT_EQ(err.msg(), std::string("Could not run job: ") + strerror(ETIMEDOUT));
 	EXPECT_TRUE(pending_tags().empty());
-
-	kalunDestroyJobRequest(&req);
-	kalunDestroyTensors_API_VERSION_1(&out, 1);
-	close(fd);
 }
 
 TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
@@ -469,22 +483,14 @@ TEST_F(ChipLoads, TakeTheInstanceZeroDeviceOfTheChip)
 
 TEST_F(Requests, AJobsParameterMapReachesTheService)
 {
-	kalunModel model{};
-	model.id = 3;
-	model.device = devs_[1];
-	model.num_inputs = model.num_outputs = 1;
-	kalunTensor **in = kalunCreateTensors(1, nullptr);
-	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = kalun_test::memfd_with(nullptr, 16);
-	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
-	ASSERT_TRUE(kalunSetTensorFd(out[0], fd, nullptr));
 	kalunMap *params = kalunCreateMap(nullptr);
 	ASSERT_TRUE(kalunMapSetInt(params, "image.rotation", 90, nullptr));
 	ASSERT_TRUE(kalunMapSetStr(params, "image.input.format", "nv12", nullptr));
-	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, params, nullptr);
-	ASSERT_NE(req, nullptr);
+	SimpleJob job(devs_[1], params);
+	kalunDestroyMap(&params);
+	ASSERT_NE(job.req, nullptr);
 	Err err;
-	ASSERT_TRUE(kalunRunJobAsync(conn_, req, [](void *, kalunError *) {}, nullptr, err.loc()))
+	ASSERT_TRUE(kalunRunJobAsync(conn_, job.req, [](void *, kalunError *) {}, nullptr, err.loc()))
 		<< err.msg();
 	auto requests = fake_->wait_requests(2);
 	ASSERT_EQ(requests.size(), 2u);
@@ -512,11 +518,6 @@ TEST_F(Requests, AJobsParameterMapReachesTheService)
 	}
 	std::sort(seen.begin(), seen.end());
 	EXPECT_EQ(seen, (std::vector<std::string>{"image.input.format=nv12", "image.rotation=90"}));
-	kalunDestroyJobRequest(&req);
-	kalunDestroyMap(&params);
-	kalunDestroyTensors_API_VERSION_1(&in, 1);
-	kalunDestroyTensors_API_VERSION_1(&out, 1);
-	close(fd);
 }
 
 TEST_F(Requests, AnAllocationAnsweredWithTheWrongNumberOfBuffersFailsWithEproto)
