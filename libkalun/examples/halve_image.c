@@ -104,13 +104,12 @@ int main(void)
 	for (size_t i = 0; devices && i < count; i++) {
 		uint32_t instance = 0;
 		kalunGetDeviceInstance(devices[i], &instance, NULL);
-		printf("device %zu: %s, instance %" PRIu32 "\n", i,
-		       kalunGetDeviceName(devices[i], NULL), instance);
+		printf("device %zu: %s, instance %" PRIu32 "\n", i, kalunGetDeviceName(devices[i], NULL),
+		       instance);
 	}
 	const kalunDevice *dev = kalunGetDevice(conn, "cpu-proc", 0, &error);
 	params = kalunCreateMap(&error);
-	if (!dev || !params ||
-	    !kalunMapSetIntArr2(params, "image.input.size", WIDTH, HEIGHT, &error) ||
+	if (!dev || !params || !kalunMapSetIntArr2(params, "image.input.size", WIDTH, HEIGHT, &error) ||
 	    !kalunMapSetStr(params, "image.input.format", "rgb-interleaved", &error) ||
 	    !kalunMapSetIntArr2(params, "image.output.size", WIDTH / 2, HEIGHT / 2, &error) ||
 	    !kalunMapSetStr(params, "image.output.format", "rgb-interleaved", &error)) {
@@ -123,10 +122,9 @@ int main(void)
 		fail("Could not load the model", &error);
 		goto out;
 	}
-	printf("model %" PRIu64 " \"%s\" on %s: %zu input(s), %zu output(s)\n",
-	       kalunGetModelId(model, NULL), kalunGetModelName(model, NULL),
-	       kalunGetDeviceName(dev, NULL), kalunGetModelNumInputs(model, NULL),
-	       kalunGetModelNumOutputs(model, NULL));
+	printf("model %" PRIu64 " \"%s\" on %s: %zu input(s), %zu output(s)\n", kalunGetModelId(model, NULL),
+	       kalunGetModelName(model, NULL), kalunGetDeviceName(dev, NULL),
+	       kalunGetModelNumInputs(model, NULL), kalunGetModelNumOutputs(model, NULL));
 	status = halve(conn, model);
 	if (!kalunDeleteModel(conn, model, &error)) {
 		fail("Could not delete the model", &error);
