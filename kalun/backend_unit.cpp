@@ -369,9 +369,21 @@ void BackEndUnit::processJobQueue() {
         } catch (...) {
             job->setError(std::current_exception());
         }
+        failIfCutShort(*job);
         handBack(*job);
     }
     log::debug(debugText("processJobQueue", "Stopped"));
+}
+
+// A buffer its client cut short during the job gave the job zeros in place
+// of its data: whatever the job made of them is void.
+void BackEndUnit::failIfCutShort(JobRequest& job) {
+    for (const auto* tensors : {&job.getInputs(), &job.getOutputs()})
+        for (const Tensor& tensor : *tensors)
+            if (tensor.getBuffer()->hasFailed()) {
+                job.setError(std::make_exception_ptr(FileDescriptorError(Buffer::kCutShortText)));
+                return;
+            }
 }
 
 std::shared_ptr<JobRequest> BackEndUnit::takeJobRequest(bool& stopped) {

@@ -155,6 +155,7 @@ private:
     void processDeleteModelQueue();
     std::shared_ptr<JobRequest> takeJobRequest(bool& stopped);
     void validateJobRequest(JobRequest& job);
+    static void failIfCutShort(JobRequest& job);
     void checkTensors(const JobRequest& job, const Model& model) const;
 
     std::shared_ptr<allocator::Allocator> inputAllocator_;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "kalun/log.h"
+#include "kalun/mapping_guard.h"
 
 namespace kalun {
 
@@ -69,6 +70,12 @@ int checkMapAccess(int fd, int prot) {
     }
 }
 
+// Only a memfd sealed against shrinking cannot lose pages under a mapping.
+bool sealedAgainstShrinking(int fd) {
+    const int seals = fcntl(fd, F_GET_SEALS);
+    return seals != -1 && (seals & F_SEAL_SHRINK);
+}
+
 }  // namespace
 
 int64_t checkedCast(uint64_t value) {
@@ -94,6 +101,11 @@ std::string fdPropsToString(uint32_t fdProps) {
         text += name;
     }
     return text;
+}
+
+std::string unsupportedFdPropsText(const char* side, uint32_t supported) {
+    return std::string(side) + " tensor fd property not supported by this chip; supported: " +
+           fdPropsToString(supported);
 }
 
 namespace dmabuf {
@@ -178,6 +190,9 @@ Buffer::~Buffer() {
             log::error(std::string("Could not delete buffer context: ") + e.what());
         }
     }
+    const size_t slot = guardSlot_.load();
+    if (slot != kNotGuarded)
+        mappingguard::remove(slot);
     mapping_.reset();
 }
 
@@ -239,6 +254,8 @@ Buffer::CpuAccess Buffer::cpuAccess(uint64_t size, int prot) {
     }
     try {
         if (mapping_) {
+            if (hasFailed())
+                throw FileDescriptorError(kCutShortText);
             if (mappedSize_ < size)
                 throw FileDescriptorError("Cached fd mapping is smaller than requested size (" +
                                           std::to_string(mappedSize_) + " < " +
@@ -297,10 +314,26 @@ void Buffer::mapFd(uint64_t size, int prot) {
     } catch (const std::runtime_error& e) {
         throw FileDescriptorError(e.what());
     }
+    if (!sealedAgainstShrinking(fd_.get())) {
+        try {
+            guardSlot_.store(mappingguard::add(mapping.get(), lead + size));
+        } catch (const std::runtime_error& e) {
+            throw FileDescriptorError(e.what());
+        }
+    }
     mapping_ = std::move(mapping);
     mappedData_ = static_cast<uint8_t*>(mapping_.get()) + lead;
     mappedSize_ = size;
     mappedProt_ = mapProt;
+}
+
+bool Buffer::isGuarded() const {
+    return guardSlot_.load() != kNotGuarded;
+}
+
+bool Buffer::hasFailed() const {
+    const size_t slot = guardSlot_.load();
+    return slot != kNotGuarded && mappingguard::faulted(slot);
 }
 
 void Buffer::addObserver(BufferContextCache* observer) {

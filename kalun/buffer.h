@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -31,6 +32,9 @@ int64_t checkedCast(uint64_t value);
 // "KALUN_FD_PROP_READWRITE, KALUN_FD_PROP_MAP, KALUN_FD_PROP_DMABUF" for the
 // set bits, in that order; other bits are ignored.
 std::string fdPropsToString(uint32_t fdProps);
+// A unit's refusal of a tensor whose fd properties offer nothing it can use;
+// side is "Input" or "Output".
+std::string unsupportedFdPropsText(const char* side, uint32_t supported);
 
 namespace dmabuf {
 
@@ -93,6 +97,15 @@ public:
     virtual CpuAccess cpuAccess(uint64_t size, int prot);
     virtual void endCpuAccess();
 
+    // A client may cut its file short while the service has it mapped.
+    // Unless it is a memfd sealed against shrinking, the mapping is guarded:
+    // a fault in it fails the buffer for good instead of the process. Every
+    // later access is refused, and the work that used it must fail.
+    static constexpr const char* kCutShortText =
+        "The file of a tensor buffer was cut short by its client while it was in use";
+    bool isGuarded() const;
+    bool hasFailed() const;
+
     // An observer is told once, when the buffer is destroyed.
     void addObserver(BufferContextCache* observer);
     // For observers that go away before the buffer; a no-op if absent.
@@ -112,6 +125,8 @@ private:
     std::mutex ioMutex_;
     std::mutex observerMutex_;
     std::shared_ptr<void> mapping_;
+    static constexpr size_t kNotGuarded = SIZE_MAX;
+    std::atomic<size_t> guardSlot_{kNotGuarded};
     uint8_t* mappedData_ = nullptr;
     uint64_t mappedSize_ = 0;
     int mappedProt_ = -1;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include <systemd/sd-id128.h>
@@ -27,19 +28,6 @@ std::string debugText(const char* function, const std::string& text) {
 void checkBus(int result, const char* what) {
     if (result < 0)
         throw std::runtime_error(std::string(what) + std::strerror(-result));
-}
-
-TensorMetadataTuple toTuple(const TensorMetadata& t) {
-    return {t.getDataType(), t.getLayout(), t.getByteSize(), t.getDims(), t.getPitches(),
-            t.getName()};
-}
-
-std::vector<TensorMetadataTuple> toTuples(const std::vector<TensorMetadata>& list) {
-    std::vector<TensorMetadataTuple> tuples;
-    tuples.reserve(list.size());
-    for (const TensorMetadata& t : list)
-        tuples.push_back(toTuple(t));
-    return tuples;
 }
 
 }  // namespace
@@ -87,7 +75,16 @@ Session::Session(sd_bus* systemBus, const std::string& objectPath, const UnitLis
                                  std::strerror(errno));
     stopFd_ = FileDescriptor(stop);
 
-    busProcThread_ = std::thread(&Session::processAsyncReadBus, this);
+    busProcThread_ = std::thread([this] {
+        processAsyncReadBus();
+        // Should the service have given up waiting, the thread holds the
+        // last reference: it is dropped after the lock, as the very last act.
+        std::shared_ptr<Session> last;
+        std::lock_guard<std::mutex> lock(busThreadMutex_);
+        last = std::move(keepAlive_);
+        busThreadDone_ = true;
+        busThreadEnded_.notify_all();
+    });
     nextSessionId.fetch_add(1);
     log::debug(debugText("Session", "Constructed " + idString_));
 }
@@ -109,7 +106,7 @@ sd_bus* Session::createPrivateBus(OwnedFd& fd) {
 
 Session::~Session() {
     log::debug(debugText("~Session", "Destructing..."));
-    if (stopFd_.get() >= 0) {
+    if (!stopped_) {
         log::error("Session is destructing without stopping the bus processing");
         // The thread uses this object; it must be gone before the members.
         server_.reset();
@@ -128,6 +125,15 @@ Session::~Session() {
         }
     }
     log::debug(debugText("~Session", "Destructed " + idString_));
+}
+
+std::vector<TensorMetadataTuple> Session::toTuples(const std::vector<TensorMetadata>& list) {
+    std::vector<TensorMetadataTuple> tuples;
+    tuples.reserve(list.size());
+    for (const TensorMetadata& t : list)
+        tuples.emplace_back(t.getDataType(), t.getLayout(), t.getByteSize(), t.getDims(),
+                            t.getPitches(), t.getName());
+    return tuples;
 }
 
 std::pair<int, int> Session::getClientFds() const {
@@ -251,10 +257,11 @@ void Session::dispatch(sdbus::Message& message) {
 
 // Wakes the bus thread through its eventfd and joins it. Should the eventfd
 // not take the write, shutting the request socket down wakes it as well.
-void Session::endBusThread() {
+// False when the thread was left running.
+bool Session::endBusThread() {
     stopRequested_.store(true, std::memory_order_release);
     if (!busProcThread_.joinable())
-        return;
+        return true;
     const uint64_t one = 1;
     log::debug(debugText("stopBusProcessing", "Writing to eventfd..."));
     const ssize_t n = ::write(stopFd_.get(), &one, sizeof one);
@@ -265,23 +272,42 @@ void Session::endBusThread() {
     }
     if (busProcThread_.get_id() == std::this_thread::get_id()) {
         busProcThread_.detach();
-        return;
+        return true;
     }
     log::debug(debugText("stopBusProcessing", "Joining busProcThread..."));
+    // The service's one thread serves every client: it waits for this
+    // session's thread a bounded time only, and leaves it the session to
+    // finish with.
+    auto self = weak_from_this().lock();
+    if (self) {
+        std::unique_lock<std::mutex> lock(busThreadMutex_);
+        if (!busThreadEnded_.wait_for(lock, kBusThreadStopLimit,
+                                      [this] { return busThreadDone_; })) {
+            log::error(prefix() + "The bus thread did not stop in time; left to end on its own");
+            keepAlive_ = std::move(self);
+            busProcThread_.detach();
+            return false;
+        }
+    }
     busProcThread_.join();
     log::debug(debugText("stopBusProcessing", "busProcThread joined"));
+    return true;
 }
 
 void Session::stopBusProcessing() {
-    if (stopFd_.get() < 0)
+    if (stopped_)
         return;
+    stopped_ = true;
     log::debug(debugText("stopBusProcessing", "Stopping bus processing..."));
     server_.reset();
-    endBusThread();
-    try {
-        stopFd_.close();
-    } catch (const std::exception& e) {
-        log::error(prefix() + e.what());
+    // A thread left running still polls the eventfd; it closes with the
+    // session then.
+    if (endBusThread()) {
+        try {
+            stopFd_.close();
+        } catch (const std::exception& e) {
+            log::error(prefix() + e.what());
+        }
     }
     closeClientFds();
 }

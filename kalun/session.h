@@ -15,6 +15,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -63,6 +65,9 @@ public:
     using BufferList = std::vector<std::shared_ptr<Buffer>>;
 
     static constexpr size_t kMaxSavedBuffers = 64;
+    // How long stopping waits for the bus thread before leaving it to end
+    // on its own.
+    static constexpr std::chrono::seconds kBusThreadStopLimit{5};
     // The tag of the deletions a destroyed session queues for its private
     // models; nobody receives their results.
     static constexpr uint64_t kCleanupTag = 0xdeadbeef;
@@ -126,6 +131,8 @@ private:
         ~OwnedFd();
     };
     static sd_bus* createPrivateBus(OwnedFd& fd);
+    // Tensor descriptions as the bus carries them.
+    static std::vector<TensorMetadataTuple> toTuples(const std::vector<TensorMetadata>& list);
 
     void processAsyncReadBus();
     void nameThread();
@@ -141,7 +148,7 @@ private:
     void procAllocTensorsMsg(sdbus::Message& message);
     void procDeallocTensorsMsg(sdbus::Message& message);
     ParameterMap readParameterMap(sdbus::Message& message);
-    void endBusThread();
+    bool endBusThread();
     void closeClientFds();
 
     template <typename... Ts>
@@ -165,6 +172,13 @@ private:
     std::thread busProcThread_;
     std::atomic<bool> stopRequested_{false};
     FileDescriptor stopFd_;
+    bool stopped_ = false;
+    // The end of the bus thread, and the reference it keeps to the session
+    // when stopping gave up waiting for it.
+    std::mutex busThreadMutex_;
+    std::condition_variable busThreadEnded_;
+    bool busThreadDone_ = false;
+    std::shared_ptr<Session> keepAlive_;
     bool handshaked_ = false;
     sdbus::BusPtr resultBus_;
     FileDescriptor resultClientFd_;

@@ -22,16 +22,7 @@ std::string debugText(const char* function, const std::string& text) {
     return std::string(logprefix::kSession) + function + "(): " + text;
 }
 
-using TensorTuples = std::vector<TensorMetadataTuple>;
 using LoadModelAnswer = std::tuple<ModelTuple, uint64_t, int32_t, std::string>;
-
-TensorTuples toTuples(const std::vector<TensorMetadata>& list) {
-    TensorTuples tuples;
-    for (const TensorMetadata& t : list)
-        tuples.emplace_back(t.getDataType(), t.getLayout(), t.getByteSize(), t.getDims(),
-                            t.getPitches(), t.getName());
-    return tuples;
-}
 
 // Position of the client's tag among a request's fixed arguments.
 std::optional<size_t> tagPosition(const std::string& member) {
@@ -203,7 +194,7 @@ void Session::procQueueLoadModelMsg(sdbus::Message& message) {
         refuseUnreadable(message, "QueueLoadModel", e);
         return;
     }
-    if (unitIndex > units_.size()) {
+    if (unitIndex >= units_.size()) {
         log::error(prefix() + "Could not load model: " + kChipIdTooLarge);
         sendLoadModelError(kResultUnitIndex, kChipIdTooLarge, tag);
         return;
@@ -235,7 +226,7 @@ void Session::procDeleteModelMsg(sdbus::Message& message) {
         refuseUnreadable(message, "DeleteModel", e);
         return;
     }
-    if (unitIndex > units_.size()) {
+    if (unitIndex >= units_.size()) {
         log::error(prefix() + "Could not delete model: " + kChipIdTooLarge);
         send("DeleteModel", tag, kResultUnitIndex, std::string(kChipIdTooLarge));
         return;
@@ -263,7 +254,7 @@ void Session::procQueueJobMsg(sdbus::Message& message) {
         refuseUnreadable(message, "QueueJob", e);
         return;
     }
-    if (unitIndex > units_.size()) {
+    if (unitIndex >= units_.size()) {
         log::error(prefix() + "Could not run job: " + kChipIdTooLarge);
         sendJobError(kResultUnitIndex, kChipIdTooLarge, tag);
         return;

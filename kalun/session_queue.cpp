@@ -1,6 +1,9 @@
 // Queueing a session's loads, deletions and jobs at the units, and the
 // buffers it keeps for its client.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -23,29 +26,80 @@ std::string quotedName(const std::string& name) {
     return name.empty() ? std::string() : " \"" + name + "\"";
 }
 
+// What a descriptor is, for refusals that name it.
+const char* fileKind(mode_t mode) {
+    switch (mode & S_IFMT) {
+    case S_IFIFO:
+        return "a pipe";
+    case S_IFCHR:
+        return "a character device";
+    case S_IFBLK:
+        return "a block device";
+    case S_IFSOCK:
+        return "a socket";
+    case S_IFDIR:
+        return "a directory";
+    case 0:
+        return "an anonymous inode";
+    default:
+        return "of an unknown kind";
+    }
+}
+
 }  // namespace
 
-// Reads the model piece by piece, so that what is held never exceeds what
-// the client actually sent, whatever size it announced.
+// Only a regular file (memfds are) is read: its size is known before
+// anything is allocated and reading it never waits on the client. Anything
+// else (a pipe, an eventfd, /dev/zero) could hold the bus thread forever or
+// feed it without end. Between pieces the stop descriptor is polled, so that
+// stopping the session never waits for a large read to finish.
 std::vector<uint8_t> Session::readModel(FileDescriptor& fd, uint64_t size) {
+    if (size == 0)
+        return {};
+    struct stat st {};
+    if (fstat(fd.get(), &st) != 0)
+        throw FileDescriptorError(std::string("Could not get the model file's status: ") +
+                                  std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        throw FileDescriptorError(std::string("Model file descriptor is ") +
+                                  fileKind(st.st_mode) + ", not a regular file");
+    const off_t position = lseek(fd.get(), 0, SEEK_CUR);
+    const uint64_t available =
+        position < 0 || position > st.st_size ? 0 : static_cast<uint64_t>(st.st_size - position);
+    if (available < size)
+        throw std::invalid_argument("Model file is shorter than its announced size (" +
+                                    std::to_string(available) + " < " + std::to_string(size) +
+                                    " bytes)");
+    // A sparse file may announce any size without costing the client
+    // anything; what cannot fit the machine's memory is never tried.
+    const uint64_t memory = static_cast<uint64_t>(sysconf(_SC_PHYS_PAGES)) *
+                            static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
+    if (size > memory)
+        throw std::runtime_error("Could not resize model vector to " + std::to_string(size) +
+                                 " bytes: larger than the memory of the device");
     std::vector<uint8_t> model;
-    std::vector<uint8_t> chunk(static_cast<size_t>(std::min<uint64_t>(size, kModelReadChunk)));
-    while (model.size() < size) {
-        const uint64_t want = std::min<uint64_t>(size - model.size(), chunk.size());
-        const uint64_t got = fd.read(ByteSpan(chunk.data(), want), want);
-        try {
-            model.insert(model.end(), chunk.begin(), chunk.begin() + got);
-        } catch (const std::exception& e) {
-            throw std::runtime_error("Could not resize model vector to " + std::to_string(size) +
-                                     " bytes: " + e.what());
-        }
+    try {
+        model.resize(static_cast<size_t>(size));
+    } catch (const std::exception& e) {
+        throw std::runtime_error("Could not resize model vector to " + std::to_string(size) +
+                                 " bytes: " + e.what());
+    }
+    uint64_t done = 0;
+    while (done < size) {
+        struct pollfd stop {stopFd_.get(), POLLIN, 0};
+        if (::poll(&stop, 1, 0) > 0)
+            throw std::runtime_error("Session is stopping");
+        const uint64_t want = std::min<uint64_t>(size - done, kModelReadChunk);
+        const uint64_t got = fd.read(ByteSpan(model.data() + done, want), want);
+        done += got;
         if (got < want)
             break;
     }
-    if (model.size() < size)
+    // The client may have cut the file while it was read.
+    if (done < size)
         throw std::invalid_argument("Model file is shorter than its announced size (" +
-                                    std::to_string(model.size()) + " < " +
-                                    std::to_string(size) + " bytes)");
+                                    std::to_string(done) + " < " + std::to_string(size) +
+                                    " bytes)");
     return model;
 }
 

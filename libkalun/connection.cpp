@@ -206,48 +206,6 @@ static void handle_tail_result(kalunConnection *conn, sd_bus_message *m)
 	kalunClearError(&err);
 }
 
-template <typename T>
-static int read_array(sd_bus_message *m, char type, T **out, size_t *count)
-{
-	const char contents[2] = {type, '\0'};
-	int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, contents);
-	if (r <= 0)
-		return r < 0 ? r : -EBADMSG;
-
-	size_t cap = 1, n = 0;
-	T *values = static_cast<T *>(malloc(cap * sizeof(T)));
-	if (!values)
-		return -ENOMEM;
-	for (;;) {
-		T v;
-		r = sd_bus_message_read_basic(m, type, &v);
-		if (r < 0) {
-			free(values);
-			return r;
-		}
-		if (r == 0)
-			break;
-		if (n == cap) {
-			T *bigger = static_cast<T *>(realloc(values, cap * 2 * sizeof(T)));
-			if (!bigger) {
-				free(values);
-				return -ENOMEM;
-			}
-			values = bigger;
-			cap *= 2;
-		}
-		values[n++] = v;
-	}
-	r = sd_bus_message_exit_container(m);
-	if (r < 0) {
-		free(values);
-		return r;
-	}
-	*out = values;
-	*count = n;
-	return 0;
-}
-
 static void handle_alloc_result(kalunConnection *conn, sd_bus_message *m)
 {
 	int *fds = nullptr;
@@ -258,9 +216,9 @@ static void handle_alloc_result(kalunConnection *conn, sd_bus_message *m)
 	int32_t code = 0;
 	const char *text = nullptr;
 
-	if (read_array(m, SD_BUS_TYPE_UNIX_FD, &fds, &nfds) < 0 ||
-	    read_array(m, SD_BUS_TYPE_UINT64, &sizes, &nsizes) < 0 || nsizes != nfds ||
-	    read_array(m, SD_BUS_TYPE_UINT32, &props, &nprops) < 0 || nprops != nfds ||
+	if (kalun_read_array(m, SD_BUS_TYPE_UNIX_FD, &fds, &nfds) < 0 ||
+	    kalun_read_array(m, SD_BUS_TYPE_UINT64, &sizes, &nsizes) < 0 || nsizes != nfds ||
+	    kalun_read_array(m, SD_BUS_TYPE_UINT32, &props, &nprops) < 0 || nprops != nfds ||
 	    sd_bus_message_read(m, "tis", &tag, &code, &text) < 0) {
 		free(fds);
 		free(sizes);
@@ -780,6 +738,7 @@ bool kalunConnect(kalunConnection **conn, kalunError **error)
 	c->closed.store(false);
 	c->current_device = 0;
 	c->next_tensor_id.store(1);
+	c->sync_wait_seconds = 3600;
 
 	if (!connect_steps(c, error)) {
 		connection_teardown(c);
@@ -832,4 +791,52 @@ bool kalunGetNumSessions(kalunConnection *conn, uint64_t *numSessions, kalunErro
 	}
 	*numSessions = count;
 	return true;
+}
+
+/* ---- waiters of synchronous calls ---- */
+
+kalun_waiter *kalun_waiter_new(kalunConnection *conn, kalunError **error)
+{
+	auto *w = static_cast<kalun_waiter *>(calloc(1, sizeof(kalun_waiter)));
+	if (!w) {
+		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
+		return nullptr;
+	}
+	w->conn = conn;
+	w->refs = 2;
+	return w;
+}
+
+void kalun_waiter_unref(kalun_waiter *w)
+{
+	pthread_mutex_lock(&w->conn->waiter_lock);
+	bool last = --w->refs == 0;
+	pthread_mutex_unlock(&w->conn->waiter_lock);
+	if (last)
+		free(w);
+}
+
+bool kalun_waiter_wait(kalun_waiter *w, const char *what, const char *other)
+{
+	struct timespec deadline;
+	clock_gettime(CLOCK_MONOTONIC, &deadline);
+	deadline.tv_sec += w->conn->sync_wait_seconds;
+
+	int r = 0;
+	pthread_mutex_lock(&w->conn->waiter_lock);
+	while (!w->done && r == 0)
+		r = pthread_cond_timedwait(&w->conn->cond, &w->conn->waiter_lock, &deadline);
+	if (!w->done) {
+		// From here on a late answer must not reach the caller's record.
+		w->done = true;
+		w->abandoned = true;
+		w->success = false;
+		if (r == ETIMEDOUT)
+			kalun_error_set(w->error, ETIMEDOUT, "%s: %s", what, strerror(r));
+		else
+			kalun_error_set(w->error, r, "%s: %s", other, strerror(r));
+	}
+	bool success = w->success;
+	pthread_mutex_unlock(&w->conn->waiter_lock);
+	return success;
 }

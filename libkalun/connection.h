@@ -6,6 +6,8 @@
 #include "libkalun.h"
 
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <pthread.h>
 #include <systemd/sd-bus.h>
 
@@ -79,6 +81,7 @@ struct kalunConnection {
 	int wake_fd;
 	std::atomic<bool> closed;
 	bool handshake_answered; // under waiter_lock
+	unsigned sync_wait_seconds; // how long a synchronous call waits for its answer
 
 	// What connecting got as far as, so a half-built connection is torn
 	// down exactly as far as it was built.
@@ -113,3 +116,88 @@ int kalun_request_new(kalunConnection *conn, const char *member, sd_bus_message 
 int kalun_request_send(kalunConnection *conn, sd_bus_message *m);
 // Releases the message and the requests bus.
 void kalun_request_end(kalunConnection *conn, sd_bus_message *m);
+
+// Reads an array of a basic type at the message's position into a new
+// malloc'd array (the caller frees it) and its count. 0, or a negative errno
+// (-EBADMSG when no array is there).
+template <typename T> int kalun_read_array(sd_bus_message *m, char type, T **out, size_t *count)
+{
+	const char contents[2] = {type, '\0'};
+	int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, contents);
+	if (r <= 0)
+		return r < 0 ? r : -EBADMSG;
+
+	size_t cap = 1, n = 0;
+	T *values = static_cast<T *>(malloc(cap * sizeof(T)));
+	if (!values)
+		return -ENOMEM;
+	for (;;) {
+		T v;
+		r = sd_bus_message_read_basic(m, type, &v);
+		if (r < 0) {
+			free(values);
+			return r;
+		}
+		if (r == 0)
+			break;
+		if (n == cap) {
+			T *bigger = static_cast<T *>(realloc(values, cap * 2 * sizeof(T)));
+			if (!bigger) {
+				free(values);
+				return -ENOMEM;
+			}
+			values = bigger;
+			cap *= 2;
+		}
+		values[n++] = v;
+	}
+	r = sd_bus_message_exit_container(m);
+	if (r < 0) {
+		free(values);
+		return r;
+	}
+	*out = values;
+	*count = n;
+	return 0;
+}
+
+// One synchronous call waiting for its callback on the bus thread. Both
+// sides hold a reference; the waiting side and the callback meet under the
+// connection's waiter lock, and once the caller stopped waiting (abandoned)
+// the callback touches nothing of the caller's.
+struct kalun_waiter {
+	kalunConnection *conn;
+	kalunError **error;
+	int refs; // under conn->waiter_lock
+	bool done;
+	bool success;
+	bool abandoned;
+	kalunModel *model;      // load
+	kalunTensor **tensors;  // allocation
+	size_t num_tensors;
+};
+
+// A new waiter with two references; ENOMEM "%s".
+kalun_waiter *kalun_waiter_new(kalunConnection *conn, kalunError **error);
+// Drops one reference; frees the waiter with the last one.
+void kalun_waiter_unref(kalun_waiter *w);
+// Waits under the waiter lock until done; on a timeout records {110, what +
+// strerror}, on another failure {code, other + strerror}, and in both cases
+// marks the waiter abandoned. Returns the success flag; the caller still
+// holds its reference.
+bool kalun_waiter_wait(kalun_waiter *w, const char *what, const char *other);
+// The completion of a request whose answer is only a result code: records
+// success or the error for the waiting caller.
+void kalun_waiter_done(void *userData, kalunError *err);
+// For callbacks: marks done under the lock, lets fill(caller_waiting) record
+// the outcome (or release it when nobody waits any more), wakes the waiters
+// and drops a reference.
+template <typename F> void kalun_waiter_finish(kalun_waiter *w, F fill)
+{
+	pthread_mutex_lock(&w->conn->waiter_lock);
+	w->done = true;
+	fill(!w->abandoned);
+	pthread_cond_broadcast(&w->conn->cond);
+	pthread_mutex_unlock(&w->conn->waiter_lock);
+	kalun_waiter_unref(w);
+}

@@ -20,32 +20,21 @@
 static bool read_u64_list(sd_bus_message *m, const char *what, uint64_t *values, size_t *len,
                           kalunError **error)
 {
-	int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "t");
-	if (r < 0) {
-		kalun_error_set(error, -r, "Could not enter %s array: %s", what, strerror(-r));
-		return false;
-	}
+	uint64_t *all = nullptr;
 	size_t n = 0;
-	for (;;) {
-		uint64_t v;
-		r = sd_bus_message_read_basic(m, 't', &v);
-		if (r < 0) {
-			kalun_error_set(error, -r, "Could not read %s element: %s", what, strerror(-r));
-			return false;
-		}
-		if (r == 0)
-			break;
-		if (n == KALUN_TENSOR_MAX_DIMS) {
-			kalun_error_set(error, ERANGE, "Too many %s in message when reading tensor", what);
-			return false;
-		}
-		values[n++] = v;
-	}
-	r = sd_bus_message_exit_container(m);
+	int r = kalun_read_array(m, SD_BUS_TYPE_UINT64, &all, &n);
 	if (r < 0) {
-		kalun_error_set(error, -r, "Could not exit %s array: %s", what, strerror(-r));
+		kalun_error_set(error, -r, "Could not read %s array: %s", what, strerror(-r));
 		return false;
 	}
+	if (n > KALUN_TENSOR_MAX_DIMS) {
+		free(all);
+		kalun_error_set(error, ERANGE, "Too many %s in message when reading tensor", what);
+		return false;
+	}
+	if (n)
+		memcpy(values, all, n * sizeof(uint64_t));
+	free(all);
 	*len = n;
 	return true;
 }
@@ -67,8 +56,7 @@ static kalunTensor *read_tensor(sd_bus_message *m, kalunError **error)
 		kalun_error_set(error, -r, "Could not read tensor metadata: %s", strerror(-r));
 		goto fail;
 	}
-	if (!kalunSetTensorDataType(t, static_cast<kalunTensorDataType>(type), error) ||
-	    !kalunSetTensorLayout(t, static_cast<kalunTensorLayout>(layout), error))
+	if (!kalun_tensor_set_codes(t, type, layout, error))
 		goto fail;
 	if (byte_size == UINT64_MAX) {
 		kalun_error_set(error, EOVERFLOW, "Tensor byte size larger than SIZE_MAX: %s",

@@ -4,6 +4,7 @@
 
 #include "error.h"
 #include "map.h"
+#include "model.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -17,56 +18,6 @@
 #define KALUN_DATA_TYPE_LAST 13
 #define KALUN_LAYOUT_LAST 4
 #define KALUN_FD_PROPS_ALL 7u
-
-unsigned kalun_sync_wait_seconds = 3600;
-
-/* ---- waiters of synchronous calls ---- */
-
-kalun_waiter *kalun_waiter_new(kalunConnection *conn, kalunError **error)
-{
-	auto *w = static_cast<kalun_waiter *>(calloc(1, sizeof(kalun_waiter)));
-	if (!w) {
-		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
-		return nullptr;
-	}
-	w->conn = conn;
-	w->refs = 2;
-	return w;
-}
-
-void kalun_waiter_unref(kalun_waiter *w)
-{
-	pthread_mutex_lock(&w->conn->waiter_lock);
-	bool last = --w->refs == 0;
-	pthread_mutex_unlock(&w->conn->waiter_lock);
-	if (last)
-		free(w);
-}
-
-bool kalun_waiter_wait(kalun_waiter *w, const char *what, const char *other)
-{
-	struct timespec deadline;
-	clock_gettime(CLOCK_MONOTONIC, &deadline);
-	deadline.tv_sec += kalun_sync_wait_seconds;
-
-	int r = 0;
-	pthread_mutex_lock(&w->conn->waiter_lock);
-	while (!w->done && r == 0)
-		r = pthread_cond_timedwait(&w->conn->cond, &w->conn->waiter_lock, &deadline);
-	if (!w->done) {
-		// From here on a late answer must not reach the caller's record.
-		w->done = true;
-		w->abandoned = true;
-		w->success = false;
-		if (r == ETIMEDOUT)
-			kalun_error_set(w->error, ETIMEDOUT, "%s: %s", what, strerror(r));
-		else
-			kalun_error_set(w->error, r, "%s: %s", other, strerror(r));
-	}
-	bool success = w->success;
-	pthread_mutex_unlock(&w->conn->waiter_lock);
-	return success;
-}
 
 /* ---- the record ---- */
 
@@ -641,21 +592,39 @@ const kalunTensorPitches *kalunGetTensorPitches(const kalunTensor *tensor, kalun
 	return &tensor->pitches;
 }
 
-bool kalunSetTensorDataType(kalunTensor *tensor, kalunTensorDataType type, kalunError **error)
+// The codes are checked as integers: a value outside the enums' range must
+// never be converted to them.
+bool kalun_tensor_set_codes(kalunTensor *tensor, int64_t type, int64_t layout, kalunError **error)
 {
-	CHECK_TENSOR(tensor, error, false);
 	if (type == KALUN_TENSOR_DATA_TYPE_INVALID) {
 		kalun_error_set(error, EINVAL,
 		                "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is "
 		                "reserved to indicate errors");
 		return false;
 	}
-	if (static_cast<uint32_t>(type) > KALUN_DATA_TYPE_LAST) {
+	if (type < 0 || type > KALUN_DATA_TYPE_LAST) {
 		kalun_error_set(error, EINVAL, "kalunTensorDataType enum value out of range");
 		return false;
 	}
-	tensor->data_type = type;
+	if (layout == KALUN_TENSOR_LAYOUT_INVALID) {
+		kalun_error_set(error, EINVAL,
+		                "KALUN_TENSOR_LAYOUT_INVALID should not be set explicitly, it is "
+		                "reserved to indicate errors");
+		return false;
+	}
+	if (layout < 0 || layout > KALUN_LAYOUT_LAST) {
+		kalun_error_set(error, EINVAL, "kalunTensorLayout enum value out of range");
+		return false;
+	}
+	tensor->data_type = static_cast<int32_t>(type);
+	tensor->layout = static_cast<int32_t>(layout);
 	return true;
+}
+
+bool kalunSetTensorDataType(kalunTensor *tensor, kalunTensorDataType type, kalunError **error)
+{
+	CHECK_TENSOR(tensor, error, false);
+	return kalun_tensor_set_codes(tensor, static_cast<int64_t>(type), tensor->layout, error);
 }
 
 kalunTensorDataType kalunGetTensorDataType(const kalunTensor *tensor, kalunError **error)
@@ -667,18 +636,8 @@ kalunTensorDataType kalunGetTensorDataType(const kalunTensor *tensor, kalunError
 bool kalunSetTensorLayout(kalunTensor *tensor, kalunTensorLayout layout, kalunError **error)
 {
 	CHECK_TENSOR(tensor, error, false);
-	if (layout == KALUN_TENSOR_LAYOUT_INVALID) {
-		kalun_error_set(error, EINVAL,
-		                "KALUN_TENSOR_LAYOUT_INVALID should not be set explicitly, it is "
-		                "reserved to indicate errors");
-		return false;
-	}
-	if (static_cast<uint32_t>(layout) > KALUN_LAYOUT_LAST) {
-		kalun_error_set(error, EINVAL, "kalunTensorLayout enum value out of range");
-		return false;
-	}
-	tensor->layout = layout;
-	return true;
+	return kalun_tensor_set_codes(tensor, tensor->data_type, static_cast<int64_t>(layout),
+	                              error);
 }
 
 kalunTensorLayout kalunGetTensorLayout(const kalunTensor *tensor, kalunError **error)

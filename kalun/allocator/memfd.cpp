@@ -1,5 +1,6 @@
 #include "kalun/allocator/memfd.h"
 
+#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -39,13 +40,17 @@ std::unique_ptr<kalun::Buffer> MemFd::allocateVirtual(uint64_t size, uint32_t,
                                                       const ParameterMap& params) {
     if (!params.empty())
         throw std::invalid_argument("Additional parameters are not supported");
-    const int raw = memfd_create("allocateVirtual", MFD_CLOEXEC);
+    const int raw = memfd_create("allocateVirtual", MFD_CLOEXEC | MFD_ALLOW_SEALING);
     if (raw < 0)
         throw std::runtime_error(std::string("Could not create fd: ") + std::strerror(errno));
     FileDescriptor fd(raw);
     if (ftruncate(fd.get(), checkedCast(size)) < 0)
         throw std::runtime_error(std::string("Could not truncate fd: ") +
                                  std::strerror(errno));
+    // The client gets the descriptor too: fixed in size, it can never cut
+    // the file short under the service's mapping.
+    if (fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) < 0)
+        throw std::runtime_error(std::string("Could not seal fd: ") + std::strerror(errno));
     return std::make_unique<MemFd::Buffer>(std::move(fd), size, 0,
                                            KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP);
 }

@@ -19,7 +19,7 @@ const TensorMetadata kInput(KALUN_TENSOR_DATA_TYPE_UINT8, KALUN_TENSOR_LAYOUT_UN
 const TensorMetadata kOutput(KALUN_TENSOR_DATA_TYPE_UINT8, KALUN_TENSOR_LAYOUT_UNSPECIFIED,
                              {4096, 1, 1, 1}, {4096, 1, 1, 1}, 4096, "DebugChipOutput");
 
-const char* kSupported = "supported: KALUN_FD_PROP_READWRITE, KALUN_FD_PROP_MAP";
+constexpr uint32_t kSupported = KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP;
 
 void readInput(Buffer& buffer, uint64_t size) {
     if (buffer.getFdProps() & KALUN_FD_PROP_MAP) {
@@ -31,8 +31,7 @@ void readInput(Buffer& buffer, uint64_t size) {
         buffer.read(scratch);
         return;
     }
-    throw std::invalid_argument(
-        std::string("Input tensor fd property not supported by this chip; ") + kSupported);
+    throw std::invalid_argument(unsupportedFdPropsText("Input", kSupported));
 }
 
 void writeOutput(Buffer& buffer, uint64_t size) {
@@ -49,8 +48,7 @@ void writeOutput(Buffer& buffer, uint64_t size) {
         buffer.write(scratch);
         return;
     }
-    throw std::invalid_argument(
-        std::string("Output tensor fd property not supported by this chip; ") + kSupported);
+    throw std::invalid_argument(unsupportedFdPropsText("Output", kSupported));
 }
 
 }  // namespace

@@ -28,11 +28,6 @@ ImageFormat parseFormatName(const std::string& name) {
     throw std::invalid_argument("Unsupported img format (" + name + ")");
 }
 
-// Bytes one row of pixels occupies.
-uint64_t rowBytes(ImageFormat format, uint64_t width) {
-    return format == ImageFormat::RGB_INTERLEAVED ? 3 * width : width;
-}
-
 void checkDimension(int64_t value, const std::string& prefix, const char* what, int64_t limit) {
     if (value > 0 && value < limit)
         return;
@@ -161,9 +156,15 @@ CropInfo parseCrop(const ParameterMap& params, uint64_t inputWidth, uint64_t inp
     if (values->size() != 4)
         throw std::invalid_argument("Crop info must have 4 entries (x,y,w,h)");
 
+    const CropInfo info{true, (*values)[0], (*values)[1], (*values)[2], (*values)[3]};
+    checkCropRect(info, inputWidth, inputHeight, limit);
+    return info;
+}
+
+void checkCropRect(const CropInfo& info, uint64_t inputWidth, uint64_t inputHeight,
+                   int64_t limit) {
     const int64_t w = static_cast<int64_t>(inputWidth);
     const int64_t h = static_cast<int64_t>(inputHeight);
-    const CropInfo info{true, (*values)[0], (*values)[1], (*values)[2], (*values)[3]};
     if (info.x < 0 || info.x >= w || info.x >= limit)
         throw std::invalid_argument(
             "Crop x coord must be less than image width and smaller than " +
@@ -176,7 +177,17 @@ CropInfo parseCrop(const ParameterMap& params, uint64_t inputWidth, uint64_t inp
         throw std::invalid_argument("Crop width must be within image boundary");
     if (info.height < 1 || info.height >= limit || info.height > h - info.y)
         throw std::invalid_argument("Crop height must be within image boundary");
-    return info;
+}
+
+uint64_t rowBytes(ImageFormat format, uint64_t width) {
+    switch (format) {
+    case ImageFormat::RGB_INTERLEAVED:
+        return 3 * width;
+    case ImageFormat::NV12:
+    case ImageFormat::RGB_PLANAR:
+        return width;
+    }
+    throw std::invalid_argument("Unknown image format");
 }
 
 }  // namespace kalun::backendunit

@@ -62,5 +62,11 @@ void checkNoUnknownKeys(const ParameterMap& params);
 // The crop of a job's parameters; without one the whole input image.
 CropInfo parseCrop(const ParameterMap& params, uint64_t inputWidth, uint64_t inputHeight,
                    int64_t limit = kImageLimit);
+// Refuses a rectangle that does not lie within an image of that size, with
+// the texts of parseCrop.
+void checkCropRect(const CropInfo& crop, uint64_t inputWidth, uint64_t inputHeight,
+                   int64_t limit = kImageLimit);
+// Bytes one row of pixels occupies: the smallest row pitch.
+uint64_t rowBytes(ImageFormat format, uint64_t width);
 
 }  // namespace kalun::backendunit

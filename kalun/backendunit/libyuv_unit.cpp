@@ -15,7 +15,7 @@ namespace kalun::backendunit {
 
 namespace {
 
-const char* kSupported = "supported: KALUN_FD_PROP_READWRITE, KALUN_FD_PROP_MAP";
+constexpr uint32_t kSupported = KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP;
 const char* kUnknownColorFormat = "Unknown color format in libyuv backend";
 
 std::string debugText(const char* function, const std::string& text) {
@@ -39,21 +39,10 @@ bool sameSize(const ImageInfo& a, const ImageInfo& b) {
     return a.width == b.width && a.height == b.height;
 }
 
-uint64_t naturalPitch(ImageFormat format, uint64_t width) {
-    switch (format) {
-    case ImageFormat::RGB_INTERLEAVED:
-        return 3 * width;
-    case ImageFormat::NV12:
-    case ImageFormat::RGB_PLANAR:
-        return width;
-    }
-    throw std::invalid_argument("Unknown image format");
-}
-
 // The image operations are public; a description that does not fit its
 // bytes would have libyuv walk past them.
 void checkFits(size_t available, const ImageInfo& info) {
-    if (info.rowPitch >= naturalPitch(info.format, info.width) && info.byteSize() <= available)
+    if (info.rowPitch >= rowBytes(info.format, info.width) && info.byteSize() <= available)
         return;
     throw std::invalid_argument("Image of " + std::to_string(info.byteSize()) +
                                 " bytes does not fit its buffer of " +
@@ -163,15 +152,6 @@ void cropToI420(const uint8_t* in, const ImageInfo& inInfo, const CropInfo& crop
                                  codeText(r));
 }
 
-void checkCrop(const CropInfo& crop, const ImageInfo& inInfo) {
-    const int64_t w = static_cast<int64_t>(inInfo.width);
-    const int64_t h = static_cast<int64_t>(inInfo.height);
-    if (crop.x >= 0 && crop.y >= 0 && crop.width >= 1 && crop.height >= 1 &&
-        crop.x < w && crop.y < h && crop.width <= w - crop.x && crop.height <= h - crop.y)
-        return;
-    throw std::invalid_argument("Crop rectangle lies outside the image");
-}
-
 // The mapped tensor bytes, or a temporary copy for buffers that can only be
 // read and written. Mappings end with the object.
 class InputImage {
@@ -183,9 +163,7 @@ public:
             return;
         }
         if (!(buffer.getFdProps() & KALUN_FD_PROP_READWRITE))
-            throw std::invalid_argument(
-                std::string("Input tensor fd property not supported by this chip; ") +
-                kSupported);
+            throw std::invalid_argument(unsupportedFdPropsText("Input", kSupported));
         try {
             copy_.resize(size);
         } catch (const std::exception& e) {
@@ -214,9 +192,7 @@ public:
             return;
         }
         if (!(buffer.getFdProps() & KALUN_FD_PROP_READWRITE))
-            throw std::invalid_argument(
-                std::string("Output tensor fd property not supported by this chip; ") +
-                kSupported);
+            throw std::invalid_argument(unsupportedFdPropsText("Output", kSupported));
         try {
             copy_.resize(size);
         } catch (const std::exception& e) {
@@ -358,7 +334,7 @@ void LibYuv::runJobVirtual(uint64_t modelId, const std::vector<Tensor>& inputs,
         convertFormat(input.bytes(), output.bytes(), in, out);
     } else {
         const ImageInfo between{in.format, out.width, out.height, false,
-                                naturalPitch(in.format, out.width)};
+                                rowBytes(in.format, out.width)};
         std::vector<uint8_t> image(between.byteSize());
         cropScale(input.bytes(), image, in, between, crop);
         convertFormat(image, output.bytes(), between, out);
@@ -414,7 +390,7 @@ void LibYuv::cropScale(ConstByteSpan in, ByteSpan out, const ImageInfo& inInfo,
                            outInfo.rowPitch};
     checkFits(in.size(), inInfo);
     checkFits(out.size(), target);
-    checkCrop(crop, inInfo);
+    checkCropRect(crop, inInfo.width, inInfo.height);
 
     const I420 cropped(static_cast<uint64_t>(crop.width), static_cast<uint64_t>(crop.height));
     cropToI420(in.data(), inInfo, crop, cropped);

@@ -36,11 +36,6 @@ std::string debugText(const char* function, const std::string& text) {
     return std::string(logprefix::kTFLite) + function + "(): " + text;
 }
 
-std::string unsupportedText(const char* side, uint32_t supported) {
-    return std::string(side) + " tensor fd property not supported by this chip; supported: " +
-           fdPropsToString(supported);
-}
-
 void checkNoParams(const ParameterMap& params) {
     if (!params.empty())
         throw std::invalid_argument("Additional parameters are not supported");
@@ -138,6 +133,8 @@ BackEndUnit::TensorMetadataLists TFLite::loadModelVirtual(ConstByteSpan model, u
                                                           const ParameterMap& params) {
     checkNoParams(params);
     const ConstByteSpan bytes = pickModelBytes(verifyModelContainer(model), model);
+    // Before anything of the model is built in this process.
+    modelCheck_.check(bytes);
 
     ModelEntry entry;
     entry.modelData = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
@@ -153,8 +150,8 @@ BackEndUnit::TensorMetadataLists TFLite::loadModelVirtual(ConstByteSpan model, u
     if (!entry.interpreter)
         throw std::runtime_error("Could not build an interpreter of the model");
     tflite::Interpreter& interpreter = *entry.interpreter;
-    interpreter.SetNumThreads(2);
-    log::debug(debugText("loadModelVirtual", "Set 2 thread(s)"));
+    interpreter.SetNumThreads(kThreads);
+    log::debug(debugText("loadModelVirtual", "Set " + std::to_string(kThreads) + " thread(s)"));
     if (interpreter.AllocateTensors() != kTfLiteOk)
         throw std::runtime_error("Could not allocate tensors");
 
@@ -180,10 +177,10 @@ void TFLite::checkFdProps(const std::vector<Tensor>& inputs,
                           const std::vector<Tensor>& outputs) const {
     for (const Tensor& tensor : inputs)
         if (!(tensor.getBuffer()->getFdProps() & supportedInputFdProps_))
-            throw std::invalid_argument(unsupportedText("Input", supportedInputFdProps_));
+            throw std::invalid_argument(unsupportedFdPropsText("Input", supportedInputFdProps_));
     for (const Tensor& tensor : outputs)
         if (!(tensor.getBuffer()->getFdProps() & supportedOutputFdProps_))
-            throw std::invalid_argument(unsupportedText("Output", supportedOutputFdProps_));
+            throw std::invalid_argument(unsupportedFdPropsText("Output", supportedOutputFdProps_));
 }
 
 void TFLite::bindMapped(tflite::Interpreter& interpreter, int index, Buffer& buffer,
@@ -226,7 +223,7 @@ void TFLite::bindTensors(tflite::Interpreter& interpreter, const std::vector<int
         else if (props & KALUN_FD_PROP_READWRITE)
             bindReadWrite(interpreter, indices[i], buffer, scratch[i], isInput);
         else
-            throw std::invalid_argument(unsupportedText("Input", kSupportedFdProps));
+            throw std::invalid_argument(unsupportedFdPropsText("Input", kSupportedFdProps));
     }
 }
 
@@ -237,7 +234,7 @@ void TFLite::writeOutputs(tflite::Interpreter& interpreter, const std::vector<Te
         if (buffer.getFdProps() & KALUN_FD_PROP_MAP)
             continue;
         if (!(buffer.getFdProps() & KALUN_FD_PROP_READWRITE))
-            throw std::invalid_argument(unsupportedText("Output", supportedOutputFdProps_));
+            throw std::invalid_argument(unsupportedFdPropsText("Output", supportedOutputFdProps_));
         const TfLiteTensor* tensor = boundTensor(interpreter, indices[i]);
         buffer.write(ConstByteSpan(static_cast<const uint8_t*>(tensor->data.data), tensor->bytes));
     }

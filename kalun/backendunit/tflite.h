@@ -21,6 +21,7 @@
 #include <tensorflow/lite/model_builder.h>
 
 #include "kalun/backend_unit.h"
+#include "kalun/backendunit/model_check.h"
 #include "kalun/buffer.h"
 
 namespace kalun::backendunit {
@@ -56,6 +57,8 @@ public:
     };
 
     static ErrorReporterLog errorReporter;
+    // Threads of every interpreter.
+    static constexpr int kThreads = 2;
 
     TFLite();
     ~TFLite() override;
@@ -81,6 +84,8 @@ public:
     void checkFdProps(const std::vector<Tensor>& inputs,
                       const std::vector<Tensor>& outputs) const;
 
+    const ModelCheck& modelCheck() const { return modelCheck_; }
+
 private:
     void bindMapped(tflite::Interpreter& interpreter, int index, Buffer& buffer,
                     MappingList& mappings);
@@ -88,6 +93,7 @@ private:
                        std::vector<uint8_t>& scratch, bool isInput);
     void writeOutputs(tflite::Interpreter& interpreter, const std::vector<Tensor>& outputs);
 
+    ModelCheck modelCheck_;
     std::unordered_map<uint64_t, ModelEntry> models_;
     std::mutex modelsMutex_;
     uint32_t supportedInputFdProps_;

@@ -24,6 +24,11 @@ std::pair<std::string, int32_t> TFLiteCPU::getNameAndChipId() const {
 
 std::unique_ptr<tflite::Interpreter> TFLiteCPU::buildInterpreter(
     const tflite::FlatBufferModel& model) {
+    return makeInterpreter(model);
+}
+
+std::unique_ptr<tflite::Interpreter> TFLiteCPU::makeInterpreter(
+    const tflite::FlatBufferModel& model) {
     tflite::ops::builtin::BuiltinOpResolver resolver;
     std::unique_ptr<tflite::Interpreter> interpreter;
     // Only the pointer tells: the builder's status is not reliable on its own.

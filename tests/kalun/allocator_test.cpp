@@ -66,10 +66,15 @@ TEST(MemFdTest, DescriptorIsANamedCloseOnExecMemfd) {
     EXPECT_EQ(std::string(target), "/memfd:allocateVirtual (deleted)");
     EXPECT_TRUE(fcntl(buffer->getFd(), F_GETFD) & FD_CLOEXEC);
     EXPECT_EQ(lseek(buffer->getFd(), 0, SEEK_END), 4096);
+    // The client gets it too: its size is sealed, so the service's mapping
+    // needs no guard.
+    EXPECT_EQ(fcntl(buffer->getFd(), F_GET_SEALS), F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL);
+    EXPECT_NE(ftruncate(buffer->getFd(), 0), 0);
     // Both ways in reach the same bytes.
     {
         auto access = buffer->cpuAccess(4096, PROT_WRITE);
         access.get()[4095] = 0x5a;
+        EXPECT_FALSE(buffer->isGuarded());
     }
     std::vector<uint8_t> all(4096);
     buffer->read(all);

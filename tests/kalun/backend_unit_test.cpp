@@ -346,12 +346,37 @@ TEST(BackEndUnitTest, StopWaitsForTheRunningJobAndDropsTheQueue) {
     EXPECT_EQ(unit.jobQueueSize(), 1u);
 }
 
+// Workers name themselves once they run; wait until they have.
+bool waitForThreadNames(const std::vector<std::string>& wanted) {
+    for (int i = 0; i < 1000; ++i) {
+        const auto names = kalun::test::threadNames();
+        if (std::all_of(wanted.begin(), wanted.end(),
+                        [&](const std::string& n) { return names.count(n); }))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
 TEST(BackEndUnitTest, StoppingIdleOrUnstartedUnitsReturns) {
-    TestUnit idle, unstarted;
+    TestUnit idle(41), unstarted(42);
     idle.startProcessingQueues();
+    const std::vector<std::string> workers{"jobq41", "loadmodelq41", "delmodelq41"};
+    ASSERT_TRUE(waitForThreadNames(workers));
     idle.stopProcessingQueues();
     idle.stopProcessingQueues();
     unstarted.stopProcessingQueues();
+    // The workers have ended, and nothing queued afterwards is run.
+    const auto names = kalun::test::threadNames();
+    for (const std::string& worker : workers)
+        EXPECT_EQ(names.count(worker), 0u) << worker;
+    EXPECT_EQ(names.count("jobq42"), 0u);
+    for (TestUnit* unit : {&idle, &unstarted}) {
+        auto session = std::make_shared<FakeSession>(1);
+        unit->queueLoadModel(load(session, *unit, 2));
+        EXPECT_EQ(unit->loadModelQueueSize(), 1u);
+        EXPECT_TRUE(session->results().empty());
+    }
 }
 
 TEST(BackEndUnitTest, ThrowingHandBackDoesNotEndTheWorker) {
@@ -373,18 +398,6 @@ TEST(BackEndUnitTest, ThrowingHandBackDoesNotEndTheWorker) {
     EXPECT_EQ(results[3].errorType, "");
     EXPECT_TRUE(logs.waitFor("Could not send load model result: result channel broken"));
     EXPECT_TRUE(logs.waitFor("Could not send delete model result: result channel broken"));
-}
-
-// Workers name themselves once they run; wait until they have.
-bool waitForThreadNames(const std::vector<std::string>& wanted) {
-    for (int i = 0; i < 1000; ++i) {
-        const auto names = kalun::test::threadNames();
-        if (std::all_of(wanted.begin(), wanted.end(),
-                        [&](const std::string& n) { return names.count(n); }))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
 }
 
 TEST(BackEndUnitTest, WorkerThreadNamesCarryTheChipId) {

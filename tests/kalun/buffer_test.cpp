@@ -6,11 +6,15 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "kalun/log.h"
+#include "kalun/mapping_guard.h"
 #include "test_util.h"
 
 namespace {
@@ -280,6 +284,80 @@ TEST(BufferTest, ObserversAreToldOnceOnDestruction) {
     EXPECT_EQ(one.cookies, std::vector<uint64_t>{id});
     EXPECT_EQ(two.cookies, std::vector<uint64_t>{id});
     EXPECT_TRUE(gone.cookies.empty());
+}
+
+// A client cuts its file short under the service's mapping.
+class GuardTest : public ::testing::Test {
+protected:
+    static constexpr uint32_t kMapped = kalun::KALUN_FD_PROP_MAP | kalun::KALUN_FD_PROP_READWRITE;
+    const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+};
+
+TEST_F(GuardTest, AFileCutShortBetweenAccessesFailsTheBufferNotTheProcess) {
+    const size_t guardedBefore = kalun::mappingguard::count();
+    auto buffer = makeBuffer(patternMemfd(2 * page), 0, 0, kMapped);
+    {
+        auto access = buffer->cpuAccess(2 * page, PROT_READ);
+        EXPECT_TRUE(buffer->isGuarded());
+        EXPECT_EQ(kalun::mappingguard::count(), guardedBefore + 1);
+        EXPECT_EQ(access.get()[page + 1], patternByte(page + 1));
+        ASSERT_EQ(ftruncate(buffer->getFd(), 0), 0);
+        volatile uint8_t* data = access.get();
+        // The fault was taken and the pages replaced by zeros.
+        EXPECT_EQ(data[page + 1], 0);
+        EXPECT_TRUE(buffer->hasFailed());
+    }
+    EXPECT_EQ(thrownText<FileDescriptorError>([&] { buffer->cpuAccess(16, PROT_READ); }),
+              Buffer::kCutShortText);
+    buffer.reset();
+    EXPECT_EQ(kalun::mappingguard::count(), guardedBefore);
+}
+
+TEST_F(GuardTest, AFileCutShortWhileAnotherThreadReadsIt) {
+    auto buffer = makeBuffer(patternMemfd(64 * page), 0, 0, kMapped);
+    auto access = buffer->cpuAccess(64 * page, PROT_READ);
+    const volatile uint8_t* data = access.get();
+    std::atomic<bool> started{false};
+    std::thread reader([&] {
+        while (!buffer->hasFailed()) {
+            for (size_t i = 0; i < 64 * page; i += 512)
+                (void)data[i];
+            started.store(true);
+        }
+    });
+    while (!started.load())
+        std::this_thread::yield();
+    ASSERT_EQ(ftruncate(buffer->getFd(), static_cast<off_t>(page)), 0);
+    reader.join();
+    EXPECT_TRUE(buffer->hasFailed());
+}
+
+TEST_F(GuardTest, SealedMemfdsNeedNoGuard) {
+    const int fd = memfd_create("sealed", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+    ASSERT_EQ(ftruncate(fd, static_cast<off_t>(page)), 0);
+    ASSERT_EQ(fcntl(fd, F_ADD_SEALS, F_SEAL_SHRINK), 0);
+    auto sealed = makeBuffer(fd, 0, 0, kMapped);
+    auto access = sealed->cpuAccess(page, PROT_READ | PROT_WRITE);
+    EXPECT_FALSE(sealed->isGuarded());
+    EXPECT_NE(ftruncate(fd, 0), 0);
+    access.get()[page - 1] = 7;
+    EXPECT_FALSE(sealed->hasFailed());
+}
+
+TEST_F(GuardTest, AFaultOutsideClientMappingsStillEndsTheProcess) {
+    // The guard is in place once any client buffer has been mapped.
+    auto buffer = makeBuffer(patternMemfd(page), 0, 0, kMapped);
+    buffer->cpuAccess(page, PROT_READ);
+    ASSERT_TRUE(buffer->isGuarded());
+    EXPECT_DEATH(
+        {
+            const int fd = patternMemfd(2 * page);
+            auto* own = static_cast<volatile uint8_t*>(
+                mmap(nullptr, 2 * page, PROT_READ, MAP_SHARED, fd, 0));
+            if (ftruncate(fd, 0) == 0)
+                std::printf("%d\n", own[page]);
+        },
+        "");
 }
 
 TEST(Helpers, CheckedCastAndFdPropNames) {

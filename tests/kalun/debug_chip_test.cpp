@@ -246,19 +246,33 @@ TEST_F(DebugChipTest, BuffersOutlivingTheUnitNoLongerCallIt) {
 }
 
 TEST(DebugChipDestruction, RacesWithBuffersDyingOnOtherThreads) {
+    const std::string leftOver =
+        "DebugChip::~DebugChip(): 1 model(s) have not destroyed all their BufferContexts";
     for (int round = 0; round < 20; ++round) {
+        LogCapture logs;
         auto chip = std::make_unique<DebugChip>();
         const uint64_t model = chip->loadModel(1, std::vector<uint8_t>{1}, 1, "m", {}).getId();
         std::vector<std::shared_ptr<Buffer>> buffers;
+        std::vector<std::weak_ptr<Buffer>> watched;
         for (int i = 0; i < 8; ++i) {
             auto buffer = memfdBuffer(4096, 4096, 0, 3);
             buffer->setTracked();
             chip->runJobVirtual(model, {input()}, {output(buffer)}, {});
+            watched.push_back(buffer);
             buffers.push_back(std::move(buffer));
         }
+        EXPECT_EQ(chip->contextCount(model), 8u);
         std::thread dropper([&buffers] { buffers.clear(); });
         chip.reset();
         dropper.join();
+        // Whichever went first, every buffer is gone, and the chip said at
+        // most that contexts were left when it went.
+        for (const auto& buffer : watched)
+            EXPECT_TRUE(buffer.expired());
+        const auto lines = logs.lines();
+        EXPECT_LE(lines.size(), 1u);
+        for (const std::string& line : lines)
+            EXPECT_EQ(line, leftOver);
     }
 }
 

@@ -232,14 +232,22 @@ TEST(LibYuvConvert, UnsupportedPairings) {
 
 TEST(LibYuvConvert, RefusesImagesLargerThanTheirBytes) {
     Bytes small(10), out(100);
-    EXPECT_FALSE(thrownText<std::invalid_argument>([&] {
-                     LibYuv::convertFormat(small, out, image(ImageFormat::NV12, 4, 4, 4),
-                                           image(ImageFormat::RGB_INTERLEAVED, 4, 4, 12));
-                 }).empty());
-    EXPECT_FALSE(thrownText<std::invalid_argument>([&] {
-                     LibYuv::cropScale(out, small, image(ImageFormat::NV12, 4, 4, 4),
-                                       image(ImageFormat::NV12, 4, 4, 4), {false, 0, 0, 4, 4});
-                 }).empty());
+    EXPECT_EQ(thrownText<std::invalid_argument>([&] {
+                  LibYuv::convertFormat(small, out, image(ImageFormat::NV12, 4, 4, 4),
+                                        image(ImageFormat::RGB_INTERLEAVED, 4, 4, 12));
+              }),
+              "Image of 24 bytes does not fit its buffer of 10 bytes");
+    EXPECT_EQ(thrownText<std::invalid_argument>([&] {
+                  LibYuv::cropScale(out, small, image(ImageFormat::NV12, 4, 4, 4),
+                                    image(ImageFormat::NV12, 4, 4, 4), {false, 0, 0, 4, 4});
+              }),
+              "Image of 24 bytes does not fit its buffer of 10 bytes");
+    // Rows shorter than the pixels they hold do not fit any buffer.
+    EXPECT_EQ(thrownText<std::invalid_argument>([&] {
+                  LibYuv::convertFormat(out, out, image(ImageFormat::RGB_INTERLEAVED, 4, 4, 8),
+                                        image(ImageFormat::NV12, 4, 4, 4));
+              }),
+              "Image of 32 bytes does not fit its buffer of 100 bytes");
 }
 
 // A crop at the output's size is a copy: every luma byte and chroma pair of

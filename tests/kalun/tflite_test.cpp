@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "fake_session.h"
@@ -488,6 +491,61 @@ TEST_F(TFLiteUnitTest, FailedJobLeavesModelUsable) {
     EXPECT_EQ(deleteModel(model).error, "");
 }
 
+std::vector<uint8_t> fixture(const std::string& name) {
+    std::ifstream in(std::string(KALUN_TEST_DATA) + "/" + name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+// Models that crash TensorFlow Lite, one while the interpreter is built and
+// one while it runs: their trial, in a process of its own, is what dies.
+TEST_F(TFLiteUnitTest, ModelsThatCrashTheirTrialAreRefusedAndTriedOnce) {
+    const uint64_t trialsBefore = unit.modelCheck().trials();
+    for (const char* name : {"segv-on-build.tflite", "divide-by-zero-on-invoke.tflite"}) {
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> bytes = fixture(name);
+        ASSERT_FALSE(bytes.empty());
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const Result r = load(bytes);
+            EXPECT_THAT(r.error,
+                        ::testing::StartsWith("Model refused: its trial run failed: ended "));
+            EXPECT_THROW(unit.getModel(r.modelId), kalun::BackEndUnit::ModelNotFound);
+        }
+    }
+    // A sound model passes, and its reload is not tried again.
+    const uint64_t first = loadOk(kalun::test::mulModel());
+    const uint64_t second = loadOk(kalun::test::mulModel());
+    EXPECT_EQ(unit.modelCheck().trials(), trialsBefore + 3);
+    auto out = floatBuffer({0, 0, 0, 0}, KALUN_FD_PROP_READWRITE);
+    EXPECT_EQ(runJob(second, {anyTensor(floatBuffer({1, 2, 3, 4}, KALUN_FD_PROP_READWRITE))},
+                     {anyTensor(out)})
+                  .error,
+              "");
+    EXPECT_EQ(floatsOf(*out, 4), (std::vector<float>{2, -2, 1.5, 40}));
+    EXPECT_EQ(deleteModel(first).error, "");
+}
+
+TEST(TFLiteModelCheck, AMissingProgramRefusesEveryModel) {
+    kalun::backendunit::ModelCheck check("/nonexistent/kalun-model-check");
+    const std::vector<uint8_t> bytes = kalun::test::mulModel();
+    EXPECT_EQ(kalun::test::thrownText<std::runtime_error>(
+                  [&] { check.check(kalun::ConstByteSpan(bytes.data(), bytes.size())); }),
+              "Could not start the model check /nonexistent/kalun-model-check: No such file or "
+              "directory");
+}
+
+TEST(TFLiteModelCheck, DigestIsSha256) {
+    const std::string abc = "abc";
+    const auto digest = kalun::backendunit::ModelCheck::digest(
+        kalun::ConstByteSpan(reinterpret_cast<const uint8_t*>(abc.data()), abc.size()));
+    std::string hex;
+    for (uint8_t b : digest) {
+        static const char* digits = "0123456789abcdef";
+        hex += digits[b >> 4];
+        hex += digits[b & 15];
+    }
+    EXPECT_EQ(hex, "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
 TEST(TFLiteErrorReporter, FormatsIntoTheErrorLog) {
     LogCapture logs;
     kalun::backendunit::TFLite::errorReporter.Report("Tensor %d has %s", 3, "no data");
@@ -504,6 +562,16 @@ TEST(TFLiteUnitLifetime, DestroyedWithModelsAndQueuedWork) {
             ParameterMap{}));
     session->waitForResults(1);
     unit.reset();
+    // Loads finished before the end were answered as usual; the rest were
+    // dropped unanswered, never half done.
+    const auto results = session->results();
+    EXPECT_GE(results.size(), 1u);
+    EXPECT_LE(results.size(), 4u);
+    for (size_t i = 0; i < results.size(); ++i) {
+        EXPECT_EQ(results[i].kind, "load");
+        EXPECT_EQ(results[i].tag, i);
+        EXPECT_EQ(results[i].error, "");
+    }
 }
 
 }  // namespace

@@ -28,18 +28,8 @@
 namespace {
 
 using kalun_test::Err;
+using kalun_test::memfd_with;
 using namespace std::chrono_literals;
-
-bool eventually(const std::function<bool()> &predicate, std::chrono::milliseconds limit = 10s)
-{
-	auto end = std::chrono::steady_clock::now() + limit;
-	while (!predicate()) {
-		if (std::chrono::steady_clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(5ms);
-	}
-	return true;
-}
 
 // NbrOfSessions straight from the bus, without a session of our own.
 uint64_t sessions_on_bus()
@@ -65,21 +55,6 @@ size_t fd_count(pid_t pid)
 			n++;
 	closedir(d);
 	return n;
-}
-
-int memfd_with(const void *data, size_t size)
-{
-	int fd = memfd_create("e2e", MFD_CLOEXEC);
-	if (fd < 0 || ftruncate(fd, static_cast<off_t>(size)) != 0)
-		return -1;
-	if (data && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-		return -1;
-	return fd;
-}
-
-int memfd_with(const std::vector<uint8_t> &bytes)
-{
-	return memfd_with(bytes.data(), bytes.size());
 }
 
 template <typename T> std::vector<T> read_fd(int fd, size_t count)
@@ -135,7 +110,7 @@ protected:
 			_exit(127);
 		}
 		ASSERT_GT(pid_, 0);
-		ASSERT_TRUE(eventually([] { return sessions_on_bus() != UINT64_MAX; }))
+		ASSERT_TRUE(kalun_test::eventually_true([] { return sessions_on_bus() != UINT64_MAX; }))
 			<< "kalun did not take its name";
 	}
 	static void TearDownTestSuite()
@@ -279,7 +254,7 @@ TEST_F(EndToEnd, TfliteRunsAsynchronouslyOnServiceAllocatedTensors)
 	EXPECT_EQ(in[1], nullptr);
 	// The bus thread may still hold the answer's own copies for a moment
 	// after the call has returned.
-	EXPECT_TRUE(eventually([&] { return kalun_test::open_fd_count() == before + 2; }))
+	EXPECT_TRUE(kalun_test::eventually_true([&] { return kalun_test::open_fd_count() == before + 2; }))
 		<< kalun_test::open_fd_count() << " descriptors, " << before << " + 2 expected";
 	size_t fd_size = 0;
 	ASSERT_TRUE(kalunGetTensorFdSize(in[0], &fd_size, nullptr));
@@ -302,7 +277,7 @@ TEST_F(EndToEnd, TfliteRunsAsynchronouslyOnServiceAllocatedTensors)
 	ASSERT_TRUE(kalunDestroyTensors(conn_, &out, nout, err.loc())) << err.msg();
 	EXPECT_EQ(in, nullptr);
 	// The descriptors duplicated for the service's buffers went with them.
-	EXPECT_TRUE(eventually([&] { return kalun_test::open_fd_count() == before; }))
+	EXPECT_TRUE(kalun_test::eventually_true([&] { return kalun_test::open_fd_count() == before; }))
 		<< kalun_test::open_fd_count() << " descriptors, " << before << " expected";
 	kalunDestroyModel(&model);
 }
@@ -591,7 +566,7 @@ TEST_F(EndToEnd, ThreadsShareOneConnection)
 
 TEST_F(EndToEnd, AClientKilledMidJobLeavesNothingBehind)
 {
-	ASSERT_TRUE(eventually([] { return sessions_on_bus() == 0; }));
+	ASSERT_TRUE(kalun_test::eventually_true([] { return sessions_on_bus() == 0; }));
 	const size_t fds_before = fd_count(pid_);
 	ASSERT_GT(fds_before, 0u);
 
@@ -611,8 +586,8 @@ TEST_F(EndToEnd, AClientKilledMidJobLeavesNothingBehind)
 	ASSERT_EQ(waitpid(child, &status, 0), child);
 	ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
 
-	EXPECT_TRUE(eventually([] { return sessions_on_bus() == 0; }));
-	EXPECT_TRUE(eventually([&] { return fd_count(pid_) == fds_before; }))
+	EXPECT_TRUE(kalun_test::eventually_true([] { return sessions_on_bus() == 0; }));
+	EXPECT_TRUE(kalun_test::eventually_true([&] { return fd_count(pid_) == fds_before; }))
 		<< fd_count(pid_) << " descriptors, " << fds_before << " before";
 
 	// Another client is served, and the dead session's private model is
@@ -634,7 +609,7 @@ TEST_F(EndToEnd, AClientKilledMidJobLeavesNothingBehind)
 	ASSERT_TRUE(kalunSetJobRequestModel(req, &dead, nullptr));
 	// The unit deletes the session's private models on its own queue, a
 	// little after the session itself has gone.
-	EXPECT_TRUE(eventually([&] {
+	EXPECT_TRUE(kalun_test::eventually_true([&] {
 		err.clear();
 		return !kalunRunJob(conn_, req, err.loc()) && err.code() != -5;
 	}));

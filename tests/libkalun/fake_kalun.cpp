@@ -232,6 +232,7 @@ void FakeKalun::Impl::pump(sd_bus *b, Session *s)
 			if (!req.signature.empty() && req.signature[0] == 's' &&
 			    sd_bus_message_read(m, "s", &str) >= 0)
 				req.first_string = str;
+			req.message.reset(sd_bus_message_ref(m), sd_bus_message_unref);
 			bool handshake, close_instead;
 			{
 				std::lock_guard<std::mutex> g(lock);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -47,6 +48,8 @@ struct Request {
 	std::string destination;
 	std::string signature;
 	std::string first_string; // the first "s" argument, if any
+	// The whole request, for tests that read its arguments (rewind first).
+	std::shared_ptr<sd_bus_message> message;
 };
 
 struct CreateSessionCall {

@@ -4,14 +4,19 @@
 // anything is sent.
 #include "fake_kalun.h"
 #include "model.h"
+#include "simsoc_dmabuf.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <linux/dma-buf.h>
 
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -52,14 +57,6 @@ void on_load(kalunModel *model, void *ud, kalunError *err)
 	s->cv.notify_all();
 }
 
-int memfd_with(size_t size)
-{
-	int fd = memfd_create("requests-test", MFD_CLOEXEC);
-	if (fd >= 0 && size) {
-		EXPECT_EQ(ftruncate(fd, static_cast<off_t>(size)), 0);
-	}
-	return fd;
-}
 
 struct TensorShape {
 	int32_t type = 12, layout = 1;
@@ -84,21 +81,64 @@ void append_tensors(sd_bus_message *m, const std::vector<TensorShape> &tensors)
 	ASSERT_GE(sd_bus_message_close_container(m), 0);
 }
 
+// The unit index a QueueLoadModel request names.
+uint64_t load_unit(const fakekalun::Request &request)
+{
+	sd_bus_message *m = request.message.get();
+	uint64_t size = 0, unit = 0;
+	int fd = -1;
+	EXPECT_GE(sd_bus_message_rewind(m, 1), 0);
+	EXPECT_GE(sd_bus_message_read(m, "htt", &fd, &size, &unit), 0);
+	return unit;
+}
+
+// A job of model 3 on the device with one input and one output, both on one
+// memfd; the request keeps its own copy of the parameters.
+struct SimpleJob {
+	kalunModel model{};
+	kalunTensor **in = kalunCreateTensors(1, nullptr);
+	kalunTensor **out = kalunCreateTensors(1, nullptr);
+	int fd = kalun_test::memfd_with(nullptr, 16);
+	kalunJobRequest *req = nullptr;
+
+	SimpleJob(const kalunDevice *device, const kalunMap *params)
+	{
+		model.id = 3;
+		model.device = device;
+		model.num_inputs = model.num_outputs = 1;
+		if (kalunSetTensorFd(in[0], fd, nullptr) && kalunSetTensorFd(out[0], fd, nullptr))
+			req = kalunCreateJobRequest(&model, in, 1, out, 1, params, nullptr);
+	}
+	~SimpleJob()
+	{
+		kalunDestroyJobRequest(&req);
+		kalunDestroyTensors_API_VERSION_1(&in, 1);
+		kalunDestroyTensors_API_VERSION_1(&out, 1);
+		close(fd);
+	}
+};
+
 class Requests : public ::testing::Test {
 protected:
-	void SetUp() override
+	void SetUp() override { start({}); }
+	void start(const std::vector<fakekalun::Unit> &units)
 	{
 		fake_ = std::make_unique<FakeKalun>();
+		if (!units.empty()) {
+			fakekalun::Script script;
+			script.units = units;
+			fake_->set_script(script);
+		}
 		Err err;
 		ASSERT_TRUE(kalunConnect(&conn_, err.loc())) << err.msg();
 		fake_->wait_requests(1);
 		size_t n = 0;
 		devs_ = kalunListDevices(conn_, &n, nullptr);
-		ASSERT_EQ(n, 2u);
+		ASSERT_EQ(n, units.empty() ? 2u : units.size());
 	}
+
 	void TearDown() override
 	{
-		kalun_sync_wait_seconds = 3600;
 		kalunDisconnect(&conn_, nullptr);
 		fake_.reset();
 	}
@@ -118,7 +158,7 @@ protected:
 	// Loads asynchronously and answers with a model of these tensors.
 	void load_answered(LoadSeen &seen, const std::vector<TensorShape> &inputs, int32_t code = 0)
 	{
-		int fd = memfd_with(8);
+		int fd = kalun_test::memfd_with(nullptr, 8);
 		Err err;
 		ASSERT_TRUE(kalunLoadModelAsync(conn_, fd, devs_[0], 1, "m", nullptr, on_load, &seen,
 		                                err.loc()))
@@ -199,7 +239,19 @@ TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
 	invalid_type.type = 0;
 	TensorShape huge;
 	huge.byte_size = UINT64_MAX;
+	TensorShape negative_type;
+	negative_type.type = -3;
+	TensorShape type_past_last;
+	type_past_last.type = 14;
+	TensorShape layout_past_last;
+	layout_past_last.layout = 5;
+	TensorShape negative_layout;
+	negative_layout.layout = -1;
 	const Case cases[] = {
+		{"data type -3", negative_type, EINVAL, "kalunTensorDataType enum value out of range"},
+		{"data type 14", type_past_last, EINVAL, "kalunTensorDataType enum value out of range"},
+		{"layout 5", layout_past_last, EINVAL, "kalunTensorLayout enum value out of range"},
+		{"layout -1", negative_layout, EINVAL, "kalunTensorLayout enum value out of range"},
 		{"13 dims", thirteen, ERANGE, "Too many dims in message when reading tensor"},
 		{"data type 0", invalid_type, EINVAL,
 		 "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
@@ -215,12 +267,17 @@ TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
 		EXPECT_EQ(seen.model, nullptr) << c.what;
 	}
 	EXPECT_TRUE(pending_tags().empty());
+	// Nothing else changed: the next answer is read as usual.
+	LoadSeen good;
+	load_answered(good, {TensorShape{}});
+	EXPECT_EQ(good.code, 0) << good.msg;
+	kalunDestroyModel(&good.model);
 }
 
 TEST_F(Requests, LoadRefusalsSendNothing)
 {
 	kalunMap *empty = kalunCreateMap(nullptr);
-	int empty_file = memfd_with(0);
+	int empty_file = kalun_test::memfd_with(nullptr, 0);
 	LoadSeen seen;
 	struct Case {
 		const char *what;
@@ -289,7 +346,7 @@ TEST_F(Requests, ADeviceOfAnotherConnectionIsRefused)
 	ASSERT_TRUE(kalunConnect(&other, nullptr));
 	size_t n = 0;
 	const kalunDevice *const *theirs = kalunListDevices(other, &n, nullptr);
-	int fd = memfd_with(8);
+	int fd = kalun_test::memfd_with(nullptr, 8);
 	Err err;
 	EXPECT_EQ(kalunLoadModel(conn_, fd, theirs[0], 1, "", nullptr, err.loc()), nullptr);
 	EXPECT_EQ(err.code(), ENODEV);
@@ -322,17 +379,9 @@ TEST_F(Requests, AParameterOnlyLoadSendsAnEmptyMemoryFile)
 // nothing of the caller's.
 TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswer)
 {
-	kalun_sync_wait_seconds = 1;
-	kalunModel model{};
-	model.id = 3;
-	model.device = devs_[0];
-	model.num_inputs = model.num_outputs = 1;
-	kalunTensor **in = kalunCreateTensors(1, nullptr);
-	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = memfd_with(16);
-	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
-	ASSERT_TRUE(kalunSetTensorFd(out[0], fd, nullptr));
-	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
+	conn_->sync_wait_seconds = 1;
+	SimpleJob job(devs_[0], nullptr);
+	kalunJobRequest *req = job.req;
 	ASSERT_NE(req, nullptr);
 
 	Err err;
@@ -351,15 +400,11 @@ TEST_F(Requests, ASyncJobPastItsDeadlineFailsWithEtimedoutAndIgnoresTheLateAnswe
 			std::this_thread::sleep_for(std::chrono::milliseconds(2));
 		fake_->send_tail("DeallocTensors", pending_tags()[0], 0, "");
 	});
-	ASSERT_TRUE(kalunTrackTensor(conn_, in[0], nullptr));
-	EXPECT_TRUE(kalunDestroyTensors(conn_, &in, 1, nullptr));
+	ASSERT_TRUE(kalunTrackTensor(conn_, job.in[0], nullptr));
+	EXPECT_TRUE(kalunDestroyTensors(conn_, &job.in, 1, nullptr));
 	answer.join();
 	EXPECT_EQ(err.msg(), std::string("Could not run job: ") + strerror(ETIMEDOUT));
 	EXPECT_TRUE(pending_tags().empty());
-
-	kalunDestroyJobRequest(&req);
-	kalunDestroyTensors_API_VERSION_1(&out, 1);
-	close(fd);
 }
 
 TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
@@ -369,7 +414,7 @@ TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
 	model.num_inputs = model.num_outputs = 1;
 	kalunTensor **in = kalunCreateTensors(1, nullptr);
 	kalunTensor **out = kalunCreateTensors(1, nullptr);
-	int fd = memfd_with(16);
+	int fd = kalun_test::memfd_with(nullptr, 16);
 	ASSERT_TRUE(kalunSetTensorFd(in[0], fd, nullptr));
 	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
 	ASSERT_NE(req, nullptr);
@@ -399,11 +444,223 @@ TEST_F(Requests, RequestsAfterTheResultChannelClosedFailAtOnce)
 	EXPECT_FALSE(kalunDeleteModel(conn_, &model, err.loc()));
 	EXPECT_EQ(err.code(), -6);
 	EXPECT_EQ(err.msg(), "Asynchronous connection has been closed");
-	int fd = memfd_with(8);
+	int fd = kalun_test::memfd_with(nullptr, 8);
 	err.clear();
 	EXPECT_EQ(kalunLoadModel(conn_, fd, devs_[0], 1, "", nullptr, err.loc()), nullptr);
 	EXPECT_EQ(err.code(), -6);
 	close(fd);
+}
+
+// The chip-based load calls take the chip's device of instance 0, wherever
+// it stands in the list; the oldest ones take the current chip's.
+class ChipLoads : public Requests {
+protected:
+	void SetUp() override { start({{"cpu-tflite", 1, 2}, {"cpu-tflite", 0, 2}, {"cpu-proc", 0, 11}}); }
+};
+
+TEST_F(ChipLoads, TakeTheInstanceZeroDeviceOfTheChip)
+{
+	int fd = kalun_test::memfd_with(nullptr, 8);
+	LoadSeen first, second;
+	Err err;
+	ASSERT_TRUE(kalunLoadModelAsync_API_VERSION_2(conn_, fd, 2, 1, "m", nullptr, on_load, &first,
+	                                              err.loc()))
+		<< err.msg();
+	ASSERT_TRUE(kalunSetChip(conn_, 11, nullptr));
+	ASSERT_TRUE(kalunLoadModelAsync_API_VERSION_1(conn_, fd, 1, "m", on_load, &second,
+	                                              err.loc()))
+		<< err.msg();
+	auto requests = fake_->wait_requests(3);
+	ASSERT_EQ(requests.size(), 3u);
+	EXPECT_EQ(load_unit(requests[1]), 1u);
+	EXPECT_EQ(load_unit(requests[2]), 2u);
+	close(fd);
+	// The loads stay unanswered: they complete while both records exist.
+	kalunDisconnect(&conn_, nullptr);
+	EXPECT_EQ(first.code, -6);
+	EXPECT_EQ(second.code, -6);
+}
+
+TEST_F(Requests, AJobsParameterMapReachesTheService)
+{
+	kalunMap *params = kalunCreateMap(nullptr);
+	ASSERT_TRUE(kalunMapSetInt(params, "image.rotation", 90, nullptr));
+	ASSERT_TRUE(kalunMapSetStr(params, "image.input.format", "nv12", nullptr));
+	SimpleJob job(devs_[1], params);
+	kalunDestroyMap(&params);
+	ASSERT_NE(job.req, nullptr);
+	Err err;
+	ASSERT_TRUE(kalunRunJobAsync(conn_, job.req, [](void *, kalunError *) {}, nullptr, err.loc()))
+		<< err.msg();
+	auto requests = fake_->wait_requests(2);
+	ASSERT_EQ(requests.size(), 2u);
+	EXPECT_EQ(requests[1].member, "QueueJob");
+	sd_bus_message *m = requests[1].message.get();
+	ASSERT_GE(sd_bus_message_rewind(m, 1), 0);
+	ASSERT_GE(sd_bus_message_skip(m, "ttyta(iitatathtxtu)a(iitatathtxtu)"), 0);
+	ASSERT_GT(sd_bus_message_enter_container(m, 'a', "{sv}"), 0);
+	std::vector<std::string> seen;
+	while (sd_bus_message_enter_container(m, 'e', "sv") > 0) {
+		const char *key = nullptr;
+		ASSERT_GE(sd_bus_message_read(m, "s", &key), 0);
+		std::string entry = key;
+		if (entry == "image.rotation") {
+			int64_t value = 0;
+			ASSERT_GE(sd_bus_message_read(m, "v", "x", &value), 0);
+			entry += "=" + std::to_string(value);
+		} else {
+			const char *value = nullptr;
+			ASSERT_GE(sd_bus_message_read(m, "v", "s", &value), 0);
+			entry += "=" + std::string(value);
+		}
+		seen.push_back(entry);
+		ASSERT_GE(sd_bus_message_exit_container(m), 0);
+	}
+	std::sort(seen.begin(), seen.end());
+	EXPECT_EQ(seen, (std::vector<std::string>{"image.input.format=nv12", "image.rotation=90"}));
+}
+
+TEST_F(Requests, AnAllocationAnsweredWithTheWrongNumberOfBuffersFailsWithEproto)
+{
+	kalunModel model{};
+	model.id = 3;
+	model.device = devs_[0];
+	model.num_inputs = 2;
+	model.inputs = kalunCreateTensors(2, nullptr);
+	Err err;
+	kalunTensor **got = nullptr;
+	std::thread caller([&] {
+		got = kalunAllocModelInputs(conn_, &model, 3, nullptr, nullptr, err.loc());
+	});
+	ASSERT_TRUE(kalun_test::eventually_true([&] { return pending_tags().size() == 1; }));
+	const uint64_t alloc = pending_tags()[0];
+	fake_->send_alloc(alloc, 0, "", {64}, {3}, 1);
+	// The failed call hands back the ids it asked buffers for.
+	ASSERT_TRUE(kalun_test::eventually_true([&] {
+		auto tags = pending_tags();
+		return tags.size() == 1 && tags[0] != alloc;
+	}));
+	fake_->send_tail("DeallocTensors", pending_tags()[0], 0, "");
+	caller.join();
+	EXPECT_EQ(got, nullptr);
+	EXPECT_EQ(err.code(), EPROTO);
+	EXPECT_EQ(err.msg(), "Could not allocate tensors: got 1 buffers for 2 tensors");
+	EXPECT_EQ(fake_->wait_requests(3).back().member, "DeallocTensors");
+	kalunDestroyTensors_API_VERSION_1(&model.inputs, 2);
+}
+
+// The older job calls bracket every dma-buf of a job with a cache sync
+// before it is sent; other buffers are left alone.
+class DmaBufSyncs : public Requests {
+protected:
+	void SetUp() override
+	{
+		Requests::SetUp();
+		simsoc_dmabuf_clear();
+		dmabuf_in_ = open(SIMSOC_DMABUF_PATH, O_RDWR | O_CLOEXEC);
+		dmabuf_out_ = open(SIMSOC_DMABUF_PATH, O_RDWR | O_CLOEXEC);
+		plain_ = kalun_test::memfd_with(nullptr, SIMSOC_DMABUF_SIZE);
+		ASSERT_GE(dmabuf_in_, 0);
+		ASSERT_GE(dmabuf_out_, 0);
+		model_.id = 3;
+		model_.device = devs_[1];
+		model_.num_inputs = 2;
+		model_.num_outputs = 1;
+		in_ = kalunCreateTensors(2, nullptr);
+		out_ = kalunCreateTensors(1, nullptr);
+		const std::pair<kalunTensor *, int> fds[] = {
+			{in_[0], dmabuf_in_}, {in_[1], plain_}, {out_[0], dmabuf_out_}};
+		for (const auto &[tensor, fd] : fds) {
+			ASSERT_TRUE(kalunSetTensorFd(tensor, fd, nullptr));
+			ASSERT_TRUE(kalunSetTensorFdProps(
+				tensor, fd == plain_ ? KALUN_FD_PROP_READWRITE : KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_DMABUF,
+				nullptr));
+		}
+		req_ = kalunCreateJobRequest(&model_, in_, 2, out_, 1, nullptr, nullptr);
+		ASSERT_NE(req_, nullptr);
+	}
+	void TearDown() override
+	{
+		kalunDestroyJobRequest(&req_);
+		kalunDestroyTensors_API_VERSION_1(&in_, 2);
+		kalunDestroyTensors_API_VERSION_1(&out_, 1);
+		for (int fd : {dmabuf_in_, dmabuf_out_, plain_})
+			close(fd);
+		Requests::TearDown();
+	}
+	std::vector<simsoc_dmabuf_sync> syncs()
+	{
+		std::vector<simsoc_dmabuf_sync> all(64);
+		all.resize(std::min<size_t>(simsoc_dmabuf_syncs(all.data(), all.size()), 64));
+		return all;
+	}
+
+	kalunModel model_{};
+	kalunTensor **in_ = nullptr;
+	kalunTensor **out_ = nullptr;
+	kalunJobRequest *req_ = nullptr;
+	int dmabuf_in_ = -1, dmabuf_out_ = -1, plain_ = -1;
+};
+
+TEST_F(DmaBufSyncs, InputsForWritingAndOutputsForReadingBeforeTheJobIsSent)
+{
+	Err err;
+	ASSERT_TRUE(kalunRunInferenceAsync(conn_, req_, [](void *, kalunError *) {}, nullptr,
+	                                   err.loc()))
+		<< err.msg();
+	// Unit 0 is the input, unit 1 the output; the plain input has none.
+	const auto all = syncs();
+	ASSERT_EQ(all.size(), 4u);
+	const std::pair<int, uint64_t> expected[] = {{0, DMA_BUF_SYNC_START | DMA_BUF_SYNC_WRITE},
+	                                             {0, DMA_BUF_SYNC_END | DMA_BUF_SYNC_WRITE},
+	                                             {1, DMA_BUF_SYNC_START | DMA_BUF_SYNC_READ},
+	                                             {1, DMA_BUF_SYNC_END | DMA_BUF_SYNC_READ}};
+	for (size_t i = 0; i < all.size(); i++) {
+		EXPECT_EQ(all[i].fd_unit, expected[i].first) << i;
+		EXPECT_EQ(all[i].flags, expected[i].second) << i;
+		EXPECT_EQ(all[i].result, 0) << i;
+	}
+	auto requests = fake_->wait_requests(2);
+	ASSERT_EQ(requests.size(), 2u);
+	EXPECT_EQ(requests[1].member, "QueueJob");
+}
+
+TEST_F(DmaBufSyncs, BusySyncsAreRetriedAfterDoublingPauses)
+{
+	simsoc_dmabuf_fail_syncs(3, EAGAIN);
+	Err err;
+	ASSERT_TRUE(kalunRunInferenceAsync(conn_, req_, [](void *, kalunError *) {}, nullptr,
+	                                   err.loc()))
+		<< err.msg();
+	const auto all = syncs();
+	ASSERT_EQ(all.size(), 7u);
+	for (size_t i = 0; i < 4; i++)
+		EXPECT_EQ(all[i].flags, uint64_t{DMA_BUF_SYNC_START | DMA_BUF_SYNC_WRITE}) << i;
+	EXPECT_EQ(all[2].result, -EAGAIN);
+	EXPECT_EQ(all[3].result, 0);
+	// At least 1, 2 and 4 ms between the attempts.
+	for (size_t i = 1; i < 4; i++)
+		EXPECT_GE(all[i].when_ns - all[i - 1].when_ns, (uint64_t{1} << (i - 1)) * 1000000u) << i;
+}
+
+TEST_F(DmaBufSyncs, ASyncThatNeverSucceedsSendsNothing)
+{
+	struct Case {
+		int err;
+		size_t attempts;
+	};
+	for (const Case c : {Case{EAGAIN, 8}, Case{EIO, 1}}) {
+		simsoc_dmabuf_clear();
+		simsoc_dmabuf_fail_syncs(8, c.err);
+		Err err;
+		EXPECT_FALSE(kalunRunInferenceAsync(conn_, req_, [](void *, kalunError *) {}, nullptr,
+		                                    err.loc()));
+		EXPECT_EQ(err.code(), c.err);
+		EXPECT_EQ(err.msg(), std::string("Failed dma buf cache sync: ") + strerror(c.err));
+		EXPECT_EQ(syncs().size(), c.attempts);
+		EXPECT_TRUE(pending_tags().empty());
+	}
+	EXPECT_EQ(fake_->wait_requests(2).size(), 1u);
 }
 
 } // namespace

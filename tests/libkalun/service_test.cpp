@@ -26,17 +26,6 @@ namespace {
 using kalun_test::Err;
 using namespace std::chrono_literals;
 
-bool eventually(const std::function<bool()> &predicate, std::chrono::milliseconds limit = 10s)
-{
-	auto end = std::chrono::steady_clock::now() + limit;
-	while (!predicate()) {
-		if (std::chrono::steady_clock::now() > end)
-			return false;
-		std::this_thread::sleep_for(5ms);
-	}
-	return true;
-}
-
 bool service_present()
 {
 	sd_bus *bus = nullptr;
@@ -114,7 +103,7 @@ protected:
 			_exit(127);
 		}
 		ASSERT_GT(pid_, 0);
-		ASSERT_TRUE(eventually(service_present)) << "kalun did not take its name";
+		ASSERT_TRUE(kalun_test::eventually_true(service_present)) << "kalun did not take its name";
 	}
 	static void TearDownTestSuite()
 	{
@@ -197,7 +186,7 @@ TEST_F(RealService, ConnectListsTheUnitsAndCountsSessions)
 	EXPECT_NE(conn_->session_id, second->session_id);
 	ASSERT_TRUE(kalunDisconnect(&second, nullptr));
 	// The service notices the lost client on its own time.
-	EXPECT_TRUE(eventually([&] { return sessions(conn_) == before; }));
+	EXPECT_TRUE(kalun_test::eventually_true([&] { return sessions(conn_) == before; }));
 }
 
 TEST_F(RealService, AnswersReachTheRequestOfTheirTag)

@@ -1,5 +1,5 @@
 // Tensor records, their validation and job requests, without a service.
-#include "tensor.h"
+#include "model.h"
 #include "test_util.h"
 
 #include <gtest/gtest.h>

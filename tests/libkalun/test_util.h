@@ -3,10 +3,14 @@
 
 #include "libkalun.h"
 
+#include <chrono>
+#include <cstdint>
 #include <dirent.h>
 #include <fstream>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kalun_test {
 
@@ -41,15 +45,37 @@ inline bool thread_named(const std::string &name)
 	return found;
 }
 
-// Polls the predicate for up to five seconds.
-template <typename F> bool eventually_true(F predicate)
+// Polls the predicate until it holds or the limit has passed.
+template <typename F>
+bool eventually_true(F predicate, std::chrono::milliseconds limit = std::chrono::seconds(10))
 {
-	for (int i = 0; i < 1000; i++) {
-		if (predicate())
-			return true;
+	const auto end = std::chrono::steady_clock::now() + limit;
+	while (!predicate()) {
+		if (std::chrono::steady_clock::now() > end)
+			return false;
 		usleep(5000);
 	}
-	return predicate();
+	return true;
+}
+
+// A memfd of the size holding the bytes (zeros when data is NULL); -1 on
+// failure.
+inline int memfd_with(const void *data, size_t size)
+{
+	int fd = memfd_create("libkalun-test", MFD_CLOEXEC);
+	if (fd < 0)
+		return -1;
+	if (ftruncate(fd, static_cast<off_t>(size)) != 0 ||
+	    (data && pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))) {
+		close(fd);
+		return -1;
+	}
+	return fd;
+}
+
+inline int memfd_with(const std::vector<uint8_t> &bytes)
+{
+	return memfd_with(bytes.data(), bytes.size());
 }
 
 // Owns an error location for one call.
