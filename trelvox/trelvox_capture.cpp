@@ -301,8 +301,8 @@ void *transfer_thread(void *arg)
 
 int dsplog_setup(int fd, const trelvox_settings *s)
 {
-    uint32_t record[9] = {1, trelvox_dsp_log_mask(s), (uint32_t)s->debug_level, 0, 0, 0, 0, 0, 0};
-    if (ioctl(fd, QVD_IOC_SET_DSP_LOG, record) < 0) {
+    qvd_dsp_log record = {QVD_DSP_LOG_CMD_SET, trelvox_dsp_log_mask(s), (uint32_t)s->debug_level, {0}};
+    if (ioctl(fd, QVD_IOC_SET_DSP_LOG, &record) < 0) {
         perror("QVD_IOC_SET_DSP_LOG");
         printf("dsplog setup failed ");
         return -1;
@@ -316,9 +316,9 @@ int configure_dsp_log(const trelvox_settings *s)
         printf("trelvox: capture only mode, do not send 'set debug level and bitmask' \n");
         return 0;
     }
-    int fd = open("/dev/qvd", O_RDWR | O_CLOEXEC);
+    int fd = open(QVD_DEVICE, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        perror("/dev/qvd");
+        perror(QVD_DEVICE);
         return -1;
     }
     int r = dsplog_setup(fd, s);
@@ -330,9 +330,9 @@ int configure_dsp_log(const trelvox_settings *s)
 
 int enable_debug_flag(void)
 {
-    int fd = open("/dev/vorad", O_RDWR | O_CLOEXEC);
+    int fd = open(VORAD_DEVICE, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        perror("/dev/vorad");
+        perror(VORAD_DEVICE);
         return -1;
     }
     uint32_t flag = 0;
@@ -340,7 +340,7 @@ int enable_debug_flag(void)
     if (ioctl(fd, VORS_DEBUG_IOC_GET_DEBUG_FLAG, &flag) < 0) {
         perror("VORS_DEBUG_IOC_GET_DEBUG_FLAG");
     } else {
-        flag |= 2;
+        flag |= VORAD_DEBUG_FLAG_DSPLOG;
         if (ioctl(fd, VORS_DEBUG_IOC_SET_DEBUG_FLAG, &flag) < 0)
             perror("VORS_DEBUG_IOC_SET_DEBUG_FLAG");
         else
@@ -381,7 +381,7 @@ int trelvox_capture(const trelvox_settings *s, const trelvox_ucode_version *v)
     }
     if (configure_dsp_log(s) < 0)
         return 255;
-    c.dsplog_fd = open("/dev/dsplog", O_RDONLY | O_CLOEXEC);
+    c.dsplog_fd = open(DSPLOG_DEVICE, O_RDONLY | O_CLOEXEC);
     if (c.dsplog_fd < 0) {
         perror("cannot open /dev/dsplog");
         return 255;

@@ -1,5 +1,6 @@
 // "/dev/qvd", the SoC's video driver.
 #include "qvd.h"
+#include "qvd_ioctl.h"
 
 #include <errno.h>
 #include <string.h>
@@ -7,7 +8,7 @@
 namespace {
 
 const qvd_ioctl qvd_ioctls[] = {
-    {0x40085601ul, qvd_set_dsp_log},
+    {QVD_IOC_SET_DSP_LOG, qvd_set_dsp_log},
 };
 
 int qvd_dispatch(simsoc_file *f, unsigned long req, void *arg)
@@ -23,7 +24,7 @@ const simsoc_model_ops qvd_ops = {.name = "qvd", .ioctl = qvd_dispatch};
 
 __attribute__((constructor)) void qvd_register()
 {
-    simsoc_register("/dev/qvd", &qvd_ops, nullptr);
+    simsoc_register(QVD_DEVICE, &qvd_ops, nullptr);
 }
 
 } // namespace

@@ -21,6 +21,7 @@ echo "kernel headers: $headers"
 rm -rf "$work"
 mkdir -p "$work/drivers" "$work/sim/kernel"
 cp -r "$src/sim/kernel/vendor" "$src/sim/kernel/kbuild" "$work/sim/kernel/"
+cp -r "$src/devif" "$work/"
 for m in "$@"; do
   cp -r "$src/drivers/$m" "$work/drivers/"
 done
