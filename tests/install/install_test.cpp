@@ -135,6 +135,18 @@ TEST_F(Installed, VistradRunsOnTheSimulatedSoc)
 	}
 	std::string out;
 	bool started = read_until(master, &out, "Starting vistrad\n");
+	// Stopped only once it handles SIGTERM (its main loop's signal source).
+	bool handles_term = false;
+	for (int64_t end = now_ms() + 20000; started && !handles_term && now_ms() < end;) {
+		std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+		std::string line;
+		while (std::getline(in, line))
+			if (line.rfind("SigCgt:", 0) == 0)
+				handles_term = std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGTERM - 1));
+		if (!handles_term)
+			read_until(master, &out, "\x01", 10); // keeps the terminal drained
+	}
+	EXPECT_TRUE(handles_term) << out;
 	kill(pid, SIGTERM);
 	read_until(master, &out, "Ending vistrad\n", 10000);
 	EXPECT_EQ(0, reap(pid)) << out;
