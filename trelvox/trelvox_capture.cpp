@@ -336,9 +336,9 @@ int trelvox_capture(const trelvox_settings *s, const trelvox_ucode_version *v)
         printf("trelvox: insufficient memory for cap buffer \n");
         return 255;
     }
+    trelvox_ring_init(&c.ring, ring_buf, ring_size);
     if (enable_debug_flag() < 0)
         return 255;
-    trelvox_ring_init(&c.ring, ring_buf, ring_size);
     c.verbose = s->verbose;
     c.out.name = s->capture_out;
     c.out.method = s->tcp ? VORS_TRANSFER_TCP : VORS_TRANSFER_FILE;
