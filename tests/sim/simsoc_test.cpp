@@ -39,6 +39,17 @@ std::string log_text()
     return r;
 }
 
+// A real file holding text; the caller unlinks it.
+std::string real_file(const char *text)
+{
+    char path[] = "/tmp/simsoc-test-XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, text, strlen(text)), (ssize_t)strlen(text));
+    close(fd);
+    return path;
+}
+
 class SimSoc : public ::testing::Test {
 protected:
     void SetUp() override
@@ -181,11 +192,7 @@ TEST_F(SimSoc, Dup2OverAModelDescriptorDropsIt)
 // back and handed out again must reach what now lies behind it.
 TEST_F(SimSoc, NumbersFreedBehindTheFramesBackAreNotTheModels)
 {
-    char path[] = "/tmp/simsoc-stale-XXXXXX";
-    int tmp = mkstemp(path);
-    ASSERT_GE(tmp, 0);
-    ASSERT_EQ(write(tmp, "real", 4), 4);
-    close(tmp);
+    std::string path = real_file("real");
 
     struct Case {
         const char *name;
@@ -208,7 +215,7 @@ TEST_F(SimSoc, NumbersFreedBehindTheFramesBackAreNotTheModels)
             other = p[1];
             ASSERT_EQ(write(other, "pipe", 4), 4);
         } else {
-            reused = open(path, O_RDONLY);
+            reused = open(path.c_str(), O_RDONLY);
         }
         ASSERT_EQ(reused, fd) << "the kernel gave another number";
         char buf[16] = {};
@@ -221,7 +228,7 @@ TEST_F(SimSoc, NumbersFreedBehindTheFramesBackAreNotTheModels)
         if (other >= 0)
             close(other);
     }
-    unlink(path);
+    unlink(path.c_str());
 }
 
 TEST_F(SimSoc, CloseRangeForgetsTheModels)
