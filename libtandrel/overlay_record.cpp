@@ -162,7 +162,9 @@ static gboolean buildTextArgs(struct OverlayRecord *record, GVariantBuilder *b, 
 	return missing == NULL;
 }
 
-gboolean createOverlay(struct OverlayRecord *record, GError **error)
+/* Check and create are one step under overlaysMutex: handlers on two threads
+ * must not both find no overlay and both create one. */
+static gboolean createOverlayLocked(struct OverlayRecord *record, GError **error)
 {
 	GVariantBuilder b;
 	gboolean image = record->kind == OVERLAY_IMAGE;
@@ -189,18 +191,16 @@ gboolean createOverlay(struct OverlayRecord *record, GError **error)
 		return FALSE;
 	}
 
-	g_mutex_lock(&overlaysMutex);
 	record->createReply = reply;
 	g_variant_get(reply, "(o)", &record->objectPath);
 	if (image)
 		imageOverlays = g_list_append(imageOverlays, record);
 	else
 		textOverlays = g_list_append(textOverlays, record);
-	g_mutex_unlock(&overlaysMutex);
 	return TRUE;
 }
 
-gboolean removeOverlay(struct OverlayRecord *record, GError **error)
+static gboolean removeOverlayLocked(struct OverlayRecord *record, GError **error)
 {
 	if (!record->createReply) {
 		g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: no %s overlay of camera %s to remove", kindName(record),
@@ -213,14 +213,36 @@ gboolean removeOverlay(struct OverlayRecord *record, GError **error)
 		return FALSE;
 	g_variant_unref(reply);
 
-	g_mutex_lock(&overlaysMutex);
 	if (record->kind == OVERLAY_IMAGE)
 		imageOverlays = g_list_remove(imageOverlays, record);
 	else
 		textOverlays = g_list_remove(textOverlays, record);
 	forgetOverlay(record);
-	g_mutex_unlock(&overlaysMutex);
 	return TRUE;
+}
+
+gboolean createOverlay(struct OverlayRecord *record, GError **error)
+{
+	g_mutex_lock(&overlaysMutex);
+	gboolean ok = createOverlayLocked(record, error);
+	g_mutex_unlock(&overlaysMutex);
+	return ok;
+}
+
+gboolean removeOverlay(struct OverlayRecord *record, GError **error)
+{
+	g_mutex_lock(&overlaysMutex);
+	gboolean ok = removeOverlayLocked(record, error);
+	g_mutex_unlock(&overlaysMutex);
+	return ok;
+}
+
+gboolean overlayCreated(struct OverlayRecord *record)
+{
+	g_mutex_lock(&overlaysMutex);
+	gboolean created = record->createReply != NULL;
+	g_mutex_unlock(&overlaysMutex);
+	return created;
 }
 
 struct ParamRule {

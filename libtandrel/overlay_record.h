@@ -41,6 +41,8 @@ void forgetAllOverlays(void);
 gboolean createOverlay(struct OverlayRecord *record, GError **error);
 /* True when no overlay is left. */
 gboolean removeOverlay(struct OverlayRecord *record, GError **error);
+/* Whether the overlay daemon holds this record's overlay now. */
+gboolean overlayCreated(struct OverlayRecord *record);
 
 /* The "(a{ss})" argument of a change; NULL with error when the name has no key. */
 GVariant *buildParams(struct OverlayRecord *record, const char *overlayProperty, const char *value,

@@ -144,6 +144,9 @@ static void onTextOverlayChanged(GObject *obj, GParamSpec *pspec, gpointer data)
 			removeOverlay(record, &error);
 	} else if (!anyTextSwitchOn(record->legacyOverlay)) {
 		g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: overlay is not enabled, can not update overlay");
+	} else if (!overlayCreated(record)) {
+		/* After a failed create, the next change is the next chance. */
+		createOverlay(record, &error);
 	} else {
 		char *text = variantToString(value);
 

@@ -16,9 +16,9 @@ const char *const chip_names[] = {"(V1)", "(V1L)", "(V2)", "(V2L)", "(V3)", "(V3
 bool read_ucode_version(trelvox_ucode_version *v)
 {
     memset(v, 0, sizeof *v);
-    int fd = open("/dev/ucode", O_RDWR | O_CLOEXEC);
+    int fd = open(UCODE_DEVICE, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        perror("/dev/ucode");
+        perror(UCODE_DEVICE);
         return false;
     }
     bool ok = ioctl(fd, QVD_IOC_GET_UCODE_VERSION, v->bytes) >= 0;

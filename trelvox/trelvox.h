@@ -5,6 +5,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "dsplog_ioctl.h"
+#include "qvd_ioctl.h"
+#include "ucode_ioctl.h"
+#include "vorad_ioctl.h"
+
 #define TRELVOX_NAME "trelvox"
 #define TRELVOX_VERSION "1.6"
 
@@ -17,18 +22,12 @@
 #define TRELVOX_TCP_PORT 2017
 #define TRELVOX_HEADER_SIZE 32
 #define TRELVOX_RECORD_SIZE 32
-#define TRELVOX_UCODE_VERSION_SIZE 16
+#define TRELVOX_UCODE_VERSION_SIZE UCODE_VERSION_SIZE
 
 #define TRELVOX_LOGMEM_ADDR 0x80000u
 #define TRELVOX_LOGMEM_SIZE 0x20000u
 #define TRELVOX_LOGMEM_DUMP "/tmp/dspmem_dump.bin"
 
-#define QVD_IOC_GET_UCODE_VERSION 0x80107501ul
-#define QVD_IOC_SET_DSP_LOG 0x40085601ul
-#define VORS_IOC_DSPLOG_START_CAPUTRE 0x7000ul
-#define VORS_IOC_DSPLOG_STOP_CAPUTRE 0x7001ul
-#define VORS_DEBUG_IOC_GET_DEBUG_FLAG 0x80086401ul
-#define VORS_DEBUG_IOC_SET_DEBUG_FLAG 0x40086401ul
 
 enum trelvox_module {
     TRELVOX_MODULE_ALL = 0,

@@ -4,6 +4,7 @@
 #include "trelvox.h"
 
 #include "datatx.h"
+#include "trelvox_ring.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -25,18 +26,6 @@ constexpr uint32_t staging_from = 4u * TRELVOX_MB;
 constexpr uint32_t chunk_size = 0x40000;
 constexpr int speed_rounds = 50;
 
-struct ring_buffer {
-    uint8_t *buf;
-    uint32_t w;
-    uint32_t r;
-    bool end;
-    pthread_mutex_t lock;
-    // The capture side waits for space and the transfer side for data on
-    // conditions checked under the lock, so no wake-up is ever lost.
-    pthread_cond_t space;
-    pthread_cond_t data;
-};
-
 struct output {
     const char *name;
     int method;
@@ -50,23 +39,13 @@ struct output {
 };
 
 struct capture {
-    ring_buffer ring;
+    trelvox_ring ring;
     int dsplog_fd;
     output out;
     bool verbose;
     sem_t exit_sem;
     sigset_t signals;
 };
-
-uint32_t used_locked(const ring_buffer *r)
-{
-    return r->w >= r->r ? r->w - r->r : r->w + ring_size - r->r;
-}
-
-uint32_t free_locked(const ring_buffer *r)
-{
-    return ring_size - used_locked(r);
-}
 
 void *sig_thread(void *arg)
 {
@@ -109,19 +88,10 @@ ssize_t read_device(int fd, uint8_t *dst, size_t len)
     return -1;
 }
 
-void wait_for_space(ring_buffer *r, uint32_t *w)
-{
-    pthread_mutex_lock(&r->lock);
-    while (free_locked(r) <= read_max)
-        pthread_cond_wait(&r->space, &r->lock);
-    *w = r->w;
-    pthread_mutex_unlock(&r->lock);
-}
-
 void *cap_thread(void *arg)
 {
     capture *c = static_cast<capture *>(arg);
-    ring_buffer *r = &c->ring;
+    trelvox_ring *r = &c->ring;
     uint8_t *staging = static_cast<uint8_t *>(malloc(read_max));
     if (!staging) {
         printf("trelvox: insufficient memory for temp buffer\n");
@@ -130,17 +100,13 @@ void *cap_thread(void *arg)
     if (ioctl(c->dsplog_fd, VORS_IOC_DSPLOG_START_CAPUTRE) < 0)
         perror("VORS_IOC_DSPLOG_START_CAPUTRE");
     for (;;) {
-        uint32_t w;
-        wait_for_space(r, &w);
+        uint32_t w = trelvox_ring_wait_space(r, read_max);
         bool staged = w >= staging_from;
         ssize_t n = read_device(c->dsplog_fd, staged ? staging : r->buf + w, read_max);
         if (n < 0)
             capture_failed();
         if (n == 0) {
-            pthread_mutex_lock(&r->lock);
-            r->end = true;
-            pthread_cond_signal(&r->data);
-            pthread_mutex_unlock(&r->lock);
+            trelvox_ring_finish(r);
             printf("trelvox: exit\n");
             printf("trelvox: capture thread finished.\n");
             break;
@@ -150,10 +116,7 @@ void *cap_thread(void *arg)
             memcpy(r->buf + w, staging, first);
             memcpy(r->buf, staging + first, (size_t)n - first);
         }
-        pthread_mutex_lock(&r->lock);
-        r->w = (w + (uint32_t)n) % ring_size;
-        pthread_cond_signal(&r->data);
-        pthread_mutex_unlock(&r->lock);
+        trelvox_ring_produced(r, w, (uint32_t)n);
     }
     free(staging);
     return nullptr;
@@ -204,7 +167,7 @@ int dsplog_get_transfer_fd(output *o)
 
 void send_chunk(capture *c, int handle, uint32_t at, uint32_t len)
 {
-    ring_buffer *r = &c->ring;
+    trelvox_ring *r = &c->ring;
     int method = c->out.method;
     if (at + len <= ring_size) {
         if (vors_transfer_write(handle, r->buf + at, (int)len, method) != (int)len)
@@ -225,22 +188,10 @@ double seconds_since(const struct timeval *t0)
     return (double)(now.tv_sec - t0->tv_sec) + (double)(now.tv_usec - t0->tv_usec) / 1e6;
 }
 
-// Waits until the ring holds data or the capture has ended.
-uint32_t wait_for_data(ring_buffer *r, bool *end)
-{
-    pthread_mutex_lock(&r->lock);
-    while (used_locked(r) == 0 && !r->end)
-        pthread_cond_wait(&r->data, &r->lock);
-    uint32_t avail = used_locked(r);
-    *end = r->end;
-    pthread_mutex_unlock(&r->lock);
-    return avail;
-}
-
 void *transfer_thread(void *arg)
 {
     capture *c = static_cast<capture *>(arg);
-    ring_buffer *r = &c->ring;
+    trelvox_ring *r = &c->ring;
     output *o = &c->out;
     if (vors_transfer_init(o->method) < 0) {
         printf("trelvox: transfer init failed. \n");
@@ -259,7 +210,8 @@ void *transfer_thread(void *arg)
             exit(1);
         }
         bool end;
-        uint32_t avail = wait_for_data(r, &end);
+        uint32_t at;
+        uint32_t avail = trelvox_ring_wait_data(r, &at, &end);
         if (avail == 0 && end) {
             printf("dsplog read finished. stop vors_transfer.\n");
             vors_transfer_close(handle, o->method);
@@ -269,19 +221,12 @@ void *transfer_thread(void *arg)
             fflush(stdout);
             return nullptr;
         }
-        pthread_mutex_lock(&r->lock);
-        uint32_t at = r->r;
-        pthread_mutex_unlock(&r->lock);
         for (uint32_t sent = 0; sent < avail;) {
             uint32_t len = avail - sent < chunk_size ? avail - sent : chunk_size;
             send_chunk(c, handle, at, len);
             at = (at + len) % ring_size;
             sent += len;
-            pthread_mutex_lock(&r->lock);
-            r->r = at;
-            if (free_locked(r) > read_max)
-                pthread_cond_signal(&r->space);
-            pthread_mutex_unlock(&r->lock);
+            trelvox_ring_consumed(r, at, read_max);
         }
         vors_transfer_flush(handle, o->method);
         if (o->pinpong)
@@ -301,8 +246,8 @@ void *transfer_thread(void *arg)
 
 int dsplog_setup(int fd, const trelvox_settings *s)
 {
-    uint32_t record[9] = {1, trelvox_dsp_log_mask(s), (uint32_t)s->debug_level, 0, 0, 0, 0, 0, 0};
-    if (ioctl(fd, QVD_IOC_SET_DSP_LOG, record) < 0) {
+    qvd_dsp_log record = {QVD_DSP_LOG_CMD_SET, trelvox_dsp_log_mask(s), (uint32_t)s->debug_level, {0}};
+    if (ioctl(fd, QVD_IOC_SET_DSP_LOG, &record) < 0) {
         perror("QVD_IOC_SET_DSP_LOG");
         printf("dsplog setup failed ");
         return -1;
@@ -316,9 +261,9 @@ int configure_dsp_log(const trelvox_settings *s)
         printf("trelvox: capture only mode, do not send 'set debug level and bitmask' \n");
         return 0;
     }
-    int fd = open("/dev/qvd", O_RDWR | O_CLOEXEC);
+    int fd = open(QVD_DEVICE, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        perror("/dev/qvd");
+        perror(QVD_DEVICE);
         return -1;
     }
     int r = dsplog_setup(fd, s);
@@ -330,9 +275,9 @@ int configure_dsp_log(const trelvox_settings *s)
 
 int enable_debug_flag(void)
 {
-    int fd = open("/dev/vorad", O_RDWR | O_CLOEXEC);
+    int fd = open(VORAD_DEVICE, O_RDWR | O_CLOEXEC);
     if (fd < 0) {
-        perror("/dev/vorad");
+        perror(VORAD_DEVICE);
         return -1;
     }
     uint32_t flag = 0;
@@ -340,7 +285,7 @@ int enable_debug_flag(void)
     if (ioctl(fd, VORS_DEBUG_IOC_GET_DEBUG_FLAG, &flag) < 0) {
         perror("VORS_DEBUG_IOC_GET_DEBUG_FLAG");
     } else {
-        flag |= 2;
+        flag |= VORAD_DEBUG_FLAG_DSPLOG;
         if (ioctl(fd, VORS_DEBUG_IOC_SET_DEBUG_FLAG, &flag) < 0)
             perror("VORS_DEBUG_IOC_SET_DEBUG_FLAG");
         else
@@ -381,21 +326,19 @@ int trelvox_capture(const trelvox_settings *s, const trelvox_ucode_version *v)
     }
     if (configure_dsp_log(s) < 0)
         return 255;
-    c.dsplog_fd = open("/dev/dsplog", O_RDONLY | O_CLOEXEC);
+    c.dsplog_fd = open(DSPLOG_DEVICE, O_RDONLY | O_CLOEXEC);
     if (c.dsplog_fd < 0) {
         perror("cannot open /dev/dsplog");
         return 255;
     }
-    c.ring.buf = static_cast<uint8_t *>(malloc(ring_size));
-    if (!c.ring.buf) {
+    uint8_t *ring_buf = static_cast<uint8_t *>(malloc(ring_size));
+    if (!ring_buf) {
         printf("trelvox: insufficient memory for cap buffer \n");
         return 255;
     }
+    trelvox_ring_init(&c.ring, ring_buf, ring_size);
     if (enable_debug_flag() < 0)
         return 255;
-    pthread_mutex_init(&c.ring.lock, nullptr);
-    pthread_cond_init(&c.ring.space, nullptr);
-    pthread_cond_init(&c.ring.data, nullptr);
     c.verbose = s->verbose;
     c.out.name = s->capture_out;
     c.out.method = s->tcp ? VORS_TRANSFER_TCP : VORS_TRANSFER_FILE;

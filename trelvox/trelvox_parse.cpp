@@ -57,19 +57,48 @@ bool is_integer_conversion(char c)
     return c == 'd' || c == 'i' || c == 'o' || c == 'u' || c == 'x' || c == 'X';
 }
 
+// What a 32-bit value can need as text: 11 octal digits and the "#" prefix.
+constexpr unsigned field_max = 12;
+
+// Whether a width or precision was cut to field_max, noted once per run.
+bool fields_limited;
+bool fields_noted;
+
+// A decimal number of the format at fmt[*j], cut to field_max.
+unsigned field_number(const char *fmt, size_t len, size_t *j)
+{
+    unsigned v = 0;
+    while (*j < len && fmt[*j] >= '0' && fmt[*j] <= '9') {
+        if (v <= field_max)
+            v = v * 10 + (unsigned)(fmt[*j] - '0');
+        (*j)++;
+    }
+    if (v > field_max) {
+        fields_limited = true;
+        v = field_max;
+    }
+    return v;
+}
+
 // The format comes from a firmware file, not from us: only integer
 // conversions (and "%%") take arguments; any other directive is printed as
 // it stands so that no argument is ever read as a pointer or a double.
-void print_format(FILE *out, const char *fmt, size_t len, const uint32_t args[format_args])
+// Widths and precisions are cut to what a 32-bit value can need, so that a
+// firmware string cannot make one record fill the disk. Returns the last
+// character written.
+int print_format(FILE *out, const char *fmt, size_t len, const uint32_t args[format_args])
 {
     int next = 0;
+    int last = 0;
     size_t i = 0;
     while (i < len) {
         if (fmt[i] != '%') {
-            fputc(fmt[i++], out);
+            last = fmt[i++];
+            fputc(last, out);
             continue;
         }
         if (i + 1 < len && fmt[i + 1] == '%') {
+            last = '%';
             fputc('%', out);
             i += 2;
             continue;
@@ -77,33 +106,43 @@ void print_format(FILE *out, const char *fmt, size_t len, const uint32_t args[fo
         size_t j = i + 1;
         while (j < len && fmt[j] && strchr("-+ #0", fmt[j]))
             j++;
-        while (j < len && fmt[j] >= '0' && fmt[j] <= '9')
+        size_t flags = j - (i + 1);
+        bool limited_before = fields_limited;
+        bool has_width = j < len && fmt[j] >= '0' && fmt[j] <= '9';
+        unsigned width = field_number(fmt, len, &j);
+        bool has_precision = j < len && fmt[j] == '.';
+        unsigned precision = 0;
+        if (has_precision) {
             j++;
-        if (j < len && fmt[j] == '.') {
-            j++;
-            while (j < len && fmt[j] >= '0' && fmt[j] <= '9')
-                j++;
+            precision = field_number(fmt, len, &j);
         }
         size_t conv = j;
         while (conv < len && (fmt[conv] == 'h' || fmt[conv] == 'l' || fmt[conv] == 'z' || fmt[conv] == 'j' ||
                               fmt[conv] == 't'))
             conv++;
-        if (conv >= len || !is_integer_conversion(fmt[conv]) || next >= format_args || j - i > 32) {
+        if (conv >= len || !is_integer_conversion(fmt[conv]) || next >= format_args || flags > 8) {
+            fields_limited = limited_before; // printed as it stands
+            last = '%';
             fputc('%', out);
             i++;
             continue;
         }
         // Length modifiers are dropped: every argument is 32 bits wide.
         char conversion[40];
-        memcpy(conversion, fmt + i, j - i);
-        conversion[j - i] = fmt[conv];
-        conversion[j - i + 1] = '\0';
+        int n = snprintf(conversion, sizeof conversion, "%%%.*s", (int)flags, fmt + i + 1);
+        if (has_width)
+            n += snprintf(conversion + n, sizeof conversion - (size_t)n, "%u", width);
+        if (has_precision)
+            n += snprintf(conversion + n, sizeof conversion - (size_t)n, ".%u", precision);
+        snprintf(conversion + n, sizeof conversion - (size_t)n, "%c", fmt[conv]);
         if (fmt[conv] == 'd' || fmt[conv] == 'i')
             fprintf(out, conversion, (int)args[next++]);
         else
             fprintf(out, conversion, (unsigned)args[next++]);
+        last = 0;
         i = conv + 1;
     }
+    return last;
 }
 
 void print_record(FILE *out, const uint8_t *rec)
@@ -128,7 +167,12 @@ void print_record(FILE *out, const uint8_t *rec)
     for (int k = 0; k < format_args; k++)
         args[k] = trelvox_le32(rec + 12 + 4 * k);
     fprintf(out, "[core:%d:%d] ", (int)rec[5], (int)seq);
-    print_format(out, fmt, len, args);
+    int last = print_format(out, fmt, len, args);
+    if (fields_limited && !fields_noted) {
+        fields_noted = true;
+        fprintf(out, "%s[trelvox: field widths and precisions over %u are cut to %u]\n", last == '\n' ? "" : "\n",
+                field_max, field_max);
+    }
 }
 
 void describe(const trelvox_ucode_version *v, char *buf, size_t len, const char **chip)

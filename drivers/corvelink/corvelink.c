@@ -170,7 +170,11 @@ static const u8 corvelink_ser_pattern[15] = {
 	0xD0, 0x04, 0x1A, 0x0C, 0x67, 0x21, 0x0A,
 };
 
-static int corvelink_probe_count;
+/* Nibble n of vinc_id belongs to the bridge holding bit n. Slots are taken
+ * and given back by each bridge, so bridges of another client keep theirs
+ * when one client goes and comes back. */
+static u32 corvelink_vinc_slots;
+#define CORVELINK_VINC_SLOTS 8
 
 static struct corvelink *to_corvelink(struct vors_vin_brg *brg)
 {
@@ -945,7 +949,16 @@ static struct corvelink *corvelink_create(struct i2c_client *client, u32 index,
 	strscpy(cl->brg.name, CORVELINK_NAME, sizeof(cl->brg.name));
 	cl->index = index;
 	cl->brg.id = index;
-	cl->brg.vinc_id = (vinc_id >> (4 * corvelink_probe_count)) & 0xF;
+	cl->vinc_slot = 0;
+	while (cl->vinc_slot < CORVELINK_VINC_SLOTS && (corvelink_vinc_slots & (1u << cl->vinc_slot)))
+		cl->vinc_slot++;
+	if (cl->vinc_slot >= CORVELINK_VINC_SLOTS) {
+		corvelink_err("No free VIN controller!\n");
+		corvelink_free(cl);
+		*err = -ENOSPC;
+		return NULL;
+	}
+	cl->brg.vinc_id = (vinc_id >> (4 * cl->vinc_slot)) & 0xF;
 	cl->brg.clk = CORVELINK_BRG_CLK;
 	cl->port_mask = ports;
 	cl->cur_mask = ports;
@@ -968,7 +981,7 @@ static struct corvelink *corvelink_create(struct i2c_client *client, u32 index,
 	cl->sen_alias_bc = 0xB0 + 2 * index;
 	cl->sen_alias[0] = 0x92 + 4 * index;
 	cl->sen_alias[1] = 0x94 + 4 * index;
-	corvelink_probe_count++;
+	corvelink_vinc_slots |= 1u << cl->vinc_slot;
 	*err = 0;
 	return cl;
 }
@@ -981,8 +994,8 @@ static void corvelink_destroy_all(struct corvelink *first)
 		if (first->gpio_probed)
 			corvelink_gpio_remove(first->client);
 		vors_unregister_vin_brg(&first->brg);
+		corvelink_vinc_slots &= ~(1u << first->vinc_slot);
 		corvelink_free(first);
-		corvelink_probe_count--;
 		first = next;
 	}
 }

@@ -31,6 +31,7 @@ struct corvelink {
 	u8 sen_alias[CORVELINK_PORTS];
 	u8 ser_kind[CORVELINK_PORTS];
 	u32 input_mode;
+	u32 vinc_slot;                  /* nibble of vinc_id this bridge took */
 	char chip_id[6];
 	bool gpio_fwd_done;
 	bool gpio_probed;

@@ -616,10 +616,18 @@ struct proc_dir_entry *proc_mkdir(const char *name, struct proc_dir_entry *paren
     return e;
 }
 
+static std::function<void(const std::string &)> g_proc_on_remove;
+
 void remove_proc_entry(const char *name, struct proc_dir_entry *parent)
 {
+    std::string path;
+    {
+        std::lock_guard<std::mutex> lk(g_mu);
+        path = proc_path(name, parent);
+    }
+    if (g_proc_on_remove)
+        g_proc_on_remove(path);
     std::lock_guard<std::mutex> lk(g_mu);
-    std::string path = proc_path(name, parent);
     if (!g_proc.erase(path))
         g_log.push_back({4, "remove_proc_entry: " + path + " not found\n"});
 }
@@ -736,6 +744,7 @@ void reset()
         g_irqs.clear();
         g_irq_fail_err = 0;
         g_proc.clear();
+        g_proc_on_remove = nullptr;
         for (auto &kv : params())
             memcpy(kv.second.ptr, kv.second.initial.data(), kv.second.size);
     }
@@ -926,6 +935,25 @@ i2c_client *i2c_client_new(i2c_adapter *adap, uint16_t addr7, const std::string 
     return raw;
 }
 
+void i2c_client_unbind(i2c_client *client)
+{
+    for (auto &cl : g_clients) {
+        if (cl.client.get() != client || !cl.driver)
+            continue;
+        if (cl.driver->remove)
+            cl.driver->remove(client);
+        cl.driver = nullptr;
+    }
+}
+
+void i2c_client_rebind(i2c_client *client)
+{
+    for (auto &cl : g_clients)
+        if (cl.client.get() == client && !cl.driver)
+            for (i2c_driver *drv : std::vector<i2c_driver *>(g_drivers))
+                try_probe(cl, drv);
+}
+
 i2c_client *i2c_find_client(i2c_adapter *adap, const std::string &name)
 {
     for (auto &cl : g_clients)
@@ -1042,6 +1070,11 @@ umode_t proc_mode(const std::string &path)
     std::lock_guard<std::mutex> lk(g_mu);
     auto it = g_proc.find(path);
     return it == g_proc.end() ? 0 : it->second->mode;
+}
+
+void proc_on_remove(std::function<void(const std::string &path)> hook)
+{
+    g_proc_on_remove = std::move(hook);
 }
 
 std::string proc_read(const std::string &path, size_t max_bytes, size_t chunk)

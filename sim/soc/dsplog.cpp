@@ -5,6 +5,7 @@
 // reads give 0.
 #include "simsoc.h"
 #include "simsoc_internal.h"
+#include "dsplog_ioctl.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -20,8 +21,6 @@
 
 namespace {
 
-constexpr unsigned long start_capture = 0x7000ul;
-constexpr unsigned long stop_capture = 0x7001ul;
 // Read sizes cycle through these, capped by the caller's buffer.
 const size_t read_sizes[] = {1048576 + 4099, 2097152, 333333, 1500000, 77, 2097152, 65536};
 
@@ -97,12 +96,12 @@ int dsplog_ioctl(simsoc_file *f, unsigned long req, void *)
 {
     auto *d = static_cast<DspLog *>(f->priv);
     std::lock_guard<std::mutex> lk(d->mu);
-    if (req == start_capture) {
+    if (req == VORS_IOC_DSPLOG_START_CAPUTRE) {
         d->started = true;
         simsoc_log("dsplog: start capture");
         return 0;
     }
-    if (req == stop_capture) {
+    if (req == VORS_IOC_DSPLOG_STOP_CAPUTRE) {
         d->stopped = true;
         d->cv.notify_all();
         simsoc_log("dsplog: stop capture");
@@ -123,7 +122,7 @@ const simsoc_model_ops dsplog_ops = {
 
 __attribute__((constructor)) void dsplog_register()
 {
-    simsoc_register("/dev/dsplog", &dsplog_ops, nullptr);
+    simsoc_register(DSPLOG_DEVICE, &dsplog_ops, nullptr);
 }
 
 } // namespace

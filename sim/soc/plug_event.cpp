@@ -2,6 +2,7 @@
 // extension unit is plugged or unplugged; each event is one byte to read.
 #include "simsoc.h"
 #include "simsoc_vin.h"
+#include "vorsalind_proc.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -85,7 +86,7 @@ const simsoc_model_ops plug_ops = {
 
 __attribute__((constructor)) void plug_register()
 {
-    simsoc_register("/proc/vorsalind/plug_event", &plug_ops, nullptr);
+    simsoc_register(VORSALIND_PLUG_EVENT, &plug_ops, nullptr);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // "/dev/qvd", the SoC's video driver.
 #include "qvd.h"
 #include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 #include <errno.h>
 #include <string.h>
@@ -8,7 +9,7 @@
 namespace {
 
 const qvd_ioctl qvd_ioctls[] = {
-    {0x40085601ul, qvd_set_dsp_log},
+    {QVD_IOC_SET_DSP_LOG, qvd_set_dsp_log},
     {QVD_IOC_IMG_SET_MULTI_CHAN_CFG, qvd_set_multi_chan_cfg},
     {QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, qvd_update_multi_chan_cfg},
 };
@@ -26,7 +27,7 @@ const simsoc_model_ops qvd_ops = {.name = "qvd", .ioctl = qvd_dispatch};
 
 __attribute__((constructor)) void qvd_register()
 {
-    simsoc_register("/dev/qvd", &qvd_ops, nullptr);
+    simsoc_register(QVD_DEVICE, &qvd_ops, nullptr);
 }
 
 } // namespace

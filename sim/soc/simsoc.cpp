@@ -5,9 +5,11 @@
 #include "simsoc.h"
 #include "simsoc_internal.h"
 
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,14 +20,20 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
+#include <linux/kcmp.h>
+
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 extern "C" {
@@ -34,6 +42,8 @@ int __open64_2(const char *path, int flags);
 int __openat_2(int dirfd, const char *path, int flags);
 int __openat64_2(int dirfd, const char *path, int flags);
 ssize_t __read_chk(int fd, void *buf, size_t len, size_t buflen);
+ssize_t __pread_chk(int fd, void *buf, size_t len, off_t off, size_t buflen);
+ssize_t __pread64_chk(int fd, void *buf, size_t len, off64_t off, size_t buflen);
 void __chk_fail(void) __attribute__((noreturn));
 }
 
@@ -100,6 +110,10 @@ struct Mapping {
     size_t len;
     FilePtr file;
     bool by_model;
+    // A model's memory mapped again at an address the caller fixed: the
+    // alias is ours to unmap; the model is told of its own address.
+    bool alias;
+    void *model_addr;
 };
 
 struct State {
@@ -182,14 +196,82 @@ bool find_model(const char *path, Model *out, int *unit)
     return false;
 }
 
+// Whether fd still refers to the file description behind the entry. The
+// frame sees only the closes it intercepts: a stream closed by fclose, or a
+// raw close system call, frees the number without telling us, and the
+// kernel may hand it out again for anything.
+bool same_file(int fd, const OpenFile &file)
+{
+    static std::atomic<bool> kcmp_missing{false};
+    int saved = errno;
+    bool same = false;
+    pid_t pid = getpid();
+    long r = kcmp_missing.load(std::memory_order_relaxed) ? -1 :
+        syscall(SYS_kcmp, pid, pid, KCMP_FILE, fd, file.backing);
+    if (r >= 0) {
+        same = r == 0;
+    } else if (!kcmp_missing.load(std::memory_order_relaxed) && errno == EBADF) {
+        same = false;
+    } else {
+        // Without kcmp (kernel option, seccomp) the backing file's identity
+        // still tells a pipe, socket or regular file from ours.
+        kcmp_missing.store(true, std::memory_order_relaxed);
+        struct stat a, b;
+        same = REAL(fstat)(fd, &a) == 0 && REAL(fstat)(file.backing, &b) == 0 && a.st_dev == b.st_dev &&
+            a.st_ino == b.st_ino && a.st_mode == b.st_mode;
+    }
+    errno = saved;
+    return same;
+}
+
+// Removes the entry of fd if it still holds file.
+void drop_entry(int fd, const FilePtr &file)
+{
+    State &st = state();
+    FilePtr old;
+    std::unique_lock<std::shared_mutex> lk(st.mu);
+    auto it = st.fds.find(fd);
+    if (it == st.fds.end() || it->second != file)
+        return;
+    old = std::move(it->second);
+    st.fds.erase(it);
+    st.nfds.store((int)st.fds.size(), std::memory_order_release);
+    lk.unlock();
+}
+
 FilePtr lookup(int fd)
 {
     State &st = state();
     if (fd < 0 || st.nfds.load(std::memory_order_acquire) == 0)
         return nullptr;
-    std::shared_lock<std::shared_mutex> lk(st.mu);
-    auto it = st.fds.find(fd);
-    return it == st.fds.end() ? nullptr : it->second;
+    FilePtr file;
+    {
+        std::shared_lock<std::shared_mutex> lk(st.mu);
+        auto it = st.fds.find(fd);
+        if (it == st.fds.end())
+            return nullptr;
+        file = it->second;
+    }
+    if (same_file(fd, *file))
+        return file;
+    drop_entry(fd, file);
+    return nullptr;
+}
+
+// Forgets every entry whose number no longer refers to its file.
+void drop_stale_entries()
+{
+    State &st = state();
+    if (st.nfds.load(std::memory_order_acquire) == 0)
+        return;
+    std::vector<std::pair<int, FilePtr>> entries;
+    {
+        std::shared_lock<std::shared_mutex> lk(st.mu);
+        entries.assign(st.fds.begin(), st.fds.end());
+    }
+    for (const auto &e : entries)
+        if (!same_file(e.first, *e.second))
+            drop_entry(e.first, e.second);
 }
 
 // A descriptor number the kernel just handed out cannot still belong to a
@@ -212,6 +294,25 @@ void track(int fd, FilePtr file)
     st.nfds.store((int)st.fds.size(), std::memory_order_release);
     lk.unlock();
     // old is dropped here, outside the lock, so a release may call back in
+}
+
+void forget_range(unsigned first, unsigned last)
+{
+    State &st = state();
+    if (st.nfds.load(std::memory_order_acquire) == 0)
+        return;
+    std::vector<FilePtr> gone;
+    std::unique_lock<std::shared_mutex> lk(st.mu);
+    for (auto it = st.fds.begin(); it != st.fds.end();) {
+        if ((unsigned)it->first >= first && (unsigned)it->first <= last) {
+            gone.push_back(std::move(it->second));
+            it = st.fds.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    st.nfds.store((int)st.fds.size(), std::memory_order_release);
+    lk.unlock();
 }
 
 void forget(int fd)
@@ -371,6 +472,86 @@ off_t sim_lseek(int fd, off_t off, int whence)
     return result(file->ops->lseek(&file->f, off, whence));
 }
 
+// Positional reads and writes: a model either has its own, leaves the call to
+// its backing descriptor (no read or write of its own), or, like most
+// character devices, has no position to honour.
+ssize_t sim_pread(int fd, void *buf, size_t len, off_t off)
+{
+    FilePtr file = lookup(fd);
+    if (!file)
+        return REAL(pread)(fd, buf, len, off);
+    int err = simsoc_failure_due(file->f.path, SIMSOC_OP_READ);
+    if (err)
+        return fail(err);
+    if (file->ops->pread)
+        return result(file->ops->pread(&file->f, buf, len, off));
+    if (!file->ops->read)
+        return REAL(pread)(fd, buf, len, off);
+    return fail(ESPIPE);
+}
+
+ssize_t sim_pwrite(int fd, const void *buf, size_t len, off_t off)
+{
+    FilePtr file = lookup(fd);
+    if (!file)
+        return REAL(pwrite)(fd, buf, len, off);
+    int err = simsoc_failure_due(file->f.path, SIMSOC_OP_WRITE);
+    if (err)
+        return fail(err);
+    if (file->ops->pwrite)
+        return result(file->ops->pwrite(&file->f, buf, len, off));
+    if (!file->ops->write)
+        return REAL(pwrite)(fd, buf, len, off);
+    return fail(ESPIPE);
+}
+
+// Vectored calls go to the model one segment at a time, as the kernel does
+// for a driver without vectored operations: a short transfer ends the call.
+template <typename Segment>
+ssize_t each_segment(const struct iovec *iov, int iovcnt, Segment segment)
+{
+    if (iovcnt < 0 || iovcnt > IOV_MAX)
+        return fail(EINVAL);
+    ssize_t total = 0;
+    for (int i = 0; i < iovcnt; i++) {
+        if (iov[i].iov_len == 0)
+            continue;
+        ssize_t r = segment(iov[i]);
+        if (r < 0)
+            return total > 0 ? total : fail((int)-r);
+        total += r;
+        if ((size_t)r < iov[i].iov_len)
+            break;
+    }
+    return total;
+}
+
+ssize_t sim_readv(int fd, const struct iovec *iov, int iovcnt)
+{
+    FilePtr file = lookup(fd);
+    if (!file || !file->ops->read)
+        return REAL(readv)(fd, iov, iovcnt);
+    int err = simsoc_failure_due(file->f.path, SIMSOC_OP_READ);
+    if (err)
+        return fail(err);
+    return each_segment(iov, iovcnt, [&](const struct iovec &v) {
+        return file->ops->read(&file->f, v.iov_base, v.iov_len);
+    });
+}
+
+ssize_t sim_writev(int fd, const struct iovec *iov, int iovcnt)
+{
+    FilePtr file = lookup(fd);
+    if (!file || !file->ops->write)
+        return REAL(writev)(fd, iov, iovcnt);
+    int err = simsoc_failure_due(file->f.path, SIMSOC_OP_WRITE);
+    if (err)
+        return fail(err);
+    return each_segment(iov, iovcnt, [&](const struct iovec &v) {
+        return file->ops->write(&file->f, v.iov_base, v.iov_len);
+    });
+}
+
 int sim_close(int fd)
 {
     forget(fd);
@@ -417,6 +598,29 @@ int sim_stat(const char *path, StatT *st, bool *handled)
         return -1;
     static_assert(sizeof(StatT) == sizeof(struct stat), "stat layouts differ");
     fill_stat(m, path, reinterpret_cast<struct stat *>(st));
+    return 0;
+}
+
+bool is_model_dir(const char *path);
+
+// A directory that holds models but does not exist here: stat and access see
+// it, as they would on the device.
+template <typename StatT>
+int dir_if_missing(int r, const char *path, StatT *st)
+{
+    int err = errno;
+    if (r == 0 || err != ENOENT || !is_model_dir(path)) {
+        errno = err;
+        return r;
+    }
+    if (st) {
+        memset(st, 0, sizeof *st);
+        st->st_mode = S_IFDIR | 0755;
+        st->st_nlink = 2;
+        st->st_blksize = 4096;
+        st->st_dev = 0x5150;
+        st->st_ino = std::hash<std::string>()(path);
+    }
     return 0;
 }
 
@@ -518,40 +722,108 @@ FILE *fopen_or_fall_through(const char *path, const char *mode, FallThrough fall
     return fp;
 }
 
+// Maps of one model's memory may overlap (the whole of it and a part at an
+// offset): the map that starts at addr is the one meant.
 Mapping *find_mapping(std::vector<Mapping> &maps, uintptr_t addr)
 {
+    for (Mapping &m : maps)
+        if (m.addr == addr)
+            return &m;
     for (Mapping &m : maps)
         if (addr >= m.addr && addr < m.addr + m.len)
             return &m;
     return nullptr;
 }
 
+void tell_model_unmapped(const Mapping &m)
+{
+    if (m.by_model && m.file->ops->munmap)
+        m.file->ops->munmap(&m.file->f, m.model_addr, m.len);
+}
+
+// A mapping at a fixed address replaces whatever lay there: tracked maps
+// inside the range are gone.
+void forget_mappings_in(uintptr_t addr, size_t len)
+{
+    State &st = state();
+    if (st.nmaps.load(std::memory_order_acquire) == 0)
+        return;
+    std::vector<Mapping> gone;
+    {
+        std::unique_lock<std::shared_mutex> lk(st.mu);
+        auto inside = [&](const Mapping &m) { return m.addr >= addr && m.addr + m.len <= addr + len; };
+        for (const Mapping &m : st.maps)
+            if (inside(m))
+                gone.push_back(m);
+        st.maps.erase(std::remove_if(st.maps.begin(), st.maps.end(), inside), st.maps.end());
+        st.nmaps.store((int)st.maps.size(), std::memory_order_release);
+    }
+    for (const Mapping &m : gone)
+        tell_model_unmapped(m);
+}
+
+// The model hands out memory of its own; where the caller fixed the address,
+// the same pages are mapped there as well.
+void *map_by_model(const FilePtr &file, void *addr, size_t len, int prot, int flags, off_t off, Mapping *m)
+{
+    void *p = MAP_FAILED;
+    int r = file->ops->mmap(&file->f, len, prot, flags, off, &p);
+    if (r < 0) {
+        errno = -r;
+        return MAP_FAILED;
+    }
+    m->by_model = true;
+    m->model_addr = p;
+    if (!(flags & (MAP_FIXED | MAP_FIXED_NOREPLACE)) || p == addr)
+        return p;
+    off_t at = 0;
+    int memfd = simsoc_mem_backing(p, &at);
+    void *q = MAP_FAILED;
+    int err = EINVAL;
+    if (memfd >= 0) {
+        q = REAL(mmap)(addr, len, prot, MAP_SHARED | (flags & (MAP_FIXED | MAP_FIXED_NOREPLACE)), memfd, at);
+        err = errno;
+    }
+    if (q == MAP_FAILED) {
+        m->len = len;
+        tell_model_unmapped(*m);
+        errno = err;
+        return MAP_FAILED;
+    }
+    m->alias = true;
+    return q;
+}
+
 void *sim_mmap(void *addr, size_t len, int prot, int flags, int fd, off_t off)
 {
     FilePtr file = (flags & MAP_ANONYMOUS) ? nullptr : lookup(fd);
-    if (!file)
-        return REAL(mmap)(addr, len, prot, flags, fd, off);
+    bool fixed = flags & (MAP_FIXED | MAP_FIXED_NOREPLACE);
+    if (!file) {
+        void *p = REAL(mmap)(addr, len, prot, flags, fd, off);
+        if (p != MAP_FAILED && fixed)
+            forget_mappings_in((uintptr_t)p, len);
+        return p;
+    }
     int err = simsoc_failure_due(file->f.path, SIMSOC_OP_MMAP);
     if (err) {
         errno = err;
         return MAP_FAILED;
     }
-    void *p = MAP_FAILED;
-    bool by_model = file->ops->mmap != nullptr;
-    if (by_model) {
-        int r = file->ops->mmap(&file->f, len, prot, flags, off, &p);
-        if (r < 0) {
-            errno = -r;
-            return MAP_FAILED;
-        }
+    Mapping m{0, len, file, false, false, nullptr};
+    void *p;
+    if (file->ops->mmap) {
+        p = map_by_model(file, addr, len, prot, flags, off, &m);
     } else {
         p = REAL(mmap)(addr, len, prot, flags, fd, off);
-        if (p == MAP_FAILED)
-            return p;
     }
+    if (p == MAP_FAILED)
+        return p;
+    if (fixed)
+        forget_mappings_in((uintptr_t)p, len);
+    m.addr = (uintptr_t)p;
     State &st = state();
     std::unique_lock<std::shared_mutex> lk(st.mu);
-    st.maps.push_back(Mapping{(uintptr_t)p, len, file, by_model});
+    st.maps.push_back(std::move(m));
     st.nmaps.store((int)st.maps.size(), std::memory_order_release);
     return p;
 }
@@ -573,11 +845,11 @@ int sim_munmap(void *addr, size_t len)
         st.maps.erase(st.maps.begin() + (m - st.maps.data()));
         st.nmaps.store((int)st.maps.size(), std::memory_order_release);
     }
-    if (!found.by_model)
-        return REAL(munmap)(addr, len);
-    if (found.file->ops->munmap)
-        found.file->ops->munmap(&found.file->f, addr, len);
-    return 0;
+    int r = 0;
+    if (!found.by_model || found.alias)
+        r = REAL(munmap)(addr, len);
+    tell_model_unmapped(found);
+    return r;
 }
 
 bool find_socket_model(int domain, int protocol, SocketModel *out)
@@ -593,6 +865,160 @@ bool find_socket_model(int domain, int protocol, SocketModel *out)
         }
     }
     return false;
+}
+
+// ---- directories above the models -----------------------------------------
+
+unsigned char dirent_type(mode_t mode)
+{
+    switch (mode & S_IFMT) {
+    case S_IFREG: return DT_REG;
+    case S_IFDIR: return DT_DIR;
+    case S_IFLNK: return DT_LNK;
+    case S_IFSOCK: return DT_SOCK;
+    case S_IFIFO: return DT_FIFO;
+    default: return DT_CHR;
+    }
+}
+
+// A pattern with its one conversion filled with a unit.
+std::string fill_pattern(const std::string &pat, int unit)
+{
+    std::string out;
+    for (size_t i = 0; i < pat.size(); i++) {
+        if (pat[i] == '%' && i + 1 < pat.size()) {
+            char c = pat[++i];
+            out += c == '%' ? std::string("%") : std::to_string(c == 'u' ? (unsigned)unit : unit);
+            continue;
+        }
+        out += pat[i];
+    }
+    return out;
+}
+
+struct Child {
+    std::string name;
+    unsigned char type;
+};
+
+// Adds the component of path that follows prefix (when path lies below it).
+// complete: path is a whole model path, so its last component is the model.
+void add_child(const std::string &prefix, const std::string &path, bool complete, mode_t mode,
+               std::vector<Child> *out)
+{
+    if (path.size() <= prefix.size() || path.compare(0, prefix.size(), prefix) != 0)
+        return;
+    size_t end = path.find('/', prefix.size());
+    if (end == std::string::npos && !complete)
+        return;
+    std::string name = path.substr(prefix.size(), end == std::string::npos ? std::string::npos : end - prefix.size());
+    if (name.empty())
+        return;
+    for (const Child &c : *out)
+        if (c.name == name)
+            return;
+    out->push_back(Child{name, end == std::string::npos ? dirent_type(mode) : (unsigned char)DT_DIR});
+}
+
+// The entries the models give the directory dir (empty: not a model
+// directory).
+std::vector<Child> model_children(const char *dir)
+{
+    std::vector<Child> out;
+    State &st = state();
+    if (!dir || dir[0] != '/' || st.nmodels.load(std::memory_order_acquire) == 0)
+        return out;
+    std::string prefix = dir;
+    while (prefix.size() > 1 && prefix.back() == '/')
+        prefix.pop_back();
+    if (prefix != "/")
+        prefix += '/';
+    std::vector<Model> models;
+    {
+        std::shared_lock<std::shared_mutex> lk(st.mu);
+        models = st.models;
+    }
+    for (const Model &m : models) {
+        if (!m.is_pattern) {
+            add_child(prefix, m.pattern, true, m.ops->mode, &out);
+            continue;
+        }
+        add_child(prefix, m.pattern.substr(0, m.pattern.find('%')), false, 0, &out);
+        if (!m.ops->units)
+            continue;
+        int units[256];
+        int n = m.ops->units(m.model, units, 256);
+        for (int i = 0; i < n; i++)
+            add_child(prefix, fill_pattern(m.pattern, units[i]), true, m.ops->mode, &out);
+    }
+    return out;
+}
+
+bool is_model_dir(const char *path)
+{
+    return !model_children(path).empty();
+}
+
+struct SimDir {
+    std::vector<struct dirent> entries;
+    size_t pos = 0;
+};
+
+struct Dirs {
+    std::mutex mu;
+    std::unordered_set<const void *> open;
+    std::atomic<int> n{0};
+};
+
+Dirs &dirs()
+{
+    static Dirs *d = new Dirs;
+    return *d;
+}
+
+SimDir *sim_dir(DIR *d)
+{
+    Dirs &ds = dirs();
+    if (!d || ds.n.load(std::memory_order_acquire) == 0)
+        return nullptr;
+    std::lock_guard<std::mutex> lk(ds.mu);
+    return ds.open.count(d) ? reinterpret_cast<SimDir *>(d) : nullptr;
+}
+
+void add_dirent(SimDir *sd, const char *name, unsigned char type, ino_t ino)
+{
+    struct dirent e;
+    memset(&e, 0, sizeof e);
+    e.d_ino = ino;
+    e.d_off = (off_t)sd->entries.size() + 1;
+    e.d_reclen = sizeof e;
+    e.d_type = type;
+    snprintf(e.d_name, sizeof e.d_name, "%s", name);
+    sd->entries.push_back(e);
+}
+
+// A directory holding models: its real entries (when it exists here) and the
+// models' own.
+DIR *sim_opendir(const char *path, const std::vector<Child> &children)
+{
+    auto *sd = new SimDir;
+    add_dirent(sd, ".", DT_DIR, 1);
+    add_dirent(sd, "..", DT_DIR, 1);
+    std::set<std::string> seen = {".", ".."};
+    if (DIR *real = REAL(opendir)(path)) {
+        while (struct dirent *e = REAL(readdir)(real))
+            if (seen.insert(e->d_name).second)
+                add_dirent(sd, e->d_name, e->d_type, e->d_ino);
+        REAL(closedir)(real);
+    }
+    for (const Child &c : children)
+        if (seen.insert(c.name).second)
+            add_dirent(sd, c.name.c_str(), c.type, std::hash<std::string>()(std::string(path) + "/" + c.name));
+    Dirs &ds = dirs();
+    std::lock_guard<std::mutex> lk(ds.mu);
+    ds.open.insert(sd);
+    ds.n.store((int)ds.open.size(), std::memory_order_release);
+    return reinterpret_cast<DIR *>(sd);
 }
 
 void update_model_count(State &st)
@@ -678,6 +1104,7 @@ extern "C" int simsoc_is_simulated(const char *path)
 
 extern "C" int simsoc_open_files(void)
 {
+    drop_stale_entries();
     return g_live_files.load();
 }
 
@@ -806,6 +1233,50 @@ extern "C" ssize_t write(int fd, const void *buf, size_t len)
     return sim_write(fd, buf, len);
 }
 
+extern "C" ssize_t pread(int fd, void *buf, size_t len, off_t off)
+{
+    return sim_pread(fd, buf, len, off);
+}
+
+extern "C" ssize_t pread64(int fd, void *buf, size_t len, off64_t off)
+{
+    return sim_pread(fd, buf, len, off);
+}
+
+extern "C" ssize_t __pread_chk(int fd, void *buf, size_t len, off_t off, size_t buflen)
+{
+    if (len > buflen)
+        __chk_fail();
+    return sim_pread(fd, buf, len, off);
+}
+
+extern "C" ssize_t __pread64_chk(int fd, void *buf, size_t len, off64_t off, size_t buflen)
+{
+    if (len > buflen)
+        __chk_fail();
+    return sim_pread(fd, buf, len, off);
+}
+
+extern "C" ssize_t pwrite(int fd, const void *buf, size_t len, off_t off)
+{
+    return sim_pwrite(fd, buf, len, off);
+}
+
+extern "C" ssize_t pwrite64(int fd, const void *buf, size_t len, off64_t off)
+{
+    return sim_pwrite(fd, buf, len, off);
+}
+
+extern "C" ssize_t readv(int fd, const struct iovec *iov, int iovcnt)
+{
+    return sim_readv(fd, iov, iovcnt);
+}
+
+extern "C" ssize_t writev(int fd, const struct iovec *iov, int iovcnt)
+{
+    return sim_writev(fd, iov, iovcnt);
+}
+
 extern "C" off_t lseek(int fd, off_t off, int whence)
 {
     return sim_lseek(fd, off, whence);
@@ -863,6 +1334,26 @@ extern "C" int dup3(int oldfd, int newfd, int flags)
     return sim_dup_to(oldfd, REAL(dup3)(oldfd, newfd, flags));
 }
 
+extern "C" int close_range(unsigned int first, unsigned int last, int flags)
+{
+    int r = (int)syscall(SYS_close_range, first, last, flags);
+    if (r == 0 && !(flags & CLOSE_RANGE_CLOEXEC))
+        forget_range(first, last);
+    return r;
+}
+
+extern "C" void closefrom(int lowfd)
+{
+    unsigned first = lowfd < 0 ? 0u : (unsigned)lowfd;
+    if (syscall(SYS_close_range, first, ~0u, 0) == 0) {
+        forget_range(first, ~0u);
+        return;
+    }
+    // Kernels without close_range: close what is open, one by one.
+    for (int fd = (int)first; fd < (int)sysconf(_SC_OPEN_MAX); fd++)
+        sim_close(fd);
+}
+
 extern "C" int fcntl(int fd, int cmd, ...)
 {
     va_list ap;
@@ -885,28 +1376,28 @@ extern "C" int stat(const char *path, struct stat *st)
 {
     bool handled;
     int r = sim_stat(path, st, &handled);
-    return handled ? r : REAL(stat)(path, st);
+    return handled ? r : dir_if_missing(REAL(stat)(path, st), path, st);
 }
 
 extern "C" int stat64(const char *path, struct stat64 *st)
 {
     bool handled;
     int r = sim_stat(path, st, &handled);
-    return handled ? r : REAL(stat64)(path, st);
+    return handled ? r : dir_if_missing(REAL(stat64)(path, st), path, st);
 }
 
 extern "C" int lstat(const char *path, struct stat *st)
 {
     bool handled;
     int r = sim_stat(path, st, &handled);
-    return handled ? r : REAL(lstat)(path, st);
+    return handled ? r : dir_if_missing(REAL(lstat)(path, st), path, st);
 }
 
 extern "C" int lstat64(const char *path, struct stat64 *st)
 {
     bool handled;
     int r = sim_stat(path, st, &handled);
-    return handled ? r : REAL(lstat64)(path, st);
+    return handled ? r : dir_if_missing(REAL(lstat64)(path, st), path, st);
 }
 
 extern "C" int fstat(int fd, struct stat *st)
@@ -927,14 +1418,88 @@ extern "C" int access(const char *path, int mode)
 {
     if (simsoc_is_simulated(path))
         return 0;
-    return REAL(access)(path, mode);
+    return dir_if_missing(REAL(access)(path, mode), path, (struct stat *)nullptr);
 }
 
 extern "C" int faccessat(int dirfd, const char *path, int mode, int flags)
 {
-    if (reachable_path(dirfd, path) && simsoc_is_simulated(path))
+    if (!reachable_path(dirfd, path))
+        return REAL(faccessat)(dirfd, path, mode, flags);
+    if (simsoc_is_simulated(path))
         return 0;
-    return REAL(faccessat)(dirfd, path, mode, flags);
+    return dir_if_missing(REAL(faccessat)(dirfd, path, mode, flags), path, (struct stat *)nullptr);
+}
+
+// ---- directories ------------------------------------------------------------
+
+extern "C" DIR *opendir(const char *path)
+{
+    std::vector<Child> children = model_children(path);
+    if (children.empty())
+        return REAL(opendir)(path);
+    return sim_opendir(path, children);
+}
+
+extern "C" struct dirent *readdir(DIR *d)
+{
+    SimDir *sd = sim_dir(d);
+    if (!sd)
+        return REAL(readdir)(d);
+    return sd->pos < sd->entries.size() ? &sd->entries[sd->pos++] : nullptr;
+}
+
+extern "C" struct dirent64 *readdir64(DIR *d)
+{
+    static_assert(sizeof(struct dirent) == sizeof(struct dirent64), "dirent layouts differ");
+    SimDir *sd = sim_dir(d);
+    if (!sd)
+        return REAL(readdir64)(d);
+    return reinterpret_cast<struct dirent64 *>(readdir(d));
+}
+
+extern "C" int closedir(DIR *d)
+{
+    SimDir *sd = sim_dir(d);
+    if (!sd)
+        return REAL(closedir)(d);
+    Dirs &ds = dirs();
+    {
+        std::lock_guard<std::mutex> lk(ds.mu);
+        ds.open.erase(sd);
+        ds.n.store((int)ds.open.size(), std::memory_order_release);
+    }
+    delete sd;
+    return 0;
+}
+
+extern "C" void rewinddir(DIR *d)
+{
+    SimDir *sd = sim_dir(d);
+    if (!sd)
+        return REAL(rewinddir)(d);
+    sd->pos = 0;
+}
+
+extern "C" long telldir(DIR *d)
+{
+    SimDir *sd = sim_dir(d);
+    return sd ? (long)sd->pos : REAL(telldir)(d);
+}
+
+extern "C" void seekdir(DIR *d, long pos)
+{
+    SimDir *sd = sim_dir(d);
+    if (!sd)
+        return REAL(seekdir)(d, pos);
+    sd->pos = pos < 0 ? 0 : std::min((size_t)pos, sd->entries.size());
+}
+
+extern "C" int dirfd(DIR *d)
+{
+    // A listing put together from the models has no descriptor of its own.
+    if (sim_dir(d))
+        return fail(ENOTSUP);
+    return REAL(dirfd)(d);
 }
 
 // ---- sockets ----------------------------------------------------------------

@@ -10,4 +10,9 @@ ssize_t simsoc_real_write(int fd, const void *buf, size_t len);
 int simsoc_real_open(const char *path, int flags, mode_t mode);
 int simsoc_real_close(int fd);
 
+// The memfd behind device memory at addr and the offset of addr in it, so
+// the frame can map a model's memory again where a caller fixes it; -1 when
+// addr is not device memory.
+int simsoc_mem_backing(const void *addr, off_t *offset);
+
 #endif

@@ -5,6 +5,7 @@
 // clock and step ticks by hand (simsoc_vin.h).
 #include "simsoc.h"
 #include "simsoc_vin.h"
+#include "vorsalind_proc.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -187,7 +188,7 @@ const simsoc_model_ops vin_ops = {
 
 __attribute__((constructor)) void vin_register()
 {
-    simsoc_register("/proc/vorsalind/vin%u_idsp", &vin_ops, nullptr);
+    simsoc_register(VORSALIND_VIN_IDSP_PATTERN, &vin_ops, nullptr);
 }
 
 bool valid(unsigned vin) { return vin < SIMSOC_VIN_INPUTS; }

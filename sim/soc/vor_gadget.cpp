@@ -3,6 +3,7 @@
 // packets arrive as writes, which the model keeps for the test.
 #include "simsoc.h"
 #include "simsoc_gadget.h"
+#include "vor_gadget_ioctl.h"
 
 #include <errno.h>
 #include <string.h>
@@ -12,15 +13,12 @@
 
 namespace {
 
-constexpr unsigned long read_command = 0x80087501ul;
-constexpr unsigned long write_response = 0x40087501ul;
-
 struct Gadget {
     std::mutex mu;
-    uint32_t command[4] = {0x55434D44u, 5, 0, 4096};
+    vors_usb_host_cmd command = {VORS_USB_CMD_SIGNATURE, VORS_USB_CMD_OPEN, 0, 4096};
     std::vector<uint8_t> output;
     std::vector<size_t> writes;
-    uint32_t response[2] = {0, 0};
+    vors_usb_rsp response = {0, 0};
     int responses = 0;
 };
 
@@ -44,15 +42,16 @@ int gadget_ioctl(simsoc_file *, unsigned long req, void *arg)
 {
     Gadget &g = gadget();
     std::lock_guard<std::mutex> lk(g.mu);
-    if (req == read_command) {
-        memcpy(arg, g.command, sizeof g.command);
-        simsoc_log("vor_gadget: host command 0x%08x %u size %u", g.command[0], g.command[1], g.command[3]);
+    if (req == VOR_DATA_STREAM_RD_CMD) {
+        memcpy(arg, &g.command, sizeof g.command);
+        simsoc_log("vor_gadget: host command 0x%08x %u size %u", g.command.signature, g.command.command,
+                   g.command.packet_size);
         return 0;
     }
-    if (req == write_response) {
-        memcpy(g.response, arg, sizeof g.response);
+    if (req == VOR_DATA_STREAM_WR_RSP) {
+        memcpy(&g.response, arg, sizeof g.response);
         g.responses++;
-        simsoc_log("vor_gadget: response 0x%08x %u", g.response[0], g.response[1]);
+        simsoc_log("vor_gadget: response 0x%08x %u", g.response.signature, g.response.status);
         return 0;
     }
     return -ENOTTY;
@@ -70,7 +69,7 @@ const simsoc_model_ops gadget_ops = {
 
 __attribute__((constructor)) void gadget_register()
 {
-    simsoc_register("/dev/vor_gadget", &gadget_ops, nullptr);
+    simsoc_register(VORS_USB_DEVICE, &gadget_ops, nullptr);
 }
 
 } // namespace
@@ -79,10 +78,7 @@ extern "C" void simsoc_gadget_set_command(uint32_t signature, uint32_t command, 
 {
     Gadget &g = gadget();
     std::lock_guard<std::mutex> lk(g.mu);
-    g.command[0] = signature;
-    g.command[1] = command;
-    g.command[2] = 0;
-    g.command[3] = packet_size;
+    g.command = vors_usb_host_cmd{signature, command, 0, packet_size};
 }
 
 extern "C" size_t simsoc_gadget_output(void *buf, size_t len)
@@ -108,7 +104,7 @@ extern "C" int simsoc_gadget_response(uint32_t last[2])
     Gadget &g = gadget();
     std::lock_guard<std::mutex> lk(g.mu);
     if (last)
-        memcpy(last, g.response, sizeof g.response);
+        memcpy(last, &g.response, sizeof g.response);
     return g.responses;
 }
 
@@ -119,9 +115,6 @@ extern "C" void simsoc_gadget_reset(void)
     g.output.clear();
     g.writes.clear();
     g.responses = 0;
-    g.response[0] = g.response[1] = 0;
-    g.command[0] = 0x55434D44u;
-    g.command[1] = 5;
-    g.command[2] = 0;
-    g.command[3] = 4096;
+    g.response = vors_usb_rsp{0, 0};
+    g.command = vors_usb_host_cmd{VORS_USB_CMD_SIGNATURE, VORS_USB_CMD_OPEN, 0, 4096};
 }

@@ -2,15 +2,13 @@
 // SIMSOC_VORAD_FLAG sets its value at start.
 #include "simsoc.h"
 #include "model_env.h"
+#include "vorad_ioctl.h"
 
 #include <errno.h>
 #include <mutex>
 #include <string.h>
 
 namespace {
-
-constexpr unsigned long get_debug_flag = 0x80086401ul;
-constexpr unsigned long set_debug_flag = 0x40086401ul;
 
 std::mutex vorad_lock;
 bool vorad_loaded;
@@ -24,11 +22,11 @@ int vorad_ioctl(simsoc_file *f, unsigned long req, void *arg)
         vorad_loaded = true;
         simsoc_env_numbers("SIMSOC_VORAD_FLAG", &vorad_flag, 1);
     }
-    if (req == get_debug_flag) {
+    if (req == VORS_DEBUG_IOC_GET_DEBUG_FLAG) {
         memcpy(arg, &vorad_flag, sizeof vorad_flag);
         return 0;
     }
-    if (req == set_debug_flag) {
+    if (req == VORS_DEBUG_IOC_SET_DEBUG_FLAG) {
         memcpy(&vorad_flag, arg, sizeof vorad_flag);
         simsoc_log("vorad: set debug flag 0x%x", vorad_flag);
         return 0;
@@ -40,7 +38,7 @@ const simsoc_model_ops vorad_ops = {.name = "vorad", .ioctl = vorad_ioctl};
 
 __attribute__((constructor)) void vorad_register()
 {
-    simsoc_register("/dev/vorad", &vorad_ops, nullptr);
+    simsoc_register(VORAD_DEVICE, &vorad_ops, nullptr);
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 // The FPD-Link bridge module against a simulated dual deserializer, its
 // serializers and the sensors behind them.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -225,6 +227,39 @@ TEST_F(CorvelinkTest, FailedProbeLeavesNothingRegistered)
     // probe numbering starts afresh: the next bridge is VIN controller 0
     load(1);
     EXPECT_EQ(0u, bridge()->brg.vinc_id);
+}
+
+// A client that goes and comes back must not take a VIN controller that a
+// bridge of another client still holds.
+TEST_F(CorvelinkTest, ReprobeKeepsOtherClientsVinControllers)
+{
+    simk::param_set("vinc_id", 0x3210);
+    load(1);
+    i2c_client *second = simk::i2c_client_new(adap_, 0x3d, "corvelink", simk::of_node_new("ti,corvelink"));
+    ASSERT_EQ(2u, simk::vin_bridges().size());
+    EXPECT_EQ(0u, bridge(0)->brg.vinc_id);
+    EXPECT_EQ(1u, bridge(1)->brg.vinc_id);
+
+    simk::i2c_client_unbind(client_);
+    ASSERT_EQ(1u, simk::vin_bridges().size());
+    simk::i2c_client_rebind(client_);
+    ASSERT_EQ(2u, simk::vin_bridges().size());
+    std::vector<u32> vincs;
+    for (size_t n = 0; n < 2; n++)
+        vincs.push_back(bridge(n)->brg.vinc_id);
+    std::sort(vincs.begin(), vincs.end());
+    EXPECT_EQ((std::vector<u32>{0, 1}), vincs);
+
+    // Too few controller numbers left: the probe fails and holds none.
+    simk::param_set("id", 0x01010101);
+    simk::i2c_client_unbind(second);
+    simk::i2c_client_rebind(second);
+    EXPECT_TRUE(simk::i2c_client_bound(second));
+    ASSERT_EQ(5u, simk::vin_bridges().size());
+    i2c_client *third = simk::i2c_client_new(adap_, 0x3e, "corvelink", simk::of_node_new("ti,corvelink"));
+    EXPECT_FALSE(simk::i2c_client_bound(third));
+    EXPECT_EQ(5u, simk::vin_bridges().size());
+    EXPECT_TRUE(simk::log_contains("VIN: No free VIN controller!\n", 3));
 }
 
 // ---- link bring-up ------------------------------------------------------------

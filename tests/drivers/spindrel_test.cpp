@@ -407,4 +407,21 @@ TEST_F(SpindrelTest, ProcFiles)
     EXPECT_EQ(150000000u, simk::now_ns() - t0);
 }
 
+// The proc files go before the record their readers show: a read that is
+// still in flight as the removal begins sees the sample, not freed memory.
+TEST_F(SpindrelTest, ProcFilesGoBeforeTheRecordOnUnload)
+{
+    chip_.current = Icm20600::sample(-1000, 2000, 3, 4, -5, 32767);
+    ASSERT_EQ(0, load());
+    const size_t loaded_allocs = simk::kmalloc_live();
+    std::vector<std::string> removed;
+    simk::proc_on_remove([&](const std::string &path) {
+        removed.push_back(path);
+        ASSERT_EQ(loaded_allocs, simk::kmalloc_live()) << path << " removed after the record was freed";
+        EXPECT_NE("", simk::proc_read(path, 16)) << path;
+    });
+    unload();
+    EXPECT_EQ((std::vector<std::string>{"vorsalind/gyro_data_loop", "vorsalind/gyro_data"}), removed);
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // The plug-in loaded by the stand-in video service, talking to the stand-in
 // overlay daemon on the private bus. Every test needs a process of its own
-// (the plug-in keeps process-wide state), which CTest gives it.
+// (the plug-in keeps process-wide state): CTest gives it one, and a program
+// run by hand re-runs itself for each case after the first.
 #include "log_capture.h"
 #include "pairs.h"
 #include "vs_host.h"
@@ -10,6 +11,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <atomic>
+#include <thread>
 #include <functional>
 #include <memory>
 #include <set>
@@ -168,16 +171,47 @@ private:
 
 const char *const textAppeared = "tandrel: connect to notifications from legacy-overlay text parameters on channel %u";
 
+// Skips the body of a case that ran in a process of its own.
+#define OWN_PROCESS()                \
+	do {                         \
+		if (ranElsewhere_)   \
+			return;      \
+	} while (0)
+
 class TandrelPlugin : public ::testing::Test {
 protected:
 	void SetUp() override
 	{
 		static bool used;
-		if (used)
-			GTEST_SKIP() << "each test needs a process of its own (run it through ctest)";
+		if (used) {
+			runInOwnProcess();
+			return;
+		}
 		used = true;
 		daemon_ = std::make_unique<OverlayDaemon>();
 	}
+
+	// This program again, for the current case alone; its result is this
+	// case's. The case's body then does nothing here (OWN_PROCESS).
+	void runInOwnProcess()
+	{
+		ranElsewhere_ = true;
+		const testing::TestInfo *t = testing::UnitTest::GetInstance()->current_test_info();
+		std::string filter = std::string("--gtest_filter=") + t->test_suite_name() + "." + t->name();
+		char *self = g_file_read_link("/proc/self/exe", nullptr);
+		ASSERT_NE(self, nullptr);
+		const char *argv[] = { self, filter.c_str(), nullptr };
+		char *out = nullptr;
+		int status = 0;
+		GError *error = nullptr;
+		gboolean spawned = g_spawn_sync(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DEFAULT, nullptr,
+						nullptr, &out, nullptr, &status, &error);
+		g_free(self);
+		ASSERT_TRUE(spawned) << error->message;
+		EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << out;
+		g_free(out);
+	}
+	bool ranElsewhere_ = false;
 
 	void TearDown() override
 	{
@@ -266,6 +300,7 @@ TEST(TandrelPluginWithoutDaemon, InitFailsWithTheBusError)
 
 TEST_F(TandrelPlugin, StartCreatesTheOverlaysOfEnabledSettingsPerChannel)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(3);
 	g_object_set(lo(1), "overlay-enabled", TRUE, NULL);
 	g_object_set(lo(2), "text", "Cam", "text-enabled", TRUE, "date-enabled", TRUE, "time-enabled", TRUE,
@@ -300,6 +335,7 @@ TEST_F(TandrelPlugin, StartCreatesTheOverlaysOfEnabledSettingsPerChannel)
 
 TEST_F(TandrelPlugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(1);
 	load();
 	expectNoCall();
@@ -372,6 +408,7 @@ TEST_F(TandrelPlugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
 
 TEST_F(TandrelPlugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(1);
 	load();
 
@@ -421,6 +458,7 @@ TEST_F(TandrelPlugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
 
 TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(2);
 	g_object_set(lo(1), "text", "A", "text-enabled", TRUE, "time-enabled", TRUE, "overlay-enabled", TRUE, NULL);
 	g_object_set(lo(2), "text", "B", "text-enabled", TRUE, "time-enabled", TRUE, NULL);
@@ -462,6 +500,7 @@ TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 
 TEST_F(TandrelPlugin, AFailedCreateCostsNoOtherChannelItsOverlays)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(3);
 	for (guint n = 1; n <= 3; n++)
 		g_object_set(lo(n), "overlay-enabled", TRUE, NULL);
@@ -495,8 +534,59 @@ TEST_F(TandrelPlugin, AFailedCreateCostsNoOtherChannelItsOverlays)
 	EXPECT_EQ(onlyCall().member, "CreateLegacyImageOverlay");
 }
 
+TEST_F(TandrelPlugin, AFailedTextCreateIsRetriedByTheNextChange)
+{
+	OWN_PROCESS();
+	host_ = vs_host_new(1);
+	load();
+	daemon_->failNext("CreateLegacyTextOverlay");
+	g_object_set(lo(1), "time-enabled", TRUE, NULL);
+	EXPECT_EQ(onlyCall().outcome, "com.tovi.Overlay2.Error.Failed");
+	EXPECT_TRUE(daemon_->overlays().empty());
+	log_.clear();
+
+	// Another switch on: the overlay is made, with both switches' text.
+	g_object_set(lo(1), "date-enabled", TRUE, NULL);
+	Call create = onlyCall();
+	EXPECT_EQ(create.member, "CreateLegacyTextOverlay");
+	EXPECT_EQ(propOf(create.args, "Text"), "%F %T");
+	EXPECT_EQ(create.outcome.empty(), false);
+	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
+	g_object_set(lo(1), "text-color", "red", NULL);
+	expectChange(create.outcome, { { "TextColor", "red" } });
+}
+
+// Handlers on two threads switching on the first two switches at once make
+// one overlay between them, never two.
+TEST_F(TandrelPlugin, SwitchesOnTwoThreadsMakeOneOverlay)
+{
+	OWN_PROCESS();
+	host_ = vs_host_new(1);
+	load();
+	for (int round = 0; round < 20; round++) {
+		SCOPED_TRACE(round);
+		std::atomic<bool> go{ false };
+		auto flip = [&](const char *property) {
+			while (!go.load()) {
+			}
+			g_object_set(lo(1), property, TRUE, NULL);
+		};
+		std::thread a(flip, "text-enabled");
+		std::thread b(flip, "date-enabled");
+		go.store(true);
+		a.join();
+		b.join();
+		EXPECT_EQ(daemon_->callsOf("CreateLegacyTextOverlay").size(), 1u);
+		EXPECT_EQ(daemon_->overlays().size(), 1u);
+		g_object_set(lo(1), "text-enabled", FALSE, "date-enabled", FALSE, NULL);
+		EXPECT_TRUE(daemon_->overlays().empty());
+		daemon_->clearCalls();
+	}
+}
+
 TEST_F(TandrelPlugin, AFailedRemoveKeepsTheOverlay)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(1);
 	g_object_set(lo(1), "overlay-enabled", TRUE, NULL);
 	load();
@@ -520,6 +610,7 @@ TEST_F(TandrelPlugin, AFailedRemoveKeepsTheOverlay)
 
 TEST_F(TandrelPlugin, AChannelWithoutLegacyOverlayIsSkipped)
 {
+	OWN_PROCESS();
 	VsLegacyOverlay *second = vs_legacy_overlay_new();
 	g_object_set(second, "overlay-enabled", TRUE, NULL);
 	VsChannel *channels[] = { vs_channel_new(nullptr), vs_channel_new(second) };
@@ -538,6 +629,7 @@ TEST_F(TandrelPlugin, AChannelWithoutLegacyOverlayIsSkipped)
 
 TEST_F(TandrelPlugin, DaemonRestartRecreatesEveryOverlayOnce)
 {
+	OWN_PROCESS();
 	host_ = vs_host_new(2);
 	g_object_set(lo(1), "overlay-enabled", TRUE, "text", "One", "text-enabled", TRUE, NULL);
 	g_object_set(lo(2), "date-enabled", TRUE, NULL);

@@ -9,12 +9,16 @@
 #include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <dirent.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <linux/netlink.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,6 +37,17 @@ std::string log_text()
     std::string r(s ? s : "");
     free(s);
     return r;
+}
+
+// A real file holding text; the caller unlinks it.
+std::string real_file(const char *text)
+{
+    char path[] = "/tmp/simsoc-test-XXXXXX";
+    int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    EXPECT_EQ(write(fd, text, strlen(text)), (ssize_t)strlen(text));
+    close(fd);
+    return path;
 }
 
 class SimSoc : public ::testing::Test {
@@ -173,6 +188,202 @@ TEST_F(SimSoc, Dup2OverAModelDescriptorDropsIt)
     close(null);
 }
 
+// The frame sees only the closes it intercepts; a number freed behind its
+// back and handed out again must reach what now lies behind it.
+TEST_F(SimSoc, NumbersFreedBehindTheFramesBackAreNotTheModels)
+{
+    std::string path = real_file("real");
+
+    struct Case {
+        const char *name;
+        void (*close_behind)(int fd);
+        bool pipe; // reuse the number for a pipe, else for the file
+    } cases[] = {
+        {"fdopen and fclose, then a pipe", [](int fd) { fclose(fdopen(fd, "r")); }, true},
+        {"raw close system call, then a file", [](int fd) { syscall(SYS_close, fd); }, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        int fd = open(TESTMODEL_PATH, O_RDWR);
+        ASSERT_GE(fd, 0);
+        c.close_behind(fd);
+        int reused, other = -1;
+        if (c.pipe) {
+            int p[2];
+            ASSERT_EQ(pipe(p), 0);
+            reused = p[0];
+            other = p[1];
+            ASSERT_EQ(write(other, "pipe", 4), 4);
+        } else {
+            reused = open(path.c_str(), O_RDONLY);
+        }
+        ASSERT_EQ(reused, fd) << "the kernel gave another number";
+        char buf[16] = {};
+        EXPECT_EQ(read(reused, buf, sizeof buf), 4);
+        EXPECT_STREQ(buf, c.pipe ? "pipe" : "real");
+        uint32_t got;
+        EXPECT_EQ(ioctl(reused, TESTMODEL_IOC_GET, &got), -1);
+        EXPECT_EQ(simsoc_open_files(), base_files_);
+        close(reused);
+        if (other >= 0)
+            close(other);
+    }
+    unlink(path.c_str());
+}
+
+TEST_F(SimSoc, CloseRangeForgetsTheModels)
+{
+    int a = open(TESTMODEL_PATH, O_RDWR);
+    int b = dup(a);
+    ASSERT_GE(b, 0);
+    int lo = std::min(a, b), hi = std::max(a, b);
+    // Marking close-on-exec closes nothing.
+    ASSERT_EQ(close_range(lo, hi, CLOSE_RANGE_CLOEXEC), 0);
+    uint32_t got;
+    EXPECT_EQ(ioctl(b, TESTMODEL_IOC_GET, &got), 0);
+    ASSERT_EQ(close_range(lo, hi, 0), 0);
+    EXPECT_EQ(simsoc_open_files(), base_files_);
+    EXPECT_NE(log_text().find("release /dev/simtest"), std::string::npos);
+}
+
+TEST_F(SimSoc, PositionalAndVectoredCallsReachTheModel)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR);
+    uint32_t v = 42;
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_SET, &v), 0);
+    char buf[64] = {};
+    // "unit=0 value=42\n"
+    EXPECT_EQ(pread(fd, buf, 5, 7), 5);
+    EXPECT_EQ(std::string(buf, 5), "value");
+    EXPECT_EQ(lseek(fd, 7, SEEK_SET), 7);
+    memset(buf, 0, sizeof buf);
+    EXPECT_EQ(read(fd, buf, sizeof buf), 9);
+    EXPECT_STREQ(buf, "value=42\n");
+    // A model without pwrite has no position to honour.
+    EXPECT_EQ(pwrite(fd, "x", 1, 0), -1);
+    EXPECT_EQ(errno, ESPIPE);
+
+    // readv fills segment by segment and stops at the short one.
+    EXPECT_EQ(lseek(fd, 0, SEEK_SET), 0);
+    char a[5] = {}, b[32] = {}, c[8] = {'-'};
+    struct iovec in[] = {{a, sizeof a}, {b, sizeof b}, {c, sizeof c}};
+    EXPECT_EQ(readv(fd, in, 3), 16);
+    EXPECT_EQ(std::string(a, 5), "unit=");
+    EXPECT_STREQ(b, "0 value=42\n");
+    EXPECT_EQ(c[0], '-');
+    struct iovec out[] = {{(void *)"ab", 2}, {(void *)"", 0}, {(void *)"cd", 2}};
+    EXPECT_EQ(writev(fd, out, 3), 4);
+    EXPECT_NE(log_text().find("write /dev/simtest ab\nwrite /dev/simtest cd\n"), std::string::npos);
+
+    simsoc_inject_failure(TESTMODEL_PATH, SIMSOC_OP_READ, EIO, 1);
+    EXPECT_EQ(pread(fd, buf, 4, 0), -1);
+    EXPECT_EQ(errno, EIO);
+    close(fd);
+}
+
+std::map<std::string, unsigned char> list_dir(const char *path)
+{
+    std::map<std::string, unsigned char> out;
+    DIR *d = opendir(path);
+    if (!d)
+        return out;
+    while (struct dirent *e = readdir(d))
+        out[e->d_name] = e->d_type;
+    EXPECT_EQ(closedir(d), 0);
+    return out;
+}
+
+TEST_F(SimSoc, DirectoriesAboveTheModelsList)
+{
+    // Only models: the pattern's units, as the model reports them.
+    auto units = list_dir("/proc/simtest/");
+    EXPECT_EQ(units, (std::map<std::string, unsigned char>{
+                         {".", DT_DIR}, {"..", DT_DIR}, {"unit3", DT_CHR}, {"unit7", DT_CHR}}));
+    struct stat st;
+    ASSERT_EQ(stat("/proc/simtest", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(access("/proc/simtest", R_OK), 0);
+
+    // A directory that exists here keeps its own entries beside the models'.
+    auto procs = list_dir("/proc");
+    EXPECT_EQ(procs["simtest"], DT_DIR);
+    EXPECT_EQ(procs.count("self"), 1u);
+    auto devs = list_dir("/dev");
+    EXPECT_EQ(devs["simtest"], DT_CHR);
+    EXPECT_EQ(devs.count("null"), 1u);
+
+    // rewinddir starts the listing again.
+    DIR *d = opendir("/proc/simtest");
+    ASSERT_NE(d, nullptr);
+    int n = 0;
+    while (readdir(d))
+        n++;
+    rewinddir(d);
+    EXPECT_NE(readdir(d), nullptr);
+    EXPECT_EQ(n, 4);
+    closedir(d);
+
+    // Nothing else changes.
+    EXPECT_EQ(opendir("/proc/simtest/unit3/none"), nullptr);
+    EXPECT_EQ(stat("/proc/simtestx", &st), -1);
+    EXPECT_EQ(errno, ENOENT);
+}
+
+TEST_F(SimSoc, MapsHonourOffsetsAndFixedAddresses)
+{
+    int fd = open(TESTMODEL_PATH, O_RDWR);
+    uint32_t v = 0x1234, phys = 0;
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_SET, &v), 0);
+    auto *whole = static_cast<uint8_t *>(mmap(nullptr, 8192, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    ASSERT_NE(whole, MAP_FAILED);
+    ASSERT_EQ(ioctl(fd, TESTMODEL_IOC_PHYS, &phys), 0);
+    auto *second = static_cast<uint8_t *>(mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 4096));
+    ASSERT_NE(second, MAP_FAILED);
+    second[0] = 0x5a;
+    EXPECT_EQ(whole[4096], 0x5a);
+    EXPECT_EQ(simsoc_mem_phys(second), phys + 4096);
+    EXPECT_EQ(mmap(nullptr, 8192, PROT_READ, MAP_SHARED, fd, 4096), MAP_FAILED);
+
+    // Where the caller fixes the address, the same pages appear there.
+    auto *spot = static_cast<uint8_t *>(mmap(nullptr, 8192, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+    ASSERT_NE(spot, MAP_FAILED);
+    void *fixed = mmap(spot + 4096, 4096, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, 0);
+    ASSERT_EQ(fixed, spot + 4096);
+    EXPECT_EQ(*static_cast<uint32_t *>(fixed), v);
+    static_cast<uint8_t *>(fixed)[8] = 0x77;
+    EXPECT_EQ(whole[8], 0x77);
+    close(fd);
+    EXPECT_EQ(munmap(fixed, 4096), 0);
+    EXPECT_EQ(munmap(second, 4096), 0);
+    EXPECT_EQ(munmap(whole, 8192), 0);
+    munmap(spot, 8192);
+    EXPECT_NE(log_text().find("munmap /dev/simtest 4096\nmunmap /dev/simtest 4096\nmunmap /dev/simtest 8192\n"
+                              "release /dev/simtest\n"),
+              std::string::npos);
+}
+
+// Device memory is as large as each model asks, not a share of one arena.
+TEST_F(SimSoc, DeviceMemorySizedByTheModel)
+{
+    const size_t big = 300u << 20;
+    uint32_t pa = 0, pb = 0;
+    auto *a = static_cast<uint8_t *>(simsoc_mem_alloc(big, &pa));
+    ASSERT_NE(a, nullptr);
+    auto *b = static_cast<uint8_t *>(simsoc_mem_alloc(4096, &pb));
+    ASSERT_NE(b, nullptr);
+    EXPECT_LT((uintptr_t)a + big, 1ull << 32);
+    EXPECT_TRUE(pb >= pa + big || pb + 4096 <= pa);
+    a[big - 1] = 9;
+    EXPECT_EQ(simsoc_mem_virt(pa + (uint32_t)big - 1), a + big - 1);
+    EXPECT_EQ(simsoc_mem_phys(a + big - 1), pa + (uint32_t)big - 1);
+    EXPECT_EQ(*static_cast<uint8_t *>(simsoc_mem_virt(pa + (uint32_t)big - 1)), 9);
+    simsoc_mem_free(a);
+    EXPECT_EQ(simsoc_mem_virt(pa), nullptr);
+    EXPECT_EQ(simsoc_mem_phys(b), pb);
+    simsoc_mem_free(b);
+    EXPECT_EQ(simsoc_mem_alloc(0, &pa), nullptr);
+}
+
 TEST_F(SimSoc, MapsLieBelow4GiBWithPhysicalAddresses)
 {
     int fd = open(TESTMODEL_PATH, O_RDWR);
@@ -297,13 +508,17 @@ TEST_F(SimSoc, SocketsByProtocol)
 TEST_F(SimSoc, ConcurrentOpenAndClose)
 {
     std::vector<std::thread> threads;
+    int wrong[4] = {};
     for (int t = 0; t < 4; t++) {
-        threads.emplace_back([] {
-            for (int i = 0; i < 500; i++) {
+        threads.emplace_back([t, &wrong] {
+            for (uint32_t i = 0; i < 500; i++) {
                 int fd = open(TESTMODEL_PATH, O_RDWR);
                 int d = dup(fd);
-                uint32_t got;
-                ioctl(d, TESTMODEL_IOC_GET, &got);
+                uint32_t set = (uint32_t)t << 16 | i, got = ~0u;
+                // Each thread sees only its own file's value.
+                if (ioctl(fd, TESTMODEL_IOC_SET, &set) != 0 || ioctl(d, TESTMODEL_IOC_GET, &got) != 0 ||
+                    got != set)
+                    wrong[t]++;
                 close(fd);
                 close(d);
             }
@@ -311,6 +526,8 @@ TEST_F(SimSoc, ConcurrentOpenAndClose)
     }
     for (auto &t : threads)
         t.join();
+    for (int t = 0; t < 4; t++)
+        EXPECT_EQ(wrong[t], 0) << "thread " << t;
 }
 
 TEST(SimSocPreload, WorksInAProgramThatDoesNotLinkIt)

@@ -38,17 +38,36 @@ void tm_release(simsoc_file *f)
     free(t);
 }
 
-ssize_t tm_read(simsoc_file *f, void *buf, size_t len)
+ssize_t tm_pread(simsoc_file *f, void *buf, size_t len, off_t off)
 {
     auto *t = static_cast<TestFile *>(f->priv);
     char text[64];
     int n = snprintf(text, sizeof text, "unit=%d value=%u\n", f->unit, t->value);
-    if (t->pos >= (size_t)n)
+    if (off < 0)
+        return -EINVAL;
+    if ((size_t)off >= (size_t)n)
         return 0;
-    size_t k = (size_t)n - t->pos < len ? (size_t)n - t->pos : len;
-    memcpy(buf, text + t->pos, k);
-    t->pos += k;
+    size_t k = (size_t)n - (size_t)off < len ? (size_t)n - (size_t)off : len;
+    memcpy(buf, text + off, k);
     return (ssize_t)k;
+}
+
+ssize_t tm_read(simsoc_file *f, void *buf, size_t len)
+{
+    auto *t = static_cast<TestFile *>(f->priv);
+    ssize_t k = tm_pread(f, buf, len, (off_t)t->pos);
+    if (k > 0)
+        t->pos += (size_t)k;
+    return k;
+}
+
+off_t tm_lseek(simsoc_file *f, off_t off, int whence)
+{
+    auto *t = static_cast<TestFile *>(f->priv);
+    if (whence != SEEK_SET || off < 0)
+        return -EINVAL;
+    t->pos = (size_t)off;
+    return off;
 }
 
 ssize_t tm_write(simsoc_file *f, const void *buf, size_t len)
@@ -81,7 +100,7 @@ int tm_ioctl(simsoc_file *f, unsigned long req, void *arg)
 int tm_mmap(simsoc_file *f, size_t len, int, int, off_t off, void **addr)
 {
     auto *t = static_cast<TestFile *>(f->priv);
-    if (off != 0 || len > TESTMODEL_MAP_SIZE)
+    if (off < 0 || (size_t)off > TESTMODEL_MAP_SIZE || len > TESTMODEL_MAP_SIZE - (size_t)off)
         return -EINVAL;
     if (!t->mem) {
         t->mem = simsoc_mem_alloc(TESTMODEL_MAP_SIZE, &t->phys);
@@ -89,7 +108,7 @@ int tm_mmap(simsoc_file *f, size_t len, int, int, off_t off, void **addr)
             return -ENOMEM;
         memcpy(t->mem, &t->value, sizeof t->value);
     }
-    *addr = t->mem;
+    *addr = static_cast<char *>(t->mem) + off;
     simsoc_log("mmap %s %zu", f->path, len);
     return 0;
 }
@@ -97,6 +116,17 @@ int tm_mmap(simsoc_file *f, size_t len, int, int, off_t off, void **addr)
 void tm_munmap(simsoc_file *f, void *, size_t len)
 {
     simsoc_log("munmap %s %zu", f->path, len);
+}
+
+// The pattern's units that a directory listing shows.
+int tm_units(void *, int *units, int max)
+{
+    static const int present[] = {TESTMODEL_UNITS};
+    int n = 0;
+    for (int u : present)
+        if (n < max)
+            units[n++] = u;
+    return n;
 }
 
 const simsoc_model_ops tm_ops = {
@@ -107,7 +137,7 @@ const simsoc_model_ops tm_ops = {
     .read = tm_read,
     .write = tm_write,
     .ioctl = tm_ioctl,
-    .lseek = nullptr,
+    .lseek = tm_lseek,
     .mmap = tm_mmap,
     .munmap = tm_munmap,
     .bind = nullptr,
@@ -116,6 +146,9 @@ const simsoc_model_ops tm_ops = {
     .getsockname = nullptr,
     .sendmsg = nullptr,
     .recvmsg = nullptr,
+    .pread = tm_pread,
+    .pwrite = nullptr,
+    .units = tm_units,
 };
 
 __attribute__((constructor)) void tm_register()

@@ -11,6 +11,8 @@
 #define TESTMODEL_IOC_SET _IOW('S', 2, uint32_t)
 #define TESTMODEL_IOC_PHYS _IOR('S', 3, uint32_t)
 #define TESTMODEL_MAP_SIZE 8192
+// Units of the pattern that directory listings show.
+#define TESTMODEL_UNITS 3, 7
 
 // Referenced by tests that link the model, so the linker keeps it.
 extern "C" int testmodel_registered(void);

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -115,6 +116,35 @@ TEST_F(Usb, WritesNeedAnOpenFile)
     EXPECT_EQ(vors_transfer_write(2017, b, 4, VORS_TRANSFER_USB), -1);
     EXPECT_EQ(vors_transfer_flush(2017, VORS_TRANSFER_USB), -1);
     EXPECT_EQ(simsoc_gadget_output(nullptr, 0), 0u);
+}
+
+// A writer racing the close and tear-down on another thread either sends a
+// whole packet or is refused; it never sends through a freed buffer.
+TEST_F(Usb, WritesRacingTearDownAreWholeOrRefused)
+{
+    std::vector<uint8_t> data = pattern(100);
+    for (int round = 0; round < 50; round++) {
+        simsoc_gadget_reset();
+        ASSERT_EQ(vors_transfer_init(VORS_TRANSFER_USB), 0);
+        ASSERT_EQ(vors_transfer_open("race.bin", VORS_TRANSFER_USB, 2017), 2017);
+        std::atomic<bool> go{false};
+        int sent = 0;
+        std::thread writer([&] {
+            while (!go.load()) {
+            }
+            for (int i = 0; i < 20; i++)
+                if (vors_transfer_write(2017, data.data(), 100, VORS_TRANSFER_USB) == 100)
+                    sent++;
+        });
+        go.store(true);
+        EXPECT_EQ(vors_transfer_close(2017, VORS_TRANSFER_USB), 0);
+        EXPECT_EQ(vors_transfer_deinit(VORS_TRANSFER_USB), 0);
+        writer.join();
+        // The name record, the writes that got in before the close, the close.
+        std::vector<Packet> p = gadget_packets();
+        ASSERT_EQ(p.size(), (size_t)sent + 2);
+        EXPECT_EQ(p.back().type, 2u);
+    }
 }
 
 TEST_F(Usb, FailedSetUpLeavesTheLayerUninitialised)

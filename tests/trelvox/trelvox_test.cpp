@@ -449,7 +449,10 @@ protected:
         ucode_ = dir_ + "/ucode";
         mkdir(ucode_.c_str(), 0755);
         image("orccode.bin", 0x1000,
-              {{0x100, "frame %d done, ae=%u\n"}, {0x200, "hex %08x %X %o 100%%\n"}, {0xFFC, "tail"}});
+              {{0x100, "frame %d done, ae=%u\n"},
+               {0x200, "hex %08x %X %o 100%%\n"},
+               {0x300, "w %1000000d|%.99999999999u|%13x|%-12d|%#o"},
+               {0xFFC, "tail"}});
         image("default_binary.bin", 0x400, {{0x40, "vout %d %s %n %f %c end\n"}});
         image("orcme.bin", 0x200, {{0x10, "%d %d %-4d|%+d %5.3d %d %lu\n"}});
     }
@@ -507,6 +510,19 @@ TEST_F(TrelvoxParse, TextAndSummary)
               std::string::npos)
         << out;
     EXPECT_EQ(out.find("record lost"), std::string::npos);
+}
+
+// Firmware strings cannot make a record longer than its values need: widths
+// and precisions are cut to 12, the most a 32-bit value can need, and the
+// text says so once.
+TEST_F(TrelvoxParse, FieldWidthsAreBounded)
+{
+    ASSERT_EQ(parse(records({{1, 0, 0, 0x900300, {7, 8, 0xAB, 5, 0xFFFFFFFF}},
+                             {2, 0, 0, 0x900300, {-1u, 0, 0, 0, 0}}})),
+              0);
+    EXPECT_EQ(text(), "[core:0:1] w            7|000000000008|          ab|5           |037777777777\n"
+                      "[trelvox: field widths and precisions over 12 are cut to 12]\n"
+                      "[core:0:2] w           -1|000000000000|           0|0           |0");
 }
 
 TEST_F(TrelvoxParse, WithoutHeaderFromTheStart)

@@ -54,7 +54,8 @@ int write_all(int fd, const void *data, size_t len, bool socket)
     return 0;
 }
 
-int usb_init(void)
+// Called with the USB mutex held.
+int usb_init_locked(void)
 {
     if (usb.initialised)
         return 0;
@@ -98,6 +99,14 @@ fail:
     return -1;
 }
 
+int usb_init(void)
+{
+    pthread_mutex_lock(&usb.lock);
+    int r = usb_init_locked();
+    pthread_mutex_unlock(&usb.lock);
+    return r;
+}
+
 void usb_header(uint8_t *h, int port, uint32_t len, uint32_t type)
 {
     uint32_t words[4] = {(uint32_t)port, len, type, 0};
@@ -127,13 +136,16 @@ int usb_send(int port, const uint8_t *data, size_t len)
     return (int)done;
 }
 
+// The state is checked under the same lock that deinit frees it under, so a
+// write never sends through a packet buffer or descriptor already gone.
 int usb_write(int port, const void *data, int len)
 {
+    pthread_mutex_lock(&usb.lock);
     if (!usb.initialised || usb.open_files <= 0) {
+        pthread_mutex_unlock(&usb.lock);
         printf("usb file not create!\n");
         return -1;
     }
-    pthread_mutex_lock(&usb.lock);
     int r = usb_send(port, static_cast<const uint8_t *>(data), (size_t)len);
     pthread_mutex_unlock(&usb.lock);
     if (r < 0)
@@ -143,13 +155,14 @@ int usb_write(int port, const void *data, int len)
 
 int usb_open(const char *name, int port)
 {
-    if (!usb.initialised) {
-        printf("usb file not create!\n");
-        return -1;
-    }
     uint8_t record[VORS_TRANSFER_NAME_SIZE] = {0};
     strncpy(reinterpret_cast<char *>(record), name, VORS_TRANSFER_NAME_SIZE - 1);
     pthread_mutex_lock(&usb.lock);
+    if (!usb.initialised) {
+        pthread_mutex_unlock(&usb.lock);
+        printf("usb file not create!\n");
+        return -1;
+    }
     int r = usb_send(port, record, sizeof record);
     if (r >= 0)
         usb.open_files++;

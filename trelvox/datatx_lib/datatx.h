@@ -5,6 +5,8 @@
 
 #include <stdint.h>
 
+#include "vor_gadget_ioctl.h"
+
 enum vors_transfer_method {
     VORS_TRANSFER_NONE = 0,
     VORS_TRANSFER_FILE = 1,
@@ -19,27 +21,6 @@ enum vors_transfer_method {
 #define VORS_TRANSFER_NONE_HANDLE 99
 #define VORS_TRANSFER_DEFAULT_HOST "192.168.1.10"
 
-#define VORS_USB_DEVICE "/dev/vor_gadget"
-#define VORS_USB_HEADER_SIZE 16
-#define VORS_USB_PACKET_DATA 1
-#define VORS_USB_PACKET_CLOSE 2
-#define VORS_USB_CMD_SIGNATURE 0x55434D44u
-#define VORS_USB_CMD_OPEN 5u
-#define VORS_USB_RSP_SIGNATURE 0x55525350u
-#define VOR_DATA_STREAM_RD_CMD 0x80087501ul
-#define VOR_DATA_STREAM_WR_RSP 0x40087501ul
-
-struct vors_usb_host_cmd {
-    uint32_t signature;
-    uint32_t command;
-    uint32_t unused;
-    uint32_t packet_size;
-};
-
-struct vors_usb_rsp {
-    uint32_t signature;
-    uint32_t status;
-};
 
 int vors_transfer_init(int method);
 int vors_transfer_deinit(int method);

@@ -10,11 +10,12 @@
 #include "input_source.h"
 #include "platform.h"
 #include "videoinput.h"
+#include "vorsalind_proc.h"
 
 // Device files of the video driver; the simulated SoC serves them on hosts,
 // so they are not moved under the root prefix.
-static const char *const vsync_paths[] = {"/proc/vorsalind/vin0_idsp", "/proc/vorsalind/vin1_idsp"};
-static const char plug_event_path[] = "/proc/vorsalind/plug_event";
+static const char *const vsync_paths[] = {VORSALIND_VIN0_IDSP, VORSALIND_VIN1_IDSP};
+static const char plug_event_path[] = VORSALIND_PLUG_EVENT;
 
 int platform_open_local_fd(struct platform *platform, struct input_source *source)
 {

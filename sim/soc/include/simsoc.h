@@ -2,8 +2,9 @@
  * libsimsoc: the simulated SoC for host builds and tests.
  *
  * The library interposes the C library calls that reach a device (open and
- * its variants, fopen, close, read, write, ioctl, mmap, munmap, lseek, stat,
- * access, dup, fcntl(F_DUPFD) and the socket calls) and routes them to small
+ * its variants, fopen, close, close_range, read, write, pread, pwrite, readv,
+ * writev, ioctl, mmap, munmap, lseek, stat, access, dup, fcntl(F_DUPFD),
+ * opendir/readdir/closedir and the socket calls) and routes them to small
  * device models registered by path or by socket protocol. Everything else
  * goes to the real C library. Product code is written as for the device and
  * never calls this API; tests and the models use it.
@@ -46,10 +47,24 @@
  * the backing descriptor. Operations run without the frame's locks held and
  * may be called from any thread: a model guards its own state.
  *
+ * The frame checks on every call that a descriptor number still refers to
+ * the file it handed out (a stream closed by fclose or a raw close system
+ * call frees the number without passing through the frame) and forgets the
+ * entry when it does not.
+ *
+ * Directories above the registered paths exist for stat, access and
+ * opendir/readdir: their entries are the next path components of the exact
+ * paths, of the literal part of patterns and, for pattern models with a
+ * units operation, of the pattern filled with each unit; a directory that
+ * really exists lists its real entries as well.
+ *
  * Device memory from simsoc_mem_alloc() lies below 4 GiB (MAP_32BIT) and has
- * a fake physical address (SIMSOC_PHYS_BASE + offset in one arena), so 32-bit
+ * a fake physical address (SIMSOC_PHYS_BASE + offset in a sparse physical
+ * space up to 4 GiB); each allocation is as large as the model asks, so 32-bit
  * physical-address fields of driver records work. A model's mmap can hand out
- * such memory; the frame then never unmaps it, the model's munmap is told.
+ * such memory (the address for the offset it is given); the frame then never
+ * unmaps it, the model's munmap is told. Where the caller fixes the address
+ * (MAP_FIXED), the frame maps the same pages there as well.
  *
  * Every model can be made to fail: simsoc_inject_failure() in process, or the
  * environment variable SIMSOC_FAIL="path:op:errno[;path:op:errno...]" (op is
@@ -109,6 +124,14 @@ typedef struct simsoc_model_ops {
     int (*getsockname)(simsoc_file *f, struct sockaddr *addr, socklen_t *len) SIMSOC_UNSET;
     ssize_t (*sendmsg)(simsoc_file *f, const struct msghdr *msg, int flags) SIMSOC_UNSET;
     ssize_t (*recvmsg)(simsoc_file *f, struct msghdr *msg, int flags) SIMSOC_UNSET;
+    /* Positional reads and writes (pread, pwrite). Without them a model that
+     * has read (write) gives ESPIPE, one without passes to the backing. */
+    ssize_t (*pread)(simsoc_file *f, void *buf, size_t len, off_t offset) SIMSOC_UNSET;
+    ssize_t (*pwrite)(simsoc_file *f, const void *buf, size_t len, off_t offset) SIMSOC_UNSET;
+    /* Pattern models: the units that exist now, so that directory listings
+     * above the pattern show them. Returns how many were stored (at most
+     * max) or a negative errno. */
+    int (*units)(void *model, int *units, int max) SIMSOC_UNSET;
 } simsoc_model_ops;
 
 /* Registers a model for a path or a pattern; a later registration of the

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,6 +74,10 @@ void i2c_detach(i2c_adapter *adap, uint16_t addr7);
 i2c_client *i2c_client_new(i2c_adapter *adap, uint16_t addr7,
                            const std::string &name, device_node *np = nullptr);
 bool i2c_client_bound(const i2c_client *client);
+// Unbinds the client from its driver (the driver's remove runs), as writing
+// to the driver's "unbind" file does; rebind probes it again.
+void i2c_client_unbind(i2c_client *client);
+void i2c_client_rebind(i2c_client *client);
 i2c_client *i2c_find_client(i2c_adapter *adap, const std::string &name);
 // Fails the n-th transfer from now (1 = next) with the given error.
 void i2c_fail_nth(int n, int err);
@@ -105,6 +110,10 @@ umode_t proc_mode(const std::string &path);
 // Opens the entry, reads in chunks until end of file or max_bytes, closes.
 std::string proc_read(const std::string &path, size_t max_bytes = 65536,
                       size_t chunk = 4096);
+// Called as remove_proc_entry begins, while the entry is still there: what a
+// reader in flight at that moment may still touch (the kernel waits for such
+// readers before the removal returns). Empty: none.
+void proc_on_remove(std::function<void(const std::string &path)> hook);
 
 }  // namespace simk
 
