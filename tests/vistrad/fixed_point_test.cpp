@@ -471,8 +471,8 @@ TEST(FixedPointTest, PrintsAtInformationLevel)
 	log.clear();
 	fx_print(-16384, 14);
 	fx_print(int64_t(5) << 50, 0); // far more than 31 significant bits
-	EXPECT_EQ(log.text(), "-1.000000"
-	                      "5629499534213120.000000");
+	EXPECT_EQ(log.text(), "-1.000000\n"
+	                      "5629499534213120.000000\n");
 }
 
 } // namespace

@@ -573,7 +573,7 @@ TEST_F(Hw, CreateAlgosNeedsASensorAndTheSection)
     g_hash_table_remove(conf->sections, "ALGO_CREATE");
     EXPECT_EQ(-1, prodconf_create_algos(conf, engine, 0));
     EXPECT_TRUE(logged("Prodconf: no algos found to create\n"));
-    g_hash_table_insert(conf->sections, section->key, section);
+    g_hash_table_insert(conf->sections, g_strdup(section->key), section);
 
     // No sub-indexes: {0}.
     log.clear();

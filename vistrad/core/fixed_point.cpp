@@ -467,7 +467,7 @@ uint32_t fx_vector_norm(const int32_t *v, int n)
 	return fx_isqrt64(s);
 }
 
-void fx_print(int64_t value, int q)
+static float fx_to_float(int64_t value, int q)
 {
 	// A float holds the value exactly only when it has few significant bits
 	// and the table covers its fraction bits.
@@ -477,8 +477,12 @@ void fx_print(int64_t value, int q)
 		shift++;
 	int64_t reduced = round_shift(value, shift);
 	int frac = q - shift;
-	float f = frac >= 0 ? (float)reduced * fx_xtof_tab[frac] : ldexpf((float)reduced, -frac);
-	debug_output(DEBUG_INFO, 0, "%f", (double)f);
+	return frac >= 0 ? (float)reduced * fx_xtof_tab[frac] : ldexpf((float)reduced, -frac);
+}
+
+void fx_print(int64_t value, int q)
+{
+	debug_output(DEBUG_INFO, 0, "%f", (double)fx_to_float(value, q));
 }
 
 // --- Matrices ---
@@ -901,12 +905,16 @@ void fx_matrix_print64(const fx_matrix *m)
 {
 	if (!valid<int64_t>(m))
 		return;
+	// One message per row: the log ends every message's line.
 	for (uint64_t i = 0; i < m->rows; i++) {
+		std::string line;
 		for (uint64_t j = 0; j < m->columns; j++) {
-			if (j)
-				debug_output(DEBUG_INFO, 0, "  ");
-			fx_print(elements<int64_t>(m)[i * m->columns + j], (int)m->q);
+			char buf[64];
+			snprintf(buf, sizeof(buf), "%f",
+			         (double)fx_to_float(elements<int64_t>(m)[i * m->columns + j], (int)m->q));
+			line += j ? "  " : "";
+			line += buf;
 		}
-		debug_output(DEBUG_INFO, 0, "\n");
+		debug_output(DEBUG_INFO, 0, "%s\n", line.c_str());
 	}
 }
