@@ -132,7 +132,7 @@ int __wrap__Z27prodconf_apply_reset_valuesP8prodconfi(prodconf *, int32_t s)
 {
     return record("reset", std::to_string(s), 0);
 }
-int __wrap__Z32prodconf_publish_dbus_api_configP8prodconfi(prodconf *, int32_t s)
+int __wrap__Z32prodconf_publish_dbus_api_configP8prodconfP7controli(prodconf *, control *, int32_t s)
 {
     return record("publish", std::to_string(s), 0);
 }

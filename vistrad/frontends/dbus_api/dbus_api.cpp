@@ -24,3 +24,6 @@ void dbus_api_remove_stream(struct dbus_api *, int32_t) {}
 void dbus_api_emit_param_properties_changed(struct dbus_api *, int32_t, const struct param_value *) {}
 
 void dbus_api_emit_param_signal(struct dbus_api *, int32_t, const struct param_value *) {}
+
+// Nothing offers the legacy interfaces yet, so there is nothing to configure.
+void dbus_api_set_config(struct dbus_api *, int32_t, const struct dbus_api_config *) {}
