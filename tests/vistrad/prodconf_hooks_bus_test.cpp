@@ -20,28 +20,8 @@
 #include "optics/iris.h"
 #include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
+#include "step_recorder.h"
 #include "temperature_service.h"
-
-namespace {
-
-std::vector<std::string> calls;
-std::map<std::string, int> answers;
-
-int answer(const std::string &step, int otherwise)
-{
-    auto it = answers.find(step);
-    return it == answers.end() ? otherwise : it->second;
-}
-
-std::string join(const std::vector<std::string> &list)
-{
-    std::string out;
-    for (auto &s : list)
-        out += (out.empty() ? "" : " ") + s;
-    return out;
-}
-
-} // namespace
 
 extern "C" {
 void __wrap__Z29daemon_request_stream_restartv(void) { calls.push_back("stream_restart"); }
@@ -72,41 +52,12 @@ class OpticsService {
             argv.push_back(t.c_str());
         }
         argv.push_back(nullptr);
-        int out = -1;
-        GError *error = nullptr;
-        ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<char **>(argv.data()), nullptr,
-                                             G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid_, nullptr, &out, nullptr,
-                                             &error))
-            << (error ? error->message : "");
-        std::string line;
-        char c;
-        struct pollfd p = {out, POLLIN, 0};
-        while (line.find("READY") == std::string::npos && poll(&p, 1, 5000) > 0 && read(out, &c, 1) == 1)
-            line += c;
-        close(out);
-        ASSERT_NE(std::string::npos, line.find("READY")) << "stand-in did not come up";
+        spawn_stand_in(argv.data(), &pid_);
     }
-    void stop()
-    {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        g_spawn_close_pid(pid_);
-        pid_ = -1;
-    }
+    void stop() { stop_stand_in(&pid_); }
     GVariant *control(const char *method, GVariant *args)
     {
-        GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-        GError *error = nullptr;
-        GVariant *reply =
-            g_dbus_connection_call_sync(bus, "com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", method, args,
-                                        nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
-        EXPECT_NE(nullptr, reply) << method << ": " << (error ? error->message : "");
-        g_clear_error(&error);
-        g_object_unref(bus);
-        return reply;
+        return stand_in_call("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", method, args);
     }
     void call(const char *method, GVariant *args)
     {

@@ -22,32 +22,11 @@
 #include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
+#include "step_recorder.h"
 
 namespace {
 
-std::vector<std::string> calls;
-std::map<std::string, int> answers;
 int made_iris_type = -1; // -1: the stepper iris module makes none
-
-int answer(const std::string &step, int otherwise)
-{
-    auto it = answers.find(step);
-    return it == answers.end() ? otherwise : it->second;
-}
-
-int record(const std::string &step, const std::string &args, int otherwise)
-{
-    calls.push_back(step + "(" + args + ")");
-    return answer(step, otherwise);
-}
-
-std::string join(const std::vector<std::string> &list)
-{
-    std::string out;
-    for (auto &s : list)
-        out += (out.empty() ? "" : " ") + s;
-    return out;
-}
 
 } // namespace
 

@@ -31,6 +31,48 @@ inline void pump_for(int ms)
     pump_until([] { return false; }, ms);
 }
 
+// Starts a stand-in service and waits for its "READY" line.
+inline void spawn_stand_in(const char *const *argv, GPid *pid)
+{
+    int out = -1;
+    GError *error = nullptr;
+    ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DO_NOT_REAP_CHILD,
+                                         nullptr, nullptr, pid, nullptr, &out, nullptr, &error))
+        << (error ? error->message : "");
+    std::string line;
+    char c;
+    struct pollfd p = {out, POLLIN, 0};
+    while (line.find("READY") == std::string::npos && poll(&p, 1, 5000) > 0 && read(out, &c, 1) == 1)
+        line += c;
+    close(out);
+    ASSERT_NE(std::string::npos, line.find("READY")) << "stand-in did not come up";
+}
+
+inline void stop_stand_in(GPid *pid)
+{
+    if (*pid <= 0)
+        return;
+    kill(*pid, SIGTERM);
+    int status = 0;
+    waitpid(*pid, &status, 0);
+    g_spawn_close_pid(*pid);
+    *pid = -1;
+}
+
+// A call to a stand-in's control interface; the reply (the caller's) or null.
+inline GVariant *stand_in_call(const char *service, const char *path, const char *interface_name,
+                               const char *method, GVariant *args)
+{
+    GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
+    GError *error = nullptr;
+    GVariant *reply = g_dbus_connection_call_sync(bus, service, path, interface_name, method, args, nullptr,
+                                                  G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
+    EXPECT_NE(nullptr, reply) << method << ": " << (error ? error->message : "");
+    g_clear_error(&error);
+    g_object_unref(bus);
+    return reply;
+}
+
 class TemperatureService {
   public:
     ~TemperatureService() { stop(); }
@@ -40,43 +82,15 @@ class TemperatureService {
         std::string id = std::to_string(first_id);
         std::string t = std::to_string(temperature);
         const char *argv[] = {TEMPERATURED_SIM, "--first-id", id.c_str(), "--temperature", t.c_str(), nullptr};
-        int out = -1;
-        GError *error = nullptr;
-        ASSERT_TRUE(g_spawn_async_with_pipes(nullptr, const_cast<char **>(argv), nullptr,
-                                             G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid_, nullptr, &out,
-                                             nullptr, &error))
-            << (error ? error->message : "");
-        std::string line;
-        char c;
-        struct pollfd p = {out, POLLIN, 0};
-        while (line.find("READY") == std::string::npos && poll(&p, 1, 5000) > 0 && read(out, &c, 1) == 1)
-            line += c;
-        close(out);
-        ASSERT_NE(std::string::npos, line.find("READY")) << "stand-in did not come up";
+        spawn_stand_in(argv, &pid_);
     }
 
-    void stop()
-    {
-        if (pid_ <= 0)
-            return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        g_spawn_close_pid(pid_);
-        pid_ = -1;
-    }
+    void stop() { stop_stand_in(&pid_); }
 
     GVariant *control(const char *method, GVariant *args)
     {
-        GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-        GError *error = nullptr;
-        GVariant *reply = g_dbus_connection_call_sync(bus, "com.tovi.TemperatureController", "/sim/Temperature",
-                                                      "sim.Temperature.Control", method, args, nullptr,
-                                                      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
-        EXPECT_NE(nullptr, reply) << method << ": " << (error ? error->message : "");
-        g_clear_error(&error);
-        g_object_unref(bus);
-        return reply;
+        return stand_in_call("com.tovi.TemperatureController", "/sim/Temperature", "sim.Temperature.Control", method,
+                             args);
     }
 
     void call(const char *method, GVariant *args)
