@@ -31,34 +31,7 @@
 #include "platform/serial_link.h"
 #include "platform/stabilizer.h"
 #include "prodconf_builder.h"
-
-namespace {
-
-// What reached the wrapped steps, in order, and what they are told to answer.
-std::vector<std::string> calls;
-std::map<std::string, int> answers;
-
-int answer(const std::string &step, int otherwise)
-{
-    auto it = answers.find(step);
-    return it == answers.end() ? otherwise : it->second;
-}
-
-int record(const std::string &step, const std::string &args, int otherwise)
-{
-    calls.push_back(step + "(" + args + ")");
-    return answer(step, otherwise);
-}
-
-std::string join(const std::vector<std::string> &list)
-{
-    std::string out;
-    for (auto &s : list)
-        out += (out.empty() ? "" : " ") + s;
-    return out;
-}
-
-} // namespace
+#include "step_recorder.h"
 
 // The wrapped functions are C++ symbols, so their wrappers carry the mangled names.
 extern "C" {
@@ -132,7 +105,7 @@ int __wrap__Z27prodconf_apply_reset_valuesP8prodconfi(prodconf *, int32_t s)
 {
     return record("reset", std::to_string(s), 0);
 }
-int __wrap__Z32prodconf_publish_dbus_api_configP8prodconfi(prodconf *, int32_t s)
+int __wrap__Z32prodconf_publish_dbus_api_configP8prodconfP7controli(prodconf *, control *, int32_t s)
 {
     return record("publish", std::to_string(s), 0);
 }

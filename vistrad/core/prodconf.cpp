@@ -6,6 +6,7 @@
 #include "debug_output.h"
 #include "platform/quillvane.h"
 #include "prodconf_capture.h"
+#include "prodconf_hooks.h"
 #include "prodconf_hwsetup.h"
 #include "prodconf_states.h"
 #include "prodconf_tree.h"
@@ -145,6 +146,7 @@ struct prodconf *prodconf_new(void)
     conf->root = prodconf_node_new(nullptr, "ROOT");
     prodconf_register_builtin_states(conf);
     prodconf_register_capture_callbacks(conf);
+    prodconf_register_hooks(conf);
     return conf;
 }
 

@@ -419,7 +419,7 @@ int prodconf_set_capture_mode(struct prodconf *conf, struct control *engine, int
     if (conf->init_param_defaults)
         conf->init_param_defaults(conf, s, 0);
     if (publishes_api(conf, c))
-        prodconf_publish_dbus_api_config(conf, s);
+        prodconf_publish_dbus_api_config(conf, engine, s);
     serial_link *link = platform_get_serial_link(plat, s);
     if (link && serial_link_prepare_capture_mode(link, s) < 0) {
         debug_output(DEBUG_ERROR, 0, "%s: failed to prepare for capture mode for stream %d\n",
@@ -451,7 +451,7 @@ int prodconf_set_capture_mode(struct prodconf *conf, struct control *engine, int
             serial_link_capture_mode_applied(link, s);
     }
     if (publishes_api(conf, c))
-        prodconf_publish_dbus_api_config(conf, s);
+        prodconf_publish_dbus_api_config(conf, engine, s);
     daemon_request_channel_restart(c);
     return 0;
 }

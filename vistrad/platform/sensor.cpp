@@ -24,3 +24,5 @@ int sensor_get_mode_info(struct sensor *, struct prodconf_area *, uint32_t, uint
 int sensor_apply_mode(struct sensor *, struct prodconf_area *, int32_t) { return -1; }
 
 int32_t sensor_get_line_time(struct sensor *) { return 0; }
+
+int sensor_mode_is_wdr(struct sensor *, uint32_t) { return 0; }

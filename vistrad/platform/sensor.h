@@ -28,3 +28,5 @@ int sensor_get_mode_info(struct sensor *sensor, struct prodconf_area *area, uint
                          uint32_t hdr, int32_t stream_id);                          // 0
 int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t stream_id); // -1
 int32_t sensor_get_line_time(struct sensor *sensor);                                        // 0
+// Whether the mode has a WDR variant.
+int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0

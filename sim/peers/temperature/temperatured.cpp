@@ -6,13 +6,15 @@
  * (i limit id, b state): direction true watches for the temperature falling
  * below the limit, false for it rising above; the state says whether that
  * holds now. Each time a limit's condition starts to hold, TemperatureSignal
- * (i limit id, b state) is emitted.
+ * (i limit id, b state) is emitted. GetTemperature (i sensor, s unit) answers
+ * (d degrees) from SetTemperature; the modes below apply to it too.
  *
  * Tests steer it through sim.Temperature.Control at /sim/Temperature:
  * SetTemperature (i sensor, d degrees), EmitSignal (i limit id),
  * SetMode (s: "normal", "refuse" to answer registrations with an error,
  * "wrong" to answer them with a malformed reply), RefuseAfter (i n: answer
- * n more registrations, then refuse), GetRegistrations.
+ * n more registrations, then refuse), GetRegistrations, GetCalls (as: every
+ * GetTemperature as "sensor,unit").
  *
  * Options: --first-id N (limit ids count from N; a restarted service uses
  * other ids), --temperature T (every sensor's start temperature).
@@ -39,6 +41,11 @@ static const char introspection_xml[] =
 	"   <arg direction='out' type='i' name='limit_id'/>"
 	"   <arg direction='out' type='b' name='state'/>"
 	"  </method>"
+	"  <method name='GetTemperature'>"
+	"   <arg direction='in' type='i' name='sensor'/>"
+	"   <arg direction='in' type='s' name='unit'/>"
+	"   <arg direction='out' type='d' name='degrees'/>"
+	"  </method>"
 	"  <signal name='TemperatureSignal'>"
 	"   <arg type='i' name='limit_id'/>"
 	"   <arg type='b' name='state'/>"
@@ -57,6 +64,9 @@ static const char introspection_xml[] =
 	"  </method>"
 	"  <method name='RefuseAfter'>"
 	"   <arg direction='in' type='i' name='count'/>"
+	"  </method>"
+	"  <method name='GetCalls'>"
+	"   <arg direction='out' type='as' name='calls'/>"
 	"  </method>"
 	"  <method name='GetRegistrations'>"
 	"   <arg direction='out' type='a(iidb)' name='limits'/>"
@@ -82,6 +92,7 @@ struct service {
 	gint32 next_id;
 	char *mode;
 	gint32 refuse_after; /* -1: no limit */
+	GPtrArray *calls; /* GetTemperature arguments as "sensor,unit" */
 };
 
 static double temperature_of(struct service *s, gint32 sensor)
@@ -132,6 +143,21 @@ static void register_limit(struct service *s, GVariant *params, GDBusMethodInvoc
 	g_dbus_method_invocation_return_value(inv, g_variant_new("(ib)", l.id, l.holds));
 }
 
+static void get_temperature(struct service *s, GVariant *params, GDBusMethodInvocation *inv)
+{
+	gint32 sensor;
+	const char *unit;
+	g_variant_get(params, "(i&s)", &sensor, &unit);
+	g_ptr_array_add(s->calls, g_strdup_printf("%d,%s", sensor, unit));
+	if (strcmp(s->mode, "refuse") == 0)
+		g_dbus_method_invocation_return_dbus_error(inv, "com.tovi.TemperatureController.Error.Refused",
+							   "sensor not readable");
+	else if (strcmp(s->mode, "wrong") == 0)
+		reply_malformed(inv);
+	else
+		g_dbus_method_invocation_return_value(inv, g_variant_new("(d)", temperature_of(s, sensor)));
+}
+
 static void set_temperature(struct service *s, GVariant *params)
 {
 	gint32 sensor;
@@ -168,6 +194,16 @@ static void method_call(GDBusConnection *, const char *, const char *, const cha
 	struct service *s = (struct service *)data;
 	if (strcmp(method, "RegisterForTemperatureSignal") == 0) {
 		register_limit(s, params, inv);
+		return;
+	}
+	if (strcmp(method, "GetTemperature") == 0) {
+		get_temperature(s, params, inv);
+		return;
+	}
+	if (strcmp(method, "GetCalls") == 0) {
+		g_ptr_array_add(s->calls, NULL);
+		g_dbus_method_invocation_return_value(inv, g_variant_new("(^as)", (char **)s->calls->pdata));
+		g_ptr_array_remove_index(s->calls, s->calls->len - 1);
 		return;
 	}
 	if (strcmp(method, "SetTemperature") == 0) {
@@ -215,6 +251,7 @@ int main(int argc, char **argv)
 	s.start_temperature = 25.0;
 	s.mode = g_strdup("normal");
 	s.refuse_after = -1;
+	s.calls = g_ptr_array_new_with_free_func(g_free);
 	for (int i = 1; i + 1 < argc; i += 2) {
 		if (strcmp(argv[i], "--first-id") == 0)
 			s.next_id = atoi(argv[i + 1]);
@@ -246,5 +283,6 @@ int main(int argc, char **argv)
 	g_dbus_node_info_unref(s.node);
 	g_object_unref(s.bus);
 	g_free(s.mode);
+	g_ptr_array_free(s.calls, TRUE);
 	return 0;
 }
