@@ -14,6 +14,7 @@
 #include "core/param_db.h"
 #include "core/param_map.h"
 #include "core/prodconf.h"
+#include "core/prodconf_modules.h"
 #include "core/prodconf_tree.h"
 #include "core/stream_map.h"
 #include "log_capture.h"
