@@ -41,7 +41,7 @@ int __wrap__Z25prodconf_set_capture_modeP8prodconfP7controli(prodconf *, control
     return record("capture_mode", std::to_string(s), 0);
 }
 int __wrap__Z12sensor_setupP6sensori(sensor *, int32_t s) { return record("sensor_setup", std::to_string(s), 0); }
-void __wrap__Z37event_handler_above_ill_level_changedii(int32_t s, int32_t v)
+void __wrap__Z37event_handler_above_ill_level_changedij(int32_t s, uint32_t v)
 {
     record("ill_level", std::to_string(s) + "," + std::to_string(v), 0);
 }

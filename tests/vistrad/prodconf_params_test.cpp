@@ -359,9 +359,9 @@ TEST_F(Params, FalseStaysFalseAndMissingSectionPublishesNothing)
     dbus_api_config zero = {};
     EXPECT_EQ(0, memcmp(&zero, &published[0].second, sizeof(zero)));
 
-    // A record without its required parts is not published.
+    // A configuration without the record publishes nothing.
     prodconf *other = prodconf_new();
-    write("/etc/vistrad/extra.yaml", "DBUS_API_CONFIG:\n  qorex_legacy_api_config: {}\n");
+    write("/etc/vistrad/extra.yaml", "PRODUCT_CONSTANTS:\n  image_sources: 1\n");
     testing::internal::CaptureStderr();
     ASSERT_EQ(0, prodconf_load(other));
     testing::internal::GetCapturedStderr();
