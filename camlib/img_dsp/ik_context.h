@@ -347,6 +347,7 @@ typedef struct ik_filter_blocks {
 	uint32_t cc_reg_version[2];
 	uint8_t color_correction[8];
 	uint8_t cc_table_copy[17536];
+	uint8_t cc_hiso_table[17536]; /* still pipe: the secondary 3-D table store */
 	uint8_t tone_curve[1536];
 	uint8_t chroma_scale[260];
 	/* chroma */

@@ -1,0 +1,398 @@
+/* The colour path: white balance, the colour-correction register file and
+ * what a built configuration carries of them. */
+#include "ik_color.h"
+#include "ik_context.h"
+#include "ik_ctx.h"
+#include "ik_liso.h"
+#include "ik_test_support.h"
+#include "qvd_cfg_ioctl.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+using iktest::has_msg;
+using iktest::IkFixture;
+using iktest::RecordingIoctl;
+using iktest::StdoutCapture;
+
+namespace
+{
+
+constexpr int kFd = 5;
+
+class IkColor : public IkFixture
+{
+      protected:
+	/* A video context with one configuration and a still context. */
+	void up(uint8_t defblc = 0)
+	{
+		bring_up({{0, 1, 1, 1, 0}, {1, 1, 1, 0, 0}});
+		for (uint32_t pipe = 0; pipe < 2; pipe++) {
+			img_dsp_ctx_id cid{pipe, 0, {}};
+			ASSERT_EQ(vors_img_dsp_init_ctx(defblc, &cid, &cid), 0);
+		}
+		img_dsp_cfg_id id{0, 0, {}};
+		ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_size_info si{};
+		si.width_in = si.main_out_width = 1920;
+		si.height_in = si.main_out_height = 1080;
+		ASSERT_EQ(vors_img_dsp_set_size_info(&m, &si), 0);
+		RecordingIoctl::reset();
+		RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
+	}
+	ik_ctx_body *body(uint32_t pipe = 0)
+	{
+		img_dsp_ctx_id cid{pipe, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
+		return ik_body(pipe, c);
+	}
+	/* Builds and posts the video configuration; its main part's bytes. */
+	const uint8_t *build()
+	{
+		img_dsp_mode m = mode(0, 0, 0);
+		EXPECT_EQ(vors_img_dsp_post_exe_cfg(kFd, &m), 0);
+		img_dsp_cfg_id cid{0, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_config(&cid, &c), 0);
+		return ((img_dsp_iso_cfg *)c)->main.bytes;
+	}
+	void set_black(uint32_t pipe, int16_t level)
+	{
+		const int16_t b[4] = {level, level, level, level};
+		memcpy(body(pipe)->blk.static_black_level, b, sizeof(b));
+	}
+	std::vector<uint8_t> sections(uint32_t pipe)
+	{
+		const uint8_t *p = (const uint8_t *)body(pipe)->sec;
+		return std::vector<uint8_t>(p, p + sizeof(body(pipe)->sec));
+	}
+};
+
+uint32_t word(const ik_ctx_body *b, enum ik_section s, unsigned w)
+{
+	return b->sec[s].word[w];
+}
+
+std::vector<uint16_t> black_offsets(const ik_ctx_body *b)
+{
+	std::vector<uint16_t> v(9);
+	memcpy(v.data(), (const uint8_t *)b->sec[IK_SEC_BLACK_LEVEL].word + 20, 18);
+	return v;
+}
+
+TEST_F(IkColor, WhiteBalanceGoldenBytesOfABuiltConfiguration)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_wb_gain g{5001, 4096, 8191, 4096, 4096};
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	EXPECT_TRUE(ik_flag_test(body()->update_flags, IK_UPD_WB_GAIN));
+	const uint8_t *main = build();
+	const uint8_t want[16] = {0x80, 0x38, 0x01, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0xE0, 0xFF, 0x01, 0};
+	EXPECT_EQ(memcmp(main + 188 + 44, want, 16), 0);
+	uint32_t update_all;
+	memcpy(&update_all, main + 188 + offsetof(ik_liso_color, update_all), 4);
+	EXPECT_NE(update_all & IK_COLOR_UPDATE_WB_GAIN, 0u);
+}
+
+TEST_F(IkColor, WhiteBalanceSectionWords)
+{
+	struct Case {
+		const char *what;
+		img_dsp_wb_gain g;
+		uint32_t func;
+		uint32_t r, gg, b;
+	} cases[] = {
+	    {"unit gains", {4096, 4096, 4096, 4096, 4096}, 0, 65536, 65536, 65536},
+	    {"packing keeps 12 bits", {4095, 4097, 8191, 4096, 4096}, 0, 65520, 65536, 131040},
+	    {"FuncMode 8 ignores the exposure gain",
+	     {5001, 4096, 4096, 8192, 4096},
+	     IMG_DSP_FUNC_NO_HDR,
+	     80000,
+	     65536,
+	     65536},
+	    {"exposure gain doubles", {4096, 4096, 4096, 8192, 4096}, 0, 131072, 131072, 131072},
+	    /* 256x in total does not wrap to zero */
+	    {"large total gain", {16384, 4096, 4096, 262144, 4096}, 0, 0x1000000, 0x400000, 0x400000},
+	    {"product capped",
+	     {0xFFFFFF, 4096, 4096, 0xFFFFFF, 0xFFFFFF},
+	     0,
+	     0xFFF00000u,
+	     0xFFF00000u,
+	     0xFFF00000u},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		m.FuncMode = c.func;
+		img_dsp_wb_gain g = c.g;
+		ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0) << c.what;
+		const ik_ctx_body *b = body();
+		EXPECT_EQ(word(b, IK_SEC_WB_GAIN, 1), c.r) << c.what;
+		EXPECT_EQ(word(b, IK_SEC_WB_GAIN, 2), c.gg) << c.what;
+		EXPECT_EQ(word(b, IK_SEC_WB_GAIN, 3), c.gg) << c.what;
+		EXPECT_EQ(word(b, IK_SEC_WB_GAIN, 4), c.b) << c.what;
+	}
+}
+
+TEST_F(IkColor, WhiteBalanceClamps)
+{
+	struct Case {
+		img_dsp_wb_gain in;
+		const char *msg;
+	} cases[] = {
+	    {{0x1000000, 4096, 4096, 4096, 4096},
+	     "GainR 0x1000000 is 12.12 format and should not exceed 0xFFFFFF in "},
+	    {{4096, 0x2000000, 4096, 4096, 4096},
+	     "GainG 0x2000000 is 12.12 format and should not exceed 0xFFFFFF in "},
+	    {{4096, 4096, 0xFFFFFFFF, 4096, 4096},
+	     "GainB 0xffffffff is 12.12 format and should not exceed 0xFFFFFF in "},
+	    {{4096, 4096, 4096, 0x1000000, 4096},
+	     "ae_gain 0x1000000 is 12.12 format and should not exceed 0xFFFFFF in "},
+	    {{4096, 4096, 4096, 4096, 0x1000000},
+	     "global_dgain 0x1000000 is 12.12 format and should not exceed 0xFFFFFF in "},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_wb_gain g = c.in;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), IMG_DSP_CLAMPED) << c.msg;
+		EXPECT_TRUE(has_msg(out.text(), "[IK][Warning]img_dsp_core_check_set_wb_gain() ", c.msg))
+		    << c.msg;
+		img_dsp_wb_gain got{};
+		ASSERT_EQ(vors_img_dsp_get_wb_gain(&m, &got), 0);
+		const uint32_t *f = &got.GainR;
+		const uint32_t *in = &c.in.GainR;
+		for (int i = 0; i < 5; i++)
+			EXPECT_EQ(f[i], in[i] > 0xFFFFFFu ? 0xFFFFFFu : in[i]) << c.msg;
+	}
+}
+
+TEST_F(IkColor, WhiteBalanceRefusals)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_wb_gain g{5001, 4096, 8191, 4096, 4096};
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	memset(body()->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	std::vector<uint8_t> before = sections(0);
+
+	img_dsp_wb_gain zero{4096, 4096, 0, 4096, 4096};
+	{
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &zero), -1);
+		EXPECT_TRUE(has_msg(out.text(), "[IK][Warning]img_dsp_core_process_wb_gain() ",
+		                    "Gain 4096, 4096, 0. one or more are zeros\n"));
+	}
+	EXPECT_EQ(sections(0), before);
+	EXPECT_FALSE(ik_flag_any(body()->update_flags, 0, IK_UPDATE_FLAG_BYTES * 8 - 1));
+	img_dsp_wb_gain got{};
+	ASSERT_EQ(vors_img_dsp_get_wb_gain(&m, &got), 0);
+	EXPECT_EQ(memcmp(&got, &zero, sizeof(got)), 0);
+
+	img_dsp_mode decode = mode(2, 0);
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_wb_gain(kFd, &decode, &g), -1);
+	EXPECT_EQ(vors_img_dsp_get_wb_gain(&decode, &got), -1);
+	EXPECT_EQ(vors_img_dsp_get_wb_gain(&m, nullptr), -1);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Error]vors_img_dsp_get_wb_gain() ", "p_wb_gains is empty\n"));
+}
+
+TEST_F(IkColor, DeferredBlackLevelOnTheStillPipeRefreshesStatistics)
+{
+	up(1);
+	set_black(1, -256);
+	img_dsp_mode m = mode(1, 0);
+	m.BatchId = 3;
+	img_dsp_wb_gain g{4096, 4096, 4096, 4096, 4096};
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	uint16_t ae_min = 0;
+	vors_img_dsp_3a_get_aaa_stat_pix_value(&ae_min, nullptr, nullptr, nullptr);
+	EXPECT_EQ(ae_min, 256);
+	const ik_ctx_body *b = body(1);
+	const int16_t want_table[9] = {256, 256, 256, 256, 256, 256, 256, 256, 256};
+	EXPECT_EQ(memcmp(b->blk.deferred_black_level_table, want_table, sizeof(want_table)), 0);
+	EXPECT_EQ(word(b, IK_SEC_BLACK_LEVEL, 0), IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET);
+	EXPECT_EQ(black_offsets(b), std::vector<uint16_t>(9, 256));
+	EXPECT_TRUE(ik_flag_test(b->update_flags, IK_UPD_BLACK_LEVEL));
+
+	/* no batch, or a clamped block: the statistics set-up stays */
+	set_black(1, -300);
+	m.BatchId = IMG_DSP_BATCH_NONE;
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	vors_img_dsp_3a_get_aaa_stat_pix_value(&ae_min, nullptr, nullptr, nullptr);
+	EXPECT_EQ(ae_min, 256);
+	m.BatchId = 3;
+	img_dsp_wb_gain big{0x1000000, 4096, 4096, 4096, 4096};
+	{
+		StdoutCapture out;
+		ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &big), IMG_DSP_CLAMPED);
+	}
+	vors_img_dsp_3a_get_aaa_stat_pix_value(&ae_min, nullptr, nullptr, nullptr);
+	EXPECT_EQ(ae_min, 256);
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	vors_img_dsp_3a_get_aaa_stat_pix_value(&ae_min, nullptr, nullptr, nullptr);
+	EXPECT_EQ(ae_min, 300);
+}
+
+TEST_F(IkColor, DeferredBlackLevelTable)
+{
+	struct Case {
+		const char *what;
+		int16_t black;
+		img_dsp_wb_gain g;
+		int16_t want[9];
+	} cases[] = {
+	    {"unit gains",
+	     -256,
+	     {4096, 4096, 4096, 4096, 4096},
+	     {256, 256, 256, 256, 256, 256, 256, 256, 256}},
+	    {"all gains zero", -1000, {0, 0, 0, 0, 0}, {1000, 1000, 1000, 0, 0, 0, 512, 512, 512}},
+	    /* red 2x: limit 2^30 / 131072 = 8192 */
+	    {"red doubled",
+	     -100,
+	     {8192, 4096, 6144, 4096, 4096},
+	     {100, 100, 100, 200, 100, 150, 100, 100, 100}},
+	    {"large gains limit",
+	     -2000,
+	     {0xFFFFFF, 4096, 4096, 0xFFFFFF, 0xFFFFFF},
+	     {0, 0, 0, 0, 0, 0, 512, 512, 512}},
+	    {"positive levels",
+	     10,
+	     {4096, 4096, 4096, 4096, 4096},
+	     {-10, -10, -10, -10, -10, -10, -10, -10, -10}},
+	};
+	for (const auto &c : cases) {
+		const int16_t black[4] = {0, c.black, 100, 200};
+		int16_t black_min[4];
+		for (int i = 0; i < 4; i++)
+			black_min[i] = black[i] < c.black ? black[i] : c.black;
+		if (c.black > 0)
+			for (auto &v : black_min)
+				v = c.black;
+		int16_t t[9];
+		img_dsp_core_deferred_black_level_table(black_min, &c.g, t);
+		EXPECT_EQ(std::vector<int16_t>(t, t + 9), std::vector<int16_t>(c.want, c.want + 9)) << c.what;
+	}
+}
+
+TEST_F(IkColor, VideoPipeInHdrSwitchesTheDeferredLevelOff)
+{
+	up(1);
+	set_black(0, -256);
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_wb_gain g{4096, 4096, 4096, 4096, 4096};
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	EXPECT_EQ(black_offsets(body()), std::vector<uint16_t>(9, 256));
+	m.FuncMode = IMG_DSP_FUNC_NO_HDR;
+	ASSERT_EQ(vors_img_dsp_set_wb_gain(kFd, &m, &g), 0);
+	const ik_ctx_body *b = body();
+	EXPECT_EQ(b->blk.deferred_black_level[0], 0);
+	EXPECT_EQ(black_offsets(b), std::vector<uint16_t>(9, 0));
+	EXPECT_EQ(
+	    std::vector<int16_t>(b->blk.deferred_black_level_table, b->blk.deferred_black_level_table + 9),
+	    std::vector<int16_t>(9, 0));
+}
+
+/* ---- colour-correction register file ---- */
+
+std::vector<uint8_t> reg_file(uint32_t major, uint32_t minor, uint32_t size = IMG_DSP_CC_REG_SIZE)
+{
+	std::vector<uint8_t> f(IMG_DSP_CC_REG_SIZE);
+	for (size_t i = 12; i < f.size(); i++)
+		f[i] = (uint8_t)(i * 7);
+	memcpy(&f[0], &major, 4);
+	memcpy(&f[4], &minor, 4);
+	memcpy(&f[8], &size, 4);
+	return f;
+}
+
+TEST_F(IkColor, RegisterFile)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	ik_ctx_body *b = body();
+	const uint64_t copy = (uint64_t)(uintptr_t)b->blk.cc_reg_copy;
+
+	std::vector<uint8_t> bad = reg_file(2, 1, 18751);
+	img_dsp_color_correction_reg r{(uint64_t)(uintptr_t)bad.data()};
+	{
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_color_correction_reg(&m, &r), -1);
+		EXPECT_TRUE(has_msg(out.text(), "[IK][Warning]img_dsp_core_process_color_correction_reg() ",
+		                    "Color correction reg file format error!\n"));
+	}
+	EXPECT_EQ(b->blk.cc_reg_loaded, 0);
+	EXPECT_FALSE(ik_flag_test(b->update_flags, IK_UPD_CC_REG));
+	EXPECT_EQ(std::vector<uint8_t>(b->blk.cc_reg_copy, b->blk.cc_reg_copy + 16),
+	          std::vector<uint8_t>(16, 0));
+
+	/* a 3-D table of 2.0 is loaded */
+	const uint32_t v20[2] = {2, 0};
+	memcpy(b->blk.cc_table_copy, v20, sizeof(v20));
+	b->blk.cc_3d_loaded = 1;
+	std::vector<uint8_t> good = reg_file(2, 1);
+	r.RegSettingAddr = (uint64_t)(uintptr_t)good.data();
+	{
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_color_correction_reg(&m, &r), 0);
+		std::string t = out.text();
+		const char *head = "[IK][Warning]img_dsp_core_process_color_correction_reg() ";
+		EXPECT_TRUE(has_msg(
+		    t, head,
+		    "Color correction reg file is programmed to Ver 2.1. Current CC_3D version is 2.0\n"));
+		EXPECT_TRUE(has_msg(t, head, "         A New CC_3D table is required\n"));
+	}
+	EXPECT_EQ(memcmp(b->blk.cc_reg_copy, good.data(), good.size()), 0);
+	EXPECT_EQ(b->blk.cc_reg_loaded, 1);
+	EXPECT_TRUE(ik_flag_test(b->update_flags, IK_UPD_CC_REG));
+	img_dsp_color_correction_reg got{};
+	ASSERT_EQ(vors_img_dsp_get_color_correction_reg(&m, &got), 0);
+	EXPECT_EQ(got.RegSettingAddr, copy);
+
+	struct Refusal {
+		uint64_t addr;
+		uint32_t pipe;
+		const char *msg;
+	} refusals[] = {
+	    {0, 0, "reg_setting_addr is NULL in img_dsp_core_check_set_color_correction_reg\n\n"},
+	    {(uint64_t)(uintptr_t)good.data(), 2, ""},
+	};
+	for (const auto &c : refusals) {
+		img_dsp_mode pm = mode(c.pipe, 0);
+		img_dsp_color_correction_reg rr{c.addr};
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_color_correction_reg(&pm, &rr), -1) << c.msg;
+		EXPECT_NE(out.text().find(c.msg), std::string::npos) << c.msg;
+	}
+}
+
+TEST_F(IkColor, RegisterFileAgainstTheHighIsoTable)
+{
+	up();
+	img_dsp_mode m = mode(1, 0);
+	ik_ctx_body *b = body(1);
+	const uint32_t hiso[3] = {3, 0, 1};
+	memcpy(b->blk.cc_hiso_table, hiso, sizeof(hiso));
+	b->blk.cc_hiso_3d_loaded = 1;
+	struct Case {
+		uint32_t minor;
+		bool warned;
+	} cases[] = {{0, false}, {1, true}};
+	for (const auto &c : cases) {
+		std::vector<uint8_t> f = reg_file(3, c.minor);
+		img_dsp_color_correction_reg r{(uint64_t)(uintptr_t)f.data()};
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_color_correction_reg(&m, &r), 0);
+		EXPECT_EQ(out.text().find("A New HISO CC_3D table is required") != std::string::npos,
+		          c.warned);
+	}
+}
+
+} // namespace
