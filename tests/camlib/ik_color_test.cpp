@@ -60,6 +60,13 @@ class IkColor : public IkFixture
 		EXPECT_EQ(img_dsp_core_utility_get_config(&cid, &c), 0);
 		return ((img_dsp_iso_cfg *)c)->main.bytes;
 	}
+	const uint8_t *table_block()
+	{
+		img_dsp_cfg_id cid{0, 0, {}};
+		void *t = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_config_tbl(&cid, &t), 0);
+		return (const uint8_t *)t;
+	}
 	void set_black(uint32_t pipe, int16_t level)
 	{
 		const int16_t b[4] = {level, level, level, level};
@@ -393,6 +400,85 @@ TEST_F(IkColor, RegisterFileAgainstTheHighIsoTable)
 		EXPECT_EQ(out.text().find("A New HISO CC_3D table is required") != std::string::npos,
 		          c.warned);
 	}
+}
+
+/* ---- tone curve ---- */
+
+uint32_t rd32(const uint8_t *p)
+{
+	uint32_t v;
+	memcpy(&v, p, 4);
+	return v;
+}
+
+TEST_F(IkColor, ToneCurvePackedIntoTheBuiltConfiguration)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_tone_curve t{};
+	t.ToneCurveRed[1] = 1;
+	t.ToneCurveGreen[1] = 2;
+	t.ToneCurveBlue[1] = 3;
+	t.ToneCurveRed[2] = 1023;
+	t.ToneCurveGreen[2] = 0;
+	t.ToneCurveBlue[2] = 1023;
+	img_dsp_update_list list{};
+	ASSERT_EQ(img_dsp_core_check_set_tone_curve(&m, &t, &list), 0);
+	/* no 3-D table yet: the section is not complete */
+	EXPECT_EQ(list.entry[0].valid, 0u);
+	EXPECT_TRUE(ik_flag_test(body()->update_flags, IK_UPD_TONE_CURVE));
+	build();
+	const uint8_t *slot6 = table_block() + 78636;
+	EXPECT_EQ(rd32(slot6), 0u);
+	EXPECT_EQ(rd32(slot6 + 4), 0x00300801u);
+	EXPECT_EQ(rd32(slot6 + 8), 0x3FF003FFu);
+
+	body()->blk.cc_3d_loaded = 1;
+	ASSERT_EQ(img_dsp_core_check_set_tone_curve(&m, &t, &list), 0);
+	EXPECT_EQ(list.entry[0].valid, 1u);
+	EXPECT_EQ(list.entry[0].section, (void *)&body()->sec[IK_SEC_CC]);
+}
+
+TEST_F(IkColor, ToneCurveClampsAndRefusals)
+{
+	struct Case {
+		unsigned curve; /* 0 red, 1 green, 2 blue */
+		unsigned index;
+		uint16_t value;
+		const char *msg;
+	} cases[] = {
+	    {1, 7, 1024, "ToneCurveGreen[7] 1024 should be within [0:1023] in SetToneCurve\n\n"},
+	    {0, 0, 0xFFFF, "ToneCurveRed[0] 65535 should be within [0:1023] in SetToneCurve\n\n"},
+	    {2, 255, 2000, "ToneCurveBlue[255] 2000 should be within [0:1023] in SetToneCurve\n\n"},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(1, 0);
+		img_dsp_tone_curve t{};
+		uint16_t *curves[3] = {t.ToneCurveRed, t.ToneCurveGreen, t.ToneCurveBlue};
+		curves[c.curve][c.index] = c.value;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_tone_curve(kFd, &m, &t), IMG_DSP_CLAMPED) << c.msg;
+		EXPECT_TRUE(has_msg(out.text(), "[IK][Warning]img_dsp_core_check_set_tone_curve() ", c.msg))
+		    << c.msg;
+		img_dsp_tone_curve got{};
+		ASSERT_EQ(vors_img_dsp_get_tone_curve(&m, &got), 0);
+		uint16_t *got_curves[3] = {got.ToneCurveRed, got.ToneCurveGreen, got.ToneCurveBlue};
+		EXPECT_EQ(got_curves[c.curve][c.index], 1023) << c.msg;
+	}
+
+	img_dsp_mode m = mode(0, 0);
+	memset(body()->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	std::vector<uint8_t> before = sections(0);
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_tone_curve(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_get_tone_curve(&m, nullptr), -1);
+	std::string text = out.text();
+	EXPECT_TRUE(has_msg(text, "[IK][Error]img_dsp_core_check_set_tone_curve() ",
+	                    "p_tone_curve is NULL in img_dsp_core_check_set_tone_curve\n\n"));
+	EXPECT_TRUE(has_msg(text, "[IK][Error]vors_img_dsp_get_tone_curve() ", "p_tone_curve is empty\n"));
+	EXPECT_EQ(sections(0), before);
+	EXPECT_FALSE(ik_flag_test(body()->update_flags, IK_UPD_TONE_CURVE));
 }
 
 } // namespace
