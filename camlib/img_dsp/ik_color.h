@@ -68,4 +68,18 @@ struct ik_ctx_body *ik_color_body(const char *caller, const img_dsp_mode *mode, 
 uint8_t *ik_color_table(const img_dsp_mode *mode, void *ctx, unsigned tbl, uint32_t video_offset,
                         uint32_t still_offset);
 
+/* A setter's debug hooks whose record carries the table its block names
+ * as a second entry, unless the large tables are left out. */
+struct img_dsp_debug_hook;
+void ik_debug_hooks_with_table(const char *setter, const void *return_address,
+                               const struct img_dsp_debug_hook *hook, const img_dsp_mode *mode,
+                               const void *block, uint32_t block_size, uint64_t table, uint32_t table_size);
+
+int img_dsp_core_check_set_color_correction(const img_dsp_mode *mode, img_dsp_color_correction *block,
+                                            img_dsp_update_list *list);
+int img_dsp_core_process_color_correction(const img_dsp_mode *mode, const img_dsp_color_correction *block,
+                                          img_dsp_update_list *list);
+int set_color_correction_val(const img_dsp_mode *mode, void *ctx, const uint8_t *table,
+                             img_dsp_update_list *list);
+
 #endif

@@ -39,6 +39,16 @@ uint8_t *ik_color_table(const img_dsp_mode *mode, void *ctx, unsigned tbl, uint3
 	return (uint8_t *)(uintptr_t)head->buf[idx] + video_offset;
 }
 
+void ik_debug_hooks_with_table(const char *setter, const void *return_address, const img_dsp_debug_hook *hook,
+                               const img_dsp_mode *mode, const void *block, uint32_t block_size,
+                               uint64_t table, uint32_t table_size)
+{
+	const void *data[2] = {block, (const void *)(uintptr_t)table};
+	const uint32_t sizes[2] = {block_size, table_size};
+	uint8_t count = (img_dsp_debug_flags() & IMG_DSP_DEBUG_NO_TABLES) || !table ? 1 : 2;
+	img_dsp_debug_hooks_n(setter, return_address, hook, mode, block, count, data, sizes);
+}
+
 /* ---- white-balance gain ---- */
 
 static int clamp_gain(uint32_t *v, const char *name, const char *fn, int line)
@@ -317,12 +327,8 @@ static const img_dsp_setter cc_reg_setter = {
 extern "C" int vors_img_dsp_set_color_correction_reg(const img_dsp_mode *mode,
                                                      img_dsp_color_correction_reg *block)
 {
-	/* The record carries the register table as a second entry. */
-	const void *data[2] = {block, block ? (const void *)(uintptr_t)block->RegSettingAddr : NULL};
-	const uint32_t sizes[2] = {sizeof(*block), IMG_DSP_CC_REG_SIZE};
-	uint8_t count = (img_dsp_debug_flags() & IMG_DSP_DEBUG_NO_TABLES) || !data[1] ? 1 : 2;
-	img_dsp_debug_hooks_n(cc_reg_setter.name, __builtin_return_address(0), &cc_reg_hook, mode, block,
-	                      count, data, sizes);
+	ik_debug_hooks_with_table(cc_reg_setter.name, __builtin_return_address(0), &cc_reg_hook, mode, block,
+	                          sizeof(*block), block ? block->RegSettingAddr : 0, IMG_DSP_CC_REG_SIZE);
 	return img_dsp_common_set(&cc_reg_setter, __builtin_return_address(0), -1, mode, block, 0);
 }
 

@@ -481,4 +481,130 @@ TEST_F(IkColor, ToneCurveClampsAndRefusals)
 	EXPECT_FALSE(ik_flag_test(body()->update_flags, IK_UPD_TONE_CURVE));
 }
 
+/* ---- colour correction ---- */
+
+std::vector<uint8_t> cc_table(uint32_t major, uint32_t minor, uint32_t word2 = 0)
+{
+	std::vector<uint8_t> t(IMG_DSP_CC_TABLE_SIZE);
+	for (size_t i = 12; i < t.size(); i++)
+		t[i] = (uint8_t)(i * 13 + 5);
+	memcpy(&t[0], &major, 4);
+	memcpy(&t[4], &minor, 4);
+	memcpy(&t[8], &word2, 4);
+	return t;
+}
+
+TEST_F(IkColor, ColorCorrectionRefusalsChangeNothing)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	ik_ctx_body *b = body();
+	std::vector<uint8_t> t12 = cc_table(1, 2);
+	img_dsp_color_correction cc{(uint64_t)(uintptr_t)t12.data()};
+	struct Case {
+		bool reg_first;
+		img_dsp_color_correction block;
+		const char *msg;
+	} cases[] = {
+	    {false, cc, "Please input color correction reg file first!\n"},
+	    {true, cc,
+	     "Color correction reg file/3D file version mismatch! CC_reg ver 1.3 and CC_3D ver 1.2\n"},
+	    {true, {0}, "matrix_threed_table_addr is NULL in img_dsp_core_check_set_color_correction\n\n"},
+	};
+	for (const auto &c : cases) {
+		if (c.reg_first) {
+			std::vector<uint8_t> f = reg_file(1, 3);
+			img_dsp_color_correction_reg r{(uint64_t)(uintptr_t)f.data()};
+			ASSERT_EQ(vors_img_dsp_set_color_correction_reg(&m, &r), 0);
+		}
+		memset(b->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+		std::vector<uint8_t> before = sections(0);
+		std::vector<uint8_t> copy(b->blk.cc_table_copy, b->blk.cc_table_copy + IMG_DSP_CC_TABLE_SIZE);
+		img_dsp_color_correction block = c.block;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_color_correction(kFd, &m, &block), -1) << c.msg;
+		EXPECT_NE(out.text().find(c.msg), std::string::npos) << c.msg;
+		EXPECT_EQ(sections(0), before) << c.msg;
+		EXPECT_EQ(
+		    std::vector<uint8_t>(b->blk.cc_table_copy, b->blk.cc_table_copy + IMG_DSP_CC_TABLE_SIZE),
+		    copy)
+		    << c.msg;
+		EXPECT_FALSE(ik_flag_test(b->update_flags, IK_UPD_COLOR_CORRECTION)) << c.msg;
+		EXPECT_EQ(b->blk.cc_3d_loaded, 0) << c.msg;
+	}
+}
+
+TEST_F(IkColor, ColorCorrectionGoldenTables)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	std::vector<uint8_t> f = reg_file(1, 3);
+	img_dsp_color_correction_reg r{(uint64_t)(uintptr_t)f.data()};
+	ASSERT_EQ(vors_img_dsp_set_color_correction_reg(&m, &r), 0);
+	std::vector<uint8_t> t = cc_table(1, 3);
+	img_dsp_color_correction cc{(uint64_t)(uintptr_t)t.data()};
+	img_dsp_update_list list{};
+	ASSERT_EQ(img_dsp_core_check_set_color_correction(&m, &cc, &list), 0);
+	/* no tone curve yet: the section is not complete */
+	EXPECT_EQ(list.entry[0].valid, 0u);
+	ik_ctx_body *b = body();
+	EXPECT_TRUE(ik_flag_test(b->update_flags, IK_UPD_COLOR_CORRECTION));
+	EXPECT_EQ(word(b, IK_SEC_CC, 0), 0u);
+	EXPECT_EQ(word(b, IK_SEC_CC, 1), 1u);
+	EXPECT_EQ(word(b, IK_SEC_CC, 2), 0x10000u);
+	EXPECT_EQ(word(b, IK_SEC_CC, 3), 0x10000u);
+	EXPECT_EQ(word(b, IK_SEC_CC, 4), 0x10000u);
+	build();
+	const uint8_t *blk = table_block();
+	EXPECT_EQ(memcmp(blk + 62252, t.data() + 128, IK_CC_3D_TBL_SIZE), 0);
+	EXPECT_EQ(memcmp(blk + 59948, f.data() + 12, IK_CC_REG_TBL_SIZE), 0);
+
+	img_dsp_color_correction got{};
+	ASSERT_EQ(vors_img_dsp_get_color_correction(&m, &got), 0);
+	EXPECT_EQ(got.MatrixThreeDTableAddr, (uint64_t)(uintptr_t)b->blk.cc_table_copy);
+	EXPECT_EQ(memcmp(b->blk.cc_table_copy, t.data(), t.size()), 0);
+
+	/* with the tone curve loaded the section is complete */
+	img_dsp_tone_curve tc{};
+	ASSERT_EQ(vors_img_dsp_set_tone_curve(kFd, &m, &tc), 0);
+	ASSERT_EQ(img_dsp_core_check_set_color_correction(&m, &cc, &list), 0);
+	EXPECT_EQ(list.entry[0].valid, 1u);
+
+	/* the DSP's own 3-D table as input */
+	uint8_t *own = (uint8_t *)(uintptr_t)region_->user() +
+	               (word(b, IK_SEC_CC, IK_SECW_CC_3D) - region_->phys_addr());
+	const uint32_t head[3] = {1, 3, 0};
+	memcpy(own - 128, head, sizeof(head));
+	uint8_t *reg_tbl = (uint8_t *)(uintptr_t)region_->user() +
+	                   (word(b, IK_SEC_CC, IK_SECW_CC_REG) - region_->phys_addr());
+	std::vector<uint8_t> reg_before(reg_tbl, reg_tbl + IK_CC_REG_TBL_SIZE);
+	img_dsp_color_correction inner{(uint64_t)(uintptr_t)(own - 128)};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_color_correction(kFd, &m, &inner), -1);
+	EXPECT_NE(out.text().find("Using IMGDSP interal memory as Color correction input is not allowed!\n"),
+	          std::string::npos);
+	EXPECT_EQ(memcmp(b->blk.cc_table_copy, t.data(), t.size()), 0);
+	EXPECT_EQ(std::vector<uint8_t>(reg_tbl, reg_tbl + IK_CC_REG_TBL_SIZE), reg_before);
+}
+
+TEST_F(IkColor, ColorCorrectionSecondaryStoreOnTheStillPipe)
+{
+	up();
+	img_dsp_mode m = mode(1, 0);
+	std::vector<uint8_t> f = reg_file(4, 0);
+	img_dsp_color_correction_reg r{(uint64_t)(uintptr_t)f.data()};
+	ASSERT_EQ(vors_img_dsp_set_color_correction_reg(&m, &r), 0);
+	ik_ctx_body *b = body(1);
+	memset(b->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	std::vector<uint8_t> before = sections(1);
+	std::vector<uint8_t> t = cc_table(4, 0, 1);
+	img_dsp_color_correction cc{(uint64_t)(uintptr_t)t.data()};
+	ASSERT_EQ(vors_img_dsp_set_color_correction(kFd, &m, &cc), 0);
+	EXPECT_EQ(sections(1), before);
+	EXPECT_FALSE(ik_flag_test(b->update_flags, IK_UPD_COLOR_CORRECTION));
+	EXPECT_EQ(b->blk.cc_hiso_3d_loaded, 1);
+	EXPECT_EQ(b->blk.cc_3d_loaded, 0);
+	EXPECT_EQ(memcmp(b->blk.cc_hiso_table, t.data(), t.size()), 0);
+}
+
 } // namespace

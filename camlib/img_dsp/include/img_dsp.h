@@ -385,6 +385,8 @@ int vors_img_dsp_set_color_correction_reg(const img_dsp_mode *mode, img_dsp_colo
 int vors_img_dsp_get_color_correction_reg(const img_dsp_mode *mode, img_dsp_color_correction_reg *out);
 int vors_img_dsp_set_tone_curve(int fd, const img_dsp_mode *mode, img_dsp_tone_curve *block);
 int vors_img_dsp_get_tone_curve(const img_dsp_mode *mode, img_dsp_tone_curve *out);
+int vors_img_dsp_set_color_correction(int fd, const img_dsp_mode *mode, img_dsp_color_correction *block);
+int vors_img_dsp_get_color_correction(const img_dsp_mode *mode, img_dsp_color_correction *out);
 
 /* Debug facilities. */
 int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);
