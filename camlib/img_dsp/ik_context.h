@@ -186,7 +186,7 @@ enum ik_section {
 #define IK_SECB_LE_ENABLE 5u            /* u8, IK_SEC_LOCAL_EXPOSURE */
 #define IK_SECB_CS_ENABLE 6u            /* u16, IK_SEC_CHROMA_SCALE */
 #define IK_SECB_CFA_NOISE_ENABLE 4u     /* u8 bits 0-1, IK_SEC_CFA_NOISE_FILTER */
-#define IK_SECB_CHROMA_MEDIAN_ENABLE 4u /* u16, IK_SEC_CHROMA_MEDIAN */
+#define IK_SECB_CHROMA_MEDIAN_ENABLE 6u /* u16 mode, 0 off, IK_SEC_CHROMA_MEDIAN */
 #define IK_SECB_CHROMA_RADIUS 5u        /* u8, IK_SEC_CHROMA_FILTER */
 #define IK_SECB_AA_ENABLE 4u            /* u32, IK_SEC_ANTI_ALIASING */
 #define IK_SECB_AA_SHIFT 8u             /* u8 */

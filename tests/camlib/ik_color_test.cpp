@@ -607,4 +607,158 @@ TEST_F(IkColor, ColorCorrectionSecondaryStoreOnTheStillPipe)
 	EXPECT_EQ(memcmp(b->blk.cc_hiso_table, t.data(), t.size()), 0);
 }
 
+/* ---- chroma median and variable range ---- */
+
+TEST_F(IkColor, ChromaMedianTablesOfABuiltConfiguration)
+{
+	struct Case {
+		const char *what;
+		img_dsp_chroma_median_filter in;
+		std::vector<uint16_t> cb_words; /* words 0-2 */
+		bool all;                       /* every word equals word 0 */
+	} cases[] = {
+	    {"rounded mean of rows 1 and 2",
+	     {1, 128, 128, 0, 0, 256, 256, {}},
+	     {0x7FBA, 0x7B4E, 0x760A},
+	     false},
+	    {"strongest", {1, 256, 256, 0, 0, 256, 256, {}}, {0x7FFF, 0x7FFF, 0x7FFF}, true},
+	    {"fixed coefficients", {1, 200, 17, 5, 5, 0, 0, {}}, {0x14A5, 0x14A5, 0x14A5}, true},
+	    {"adaptive zero", {1, 0, 0, 9, 9, 256, 256, {}}, {0, 0, 0}, true},
+	    {"off", {0, 256, 256, 31, 31, 256, 256, {}}, {0, 0, 0}, true},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_chroma_median_filter f = c.in;
+		ASSERT_EQ(vors_img_dsp_set_chroma_median_filter(kFd, &m, &f), 0) << c.what;
+		const uint8_t *main = build();
+		const uint8_t *k = table_block() + 81196;
+		uint16_t w[24];
+		memcpy(w, k, sizeof(w));
+		EXPECT_EQ(std::vector<uint16_t>(w, w + 3), c.cb_words) << c.what;
+		if (c.all) {
+			EXPECT_EQ(std::vector<uint16_t>(w, w + 24), std::vector<uint16_t>(24, w[0]))
+			    << c.what;
+		}
+		uint16_t use;
+		memcpy(&use, main + 356 + offsetof(ik_liso_liso, use_flags), 2);
+		EXPECT_EQ((use >> 9) & 1u, c.in.Enable ? 1u : 0u) << c.what;
+		const uint8_t *sec = (const uint8_t *)body()->sec[IK_SEC_CHROMA_MEDIAN].word;
+		uint16_t head[2];
+		memcpy(head, sec + 4, 4);
+		EXPECT_EQ(head[0], 0u) << c.what;
+		EXPECT_EQ(head[1], c.in.Enable ? 2u : 0u) << c.what;
+		uint16_t consts[8];
+		memcpy(consts, sec + 12, sizeof(consts));
+		const uint16_t want[8] = {33, 81, 33, 81, 40, 130, 40, 130};
+		EXPECT_EQ(memcmp(consts, want, sizeof(want)), 0) << c.what;
+	}
+}
+
+TEST_F(IkColor, ChromaMedianCrCoefficientsFollowTheCbOnes)
+{
+	up();
+	img_dsp_mode m = mode(1, 0);
+	img_dsp_chroma_median_filter f{1, 0, 0, 3, 7, 0, 0, {}};
+	ASSERT_EQ(vors_img_dsp_set_chroma_median_filter(kFd, &m, &f), 0);
+	/* the still pipe's tables lie in its context */
+	img_dsp_ctx_id cid{1, 0, {}};
+	void *ctx = nullptr;
+	ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &ctx), 0);
+	const uint8_t *k = (const uint8_t *)ctx + IK_STILL_CHROMA_MEDIAN_K;
+	uint16_t w[24];
+	memcpy(w, k, sizeof(w));
+	/* c[0..8] Cb = 3, c[9..17] Cr = 7: word 3 holds c[9..11] */
+	EXPECT_EQ(w[0], 3u | 3u << 5 | 3u << 10);
+	EXPECT_EQ(w[2], 3u | 3u << 5 | 3u << 10);
+	EXPECT_EQ(w[3], 7u | 7u << 5 | 7u << 10);
+	EXPECT_EQ(w[5], 7u | 7u << 5 | 7u << 10);
+	EXPECT_EQ(w[6], 3u | 3u << 5 | 3u << 10);
+}
+
+TEST_F(IkColor, ChromaMedianClamps)
+{
+	struct Case {
+		img_dsp_chroma_median_filter in;
+		img_dsp_chroma_median_filter stored;
+		const char *msg;
+	} cases[] = {
+	    {{2, 0, 0, 0, 0, 0, 0, {}}, {1, 0, 0, 0, 0, 0, 0, {}}, "enable=2 should be within [0:1] in "},
+	    {{-1, 0, 0, 0, 0, 0, 0, {}}, {1, 0, 0, 0, 0, 0, 0, {}}, "enable=-1 should be within [0:1] in "},
+	    {{1, 257, 0, 0, 0, 0, 0, {}},
+	     {1, 256, 0, 0, 0, 0, 0, {}},
+	     "CbAdaptiveStrength=257 should be within [0:256] in "},
+	    {{1, 0, 300, 0, 0, 0, 0, {}},
+	     {1, 0, 256, 0, 0, 0, 0, {}},
+	     "CrAdaptiveStrength=300 should be within [0:256] in "},
+	    {{1, 0, 0, 32, 0, 0, 0, {}},
+	     {1, 0, 0, 31, 0, 0, 0, {}},
+	     "CbNonAdaptiveStrength=32 should be within [0:31] in "},
+	    {{1, 0, 0, 0, 255, 0, 0, {}},
+	     {1, 0, 0, 0, 31, 0, 0, {}},
+	     "CrNonAdaptiveStrength=255 should be within [0:31] in "},
+	    {{1, 0, 0, 0, 0, 999, 0, {}},
+	     {1, 0, 0, 0, 0, 256, 0, {}},
+	     "CbAdaptiveAmount=999 should be within [0:256] in "},
+	    {{1, 0, 0, 0, 0, 0, 257, {}},
+	     {1, 0, 0, 0, 0, 0, 256, {}},
+	     "CrAdaptiveAmount=257 should be within [0:256] in "},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_chroma_median_filter f = c.in;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_chroma_median_filter(kFd, &m, &f), IMG_DSP_CLAMPED) << c.msg;
+		EXPECT_TRUE(
+		    has_msg(out.text(), "[IK][Warning]img_dsp_core_check_set_chroma_median_filter() ", c.msg))
+		    << c.msg;
+		img_dsp_chroma_median_filter got{};
+		ASSERT_EQ(vors_img_dsp_get_chroma_median_filter(&m, &got), 0);
+		EXPECT_EQ(memcmp(&got, &c.stored, sizeof(got)), 0) << c.msg;
+	}
+}
+
+TEST_F(IkColor, VariableRange)
+{
+	struct Case {
+		img_dsp_variable_range in;
+		int rc;
+		const char *msg;
+	} cases[] = {
+	    {{96, 0, {}}, -1, "[Error] max_chroma_radius = 96 should be equal to 32/64/128 in "},
+	    {{64, 2, {}}, -1, "[Warning] inside_fpn_flag=2 should be equal to 0/1 in "},
+	    {{0, 5, {}}, -1, "[Warning] inside_fpn_flag=5 should be equal to 0/1 in "},
+	    {{64, 1, {7, 9}}, 0, nullptr},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		memset(body()->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+		img_dsp_variable_range before = body()->blk.variable_range;
+		img_dsp_variable_range v = c.in;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_variable_range(&m, &v), c.rc);
+		const img_dsp_variable_range &now = body()->blk.variable_range;
+		if (c.msg) {
+			EXPECT_TRUE(
+			    has_msg(out.text(), "[IK][Error]img_dsp_core_check_set_variable_range() ", c.msg))
+			    << c.msg;
+			EXPECT_EQ(memcmp(&now, &before, sizeof(now)), 0) << c.msg;
+			EXPECT_FALSE(ik_flag_test(body()->update_flags, IK_UPD_VARIABLE_RANGE)) << c.msg;
+		} else {
+			EXPECT_EQ(memcmp(&now, &c.in, sizeof(now)), 0);
+			EXPECT_TRUE(ik_flag_test(body()->update_flags, IK_UPD_VARIABLE_RANGE));
+		}
+	}
+	/* both wrong: both messages */
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_variable_range v{100, 3, {}};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_variable_range(&m, &v), -1);
+	std::string t = out.text();
+	EXPECT_NE(t.find("max_chroma_radius = 100"), std::string::npos);
+	EXPECT_NE(t.find("inside_fpn_flag=3"), std::string::npos);
+}
+
 } // namespace
