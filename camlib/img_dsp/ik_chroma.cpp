@@ -219,3 +219,142 @@ extern "C" int vors_img_dsp_set_variable_range(const img_dsp_mode *mode, img_dsp
 {
 	return img_dsp_common_set(&variable_range_setter, __builtin_return_address(0), -1, mode, block, 0);
 }
+
+/* ---- chroma filter ---- */
+
+#define IK_QUERY_ENC_MODE_CAP 0xC0085616ul
+#define IK_ENC_MODE_RECORD_SIZE 36u
+#define IK_CF_RADIUS_MIN 32u
+#define IK_CF_RADIUS_MAX 192u
+#define IK_CF_BLEND_MAX 256u
+
+int img_dsp_core_check_set_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *block,
+                                         img_dsp_update_list *list)
+{
+	return img_dsp_core_process_chroma_filter(mode, block, list);
+}
+
+static uint16_t blend_shift(uint16_t strength)
+{
+	uint32_t v = (uint32_t)(strength >> 3) + 1u;
+	uint16_t s = 0;
+	while (v > 1u) {
+		v >>= 1;
+		s++;
+	}
+	return s;
+}
+
+static void put_u16(uint8_t *sec, uint32_t off, uint16_t v)
+{
+	memcpy(sec + off, &v, 2);
+}
+
+int img_dsp_core_process_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *block,
+                                       img_dsp_update_list *list)
+{
+	void *ctx = NULL;
+	ik_ctx_body *body = ik_color_body(__func__, mode, &ctx);
+	if (!body)
+		return IMG_DSP_FAIL;
+	if (!block) {
+		IK_ERROR("p_chroma_filter is NULL in %s\n\n", __func__);
+		return IMG_DSP_FAIL;
+	}
+	int rc = 0;
+	if (block->Enable >= 2) {
+		IK_WARN("Enable=%d should be within [0:1] in %s\n\n", block->Enable, __func__);
+		block->Enable = 1;
+		rc = IMG_DSP_CLAMPED;
+	}
+	if (block->OriginalBlendStrengthCb > IK_CF_BLEND_MAX) {
+		IK_WARN("OriginalBlendStrengthCb = %d should be within [0:256] in %s\n\n",
+		        block->OriginalBlendStrengthCb, __func__);
+		block->OriginalBlendStrengthCb = IK_CF_BLEND_MAX;
+		rc = IMG_DSP_CLAMPED;
+	}
+	if (block->OriginalBlendStrengthCr > IK_CF_BLEND_MAX) {
+		IK_WARN("OriginalBlendStrengthCr = %d should be within [0:256] in %s\n\n",
+		        block->OriginalBlendStrengthCr, __func__);
+		block->OriginalBlendStrengthCr = IK_CF_BLEND_MAX;
+		rc = IMG_DSP_CLAMPED;
+	}
+	if (block->Radius < IK_CF_RADIUS_MIN || block->Radius > IK_CF_RADIUS_MAX) {
+		IK_WARN("Radius=%d should be one of  [32:192] in %s\n\n", block->Radius, __func__);
+		block->Radius = block->Radius < IK_CF_RADIUS_MIN ? IK_CF_RADIUS_MIN : IK_CF_RADIUS_MAX;
+		rc = IMG_DSP_CLAMPED;
+	}
+	ik_memcpy(&body->blk.chroma_filter, block, sizeof(*block));
+	list->entry[0].valid = 0;
+	uint8_t *sec = ik_sec_bytes(body->sec, IK_SEC_CHROMA_FILTER);
+	uint16_t radius = IK_CF_RADIUS_MIN, cb = 0, cr = 0;
+	if (block->Enable == 1) {
+		radius = block->Radius;
+		if (radius > body->blk.variable_range.max_chroma_radius)
+			radius = body->blk.variable_range.max_chroma_radius;
+		cb = block->NoiseLevelCb;
+		cr = block->NoiseLevelCr;
+	}
+	sec[4] = 1;
+	sec[IK_SECB_CHROMA_RADIUS] = (uint8_t)radius;
+	put_u16(sec, 6, 2);
+	put_u16(sec, 8, cb);
+	put_u16(sec, 10, cr);
+	put_u16(sec, 12, blend_shift(block->OriginalBlendStrengthCb));
+	put_u16(sec, 14, blend_shift(block->OriginalBlendStrengthCr));
+	put_u16(sec, 16, 0);
+	put_u16(sec, 18, 0);
+	put_u16(sec, 20, 63);
+	put_u16(sec, 22, 63);
+	list->entry[0].valid = 1;
+	list->entry[0].section = &body->sec[IK_SEC_CHROMA_FILTER];
+	ik_flag_set(body->update_flags, IK_UPD_CHROMA_FILTER);
+	return rc;
+}
+
+/* Every chroma-filter set takes the encode mode the driver runs in; a
+ * driver that cannot tell leaves mode 0. */
+static int query_encode_mode(int fd, const img_dsp_mode *mode, void *, const img_dsp_update_list *)
+{
+	img_dsp_ctx_id id = {mode->Pipe, mode->ContextId, {0, 0, 0}};
+	void *ctx;
+	if (img_dsp_core_utility_get_context(&id, &ctx) != 0)
+		return 0;
+	uint8_t rec[IK_ENC_MODE_RECORD_SIZE];
+	memset(rec, 0, sizeof(rec));
+	rec[0] = 0xFF;
+	ik_ctx_head *head = (ik_ctx_head *)ctx;
+	if (ik_fn()->ioctl(fd, IK_QUERY_ENC_MODE_CAP, rec) < 0) {
+		IK_DEBUG("can't get encode_mode\n");
+		head->encode_mode = 0;
+	} else {
+		head->encode_mode = rec[0];
+	}
+	return 0;
+}
+
+static int chroma_filter_step(const img_dsp_mode *mode, void *block, uint32_t, img_dsp_update_list *list)
+{
+	return img_dsp_core_check_set_chroma_filter(mode, (img_dsp_chroma_filter *)block, list);
+}
+
+static const img_dsp_setter chroma_filter_setter = {
+    "vors_img_dsp_set_chroma_filter",
+    NULL,
+    sizeof(img_dsp_chroma_filter),
+    chroma_filter_step,
+    IK_PIPES_VIDEO_STILL,
+    query_encode_mode,
+    NULL,
+};
+
+extern "C" int vors_img_dsp_set_chroma_filter(int fd, const img_dsp_mode *mode, img_dsp_chroma_filter *block)
+{
+	return img_dsp_common_set(&chroma_filter_setter, __builtin_return_address(0), fd, mode, block, 0);
+}
+
+extern "C" int vors_img_dsp_get_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *out)
+{
+	return img_dsp_common_get(__func__, mode, out, offsetof(ik_ctx_body, blk.chroma_filter), sizeof(*out),
+	                          "p_chroma_filter", IK_PIPES_VIDEO_STILL);
+}

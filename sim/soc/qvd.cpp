@@ -11,6 +11,7 @@ const qvd_ioctl qvd_ioctls[] = {
     {0x40085601ul, qvd_set_dsp_log},
     {QVD_IOC_IMG_SET_MULTI_CHAN_CFG, qvd_set_multi_chan_cfg},
     {QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, qvd_update_multi_chan_cfg},
+    {QVD_IOC_QUERY_ENC_MODE_CAP, qvd_query_enc_mode_cap},
 };
 
 int qvd_dispatch(simsoc_file *f, unsigned long req, void *arg)

@@ -761,4 +761,117 @@ TEST_F(IkColor, VariableRange)
 	EXPECT_NE(t.find("inside_fpn_flag=3"), std::string::npos);
 }
 
+/* ---- chroma filter ---- */
+
+TEST_F(IkColor, ChromaFilterGoldenBytesOfABuiltConfiguration)
+{
+	up();
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_variable_range v{64, 0, {}};
+	ASSERT_EQ(vors_img_dsp_set_variable_range(&m, &v), 0);
+	RecordingIoctl::reply = [](unsigned long req, void *arg) {
+		if (req == 0xC0085616ul)
+			((uint8_t *)arg)[0] = 2;
+	};
+	RecordingIoctl::payload_size = 36;
+	img_dsp_chroma_filter f{1, 40, 50, 0, 24, 256, 192, {}};
+	ASSERT_EQ(vors_img_dsp_set_chroma_filter(kFd, &m, &f), 0);
+	ASSERT_EQ(RecordingIoctl::calls.size(), 1u);
+	EXPECT_EQ(RecordingIoctl::calls[0].fd, kFd);
+	EXPECT_EQ(RecordingIoctl::calls[0].request, 0xC0085616ul);
+	std::vector<uint8_t> query(36, 0);
+	query[0] = 0xFF;
+	EXPECT_EQ(RecordingIoctl::calls[0].payload, query);
+	img_dsp_ctx_id cid{0, 0, {}};
+	void *ctx = nullptr;
+	ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &ctx), 0);
+	EXPECT_EQ(((ik_ctx_head *)ctx)->encode_mode, 2);
+	RecordingIoctl::reply = nullptr;
+	RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
+	RecordingIoctl::calls.clear();
+
+	const uint8_t *main = build();
+	const uint8_t want[8] = {0x40, 0x00, 0x28, 0x32, 0x18, 0x00, 0x00, 0x01};
+	EXPECT_EQ(memcmp(main + 356 + 136, want, 8), 0);
+	const uint8_t *sec = (const uint8_t *)body()->sec[IK_SEC_CHROMA_FILTER].word;
+	const uint8_t want_sec[20] = {1, 64, 2, 0, 40, 0, 50, 0, 2, 0, 5, 0, 0, 0, 0, 0, 63, 0, 63, 0};
+	EXPECT_EQ(memcmp(sec + 4, want_sec, 20), 0);
+}
+
+TEST_F(IkColor, ChromaFilterClampsAndShifts)
+{
+	struct Case {
+		img_dsp_chroma_filter in;
+		int rc;
+		const char *msg;
+		uint16_t radius; /* stored */
+		uint8_t sec_radius;
+		uint16_t shift_cb, shift_cr;
+	} cases[] = {
+	    {{1, 0, 0, 0, 7, 8, 16, {}},
+	     IMG_DSP_CLAMPED,
+	     "Radius=16 should be one of  [32:192] in ",
+	     32,
+	     32,
+	     0,
+	     1},
+	    {{1, 0, 0, 0, 24, 256, 200, {}},
+	     IMG_DSP_CLAMPED,
+	     "Radius=200 should be one of  [32:192] in ",
+	     192,
+	     128,
+	     2,
+	     5},
+	    {{3, 0, 0, 0, 0, 0, 64, {}},
+	     IMG_DSP_CLAMPED,
+	     "Enable=3 should be within [0:1] in ",
+	     64,
+	     64,
+	     0,
+	     0},
+	    {{1, 0, 0, 0, 300, 0, 64, {}},
+	     IMG_DSP_CLAMPED,
+	     "OriginalBlendStrengthCb = 300 should be within [0:256] in ",
+	     64,
+	     64,
+	     5,
+	     0},
+	    {{1, 0, 0, 0, 0, 257, 64, {}},
+	     IMG_DSP_CLAMPED,
+	     "OriginalBlendStrengthCr = 257 should be within [0:256] in ",
+	     64,
+	     64,
+	     0,
+	     5},
+	    {{0, 9, 9, 0, 15, 16, 100, {}}, 0, nullptr, 100, 32, 1, 1},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_chroma_filter f = c.in;
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_chroma_filter(kFd, &m, &f), c.rc);
+		std::string t = out.text();
+		if (c.msg) {
+			EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_process_chroma_filter() ", c.msg))
+			    << c.msg;
+		}
+		img_dsp_chroma_filter got{};
+		ASSERT_EQ(vors_img_dsp_get_chroma_filter(&m, &got), 0);
+		EXPECT_EQ(got.Radius, c.radius);
+		const uint8_t *sec = (const uint8_t *)body()->sec[IK_SEC_CHROMA_FILTER].word;
+		EXPECT_EQ(sec[5], c.sec_radius);
+		uint16_t shifts[2];
+		memcpy(shifts, sec + 12, 4);
+		EXPECT_EQ(shifts[0], c.shift_cb);
+		EXPECT_EQ(shifts[1], c.shift_cr);
+	}
+	/* no block: refused after the query */
+	img_dsp_mode m = mode(0, 0);
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_chroma_filter(kFd, &m, nullptr), -1);
+	EXPECT_TRUE(has_msg(out.text(), "[IK][Error]img_dsp_core_process_chroma_filter() ",
+	                    "p_chroma_filter is NULL in img_dsp_core_process_chroma_filter\n\n"));
+}
+
 } // namespace
