@@ -4,6 +4,7 @@
 #include "ik_ctx.h"
 #include "ik_debug.h"
 
+#include <stdio.h>
 #include <string.h>
 
 #define IK_CC_HEADER_SIZE 128u
@@ -135,4 +136,105 @@ extern "C" int vors_img_dsp_get_color_correction(const img_dsp_mode *mode, img_d
 	}
 	return img_dsp_common_get(__func__, mode, out, offsetof(ik_ctx_body, blk.color_correction),
 	                          sizeof(*out), "p_color_corr", IK_PIPES_VIDEO_STILL);
+}
+
+/* ---- chroma scale ---- */
+
+#define IK_CS_ENTRIES 128u
+#define IK_CS_GAIN_MAX 4095u
+
+int img_dsp_core_check_set_chroma_scale(const img_dsp_mode *mode, img_dsp_chroma_scale *block,
+                                        img_dsp_update_list *list)
+{
+	if (!block) {
+		IK_ERROR("p_chroma_scale is NULL in %s\n\n", __func__);
+		return IMG_DSP_FAIL;
+	}
+	int rc = 0;
+	if (block->Enb > 1) {
+		IK_WARN("Enb=%d should be within [0:1] in %s\n", block->Enb, __func__);
+		block->Enb = 1;
+		rc = IMG_DSP_CLAMPED;
+	}
+	for (uint32_t i = 0; i < IK_CS_ENTRIES; i++) {
+		if (block->GainCurve[i] > IK_CS_GAIN_MAX) {
+			IK_WARN("GainCurve[%d]=%d should be within [0:4095] in %s\n", i, block->GainCurve[i],
+			        __func__);
+			block->GainCurve[i] = IK_CS_GAIN_MAX;
+			rc = IMG_DSP_CLAMPED;
+		}
+	}
+	int step = img_dsp_core_process_chroma_scale(mode, block, list);
+	return step == IMG_DSP_FAIL ? step : rc;
+}
+
+int img_dsp_core_process_chroma_scale(const img_dsp_mode *mode, const img_dsp_chroma_scale *block,
+                                      img_dsp_update_list *list)
+{
+	void *ctx = NULL;
+	ik_ctx_body *body = ik_color_body(__func__, mode, &ctx);
+	if (!body)
+		return IMG_DSP_FAIL;
+	ik_memcpy(body->blk.chroma_scale, block, sizeof(*block));
+	uint8_t *table =
+	    ik_color_table(mode, ctx, IK_STBL_CHROMA_SCALE, IK_VBUF_CS_TONE_CURVE, IK_STILL_CS_TONE_CURVE);
+	uint8_t *sec = ik_sec_bytes(body->sec, IK_SEC_CHROMA_SCALE);
+	uint16_t enable = block->Enb, make_legal = 0;
+	uint32_t one = 1;
+	memcpy(sec + IK_SECB_CS_ENABLE, &enable, 2);
+	memcpy(sec + 8, &one, 4);
+	body->sec[IK_SEC_CHROMA_SCALE].word[IK_SECW_CHROMA_SCALE_GAIN] = ik_phys(table);
+	ik_memcpy(table, block->GainCurve, sizeof(block->GainCurve));
+	memcpy(sec + 4, &make_legal, 2);
+	static const int16_t weights_on[6] = {0, -44, 227, 179, -91, 0};
+	static const int16_t weights_off[6] = {0, -44, 228, 180, -92, 0};
+	memcpy(sec + 12, block->Enb ? weights_on : weights_off, sizeof(weights_on));
+	list->entry[0].valid = 1;
+	list->entry[0].section = &body->sec[IK_SEC_CHROMA_SCALE];
+	ik_flag_set(body->update_flags, IK_UPD_CHROMA_SCALE);
+	return 0;
+}
+
+static void print_chroma_scale(const void *p)
+{
+	const img_dsp_chroma_scale *b = (const img_dsp_chroma_scale *)p;
+	ik_print("[IK]     Enb %d, GainCurve ={\n", b->Enb);
+	for (uint32_t line = 0; line < IK_CS_ENTRIES / 16u; line++) {
+		char text[16 * 8 + 1];
+		size_t n = 0;
+		for (uint32_t i = 0; i < 16u; i++)
+			n += (size_t)snprintf(text + n, sizeof(text) - n, "%6d ",
+			                      b->GainCurve[16u * line + i]);
+		ik_print("[IK]%s\n", text);
+	}
+	ik_print("[IK]  }\n");
+}
+
+static const img_dsp_debug_hook chroma_scale_hook = {LOG_CHROMA_SCALE, IK_HOOK_PRINT_ONLY,
+                                                     print_chroma_scale};
+
+static int chroma_scale_step(const img_dsp_mode *mode, void *block, uint32_t, img_dsp_update_list *list)
+{
+	return img_dsp_core_check_set_chroma_scale(mode, (img_dsp_chroma_scale *)block, list);
+}
+
+static const img_dsp_setter chroma_scale_setter = {
+    "vors_img_dsp_set_chroma_scale",
+    &chroma_scale_hook,
+    sizeof(img_dsp_chroma_scale),
+    chroma_scale_step,
+    IK_PIPES_IN_CORE,
+    NULL,
+    NULL,
+};
+
+extern "C" int vors_img_dsp_set_chroma_scale(int fd, const img_dsp_mode *mode, img_dsp_chroma_scale *block)
+{
+	return img_dsp_common_set(&chroma_scale_setter, __builtin_return_address(0), fd, mode, block, 0);
+}
+
+extern "C" int vors_img_dsp_get_chroma_scale(const img_dsp_mode *mode, img_dsp_chroma_scale *out)
+{
+	return img_dsp_common_get(__func__, mode, out, offsetof(ik_ctx_body, blk.chroma_scale), sizeof(*out),
+	                          "p_chroma_scale", IK_PIPES_VIDEO_STILL);
 }

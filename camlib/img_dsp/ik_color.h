@@ -93,5 +93,9 @@ int img_dsp_core_check_set_chroma_filter(const img_dsp_mode *mode, img_dsp_chrom
                                          img_dsp_update_list *list);
 int img_dsp_core_process_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *block,
                                        img_dsp_update_list *list);
+int img_dsp_core_check_set_chroma_scale(const img_dsp_mode *mode, img_dsp_chroma_scale *block,
+                                        img_dsp_update_list *list);
+int img_dsp_core_process_chroma_scale(const img_dsp_mode *mode, const img_dsp_chroma_scale *block,
+                                      img_dsp_update_list *list);
 
 #endif

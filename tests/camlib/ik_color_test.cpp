@@ -874,4 +874,59 @@ TEST_F(IkColor, ChromaFilterClampsAndShifts)
 	                    "p_chroma_filter is NULL in img_dsp_core_process_chroma_filter\n\n"));
 }
 
+/* ---- chroma scale ---- */
+
+TEST_F(IkColor, ChromaScaleGoldenBytesOfABuiltConfiguration)
+{
+	struct Case {
+		uint8_t enb;
+		uint8_t want[20];
+	} cases[] = {
+	    {1, {0, 0, 1, 0, 1, 0, 0, 0, 0, 0, 0xD4, 0xFF, 0xE3, 0, 0xB3, 0, 0xA5, 0xFF, 0, 0}},
+	    {0, {0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0xD4, 0xFF, 0xE4, 0, 0xB4, 0, 0xA4, 0xFF, 0, 0}},
+	};
+	up();
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_chroma_scale cs{};
+		cs.Enb = c.enb;
+		for (uint16_t i = 0; i < 128; i++)
+			cs.GainCurve[i] = (uint16_t)(32 * i);
+		ASSERT_EQ(vors_img_dsp_set_chroma_scale(kFd, &m, &cs), 0);
+		EXPECT_TRUE(ik_flag_test(body()->update_flags, IK_UPD_CHROMA_SCALE));
+		const uint8_t *main = build();
+		EXPECT_EQ(memcmp(main + 188 + 84, c.want, 20), 0) << (int)c.enb;
+		uint16_t gains[128];
+		memcpy(gains, table_block() + 59692, sizeof(gains));
+		for (uint16_t i = 0; i < 128; i++)
+			EXPECT_EQ(gains[i], 32 * i);
+	}
+}
+
+TEST_F(IkColor, ChromaScaleClamps)
+{
+	up();
+	img_dsp_mode m = mode(1, 0);
+	img_dsp_chroma_scale cs{};
+	cs.Enb = 2;
+	cs.GainCurve[5] = 4096;
+	cs.GainCurve[127] = 0xFFFF;
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_chroma_scale(kFd, &m, &cs), IMG_DSP_CLAMPED);
+	std::string t = out.text();
+	const char *head = "[IK][Warning]img_dsp_core_check_set_chroma_scale() ";
+	EXPECT_TRUE(has_msg(t, head, "Enb=2 should be within [0:1] in "));
+	EXPECT_TRUE(has_msg(t, head, "GainCurve[5]=4096 should be within [0:4095] in "));
+	EXPECT_TRUE(has_msg(t, head, "GainCurve[127]=65535 should be within [0:4095] in "));
+	img_dsp_chroma_scale got{};
+	ASSERT_EQ(vors_img_dsp_get_chroma_scale(&m, &got), 0);
+	EXPECT_EQ(got.Enb, 1);
+	EXPECT_EQ(got.GainCurve[5], 4095);
+	EXPECT_EQ(got.GainCurve[127], 4095);
+	int16_t w[6];
+	memcpy(w, (const uint8_t *)body(1)->sec[IK_SEC_CHROMA_SCALE].word + 12, sizeof(w));
+	EXPECT_EQ(std::vector<int16_t>(w, w + 6), (std::vector<int16_t>{0, -44, 227, 179, -91, 0}));
+	EXPECT_EQ(vors_img_dsp_set_chroma_scale(kFd, &m, nullptr), -1);
+}
+
 } // namespace

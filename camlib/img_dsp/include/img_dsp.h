@@ -392,6 +392,8 @@ int vors_img_dsp_get_chroma_median_filter(const img_dsp_mode *mode, img_dsp_chro
 int vors_img_dsp_set_variable_range(const img_dsp_mode *mode, img_dsp_variable_range *block);
 int vors_img_dsp_set_chroma_filter(int fd, const img_dsp_mode *mode, img_dsp_chroma_filter *block);
 int vors_img_dsp_get_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *out);
+int vors_img_dsp_set_chroma_scale(int fd, const img_dsp_mode *mode, img_dsp_chroma_scale *block);
+int vors_img_dsp_get_chroma_scale(const img_dsp_mode *mode, img_dsp_chroma_scale *out);
 
 /* Debug facilities. */
 int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);
