@@ -186,7 +186,7 @@ enum ik_section {
 #define IK_SECB_LE_ENABLE 5u            /* u8, IK_SEC_LOCAL_EXPOSURE */
 #define IK_SECB_CS_ENABLE 6u            /* u16, IK_SEC_CHROMA_SCALE */
 #define IK_SECB_CFA_NOISE_ENABLE 4u     /* u8 bits 0-1, IK_SEC_CFA_NOISE_FILTER */
-#define IK_SECB_CHROMA_MEDIAN_ENABLE 4u /* u16, IK_SEC_CHROMA_MEDIAN */
+#define IK_SECB_CHROMA_MEDIAN_ENABLE 6u /* u16 mode, 0 off, IK_SEC_CHROMA_MEDIAN */
 #define IK_SECB_CHROMA_RADIUS 5u        /* u8, IK_SEC_CHROMA_FILTER */
 #define IK_SECB_AA_ENABLE 4u            /* u32, IK_SEC_ANTI_ALIASING */
 #define IK_SECB_AA_SHIFT 8u             /* u8 */
@@ -347,6 +347,7 @@ typedef struct ik_filter_blocks {
 	uint32_t cc_reg_version[2];
 	uint8_t color_correction[8];
 	uint8_t cc_table_copy[17536];
+	uint8_t cc_hiso_table[17536]; /* still pipe: the secondary 3-D table store */
 	uint8_t tone_curve[1536];
 	uint8_t chroma_scale[260];
 	/* chroma */

@@ -348,20 +348,6 @@ static void dump_row_with_table(ik_dump *d, const ik_dump_row *row, size_t ptr_o
 	dump_write(d, row->id, (debug_flags & IMG_DSP_DEBUG_NO_TABLES) ? 1 : 2, data, sizes);
 }
 
-/* The colour-correction getter hands out the context's own table copy. */
-static void point_cc_at_copy(const img_dsp_mode *mode)
-{
-	img_dsp_ctx_id id = {mode->Pipe, mode->ContextId, {0, 0, 0}};
-	void *ctx;
-	if (img_dsp_core_utility_get_context(&id, &ctx) != 0)
-		return;
-	ik_ctx_body *body = ik_body(mode->Pipe, ctx);
-	if (!body)
-		return;
-	uint64_t p = (uint64_t)(uintptr_t)body->blk.cc_table_copy;
-	memcpy(body->blk.color_correction, &p, sizeof(p));
-}
-
 static void dump_lib_and_sensor(ik_dump *d)
 {
 	img_dsp_lib_info info;
@@ -378,13 +364,25 @@ static void dump_lib_and_sensor(ik_dump *d)
 	dump_write(d, LOG_VIGNETTE_COMPENSATION, 1, data, &vig);
 }
 
+/* A block read through its getter, with the table its address word names
+ * unless the large tables are left out. */
+static void dump_block_with_table(ik_dump *d, uint32_t id, uint32_t size, uint32_t table_size)
+{
+	const void *data[2] = {d->buf, pointer_at(d->buf, 0)};
+	const uint32_t sizes[2] = {size, table_size};
+	dump_write(d, id, (debug_flags & IMG_DSP_DEBUG_NO_TABLES) ? 1 : 2, data, sizes);
+}
+
 static void dump_color(ik_dump *d)
 {
-	static const ik_dump_row cc = ROW(LOG_COLOR_CORRECTION, color_correction, 8);
-	static const ik_dump_row cc_reg = ROW(LOG_COLOR_CORRECTION_REG, color_correction_reg, 8);
-	point_cc_at_copy(d->mode);
-	dump_row_with_table(d, &cc, 0, 17536);
-	dump_row_with_table(d, &cc_reg, 0, 18752);
+	memset(d->buf, 0, sizeof(img_dsp_color_correction));
+	vors_img_dsp_get_color_correction(d->mode, (img_dsp_color_correction *)d->buf);
+	dump_block_with_table(d, LOG_COLOR_CORRECTION, sizeof(img_dsp_color_correction),
+	                      IMG_DSP_CC_TABLE_SIZE);
+	memset(d->buf, 0, sizeof(img_dsp_color_correction_reg));
+	vors_img_dsp_get_color_correction_reg(d->mode, (img_dsp_color_correction_reg *)d->buf);
+	dump_block_with_table(d, LOG_COLOR_CORRECTION_REG, sizeof(img_dsp_color_correction_reg),
+	                      IMG_DSP_CC_REG_SIZE);
 }
 
 static void dump_luma(ik_dump *d)

@@ -12,6 +12,7 @@ const qvd_ioctl qvd_ioctls[] = {
     {QVD_IOC_SET_DSP_LOG, qvd_set_dsp_log},
     {QVD_IOC_IMG_SET_MULTI_CHAN_CFG, qvd_set_multi_chan_cfg},
     {QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, qvd_update_multi_chan_cfg},
+    {QVD_IOC_QUERY_ENC_MODE_CAP, qvd_query_enc_mode_cap},
 };
 
 int qvd_dispatch(simsoc_file *f, unsigned long req, void *arg)

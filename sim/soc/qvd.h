@@ -17,4 +17,8 @@ int qvd_set_dsp_log(simsoc_file *f, void *arg);
 int qvd_set_multi_chan_cfg(simsoc_file *f, void *arg);
 int qvd_update_multi_chan_cfg(simsoc_file *f, void *arg);
 
+// Encode-mode capability query (qvd_enc.cpp).
+#define QVD_IOC_QUERY_ENC_MODE_CAP 0xC0085616ul
+int qvd_query_enc_mode_cap(simsoc_file *f, void *arg);
+
 #endif

@@ -172,6 +172,41 @@ typedef struct img_dsp_variable_range {
     uint8_t reserved[2];
 } img_dsp_variable_range;
 
+/* Colour path: white balance, colour correction, tone curve, chroma. */
+typedef struct img_dsp_color_correction_reg {
+    uint64_t RegSettingAddr;
+} img_dsp_color_correction_reg;
+
+typedef struct img_dsp_color_correction {
+    uint64_t MatrixThreeDTableAddr;
+} img_dsp_color_correction;
+
+typedef struct img_dsp_tone_curve {
+    uint16_t ToneCurveRed[256];
+    uint16_t ToneCurveGreen[256];
+    uint16_t ToneCurveBlue[256];
+} img_dsp_tone_curve;
+
+typedef struct img_dsp_chroma_scale {
+    uint8_t Enb;
+    uint8_t reserved[3];
+    uint16_t GainCurve[128];
+} img_dsp_chroma_scale;
+
+typedef struct img_dsp_chroma_median_filter {
+    int32_t Enable;
+    uint16_t CbAdaptiveStrength;
+    uint16_t CrAdaptiveStrength;
+    uint8_t CbNonAdaptiveStrength;
+    uint8_t CrNonAdaptiveStrength;
+    uint16_t CbAdaptiveAmount;
+    uint16_t CrAdaptiveAmount;
+    uint8_t reserved[2];
+} img_dsp_chroma_median_filter;
+
+#define IMG_DSP_CC_REG_SIZE 18752u
+#define IMG_DSP_CC_TABLE_SIZE 17536u
+
 typedef struct img_dsp_level {
     uint8_t low;
     uint8_t low_delta;
@@ -342,6 +377,23 @@ int vors_img_dsp_get_3a_early_wb_gain(const img_dsp_mode *mode, img_dsp_3a_early
 int vors_img_dsp_3a_get_aaa_stat(int fd, uint32_t ignored, img_dsp_3a_stat_desc *desc);
 int vors_img_dsp_3a_unpack_sensor_hist_data(const void *src, uint16_t pitch, uint16_t *out, uint16_t width,
                                             uint16_t height);
+
+/* Colour path. */
+int vors_img_dsp_set_wb_gain(int fd, const img_dsp_mode *mode, img_dsp_wb_gain *block);
+int vors_img_dsp_get_wb_gain(const img_dsp_mode *mode, img_dsp_wb_gain *out);
+int vors_img_dsp_set_color_correction_reg(const img_dsp_mode *mode, img_dsp_color_correction_reg *block);
+int vors_img_dsp_get_color_correction_reg(const img_dsp_mode *mode, img_dsp_color_correction_reg *out);
+int vors_img_dsp_set_tone_curve(int fd, const img_dsp_mode *mode, img_dsp_tone_curve *block);
+int vors_img_dsp_get_tone_curve(const img_dsp_mode *mode, img_dsp_tone_curve *out);
+int vors_img_dsp_set_color_correction(int fd, const img_dsp_mode *mode, img_dsp_color_correction *block);
+int vors_img_dsp_get_color_correction(const img_dsp_mode *mode, img_dsp_color_correction *out);
+int vors_img_dsp_set_chroma_median_filter(int fd, const img_dsp_mode *mode, img_dsp_chroma_median_filter *block);
+int vors_img_dsp_get_chroma_median_filter(const img_dsp_mode *mode, img_dsp_chroma_median_filter *out);
+int vors_img_dsp_set_variable_range(const img_dsp_mode *mode, img_dsp_variable_range *block);
+int vors_img_dsp_set_chroma_filter(int fd, const img_dsp_mode *mode, img_dsp_chroma_filter *block);
+int vors_img_dsp_get_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *out);
+int vors_img_dsp_set_chroma_scale(int fd, const img_dsp_mode *mode, img_dsp_chroma_scale *block);
+int vors_img_dsp_get_chroma_scale(const img_dsp_mode *mode, img_dsp_chroma_scale *out);
 
 /* Debug facilities. */
 int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);

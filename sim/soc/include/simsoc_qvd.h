@@ -40,6 +40,9 @@ void simsoc_qvd_posts_clear(void);
 /* Posts of this kind fail with -err until cleared (err 0 clears; kind -1
  * clears every kind). */
 void simsoc_qvd_fail_kind(int kind, int err);
+/* The answer to the encode-mode capability query: the encode mode in byte 0
+ * and the chroma-radius code (0-3) in bits 16-17. */
+void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);
 
 #ifdef __cplusplus
 }
