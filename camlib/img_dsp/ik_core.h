@@ -98,6 +98,7 @@ typedef struct img_dsp_setter {
 	enum img_dsp_pipe_rule rule;
 	img_dsp_setter_call_fn before; /* optional */
 	img_dsp_setter_call_fn after;  /* optional; its result replaces a successful step's */
+	bool no_profile;               /* the setter takes no profile stamps */
 } img_dsp_setter;
 
 /* The setter path: debug hooks, lookup, lock, pipe rule, before, step,

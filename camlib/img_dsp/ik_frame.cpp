@@ -292,6 +292,12 @@ static int pipe_allowed(enum img_dsp_pipe_rule rule, uint32_t pipe)
 	return 0;
 }
 
+static void stamp(const img_dsp_setter *setter, uint32_t state)
+{
+	if (!setter->no_profile)
+		img_dsp_core_profile_stamp(setter->name, state, 0, 0);
+}
+
 int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address, int fd,
                        const img_dsp_mode *mode, void *block, uint32_t index)
 {
@@ -302,13 +308,13 @@ int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address,
 	int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
 	if (rc != 0)
 		return rc;
-	img_dsp_core_profile_stamp(caller, IK_PROFILE_START, 0, 0);
+	stamp(setter, IK_PROFILE_START);
 	ik_lock(ctx);
-	img_dsp_core_profile_stamp(caller, IK_PROFILE_GET_MUTEX, 0, 0);
+	stamp(setter, IK_PROFILE_GET_MUTEX);
 	if (!pipe_allowed(setter->rule, mode->Pipe)) {
 		ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
 		ik_unlock(ctx);
-		img_dsp_core_profile_stamp(caller, IK_PROFILE_PROCESS, 0, 0);
+		stamp(setter, IK_PROFILE_PROCESS);
 		return -1;
 	}
 	/* The list lives here, not in the step, so the calls around the step
@@ -325,7 +331,7 @@ int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address,
 			rc = after;
 	}
 	ik_unlock(ctx);
-	img_dsp_core_profile_stamp(caller, IK_PROFILE_PROCESS, 0, 0);
+	stamp(setter, IK_PROFILE_PROCESS);
 	return rc;
 }
 
