@@ -1,4 +1,6 @@
 /* The shared FIR and level checks of the sharpen-noise families. */
+#include "ik_context.h"
+#include "ik_ctx.h"
 #include "ik_sharpen.h"
 #include "ik_test_support.h"
 
@@ -7,6 +9,7 @@
 #include <cstring>
 
 using iktest::has_msg;
+using iktest::IkFixture;
 using iktest::StdoutCapture;
 
 namespace
@@ -159,6 +162,218 @@ TEST_F(IkSharpenCheck, LevelCheck)
 			EXPECT_EQ(out, "");
 		}
 		EXPECT_EQ(0, memcmp(&lv, &c.out, sizeof(lv))) << (int)c.in.low;
+	}
+}
+
+class IkFirstSharpen : public IkFixture
+{
+      protected:
+	void SetUp() override
+	{
+		StdoutCapture quiet;
+		bring_up({{0, 1, 2, 1, 0}, {1, 1, 1, 0, 0}, {2, 1, 0, 0, 0}});
+		for (uint32_t pipe : {0u, 1u, 2u}) {
+			img_dsp_ctx_id id{pipe, 0, {}};
+			ASSERT_EQ(vors_img_dsp_init_ctx(0, &id, &id), 0);
+		}
+	}
+	ik_ctx_body *body(uint32_t pipe = 0)
+	{
+		img_dsp_ctx_id id{pipe, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_context(&id, &c), 0);
+		return ik_body(pipe, c);
+	}
+	bool flag(unsigned f, uint32_t pipe = 0)
+	{
+		return ik_flag_test(body(pipe)->update_flags, f);
+	}
+	void clear_flags()
+	{
+		memset(body(0)->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+		memset(body(1)->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	}
+};
+
+TEST_F(IkFirstSharpen, CoringClampedStoredAndRead)
+{
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_sharpen_coring c{};
+	c.coring[200] = 40;
+	c.coring[3] = 31;
+	c.coring_mul_fractional_bits = 0;
+	clear_flags();
+	StdoutCapture cap;
+	EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_coring(0, &m, &c), IMG_DSP_CLAMPED);
+	std::string out = cap.text();
+	const char *fn = "[IK][Warning]img_dsp_core_check_set_1st_sharpen_noise_sharpen_coring() ";
+	EXPECT_TRUE(has_msg(out, fn,
+	                    "Coring[200]=40 should be within [0:31] in "
+	                    "img_dsp_core_process_1st_sharpen_noise_sharpen_coring\n"));
+	EXPECT_TRUE(has_msg(out, fn,
+	                    "CoringMulFractionalBits=0 should be within [1:3] in "
+	                    "img_dsp_core_process_1st_sharpen_noise_sharpen_coring\n"));
+	EXPECT_EQ(c.coring[200], 31);
+	EXPECT_EQ(c.coring_mul_fractional_bits, 3);
+	EXPECT_TRUE(flag(IK_UPD_FIRST_SHP_SHARPEN_CORING));
+	EXPECT_FALSE(flag(IK_UPD_FIRST_SHP_SHARPEN_FIR));
+	img_dsp_sharpen_coring got{};
+	EXPECT_EQ(vors_img_dsp_get_1st_sharpen_noise_sharpen_coring(&m, &got), 0);
+	EXPECT_EQ(0, memcmp(&got, &c, sizeof(got)));
+}
+
+TEST_F(IkFirstSharpen, NoiseThresholdsAndBoth)
+{
+	img_dsp_mode m = mode(1, 0);
+	const char *fn = "[IK][Warning]img_dsp_core_check_set_1st_sharpen_noise_noise() ";
+	const char *proc = " in img_dsp_core_process_1st_sharpen_noise_noise\n";
+	struct {
+		uint8_t t0, t1, want;
+		std::string msg;
+	} cases[] = {
+	    {100, 90, 75, "T0=100  should not larger than T1=90"},
+	    {10, 40, 25, "T1=40 should be larger then T0=10 at least 15"},
+	    {20, 10, 0, "T0=20  should not larger than T1=10"},
+	    {30, 45, 30, ""},
+	};
+	for (const auto &c : cases) {
+		img_dsp_1st_sharpen_noise_noise n{};
+		n.level_str_adjust.high = 100;
+		n.T0 = c.t0;
+		n.T1 = c.t1;
+		StdoutCapture cap;
+		int rc = vors_img_dsp_set_1st_sharpen_noise_noise(0, &m, &n);
+		std::string out = cap.text();
+		EXPECT_EQ(n.T0, c.want) << (int)c.t0;
+		if (c.msg.empty()) {
+			EXPECT_EQ(rc, 0);
+			EXPECT_EQ(out, "");
+		} else {
+			EXPECT_EQ(rc, IMG_DSP_CLAMPED);
+			EXPECT_TRUE(has_msg(out, fn, c.msg + proc)) << out;
+		}
+		img_dsp_1st_sharpen_noise_noise got{};
+		EXPECT_EQ(vors_img_dsp_get_1st_sharpen_noise_noise(&m, &got), 0);
+		EXPECT_EQ(got.T0, c.want);
+	}
+	EXPECT_TRUE(flag(IK_UPD_FIRST_SHP_NOISE, 1));
+
+	img_dsp_1st_sharpen_noise_both b{};
+	b.Mode = 1;
+	b.EdgeThresh = 3000;
+	StdoutCapture cap;
+	EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_both(0, &m, &b), IMG_DSP_CLAMPED);
+	std::string out = cap.text();
+	EXPECT_EQ(b.Mode, 0);
+	EXPECT_EQ(b.EdgeThresh, 2047);
+	EXPECT_TRUE(has_msg(out, "[IK][Warning]img_dsp_core_check_set_1st_sharpen_noise_both() ",
+	                    "Mode = 1 should be 0 or 2 in img_dsp_core_process_1st_sharpen_noise_both\n"));
+	EXPECT_EQ(body(1)->blk.first_sharpen.both[1], 0);
+}
+
+TEST_F(IkFirstSharpen, FirCoefficientsClampedAndStored)
+{
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_fir f{};
+	f.coefs[4][9] = 5000;
+	StdoutCapture cap;
+	EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_fir(0, &m, &f), IMG_DSP_CLAMPED);
+	EXPECT_EQ(f.coefs[4][9], 1023);
+	EXPECT_EQ(0, memcmp(body()->blk.first_sharpen.sharpen_fir, &f, sizeof(f)));
+}
+
+TEST_F(IkFirstSharpen, ImpossibleLevelStoresNothing)
+{
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_level good{10, 1, 2, 3, 40, 1, 4};
+	EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_min_coring_result(0, &m, &good), 0);
+	clear_flags();
+	img_dsp_level bad{200, 6, 0, 0, 240, 0, 0};
+	StdoutCapture cap;
+	EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_min_coring_result(0, &m, &bad), -1);
+	EXPECT_TRUE(has_msg(
+	    cap.text(), "[IK][Error]img_dsp_core_check_sharpen_noise_level() ",
+	    "sharpen_min_coring_result.Low = 200, LowDelta = 6, High = 240, HighDelta = 0, Low0 = 264 "
+	    "should <= High0 = 241 in img_dsp_core_process_1st_sharpen_noise_sharpen_min_coring_result\n"));
+	img_dsp_level got{};
+	EXPECT_EQ(vors_img_dsp_get_1st_sharpen_noise_sharpen_min_coring_result(&m, &got), 0);
+	EXPECT_EQ(0, memcmp(&got, &good, sizeof(got)));
+	EXPECT_EQ(std::vector<uint8_t>(body()->update_flags, body()->update_flags + IK_UPDATE_FLAG_BYTES),
+	          std::vector<uint8_t>(IK_UPDATE_FLAG_BYTES, 0));
+}
+
+TEST_F(IkFirstSharpen, RefusalsAndNullBlocks)
+{
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_mode decode = mode(2, 0);
+	img_dsp_level lv{10, 1, 2, 3, 40, 1, 4};
+	{
+		StdoutCapture cap;
+		EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_scale_coring(0, &decode, &lv), -1);
+		EXPECT_TRUE(has_msg(
+		    cap.text(), "[IK][Error]img_dsp_core_process_1st_sharpen_noise_sharpen_scale_coring() ",
+		    "does not support pipe 2\n"));
+	}
+	{
+		StdoutCapture cap;
+		EXPECT_EQ(vors_img_dsp_get_1st_sharpen_noise_sharpen_scale_coring(&decode, &lv), -1);
+		EXPECT_TRUE(has_msg(cap.text(),
+		                    "[IK][Error]vors_img_dsp_get_1st_sharpen_noise_sharpen_scale_coring() ",
+		                    "does not support pipe 2\n"));
+	}
+	struct {
+		int (*set)(const img_dsp_mode *);
+		int (*get)(const img_dsp_mode *);
+		std::string step, set_msg, get_name, get_msg;
+	} cases[] = {
+	    {[](const img_dsp_mode *md) { return vors_img_dsp_set_1st_sharpen_noise_both(0, md, nullptr); },
+	     [](const img_dsp_mode *md) { return vors_img_dsp_get_1st_sharpen_noise_both(md, nullptr); },
+	     "both", "p_both", "both", "pBoth"},
+	    {[](const img_dsp_mode *md) { return vors_img_dsp_set_1st_sharpen_noise_noise(0, md, nullptr); },
+	     [](const img_dsp_mode *md) { return vors_img_dsp_get_1st_sharpen_noise_noise(md, nullptr); },
+	     "noise", "p_noise", "noise", "p_sharpen_noise"},
+	    {[](const img_dsp_mode *md) {
+		     return vors_img_dsp_set_1st_sharpen_noise_sharpen_fir(0, md, nullptr);
+	     },
+	     [](const img_dsp_mode *md) {
+		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_fir(md, nullptr);
+	     },
+	     "sharpen_fir", "p_fir", "sharpen_fir", "pFir"},
+	    {[](const img_dsp_mode *md) {
+		     return vors_img_dsp_set_1st_sharpen_noise_sharpen_coring(0, md, nullptr);
+	     },
+	     [](const img_dsp_mode *md) {
+		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_coring(md, nullptr);
+	     },
+	     "sharpen_coring", "p_coring", "sharpen_coring", "p_coring"},
+	    {[](const img_dsp_mode *md) {
+		     return vors_img_dsp_set_1st_sharpen_noise_sharpen_max_coring_result(0, md, nullptr);
+	     },
+	     [](const img_dsp_mode *md) {
+		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_max_coring_result(md, nullptr);
+	     },
+	     "sharpen_max_coring_result", "p_level", "sharpen_max_coring_result", "p_level"},
+	    {[](const img_dsp_mode *md) {
+		     return vors_img_dsp_set_1st_sharpen_noise_sharpen_coring_index_scale(0, md, nullptr);
+	     },
+	     [](const img_dsp_mode *md) {
+		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_coring_index_scale(md, nullptr);
+	     },
+	     "sharpen_coring_index_scale", "p_level", "sharpen_coring_index_scale", "pLevel"},
+	};
+	for (const auto &c : cases) {
+		StdoutCapture cap;
+		EXPECT_EQ(c.set(&m), -1) << c.step;
+		EXPECT_EQ(c.get(&m), -1) << c.step;
+		std::string out = cap.text();
+		EXPECT_TRUE(has_msg(
+		    out, "[IK][Error]img_dsp_core_check_set_1st_sharpen_noise_" + c.step + "() ",
+		    c.set_msg + " is NULL in img_dsp_core_process_1st_sharpen_noise_" + c.step + "\n"))
+		    << out;
+		EXPECT_TRUE(has_msg(out,
+		                    "[IK][Error]vors_img_dsp_get_1st_sharpen_noise_" + c.get_name + "() ",
+		                    c.get_msg + " is empty\n"))
+		    << out;
 	}
 }
 
