@@ -353,9 +353,9 @@ FIRST(sharpen_scale_coring, scale_coring, 7, IK_UPD_FIRST_SHP_SCALE_CORING, "p_l
 		                                      img_dsp_core_check_set_1st_sharpen_noise_##member,     \
 		                                      IK_PIPES_IN_CORE,                                      \
 		                                      NULL,                                                  \
-		                                      NULL,                                                  \
-		                                      true};                                                 \
-		return img_dsp_common_set(&setter, __builtin_return_address(0), fd, mode, block, 0);         \
+		                                      NULL};                                                 \
+		return img_dsp_common_set_unstamped(&setter, __builtin_return_address(0), fd, mode, block,   \
+		                                    0);                                                      \
 	}                                                                                                    \
 	extern "C" int vors_img_dsp_get_1st_sharpen_noise_##member(const img_dsp_mode *mode, type *out)      \
 	{                                                                                                    \
