@@ -148,10 +148,11 @@ namespace
 struct first_member {
 	const char *check_name;
 	const char *process_name;
-	size_t offset; /* in the first-stage group */
+	size_t offset; /* in the context body */
 	size_t size;
 	unsigned flag;
 	const char *block_name; /* in the NULL-block message */
+	const char *null_tail;  /* after that message's line */
 	int32_t (*check)(const char *check_name, const char *proc, void *block);
 };
 
@@ -172,7 +173,7 @@ int first_process(const first_member *m, const img_dsp_mode *mode, const void *b
 		         mode->Pipe);
 		return -1;
 	}
-	ik_memcpy((uint8_t *)&body->blk.first_sharpen + m->offset, block, m->size);
+	ik_memcpy((uint8_t *)body + m->offset, block, m->size);
 	ik_flag_set(body->update_flags, m->flag);
 	return rc;
 }
@@ -180,8 +181,8 @@ int first_process(const first_member *m, const img_dsp_mode *mode, const void *b
 int first_check_set(const first_member *m, const img_dsp_mode *mode, void *block)
 {
 	if (!block) {
-		ik_print("[IK][Error]%s() %d %s is NULL in %s\n", m->check_name, __LINE__, m->block_name,
-		         m->process_name);
+		ik_print("[IK][Error]%s() %d %s is NULL in %s\n%s", m->check_name, __LINE__, m->block_name,
+		         m->process_name, m->null_tail);
 		return -1;
 	}
 	int32_t rc = m->check(m->check_name, m->process_name, block);
@@ -308,13 +309,63 @@ int32_t check_noise(const char *fn, const char *proc, void *block)
 	return rc;
 }
 
+/* The final stage bounds fewer fields and spells its messages its own way. */
+int32_t bound_final(const char *fn, const char *proc, const char *field, uint16_t v, uint16_t max)
+{
+	if (v <= max)
+		return 0;
+	ik_print("[IK][Warning]%s() %d %s = %d should be within [0:%d] in %s\n\n", fn, __LINE__, field, v,
+	         max, proc);
+	return IMG_DSP_CLAMPED;
+}
+
+int32_t check_final_coring(const char *fn, const char *proc, void *block)
+{
+	img_dsp_sharpen_coring *c = (img_dsp_sharpen_coring *)block;
+	int32_t rc = 0;
+	for (int i = 0; i < 256; i++)
+		if (c->coring[i] > 31) {
+			ik_print("[IK][Warning]%s() %d coring[%d] = %d should be within [0:31] in %s\n", fn,
+			         __LINE__, i, c->coring[i], proc);
+			c->coring[i] = 31;
+			rc = IMG_DSP_CLAMPED;
+		}
+	if (c->coring_mul_fractional_bits < 1 || c->coring_mul_fractional_bits > 3) {
+		ik_print(
+		    "[IK][Warning]%s() %d coring_mul_fractional_bits = %d should be within [1:3] in %s\n", fn,
+		    __LINE__, c->coring_mul_fractional_bits, proc);
+		c->coring_mul_fractional_bits = 3;
+		rc = IMG_DSP_CLAMPED;
+	}
+	return rc;
+}
+
+/* Only the selector and the two overall strengths: per-direction values
+ * and kernels pass as given. */
+int32_t check_final_fir(const char *fn, const char *proc, void *block)
+{
+	img_dsp_fir *f = (img_dsp_fir *)block;
+	int32_t rc = bound_final(fn, proc, "specify", f->specify, 4);
+	if (rc)
+		f->specify = 4;
+	int32_t r = bound_final(fn, proc, "strength_iso", f->strength_iso, 256);
+	if (r)
+		f->strength_iso = 256;
+	rc |= r;
+	r = bound_final(fn, proc, "strength_dir", f->strength_dir, 256);
+	if (r)
+		f->strength_dir = 256;
+	return rc | r;
+}
+
 #define FIRST(member, field, size, flag, name, check)                                                        \
 	const first_member first_##member = {"img_dsp_core_check_set_1st_sharpen_noise_" #member,            \
 	                                     "img_dsp_core_process_1st_sharpen_noise_" #member,              \
-	                                     offsetof(ik_first_sharpen_group, field),                        \
+	                                     offsetof(ik_ctx_body, blk.first_sharpen.field),                 \
 	                                     size,                                                           \
 	                                     flag,                                                           \
 	                                     name,                                                           \
+	                                     "",                                                             \
 	                                     check}
 
 FIRST(both, both, 8, IK_UPD_FIRST_SHP_BOTH, "p_both", check_both);
@@ -328,6 +379,20 @@ FIRST(sharpen_max_coring_result, max_coring_result, 7, IK_UPD_FIRST_SHP_MAX_CORI
 FIRST(sharpen_coring_index_scale, coring_index_scale, 7, IK_UPD_FIRST_SHP_CORING_INDEX_SCALE, "p_level",
       check_index_scale);
 FIRST(sharpen_scale_coring, scale_coring, 7, IK_UPD_FIRST_SHP_SCALE_CORING, "p_level", check_scale_coring);
+
+#define FINAL(member, field, size, flag, name, tail, check)                                                  \
+	const first_member final_##member = {"img_dsp_core_check_set_final_sharpen_noise_" #member,          \
+	                                     "img_dsp_core_process_final_sharpen_noise_" #member,            \
+	                                     offsetof(ik_ctx_body, blk.final_sharpen.field),                 \
+	                                     size,                                                           \
+	                                     flag,                                                           \
+	                                     name,                                                           \
+	                                     tail,                                                           \
+	                                     check}
+
+FINAL(sharpen_fir, sharpen_fir, 510, IK_UPD_FINAL_SHP_SHARPEN_FIR, "p_sharpen_fir", "\n", check_final_fir);
+FINAL(sharpen_coring, sharpen_coring, 257, IK_UPD_FINAL_SHP_SHARPEN_CORING, "p_coring", "",
+      check_final_coring);
 
 } // namespace
 
@@ -359,9 +424,8 @@ FIRST(sharpen_scale_coring, scale_coring, 7, IK_UPD_FIRST_SHP_SCALE_CORING, "p_l
 	}                                                                                                    \
 	extern "C" int vors_img_dsp_get_1st_sharpen_noise_##member(const img_dsp_mode *mode, type *out)      \
 	{                                                                                                    \
-		return img_dsp_common_get(__func__, mode, out,                                               \
-		                          offsetof(ik_ctx_body, blk.first_sharpen) + first_##member.offset,  \
-		                          first_##member.size, out_name, IK_PIPES_IN_CORE);                  \
+		return img_dsp_common_get(__func__, mode, out, first_##member.offset, first_##member.size,   \
+		                          out_name, IK_PIPES_IN_CORE);                                       \
 	}
 
 FIRST_ENTRY_POINTS(both, img_dsp_1st_sharpen_noise_both, LOG_FIRST_SHARPEN_NOISE_BOTH, "pBoth")
@@ -376,3 +440,38 @@ FIRST_ENTRY_POINTS(sharpen_coring_index_scale, img_dsp_level,
                    LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, "pLevel")
 FIRST_ENTRY_POINTS(sharpen_scale_coring, img_dsp_level, LOG_FIRST_SHARPEN_NOISE_SHARPEN_SCALE_CORING,
                    "pLevel")
+
+/* Final-stage members: profile stamps, and a log record only when the
+ * enable byte is exactly 1. */
+#define FINAL_ENTRY_POINTS(member, type, log_id, out_name)                                                   \
+	int img_dsp_core_process_final_sharpen_noise_##member(const img_dsp_mode *mode, const void *block,   \
+	                                                      int32_t rc)                                    \
+	{                                                                                                    \
+		return first_process(&final_##member, mode, block, rc);                                      \
+	}                                                                                                    \
+	int img_dsp_core_check_set_final_sharpen_noise_##member(const img_dsp_mode *mode, void *block,       \
+	                                                        uint32_t, img_dsp_update_list *)             \
+	{                                                                                                    \
+		return first_check_set(&final_##member, mode, block);                                        \
+	}                                                                                                    \
+	extern "C" int vors_img_dsp_set_final_sharpen_noise_##member(int fd, const img_dsp_mode *mode,       \
+	                                                             type *block)                            \
+	{                                                                                                    \
+		static const img_dsp_debug_hook hook = {log_id, IK_HOOK_EXACTLY_ONE, NULL};                  \
+		static const img_dsp_setter setter = {__func__,                                              \
+		                                      &hook,                                                 \
+		                                      (uint32_t)final_##member.size,                         \
+		                                      img_dsp_core_check_set_final_sharpen_noise_##member,   \
+		                                      IK_PIPES_IN_CORE,                                      \
+		                                      NULL,                                                  \
+		                                      NULL};                                                 \
+		return img_dsp_common_set(&setter, __builtin_return_address(0), fd, mode, block, 0);         \
+	}                                                                                                    \
+	extern "C" int vors_img_dsp_get_final_sharpen_noise_##member(const img_dsp_mode *mode, type *out)    \
+	{                                                                                                    \
+		return img_dsp_common_get(__func__, mode, out, final_##member.offset, final_##member.size,   \
+		                          out_name, IK_PIPES_IN_CORE);                                       \
+	}
+
+FINAL_ENTRY_POINTS(sharpen_fir, img_dsp_fir, LOG_FINAL_SHARPEN_NOISE_SHARPEN_FIR, "p_sharpen_fir")
+FINAL_ENTRY_POINTS(sharpen_coring, img_dsp_sharpen_coring, LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING, "p_coring")

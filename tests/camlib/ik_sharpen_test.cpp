@@ -378,3 +378,70 @@ TEST_F(IkFirstSharpen, RefusalsAndNullBlocks)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST_F(IkFirstSharpen, FinalFirBoundsOnlyItsSelectorAndStrengths)
+{
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_fir f{};
+	f.specify = 9;
+	f.strength_dir = 300;
+	f.coefs[1][2] = 5000;
+	f.per_dir_fir_iso_strengths[0] = 999;
+	clear_flags();
+	StdoutCapture cap;
+	EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_fir(0, &m, &f), IMG_DSP_CLAMPED);
+	std::string out = cap.text();
+	const char *fn = "[IK][Warning]img_dsp_core_check_set_final_sharpen_noise_sharpen_fir() ";
+	EXPECT_TRUE(has_msg(out, fn,
+	                    "specify = 9 should be within [0:4] in "
+	                    "img_dsp_core_process_final_sharpen_noise_sharpen_fir\n\n"));
+	EXPECT_TRUE(has_msg(out, fn,
+	                    "strength_dir = 300 should be within [0:256] in "
+	                    "img_dsp_core_process_final_sharpen_noise_sharpen_fir\n\n"));
+	EXPECT_EQ(f.specify, 4);
+	EXPECT_EQ(f.strength_dir, 256);
+	EXPECT_EQ(f.coefs[1][2], 5000);
+	EXPECT_EQ(f.per_dir_fir_iso_strengths[0], 999);
+	EXPECT_TRUE(flag(IK_UPD_FINAL_SHP_SHARPEN_FIR));
+	img_dsp_fir got{};
+	EXPECT_EQ(vors_img_dsp_get_final_sharpen_noise_sharpen_fir(&m, &got), 0);
+	EXPECT_EQ(0, memcmp(&got, &f, sizeof(f)));
+
+	StdoutCapture nulls;
+	EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_fir(0, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_get_final_sharpen_noise_sharpen_fir(&m, nullptr), -1);
+	out = nulls.text();
+	EXPECT_TRUE(
+	    has_msg(out, "[IK][Error]img_dsp_core_check_set_final_sharpen_noise_sharpen_fir() ",
+	            "p_sharpen_fir is NULL in img_dsp_core_process_final_sharpen_noise_sharpen_fir\n\n"));
+	EXPECT_TRUE(has_msg(out, "[IK][Error]vors_img_dsp_get_final_sharpen_noise_sharpen_fir() ",
+	                    "p_sharpen_fir is empty\n"));
+}
+
+TEST_F(IkFirstSharpen, FinalCoringSpellsItsOwnMessages)
+{
+	img_dsp_mode m = mode(1, 0);
+	img_dsp_sharpen_coring c{};
+	c.coring[7] = 99;
+	c.coring_mul_fractional_bits = 2;
+	StdoutCapture cap;
+	EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_coring(0, &m, &c), IMG_DSP_CLAMPED);
+	EXPECT_TRUE(has_msg(cap.text(),
+	                    "[IK][Warning]img_dsp_core_check_set_final_sharpen_noise_sharpen_coring() ",
+	                    "coring[7] = 99 should be within [0:31] in "
+	                    "img_dsp_core_process_final_sharpen_noise_sharpen_coring\n"));
+	EXPECT_EQ(c.coring[7], 31);
+	EXPECT_EQ(0, memcmp(&body(1)->blk.final_sharpen.sharpen_coring, &c, sizeof(c)));
+	EXPECT_TRUE(flag(IK_UPD_FINAL_SHP_SHARPEN_CORING, 1));
+	img_dsp_mode decode = mode(2, 0);
+	StdoutCapture refused;
+	EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_coring(0, &decode, &c), -1);
+	EXPECT_TRUE(has_msg(refused.text(),
+	                    "[IK][Error]img_dsp_core_process_final_sharpen_noise_sharpen_coring() ",
+	                    "does not support pipe 2\n"));
+}
+
+} // namespace

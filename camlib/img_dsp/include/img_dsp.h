@@ -261,6 +261,10 @@ int vors_img_dsp_set_1st_sharpen_noise_sharpen_coring_index_scale(int fd, const 
 int vors_img_dsp_get_1st_sharpen_noise_sharpen_coring_index_scale(const img_dsp_mode *mode, img_dsp_level *out);
 int vors_img_dsp_set_1st_sharpen_noise_sharpen_scale_coring(int fd, const img_dsp_mode *mode, img_dsp_level *level);
 int vors_img_dsp_get_1st_sharpen_noise_sharpen_scale_coring(const img_dsp_mode *mode, img_dsp_level *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_fir(int fd, const img_dsp_mode *mode, img_dsp_fir *fir);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_fir(const img_dsp_mode *mode, img_dsp_fir *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_coring(int fd, const img_dsp_mode *mode, img_dsp_sharpen_coring *coring);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_coring(const img_dsp_mode *mode, img_dsp_sharpen_coring *out);
 
 typedef struct img_dsp_demosaic_internal {
     uint8_t enable;
