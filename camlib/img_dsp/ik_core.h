@@ -105,6 +105,9 @@ typedef struct img_dsp_setter {
  * debug hooks print. */
 int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address, int fd,
                        const img_dsp_mode *mode, void *block, uint32_t index);
+/* The same for the setters that take no profile stamps. */
+int img_dsp_common_set_unstamped(const img_dsp_setter *setter, const void *return_address, int fd,
+                                 const img_dsp_mode *mode, void *block, uint32_t index);
 int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
                        size_t size, const char *block_name, enum img_dsp_pipe_rule rule);
 

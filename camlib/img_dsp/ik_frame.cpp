@@ -292,8 +292,14 @@ static int pipe_allowed(enum img_dsp_pipe_rule rule, uint32_t pipe)
 	return 0;
 }
 
-int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address, int fd,
-                       const img_dsp_mode *mode, void *block, uint32_t index)
+static void stamp(const img_dsp_setter *setter, bool stamped, uint32_t state)
+{
+	if (stamped)
+		img_dsp_core_profile_stamp(setter->name, state, 0, 0);
+}
+
+static int common_set(const img_dsp_setter *setter, bool stamped, const void *return_address, int fd,
+                      const img_dsp_mode *mode, void *block, uint32_t index)
 {
 	const char *caller = setter->name;
 	if (setter->hook)
@@ -302,13 +308,13 @@ int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address,
 	int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
 	if (rc != 0)
 		return rc;
-	img_dsp_core_profile_stamp(caller, IK_PROFILE_START, 0, 0);
+	stamp(setter, stamped, IK_PROFILE_START);
 	ik_lock(ctx);
-	img_dsp_core_profile_stamp(caller, IK_PROFILE_GET_MUTEX, 0, 0);
+	stamp(setter, stamped, IK_PROFILE_GET_MUTEX);
 	if (!pipe_allowed(setter->rule, mode->Pipe)) {
 		ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
 		ik_unlock(ctx);
-		img_dsp_core_profile_stamp(caller, IK_PROFILE_PROCESS, 0, 0);
+		stamp(setter, stamped, IK_PROFILE_PROCESS);
 		return -1;
 	}
 	/* The list lives here, not in the step, so the calls around the step
@@ -325,8 +331,20 @@ int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address,
 			rc = after;
 	}
 	ik_unlock(ctx);
-	img_dsp_core_profile_stamp(caller, IK_PROFILE_PROCESS, 0, 0);
+	stamp(setter, stamped, IK_PROFILE_PROCESS);
 	return rc;
+}
+
+int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address, int fd,
+                       const img_dsp_mode *mode, void *block, uint32_t index)
+{
+	return common_set(setter, true, return_address, fd, mode, block, index);
+}
+
+int img_dsp_common_set_unstamped(const img_dsp_setter *setter, const void *return_address, int fd,
+                                 const img_dsp_mode *mode, void *block, uint32_t index)
+{
+	return common_set(setter, false, return_address, fd, mode, block, index);
 }
 
 int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,

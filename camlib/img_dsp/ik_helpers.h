@@ -11,21 +11,14 @@
 extern const uint8_t img_dsp_chroma_median_weight_default[144];
 
 /* Sharpen hardware conversions: the default strength table generator. */
-void img_dsp_core_gen_strength_table(uint8_t *table, uint8_t level_a, uint8_t level_b, uint8_t sel_h,
-                                     uint8_t sel_s, uint8_t layout);
+int img_dsp_core_gen_strength_table(uint8_t *table, uint8_t level_a, uint8_t level_b, uint8_t sel_h,
+                                    uint8_t sel_s, uint8_t layout);
 
 /*
  * Conversions the low-ISO builder calls into filter modules. Until those
  * filters are built each is a least body that leaves its output as it was
  * and answers 0.
  */
-/* FIR coefficients: the FIR 1 and FIR 2 tables (256 bytes each) of a
- * sharpen-noise block. */
-int update_fir_coeffs(const void *sharpen_block, uint8_t *fir1, uint8_t *fir2);
-/* Sharpen hardware conversions: the 5-bit coring table, and the level block
- * from a block's t0/t1 thresholds. */
-void pack_5bit_table(const uint8_t *coring, uint8_t *table);
-void level_from_t0_t1(const void *sharpen_block, ik_level_block *out);
 /* Advance spatial filter: the hardware fields and tables of its block. */
 int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, uint8_t *fir1, uint8_t *fir2,
                                uint8_t *coring);

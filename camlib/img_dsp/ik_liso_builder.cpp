@@ -10,8 +10,10 @@
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
+#include "ik_fir.h"
 #include "ik_helpers.h"
 #include "ik_math.h"
+#include "ik_shp_hw.h"
 
 #include <string.h>
 
@@ -499,11 +501,11 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 	bool mode_flag = F(IK_UPD_LUMA_PROCESSING_MODE);
 	uint8_t mode = g->both[1];
 	if (mode_flag || ik_flag_any(r->flags, IK_UPD_FIRST_SHP_BOTH, IK_UPD_FIRST_SHP_SHARPEN_FIR))
-		update_fir_coeffs(g, field_table(s->fir1), field_table(s->fir2));
+		update_fir_coeffs(NULL, field_table(s->fir1), field_table(s->fir2), g);
 	if (mode_flag || F(IK_UPD_FIRST_SHP_SHARPEN_CORING)) {
 		uint8_t *coring = field_table(s->coring);
 		if (coring)
-			pack_5bit_table(g->sharpen_coring.coring, coring);
+			pack_5bit_table(g->sharpen_coring.coring, coring, 0);
 		uint8_t shift = (uint8_t)((3u - g->sharpen_coring.coring_mul_fractional_bits) & 3u);
 		s->flags = (uint8_t)((s->flags & 0x3Fu) | (shift << 6));
 	}
@@ -527,8 +529,13 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 		static const ik_level_block fixed = {10, 12, 0, 20, 22, 0, 0, 0x09};
 		if (mode == 0)
 			s->fir2_out_scale = fixed;
-		else if (mode == 2)
-			level_from_t0_t1(g, &s->fir2_out_scale);
+		else if (mode == 2 && g->noise[519] != 0)
+			copy_level(&s->fir2_out_scale, (const img_dsp_level *)&g->noise[512]);
+		else if (mode == 2) {
+			ik_expanded_level e;
+			level_from_t0_t1(&e, g->noise[520], g->noise[521], g->noise[522], g->noise[523]);
+			level_block_from_expanded(&s->fir2_out_scale, &e);
+		}
 	}
 	s->max_change_up = 255;
 	s->max_change_down = 255;

@@ -206,6 +206,24 @@ typedef struct img_dsp_chroma_median_filter {
 
 #define IMG_DSP_CC_REG_SIZE 18752u
 #define IMG_DSP_CC_TABLE_SIZE 17536u
+/* How the nine directional 7x7 filters of a sharpen or noise stage are
+ * obtained: 0 strengths (isotropic only), 1 one symmetric kernel, 2 one
+ * isotropic and one directional strength, 3 per-direction strengths, 4 nine
+ * custom kernels. */
+typedef struct img_dsp_fir {
+    uint8_t specify;
+    uint8_t reserved;
+    uint16_t per_dir_fir_iso_strengths[9];
+    uint16_t per_dir_fir_dir_strengths[9];
+    uint16_t per_dir_fir_dir_amounts[9];
+    int16_t coefs[9][25];
+    uint16_t strength_iso;
+    uint16_t strength_dir;
+} img_dsp_fir;
+static_assert(sizeof(img_dsp_fir) == 510, "img_dsp_fir");
+static_assert(offsetof(img_dsp_fir, per_dir_fir_dir_amounts) == 38, "img_dsp_fir amounts");
+static_assert(offsetof(img_dsp_fir, coefs) == 56, "img_dsp_fir coefs");
+static_assert(offsetof(img_dsp_fir, strength_iso) == 506, "img_dsp_fir strength_iso");
 
 typedef struct img_dsp_level {
     uint8_t low;
@@ -227,11 +245,60 @@ typedef struct img_dsp_final_level {
     uint8_t high_strength;
     uint8_t method;
 } img_dsp_final_level;
+static_assert(sizeof(img_dsp_level) == 7 && sizeof(img_dsp_final_level) == 8, "level records");
 
 typedef struct img_dsp_sharpen_coring {
     uint8_t coring[256];
     uint8_t coring_mul_fractional_bits;
 } img_dsp_sharpen_coring;
+
+/* The first sharpen-noise stage's shared settings and its noise filter. */
+typedef struct img_dsp_1st_sharpen_noise_both {
+    uint8_t Enable;
+    uint8_t Mode; /* 0 combines the sharpen and noise FIRs, 2 keeps them apart */
+    uint16_t EdgeThresh;
+    uint8_t WideEdgeDetect;
+    uint8_t MaxChangeUp5x5;
+    uint8_t MaxChangeDown5x5;
+    uint8_t reserved;
+} img_dsp_1st_sharpen_noise_both;
+
+typedef struct img_dsp_1st_sharpen_noise_noise {
+    uint8_t MaxChangeUp;
+    uint8_t MaxChangeDown;
+    img_dsp_fir fir;
+    img_dsp_level level_str_adjust;
+    uint8_t LevelStrAdjustNotT0T1LevelBased;
+    uint8_t T0;
+    uint8_t T1;
+    uint8_t AlphaMin;
+    uint8_t AlphaMax;
+    uint8_t reserved[4];
+} img_dsp_1st_sharpen_noise_noise;
+static_assert(sizeof(img_dsp_1st_sharpen_noise_both) == 8, "first both");
+static_assert(sizeof(img_dsp_1st_sharpen_noise_noise) == 528, "first noise");
+static_assert(offsetof(img_dsp_1st_sharpen_noise_noise, T0) == 520, "first noise T0");
+
+int vors_img_dsp_set_1st_sharpen_noise_both(int fd, const img_dsp_mode *mode, img_dsp_1st_sharpen_noise_both *both);
+int vors_img_dsp_get_1st_sharpen_noise_both(const img_dsp_mode *mode, img_dsp_1st_sharpen_noise_both *out);
+int vors_img_dsp_set_1st_sharpen_noise_noise(int fd, const img_dsp_mode *mode, img_dsp_1st_sharpen_noise_noise *noise);
+int vors_img_dsp_get_1st_sharpen_noise_noise(const img_dsp_mode *mode, img_dsp_1st_sharpen_noise_noise *out);
+int vors_img_dsp_set_1st_sharpen_noise_sharpen_fir(int fd, const img_dsp_mode *mode, img_dsp_fir *fir);
+int vors_img_dsp_get_1st_sharpen_noise_sharpen_fir(const img_dsp_mode *mode, img_dsp_fir *out);
+int vors_img_dsp_set_1st_sharpen_noise_sharpen_coring(int fd, const img_dsp_mode *mode, img_dsp_sharpen_coring *coring);
+int vors_img_dsp_get_1st_sharpen_noise_sharpen_coring(const img_dsp_mode *mode, img_dsp_sharpen_coring *out);
+int vors_img_dsp_set_1st_sharpen_noise_sharpen_min_coring_result(int fd, const img_dsp_mode *mode, img_dsp_level *level);
+int vors_img_dsp_get_1st_sharpen_noise_sharpen_min_coring_result(const img_dsp_mode *mode, img_dsp_level *out);
+int vors_img_dsp_set_1st_sharpen_noise_sharpen_max_coring_result(int fd, const img_dsp_mode *mode, img_dsp_level *level);
+int vors_img_dsp_get_1st_sharpen_noise_sharpen_max_coring_result(const img_dsp_mode *mode, img_dsp_level *out);
+int vors_img_dsp_set_1st_sharpen_noise_sharpen_coring_index_scale(int fd, const img_dsp_mode *mode, img_dsp_level *level);
+int vors_img_dsp_get_1st_sharpen_noise_sharpen_coring_index_scale(const img_dsp_mode *mode, img_dsp_level *out);
+int vors_img_dsp_set_1st_sharpen_noise_sharpen_scale_coring(int fd, const img_dsp_mode *mode, img_dsp_level *level);
+int vors_img_dsp_get_1st_sharpen_noise_sharpen_scale_coring(const img_dsp_mode *mode, img_dsp_level *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_fir(int fd, const img_dsp_mode *mode, img_dsp_fir *fir);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_fir(const img_dsp_mode *mode, img_dsp_fir *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_coring(int fd, const img_dsp_mode *mode, img_dsp_sharpen_coring *coring);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_coring(const img_dsp_mode *mode, img_dsp_sharpen_coring *out);
 
 typedef struct img_dsp_demosaic_internal {
     uint8_t enable;

@@ -1,0 +1,367 @@
+/* FIR coefficients, their hardware tables and the sharpen conversions, with
+ * the values worked out by hand from the kernel tables. */
+#include "ik_context.h"
+#include "ik_fir.h"
+#include "ik_helpers.h"
+#include "ik_shp_hw.h"
+#include "ik_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+using iktest::has_msg;
+using iktest::StdoutCapture;
+
+namespace
+{
+
+class IkFir : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		iktest::register_host_functions();
+		memset(&g_, 0, sizeof(g_));
+	}
+	/* Both FIRs of the first stage with `specify` 0 and one strength. */
+	void set_firs(uint8_t mode, uint16_t sharpen_iso, uint16_t noise_iso)
+	{
+		g_.both[1] = mode;
+		img_dsp_fir f{};
+		f.strength_iso = sharpen_iso;
+		memcpy(g_.sharpen_fir, &f, sizeof(f));
+		f.strength_iso = noise_iso;
+		memcpy(g_.noise + 2, &f, sizeof(f));
+	}
+	/* Hardware tables whose untouched bits are set, so that a conversion
+	 * that writes them shows. */
+	static std::vector<uint8_t> primed_table()
+	{
+		std::vector<uint8_t> t(IK_FIR_HW_SIZE, 0);
+		for (int d = 0; d < 9; d++) {
+			t[28 * d + 1] = 0xFE;
+			t[28 * d + 2] = 0x5A;
+			t[28 * d + 3] = 0xA5;
+		}
+		t[255] = 0xF8;
+		return t;
+	}
+	/* Checks direction d's record against its golden bytes (".." bytes
+	 * 2-3 excluded) and the zeros after them. */
+	static void expect_record(const std::vector<uint8_t> &t, int d, std::vector<uint8_t> want)
+	{
+		const uint8_t *r = &t[28 * d];
+		want.resize(28, 0);
+		EXPECT_EQ(r[0], want[0]) << "dir " << d;
+		EXPECT_EQ(r[1], (uint8_t)(want[1] | 0xFE)) << "dir " << d;
+		EXPECT_EQ(r[2], 0x5A) << "dir " << d;
+		EXPECT_EQ(r[3], 0xA5) << "dir " << d;
+		for (int p = 4; p < 28; p++)
+			EXPECT_EQ(r[p], want[p]) << "dir " << d << " byte " << p;
+	}
+	static void expect_shift_word(const std::vector<uint8_t> &t, std::vector<uint8_t> want)
+	{
+		want[3] |= 0xF8;
+		EXPECT_EQ(std::vector<uint8_t>(t.begin() + 252, t.end()), want);
+	}
+
+	ik_first_sharpen_group g_;
+};
+
+TEST_F(IkFir, InterpolationBlendsLevels)
+{
+	int32_t v[IK_FIR_TAPS];
+	fir_interp_strength(32, v, ik_fir_table(IK_FIR_SET_A, 0));
+	EXPECT_EQ(v[17], 19);
+	EXPECT_EQ(v[24], 166);
+	fir_interp_strength(64, v, ik_fir_table(IK_FIR_SET_A, 0));
+	for (int k = 0; k < IK_FIR_TAPS; k++)
+		EXPECT_EQ(v[k], ik_fir_set_a[0][1][k]) << k;
+	/* A stored strength beyond 256 reads the last level. */
+	fir_interp_strength(1000, v, ik_fir_table(IK_FIR_SET_A, 3));
+	for (int k = 0; k < IK_FIR_TAPS; k++)
+		EXPECT_EQ(v[k], ik_fir_set_a[3][4][k]) << k;
+	/* Set B is the high-pass complement of set A. */
+	fir_interp_strength(64, v, ik_fir_table(IK_FIR_SET_B, 0));
+	EXPECT_EQ(v[17], -38);
+	EXPECT_EQ(v[24], 180);
+}
+
+TEST_F(IkFir, EveryTabulatedKernelHasUnityGain)
+{
+	for (int t = 0; t < 9; t++)
+		for (int l = 0; l < 5; l++) {
+			int32_t sum = 0;
+			for (int k = 0; k < 24; k++)
+				sum += 2 * ik_fir_set_a[t][l][k];
+			EXPECT_EQ(sum + ik_fir_set_a[t][l][24], 256) << "table " << t << " level " << l;
+		}
+}
+
+TEST_F(IkFir, NormalizeHalvesWithDirectionalRounding)
+{
+	/* Entry 17 at 200 does not fit 8 bits: one halving, shift 3. */
+	int32_t v[IK_FIR_TAPS] = {};
+	v[16] = -3;
+	v[15] = -3;
+	v[8] = 3;
+	v[9] = 3;
+	v[17] = 200;
+	uint32_t shift = 4;
+	fir_normalize(&shift, v, 256);
+	EXPECT_EQ(shift, 3u);
+	EXPECT_EQ(v[16], -2);
+	EXPECT_EQ(v[15], -1);
+	EXPECT_EQ(v[8], 2);
+	EXPECT_EQ(v[9], 1);
+	EXPECT_EQ(v[17], 100);
+	EXPECT_EQ(v[24], 128 - 2 * (-2 - 1 + 2 + 1 + 100));
+
+	/* A kernel that fits keeps shift 4 with its centre recomputed. */
+	int32_t w[IK_FIR_TAPS] = {};
+	w[17] = 10;
+	shift = 0;
+	fir_normalize(&shift, w, 256);
+	EXPECT_EQ(shift, 4u);
+	EXPECT_EQ(w[24], 236);
+
+	/* Nothing fits: b / 32, centre not recomputed, shift as it was. */
+	int32_t x[IK_FIR_TAPS] = {};
+	x[0] = 4000;
+	x[24] = 320;
+	shift = 4;
+	fir_normalize(&shift, x, 0);
+	EXPECT_EQ(shift, 4u);
+	EXPECT_EQ(x[0], 125);
+	EXPECT_EQ(x[24], 10);
+}
+
+TEST_F(IkFir, ExpandSymmetric)
+{
+	uint16_t src[15], dst[41];
+	for (int i = 0; i < 15; i++)
+		src[i] = (uint16_t)(100 + i);
+	const uint16_t want25[25] = {100, 101, 102, 103, 102, 101, 100, 101, 104, 105, 106, 105, 104,
+	                             101, 102, 105, 107, 108, 107, 105, 102, 103, 106, 108, 109};
+	fir_expand_symmetric(src, dst, 25);
+	EXPECT_EQ(0, memcmp(dst, want25, sizeof(want25)));
+	fir_expand_symmetric(src, dst, 41);
+	EXPECT_EQ(dst[20], 109);
+	EXPECT_EQ(dst[40], 114);
+	EXPECT_EQ(dst[31], 113);
+	memset(dst, 0, sizeof(dst));
+	fir_expand_symmetric(src, dst, 0);
+	EXPECT_EQ(dst[0], 0);
+}
+
+TEST_F(IkFir, CombiningModeTables)
+{
+	set_firs(0, 64, 64);
+	auto f1 = primed_table(), f2 = primed_table();
+	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
+	for (int d = 0; d < 9; d++) {
+		expect_record(f1, d,
+		              {0x1C, 0x00, 0, 0, 0x0B, 0x0B, 0x78, 0x78, 0x00, 0x3E, 0x3A, 0x3E, 0x00, 0x3E,
+		               0x3E, 0x3A});
+		expect_record(f2, d,
+		              {0x30, 0x00, 0, 0, 0x1B, 0x1B, 0x0F, 0x0F, 0x00, 0x02, 0x06, 0x02, 0x00, 0x02,
+		               0x02, 0x06});
+		const int idx[5] = {16, 17, 18, 23, 24};
+		const int sharpen[5] = {-7, -38, -7, -38, 180}, noise[5] = {7, 38, 7, 38, 76};
+		for (int i = 0; i < 5; i++) {
+			EXPECT_EQ(g_.sharpen_coefs[d][idx[i]], sharpen[i]) << d;
+			EXPECT_EQ(g_.noise_coefs[d][idx[i]], noise[i]) << d;
+		}
+	}
+	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
+	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+}
+
+TEST_F(IkFir, SeparateModeTablesLeaveCoefficientArrays)
+{
+	set_firs(2, 64, 64);
+	for (int d = 0; d < 9; d++)
+		for (int k = 0; k < 25; k++)
+			g_.sharpen_coefs[d][k] = g_.noise_coefs[d][k] = 77;
+	auto f1 = primed_table(), f2 = primed_table();
+	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
+	for (int d = 0; d < 9; d++) {
+		const uint8_t *r1 = &f1[28 * d], *r2 = &f2[28 * d];
+		EXPECT_EQ(std::vector<uint8_t>({r1[0], r1[1], r1[4], r1[5], r1[6], r1[7]}),
+		          std::vector<uint8_t>({0xB4, 0xFE, 0xDA, 0xDA, 0x79, 0x79}));
+		EXPECT_EQ(std::vector<uint8_t>({r2[0], r2[1], r2[4], r2[5], r2[6], r2[7]}),
+		          std::vector<uint8_t>({0x4C, 0xFF, 0x26, 0x26, 0x07, 0x07}));
+		for (int k = 0; k < 25; k++) {
+			ASSERT_EQ(g_.sharpen_coefs[d][k], 77);
+			ASSERT_EQ(g_.noise_coefs[d][k], 77);
+		}
+	}
+	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
+	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+}
+
+TEST_F(IkFir, ZeroStrengthTables)
+{
+	set_firs(0, 0, 0);
+	auto f1 = primed_table(), f2 = primed_table();
+	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
+	for (int d = 0; d < 9; d++) {
+		expect_record(f1, d, {});
+		expect_record(f2, d, {0x80, 0x00});
+	}
+	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
+	expect_shift_word(f2, {0xDB, 0xB6, 0x6D, 0x03});
+}
+
+TEST_F(IkFir, DirectionalStrengthRemapsTables)
+{
+	set_firs(2, 128, 64);
+	img_dsp_fir f{};
+	f.specify = 2;
+	f.strength_iso = 128;
+	f.strength_dir = 256;
+	memcpy(g_.sharpen_fir, &f, sizeof(f));
+	auto f1 = primed_table(), f2 = primed_table();
+	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
+	expect_record(f1, 1, {0xEC, 0x00, 0,    0,    0xF4, 0xF4, 0x74, 0x74, 0x00, 0x34, 0x34,
+	                      0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x15, 0x14, 0x15});
+}
+
+TEST_F(IkFir, NullTablesAreReported)
+{
+	set_firs(0, 64, 64);
+	auto f1 = primed_table();
+	StdoutCapture cap;
+	update_fir_coeffs(nullptr, f1.data(), nullptr, &g_);
+	std::string out = cap.text();
+	EXPECT_EQ(f1[28 * 3], 0x1C) << "fir1 written before the error";
+	EXPECT_TRUE(has_msg(out, "[IK][Error]update_fir_coeffs() ",
+	                    "Error! shp_mode == SHPA but pShpAFir2Addr is NULL\n"));
+	EXPECT_EQ(out.find("pShpAFir1Addr"), std::string::npos);
+
+	StdoutCapture cap1;
+	update_fir_coeffs(nullptr, nullptr, f1.data(), &g_);
+	out = cap1.text();
+	EXPECT_TRUE(has_msg(out, "[IK][Error]update_fir_coeffs() ",
+	                    "Error! shp_mode == SHPA but pShpAFir1Addr is NULL\n"));
+	EXPECT_EQ(out.find("pShpAFir2Addr"), std::string::npos);
+}
+
+TEST_F(IkFir, UnknownDirectionWritesNothing)
+{
+	auto t = primed_table(), before = t;
+	int32_t v[IK_FIR_TAPS] = {};
+	StdoutCapture cap;
+	convert_to_fir_hw_config_one_dir(t.data(), 9, 4, v);
+	EXPECT_TRUE(
+	    has_msg(cap.text(), "[IK][Warning]convert_to_fir_hw_config_one_dir() ", "Unknown FIR dir 9\n"));
+	EXPECT_EQ(t, before);
+}
+
+TEST_F(IkFir, AsfTablesSignFlipped)
+{
+	/* The advance spatial filter's FIR starts at byte 4 of its work
+	 * record; with the sign flag level 0 of set A becomes all zeros. */
+	uint8_t work[4 + sizeof(img_dsp_fir)] = {};
+	img_dsp_fir f{};
+	f.specify = 0;
+	memcpy(work + 4, &f, sizeof(f));
+	auto t = primed_table();
+	update_asf_fir1_coeffs(work, t.data());
+	for (int d = 0; d < 9; d++)
+		expect_record(t, d, {});
+	expect_shift_word(t, {0x24, 0x49, 0x92, 0x04});
+}
+
+TEST(IkShpHw, Pack5bitModes)
+{
+	uint8_t src[256];
+	for (int i = 0; i < 256; i++)
+		src[i] = (uint8_t)(i % 4 + 1);
+	uint8_t dst[512];
+	memset(dst, 0xEE, sizeof(dst));
+	pack_5bit_table(src, dst, 0);
+	uint32_t w;
+	memcpy(&w, dst + 4 * 7, 4);
+	EXPECT_EQ(w, 1u | (2u << 5) | (3u << 10) | (4u << 15));
+	EXPECT_EQ(dst[256], 0xEE);
+
+	memset(src, 8, sizeof(src));
+	pack_5bit_table(src, dst, 0);
+	EXPECT_EQ(std::vector<uint8_t>(dst + 60, dst + 64), std::vector<uint8_t>({0x08, 0x21, 0x04, 0x00}));
+
+	/* Mode 1: bits 20-31 of each entry's first word and its second word
+	 * are kept; the sources are masked to 5 bits. */
+	memset(dst, 0xFF, sizeof(dst));
+	for (int i = 0; i < 256; i++)
+		src[i] = (uint8_t)(0x20 | (i % 4 + 1));
+	pack_5bit_table(src, dst, 1);
+	for (int i = 0; i < 64; i++) {
+		memcpy(&w, dst + 8 * i, 4);
+		ASSERT_EQ(w, 0xFFF00000u | 1u | (2u << 5) | (3u << 10) | (4u << 15)) << i;
+		memcpy(&w, dst + 8 * i + 4, 4);
+		ASSERT_EQ(w, 0xFFFFFFFFu) << i;
+	}
+
+	uint8_t before[512];
+	memcpy(before, dst, sizeof(dst));
+	pack_5bit_table(src, dst, 2);
+	EXPECT_EQ(0, memcmp(before, dst, sizeof(dst)));
+
+	uint32_t wide[256];
+	for (int i = 0; i < 256; i++)
+		wide[i] = (uint32_t)(i % 4 + 1);
+	pack_5bit_table_u32(wide, dst, 0);
+	memcpy(&w, dst, 4);
+	EXPECT_EQ(w, 1u | (2u << 5) | (3u << 10) | (4u << 15));
+}
+
+TEST(IkShpHw, LevelFromT0T1)
+{
+	struct {
+		uint8_t t0, t1, amin, amax;
+		uint32_t low, low0, low_delta, high, high0, high_delta, ls, ms, hs;
+	} cases[] = {
+	    {40, 55, 4, 12, 40, 48, 3, 51, 55, 2, 12, 7, 4},
+	    {250, 250, 0, 16, 250, 251, 0, 251, 252, 0, 16, 0, 0},
+	    {100, 109, 16, 0, 100, 108, 3, 108, 109, 0, 0, 14, 16},
+	    {253, 255, 8, 8, 253, 254, 0, 254, 255, 0, 8, 8, 8},
+	};
+	for (const auto &c : cases) {
+		ik_expanded_level e;
+		memset(&e, 0xCC, sizeof(e));
+		level_from_t0_t1(&e, c.t0, c.t1, c.amin, c.amax);
+		EXPECT_EQ(e.low, c.low) << (int)c.t0;
+		EXPECT_EQ(e.low0, c.low0) << (int)c.t0;
+		EXPECT_EQ(e.low_delta, c.low_delta) << (int)c.t0;
+		EXPECT_EQ(e.high, c.high) << (int)c.t0;
+		EXPECT_EQ(e.high0, c.high0) << (int)c.t0;
+		EXPECT_EQ(e.high_delta, c.high_delta) << (int)c.t0;
+		EXPECT_EQ(e.low_strength, c.ls) << (int)c.t0;
+		EXPECT_EQ(e.mid_strength, c.ms) << (int)c.t0;
+		EXPECT_EQ(e.high_strength, c.hs) << (int)c.t0;
+		EXPECT_EQ(e.method, 2u);
+	}
+}
+
+TEST(IkShpHw, StrengthTableAndBounds)
+{
+	iktest::register_host_functions();
+	std::vector<uint8_t> t(512, 0);
+	EXPECT_EQ(img_dsp_core_gen_strength_table(t.data(), 32, 20, 0, 0, 0), 0);
+	EXPECT_EQ(t[4 * 63], 32);
+	EXPECT_EQ(t[256 + 4 * 5], 20);
+	EXPECT_EQ(t[1], 0);
+	std::vector<uint8_t> u(512, 0);
+	StdoutCapture cap;
+	EXPECT_EQ(img_dsp_core_gen_strength_table(u.data(), 32, 32, 1, 0, 0), -1);
+	EXPECT_NE(cap.text().find("[IK][Warning]"), std::string::npos);
+	EXPECT_EQ(u, std::vector<uint8_t>(512, 0));
+	EXPECT_EQ(img_dsp_core_s13_extra_bits(), 0);
+	EXPECT_EQ(img_dsp_core_s13_max(), 4095);
+	EXPECT_EQ(img_dsp_core_s13_min(), -4096);
+}
+
+} // namespace
