@@ -1,0 +1,20 @@
+/* Helpers shared by the HDR modules. */
+#ifndef CAMLIB_IMG_DSP_IK_HDR_H
+#define CAMLIB_IMG_DSP_IK_HDR_H
+
+#include "ik_context.h"
+#include "img_dsp.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* The body of the video context a mode names; NULL for another pipe or an
+ * unknown context. */
+ik_ctx_body *ik_hdr_body(const img_dsp_mode *mode, void **ctx);
+/* The Bayer pattern of the context's sensor information. */
+uint8_t ik_hdr_pattern(const ik_ctx_body *body);
+/* Lays four values of `elem` bytes out of R, Gr, Gb, B order into sensor
+ * positions ee, eo, oe, oo; a pattern above 3 zeroes them and fails. */
+int ik_hdr_pattern_order(uint8_t pattern, const void *rgb, void *out, size_t elem);
+
+#endif
