@@ -17,4 +17,9 @@ uint8_t ik_hdr_pattern(const ik_ctx_body *body);
  * positions ee, eo, oe, oo; a pattern above 3 zeroes them and fails. */
 int ik_hdr_pattern_order(uint8_t pattern, const void *rgb, void *out, size_t elem);
 
+/* A getter of per-step or per-exposure copies: refuses an index outside
+ * 0..count-1, else the common getter path on the video pipe. */
+int ik_hdr_get_indexed(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,
+                       int32_t index, int32_t count, const char *name);
+
 #endif

@@ -546,17 +546,23 @@ vors_img_dsp_set_hdr_alpha_calc_alpha(int fd, const img_dsp_mode *mode, img_dsp_
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 
-/* Getters. A blend step outside 0..2 would read past the stored blocks. */
-static int blend_get(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,
-                     int32_t index, const char *name)
+/* Getters. An index past the stored copies would read other blocks. */
+int ik_hdr_get_indexed(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,
+                       int32_t index, int32_t count, const char *name)
 {
-	if (out && (index < 0 || index > 2)) {
-		ik_print("[IK][Error]%s() %d blending_index %d should be within [0:2]\n", caller, __LINE__,
-		         index);
+	if (out && (index < 0 || index >= count)) {
+		ik_print("[IK][Error]%s() %d index %d should be within [0:%d]\n", caller, __LINE__, index,
+		         count - 1);
 		return -1;
 	}
 	return img_dsp_common_get(caller, mode, out, first + size * (size_t)(out ? index : 0), size, name,
 	                          IK_PIPES_VIDEO_ONLY);
+}
+
+static int blend_get(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,
+                     int32_t index, const char *name)
+{
+	return ik_hdr_get_indexed(caller, mode, out, first, size, index, IK_HDR_BLENDS, name);
 }
 
 #define HDR_OFF(field) offsetof(ik_ctx_body, blk.hdr.field)

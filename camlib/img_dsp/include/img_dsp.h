@@ -247,6 +247,35 @@ typedef struct img_dsp_hdr_alpha_calc_black_level {
 
 #define IMG_DSP_HDR_ALPHA_TABLE_SIZE 128u
 
+/* HDR exposure inputs, per exposure 0..3 unless named otherwise. */
+typedef struct img_dsp_amp_linearization_blend {
+    uint8_t alpha_index_threshold; /* 0..16 */
+    uint8_t reserved[3];
+} img_dsp_amp_linearization_blend;
+
+typedef struct img_dsp_hdr_dgain_saturation_level {
+    uint32_t pre_level_red;
+    uint32_t pre_level_green_even;
+    uint32_t pre_level_green_odd;
+    uint32_t pre_level_blue;
+    uint32_t post_level_red;
+    uint32_t post_level_green_even;
+    uint32_t post_level_green_odd;
+    uint32_t post_level_blue;
+} img_dsp_hdr_dgain_saturation_level;
+
+/* Gains in 12.12 fixed point (4096 = 1.0). */
+typedef struct img_dsp_front_end_wb_gain {
+    uint32_t r_gain;
+    uint32_t g_gain;
+    uint32_t b_gain;
+} img_dsp_front_end_wb_gain;
+
+typedef struct img_dsp_hdr_raw_offset {
+    int32_t x_offset[4];
+    int32_t y_offset[4];
+} img_dsp_hdr_raw_offset;
+
 /* The alpha table: 14 rows of 9 four-bit alphas, row by row. */
 typedef struct img_dsp_hdr_alpha_calc_alpha {
     uint8_t pre_alpha_mode;
@@ -420,6 +449,22 @@ int vors_img_dsp_set_hdr_alpha_calc_alpha(int fd, const img_dsp_mode *mode, img_
                                           int32_t blending_index);
 int vors_img_dsp_get_hdr_alpha_calc_alpha(const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_alpha *out,
                                           int32_t blending_index);
+
+/* HDR exposure inputs. */
+int vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode, img_dsp_amp_linearization_blend *block,
+                                             int32_t blending_index);
+int vors_img_dsp_get_amp_linearization_blend(const img_dsp_mode *mode, img_dsp_amp_linearization_blend *out,
+                                             int32_t blending_index);
+int vors_img_dsp_set_hdr_dgain_saturation_level(int fd, const img_dsp_mode *mode,
+                                                img_dsp_hdr_dgain_saturation_level *block, int32_t exposure_index);
+int vors_img_dsp_get_hdr_dgain_saturation_level(const img_dsp_mode *mode, img_dsp_hdr_dgain_saturation_level *out,
+                                                int32_t exposure_index);
+int vors_img_dsp_set_front_end_wb_gain(int fd, const img_dsp_mode *mode, img_dsp_front_end_wb_gain *block,
+                                       int32_t exposure_index);
+int vors_img_dsp_get_front_end_wb_gain(const img_dsp_mode *mode, img_dsp_front_end_wb_gain *out,
+                                       int32_t exposure_index);
+int vors_img_dsp_set_hdr_raw_offset(int fd, const img_dsp_mode *mode, img_dsp_hdr_raw_offset *block);
+int vors_img_dsp_get_hdr_raw_offset(const img_dsp_mode *mode, img_dsp_hdr_raw_offset *out);
 
 /* Debug facilities. */
 int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);

@@ -1,0 +1,297 @@
+/*
+ * HDR exposure inputs: the linearisation blend threshold, the digital-gain
+ * saturation levels, the front-end white-balance gains and the raw offsets.
+ */
+#include "ik_context.h"
+#include "ik_core.h"
+#include "ik_ctx.h"
+#include "ik_debug.h"
+#include "ik_hdr.h"
+
+#include <stddef.h>
+#include <string.h>
+
+#define IK_CMD_DGAIN_VIGNETTE_SATURATION 0x09002018u
+#define IK_LOG_AMP_LINEAR_BLEND 52u
+#define IK_SATURATION_MAX 16383u
+
+/* The body of a per-exposure step past its check: pipe 0 and an exposure
+ * the blending number allows. A refusal stores nothing and is -1, so a
+ * caller never takes it for success. */
+static ik_ctx_body *exposure_body(const char *caller, const img_dsp_mode *mode, int32_t e)
+{
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
+		return NULL;
+	}
+	uint8_t max = body->blk.hdr.blending_info[0];
+	if (e > (int32_t)max) {
+		ik_print("[IK][Error]%s() %d exposure_index: %d >= max_blending_number %d\n", caller,
+		         __LINE__, e, max);
+		return NULL;
+	}
+	return body;
+}
+
+static bool exposure_ok(const char *caller, int32_t e, const void *block, const char *null_name,
+                        const char *check)
+{
+	bool ok = e >= 0 && e < (int32_t)IK_HDR_EXPOSURES;
+	if (!ok)
+		ik_print("[IK][Error]%s() %d exposure_index %d should be within [0:3] in %s\n", caller,
+		         __LINE__, e, check);
+	else if (!block)
+		ik_print("[IK][Error]%s() %d %s is NULL in %s\n", caller, __LINE__, null_name, check);
+	if (ok && block)
+		return true;
+	ik_print("[IK][Warning]%s() %d call %s() fail\n", caller, __LINE__, check);
+	return false;
+}
+
+/* ---- linearisation blend threshold ------------------------------------- */
+
+static int img_dsp_core_process_amp_linear_blend(const img_dsp_mode *mode, void *block, uint32_t index,
+                                                 img_dsp_update_list *)
+{
+	static const char check[] = "img_dsp_check_set_amp_linearization";
+	int32_t b = (int32_t)index;
+	const img_dsp_amp_linearization_blend *t = (const img_dsp_amp_linearization_blend *)block;
+	bool ok = false;
+	if (b < 0 || b > 2)
+		IK_ERROR("blending_index %d should be within [0:2] in %s\n", b, check);
+	else if (!t)
+		IK_ERROR("p_amp_linear_blend is NULL in %s\n", check);
+	else if (t->alpha_index_threshold > 16)
+		IK_ERROR("p_amp_linear_blend: AlphaIndexThreshold > 16 in %s\n", check);
+	else
+		ok = true;
+	if (!ok) {
+		IK_WARN("call %s() fail\n", check);
+		return -1;
+	}
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		IK_ERROR("does not support pipe %d\n", mode->Pipe);
+		return -1;
+	}
+	ik_memcpy(body->blk.hdr.amp_linearization_blend[b], t, sizeof(*t));
+	ik_flag_set(body->update_flags, IK_UPD_HDR_AMP_LINEAR(b));
+	return 0;
+}
+
+/* ---- digital-gain saturation levels ------------------------------------ */
+
+static void put_u16(uint8_t *p, uint32_t v)
+{
+	uint16_t w = (uint16_t)v;
+	memcpy(p, &w, 2);
+}
+
+static int img_dsp_core_process_hdr_dgain_saturation_level(const img_dsp_mode *mode, void *block,
+                                                           uint32_t index, img_dsp_update_list *list)
+{
+	static const char check[] = "img_dsp_check_set_hdr_dgain_saturation_level";
+	static const char *const names[8] = {
+	    "pre_level_red",  "pre_level_green_even",  "pre_level_green_odd",  "pre_level_blue",
+	    "post_level_red", "post_level_green_even", "post_level_green_odd", "post_level_blue"};
+	int32_t e = (int32_t)index;
+	const img_dsp_hdr_dgain_saturation_level *s = (const img_dsp_hdr_dgain_saturation_level *)block;
+	if (!exposure_ok(__func__, e, s, "p_hdr_dgain_saturation_level", check))
+		return -1;
+	uint32_t v[8];
+	memcpy(v, s, sizeof(v));
+	int rc = 0;
+	for (int i = 0; i < 8; i++) {
+		if (v[i] > IK_SATURATION_MAX) {
+			IK_WARN("p_hdr_dgain_saturation_level.%s %d should be within [0:16383] in %s\n",
+			        names[i], (int)v[i], check);
+			rc = IMG_DSP_CLAMPED;
+		}
+	}
+	ik_ctx_body *body = exposure_body(__func__, mode, e);
+	if (!body)
+		return -1;
+	ik_hdr_blocks *h = &body->blk.hdr;
+	ik_memcpy(h->dgain_saturation_level[e], s, sizeof(*s));
+	/* the block keeps the caller's values; the record cannot hold more
+	 * than the largest level, and 16 bits of a larger one mean nothing */
+	for (int i = 0; i < 8; i++)
+		if (v[i] > IK_SATURATION_MAX)
+			v[i] = IK_SATURATION_MAX;
+	uint8_t *rec = h->dgain_vignette_saturation[e];
+	uint32_t code = IK_CMD_DGAIN_VIGNETTE_SATURATION;
+	memcpy(rec, &code, 4);
+	static const int order[4] = {0, 3, 1, 2}; /* red, blue, green even, green odd */
+	for (int i = 0; i < 4; i++) {
+		put_u16(rec + 4 + 2 * i, v[order[i]]);
+		put_u16(rec + 12 + 2 * i, v[4 + order[i]]);
+		put_u16(rec + 20 + 2 * i, IK_SATURATION_MAX);
+		put_u16(rec + 28 + 2 * i, IK_SATURATION_MAX);
+	}
+	ik_flag_set(body->update_flags, IK_UPD_HDR_DGAIN_SATURATION(e));
+	list->entry[0].valid = 1;
+	list->entry[0].section = rec;
+	return rc;
+}
+
+/* ---- front-end white-balance gains ------------------------------------- */
+
+static int img_dsp_core_process_front_end_wb_gain(const img_dsp_mode *mode, void *block, uint32_t index,
+                                                  img_dsp_update_list *)
+{
+	static const char check[] = "img_dsp_check_set_front_end_wb_gain";
+	static const char *const names[3] = {"r_gain", "g_gain", "b_gain"};
+	int32_t e = (int32_t)index;
+	const img_dsp_front_end_wb_gain *g = (const img_dsp_front_end_wb_gain *)block;
+	if (!exposure_ok(__func__, e, g, "p_front_end_wb_gain", check))
+		return -1;
+	const uint32_t v[3] = {g->r_gain, g->g_gain, g->b_gain};
+	int rc = 0;
+	for (int i = 0; i < 3; i++) {
+		if (v[i] > 0xFFFFFFu) {
+			IK_WARN("front_end_wb_gain[%d].%s %d is 12.12 format and should not exceed 0xFFFFFF "
+			        "in %s\n",
+			        e, names[i], (int)v[i], check);
+			rc = IMG_DSP_CLAMPED;
+		}
+	}
+	ik_ctx_body *body = exposure_body(__func__, mode, e);
+	if (!body)
+		return -1;
+	ik_memcpy(body->blk.hdr.front_end_wb_gain[e], g, sizeof(*g));
+	ik_flag_set(body->update_flags, IK_UPD_HDR_FRONT_END_WB_GAIN(e));
+	return rc;
+}
+
+/* ---- raw offsets ---------------------------------------------------------- */
+
+static int img_dsp_core_set_hdr_raw_offset(const img_dsp_mode *mode, void *block, uint32_t,
+                                           img_dsp_update_list *)
+{
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		IK_ERROR("does not support pipe %d\n", mode->Pipe);
+		return -1;
+	}
+	if (!block) {
+		IK_ERROR("NULL user input pointer.\n");
+		return -1;
+	}
+	ik_memcpy(body->blk.hdr.raw_offset, block, sizeof(img_dsp_hdr_raw_offset));
+	return 0;
+}
+
+/* ---- debug printing ------------------------------------------------------- */
+
+static void print_blend(const void *block)
+{
+	ik_print("[IK]alpha_index_threshold = %d\n",
+	         ((const img_dsp_amp_linearization_blend *)block)->alpha_index_threshold);
+}
+
+static void print_saturation(const void *block)
+{
+	const img_dsp_hdr_dgain_saturation_level *s = (const img_dsp_hdr_dgain_saturation_level *)block;
+	ik_print("[IK]pre_level_red: %d\n", (int)s->pre_level_red);
+	ik_print("[IK]pre_level_green_even: %d\n", (int)s->pre_level_green_even);
+	ik_print("[IK]pre_level_green_odd: %d\n", (int)s->pre_level_green_odd);
+	ik_print("[IK]pre_level_blue: %d\n", (int)s->pre_level_blue);
+	ik_print("[IK]post_level_red: %d\n", (int)s->post_level_red);
+	ik_print("[IK]post_level_green_even: %d\n", (int)s->post_level_green_even);
+	ik_print("[IK]post_level_green_odd: %d\n", (int)s->post_level_green_odd);
+	ik_print("[IK]post_level_blue: %d\n", (int)s->post_level_blue);
+}
+
+static void print_wb(const void *block)
+{
+	const img_dsp_front_end_wb_gain *g = (const img_dsp_front_end_wb_gain *)block;
+	ik_print("[IK]r_gain: %d\n", (int)g->r_gain);
+	ik_print("[IK]g_gain: %d\n", (int)g->g_gain);
+	ik_print("[IK]b_gain: %d\n", (int)g->b_gain);
+}
+
+static void print_raw_offset(const void *block)
+{
+	const img_dsp_hdr_raw_offset *r = (const img_dsp_hdr_raw_offset *)block;
+	for (int i = 0; i < 4; i++)
+		ik_print("[IK]x_offset[%d]=%d\n", i, r->x_offset[i]);
+	for (int i = 0; i < 4; i++)
+		ik_print("[IK]y_offset[%d]=%d\n", i, r->y_offset[i]);
+}
+
+static const img_dsp_debug_hook blend_hook = {IK_LOG_AMP_LINEAR_BLEND, IK_HOOK_RECORD, print_blend};
+static const img_dsp_debug_hook saturation_hook = {LOG_VIDEO_HDR_DGAIN_SATURATION_LEVEL, IK_HOOK_RECORD,
+                                                   print_saturation};
+static const img_dsp_debug_hook wb_hook = {LOG_VIDEO_HDR_FRONT_END_WB_GAIN, IK_HOOK_RECORD, print_wb};
+static const img_dsp_debug_hook raw_offset_hook = {LOG_VIDEO_HDR_RAW_OFFSET, IK_HOOK_RECORD,
+                                                   print_raw_offset};
+
+/* ---- public calls ------------------------------------------------------- */
+
+#define CALLER __builtin_extract_return_addr(__builtin_return_address(0))
+#define INPUT_SETTER(hook, type, step)                                                                       \
+	static const img_dsp_setter setter = {__func__,         &hook, sizeof(type), step,                   \
+	                                      IK_PIPES_IN_CORE, NULL,  NULL}
+#define HDR_OFF(field) offsetof(ik_ctx_body, blk.hdr.field)
+
+extern "C" __attribute__((noinline)) int
+vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode,
+                                         img_dsp_amp_linearization_blend *block, int32_t blending_index)
+{
+	INPUT_SETTER(blend_hook, img_dsp_amp_linearization_blend, img_dsp_core_process_amp_linear_blend);
+	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
+}
+
+extern "C" __attribute__((noinline)) int
+vors_img_dsp_set_hdr_dgain_saturation_level(int fd, const img_dsp_mode *mode,
+                                            img_dsp_hdr_dgain_saturation_level *block, int32_t exposure_index)
+{
+	INPUT_SETTER(saturation_hook, img_dsp_hdr_dgain_saturation_level,
+	             img_dsp_core_process_hdr_dgain_saturation_level);
+	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
+}
+
+extern "C" __attribute__((noinline)) int vors_img_dsp_set_front_end_wb_gain(int fd, const img_dsp_mode *mode,
+                                                                            img_dsp_front_end_wb_gain *block,
+                                                                            int32_t exposure_index)
+{
+	INPUT_SETTER(wb_hook, img_dsp_front_end_wb_gain, img_dsp_core_process_front_end_wb_gain);
+	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
+}
+
+extern "C" __attribute__((noinline)) int vors_img_dsp_set_hdr_raw_offset(int fd, const img_dsp_mode *mode,
+                                                                         img_dsp_hdr_raw_offset *block)
+{
+	INPUT_SETTER(raw_offset_hook, img_dsp_hdr_raw_offset, img_dsp_core_set_hdr_raw_offset);
+	return img_dsp_common_set(&setter, CALLER, fd, mode, block, 0);
+}
+
+extern "C" int vors_img_dsp_get_amp_linearization_blend(const img_dsp_mode *mode,
+                                                        img_dsp_amp_linearization_blend *out,
+                                                        int32_t blending_index)
+{
+	return ik_hdr_get_indexed(__func__, mode, out, HDR_OFF(amp_linearization_blend), sizeof(*out),
+	                          blending_index, IK_HDR_BLENDS, "p_amp_linearizatoin");
+}
+
+extern "C" int vors_img_dsp_get_hdr_dgain_saturation_level(const img_dsp_mode *mode,
+                                                           img_dsp_hdr_dgain_saturation_level *out,
+                                                           int32_t exposure_index)
+{
+	return ik_hdr_get_indexed(__func__, mode, out, HDR_OFF(dgain_saturation_level), sizeof(*out),
+	                          exposure_index, IK_HDR_EXPOSURES, "p_hdr_dgain_saturation_level");
+}
+
+extern "C" int vors_img_dsp_get_front_end_wb_gain(const img_dsp_mode *mode, img_dsp_front_end_wb_gain *out,
+                                                  int32_t exposure_index)
+{
+	return ik_hdr_get_indexed(__func__, mode, out, HDR_OFF(front_end_wb_gain), sizeof(*out),
+	                          exposure_index, IK_HDR_EXPOSURES, "p_front_end_wb_gain");
+}
+
+extern "C" int vors_img_dsp_get_hdr_raw_offset(const img_dsp_mode *mode, img_dsp_hdr_raw_offset *out)
+{
+	return img_dsp_common_get(__func__, mode, out, HDR_OFF(raw_offset), sizeof(*out), "p_hdr_raw_offset",
+	                          IK_PIPES_VIDEO_ONLY);
+}

@@ -1,0 +1,169 @@
+/* HDR exposure inputs: the linearisation blend threshold, saturation
+ * levels and their record, front-end gains and raw offsets. */
+#include "ik_context.h"
+#include "ik_ctx.h"
+#include "ik_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+using iktest::has_msg;
+using iktest::IkFixture;
+using iktest::StdoutCapture;
+
+namespace
+{
+
+typedef std::vector<uint8_t> Bytes;
+
+class IkHdrInputs : public IkFixture
+{
+      protected:
+	void SetUp() override
+	{
+		bring_up({{0, 1, 1, 1, 0}, {1, 1, 0, 0, 0}});
+		for (uint32_t pipe = 0; pipe < 2; pipe++) {
+			img_dsp_ctx_id cid{pipe, 0, {}};
+			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
+		}
+		m_ = mode(0, 0);
+		img_dsp_hdr_blending_info b{1, {}};
+		ASSERT_EQ(vors_img_dsp_set_hdr_blending_info(1, &m_, &b), 0);
+		img_dsp_ctx_id cid{0, 0, {}};
+		void *c = nullptr;
+		ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
+		body_ = ik_body(0, c);
+		memset(body_->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	}
+	bool flag(unsigned f)
+	{
+		return ik_flag_test(body_->update_flags, f);
+	}
+	img_dsp_mode m_{};
+	ik_ctx_body *body_ = nullptr;
+};
+
+TEST_F(IkHdrInputs, BlendThreshold)
+{
+	struct {
+		int32_t index;
+		uint8_t threshold;
+		int rc;
+		const char *msg;
+	} cases[] = {
+	    {0, 17, -1,
+	     "p_amp_linear_blend: AlphaIndexThreshold > 16 in img_dsp_check_set_amp_linearization\n"},
+	    {3, 1, -1, "blending_index 3 should be within [0:2] in img_dsp_check_set_amp_linearization\n"},
+	    {-1, 1, -1, "blending_index -1 should be within [0:2] in img_dsp_check_set_amp_linearization\n"},
+	    {1, 16, 0, nullptr},
+	};
+	for (const auto &c : cases) {
+		img_dsp_amp_linearization_blend b{c.threshold, {}};
+		StdoutCapture out;
+		EXPECT_EQ(vors_img_dsp_set_amp_linearization_blend(1, &m_, &b, c.index), c.rc);
+		std::string t = out.text();
+		if (c.msg) {
+			EXPECT_TRUE(has_msg(t, "[IK][Error]img_dsp_core_process_amp_linear_blend() ", c.msg))
+			    << t;
+			EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_process_amp_linear_blend() ",
+			                    "call img_dsp_check_set_amp_linearization() fail\n"));
+		}
+	}
+	EXPECT_FALSE(flag(IK_UPD_HDR_AMP_LINEAR(0)));
+	EXPECT_TRUE(flag(IK_UPD_HDR_AMP_LINEAR(1)));
+	img_dsp_amp_linearization_blend got{};
+	EXPECT_EQ(vors_img_dsp_get_amp_linearization_blend(&m_, &got, 1), 0);
+	EXPECT_EQ(got.alpha_index_threshold, 16);
+	EXPECT_EQ(vors_img_dsp_get_amp_linearization_blend(&m_, &got, 0), 0);
+	EXPECT_EQ(got.alpha_index_threshold, 0) << "refusals stored nothing";
+}
+
+TEST_F(IkHdrInputs, SaturationLevelsReachTheRecordCapped)
+{
+	img_dsp_hdr_dgain_saturation_level s{70000, 2, 3, 4, 5, 6, 7, 8};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_hdr_dgain_saturation_level(1, &m_, &s, 1), IMG_DSP_CLAMPED);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_process_hdr_dgain_saturation_level() ",
+	                    "p_hdr_dgain_saturation_level.pre_level_red 70000 should be within [0:16383] in "
+	                    "img_dsp_check_set_hdr_dgain_saturation_level\n"))
+	    << t;
+	EXPECT_EQ(s.pre_level_red, 70000u) << "levels are reported, not corrected";
+	img_dsp_hdr_dgain_saturation_level got{};
+	EXPECT_EQ(vors_img_dsp_get_hdr_dgain_saturation_level(&m_, &got, 1), 0);
+	EXPECT_EQ(got.pre_level_red, 70000u);
+	const uint8_t *rec = body_->blk.hdr.dgain_vignette_saturation[1];
+	EXPECT_EQ(Bytes(rec, rec + 36),
+	          (Bytes{0x18, 0x20, 0x00, 0x09, 0xFF, 0x3F, 4,    0,    2,    0,    3,    0,
+	                 5,    0,    8,    0,    6,    0,    7,    0,    0xFF, 0x3F, 0xFF, 0x3F,
+	                 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F, 0xFF, 0x3F}));
+	EXPECT_TRUE(flag(IK_UPD_HDR_DGAIN_SATURATION(1)));
+
+	/* one blend: exposures 0 and 1 only */
+	img_dsp_hdr_dgain_saturation_level other{1, 1, 1, 1, 1, 1, 1, 1};
+	img_dsp_mode still = mode(1, 0);
+	StdoutCapture out2;
+	EXPECT_EQ(vors_img_dsp_set_hdr_dgain_saturation_level(1, &m_, &other, 2), -1);
+	EXPECT_EQ(vors_img_dsp_set_hdr_dgain_saturation_level(1, &m_, &other, 4), -1);
+	EXPECT_EQ(vors_img_dsp_set_hdr_dgain_saturation_level(1, &m_, nullptr, 0), -1);
+	EXPECT_EQ(vors_img_dsp_set_hdr_dgain_saturation_level(1, &still, &other, 0), -1);
+	t = out2.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Error]img_dsp_core_process_hdr_dgain_saturation_level() ",
+	                    "exposure_index: 2 >= max_blending_number 1\n"))
+	    << t;
+	EXPECT_TRUE(has_msg(
+	    t, "[IK][Error]img_dsp_core_process_hdr_dgain_saturation_level() ",
+	    "exposure_index 4 should be within [0:3] in img_dsp_check_set_hdr_dgain_saturation_level\n"));
+	EXPECT_FALSE(flag(IK_UPD_HDR_DGAIN_SATURATION(2)));
+	EXPECT_FALSE(flag(IK_UPD_HDR_DGAIN_SATURATION(0)));
+	EXPECT_EQ(body_->blk.hdr.dgain_vignette_saturation[2][0], 0);
+}
+
+TEST_F(IkHdrInputs, FrontEndGainsAreReportedNotCorrected)
+{
+	img_dsp_front_end_wb_gain g{0x1000000, 4096, 6144};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_front_end_wb_gain(1, &m_, &g, 0), IMG_DSP_CLAMPED);
+	img_dsp_front_end_wb_gain ok{8192, 4096, 6144};
+	EXPECT_EQ(vors_img_dsp_set_front_end_wb_gain(1, &m_, &ok, 1), 0);
+	EXPECT_EQ(vors_img_dsp_set_front_end_wb_gain(1, &m_, &ok, 2), -1);
+	std::string t = out.text();
+	EXPECT_TRUE(
+	    has_msg(t, "[IK][Warning]img_dsp_core_process_front_end_wb_gain() ",
+	            "front_end_wb_gain[0].r_gain 16777216 is 12.12 format and should not exceed 0xFFFFFF in "
+	            "img_dsp_check_set_front_end_wb_gain\n"))
+	    << t;
+	img_dsp_front_end_wb_gain got{};
+	EXPECT_EQ(vors_img_dsp_get_front_end_wb_gain(&m_, &got, 0), 0);
+	EXPECT_EQ(got.r_gain, 0x1000000u);
+	EXPECT_EQ(vors_img_dsp_get_front_end_wb_gain(&m_, &got, 1), 0);
+	EXPECT_EQ(got.r_gain, 8192u);
+	EXPECT_TRUE(flag(IK_UPD_HDR_FRONT_END_WB_GAIN(0)));
+	EXPECT_TRUE(flag(IK_UPD_HDR_FRONT_END_WB_GAIN(1)));
+	EXPECT_FALSE(flag(IK_UPD_HDR_FRONT_END_WB_GAIN(2)));
+}
+
+TEST_F(IkHdrInputs, RawOffsets)
+{
+	img_dsp_hdr_raw_offset r{{1, -2, 3, -4}, {5, -6, 7, -8}};
+	img_dsp_mode still = mode(1, 0);
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_hdr_raw_offset(1, &m_, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_hdr_raw_offset(1, &still, &r), -1);
+	img_dsp_hdr_raw_offset got{};
+	EXPECT_EQ(vors_img_dsp_get_hdr_raw_offset(&m_, &got), 0);
+	EXPECT_EQ(got.y_offset[1], 0) << "refusals stored nothing";
+	EXPECT_EQ(vors_img_dsp_set_hdr_raw_offset(1, &m_, &r), 0);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Error]img_dsp_core_set_hdr_raw_offset() ", "NULL user input pointer.\n"))
+	    << t;
+	EXPECT_EQ(vors_img_dsp_get_hdr_raw_offset(&m_, &got), 0);
+	EXPECT_EQ(memcmp(&got, &r, sizeof(r)), 0);
+	for (unsigned f = IK_FLAG(8, 0); f < IK_FLAG(14, 0); f++)
+		EXPECT_FALSE(flag(f)) << f;
+}
+
+} // namespace
