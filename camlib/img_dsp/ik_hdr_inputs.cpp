@@ -49,6 +49,163 @@ static bool exposure_ok(const char *caller, int32_t e, const void *block, const 
 	return false;
 }
 
+/* ---- static black levels ------------------------------------------------ */
+
+#define IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET_HDR 0x0900200Eu
+#define IK_BLACK_TRIPLES 20u /* the three offset triples of a main black-level record */
+#define IK_BLACK_TRIPLES_SIZE 18u
+#define IK_AMPLINEAR_OFFSET 4u
+#define IK_AMP_HDR_OFFSET 20u
+#define IK_HDRBLEND_OFFSET 36u
+
+static void put_code(uint8_t *rec, uint32_t code)
+{
+	memcpy(rec, &code, 4);
+}
+
+/* Clamps in the order B, then `mid` (two of Gr, Gb), then R. */
+static int clamp_black(const char *caller, img_dsp_static_black_level *b, int lo, int hi, bool gb_first,
+                       const char *check)
+{
+	struct {
+		const char *name;
+		int16_t *v;
+	} order[4] = {{"BlackB", &b->BlackB},
+	              {gb_first ? "BlackGb" : "BlackGr", gb_first ? &b->BlackGb : &b->BlackGr},
+	              {gb_first ? "BlackGr" : "BlackGb", gb_first ? &b->BlackGr : &b->BlackGb},
+	              {"BlackR", &b->BlackR}};
+	int rc = 0;
+	for (const auto &o : order) {
+		if (*o.v >= lo && *o.v <= hi)
+			continue;
+		ik_print("[IK][Warning]%s() %d %s %d should be within [%d:%d] in %s \n", caller, __LINE__,
+		         o.name, *o.v, lo, hi, check);
+		*o.v = (int16_t)(*o.v < lo ? lo : hi);
+		rc = IMG_DSP_CLAMPED;
+	}
+	return rc;
+}
+
+/* The four values as i32 in the context's pattern order. */
+static int black_in_pattern(const char *caller, const ik_ctx_body *body, const img_dsp_static_black_level *b,
+                            int32_t *out)
+{
+	const int32_t v[4] = {b->BlackR, b->BlackGr, b->BlackGb, b->BlackB};
+	if (ik_hdr_pattern_order(ik_hdr_pattern(body), v, out, 4) == 0)
+		return 0;
+	ik_print("[IK][Warning]%s() %d Incorrect pattern %d\n", caller, __LINE__, ik_hdr_pattern(body));
+	return -1;
+}
+
+static int img_dsp_core_process_hdr_static_black_level(const img_dsp_mode *mode, void *block, uint32_t index,
+                                                       img_dsp_update_list *list)
+{
+	static const char check[] = "img_dsp_check_set_hdr_static_black_level";
+	int32_t e = (int32_t)index;
+	img_dsp_static_black_level *b = (img_dsp_static_black_level *)block;
+	if (!b) {
+		IK_ERROR("p_hdr_black_corr is NULL in %s\n", check);
+		return -1;
+	}
+	int rc = clamp_black(__func__, b, -2048, 2047, true, check);
+	if (e < 0 || e >= (int32_t)IK_HDR_EXPOSURES) {
+		IK_ERROR("exposure_index %d should be within [0:3] in %s\n", e, check);
+		return -1;
+	}
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		IK_ERROR("does not support pipe %d\n", mode->Pipe);
+		return -1;
+	}
+	int32_t v[4];
+	if (black_in_pattern(__func__, body, b, v) != 0)
+		return -1;
+	ik_hdr_blocks *h = &body->blk.hdr;
+	ik_memcpy(h->static_black_level[e], b, sizeof(*b));
+	/* the offset triples belong to the single-exposure path; HDR runs
+	 * without them until their owners write them again */
+	ik_memset(ik_sec_bytes(body->sec, IK_SEC_BLACK_LEVEL) + IK_BLACK_TRIPLES, 0, IK_BLACK_TRIPLES_SIZE);
+	uint8_t *rec;
+	if (e == 0) {
+		rec = h->black_level_global_offset_hdr[0];
+		ik_memcpy(rec + 4, v, sizeof(v));
+		put_code(rec, IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET_HDR);
+	} else {
+		rec = h->black_level_global_offset[e - 1];
+		ik_memset(rec, 0, sizeof(h->black_level_global_offset[0]));
+		put_code(rec, IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET);
+		ik_memcpy(rec + 4, v, sizeof(v));
+		if (e >= 2) {
+			uint8_t *hdr = h->black_level_global_offset_hdr[e - 1];
+			ik_memset(hdr, 0, sizeof(h->black_level_global_offset_hdr[0]));
+			put_code(hdr, IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET_HDR);
+		}
+	}
+	ik_flag_set(body->update_flags, IK_UPD_HDR_STATIC_BLACK_LEVEL(e));
+	list->entry[0].valid = 1;
+	list->entry[0].section = rec;
+	return rc;
+}
+
+/* Linearisation (exposures 0-2) and blend (steps 0-2) black levels share
+ * one check and one record per step. */
+static int amp_black(const char *caller, const img_dsp_mode *mode, img_dsp_static_black_level *b,
+                     int32_t index, bool blend, img_dsp_update_list *list)
+{
+	static const char check[] = "img_dsp_check_set_amp_linear_static_black_level";
+	if (!b) {
+		ik_print("[IK][Error]%s() %d p_hdr_black_corr is NULL in %s\n", caller, __LINE__, check);
+		return -1;
+	}
+	int rc = clamp_black(caller, b, 0, 10383, false, check);
+	if (index < 0 || index > 2) {
+		if (blend)
+			ik_print("[IK][Error]%s() %d blending_index %d should be within [0:2] in %s\n",
+			         caller, __LINE__, index, check);
+		else
+			ik_print("[IK][Warning]%s() %d Incorrect expsoure idex %d\n", caller, __LINE__,
+			         index);
+		return -1;
+	}
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
+		return -1;
+	}
+	int32_t v[4];
+	if (black_in_pattern(caller, body, b, v) != 0)
+		return -1;
+	ik_hdr_blocks *h = &body->blk.hdr;
+	uint8_t *rec;
+	if (blend) {
+		ik_memcpy(h->blend_black_level[index], b, sizeof(*b));
+		rec = h->black_level_amplinear_hdr[index];
+		ik_memcpy(rec + IK_HDRBLEND_OFFSET, v, sizeof(v));
+		ik_flag_set(body->update_flags, IK_UPD_HDR_BLEND_BLACK_LEVEL(index));
+	} else {
+		ik_memcpy(h->amp_linearization_black_level[index], b, sizeof(*b));
+		rec = h->black_level_amplinear_hdr[index == 0 ? 0 : index - 1];
+		ik_memcpy(rec + (index == 0 ? IK_AMPLINEAR_OFFSET : IK_AMP_HDR_OFFSET), v, sizeof(v));
+		ik_flag_set(body->update_flags, IK_UPD_AMP_LINEAR_BLACK_LEVEL(index));
+	}
+	list->entry[0].valid = 1;
+	list->entry[0].section = rec;
+	return rc;
+}
+
+static int img_dsp_core_process_amp_linearization_static_black_level(const img_dsp_mode *mode, void *block,
+                                                                     uint32_t index,
+                                                                     img_dsp_update_list *list)
+{
+	return amp_black(__func__, mode, (img_dsp_static_black_level *)block, (int32_t)index, false, list);
+}
+
+static int img_dsp_core_process_hdr_blend_static_black_level(const img_dsp_mode *mode, void *block,
+                                                             uint32_t index, img_dsp_update_list *list)
+{
+	return amp_black(__func__, mode, (img_dsp_static_black_level *)block, (int32_t)index, true, list);
+}
+
 /* ---- linearisation blend threshold ------------------------------------- */
 
 static int img_dsp_core_process_amp_linear_blend(const img_dsp_mode *mode, void *block, uint32_t index,
@@ -234,6 +391,35 @@ static const img_dsp_debug_hook raw_offset_hook = {LOG_VIDEO_HDR_RAW_OFFSET, IK_
 	static const img_dsp_setter setter = {__func__,         &hook, sizeof(type), step,                   \
 	                                      IK_PIPES_IN_CORE, NULL,  NULL}
 #define HDR_OFF(field) offsetof(ik_ctx_body, blk.hdr.field)
+
+/* The static black levels have no debug output: only lock, step, unlock. */
+#define BLACK_SETTER(step)                                                                                   \
+	static const img_dsp_setter setter = {                                                               \
+	    __func__, NULL, sizeof(img_dsp_static_black_level), step, IK_PIPES_IN_CORE, NULL, NULL}
+
+extern "C" int vors_img_dsp_set_hdr_static_black_level(int fd, const img_dsp_mode *mode,
+                                                       img_dsp_static_black_level *block,
+                                                       int32_t exposure_index)
+{
+	BLACK_SETTER(img_dsp_core_process_hdr_static_black_level);
+	return img_dsp_common_set(&setter, NULL, fd, mode, block, (uint32_t)exposure_index);
+}
+
+extern "C" int vors_img_dsp_set_amp_linearization_static_black_level(int fd, const img_dsp_mode *mode,
+                                                                     img_dsp_static_black_level *block,
+                                                                     int32_t exposure_index)
+{
+	BLACK_SETTER(img_dsp_core_process_amp_linearization_static_black_level);
+	return img_dsp_common_set(&setter, NULL, fd, mode, block, (uint32_t)exposure_index);
+}
+
+extern "C" int vors_img_dsp_set_hdr_blend_static_black_level(int fd, const img_dsp_mode *mode,
+                                                             img_dsp_static_black_level *block,
+                                                             int32_t blending_index)
+{
+	BLACK_SETTER(img_dsp_core_process_hdr_blend_static_black_level);
+	return img_dsp_common_set(&setter, NULL, fd, mode, block, (uint32_t)blending_index);
+}
 
 extern "C" __attribute__((noinline)) int
 vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode,

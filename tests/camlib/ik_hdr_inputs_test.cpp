@@ -166,4 +166,106 @@ TEST_F(IkHdrInputs, RawOffsets)
 		EXPECT_FALSE(flag(f)) << f;
 }
 
+TEST_F(IkHdrInputs, StaticBlackLevelPerExposure)
+{
+	img_dsp_vin_sensor_info v{};
+	v.Pattern = 1;
+	ASSERT_EQ(vors_img_dsp_set_vin_sensor_info(&m_, &v), 0);
+	ik_hdr_blocks &h = body_->blk.hdr;
+	ik_hdr_blocks before = h;
+	uint8_t *main_rec = ik_sec_bytes(body_->sec, IK_SEC_BLACK_LEVEL);
+	memset(main_rec + 20, 0x55, 18);
+	img_dsp_static_black_level b{-100, 200, -300, 3000};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_hdr_static_black_level(1, &m_, &b, 0), IMG_DSP_CLAMPED);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(
+	    t, "[IK][Warning]img_dsp_core_process_hdr_static_black_level() ",
+	    "BlackB 3000 should be within [-2048:2047] in img_dsp_check_set_hdr_static_black_level \n"))
+	    << t;
+	EXPECT_EQ(b.BlackB, 2047);
+	/* pattern 1: B, Gb, Gr, R */
+	const uint8_t *hdr0 = h.black_level_global_offset_hdr[0];
+	EXPECT_EQ(Bytes(hdr0, hdr0 + 20),
+	          (Bytes{0x0E, 0x20, 0x00, 0x09, 0xFF, 0x07, 0,    0,    0xD4, 0xFE,
+	                 0xFF, 0xFF, 0xC8, 0,    0,    0,    0x9C, 0xFF, 0xFF, 0xFF}));
+	EXPECT_EQ(memcmp(h.black_level_global_offset, before.black_level_global_offset,
+	                 sizeof(h.black_level_global_offset)),
+	          0)
+	    << "exposure 0 writes the HDR-input record only";
+	EXPECT_EQ(Bytes(main_rec + 20, main_rec + 38), Bytes(18, 0)) << "offset triples cleared";
+	EXPECT_TRUE(flag(IK_UPD_HDR_STATIC_BLACK_LEVEL(0)));
+
+	memset(h.black_level_global_offset_hdr[1], 0x77, 20);
+	memset(h.black_level_global_offset[1], 0x77, 40);
+	img_dsp_static_black_level b2{1, 2, 3, 4};
+	EXPECT_EQ(vors_img_dsp_set_hdr_static_black_level(1, &m_, &b2, 2), 0);
+	const uint8_t *g1 = h.black_level_global_offset[1];
+	Bytes want(40, 0);
+	const uint8_t head[20] = {0x01, 0x20, 0x00, 0x09, 4, 0, 0, 0, 3, 0, 0, 0, 2, 0, 0, 0, 1, 0, 0, 0};
+	memcpy(want.data(), head, sizeof(head));
+	EXPECT_EQ(Bytes(g1, g1 + 40), want);
+	const uint8_t *hdr1 = h.black_level_global_offset_hdr[1];
+	Bytes zeros_with_code(20, 0);
+	zeros_with_code[0] = 0x0E;
+	zeros_with_code[1] = 0x20;
+	zeros_with_code[3] = 0x09;
+	EXPECT_EQ(Bytes(hdr1, hdr1 + 20), zeros_with_code);
+	EXPECT_TRUE(flag(IK_UPD_HDR_STATIC_BLACK_LEVEL(2)));
+
+	StdoutCapture out2;
+	EXPECT_EQ(vors_img_dsp_set_hdr_static_black_level(1, &m_, &b2, 4), -1);
+	EXPECT_EQ(vors_img_dsp_set_hdr_static_black_level(1, &m_, nullptr, 0), -1);
+	v.Pattern = 4;
+	ASSERT_EQ(vors_img_dsp_set_vin_sensor_info(&m_, &v), 0);
+	EXPECT_EQ(vors_img_dsp_set_hdr_static_black_level(1, &m_, &b2, 1), -1);
+	t = out2.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Error]img_dsp_core_process_hdr_static_black_level() ",
+	                    "p_hdr_black_corr is NULL in img_dsp_check_set_hdr_static_black_level\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_process_hdr_static_black_level() ",
+	                    "Incorrect pattern 4\n"));
+	EXPECT_FALSE(flag(IK_UPD_HDR_STATIC_BLACK_LEVEL(1)));
+}
+
+TEST_F(IkHdrInputs, LinearisationAndBlendBlackLevels)
+{
+	ik_hdr_blocks &h = body_->blk.hdr;
+	for (int r = 0; r < 3; r++)
+		EXPECT_EQ(Bytes(h.black_level_amplinear_hdr[r], h.black_level_amplinear_hdr[r] + 4),
+		          (Bytes{0x0D, 0x20, 0x00, 0x09}))
+		    << "written at initialisation";
+	img_dsp_static_black_level b{20000, -5, 7, 8};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization_static_black_level(1, &m_, &b, 0), IMG_DSP_CLAMPED);
+	std::string t = out.text();
+	EXPECT_TRUE(has_msg(
+	    t, "[IK][Warning]img_dsp_core_process_amp_linearization_static_black_level() ",
+	    "BlackR 20000 should be within [0:10383] in img_dsp_check_set_amp_linear_static_black_level \n"))
+	    << t;
+	EXPECT_EQ(b.BlackR, 10383);
+	EXPECT_EQ(b.BlackGr, 0);
+	const uint8_t *rec0 = h.black_level_amplinear_hdr[0];
+	EXPECT_EQ(Bytes(rec0 + 4, rec0 + 20), (Bytes{0x8F, 0x28, 0, 0, 0, 0, 0, 0, 7, 0, 0, 0, 8, 0, 0, 0}));
+	EXPECT_TRUE(flag(IK_UPD_AMP_LINEAR_BLACK_LEVEL(0)));
+
+	img_dsp_static_black_level c{1, 2, 3, 4};
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization_static_black_level(1, &m_, &c, 2), 0);
+	const uint8_t *rec1 = h.black_level_amplinear_hdr[1];
+	EXPECT_EQ(Bytes(rec1 + 20, rec1 + 36), (Bytes{1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0}));
+	EXPECT_EQ(vors_img_dsp_set_hdr_blend_static_black_level(1, &m_, &c, 2), 0);
+	const uint8_t *rec2 = h.black_level_amplinear_hdr[2];
+	EXPECT_EQ(Bytes(rec2 + 36, rec2 + 52), (Bytes{1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0}));
+	EXPECT_TRUE(flag(IK_UPD_HDR_BLEND_BLACK_LEVEL(2)));
+
+	ik_hdr_blocks before = h;
+	StdoutCapture out2;
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization_static_black_level(1, &m_, &c, 3), -1);
+	EXPECT_EQ(vors_img_dsp_set_hdr_blend_static_black_level(1, &m_, &c, 3), -1);
+	t = out2.text();
+	EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_process_amp_linearization_static_black_level() ",
+	                    "Incorrect expsoure idex 3\n"));
+	EXPECT_FALSE(flag(IK_UPD_AMP_LINEAR_BLACK_LEVEL(3))) << "nothing stored, nothing flagged";
+	EXPECT_EQ(memcmp(&before, &h, sizeof(h)), 0);
+}
+
 } // namespace

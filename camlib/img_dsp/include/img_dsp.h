@@ -248,6 +248,13 @@ typedef struct img_dsp_hdr_alpha_calc_black_level {
 #define IMG_DSP_HDR_ALPHA_TABLE_SIZE 128u
 
 /* HDR exposure inputs, per exposure 0..3 unless named otherwise. */
+typedef struct img_dsp_static_black_level {
+    int16_t BlackR;
+    int16_t BlackGr;
+    int16_t BlackGb;
+    int16_t BlackB;
+} img_dsp_static_black_level;
+
 typedef struct img_dsp_amp_linearization_blend {
     uint8_t alpha_index_threshold; /* 0..16 */
     uint8_t reserved[3];
@@ -451,6 +458,12 @@ int vors_img_dsp_get_hdr_alpha_calc_alpha(const img_dsp_mode *mode, img_dsp_hdr_
                                           int32_t blending_index);
 
 /* HDR exposure inputs. */
+int vors_img_dsp_set_hdr_static_black_level(int fd, const img_dsp_mode *mode, img_dsp_static_black_level *block,
+                                            int32_t exposure_index);
+int vors_img_dsp_set_amp_linearization_static_black_level(int fd, const img_dsp_mode *mode,
+                                                          img_dsp_static_black_level *block, int32_t exposure_index);
+int vors_img_dsp_set_hdr_blend_static_black_level(int fd, const img_dsp_mode *mode, img_dsp_static_black_level *block,
+                                                  int32_t blending_index);
 int vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode, img_dsp_amp_linearization_blend *block,
                                              int32_t blending_index);
 int vors_img_dsp_get_amp_linearization_blend(const img_dsp_mode *mode, img_dsp_amp_linearization_blend *out,
