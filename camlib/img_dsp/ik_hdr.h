@@ -22,4 +22,11 @@ int ik_hdr_pattern_order(uint8_t pattern, const void *rgb, void *out, size_t ele
 int ik_hdr_get_indexed(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,
                        int32_t index, int32_t count, const char *name);
 
+/* The static black level of a video context in HDR mode (FuncMode flag 8):
+ * the main black-level record and the records of every blend step. A core
+ * step of the common setter path. */
+struct img_dsp_update_list;
+int img_dsp_core_process_post_hdr_static_black_level(const img_dsp_mode *mode, void *block, uint32_t index,
+                                                     struct img_dsp_update_list *list);
+
 #endif

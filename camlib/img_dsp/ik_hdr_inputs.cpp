@@ -147,6 +147,58 @@ static int img_dsp_core_process_hdr_static_black_level(const img_dsp_mode *mode,
 	return rc;
 }
 
+#define IK_CMD_HDR_PREBLEND_BLACK_LEVEL 0x0900500Du
+
+int img_dsp_core_process_post_hdr_static_black_level(const img_dsp_mode *mode, void *block, uint32_t,
+                                                     img_dsp_update_list *list)
+{
+	static const char check[] = "img_dsp_check_set_hdr_static_black_level";
+	img_dsp_static_black_level *b = (img_dsp_static_black_level *)block;
+	if (!b) {
+		IK_ERROR("p_hdr_black_corr is NULL in %s\n", check);
+		return -1;
+	}
+	int rc = clamp_black(__func__, b, -2048, 2047, true, check);
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		IK_ERROR("does not support pipe %d\n", mode->Pipe);
+		return -1;
+	}
+	ik_hdr_blocks *h = &body->blk.hdr;
+	uint8_t *rec = h->post_black_level_global_offset;
+	int32_t v[4];
+	if (black_in_pattern(__func__, body, b, v) != 0) {
+		ik_memset(rec + 4, 0, sizeof(v));
+		return -1;
+	}
+	ik_memcpy(body->blk.static_black_level, b, sizeof(*b));
+	ik_memcpy(h->post_static_black_level, b, sizeof(*b));
+	ik_memset(rec, 0, sizeof(h->post_black_level_global_offset));
+	put_code(rec, IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET);
+	ik_memcpy(rec + 4, v, sizeof(v));
+	uint8_t *main_rec = ik_sec_bytes(body->sec, IK_SEC_BLACK_LEVEL);
+	ik_memcpy(main_rec, rec, sizeof(h->post_black_level_global_offset));
+	ik_flag_set(body->update_flags, IK_UPD_BLACK_LEVEL);
+	list->entry[0].valid = 1;
+	list->entry[0].section = main_rec;
+	uint8_t blends = h->blending_info[0];
+	for (uint32_t i = 0; i < blends && i < IK_HDR_BLENDS; i++) {
+		uint8_t *pre = h->preblend_black_level[i];
+		put_code(pre, IK_CMD_HDR_PREBLEND_BLACK_LEVEL);
+		for (int k = 0; k < 4; k++) {
+			int16_t n = (int16_t)v[k];
+			ik_memcpy(pre + 4 + 2 * k, &n, 2);
+		}
+		ik_memcpy(h->black_level_global_offset[i], rec, sizeof(h->black_level_global_offset[0]));
+		uint8_t *hdr = h->black_level_global_offset_hdr[i];
+		ik_memset(hdr, 0, sizeof(h->black_level_global_offset_hdr[0]));
+		put_code(hdr, IK_CMD_BLACK_LEVEL_GLOBAL_OFFSET_HDR);
+		if (i == 0)
+			ik_memcpy(hdr + 4, v, sizeof(v));
+	}
+	return rc;
+}
+
 /* Linearisation (exposures 0-2) and blend (steps 0-2) black levels share
  * one check and one record per step. */
 static int amp_black(const char *caller, const img_dsp_mode *mode, img_dsp_static_black_level *b,

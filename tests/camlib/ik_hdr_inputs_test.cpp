@@ -1,7 +1,9 @@
 /* HDR exposure inputs: the linearisation blend threshold, saturation
  * levels and their record, front-end gains and raw offsets. */
 #include "ik_context.h"
+#include "ik_core.h"
 #include "ik_ctx.h"
+#include "ik_hdr.h"
 #include "ik_test_support.h"
 
 #include <gtest/gtest.h>
@@ -266,6 +268,52 @@ TEST_F(IkHdrInputs, LinearisationAndBlendBlackLevels)
 	                    "Incorrect expsoure idex 3\n"));
 	EXPECT_FALSE(flag(IK_UPD_AMP_LINEAR_BLACK_LEVEL(3))) << "nothing stored, nothing flagged";
 	EXPECT_EQ(memcmp(&before, &h, sizeof(h)), 0);
+}
+
+TEST_F(IkHdrInputs, StaticBlackLevelInHdrModeFillsEveryBlend)
+{
+	img_dsp_hdr_blending_info two{2, {}};
+	ASSERT_EQ(vors_img_dsp_set_hdr_blending_info(1, &m_, &two), 0);
+	img_dsp_vin_sensor_info v{};
+	v.Pattern = 2;
+	ASSERT_EQ(vors_img_dsp_set_vin_sensor_info(&m_, &v), 0);
+	memset(body_->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	ik_hdr_blocks &h = body_->blk.hdr;
+	memset(h.preblend_black_level[2], 0x66, 12);
+	memset(h.black_level_global_offset_hdr[1], 0x66, 20);
+	img_dsp_static_black_level b{-1, 2, -3, 4};
+	img_dsp_update_list list{};
+	m_.FuncMode = 8;
+	EXPECT_EQ(img_dsp_core_process_post_hdr_static_black_level(&m_, &b, 0, &list), 0);
+	/* pattern 2: Gr, R, B, Gb */
+	const uint8_t *main_rec = ik_sec_bytes(body_->sec, IK_SEC_BLACK_LEVEL);
+	Bytes want(40, 0);
+	const uint8_t head[20] = {0x01, 0x20, 0x00, 0x09, 2, 0, 0,    0,    0xFF, 0xFF,
+	                          0xFF, 0xFF, 4,    0,    0, 0, 0xFD, 0xFF, 0xFF, 0xFF};
+	memcpy(want.data(), head, sizeof(head));
+	EXPECT_EQ(Bytes(main_rec, main_rec + 40), want);
+	EXPECT_TRUE(flag(IK_UPD_BLACK_LEVEL));
+	EXPECT_EQ(list.entry[0].section, (const void *)main_rec);
+	for (int i = 0; i < 2; i++) {
+		EXPECT_EQ(Bytes(h.preblend_black_level[i], h.preblend_black_level[i] + 12),
+		          (Bytes{0x0D, 0x50, 0x00, 0x09, 2, 0, 0xFF, 0xFF, 4, 0, 0xFD, 0xFF}))
+		    << i;
+		EXPECT_EQ(Bytes(h.black_level_global_offset[i], h.black_level_global_offset[i] + 40), want)
+		    << i;
+	}
+	EXPECT_EQ(h.preblend_black_level[2][0], 0x66) << "no third blend";
+	EXPECT_EQ(Bytes(h.black_level_global_offset_hdr[0], h.black_level_global_offset_hdr[0] + 20),
+	          (Bytes{0x0E, 0x20, 0x00, 0x09, 2, 0, 0,    0,    0xFF, 0xFF,
+	                 0xFF, 0xFF, 4,    0,    0, 0, 0xFD, 0xFF, 0xFF, 0xFF}));
+	Bytes code_only(20, 0);
+	code_only[0] = 0x0E;
+	code_only[1] = 0x20;
+	code_only[3] = 0x09;
+	EXPECT_EQ(Bytes(h.black_level_global_offset_hdr[1], h.black_level_global_offset_hdr[1] + 20),
+	          code_only);
+	img_dsp_static_black_level stored;
+	memcpy(&stored, body_->blk.static_black_level, sizeof(stored));
+	EXPECT_EQ(stored.BlackGb, -3);
 }
 
 } // namespace
