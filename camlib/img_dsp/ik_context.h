@@ -203,8 +203,9 @@ enum ik_section {
 #define IK_SECW_SBP_MAP_ADDR 2u
 #define IK_SECB_VIGNETTE_ENABLE 4u  /* u8, IK_SEC_VIGNETTE */
 #define IK_SECB_VIGNETTE_SHIFT 5u   /* u8 */
-#define IK_SECB_VIN_COMPRESSION 4u  /* u8, IK_SEC_VIN_SENSOR */
-#define IK_SECB_VIN_BAYER 5u        /* u8 */
+#define IK_SECB_VIN_RECORD 4u       /* IK_SEC_VIN_SENSOR: block bytes 0-11, then ReadoutMode */
+#define IK_SECB_VIN_BAYER 7u        /* u8, the block's Pattern inside the record */
+#define IK_SECB_VIN_COMPRESSION 20u /* u8, beside the record */
 #define IK_SECB_MCTF_EDGE_REDUCE 4u /* four u16 b, l, r, t, IK_SEC_MCTF */
 
 static inline uint8_t *ik_sec_bytes(ik_cmd_image *sec, enum ik_section s)
@@ -403,7 +404,7 @@ typedef struct ik_filter_blocks {
 	uint8_t video_mctf_b_level[9];
 	/* sensor and colour space */
 	img_dsp_rgb_to_yuv_matrix rgb_to_yuv_matrix;
-	uint8_t vin_sensor_info[20];
+	img_dsp_vin_sensor_info vin_sensor_info;
 	uint8_t rgb_ir[4];
 	uint8_t rgb_ir_internal[4];
 	uint8_t rgb_ir_tables[4096];

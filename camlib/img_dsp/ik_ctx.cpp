@@ -405,6 +405,10 @@ static void default_blocks(ik_ctx_body *body, uint32_t pipe)
 		b->demosaic_internal.enable = 1;
 		for (auto &t : b->hdr.hds_thresh)
 			memset(t.saturation_threshold, 0xFF, sizeof(t.saturation_threshold));
+		/* the linearisation black-level setters write only their offsets */
+		const uint32_t amplinear_code = 0x0900200Du;
+		for (auto &r : b->hdr.black_level_amplinear_hdr)
+			memcpy(r, &amplinear_code, 4);
 	}
 	body->size_level_low = 1;
 	body->size_level_high = 31;

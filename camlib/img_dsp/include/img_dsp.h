@@ -155,6 +155,19 @@ typedef struct img_dsp_rgb_to_yuv_matrix {
     int16_t VOffset;
 } img_dsp_rgb_to_yuv_matrix;
 
+/* The sensor's raw output. Pattern orders every four-colour value of the
+ * HDR records: 0 RGGB, 1 BGGR, 2 GRBG, 3 GBRG. */
+typedef struct img_dsp_vin_sensor_info {
+    uint8_t reserved0;
+    uint8_t FieldFormat;
+    uint8_t Resolution;
+    uint8_t Pattern;
+    uint8_t reserved1[8];
+    uint32_t ReadoutMode;
+    uint8_t Compression;
+    uint8_t reserved2[3];
+} img_dsp_vin_sensor_info;
+
 typedef struct img_dsp_chroma_filter {
     uint8_t Enable;
     uint8_t NoiseLevelCb;
@@ -309,6 +322,78 @@ typedef struct img_dsp_hdr_alpha_calc_thresh {
     uint16_t saturation_threshold[4];
 } img_dsp_hdr_alpha_calc_thresh;
 
+/* HDR blending: the number of blends, then per blend step the alpha
+ * calculation. Four-colour fields are in R, Gr, Gb, B order. */
+typedef struct img_dsp_hdr_blending_info {
+    uint8_t max_blending_number;
+    uint8_t reserved[3];
+} img_dsp_hdr_blending_info;
+
+typedef struct img_dsp_hdr_alpha_calc_cfg {
+    uint8_t avg_radius;
+    uint8_t avg_method;
+    int8_t blend_control; /* 0..7 built-in ramps; -1 zeros, 8 all 15, -2 the caller's table */
+    uint8_t reserved;
+    uint8_t luma_avg_weight_r;
+    uint8_t luma_avg_weight_gr;
+    uint8_t luma_avg_weight_gb;
+    uint8_t luma_avg_weight_b;
+} img_dsp_hdr_alpha_calc_cfg;
+
+typedef struct img_dsp_hdr_alpha_calc_black_level {
+    int16_t BlackR;
+    int16_t BlackGr;
+    int16_t BlackGb;
+    int16_t BlackB;
+} img_dsp_hdr_alpha_calc_black_level;
+
+#define IMG_DSP_HDR_ALPHA_TABLE_SIZE 128u
+
+/* HDR exposure inputs, per exposure 0..3 unless named otherwise. */
+typedef struct img_dsp_static_black_level {
+    int16_t BlackR;
+    int16_t BlackGr;
+    int16_t BlackGb;
+    int16_t BlackB;
+} img_dsp_static_black_level;
+
+typedef struct img_dsp_amp_linearization_blend {
+    uint8_t alpha_index_threshold; /* 0..16 */
+    uint8_t reserved[3];
+} img_dsp_amp_linearization_blend;
+
+typedef struct img_dsp_hdr_dgain_saturation_level {
+    uint32_t pre_level_red;
+    uint32_t pre_level_green_even;
+    uint32_t pre_level_green_odd;
+    uint32_t pre_level_blue;
+    uint32_t post_level_red;
+    uint32_t post_level_green_even;
+    uint32_t post_level_green_odd;
+    uint32_t post_level_blue;
+} img_dsp_hdr_dgain_saturation_level;
+
+/* Gains in 12.12 fixed point (4096 = 1.0). */
+typedef struct img_dsp_front_end_wb_gain {
+    uint32_t r_gain;
+    uint32_t g_gain;
+    uint32_t b_gain;
+} img_dsp_front_end_wb_gain;
+
+typedef struct img_dsp_hdr_raw_offset {
+    int32_t x_offset[4];
+    int32_t y_offset[4];
+} img_dsp_hdr_raw_offset;
+
+/* The alpha table: 14 rows of 9 four-bit alphas, row by row. */
+typedef struct img_dsp_hdr_alpha_calc_alpha {
+    uint8_t pre_alpha_mode;
+    uint8_t reserved0[7];
+    uint64_t alpha_table_addr; /* 0: a table of zeros */
+    uint8_t saturation_num_nei;
+    uint8_t reserved1[7];
+} img_dsp_hdr_alpha_calc_alpha;
+
 typedef struct img_dsp_ae_tile_cfg {
     uint16_t num_col, num_row, col_start, row_start, width, height;
     uint16_t pix_min_value, pix_max_value;
@@ -461,6 +546,56 @@ int vors_img_dsp_set_chroma_filter(int fd, const img_dsp_mode *mode, img_dsp_chr
 int vors_img_dsp_get_chroma_filter(const img_dsp_mode *mode, img_dsp_chroma_filter *out);
 int vors_img_dsp_set_chroma_scale(int fd, const img_dsp_mode *mode, img_dsp_chroma_scale *block);
 int vors_img_dsp_get_chroma_scale(const img_dsp_mode *mode, img_dsp_chroma_scale *out);
+/* RGB-to-YUV matrix and sensor information. The matrix setter corrects
+ * the caller's block in place. */
+int vors_img_dsp_set_rgb_to_yuv_matrix(int fd, const img_dsp_mode *mode, img_dsp_rgb_to_yuv_matrix *block);
+int vors_img_dsp_get_rgb_to_yuv_matrix(const img_dsp_mode *mode, img_dsp_rgb_to_yuv_matrix *out);
+int vors_img_dsp_set_vin_sensor_info(const img_dsp_mode *mode, img_dsp_vin_sensor_info *block);
+int vors_img_dsp_get_vin_sensor_info(const img_dsp_mode *mode, img_dsp_vin_sensor_info *out);
+
+/* HDR blending; blending_index is the blend step, 0..max_blending_number-1. */
+int vors_img_dsp_set_hdr_blending_info(int fd, const img_dsp_mode *mode, img_dsp_hdr_blending_info *block);
+int vors_img_dsp_get_hdr_blending_info(const img_dsp_mode *mode, img_dsp_hdr_blending_info *out);
+int vors_img_dsp_set_hdr_alpha_calc_cfg(int fd, const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_cfg *block,
+                                        int32_t blending_index);
+int vors_img_dsp_get_hdr_alpha_calc_cfg(const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_cfg *out,
+                                        int32_t blending_index);
+int vors_img_dsp_set_hdr_alpha_calc_thresh(int fd, const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_thresh *block,
+                                           int32_t blending_index);
+int vors_img_dsp_get_hdr_alpha_calc_thresh(const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_thresh *out,
+                                           int32_t blending_index);
+int vors_img_dsp_set_hds_alpha_calc_thresh(int fd, const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_thresh *block,
+                                           int32_t blending_index);
+int vors_img_dsp_set_hdr_alpha_calc_black_level(int fd, const img_dsp_mode *mode,
+                                                img_dsp_hdr_alpha_calc_black_level *block, int32_t blending_index);
+int vors_img_dsp_get_hdr_alpha_calc_black_level(const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_black_level *out,
+                                                int32_t blending_index);
+int vors_img_dsp_set_hdr_alpha_calc_alpha(int fd, const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_alpha *block,
+                                          int32_t blending_index);
+int vors_img_dsp_get_hdr_alpha_calc_alpha(const img_dsp_mode *mode, img_dsp_hdr_alpha_calc_alpha *out,
+                                          int32_t blending_index);
+
+/* HDR exposure inputs. */
+int vors_img_dsp_set_hdr_static_black_level(int fd, const img_dsp_mode *mode, img_dsp_static_black_level *block,
+                                            int32_t exposure_index);
+int vors_img_dsp_set_amp_linearization_static_black_level(int fd, const img_dsp_mode *mode,
+                                                          img_dsp_static_black_level *block, int32_t exposure_index);
+int vors_img_dsp_set_hdr_blend_static_black_level(int fd, const img_dsp_mode *mode, img_dsp_static_black_level *block,
+                                                  int32_t blending_index);
+int vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode, img_dsp_amp_linearization_blend *block,
+                                             int32_t blending_index);
+int vors_img_dsp_get_amp_linearization_blend(const img_dsp_mode *mode, img_dsp_amp_linearization_blend *out,
+                                             int32_t blending_index);
+int vors_img_dsp_set_hdr_dgain_saturation_level(int fd, const img_dsp_mode *mode,
+                                                img_dsp_hdr_dgain_saturation_level *block, int32_t exposure_index);
+int vors_img_dsp_get_hdr_dgain_saturation_level(const img_dsp_mode *mode, img_dsp_hdr_dgain_saturation_level *out,
+                                                int32_t exposure_index);
+int vors_img_dsp_set_front_end_wb_gain(int fd, const img_dsp_mode *mode, img_dsp_front_end_wb_gain *block,
+                                       int32_t exposure_index);
+int vors_img_dsp_get_front_end_wb_gain(const img_dsp_mode *mode, img_dsp_front_end_wb_gain *out,
+                                       int32_t exposure_index);
+int vors_img_dsp_set_hdr_raw_offset(int fd, const img_dsp_mode *mode, img_dsp_hdr_raw_offset *block);
+int vors_img_dsp_get_hdr_raw_offset(const img_dsp_mode *mode, img_dsp_hdr_raw_offset *out);
 
 /* Debug facilities. */
 int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);
