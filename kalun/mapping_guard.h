@@ -9,7 +9,8 @@
 
 #include <cstddef>
 
-namespace kalun::mappingguard {
+namespace kalun::mappingguard
+{
 
 // How many mappings can be guarded at once.
 inline constexpr size_t kSlots = 4096;
@@ -17,7 +18,7 @@ inline constexpr size_t kSlots = 4096;
 // Guards [address, address + size); the address is page aligned. Returns
 // the slot to name it by. Raises std::runtime_error when every slot is
 // taken.
-size_t add(void* address, size_t size);
+size_t add(void *address, size_t size);
 // Before the region is unmapped.
 void remove(size_t slot);
 // Whether a fault has replaced the region since it was added.
@@ -25,4 +26,4 @@ bool faulted(size_t slot);
 // Mappings guarded now.
 size_t count();
 
-}  // namespace kalun::mappingguard
+} // namespace kalun::mappingguard

@@ -8,10 +8,11 @@
 #include <variant>
 #include <vector>
 
-namespace kalun {
+namespace kalun
+{
 
 // On the buses: the variants "x", "s" and "ax".
 using ParameterValue = std::variant<int64_t, std::string, std::vector<int64_t>>;
 using ParameterMap = std::unordered_map<std::string, ParameterValue>;
 
-}  // namespace kalun
+} // namespace kalun

@@ -6,7 +6,8 @@
 #include <exception>
 #include <string>
 
-namespace kalun {
+namespace kalun
+{
 
 inline constexpr int32_t kResultSuccess = 0;
 inline constexpr int32_t kResultJob = -1;
@@ -24,29 +25,30 @@ inline constexpr int32_t kResultSizeOverflow = 75;
 // Where a failure is reported: while a request is queued, or when its unit
 // hands the result back.
 enum class ResultSite {
-    LoadQueue,
-    LoadResult,
-    DeleteQueue,
-    DeleteResult,
-    JobQueue,
-    JobResult,
-    AllocTensors,
+	LoadQueue,
+	LoadResult,
+	DeleteQueue,
+	DeleteResult,
+	JobQueue,
+	JobResult,
+	AllocTensors,
 };
 
 enum class ErrorClass {
-    FileDescriptor,    // kalun::FileDescriptorError
-    TypeSizeOverflow,  // Session::TypeSizeOverflow
-    ModelNotFound,     // BackEndUnit::ModelNotFound
-    PermissionDenied,  // BackEndUnit::PermissionDenied
-    Other,
+	FileDescriptor,   // kalun::FileDescriptorError
+	TypeSizeOverflow, // Session::TypeSizeOverflow
+	ModelNotFound,    // BackEndUnit::ModelNotFound
+	PermissionDenied, // BackEndUnit::PermissionDenied
+	Other,
 };
 
-ErrorClass classifyError(const std::exception_ptr& error);
+ErrorClass classifyError(const std::exception_ptr &error);
 int32_t resultCode(ResultSite site, ErrorClass errorClass);
-inline int32_t resultCode(ResultSite site, const std::exception_ptr& error) {
-    return resultCode(site, classifyError(error));
+inline int32_t resultCode(ResultSite site, const std::exception_ptr &error)
+{
+	return resultCode(site, classifyError(error));
 }
 // The text of what was raised ("unknown error" for non-standard ones).
-std::string errorText(const std::exception_ptr& error);
+std::string errorText(const std::exception_ptr &error);
 
-}  // namespace kalun
+} // namespace kalun

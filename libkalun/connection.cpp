@@ -43,8 +43,7 @@ bool kalun_pending_register(kalunConnection *conn, kalun_pending *p, kalunError 
 	return true;
 }
 
-kalun_pending *kalun_pending_start(kalunConnection *conn, uint32_t kind, void *user_data,
-                                   kalunError **error)
+kalun_pending *kalun_pending_start(kalunConnection *conn, uint32_t kind, void *user_data, kalunError **error)
 {
 	auto *p = static_cast<kalun_pending *>(calloc(1, sizeof(kalun_pending)));
 	if (!p) {
@@ -70,8 +69,8 @@ void kalun_pending_withdraw(kalunConnection *conn, kalun_pending *p)
 int kalun_request_new(kalunConnection *conn, const char *member, sd_bus_message **m)
 {
 	pthread_mutex_lock(&conn->requests_lock);
-	int r = sd_bus_message_new_method_call(conn->requests_bus, m, KALUN_SERVICE_NAME,
-	                                       conn->session_path, KALUN_SESSION_INTERFACE, member);
+	int r = sd_bus_message_new_method_call(conn->requests_bus, m, KALUN_SERVICE_NAME, conn->session_path,
+	                                       KALUN_SESSION_INTERFACE, member);
 	if (r < 0)
 		pthread_mutex_unlock(&conn->requests_lock);
 	return r;
@@ -134,8 +133,7 @@ static kalunError *result_error(int32_t code, const char *text)
 
 static void handle_load_result(kalunConnection *conn, sd_bus_message *m)
 {
-	if (sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT,
-	                                   "(tttisa(iitatats)a(iitatats))tis") <= 0)
+	if (sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, "(tttisa(iitatats)a(iitatats))tis") <= 0)
 		return;
 
 	// A model that cannot be read still leaves the tag behind it readable,
@@ -157,8 +155,7 @@ static void handle_load_result(kalunConnection *conn, sd_bus_message *m)
 	uint64_t tag = 0;
 	int32_t code = -2;
 	const char *text = nullptr;
-	if (sd_bus_message_read(m, "tis", &tag, &code, &text) < 0 ||
-	    sd_bus_message_exit_container(m) < 0) {
+	if (sd_bus_message_read(m, "tis", &tag, &code, &text) < 0 || sd_bus_message_exit_container(m) < 0) {
 		kalunDestroyModel(&model);
 		kalunClearError(&read_error);
 		return;
@@ -295,8 +292,8 @@ static void *bus_thread(void *arg)
 {
 	auto *conn = static_cast<kalunConnection *>(arg);
 	struct pollfd fds[2] = {
-		{sd_bus_get_fd(conn->results_bus), poll_events, 0},
-		{conn->wake_fd, poll_events, 0},
+	    {sd_bus_get_fd(conn->results_bus), poll_events, 0},
+	    {conn->wake_fd, poll_events, 0},
 	};
 
 	while (!conn->closed.load(std::memory_order_acquire)) {
@@ -443,7 +440,7 @@ static bool init_sync(kalunConnection *conn, kalunError **error)
 static bool read_device(kalunConnection *conn, sd_bus_message *reply, kalunError **error)
 {
 	auto **grown = static_cast<kalunDevice **>(
-		realloc(conn->devices, (conn->num_devices + 1) * sizeof(kalunDevice *)));
+	    realloc(conn->devices, (conn->num_devices + 1) * sizeof(kalunDevice *)));
 	if (!grown) {
 		kalun_error_set(error, ENOMEM, "%s", strerror(ENOMEM));
 		return false;
@@ -465,8 +462,7 @@ static bool read_device(kalunConnection *conn, sd_bus_message *reply, kalunError
 	}
 	if (strlen(name) > KALUN_DEVICE_NAME_MAX) {
 		free(dev);
-		kalun_error_set(error, EMSGSIZE,
-		                "Name of device must be at most %d characters in length",
+		kalun_error_set(error, EMSGSIZE, "Name of device must be at most %d characters in length",
 		                KALUN_DEVICE_NAME_MAX);
 		return false;
 	}
@@ -483,8 +479,7 @@ static bool read_device(kalunConnection *conn, sd_bus_message *reply, kalunError
 
 // Reads the CreateSession reply; the two descriptors stay owned by it.
 static bool read_session_reply(kalunConnection *conn, sd_bus_message *reply, int *results_fd,
-                               int *requests_fd, int32_t *code, const char **text,
-                               kalunError **error)
+                               int *requests_fd, int32_t *code, const char **text, kalunError **error)
 {
 	int r = sd_bus_message_enter_container(reply, SD_BUS_TYPE_STRUCT, "thhisa(sui)");
 	if (r < 0) {
@@ -492,8 +487,7 @@ static bool read_session_reply(kalunConnection *conn, sd_bus_message *reply, int
 		return false;
 	}
 	*code = -6;
-	r = sd_bus_message_read(reply, "thhis", &conn->session_id, results_fd, requests_fd, code,
-	                        text);
+	r = sd_bus_message_read(reply, "thhis", &conn->session_id, results_fd, requests_fd, code, text);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not read message: %s", strerror(-r));
 		return false;
@@ -523,15 +517,15 @@ static bool read_session_reply(kalunConnection *conn, sd_bus_message *reply, int
 	return true;
 }
 
-static bool create_session(kalunConnection *conn, const char *unique_name, int *results_fd,
-                           int *requests_fd, kalunError **error)
+static bool create_session(kalunConnection *conn, const char *unique_name, int *results_fd, int *requests_fd,
+                           kalunError **error)
 {
 	sd_bus_error bus_error = SD_BUS_ERROR_NULL;
 	sd_bus_message *reply = nullptr;
-	int r = sd_bus_call_method(conn->system_bus, KALUN_SERVICE_NAME, KALUN_SERVICE_PATH,
-	                           KALUN_SERVICE_INTERFACE, "CreateSession", &bus_error, &reply,
-	                           "suuu", unique_name, KALUN_VERSION_MAJOR, KALUN_VERSION_MINOR,
-	                           KALUN_VERSION_PATCH);
+	int r =
+	    sd_bus_call_method(conn->system_bus, KALUN_SERVICE_NAME, KALUN_SERVICE_PATH,
+	                       KALUN_SERVICE_INTERFACE, "CreateSession", &bus_error, &reply, "suuu",
+	                       unique_name, KALUN_VERSION_MAJOR, KALUN_VERSION_MINOR, KALUN_VERSION_PATCH);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not create session: %s",
 		                bus_error.message ? bus_error.message : strerror(-r));
@@ -604,8 +598,7 @@ static bool start_thread(kalunConnection *conn, kalunError **error)
 {
 	conn->wake_fd = eventfd(0, EFD_CLOEXEC);
 	if (conn->wake_fd < 0) {
-		kalun_error_set(error, errno, "Could not create event file descriptor: %s",
-		                strerror(errno));
+		kalun_error_set(error, errno, "Could not create event file descriptor: %s", strerror(errno));
 		return false;
 	}
 
@@ -708,8 +701,7 @@ static bool connect_steps(kalunConnection *conn, kalunError **error)
 	if (!start_thread(conn, error))
 		return false;
 
-	if (asprintf(&conn->session_path, "%s/%" PRIu64, KALUN_SESSION_PATH_PREFIX,
-	             conn->session_id) < 0) {
+	if (asprintf(&conn->session_path, "%s/%" PRIu64, KALUN_SESSION_PATH_PREFIX, conn->session_id) < 0) {
 		conn->session_path = nullptr;
 		kalun_error_set(error, ENOMEM, "Could not save session ID: %s", strerror(ENOMEM));
 		return false;
@@ -773,8 +765,7 @@ bool kalunGetNumSessions(kalunConnection *conn, uint64_t *numSessions, kalunErro
 	sd_bus_message *reply = nullptr;
 	pthread_mutex_lock(&conn->system_lock);
 	int r = sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, KALUN_SERVICE_PATH,
-	                            KALUN_SERVICE_INTERFACE, "NbrOfSessions", &bus_error, &reply,
-	                            "t");
+	                            KALUN_SERVICE_INTERFACE, "NbrOfSessions", &bus_error, &reply, "t");
 	pthread_mutex_unlock(&conn->system_lock);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not get number of sessions: %s",

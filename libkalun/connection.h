@@ -50,9 +50,9 @@ typedef void (*kalun_alloc_callback)(void *userData, const int *fds, const uint6
 // request; the bus thread frees it after the callback ran.
 struct kalun_pending {
 	union {
-		kalunLoadModelCallback load;   // KALUN_REQUEST_LOAD_MODEL
-		kalunRunJobCallback done;      // jobs, model deletion, tensor release
-		kalun_alloc_callback alloc;    // KALUN_REQUEST_ALLOC_TENSORS
+		kalunLoadModelCallback load; // KALUN_REQUEST_LOAD_MODEL
+		kalunRunJobCallback done;    // jobs, model deletion, tensor release
+		kalun_alloc_callback alloc;  // KALUN_REQUEST_ALLOC_TENSORS
 	} callback;
 	void *user_data;
 	uint32_t kind;
@@ -80,7 +80,7 @@ struct kalunConnection {
 	bool thread_started;
 	int wake_fd;
 	std::atomic<bool> closed;
-	bool handshake_answered; // under waiter_lock
+	bool handshake_answered;    // under waiter_lock
 	unsigned sync_wait_seconds; // how long a synchronous call waits for its answer
 
 	// What connecting got as far as, so a half-built connection is torn
@@ -103,8 +103,7 @@ bool kalun_pending_register(kalunConnection *conn, kalun_pending *p, kalunError 
 // A new pending request of that kind, already registered; the caller sets
 // its callback before sending. NULL with the error set when it could not be
 // made or registered.
-kalun_pending *kalun_pending_start(kalunConnection *conn, uint32_t kind, void *user_data,
-                                   kalunError **error);
+kalun_pending *kalun_pending_start(kalunConnection *conn, uint32_t kind, void *user_data, kalunError **error);
 // Lock, remove, unlock: for a request that could not be sent.
 void kalun_pending_withdraw(kalunConnection *conn, kalun_pending *p);
 
@@ -172,8 +171,8 @@ struct kalun_waiter {
 	bool done;
 	bool success;
 	bool abandoned;
-	kalunModel *model;      // load
-	kalunTensor **tensors;  // allocation
+	kalunModel *model;     // load
+	kalunTensor **tensors; // allocation
 	size_t num_tensors;
 };
 

@@ -8,8 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
-const kalunDevice *const *kalunListDevices(kalunConnection *conn, size_t *numDevices,
-                                           kalunError **error)
+const kalunDevice *const *kalunListDevices(kalunConnection *conn, size_t *numDevices, kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "conn is NULL");
@@ -83,8 +82,7 @@ extern "C" bool kalun_list_chips_1_0(kalunConnection *conn, int32_t **chips, siz
                                      kalunError **error);
 KALUN_SYMVER("kalun_list_chips_1_0", "kalunListChips@LIBKALUN_1.0.0");
 
-bool kalun_list_chips_1_0(kalunConnection *conn, int32_t **chips, size_t *size,
-                          kalunError **error)
+bool kalun_list_chips_1_0(kalunConnection *conn, int32_t **chips, size_t *size, kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "kalunConnection is NULL");
@@ -114,8 +112,7 @@ bool kalun_list_chips_1_0(kalunConnection *conn, int32_t **chips, size_t *size,
 	return true;
 }
 
-bool kalunListChips(kalunConnection *conn, int32_t **chips, size_t *numChips,
-                    kalunError **error)
+bool kalunListChips(kalunConnection *conn, int32_t **chips, size_t *numChips, kalunError **error)
 {
 	if (!numChips) {
 		kalun_error_set(error, EINVAL, "Pointer argument numChips is NULL");
@@ -139,8 +136,7 @@ bool kalunGetChipType(kalunConnection *conn, int32_t *chipType, kalunError **err
 		return false;
 	}
 	if (conn->current_device >= conn->num_devices) {
-		kalun_error_set(error, ENODEV, "Connection has no device %" PRIu64,
-		                conn->current_device);
+		kalun_error_set(error, ENODEV, "Connection has no device %" PRIu64, conn->current_device);
 		return false;
 	}
 	*chipType = conn->devices[conn->current_device]->chip;
@@ -150,20 +146,20 @@ bool kalunGetChipType(kalunConnection *conn, int32_t *chipType, kalunError **err
 const char *kalunGetChipName(int32_t chip)
 {
 	static const char *const names[] = {
-		"Invalid chip",
-		"Debug chip",
-		"CPU with TensorFlow Lite",
-		"Invalid chip",
-		"Google TPU",
-		"Invalid chip",
-		"Vorsalind neural network accelerator",
-		"Tovi SoC GPU with TensorFlow Lite",
-		"GPU with TensorFlow Lite (experimental)",
-		"Vorsalind image processing accelerator",
-		"Tovi compute engine",
-		"CPU with libyuv",
-		"Tovi SoC deep-learning unit with TensorFlow Lite (experimental)",
-		"Image processing using OpenCL",
+	    "Invalid chip",
+	    "Debug chip",
+	    "CPU with TensorFlow Lite",
+	    "Invalid chip",
+	    "Google TPU",
+	    "Invalid chip",
+	    "Vorsalind neural network accelerator",
+	    "Tovi SoC GPU with TensorFlow Lite",
+	    "GPU with TensorFlow Lite (experimental)",
+	    "Vorsalind image processing accelerator",
+	    "Tovi compute engine",
+	    "CPU with libyuv",
+	    "Tovi SoC deep-learning unit with TensorFlow Lite (experimental)",
+	    "Image processing using OpenCL",
 	};
 	if (chip < 0 || static_cast<size_t>(chip) >= sizeof(names) / sizeof(names[0]))
 		return "Invalid chip";
@@ -211,7 +207,6 @@ bool kalunSetChip(kalunConnection *conn, int32_t chip, kalunError **error)
 			return true;
 		}
 	}
-	kalun_error_set(error, ENODEV, "Could not set chip %s: no such chip found",
-	                kalunGetChipName(chip));
+	kalun_error_set(error, ENODEV, "Could not set chip %s: no such chip found", kalunGetChipName(chip));
 	return false;
 }

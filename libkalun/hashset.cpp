@@ -3,7 +3,8 @@
 #include <cerrno>
 #include <cstdlib>
 
-namespace {
+namespace
+{
 
 struct node {
 	uint64_t key;

@@ -39,8 +39,8 @@ void kalunDestroyJobRequest(kalunJobRequest **jobReq)
 
 // Copies and validates one side of a request; what names the side in the
 // messages ("input" or "output", "Input" or "Output").
-static kalunTensor **copy_side(kalunTensor **tensors, size_t count, const char *what,
-                               const char *What, kalunError **error)
+static kalunTensor **copy_side(kalunTensor **tensors, size_t count, const char *what, const char *What,
+                               kalunError **error)
 {
 	auto **copies = static_cast<kalunTensor **>(calloc(count + 1, sizeof(kalunTensor *)));
 	if (!copies) {
@@ -68,9 +68,8 @@ static kalunTensor **copy_side(kalunTensor **tensors, size_t count, const char *
 	return copies;
 }
 
-kalunJobRequest *kalunCreateJobRequest(const kalunModel *model, kalunTensor **inputs,
-                                       size_t numInputs, kalunTensor **outputs,
-                                       size_t numOutputs, const kalunMap *params,
+kalunJobRequest *kalunCreateJobRequest(const kalunModel *model, kalunTensor **inputs, size_t numInputs,
+                                       kalunTensor **outputs, size_t numOutputs, const kalunMap *params,
                                        kalunError **error)
 {
 	if (!model) {
@@ -122,9 +121,8 @@ fail:
 	return nullptr;
 }
 
-kalunJobRequest *kalunCreateInferenceRequest(const kalunModel *model, kalunTensor **inputs,
-                                             size_t numInputs, kalunTensor **outputs,
-                                             size_t numOutputs, kalunError **error)
+kalunJobRequest *kalunCreateInferenceRequest(const kalunModel *model, kalunTensor **inputs, size_t numInputs,
+                                             kalunTensor **outputs, size_t numOutputs, kalunError **error)
 {
 	return kalunCreateJobRequest(model, inputs, numInputs, outputs, numOutputs, nullptr, error);
 }
@@ -136,8 +134,8 @@ KALUN_SYMVER("kalunSetJobRequestOutputs", "kalunSetInferenceRequestOutputs@LIBKA
 KALUN_SYMVER("kalunSetJobRequestModel", "kalunSetInferenceRequestModel@LIBKALUN_1.0.0");
 KALUN_SYMVER("kalunSetJobRequestPriority", "kalunSetInferenceRequestPriority@LIBKALUN_1.0.0");
 
-static bool replace_side(kalunJobRequest *jobReq, kalunTensor **tensors, size_t numTensors,
-                         bool inputs, const char *null_text, kalunError **error)
+static bool replace_side(kalunJobRequest *jobReq, kalunTensor **tensors, size_t numTensors, bool inputs,
+                         const char *null_text, kalunError **error)
 {
 	if (!jobReq) {
 		kalun_error_set(error, EINVAL, "Job request pointer is NULL");
@@ -172,14 +170,13 @@ bool kalunSetJobRequestInputs(kalunJobRequest *jobReq, kalunTensor **tensors, si
 	return replace_side(jobReq, tensors, numTensors, true, "Tensors pointer is NULL", error);
 }
 
-bool kalunSetJobRequestOutputs(kalunJobRequest *jobReq, kalunTensor **tensors,
-                               size_t numTensors, kalunError **error)
+bool kalunSetJobRequestOutputs(kalunJobRequest *jobReq, kalunTensor **tensors, size_t numTensors,
+                               kalunError **error)
 {
 	return replace_side(jobReq, tensors, numTensors, false, "Tensor pointer is NULL", error);
 }
 
-bool kalunSetJobRequestModel(kalunJobRequest *jobReq, const kalunModel *model,
-                             kalunError **error)
+bool kalunSetJobRequestModel(kalunJobRequest *jobReq, const kalunModel *model, kalunError **error)
 {
 	if (!jobReq) {
 		kalun_error_set(error, EINVAL, "Job request argument is NULL");
@@ -208,8 +205,7 @@ bool kalunSetJobRequestPriority(kalunJobRequest *jobReq, uint8_t priority, kalun
 	return true;
 }
 
-bool kalunSetJobRequestParams(kalunJobRequest *jobReq, const kalunMap *params,
-                              kalunError **error)
+bool kalunSetJobRequestParams(kalunJobRequest *jobReq, const kalunMap *params, kalunError **error)
 {
 	if (!jobReq) {
 		kalun_error_set(error, EINVAL, "jobReq is NULL");
@@ -224,8 +220,8 @@ bool kalunSetJobRequestParams(kalunJobRequest *jobReq, const kalunMap *params,
 	return jobReq->params != nullptr;
 }
 
-static bool send_job(kalunConnection *conn, const kalunJobRequest *jobReq,
-                     const kalun_pending *p, kalunError **error)
+static bool send_job(kalunConnection *conn, const kalunJobRequest *jobReq, const kalun_pending *p,
+                     kalunError **error)
 {
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "QueueJob", &m);
@@ -234,8 +230,8 @@ static bool send_job(kalunConnection *conn, const kalunJobRequest *jobReq,
 		return false;
 	}
 	bool ok = false;
-	r = sd_bus_message_append(m, "ttyt", jobReq->model_id, jobReq->device_index,
-	                          jobReq->priority, kalun_pending_tag(p));
+	r = sd_bus_message_append(m, "ttyt", jobReq->model_id, jobReq->device_index, jobReq->priority,
+	                          kalun_pending_tag(p));
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not append job request information to message: %s",
 		                strerror(-r));
@@ -254,8 +250,8 @@ static bool send_job(kalunConnection *conn, const kalunJobRequest *jobReq,
 	return ok;
 }
 
-bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
-                      kalunRunJobCallback callback, void *userData, kalunError **error)
+bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq, kalunRunJobCallback callback,
+                      void *userData, kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "kalunConnection is NULL");
@@ -269,8 +265,8 @@ bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
 		kalun_error_set(error, EINVAL, "Callback function pointer is NULL");
 		return false;
 	}
-	if (jobReq->num_inputs == 0 || jobReq->num_outputs == 0 ||
-	    jobReq->priority > KALUN_PRIORITY_MAX || jobReq->model_id == UINT64_MAX) {
+	if (jobReq->num_inputs == 0 || jobReq->num_outputs == 0 || jobReq->priority > KALUN_PRIORITY_MAX ||
+	    jobReq->model_id == UINT64_MAX) {
 		kalun_error_set(error, EINVAL, "Job request contains invalid options");
 		return false;
 	}
@@ -287,8 +283,8 @@ bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
 	return true;
 }
 
-typedef bool (*run_async_fn)(kalunConnection *, const kalunJobRequest *, kalunRunJobCallback,
-                             void *, kalunError **);
+typedef bool (*run_async_fn)(kalunConnection *, const kalunJobRequest *, kalunRunJobCallback, void *,
+                             kalunError **);
 
 static bool run_sync(kalunConnection *conn, const kalunJobRequest *jobReq, run_async_fn run,
                      kalunError **error)
@@ -362,8 +358,7 @@ static bool sync_request(const kalunJobRequest *jobReq, kalunError **error)
 }
 
 extern "C" bool kalun_run_job_async_2_0(kalunConnection *conn, const kalunJobRequest *jobReq,
-                                        kalunRunJobCallback callback, void *userData,
-                                        kalunError **error);
+                                        kalunRunJobCallback callback, void *userData, kalunError **error);
 KALUN_SYMVER("kalun_run_job_async_2_0", "kalunRunJobAsync@LIBKALUN_2.0.0");
 bool kalun_run_job_async_2_0(kalunConnection *conn, const kalunJobRequest *jobReq,
                              kalunRunJobCallback callback, void *userData, kalunError **error)
@@ -373,8 +368,7 @@ bool kalun_run_job_async_2_0(kalunConnection *conn, const kalunJobRequest *jobRe
 	return kalunRunJobAsync(conn, jobReq, callback, userData, error);
 }
 
-extern "C" bool kalun_run_job_2_0(kalunConnection *conn, const kalunJobRequest *jobReq,
-                                  kalunError **error);
+extern "C" bool kalun_run_job_2_0(kalunConnection *conn, const kalunJobRequest *jobReq, kalunError **error);
 KALUN_SYMVER("kalun_run_job_2_0", "kalunRunJob@LIBKALUN_2.0.0");
 bool kalun_run_job_2_0(kalunConnection *conn, const kalunJobRequest *jobReq, kalunError **error)
 {
@@ -382,14 +376,12 @@ bool kalun_run_job_2_0(kalunConnection *conn, const kalunJobRequest *jobReq, kal
 }
 
 bool kalunRunJobAsync_API_VERSION_2(kalunConnection *conn, const kalunJobRequest *jobReq,
-                                    kalunRunJobCallback callback, void *userData,
-                                    kalunError **error)
+                                    kalunRunJobCallback callback, void *userData, kalunError **error)
 {
 	return kalun_run_job_async_2_0(conn, jobReq, callback, userData, error);
 }
 
-bool kalunRunJob_API_VERSION_2(kalunConnection *conn, const kalunJobRequest *jobReq,
-                               kalunError **error)
+bool kalunRunJob_API_VERSION_2(kalunConnection *conn, const kalunJobRequest *jobReq, kalunError **error)
 {
 	return kalun_run_job_2_0(conn, jobReq, error);
 }

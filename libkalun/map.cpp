@@ -19,7 +19,8 @@ enum map_type : int32_t {
 	MAP_INT_ARR4 = 4,
 };
 
-namespace {
+namespace
+{
 struct map_entry {
 	char *key;
 	void *value;
@@ -170,8 +171,7 @@ static bool grow(kalunMap *map, kalunError **error)
 }
 
 // Stores value (already allocated; taken over on success, freed on failure).
-static bool map_set(kalunMap *map, const char *key, void *value, int32_t type,
-                    kalunError **error)
+static bool map_set(kalunMap *map, const char *key, void *value, int32_t type, kalunError **error)
 {
 	if (key_present(map, key)) {
 		map_entry *e = lookup(map, key, type, error);
@@ -201,8 +201,8 @@ static bool map_set(kalunMap *map, const char *key, void *value, int32_t type,
 	return true;
 }
 
-static bool set_ints(kalunMap *map, const char *key, const int64_t *values, size_t n,
-                     int32_t type, kalunError **error)
+static bool set_ints(kalunMap *map, const char *key, const int64_t *values, size_t n, int32_t type,
+                     kalunError **error)
 {
 	if (!map) {
 		kalun_error_set(error, EINVAL, "kalunMap is NULL");
@@ -224,15 +224,14 @@ bool kalunMapSetInt(kalunMap *map, const char *key, int64_t value, kalunError **
 	return set_ints(map, key, &value, 1, MAP_INT, error);
 }
 
-bool kalunMapSetIntArr2(kalunMap *map, const char *key, int64_t value0, int64_t value1,
-                        kalunError **error)
+bool kalunMapSetIntArr2(kalunMap *map, const char *key, int64_t value0, int64_t value1, kalunError **error)
 {
 	const int64_t values[2] = {value0, value1};
 	return set_ints(map, key, values, 2, MAP_INT_ARR2, error);
 }
 
-bool kalunMapSetIntArr4(kalunMap *map, const char *key, int64_t value0, int64_t value1,
-                        int64_t value2, int64_t value3, kalunError **error)
+bool kalunMapSetIntArr4(kalunMap *map, const char *key, int64_t value0, int64_t value1, int64_t value2,
+                        int64_t value3, kalunError **error)
 {
 	const int64_t values[4] = {value0, value1, value2, value3};
 	return set_ints(map, key, values, 4, MAP_INT_ARR4, error);
@@ -254,8 +253,7 @@ bool kalunMapSetStr(kalunMap *map, const char *key, const char *value, kalunErro
 	return map_set(map, key, copy, MAP_STR, error);
 }
 
-static const map_entry *get(const kalunMap *map, const char *key, int32_t type,
-                            kalunError **error)
+static const map_entry *get(const kalunMap *map, const char *key, int32_t type, kalunError **error)
 {
 	if (!map) {
 		kalun_error_set(error, EINVAL, "kalunMap is NULL");
@@ -356,27 +354,23 @@ static int append_value(const map_entry *e, sd_bus_message *m, kalunError **erro
 	case MAP_INT:
 		r = sd_bus_message_append(m, "v", "x", ints[0]);
 		if (r < 0)
-			kalun_error_set(error, -r, "Could not add int64 value to message: %s",
-			                strerror(-r));
+			kalun_error_set(error, -r, "Could not add int64 value to message: %s", strerror(-r));
 		return r;
 	case MAP_STR:
 		r = sd_bus_message_append(m, "v", "s", static_cast<const char *>(e->value));
 		if (r < 0)
-			kalun_error_set(error, -r, "Could not add string value to message: %s",
-			                strerror(-r));
+			kalun_error_set(error, -r, "Could not add string value to message: %s", strerror(-r));
 		return r;
 	case MAP_INT_ARR2:
 		r = sd_bus_message_append(m, "v", "ax", 2, ints[0], ints[1]);
 		if (r < 0)
-			kalun_error_set(error, -r,
-			                "Could not add array of two int64 values to message: %s",
+			kalun_error_set(error, -r, "Could not add array of two int64 values to message: %s",
 			                strerror(-r));
 		return r;
 	case MAP_INT_ARR4:
 		r = sd_bus_message_append(m, "v", "ax", 4, ints[0], ints[1], ints[2], ints[3]);
 		if (r < 0)
-			kalun_error_set(error, -r,
-			                "Could not add array of four int64 values to message: %s",
+			kalun_error_set(error, -r, "Could not add array of four int64 values to message: %s",
 			                strerror(-r));
 		return r;
 	default:

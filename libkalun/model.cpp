@@ -75,8 +75,7 @@ static kalunTensor *read_tensor(sd_bus_message *m, kalunError **error)
 	}
 	t->name = strdup(name);
 	if (!t->name) {
-		kalun_error_set(error, ENOMEM, "Could not allocate tensor name string: %s",
-		                strerror(ENOMEM));
+		kalun_error_set(error, ENOMEM, "Could not allocate tensor name string: %s", strerror(ENOMEM));
 		goto fail;
 	}
 	r = sd_bus_message_exit_container(m);
@@ -90,8 +89,7 @@ fail:
 	return nullptr;
 }
 
-static bool read_tensors(sd_bus_message *m, kalunTensor ***out, size_t *count,
-                         kalunError **error)
+static bool read_tensors(sd_bus_message *m, kalunTensor ***out, size_t *count, kalunError **error)
 {
 	int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_ARRAY, "(iitatats)");
 	if (r < 0) {
@@ -118,7 +116,7 @@ static bool read_tensors(sd_bus_message *m, kalunTensor ***out, size_t *count,
 		if (n == cap) {
 			// One spare entry stays NULL after the last tensor.
 			auto **bigger = static_cast<kalunTensor **>(
-				realloc(tensors, (cap * 2 + 1) * sizeof(kalunTensor *)));
+			    realloc(tensors, (cap * 2 + 1) * sizeof(kalunTensor *)));
 			if (!bigger) {
 				kalun_tensor_free(t);
 				kalun_error_set(error, ENOMEM, "Could not reallocate tensor array");
@@ -153,8 +151,7 @@ static void model_free(kalunModel *model)
 	free(model);
 }
 
-bool kalun_model_read(sd_bus_message *m, kalunConnection *conn, kalunModel **model,
-                      kalunError **error)
+bool kalun_model_read(sd_bus_message *m, kalunConnection *conn, kalunModel **model, kalunError **error)
 {
 	*model = nullptr;
 	int r = sd_bus_message_enter_container(m, SD_BUS_TYPE_STRUCT, MODEL_STRUCT);
@@ -257,9 +254,8 @@ static bool model_size(int fd, bool callers, uint64_t *size, kalunError **error)
 	return true;
 }
 
-static bool send_load(kalunConnection *conn, int fd, uint64_t size, const kalunDevice *dev,
-                      int32_t access, const char *name, const kalunMap *params,
-                      const kalun_pending *p, kalunError **error)
+static bool send_load(kalunConnection *conn, int fd, uint64_t size, const kalunDevice *dev, int32_t access,
+                      const char *name, const kalunMap *params, const kalun_pending *p, kalunError **error)
 {
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "QueueLoadModel", &m);
@@ -288,8 +284,8 @@ static bool send_load(kalunConnection *conn, int fd, uint64_t size, const kalunD
 }
 
 bool kalunLoadModelAsync(kalunConnection *conn, int fd, const kalunDevice *dev, int32_t access,
-                         const char *name, const kalunMap *params,
-                         kalunLoadModelCallback callback, void *userData, kalunError **error)
+                         const char *name, const kalunMap *params, kalunLoadModelCallback callback,
+                         void *userData, kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "kalunConnection is NULL");
@@ -326,8 +322,7 @@ bool kalunLoadModelAsync(kalunConnection *conn, int fd, const kalunDevice *dev, 
 	return ok;
 }
 
-static const kalunDevice *device_of_chip(kalunConnection *conn, int32_t chip,
-                                         kalunError **error)
+static const kalunDevice *device_of_chip(kalunConnection *conn, int32_t chip, kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "kalunConnection is NULL");
@@ -370,8 +365,7 @@ static void load_done(kalunModel *model, void *userData, kalunError *err)
 }
 
 // Waits for a load that start() sent with load_done and the waiter.
-template <typename Start> static kalunModel *load_sync(kalunConnection *conn, kalunError **error,
-                                                      Start start)
+template <typename Start> static kalunModel *load_sync(kalunConnection *conn, kalunError **error, Start start)
 {
 	kalun_waiter *w = kalun_waiter_new(conn, error);
 	if (!w)
@@ -399,15 +393,13 @@ kalunModel *kalunLoadModel(kalunConnection *conn, int fd, const kalunDevice *dev
 	});
 }
 
-extern "C" bool kalun_load_model_async_2_0(kalunConnection *conn, int fd, int32_t chip,
-                                           int32_t access, const char *name,
-                                           const kalunMap *params,
+extern "C" bool kalun_load_model_async_2_0(kalunConnection *conn, int fd, int32_t chip, int32_t access,
+                                           const char *name, const kalunMap *params,
                                            kalunLoadModelCallback callback, void *userData,
                                            kalunError **error);
 KALUN_SYMVER("kalun_load_model_async_2_0", "kalunLoadModelAsync@LIBKALUN_2.0.0");
-bool kalun_load_model_async_2_0(kalunConnection *conn, int fd, int32_t chip, int32_t access,
-                                const char *name, const kalunMap *params,
-                                kalunLoadModelCallback callback, void *userData,
+bool kalun_load_model_async_2_0(kalunConnection *conn, int fd, int32_t chip, int32_t access, const char *name,
+                                const kalunMap *params, kalunLoadModelCallback callback, void *userData,
                                 kalunError **error)
 {
 	const kalunDevice *dev = device_of_chip(conn, chip, error);
@@ -416,9 +408,8 @@ bool kalun_load_model_async_2_0(kalunConnection *conn, int fd, int32_t chip, int
 	return kalunLoadModelAsync(conn, fd, dev, access, name, params, callback, userData, error);
 }
 
-extern "C" kalunModel *kalun_load_model_2_0(kalunConnection *conn, int fd, int32_t chip,
-                                            int32_t access, const char *name,
-                                            const kalunMap *params, kalunError **error);
+extern "C" kalunModel *kalun_load_model_2_0(kalunConnection *conn, int fd, int32_t chip, int32_t access,
+                                            const char *name, const kalunMap *params, kalunError **error);
 KALUN_SYMVER("kalun_load_model_2_0", "kalunLoadModel@LIBKALUN_2.0.0");
 kalunModel *kalun_load_model_2_0(kalunConnection *conn, int fd, int32_t chip, int32_t access,
                                  const char *name, const kalunMap *params, kalunError **error)
@@ -429,26 +420,24 @@ kalunModel *kalun_load_model_2_0(kalunConnection *conn, int fd, int32_t chip, in
 	return kalunLoadModel(conn, fd, dev, access, name, params, error);
 }
 
-extern "C" bool kalun_load_model_async_1_0(kalunConnection *conn, int fd, int32_t access,
-                                           const char *name, kalunLoadModelCallback callback,
-                                           void *userData, kalunError **error);
+extern "C" bool kalun_load_model_async_1_0(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                           kalunLoadModelCallback callback, void *userData,
+                                           kalunError **error);
 KALUN_SYMVER("kalun_load_model_async_1_0", "kalunLoadModelAsync@LIBKALUN_1.0.0");
 bool kalun_load_model_async_1_0(kalunConnection *conn, int fd, int32_t access, const char *name,
-                                kalunLoadModelCallback callback, void *userData,
-                                kalunError **error)
+                                kalunLoadModelCallback callback, void *userData, kalunError **error)
 {
 	int32_t chip = 0;
 	if (!current_chip(conn, &chip, error))
 		return false;
-	return kalun_load_model_async_2_0(conn, fd, chip, access, name, nullptr, callback, userData,
-	                                  error);
+	return kalun_load_model_async_2_0(conn, fd, chip, access, name, nullptr, callback, userData, error);
 }
 
-extern "C" kalunModel *kalun_load_model_1_0(kalunConnection *conn, int fd, int32_t access,
-                                            const char *name, kalunError **error);
+extern "C" kalunModel *kalun_load_model_1_0(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                            kalunError **error);
 KALUN_SYMVER("kalun_load_model_1_0", "kalunLoadModel@LIBKALUN_1.0.0");
-kalunModel *kalun_load_model_1_0(kalunConnection *conn, int fd, int32_t access,
-                                 const char *name, kalunError **error)
+kalunModel *kalun_load_model_1_0(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                 kalunError **error)
 {
 	int32_t chip = 0;
 	if (!current_chip(conn, &chip, error))
@@ -456,31 +445,27 @@ kalunModel *kalun_load_model_1_0(kalunConnection *conn, int fd, int32_t access,
 	return kalun_load_model_2_0(conn, fd, chip, access, name, nullptr, error);
 }
 
-bool kalunLoadModelAsync_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip,
-                                       int32_t access, const char *name, const kalunMap *params,
-                                       kalunLoadModelCallback callback, void *userData,
-                                       kalunError **error)
+bool kalunLoadModelAsync_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip, int32_t access,
+                                       const char *name, const kalunMap *params,
+                                       kalunLoadModelCallback callback, void *userData, kalunError **error)
 {
-	return kalun_load_model_async_2_0(conn, fd, chip, access, name, params, callback, userData,
-	                                  error);
+	return kalun_load_model_async_2_0(conn, fd, chip, access, name, params, callback, userData, error);
 }
 
-kalunModel *kalunLoadModel_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip,
-                                         int32_t access, const char *name,
-                                         const kalunMap *params, kalunError **error)
+kalunModel *kalunLoadModel_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip, int32_t access,
+                                         const char *name, const kalunMap *params, kalunError **error)
 {
 	return kalun_load_model_2_0(conn, fd, chip, access, name, params, error);
 }
 
-bool kalunLoadModelAsync_API_VERSION_1(kalunConnection *conn, int fd, int32_t access,
-                                       const char *name, kalunLoadModelCallback callback,
-                                       void *userData, kalunError **error)
+bool kalunLoadModelAsync_API_VERSION_1(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                       kalunLoadModelCallback callback, void *userData, kalunError **error)
 {
 	return kalun_load_model_async_1_0(conn, fd, access, name, callback, userData, error);
 }
 
-kalunModel *kalunLoadModel_API_VERSION_1(kalunConnection *conn, int fd, int32_t access,
-                                         const char *name, kalunError **error)
+kalunModel *kalunLoadModel_API_VERSION_1(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                         kalunError **error)
 {
 	return kalun_load_model_1_0(conn, fd, access, name, error);
 }
@@ -525,8 +510,7 @@ static kalunModel **read_models(sd_bus_message *reply, kalunConnection *conn, si
 			goto fail;
 		if (!model)
 			break;
-		auto **bigger =
-			static_cast<kalunModel **>(realloc(models, (n + 2) * sizeof(kalunModel *)));
+		auto **bigger = static_cast<kalunModel **>(realloc(models, (n + 2) * sizeof(kalunModel *)));
 		if (!bigger) {
 			kalun_error_set(error, errno, "Failed to reallocate models list");
 			model_free(model);
@@ -563,9 +547,9 @@ kalunModel **kalunGetModels(kalunConnection *conn, size_t *numModels, kalunError
 	sd_bus_error bus_error = SD_BUS_ERROR_NULL;
 	sd_bus_message *reply = nullptr;
 	pthread_mutex_lock(&conn->system_lock);
-	int r = sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, conn->session_path,
-	                            KALUN_SESSION_INTERFACE, "Models", &bus_error, &reply,
-	                            "a(" MODEL_STRUCT ")");
+	int r =
+	    sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, conn->session_path,
+	                        KALUN_SESSION_INTERFACE, "Models", &bus_error, &reply, "a(" MODEL_STRUCT ")");
 	pthread_mutex_unlock(&conn->system_lock);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not get models: %s",
@@ -624,8 +608,7 @@ bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
 	} else {
-		r = sd_bus_message_append(m, "ttt", model->id, model->device->index,
-		                          kalun_pending_tag(p));
+		r = sd_bus_message_append(m, "ttt", model->id, model->device->index, kalun_pending_tag(p));
 		if (r < 0)
 			kalun_error_set(error, -r, "Could not create message: %s", strerror(-r));
 		else if ((r = kalun_request_send(conn, m)) < 0)
@@ -638,20 +621,19 @@ bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError
 		free(w);
 		return false;
 	}
-	bool ok = kalun_waiter_wait(w, "Could not delete model",
-	                            "Could not wait for delete model callback");
+	bool ok = kalun_waiter_wait(w, "Could not delete model", "Could not wait for delete model callback");
 	kalun_waiter_unref(w);
 	return ok;
 }
 
 /* ---- accessors ---- */
 
-#define CHECK_MODEL(model, error, fail)                               \
-	do {                                                          \
-		if (!(model)) {                                       \
-			kalun_error_set((error), EINVAL, "kalunModel is NULL"); \
-			return fail;                                  \
-		}                                                     \
+#define CHECK_MODEL(model, error, fail)                                                                      \
+	do {                                                                                                 \
+		if (!(model)) {                                                                              \
+			kalun_error_set((error), EINVAL, "kalunModel is NULL");                              \
+			return fail;                                                                         \
+		}                                                                                            \
 	} while (0)
 
 uint64_t kalunGetModelId(const kalunModel *model, kalunError **error)
@@ -702,8 +684,8 @@ size_t kalunGetModelNumOutputs(const kalunModel *model, kalunError **error)
 	return model->num_outputs;
 }
 
-static size_t *byte_sizes(kalunTensor *const *tensors, size_t count, size_t *out_count,
-                          const char *what, kalunError **error)
+static size_t *byte_sizes(kalunTensor *const *tensors, size_t count, size_t *out_count, const char *what,
+                          kalunError **error)
 {
 	auto *sizes = static_cast<size_t *>(calloc(count ? count : 1, sizeof(size_t)));
 	if (!sizes) {
@@ -718,15 +700,13 @@ static size_t *byte_sizes(kalunTensor *const *tensors, size_t count, size_t *out
 	return sizes;
 }
 
-size_t *kalunGetModelInputByteSizes(const kalunModel *model, size_t *numInputs,
-                                    kalunError **error)
+size_t *kalunGetModelInputByteSizes(const kalunModel *model, size_t *numInputs, kalunError **error)
 {
 	CHECK_MODEL(model, error, nullptr);
 	return byte_sizes(model->inputs, model->num_inputs, numInputs, "input", error);
 }
 
-size_t *kalunGetModelOutputByteSizes(const kalunModel *model, size_t *numOutputs,
-                                     kalunError **error)
+size_t *kalunGetModelOutputByteSizes(const kalunModel *model, size_t *numOutputs, kalunError **error)
 {
 	CHECK_MODEL(model, error, nullptr);
 	return byte_sizes(model->outputs, model->num_outputs, numOutputs, "output", error);
@@ -745,15 +725,13 @@ static kalunTensor **model_tensors(kalunTensor *const *tensors, size_t count, si
 	return copies;
 }
 
-kalunTensor **kalunCreateModelInputs(const kalunModel *model, size_t *numTensors,
-                                     kalunError **error)
+kalunTensor **kalunCreateModelInputs(const kalunModel *model, size_t *numTensors, kalunError **error)
 {
 	CHECK_MODEL(model, error, nullptr);
 	return model_tensors(model->inputs, model->num_inputs, numTensors, error);
 }
 
-kalunTensor **kalunCreateModelOutputs(const kalunModel *model, size_t *numTensors,
-                                      kalunError **error)
+kalunTensor **kalunCreateModelOutputs(const kalunModel *model, size_t *numTensors, kalunError **error)
 {
 	CHECK_MODEL(model, error, nullptr);
 	return model_tensors(model->outputs, model->num_outputs, numTensors, error);

@@ -18,5 +18,4 @@ struct kalunModel {
 // Reads one model structure "(tttisa(iitatats)a(iitatats))" at the message's
 // position, with its device taken from the connection's devices. True with
 // *model NULL means the enclosing array has no further element.
-bool kalun_model_read(sd_bus_message *m, kalunConnection *conn, kalunModel **model,
-                      kalunError **error);
+bool kalun_model_read(sd_bus_message *m, kalunConnection *conn, kalunModel **model, kalunError **error);

@@ -109,9 +109,10 @@ bool kalun_tensors_validate(kalunTensor *const *tensors, size_t count, kalunErro
 		}
 		if (t->pitches.len != 0) {
 			if (t->dims.len != 0 && t->dims.len != t->pitches.len) {
-				kalun_error_set(error, EINVAL,
-				                "Tensor %zu has unequal number of dims (%zu) and pitches (%zu)",
-				                i, t->dims.len, t->pitches.len);
+				kalun_error_set(
+				    error, EINVAL,
+				    "Tensor %zu has unequal number of dims (%zu) and pitches (%zu)", i,
+				    t->dims.len, t->pitches.len);
 				return false;
 			}
 			if (t->byte_size != 0 && t->byte_size != t->pitches.pitches[0]) {
@@ -151,8 +152,7 @@ static int append_u64_array(sd_bus_message *m, const uint64_t *values, size_t n)
 	return sd_bus_message_append_array(m, 't', values, n * sizeof(uint64_t));
 }
 
-bool kalun_tensors_append(sd_bus_message *m, kalunTensor *const *tensors, size_t count,
-                          kalunError **error)
+bool kalun_tensors_append(sd_bus_message *m, kalunTensor *const *tensors, size_t count, kalunError **error)
 {
 	int r = sd_bus_message_open_container(m, SD_BUS_TYPE_ARRAY, "(iitatathtxtu)");
 	if (r < 0) {
@@ -267,8 +267,7 @@ void kalun_waiter_done(void *userData, kalunError *err)
 	});
 }
 
-static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t count,
-                         kalunError **error)
+static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t count, kalunError **error)
 {
 	kalun_waiter *w = kalun_waiter_new(conn, nullptr);
 	if (!w) {
@@ -292,8 +291,7 @@ static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t coun
 			kalun_error_set(error, -r, "Could not append tensor IDs to message: %s",
 			                strerror(-r));
 		else if ((r = sd_bus_message_append(m, "t", kalun_pending_tag(p))) < 0)
-			kalun_error_set(error, -r,
-			                "Could not append request information to message: %s",
+			kalun_error_set(error, -r, "Could not append request information to message: %s",
 			                strerror(-r));
 		else if ((r = kalun_request_send(conn, m)) < 0)
 			kalun_error_set(error, -r, "Could not send message: %s", strerror(-r));
@@ -311,8 +309,7 @@ static bool send_dealloc(kalunConnection *conn, const uint64_t *ids, size_t coun
 	return ok;
 }
 
-bool kalunDestroyTensors(kalunConnection *conn, kalunTensor ***tensors, size_t numTensors,
-                         kalunError **error)
+bool kalunDestroyTensors(kalunConnection *conn, kalunTensor ***tensors, size_t numTensors, kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "kalunConnection is NULL");
@@ -374,8 +371,8 @@ bool kalunTrackTensor(kalunConnection *conn, kalunTensor *tensor, kalunError **e
 
 // The completion on the bus thread. Nothing of the arrays is read past the
 // shorter of the reply and the request.
-static void alloc_done(void *userData, const int *fds, const uint64_t *fdSizes,
-                       const uint32_t *fdProps, size_t count, kalunError *err)
+static void alloc_done(void *userData, const int *fds, const uint64_t *fdSizes, const uint32_t *fdProps,
+                       size_t count, kalunError *err)
 {
 	auto *w = static_cast<kalun_waiter *>(userData);
 	kalun_waiter_finish(w, [&](bool waiting) {
@@ -388,8 +385,8 @@ static void alloc_done(void *userData, const int *fds, const uint64_t *fdSizes,
 		}
 		if (count != w->num_tensors) {
 			kalun_error_set(w->error, EPROTO,
-			                "Could not allocate tensors: got %zu buffers for %zu tensors",
-			                count, w->num_tensors);
+			                "Could not allocate tensors: got %zu buffers for %zu tensors", count,
+			                w->num_tensors);
 			return;
 		}
 		int *dups = static_cast<int *>(calloc(count ? count : 1, sizeof(int)));
@@ -420,9 +417,8 @@ static void alloc_done(void *userData, const int *fds, const uint64_t *fdSizes,
 	});
 }
 
-static bool send_alloc(kalunConnection *conn, const kalunModel *model, kalun_pending *p,
-                       uint8_t which, uint32_t fdPropFlags, const kalunMap *params,
-                       kalun_waiter *w, kalunError **error)
+static bool send_alloc(kalunConnection *conn, const kalunModel *model, kalun_pending *p, uint8_t which,
+                       uint32_t fdPropFlags, const kalunMap *params, kalun_waiter *w, kalunError **error)
 {
 	sd_bus_message *m = nullptr;
 	int r = kalun_request_new(conn, "AllocTensors", &m);
@@ -447,8 +443,7 @@ static bool send_alloc(kalunConnection *conn, const kalunModel *model, kalun_pen
 		goto out;
 	}
 	if ((r = sd_bus_message_append(m, "yut", which, fdPropFlags, kalun_pending_tag(p))) < 0) {
-		kalun_error_set(error, -r,
-		                "Could not append tensor-allocation information to message: %s",
+		kalun_error_set(error, -r, "Could not append tensor-allocation information to message: %s",
 		                strerror(-r));
 		goto out;
 	}
@@ -468,9 +463,9 @@ out:
 	return ok;
 }
 
-static kalunTensor **alloc_tensors(kalunConnection *conn, const kalunModel *model,
-                                   uint8_t which, uint32_t fdPropFlags, size_t *numTensors,
-                                   const kalunMap *params, kalunError **error)
+static kalunTensor **alloc_tensors(kalunConnection *conn, const kalunModel *model, uint8_t which,
+                                   uint32_t fdPropFlags, size_t *numTensors, const kalunMap *params,
+                                   kalunError **error)
 {
 	if (!conn) {
 		kalun_error_set(error, EINVAL, "kalunConnection is NULL");
@@ -481,8 +476,7 @@ static kalunTensor **alloc_tensors(kalunConnection *conn, const kalunModel *mode
 		return nullptr;
 	}
 	size_t count = which == 0 ? model->num_inputs : model->num_outputs;
-	kalunTensor **tensors =
-		kalun_tensors_copy(which == 0 ? model->inputs : model->outputs, count, error);
+	kalunTensor **tensors = kalun_tensors_copy(which == 0 ? model->inputs : model->outputs, count, error);
 	if (!tensors)
 		return nullptr;
 	for (size_t i = 0; i < count; i++)
@@ -523,28 +517,26 @@ static kalunTensor **alloc_tensors(kalunConnection *conn, const kalunModel *mode
 	return nullptr;
 }
 
-kalunTensor **kalunAllocModelInputs(kalunConnection *conn, const kalunModel *model,
-                                    uint32_t fdPropFlags, size_t *numTensors,
-                                    const kalunMap *params, kalunError **error)
+kalunTensor **kalunAllocModelInputs(kalunConnection *conn, const kalunModel *model, uint32_t fdPropFlags,
+                                    size_t *numTensors, const kalunMap *params, kalunError **error)
 {
 	return alloc_tensors(conn, model, 0, fdPropFlags, numTensors, params, error);
 }
 
-kalunTensor **kalunAllocModelOutputs(kalunConnection *conn, const kalunModel *model,
-                                     uint32_t fdPropFlags, size_t *numTensors,
-                                     const kalunMap *params, kalunError **error)
+kalunTensor **kalunAllocModelOutputs(kalunConnection *conn, const kalunModel *model, uint32_t fdPropFlags,
+                                     size_t *numTensors, const kalunMap *params, kalunError **error)
 {
 	return alloc_tensors(conn, model, 1, fdPropFlags, numTensors, params, error);
 }
 
 /* ---- setters and getters ---- */
 
-#define CHECK_TENSOR(tensor, error, fail)                              \
-	do {                                                           \
-		if (!(tensor)) {                                       \
-			kalun_error_set((error), EINVAL, "kalunTensor is NULL"); \
-			return fail;                                   \
-		}                                                      \
+#define CHECK_TENSOR(tensor, error, fail)                                                                    \
+	do {                                                                                                 \
+		if (!(tensor)) {                                                                             \
+			kalun_error_set((error), EINVAL, "kalunTensor is NULL");                             \
+			return fail;                                                                         \
+		}                                                                                            \
 	} while (0)
 
 bool kalunSetTensorDims(kalunTensor *tensor, const kalunTensorDims *dims, kalunError **error)
@@ -569,8 +561,7 @@ const kalunTensorDims *kalunGetTensorDims(const kalunTensor *tensor, kalunError 
 	return &tensor->dims;
 }
 
-bool kalunSetTensorPitches(kalunTensor *tensor, const kalunTensorPitches *pitches,
-                           kalunError **error)
+bool kalunSetTensorPitches(kalunTensor *tensor, const kalunTensorPitches *pitches, kalunError **error)
 {
 	CHECK_TENSOR(tensor, error, false);
 	if (!pitches) {
@@ -636,8 +627,7 @@ kalunTensorDataType kalunGetTensorDataType(const kalunTensor *tensor, kalunError
 bool kalunSetTensorLayout(kalunTensor *tensor, kalunTensorLayout layout, kalunError **error)
 {
 	CHECK_TENSOR(tensor, error, false);
-	return kalun_tensor_set_codes(tensor, tensor->data_type, static_cast<int64_t>(layout),
-	                              error);
+	return kalun_tensor_set_codes(tensor, tensor->data_type, static_cast<int64_t>(layout), error);
 }
 
 kalunTensorLayout kalunGetTensorLayout(const kalunTensor *tensor, kalunError **error)
@@ -677,8 +667,7 @@ bool kalunSetTensorFdSize(kalunTensor *tensor, size_t size, kalunError **error)
 {
 	CHECK_TENSOR(tensor, error, false);
 	if (tensor->tensor_id) {
-		kalun_error_set(error, EINVAL,
-		                "fd size to an already tracked tensor can not be changed");
+		kalun_error_set(error, EINVAL, "fd size to an already tracked tensor can not be changed");
 		return false;
 	}
 	tensor->fd_size = size;
@@ -725,8 +714,7 @@ bool kalunSetTensorFdProps(kalunTensor *tensor, uint32_t fdPropFlags, kalunError
 		return false;
 	}
 	if (tensor->tensor_id) {
-		kalun_error_set(error, EINVAL,
-		                "fd props to an already tracked tensor can not be changed");
+		kalun_error_set(error, EINVAL, "fd props to an already tracked tensor can not be changed");
 		return false;
 	}
 	tensor->fd_props = fdPropFlags;

@@ -32,6 +32,5 @@ kalunTensor *kalun_tensor_copy(const kalunTensor *tensor, kalunError **error);
 kalunTensor **kalun_tensors_copy(kalunTensor *const *tensors, size_t count, kalunError **error);
 bool kalun_tensors_validate(kalunTensor *const *tensors, size_t count, kalunError **error);
 // Appends "a(iitatathtxtu)": the tensors as a job request carries them.
-bool kalun_tensors_append(sd_bus_message *m, kalunTensor *const *tensors, size_t count,
-                          kalunError **error);
+bool kalun_tensors_append(sd_bus_message *m, kalunTensor *const *tensors, size_t count, kalunError **error);
 void kalun_tensors_free(kalunTensor **tensors, size_t count);

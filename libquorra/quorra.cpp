@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-namespace {
+namespace
+{
 
 const uint64_t fixed_size[QUORRA_MSG_TYPES] = {28, 8, 12, 40, 8, 12, 8, 8, 4, 16};
 

@@ -9,35 +9,35 @@
 static GHashTable *propertyMap;
 
 static const char *const propertyPairs[][2] = {
-	{ "date-enabled", "DateEnabled" },
-	{ "date-format", "DateFormat" },
-	{ "overlay-enabled", "OverlayEnabled" },
-	{ "overlay-path", "OverlayPath" },
-	{ "overlay-x", "OverlayX" },
-	{ "overlay-y", "OverlayY" },
-	{ "own-date-format", "OwnDateFormat" },
-	{ "own-time-format", "OwnTimeFormat" },
-	{ "own-date-format-enabled", "OwnDateFormatEnabled" },
-	{ "own-time-format-enabled", "OwnTimeFormatEnabled" },
-	{ "text-enabled", "TextEnabled" },
-	{ "text", "Text" },
-	{ "text-background-color", "TextBackgroundColor" },
-	{ "text-color", "TextColor" },
-	{ "time-enabled", "TimeEnabled" },
-	{ "time-format", "TimeFormat" },
-	{ "text-position", "TextPosition" },
-	{ "time-resolution", "TimeResolution" },
-	{ "text-size", "TextSize" },
+    {"date-enabled", "DateEnabled"},
+    {"date-format", "DateFormat"},
+    {"overlay-enabled", "OverlayEnabled"},
+    {"overlay-path", "OverlayPath"},
+    {"overlay-x", "OverlayX"},
+    {"overlay-y", "OverlayY"},
+    {"own-date-format", "OwnDateFormat"},
+    {"own-time-format", "OwnTimeFormat"},
+    {"own-date-format-enabled", "OwnDateFormatEnabled"},
+    {"own-time-format-enabled", "OwnTimeFormatEnabled"},
+    {"text-enabled", "TextEnabled"},
+    {"text", "Text"},
+    {"text-background-color", "TextBackgroundColor"},
+    {"text-color", "TextColor"},
+    {"time-enabled", "TimeEnabled"},
+    {"time-format", "TimeFormat"},
+    {"text-position", "TextPosition"},
+    {"time-resolution", "TimeResolution"},
+    {"text-size", "TextSize"},
 };
 
 static const char *const dateFormats[][2] = {
-	{ "YYYY-MM-DD", "%F" },
-	{ "Www Mmm DD YYYY", "%a %b %e %Y" },
-	{ "MM/DD/YYYY", "%m/%d/%Y" },
-	{ "DD/MM/YYYY", "%d/%m/%Y" },
-	{ "YYYY.MM.DD Www", "%Y.%m.%d %a" },
-	{ "Www.Mmm DD, YYYY", "%a.%b %d, %Y" },
-	{ "Www.DD.MM.YYYY", "%a.%d.%m.%Y" },
+    {"YYYY-MM-DD", "%F"},
+    {"Www Mmm DD YYYY", "%a %b %e %Y"},
+    {"MM/DD/YYYY", "%m/%d/%Y"},
+    {"DD/MM/YYYY", "%d/%m/%Y"},
+    {"YYYY.MM.DD Www", "%Y.%m.%d %a"},
+    {"Www.Mmm DD, YYYY", "%a.%b %d, %Y"},
+    {"Www.DD.MM.YYYY", "%a.%d.%m.%Y"},
 };
 
 void buildPropertyMap(void)
@@ -46,7 +46,8 @@ void buildPropertyMap(void)
 		return;
 	propertyMap = g_hash_table_new(g_str_hash, g_str_equal);
 	for (gsize k = 0; k < G_N_ELEMENTS(propertyPairs); k++)
-		g_hash_table_insert(propertyMap, (gpointer)propertyPairs[k][0], (gpointer)propertyPairs[k][1]);
+		g_hash_table_insert(propertyMap, (gpointer)propertyPairs[k][0],
+		                    (gpointer)propertyPairs[k][1]);
 }
 
 void destroyPropertyMap(void)
@@ -148,14 +149,16 @@ char *positionString(GObject *legacyOverlay, GError **error)
 	char bx[G_ASCII_DTOSTR_BUF_SIZE];
 	char by[G_ASCII_DTOSTR_BUF_SIZE];
 
-	if (!readIntProperty(legacyOverlay, "overlay-x", &x) || !readIntProperty(legacyOverlay, "overlay-y", &y) ||
-	    !readIntProperty(legacyOverlay, "max-width", &w) || !readIntProperty(legacyOverlay, "max-height", &h)) {
+	if (!readIntProperty(legacyOverlay, "overlay-x", &x) ||
+	    !readIntProperty(legacyOverlay, "overlay-y", &y) ||
+	    !readIntProperty(legacyOverlay, "max-width", &w) ||
+	    !readIntProperty(legacyOverlay, "max-height", &h)) {
 		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED, "Failed to get overlay position");
 		return NULL;
 	}
 	if (w <= 0 || h <= 0) {
 		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED,
-			    "Refusing overlay position %d,%d in an area of %dx%d", x, y, w, h);
+		            "Refusing overlay position %d,%d in an area of %dx%d", x, y, w, h);
 		return NULL;
 	}
 	/* 64-bit doubling: large coordinates must not wrap to the other side. */

@@ -36,8 +36,7 @@ char *composeText(GObject *legacyOverlay, GObject *host);
  * ("b", "t", "s" or "i"). False (and a warning) when it has no overlay name
  * or cannot be converted.
  */
-gboolean getOverlayProperty(GObject *obj, const char *property, const char **overlayName,
-			    GVariant **value);
+gboolean getOverlayProperty(GObject *obj, const char *property, const char **overlayName, GVariant **value);
 
 /* "true"/"false" for booleans, the string itself for strings, else NULL. */
 char *variantToString(GVariant *value);

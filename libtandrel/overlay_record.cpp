@@ -20,7 +20,7 @@ static const char *kindName(const struct OverlayRecord *record)
 }
 
 struct OverlayRecord *overlayRecordNew(enum OverlayKind kind, guint channel, GObject *legacyOverlay,
-				       GObject *host)
+                                       GObject *host)
 {
 	struct OverlayRecord *record = g_new0(struct OverlayRecord, 1);
 
@@ -72,7 +72,7 @@ void forgetAllOverlays(void)
 }
 
 static GDBusProxy *callProxy(const char *name, const char *path, const char *iface, GDBusProxyFlags flags,
-			     GError **error)
+                             GError **error)
 {
 	GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, NULL, error);
 	GDBusProxy *proxy;
@@ -85,25 +85,27 @@ static GDBusProxy *callProxy(const char *name, const char *path, const char *ifa
 }
 
 static const GDBusProxyFlags bareProxy =
-	(GDBusProxyFlags)(G_DBUS_PROXY_FLAGS_DO_NOT_LOAD_PROPERTIES | G_DBUS_PROXY_FLAGS_DO_NOT_CONNECT_SIGNALS);
+    (GDBusProxyFlags)(G_DBUS_PROXY_FLAGS_DO_NOT_LOAD_PROPERTIES | G_DBUS_PROXY_FLAGS_DO_NOT_CONNECT_SIGNALS);
 
 /* Calls and consumes params even when the proxy cannot be made. */
-static GVariant *callOverlayDaemon(const char *name, const char *path, const char *iface, GDBusProxyFlags flags,
-				   const char *member, GVariant *params, GError **error)
+static GVariant *callOverlayDaemon(const char *name, const char *path, const char *iface,
+                                   GDBusProxyFlags flags, const char *member, GVariant *params,
+                                   GError **error)
 {
 	GDBusProxy *proxy = callProxy(name, path, iface, flags, error);
 	GVariant *reply = NULL;
 
 	g_variant_ref_sink(params);
 	if (proxy)
-		reply = g_dbus_proxy_call_sync(proxy, member, params, G_DBUS_CALL_FLAGS_NONE, -1, NULL, error);
+		reply =
+		    g_dbus_proxy_call_sync(proxy, member, params, G_DBUS_CALL_FLAGS_NONE, -1, NULL, error);
 	g_variant_unref(params);
 	g_clear_object(&proxy);
 	return reply;
 }
 
 static gboolean addSetting(GVariantBuilder *b, const char *key, GObject *obj, const char *property,
-			   GError **error)
+                           GError **error)
 {
 	char *value = readStringProperty(obj, property);
 
@@ -137,8 +139,11 @@ static gboolean buildTextArgs(struct OverlayRecord *record, GVariantBuilder *b, 
 	char *background = readStringProperty(lo, "text-background-color");
 	char *position = readStringProperty(lo, "text-position");
 	char *color = readStringProperty(lo, "text-color");
-	const char *missing = !size ? "text-size" : !background ? "text-background-color"
-			      : !position ? "text-position" : !color ? "text-color" : NULL;
+	const char *missing = !size         ? "text-size"
+	                      : !background ? "text-background-color"
+	                      : !position   ? "text-position"
+	                      : !color      ? "text-color"
+	                                    : NULL;
 
 	if (missing) {
 		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED, "Failed to get %s", missing);
@@ -171,8 +176,8 @@ static gboolean createOverlayLocked(struct OverlayRecord *record, GError **error
 
 	/* A second create would leave an overlay that nothing can remove. */
 	if (record->createReply) {
-		g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: %s overlay of camera %s exists already", kindName(record),
-		      record->camera);
+		g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: %s overlay of camera %s exists already",
+		      kindName(record), record->camera);
 		return TRUE;
 	}
 	g_variant_builder_init(&b, G_VARIANT_TYPE("a{ss}"));
@@ -181,12 +186,14 @@ static gboolean createOverlayLocked(struct OverlayRecord *record, GError **error
 		return FALSE;
 	}
 	GVariant *reply = callOverlayDaemon(INTERNAL_NAME, INTERNAL_PATH, INTERNAL_NAME, bareProxy,
-		image ? "CreateLegacyImageOverlay" : "CreateLegacyTextOverlay", g_variant_new("(a{ss})", &b), error);
+	                                    image ? "CreateLegacyImageOverlay" : "CreateLegacyTextOverlay",
+	                                    g_variant_new("(a{ss})", &b), error);
 	if (!reply)
 		return FALSE;
 	if (!g_variant_is_of_type(reply, G_VARIANT_TYPE("(o)"))) {
-		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED, "Unexpected reply %s to create %s overlay",
-			    g_variant_get_type_string(reply), kindName(record));
+		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED,
+		            "Unexpected reply %s to create %s overlay", g_variant_get_type_string(reply),
+		            kindName(record));
 		g_variant_unref(reply);
 		return FALSE;
 	}
@@ -203,12 +210,12 @@ static gboolean createOverlayLocked(struct OverlayRecord *record, GError **error
 static gboolean removeOverlayLocked(struct OverlayRecord *record, GError **error)
 {
 	if (!record->createReply) {
-		g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: no %s overlay of camera %s to remove", kindName(record),
-		      record->camera);
+		g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: no %s overlay of camera %s to remove",
+		      kindName(record), record->camera);
 		return TRUE;
 	}
-	GVariant *reply = callOverlayDaemon(OVERLAY_NAME, OVERLAY_PATH, FACTORY_IFACE, bareProxy, "RemoveOverlay",
-					    record->createReply, error);
+	GVariant *reply = callOverlayDaemon(OVERLAY_NAME, OVERLAY_PATH, FACTORY_IFACE, bareProxy,
+	                                    "RemoveOverlay", record->createReply, error);
 	if (!reply)
 		return FALSE;
 	g_variant_unref(reply);
@@ -252,21 +259,16 @@ struct ParamRule {
 };
 
 static const struct ParamRule paramRules[] = {
-	{ "DateEnabled", "Text", TRUE },
-	{ "Text", "Text", TRUE },
-	{ "TextEnabled", "Text", TRUE },
-	{ "TimeEnabled", "Text", TRUE },
-	{ "TextSize", "FontSize", FALSE },
-	{ "TextBackgroundColor", "TextBGColor", FALSE },
-	{ "TextPosition", "Position", FALSE },
-	{ "OverlayX", "Position", FALSE },
-	{ "OverlayY", "Position", FALSE },
-	{ "TextColor", "TextColor", FALSE },
-	{ "OverlayPath", "OverlayPath", FALSE },
+    {"DateEnabled", "Text", TRUE},         {"Text", "Text", TRUE},
+    {"TextEnabled", "Text", TRUE},         {"TimeEnabled", "Text", TRUE},
+    {"TextSize", "FontSize", FALSE},       {"TextBackgroundColor", "TextBGColor", FALSE},
+    {"TextPosition", "Position", FALSE},   {"OverlayX", "Position", FALSE},
+    {"OverlayY", "Position", FALSE},       {"TextColor", "TextColor", FALSE},
+    {"OverlayPath", "OverlayPath", FALSE},
 };
 
 GVariant *buildParams(struct OverlayRecord *record, const char *overlayProperty, const char *value,
-		      GError **error)
+                      GError **error)
 {
 	for (gsize k = 0; k < G_N_ELEMENTS(paramRules); k++) {
 		const struct ParamRule *rule = &paramRules[k];
@@ -285,8 +287,8 @@ GVariant *buildParams(struct OverlayRecord *record, const char *overlayProperty,
 		}
 		return g_variant_new("(a{ss})", &b);
 	}
-	g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_NO_PARAMETER, "Failed to create_parameter for property %s",
-		    overlayProperty);
+	g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_NO_PARAMETER,
+	            "Failed to create_parameter for property %s", overlayProperty);
 	return NULL;
 }
 
@@ -295,13 +297,13 @@ static gboolean sendChange(struct OverlayRecord *record, GVariant *params, GErro
 	GVariant *reply;
 
 	if (!record->objectPath) {
-		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED, "No %s overlay of camera %s to change",
-			    kindName(record), record->camera);
+		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED,
+		            "No %s overlay of camera %s to change", kindName(record), record->camera);
 		g_variant_unref(g_variant_ref_sink(params));
 		return FALSE;
 	}
 	reply = callOverlayDaemon(OVERLAY_NAME, record->objectPath, OVERLAY_IFACE, G_DBUS_PROXY_FLAGS_NONE,
-				  "SetProperties", params, error);
+	                          "SetProperties", params, error);
 	if (!reply)
 		return FALSE;
 	g_variant_unref(reply);
@@ -309,7 +311,7 @@ static gboolean sendChange(struct OverlayRecord *record, GVariant *params, GErro
 }
 
 gboolean setTextProperty(struct OverlayRecord *record, const char *overlayProperty, const char *value,
-			 GError **error)
+                         GError **error)
 {
 	if (g_strcmp0(overlayProperty, "TextSize") == 0)
 		value = textSizeToFontSize(value);
@@ -320,24 +322,26 @@ gboolean setTextProperty(struct OverlayRecord *record, const char *overlayProper
 }
 
 gboolean setImageProperty(struct OverlayRecord *record, const char *overlayProperty, GVariant *value,
-			  GError **error)
+                          GError **error)
 {
 	char *text = NULL;
 
 	if (g_strcmp0(overlayProperty, "OverlayPath") == 0) {
 		text = variantToString(value);
 		if (!text) {
-			g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED, "Failed to convert variant to string");
+			g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED,
+			            "Failed to convert variant to string");
 			return FALSE;
 		}
-	} else if (g_strcmp0(overlayProperty, "OverlayX") == 0 || g_strcmp0(overlayProperty, "OverlayY") == 0) {
+	} else if (g_strcmp0(overlayProperty, "OverlayX") == 0 ||
+	           g_strcmp0(overlayProperty, "OverlayY") == 0) {
 		/* Both coordinates travel together, whichever one moved. */
 		text = positionString(record->legacyOverlay, error);
 		if (!text)
 			return FALSE;
 	} else {
 		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_NO_PARAMETER,
-			    "Failed to create_parameter for property %s", overlayProperty);
+		            "Failed to create_parameter for property %s", overlayProperty);
 		return FALSE;
 	}
 	GVariant *params = buildParams(record, overlayProperty, text, error);

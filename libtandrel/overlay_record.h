@@ -12,7 +12,7 @@ enum OverlayKind {
 };
 
 struct OverlayRecord {
-	gint refCount;          /* one per signal connection carrying it */
+	gint refCount; /* one per signal connection carrying it */
 	enum OverlayKind kind;
 	char *camera;           /* "1" for the first channel */
 	GVariant *createReply;  /* "(o)", the argument of the remove call */
@@ -28,7 +28,7 @@ extern GList *imageOverlays;
 
 /* A record with one reference held by the caller. */
 struct OverlayRecord *overlayRecordNew(enum OverlayKind kind, guint channel, GObject *legacyOverlay,
-				       GObject *host);
+                                       GObject *host);
 struct OverlayRecord *overlayRecordRef(struct OverlayRecord *record);
 void overlayRecordUnref(struct OverlayRecord *record);
 /* For use as a signal connection's destroy notify. */
@@ -46,9 +46,9 @@ gboolean overlayCreated(struct OverlayRecord *record);
 
 /* The "(a{ss})" argument of a change; NULL with error when the name has no key. */
 GVariant *buildParams(struct OverlayRecord *record, const char *overlayProperty, const char *value,
-		      GError **error);
+                      GError **error);
 
 gboolean setTextProperty(struct OverlayRecord *record, const char *overlayProperty, const char *value,
-			 GError **error);
+                         GError **error);
 gboolean setImageProperty(struct OverlayRecord *record, const char *overlayProperty, GVariant *value,
-			  GError **error);
+                          GError **error);

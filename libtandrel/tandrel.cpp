@@ -11,37 +11,28 @@
 G_DEFINE_QUARK(tandrel_error, tandrel_error)
 
 static const char *const imageSignals[] = {
-	"notify::overlay-enabled",
-	"notify::overlay-x",
-	"notify::overlay-y",
+    "notify::overlay-enabled",
+    "notify::overlay-x",
+    "notify::overlay-y",
 };
 
 static const char *const textSignals[] = {
-	"notify::date-enabled",
-	"notify::text",
-	"notify::text-background-color",
-	"notify::text-color",
-	"notify::text-enabled",
-	"notify::text-position",
-	"notify::text-size",
-	"notify::time-enabled",
+    "notify::date-enabled", "notify::text",         "notify::text-background-color",
+    "notify::text-color",   "notify::text-enabled", "notify::text-position",
+    "notify::text-size",    "notify::time-enabled",
 };
 
 static const char *const hostTextSignals[] = {
-	"notify::date-format",
-	"notify::own-date-format",
-	"notify::own-date-format-enabled",
-	"notify::own-time-format",
-	"notify::own-time-format-enabled",
-	"notify::time-format",
-	"notify::time-resolution",
+    "notify::date-format",     "notify::own-date-format",         "notify::own-date-format-enabled",
+    "notify::own-time-format", "notify::own-time-format-enabled", "notify::time-format",
+    "notify::time-resolution",
 };
 
 /* The three switches of a text overlay: property and overlay property. */
 static const char *const textSwitches[][2] = {
-	{ "text-enabled", "TextEnabled" },
-	{ "time-enabled", "TimeEnabled" },
-	{ "date-enabled", "DateEnabled" },
+    {"text-enabled", "TextEnabled"},
+    {"time-enabled", "TimeEnabled"},
+    {"date-enabled", "DateEnabled"},
 };
 
 struct ChannelHandlers {
@@ -87,7 +78,8 @@ static gboolean anyTextSwitchOn(GObject *legacyOverlay)
 static gboolean otherTextSwitchOn(GObject *legacyOverlay, const char *overlayProperty)
 {
 	for (gsize k = 0; k < G_N_ELEMENTS(textSwitches); k++) {
-		if (!g_str_equal(textSwitches[k][1], overlayProperty) && isOn(legacyOverlay, textSwitches[k][0]))
+		if (!g_str_equal(textSwitches[k][1], overlayProperty) &&
+		    isOn(legacyOverlay, textSwitches[k][0]))
 			return TRUE;
 	}
 	return FALSE;
@@ -176,7 +168,8 @@ static void onHostTextFormatChanged(GObject *host, GParamSpec *pspec, gpointer)
 		GError *error = NULL;
 
 		if (!anyTextSwitchOn(record->legacyOverlay)) {
-			g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: overlay is not enabled, can not set property: Text");
+			g_log(NULL, G_LOG_LEVEL_DEBUG,
+			      "tandrel: overlay is not enabled, can not set property: Text");
 			continue;
 		}
 		setTextProperty(record, "Text", NULL, &error);
@@ -200,7 +193,8 @@ static void onHostOverlayPathChanged(GObject *host, GParamSpec *pspec, gpointer)
 		GError *error = NULL;
 
 		if (!isOn(record->legacyOverlay, "overlay-enabled")) {
-			g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: overlay is not enabled, can not set property: %s", name);
+			g_log(NULL, G_LOG_LEVEL_DEBUG,
+			      "tandrel: overlay is not enabled, can not set property: %s", name);
 			continue;
 		}
 		setImageProperty(record, name, value, &error);
@@ -212,16 +206,17 @@ static void onHostOverlayPathChanged(GObject *host, GParamSpec *pspec, gpointer)
 
 /* Each connection holds a reference on the record; disconnecting drops it. */
 static gboolean connectRecord(GObject *legacyOverlay, const char *const *signals, gulong *ids, gsize count,
-			      GCallback handler, struct OverlayRecord *record)
+                              GCallback handler, struct OverlayRecord *record)
 {
 	gboolean ok = TRUE;
 
 	for (gsize k = 0; k < count; k++) {
 		ids[k] = g_signal_connect_data(legacyOverlay, signals[k], handler, overlayRecordRef(record),
-					       overlayRecordRelease, (GConnectFlags)0);
+		                               overlayRecordRelease, (GConnectFlags)0);
 		if (ids[k] == 0) {
 			overlayRecordUnref(record);
-			g_log(NULL, G_LOG_LEVEL_WARNING, "failed to connect to '%s' from streamer plugin.", signals[k]);
+			g_log(NULL, G_LOG_LEVEL_WARNING, "failed to connect to '%s' from streamer plugin.",
+			      signals[k]);
 			ok = FALSE;
 		}
 	}
@@ -253,32 +248,35 @@ static void createInitialOverlay(struct OverlayRecord *record, guint channel)
 	reportFailure(error);
 }
 
-static void connectChannel(GObject *host, guint channel, gpointer channelObject, struct ChannelHandlers *handlers)
+static void connectChannel(GObject *host, guint channel, gpointer channelObject,
+                           struct ChannelHandlers *handlers)
 {
 	GObject *legacyOverlay = channelLegacyOverlay(channelObject);
 	gboolean connected;
 
 	if (!legacyOverlay) {
-		g_log(NULL, G_LOG_LEVEL_WARNING, "Could not connect to notifications from legacy-overlay on channel %u.",
-		      channel);
+		g_log(NULL, G_LOG_LEVEL_WARNING,
+		      "Could not connect to notifications from legacy-overlay on channel %u.", channel);
 		return;
 	}
 	handlers->legacyOverlay = legacyOverlay;
 
 	struct OverlayRecord *image = overlayRecordNew(OVERLAY_IMAGE, channel, legacyOverlay, host);
 	g_log(NULL, G_LOG_LEVEL_DEBUG,
-	      "tandrel: connect to notifications from legacy-image-overlay  parameters on channel %u", channel);
+	      "tandrel: connect to notifications from legacy-image-overlay  parameters on channel %u",
+	      channel);
 	connected = connectRecord(legacyOverlay, imageSignals, handlers->image, G_N_ELEMENTS(imageSignals),
-				  G_CALLBACK(onImageOverlayChanged), image);
+	                          G_CALLBACK(onImageOverlayChanged), image);
 
 	struct OverlayRecord *text = overlayRecordNew(OVERLAY_TEXT, channel, legacyOverlay, host);
-	g_log(NULL, G_LOG_LEVEL_DEBUG, "tandrel: connect to notifications from legacy-overlay text parameters on channel %u",
-	      channel);
+	g_log(NULL, G_LOG_LEVEL_DEBUG,
+	      "tandrel: connect to notifications from legacy-overlay text parameters on channel %u", channel);
 	connected = connectRecord(legacyOverlay, textSignals, handlers->text, G_N_ELEMENTS(textSignals),
-				  G_CALLBACK(onTextOverlayChanged), text) && connected;
+	                          G_CALLBACK(onTextOverlayChanged), text) &&
+	            connected;
 	if (!connected)
-		g_log(NULL, G_LOG_LEVEL_WARNING, "Could not connect to notifications from legacy-overlay on channel %u.",
-		      channel);
+		g_log(NULL, G_LOG_LEVEL_WARNING,
+		      "Could not connect to notifications from legacy-overlay on channel %u.", channel);
 
 	/* A channel whose overlay cannot be made must not cost the others theirs. */
 	if (isOn(legacyOverlay, "overlay-enabled"))
@@ -326,8 +324,10 @@ static void onOverlayServiceAppeared(GDBusConnection *, const char *, const char
 		g_ptr_array_unref(channels);
 
 	for (gsize k = 0; k < G_N_ELEMENTS(hostTextSignals); k++)
-		hostTextHandlers[k] = connectHost(host, hostTextSignals[k], G_CALLBACK(onHostTextFormatChanged));
-	hostOverlayPathHandler = connectHost(host, "notify::overlay-path", G_CALLBACK(onHostOverlayPathChanged));
+		hostTextHandlers[k] =
+		    connectHost(host, hostTextSignals[k], G_CALLBACK(onHostTextFormatChanged));
+	hostOverlayPathHandler =
+	    connectHost(host, "notify::overlay-path", G_CALLBACK(onHostOverlayPathChanged));
 }
 
 static void disconnectAll(GObject *obj, gulong *ids, gsize count)
@@ -375,8 +375,8 @@ gboolean video_service_plugin_init(GObject *host, GError **error)
 		return FALSE;
 	}
 	/* Starts the overlay daemon when it is not running yet. */
-	reply = g_dbus_connection_call_sync(bus, OVERLAY_NAME, OVERLAY_PATH, "org.freedesktop.DBus.Peer", "Ping",
-					    NULL, NULL, G_DBUS_CALL_FLAGS_NONE, -1, NULL, error);
+	reply = g_dbus_connection_call_sync(bus, OVERLAY_NAME, OVERLAY_PATH, "org.freedesktop.DBus.Peer",
+	                                    "Ping", NULL, NULL, G_DBUS_CALL_FLAGS_NONE, -1, NULL, error);
 	if (!reply) {
 		g_log(NULL, G_LOG_LEVEL_WARNING, "failed to dbus-activate glimmord with Ping");
 		g_object_unref(bus);
@@ -385,12 +385,13 @@ gboolean video_service_plugin_init(GObject *host, GError **error)
 	g_variant_unref(reply);
 
 	watch = g_bus_watch_name_on_connection(bus, OVERLAY_NAME, G_BUS_NAME_WATCHER_FLAGS_NONE,
-					       onOverlayServiceAppeared, onOverlayServiceVanished,
-					       g_object_ref(host), g_object_unref);
+	                                       onOverlayServiceAppeared, onOverlayServiceVanished,
+	                                       g_object_ref(host), g_object_unref);
 	g_object_unref(bus);
 	if (watch == 0) {
 		g_log(NULL, G_LOG_LEVEL_WARNING, "Could not setup DBus watch on glimmord service");
-		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED, "Could not setup DBus watch on glimmord service");
+		g_set_error(error, TANDREL_ERROR, TANDREL_ERROR_FAILED,
+		            "Could not setup DBus watch on glimmord service");
 		return FALSE;
 	}
 	return TRUE;

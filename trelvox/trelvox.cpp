@@ -9,137 +9,139 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 const char *const chip_names[] = {"(V1)", "(V1L)", "(V2)", "(V2L)", "(V3)", "(V3M)", "(V5)"};
 
 bool read_ucode_version(trelvox_ucode_version *v)
 {
-    memset(v, 0, sizeof *v);
-    int fd = open(UCODE_DEVICE, O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        perror(UCODE_DEVICE);
-        return false;
-    }
-    bool ok = ioctl(fd, QVD_IOC_GET_UCODE_VERSION, v->bytes) >= 0;
-    if (!ok)
-        perror("QVD_IOC_GET_UCODE_VERSION");
-    close(fd);
-    return ok;
+	memset(v, 0, sizeof *v);
+	int fd = open(UCODE_DEVICE, O_RDWR | O_CLOEXEC);
+	if (fd < 0) {
+		perror(UCODE_DEVICE);
+		return false;
+	}
+	bool ok = ioctl(fd, QVD_IOC_GET_UCODE_VERSION, v->bytes) >= 0;
+	if (!ok)
+		perror("QVD_IOC_GET_UCODE_VERSION");
+	close(fd);
+	return ok;
 }
 
 int show_ucode_version(const trelvox_ucode_version *v, bool valid)
 {
-    // A version made up of zeros would look like a real answer.
-    if (!valid) {
-        fprintf(stderr, "Cannot read the ucode version from /dev/ucode.\n");
-        return 255;
-    }
-    char text[96];
-    snprintf(text, sizeof text, "%d-%d-%d.num%d-ver%d", (int)trelvox_ucode_year(v), (int)trelvox_ucode_month(v),
-             (int)trelvox_ucode_day(v), (int)trelvox_ucode_edition(v), (int)trelvox_ucode_number(v));
-    fprintf(stderr, "Current ucode version is %s.\n", text);
-    return 0;
+	// A version made up of zeros would look like a real answer.
+	if (!valid) {
+		fprintf(stderr, "Cannot read the ucode version from /dev/ucode.\n");
+		return 255;
+	}
+	char text[96];
+	snprintf(text, sizeof text, "%d-%d-%d.num%d-ver%d", (int)trelvox_ucode_year(v),
+	         (int)trelvox_ucode_month(v), (int)trelvox_ucode_day(v), (int)trelvox_ucode_edition(v),
+	         (int)trelvox_ucode_number(v));
+	fprintf(stderr, "Current ucode version is %s.\n", text);
+	return 0;
 }
 
 int dump_logmem(void)
 {
-    char cmd[256];
-    snprintf(cmd, sizeof cmd, "vors_debug -r 0x%x -s 0x%x -f %s", TRELVOX_LOGMEM_ADDR, TRELVOX_LOGMEM_SIZE,
-             TRELVOX_LOGMEM_DUMP);
-    fflush(stdout);
-    int status = system(cmd);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) {
-        perror("vors_debug");
-        return 255;
-    }
-    // The dump is only there when the debug tool says it made it.
-    if (WEXITSTATUS(status) != 0) {
-        printf("vors_debug failed with exit status %d.\n", WEXITSTATUS(status));
-        return 255;
-    }
-    printf("log got and save to %s, please check it.\n", TRELVOX_LOGMEM_DUMP);
-    return 0;
+	char cmd[256];
+	snprintf(cmd, sizeof cmd, "vors_debug -r 0x%x -s 0x%x -f %s", TRELVOX_LOGMEM_ADDR,
+	         TRELVOX_LOGMEM_SIZE, TRELVOX_LOGMEM_DUMP);
+	fflush(stdout);
+	int status = system(cmd);
+	if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) == 127) {
+		perror("vors_debug");
+		return 255;
+	}
+	// The dump is only there when the debug tool says it made it.
+	if (WEXITSTATUS(status) != 0) {
+		printf("vors_debug failed with exit status %d.\n", WEXITSTATUS(status));
+		return 255;
+	}
+	printf("log got and save to %s, please check it.\n", TRELVOX_LOGMEM_DUMP);
+	return 0;
 }
 
 } // namespace
 
 uint32_t trelvox_le32(const uint8_t *p)
 {
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+	return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 unsigned trelvox_ucode_year(const trelvox_ucode_version *v)
 {
-    return (unsigned)v->bytes[0] | (unsigned)v->bytes[1] << 8;
+	return (unsigned)v->bytes[0] | (unsigned)v->bytes[1] << 8;
 }
 
 unsigned trelvox_ucode_month(const trelvox_ucode_version *v)
 {
-    return v->bytes[2];
+	return v->bytes[2];
 }
 
 unsigned trelvox_ucode_day(const trelvox_ucode_version *v)
 {
-    return v->bytes[3];
+	return v->bytes[3];
 }
 
 uint32_t trelvox_ucode_edition(const trelvox_ucode_version *v)
 {
-    return trelvox_le32(v->bytes + 4);
+	return trelvox_le32(v->bytes + 4);
 }
 
 uint32_t trelvox_ucode_number(const trelvox_ucode_version *v)
 {
-    return trelvox_le32(v->bytes + 8);
+	return trelvox_le32(v->bytes + 8);
 }
 
 uint32_t trelvox_ucode_chip(const trelvox_ucode_version *v)
 {
-    return trelvox_le32(v->bytes + 12);
+	return trelvox_le32(v->bytes + 12);
 }
 
 const char *trelvox_chip_name(uint32_t chip, char *buf, size_t len)
 {
-    if (chip < sizeof chip_names / sizeof chip_names[0])
-        return chip_names[chip];
-    if (chip == 0xFFFF)
-        return "(Unknown)";
-    snprintf(buf, len, "(%d)", (int)chip);
-    return buf;
+	if (chip < sizeof chip_names / sizeof chip_names[0])
+		return chip_names[chip];
+	if (chip == 0xFFFF)
+		return "(Unknown)";
+	snprintf(buf, len, "(%d)", (int)chip);
+	return buf;
 }
 
 void trelvox_make_header(const trelvox_ucode_version *v, uint8_t header[TRELVOX_HEADER_SIZE])
 {
-    memset(header, 0, TRELVOX_HEADER_SIZE);
-    memcpy(header, "DLOG", 4);
-    memcpy(header + 4, v->bytes, TRELVOX_UCODE_VERSION_SIZE);
+	memset(header, 0, TRELVOX_HEADER_SIZE);
+	memcpy(header, "DLOG", 4);
+	memcpy(header + 4, v->bytes, TRELVOX_UCODE_VERSION_SIZE);
 }
 
 int main(int argc, char **argv)
 {
-    trelvox_settings settings;
-    trelvox_settings_init(&settings);
-    if (trelvox_parse_options(&settings, argc, argv) < 0) {
-        trelvox_usage();
-        return 255;
-    }
-    trelvox_ucode_version version;
-    bool version_valid = read_ucode_version(&version);
+	trelvox_settings settings;
+	trelvox_settings_init(&settings);
+	if (trelvox_parse_options(&settings, argc, argv) < 0) {
+		trelvox_usage();
+		return 255;
+	}
+	trelvox_ucode_version version;
+	bool version_valid = read_ucode_version(&version);
 
-    if (settings.ucode_version)
-        return show_ucode_version(&version, version_valid);
-    if (settings.verify) {
-        printf("Cannot run VERIFY function due to the non-fixed DSP log buffer start address.\n");
-        return 255;
-    }
-    if (settings.tool_version) {
-        printf("dsplog tool version is %s.\n", TRELVOX_VERSION);
-        return 0;
-    }
-    if (settings.current)
-        return dump_logmem();
-    if (settings.mode == TRELVOX_MODE_PARSE)
-        return trelvox_parse(&settings, &version);
-    return trelvox_capture(&settings, &version);
+	if (settings.ucode_version)
+		return show_ucode_version(&version, version_valid);
+	if (settings.verify) {
+		printf("Cannot run VERIFY function due to the non-fixed DSP log buffer start address.\n");
+		return 255;
+	}
+	if (settings.tool_version) {
+		printf("dsplog tool version is %s.\n", TRELVOX_VERSION);
+		return 0;
+	}
+	if (settings.current)
+		return dump_logmem();
+	if (settings.mode == TRELVOX_MODE_PARSE)
+		return trelvox_parse(&settings, &version);
+	return trelvox_capture(&settings, &version);
 }

@@ -28,51 +28,50 @@
 #define TRELVOX_LOGMEM_SIZE 0x20000u
 #define TRELVOX_LOGMEM_DUMP "/tmp/dspmem_dump.bin"
 
-
 enum trelvox_module {
-    TRELVOX_MODULE_ALL = 0,
-    TRELVOX_MODULE_ENCODER = 1,
-    TRELVOX_MODULE_DECODER = 2,
-    TRELVOX_MODULE_IDSP = 3,
-    TRELVOX_MODULE_VOUT = 4,
-    TRELVOX_MODULE_API = 5,
-    TRELVOX_MODULE_VCAP = 7,
+	TRELVOX_MODULE_ALL = 0,
+	TRELVOX_MODULE_ENCODER = 1,
+	TRELVOX_MODULE_DECODER = 2,
+	TRELVOX_MODULE_IDSP = 3,
+	TRELVOX_MODULE_VOUT = 4,
+	TRELVOX_MODULE_API = 5,
+	TRELVOX_MODULE_VCAP = 7,
 };
 
 enum trelvox_mode { TRELVOX_MODE_CAPTURE = 0, TRELVOX_MODE_PARSE = 1 };
 
 struct trelvox_settings {
-    char capture_out[TRELVOX_NAME_MAX];
-    bool capture_out_given;
-    char parse_in[TRELVOX_NAME_MAX];
-    bool parse_in_given;
-    char parse_out[TRELVOX_NAME_MAX];
-    char verify_file[TRELVOX_NAME_MAX];
-    char ucode_dir[TRELVOX_DIR_MAX];
-    int modules[TRELVOX_MAX_MODULES];
-    int module_count;
-    int current_module;
-    uint32_t module_mask[TRELVOX_MAX_MODULES];
-    bool module_add[TRELVOX_MAX_MODULES];
-    int debug_level;
-    bool debug_level_given;
-    int thread_mask;
-    bool thread_mask_given;
-    bool current;
-    bool verify;
-    bool ucode_version;
-    bool tool_version;
-    bool pinpong;
-    bool tcp;
-    bool capture_only;
-    bool verbose;
-    uint32_t pinpong_limit;
-    int mode;
+	char capture_out[TRELVOX_NAME_MAX];
+	bool capture_out_given;
+	char parse_in[TRELVOX_NAME_MAX];
+	bool parse_in_given;
+	char parse_out[TRELVOX_NAME_MAX];
+	char verify_file[TRELVOX_NAME_MAX];
+	char ucode_dir[TRELVOX_DIR_MAX];
+	int modules[TRELVOX_MAX_MODULES];
+	int module_count;
+	int current_module;
+	uint32_t module_mask[TRELVOX_MAX_MODULES];
+	bool module_add[TRELVOX_MAX_MODULES];
+	int debug_level;
+	bool debug_level_given;
+	int thread_mask;
+	bool thread_mask_given;
+	bool current;
+	bool verify;
+	bool ucode_version;
+	bool tool_version;
+	bool pinpong;
+	bool tcp;
+	bool capture_only;
+	bool verbose;
+	uint32_t pinpong_limit;
+	int mode;
 };
 
 // The ucode version as the video driver returns it (little-endian bytes).
 struct trelvox_ucode_version {
-    uint8_t bytes[TRELVOX_UCODE_VERSION_SIZE];
+	uint8_t bytes[TRELVOX_UCODE_VERSION_SIZE];
 };
 
 unsigned trelvox_ucode_year(const trelvox_ucode_version *v);

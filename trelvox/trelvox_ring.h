@@ -8,19 +8,19 @@
 #include <stdint.h>
 
 struct trelvox_ring {
-    uint8_t *buf;
-    uint32_t size;
-    uint32_t w;
-    uint32_t r;
-    bool end;
-    pthread_mutex_t lock;
-    pthread_cond_t space;
-    pthread_cond_t data;
-    // Called with the lock held when a side has checked its condition and is
-    // about to wait (0: for space, 1: for data); null on the device. Tests
-    // step the other side from here.
-    void (*before_wait)(trelvox_ring *r, int waiting_for_data, void *arg);
-    void *before_wait_arg;
+	uint8_t *buf;
+	uint32_t size;
+	uint32_t w;
+	uint32_t r;
+	bool end;
+	pthread_mutex_t lock;
+	pthread_cond_t space;
+	pthread_cond_t data;
+	// Called with the lock held when a side has checked its condition and is
+	// about to wait (0: for space, 1: for data); null on the device. Tests
+	// step the other side from here.
+	void (*before_wait)(trelvox_ring *r, int waiting_for_data, void *arg);
+	void *before_wait_arg;
 };
 
 void trelvox_ring_init(trelvox_ring *r, uint8_t *buf, uint32_t size);

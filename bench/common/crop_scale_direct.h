@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace bench {
+namespace bench
+{
 
 constexpr int kInW = 1920, kInH = 1080;
 constexpr int kOutW = 640, kOutH = 360;
@@ -18,32 +19,36 @@ constexpr size_t kOutSize = size_t{kOutW} * kOutH * 3;
 
 // NV12 1920x1080 cropped to 1280x720 at (320,180), scaled to 640x360 and
 // converted to interleaved RGB; the scratch images are made once.
-class DirectCropScale {
-public:
-    DirectCropScale()
-        : cropped_(kCropW * kCropH * 3 / 2), scaled_(kOutW * kOutH * 3 / 2),
-          between_(kOutW * kOutH * 3 / 2) {}
+class DirectCropScale
+{
+      public:
+	DirectCropScale()
+	    : cropped_(kCropW * kCropH * 3 / 2), scaled_(kOutW * kOutH * 3 / 2),
+	      between_(kOutW * kOutH * 3 / 2)
+	{
+	}
 
-    void run(const uint8_t* src, uint8_t* dst) {
-        uint8_t* cy = cropped_.data();
-        uint8_t* cu = cy + kCropW * kCropH;
-        uint8_t* cv = cu + kCropW * kCropH / 4;
-        uint8_t* sy = scaled_.data();
-        uint8_t* su = sy + kOutW * kOutH;
-        uint8_t* sv = su + kOutW * kOutH / 4;
-        libyuv::NV12ToI420(src + kCropY * kInW + kCropX, kInW,
-                           src + kInW * kInH + (kCropY / 2) * kInW + kCropX, kInW, cy, kCropW, cu,
-                           kCropW / 2, cv, kCropW / 2, kCropW, kCropH);
-        libyuv::I420Scale(cy, kCropW, cu, kCropW / 2, cv, kCropW / 2, kCropW, kCropH, sy, kOutW,
-                          su, kOutW / 2, sv, kOutW / 2, kOutW, kOutH, libyuv::kFilterBilinear);
-        libyuv::ConvertFromI420(sy, kOutW, su, kOutW / 2, sv, kOutW / 2, between_.data(), kOutW,
-                                kOutW, kOutH, libyuv::FOURCC_NV12);
-        libyuv::NV21ToRGB24Matrix(between_.data(), kOutW, between_.data() + kOutW * kOutH, kOutW,
-                                  dst, kOutW * 3, &libyuv::kYvuJPEGConstants, kOutW, kOutH);
-    }
+	void run(const uint8_t *src, uint8_t *dst)
+	{
+		uint8_t *cy = cropped_.data();
+		uint8_t *cu = cy + kCropW * kCropH;
+		uint8_t *cv = cu + kCropW * kCropH / 4;
+		uint8_t *sy = scaled_.data();
+		uint8_t *su = sy + kOutW * kOutH;
+		uint8_t *sv = su + kOutW * kOutH / 4;
+		libyuv::NV12ToI420(src + kCropY * kInW + kCropX, kInW,
+		                   src + kInW * kInH + (kCropY / 2) * kInW + kCropX, kInW, cy, kCropW, cu,
+		                   kCropW / 2, cv, kCropW / 2, kCropW, kCropH);
+		libyuv::I420Scale(cy, kCropW, cu, kCropW / 2, cv, kCropW / 2, kCropW, kCropH, sy, kOutW, su,
+		                  kOutW / 2, sv, kOutW / 2, kOutW, kOutH, libyuv::kFilterBilinear);
+		libyuv::ConvertFromI420(sy, kOutW, su, kOutW / 2, sv, kOutW / 2, between_.data(), kOutW,
+		                        kOutW, kOutH, libyuv::FOURCC_NV12);
+		libyuv::NV21ToRGB24Matrix(between_.data(), kOutW, between_.data() + kOutW * kOutH, kOutW, dst,
+		                          kOutW * 3, &libyuv::kYvuJPEGConstants, kOutW, kOutH);
+	}
 
-private:
-    std::vector<uint8_t> cropped_, scaled_, between_;
+      private:
+	std::vector<uint8_t> cropped_, scaled_, between_;
 };
 
-}  // namespace bench
+} // namespace bench

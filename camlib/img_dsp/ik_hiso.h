@@ -5,12 +5,12 @@
 #include "img_dsp.h"
 
 typedef struct img_dsp_hiso_param {
-    void *ctx;
-    uint8_t *update_flags;
-    void *sections;
-    void *filters;
-    uint8_t *tables;
-    void *settings;
+	void *ctx;
+	uint8_t *update_flags;
+	void *sections;
+	void *filters;
+	uint8_t *tables;
+	void *settings;
 } img_dsp_hiso_param;
 
 int img_dsp_core_high_iso_init_cfg(const img_dsp_cfg_id *cfg, uint32_t algo_mode);

@@ -27,7 +27,8 @@ int img_dsp_core_default_decimation_factors(uint16_t w, uint8_t f[3]);
 int32_t img_dsp_core_select_table_value(int32_t i, int32_t table);
 int32_t img_dsp_core_select_table_value_ex(int32_t i, int32_t table);
 int32_t img_dsp_core_align16_calc(int32_t a, int32_t b);
-void img_dsp_core_search_ratio(int32_t v, int32_t d, int32_t *candidate, uint32_t *inverse, int32_t q, int32_t step);
+void img_dsp_core_search_ratio(int32_t v, int32_t d, int32_t *candidate, uint32_t *inverse, int32_t q,
+                               int32_t step);
 void img_dsp_core_build_3d_lut(uint32_t *out, const uint16_t *curve, const uint16_t *grid);
 void img_dsp_core_build_ramp_lut(const uint8_t p[4], uint32_t out[256]);
 void img_dsp_core_unpack_3d_lut(const uint32_t *packed, uint16_t *out);

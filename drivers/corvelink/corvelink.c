@@ -7,19 +7,19 @@
  * companion module gpio-corvelink; sensors behind the link are reached at
  * the alias addresses this driver programs into the deserializer.
  */
-#include <linux/module.h>
-#include <linux/init.h>
-#include <linux/kernel.h>
-#include <linux/i2c.h>
 #include <linux/delay.h>
+#include <linux/i2c.h>
+#include <linux/init.h>
 #include <linux/jiffies.h>
-#include <linux/slab.h>
+#include <linux/kernel.h>
+#include <linux/module.h>
 #include <linux/of.h>
+#include <linux/slab.h>
 #include <linux/string.h>
 #include <linux/version.h>
 
-#include <vorsalind_vin.h>
 #include <gpio-corvelink.h>
+#include <vorsalind_vin.h>
 
 #include "corvelink.h"
 
@@ -49,8 +49,7 @@ MODULE_PARM_DESC(test_mode, "test pattern enable, 1: Deserializer 2: Serializer"
 
 static int override_bc_freq = 25;
 module_param(override_bc_freq, int, 0644);
-MODULE_PARM_DESC(override_bc_freq,
-		 "Back channel frequency (10: 10 MHz, 25: 25 MHz, 50: 50 MHz)");
+MODULE_PARM_DESC(override_bc_freq, "Back channel frequency (10: 10 MHz, 25: 25 MHz, 50: 50 MHz)");
 
 static bool stp_mode = true;
 module_param(stp_mode, bool, 0644);
@@ -59,7 +58,7 @@ MODULE_PARM_DESC(stp_mode, "Use Shielded twisted pair(STP) mode");
 static int mode = 255;
 module_param(mode, int, 0644);
 MODULE_PARM_DESC(mode,
-		 "FPD-Linke input mode 0: CSI mode 1: RAW 12 LF 2: RAW 12 HF 3: RAW10 0xFF: From MODE pin");
+                 "FPD-Linke input mode 0: CSI mode 1: RAW 12 LF 2: RAW 12 HF 3: RAW10 0xFF: From MODE pin");
 
 static int vinc_id = 0x3210;
 module_param(vinc_id, int, 0644);
@@ -69,9 +68,8 @@ static int id = 2;
 module_param(id, int, 0644);
 MODULE_PARM_DESC(id, "channel ID 0x01~0x0F, bit map");
 
-#define corvelink_err(fmt, ...)                                               \
-	printk_ratelimited(KERN_ERR "#qvd_error# %s(%d): VIN: " fmt, __func__, \
-			   __LINE__, ##__VA_ARGS__)
+#define corvelink_err(fmt, ...)                                                                              \
+	printk_ratelimited(KERN_ERR "#qvd_error# %s(%d): VIN: " fmt, __func__, __LINE__, ##__VA_ARGS__)
 
 #define CORVELINK_NAME "corvelink"
 #define CORVELINK_BRG_CLK 25000000
@@ -79,12 +77,12 @@ MODULE_PARM_DESC(id, "channel ID 0x01~0x0F, bit map");
 #define CORVELINK_MODE_CSI 0
 #define CORVELINK_MODE_RAW10 3
 
-#define CORVELINK_ID_UB954 "UB954"   /* the dual deserializer itself */
+#define CORVELINK_ID_UB954 "UB954" /* the dual deserializer itself */
 #define CORVELINK_ID_UB934 "UB934"
 #define CORVELINK_ID_UB953 "UB953"
 #define CORVELINK_ID_LEN 5
 
-#define CORVELINK_ATTEMPTS 3         /* per sensor transfer */
+#define CORVELINK_ATTEMPTS 3 /* per sensor transfer */
 #define CORVELINK_RETRY_MS 33
 #define CORVELINK_SLOW_READ_MS 250
 /* a sensor read that keeps being slow is given up after this many rounds */
@@ -156,18 +154,14 @@ MODULE_PARM_DESC(id, "channel ID 0x01~0x0F, bit map");
 #define SER_CRC_ERR_HI 0x56
 #define SER_ID 0xF1
 
-static const u8 corvelink_des_addr_table[CORVELINK_MAX_BRIDGES] = {
-	0x7A, 0x60, 0x7A, 0x60
-};
+static const u8 corvelink_des_addr_table[CORVELINK_MAX_BRIDGES] = {0x7A, 0x60, 0x7A, 0x60};
 
 /* the indirect-access values of the built-in pattern generators */
 static const u8 corvelink_pattern[15] = {
-	0x01, 0x83, 0x1E, 0x0F, 0x00, 0x01, 0xE0, 0x02,
-	0xD0, 0x04, 0x1A, 0x0C, 0x67, 0x21, 0x0A,
+    0x01, 0x83, 0x1E, 0x0F, 0x00, 0x01, 0xE0, 0x02, 0xD0, 0x04, 0x1A, 0x0C, 0x67, 0x21, 0x0A,
 };
 static const u8 corvelink_ser_pattern[15] = {
-	0x01, 0x33, 0x1E, 0x0F, 0x00, 0x01, 0xE0, 0x02,
-	0xD0, 0x04, 0x1A, 0x0C, 0x67, 0x21, 0x0A,
+    0x01, 0x33, 0x1E, 0x0F, 0x00, 0x01, 0xE0, 0x02, 0xD0, 0x04, 0x1A, 0x0C, 0x67, 0x21, 0x0A,
 };
 
 /* Nibble n of vinc_id belongs to the bridge holding bit n. Slots are taken
@@ -203,8 +197,7 @@ static int corvelink_wr(struct corvelink *cl, u8 addr, u8 reg, u8 val)
 	return corvelink_write_reg(cl->client, addr, reg, val);
 }
 
-static int corvelink_update(struct corvelink *cl, u8 addr, u8 reg, u8 clear,
-			    u8 set)
+static int corvelink_update(struct corvelink *cl, u8 addr, u8 reg, u8 clear, u8 set)
 {
 	u8 val;
 	int ret = corvelink_rd(cl, addr, reg, &val);
@@ -267,8 +260,7 @@ static bool corvelink_is_ub934(const struct corvelink *cl)
 	return !strcmp(cl->chip_id, CORVELINK_ID_UB934);
 }
 
-static void corvelink_write_pattern(struct corvelink *cl, u8 addr,
-				    const u8 *values)
+static void corvelink_write_pattern(struct corvelink *cl, u8 addr, const u8 *values)
 {
 	int n;
 
@@ -283,8 +275,8 @@ static void corvelink_write_pattern(struct corvelink *cl, u8 addr,
  * Waits, polling every poll_ms, for bit in the lock or pass register:
  * 0 once set, -ETIMEDOUT, or -EINTR when the framework stops the bridge.
  */
-static int corvelink_wait_link(struct corvelink *cl, u8 des_bit, u8 ub934_bit,
-			       unsigned long timeout, unsigned int poll_ms)
+static int corvelink_wait_link(struct corvelink *cl, u8 des_bit, u8 ub934_bit, unsigned long timeout,
+                               unsigned int poll_ms)
 {
 	unsigned long deadline = jiffies + timeout;
 	u8 reg = corvelink_is_ub934(cl) ? DES_RX_PORT_STS1 : DES_STATUS;
@@ -305,25 +297,21 @@ static int corvelink_wait_link(struct corvelink *cl, u8 des_bit, u8 ub934_bit,
 
 /* ---- serializer GPIOs ------------------------------------------------------ */
 
-static void corvelink_ser_gpio_out(struct corvelink *cl, int port, int gpio,
-				   int value)
+static void corvelink_ser_gpio_out(struct corvelink *cl, int port, int gpio, int value)
 {
 	if (gpio < 0 || gpio > 3) {
 		corvelink_err("gpio id is out of range:%d\n", gpio);
 		return;
 	}
 	if (cl->ser_kind[port] == CORVELINK_SER_UB953) {
-		ser_update(cl, port, SER_GPIO_INPUT_CTL,
-			   BIT(gpio + SER_GPIO_IN_EN_SHIFT),
-			   BIT(gpio + SER_GPIO_OUT_EN_SHIFT));
-		ser_update(cl, port, SER_GPIO_DATA, BIT(gpio) | BIT(gpio + 4),
-			   value ? BIT(gpio) : 0);
+		ser_update(cl, port, SER_GPIO_INPUT_CTL, BIT(gpio + SER_GPIO_IN_EN_SHIFT),
+		           BIT(gpio + SER_GPIO_OUT_EN_SHIFT));
+		ser_update(cl, port, SER_GPIO_DATA, BIT(gpio) | BIT(gpio + 4), value ? BIT(gpio) : 0);
 	} else {
 		int e = (gpio & 1) ? 4 : 0;
 
-		ser_update(cl, port, SER_GPIO_DATA + gpio / 2,
-			   BIT(e + 1) | BIT(e + 2) | BIT(e + 3),
-			   BIT(e) | (value ? BIT(e + 3) : 0));
+		ser_update(cl, port, SER_GPIO_DATA + gpio / 2, BIT(e + 1) | BIT(e + 2) | BIT(e + 3),
+		           BIT(e) | (value ? BIT(e + 3) : 0));
 	}
 }
 
@@ -393,8 +381,7 @@ static void corvelink_port_init(struct corvelink *cl, int port)
 	if (chosen >= 0) {
 		des_update(cl, DES_PORT_CONFIG, 0x3, chosen & 0x3);
 		cl->input_mode = chosen;
-		des_update(cl, DES_BCC_CONFIG, 0x7,
-			   chosen == CORVELINK_MODE_CSI ? 6 : 0);
+		des_update(cl, DES_BCC_CONFIG, 0x7, chosen == CORVELINK_MODE_CSI ? 6 : 0);
 	}
 
 	if (!aeq) {
@@ -421,15 +408,14 @@ static void corvelink_ser_init(struct corvelink *cl, int port)
 	cl->ser_kind[port] = CORVELINK_SER_UB953;
 	ser_update(cl, port, SER_GENERAL_CFG, BIT(0), io_1p8 ? BIT(0) : 0);
 	if (test_mode == 2)
-		corvelink_write_pattern(cl, cl->ser_alias[port],
-					corvelink_ser_pattern);
+		corvelink_write_pattern(cl, cl->ser_alias[port], corvelink_ser_pattern);
 }
 
 static int corvelink_hw_init(struct vors_vin_brg *brg, u32 mask)
 {
 	struct corvelink *cl = to_corvelink(brg);
 	char chip[CORVELINK_ID_LEN + 1];
-	static const u8 port_ctl[4] = { 0, 0x81, 0x96, 0xBF };
+	static const u8 port_ctl[4] = {0, 0x81, 0x96, 0xBF};
 	int port, ret;
 
 	if (mask < 1 || mask > 3) {
@@ -558,8 +544,7 @@ static int corvelink_vin_config(struct vors_vin_brg *brg, u32 mask)
 			continue;
 		}
 		ser_update(cl, port, SER_GENERAL_CFG, 0x70,
-			   (cfg->clk_mode != 1) << 6 |
-			   ((cfg->lanes - 1) & 0x3) << 4);
+		           (cfg->clk_mode != 1) << 6 | ((cfg->lanes - 1) & 0x3) << 4);
 	}
 	return 0;
 }
@@ -586,14 +571,13 @@ static int corvelink_vout_config(struct vors_vin_brg *brg, u32 mask)
 		if (cfg->data_format == 2 || cfg->data_format == 3) {
 			des_wr(cl, DES_RX_PORT_CTL_LEGACY, 0x00);
 			des_wr(cl, DES_PORT_ICR_HI, 0x1E);
-			des_wr(cl, DES_PORT_CONFIG2,
-			       cl->input_mode == CORVELINK_MODE_RAW10 ? 0xE0 : 0xA0);
+			des_wr(cl, DES_PORT_CONFIG2, cl->input_mode == CORVELINK_MODE_RAW10 ? 0xE0 : 0xA0);
 			des_wr(cl, DES_RAW10_ID, 0x1E);
 		}
 		if (cfg->interface_type == VORSALIND_VIN_IF_PARALLEL)
 			des_update(cl, DES_PORT_CONFIG2, 0x3,
-				   (cfg->sync_flags & BIT(1) ? 0 : BIT(0)) |
-				   (cfg->sync_flags & BIT(0) ? 0 : BIT(1)));
+			           (cfg->sync_flags & BIT(1) ? 0 : BIT(0)) |
+			               (cfg->sync_flags & BIT(0) ? 0 : BIT(1)));
 		des_update(cl, DES_INTERRUPT_CTL, 0, BIT(port) | BIT(7));
 		des_update(cl, DES_PORT_ICR, 0, BIT(0));
 	}
@@ -617,8 +601,7 @@ static int corvelink_put_addr(const struct corvelink *cl, u8 *buf, u32 reg)
 	return w;
 }
 
-static int corvelink_write_chan_reg(struct vors_vin_brg *brg, u32 chan_mask,
-				    u32 reg, u32 val, u32 count)
+static int corvelink_write_chan_reg(struct vors_vin_brg *brg, u32 chan_mask, u32 reg, u32 val, u32 count)
 {
 	struct corvelink *cl = to_corvelink(brg);
 	u8 buf[CORVELINK_MAX_MSG];
@@ -662,10 +645,9 @@ static int corvelink_write_chan_reg(struct vors_vin_brg *brg, u32 chan_mask,
 	return ret < 0 ? ret : -EIO;
 }
 
-static int corvelink_read_once(struct corvelink *cl, u8 addr7, u32 reg,
-			       u32 *val)
+static int corvelink_read_once(struct corvelink *cl, u8 addr7, u32 reg, u32 *val)
 {
-	u8 wbuf[4], rbuf[4] = { 0 };
+	u8 wbuf[4], rbuf[4] = {0};
 	int w = min_t(int, cl->reg_value_width, sizeof(rbuf));
 	struct i2c_msg msgs[2];
 	int i, attempt, ret = -EIO;
@@ -693,8 +675,7 @@ static int corvelink_read_once(struct corvelink *cl, u8 addr7, u32 reg,
 	return 0;
 }
 
-static int corvelink_read_chan_reg(struct vors_vin_brg *brg, u32 chan, u32 reg,
-				   u32 *val)
+static int corvelink_read_chan_reg(struct vors_vin_brg *brg, u32 chan, u32 reg, u32 *val)
 {
 	struct corvelink *cl = to_corvelink(brg);
 	u8 addr7;
@@ -729,8 +710,7 @@ static int corvelink_read_chan_reg(struct vors_vin_brg *brg, u32 chan, u32 reg,
 
 /* ---- debug access --------------------------------------------------------- */
 
-static int corvelink_dbg_write(struct vors_vin_brg *brg, u32 chan, u32 reg,
-			       u32 val)
+static int corvelink_dbg_write(struct vors_vin_brg *brg, u32 chan, u32 reg, u32 val)
 {
 	struct corvelink *cl = to_corvelink(brg);
 
@@ -752,8 +732,7 @@ static void corvelink_dump_link_errors(struct corvelink *cl)
 	for (port = 0; port < CORVELINK_PORTS; port++) {
 		u8 sts, lo, hi;
 
-		if (!(cl->cur_mask & BIT(port)) ||
-		    cl->ser_kind[port] != CORVELINK_SER_UB953)
+		if (!(cl->cur_mask & BIT(port)) || cl->ser_kind[port] != CORVELINK_SER_UB953)
 			continue;
 		corvelink_select_port(cl, port);
 		ser_rd(cl, port, SER_BCC_STATUS, &sts);
@@ -762,13 +741,11 @@ static void corvelink_dump_link_errors(struct corvelink *cl)
 		ser_rd(cl, port, SER_CRC_ERR_LO, &lo);
 		ser_rd(cl, port, SER_CRC_ERR_HI, &hi);
 		ser_wr(cl, port, SER_CRC_ERR_CLR, 0x08);
-		pr_info("corvelink[%d] port %d: %d CRC errors\n", cl->index, port,
-			hi << 8 | lo);
+		pr_info("corvelink[%d] port %d: %d CRC errors\n", cl->index, port, hi << 8 | lo);
 	}
 }
 
-static int corvelink_dbg_read(struct vors_vin_brg *brg, u32 chan, u32 reg,
-			      u32 *val)
+static int corvelink_dbg_read(struct vors_vin_brg *brg, u32 chan, u32 reg, u32 *val)
 {
 	struct corvelink *cl = to_corvelink(brg);
 	u8 v;
@@ -894,18 +871,18 @@ static int corvelink_hw_close(struct vors_vin_brg *brg)
 }
 
 static const struct vors_vin_brg_ops corvelink_brg_ops = {
-	.dbg_write = corvelink_dbg_write,
-	.dbg_read = corvelink_dbg_read,
-	.confirm_stream = corvelink_confirm_stream,
-	.write_chan_reg = corvelink_write_chan_reg,
-	.read_chan_reg = corvelink_read_chan_reg,
-	.hw_init = corvelink_hw_init,
-	.hw_close = corvelink_hw_close,
-	.irq_callback = corvelink_irq_callback,
-	.get_status = corvelink_get_status,
-	.set_clk_si = corvelink_set_clk_si,
-	.vin_config = corvelink_vin_config,
-	.vout_config = corvelink_vout_config,
+    .dbg_write = corvelink_dbg_write,
+    .dbg_read = corvelink_dbg_read,
+    .confirm_stream = corvelink_confirm_stream,
+    .write_chan_reg = corvelink_write_chan_reg,
+    .read_chan_reg = corvelink_read_chan_reg,
+    .hw_init = corvelink_hw_init,
+    .hw_close = corvelink_hw_close,
+    .irq_callback = corvelink_irq_callback,
+    .get_status = corvelink_get_status,
+    .set_clk_si = corvelink_set_clk_si,
+    .vin_config = corvelink_vin_config,
+    .vout_config = corvelink_vout_config,
 };
 
 /* ---- probe and removal ------------------------------------------------------ */
@@ -924,8 +901,7 @@ static u8 corvelink_dt_des_addr(struct i2c_client *client, u32 index)
 	return corvelink_des_addr_table[index];
 }
 
-static struct corvelink *corvelink_create(struct i2c_client *client, u32 index,
-					  u8 ports, int *err)
+static struct corvelink *corvelink_create(struct i2c_client *client, u32 index, u8 ports, int *err)
 {
 	struct corvelink *cl;
 
@@ -1028,8 +1004,7 @@ static int corvelink_probe_bridges(struct i2c_client *client)
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 3, 0)
 static int corvelink_probe(struct i2c_client *client)
 #else
-static int corvelink_probe(struct i2c_client *client,
-			   const struct i2c_device_id *did)
+static int corvelink_probe(struct i2c_client *client, const struct i2c_device_id *did)
 #endif
 {
 	return corvelink_probe_bridges(client);
@@ -1055,26 +1030,21 @@ static int corvelink_remove(struct i2c_client *client)
 }
 #endif
 
-static const struct i2c_device_id corvelink_idtable[] = {
-	{ "corvelink", 0 },
-	{ }
-};
+static const struct i2c_device_id corvelink_idtable[] = {{"corvelink", 0}, {}};
 MODULE_DEVICE_TABLE(i2c, corvelink_idtable);
 
-static const struct of_device_id corvelink_of_match[] = {
-	{ .compatible = "ti,corvelink" },
-	{ }
-};
+static const struct of_device_id corvelink_of_match[] = {{.compatible = "ti,corvelink"}, {}};
 MODULE_DEVICE_TABLE(of, corvelink_of_match);
 
 static struct i2c_driver corvelink_driver = {
-	.driver = {
-		.name = "corvelink",
-		.owner = THIS_MODULE,
-	},
-	.probe = corvelink_probe,
-	.remove = corvelink_remove,
-	.id_table = corvelink_idtable,
+    .driver =
+        {
+            .name = "corvelink",
+            .owner = THIS_MODULE,
+        },
+    .probe = corvelink_probe,
+    .remove = corvelink_remove,
+    .id_table = corvelink_idtable,
 };
 
 static int __init corvelink_init(void)

@@ -6,24 +6,24 @@
  * shortly after; a timer wakes a per-device thread ("FDOC") to do that from
  * process context, since the register write sleeps on I2C.
  */
-#include <linux/module.h>
-#include <linux/init.h>
-#include <linux/kernel.h>
-#include <linux/i2c.h>
 #include <linux/delay.h>
+#include <linux/i2c.h>
+#include <linux/init.h>
 #include <linux/jiffies.h>
+#include <linux/kernel.h>
 #include <linux/kthread.h>
 #include <linux/math64.h>
+#include <linux/module.h>
 #include <linux/of.h>
 #include <linux/sched.h>
 #include <linux/slab.h>
 #include <linux/string.h>
 #include <linux/timer.h>
-#include <linux/wait.h>
 #include <linux/version.h>
+#include <linux/wait.h>
 
-#include <vorsalind_vin.h>
 #include <vorsalind_priv.h>
+#include <vorsalind_vin.h>
 
 struct ar0521_reg {
 	u16 reg;
@@ -46,21 +46,20 @@ static int bus_id;
 module_param(bus_id, int, 0644);
 MODULE_PARM_DESC(bus_id, "device bus id");
 
-#define ar0521_err(fmt, ...)                                                  \
-	printk_ratelimited(KERN_ERR "#qvd_error# %s(%d): VIN: " fmt "\n",     \
-			   __func__, __LINE__, ##__VA_ARGS__)
-#define ar0521_warn(fmt, ...)                                                 \
-	printk_ratelimited(KERN_WARNING "#qvd_warn# %s(%d): VIN: " fmt "\n",  \
-			   __func__, __LINE__, ##__VA_ARGS__)
+#define ar0521_err(fmt, ...)                                                                                 \
+	printk_ratelimited(KERN_ERR "#qvd_error# %s(%d): VIN: " fmt "\n", __func__, __LINE__, ##__VA_ARGS__)
+#define ar0521_warn(fmt, ...)                                                                                \
+	printk_ratelimited(KERN_WARNING "#qvd_warn# %s(%d): VIN: " fmt "\n", __func__, __LINE__,             \
+	                   ##__VA_ARGS__)
 
 #define AR0521_NAME "ar0521"
-#define AR0521_BOARD_NAME "vorvin"   /* the board's predeclared device */
+#define AR0521_BOARD_NAME "vorvin" /* the board's predeclared device */
 #define AR0521_SENSOR_ID 11
 #define AR0521_PRIV_SIZE 176
 #define AR0521_VINC_UNUSED 15
 #define AR0521_DEFAULT_VIDEO_MODE 55
 #define AR0521_HDR_MAX_SHORT_ROWS 288
-#define AR0521_FDOC_DELAY 16          /* jiffies */
+#define AR0521_FDOC_DELAY 16 /* jiffies */
 #define AR0521_TIME_UNIT 512000000ULL
 #define AR0521_HALF_TIME_UNIT 256000000ULL
 #define AR0521_NSEC 1000000000ULL
@@ -92,17 +91,17 @@ MODULE_PARM_DESC(bus_id, "device bus id");
 #define AR0521_MARKED_REG 0x3EC2
 
 /* frame times in the framework's unit */
-#define AR0521_FT_30 17066667      /* 1/30 s */
-#define AR0521_FT_2997 17083733    /* 1001/30000 s */
-#define AR0521_SHUTTER_60 8533333  /* 1/60 s */
+#define AR0521_FT_30 17066667     /* 1/30 s */
+#define AR0521_FT_2997 17083733   /* 1001/30000 s */
+#define AR0521_SHUTTER_60 8533333 /* 1/60 s */
 
 struct ar0521_priv {
 	u32 vinc;
-	u8 marked;                     /* board variant "v2" */
+	u8 marked; /* board variant "v2" */
 	u8 line_length_ext;
 	u32 pixel_clk;
-	u32 line_length;               /* as read from the sensor */
-	u32 frame_length;              /* V */
+	u32 line_length;  /* as read from the sensor */
+	u32 frame_length; /* V */
 	u32 max_short_rows;
 	struct vorsalind_vin_wdr_group shutter_group;
 	struct vorsalind_vin_wdr_group gain_group;
@@ -113,50 +112,44 @@ struct ar0521_priv {
 };
 
 static const u16 ar0521_analog_by_coarse[8] = {
-	0x3300, 0x3300, 0x4400, 0xFF00, 0xFF00, 0xFF00, 0xFF00, 0xFF00,
+    0x3300, 0x3300, 0x4400, 0xFF00, 0xFF00, 0xFF00, 0xFF00, 0xFF00,
 };
 
 /* first row, first column, last row, last column by window set */
 static const u16 ar0521_windows[7][4] = {
-	{ 0x0004, 0x0004, 0x07A3, 0x0A2B },
-	{ 0x0014, 0x0158, 0x0793, 0x08D7 },
-	{ 0x00B4, 0x01F8, 0x06F3, 0x0837 },
-	{ 0x00A4, 0x01E8, 0x0703, 0x0847 },
-	{ 0x0104, 0x0018, 0x06A3, 0x0A17 },
-	{ 0x0054, 0x0198, 0x0753, 0x0897 },
-	{ 0x0034, 0x0178, 0x0773, 0x08B7 },
+    {0x0004, 0x0004, 0x07A3, 0x0A2B}, {0x0014, 0x0158, 0x0793, 0x08D7}, {0x00B4, 0x01F8, 0x06F3, 0x0837},
+    {0x00A4, 0x01E8, 0x0703, 0x0847}, {0x0104, 0x0018, 0x06A3, 0x0A17}, {0x0054, 0x0198, 0x0753, 0x0897},
+    {0x0034, 0x0178, 0x0773, 0x08B7},
 };
 
 static const struct vorsalind_vin_pll ar0521_plls[] = {
-	{ .ref_clk = 27000000, .pixel_clk = 336000000 },
-	{ .ref_clk = 27000000, .pixel_clk = 206841600 },
+    {.ref_clk = 27000000, .pixel_clk = 336000000},
+    {.ref_clk = 27000000, .pixel_clk = 206841600},
 };
 
-#define AR0521_FMT(vm, dm, pll, w, h, sx, sy, rw, rh, nbits, aspect, hdr)      \
-	{                                                                     \
-		.video_mode = vm, .device_mode = dm, .pll_index = pll,        \
-		.width = w, .height = h, .start_x = sx, .start_y = sy,        \
-		.read_width = rw, .read_height = rh, .bits = nbits,           \
-		.ratio = aspect, .hdr_mode = hdr, .max_fps = AR0521_FT_30,     \
-		.default_fps = AR0521_FT_2997,                                \
-		.default_shutter = AR0521_SHUTTER_60,                         \
+#define AR0521_FMT(vm, dm, pll, w, h, sx, sy, rw, rh, nbits, aspect, hdr)                                    \
+	{                                                                                                    \
+		.video_mode = vm, .device_mode = dm, .pll_index = pll, .width = w, .height = h,              \
+		.start_x = sx, .start_y = sy, .read_width = rw, .read_height = rh, .bits = nbits,            \
+		.ratio = aspect, .hdr_mode = hdr, .max_fps = AR0521_FT_30, .default_fps = AR0521_FT_2997,    \
+		.default_shutter = AR0521_SHUTTER_60,                                                        \
 	}
 
 static const struct vorsalind_vin_format ar0521_formats[] = {
-	AR0521_FMT(55, 0, 0, 2592, 1944, 4, 4, 2592, 1944, 12, 1, 0),
-	AR0521_FMT(41, 1, 0, 1920, 1920, 0, 0, 1920, 1920, 12, 4, 0),
-	AR0521_FMT(33, 2, 0, 1600, 1600, 0, 0, 1600, 1600, 12, 4, 0),
-	AR0521_FMT(34, 3, 0, 1632, 1632, 0, 0, 1632, 1632, 12, 4, 0),
-	AR0521_FMT(53, 4, 0, 2560, 1440, 0, 0, 2560, 1440, 12, 2, 0),
-	AR0521_FMT(91, 0, 0, 2592, 1440, 4, 256, 2592, 1440, 12, 2, 0),
-	AR0521_FMT(71, 5, 0, 1792, 1792, 0, 0, 1792, 1792, 12, 4, 0),
-	AR0521_FMT(78, 6, 0, 1856, 1856, 0, 0, 1856, 1856, 12, 4, 0),
-	AR0521_FMT(55, 1, 1, 2592, 1944, 0, 0, 2592, 2232, 10, 1, 2),
-	AR0521_FMT(71, 1, 1, 1792, 1792, 0, 0, 1792, 2080, 10, 4, 2),
-	AR0521_FMT(78, 1, 1, 1856, 1856, 0, 0, 1856, 2144, 10, 4, 2),
-	AR0521_FMT(41, 1, 1, 1920, 1920, 0, 0, 1920, 2208, 10, 4, 2),
-	AR0521_FMT(53, 1, 1, 2560, 1440, 0, 0, 2560, 1728, 10, 2, 2),
-	AR0521_FMT(91, 1, 1, 2592, 1440, 0, 0, 2592, 1728, 10, 2, 2),
+    AR0521_FMT(55, 0, 0, 2592, 1944, 4, 4, 2592, 1944, 12, 1, 0),
+    AR0521_FMT(41, 1, 0, 1920, 1920, 0, 0, 1920, 1920, 12, 4, 0),
+    AR0521_FMT(33, 2, 0, 1600, 1600, 0, 0, 1600, 1600, 12, 4, 0),
+    AR0521_FMT(34, 3, 0, 1632, 1632, 0, 0, 1632, 1632, 12, 4, 0),
+    AR0521_FMT(53, 4, 0, 2560, 1440, 0, 0, 2560, 1440, 12, 2, 0),
+    AR0521_FMT(91, 0, 0, 2592, 1440, 4, 256, 2592, 1440, 12, 2, 0),
+    AR0521_FMT(71, 5, 0, 1792, 1792, 0, 0, 1792, 1792, 12, 4, 0),
+    AR0521_FMT(78, 6, 0, 1856, 1856, 0, 0, 1856, 1856, 12, 4, 0),
+    AR0521_FMT(55, 1, 1, 2592, 1944, 0, 0, 2592, 2232, 10, 1, 2),
+    AR0521_FMT(71, 1, 1, 1792, 1792, 0, 0, 1792, 2080, 10, 4, 2),
+    AR0521_FMT(78, 1, 1, 1856, 1856, 0, 0, 1856, 2144, 10, 4, 2),
+    AR0521_FMT(41, 1, 1, 1920, 1920, 0, 0, 1920, 2208, 10, 4, 2),
+    AR0521_FMT(53, 1, 1, 2560, 1440, 0, 0, 2560, 1728, 10, 2, 2),
+    AR0521_FMT(91, 1, 1, 2592, 1440, 0, 0, 2592, 1728, 10, 2, 2),
 };
 
 static int ar0521_probe_count;
@@ -168,8 +161,7 @@ static struct ar0521_priv *ar0521_priv(struct vorsalind_vin_device *vdev)
 
 static struct vorsalind_vin_device *ar0521_vdev(struct ar0521_priv *priv)
 {
-	return (struct vorsalind_vin_device *)((char *)priv -
-		offsetof(struct vorsalind_vin_device, priv));
+	return (struct vorsalind_vin_device *)((char *)priv - offsetof(struct vorsalind_vin_device, priv));
 }
 
 /* ---- register access ------------------------------------------------------ */
@@ -177,7 +169,7 @@ static struct vorsalind_vin_device *ar0521_vdev(struct ar0521_priv *priv)
 static int ar0521_write(struct vorsalind_vin_device *vdev, u16 reg, u16 val)
 {
 	struct i2c_client *client = vdev->client;
-	u8 buf[4] = { reg >> 8, reg & 0xFF, val >> 8, val & 0xFF };
+	u8 buf[4] = {reg >> 8, reg & 0xFF, val >> 8, val & 0xFF};
 	struct i2c_msg msg;
 	int ret;
 
@@ -185,8 +177,7 @@ static int ar0521_write(struct vorsalind_vin_device *vdev, u16 reg, u16 val)
 		return 0;
 	msg.addr = client->addr;
 	/* a reset may keep the sensor from acknowledging its own write */
-	msg.flags = (reg == AR0521_SOFTWARE_RESET || reg == AR0521_RESET_REG) ?
-		    I2C_M_IGNORE_NAK : 0;
+	msg.flags = (reg == AR0521_SOFTWARE_RESET || reg == AR0521_RESET_REG) ? I2C_M_IGNORE_NAK : 0;
 	msg.len = sizeof(buf);
 	msg.buf = buf;
 	ret = i2c_transfer(client->adapter, &msg, 1);
@@ -199,8 +190,8 @@ static int ar0521_write(struct vorsalind_vin_device *vdev, u16 reg, u16 val)
 static int ar0521_read(struct vorsalind_vin_device *vdev, u16 reg, u16 *val)
 {
 	struct i2c_client *client = vdev->client;
-	u8 abuf[2] = { reg >> 8, reg & 0xFF };
-	u8 vbuf[2] = { 0, 0 };
+	u8 abuf[2] = {reg >> 8, reg & 0xFF};
+	u8 vbuf[2] = {0, 0};
 	struct i2c_msg msgs[2];
 	int ret;
 
@@ -222,8 +213,7 @@ static int ar0521_read(struct vorsalind_vin_device *vdev, u16 reg, u16 *val)
 	return 0;
 }
 
-static int ar0521_update(struct vorsalind_vin_device *vdev, u16 reg, u16 mask,
-			 u16 bits)
+static int ar0521_update(struct vorsalind_vin_device *vdev, u16 reg, u16 mask, u16 bits)
 {
 	u16 val;
 	int ret = ar0521_read(vdev, reg, &val);
@@ -233,8 +223,7 @@ static int ar0521_update(struct vorsalind_vin_device *vdev, u16 reg, u16 mask,
 	return ar0521_write(vdev, reg, (val & ~mask) | bits);
 }
 
-static int ar0521_write_seq(struct vorsalind_vin_device *vdev,
-			    const struct ar0521_reg *regs, size_t n)
+static int ar0521_write_seq(struct vorsalind_vin_device *vdev, const struct ar0521_reg *regs, size_t n)
 {
 	struct ar0521_priv *priv = ar0521_priv(vdev);
 	size_t i;
@@ -319,8 +308,7 @@ static int ar0521_fdoc_thread(void *data)
 	struct vorsalind_vin_device *vdev = ar0521_vdev(priv);
 
 	while (!kthread_should_stop()) {
-		wait_event_interruptible(priv->fdoc_wq,
-					 priv->fdoc_wake || kthread_should_stop());
+		wait_event_interruptible(priv->fdoc_wq, priv->fdoc_wake || kthread_should_stop());
 		if (kthread_should_stop())
 			break;
 		priv->fdoc_wake = 0;
@@ -335,8 +323,7 @@ static int ar0521_fdoc_raise(struct vorsalind_vin_device *vdev, u16 gain_for_ana
 	struct ar0521_priv *priv = ar0521_priv(vdev);
 	int ret;
 
-	ret = ar0521_write(vdev, AR0521_ANALOG_CTRL,
-			   ar0521_analog_by_coarse[(gain_for_analog >> 4) & 7]);
+	ret = ar0521_write(vdev, AR0521_ANALOG_CTRL, ar0521_analog_by_coarse[(gain_for_analog >> 4) & 7]);
 	if (!ret)
 		ret = ar0521_write(vdev, AR0521_FDOC_REG, AR0521_FDOC_ON);
 	mod_timer(&priv->fdoc_timer, jiffies + AR0521_FDOC_DELAY);
@@ -353,8 +340,7 @@ static int ar0521_init_device(struct vorsalind_vin_device *vdev)
 	return ret;
 }
 
-static int ar0521_set_format(struct vorsalind_vin_device *vdev,
-			     const struct vorsalind_vin_format *fmt)
+static int ar0521_set_format(struct vorsalind_vin_device *vdev, const struct vorsalind_vin_format *fmt)
 {
 	struct ar0521_priv *priv = ar0521_priv(vdev);
 	struct vorsalind_vin_config cfg;
@@ -367,13 +353,11 @@ static int ar0521_set_format(struct vorsalind_vin_device *vdev,
 		return -EINVAL;
 
 	if (hdr) {
-		ret = ar0521_write_seq(vdev, ar0521_hdr_regs,
-				       ARRAY_SIZE(ar0521_hdr_regs));
+		ret = ar0521_write_seq(vdev, ar0521_hdr_regs, ARRAY_SIZE(ar0521_hdr_regs));
 	} else {
 		const u16 *win = ar0521_windows[fmt->device_mode];
 
-		ret = ar0521_write_seq(vdev, ar0521_linear_regs,
-				       ARRAY_SIZE(ar0521_linear_regs));
+		ret = ar0521_write_seq(vdev, ar0521_linear_regs, ARRAY_SIZE(ar0521_linear_regs));
 		if (!ret)
 			ret = ar0521_write(vdev, AR0521_Y_ADDR_START, win[0]);
 		if (!ret)
@@ -398,7 +382,7 @@ static int ar0521_set_format(struct vorsalind_vin_device *vdev,
 	if (ret)
 		return ret;
 	priv->line_length = ll;
-	priv->line_length_ext = 0;   /* the sequence wrote the line length anew */
+	priv->line_length_ext = 0; /* the sequence wrote the line length anew */
 	priv->frame_length = v;
 	priv->max_short_rows = hdr ? AR0521_HDR_MAX_SHORT_ROWS : 0;
 	vdev->line_time = div_u64((u64)ll * AR0521_TIME_UNIT, priv->pixel_clk);
@@ -437,11 +421,10 @@ static int ar0521_set_fps(struct vorsalind_vin_device *vdev, u64 frame_time)
 	/* past this the products below overflow; the sensor tops out far sooner */
 	frame_time = min_t(u64, frame_time, div64_u64(~0ULL, pclk));
 
-	v = div64_u64(div_u64(frame_time * pclk, ll) + AR0521_HALF_TIME_UNIT,
-		      AR0521_TIME_UNIT);
+	v = div64_u64(div_u64(frame_time * pclk, ll) + AR0521_HALF_TIME_UNIT, AR0521_TIME_UNIT);
 	if (v > 0xFFFF) {
-		u64 ext = div64_u64(div_u64(frame_time * pclk + 0x7FFF, 0xFFFF) +
-				    AR0521_HALF_TIME_UNIT, AR0521_TIME_UNIT);
+		u64 ext = div64_u64(div_u64(frame_time * pclk + 0x7FFF, 0xFFFF) + AR0521_HALF_TIME_UNIT,
+		                    AR0521_TIME_UNIT);
 
 		/* longer lines than the register holds cannot be had */
 		ll = min_t(u64, ext, 0xFFFF);
@@ -476,8 +459,7 @@ static int ar0521_set_agc_index(struct vorsalind_vin_device *vdev, u32 index)
 	int ret;
 
 	if (index > AR0521_AGC_INDEX_MAX) {
-		ar0521_err("agc index %d exceeds maximum %d", index,
-			   AR0521_AGC_INDEX_MAX);
+		ar0521_err("agc index %d exceeds maximum %d", index, AR0521_AGC_INDEX_MAX);
 		return -EINVAL;
 	}
 	gain = ar0521_gain_table[index];
@@ -489,11 +471,10 @@ static int ar0521_set_agc_index(struct vorsalind_vin_device *vdev, u32 index)
 
 static int ar0521_set_pll(struct vorsalind_vin_device *vdev, u32 pll_index)
 {
-	return 0;   /* the format's sequence programs the PLL */
+	return 0; /* the format's sequence programs the PLL */
 }
 
-static int ar0521_set_mirror_mode(struct vorsalind_vin_device *vdev,
-				  struct vorsalind_vin_mirror *mirror)
+static int ar0521_set_mirror_mode(struct vorsalind_vin_device *vdev, struct vorsalind_vin_mirror *mirror)
 {
 	u16 bits;
 	u32 pattern;
@@ -532,18 +513,15 @@ static int ar0521_set_mirror_mode(struct vorsalind_vin_device *vdev,
 
 static int ar0521_set_stream_mode(struct vorsalind_vin_device *vdev, u32 on)
 {
-	return ar0521_update(vdev, AR0521_RESET_REG, AR0521_RESET_STREAM,
-			     on ? AR0521_RESET_STREAM : 0);
+	return ar0521_update(vdev, AR0521_RESET_REG, AR0521_RESET_STREAM, on ? AR0521_RESET_STREAM : 0);
 }
 
 static int ar0521_set_hold_mode(struct vorsalind_vin_device *vdev, u32 on)
 {
-	return ar0521_update(vdev, AR0521_RESET_REG, AR0521_RESET_HOLD,
-			     on ? AR0521_RESET_HOLD : 0);
+	return ar0521_update(vdev, AR0521_RESET_REG, AR0521_RESET_HOLD, on ? AR0521_RESET_HOLD : 0);
 }
 
-static int ar0521_get_eis_info(struct vorsalind_vin_device *vdev,
-			       struct vorsalind_vin_eis_info *info)
+static int ar0521_get_eis_info(struct vorsalind_vin_device *vdev, struct vorsalind_vin_eis_info *info)
 {
 	info->cell_width = 220;
 	info->cell_height = 220;
@@ -578,8 +556,7 @@ static int ar0521_shutter2row(struct vorsalind_vin_device *vdev, u32 *shutter_ro
 	return 0;
 }
 
-static int ar0521_wdr_shutter2row(struct vorsalind_vin_device *vdev,
-				  struct vorsalind_vin_wdr_group *group)
+static int ar0521_wdr_shutter2row(struct vorsalind_vin_device *vdev, struct vorsalind_vin_wdr_group *group)
 {
 	u32 ll;
 	int i, ret = ar0521_line_length(vdev, &ll);
@@ -605,13 +582,11 @@ static int ar0521_set_shutter_row(struct vorsalind_vin_device *vdev, u32 row)
 	ret = ar0521_write(vdev, AR0521_COARSE_INT, row);
 	if (ret)
 		return ret;
-	vdev->shutter_time = div_u64((u64)row * ll * AR0521_TIME_UNIT,
-				     ar0521_pixel_clk(vdev));
+	vdev->shutter_time = div_u64((u64)row * ll * AR0521_TIME_UNIT, ar0521_pixel_clk(vdev));
 	return 0;
 }
 
-static int ar0521_get_chip_status(struct vorsalind_vin_device *vdev,
-				  struct vorsalind_vin_chip_status *status)
+static int ar0521_get_chip_status(struct vorsalind_vin_device *vdev, struct vorsalind_vin_chip_status *status)
 {
 	u16 ctrl, value, calib;
 	int ret;
@@ -647,8 +622,7 @@ static int ar0521_get_chip_status(struct vorsalind_vin_device *vdev,
 	return 0;
 }
 
-static int ar0521_get_aaa_info(struct vorsalind_vin_device *vdev,
-			       struct vorsalind_vin_aaa_info *info)
+static int ar0521_get_aaa_info(struct vorsalind_vin_device *vdev, struct vorsalind_vin_aaa_info *info)
 {
 	struct ar0521_priv *priv = ar0521_priv(vdev);
 
@@ -662,13 +636,12 @@ static bool ar0521_agc_index_ok(s64 index)
 {
 	if (index >= 0 && index <= AR0521_AGC_INDEX_MAX)
 		return true;
-	ar0521_err("agc index %lld exceeds maximum %d", (long long)index,
-		   AR0521_AGC_INDEX_MAX);
+	ar0521_err("agc index %lld exceeds maximum %d", (long long)index, AR0521_AGC_INDEX_MAX);
 	return false;
 }
 
 static int ar0521_set_wdr_again_idx_group(struct vorsalind_vin_device *vdev,
-					  struct vorsalind_vin_wdr_group *group)
+                                          struct vorsalind_vin_wdr_group *group)
 {
 	struct ar0521_priv *priv = ar0521_priv(vdev);
 	s64 lng = group->data[0], shrt = group->data[1];
@@ -689,26 +662,26 @@ static int ar0521_set_wdr_again_idx_group(struct vorsalind_vin_device *vdev,
 }
 
 static int ar0521_get_wdr_again_idx_group(struct vorsalind_vin_device *vdev,
-					  struct vorsalind_vin_wdr_group *group)
+                                          struct vorsalind_vin_wdr_group *group)
 {
 	*group = ar0521_priv(vdev)->gain_group;
 	return 0;
 }
 
 static int ar0521_set_wdr_dgain_idx_group(struct vorsalind_vin_device *vdev,
-					  struct vorsalind_vin_wdr_group *group)
+                                          struct vorsalind_vin_wdr_group *group)
 {
 	return 0;
 }
 
 static int ar0521_get_wdr_dgain_idx_group(struct vorsalind_vin_device *vdev,
-					  struct vorsalind_vin_wdr_group *group)
+                                          struct vorsalind_vin_wdr_group *group)
 {
 	return 0;
 }
 
 static int ar0521_set_wdr_shutter_row_group(struct vorsalind_vin_device *vdev,
-					    struct vorsalind_vin_wdr_group *group)
+                                            struct vorsalind_vin_wdr_group *group)
 {
 	struct ar0521_priv *priv = ar0521_priv(vdev);
 	s64 lng = group->data[0], shrt = group->data[1];
@@ -717,13 +690,12 @@ static int ar0521_set_wdr_shutter_row_group(struct vorsalind_vin_device *vdev,
 	if (lng < 0 || shrt < 0 || lng > 0xFFFF)
 		return -EINVAL;
 	if (shrt > priv->max_short_rows) {
-		ar0521_err("middle shutter %d exceeds limitation %d", (int)shrt,
-			   priv->max_short_rows);
+		ar0521_err("middle shutter %d exceeds limitation %d", (int)shrt, priv->max_short_rows);
 		return -1;
 	}
 	if (priv->frame_length < lng + priv->max_short_rows + 4) {
-		ar0521_err("shutter exceeds limitation! long:%d, max_short:%d, V:%d",
-			   (int)lng, priv->max_short_rows, priv->frame_length);
+		ar0521_err("shutter exceeds limitation! long:%d, max_short:%d, V:%d", (int)lng,
+		           priv->max_short_rows, priv->frame_length);
 		return -1;
 	}
 	ret = ar0521_write(vdev, AR0521_COARSE_INT, lng);
@@ -736,35 +708,35 @@ static int ar0521_set_wdr_shutter_row_group(struct vorsalind_vin_device *vdev,
 }
 
 static int ar0521_get_wdr_shutter_row_group(struct vorsalind_vin_device *vdev,
-					    struct vorsalind_vin_wdr_group *group)
+                                            struct vorsalind_vin_wdr_group *group)
 {
 	*group = ar0521_priv(vdev)->shutter_group;
 	return 0;
 }
 
 static const struct vorsalind_vin_ops ar0521_ops = {
-	.init_device = ar0521_init_device,
-	.set_format = ar0521_set_format,
-	.set_fps = ar0521_set_fps,
-	.set_agc_index = ar0521_set_agc_index,
-	.set_pll = ar0521_set_pll,
-	.set_mirror_mode = ar0521_set_mirror_mode,
-	.set_stream_mode = ar0521_set_stream_mode,
-	.get_eis_info = ar0521_get_eis_info,
-	.read_reg = ar0521_read_reg,
-	.write_reg = ar0521_write_reg,
-	.shutter2row = ar0521_shutter2row,
-	.set_shutter_row = ar0521_set_shutter_row,
-	.set_hold_mode = ar0521_set_hold_mode,
-	.get_chip_status = ar0521_get_chip_status,
-	.get_aaa_info = ar0521_get_aaa_info,
-	.set_wdr_again_idx_group = ar0521_set_wdr_again_idx_group,
-	.get_wdr_again_idx_group = ar0521_get_wdr_again_idx_group,
-	.set_wdr_dgain_idx_group = ar0521_set_wdr_dgain_idx_group,
-	.get_wdr_dgain_idx_group = ar0521_get_wdr_dgain_idx_group,
-	.set_wdr_shutter_row_group = ar0521_set_wdr_shutter_row_group,
-	.get_wdr_shutter_row_group = ar0521_get_wdr_shutter_row_group,
-	.wdr_shutter2row = ar0521_wdr_shutter2row,
+    .init_device = ar0521_init_device,
+    .set_format = ar0521_set_format,
+    .set_fps = ar0521_set_fps,
+    .set_agc_index = ar0521_set_agc_index,
+    .set_pll = ar0521_set_pll,
+    .set_mirror_mode = ar0521_set_mirror_mode,
+    .set_stream_mode = ar0521_set_stream_mode,
+    .get_eis_info = ar0521_get_eis_info,
+    .read_reg = ar0521_read_reg,
+    .write_reg = ar0521_write_reg,
+    .shutter2row = ar0521_shutter2row,
+    .set_shutter_row = ar0521_set_shutter_row,
+    .set_hold_mode = ar0521_set_hold_mode,
+    .get_chip_status = ar0521_get_chip_status,
+    .get_aaa_info = ar0521_get_aaa_info,
+    .set_wdr_again_idx_group = ar0521_set_wdr_again_idx_group,
+    .get_wdr_again_idx_group = ar0521_get_wdr_again_idx_group,
+    .set_wdr_dgain_idx_group = ar0521_set_wdr_dgain_idx_group,
+    .get_wdr_dgain_idx_group = ar0521_get_wdr_dgain_idx_group,
+    .set_wdr_shutter_row_group = ar0521_set_wdr_shutter_row_group,
+    .get_wdr_shutter_row_group = ar0521_get_wdr_shutter_row_group,
+    .wdr_shutter2row = ar0521_wdr_shutter2row,
 };
 
 /* ---- probe and removal ---------------------------------------------------- */
@@ -814,11 +786,10 @@ static int ar0521_probe_device(struct i2c_client *client)
 	vdev->default_video_mode = AR0521_DEFAULT_VIDEO_MODE;
 	vdev->agc_db_min = 0;
 	vdev->agc_db_max = 42 << 24;
-	vdev->agc_db_step = 0x00180000;   /* 0.09375 dB */
+	vdev->agc_db_step = 0x00180000; /* 0.09375 dB */
 
-	ret = vorsalind_vin_register_device(vdev, &ar0521_ops, ar0521_formats,
-					    ARRAY_SIZE(ar0521_formats), ar0521_plls,
-					    ARRAY_SIZE(ar0521_plls));
+	ret = vorsalind_vin_register_device(vdev, &ar0521_ops, ar0521_formats, ARRAY_SIZE(ar0521_formats),
+	                                    ar0521_plls, ARRAY_SIZE(ar0521_plls));
 	if (ret)
 		goto free_device;
 
@@ -879,27 +850,22 @@ static int ar0521_remove(struct i2c_client *client)
 }
 #endif
 
-static const struct i2c_device_id ar0521_idtable[] = {
-	{ AR0521_NAME, 0 },
-	{ }
-};
+static const struct i2c_device_id ar0521_idtable[] = {{AR0521_NAME, 0}, {}};
 MODULE_DEVICE_TABLE(i2c, ar0521_idtable);
 
 static const struct of_device_id ar0521_of_match[] = {
-	{ .compatible = "onsemi,ar0521" },
-	{ .compatible = "vorsalind,vorvin" },
-	{ }
-};
+    {.compatible = "onsemi,ar0521"}, {.compatible = "vorsalind,vorvin"}, {}};
 MODULE_DEVICE_TABLE(of, ar0521_of_match);
 
 static struct i2c_driver ar0521_driver = {
-	.driver = {
-		.name = AR0521_NAME,
-		.owner = THIS_MODULE,
-	},
-	.probe = ar0521_probe,
-	.remove = ar0521_remove,
-	.id_table = ar0521_idtable,
+    .driver =
+        {
+            .name = AR0521_NAME,
+            .owner = THIS_MODULE,
+        },
+    .probe = ar0521_probe,
+    .remove = ar0521_remove,
+    .id_table = ar0521_idtable,
 };
 
 static int __init ar0521_init(void)

@@ -4,12 +4,12 @@
  * stabilisation: one sample per data-ready interrupt at 500 Hz, remapped to
  * the camera's axes and handed to one in-kernel consumer.
  */
-#include <linux/module.h>
-#include <linux/init.h>
-#include <linux/kernel.h>
 #include <linux/delay.h>
 #include <linux/gpio.h>
+#include <linux/init.h>
 #include <linux/interrupt.h>
+#include <linux/kernel.h>
+#include <linux/module.h>
 #include <linux/of.h>
 #include <linux/of_gpio.h>
 #include <linux/proc_fs.h>
@@ -48,26 +48,31 @@ MODULE_PARM_DESC(z_axis, AXIS_DESC("Z"));
 struct icm20600 {
 	gyro_eis_callback_t eis_cb;
 	void *eis_arg;
-	int busy;             /* a read is in progress: drop the next interrupt */
+	int busy; /* a read is in progress: drop the next interrupt */
 	struct gyro_data sample;
 	int irq_gpio;
 	int irq;
 };
 
 static const struct vorsalind_spi_cfg icm20600_spi_read = {
-	.bus_id = 0, .cs_id = 0, .spi_mode = 3, .bits_per_word = 8,
-	.baud_rate = 10000000,
+    .bus_id = 0,
+    .cs_id = 0,
+    .spi_mode = 3,
+    .bits_per_word = 8,
+    .baud_rate = 10000000,
 };
 static const struct vorsalind_spi_cfg icm20600_spi_write = {
-	.bus_id = 0, .cs_id = 0, .spi_mode = 3, .bits_per_word = 8,
-	.baud_rate = 1000000,
+    .bus_id = 0,
+    .cs_id = 0,
+    .spi_mode = 3,
+    .bits_per_word = 8,
+    .baud_rate = 1000000,
 };
 
 /* 500 samples/s, data-ready interrupt, full scales of 2 g and 250 dps */
 static const u8 icm20600_init_regs[][2] = {
-	{ 0x70, 0x40 }, { 0x23, 0x18 }, { 0x6A, 0x00 }, { 0x6B, 0x09 },
-	{ 0x1A, 0x01 }, { 0x19, 0x01 }, { 0x6C, 0x00 }, { 0x37, 0xB0 },
-	{ 0x38, 0x01 },
+    {0x70, 0x40}, {0x23, 0x18}, {0x6A, 0x00}, {0x6B, 0x09}, {0x1A, 0x01},
+    {0x19, 0x01}, {0x6C, 0x00}, {0x37, 0xB0}, {0x38, 0x01},
 };
 
 static struct icm20600 *icm20600_dev;
@@ -86,7 +91,7 @@ static int icm20600_read_regs(u8 reg, u8 *buf, u32 len)
 
 static int icm20600_write_reg(u8 reg, u8 val)
 {
-	u8 tx[2] = { reg, val };
+	u8 tx[2] = {reg, val};
 
 	msleep(1);
 	return vorsalind_spi_write(&icm20600_spi_write, tx, sizeof(tx));
@@ -119,7 +124,7 @@ static int icm20600_read_sample(struct icm20600 *dev)
 		return ret;
 	for (i = 0; i < 3; i++) {
 		accel[i] = icm20600_be16(buf + 2 * i);
-		gyro[i] = icm20600_be16(buf + 8 + 2 * i);   /* past the temperature */
+		gyro[i] = icm20600_be16(buf + 8 + 2 * i); /* past the temperature */
 	}
 	dev->sample.xg = icm20600_axis(gyro, x_axis);
 	dev->sample.yg = icm20600_axis(gyro, y_axis);
@@ -212,24 +217,22 @@ static void *icm20600_loop_next(struct seq_file *m, void *v, loff_t *pos)
 	return NULL;
 }
 
-static void icm20600_loop_stop(struct seq_file *m, void *v)
-{
-}
+static void icm20600_loop_stop(struct seq_file *m, void *v) {}
 
 static int icm20600_loop_show(struct seq_file *m, void *v)
 {
 	const struct gyro_data *s = v;
 
-	seq_printf(m, "xg=%6d, yg=%6d, zg=%6d   xa=%6d, ya=%6d, za=%6d\n",
-		   s->xg, s->yg, s->zg, s->xa, s->ya, s->za);
+	seq_printf(m, "xg=%6d, yg=%6d, zg=%6d   xa=%6d, ya=%6d, za=%6d\n", s->xg, s->yg, s->zg, s->xa, s->ya,
+	           s->za);
 	return 0;
 }
 
 static const struct seq_operations icm20600_loop_ops = {
-	.start = icm20600_loop_start,
-	.next = icm20600_loop_next,
-	.stop = icm20600_loop_stop,
-	.show = icm20600_loop_show,
+    .start = icm20600_loop_start,
+    .next = icm20600_loop_next,
+    .stop = icm20600_loop_stop,
+    .show = icm20600_loop_show,
 };
 
 static int icm20600_loop_open(struct inode *inode, struct file *file)
@@ -239,31 +242,31 @@ static int icm20600_loop_open(struct inode *inode, struct file *file)
 
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(5, 6, 0)
 static const struct proc_ops icm20600_data_fops = {
-	.proc_open = icm20600_data_open,
-	.proc_read = seq_read,
-	.proc_lseek = seq_lseek,
-	.proc_release = single_release,
+    .proc_open = icm20600_data_open,
+    .proc_read = seq_read,
+    .proc_lseek = seq_lseek,
+    .proc_release = single_release,
 };
 static const struct proc_ops icm20600_loop_fops = {
-	.proc_open = icm20600_loop_open,
-	.proc_read = seq_read,
-	.proc_lseek = seq_lseek,
-	.proc_release = seq_release,
+    .proc_open = icm20600_loop_open,
+    .proc_read = seq_read,
+    .proc_lseek = seq_lseek,
+    .proc_release = seq_release,
 };
 #else
 static const struct file_operations icm20600_data_fops = {
-	.owner = THIS_MODULE,
-	.open = icm20600_data_open,
-	.read = seq_read,
-	.llseek = seq_lseek,
-	.release = single_release,
+    .owner = THIS_MODULE,
+    .open = icm20600_data_open,
+    .read = seq_read,
+    .llseek = seq_lseek,
+    .release = single_release,
 };
 static const struct file_operations icm20600_loop_fops = {
-	.owner = THIS_MODULE,
-	.open = icm20600_loop_open,
-	.read = seq_read,
-	.llseek = seq_lseek,
-	.release = seq_release,
+    .owner = THIS_MODULE,
+    .open = icm20600_loop_open,
+    .read = seq_read,
+    .llseek = seq_lseek,
+    .release = seq_release,
 };
 #endif
 
@@ -288,8 +291,7 @@ static int icm20600_create_proc(void)
 		pr_err("failed to create proc file (gyro_data)!\n");
 		return -ENOMEM;
 	}
-	icm20600_proc_loop = proc_create("gyro_data_loop", 0444, dir,
-					 &icm20600_loop_fops);
+	icm20600_proc_loop = proc_create("gyro_data_loop", 0444, dir, &icm20600_loop_fops);
 	if (!icm20600_proc_loop) {
 		icm20600_remove_proc();
 		pr_err("failed to create proc file (gyro_data_loop)!\n");
@@ -304,8 +306,8 @@ static bool icm20600_axis_ok(const char *name, int value)
 {
 	if (value >= ICM20600_AXIS_MIN && value <= ICM20600_AXIS_MAX)
 		return true;
-	pr_err("%s axis Direction [%d] should be within [%d~%d]\n", name, value,
-	       ICM20600_AXIS_MIN, ICM20600_AXIS_MAX);
+	pr_err("%s axis Direction [%d] should be within [%d~%d]\n", name, value, ICM20600_AXIS_MIN,
+	       ICM20600_AXIS_MAX);
 	return false;
 }
 
@@ -342,8 +344,7 @@ static int icm20600_configure(void)
 	int ret;
 
 	for (i = 0; i < ARRAY_SIZE(icm20600_init_regs); i++) {
-		ret = icm20600_write_reg(icm20600_init_regs[i][0],
-					 icm20600_init_regs[i][1]);
+		ret = icm20600_write_reg(icm20600_init_regs[i][0], icm20600_init_regs[i][1]);
 		if (ret)
 			return ret;
 	}
@@ -363,8 +364,7 @@ static int __init icm20600_init(void)
 	if (!axes_ok)
 		return -EINVAL;
 
-	if (icm20600_read_regs(ICM20600_WHO_AM_I, &who, 1) ||
-	    who != ICM20600_WHO_AM_I_VALUE) {
+	if (icm20600_read_regs(ICM20600_WHO_AM_I, &who, 1) || who != ICM20600_WHO_AM_I_VALUE) {
 		pr_err("%s: SPI Bus Error!\n", __func__);
 		return -EIO;
 	}
@@ -386,8 +386,8 @@ static int __init icm20600_init(void)
 		goto free_gpio;
 
 	/* without its interrupt the gyro would never deliver a sample */
-	ret = request_threaded_irq(dev->irq, NULL, icm20600_irq_thread,
-				   IRQF_ONESHOT | IRQF_TRIGGER_FALLING, "gyro", dev);
+	ret = request_threaded_irq(dev->irq, NULL, icm20600_irq_thread, IRQF_ONESHOT | IRQF_TRIGGER_FALLING,
+	                           "gyro", dev);
 	if (ret) {
 		pr_err("can't request irq[%d]!\n", dev->irq);
 		goto free_gpio;

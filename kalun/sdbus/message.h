@@ -22,252 +22,291 @@
 
 #include "kalun/sdbus/error.h"
 
-namespace kalun::sdbus {
+namespace kalun::sdbus
+{
 
 // A descriptor inside a message. Read: it belongs to the message and stays
 // open only as long as the message does; whoever keeps it duplicates it.
 struct UnixFd {
-    int fd = -1;
+	int fd = -1;
 };
 
-template <typename T, typename = void>
-struct Signature;
+template <typename T, typename = void> struct Signature;
 
-template <char C>
-struct BasicSignature {
-    static constexpr char kType = C;
-    static std::string value() { return std::string(1, C); }
+template <char C> struct BasicSignature {
+	static constexpr char kType = C;
+	static std::string value()
+	{
+		return std::string(1, C);
+	}
 };
 
-template <> struct Signature<uint8_t> : BasicSignature<'y'> {};
-template <> struct Signature<int32_t> : BasicSignature<'i'> {};
-template <> struct Signature<uint32_t> : BasicSignature<'u'> {};
-template <> struct Signature<int64_t> : BasicSignature<'x'> {};
-template <> struct Signature<uint64_t> : BasicSignature<'t'> {};
-template <> struct Signature<double> : BasicSignature<'d'> {};
-template <> struct Signature<std::string> : BasicSignature<'s'> {};
-template <> struct Signature<UnixFd> : BasicSignature<'h'> {};
-
-template <typename T>
-struct Signature<std::vector<T>> {
-    static std::string value() { return "a" + Signature<T>::value(); }
+template <> struct Signature<uint8_t> : BasicSignature<'y'> {
+};
+template <> struct Signature<int32_t> : BasicSignature<'i'> {
+};
+template <> struct Signature<uint32_t> : BasicSignature<'u'> {
+};
+template <> struct Signature<int64_t> : BasicSignature<'x'> {
+};
+template <> struct Signature<uint64_t> : BasicSignature<'t'> {
+};
+template <> struct Signature<double> : BasicSignature<'d'> {
+};
+template <> struct Signature<std::string> : BasicSignature<'s'> {
+};
+template <> struct Signature<UnixFd> : BasicSignature<'h'> {
 };
 
-template <typename... Ts>
-struct Signature<std::tuple<Ts...>> {
-    static std::string contents() { return (std::string() + ... + Signature<Ts>::value()); }
-    static std::string value() { return "(" + contents() + ")"; }
+template <typename T> struct Signature<std::vector<T>> {
+	static std::string value()
+	{
+		return "a" + Signature<T>::value();
+	}
 };
 
-template <typename K, typename V>
-struct DictSignature {
-    static std::string entry() { return Signature<K>::value() + Signature<V>::value(); }
-    static std::string value() { return "a{" + entry() + "}"; }
+template <typename... Ts> struct Signature<std::tuple<Ts...>> {
+	static std::string contents()
+	{
+		return (std::string() + ... + Signature<Ts>::value());
+	}
+	static std::string value()
+	{
+		return "(" + contents() + ")";
+	}
 };
-template <typename K, typename V>
-struct Signature<std::map<K, V>> : DictSignature<K, V> {};
-template <typename K, typename V>
-struct Signature<std::unordered_map<K, V>> : DictSignature<K, V> {};
 
-template <typename... Ts>
-struct Signature<std::variant<Ts...>> {
-    static std::string value() { return "v"; }
+template <typename K, typename V> struct DictSignature {
+	static std::string entry()
+	{
+		return Signature<K>::value() + Signature<V>::value();
+	}
+	static std::string value()
+	{
+		return "a{" + entry() + "}";
+	}
+};
+template <typename K, typename V> struct Signature<std::map<K, V>> : DictSignature<K, V> {
+};
+template <typename K, typename V> struct Signature<std::unordered_map<K, V>> : DictSignature<K, V> {
+};
+
+template <typename... Ts> struct Signature<std::variant<Ts...>> {
+	static std::string value()
+	{
+		return "v";
+	}
 };
 
 // The signature of an argument list.
-template <typename... Ts>
-std::string signatureOf() {
-    return (std::string() + ... + Signature<Ts>::value());
+template <typename... Ts> std::string signatureOf()
+{
+	return (std::string() + ... + Signature<Ts>::value());
 }
 
-class Message {
-public:
-    Message() = default;
-    // Takes over one reference (adopt) or adds one of its own.
-    Message(sd_bus_message* message, bool adopt);
-    Message(const Message& other);
-    Message& operator=(const Message& other);
-    Message(Message&& other) noexcept;
-    Message& operator=(Message&& other) noexcept;
-    ~Message();
+class Message
+{
+      public:
+	Message() = default;
+	// Takes over one reference (adopt) or adds one of its own.
+	Message(sd_bus_message *message, bool adopt);
+	Message(const Message &other);
+	Message &operator=(const Message &other);
+	Message(Message &&other) noexcept;
+	Message &operator=(Message &&other) noexcept;
+	~Message();
 
-    sd_bus_message* get() const { return message_; }
-    explicit operator bool() const { return message_ != nullptr; }
+	sd_bus_message *get() const
+	{
+		return message_;
+	}
+	explicit operator bool() const
+	{
+		return message_ != nullptr;
+	}
 
-    // "" when the header has none (replies, errors).
-    std::string member() const;
+	// "" when the header has none (replies, errors).
+	std::string member() const;
 
-    // A method return for this call, to append the reply's values to.
-    Message newMethodReturn() const;
-    // Sends the message on its own connection; no reply is waited for.
-    void send() const;
-    // The complete signature of the body.
-    std::string signature() const;
+	// A method return for this call, to append the reply's values to.
+	Message newMethodReturn() const;
+	// Sends the message on its own connection; no reply is waited for.
+	void send() const;
+	// The complete signature of the body.
+	std::string signature() const;
 
-    template <typename... Ts>
-    Message& append(const Ts&... values) {
-        (appendOne(values), ...);
-        return *this;
-    }
+	template <typename... Ts> Message &append(const Ts &...values)
+	{
+		(appendOne(values), ...);
+		return *this;
+	}
 
-    // Reads in order; raises Error naming the first argument that is missing
-    // or of another type.
-    template <typename... Ts>
-    void read(Ts&... values) {
-        (readOne(values), ...);
-    }
-    template <typename T>
-    T read() {
-        T value{};
-        readOne(value);
-        return value;
-    }
+	// Reads in order; raises Error naming the first argument that is missing
+	// or of another type.
+	template <typename... Ts> void read(Ts &...values)
+	{
+		(readOne(values), ...);
+	}
+	template <typename T> T read()
+	{
+		T value{};
+		readOne(value);
+		return value;
+	}
 
-    void openContainer(char type, const std::string& contents);
-    void closeContainer();
-    // False at the end of the enclosing container.
-    bool enterContainer(char type, const std::string& contents);
-    void exitContainer();
-    // The type of the next element and, for containers, its contents; type
-    // 0 at the end of the enclosing container.
-    char peekType(std::string* contents = nullptr);
-    // Skips complete types as given, or one element of any type for "".
-    void skip(const std::string& types);
-    // Back to the first argument.
-    void rewind();
+	void openContainer(char type, const std::string &contents);
+	void closeContainer();
+	// False at the end of the enclosing container.
+	bool enterContainer(char type, const std::string &contents);
+	void exitContainer();
+	// The type of the next element and, for containers, its contents; type
+	// 0 at the end of the enclosing container.
+	char peekType(std::string *contents = nullptr);
+	// Skips complete types as given, or one element of any type for "".
+	void skip(const std::string &types);
+	// Back to the first argument.
+	void rewind();
 
-private:
-    void appendBasic(char type, const void* value);
-    // False at the end of the enclosing container.
-    bool readBasic(char type, void* value);
+      private:
+	void appendBasic(char type, const void *value);
+	// False at the end of the enclosing container.
+	bool readBasic(char type, void *value);
 
-    template <typename T>
-    void appendOne(const T& value) {
-        if constexpr (std::is_same_v<T, std::string>) {
-            appendBasic('s', value.c_str());
-        } else if constexpr (std::is_same_v<T, UnixFd>) {
-            appendBasic('h', &value.fd);
-        } else {
-            appendBasic(Signature<T>::kType, &value);
-        }
-    }
-    template <typename T>
-    void appendOne(const std::vector<T>& values) {
-        openContainer('a', Signature<T>::value());
-        for (const T& value : values)
-            appendOne(value);
-        closeContainer();
-    }
-    template <typename... Ts>
-    void appendOne(const std::tuple<Ts...>& value) {
-        openContainer('r', Signature<std::tuple<Ts...>>::contents());
-        std::apply([this](const Ts&... fields) { (appendOne(fields), ...); }, value);
-        closeContainer();
-    }
-    template <typename Map>
-    void appendDict(const Map& values) {
-        using K = typename Map::key_type;
-        using V = typename Map::mapped_type;
-        openContainer('a', "{" + DictSignature<K, V>::entry() + "}");
-        for (const auto& [key, value] : values) {
-            openContainer('e', DictSignature<K, V>::entry());
-            appendOne(key);
-            appendOne(value);
-            closeContainer();
-        }
-        closeContainer();
-    }
-    template <typename K, typename V>
-    void appendOne(const std::map<K, V>& values) { appendDict(values); }
-    template <typename K, typename V>
-    void appendOne(const std::unordered_map<K, V>& values) { appendDict(values); }
-    template <typename... Ts>
-    void appendOne(const std::variant<Ts...>& value) {
-        std::visit(
-            [this](const auto& held) {
-                using H = std::decay_t<decltype(held)>;
-                openContainer('v', Signature<H>::value());
-                appendOne(held);
-                closeContainer();
-            },
-            value);
-    }
+	template <typename T> void appendOne(const T &value)
+	{
+		if constexpr (std::is_same_v<T, std::string>) {
+			appendBasic('s', value.c_str());
+		} else if constexpr (std::is_same_v<T, UnixFd>) {
+			appendBasic('h', &value.fd);
+		} else {
+			appendBasic(Signature<T>::kType, &value);
+		}
+	}
+	template <typename T> void appendOne(const std::vector<T> &values)
+	{
+		openContainer('a', Signature<T>::value());
+		for (const T &value : values)
+			appendOne(value);
+		closeContainer();
+	}
+	template <typename... Ts> void appendOne(const std::tuple<Ts...> &value)
+	{
+		openContainer('r', Signature<std::tuple<Ts...>>::contents());
+		std::apply([this](const Ts &...fields) { (appendOne(fields), ...); }, value);
+		closeContainer();
+	}
+	template <typename Map> void appendDict(const Map &values)
+	{
+		using K = typename Map::key_type;
+		using V = typename Map::mapped_type;
+		openContainer('a', "{" + DictSignature<K, V>::entry() + "}");
+		for (const auto &[key, value] : values) {
+			openContainer('e', DictSignature<K, V>::entry());
+			appendOne(key);
+			appendOne(value);
+			closeContainer();
+		}
+		closeContainer();
+	}
+	template <typename K, typename V> void appendOne(const std::map<K, V> &values)
+	{
+		appendDict(values);
+	}
+	template <typename K, typename V> void appendOne(const std::unordered_map<K, V> &values)
+	{
+		appendDict(values);
+	}
+	template <typename... Ts> void appendOne(const std::variant<Ts...> &value)
+	{
+		std::visit(
+		    [this](const auto &held) {
+			    using H = std::decay_t<decltype(held)>;
+			    openContainer('v', Signature<H>::value());
+			    appendOne(held);
+			    closeContainer();
+		    },
+		    value);
+	}
 
-    template <typename T>
-    void readOne(T& value) {
-        if constexpr (std::is_same_v<T, std::string>) {
-            const char* text = nullptr;
-            requireBasic('s', &text);
-            value = text;
-        } else if constexpr (std::is_same_v<T, UnixFd>) {
-            requireBasic('h', &value.fd);
-        } else {
-            requireBasic(Signature<T>::kType, &value);
-        }
-    }
-    template <typename T>
-    void readOne(std::vector<T>& values) {
-        requireContainer('a', Signature<T>::value());
-        values.clear();
-        while (peekType() != 0) {
-            T value{};
-            readOne(value);
-            values.push_back(std::move(value));
-        }
-        exitContainer();
-    }
-    template <typename... Ts>
-    void readOne(std::tuple<Ts...>& value) {
-        requireContainer('r', Signature<std::tuple<Ts...>>::contents());
-        std::apply([this](Ts&... fields) { (readOne(fields), ...); }, value);
-        exitContainer();
-    }
-    template <typename Map>
-    void readDict(Map& values) {
-        using K = typename Map::key_type;
-        using V = typename Map::mapped_type;
-        const std::string entry = DictSignature<K, V>::entry();
-        requireContainer('a', "{" + entry + "}");
-        values.clear();
-        while (enterContainer('e', entry)) {
-            K key{};
-            V value{};
-            readOne(key);
-            readOne(value);
-            exitContainer();
-            values.emplace(std::move(key), std::move(value));
-        }
-        exitContainer();
-    }
-    template <typename K, typename V>
-    void readOne(std::map<K, V>& values) { readDict(values); }
-    template <typename K, typename V>
-    void readOne(std::unordered_map<K, V>& values) { readDict(values); }
-    template <typename... Ts>
-    void readOne(std::variant<Ts...>& value) {
-        std::string contents;
-        if (peekType(&contents) != 'v')
-            throw Error(SD_BUS_ERROR_INVALID_ARGS, "Expected a variant");
-        if (!(tryVariant<Ts>(value, contents) || ...))
-            throw Error(SD_BUS_ERROR_INVALID_ARGS,
-                        "Variant holds unexpected type '" + contents + "'");
-    }
-    template <typename T, typename V>
-    bool tryVariant(V& value, const std::string& contents) {
-        if (contents != Signature<T>::value())
-            return false;
-        enterContainer('v', contents);
-        T held{};
-        readOne(held);
-        exitContainer();
-        value = std::move(held);
-        return true;
-    }
+	template <typename T> void readOne(T &value)
+	{
+		if constexpr (std::is_same_v<T, std::string>) {
+			const char *text = nullptr;
+			requireBasic('s', &text);
+			value = text;
+		} else if constexpr (std::is_same_v<T, UnixFd>) {
+			requireBasic('h', &value.fd);
+		} else {
+			requireBasic(Signature<T>::kType, &value);
+		}
+	}
+	template <typename T> void readOne(std::vector<T> &values)
+	{
+		requireContainer('a', Signature<T>::value());
+		values.clear();
+		while (peekType() != 0) {
+			T value{};
+			readOne(value);
+			values.push_back(std::move(value));
+		}
+		exitContainer();
+	}
+	template <typename... Ts> void readOne(std::tuple<Ts...> &value)
+	{
+		requireContainer('r', Signature<std::tuple<Ts...>>::contents());
+		std::apply([this](Ts &...fields) { (readOne(fields), ...); }, value);
+		exitContainer();
+	}
+	template <typename Map> void readDict(Map &values)
+	{
+		using K = typename Map::key_type;
+		using V = typename Map::mapped_type;
+		const std::string entry = DictSignature<K, V>::entry();
+		requireContainer('a', "{" + entry + "}");
+		values.clear();
+		while (enterContainer('e', entry)) {
+			K key{};
+			V value{};
+			readOne(key);
+			readOne(value);
+			exitContainer();
+			values.emplace(std::move(key), std::move(value));
+		}
+		exitContainer();
+	}
+	template <typename K, typename V> void readOne(std::map<K, V> &values)
+	{
+		readDict(values);
+	}
+	template <typename K, typename V> void readOne(std::unordered_map<K, V> &values)
+	{
+		readDict(values);
+	}
+	template <typename... Ts> void readOne(std::variant<Ts...> &value)
+	{
+		std::string contents;
+		if (peekType(&contents) != 'v')
+			throw Error(SD_BUS_ERROR_INVALID_ARGS, "Expected a variant");
+		if (!(tryVariant<Ts>(value, contents) || ...))
+			throw Error(SD_BUS_ERROR_INVALID_ARGS,
+			            "Variant holds unexpected type '" + contents + "'");
+	}
+	template <typename T, typename V> bool tryVariant(V &value, const std::string &contents)
+	{
+		if (contents != Signature<T>::value())
+			return false;
+		enterContainer('v', contents);
+		T held{};
+		readOne(held);
+		exitContainer();
+		value = std::move(held);
+		return true;
+	}
 
-    void requireBasic(char type, void* value);
-    void requireContainer(char type, const std::string& contents);
+	void requireBasic(char type, void *value);
+	void requireContainer(char type, const std::string &contents);
 
-    sd_bus_message* message_ = nullptr;
+	sd_bus_message *message_ = nullptr;
 };
 
-}  // namespace kalun::sdbus
+} // namespace kalun::sdbus

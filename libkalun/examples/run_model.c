@@ -56,8 +56,7 @@ static int fill_tensor(int in, const kalunTensor *tensor, size_t size)
 	return 0;
 }
 
-static void print_tensor(size_t index, const kalunTensor *tensor, const uint8_t *data,
-                         size_t size)
+static void print_tensor(size_t index, const kalunTensor *tensor, const uint8_t *data, size_t size)
 {
 	const kalunTensorDims *dims = kalunGetTensorDims(tensor, NULL);
 	const char *name = kalunGetTensorName(tensor, NULL);
@@ -117,11 +116,11 @@ static int run(kalunConnection *conn, const kalunModel *model, int in, const cha
 	size_t num_in = 0, num_out = 0;
 	int status = 1;
 	kalunJobRequest *req = NULL;
-	kalunTensor **inputs = kalunAllocModelInputs(conn, model, KALUN_FD_PROP_READWRITE, &num_in,
-	                                             NULL, &error);
-	kalunTensor **outputs = inputs ? kalunAllocModelOutputs(conn, model, KALUN_FD_PROP_READWRITE,
-	                                                        &num_out, NULL, &error)
-	                               : NULL;
+	kalunTensor **inputs =
+	    kalunAllocModelInputs(conn, model, KALUN_FD_PROP_READWRITE, &num_in, NULL, &error);
+	kalunTensor **outputs =
+	    inputs ? kalunAllocModelOutputs(conn, model, KALUN_FD_PROP_READWRITE, &num_out, NULL, &error)
+	           : NULL;
 	if (!outputs) {
 		fail("Could not allocate tensors", &error);
 		goto out;
@@ -139,8 +138,8 @@ static int run(kalunConnection *conn, const kalunModel *model, int in, const cha
 		goto out;
 	}
 	if ((size_t)have != wanted) {
-		fprintf(stderr, "kalun-run-model: %s holds %jd bytes; the model's inputs take %zu\n",
-		        in_path, (intmax_t)have, wanted);
+		fprintf(stderr, "kalun-run-model: %s holds %jd bytes; the model's inputs take %zu\n", in_path,
+		        (intmax_t)have, wanted);
 		goto out;
 	}
 	for (size_t i = 0; i < num_in; i++) {
@@ -209,9 +208,9 @@ int main(int argc, char **argv)
 		goto out;
 	}
 	printf("model %" PRIu64 " \"%s\" on %s: %" PRIu64 " bytes, %zu input(s), %zu output(s)\n",
-	       kalunGetModelId(model, NULL), kalunGetModelName(model, NULL),
-	       kalunGetDeviceName(dev, NULL), kalunGetModelSize(model, NULL),
-	       kalunGetModelNumInputs(model, NULL), kalunGetModelNumOutputs(model, NULL));
+	       kalunGetModelId(model, NULL), kalunGetModelName(model, NULL), kalunGetDeviceName(dev, NULL),
+	       kalunGetModelSize(model, NULL), kalunGetModelNumInputs(model, NULL),
+	       kalunGetModelNumOutputs(model, NULL));
 	status = run(conn, model, in, in_path, out_path);
 	if (!kalunDeleteModel(conn, model, &error)) {
 		fail("Could not delete the model", &error);

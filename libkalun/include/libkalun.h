@@ -98,8 +98,7 @@ bool kalunDisconnect(kalunConnection **conn, kalunError **error);
 bool kalunGetNumSessions(kalunConnection *conn, uint64_t *numSessions, kalunError **error);
 
 /* Devices */
-const kalunDevice *const *kalunListDevices(kalunConnection *conn, size_t *numDevices,
-                                           kalunError **error);
+const kalunDevice *const *kalunListDevices(kalunConnection *conn, size_t *numDevices, kalunError **error);
 const kalunDevice *kalunGetDevice(kalunConnection *conn, const char *name, uint32_t instance,
                                   kalunError **error);
 const char *kalunGetDeviceName(const kalunDevice *dev, kalunError **error);
@@ -107,8 +106,7 @@ bool kalunGetDeviceInstance(const kalunDevice *dev, uint32_t *instance, kalunErr
 
 /* Chips: the older way of choosing a device, through the connection's
  * current device. */
-bool kalunListChips(kalunConnection *conn, int32_t **chips, size_t *numChips,
-                    kalunError **error);
+bool kalunListChips(kalunConnection *conn, int32_t **chips, size_t *numChips, kalunError **error);
 bool kalunGetChipType(kalunConnection *conn, int32_t *chipType, kalunError **error);
 const char *kalunGetChipName(int32_t chip);
 bool kalunGetChipId(kalunConnection *conn, uint64_t *chipId, kalunError **error);
@@ -117,22 +115,19 @@ bool kalunSetChip(kalunConnection *conn, int32_t chip, kalunError **error);
 
 /* Models */
 bool kalunLoadModelAsync(kalunConnection *conn, int fd, const kalunDevice *dev, int32_t access,
-                         const char *name, const kalunMap *params,
-                         kalunLoadModelCallback callback, void *userData, kalunError **error);
+                         const char *name, const kalunMap *params, kalunLoadModelCallback callback,
+                         void *userData, kalunError **error);
 kalunModel *kalunLoadModel(kalunConnection *conn, int fd, const kalunDevice *dev, int32_t access,
                            const char *name, const kalunMap *params, kalunError **error);
-bool kalunLoadModelAsync_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip,
-                                       int32_t access, const char *name, const kalunMap *params,
-                                       kalunLoadModelCallback callback, void *userData,
-                                       kalunError **error);
-kalunModel *kalunLoadModel_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip,
-                                         int32_t access, const char *name,
-                                         const kalunMap *params, kalunError **error);
-bool kalunLoadModelAsync_API_VERSION_1(kalunConnection *conn, int fd, int32_t access,
-                                       const char *name, kalunLoadModelCallback callback,
-                                       void *userData, kalunError **error);
-kalunModel *kalunLoadModel_API_VERSION_1(kalunConnection *conn, int fd, int32_t access,
-                                         const char *name, kalunError **error);
+bool kalunLoadModelAsync_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip, int32_t access,
+                                       const char *name, const kalunMap *params,
+                                       kalunLoadModelCallback callback, void *userData, kalunError **error);
+kalunModel *kalunLoadModel_API_VERSION_2(kalunConnection *conn, int fd, int32_t chip, int32_t access,
+                                         const char *name, const kalunMap *params, kalunError **error);
+bool kalunLoadModelAsync_API_VERSION_1(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                       kalunLoadModelCallback callback, void *userData, kalunError **error);
+kalunModel *kalunLoadModel_API_VERSION_1(kalunConnection *conn, int fd, int32_t access, const char *name,
+                                         kalunError **error);
 kalunModel **kalunGetModels(kalunConnection *conn, size_t *numModels, kalunError **error);
 kalunModel *kalunGetModel(kalunConnection *conn, uint64_t modelId, kalunError **error);
 bool kalunDeleteModel(kalunConnection *conn, const kalunModel *model, kalunError **error);
@@ -146,14 +141,10 @@ const char *kalunGetModelName(const kalunModel *model, kalunError **error);
 int32_t kalunGetModelAccess(const kalunModel *model, kalunError **error);
 size_t kalunGetModelNumInputs(const kalunModel *model, kalunError **error);
 size_t kalunGetModelNumOutputs(const kalunModel *model, kalunError **error);
-size_t *kalunGetModelInputByteSizes(const kalunModel *model, size_t *numInputs,
-                                    kalunError **error);
-size_t *kalunGetModelOutputByteSizes(const kalunModel *model, size_t *numOutputs,
-                                     kalunError **error);
-kalunTensor **kalunCreateModelInputs(const kalunModel *model, size_t *numTensors,
-                                     kalunError **error);
-kalunTensor **kalunCreateModelOutputs(const kalunModel *model, size_t *numTensors,
-                                      kalunError **error);
+size_t *kalunGetModelInputByteSizes(const kalunModel *model, size_t *numInputs, kalunError **error);
+size_t *kalunGetModelOutputByteSizes(const kalunModel *model, size_t *numOutputs, kalunError **error);
+kalunTensor **kalunCreateModelInputs(const kalunModel *model, size_t *numTensors, kalunError **error);
+kalunTensor **kalunCreateModelOutputs(const kalunModel *model, size_t *numTensors, kalunError **error);
 
 /* Tensors */
 kalunTensor **kalunCreateTensors(size_t numTensors, kalunError **error);
@@ -164,16 +155,13 @@ bool kalunTrackTensor(kalunConnection *conn, kalunTensor *tensor, kalunError **e
 /* Tensors with buffers that the service allocated and keeps between jobs.
  * Their descriptors belong to the tensors: kalunDestroyTensors() closes
  * them and has the service release the buffers. */
-kalunTensor **kalunAllocModelInputs(kalunConnection *conn, const kalunModel *model,
-                                    uint32_t fdPropFlags, size_t *numTensors,
-                                    const kalunMap *params, kalunError **error);
-kalunTensor **kalunAllocModelOutputs(kalunConnection *conn, const kalunModel *model,
-                                     uint32_t fdPropFlags, size_t *numTensors,
-                                     const kalunMap *params, kalunError **error);
+kalunTensor **kalunAllocModelInputs(kalunConnection *conn, const kalunModel *model, uint32_t fdPropFlags,
+                                    size_t *numTensors, const kalunMap *params, kalunError **error);
+kalunTensor **kalunAllocModelOutputs(kalunConnection *conn, const kalunModel *model, uint32_t fdPropFlags,
+                                     size_t *numTensors, const kalunMap *params, kalunError **error);
 bool kalunSetTensorDims(kalunTensor *tensor, const kalunTensorDims *dims, kalunError **error);
 const kalunTensorDims *kalunGetTensorDims(const kalunTensor *tensor, kalunError **error);
-bool kalunSetTensorPitches(kalunTensor *tensor, const kalunTensorPitches *pitches,
-                           kalunError **error);
+bool kalunSetTensorPitches(kalunTensor *tensor, const kalunTensorPitches *pitches, kalunError **error);
 const kalunTensorPitches *kalunGetTensorPitches(const kalunTensor *tensor, kalunError **error);
 bool kalunSetTensorDataType(kalunTensor *tensor, kalunTensorDataType type, kalunError **error);
 kalunTensorDataType kalunGetTensorDataType(const kalunTensor *tensor, kalunError **error);
@@ -191,45 +179,37 @@ const char *kalunGetTensorName(const kalunTensor *tensor, kalunError **error);
 bool kalunGetTensorByteSize(const kalunTensor *tensor, size_t *byteSize, kalunError **error);
 
 /* Jobs */
-kalunJobRequest *kalunCreateJobRequest(const kalunModel *model, kalunTensor **inputs,
-                                       size_t numInputs, kalunTensor **outputs,
-                                       size_t numOutputs, const kalunMap *params,
+kalunJobRequest *kalunCreateJobRequest(const kalunModel *model, kalunTensor **inputs, size_t numInputs,
+                                       kalunTensor **outputs, size_t numOutputs, const kalunMap *params,
                                        kalunError **error);
-kalunJobRequest *kalunCreateInferenceRequest(const kalunModel *model, kalunTensor **inputs,
-                                             size_t numInputs, kalunTensor **outputs,
-                                             size_t numOutputs, kalunError **error);
+kalunJobRequest *kalunCreateInferenceRequest(const kalunModel *model, kalunTensor **inputs, size_t numInputs,
+                                             kalunTensor **outputs, size_t numOutputs, kalunError **error);
 void kalunDestroyJobRequest(kalunJobRequest **jobReq);
 bool kalunSetJobRequestInputs(kalunJobRequest *jobReq, kalunTensor **tensors, size_t numTensors,
                               kalunError **error);
-bool kalunSetJobRequestOutputs(kalunJobRequest *jobReq, kalunTensor **tensors,
-                               size_t numTensors, kalunError **error);
-bool kalunSetJobRequestModel(kalunJobRequest *jobReq, const kalunModel *model,
-                             kalunError **error);
+bool kalunSetJobRequestOutputs(kalunJobRequest *jobReq, kalunTensor **tensors, size_t numTensors,
+                               kalunError **error);
+bool kalunSetJobRequestModel(kalunJobRequest *jobReq, const kalunModel *model, kalunError **error);
 bool kalunSetJobRequestPriority(kalunJobRequest *jobReq, uint8_t priority, kalunError **error);
-bool kalunSetJobRequestParams(kalunJobRequest *jobReq, const kalunMap *params,
-                              kalunError **error);
-bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
-                      kalunRunJobCallback callback, void *userData, kalunError **error);
+bool kalunSetJobRequestParams(kalunJobRequest *jobReq, const kalunMap *params, kalunError **error);
+bool kalunRunJobAsync(kalunConnection *conn, const kalunJobRequest *jobReq, kalunRunJobCallback callback,
+                      void *userData, kalunError **error);
 bool kalunRunJob(kalunConnection *conn, const kalunJobRequest *jobReq, kalunError **error);
 bool kalunRunJobAsync_API_VERSION_2(kalunConnection *conn, const kalunJobRequest *jobReq,
-                                    kalunRunJobCallback callback, void *userData,
-                                    kalunError **error);
-bool kalunRunJob_API_VERSION_2(kalunConnection *conn, const kalunJobRequest *jobReq,
-                               kalunError **error);
+                                    kalunRunJobCallback callback, void *userData, kalunError **error);
+bool kalunRunJob_API_VERSION_2(kalunConnection *conn, const kalunJobRequest *jobReq, kalunError **error);
 bool kalunRunInferenceAsync(kalunConnection *conn, const kalunJobRequest *jobReq,
                             kalunRunJobCallback callback, void *userData, kalunError **error);
-bool kalunRunInference(kalunConnection *conn, const kalunJobRequest *jobReq,
-                       kalunError **error);
+bool kalunRunInference(kalunConnection *conn, const kalunJobRequest *jobReq, kalunError **error);
 
 /* Parameter maps */
 kalunMap *kalunCreateMap(kalunError **error);
 void kalunDestroyMap(kalunMap **map);
 bool kalunMapSetStr(kalunMap *map, const char *key, const char *value, kalunError **error);
 bool kalunMapSetInt(kalunMap *map, const char *key, int64_t value, kalunError **error);
-bool kalunMapSetIntArr2(kalunMap *map, const char *key, int64_t value0, int64_t value1,
-                        kalunError **error);
-bool kalunMapSetIntArr4(kalunMap *map, const char *key, int64_t value0, int64_t value1,
-                        int64_t value2, int64_t value3, kalunError **error);
+bool kalunMapSetIntArr2(kalunMap *map, const char *key, int64_t value0, int64_t value1, kalunError **error);
+bool kalunMapSetIntArr4(kalunMap *map, const char *key, int64_t value0, int64_t value1, int64_t value2,
+                        int64_t value3, kalunError **error);
 const char *kalunMapGetStr(const kalunMap *map, const char *key, kalunError **error);
 bool kalunMapGetInt(const kalunMap *map, const char *key, int64_t *value, kalunError **error);
 const int64_t *kalunMapGetIntArr2(const kalunMap *map, const char *key, kalunError **error);

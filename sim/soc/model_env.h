@@ -10,17 +10,17 @@
 // many were read.
 static inline int simsoc_env_numbers(const char *name, uint32_t *out, int n)
 {
-    const char *s = getenv(name);
-    int k = 0;
-    while (s && *s && k < n) {
-        char *end = nullptr;
-        unsigned long v = strtoul(s, &end, 0);
-        if (end == s)
-            break;
-        out[k++] = (uint32_t)v;
-        s = *end == ',' ? end + 1 : end;
-    }
-    return k;
+	const char *s = getenv(name);
+	int k = 0;
+	while (s && *s && k < n) {
+		char *end = nullptr;
+		unsigned long v = strtoul(s, &end, 0);
+		if (end == s)
+			break;
+		out[k++] = (uint32_t)v;
+		s = *end == ',' ? end + 1 : end;
+	}
+	return k;
 }
 
 #endif

@@ -6,7 +6,8 @@
 #include <errno.h>
 #include <string.h>
 
-namespace {
+namespace
+{
 
 const qvd_ioctl qvd_ioctls[] = {
     {QVD_IOC_SET_DSP_LOG, qvd_set_dsp_log},
@@ -17,18 +18,18 @@ const qvd_ioctl qvd_ioctls[] = {
 
 int qvd_dispatch(simsoc_file *f, unsigned long req, void *arg)
 {
-    for (const qvd_ioctl &e : qvd_ioctls)
-        if (e.request == req)
-            return e.handle(f, arg);
-    simsoc_log("qvd: unknown ioctl 0x%lx", req);
-    return -ENOTTY;
+	for (const qvd_ioctl &e : qvd_ioctls)
+		if (e.request == req)
+			return e.handle(f, arg);
+	simsoc_log("qvd: unknown ioctl 0x%lx", req);
+	return -ENOTTY;
 }
 
 const simsoc_model_ops qvd_ops = {.name = "qvd", .ioctl = qvd_dispatch};
 
 __attribute__((constructor)) void qvd_register()
 {
-    simsoc_register(QVD_DEVICE, &qvd_ops, nullptr);
+	simsoc_register(QVD_DEVICE, &qvd_ops, nullptr);
 }
 
 } // namespace

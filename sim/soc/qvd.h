@@ -6,8 +6,8 @@
 #include "simsoc.h"
 
 struct qvd_ioctl {
-    unsigned long request;
-    int (*handle)(simsoc_file *f, void *arg);
+	unsigned long request;
+	int (*handle)(simsoc_file *f, void *arg);
 };
 
 // DSP debug log set-up (qvd_dsplog.cpp).

@@ -3,9 +3,9 @@
 // verified, and run.
 #include <flatbuffers/flatbuffers.h>
 #include <tensorflow/lite/interpreter.h>
+#include <tensorflow/lite/interpreter_builder.h>
 #include <tensorflow/lite/kernels/register.h>
 #include <tensorflow/lite/model_builder.h>
-#include <tensorflow/lite/interpreter_builder.h>
 #include <tensorflow/lite/schema/schema_generated.h>
 
 #include <gtest/gtest.h>
@@ -13,7 +13,8 @@
 #include <memory>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // out = a + b, three float tensors of shape [1, 4].
 std::vector<uint8_t> build_add_model()
@@ -23,15 +24,16 @@ std::vector<uint8_t> build_add_model()
 	std::vector<int32_t> shape = {1, 4};
 	std::vector<flatbuffers::Offset<tflite::Tensor>> tensors;
 	for (const char *name : {"a", "b", "out"})
-		tensors.push_back(tflite::CreateTensorDirect(fb, &shape, tflite::TensorType_FLOAT32, 0, name));
+		tensors.push_back(
+		    tflite::CreateTensorDirect(fb, &shape, tflite::TensorType_FLOAT32, 0, name));
 	std::vector<int32_t> op_in = {0, 1}, op_out = {2};
 	auto opts = tflite::CreateAddOptions(fb).Union();
-	std::vector<flatbuffers::Offset<tflite::Operator>> ops = {tflite::CreateOperatorDirect(
-		fb, 0, &op_in, &op_out, tflite::BuiltinOptions_AddOptions, opts)};
+	std::vector<flatbuffers::Offset<tflite::Operator>> ops = {
+	    tflite::CreateOperatorDirect(fb, 0, &op_in, &op_out, tflite::BuiltinOptions_AddOptions, opts)};
 	auto subgraph = tflite::CreateSubGraphDirect(fb, &tensors, &op_in, &op_out, &ops, "main");
 	std::vector<flatbuffers::Offset<tflite::SubGraph>> subgraphs = {subgraph};
 	std::vector<flatbuffers::Offset<tflite::OperatorCode>> codes = {
-		tflite::CreateOperatorCode(fb, tflite::BuiltinOperator_ADD, 0, 1, tflite::BuiltinOperator_ADD)};
+	    tflite::CreateOperatorCode(fb, tflite::BuiltinOperator_ADD, 0, 1, tflite::BuiltinOperator_ADD)};
 	auto model = tflite::CreateModelDirect(fb, 3, &codes, &subgraphs, "check", &buffers);
 	tflite::FinishModelBuffer(fb, model);
 	return std::vector<uint8_t>(fb.GetBufferPointer(), fb.GetBufferPointer() + fb.GetSize());
@@ -41,7 +43,7 @@ TEST(TFLiteRuntime, BuildsVerifiesAndRunsAnAddModel)
 {
 	std::vector<uint8_t> bytes = build_add_model();
 	auto model = tflite::FlatBufferModel::VerifyAndBuildFromBuffer(
-		reinterpret_cast<const char *>(bytes.data()), bytes.size());
+	    reinterpret_cast<const char *>(bytes.data()), bytes.size());
 	ASSERT_NE(model, nullptr);
 
 	tflite::ops::builtin::BuiltinOpResolver resolver;
@@ -68,7 +70,7 @@ TEST(TFLiteRuntime, RefusesACorruptModel)
 	std::vector<uint8_t> bytes = build_add_model();
 	bytes.resize(bytes.size() / 2);
 	auto model = tflite::FlatBufferModel::VerifyAndBuildFromBuffer(
-		reinterpret_cast<const char *>(bytes.data()), bytes.size());
+	    reinterpret_cast<const char *>(bytes.data()), bytes.size());
 	EXPECT_EQ(model, nullptr);
 }
 

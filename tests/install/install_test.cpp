@@ -17,7 +17,8 @@
 #include <fstream>
 #include <string>
 
-namespace {
+namespace
+{
 
 std::string g_prefix;
 
@@ -80,21 +81,23 @@ void exec_installed(const std::string &program)
 {
 	unsetenv("LD_LIBRARY_PATH");
 	unsetenv("LD_PRELOAD");
-	std::string asan = std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
+	std::string asan =
+	    std::string(getenv("ASAN_OPTIONS") ? getenv("ASAN_OPTIONS") : "") + ":detect_leaks=0";
 	setenv("ASAN_OPTIONS", asan.c_str(), 1);
 	execl(program.c_str(), program.c_str(), (char *)nullptr);
 	_exit(127);
 }
 
-class Installed : public ::testing::Test {
-  protected:
+class Installed : public ::testing::Test
+{
+      protected:
 	static void SetUpTestSuite()
 	{
 		char tmpl[] = "/tmp/camstack-install-XXXXXX";
 		ASSERT_NE(nullptr, mkdtemp(tmpl));
 		g_prefix = tmpl;
-		std::string cmd = std::string("'") + CMAKE_PROGRAM + "' --install '" + BUILD_TREE + "' --prefix '" +
-			g_prefix + "' >/dev/null";
+		std::string cmd = std::string("'") + CMAKE_PROGRAM + "' --install '" + BUILD_TREE +
+		                  "' --prefix '" + g_prefix + "' >/dev/null";
 		ASSERT_EQ(0, system(cmd.c_str()));
 	}
 	static void TearDownTestSuite()
@@ -122,7 +125,7 @@ TEST_F(Installed, VistradRunsOnTheSimulatedSoc)
 	std::string root = scratch_ + "/root";
 	write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
 	write_file(root + "/usr/lib/vistrad/vistrad.yaml",
-		   "PRODUCT_CONSTANTS:\n  product_constants:\n    channels: [0]\n    image_sources: 1\n");
+	           "PRODUCT_CONSTANTS:\n  product_constants:\n    channels: [0]\n    image_sources: 1\n");
 	write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
 	int master = -1;
 	// A terminal, so that the daemon writes its information level there.
@@ -142,7 +145,8 @@ TEST_F(Installed, VistradRunsOnTheSimulatedSoc)
 		std::string line;
 		while (std::getline(in, line))
 			if (line.rfind("SigCgt:", 0) == 0)
-				handles_term = std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGTERM - 1));
+				handles_term =
+				    std::stoull(line.substr(7), nullptr, 16) & (1ull << (SIGTERM - 1));
 		if (!handles_term)
 			read_until(master, &out, "\x01", 10); // keeps the terminal drained
 	}

@@ -15,22 +15,26 @@
 #include <vector>
 
 // The body a program built against the first interface reaches.
-extern "C" bool kalunListChips_1_0(kalunConnection *conn, int32_t **chips, size_t *size,
-                                   kalunError **error);
+extern "C" bool kalunListChips_1_0(kalunConnection *conn, int32_t **chips, size_t *size, kalunError **error);
 __asm__(".symver kalunListChips_1_0, kalunListChips@LIBKALUN_1.0.0");
 
 extern "C" int libkalun_c_header_check(void);
 
-namespace {
+namespace
+{
 
 using fakekalun::FakeKalun;
 using fakekalun::Script;
 using fakekalun::Unit;
 using kalun_test::Err;
 
-class WithService : public ::testing::Test {
-protected:
-	void SetUp() override { fake_ = std::make_unique<FakeKalun>(); }
+class WithService : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		fake_ = std::make_unique<FakeKalun>();
+	}
 	void TearDown() override
 	{
 		kalunDisconnect(&conn_, nullptr);
@@ -88,8 +92,9 @@ struct ConnectRefusal {
 	const char *message;
 };
 
-class ConnectRefused : public WithService,
-                       public ::testing::WithParamInterface<ConnectRefusal> {};
+class ConnectRefused : public WithService, public ::testing::WithParamInterface<ConnectRefusal>
+{
+};
 
 TEST_P(ConnectRefused, FailsWithTheCodeAndTextAndLeavesNothing)
 {
@@ -117,34 +122,33 @@ TEST_P(ConnectRefused, FailsWithTheCodeAndTextAndLeavesNothing)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-	Table, ConnectRefused,
-	::testing::Values(
-		ConnectRefusal{"VersionMismatch", [](Script &s) { s.minor = 2; }, -13,
-	                       "Could not create session: version mismatch between library "
-	                       "(3.1.56) and service (3.2.56)"},
-		ConnectRefusal{"SessionNotCreated",
-	                       [](Script &s) {
-				       s.code = -7;
-				       s.message = "Could not create session: client has a session";
-			       },
-	                       -7, "Could not create session: client has a session"},
-		ConnectRefusal{"DeviceNameOf32Characters",
-	                       [](Script &s) {
-				       s.units = {{"cpu-tflite", 0, 2}, {std::string(32, 'n'), 0, 11}};
-			       },
-	                       EMSGSIZE, "Name of device must be at most 31 characters in length"},
-		ConnectRefusal{"BusError",
-	                       [](Script &s) {
-				       s.dbus_error_name = "org.freedesktop.DBus.Error.AccessDenied";
-				       s.dbus_error_message = "not for you";
-			       },
-	                       EACCES, "Could not create session: not for you"},
-		ConnectRefusal{"ResultChannelClosedBeforeTheHandshakeAnswer",
-	                       [](Script &s) { s.close_on_handshake = true; }, -6,
-	                       "Asynchronous connection has been closed"},
-		ConnectRefusal{"ReplyOfAnotherShape", [](Script &s) { s.malformed_reply = true; },
-	                       ENXIO, "Could not parse message: No such device or address"}),
-	[](const ::testing::TestParamInfo<ConnectRefusal> &info) { return info.param.name; });
+    Table, ConnectRefused,
+    ::testing::Values(ConnectRefusal{"VersionMismatch", [](Script &s) { s.minor = 2; }, -13,
+                                     "Could not create session: version mismatch between library "
+                                     "(3.1.56) and service (3.2.56)"},
+                      ConnectRefusal{"SessionNotCreated",
+                                     [](Script &s) {
+	                                     s.code = -7;
+	                                     s.message = "Could not create session: client has a session";
+                                     },
+                                     -7, "Could not create session: client has a session"},
+                      ConnectRefusal{"DeviceNameOf32Characters",
+                                     [](Script &s) {
+	                                     s.units = {{"cpu-tflite", 0, 2}, {std::string(32, 'n'), 0, 11}};
+                                     },
+                                     EMSGSIZE, "Name of device must be at most 31 characters in length"},
+                      ConnectRefusal{"BusError",
+                                     [](Script &s) {
+	                                     s.dbus_error_name = "org.freedesktop.DBus.Error.AccessDenied";
+	                                     s.dbus_error_message = "not for you";
+                                     },
+                                     EACCES, "Could not create session: not for you"},
+                      ConnectRefusal{"ResultChannelClosedBeforeTheHandshakeAnswer",
+                                     [](Script &s) { s.close_on_handshake = true; }, -6,
+                                     "Asynchronous connection has been closed"},
+                      ConnectRefusal{"ReplyOfAnotherShape", [](Script &s) { s.malformed_reply = true; },
+                                     ENXIO, "Could not parse message: No such device or address"}),
+    [](const ::testing::TestParamInfo<ConnectRefusal> &info) { return info.param.name; });
 
 TEST(Connect, WithoutTheServiceFailsToCreateTheSession)
 {
@@ -348,32 +352,93 @@ TEST_F(WithService, NullArgumentsAreRefusedWithTheirMessages)
 	size_t sz;
 	int32_t *chips;
 	const std::vector<NullCase> cases = {
-		{"GetNumSessions conn", [](kalunConnection *, kalunError **e) { uint64_t n; return !kalunGetNumSessions(nullptr, &n, e); }, "kalunConnection is NULL"},
-		{"ListDevices conn", [&](kalunConnection *, kalunError **e) { return !kalunListDevices(nullptr, &sz, e); }, "conn is NULL"},
-		{"ListDevices count", [&](kalunConnection *k, kalunError **e) { return !kalunListDevices(k, nullptr, e); }, "numDevices is NULL"},
-		{"GetDevice conn", [](kalunConnection *, kalunError **e) { return !kalunGetDevice(nullptr, "cpu-proc", 0, e); }, "kalunConnection is NULL"},
-		{"GetDevice name", [](kalunConnection *k, kalunError **e) { return !kalunGetDevice(k, nullptr, 0, e); }, "name is NULL"},
-		{"GetDeviceName", [](kalunConnection *, kalunError **e) { return !kalunGetDeviceName(nullptr, e); }, "kalunDevice is NULL"},
-		{"GetDeviceInstance dev", [&](kalunConnection *, kalunError **e) { return !kalunGetDeviceInstance(nullptr, &u32, e); }, "kalunDevice is NULL"},
-		{"GetDeviceInstance out", [](kalunConnection *k, kalunError **e) { return !kalunGetDeviceInstance(kalunGetDevice(k, "cpu-proc", 0, nullptr), nullptr, e); }, "output pointer instance is NULL"},
-		{"ListChips count", [&](kalunConnection *k, kalunError **e) { return !kalunListChips(k, &chips, nullptr, e); }, "Pointer argument numChips is NULL"},
-		{"ListChips conn", [&](kalunConnection *, kalunError **e) { return !kalunListChips(nullptr, &chips, &sz, e); }, "kalunConnection is NULL"},
-		{"ListChips chips", [&](kalunConnection *k, kalunError **e) { return !kalunListChips(k, nullptr, &sz, e); }, "Pointer to pointer argument chips is NULL"},
-		{"ListChips 1.0 size", [&](kalunConnection *k, kalunError **e) { return !kalunListChips_1_0(k, &chips, nullptr, e); }, "Pointer argument size is NULL"},
-		{"GetChipType conn", [&](kalunConnection *, kalunError **e) { return !kalunGetChipType(nullptr, &i32, e); }, "kalunConnection is NULL"},
-		{"GetChipType out", [](kalunConnection *k, kalunError **e) { return !kalunGetChipType(k, nullptr, e); }, "Pointer argument chipType is NULL"},
-		{"GetChipId conn", [&](kalunConnection *, kalunError **e) { return !kalunGetChipId(nullptr, &u64, e); }, "kalunConnection is NULL"},
-		{"GetChipId out", [](kalunConnection *k, kalunError **e) { return !kalunGetChipId(k, nullptr, e); }, "Pointer argument chipId is NULL"},
-		{"SetChipId conn", [](kalunConnection *, kalunError **e) { return !kalunSetChipId(nullptr, 0, e); }, "kalunConnection is NULL"},
-		{"SetChip conn", [](kalunConnection *, kalunError **e) { return !kalunSetChip(nullptr, 2, e); }, "kalunConnection is NULL"},
-		{"CreateMap ok, SetInt map", [](kalunConnection *, kalunError **e) { return !kalunMapSetInt(nullptr, "k", 1, e); }, "kalunMap is NULL"},
-		{"MapSetStr map", [](kalunConnection *, kalunError **e) { return !kalunMapSetStr(nullptr, "k", "v", e); }, "kalunMap is NULL"},
-		{"MapSetIntArr2 map", [](kalunConnection *, kalunError **e) { return !kalunMapSetIntArr2(nullptr, "k", 1, 2, e); }, "kalunMap is NULL"},
-		{"MapSetIntArr4 map", [](kalunConnection *, kalunError **e) { return !kalunMapSetIntArr4(nullptr, "k", 1, 2, 3, 4, e); }, "kalunMap is NULL"},
-		{"MapGetStr map", [](kalunConnection *, kalunError **e) { return !kalunMapGetStr(nullptr, "k", e); }, "kalunMap is NULL"},
-		{"MapGetInt map", [](kalunConnection *, kalunError **e) { int64_t v; return !kalunMapGetInt(nullptr, "k", &v, e); }, "kalunMap is NULL"},
-		{"MapGetIntArr2 map", [](kalunConnection *, kalunError **e) { return !kalunMapGetIntArr2(nullptr, "k", e); }, "kalunMap is NULL"},
-		{"MapGetIntArr4 map", [](kalunConnection *, kalunError **e) { return !kalunMapGetIntArr4(nullptr, "k", e); }, "kalunMap is NULL"},
+	    {"GetNumSessions conn",
+	     [](kalunConnection *, kalunError **e) {
+		     uint64_t n;
+		     return !kalunGetNumSessions(nullptr, &n, e);
+	     },
+	     "kalunConnection is NULL"},
+	    {"ListDevices conn",
+	     [&](kalunConnection *, kalunError **e) { return !kalunListDevices(nullptr, &sz, e); },
+	     "conn is NULL"},
+	    {"ListDevices count",
+	     [&](kalunConnection *k, kalunError **e) { return !kalunListDevices(k, nullptr, e); },
+	     "numDevices is NULL"},
+	    {"GetDevice conn",
+	     [](kalunConnection *, kalunError **e) { return !kalunGetDevice(nullptr, "cpu-proc", 0, e); },
+	     "kalunConnection is NULL"},
+	    {"GetDevice name",
+	     [](kalunConnection *k, kalunError **e) { return !kalunGetDevice(k, nullptr, 0, e); },
+	     "name is NULL"},
+	    {"GetDeviceName",
+	     [](kalunConnection *, kalunError **e) { return !kalunGetDeviceName(nullptr, e); },
+	     "kalunDevice is NULL"},
+	    {"GetDeviceInstance dev",
+	     [&](kalunConnection *, kalunError **e) { return !kalunGetDeviceInstance(nullptr, &u32, e); },
+	     "kalunDevice is NULL"},
+	    {"GetDeviceInstance out",
+	     [](kalunConnection *k, kalunError **e) {
+		     return !kalunGetDeviceInstance(kalunGetDevice(k, "cpu-proc", 0, nullptr), nullptr, e);
+	     },
+	     "output pointer instance is NULL"},
+	    {"ListChips count",
+	     [&](kalunConnection *k, kalunError **e) { return !kalunListChips(k, &chips, nullptr, e); },
+	     "Pointer argument numChips is NULL"},
+	    {"ListChips conn",
+	     [&](kalunConnection *, kalunError **e) { return !kalunListChips(nullptr, &chips, &sz, e); },
+	     "kalunConnection is NULL"},
+	    {"ListChips chips",
+	     [&](kalunConnection *k, kalunError **e) { return !kalunListChips(k, nullptr, &sz, e); },
+	     "Pointer to pointer argument chips is NULL"},
+	    {"ListChips 1.0 size",
+	     [&](kalunConnection *k, kalunError **e) { return !kalunListChips_1_0(k, &chips, nullptr, e); },
+	     "Pointer argument size is NULL"},
+	    {"GetChipType conn",
+	     [&](kalunConnection *, kalunError **e) { return !kalunGetChipType(nullptr, &i32, e); },
+	     "kalunConnection is NULL"},
+	    {"GetChipType out",
+	     [](kalunConnection *k, kalunError **e) { return !kalunGetChipType(k, nullptr, e); },
+	     "Pointer argument chipType is NULL"},
+	    {"GetChipId conn",
+	     [&](kalunConnection *, kalunError **e) { return !kalunGetChipId(nullptr, &u64, e); },
+	     "kalunConnection is NULL"},
+	    {"GetChipId out",
+	     [](kalunConnection *k, kalunError **e) { return !kalunGetChipId(k, nullptr, e); },
+	     "Pointer argument chipId is NULL"},
+	    {"SetChipId conn",
+	     [](kalunConnection *, kalunError **e) { return !kalunSetChipId(nullptr, 0, e); },
+	     "kalunConnection is NULL"},
+	    {"SetChip conn", [](kalunConnection *, kalunError **e) { return !kalunSetChip(nullptr, 2, e); },
+	     "kalunConnection is NULL"},
+	    {"CreateMap ok, SetInt map",
+	     [](kalunConnection *, kalunError **e) { return !kalunMapSetInt(nullptr, "k", 1, e); },
+	     "kalunMap is NULL"},
+	    {"MapSetStr map",
+	     [](kalunConnection *, kalunError **e) { return !kalunMapSetStr(nullptr, "k", "v", e); },
+	     "kalunMap is NULL"},
+	    {"MapSetIntArr2 map",
+	     [](kalunConnection *, kalunError **e) { return !kalunMapSetIntArr2(nullptr, "k", 1, 2, e); },
+	     "kalunMap is NULL"},
+	    {"MapSetIntArr4 map",
+	     [](kalunConnection *, kalunError **e) {
+		     return !kalunMapSetIntArr4(nullptr, "k", 1, 2, 3, 4, e);
+	     },
+	     "kalunMap is NULL"},
+	    {"MapGetStr map",
+	     [](kalunConnection *, kalunError **e) { return !kalunMapGetStr(nullptr, "k", e); },
+	     "kalunMap is NULL"},
+	    {"MapGetInt map",
+	     [](kalunConnection *, kalunError **e) {
+		     int64_t v;
+		     return !kalunMapGetInt(nullptr, "k", &v, e);
+	     },
+	     "kalunMap is NULL"},
+	    {"MapGetIntArr2 map",
+	     [](kalunConnection *, kalunError **e) { return !kalunMapGetIntArr2(nullptr, "k", e); },
+	     "kalunMap is NULL"},
+	    {"MapGetIntArr4 map",
+	     [](kalunConnection *, kalunError **e) { return !kalunMapGetIntArr4(nullptr, "k", e); },
+	     "kalunMap is NULL"},
 	};
 	for (const NullCase &nc : cases) {
 		Err err;
@@ -438,14 +503,14 @@ TEST(Map, KeysAndValuesAreCheckedAndTypesKept)
 		const char *value;
 		const char *message;
 	} refused[] = {
-		{nullptr, "v", "Input string is NULL"},
-		{"", "v", "Input string is empty"},
-		{k128.c_str(), "v",
-	         "Input strings must be no more than 128 characters (including terminating null byte)"},
-		{"fmt", nullptr, "Input string is NULL"},
-		{"fmt", "", "Input string is empty"},
-		{"fmt", k128.c_str(),
-	         "Input strings must be no more than 128 characters (including terminating null byte)"},
+	    {nullptr, "v", "Input string is NULL"},
+	    {"", "v", "Input string is empty"},
+	    {k128.c_str(), "v",
+	     "Input strings must be no more than 128 characters (including terminating null byte)"},
+	    {"fmt", nullptr, "Input string is NULL"},
+	    {"fmt", "", "Input string is empty"},
+	    {"fmt", k128.c_str(),
+	     "Input strings must be no more than 128 characters (including terminating null byte)"},
 	};
 	for (const auto &r : refused) {
 		err.clear();

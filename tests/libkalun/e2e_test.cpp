@@ -25,7 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using kalun_test::Err;
 using kalun_test::memfd_with;
@@ -38,8 +39,8 @@ uint64_t sessions_on_bus()
 	uint64_t n = UINT64_MAX;
 	if (sd_bus_open_system(&bus) < 0)
 		return n;
-	sd_bus_get_property_trivial(bus, "com.tovi.Kalun1", "/com/tovi/Kalun1",
-	                            "com.tovi.Kalun1.Service", "NbrOfSessions", nullptr, 't', &n);
+	sd_bus_get_property_trivial(bus, "com.tovi.Kalun1", "/com/tovi/Kalun1", "com.tovi.Kalun1.Service",
+	                            "NbrOfSessions", nullptr, 't', &n);
 	sd_bus_flush_close_unref(bus);
 	return n;
 }
@@ -100,8 +101,9 @@ struct Done {
 	}
 };
 
-class EndToEnd : public ::testing::Test {
-protected:
+class EndToEnd : public ::testing::Test
+{
+      protected:
 	static void SetUpTestSuite()
 	{
 		pid_ = fork();
@@ -111,7 +113,7 @@ protected:
 		}
 		ASSERT_GT(pid_, 0);
 		ASSERT_TRUE(kalun_test::eventually_true([] { return sessions_on_bus() != UINT64_MAX; }))
-			<< "kalun did not take its name";
+		    << "kalun did not take its name";
 	}
 	static void TearDownTestSuite()
 	{
@@ -121,7 +123,10 @@ protected:
 			pid_ = -1;
 		}
 	}
-	void TearDown() override { kalunDisconnect(&conn_, nullptr); }
+	void TearDown() override
+	{
+		kalunDisconnect(&conn_, nullptr);
+	}
 
 	void connect()
 	{
@@ -137,15 +142,13 @@ protected:
 	{
 		int fd = memfd_with(bytes);
 		Err err;
-		kalunModel *model = kalunLoadModel(conn_, fd, tflite_, access, "tflite", nullptr,
-		                                   err.loc());
+		kalunModel *model = kalunLoadModel(conn_, fd, tflite_, access, "tflite", nullptr, err.loc());
 		close(fd);
 		EXPECT_NE(model, nullptr) << err.msg();
 		return model;
 	}
 
-	kalunModel *load_scale(int64_t in_w, int64_t in_h, int64_t out_w, int64_t out_h,
-	                       int32_t access = 1)
+	kalunModel *load_scale(int64_t in_w, int64_t in_h, int64_t out_w, int64_t out_h, int32_t access = 1)
 	{
 		kalunMap *params = scale_params(in_w, in_h, out_w, out_h);
 		Err err;
@@ -170,7 +173,7 @@ struct OwnTensors {
 	std::vector<int> fds;
 
 	OwnTensors(kalunTensor **t, size_t n, const std::vector<std::vector<uint8_t>> &contents)
-		: tensors(t), count(n)
+	    : tensors(t), count(n)
 	{
 		for (size_t i = 0; i < n; i++) {
 			fds.push_back(memfd_with(contents[i]));
@@ -216,8 +219,8 @@ TEST_F(EndToEnd, TfliteRunsSynchronouslyOnTheCallersTensors)
 	OwnTensors out(kalunCreateModelOutputs(model, nullptr, nullptr), 1,
 	               {std::vector<uint8_t>(48 * sizeof(float))});
 	Err err;
-	kalunJobRequest *req = kalunCreateJobRequest(model, in.tensors, 2, out.tensors, 1, nullptr,
-	                                             err.loc());
+	kalunJobRequest *req =
+	    kalunCreateJobRequest(model, in.tensors, 2, out.tensors, 1, nullptr, err.loc());
 	ASSERT_NE(req, nullptr) << err.msg();
 	ASSERT_TRUE(kalunRunJob(conn_, req, err.loc())) << err.msg();
 	auto sum = read_fd<float>(out.fds[0], 48);
@@ -241,12 +244,10 @@ TEST_F(EndToEnd, TfliteRunsAsynchronouslyOnServiceAllocatedTensors)
 
 	Err err;
 	size_t nin = 0, nout = 0;
-	kalunTensor **in = kalunAllocModelInputs(conn_, model, KALUN_FD_PROP_READWRITE |
-	                                                           KALUN_FD_PROP_MAP,
+	kalunTensor **in = kalunAllocModelInputs(conn_, model, KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP,
 	                                         &nin, nullptr, err.loc());
 	ASSERT_NE(in, nullptr) << err.msg();
-	kalunTensor **out = kalunAllocModelOutputs(conn_, model, KALUN_FD_PROP_READWRITE |
-	                                                             KALUN_FD_PROP_MAP,
+	kalunTensor **out = kalunAllocModelOutputs(conn_, model, KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP,
 	                                           &nout, nullptr, err.loc());
 	ASSERT_NE(out, nullptr) << err.msg();
 	ASSERT_EQ(nin, 1u);
@@ -255,14 +256,13 @@ TEST_F(EndToEnd, TfliteRunsAsynchronouslyOnServiceAllocatedTensors)
 	// The bus thread may still hold the answer's own copies for a moment
 	// after the call has returned.
 	EXPECT_TRUE(kalun_test::eventually_true([&] { return kalun_test::open_fd_count() == before + 2; }))
-		<< kalun_test::open_fd_count() << " descriptors, " << before << " + 2 expected";
+	    << kalun_test::open_fd_count() << " descriptors, " << before << " + 2 expected";
 	size_t fd_size = 0;
 	ASSERT_TRUE(kalunGetTensorFdSize(in[0], &fd_size, nullptr));
 	EXPECT_GE(fd_size, 16u);
 
 	const float x[4] = {3.0f, 4.0f, -8.0f, 0.25f};
-	ASSERT_EQ(pwrite(kalunGetTensorFd(in[0], nullptr), x, sizeof(x), 0),
-	          static_cast<ssize_t>(sizeof(x)));
+	ASSERT_EQ(pwrite(kalunGetTensorFd(in[0], nullptr), x, sizeof(x), 0), static_cast<ssize_t>(sizeof(x)));
 	kalunJobRequest *req = kalunCreateJobRequest(model, in, 1, out, 1, nullptr, err.loc());
 	ASSERT_NE(req, nullptr) << err.msg();
 	Done done;
@@ -278,7 +278,7 @@ TEST_F(EndToEnd, TfliteRunsAsynchronouslyOnServiceAllocatedTensors)
 	EXPECT_EQ(in, nullptr);
 	// The descriptors duplicated for the service's buffers went with them.
 	EXPECT_TRUE(kalun_test::eventually_true([&] { return kalun_test::open_fd_count() == before; }))
-		<< kalun_test::open_fd_count() << " descriptors, " << before << " expected";
+	    << kalun_test::open_fd_count() << " descriptors, " << before << " expected";
 	kalunDestroyModel(&model);
 }
 
@@ -316,11 +316,11 @@ TEST_F(EndToEnd, CpuProcScalesSynchronouslyOnServiceTensorsAndAsynchronouslyOnOw
 	const auto image = two_colours(16, 8);
 
 	Err err;
-	kalunTensor **in = kalunAllocModelInputs(conn_, model, KALUN_FD_PROP_READWRITE, nullptr,
-	                                         nullptr, err.loc());
+	kalunTensor **in =
+	    kalunAllocModelInputs(conn_, model, KALUN_FD_PROP_READWRITE, nullptr, nullptr, err.loc());
 	ASSERT_NE(in, nullptr) << err.msg();
-	kalunTensor **out = kalunAllocModelOutputs(conn_, model, KALUN_FD_PROP_READWRITE, nullptr,
-	                                           nullptr, err.loc());
+	kalunTensor **out =
+	    kalunAllocModelOutputs(conn_, model, KALUN_FD_PROP_READWRITE, nullptr, nullptr, err.loc());
 	ASSERT_NE(out, nullptr) << err.msg();
 	ASSERT_EQ(pwrite(kalunGetTensorFd(in[0], nullptr), image.data(), image.size(), 0),
 	          static_cast<ssize_t>(image.size()));
@@ -335,8 +335,7 @@ TEST_F(EndToEnd, CpuProcScalesSynchronouslyOnServiceTensorsAndAsynchronouslyOnOw
 	OwnTensors own_in(kalunCreateModelInputs(model, nullptr, nullptr), 1, {image});
 	OwnTensors own_out(kalunCreateModelOutputs(model, nullptr, nullptr), 1,
 	                   {std::vector<uint8_t>(8 * 4 * 3)});
-	req = kalunCreateJobRequest(model, own_in.tensors, 1, own_out.tensors, 1, nullptr,
-	                            err.loc());
+	req = kalunCreateJobRequest(model, own_in.tensors, 1, own_out.tensors, 1, nullptr, err.loc());
 	ASSERT_NE(req, nullptr) << err.msg();
 	Done done;
 	ASSERT_TRUE(kalunRunJobAsync(conn_, req, Done::callback, &done, err.loc())) << err.msg();
@@ -403,8 +402,8 @@ TEST_F(EndToEnd, RefusalsOfTheServiceAreErrorRecords)
 	ASSERT_NE(scale, nullptr);
 	// A private model of another session.
 	kalunMap *params = scale_params(4, 4, 2, 2);
-	kalunModel *theirs = kalunLoadModel(other, -1, kalunGetDevice(other, "cpu-proc", 0, nullptr),
-	                                    1, "theirs", params, nullptr);
+	kalunModel *theirs = kalunLoadModel(other, -1, kalunGetDevice(other, "cpu-proc", 0, nullptr), 1,
+	                                    "theirs", params, nullptr);
 	ASSERT_NE(theirs, nullptr);
 	kalunMap *bad_params = scale_params(4, 4, 2, 2);
 	kalunMapSetStr(bad_params, "image.output.format", "bmp", nullptr);
@@ -421,8 +420,7 @@ TEST_F(EndToEnd, RefusalsOfTheServiceAreErrorRecords)
 	beyond.id = kalunGetModelId(scale, nullptr);
 	beyond.device = &far_unit;
 	beyond.num_inputs = beyond.num_outputs = 1;
-	kalunJobRequest *req = kalunCreateJobRequest(scale, in.tensors, 1, out.tensors, 1, nullptr,
-	                                             nullptr);
+	kalunJobRequest *req = kalunCreateJobRequest(scale, in.tensors, 1, out.tensors, 1, nullptr, nullptr);
 	ASSERT_NE(req, nullptr);
 	const std::vector<uint8_t> garbage(64, 0x5a);
 	int garbage_fd = memfd_with(garbage);
@@ -434,49 +432,48 @@ TEST_F(EndToEnd, RefusalsOfTheServiceAreErrorRecords)
 		std::string prefix;
 	};
 	const Case cases[] = {
-		{"a TensorFlow Lite model that is none",
-		 [&](kalunError **e) {
-			 kalunModel *m = kalunLoadModel(conn_, garbage_fd, tflite_, 1, "", nullptr, e);
-			 kalunDestroyModel(&m);
-			 return m != nullptr;
-		 },
-		 -2, "Could not load model: "},
-		{"image parameters the unit refuses",
-		 [&](kalunError **e) {
-			 kalunModel *m = kalunLoadModel(conn_, -1, proc_, 1, "", bad_params, e);
-			 kalunDestroyModel(&m);
-			 return m != nullptr;
-		 },
-		 -2, "Could not load model: "},
-		{"a job on a model of another session",
-		 [&](kalunError **e) {
-			 kalunSetJobRequestModel(req, theirs, nullptr);
-			 return kalunRunJob(conn_, req, e);
-		 },
-		 -5, "Could not run job: Caller "},
-		{"a job on a deleted model",
-		 [&](kalunError **e) {
-			 kalunSetJobRequestModel(req, gone, nullptr);
-			 return kalunRunJob(conn_, req, e);
-		 },
-		 -4, "Could not run job: Model " + std::to_string(kalunGetModelId(gone, nullptr)) +
-		         " not found"},
-		{"a job on a unit beyond the list",
-		 [&](kalunError **e) {
-			 kalunJobRequest *far = kalunCreateJobRequest(&beyond, in.tensors, 1, out.tensors,
-			                                              1, nullptr, nullptr);
-			 bool ok = kalunRunJob(conn_, far, e);
-			 kalunDestroyJobRequest(&far);
-			 return ok;
-		 },
-		 -9, "Chip ID is larger than number of units"},
-		{"buffers for a deleted model",
-		 [&](kalunError **e) {
-			 kalunTensor **t = kalunAllocModelInputs(conn_, gone, 1, nullptr, nullptr, e);
-			 kalunDestroyTensors(conn_, &t, 1, nullptr);
-			 return t != nullptr;
-		 },
-		 -4, "Could not allocate tensors: Could not get model: "},
+	    {"a TensorFlow Lite model that is none",
+	     [&](kalunError **e) {
+		     kalunModel *m = kalunLoadModel(conn_, garbage_fd, tflite_, 1, "", nullptr, e);
+		     kalunDestroyModel(&m);
+		     return m != nullptr;
+	     },
+	     -2, "Could not load model: "},
+	    {"image parameters the unit refuses",
+	     [&](kalunError **e) {
+		     kalunModel *m = kalunLoadModel(conn_, -1, proc_, 1, "", bad_params, e);
+		     kalunDestroyModel(&m);
+		     return m != nullptr;
+	     },
+	     -2, "Could not load model: "},
+	    {"a job on a model of another session",
+	     [&](kalunError **e) {
+		     kalunSetJobRequestModel(req, theirs, nullptr);
+		     return kalunRunJob(conn_, req, e);
+	     },
+	     -5, "Could not run job: Caller "},
+	    {"a job on a deleted model",
+	     [&](kalunError **e) {
+		     kalunSetJobRequestModel(req, gone, nullptr);
+		     return kalunRunJob(conn_, req, e);
+	     },
+	     -4, "Could not run job: Model " + std::to_string(kalunGetModelId(gone, nullptr)) + " not found"},
+	    {"a job on a unit beyond the list",
+	     [&](kalunError **e) {
+		     kalunJobRequest *far =
+		         kalunCreateJobRequest(&beyond, in.tensors, 1, out.tensors, 1, nullptr, nullptr);
+		     bool ok = kalunRunJob(conn_, far, e);
+		     kalunDestroyJobRequest(&far);
+		     return ok;
+	     },
+	     -9, "Chip ID is larger than number of units"},
+	    {"buffers for a deleted model",
+	     [&](kalunError **e) {
+		     kalunTensor **t = kalunAllocModelInputs(conn_, gone, 1, nullptr, nullptr, e);
+		     kalunDestroyTensors(conn_, &t, 1, nullptr);
+		     return t != nullptr;
+	     },
+	     -4, "Could not allocate tensors: Could not get model: "},
 	};
 	for (const auto &c : cases) {
 		Err err;
@@ -514,16 +511,15 @@ TEST_F(EndToEnd, ThreadsShareOneConnection)
 			OwnTensors in(kalunCreateModelInputs(model, nullptr, nullptr), 1, {image});
 			OwnTensors out(kalunCreateModelOutputs(model, nullptr, nullptr), 1,
 			               {std::vector<uint8_t>(8 * 4 * 3)});
-			kalunJobRequest *req = kalunCreateJobRequest(model, in.tensors, 1, out.tensors, 1,
-			                                             nullptr, nullptr);
+			kalunJobRequest *req =
+			    kalunCreateJobRequest(model, in.tensors, 1, out.tensors, 1, nullptr, nullptr);
 			for (int i = 0; i < 20; i++) {
 				if (!kalunRunJob(conn_, req, nullptr) ||
 				    read_fd<uint8_t>(out.fds[0], 3)[0] < 190)
 					failures[t]++;
 				pwrite(out.fds[0], "\0", 1, 0);
 			}
-			kalunModel *listed =
-				kalunGetModel(conn_, kalunGetModelId(model, nullptr), nullptr);
+			kalunModel *listed = kalunGetModel(conn_, kalunGetModelId(model, nullptr), nullptr);
 			if (!listed)
 				failures[t]++;
 			kalunDestroyModel(&listed);
@@ -553,9 +549,10 @@ TEST_F(EndToEnd, ThreadsShareOneConnection)
 		_exit(3);
 	kalunTensor **in = kalunAllocModelInputs(conn, model, 1, nullptr, nullptr, nullptr);
 	kalunTensor **out = kalunAllocModelOutputs(conn, model, 1, nullptr, nullptr, nullptr);
-	kalunJobRequest *req = in && out ? kalunCreateJobRequest(model, in, 1, out, 1, nullptr, nullptr)
-	                                 : nullptr;
-	if (!req || !kalunRunJobAsync(conn, req, [](void *, kalunError *) {}, nullptr, nullptr))
+	kalunJobRequest *req =
+	    in && out ? kalunCreateJobRequest(model, in, 1, out, 1, nullptr, nullptr) : nullptr;
+	if (!req || !kalunRunJobAsync(
+	                conn, req, [](void *, kalunError *) {}, nullptr, nullptr))
 		_exit(4);
 	uint64_t id = kalunGetModelId(model, nullptr);
 	if (write(report, &id, sizeof(id)) != sizeof(id))
@@ -579,8 +576,7 @@ TEST_F(EndToEnd, AClientKilledMidJobLeavesNothingBehind)
 	}
 	close(report[1]);
 	uint64_t model_id = UINT64_MAX;
-	ASSERT_EQ(read(report[0], &model_id, sizeof(model_id)),
-	          static_cast<ssize_t>(sizeof(model_id)));
+	ASSERT_EQ(read(report[0], &model_id, sizeof(model_id)), static_cast<ssize_t>(sizeof(model_id)));
 	close(report[0]);
 	int status = 0;
 	ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -588,19 +584,16 @@ TEST_F(EndToEnd, AClientKilledMidJobLeavesNothingBehind)
 
 	EXPECT_TRUE(kalun_test::eventually_true([] { return sessions_on_bus() == 0; }));
 	EXPECT_TRUE(kalun_test::eventually_true([&] { return fd_count(pid_) == fds_before; }))
-		<< fd_count(pid_) << " descriptors, " << fds_before << " before";
+	    << fd_count(pid_) << " descriptors, " << fds_before << " before";
 
 	// Another client is served, and the dead session's private model is
 	// gone rather than merely forbidden.
 	connect();
 	kalunModel *scale = load_scale(4, 4, 2, 2);
 	ASSERT_NE(scale, nullptr);
-	OwnTensors in(kalunCreateModelInputs(scale, nullptr, nullptr), 1,
-	              {std::vector<uint8_t>(48, 9)});
-	OwnTensors out(kalunCreateModelOutputs(scale, nullptr, nullptr), 1,
-	               {std::vector<uint8_t>(12)});
-	kalunJobRequest *req = kalunCreateJobRequest(scale, in.tensors, 1, out.tensors, 1, nullptr,
-	                                             nullptr);
+	OwnTensors in(kalunCreateModelInputs(scale, nullptr, nullptr), 1, {std::vector<uint8_t>(48, 9)});
+	OwnTensors out(kalunCreateModelOutputs(scale, nullptr, nullptr), 1, {std::vector<uint8_t>(12)});
+	kalunJobRequest *req = kalunCreateJobRequest(scale, in.tensors, 1, out.tensors, 1, nullptr, nullptr);
 	Err err;
 	EXPECT_TRUE(kalunRunJob(conn_, req, err.loc())) << err.msg();
 	kalunModel dead{};

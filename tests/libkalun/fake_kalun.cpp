@@ -12,9 +12,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace fakekalun {
+namespace fakekalun
+{
 
-namespace {
+namespace
+{
 
 void check(int r, const char *what)
 {
@@ -68,8 +70,8 @@ struct FakeKalun::Impl {
 
 	static int create_session(sd_bus_message *m, void *userdata, sd_bus_error *error);
 	static int filter(sd_bus_message *m, void *userdata, sd_bus_error *error);
-	static int get_sessions(sd_bus *, const char *, const char *, const char *,
-	                        sd_bus_message *reply, void *userdata, sd_bus_error *error);
+	static int get_sessions(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply,
+	                        void *userdata, sd_bus_error *error);
 	int reply_session(sd_bus_message *m, const Script &s, const CreateSessionCall &c);
 	void run();
 	void pump(sd_bus *b, Session *s);
@@ -80,18 +82,18 @@ struct FakeKalun::Impl {
 static const sd_bus_vtable *service_vtable()
 {
 	static const sd_bus_vtable vtable[] = {
-		SD_BUS_VTABLE_START(0),
-		SD_BUS_METHOD("CreateSession", "suuu", "(thhisa(sui))",
-		              FakeKalun::Impl::create_session, SD_BUS_VTABLE_UNPRIVILEGED),
-		SD_BUS_PROPERTY("NbrOfSessions", "t", FakeKalun::Impl::get_sessions, 0,
-		                SD_BUS_VTABLE_PROPERTY_CONST),
-		SD_BUS_VTABLE_END,
+	    SD_BUS_VTABLE_START(0),
+	    SD_BUS_METHOD("CreateSession", "suuu", "(thhisa(sui))", FakeKalun::Impl::create_session,
+	                  SD_BUS_VTABLE_UNPRIVILEGED),
+	    SD_BUS_PROPERTY("NbrOfSessions", "t", FakeKalun::Impl::get_sessions, 0,
+	                    SD_BUS_VTABLE_PROPERTY_CONST),
+	    SD_BUS_VTABLE_END,
 	};
 	return vtable;
 }
 
-int FakeKalun::Impl::get_sessions(sd_bus *, const char *, const char *, const char *,
-                                  sd_bus_message *reply, void *userdata, sd_bus_error *error)
+int FakeKalun::Impl::get_sessions(sd_bus *, const char *, const char *, const char *, sd_bus_message *reply,
+                                  void *userdata, sd_bus_error *error)
 {
 	auto *self = static_cast<Impl *>(userdata);
 	std::lock_guard<std::mutex> g(self->lock);
@@ -100,8 +102,7 @@ int FakeKalun::Impl::get_sessions(sd_bus *, const char *, const char *, const ch
 	return sd_bus_message_append(reply, "t", self->num_sessions);
 }
 
-int FakeKalun::Impl::reply_session(sd_bus_message *m, const Script &s,
-                                   const CreateSessionCall &c)
+int FakeKalun::Impl::reply_session(sd_bus_message *m, const Script &s, const CreateSessionCall &c)
 {
 	if (!s.dbus_error_name.empty())
 		return sd_bus_reply_method_errorf(m, s.dbus_error_name.c_str(), "%s",
@@ -204,8 +205,8 @@ void FakeKalun::Impl::send_result(Session &s, const std::string &member,
 	if (!s.results)
 		return;
 	sd_bus_message *m = nullptr;
-	check(sd_bus_message_new_method_call(s.results, &m, "com.tovi.Kalun1", "/",
-	                                     "com.tovi.Kalun1", member.c_str()),
+	check(sd_bus_message_new_method_call(s.results, &m, "com.tovi.Kalun1", "/", "com.tovi.Kalun1",
+	                                     member.c_str()),
 	      "new result");
 	append(m);
 	check(sd_bus_send(s.results, m, nullptr), "send result");
@@ -244,8 +245,9 @@ void FakeKalun::Impl::pump(sd_bus *b, Session *s)
 			if (handshake && close_instead)
 				s->results = sd_bus_close_unref(s->results);
 			else if (handshake)
-				send_result(*s, "Handshake",
-				            [&](sd_bus_message *msg) { sd_bus_message_append(msg, "t", s->id); });
+				send_result(*s, "Handshake", [&](sd_bus_message *msg) {
+					sd_bus_message_append(msg, "t", s->id);
+				});
 		}
 		sd_bus_message_unref(m);
 		if (r <= 0)
@@ -349,8 +351,7 @@ std::vector<CreateSessionCall> FakeKalun::create_calls()
 std::vector<Request> FakeKalun::wait_requests(size_t n)
 {
 	std::unique_lock<std::mutex> g(impl_->lock);
-	impl_->changed.wait_for(g, std::chrono::seconds(5),
-	                        [&] { return impl_->requests.size() >= n; });
+	impl_->changed.wait_for(g, std::chrono::seconds(5), [&] { return impl_->requests.size() >= n; });
 	return impl_->requests;
 }
 
@@ -375,8 +376,7 @@ static void run_on_loop(FakeKalun::Impl *impl, const std::function<void()> &fn)
 	done_cv.wait(d, [&] { return done; });
 }
 
-void FakeKalun::send_raw(const std::string &member,
-                         const std::function<void(sd_bus_message *)> &append)
+void FakeKalun::send_raw(const std::string &member, const std::function<void(sd_bus_message *)> &append)
 {
 	run_on_loop(impl_, [&] {
 		if (impl_->sessions.empty())
@@ -385,8 +385,7 @@ void FakeKalun::send_raw(const std::string &member,
 	});
 }
 
-void FakeKalun::send_tail(const std::string &member, uint64_t tag, int32_t code,
-                          const std::string &message)
+void FakeKalun::send_tail(const std::string &member, uint64_t tag, int32_t code, const std::string &message)
 {
 	send_raw(member, [&](sd_bus_message *m) {
 		check(sd_bus_message_append(m, "tis", tag, code, message.c_str()), "append tail");

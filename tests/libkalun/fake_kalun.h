@@ -16,7 +16,8 @@
 
 #include <systemd/sd-bus.h>
 
-namespace fakekalun {
+namespace fakekalun
+{
 
 struct Unit {
 	std::string name;
@@ -57,8 +58,9 @@ struct CreateSessionCall {
 	uint32_t major, minor, patch;
 };
 
-class FakeKalun {
-public:
+class FakeKalun
+{
+      public:
 	FakeKalun();
 	~FakeKalun();
 	FakeKalun(const FakeKalun &) = delete;
@@ -73,11 +75,9 @@ public:
 	std::vector<Request> wait_requests(size_t n);
 
 	// Results on the newest session's result channel.
-	void send_tail(const std::string &member, uint64_t tag, int32_t code,
-	               const std::string &message);
+	void send_tail(const std::string &member, uint64_t tag, int32_t code, const std::string &message);
 	void send_alloc(uint64_t tag, int32_t code, const std::string &message,
-	                const std::vector<uint64_t> &sizes, const std::vector<uint32_t> &props,
-	                size_t nfds);
+	                const std::vector<uint64_t> &sizes, const std::vector<uint32_t> &props, size_t nfds);
 	void send_raw(const std::string &member, const std::function<void(sd_bus_message *)> &append);
 	// Closes the service's end of the newest session's result channel.
 	void close_results();
@@ -86,7 +86,7 @@ public:
 
 	struct Impl;
 
-private:
+      private:
 	Impl *impl_;
 };
 

@@ -11,8 +11,7 @@ int libkalun_c_header_check(void)
 	kalunError *error = NULL;
 	kalunConnection *conn = NULL;
 	/* Under the first interface the load call takes no device and no map. */
-	kalunModel *(*load)(kalunConnection *, int, int32_t, const char *, kalunError **) =
-		kalunLoadModel;
+	kalunModel *(*load)(kalunConnection *, int, int32_t, const char *, kalunError **) = kalunLoadModel;
 	void (*destroy)(kalunTensor ***, size_t) = kalunDestroyTensors;
 	int ok = load != NULL && destroy != NULL;
 	ok = ok && !kalunConnect(NULL, &error) && error && error->code == 22;

@@ -13,7 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 size_t bucket_of(uint64_t key, size_t buckets)
 {
@@ -132,8 +133,9 @@ TEST(ErrorRecord, FormatsPrefixesAndClears)
 }
 
 // A message on a bus whose other end nobody reads; sealed, it reads back.
-class MapWire : public ::testing::Test {
-protected:
+class MapWire : public ::testing::Test
+{
+      protected:
 	void SetUp() override
 	{
 		ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds_), 0);
@@ -151,7 +153,10 @@ protected:
 		sd_bus_close_unref(bus_);
 		close(fds_[1]);
 	}
-	void seal() { ASSERT_GE(sd_bus_message_seal(m_, 1, 0), 0); }
+	void seal()
+	{
+		ASSERT_GE(sd_bus_message_seal(m_, 1, 0), 0);
+	}
 
 	int fds_[2] = {-1, -1};
 	sd_bus *bus_ = nullptr;

@@ -26,7 +26,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using fakekalun::FakeKalun;
 using kalun_test::Err;
@@ -57,7 +58,6 @@ void on_load(kalunModel *model, void *ud, kalunError *err)
 	s->cv.notify_all();
 }
 
-
 struct TensorShape {
 	int32_t type = 12, layout = 1;
 	uint64_t byte_size = 16;
@@ -73,8 +73,7 @@ void append_tensors(sd_bus_message *m, const std::vector<TensorShape> &tensors)
 		ASSERT_GE(sd_bus_message_open_container(m, 'r', "iitatats"), 0);
 		ASSERT_GE(sd_bus_message_append(m, "iit", t.type, t.layout, t.byte_size), 0);
 		ASSERT_GE(sd_bus_message_append_array(m, 't', t.dims.data(), t.dims.size() * 8), 0);
-		ASSERT_GE(sd_bus_message_append_array(m, 't', t.pitches.data(), t.pitches.size() * 8),
-		          0);
+		ASSERT_GE(sd_bus_message_append_array(m, 't', t.pitches.data(), t.pitches.size() * 8), 0);
 		ASSERT_GE(sd_bus_message_append(m, "s", t.name.c_str()), 0);
 		ASSERT_GE(sd_bus_message_close_container(m), 0);
 	}
@@ -118,9 +117,13 @@ struct SimpleJob {
 	}
 };
 
-class Requests : public ::testing::Test {
-protected:
-	void SetUp() override { start({}); }
+class Requests : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		start({});
+	}
 	void start(const std::vector<fakekalun::Unit> &units)
 	{
 		fake_ = std::make_unique<FakeKalun>();
@@ -160,9 +163,9 @@ protected:
 	{
 		int fd = kalun_test::memfd_with(nullptr, 8);
 		Err err;
-		ASSERT_TRUE(kalunLoadModelAsync(conn_, fd, devs_[0], 1, "m", nullptr, on_load, &seen,
-		                                err.loc()))
-			<< err.msg();
+		ASSERT_TRUE(
+		    kalunLoadModelAsync(conn_, fd, devs_[0], 1, "m", nullptr, on_load, &seen, err.loc()))
+		    << err.msg();
 		close(fd);
 		auto tags = pending_tags();
 		ASSERT_EQ(tags.size(), 1u);
@@ -170,9 +173,9 @@ protected:
 			ASSERT_GE(sd_bus_message_open_container(m, 'r', "(tttisa(iitatats)a(iitatats))tis"),
 			          0);
 			ASSERT_GE(sd_bus_message_open_container(m, 'r', "tttisa(iitatats)a(iitatats)"), 0);
-			ASSERT_GE(sd_bus_message_append(m, "tttis", UINT64_C(8), UINT64_C(7), UINT64_C(1), 1,
-			                                "m"),
-			          0);
+			ASSERT_GE(
+			    sd_bus_message_append(m, "tttis", UINT64_C(8), UINT64_C(7), UINT64_C(1), 1, "m"),
+			    0);
 			append_tensors(m, inputs);
 			append_tensors(m, {TensorShape{}});
 			ASSERT_GE(sd_bus_message_close_container(m), 0);
@@ -248,16 +251,16 @@ TEST_F(Requests, AnUnreadableModelCompletesTheLoadWithTheReadersError)
 	TensorShape negative_layout;
 	negative_layout.layout = -1;
 	const Case cases[] = {
-		{"data type -3", negative_type, EINVAL, "kalunTensorDataType enum value out of range"},
-		{"data type 14", type_past_last, EINVAL, "kalunTensorDataType enum value out of range"},
-		{"layout 5", layout_past_last, EINVAL, "kalunTensorLayout enum value out of range"},
-		{"layout -1", negative_layout, EINVAL, "kalunTensorLayout enum value out of range"},
-		{"13 dims", thirteen, ERANGE, "Too many dims in message when reading tensor"},
-		{"data type 0", invalid_type, EINVAL,
-		 "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
-		 "indicate errors"},
-		{"byte size UINT64_MAX", huge, EOVERFLOW,
-		 std::string("Tensor byte size larger than SIZE_MAX: ") + strerror(EOVERFLOW)},
+	    {"data type -3", negative_type, EINVAL, "kalunTensorDataType enum value out of range"},
+	    {"data type 14", type_past_last, EINVAL, "kalunTensorDataType enum value out of range"},
+	    {"layout 5", layout_past_last, EINVAL, "kalunTensorLayout enum value out of range"},
+	    {"layout -1", negative_layout, EINVAL, "kalunTensorLayout enum value out of range"},
+	    {"13 dims", thirteen, ERANGE, "Too many dims in message when reading tensor"},
+	    {"data type 0", invalid_type, EINVAL,
+	     "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
+	     "indicate errors"},
+	    {"byte size UINT64_MAX", huge, EOVERFLOW,
+	     std::string("Tensor byte size larger than SIZE_MAX: ") + strerror(EOVERFLOW)},
 	};
 	for (const auto &c : cases) {
 		LoadSeen seen;
@@ -286,47 +289,47 @@ TEST_F(Requests, LoadRefusalsSendNothing)
 		std::string msg;
 	};
 	const Case cases[] = {
-		{"fd -1 without params",
-		 [&](kalunError **e) {
-			 return kalunLoadModelAsync(conn_, -1, devs_[1], 1, "", nullptr, on_load, &seen, e);
-		 },
-		 EBADF, "fd is negative while params is NULL"},
-		{"fd -1 with an empty map",
-		 [&](kalunError **e) {
-			 return kalunLoadModelAsync(conn_, -1, devs_[1], 1, "", empty, on_load, &seen, e);
-		 },
-		 EINVAL, "fd is negative while params is empty"},
-		{"empty file",
-		 [&](kalunError **e) {
-			 return kalunLoadModelAsync(conn_, empty_file, devs_[0], 1, "", nullptr, on_load,
-			                            &seen, e);
-		 },
-		 EINVAL, "Model is of size 0"},
-		{"closed fd",
-		 [&](kalunError **e) {
-			 return kalunLoadModelAsync(conn_, 9999, devs_[0], 1, "", nullptr, on_load, &seen, e);
-		 },
-		 EBADF, std::string("Could not dup fd: ") + strerror(EBADF)},
-		{"no device",
-		 [&](kalunError **e) {
-			 return kalunLoadModelAsync(conn_, 0, nullptr, 1, "", nullptr, on_load, &seen, e);
-		 },
-		 EINVAL, "kalunDevice is NULL"},
-		{"no callback",
-		 [&](kalunError **e) {
-			 return kalunLoadModelAsync(conn_, 0, devs_[0], 1, "", nullptr, nullptr, &seen, e);
-		 },
-		 EINVAL, "Callback function pointer is NULL"},
-		{"a chip of no instance-0 device",
-		 [&](kalunError **e) {
-			 return kalunLoadModel_API_VERSION_2(conn_, 0, 7, 1, "", nullptr, e) != nullptr;
-		 },
-		 ENODEV, "Could not find chip"},
-		{"NULL connection, 2.0.0",
-		 [&](kalunError **e) {
-			 return kalunLoadModel_API_VERSION_2(nullptr, 0, 2, 1, "", nullptr, e) != nullptr;
-		 },
-		 EINVAL, "kalunConnection is NULL"},
+	    {"fd -1 without params",
+	     [&](kalunError **e) {
+		     return kalunLoadModelAsync(conn_, -1, devs_[1], 1, "", nullptr, on_load, &seen, e);
+	     },
+	     EBADF, "fd is negative while params is NULL"},
+	    {"fd -1 with an empty map",
+	     [&](kalunError **e) {
+		     return kalunLoadModelAsync(conn_, -1, devs_[1], 1, "", empty, on_load, &seen, e);
+	     },
+	     EINVAL, "fd is negative while params is empty"},
+	    {"empty file",
+	     [&](kalunError **e) {
+		     return kalunLoadModelAsync(conn_, empty_file, devs_[0], 1, "", nullptr, on_load, &seen,
+		                                e);
+	     },
+	     EINVAL, "Model is of size 0"},
+	    {"closed fd",
+	     [&](kalunError **e) {
+		     return kalunLoadModelAsync(conn_, 9999, devs_[0], 1, "", nullptr, on_load, &seen, e);
+	     },
+	     EBADF, std::string("Could not dup fd: ") + strerror(EBADF)},
+	    {"no device",
+	     [&](kalunError **e) {
+		     return kalunLoadModelAsync(conn_, 0, nullptr, 1, "", nullptr, on_load, &seen, e);
+	     },
+	     EINVAL, "kalunDevice is NULL"},
+	    {"no callback",
+	     [&](kalunError **e) {
+		     return kalunLoadModelAsync(conn_, 0, devs_[0], 1, "", nullptr, nullptr, &seen, e);
+	     },
+	     EINVAL, "Callback function pointer is NULL"},
+	    {"a chip of no instance-0 device",
+	     [&](kalunError **e) {
+		     return kalunLoadModel_API_VERSION_2(conn_, 0, 7, 1, "", nullptr, e) != nullptr;
+	     },
+	     ENODEV, "Could not find chip"},
+	    {"NULL connection, 2.0.0",
+	     [&](kalunError **e) {
+		     return kalunLoadModel_API_VERSION_2(nullptr, 0, 2, 1, "", nullptr, e) != nullptr;
+	     },
+	     EINVAL, "kalunConnection is NULL"},
 	};
 	for (const auto &c : cases) {
 		Err err;
@@ -361,9 +364,8 @@ TEST_F(Requests, AParameterOnlyLoadSendsAnEmptyMemoryFile)
 	ASSERT_TRUE(kalunMapSetInt(params, "k", 1, nullptr));
 	LoadSeen seen;
 	Err err;
-	ASSERT_TRUE(kalunLoadModelAsync(conn_, -1, devs_[1], 2, "p", params, on_load, &seen,
-	                                err.loc()))
-		<< err.msg();
+	ASSERT_TRUE(kalunLoadModelAsync(conn_, -1, devs_[1], 2, "p", params, on_load, &seen, err.loc()))
+	    << err.msg();
 	auto requests = fake_->wait_requests(2);
 	ASSERT_EQ(requests.size(), 2u);
 	EXPECT_EQ(requests[1].member, "QueueLoadModel");
@@ -419,12 +421,13 @@ TEST_F(Requests, AJobRequestWhoseOutputHasNoFdCannotBeQueued)
 	kalunJobRequest *req = kalunCreateJobRequest(&model, in, 1, out, 1, nullptr, nullptr);
 	ASSERT_NE(req, nullptr);
 	Err err;
-	EXPECT_FALSE(kalunRunJobAsync(conn_, req, [](void *, kalunError *) {}, nullptr, err.loc()));
+	EXPECT_FALSE(kalunRunJobAsync(
+	    conn_, req, [](void *, kalunError *) {}, nullptr, err.loc()));
 	EXPECT_EQ(err.msg().rfind("Could not append output tensors to message: Could not append "
 	                          "tensor fd details: ",
 	                          0),
 	          0u)
-		<< err.msg();
+	    << err.msg();
 	EXPECT_TRUE(pending_tags().empty());
 	kalunDestroyJobRequest(&req);
 	kalunDestroyTensors_API_VERSION_1(&in, 1);
@@ -453,9 +456,13 @@ TEST_F(Requests, RequestsAfterTheResultChannelClosedFailAtOnce)
 
 // The chip-based load calls take the chip's device of instance 0, wherever
 // it stands in the list; the oldest ones take the current chip's.
-class ChipLoads : public Requests {
-protected:
-	void SetUp() override { start({{"cpu-tflite", 1, 2}, {"cpu-tflite", 0, 2}, {"cpu-proc", 0, 11}}); }
+class ChipLoads : public Requests
+{
+      protected:
+	void SetUp() override
+	{
+		start({{"cpu-tflite", 1, 2}, {"cpu-tflite", 0, 2}, {"cpu-proc", 0, 11}});
+	}
 };
 
 TEST_F(ChipLoads, TakeTheInstanceZeroDeviceOfTheChip)
@@ -463,13 +470,12 @@ TEST_F(ChipLoads, TakeTheInstanceZeroDeviceOfTheChip)
 	int fd = kalun_test::memfd_with(nullptr, 8);
 	LoadSeen first, second;
 	Err err;
-	ASSERT_TRUE(kalunLoadModelAsync_API_VERSION_2(conn_, fd, 2, 1, "m", nullptr, on_load, &first,
-	                                              err.loc()))
-		<< err.msg();
+	ASSERT_TRUE(
+	    kalunLoadModelAsync_API_VERSION_2(conn_, fd, 2, 1, "m", nullptr, on_load, &first, err.loc()))
+	    << err.msg();
 	ASSERT_TRUE(kalunSetChip(conn_, 11, nullptr));
-	ASSERT_TRUE(kalunLoadModelAsync_API_VERSION_1(conn_, fd, 1, "m", on_load, &second,
-	                                              err.loc()))
-		<< err.msg();
+	ASSERT_TRUE(kalunLoadModelAsync_API_VERSION_1(conn_, fd, 1, "m", on_load, &second, err.loc()))
+	    << err.msg();
 	auto requests = fake_->wait_requests(3);
 	ASSERT_EQ(requests.size(), 3u);
 	EXPECT_EQ(load_unit(requests[1]), 1u);
@@ -490,8 +496,9 @@ TEST_F(Requests, AJobsParameterMapReachesTheService)
 	kalunDestroyMap(&params);
 	ASSERT_NE(job.req, nullptr);
 	Err err;
-	ASSERT_TRUE(kalunRunJobAsync(conn_, job.req, [](void *, kalunError *) {}, nullptr, err.loc()))
-		<< err.msg();
+	ASSERT_TRUE(kalunRunJobAsync(
+	    conn_, job.req, [](void *, kalunError *) {}, nullptr, err.loc()))
+	    << err.msg();
 	auto requests = fake_->wait_requests(2);
 	ASSERT_EQ(requests.size(), 2u);
 	EXPECT_EQ(requests[1].member, "QueueJob");
@@ -529,9 +536,8 @@ TEST_F(Requests, AnAllocationAnsweredWithTheWrongNumberOfBuffersFailsWithEproto)
 	model.inputs = kalunCreateTensors(2, nullptr);
 	Err err;
 	kalunTensor **got = nullptr;
-	std::thread caller([&] {
-		got = kalunAllocModelInputs(conn_, &model, 3, nullptr, nullptr, err.loc());
-	});
+	std::thread caller(
+	    [&] { got = kalunAllocModelInputs(conn_, &model, 3, nullptr, nullptr, err.loc()); });
 	ASSERT_TRUE(kalun_test::eventually_true([&] { return pending_tags().size() == 1; }));
 	const uint64_t alloc = pending_tags()[0];
 	fake_->send_alloc(alloc, 0, "", {64}, {3}, 1);
@@ -551,8 +557,9 @@ TEST_F(Requests, AnAllocationAnsweredWithTheWrongNumberOfBuffersFailsWithEproto)
 
 // The older job calls bracket every dma-buf of a job with a cache sync
 // before it is sent; other buffers are left alone.
-class DmaBufSyncs : public Requests {
-protected:
+class DmaBufSyncs : public Requests
+{
+      protected:
 	void SetUp() override
 	{
 		Requests::SetUp();
@@ -569,12 +576,14 @@ protected:
 		in_ = kalunCreateTensors(2, nullptr);
 		out_ = kalunCreateTensors(1, nullptr);
 		const std::pair<kalunTensor *, int> fds[] = {
-			{in_[0], dmabuf_in_}, {in_[1], plain_}, {out_[0], dmabuf_out_}};
+		    {in_[0], dmabuf_in_}, {in_[1], plain_}, {out_[0], dmabuf_out_}};
 		for (const auto &[tensor, fd] : fds) {
 			ASSERT_TRUE(kalunSetTensorFd(tensor, fd, nullptr));
-			ASSERT_TRUE(kalunSetTensorFdProps(
-				tensor, fd == plain_ ? KALUN_FD_PROP_READWRITE : KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_DMABUF,
-				nullptr));
+			ASSERT_TRUE(kalunSetTensorFdProps(tensor,
+			                                  fd == plain_ ? KALUN_FD_PROP_READWRITE
+			                                               : KALUN_FD_PROP_READWRITE |
+			                                                     KALUN_FD_PROP_DMABUF,
+			                                  nullptr));
 		}
 		req_ = kalunCreateJobRequest(&model_, in_, 2, out_, 1, nullptr, nullptr);
 		ASSERT_NE(req_, nullptr);
@@ -605,9 +614,9 @@ protected:
 TEST_F(DmaBufSyncs, InputsForWritingAndOutputsForReadingBeforeTheJobIsSent)
 {
 	Err err;
-	ASSERT_TRUE(kalunRunInferenceAsync(conn_, req_, [](void *, kalunError *) {}, nullptr,
-	                                   err.loc()))
-		<< err.msg();
+	ASSERT_TRUE(kalunRunInferenceAsync(
+	    conn_, req_, [](void *, kalunError *) {}, nullptr, err.loc()))
+	    << err.msg();
 	// Unit 0 is the input, unit 1 the output; the plain input has none.
 	const auto all = syncs();
 	ASSERT_EQ(all.size(), 4u);
@@ -629,9 +638,9 @@ TEST_F(DmaBufSyncs, BusySyncsAreRetriedAfterDoublingPauses)
 {
 	simsoc_dmabuf_fail_syncs(3, EAGAIN);
 	Err err;
-	ASSERT_TRUE(kalunRunInferenceAsync(conn_, req_, [](void *, kalunError *) {}, nullptr,
-	                                   err.loc()))
-		<< err.msg();
+	ASSERT_TRUE(kalunRunInferenceAsync(
+	    conn_, req_, [](void *, kalunError *) {}, nullptr, err.loc()))
+	    << err.msg();
 	const auto all = syncs();
 	ASSERT_EQ(all.size(), 7u);
 	for (size_t i = 0; i < 4; i++)
@@ -653,8 +662,8 @@ TEST_F(DmaBufSyncs, ASyncThatNeverSucceedsSendsNothing)
 		simsoc_dmabuf_clear();
 		simsoc_dmabuf_fail_syncs(8, c.err);
 		Err err;
-		EXPECT_FALSE(kalunRunInferenceAsync(conn_, req_, [](void *, kalunError *) {}, nullptr,
-		                                    err.loc()));
+		EXPECT_FALSE(kalunRunInferenceAsync(
+		    conn_, req_, [](void *, kalunError *) {}, nullptr, err.loc()));
 		EXPECT_EQ(err.code(), c.err);
 		EXPECT_EQ(err.msg(), std::string("Failed dma buf cache sync: ") + strerror(c.err));
 		EXPECT_EQ(syncs().size(), c.attempts);

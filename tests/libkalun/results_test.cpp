@@ -11,10 +11,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
-#include <functional>
-#include <map>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <pthread.h>
@@ -22,7 +22,8 @@
 #include <sys/stat.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using fakekalun::FakeKalun;
 using fakekalun::Script;
@@ -40,8 +41,9 @@ struct Seen {
 	bool fds_valid = false;
 };
 
-class Calls {
-public:
+class Calls
+{
+      public:
 	void record(size_t i, const kalunError *err, const std::function<void(Seen &)> &more = {})
 	{
 		std::lock_guard<std::mutex> g(lock_);
@@ -67,7 +69,7 @@ public:
 		return seen_[i];
 	}
 
-private:
+      private:
 	std::mutex lock_;
 	std::condition_variable cv_;
 	std::map<size_t, Seen> seen_;
@@ -90,8 +92,8 @@ void on_load(kalunModel *model, void *ud, kalunError *err)
 	s->calls->record(s->index, err, [&](Seen &seen) { seen.model_null = model == nullptr; });
 }
 
-void on_alloc(void *ud, const int *fds, const uint64_t *sizes, const uint32_t *props,
-              size_t count, kalunError *err)
+void on_alloc(void *ud, const int *fds, const uint64_t *sizes, const uint32_t *props, size_t count,
+              kalunError *err)
 {
 	auto *s = static_cast<Slot *>(ud);
 	s->calls->record(s->index, err, [&](Seen &seen) {
@@ -106,8 +108,9 @@ void on_alloc(void *ud, const int *fds, const uint64_t *sizes, const uint32_t *p
 	});
 }
 
-class Results : public ::testing::Test {
-protected:
+class Results : public ::testing::Test
+{
+      protected:
 	void SetUp() override
 	{
 		fake_ = std::make_unique<FakeKalun>();
@@ -209,9 +212,8 @@ TEST_F(Results, UnreadableOrUnknownResultsAreDroppedAndTheRequestWaits)
 
 TEST_F(Results, DisconnectCompletesEveryPendingRequestWithMinusSixBeforeReturning)
 {
-	const uint32_t kinds[] = {KALUN_REQUEST_LOAD_MODEL, KALUN_REQUEST_JOB,
-	                          KALUN_REQUEST_DELETE_MODEL, KALUN_REQUEST_ALLOC_TENSORS,
-	                          KALUN_REQUEST_DEALLOC_TENSORS};
+	const uint32_t kinds[] = {KALUN_REQUEST_LOAD_MODEL, KALUN_REQUEST_JOB, KALUN_REQUEST_DELETE_MODEL,
+	                          KALUN_REQUEST_ALLOC_TENSORS, KALUN_REQUEST_DEALLOC_TENSORS};
 	// Enough requests that the pending set has grown.
 	const size_t n = 40;
 	for (size_t i = 0; i < n; i++)

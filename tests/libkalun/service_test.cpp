@@ -21,7 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using kalun_test::Err;
 using namespace std::chrono_literals;
@@ -33,9 +34,8 @@ bool service_present()
 		return false;
 	int has = 0;
 	sd_bus_message *reply = nullptr;
-	if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-	                       "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s",
-	                       "com.tovi.Kalun1") >= 0)
+	if (sd_bus_call_method(bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+	                       "NameHasOwner", nullptr, &reply, "s", "com.tovi.Kalun1") >= 0)
 		sd_bus_message_read(reply, "b", &has);
 	sd_bus_message_unref(reply);
 	sd_bus_flush_close_unref(bus);
@@ -49,8 +49,9 @@ struct Outcome {
 	std::string msg;
 };
 
-class Outcomes {
-public:
+class Outcomes
+{
+      public:
 	void record(size_t i, const kalunError *err)
 	{
 		std::lock_guard<std::mutex> g(lock_);
@@ -69,7 +70,7 @@ public:
 		return seen_[i];
 	}
 
-private:
+      private:
 	std::mutex lock_;
 	std::condition_variable cv_;
 	std::map<size_t, Outcome> seen_;
@@ -86,15 +87,15 @@ void on_done(void *ud, kalunError *err)
 	s->outcomes->record(s->index, err);
 }
 
-void on_alloc(void *ud, const int *, const uint64_t *, const uint32_t *, size_t,
-              kalunError *err)
+void on_alloc(void *ud, const int *, const uint64_t *, const uint32_t *, size_t, kalunError *err)
 {
 	auto *s = static_cast<Slot *>(ud);
 	s->outcomes->record(s->index, err);
 }
 
-class RealService : public ::testing::Test {
-protected:
+class RealService : public ::testing::Test
+{
+      protected:
 	static void SetUpTestSuite()
 	{
 		pid_ = fork();
@@ -113,7 +114,10 @@ protected:
 			pid_ = -1;
 		}
 	}
-	void TearDown() override { kalunDisconnect(&conn_, nullptr); }
+	void TearDown() override
+	{
+		kalunDisconnect(&conn_, nullptr);
+	}
 
 	void connect()
 	{
@@ -199,10 +203,9 @@ TEST_F(RealService, AnswersReachTheRequestOfTheirTag)
 	request(KALUN_REQUEST_DELETE_MODEL, 1, "DeleteModel", [](sd_bus_message *m, uint64_t tag) {
 		ASSERT_GE(sd_bus_message_append(m, "ttt", UINT64_C(1), UINT64_C(3), tag), 0);
 	});
-	request(KALUN_REQUEST_DEALLOC_TENSORS, 2, "DeallocTensors",
-	        [](sd_bus_message *m, uint64_t tag) {
-		        ASSERT_GE(sd_bus_message_append(m, "att", 1, UINT64_C(77), tag), 0);
-	        });
+	request(KALUN_REQUEST_DEALLOC_TENSORS, 2, "DeallocTensors", [](sd_bus_message *m, uint64_t tag) {
+		ASSERT_GE(sd_bus_message_append(m, "att", 1, UINT64_C(77), tag), 0);
+	});
 
 	Outcome o = outcomes_.wait(1);
 	ASSERT_TRUE(o.called);
@@ -229,8 +232,8 @@ TEST_F(RealService, TheServiceReadsAParameterMap)
 	// A request whose map the service cannot read is not answered at all, so
 	// an answer shows the dictionary was read.
 	request(KALUN_REQUEST_ALLOC_TENSORS, 0, "AllocTensors", [&](sd_bus_message *m, uint64_t tag) {
-		ASSERT_GE(sd_bus_message_append(m, "ttatyut", UINT64_C(424242), UINT64_C(1), 1,
-		                                UINT64_C(5), 0, 3u, tag),
+		ASSERT_GE(sd_bus_message_append(m, "ttatyut", UINT64_C(424242), UINT64_C(1), 1, UINT64_C(5),
+		                                0, 3u, tag),
 		          0);
 		ASSERT_TRUE(kalun_map_append(map, m, nullptr));
 	});
@@ -246,9 +249,8 @@ TEST_F(RealService, DisconnectWithRequestsInFlightGivesEachMinusSix)
 	connect();
 	// Requests the service does not answer: a job of the wrong shape, and
 	// requests registered but never sent.
-	request(KALUN_REQUEST_JOB, 0, "QueueJob", [](sd_bus_message *m, uint64_t tag) {
-		ASSERT_GE(sd_bus_message_append(m, "t", tag), 0);
-	});
+	request(KALUN_REQUEST_JOB, 0, "QueueJob",
+	        [](sd_bus_message *m, uint64_t tag) { ASSERT_GE(sd_bus_message_append(m, "t", tag), 0); });
 	for (size_t i = 1; i < 20; i++)
 		pend(i % 2 ? KALUN_REQUEST_DELETE_MODEL : KALUN_REQUEST_ALLOC_TENSORS, i);
 

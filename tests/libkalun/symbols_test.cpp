@@ -10,69 +10,73 @@
 #include <string>
 #include <vector>
 
-namespace {
+namespace
+{
 
 const char *const nodes[] = {
-	"LIBKALUN_1.0.0", "LIBKALUN_1.1.0", "LIBKALUN_1.2.0", "LIBKALUN_1.3.0",
-	"LIBKALUN_1.6.0", "LIBKALUN_1.7.0", "LIBKALUN_2.0.0", "LIBKALUN_2.1.0",
-	"LIBKALUN_2.2.0", "LIBKALUN_3.0.0", "LIBKALUN_3.1.0",
+    "LIBKALUN_1.0.0", "LIBKALUN_1.1.0", "LIBKALUN_1.2.0", "LIBKALUN_1.3.0",
+    "LIBKALUN_1.6.0", "LIBKALUN_1.7.0", "LIBKALUN_2.0.0", "LIBKALUN_2.1.0",
+    "LIBKALUN_2.2.0", "LIBKALUN_3.0.0", "LIBKALUN_3.1.0",
 };
 
 // Default versions: the node that made each name the default.
 const std::map<std::string, std::vector<std::string>> defaults = {
-	{"LIBKALUN_1.0.0",
-	 {"kalunConnect", "kalunDisconnect", "kalunGetNumSessions", "kalunClearError",
-	  "kalunGetChipType", "kalunGetChipName", "kalunGetChipId", "kalunSetChipId", "kalunSetChip",
-	  "kalunGetModels", "kalunGetModel", "kalunDeleteModel", "kalunDestroyModel",
-	  "kalunDestroyModels", "kalunGetModelId", "kalunGetModelSize", "kalunGetModelName",
-	  "kalunGetModelAccess", "kalunGetModelNumInputs", "kalunGetModelNumOutputs",
-	  "kalunCreateModelInputs", "kalunCreateModelOutputs", "kalunCreateTensors",
-	  "kalunSetTensorDims", "kalunGetTensorDims", "kalunSetTensorDataType",
-	  "kalunGetTensorDataType", "kalunSetTensorLayout", "kalunGetTensorLayout",
-	  "kalunSetTensorFd", "kalunGetTensorFd", "kalunCreateInferenceRequest",
-	  "kalunRunInference", "kalunRunInferenceAsync"}},
-	{"LIBKALUN_1.1.0",
-	 {"kalunSetTensorFdSize", "kalunGetTensorFdSize", "kalunSetTensorFdOffset",
-	  "kalunGetTensorFdOffset"}},
-	{"LIBKALUN_1.2.0", {"kalunGetModelInputByteSizes", "kalunGetModelOutputByteSizes"}},
-	{"LIBKALUN_1.3.0", {"kalunListChips"}},
-	{"LIBKALUN_1.6.0", {"kalunSetTensorPitches", "kalunGetTensorPitches"}},
-	{"LIBKALUN_1.7.0", {"kalunGetTensorName"}},
-	{"LIBKALUN_2.0.0",
-	 {"kalunCreateJobRequest", "kalunDestroyJobRequest", "kalunSetJobRequestInputs",
-	  "kalunSetJobRequestOutputs", "kalunSetJobRequestModel", "kalunSetJobRequestPriority",
-	  "kalunSetJobRequestParams", "kalunCreateMap", "kalunDestroyMap", "kalunMapSetStr",
-	  "kalunMapSetInt", "kalunMapSetIntArr2", "kalunMapSetIntArr4", "kalunMapGetStr",
-	  "kalunMapGetInt", "kalunMapGetIntArr2", "kalunMapGetIntArr4",
-	  "kalunLoadModel_API_VERSION_1", "kalunLoadModelAsync_API_VERSION_1"}},
-	{"LIBKALUN_2.1.0", {"kalunGetModelChip"}},
-	{"LIBKALUN_2.2.0",
-	 {"kalunAllocModelInputs", "kalunAllocModelOutputs", "kalunTrackTensor",
-	  "kalunSetTensorFdProps", "kalunGetTensorFdProps"}},
-	{"LIBKALUN_3.0.0",
-	 {"kalunLoadModel", "kalunLoadModelAsync", "kalunRunJob", "kalunRunJobAsync",
-	  "kalunDestroyTensors", "kalunListDevices", "kalunGetDevice", "kalunGetDeviceName",
-	  "kalunGetDeviceInstance", "kalunGetModelDevice", "kalunLoadModel_API_VERSION_2",
-	  "kalunLoadModelAsync_API_VERSION_2", "kalunRunJob_API_VERSION_2",
-	  "kalunRunJobAsync_API_VERSION_2", "kalunDestroyTensors_API_VERSION_1"}},
-	{"LIBKALUN_3.1.0", {"kalunGetTensorByteSize"}},
+    {"LIBKALUN_1.0.0", {"kalunConnect",           "kalunDisconnect",
+                        "kalunGetNumSessions",    "kalunClearError",
+                        "kalunGetChipType",       "kalunGetChipName",
+                        "kalunGetChipId",         "kalunSetChipId",
+                        "kalunSetChip",           "kalunGetModels",
+                        "kalunGetModel",          "kalunDeleteModel",
+                        "kalunDestroyModel",      "kalunDestroyModels",
+                        "kalunGetModelId",        "kalunGetModelSize",
+                        "kalunGetModelName",      "kalunGetModelAccess",
+                        "kalunGetModelNumInputs", "kalunGetModelNumOutputs",
+                        "kalunCreateModelInputs", "kalunCreateModelOutputs",
+                        "kalunCreateTensors",     "kalunSetTensorDims",
+                        "kalunGetTensorDims",     "kalunSetTensorDataType",
+                        "kalunGetTensorDataType", "kalunSetTensorLayout",
+                        "kalunGetTensorLayout",   "kalunSetTensorFd",
+                        "kalunGetTensorFd",       "kalunCreateInferenceRequest",
+                        "kalunRunInference",      "kalunRunInferenceAsync"}},
+    {"LIBKALUN_1.1.0",
+     {"kalunSetTensorFdSize", "kalunGetTensorFdSize", "kalunSetTensorFdOffset", "kalunGetTensorFdOffset"}},
+    {"LIBKALUN_1.2.0", {"kalunGetModelInputByteSizes", "kalunGetModelOutputByteSizes"}},
+    {"LIBKALUN_1.3.0", {"kalunListChips"}},
+    {"LIBKALUN_1.6.0", {"kalunSetTensorPitches", "kalunGetTensorPitches"}},
+    {"LIBKALUN_1.7.0", {"kalunGetTensorName"}},
+    {"LIBKALUN_2.0.0",
+     {"kalunCreateJobRequest", "kalunDestroyJobRequest", "kalunSetJobRequestInputs",
+      "kalunSetJobRequestOutputs", "kalunSetJobRequestModel", "kalunSetJobRequestPriority",
+      "kalunSetJobRequestParams", "kalunCreateMap", "kalunDestroyMap", "kalunMapSetStr", "kalunMapSetInt",
+      "kalunMapSetIntArr2", "kalunMapSetIntArr4", "kalunMapGetStr", "kalunMapGetInt", "kalunMapGetIntArr2",
+      "kalunMapGetIntArr4", "kalunLoadModel_API_VERSION_1", "kalunLoadModelAsync_API_VERSION_1"}},
+    {"LIBKALUN_2.1.0", {"kalunGetModelChip"}},
+    {"LIBKALUN_2.2.0",
+     {"kalunAllocModelInputs", "kalunAllocModelOutputs", "kalunTrackTensor", "kalunSetTensorFdProps",
+      "kalunGetTensorFdProps"}},
+    {"LIBKALUN_3.0.0",
+     {"kalunLoadModel", "kalunLoadModelAsync", "kalunRunJob", "kalunRunJobAsync", "kalunDestroyTensors",
+      "kalunListDevices", "kalunGetDevice", "kalunGetDeviceName", "kalunGetDeviceInstance",
+      "kalunGetModelDevice", "kalunLoadModel_API_VERSION_2", "kalunLoadModelAsync_API_VERSION_2",
+      "kalunRunJob_API_VERSION_2", "kalunRunJobAsync_API_VERSION_2", "kalunDestroyTensors_API_VERSION_1"}},
+    {"LIBKALUN_3.1.0", {"kalunGetTensorByteSize"}},
 };
 
 // Older bodies kept beside the default, as name@version.
 const std::vector<std::pair<std::string, std::string>> kept = {
-	{"kalunListChips", "LIBKALUN_1.0.0"},
-	{"kalunLoadModel", "LIBKALUN_1.0.0"},
-	{"kalunLoadModelAsync", "LIBKALUN_1.0.0"},
-	{"kalunLoadModel", "LIBKALUN_2.0.0"},
-	{"kalunLoadModelAsync", "LIBKALUN_2.0.0"},
-	{"kalunRunJob", "LIBKALUN_2.0.0"},
-	{"kalunRunJobAsync", "LIBKALUN_2.0.0"},
-	{"kalunDestroyTensors", "LIBKALUN_1.0.0"},
-	{"kalunDestroyInferenceRequest", "LIBKALUN_1.0.0"},
-	{"kalunSetInferenceRequestInputs", "LIBKALUN_1.0.0"},
-	{"kalunSetInferenceRequestOutputs", "LIBKALUN_1.0.0"},
-	{"kalunSetInferenceRequestModel", "LIBKALUN_1.0.0"},
-	{"kalunSetInferenceRequestPriority", "LIBKALUN_1.0.0"},
+    {"kalunListChips", "LIBKALUN_1.0.0"},
+    {"kalunLoadModel", "LIBKALUN_1.0.0"},
+    {"kalunLoadModelAsync", "LIBKALUN_1.0.0"},
+    {"kalunLoadModel", "LIBKALUN_2.0.0"},
+    {"kalunLoadModelAsync", "LIBKALUN_2.0.0"},
+    {"kalunRunJob", "LIBKALUN_2.0.0"},
+    {"kalunRunJobAsync", "LIBKALUN_2.0.0"},
+    {"kalunDestroyTensors", "LIBKALUN_1.0.0"},
+    {"kalunDestroyInferenceRequest", "LIBKALUN_1.0.0"},
+    {"kalunSetInferenceRequestInputs", "LIBKALUN_1.0.0"},
+    {"kalunSetInferenceRequestOutputs", "LIBKALUN_1.0.0"},
+    {"kalunSetInferenceRequestModel", "LIBKALUN_1.0.0"},
+    {"kalunSetInferenceRequestPriority", "LIBKALUN_1.0.0"},
 };
 
 std::string run(const std::string &cmd)
@@ -173,8 +177,9 @@ TEST(Symbols, ElevenVersionNodesEachInheritingItsPredecessor)
 	EXPECT_NE(dyn.find("Library soname: [libkalun.so.1]"), std::string::npos) << dyn;
 }
 
-class Loaded : public ::testing::Test {
-protected:
+class Loaded : public ::testing::Test
+{
+      protected:
 	void SetUp() override
 	{
 		handle_ = dlopen(LIBKALUN_PATH, RTLD_NOW | RTLD_LOCAL);
@@ -197,11 +202,11 @@ protected:
 TEST_F(Loaded, OlderRequestNamesAreTheSameEntryPoints)
 {
 	const char *pairs[][2] = {
-		{"kalunDestroyInferenceRequest", "kalunDestroyJobRequest"},
-		{"kalunSetInferenceRequestInputs", "kalunSetJobRequestInputs"},
-		{"kalunSetInferenceRequestOutputs", "kalunSetJobRequestOutputs"},
-		{"kalunSetInferenceRequestModel", "kalunSetJobRequestModel"},
-		{"kalunSetInferenceRequestPriority", "kalunSetJobRequestPriority"},
+	    {"kalunDestroyInferenceRequest", "kalunDestroyJobRequest"},
+	    {"kalunSetInferenceRequestInputs", "kalunSetJobRequestInputs"},
+	    {"kalunSetInferenceRequestOutputs", "kalunSetJobRequestOutputs"},
+	    {"kalunSetInferenceRequestModel", "kalunSetJobRequestModel"},
+	    {"kalunSetInferenceRequestPriority", "kalunSetJobRequestPriority"},
 	};
 	for (auto &p : pairs)
 		EXPECT_EQ(at(p[0], "LIBKALUN_1.0.0"), at(p[1], "LIBKALUN_2.0.0")) << p[0];
@@ -215,8 +220,7 @@ TEST_F(Loaded, EachVersionOfANameHasItsOwnBody)
 	EXPECT_NE(load[0], load[1]);
 	EXPECT_NE(load[1], load[2]);
 	EXPECT_NE(at("kalunRunJob", "LIBKALUN_2.0.0"), at("kalunRunJob", "LIBKALUN_3.0.0"));
-	EXPECT_NE(at("kalunDestroyTensors", "LIBKALUN_1.0.0"),
-	          at("kalunDestroyTensors", "LIBKALUN_3.0.0"));
+	EXPECT_NE(at("kalunDestroyTensors", "LIBKALUN_1.0.0"), at("kalunDestroyTensors", "LIBKALUN_3.0.0"));
 	// Unversioned lookup finds the default.
 	EXPECT_EQ(dlsym(handle_, "kalunListChips"), at("kalunListChips", "LIBKALUN_1.3.0"));
 	EXPECT_EQ(dlsym(handle_, "kalunLoadModel"), load[2]);

@@ -12,7 +12,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 using kalun_test::Err;
 
@@ -53,46 +54,42 @@ TEST(Tensors, SettersRefuseWithoutChangingTheTensor)
 		std::string msg;
 	};
 	const Case cases[] = {
-		{"fd INT_MIN", [&](kalunError **e) { return kalunSetTensorFd(x, INT_MIN, e); },
-		 "KALUN_INVALID_FD should not be set explicitly, it is reserved to indicate errors"},
-		{"fd -1", [&](kalunError **e) { return kalunSetTensorFd(x, -1, e); }, "fd is negative"},
-		{"13 dims", [&](kalunError **e) { return kalunSetTensorDims(x, &dims, e); },
-		 "dims len is too big (13 > 12)"},
-		{"13 pitches", [&](kalunError **e) { return kalunSetTensorPitches(x, &pitches, e); },
-		 "pitches len is too big (13 > 12)"},
-		{"data type 0",
-		 [&](kalunError **e) {
-			 return kalunSetTensorDataType(x, KALUN_TENSOR_DATA_TYPE_INVALID, e);
-		 },
-		 "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
-		 "indicate errors"},
-		{"data type 14",
-		 [&](kalunError **e) {
-			 return kalunSetTensorDataType(x, static_cast<kalunTensorDataType>(14), e);
-		 },
-		 "kalunTensorDataType enum value out of range"},
-		{"data type -1",
-		 [&](kalunError **e) {
-			 return kalunSetTensorDataType(x, static_cast<kalunTensorDataType>(-1), e);
-		 },
-		 "kalunTensorDataType enum value out of range"},
-		{"layout 0",
-		 [&](kalunError **e) { return kalunSetTensorLayout(x, KALUN_TENSOR_LAYOUT_INVALID, e); },
-		 "KALUN_TENSOR_LAYOUT_INVALID should not be set explicitly, it is reserved to indicate "
-		 "errors"},
-		{"layout 5",
-		 [&](kalunError **e) {
-			 return kalunSetTensorLayout(x, static_cast<kalunTensorLayout>(5), e);
-		 },
-		 "kalunTensorLayout enum value out of range"},
-		{"negative offset", [&](kalunError **e) { return kalunSetTensorFdOffset(x, -1, e); },
-		 "negative offset values are not allowed"},
-		{"fd props 0", [&](kalunError **e) { return kalunSetTensorFdProps(x, 0, e); },
-		 "Invalid fd props: 0"},
-		{"fd props 8", [&](kalunError **e) { return kalunSetTensorFdProps(x, 8, e); },
-		 "Invalid fd props: 8"},
-		{"NULL tensor", [&](kalunError **e) { return kalunSetTensorFd(nullptr, 3, e); },
-		 "kalunTensor is NULL"},
+	    {"fd INT_MIN", [&](kalunError **e) { return kalunSetTensorFd(x, INT_MIN, e); },
+	     "KALUN_INVALID_FD should not be set explicitly, it is reserved to indicate errors"},
+	    {"fd -1", [&](kalunError **e) { return kalunSetTensorFd(x, -1, e); }, "fd is negative"},
+	    {"13 dims", [&](kalunError **e) { return kalunSetTensorDims(x, &dims, e); },
+	     "dims len is too big (13 > 12)"},
+	    {"13 pitches", [&](kalunError **e) { return kalunSetTensorPitches(x, &pitches, e); },
+	     "pitches len is too big (13 > 12)"},
+	    {"data type 0",
+	     [&](kalunError **e) { return kalunSetTensorDataType(x, KALUN_TENSOR_DATA_TYPE_INVALID, e); },
+	     "KALUN_TENSOR_DATA_TYPE_INVALID should not be set explicitly, it is reserved to "
+	     "indicate errors"},
+	    {"data type 14",
+	     [&](kalunError **e) {
+		     return kalunSetTensorDataType(x, static_cast<kalunTensorDataType>(14), e);
+	     },
+	     "kalunTensorDataType enum value out of range"},
+	    {"data type -1",
+	     [&](kalunError **e) {
+		     return kalunSetTensorDataType(x, static_cast<kalunTensorDataType>(-1), e);
+	     },
+	     "kalunTensorDataType enum value out of range"},
+	    {"layout 0",
+	     [&](kalunError **e) { return kalunSetTensorLayout(x, KALUN_TENSOR_LAYOUT_INVALID, e); },
+	     "KALUN_TENSOR_LAYOUT_INVALID should not be set explicitly, it is reserved to indicate "
+	     "errors"},
+	    {"layout 5",
+	     [&](kalunError **e) { return kalunSetTensorLayout(x, static_cast<kalunTensorLayout>(5), e); },
+	     "kalunTensorLayout enum value out of range"},
+	    {"negative offset", [&](kalunError **e) { return kalunSetTensorFdOffset(x, -1, e); },
+	     "negative offset values are not allowed"},
+	    {"fd props 0", [&](kalunError **e) { return kalunSetTensorFdProps(x, 0, e); },
+	     "Invalid fd props: 0"},
+	    {"fd props 8", [&](kalunError **e) { return kalunSetTensorFdProps(x, 8, e); },
+	     "Invalid fd props: 8"},
+	    {"NULL tensor", [&](kalunError **e) { return kalunSetTensorFd(nullptr, 3, e); },
+	     "kalunTensor is NULL"},
 	};
 	const kalunTensor before = *x;
 	for (const auto &c : cases) {
@@ -122,16 +119,15 @@ TEST(Tensors, ATrackedTensorKeepsItsBufferButNotItsShape)
 	EXPECT_EQ(x->tensor_id, 1u);
 
 	const std::pair<std::function<bool(kalunError **)>, std::string> refused[] = {
-		{[&](kalunError **e) { return kalunSetTensorFd(x, 6, e); },
-		 "fd to an already tracked tensor can not be changed"},
-		{[&](kalunError **e) { return kalunSetTensorFdSize(x, 6, e); },
-		 "fd size to an already tracked tensor can not be changed"},
-		{[&](kalunError **e) { return kalunSetTensorFdOffset(x, 6, e); },
-		 "offset to an already tracked tensor can not be changed"},
-		{[&](kalunError **e) { return kalunSetTensorFdProps(x, 3, e); },
-		 "fd props to an already tracked tensor can not be changed"},
-		{[&](kalunError **e) { return kalunTrackTensor(&conn, x, e); },
-		 "kalunTensor is already tracked"},
+	    {[&](kalunError **e) { return kalunSetTensorFd(x, 6, e); },
+	     "fd to an already tracked tensor can not be changed"},
+	    {[&](kalunError **e) { return kalunSetTensorFdSize(x, 6, e); },
+	     "fd size to an already tracked tensor can not be changed"},
+	    {[&](kalunError **e) { return kalunSetTensorFdOffset(x, 6, e); },
+	     "offset to an already tracked tensor can not be changed"},
+	    {[&](kalunError **e) { return kalunSetTensorFdProps(x, 3, e); },
+	     "fd props to an already tracked tensor can not be changed"},
+	    {[&](kalunError **e) { return kalunTrackTensor(&conn, x, e); }, "kalunTensor is already tracked"},
 	};
 	for (const auto &[set, msg] : refused) {
 		Err e;
@@ -159,25 +155,25 @@ TEST(Tensors, ValidationOfArrays)
 		std::string msg; // empty: accepted
 	};
 	const Case cases[] = {
-		{"NHWC with 3 dims", 2, 3, 0, 0, 0, 0, 0,
-		 "Tensor 1 has layout NCHW and expects dimension length 4 or 0 (got 3)"},
-		{"NCHW with 3 dims", 3, 3, 0, 0, 0, 0, 0,
-		 "Tensor 1 has layout NCHW and expects dimension length 4 or 0 (got 3)"},
-		{"NHWC with 0 dims", 2, 0, 0, 0, 0, 0, 0, ""},
-		{"NCHW with 4 dims", 3, 4, 0, 0, 0, 0, 0, ""},
-		{"dims and pitches of unequal length", 1, 3, 2, 600, 0, 0, 0,
-		 "Tensor 1 has unequal number of dims (3) and pitches (2)"},
-		{"pitches[0] not the byte size", 1, 2, 2, 600, 601, 0, 0,
-		 "Tensor 1 pitches values (pitches[0]=600) do not match byte size (601)"},
-		{"pitches[0] the byte size", 1, 2, 2, 600, 600, 0, 0, ""},
-		{"offset past the fd", 1, 0, 0, 0, 0, 100, 101,
-		 "Tensor 1 fd offset (101) is greater than fd size (100)"},
-		{"data fits exactly", 1, 0, 0, 0, 60, 100, 40, ""},
-		{"data one byte too long", 1, 0, 0, 0, 61, 100, 40,
-		 "Tensor 1 fd size (100) is less than required byte size (61) plus offset (40)"},
-		{"a byte size that would wrap", 1, 0, 0, 0, UINT64_MAX - 20, 100, 40,
-		 "Tensor 1 fd size (100) is less than required byte size (18446744073709551595) plus "
-		 "offset (40)"},
+	    {"NHWC with 3 dims", 2, 3, 0, 0, 0, 0, 0,
+	     "Tensor 1 has layout NCHW and expects dimension length 4 or 0 (got 3)"},
+	    {"NCHW with 3 dims", 3, 3, 0, 0, 0, 0, 0,
+	     "Tensor 1 has layout NCHW and expects dimension length 4 or 0 (got 3)"},
+	    {"NHWC with 0 dims", 2, 0, 0, 0, 0, 0, 0, ""},
+	    {"NCHW with 4 dims", 3, 4, 0, 0, 0, 0, 0, ""},
+	    {"dims and pitches of unequal length", 1, 3, 2, 600, 0, 0, 0,
+	     "Tensor 1 has unequal number of dims (3) and pitches (2)"},
+	    {"pitches[0] not the byte size", 1, 2, 2, 600, 601, 0, 0,
+	     "Tensor 1 pitches values (pitches[0]=600) do not match byte size (601)"},
+	    {"pitches[0] the byte size", 1, 2, 2, 600, 600, 0, 0, ""},
+	    {"offset past the fd", 1, 0, 0, 0, 0, 100, 101,
+	     "Tensor 1 fd offset (101) is greater than fd size (100)"},
+	    {"data fits exactly", 1, 0, 0, 0, 60, 100, 40, ""},
+	    {"data one byte too long", 1, 0, 0, 0, 61, 100, 40,
+	     "Tensor 1 fd size (100) is less than required byte size (61) plus offset (40)"},
+	    {"a byte size that would wrap", 1, 0, 0, 0, UINT64_MAX - 20, 100, 40,
+	     "Tensor 1 fd size (100) is less than required byte size (18446744073709551595) plus "
+	     "offset (40)"},
 	};
 	for (const auto &c : cases) {
 		kalunTensor **t = kalunCreateTensors(2, nullptr);
@@ -204,8 +200,9 @@ TEST(Tensors, ValidationOfArrays)
 	EXPECT_EQ(err.msg(), "Tensor 0 is null");
 }
 
-class Requests : public ::testing::Test {
-protected:
+class Requests : public ::testing::Test
+{
+      protected:
 	void SetUp() override
 	{
 		dev_.chip = 2;
@@ -249,32 +246,22 @@ TEST_F(Requests, CreationRefusals)
 		std::string msg;
 	};
 	const Case cases[] = {
-		{"two inputs for one",
-		 [&](kalunError **e) {
-			 return kalunCreateJobRequest(&model_, in_, 2, out_, 1, nullptr, e);
-		 },
-		 "Number of input tensors does not match model (got 2, expected 1)"},
-		{"no outputs",
-		 [&](kalunError **e) {
-			 return kalunCreateJobRequest(&model_, in_, 1, out_, 0, nullptr, e);
-		 },
-		 "Number of output tensors does not match model (got 0, expected 1)"},
-		{"a NULL input",
-		 [&](kalunError **e) {
-			 return kalunCreateJobRequest(&model_, null_in, 1, out_, 1, nullptr, e);
-		 },
-		 "Input tensor 0 is NULL"},
-		{"an invalid output",
-		 [&](kalunError **e) {
-			 return kalunCreateJobRequest(&model_, in_, 1, bad, 1, nullptr, e);
-		 },
-		 "Output tensors are invalid: Tensor 0 has layout NCHW and expects dimension length 4 "
-		 "or 0 (got 3)"},
-		{"no model",
-		 [&](kalunError **e) {
-			 return kalunCreateJobRequest(nullptr, in_, 1, out_, 1, nullptr, e);
-		 },
-		 "Model pointer is NULL"},
+	    {"two inputs for one",
+	     [&](kalunError **e) { return kalunCreateJobRequest(&model_, in_, 2, out_, 1, nullptr, e); },
+	     "Number of input tensors does not match model (got 2, expected 1)"},
+	    {"no outputs",
+	     [&](kalunError **e) { return kalunCreateJobRequest(&model_, in_, 1, out_, 0, nullptr, e); },
+	     "Number of output tensors does not match model (got 0, expected 1)"},
+	    {"a NULL input",
+	     [&](kalunError **e) { return kalunCreateJobRequest(&model_, null_in, 1, out_, 1, nullptr, e); },
+	     "Input tensor 0 is NULL"},
+	    {"an invalid output",
+	     [&](kalunError **e) { return kalunCreateJobRequest(&model_, in_, 1, bad, 1, nullptr, e); },
+	     "Output tensors are invalid: Tensor 0 has layout NCHW and expects dimension length 4 "
+	     "or 0 (got 3)"},
+	    {"no model",
+	     [&](kalunError **e) { return kalunCreateJobRequest(nullptr, in_, 1, out_, 1, nullptr, e); },
+	     "Model pointer is NULL"},
 	};
 	for (const auto &c : cases) {
 		Err err;

@@ -12,7 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kalun_test {
+namespace kalun_test
+{
 
 inline size_t open_fd_count()
 {
@@ -81,12 +82,30 @@ inline int memfd_with(const std::vector<uint8_t> &bytes)
 // Owns an error location for one call.
 struct Err {
 	kalunError *e = nullptr;
-	~Err() { kalunClearError(&e); }
-	kalunError **loc() { return &e; }
-	int code() const { return e ? e->code : 0; }
-	std::string msg() const { return e && e->msg ? e->msg : "(no error)"; }
-	explicit operator bool() const { return e != nullptr; }
-	void clear() { kalunClearError(&e); }
+	~Err()
+	{
+		kalunClearError(&e);
+	}
+	kalunError **loc()
+	{
+		return &e;
+	}
+	int code() const
+	{
+		return e ? e->code : 0;
+	}
+	std::string msg() const
+	{
+		return e && e->msg ? e->msg : "(no error)";
+	}
+	explicit operator bool() const
+	{
+		return e != nullptr;
+	}
+	void clear()
+	{
+		kalunClearError(&e);
+	}
 };
 
 } // namespace kalun_test

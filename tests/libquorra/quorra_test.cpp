@@ -8,17 +8,19 @@
 #include <ostream>
 #include <vector>
 
-namespace {
+namespace
+{
 
 // A buffer of exactly `len` heap bytes, so a sanitizer build catches any
 // read past the length given to unpack_message.
 struct ExactBuffer {
 	explicit ExactBuffer(const std::vector<uint32_t> &words, size_t len)
-		: bytes(static_cast<unsigned char *>(std::malloc(len ? len : 1)), std::free), size(len)
+	    : bytes(static_cast<unsigned char *>(std::malloc(len ? len : 1)), std::free), size(len)
 	{
 		std::memset(bytes.get(), 0, len);
 		if (!words.empty())
-			std::memcpy(bytes.get(), words.data(), std::min(len, words.size() * sizeof(uint32_t)));
+			std::memcpy(bytes.get(), words.data(),
+			            std::min(len, words.size() * sizeof(uint32_t)));
 	}
 	std::unique_ptr<unsigned char, void (*)(void *)> bytes;
 	size_t size;
@@ -36,7 +38,9 @@ void PrintTo(const UnpackCase &c, std::ostream *os)
 	*os << c.what;
 }
 
-class Unpack : public ::testing::TestWithParam<UnpackCase> {};
+class Unpack : public ::testing::TestWithParam<UnpackCase>
+{
+};
 
 TEST_P(Unpack, AcceptsExactlyValidMessages)
 {
@@ -50,43 +54,35 @@ TEST_P(Unpack, AcceptsExactlyValidMessages)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-	Table, Unpack,
-	::testing::Values(
-		UnpackCase{"empty", {}, 0, false},
-		UnpackCase{"3 bytes", {8}, 3, false},
-		UnpackCase{"type 8 is 4 bytes", {8}, 4, true},
-		UnpackCase{"type 8 with 8 bytes", {8, 0}, 8, false},
-		UnpackCase{"type 0 in 4 bytes", {0}, 4, false},
-		UnpackCase{"type 1 in 4 bytes", {1}, 4, false},
-		UnpackCase{"type 9 in 4 bytes", {9}, 4, false},
-		UnpackCase{"type 0 fixed 28", {0, 0}, 28, true},
-		UnpackCase{"type 0 one short", {0, 0}, 27, false},
-		UnpackCase{"type 1 status 0 is 8", {1, 0}, 8, true},
-		UnpackCase{"type 1 status 5 is 8", {1, 5}, 8, true},
-		UnpackCase{"type 2 fixed 12", {2, 0}, 12, true},
-		UnpackCase{"type 2 status set still 12", {2, 7}, 12, true},
-		UnpackCase{"type 2 status set 8 refused", {2, 7}, 8, false},
-		UnpackCase{"type 3 status 0 is 40", {3, 0}, 40, true},
-		UnpackCase{"type 3 status 0 in 8 refused", {3, 0}, 8, false},
-		UnpackCase{"type 3 status set in 8", {3, 1}, 8, true},
-		UnpackCase{"type 3 status set in 40 refused", {3, 1}, 40, false},
-		UnpackCase{"type 4 fixed 8", {4, 0}, 8, true},
-		UnpackCase{"type 5 fixed 12", {5, 0}, 12, true},
-		UnpackCase{"type 5 short reply", {5, 2}, 8, true},
-		UnpackCase{"type 6 fixed 8", {6, 0}, 8, true},
-		UnpackCase{"type 7 fixed 8", {7, 0}, 8, true},
-		UnpackCase{"type 9 no items", {9, 0, 0, 0}, 16, true},
-		UnpackCase{"type 9 A=2 B=1 is 80", {9, 0, 2, 1}, 80, true},
-		UnpackCase{"type 9 A=2 B=1 one short", {9, 0, 2, 1}, 79, false},
-		UnpackCase{"type 9 A=2 B=1 one over", {9, 0, 2, 1}, 81, false},
-		UnpackCase{"type 9 counts unreadable at 8", {9, 0}, 8, false},
-		UnpackCase{"type 9 counts unreadable at 12", {9, 0, 0}, 12, false},
-		UnpackCase{"type 9 short reply", {9, 3}, 8, true},
-		UnpackCase{"type 9 huge counts", {9, 0, 0xffffffffu, 0xffffffffu}, 16, false},
-		UnpackCase{"type 10 refused", {10, 0}, 8, false},
-		UnpackCase{"type 11 status set refused", {11, 1}, 8, false},
-		UnpackCase{"type above 2^31", {0x80000001u, 1}, 8, false}),
-	[](const ::testing::TestParamInfo<UnpackCase> &info) { return "case" + std::to_string(info.index); });
+    Table, Unpack,
+    ::testing::Values(
+        UnpackCase{"empty", {}, 0, false}, UnpackCase{"3 bytes", {8}, 3, false},
+        UnpackCase{"type 8 is 4 bytes", {8}, 4, true}, UnpackCase{"type 8 with 8 bytes", {8, 0}, 8, false},
+        UnpackCase{"type 0 in 4 bytes", {0}, 4, false}, UnpackCase{"type 1 in 4 bytes", {1}, 4, false},
+        UnpackCase{"type 9 in 4 bytes", {9}, 4, false}, UnpackCase{"type 0 fixed 28", {0, 0}, 28, true},
+        UnpackCase{"type 0 one short", {0, 0}, 27, false},
+        UnpackCase{"type 1 status 0 is 8", {1, 0}, 8, true},
+        UnpackCase{"type 1 status 5 is 8", {1, 5}, 8, true}, UnpackCase{"type 2 fixed 12", {2, 0}, 12, true},
+        UnpackCase{"type 2 status set still 12", {2, 7}, 12, true},
+        UnpackCase{"type 2 status set 8 refused", {2, 7}, 8, false},
+        UnpackCase{"type 3 status 0 is 40", {3, 0}, 40, true},
+        UnpackCase{"type 3 status 0 in 8 refused", {3, 0}, 8, false},
+        UnpackCase{"type 3 status set in 8", {3, 1}, 8, true},
+        UnpackCase{"type 3 status set in 40 refused", {3, 1}, 40, false},
+        UnpackCase{"type 4 fixed 8", {4, 0}, 8, true}, UnpackCase{"type 5 fixed 12", {5, 0}, 12, true},
+        UnpackCase{"type 5 short reply", {5, 2}, 8, true}, UnpackCase{"type 6 fixed 8", {6, 0}, 8, true},
+        UnpackCase{"type 7 fixed 8", {7, 0}, 8, true}, UnpackCase{"type 9 no items", {9, 0, 0, 0}, 16, true},
+        UnpackCase{"type 9 A=2 B=1 is 80", {9, 0, 2, 1}, 80, true},
+        UnpackCase{"type 9 A=2 B=1 one short", {9, 0, 2, 1}, 79, false},
+        UnpackCase{"type 9 A=2 B=1 one over", {9, 0, 2, 1}, 81, false},
+        UnpackCase{"type 9 counts unreadable at 8", {9, 0}, 8, false},
+        UnpackCase{"type 9 counts unreadable at 12", {9, 0, 0}, 12, false},
+        UnpackCase{"type 9 short reply", {9, 3}, 8, true},
+        UnpackCase{"type 9 huge counts", {9, 0, 0xffffffffu, 0xffffffffu}, 16, false},
+        UnpackCase{"type 10 refused", {10, 0}, 8, false},
+        UnpackCase{"type 11 status set refused", {11, 1}, 8, false},
+        UnpackCase{"type above 2^31", {0x80000001u, 1}, 8, false}),
+    [](const ::testing::TestParamInfo<UnpackCase> &info) { return "case" + std::to_string(info.index); });
 
 TEST(Size, FixedSizesPerType)
 {

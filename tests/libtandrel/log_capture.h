@@ -7,16 +7,23 @@
 #include <string>
 #include <vector>
 
-class LogCapture {
-public:
+class LogCapture
+{
+      public:
 	struct Line {
 		GLogLevelFlags level;
 		std::string domain;
 		std::string message;
 	};
 
-	LogCapture() { old_ = g_log_set_default_handler(&LogCapture::handler, this); }
-	~LogCapture() { g_log_set_default_handler(old_, nullptr); }
+	LogCapture()
+	{
+		old_ = g_log_set_default_handler(&LogCapture::handler, this);
+	}
+	~LogCapture()
+	{
+		g_log_set_default_handler(old_, nullptr);
+	}
 	LogCapture(const LogCapture &) = delete;
 	LogCapture &operator=(const LogCapture &) = delete;
 
@@ -51,14 +58,17 @@ public:
 	}
 
 	// Criticals of GLib itself (bad casts, invalid properties) are faults.
-	std::vector<std::string> criticals() const { return at(G_LOG_LEVEL_CRITICAL); }
+	std::vector<std::string> criticals() const
+	{
+		return at(G_LOG_LEVEL_CRITICAL);
+	}
 
-private:
+      private:
 	static void handler(const gchar *domain, GLogLevelFlags level, const gchar *message, gpointer data)
 	{
 		auto *self = static_cast<LogCapture *>(data);
 		std::lock_guard<std::mutex> lock(self->mutex_);
-		self->lines_.push_back({ level, domain ? domain : "", message ? message : "" });
+		self->lines_.push_back({level, domain ? domain : "", message ? message : ""});
 	}
 
 	GLogFunc old_ = nullptr;

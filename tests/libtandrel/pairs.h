@@ -10,7 +10,10 @@
 struct Pair {
 	std::string key;
 	std::string value;
-	bool operator==(const Pair &o) const { return key == o.key && value == o.value; }
+	bool operator==(const Pair &o) const
+	{
+		return key == o.key && value == o.value;
+	}
 };
 
 inline void PrintTo(const Pair &p, std::ostream *os)
@@ -29,6 +32,6 @@ inline Pairs pairsOf(GVariant *dict)
 
 	g_variant_iter_init(&it, dict);
 	while (g_variant_iter_next(&it, "{&s&s}", &k, &v))
-		out.push_back({ k, v });
+		out.push_back({k, v});
 	return out;
 }

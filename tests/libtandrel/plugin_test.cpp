@@ -10,16 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <atomic>
-#include <thread>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
-namespace {
+namespace
+{
 
 struct Call {
 	std::string member;
@@ -64,9 +65,13 @@ void drainMainContext()
 }
 
 // The stand-in overlay daemon as a child process, steered over its control name.
-class OverlayDaemon {
-public:
-	OverlayDaemon() { start(); }
+class OverlayDaemon
+{
+      public:
+	OverlayDaemon()
+	{
+		start();
+	}
 	~OverlayDaemon()
 	{
 		stop();
@@ -109,7 +114,7 @@ public:
 
 		g_variant_get(r, "(a(soa{ss}s))", &it);
 		while (g_variant_iter_next(it, "(&s&o@a{ss}&s)", &member, &path, &args, &outcome)) {
-			out.push_back({ member, path, pairsOf(args), outcome });
+			out.push_back({member, path, pairsOf(args), outcome});
 			g_variant_unref(args);
 		}
 		g_variant_iter_free(it);
@@ -137,7 +142,7 @@ public:
 
 		g_variant_get(r, "(a(osa{ss}))", &it);
 		while (g_variant_iter_next(it, "(&o&s@a{ss})", &path, &kind, &props)) {
-			out.push_back({ path, kind, pairsOf(props) });
+			out.push_back({path, kind, pairsOf(props)});
 			g_variant_unref(props);
 		}
 		g_variant_iter_free(it);
@@ -145,18 +150,30 @@ public:
 		return out;
 	}
 
-	void clearCalls() { g_variant_unref(control("ClearCalls", nullptr)); }
-	void failNext(const char *member) { g_variant_unref(control("FailNext", g_variant_new("(s)", member))); }
-	void releaseNames() { g_variant_unref(control("ReleaseNames", nullptr)); }
-	void takeNames() { g_variant_unref(control("TakeNames", nullptr)); }
+	void clearCalls()
+	{
+		g_variant_unref(control("ClearCalls", nullptr));
+	}
+	void failNext(const char *member)
+	{
+		g_variant_unref(control("FailNext", g_variant_new("(s)", member)));
+	}
+	void releaseNames()
+	{
+		g_variant_unref(control("ReleaseNames", nullptr));
+	}
+	void takeNames()
+	{
+		g_variant_unref(control("TakeNames", nullptr));
+	}
 
-private:
+      private:
 	GVariant *control(const char *member, GVariant *params)
 	{
 		GError *error = nullptr;
-		GVariant *r = g_dbus_connection_call_sync(bus_, "sim.Overlayd", "/sim/Overlayd", "sim.Overlayd.Control",
-							  member, params, nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-							  &error);
+		GVariant *r = g_dbus_connection_call_sync(bus_, "sim.Overlayd", "/sim/Overlayd",
+		                                          "sim.Overlayd.Control", member, params, nullptr,
+		                                          G_DBUS_CALL_FLAGS_NONE, -1, nullptr, &error);
 		if (!r) {
 			ADD_FAILURE() << member << ": " << error->message;
 			g_error_free(error);
@@ -169,17 +186,19 @@ private:
 	GSubprocess *proc_ = nullptr;
 };
 
-const char *const textAppeared = "tandrel: connect to notifications from legacy-overlay text parameters on channel %u";
+const char *const textAppeared =
+    "tandrel: connect to notifications from legacy-overlay text parameters on channel %u";
 
 // Skips the body of a case that ran in a process of its own.
-#define OWN_PROCESS()                \
-	do {                         \
-		if (ranElsewhere_)   \
-			return;      \
+#define OWN_PROCESS()                                                                                        \
+	do {                                                                                                 \
+		if (ranElsewhere_)                                                                           \
+			return;                                                                              \
 	} while (0)
 
-class TandrelPlugin : public ::testing::Test {
-protected:
+class TandrelPlugin : public ::testing::Test
+{
+      protected:
 	void SetUp() override
 	{
 		static bool used;
@@ -200,12 +219,12 @@ protected:
 		std::string filter = std::string("--gtest_filter=") + t->test_suite_name() + "." + t->name();
 		char *self = g_file_read_link("/proc/self/exe", nullptr);
 		ASSERT_NE(self, nullptr);
-		const char *argv[] = { self, filter.c_str(), nullptr };
+		const char *argv[] = {self, filter.c_str(), nullptr};
 		char *out = nullptr;
 		int status = 0;
 		GError *error = nullptr;
-		gboolean spawned = g_spawn_sync(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DEFAULT, nullptr,
-						nullptr, &out, nullptr, &status, &error);
+		gboolean spawned = g_spawn_sync(nullptr, const_cast<char **>(argv), nullptr, G_SPAWN_DEFAULT,
+		                                nullptr, nullptr, &out, nullptr, &status, &error);
 		g_free(self);
 		ASSERT_TRUE(spawned) << error->message;
 		EXPECT_TRUE(g_spawn_check_wait_status(status, nullptr)) << out;
@@ -222,7 +241,10 @@ protected:
 		g_clear_object(&host_);
 	}
 
-	GObject *lo(guint channel) { return G_OBJECT(vs_host_get_legacy_overlay(host_, channel - 1)); }
+	GObject *lo(guint channel)
+	{
+		return G_OBJECT(vs_host_get_legacy_overlay(host_, channel - 1));
+	}
 
 	// Loads the plug-in and waits until it has connected every channel.
 	void load()
@@ -235,7 +257,8 @@ protected:
 	void waitForAppearance(size_t times)
 	{
 		const std::string last = lineFor(textAppeared, vs_host_get_n_channels(host_));
-		ASSERT_TRUE(spinUntil([&] { return countDebug(last) >= times; })) << "plug-in never connected";
+		ASSERT_TRUE(spinUntil([&] { return countDebug(last) >= times; }))
+		    << "plug-in never connected";
 	}
 
 	size_t countDebug(const std::string &message)
@@ -293,7 +316,8 @@ TEST(TandrelPluginWithoutDaemon, InitFailsWithTheBusError)
 	EXPECT_FALSE(vs_host_load_plugin(host, TANDREL_PLUGIN, &error));
 	ASSERT_NE(error, nullptr);
 	EXPECT_TRUE(g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN)) << error->message;
-	EXPECT_EQ(log.at(G_LOG_LEVEL_WARNING), std::vector<std::string>{ "failed to dbus-activate glimmord with Ping" });
+	EXPECT_EQ(log.at(G_LOG_LEVEL_WARNING),
+	          std::vector<std::string>{"failed to dbus-activate glimmord with Ping"});
 	g_error_free(error);
 	g_object_unref(host);
 }
@@ -304,32 +328,35 @@ TEST_F(TandrelPlugin, StartCreatesTheOverlaysOfEnabledSettingsPerChannel)
 	host_ = vs_host_new(3);
 	g_object_set(lo(1), "overlay-enabled", TRUE, NULL);
 	g_object_set(lo(2), "text", "Cam", "text-enabled", TRUE, "date-enabled", TRUE, "time-enabled", TRUE,
-		     "text-color", "yellow", "text-background-color", "transparent", "text-position", "bottomLeft",
-		     "text-size", "small", NULL);
+	             "text-color", "yellow", "text-background-color", "transparent", "text-position",
+	             "bottomLeft", "text-size", "small", NULL);
 	load();
 
 	std::vector<Call> calls = daemon_->calls();
 	ASSERT_EQ(calls.size(), 2u);
 	EXPECT_EQ(calls[0].member, "CreateLegacyImageOverlay");
 	EXPECT_EQ(calls[0].path, "/com/tovi/OverlayInternal1");
-	EXPECT_EQ(calls[0].args, (Pairs{ { "Camera", "1" },
-					 { "OverlayPath", "/usr/share/overlays/logo.bmp" },
-					 { "Position", "-1.00000,-1.00000" },
-					 { "ZIndex", "1" } }));
+	EXPECT_EQ(calls[0].args, (Pairs{{"Camera", "1"},
+	                                {"OverlayPath", "/usr/share/overlays/logo.bmp"},
+	                                {"Position", "-1.00000,-1.00000"},
+	                                {"ZIndex", "1"}}));
 	EXPECT_EQ(calls[1].member, "CreateLegacyTextOverlay");
 	EXPECT_EQ(calls[1].path, "/com/tovi/OverlayInternal1");
-	EXPECT_EQ(calls[1].args, (Pairs{ { "Camera", "2" },
-					 { "Text", "Cam %F %T" },
-					 { "FontSize", "16" },
-					 { "TextColor", "yellow" },
-					 { "TextBGColor", "transparent" },
-					 { "TextOLColor", "transparent" },
-					 { "Position", "bottomLeft" },
-					 { "ZIndex", "2" } }));
+	EXPECT_EQ(calls[1].args, (Pairs{{"Camera", "2"},
+	                                {"Text", "Cam %F %T"},
+	                                {"FontSize", "16"},
+	                                {"TextColor", "yellow"},
+	                                {"TextBGColor", "transparent"},
+	                                {"TextOLColor", "transparent"},
+	                                {"Position", "bottomLeft"},
+	                                {"ZIndex", "2"}}));
 	EXPECT_EQ(daemon_->overlays().size(), 2u);
 	for (guint n = 1; n <= 3; n++)
-		EXPECT_EQ(countDebug(lineFor("tandrel: connect to notifications from legacy-image-overlay  parameters "
-					     "on channel %u", n)), 1u);
+		EXPECT_EQ(countDebug(lineFor(
+		              "tandrel: connect to notifications from legacy-image-overlay  parameters "
+		              "on channel %u",
+		              n)),
+		          1u);
 	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
 }
 
@@ -357,36 +384,36 @@ TEST_F(TandrelPlugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
 	expectNoCall();
 
 	g_object_set(lo(1), "text-enabled", TRUE, NULL);
-	expectChange(path, { { "Text", "Cam %F" } });
+	expectChange(path, {{"Text", "Cam %F"}});
 	g_object_set(lo(1), "time-enabled", TRUE, NULL);
-	expectChange(path, { { "Text", "Cam %F %T" } });
+	expectChange(path, {{"Text", "Cam %F %T"}});
 	g_object_set(lo(1), "text", "Gate", NULL);
-	expectChange(path, { { "Text", "Gate %F %T" } });
+	expectChange(path, {{"Text", "Gate %F %T"}});
 	g_object_set(lo(1), "text-size", "large", NULL);
-	expectChange(path, { { "FontSize", "48" } });
+	expectChange(path, {{"FontSize", "48"}});
 	log_.clear();
 	g_object_set(lo(1), "text-size", "huge", NULL);
-	expectChange(path, { { "FontSize", "32" } });
+	expectChange(path, {{"FontSize", "32"}});
 	EXPECT_EQ(log_.at(G_LOG_LEVEL_WARNING),
-		  std::vector<std::string>{ "Invalid text size from video-service, defaulting to medium/32" });
+	          std::vector<std::string>{"Invalid text size from video-service, defaulting to medium/32"});
 	g_object_set(lo(1), "text-color", "red", NULL);
-	expectChange(path, { { "TextColor", "red" } });
+	expectChange(path, {{"TextColor", "red"}});
 	g_object_set(lo(1), "text-background-color", "blue", NULL);
-	expectChange(path, { { "TextBGColor", "blue" } });
+	expectChange(path, {{"TextBGColor", "blue"}});
 	g_object_set(lo(1), "text-position", "bottom", NULL);
-	expectChange(path, { { "Position", "bottom" } });
+	expectChange(path, {{"Position", "bottom"}});
 
 	// Turning one switch off while another stays on only changes the text.
 	g_object_set(lo(1), "text-enabled", FALSE, NULL);
-	expectChange(path, { { "Text", "%F %T" } });
+	expectChange(path, {{"Text", "%F %T"}});
 	g_object_set(lo(1), "time-enabled", FALSE, NULL);
-	expectChange(path, { { "Text", "%F" } });
+	expectChange(path, {{"Text", "%F"}});
 
 	g_object_set(lo(1), "date-enabled", FALSE, NULL);
 	Call remove = onlyCall();
 	EXPECT_EQ(remove.member, "RemoveOverlay");
 	EXPECT_EQ(remove.path, "/com/tovi/Overlay2");
-	EXPECT_EQ(remove.args, (Pairs{ { "overlay", path } }));
+	EXPECT_EQ(remove.args, (Pairs{{"overlay", path}}));
 	EXPECT_EQ(remove.outcome, "");
 	EXPECT_TRUE(daemon_->overlays().empty());
 
@@ -402,8 +429,9 @@ TEST_F(TandrelPlugin, TextSwitchesCreateChangeAndRemoveTheTextOverlay)
 	EXPECT_EQ(propOf(again.args, "FontSize"), "32");
 	EXPECT_NE(again.outcome, path);
 	// The odd text size is still set: the create warns about it again.
-	EXPECT_EQ(log_.at(G_LOG_LEVEL_WARNING),
-		  std::vector<std::string>(2, "Invalid text size from video-service, defaulting to medium/32"));
+	EXPECT_EQ(
+	    log_.at(G_LOG_LEVEL_WARNING),
+	    std::vector<std::string>(2, "Invalid text size from video-service, defaulting to medium/32"));
 }
 
 TEST_F(TandrelPlugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
@@ -427,9 +455,9 @@ TEST_F(TandrelPlugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
 
 	// Either coordinate sends both.
 	g_object_set(lo(1), "overlay-y", 540, NULL);
-	expectChange(path, { { "Position", "0.00000,0.00000" } });
+	expectChange(path, {{"Position", "0.00000,0.00000"}});
 	g_object_set(lo(1), "overlay-x", 1920, NULL);
-	expectChange(path, { { "Position", "1.00000,0.00000" } });
+	expectChange(path, {{"Position", "1.00000,0.00000"}});
 
 	// An empty area has no position: the overlay stays where it is.
 	log_.clear();
@@ -437,17 +465,17 @@ TEST_F(TandrelPlugin, ImageSwitchCreatesMovesAndRemovesTheImageOverlay)
 	g_object_set(lo(1), "overlay-x", 10, NULL);
 	expectNoCall();
 	EXPECT_EQ(log_.at(G_LOG_LEVEL_WARNING),
-		  std::vector<std::string>{ "tandrel: Refusing overlay position 10,540 in an area of 0x1080" });
+	          std::vector<std::string>{"tandrel: Refusing overlay position 10,540 in an area of 0x1080"});
 	g_object_set(lo(1), "max-width", 1920, NULL);
 	expectNoCall();
 
 	g_object_set(host_, "overlay-path", "/tmp/other.bmp", NULL);
-	expectChange(path, { { "OverlayPath", "/tmp/other.bmp" } });
+	expectChange(path, {{"OverlayPath", "/tmp/other.bmp"}});
 
 	g_object_set(lo(1), "overlay-enabled", FALSE, NULL);
 	Call remove = onlyCall();
 	EXPECT_EQ(remove.member, "RemoveOverlay");
-	EXPECT_EQ(remove.args, (Pairs{ { "overlay", path } }));
+	EXPECT_EQ(remove.args, (Pairs{{"overlay", path}}));
 
 	g_object_set(lo(1), "overlay-enabled", FALSE, NULL);
 	g_object_set(host_, "overlay-path", "/tmp/third.bmp", NULL);
@@ -460,7 +488,8 @@ TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 {
 	OWN_PROCESS();
 	host_ = vs_host_new(2);
-	g_object_set(lo(1), "text", "A", "text-enabled", TRUE, "time-enabled", TRUE, "overlay-enabled", TRUE, NULL);
+	g_object_set(lo(1), "text", "A", "text-enabled", TRUE, "time-enabled", TRUE, "overlay-enabled", TRUE,
+	             NULL);
 	g_object_set(lo(2), "text", "B", "text-enabled", TRUE, "time-enabled", TRUE, NULL);
 	load();
 	std::vector<Call> creates = daemon_->calls();
@@ -473,9 +502,9 @@ TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 		daemon_->clearCalls();
 		ASSERT_EQ(calls.size(), 2u);
 		EXPECT_EQ(calls[0].path, text1);
-		EXPECT_EQ(calls[0].args, (Pairs{ { "Text", t1 } }));
+		EXPECT_EQ(calls[0].args, (Pairs{{"Text", t1}}));
 		EXPECT_EQ(calls[1].path, text2);
-		EXPECT_EQ(calls[1].args, (Pairs{ { "Text", t2 } }));
+		EXPECT_EQ(calls[1].args, (Pairs{{"Text", t2}}));
 	};
 	g_object_set(host_, "time-format", "12", NULL);
 	expectTexts("A %r", "B %r");
@@ -484,7 +513,7 @@ TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 	g_object_set(host_, "own-time-format", "%H h", "own-time-format-enabled", TRUE, NULL);
 	daemon_->clearCalls();
 	g_object_set(lo(2), "date-enabled", TRUE, NULL);
-	expectChange(text2, { { "Text", "B %F %H h" } });
+	expectChange(text2, {{"Text", "B %F %H h"}});
 	g_object_set(host_, "date-format", "DD/MM/YYYY", NULL);
 	expectTexts("A %H h", "B %d/%m/%Y %H h");
 
@@ -492,9 +521,9 @@ TEST_F(TandrelPlugin, HostFormatChangesResendTheTextOfEveryTextOverlay)
 	g_object_set(lo(2), "text-enabled", FALSE, "time-enabled", FALSE, "date-enabled", FALSE, NULL);
 	daemon_->clearCalls();
 	g_object_set(host_, "time-format", "24", NULL);
-	expectChange(text1, { { "Text", "A %H h" } });
+	expectChange(text1, {{"Text", "A %H h"}});
 	g_object_set(host_, "overlay-path", "/tmp/logo2.bmp", NULL);
-	expectChange(image1, { { "OverlayPath", "/tmp/logo2.bmp" } });
+	expectChange(image1, {{"OverlayPath", "/tmp/logo2.bmp"}});
 	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
 }
 
@@ -515,7 +544,7 @@ TEST_F(TandrelPlugin, AFailedCreateCostsNoOtherChannelItsOverlays)
 	for (const Overlay &o : daemon_->overlays())
 		cameras.push_back(o.kind + propOf(o.props, "Camera"));
 	std::sort(cameras.begin(), cameras.end());
-	EXPECT_EQ(cameras, (std::vector<std::string>{ "image2", "image3", "text1" }));
+	EXPECT_EQ(cameras, (std::vector<std::string>{"image2", "image3", "text1"}));
 	std::vector<std::string> warnings = log_.at(G_LOG_LEVEL_WARNING);
 	ASSERT_EQ(warnings.size(), 3u);
 	EXPECT_EQ(warnings[0], "tandrel: failed to recreate image-overlay for channel 1");
@@ -527,7 +556,8 @@ TEST_F(TandrelPlugin, AFailedCreateCostsNoOtherChannelItsOverlays)
 	// Without an overlay there is nothing to move; switching on again creates it.
 	g_object_set(lo(1), "overlay-x", 5, NULL);
 	expectNoCall();
-	EXPECT_EQ(log_.at(G_LOG_LEVEL_WARNING), std::vector<std::string>{ "tandrel: No image overlay of camera 1 to change" });
+	EXPECT_EQ(log_.at(G_LOG_LEVEL_WARNING),
+	          std::vector<std::string>{"tandrel: No image overlay of camera 1 to change"});
 	g_object_set(lo(1), "overlay-enabled", FALSE, NULL);
 	expectNoCall();
 	g_object_set(lo(1), "overlay-enabled", TRUE, NULL);
@@ -553,7 +583,7 @@ TEST_F(TandrelPlugin, AFailedTextCreateIsRetriedByTheNextChange)
 	EXPECT_EQ(create.outcome.empty(), false);
 	EXPECT_TRUE(log_.at(G_LOG_LEVEL_WARNING).empty());
 	g_object_set(lo(1), "text-color", "red", NULL);
-	expectChange(create.outcome, { { "TextColor", "red" } });
+	expectChange(create.outcome, {{"TextColor", "red"}});
 }
 
 // Handlers on two threads switching on the first two switches at once make
@@ -565,7 +595,7 @@ TEST_F(TandrelPlugin, SwitchesOnTwoThreadsMakeOneOverlay)
 	load();
 	for (int round = 0; round < 20; round++) {
 		SCOPED_TRACE(round);
-		std::atomic<bool> go{ false };
+		std::atomic<bool> go{false};
 		auto flip = [&](const char *property) {
 			while (!go.load()) {
 			}
@@ -603,7 +633,7 @@ TEST_F(TandrelPlugin, AFailedRemoveKeepsTheOverlay)
 	expectNoCall();
 	g_object_set(lo(1), "overlay-enabled", FALSE, NULL);
 	Call remove = onlyCall();
-	EXPECT_EQ(remove.args, (Pairs{ { "overlay", path } }));
+	EXPECT_EQ(remove.args, (Pairs{{"overlay", path}}));
 	EXPECT_EQ(remove.outcome, "");
 	EXPECT_TRUE(daemon_->overlays().empty());
 }
@@ -613,15 +643,16 @@ TEST_F(TandrelPlugin, AChannelWithoutLegacyOverlayIsSkipped)
 	OWN_PROCESS();
 	VsLegacyOverlay *second = vs_legacy_overlay_new();
 	g_object_set(second, "overlay-enabled", TRUE, NULL);
-	VsChannel *channels[] = { vs_channel_new(nullptr), vs_channel_new(second) };
+	VsChannel *channels[] = {vs_channel_new(nullptr), vs_channel_new(second)};
 	host_ = vs_host_new_with_channels(channels, 2);
 	for (VsChannel *c : channels)
 		g_object_unref(c);
 	g_object_unref(second);
 	load();
 
-	EXPECT_EQ(log_.at(G_LOG_LEVEL_WARNING),
-		  std::vector<std::string>{ "Could not connect to notifications from legacy-overlay on channel 1." });
+	EXPECT_EQ(
+	    log_.at(G_LOG_LEVEL_WARNING),
+	    std::vector<std::string>{"Could not connect to notifications from legacy-overlay on channel 1."});
 	Call create = onlyCall();
 	EXPECT_EQ(create.member, "CreateLegacyImageOverlay");
 	EXPECT_EQ(propOf(create.args, "Camera"), "2");
@@ -635,13 +666,16 @@ TEST_F(TandrelPlugin, DaemonRestartRecreatesEveryOverlayOnce)
 	g_object_set(lo(2), "date-enabled", TRUE, NULL);
 	load();
 	ASSERT_EQ(daemon_->callsOf("CreateLegacyImageOverlay").size() +
-		  daemon_->callsOf("CreateLegacyTextOverlay").size(), 3u);
+	              daemon_->callsOf("CreateLegacyTextOverlay").size(),
+	          3u);
 
 	bool owned = true;
 	GDBusConnection *bus = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, nullptr);
-	guint watch = g_bus_watch_name_on_connection(bus, "com.tovi.Overlay2", G_BUS_NAME_WATCHER_FLAGS_NONE,
-		[](GDBusConnection *, const char *, const char *, gpointer d) { *static_cast<bool *>(d) = true; },
-		[](GDBusConnection *, const char *, gpointer d) { *static_cast<bool *>(d) = false; }, &owned, nullptr);
+	guint watch = g_bus_watch_name_on_connection(
+	    bus, "com.tovi.Overlay2", G_BUS_NAME_WATCHER_FLAGS_NONE,
+	    [](GDBusConnection *, const char *, const char *, gpointer d) { *static_cast<bool *>(d) = true; },
+	    [](GDBusConnection *, const char *, gpointer d) { *static_cast<bool *>(d) = false; }, &owned,
+	    nullptr);
 	std::set<std::string> seen;
 	for (const Overlay &o : daemon_->overlays())
 		seen.insert(o.path);

@@ -2,8 +2,8 @@
 #ifndef SIMSOC_TESTMODEL_H
 #define SIMSOC_TESTMODEL_H
 
-#include <sys/ioctl.h>
 #include <stdint.h>
+#include <sys/ioctl.h>
 
 #define TESTMODEL_PATH "/dev/simtest"
 #define TESTMODEL_PATTERN "/proc/simtest/unit%u"

@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -14,9 +14,11 @@
 #error "TESTS_DBUS_CONF must name tests/dbus/system.conf"
 #endif
 
-namespace testsupport {
+namespace testsupport
+{
 
-namespace {
+namespace
+{
 
 std::string read_line(int fd)
 {
@@ -63,8 +65,8 @@ PrivateBus::PrivateBus()
 		// The bus must not outlive a test program that is killed.
 		prctl(PR_SET_PDEATHSIG, SIGTERM);
 		dup2(out[1], 1);
-		execlp("dbus-daemon", "dbus-daemon", "--config-file=" TESTS_DBUS_CONF, "--nofork", "--nopidfile",
-		       "--print-address=1", static_cast<char *>(nullptr));
+		execlp("dbus-daemon", "dbus-daemon", "--config-file=" TESTS_DBUS_CONF, "--nofork",
+		       "--nopidfile", "--print-address=1", static_cast<char *>(nullptr));
 		_exit(127);
 	}
 	close(out[1]);

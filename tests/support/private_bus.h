@@ -6,22 +6,30 @@
 #include <string>
 #include <sys/types.h>
 
-namespace testsupport {
+namespace testsupport
+{
 
 // Starts dbus-daemon with tests/dbus/system.conf and points
 // DBUS_SYSTEM_BUS_ADDRESS (and DBUS_SESSION_BUS_ADDRESS) at it, so both GDBus
 // and sd-bus connect there. The daemon is killed when the object goes.
-class PrivateBus {
-public:
+class PrivateBus
+{
+      public:
 	PrivateBus();
 	~PrivateBus();
 	PrivateBus(const PrivateBus &) = delete;
 	PrivateBus &operator=(const PrivateBus &) = delete;
 
-	const std::string &address() const { return address_; }
-	pid_t pid() const { return pid_; }
+	const std::string &address() const
+	{
+		return address_;
+	}
+	pid_t pid() const
+	{
+		return pid_;
+	}
 
-private:
+      private:
 	std::string address_;
 	std::string old_system_;
 	std::string old_session_;
@@ -31,13 +39,17 @@ private:
 };
 
 // One private bus for the whole test program.
-class PrivateBusEnvironment : public ::testing::Environment {
-public:
+class PrivateBusEnvironment : public ::testing::Environment
+{
+      public:
 	void SetUp() override;
 	void TearDown() override;
-	const PrivateBus *bus() const { return bus_; }
+	const PrivateBus *bus() const
+	{
+		return bus_;
+	}
 
-private:
+      private:
 	PrivateBus *bus_ = nullptr;
 };
 

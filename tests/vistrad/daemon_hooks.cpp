@@ -22,152 +22,157 @@
 #include "core/debug_output.h"
 #include "core/prodconf.h"
 #include "core/prodconf_capture.h"
-#include "core/prodconf_hwsetup.h"
 #include "core/prodconf_dbus_api_config.h"
+#include "core/prodconf_hwsetup.h"
 #include "frontends/dbus_api/dbus_api.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
 
-namespace {
+namespace
+{
 
 bool fault(const char *which)
 {
-    const char *f = getenv("VISTRAD_TEST_PLATFORM_FAULT");
-    return f && strcmp(f, which) == 0;
+	const char *f = getenv("VISTRAD_TEST_PLATFORM_FAULT");
+	return f && strcmp(f, which) == 0;
 }
 
 void hand_dbus_config(int32_t stream_id)
 {
-    dbus_api_config record = {};
-    record.imagecontrol_stream_api_config.ecm_params = 1;
-    dbus_api_set_config(daemon_get_context()->api, stream_id, &record);
+	dbus_api_config record = {};
+	record.imagecontrol_stream_api_config.ecm_params = 1;
+	dbus_api_set_config(daemon_get_context()->api, stream_id, &record);
 }
 
 int run_hook(prodconf *, control *, GList *streams)
 {
-    for (GList *l = streams; l; l = l->next)
-        hand_dbus_config(GPOINTER_TO_INT(l->data));
-    GString *ids = g_string_new(nullptr);
-    for (GList *l = streams; l; l = l->next)
-        g_string_append_printf(ids, " %d", GPOINTER_TO_INT(l->data));
-    debug_output(DEBUG_INFO, 0, "hook: run, streams%s\n", ids->str);
-    g_string_free(ids, TRUE);
-    return 0;
+	for (GList *l = streams; l; l = l->next)
+		hand_dbus_config(GPOINTER_TO_INT(l->data));
+	GString *ids = g_string_new(nullptr);
+	for (GList *l = streams; l; l = l->next)
+		g_string_append_printf(ids, " %d", GPOINTER_TO_INT(l->data));
+	debug_output(DEBUG_INFO, 0, "hook: run, streams%s\n", ids->str);
+	g_string_free(ids, TRUE);
+	return 0;
 }
 
 int stop_hook(prodconf *, control *)
 {
-    debug_output(DEBUG_INFO, 0, "hook: stop\n");
-    return 0;
+	debug_output(DEBUG_INFO, 0, "hook: stop\n");
+	return 0;
 }
 
 int create_algos(prodconf *, control *, int32_t stream_id)
 {
-    debug_output(DEBUG_INFO, 0, "hook: create algos %d\n", (int)stream_id);
-    hand_dbus_config(stream_id);
-    return 0;
+	debug_output(DEBUG_INFO, 0, "hook: create algos %d\n", (int)stream_id);
+	hand_dbus_config(stream_id);
+	return 0;
 }
 
 int destroy_algos(prodconf *, control *, int32_t stream_id)
 {
-    debug_output(DEBUG_INFO, 0, "hook: destroy algos %d\n", (int)stream_id);
-    return 0;
+	debug_output(DEBUG_INFO, 0, "hook: destroy algos %d\n", (int)stream_id);
+	return 0;
 }
 
 void *test_sensor(prodconf *, control *, int32_t stream_id)
 {
-    debug_output(DEBUG_INFO, 0, "hook: sensor created %d\n", (int)stream_id);
-    return sensor_new();
+	debug_output(DEBUG_INFO, 0, "hook: sensor created %d\n", (int)stream_id);
+	return sensor_new();
 }
 
 void *test_algo(prodconf *, control *, int32_t stream_id)
 {
-    debug_output(DEBUG_INFO, 0, "hook: algo created %d\n", (int)stream_id);
-    return g_new0(int, 1);
+	debug_output(DEBUG_INFO, 0, "hook: algo created %d\n", (int)stream_id);
+	return g_new0(int, 1);
 }
 
 int test_camera_mode(prodconf *conf, control *, int32_t channel)
 {
-    debug_output(DEBUG_INFO, 0, "hook: camera mode %d\n", (int)channel);
-    prodconf_set_state(conf, channel, PRODCONF_STATE_HDR_MODE, 0);
-    return 0;
+	debug_output(DEBUG_INFO, 0, "hook: camera mode %d\n", (int)channel);
+	prodconf_set_state(conf, channel, PRODCONF_STATE_HDR_MODE, 0);
+	return 0;
 }
 
 int test_wdr(void *engine, void *data, param_value *value, param_callback *)
 {
-    auto *block = static_cast<prodconf_callback_block *>(data);
-    debug_output(DEBUG_INFO, 0, "hook: wdr %d\n", value ? (int)value->value : -1);
-    return prodconf_set_capture_mode(block->conf, static_cast<control *>(engine), block->stream_id);
+	auto *block = static_cast<prodconf_callback_block *>(data);
+	debug_output(DEBUG_INFO, 0, "hook: wdr %d\n", value ? (int)value->value : -1);
+	return prodconf_set_capture_mode(block->conf, static_cast<control *>(engine), block->stream_id);
 }
 
 void add_capture_hooks(prodconf *conf)
 {
-    prodconf_default_add_item(conf, "test_sensor", test_sensor, nullptr, nullptr, 1, PRODCONF_STATE_SENSOR);
-    prodconf_default_add_item(conf, "test_algo", test_algo, g_free, nullptr, 0, 0);
-    prodconf_add_function(conf, "TEST_CAMERA_MODE", (prodconf_func)test_camera_mode);
-    prodconf_add_param_callback(conf, "TEST_WDR", 41, test_wdr);
+	prodconf_default_add_item(conf, "test_sensor", test_sensor, nullptr, nullptr, 1,
+	                          PRODCONF_STATE_SENSOR);
+	prodconf_default_add_item(conf, "test_algo", test_algo, g_free, nullptr, 0, 0);
+	prodconf_add_function(conf, "TEST_CAMERA_MODE", (prodconf_func)test_camera_mode);
+	prodconf_add_param_callback(conf, "TEST_WDR", 41, test_wdr);
 }
 
 } // namespace
 
 extern "C" {
 
-int __real__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf, int channel);
+int __real__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf,
+                                                       int channel);
 int __real__Z23sensor_set_capture_modeP6sensorjjj(struct sensor *sensor, uint32_t mode, uint32_t frequency,
                                                   uint32_t hdr);
 void __real__Z30daemon_request_channel_restarti(int channel);
 
 int __wrap__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf, int channel)
 {
-    debug_output(DEBUG_INFO, 0, "hook: platform %d\n", channel);
-    return __real__Z18platform_vorsalindP8platformP8prodconfi(platform, conf, channel);
+	debug_output(DEBUG_INFO, 0, "hook: platform %d\n", channel);
+	return __real__Z18platform_vorsalindP8platformP8prodconfi(platform, conf, channel);
 }
 
 int __wrap__Z23sensor_set_capture_modeP6sensorjjj(struct sensor *sensor, uint32_t mode, uint32_t frequency,
                                                   uint32_t hdr)
 {
-    debug_output(DEBUG_INFO, 0, "hook: sensor mode %u,%u,%u\n", mode, frequency, hdr);
-    return __real__Z23sensor_set_capture_modeP6sensorjjj(sensor, mode, frequency, hdr);
+	debug_output(DEBUG_INFO, 0, "hook: sensor mode %u,%u,%u\n", mode, frequency, hdr);
+	return __real__Z23sensor_set_capture_modeP6sensorjjj(sensor, mode, frequency, hdr);
 }
 
 void __wrap__Z30daemon_request_channel_restarti(int channel)
 {
-    debug_output(DEBUG_INFO, 0, "hook: channel restart %d\n", channel);
-    __real__Z30daemon_request_channel_restarti(channel);
+	debug_output(DEBUG_INFO, 0, "hook: channel restart %d\n", channel);
+	__real__Z30daemon_request_channel_restarti(channel);
 }
 
-struct platform *__real__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf, int channels);
+struct platform *__real__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf,
+                                                                   int channels);
 int __real__Z14platform_setupP8platform(struct platform *platform);
 int __real__Z13prodconf_loadP8prodconf(prodconf *conf);
 
-struct platform *__wrap__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf, int channels)
+struct platform *__wrap__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf,
+                                                                   int channels)
 {
-    if (fault("create"))
-        return nullptr;
-    return __real__Z25platform_vorsalind_createPvP8prodconfi(ignored, conf, channels);
+	if (fault("create"))
+		return nullptr;
+	return __real__Z25platform_vorsalind_createPvP8prodconfi(ignored, conf, channels);
 }
 
 int __wrap__Z14platform_setupP8platform(struct platform *platform)
 {
-    if (fault("setup"))
-        return -3;
-    return __real__Z14platform_setupP8platform(platform);
+	if (fault("setup"))
+		return -3;
+	return __real__Z14platform_setupP8platform(platform);
 }
 
 int __wrap__Z13prodconf_loadP8prodconf(prodconf *conf)
 {
-    if (getenv("VISTRAD_TEST_CAPTURE"))
-        add_capture_hooks(conf);
-    int result = __real__Z13prodconf_loadP8prodconf(conf);
-    if (getenv("VISTRAD_TEST_HOOKS")) {
-        conf->run = run_hook;
-        conf->stop = stop_hook;
-        conf->create_algos = create_algos;
-        conf->destroy_algos = destroy_algos;
-    }
-    if (getenv("VISTRAD_TEST_VIDEO_CONTROL"))
-        conf->video_control = 1;
-    return result;
+	if (getenv("VISTRAD_TEST_CAPTURE"))
+		add_capture_hooks(conf);
+	int result = __real__Z13prodconf_loadP8prodconf(conf);
+	if (getenv("VISTRAD_TEST_HOOKS")) {
+		conf->run = run_hook;
+		conf->stop = stop_hook;
+		conf->create_algos = create_algos;
+		conf->destroy_algos = destroy_algos;
+	}
+	if (getenv("VISTRAD_TEST_VIDEO_CONTROL"))
+		conf->video_control = 1;
+	return result;
 }
 
 } // extern "C"

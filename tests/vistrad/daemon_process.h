@@ -36,156 +36,168 @@ PRODUCT_CONSTANTS:
 
 inline int64_t now_ms()
 {
-    timespec t;
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	return (int64_t)t.tv_sec * 1000 + t.tv_nsec / 1000000;
 }
 
 inline void write_file(const std::string &path, const std::string &text)
 {
-    std::string dir = path.substr(0, path.rfind('/'));
-    for (size_t i = 1; i <= dir.size(); i++)
-        if (i == dir.size() || dir[i] == '/')
-            mkdir(dir.substr(0, i).c_str(), 0755);
-    std::ofstream(path, std::ios::binary) << text;
+	std::string dir = path.substr(0, path.rfind('/'));
+	for (size_t i = 1; i <= dir.size(); i++)
+		if (i == dir.size() || dir[i] == '/')
+			mkdir(dir.substr(0, i).c_str(), 0755);
+	std::ofstream(path, std::ios::binary) << text;
 }
 
 inline std::string read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // One daemon process with its terminal.
-class Daemon {
-  public:
-    ~Daemon()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (master_ >= 0)
-            close(master_);
-    }
+class Daemon
+{
+      public:
+	~Daemon()
+	{
+		if (pid_ > 0) {
+			kill(pid_, SIGKILL);
+			waitpid(pid_, nullptr, 0);
+		}
+		if (master_ >= 0)
+			close(master_);
+	}
 
-    void start(const char *program, const std::vector<std::string> &args, const std::map<std::string, std::string> &env)
-    {
-        pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
-        ASSERT_GE(pid_, 0);
-        if (pid_ == 0) {
-            for (const auto &e : env)
-                setenv(e.first.c_str(), e.second.c_str(), 1);
-            std::vector<char *> argv{const_cast<char *>(program)};
-            for (const auto &a : args)
-                argv.push_back(const_cast<char *>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(program, argv.data());
-            _exit(127);
-        }
-    }
+	void start(const char *program, const std::vector<std::string> &args,
+	           const std::map<std::string, std::string> &env)
+	{
+		pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
+		ASSERT_GE(pid_, 0);
+		if (pid_ == 0) {
+			for (const auto &e : env)
+				setenv(e.first.c_str(), e.second.c_str(), 1);
+			std::vector<char *> argv{const_cast<char *>(program)};
+			for (const auto &a : args)
+				argv.push_back(const_cast<char *>(a.c_str()));
+			argv.push_back(nullptr);
+			execv(program, argv.data());
+			_exit(127);
+		}
+	}
 
-    // Reads until the text appears or the time is up.
-    bool wait_for(const std::string &text, int timeout_ms = 10000)
-    {
-        int64_t end = now_ms() + timeout_ms;
-        while (out_.find(text) == std::string::npos) {
-            int64_t left = end - now_ms();
-            if (left <= 0 || !read_some((int)left))
-                return out_.find(text) != std::string::npos;
-        }
-        return true;
-    }
+	// Reads until the text appears or the time is up.
+	bool wait_for(const std::string &text, int timeout_ms = 10000)
+	{
+		int64_t end = now_ms() + timeout_ms;
+		while (out_.find(text) == std::string::npos) {
+			int64_t left = end - now_ms();
+			if (left <= 0 || !read_some((int)left))
+				return out_.find(text) != std::string::npos;
+		}
+		return true;
+	}
 
-    void signal(int sig) { kill(pid_, sig); }
+	void signal(int sig)
+	{
+		kill(pid_, sig);
+	}
 
-    // Reads to the end and gives the exit status (-1 when it did not exit).
-    int finish(int timeout_ms = 10000)
-    {
-        int64_t end = now_ms() + timeout_ms;
-        while (now_ms() < end && read_some((int)(end - now_ms())))
-            ;
-        int status = 0;
-        for (;;) {
-            pid_t r = waitpid(pid_, &status, WNOHANG);
-            if (r == pid_)
-                break;
-            if (now_ms() >= end)
-                return -1;
-            usleep(10000);
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+	// Reads to the end and gives the exit status (-1 when it did not exit).
+	int finish(int timeout_ms = 10000)
+	{
+		int64_t end = now_ms() + timeout_ms;
+		while (now_ms() < end && read_some((int)(end - now_ms())))
+			;
+		int status = 0;
+		for (;;) {
+			pid_t r = waitpid(pid_, &status, WNOHANG);
+			if (r == pid_)
+				break;
+			if (now_ms() >= end)
+				return -1;
+			usleep(10000);
+		}
+		pid_ = -1;
+		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+	}
 
-    int stop(int sig = SIGTERM)
-    {
-        signal(sig);
-        return finish();
-    }
+	int stop(int sig = SIGTERM)
+	{
+		signal(sig);
+		return finish();
+	}
 
-    const std::string &output() const { return out_; }
+	const std::string &output() const
+	{
+		return out_;
+	}
 
-  private:
-    // False at the end of the output or when nothing came in time.
-    bool read_some(int timeout_ms)
-    {
-        pollfd p = {master_, POLLIN, 0};
-        if (poll(&p, 1, timeout_ms) <= 0)
-            return false;
-        char buf[4096];
-        ssize_t n = read(master_, buf, sizeof buf);
-        if (n <= 0)
-            return false; // EIO once the terminal's last writer is gone
-        for (ssize_t i = 0; i < n; i++)
-            if (buf[i] != '\r')
-                out_ += buf[i];
-        return true;
-    }
+      private:
+	// False at the end of the output or when nothing came in time.
+	bool read_some(int timeout_ms)
+	{
+		pollfd p = {master_, POLLIN, 0};
+		if (poll(&p, 1, timeout_ms) <= 0)
+			return false;
+		char buf[4096];
+		ssize_t n = read(master_, buf, sizeof buf);
+		if (n <= 0)
+			return false; // EIO once the terminal's last writer is gone
+		for (ssize_t i = 0; i < n; i++)
+			if (buf[i] != '\r')
+				out_ += buf[i];
+		return true;
+	}
 
-    pid_t pid_ = -1;
-    int master_ = -1;
-    std::string out_;
+	pid_t pid_ = -1;
+	int master_ = -1;
+	std::string out_;
 };
 
-class DaemonProcess : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/vistrad-daemon-XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(tmpl));
-        root = tmpl;
-    }
-    void TearDown() override
-    {
-        std::string cmd = "rm -rf '" + root + "'";
-        ASSERT_EQ(0, system(cmd.c_str()));
-    }
+class DaemonProcess : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		char tmpl[] = "/tmp/vistrad-daemon-XXXXXX";
+		ASSERT_NE(nullptr, mkdtemp(tmpl));
+		root = tmpl;
+	}
+	void TearDown() override
+	{
+		std::string cmd = "rm -rf '" + root + "'";
+		ASSERT_EQ(0, system(cmd.c_str()));
+	}
 
-    void configure()
-    {
-        write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
-        write_file(root + "/usr/lib/vistrad/vistrad.yaml", product_yaml);
-        write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
-    }
-    void install_plugin() { write_file(root + "/etc/vistrad/libmoxel.so", read_file(MOXEL_DAEMON)); }
+	void configure()
+	{
+		write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
+		write_file(root + "/usr/lib/vistrad/vistrad.yaml", product_yaml);
+		write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
+	}
+	void install_plugin()
+	{
+		write_file(root + "/etc/vistrad/libmoxel.so", read_file(MOXEL_DAEMON));
+	}
 
-    void start(const std::vector<std::string> &args = {}, std::map<std::string, std::string> env = {},
-               const char *program = VISTRAD_BIN)
-    {
-        env["VISTRAD_ROOT"] = root;
-        env["SIMSOC_VIN_FRAMERATE"] = "100";
-        d->start(program, args, env);
-    }
+	void start(const std::vector<std::string> &args = {}, std::map<std::string, std::string> env = {},
+	           const char *program = VISTRAD_BIN)
+	{
+		env["VISTRAD_ROOT"] = root;
+		env["SIMSOC_VIN_FRAMERATE"] = "100";
+		d->start(program, args, env);
+	}
 
-    // Position of a text in the output; npos fails the test.
-    size_t at(const std::string &text)
-    {
-        size_t p = d->output().find(text);
-        EXPECT_NE(std::string::npos, p) << "missing \"" << text << "\" in:\n" << d->output();
-        return p;
-    }
+	// Position of a text in the output; npos fails the test.
+	size_t at(const std::string &text)
+	{
+		size_t p = d->output().find(text);
+		EXPECT_NE(std::string::npos, p) << "missing \"" << text << "\" in:\n" << d->output();
+		return p;
+	}
 
-    std::string root;
-    std::unique_ptr<Daemon> d = std::make_unique<Daemon>();
+	std::string root;
+	std::unique_ptr<Daemon> d = std::make_unique<Daemon>();
 };

@@ -12,8 +12,8 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 inline size_t heap_in_use()
 {
 #if defined(__SANITIZE_ADDRESS__)
-    return __sanitizer_get_current_allocated_bytes();
+	return __sanitizer_get_current_allocated_bytes();
 #else
-    return mallinfo2().uordblks;
+	return mallinfo2().uordblks;
 #endif
 }

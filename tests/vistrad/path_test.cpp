@@ -12,10 +12,10 @@ TEST(VistradPath, PrefixesAbsolutePathsWithTheRoot)
 		const char *path;
 		const char *expected;
 	} cases[] = {
-		{nullptr, "/etc/vistrad/vistrad.conf", "/etc/vistrad/vistrad.conf"},
-		{"", "/etc/dynamic/vistrad/ip.db", "/etc/dynamic/vistrad/ip.db"},
-		{"/tmp/root", "/etc/dynamic/vistrad/ip.db", "/tmp/root/etc/dynamic/vistrad/ip.db"},
-		{"/tmp/root", "relative/file", "relative/file"},
+	    {nullptr, "/etc/vistrad/vistrad.conf", "/etc/vistrad/vistrad.conf"},
+	    {"", "/etc/dynamic/vistrad/ip.db", "/etc/dynamic/vistrad/ip.db"},
+	    {"/tmp/root", "/etc/dynamic/vistrad/ip.db", "/tmp/root/etc/dynamic/vistrad/ip.db"},
+	    {"/tmp/root", "relative/file", "relative/file"},
 	};
 	for (const auto &c : cases) {
 		if (c.root)

@@ -11,20 +11,20 @@ inline std::map<std::string, int> answers;
 
 inline int answer(const std::string &step, int otherwise)
 {
-    auto it = answers.find(step);
-    return it == answers.end() ? otherwise : it->second;
+	auto it = answers.find(step);
+	return it == answers.end() ? otherwise : it->second;
 }
 
 inline int record(const std::string &step, const std::string &args, int otherwise)
 {
-    calls.push_back(step + "(" + args + ")");
-    return answer(step, otherwise);
+	calls.push_back(step + "(" + args + ")");
+	return answer(step, otherwise);
 }
 
 inline std::string join(const std::vector<std::string> &list)
 {
-    std::string out;
-    for (auto &s : list)
-        out += (out.empty() ? "" : " ") + s;
-    return out;
+	std::string out;
+	for (auto &s : list)
+		out += (out.empty() ? "" : " ") + s;
+	return out;
 }

@@ -8,11 +8,11 @@
 #include "vor_gadget_ioctl.h"
 
 enum vors_transfer_method {
-    VORS_TRANSFER_NONE = 0,
-    VORS_TRANSFER_FILE = 1,
-    VORS_TRANSFER_TCP = 2,
-    VORS_TRANSFER_USB = 3,
-    VORS_TRANSFER_STDOUT = 4,
+	VORS_TRANSFER_NONE = 0,
+	VORS_TRANSFER_FILE = 1,
+	VORS_TRANSFER_TCP = 2,
+	VORS_TRANSFER_USB = 3,
+	VORS_TRANSFER_STDOUT = 4,
 };
 
 #define VORS_TRANSFER_PORT_MIN 2000
@@ -20,7 +20,6 @@ enum vors_transfer_method {
 #define VORS_TRANSFER_NAME_SIZE 256
 #define VORS_TRANSFER_NONE_HANDLE 99
 #define VORS_TRANSFER_DEFAULT_HOST "192.168.1.10"
-
 
 int vors_transfer_init(int method);
 int vors_transfer_deinit(int method);

@@ -12,37 +12,37 @@ struct algo_step;
 typedef int (*algo_step_fn)(struct algo_step *step, struct control *engine);
 
 struct algo_input {
-    uint32_t type;
-    int32_t stream_id;
-    struct algo_step *step;
+	uint32_t type;
+	int32_t stream_id;
+	struct algo_step *step;
 };
 
 struct algo_output {
-    uint32_t type;
-    int32_t stream_id;
+	uint32_t type;
+	int32_t stream_id;
 };
 
 struct algo_step {
-    uint32_t global_id;
-    int32_t stream_id;
-    algo_step_fn init;
-    algo_step_fn run;
-    algo_step_fn destroy;
-    // Shared between steps; its first 32-bit word counts the steps holding it.
-    void *local_data;
-    uint8_t stopped;
-    uint8_t inserted;
-    uint8_t disabled;
-    GList *inputs;   // of algo_input
-    GList *outputs;  // of algo_output
-    GList *timeouts; // of control_timeout
+	uint32_t global_id;
+	int32_t stream_id;
+	algo_step_fn init;
+	algo_step_fn run;
+	algo_step_fn destroy;
+	// Shared between steps; its first 32-bit word counts the steps holding it.
+	void *local_data;
+	uint8_t stopped;
+	uint8_t inserted;
+	uint8_t disabled;
+	GList *inputs;   // of algo_input
+	GList *outputs;  // of algo_output
+	GList *timeouts; // of control_timeout
 };
 
 struct algo_group {
-    uint32_t global_id;
-    GList *steps; // most recently inserted first
-    // Owned; its first 32-bit word is the owner id matched by control_*_of_owner.
-    void *owner;
+	uint32_t global_id;
+	GList *steps; // most recently inserted first
+	// Owned; its first 32-bit word is the owner id matched by control_*_of_owner.
+	void *owner;
 };
 
 struct algo_step *algo_step_create_stream_id(int32_t stream_id, algo_step_fn init, algo_step_fn run,

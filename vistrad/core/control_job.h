@@ -10,19 +10,19 @@
 #define CONTROL_TIMEOUT_TYPES 20
 
 struct control_timestamp {
-    int64_t sec;
-    int64_t usec;
+	int64_t sec;
+	int64_t usec;
 };
 
 struct control_job {
-    uint32_t type;
-    int32_t stream_id;
-    uint32_t queued;
-    void (*release)(struct control_job *job);
-    uint32_t frame;
-    struct control_timestamp timestamp;
-    uint32_t producer_word;
-    uint32_t reserved[3];
+	uint32_t type;
+	int32_t stream_id;
+	uint32_t queued;
+	void (*release)(struct control_job *job);
+	uint32_t frame;
+	struct control_timestamp timestamp;
+	uint32_t producer_word;
+	uint32_t reserved[3];
 };
 
 static_assert(sizeof(control_job) == 64, "the record header is 64 bytes");

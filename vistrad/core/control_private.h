@@ -10,22 +10,22 @@
 struct control_temperature_limit_set;
 
 struct control {
-    GList *groups;
-    GList *groups_to_init;
-    GList *consumers[CONTROL_DATA_TYPES];
-    GList *pending_timeouts; // sorted by deadline
-    uint8_t *timeout_type_free; // CONTROL_TIMEOUT_TYPES flags
-    uint32_t frame_count;
-    uint32_t *producers; // CONTROL_DATA_TYPES counters
-    GQueue job_queue;
-    GList *temperature_limits; // most recent first
-    struct control_temperature_limit_set *temperature_halt_set;
-    void *temperature_client; // created on first use by the temperature limits
-    int temperature_subscribed;
-    struct platform *platform;
-    pthread_mutex_t timeout_mutex;
-    pthread_mutex_t job_mutex;
-    pthread_mutex_t group_mutex;
+	GList *groups;
+	GList *groups_to_init;
+	GList *consumers[CONTROL_DATA_TYPES];
+	GList *pending_timeouts;    // sorted by deadline
+	uint8_t *timeout_type_free; // CONTROL_TIMEOUT_TYPES flags
+	uint32_t frame_count;
+	uint32_t *producers; // CONTROL_DATA_TYPES counters
+	GQueue job_queue;
+	GList *temperature_limits; // most recent first
+	struct control_temperature_limit_set *temperature_halt_set;
+	void *temperature_client; // created on first use by the temperature limits
+	int temperature_subscribed;
+	struct platform *platform;
+	pthread_mutex_t timeout_mutex;
+	pthread_mutex_t job_mutex;
+	pthread_mutex_t group_mutex;
 };
 
 // Drops the temperature-service client at the engine's stop (control_temperature.cpp).

@@ -8,19 +8,18 @@
 #include "control.h"
 
 struct control_timeout;
-typedef void (*control_timeout_fn)(struct control *engine, void *argument,
-                                   struct control_timeout *timeout);
+typedef void (*control_timeout_fn)(struct control *engine, void *argument, struct control_timeout *timeout);
 
 struct control_timeout {
-    uint32_t type; // 90..109 typed, 0 callback
-    struct control_timestamp interval;
-    struct control_timestamp deadline;
-    control_timeout_fn callback;
-    void *argument;
-    // Posted when a typed timeout expires; the creating step may set its stream id.
-    struct control_job job;
-    // The step whose input the type is, so destroying the timeout unlinks it there.
-    struct algo_step *owner;
+	uint32_t type; // 90..109 typed, 0 callback
+	struct control_timestamp interval;
+	struct control_timestamp deadline;
+	control_timeout_fn callback;
+	void *argument;
+	// Posted when a typed timeout expires; the creating step may set its stream id.
+	struct control_job job;
+	// The step whose input the type is, so destroying the timeout unlinks it there.
+	struct algo_step *owner;
 };
 
 struct control_timeout *control_create_timeout(struct control *engine, struct algo_step *step);

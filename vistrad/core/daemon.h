@@ -15,17 +15,17 @@ struct prodconf_product_constants;
 struct dbus_api;
 
 struct daemon_context {
-    struct control *engine;
-    GList *streams; // stream ids as list data
-    struct prodconf *conf;
-    GMainLoop *loop;
-    struct control_timestamp last_dispatch;
-    uint32_t last_frame;
-    struct dbus_api *api;
-    uint32_t temperature_halt;
-    uint8_t stream_restart;
-    GList *channel_restarts; // channel numbers, each once
-    struct prodconf *constants_conf;
+	struct control *engine;
+	GList *streams; // stream ids as list data
+	struct prodconf *conf;
+	GMainLoop *loop;
+	struct control_timestamp last_dispatch;
+	uint32_t last_frame;
+	struct dbus_api *api;
+	uint32_t temperature_halt;
+	uint8_t stream_restart;
+	GList *channel_restarts; // channel numbers, each once
+	struct prodconf *constants_conf;
 };
 
 // Hands the records (taking them out of the list) to the engine and runs one

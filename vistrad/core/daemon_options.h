@@ -6,15 +6,15 @@
 #include <stdint.h>
 
 struct daemon_options {
-    int32_t priority;
-    int32_t nice;
-    int32_t quiet;
-    int32_t verbose;
-    int32_t area;
-    int32_t exposure;
-    int32_t whitebalance;
-    int32_t version;
-    int32_t daemon;
+	int32_t priority;
+	int32_t nice;
+	int32_t quiet;
+	int32_t verbose;
+	int32_t area;
+	int32_t exposure;
+	int32_t whitebalance;
+	int32_t version;
+	int32_t daemon;
 };
 
 // The option context with its entries bound to the fields of options (main

@@ -6,11 +6,11 @@
 struct platform;
 
 struct fpga {
-    struct platform *platform;
-    int (*query)(struct fpga *fpga);
-    void *reserved;
-    int (*set_flag)(struct fpga *fpga, uint8_t flag);
-    int (*set_value)(struct fpga *fpga, int value);
+	struct platform *platform;
+	int (*query)(struct fpga *fpga);
+	void *reserved;
+	int (*set_flag)(struct fpga *fpga, uint8_t flag);
+	int (*set_value)(struct fpga *fpga, int value);
 };
 
 struct fpga *fpga_generic_create(void);

@@ -14,12 +14,12 @@
 #define INFO_POOL_DB_RECORD_SIZE 36
 
 enum info_pool_type {
-    INFO_POOL_FLOAT = 0,
-    INFO_POOL_IMFIX = 1,
-    INFO_POOL_INT = 2,
-    INFO_POOL_BLOB = 3,
-    INFO_POOL_BOOL = 4,
-    INFO_POOL_POINTER = 5,
+	INFO_POOL_FLOAT = 0,
+	INFO_POOL_IMFIX = 1,
+	INFO_POOL_INT = 2,
+	INFO_POOL_BLOB = 3,
+	INFO_POOL_BOOL = 4,
+	INFO_POOL_POINTER = 5,
 };
 
 // Persistence argument of the setters: 2 keeps the flag an entry has.
@@ -30,19 +30,19 @@ enum info_pool_type {
 struct control;
 
 struct info_pool_entry {
-    uint32_t id;
-    uint32_t type;
-    uint32_t persistent;
-    int32_t stream_id; // mapped
-    uint32_t source;
-    struct control_timestamp timestamp;
-    union {
-        float f;
-        int32_t i; // Q14 and int
-        uint8_t b;
-        void *ptr; // blob buffer or the stored pointer
-    } value;
-    uint32_t blob_size;
+	uint32_t id;
+	uint32_t type;
+	uint32_t persistent;
+	int32_t stream_id; // mapped
+	uint32_t source;
+	struct control_timestamp timestamp;
+	union {
+		float f;
+		int32_t i; // Q14 and int
+		uint8_t b;
+		void *ptr; // blob buffer or the stored pointer
+	} value;
+	uint32_t blob_size;
 };
 
 int info_pool_init(void);
@@ -56,11 +56,14 @@ int info_pool_set_blob(uint32_t id, int32_t stream_id, uint32_t persistent, cons
 int info_pool_set_pointer(uint32_t id, int32_t stream_id, uint32_t persistent, void *pointer);
 
 // As above, recording the publisher's id and the time of the set.
-int info_pool_set_float_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent, float value);
+int info_pool_set_float_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent,
+                             float value);
 int info_pool_set_imfix_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent,
                              int32_t value);
-int info_pool_set_int_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent, int32_t value);
-int info_pool_set_bool_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent, uint8_t value);
+int info_pool_set_int_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent,
+                           int32_t value);
+int info_pool_set_bool_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent,
+                            uint8_t value);
 int info_pool_set_blob_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent,
                             const void *data, uint32_t size);
 int info_pool_set_pointer_from(uint32_t publisher, uint32_t id, int32_t stream_id, uint32_t persistent,

@@ -16,20 +16,20 @@
 struct dbus_api;
 
 struct param_value {
-    uint32_t id;
-    int32_t stream_id; // -1: the global entry
-    uint32_t notify_mode;
-    uint32_t type;
-    int32_t value; // enum value, Q14 number, or 0/1 for bool
-    char *text;
+	uint32_t id;
+	int32_t stream_id; // -1: the global entry
+	uint32_t notify_mode;
+	uint32_t type;
+	int32_t value; // enum value, Q14 number, or 0/1 for bool
+	char *text;
 };
 
 struct param_range {
-    int32_t min;
-    int32_t max;
-    uint32_t *values; // valid values, or null for [min, max]
-    char **names;     // null-terminated
-    uint32_t count;
+	int32_t min;
+	int32_t max;
+	uint32_t *values; // valid values, or null for [min, max]
+	char **names;     // null-terminated
+	uint32_t count;
 };
 
 struct param_callback;
@@ -37,16 +37,16 @@ typedef int (*param_callback_fn)(void *user_data, void *block, struct param_valu
                                  struct param_callback *callback);
 
 struct param_callback {
-    int32_t id;
-    param_callback_fn fn;
-    void *user_data;
-    void *block; // owned
+	int32_t id;
+	param_callback_fn fn;
+	void *user_data;
+	void *block; // owned
 };
 
 struct param_cb_helper {
-    uint32_t id;
-    int32_t callback_id;
-    int32_t stream_id;
+	uint32_t id;
+	int32_t callback_id;
+	int32_t stream_id;
 };
 
 GQueue *param_db_init(void);
@@ -104,8 +104,8 @@ int param_remove_stream(int32_t stream_id);
 // How changes are announced: the D-Bus front-end's calls unless another
 // table is set; null restores them.
 struct param_announcer {
-    void (*properties_changed)(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
-    void (*signal)(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
+	void (*properties_changed)(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
+	void (*signal)(struct dbus_api *api, int32_t stream_id, const struct param_value *value);
 };
 void param_db_set_announcer(const struct param_announcer *announcer);
 

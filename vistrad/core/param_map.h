@@ -8,28 +8,28 @@
 #define PARAM_MAP_ROWS 180 // 179 parameters and the terminating row
 
 enum param_type {
-    PARAM_TYPE_UNKNOWN = 0,
-    PARAM_TYPE_INT = 1,
-    PARAM_TYPE_ENUM = 2,
-    PARAM_TYPE_FIX = 3,
-    PARAM_TYPE_BOOL = 4,
-    PARAM_TYPE_STRING = 5,
+	PARAM_TYPE_UNKNOWN = 0,
+	PARAM_TYPE_INT = 1,
+	PARAM_TYPE_ENUM = 2,
+	PARAM_TYPE_FIX = 3,
+	PARAM_TYPE_BOOL = 4,
+	PARAM_TYPE_STRING = 5,
 };
 
 struct param_def {
-    uint32_t id; // 0 ends the table
-    const char *name;
-    const char *group; // may be null
-    const char *key;
-    uint32_t type;
-    bool signal;
-    const char *signal_name;       // null: the key names the signal
-    const char *const *enum_names; // indexed by value, null-terminated
-    int32_t min;
-    int32_t max;
-    int32_t def;
-    const char *def_text;
-    bool saved;
+	uint32_t id; // 0 ends the table
+	const char *name;
+	const char *group; // may be null
+	const char *key;
+	uint32_t type;
+	bool signal;
+	const char *signal_name;       // null: the key names the signal
+	const char *const *enum_names; // indexed by value, null-terminated
+	int32_t min;
+	int32_t max;
+	int32_t def;
+	const char *def_text;
+	bool saved;
 };
 
 extern const struct param_def param_map_table[];

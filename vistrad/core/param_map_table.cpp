@@ -1,13 +1,19 @@
 // The fixed vocabulary of parameters, in table order (by id; id 2 is not used).
 #include "param_map.h"
 
-namespace {
+namespace
+{
 
 const char *const names_10[] = {"no", "yes", nullptr};
-const char *const names_12[] = {"auto", "hold", "flickerfree50", "flickerfree60", "flickerreduced50", "flickerreduced60", nullptr};
+const char *const names_12[] = {
+    "auto", "hold", "flickerfree50", "flickerfree60", "flickerreduced50", "flickerreduced60", nullptr};
 const char *const names_13[] = {"0", "50", "100", nullptr};
-const char *const names_15[] = {"auto", "center", "upper", "lower", "left", "right", "spot", "custom", "full", nullptr};
-const char *const names_21[] = {"auto", "auto_indoor", "auto_outdoor", "hold", "manual", "fixed_outdoor", "fixed_outdoor1", "fixed_outdoor2", "fixed_indoor", "fixed_fluor", "fixed_fluor1", "fixed_fluor2", "sodium", "mercury", "onepush", nullptr};
+const char *const names_15[] = {"auto",  "center", "upper",  "lower", "left",
+                                "right", "spot",   "custom", "full",  nullptr};
+const char *const names_21[] = {"auto",         "auto_indoor",   "auto_outdoor",   "hold",
+                                "manual",       "fixed_outdoor", "fixed_outdoor1", "fixed_outdoor2",
+                                "fixed_indoor", "fixed_fluor",   "fixed_fluor1",   "fixed_fluor2",
+                                "sodium",       "mercury",       "onepush",        nullptr};
 const char *const names_24[] = {"auto", "custom", nullptr};
 const char *const names_33[] = {"no", "yes", nullptr};
 const char *const names_34[] = {"no", "yes", nullptr};
@@ -27,8 +33,12 @@ const char *const names_100[] = {"normal", "850nm", "950nm", nullptr};
 const char *const names_101[] = {"auto", "opened", "closed", nullptr};
 const char *const names_102[] = {"none", "calibrate", "calibrate_with_shutter", nullptr};
 const char *const names_106[] = {"90", "0", "-90", nullptr};
-const char *const names_112[] = {"auto", "720p25", "720p30", "720p50", "720p60", "1080i50", "1080i60", "1080p25", "1080p30", "1080p50", "1080p60", "PAL", "NTSC", "960x720p50", "960x720p60", "960x720Hp50", "960x720Hp60", "2160p25", "2160p30", nullptr};
-const char *const names_113[] = {"none", "NTSC", "PAL", "HDTV720p", "HDTV1080i", "HDTV1080p", "HDV1080i", nullptr};
+const char *const names_112[] = {"auto",        "720p25",      "720p30",  "720p50",     "720p60",
+                                 "1080i50",     "1080i60",     "1080p25", "1080p30",    "1080p50",
+                                 "1080p60",     "PAL",         "NTSC",    "960x720p50", "960x720p60",
+                                 "960x720Hp50", "960x720Hp60", "2160p25", "2160p30",    nullptr};
+const char *const names_113[] = {"none",      "NTSC",      "PAL",      "HDTV720p",
+                                 "HDTV1080i", "HDTV1080p", "HDV1080i", nullptr};
 const char *const names_114[] = {"none", "field_blend", "hw_dei", "hw_dei_motion_adaptive", nullptr};
 const char *const names_122[] = {"off", "75ohm", nullptr};
 const char *const names_123[] = {"false", "true", nullptr};
@@ -39,7 +49,8 @@ const char *const names_136[] = {"off", "on", "auto", nullptr};
 const char *const names_138[] = {"off", "on", "demo", nullptr};
 const char *const names_141[] = {"no", "yes", nullptr};
 const char *const names_144[] = {"false", "true", nullptr};
-const char *const names_152[] = {"forensic", "vivid", "traffic_overview", "indoor", "outdoor", "license_plate", "backlit_entrance", nullptr};
+const char *const names_152[] = {"forensic", "vivid",         "traffic_overview", "indoor",
+                                 "outdoor",  "license_plate", "backlit_entrance", nullptr};
 const char *const names_159[] = {"unknown", "tovi", "e-kt", "cs", nullptr};
 const char *const names_162[] = {"false", "true", nullptr};
 const char *const names_165[] = {"no", "yes", nullptr};

@@ -14,58 +14,58 @@
 struct prodconf;
 
 struct plugin_group_ops {
-    struct algo_group *(*create)(void *owner);
-    void (*destroy)(struct algo_group *group, struct control *engine);
-    void (*insert)(struct algo_group *group, struct algo_step *step);
-    void (*init)(struct algo_group *group, struct control *engine);
-    void (*dispatch)(struct algo_step *step, struct control *engine);
-    void (*stop)(struct algo_group *group);
-    void (*set_enabled)(struct algo_group *group, int enabled);
+	struct algo_group *(*create)(void *owner);
+	void (*destroy)(struct algo_group *group, struct control *engine);
+	void (*insert)(struct algo_group *group, struct algo_step *step);
+	void (*init)(struct algo_group *group, struct control *engine);
+	void (*dispatch)(struct algo_step *step, struct control *engine);
+	void (*stop)(struct algo_group *group);
+	void (*set_enabled)(struct algo_group *group, int enabled);
 };
 
 struct plugin_step_ops {
-    struct algo_step *(*create_stream_id)(int32_t stream_id, algo_step_fn init, algo_step_fn run,
-                                          algo_step_fn destroy, void *local_data);
-    void (*destroy)(struct algo_step *step, struct control *engine);
-    void (*add_input_stream_id)(struct algo_step *step, uint32_t type, int32_t stream_id);
-    void (*add_inputs_stream_id)(struct algo_step *step, int32_t stream_id, int count, ...);
-    struct algo_input *(*add_input_record)(struct algo_step *step, struct algo_input *input);
-    void (*add_output_stream_id)(struct algo_step *step, uint32_t type, int32_t stream_id);
-    void (*add_outputs_stream_id)(struct algo_step *step, int32_t stream_id, int count, ...);
-    void (*add_output_record)(struct algo_step *step, struct algo_output *output);
-    struct algo_input *(*find_input)(struct algo_step *step, const struct algo_input *probe);
-    int (*has_input)(struct algo_step *step, const struct algo_input *probe);
-    void (*set_enabled)(struct algo_step *step, int enabled);
-    void *(*get_local_data)(struct algo_step *step);
-    void (*add_timeout)(struct algo_step *step, struct control_timeout *timeout);
+	struct algo_step *(*create_stream_id)(int32_t stream_id, algo_step_fn init, algo_step_fn run,
+	                                      algo_step_fn destroy, void *local_data);
+	void (*destroy)(struct algo_step *step, struct control *engine);
+	void (*add_input_stream_id)(struct algo_step *step, uint32_t type, int32_t stream_id);
+	void (*add_inputs_stream_id)(struct algo_step *step, int32_t stream_id, int count, ...);
+	struct algo_input *(*add_input_record)(struct algo_step *step, struct algo_input *input);
+	void (*add_output_stream_id)(struct algo_step *step, uint32_t type, int32_t stream_id);
+	void (*add_outputs_stream_id)(struct algo_step *step, int32_t stream_id, int count, ...);
+	void (*add_output_record)(struct algo_step *step, struct algo_output *output);
+	struct algo_input *(*find_input)(struct algo_step *step, const struct algo_input *probe);
+	int (*has_input)(struct algo_step *step, const struct algo_input *probe);
+	void (*set_enabled)(struct algo_step *step, int enabled);
+	void *(*get_local_data)(struct algo_step *step);
+	void (*add_timeout)(struct algo_step *step, struct control_timeout *timeout);
 };
 
 struct plugin_engine_group_ops {
-    int (*add_group)(struct control *engine, struct algo_group *group);
+	int (*add_group)(struct control *engine, struct algo_group *group);
 };
 
 struct plugin_control_ops {
-    struct control_job *(*get_input)(struct control *engine);
-    int (*queue_job)(struct control *engine, struct control_job *job);
-    int (*enable_group)(struct control *engine, struct algo_group *group, int enabled);
-    int (*start_timeout)(struct control *engine, struct control_timeout *timeout,
-                         const struct control_timestamp *interval);
-    int (*stop_timeout)(struct control *engine, struct control_timeout *timeout);
-    void (*destroy_timeout)(struct control_timeout *timeout, struct control *engine);
-    struct control_timeout *(*create_callback_timeout)(struct control *engine, control_timeout_fn callback,
-                                                       void *argument);
-    int (*activate_input)(struct control *engine, struct algo_step *step, uint32_t type);
-    int (*activate_input_stream_id)(struct control *engine, struct algo_step *step, uint32_t type,
-                                    int32_t stream_id, void *argument);
-    void (*get_timestamp)(struct control_timestamp *out);
-    struct platform *(*get_platform)(struct control *engine);
+	struct control_job *(*get_input)(struct control *engine);
+	int (*queue_job)(struct control *engine, struct control_job *job);
+	int (*enable_group)(struct control *engine, struct algo_group *group, int enabled);
+	int (*start_timeout)(struct control *engine, struct control_timeout *timeout,
+	                     const struct control_timestamp *interval);
+	int (*stop_timeout)(struct control *engine, struct control_timeout *timeout);
+	void (*destroy_timeout)(struct control_timeout *timeout, struct control *engine);
+	struct control_timeout *(*create_callback_timeout)(struct control *engine,
+	                                                   control_timeout_fn callback, void *argument);
+	int (*activate_input)(struct control *engine, struct algo_step *step, uint32_t type);
+	int (*activate_input_stream_id)(struct control *engine, struct algo_step *step, uint32_t type,
+	                                int32_t stream_id, void *argument);
+	void (*get_timestamp)(struct control_timestamp *out);
+	struct platform *(*get_platform)(struct control *engine);
 };
 
 struct plugin_api {
-    const struct plugin_group_ops *group;
-    const struct plugin_step_ops *step;
-    const struct plugin_engine_group_ops *engine;
-    const struct plugin_control_ops *control;
+	const struct plugin_group_ops *group;
+	const struct plugin_step_ops *step;
+	const struct plugin_engine_group_ops *engine;
+	const struct plugin_control_ops *control;
 };
 
 // What a plug-in exports. Only the low byte of the entry's result counts:

@@ -6,7 +6,8 @@
 #include "prodconf.h"
 #include "prodconf_schema_build.h"
 
-namespace {
+namespace
+{
 
 using pc = prodconf_product_constants;
 
@@ -14,16 +15,18 @@ const int32_t one_channel[1] = {0};
 
 prodconf_field channels_field()
 {
-    prodconf_field f = prodconf_field_make("channels", PRODCONF_INT, PRODCONF_OPTIONAL, offsetof(pc, channels));
-    f.dynamic = 1;
-    f.count_offset = offsetof(pc, channel_count);
-    f.def.p = one_channel;
-    f.default_count = 1;
-    return f;
+	prodconf_field f =
+	    prodconf_field_make("channels", PRODCONF_INT, PRODCONF_OPTIONAL, offsetof(pc, channels));
+	f.dynamic = 1;
+	f.count_offset = offsetof(pc, channel_count);
+	f.def.p = one_channel;
+	f.default_count = 1;
+	return f;
 }
 
 const prodconf_field constants_fields[] = {
-    prodconf_field_i32("stats_block_width", PRODCONF_INT, PRODCONF_OPTIONAL, offsetof(pc, stats_block_width), 32),
+    prodconf_field_i32("stats_block_width", PRODCONF_INT, PRODCONF_OPTIONAL, offsetof(pc, stats_block_width),
+                       32),
     prodconf_field_text("dciris_pwm_device", PRODCONF_OPTIONAL, offsetof(pc, dciris_pwm_device), nullptr),
     prodconf_field_text("ir_cut_filter_pin", PRODCONF_OPTIONAL, offsetof(pc, ir_cut_filter_pin), nullptr),
     prodconf_field_text("sensor_reset_pin", PRODCONF_OPTIONAL, offsetof(pc, sensor_reset_pin), nullptr),
@@ -40,8 +43,8 @@ const prodconf_field constants_fields[] = {
     prodconf_field_text("dpc_file", PRODCONF_OPTIONAL, offsetof(pc, dpc_file), nullptr),
     prodconf_field_text("ffc_file", PRODCONF_OPTIONAL, offsetof(pc, ffc_file), nullptr),
     prodconf_field_text("camblock_i2c_device", PRODCONF_OPTIONAL, offsetof(pc, camblock_i2c_device), nullptr),
-    prodconf_field_i32("camblock_i2c_address", PRODCONF_INT, PRODCONF_OPTIONAL, offsetof(pc, camblock_i2c_address),
-                       0),
+    prodconf_field_i32("camblock_i2c_address", PRODCONF_INT, PRODCONF_OPTIONAL,
+                       offsetof(pc, camblock_i2c_address), 0),
     prodconf_field_i32("external_sensor_config", PRODCONF_BOOL, PRODCONF_OPTIONAL,
                        offsetof(pc, external_sensor_config), 0),
 };
@@ -56,20 +59,21 @@ const prodconf_field area_fields[] = {
 } // namespace
 
 const struct prodconf_schema prodconf_product_constants_schema = {
-    "product_constants", sizeof(prodconf_product_constants), constants_fields, G_N_ELEMENTS(constants_fields)};
+    "product_constants", sizeof(prodconf_product_constants), constants_fields,
+    G_N_ELEMENTS(constants_fields)};
 
 const struct prodconf_schema prodconf_area_config_schema = {"area_config", sizeof(prodconf_area), area_fields,
-                                                           G_N_ELEMENTS(area_fields)};
+                                                            G_N_ELEMENTS(area_fields)};
 
 void prodconf_product_constants_clear(struct prodconf_product_constants *pc)
 {
-    g_free(pc->dciris_pwm_device);
-    g_free(pc->ir_cut_filter_pin);
-    g_free(pc->sensor_reset_pin);
-    g_free(pc->calibration_path);
-    g_free(pc->dpc_file);
-    g_free(pc->ffc_file);
-    g_free(pc->camblock_i2c_device);
-    g_free(pc->channels);
-    memset(pc, 0, sizeof(*pc));
+	g_free(pc->dciris_pwm_device);
+	g_free(pc->ir_cut_filter_pin);
+	g_free(pc->sensor_reset_pin);
+	g_free(pc->calibration_path);
+	g_free(pc->dpc_file);
+	g_free(pc->ffc_file);
+	g_free(pc->camblock_i2c_device);
+	g_free(pc->channels);
+	memset(pc, 0, sizeof(*pc));
 }

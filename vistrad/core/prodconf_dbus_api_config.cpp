@@ -6,7 +6,8 @@
 
 #include "prodconf_schema_build.h"
 
-namespace {
+namespace
+{
 
 #define FLAG(s, name) prodconf_field_i32(#name, PRODCONF_BOOL, PRODCONF_OPTIONAL, offsetof(s, name), 0)
 

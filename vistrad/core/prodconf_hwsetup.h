@@ -15,17 +15,17 @@ struct control;
 // keeps one row per name; each registration for a stream is a copy that
 // remembers the id the parameter database gave it.
 struct prodconf_param_callback {
-    uint32_t param_id;
-    int32_t callback_id;
-    int32_t stream_id;
-    param_callback_fn callback;
-    const char *name; // static text
+	uint32_t param_id;
+	int32_t callback_id;
+	int32_t stream_id;
+	param_callback_fn callback;
+	const char *name; // static text
 };
 
 // What a parameter callback gets as its block.
 struct prodconf_callback_block {
-    struct prodconf *conf;
-    int32_t stream_id;
+	struct prodconf *conf;
+	int32_t stream_id;
 };
 
 void prodconf_add_param_callback(struct prodconf *conf, const char *name, uint32_t param_id,

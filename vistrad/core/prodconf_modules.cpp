@@ -3,6 +3,7 @@
 // a state of its type, numbered by its position among the modules of that
 // type, so blocks keyed by a module's name follow what a channel has fitted.
 
+#include "prodconf_modules.h"
 #include "optics/camblock.h"
 #include "optics/ircut.h"
 #include "optics/iris.h"
@@ -13,15 +14,15 @@
 #include "platform/quillvane.h"
 #include "platform/video_sync.h"
 #include "prodconf.h"
-#include "prodconf_modules.h"
 #include "prodconf_tree.h"
 
-namespace {
+namespace
+{
 
 struct module_row {
-    const char *name;
-    prodconf_create_fn create;
-    uint32_t type;
+	const char *name;
+	prodconf_create_fn create;
+	uint32_t type;
 };
 
 const module_row modules[] = {
@@ -38,7 +39,8 @@ const module_row modules[] = {
     {"camblock_ricom_af02812db_icr", prodconf_camblock_ricom_af02812db_icr_create, PRODCONF_STATE_CAMBLOCK},
     {"camblock_canon_c40x43", prodconf_camblock_canon_c40x43_create, PRODCONF_STATE_CAMBLOCK},
     {"camblock_canon_c50x1485", prodconf_camblock_canon_c50x1485_create, PRODCONF_STATE_CAMBLOCK},
-    {"camblock_cbc_tsf2_9z2813bhrw_f5", prodconf_camblock_cbc_tsf2_9z2813bhrw_f5_create, PRODCONF_STATE_CAMBLOCK},
+    {"camblock_cbc_tsf2_9z2813bhrw_f5", prodconf_camblock_cbc_tsf2_9z2813bhrw_f5_create,
+     PRODCONF_STATE_CAMBLOCK},
     {"camblock_tamron_df034n", prodconf_camblock_tamron_df034n_create, PRODCONF_STATE_CAMBLOCK},
     {"camblock_unionoptech_t5285", prodconf_camblock_unionoptech_t5285_create, PRODCONF_STATE_CAMBLOCK},
     {"camblock_unionoptech_t5377q", prodconf_camblock_unionoptech_t5377q_create, PRODCONF_STATE_CAMBLOCK},
@@ -46,7 +48,8 @@ const module_row modules[] = {
     {"camblock_tamron_lvz3x3516", camblock_tamron_lvz3x3516_create, PRODCONF_STATE_CAMBLOCK},
     {"camblock_evetar_e5350a", prodconf_camblock_evetar_e5350a_create, PRODCONF_STATE_CAMBLOCK},
     {"camblock_ytot_yt50011db_icr", prodconf_camblock_ytot_yt50011db_icr_create, PRODCONF_STATE_CAMBLOCK},
-    {"camblock_cbc_nsf2_3z5915bmrw_f5", prodconf_camblock_cbc_nsf2_3z5915bmrw_f5_create, PRODCONF_STATE_CAMBLOCK},
+    {"camblock_cbc_nsf2_3z5915bmrw_f5", prodconf_camblock_cbc_nsf2_3z5915bmrw_f5_create,
+     PRODCONF_STATE_CAMBLOCK},
     {"ircut_mcu_i2c_generic", prodconf_ircut_mcu_i2c_generic_create, PRODCONF_STATE_IRCUT},
     {"camblock_cs", camblock_cs, PRODCONF_STATE_CAMBLOCK},
     {"camblock_ekt", camblock_ekt, PRODCONF_STATE_CAMBLOCK},
@@ -64,12 +67,13 @@ const module_row modules[] = {
     {"datacache_optics_input_source", datacache_optics_input_source, PRODCONF_STATE_DATACACHE_INPUT},
     {"datacache_distance_input_source", datacache_distance_input_source, PRODCONF_STATE_DATACACHE_INPUT},
     {"datacache_move_input_source", datacache_move_input_source, PRODCONF_STATE_DATACACHE_INPUT},
-    {"datacache_sensor_data_input_source", datacache_sensor_data_input_source, PRODCONF_STATE_DATACACHE_INPUT},
+    {"datacache_sensor_data_input_source", datacache_sensor_data_input_source,
+     PRODCONF_STATE_DATACACHE_INPUT},
 };
 
 struct constant_row {
-    const char *name;
-    intptr_t value;
+	const char *name;
+	intptr_t value;
 };
 
 const constant_row constants[] = {
@@ -101,13 +105,14 @@ const constant_row constants[] = {
 
 void prodconf_register_modules(struct prodconf *conf)
 {
-    if (!conf)
-        return;
-    prodconf_default_add_item(conf, "algo_datacache_handler", algo_datacache_handler, g_free, nullptr, 0, 0);
-    prodconf_default_add_item(conf, "algo_video_sync_streams_handler", algo_video_sync_streams_handler,
-                              algo_video_sync_streams_handler_destroy, nullptr, 0, 0);
-    for (const module_row &row : modules)
-        prodconf_default_add_item(conf, row.name, row.create, nullptr, nullptr, 1, row.type);
-    for (const constant_row &row : constants)
-        prodconf_add_constant(conf, row.name, row.value);
+	if (!conf)
+		return;
+	prodconf_default_add_item(conf, "algo_datacache_handler", algo_datacache_handler, g_free, nullptr, 0,
+	                          0);
+	prodconf_default_add_item(conf, "algo_video_sync_streams_handler", algo_video_sync_streams_handler,
+	                          algo_video_sync_streams_handler_destroy, nullptr, 0, 0);
+	for (const module_row &row : modules)
+		prodconf_default_add_item(conf, row.name, row.create, nullptr, nullptr, 1, row.type);
+	for (const constant_row &row : constants)
+		prodconf_add_constant(conf, row.name, row.value);
 }

@@ -11,14 +11,15 @@ struct param_def;
 
 // Gets one parameter's keys below PARAMS with their value arrays (read as
 // the parameter's type) and counts.
-typedef int (*prodconf_params_handler)(const struct param_def *def, int32_t stream_id, char **keys, size_t key_count,
-                                       void **values, uint64_t *counts, void *argument);
+typedef int (*prodconf_params_handler)(const struct param_def *def, int32_t stream_id, char **keys,
+                                       size_t key_count, void **values, uint64_t *counts, void *argument);
 
 // Calls the handler for every parameter PARAMS names for the stream.
-void read_params_from_yaml(struct prodconf *conf, int32_t stream_id, prodconf_params_handler handler, void *argument);
+void read_params_from_yaml(struct prodconf *conf, int32_t stream_id, prodconf_params_handler handler,
+                           void *argument);
 // Sets RESET values.
-int react_to_reset_values(const struct param_def *def, int32_t stream_id, char **keys, size_t key_count, void **values,
-                          uint64_t *counts, void *argument);
+int react_to_reset_values(const struct param_def *def, int32_t stream_id, char **keys, size_t key_count,
+                          void **values, uint64_t *counts, void *argument);
 // Stores DEFAULT, MIN, MAX and VALID_VALUES; reset_flag (an int, may be
 // null) also resets the parameter to its new default.
 int react_to_default_values(const struct param_def *def, int32_t stream_id, char **keys, size_t key_count,

@@ -4,11 +4,12 @@
 
 #include "prodconf.h"
 
-namespace {
+namespace
+{
 
 struct builtin_state {
-    const char *name;
-    uint32_t value;
+	const char *name;
+	uint32_t value;
 };
 
 const builtin_state capture_modes[] = {
@@ -139,31 +140,33 @@ const builtin_state capture_modes[] = {
 
 void add_all(prodconf *conf, uint32_t type, const builtin_state *rows, size_t count)
 {
-    for (size_t i = 0; i < count; i++)
-        prodconf_add_state(conf, rows[i].name, type, rows[i].value);
+	for (size_t i = 0; i < count; i++)
+		prodconf_add_state(conf, rows[i].name, type, rows[i].value);
 }
 
 } // namespace
 
 void prodconf_register_builtin_states(struct prodconf *conf)
 {
-    static const builtin_state daynight[] = {{"daynight_disabled", 0}, {"daynight_enabled", 1}};
-    static const builtin_state channels[] = {{"CHANNEL0", 0}, {"CHANNEL1", 1}, {"CHANNEL2", 2}, {"CHANNEL3", 3}};
-    static const builtin_state frequencies[] = {{"CAPTURE_FREQUENCY_60HZ", 0}, {"CAPTURE_FREQUENCY_50HZ", 1}};
-    static const builtin_state hdr[] = {
-        {"HDR_MODE_NONE", 0}, {"HDR_MODE_DUALEXP", 1}, {"HDR_MODE_SMART_LINEAR", 2}};
-    static const builtin_state dual[] = {{"DUAL_EXPOSURE_STREAM_SHORT", 0},
-                                         {"DUAL_EXPOSURE_STREAM_LONG", 1},
-                                         {"DUAL_EXPOSURE_STREAM_MERGED", 2}};
-    static const builtin_state scenes[] = {{"FORENSIC", 0}, {"VIVID", 1},         {"TRAFFIC_OVERVIEW", 2},
-                                           {"INDOOR", 3},   {"OUTDOOR", 4},       {"LICENSE_PLATE", 5},
-                                           {"ENTRANCE", 6}};
+	static const builtin_state daynight[] = {{"daynight_disabled", 0}, {"daynight_enabled", 1}};
+	static const builtin_state channels[] = {
+	    {"CHANNEL0", 0}, {"CHANNEL1", 1}, {"CHANNEL2", 2}, {"CHANNEL3", 3}};
+	static const builtin_state frequencies[] = {{"CAPTURE_FREQUENCY_60HZ", 0},
+	                                            {"CAPTURE_FREQUENCY_50HZ", 1}};
+	static const builtin_state hdr[] = {
+	    {"HDR_MODE_NONE", 0}, {"HDR_MODE_DUALEXP", 1}, {"HDR_MODE_SMART_LINEAR", 2}};
+	static const builtin_state dual[] = {{"DUAL_EXPOSURE_STREAM_SHORT", 0},
+	                                     {"DUAL_EXPOSURE_STREAM_LONG", 1},
+	                                     {"DUAL_EXPOSURE_STREAM_MERGED", 2}};
+	static const builtin_state scenes[] = {{"FORENSIC", 0}, {"VIVID", 1},   {"TRAFFIC_OVERVIEW", 2},
+	                                       {"INDOOR", 3},   {"OUTDOOR", 4}, {"LICENSE_PLATE", 5},
+	                                       {"ENTRANCE", 6}};
 
-    add_all(conf, PRODCONF_STATE_DAYNIGHT, daynight, G_N_ELEMENTS(daynight));
-    add_all(conf, PRODCONF_STATE_CHANNEL, channels, G_N_ELEMENTS(channels));
-    add_all(conf, PRODCONF_STATE_CAPTURE_FREQUENCY, frequencies, G_N_ELEMENTS(frequencies));
-    add_all(conf, PRODCONF_STATE_HDR_MODE, hdr, G_N_ELEMENTS(hdr));
-    add_all(conf, PRODCONF_STATE_DUAL_EXPOSURE, dual, G_N_ELEMENTS(dual));
-    add_all(conf, PRODCONF_STATE_CAPTURE_MODE, capture_modes, G_N_ELEMENTS(capture_modes));
-    add_all(conf, PRODCONF_STATE_SCENE_PROFILE, scenes, G_N_ELEMENTS(scenes));
+	add_all(conf, PRODCONF_STATE_DAYNIGHT, daynight, G_N_ELEMENTS(daynight));
+	add_all(conf, PRODCONF_STATE_CHANNEL, channels, G_N_ELEMENTS(channels));
+	add_all(conf, PRODCONF_STATE_CAPTURE_FREQUENCY, frequencies, G_N_ELEMENTS(frequencies));
+	add_all(conf, PRODCONF_STATE_HDR_MODE, hdr, G_N_ELEMENTS(hdr));
+	add_all(conf, PRODCONF_STATE_DUAL_EXPOSURE, dual, G_N_ELEMENTS(dual));
+	add_all(conf, PRODCONF_STATE_CAPTURE_MODE, capture_modes, G_N_ELEMENTS(capture_modes));
+	add_all(conf, PRODCONF_STATE_SCENE_PROFILE, scenes, G_N_ELEMENTS(scenes));
 }

@@ -9,16 +9,16 @@
 struct prodconf;
 
 struct prodconf_node {
-    char *key;        // null for a mapping that is an entry of a sequence
-    char **values;    // null-terminated; released once converted
-    void *converted;
-    uint64_t value_count;
-    size_t converted_size;
-    int32_t converted_kind; // -1 until the first typed read
-    struct prodconf_node *parent;
-    struct prodconf_node *first_child;
-    struct prodconf_node *last_child;
-    struct prodconf_node *next;
+	char *key;     // null for a mapping that is an entry of a sequence
+	char **values; // null-terminated; released once converted
+	void *converted;
+	uint64_t value_count;
+	size_t converted_size;
+	int32_t converted_kind; // -1 until the first typed read
+	struct prodconf_node *parent;
+	struct prodconf_node *first_child;
+	struct prodconf_node *last_child;
+	struct prodconf_node *next;
 };
 
 struct prodconf_node *prodconf_node_new(struct prodconf_node *parent, const char *key);
@@ -34,8 +34,8 @@ struct prodconf_node *prodconf_find_node(struct prodconf *conf, struct prodconf_
 // Like prodconf_find_node but never matches the start node itself.
 struct prodconf_node *prodconf_find_child(struct prodconf *conf, struct prodconf_node *start, const char *key,
                                           int32_t stream_id);
-GList *prodconf_find_all(struct prodconf *conf, struct prodconf_node *start, const char *key, int32_t stream_id,
-                         GList *found);
+GList *prodconf_find_all(struct prodconf *conf, struct prodconf_node *start, const char *key,
+                         int32_t stream_id, GList *found);
 // Visible children in file order; with dedup a key occurs once (its first).
 GList *prodconf_visible_children(struct prodconf *conf, struct prodconf_node *node, int32_t stream_id,
                                  gboolean dedup);

@@ -4,10 +4,10 @@
 // leaves either the old file or the complete new one.
 
 struct safe_flash_file {
-    int fd; // the temporary file
-    char *base_name;
-    char *tmp_name;
-    int dir_fd;
+	int fd; // the temporary file
+	char *base_name;
+	char *tmp_name;
+	int dir_fd;
 };
 
 // Null when the directory cannot be opened or the temporary file not created.

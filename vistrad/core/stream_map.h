@@ -12,16 +12,16 @@ struct stream_mapper;
 typedef int32_t (*stream_mapper_fn)(const struct stream_mapper *mapper, int32_t stream_id, int argument);
 
 struct stream_mapper {
-    int32_t *ids;
-    int count;
-    stream_mapper_fn map;
+	int32_t *ids;
+	int count;
+	stream_mapper_fn map;
 };
 
 struct stream_map {
-    struct stream_mapper *substreams;
-    int substream_count;
-    struct stream_mapper param;
-    struct stream_mapper role;
+	struct stream_mapper *substreams;
+	int substream_count;
+	struct stream_mapper param;
+	struct stream_mapper role;
 };
 
 typedef struct stream_map *(*stream_map_constructor)(int channel);

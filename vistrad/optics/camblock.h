@@ -8,14 +8,14 @@ struct iris;
 struct ircut;
 
 struct camblock {
-    uint32_t type;
-    int32_t stream_id;
-    struct platform *platform;
-    void (*destroy)(struct camblock *block);
-    // The lens block's own iris and IR-cut filter, owned by the platform;
-    // non-null also tells the D-Bus front-end the block has one.
-    struct iris *iris;
-    struct ircut *ircut;
+	uint32_t type;
+	int32_t stream_id;
+	struct platform *platform;
+	void (*destroy)(struct camblock *block);
+	// The lens block's own iris and IR-cut filter, owned by the platform;
+	// non-null also tells the D-Bus front-end the block has one.
+	struct iris *iris;
+	struct ircut *ircut;
 };
 
 struct camblock *camblock_new(void);

@@ -2,4 +2,7 @@
 
 #include "camblock.h"
 
-void *camblock_cs(struct prodconf *, struct control *, int32_t) { return nullptr; }
+void *camblock_cs(struct prodconf *, struct control *, int32_t)
+{
+	return nullptr;
+}

@@ -6,14 +6,14 @@
 struct platform;
 
 struct focus {
-    uint32_t type;
-    struct platform *platform;
+	uint32_t type;
+	struct platform *platform;
 };
 
 struct zoom {
-    uint32_t type;
-    struct platform *platform;
-    void (*destroy)(struct zoom *zoom);
+	uint32_t type;
+	struct platform *platform;
+	void (*destroy)(struct zoom *zoom);
 };
 
 struct focus *focus_new(void);

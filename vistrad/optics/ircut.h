@@ -7,13 +7,13 @@
 struct platform;
 
 struct ircut {
-    uint32_t type;
-    struct platform *platform;
-    void *owner;
-    uint8_t state;
-    int (*set)(struct ircut *ircut, int day);
-    void (*destroy)(struct ircut *ircut);
-    void *priv;
+	uint32_t type;
+	struct platform *platform;
+	void *owner;
+	uint8_t state;
+	int (*set)(struct ircut *ircut, int day);
+	void (*destroy)(struct ircut *ircut);
+	void *priv;
 };
 
 struct ircut *ircut_new(void);
@@ -29,5 +29,6 @@ void *prodconf_ircut_h_bridge_create(struct prodconf *conf, struct control *engi
 void *prodconf_ircut_multi_h_bridge_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
 void *prodconf_ircut_generic_dev_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
 void *prodconf_ircut_tb6613ftg_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
-void *prodconf_ircut_tb6613ftg_stepper_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
+void *prodconf_ircut_tb6613ftg_stepper_create(struct prodconf *conf, struct control *engine,
+                                              int32_t stream_id);
 void *prodconf_ircut_serial_link_create(struct prodconf *conf, struct control *engine, int32_t stream_id);

@@ -7,14 +7,14 @@
 struct platform;
 
 struct iris {
-    uint32_t type;
-    struct platform *platform;
-    void *owner;
-    int (*hooks[2])(struct iris *iris);
-    int32_t device; // -1 until opened
-    void (*destroy)(struct iris *iris);
-    // Set by irises the daemon positions itself (it then offers DCIris).
-    uint8_t automatic;
+	uint32_t type;
+	struct platform *platform;
+	void *owner;
+	int (*hooks[2])(struct iris *iris);
+	int32_t device; // -1 until opened
+	void (*destroy)(struct iris *iris);
+	// Set by irises the daemon positions itself (it then offers DCIris).
+	uint8_t automatic;
 };
 
 struct iris *iris_new(void);

@@ -2,4 +2,7 @@
 
 #include "iris.h"
 
-void *prodconf_iris_dc_create(struct prodconf *, struct control *, int32_t) { return nullptr; }
+void *prodconf_iris_dc_create(struct prodconf *, struct control *, int32_t)
+{
+	return nullptr;
+}

@@ -6,12 +6,12 @@
 struct platform;
 
 struct light_sensor {
-    uint32_t type;
-    struct platform *platform;
-    void *spare;
-    void (*destroy)(struct light_sensor *sensor);
-    int (*read)(struct light_sensor *sensor);
-    void *priv;
+	uint32_t type;
+	struct platform *platform;
+	void *spare;
+	void (*destroy)(struct light_sensor *sensor);
+	int (*read)(struct light_sensor *sensor);
+	void *priv;
 };
 
 struct light_sensor *light_sensor_new(void);

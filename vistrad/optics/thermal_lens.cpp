@@ -2,4 +2,7 @@
 
 #include "camblock.h"
 
-void *camblock_tamron_lvz3x3516_create(struct prodconf *, struct control *, int32_t) { return nullptr; }
+void *camblock_tamron_lvz3x3516_create(struct prodconf *, struct control *, int32_t)
+{
+	return nullptr;
+}

@@ -6,11 +6,11 @@
 struct platform;
 
 struct datacache {
-    int32_t stream_id;
-    struct platform *platform;
-    int fd;
-    char *path;
-    void (*destroy)(struct datacache *cache);
+	int32_t stream_id;
+	struct platform *platform;
+	int fd;
+	char *path;
+	void (*destroy)(struct datacache *cache);
 };
 
 struct datacache *datacache_new(void);

@@ -19,8 +19,8 @@ struct input_source;
 // Consumers read channel c's block at index c; only block 0 is filled, and
 // bytes the fill does not write keep an earlier frame's contents.
 struct platform_soc_stats {
-    struct control_job header;
-    libcl_stats channel[PLATFORM_STATS_CHANNELS];
+	struct control_job header;
+	libcl_stats channel[PLATFORM_STATS_CHANNELS];
 };
 
 static_assert(sizeof(platform_soc_stats) == 38504, "the statistics record is 38,504 bytes");

@@ -21,44 +21,47 @@ struct platform;
 struct input_source;
 
 enum input_source_kind {
-    INPUT_SOURCE_READER = 0,
-    INPUT_SOURCE_NOTIFY = 1, // its notify callback runs; it produces no records
-    INPUT_SOURCE_WRITER = 2,
+	INPUT_SOURCE_READER = 0,
+	INPUT_SOURCE_NOTIFY = 1, // its notify callback runs; it produces no records
+	INPUT_SOURCE_WRITER = 2,
 };
 
 struct input_source_descriptor {
-    int fd;
-    char *path;
-    uint32_t flags; // cleared by the open callback
+	int fd;
+	char *path;
+	uint32_t flags; // cleared by the open callback
 };
 
 typedef int (*input_source_open_fn)(struct platform *platform, struct input_source *source);
 typedef int (*input_source_close_fn)(struct platform *platform, struct input_source *source);
-typedef GList *(*input_source_read_fn)(struct platform *platform, struct input_source *source, GList *records);
+typedef GList *(*input_source_read_fn)(struct platform *platform, struct input_source *source,
+                                       GList *records);
 typedef void (*input_source_notify_fn)(struct platform *platform, struct input_source *source);
 typedef void (*input_source_destroy_fn)(struct platform *platform, struct input_source *source);
 
 // Sources that need more state embed this record as their first member.
 struct input_source {
-    char *name;
-    uint32_t kind;
-    struct input_source_descriptor *descriptor;
-    input_source_open_fn open;
-    input_source_close_fn close;
-    input_source_read_fn read;
-    void *reserved0;
-    input_source_notify_fn notify;
-    input_source_destroy_fn destroy;
-    struct platform *platform;
-    void *reserved1;
+	char *name;
+	uint32_t kind;
+	struct input_source_descriptor *descriptor;
+	input_source_open_fn open;
+	input_source_close_fn close;
+	input_source_read_fn read;
+	void *reserved0;
+	input_source_notify_fn notify;
+	input_source_destroy_fn destroy;
+	struct platform *platform;
+	void *reserved1;
 };
 
 struct input_source *input_source_new(struct platform *platform, const char *name, uint32_t kind,
                                       input_source_open_fn open, input_source_close_fn close,
-                                      input_source_read_fn read, input_source_notify_fn notify, const char *path);
-gboolean input_source_init(struct input_source *source, struct platform *platform, const char *name, uint32_t kind,
-                           input_source_open_fn open, input_source_close_fn close, input_source_read_fn read,
-                           input_source_notify_fn notify, input_source_destroy_fn destroy, const char *path);
+                                      input_source_read_fn read, input_source_notify_fn notify,
+                                      const char *path);
+gboolean input_source_init(struct input_source *source, struct platform *platform, const char *name,
+                           uint32_t kind, input_source_open_fn open, input_source_close_fn close,
+                           input_source_read_fn read, input_source_notify_fn notify,
+                           input_source_destroy_fn destroy, const char *path);
 void input_source_free(struct input_source *source);
 
 int platform_remove_input_source(struct platform *platform, struct input_source *source);

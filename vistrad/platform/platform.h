@@ -32,70 +32,71 @@ struct fpga;
 struct input_source;
 
 struct platform_channel {
-    int32_t activation_window[4];
-    GList *sensors;
-    GList *ircuts;
-    GList *light_sensors;
-    GList *irises;
-    GList *focus_units;
-    GList *zoom_units;
-    GList *camblocks;
-    GList *stabilizers;
-    GList *datacaches; // newest first
-    int32_t stats_window[4];
-    int32_t limit;
-    int32_t cleared;
-    GList *serial_links; // newest first
-    GList *quillvanes;   // newest first
+	int32_t activation_window[4];
+	GList *sensors;
+	GList *ircuts;
+	GList *light_sensors;
+	GList *irises;
+	GList *focus_units;
+	GList *zoom_units;
+	GList *camblocks;
+	GList *stabilizers;
+	GList *datacaches; // newest first
+	int32_t stats_window[4];
+	int32_t limit;
+	int32_t cleared;
+	GList *serial_links; // newest first
+	GList *quillvanes;   // newest first
 };
 
 struct platform_curve_defaults {
-    uint32_t first;  // 256
-    uint32_t second; // 513
-    uint32_t max;    // 4095
-    uint8_t zero[3];
-    uint32_t *table; // entry i = i * 128
-    uint32_t count;  // PLATFORM_CURVE_ENTRIES
-    uint32_t reserved;
-    uint32_t unity;  // 16384
-    uint32_t top;    // 130944
+	uint32_t first;  // 256
+	uint32_t second; // 513
+	uint32_t max;    // 4095
+	uint8_t zero[3];
+	uint32_t *table; // entry i = i * 128
+	uint32_t count;  // PLATFORM_CURVE_ENTRIES
+	uint32_t reserved;
+	uint32_t unity; // 16384
+	uint32_t top;   // 130944
 };
 
 struct platform_soc_input {
-    int vsync_fd;
-    int plug_event_fd;
+	int vsync_fd;
+	int plug_event_fd;
 };
 
 struct platform {
-    int (*select)(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds, struct timeval *timeout);
-    int (*poll)(struct pollfd *fds, nfds_t count, int timeout_ms);
-    int (*open)(struct platform *platform, const char *path, int flags);
-    int (*close)(struct platform *platform, int fd);
-    int (*ioctl)(struct platform *platform, int fd, unsigned long request, void *argument);
-    void *(*mmap)(void *address, size_t length, int prot, int flags, int fd, off_t offset);
-    int (*munmap)(void *address, size_t length);
-    int (*gpio_set)(struct platform *platform, const char *pin, int value);
-    int (*gpio_get)(struct platform *platform, const char *pin, int *value);
-    ssize_t (*write)(struct platform *platform, int fd, const void *bytes, size_t length);
-    GList *(*dispatch_ready_fds)(struct platform *platform, int *fds, int count);
-    gboolean (*prepare)(struct platform *platform);
-    GList *input_sources;
-    struct platform_soc_input *soc_input;
-    uint8_t sources_changed;
-    struct platform_curve_defaults curve;
-    GList *fpgas;
-    // The SoC's operations; nothing in the daemon calls the first three.
-    int (*soc_op[3])(struct platform *platform);
-    int (*daynight_switch)(struct platform *platform, int is_day, int32_t stream_id);
-    // The SoC's iris registration and removal hooks.
-    int (*iris_add_hook)(struct platform *platform, struct iris *iris);
-    void (*iris_remove_hook)(struct platform *platform, struct iris *iris);
-    int32_t channel_count;
-    struct platform_channel channels[PLATFORM_CHANNELS];
-    struct record_pool stats_pool; // the data-type-42 records
-    // Video-input state of the SoC layer.
-    uint8_t libcl_initialised;
-    uint8_t plug_event_enabled;
+	int (*select)(int nfds, fd_set *readfds, fd_set *writefds, fd_set *exceptfds,
+	              struct timeval *timeout);
+	int (*poll)(struct pollfd *fds, nfds_t count, int timeout_ms);
+	int (*open)(struct platform *platform, const char *path, int flags);
+	int (*close)(struct platform *platform, int fd);
+	int (*ioctl)(struct platform *platform, int fd, unsigned long request, void *argument);
+	void *(*mmap)(void *address, size_t length, int prot, int flags, int fd, off_t offset);
+	int (*munmap)(void *address, size_t length);
+	int (*gpio_set)(struct platform *platform, const char *pin, int value);
+	int (*gpio_get)(struct platform *platform, const char *pin, int *value);
+	ssize_t (*write)(struct platform *platform, int fd, const void *bytes, size_t length);
+	GList *(*dispatch_ready_fds)(struct platform *platform, int *fds, int count);
+	gboolean (*prepare)(struct platform *platform);
+	GList *input_sources;
+	struct platform_soc_input *soc_input;
+	uint8_t sources_changed;
+	struct platform_curve_defaults curve;
+	GList *fpgas;
+	// The SoC's operations; nothing in the daemon calls the first three.
+	int (*soc_op[3])(struct platform *platform);
+	int (*daynight_switch)(struct platform *platform, int is_day, int32_t stream_id);
+	// The SoC's iris registration and removal hooks.
+	int (*iris_add_hook)(struct platform *platform, struct iris *iris);
+	void (*iris_remove_hook)(struct platform *platform, struct iris *iris);
+	int32_t channel_count;
+	struct platform_channel channels[PLATFORM_CHANNELS];
+	struct record_pool stats_pool; // the data-type-42 records
+	// Video-input state of the SoC layer.
+	uint8_t libcl_initialised;
+	uint8_t plug_event_enabled;
 };
 
 // The channel a stream id names: bits 8 to 15, channel 0 for negative ids.

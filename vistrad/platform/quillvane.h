@@ -6,10 +6,10 @@
 struct platform;
 
 struct quillvane {
-    uint32_t type;
-    int32_t stream_id;
-    struct platform *platform;
-    void (*destroy)(struct quillvane *publisher);
+	uint32_t type;
+	int32_t stream_id;
+	struct platform *platform;
+	void (*destroy)(struct quillvane *publisher);
 };
 
 void quillvane_add_platform(struct quillvane *publisher, struct platform *platform);

@@ -7,8 +7,8 @@
 #include <stddef.h>
 
 struct record_pool {
-    GQueue free_records;
-    GQueue in_use;
+	GQueue free_records;
+	GQueue in_use;
 };
 
 void *platform_pool_get(struct record_pool *pool, size_t size);

@@ -7,8 +7,8 @@
 struct platform;
 
 struct sensor {
-    uint32_t type; // 36 from sensor_new
-    struct platform *platform;
+	uint32_t type; // 36 from sensor_new
+	struct platform *platform;
 };
 
 struct sensor *sensor_new(void);
@@ -22,11 +22,11 @@ int32_t sensor_get_current_fps(struct sensor *sensor);    // 0
 struct prodconf_area;
 // Wrappers around a capture-mode change; without an operation table they
 // give the missing-operation answers.
-int sensor_setup(struct sensor *sensor, int32_t stream_id); // -1
+int sensor_setup(struct sensor *sensor, int32_t stream_id);                                          // -1
 int sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t hdr); // 0
 int sensor_get_mode_info(struct sensor *sensor, struct prodconf_area *area, uint32_t mode, uint32_t frequency,
-                         uint32_t hdr, int32_t stream_id);                          // 0
+                         uint32_t hdr, int32_t stream_id);                                   // 0
 int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t stream_id); // -1
-int32_t sensor_get_line_time(struct sensor *sensor);                                        // 0
+int32_t sensor_get_line_time(struct sensor *sensor);                                         // 0
 // Whether the mode has a WDR variant.
 int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0

@@ -7,10 +7,10 @@
 struct platform;
 
 struct serial_link {
-    void *first;
-    struct platform *platform; // offset 8
-    void *words[3];
-    void (*destroy)(struct serial_link *link, int32_t stream_id); // offset 40
+	void *first;
+	struct platform *platform; // offset 8
+	void *words[3];
+	void (*destroy)(struct serial_link *link, int32_t stream_id); // offset 40
 };
 
 static_assert(__builtin_offsetof(serial_link, destroy) == 40, "library layout");

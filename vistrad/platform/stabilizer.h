@@ -7,9 +7,9 @@ struct platform;
 struct prodconf;
 
 struct stabilizer {
-    struct platform *platform;
-    void *word;
-    void (*destroy)(struct stabilizer *stabilizer);
+	struct platform *platform;
+	void *word;
+	void (*destroy)(struct stabilizer *stabilizer);
 };
 
 struct stabilizer *stabilizer_new(void);

@@ -6,10 +6,13 @@ static uint32_t current_vin;
 
 gboolean videoinput_set_current_vin(int input, uint32_t vin, const char *)
 {
-    if (input < 0 || input > 1)
-        return FALSE;
-    current_vin = vin;
-    return TRUE;
+	if (input < 0 || input > 1)
+		return FALSE;
+	current_vin = vin;
+	return TRUE;
 }
 
-uint32_t videoinput_input_get_current_vin(void) { return current_vin; }
+uint32_t videoinput_input_get_current_vin(void)
+{
+	return current_vin;
+}

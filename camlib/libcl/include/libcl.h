@@ -21,29 +21,29 @@ extern "C" {
 #define LIBCL_STATS_WRITTEN 6688
 
 typedef struct libcl_hist {
-    uint32_t his_bin_r[LIBCL_HIST_BIN_NUM];
-    uint32_t his_bin_g[LIBCL_HIST_BIN_NUM];
-    uint32_t his_bin_b[LIBCL_HIST_BIN_NUM];
-    uint32_t his_bin_y[LIBCL_HIST_BIN_NUM];
+	uint32_t his_bin_r[LIBCL_HIST_BIN_NUM];
+	uint32_t his_bin_g[LIBCL_HIST_BIN_NUM];
+	uint32_t his_bin_b[LIBCL_HIST_BIN_NUM];
+	uint32_t his_bin_y[LIBCL_HIST_BIN_NUM];
 } libcl_hist;
 
 typedef struct libcl_hdr_hist {
-    uint32_t his_bin_r[LIBCL_HDR_HIST_BIN_NUM];
-    uint32_t his_bin_g[LIBCL_HDR_HIST_BIN_NUM];
-    uint32_t his_bin_b[LIBCL_HDR_HIST_BIN_NUM];
+	uint32_t his_bin_r[LIBCL_HDR_HIST_BIN_NUM];
+	uint32_t his_bin_g[LIBCL_HDR_HIST_BIN_NUM];
+	uint32_t his_bin_b[LIBCL_HDR_HIST_BIN_NUM];
 } libcl_hdr_hist;
 
 /* One channel's statistics. Packed: blocks of this size lie back to back in
  * the daemon's statistics record, so their fields are not word-aligned
  * beyond the first block. */
 typedef struct __attribute__((packed)) libcl_stats {
-    libcl_hist cfa_hist;
-    libcl_hist rgb_hist;
-    libcl_hdr_hist cfa_hdr_hist[2];
-    uint16_t af_tile0[3];
-    uint8_t not_written[6672 - 5126];
-    uint32_t af_grid[4]; /* columns, rows, tile height, tile width */
-    uint8_t reserved[LIBCL_STATS_SIZE - LIBCL_STATS_WRITTEN];
+	libcl_hist cfa_hist;
+	libcl_hist rgb_hist;
+	libcl_hdr_hist cfa_hdr_hist[2];
+	uint16_t af_tile0[3];
+	uint8_t not_written[6672 - 5126];
+	uint32_t af_grid[4]; /* columns, rows, tile height, tile width */
+	uint8_t reserved[LIBCL_STATS_SIZE - LIBCL_STATS_WRITTEN];
 } libcl_stats;
 
 #ifdef __cplusplus

@@ -2,7 +2,8 @@
 
 #include <pthread.h>
 
-namespace {
+namespace
+{
 
 pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
 bool registered;
@@ -12,29 +13,29 @@ pthread_t mainloop_thread;
 
 extern "C" int command_source_register_mainloop_thread(void)
 {
-    pthread_mutex_lock(&lock);
-    int result = 0;
-    if (registered && !pthread_equal(mainloop_thread, pthread_self())) {
-        result = -1;
-    } else {
-        registered = true;
-        mainloop_thread = pthread_self();
-    }
-    pthread_mutex_unlock(&lock);
-    return result;
+	pthread_mutex_lock(&lock);
+	int result = 0;
+	if (registered && !pthread_equal(mainloop_thread, pthread_self())) {
+		result = -1;
+	} else {
+		registered = true;
+		mainloop_thread = pthread_self();
+	}
+	pthread_mutex_unlock(&lock);
+	return result;
 }
 
 extern "C" int bramble_is_mainloop_thread(void)
 {
-    pthread_mutex_lock(&lock);
-    int is = registered && pthread_equal(mainloop_thread, pthread_self());
-    pthread_mutex_unlock(&lock);
-    return is;
+	pthread_mutex_lock(&lock);
+	int is = registered && pthread_equal(mainloop_thread, pthread_self());
+	pthread_mutex_unlock(&lock);
+	return is;
 }
 
 extern "C" void bramble_reset(void)
 {
-    pthread_mutex_lock(&lock);
-    registered = false;
-    pthread_mutex_unlock(&lock);
+	pthread_mutex_lock(&lock);
+	registered = false;
+	pthread_mutex_unlock(&lock);
 }

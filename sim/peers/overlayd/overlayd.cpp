@@ -26,43 +26,42 @@
 #define ERROR_NO_OVERLAY "com.tovi.Overlay2.Error.NoSuchOverlay"
 #define ERROR_INVALID "org.freedesktop.DBus.Error.InvalidArgs"
 
-static const char introspection_xml[] =
-	"<node>"
-	" <interface name='com.tovi.OverlayInternal1'>"
-	"  <method name='CreateLegacyImageOverlay'>"
-	"   <arg direction='in' type='a{ss}' name='properties'/>"
-	"   <arg direction='out' type='o' name='overlay'/>"
-	"  </method>"
-	"  <method name='CreateLegacyTextOverlay'>"
-	"   <arg direction='in' type='a{ss}' name='properties'/>"
-	"   <arg direction='out' type='o' name='overlay'/>"
-	"  </method>"
-	" </interface>"
-	" <interface name='com.tovi.Overlay2.Factory'>"
-	"  <method name='RemoveOverlay'>"
-	"   <arg direction='in' type='o' name='overlay'/>"
-	"  </method>"
-	" </interface>"
-	" <interface name='com.tovi.Overlay2.Overlay'>"
-	"  <method name='SetProperties'>"
-	"   <arg direction='in' type='a{ss}' name='properties'/>"
-	"  </method>"
-	" </interface>"
-	" <interface name='sim.Overlayd.Control'>"
-	"  <method name='GetCalls'>"
-	"   <arg direction='out' type='a(soa{ss}s)' name='calls'/>"
-	"  </method>"
-	"  <method name='ClearCalls'/>"
-	"  <method name='ListOverlays'>"
-	"   <arg direction='out' type='a(osa{ss})' name='overlays'/>"
-	"  </method>"
-	"  <method name='FailNext'>"
-	"   <arg direction='in' type='s' name='member'/>"
-	"  </method>"
-	"  <method name='ReleaseNames'/>"
-	"  <method name='TakeNames'/>"
-	" </interface>"
-	"</node>";
+static const char introspection_xml[] = "<node>"
+                                        " <interface name='com.tovi.OverlayInternal1'>"
+                                        "  <method name='CreateLegacyImageOverlay'>"
+                                        "   <arg direction='in' type='a{ss}' name='properties'/>"
+                                        "   <arg direction='out' type='o' name='overlay'/>"
+                                        "  </method>"
+                                        "  <method name='CreateLegacyTextOverlay'>"
+                                        "   <arg direction='in' type='a{ss}' name='properties'/>"
+                                        "   <arg direction='out' type='o' name='overlay'/>"
+                                        "  </method>"
+                                        " </interface>"
+                                        " <interface name='com.tovi.Overlay2.Factory'>"
+                                        "  <method name='RemoveOverlay'>"
+                                        "   <arg direction='in' type='o' name='overlay'/>"
+                                        "  </method>"
+                                        " </interface>"
+                                        " <interface name='com.tovi.Overlay2.Overlay'>"
+                                        "  <method name='SetProperties'>"
+                                        "   <arg direction='in' type='a{ss}' name='properties'/>"
+                                        "  </method>"
+                                        " </interface>"
+                                        " <interface name='sim.Overlayd.Control'>"
+                                        "  <method name='GetCalls'>"
+                                        "   <arg direction='out' type='a(soa{ss}s)' name='calls'/>"
+                                        "  </method>"
+                                        "  <method name='ClearCalls'/>"
+                                        "  <method name='ListOverlays'>"
+                                        "   <arg direction='out' type='a(osa{ss})' name='overlays'/>"
+                                        "  </method>"
+                                        "  <method name='FailNext'>"
+                                        "   <arg direction='in' type='s' name='member'/>"
+                                        "  </method>"
+                                        "  <method name='ReleaseNames'/>"
+                                        "  <method name='TakeNames'/>"
+                                        " </interface>"
+                                        "</node>";
 
 struct overlay {
 	guint id;
@@ -92,7 +91,7 @@ static void overlay_free(gpointer data)
 }
 
 static void log_call(struct overlayd *d, const char *member, const char *path, GVariant *args,
-		     const char *outcome)
+                     const char *outcome)
 {
 	GVariant *rec = g_variant_new("(so@a{ss}s)", member, path, args, outcome);
 
@@ -136,13 +135,12 @@ static GVariant *props_to_variant(GHashTable *props)
 }
 
 static void method_call(GDBusConnection *, const char *, const char *path, const char *iface,
-			const char *member, GVariant *params, GDBusMethodInvocation *inv,
-			gpointer user_data);
+                        const char *member, GVariant *params, GDBusMethodInvocation *inv, gpointer user_data);
 
-static const GDBusInterfaceVTable vtable = { method_call, NULL, NULL, { NULL } };
+static const GDBusInterfaceVTable vtable = {method_call, NULL, NULL, {NULL}};
 
-static void create_overlay(struct overlayd *d, const char *member, const char *path,
-			   GVariant *params, GDBusMethodInvocation *inv)
+static void create_overlay(struct overlayd *d, const char *member, const char *path, GVariant *params,
+                           GDBusMethodInvocation *inv)
 {
 	GVariant *args = g_variant_get_child_value(params, 0);
 	const char *camera = NULL;
@@ -167,9 +165,9 @@ static void create_overlay(struct overlayd *d, const char *member, const char *p
 	ov->kind = g_str_equal(member, "CreateLegacyImageOverlay") ? "image" : "text";
 	ov->props = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, g_free);
 	merge_props(ov->props, args);
-	ov->registration = g_dbus_connection_register_object(d->bus, ov->path,
-		g_dbus_node_info_lookup_interface(d->node, "com.tovi.Overlay2.Overlay"),
-		&vtable, d, NULL, &error);
+	ov->registration = g_dbus_connection_register_object(
+	    d->bus, ov->path, g_dbus_node_info_lookup_interface(d->node, "com.tovi.Overlay2.Overlay"),
+	    &vtable, d, NULL, &error);
 	if (!ov->registration) {
 		log_call(d, member, path, args, ERROR_FAILED);
 		g_dbus_method_invocation_return_gerror(inv, error);
@@ -184,8 +182,7 @@ static void create_overlay(struct overlayd *d, const char *member, const char *p
 	g_variant_unref(args);
 }
 
-static void remove_overlay(struct overlayd *d, const char *path, GVariant *params,
-			   GDBusMethodInvocation *inv)
+static void remove_overlay(struct overlayd *d, const char *path, GVariant *params, GDBusMethodInvocation *inv)
 {
 	const char *target = NULL;
 	GVariant *args;
@@ -210,8 +207,7 @@ static void remove_overlay(struct overlayd *d, const char *path, GVariant *param
 	g_variant_unref(args);
 }
 
-static void set_properties(struct overlayd *d, const char *path, GVariant *params,
-			   GDBusMethodInvocation *inv)
+static void set_properties(struct overlayd *d, const char *path, GVariant *params, GDBusMethodInvocation *inv)
 {
 	GVariant *args = g_variant_get_child_value(params, 0);
 	struct overlay *ov = static_cast<struct overlay *>(g_hash_table_lookup(d->overlays, path));
@@ -232,9 +228,9 @@ static void set_properties(struct overlayd *d, const char *path, GVariant *param
 
 static gboolean request_name(struct overlayd *d, const char *name, GError **error)
 {
-	GVariant *r = g_dbus_connection_call_sync(d->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-		"org.freedesktop.DBus", "RequestName", g_variant_new("(su)", name, 4u),
-		G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, NULL, error);
+	GVariant *r = g_dbus_connection_call_sync(
+	    d->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "RequestName",
+	    g_variant_new("(su)", name, 4u), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, NULL, error);
 	guint32 result = 0;
 
 	if (!r)
@@ -250,9 +246,9 @@ static gboolean request_name(struct overlayd *d, const char *name, GError **erro
 
 static void release_name(struct overlayd *d, const char *name)
 {
-	GVariant *r = g_dbus_connection_call_sync(d->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-		"org.freedesktop.DBus", "ReleaseName", g_variant_new("(s)", name),
-		G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, NULL, NULL);
+	GVariant *r = g_dbus_connection_call_sync(
+	    d->bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "ReleaseName",
+	    g_variant_new("(s)", name), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, NULL, NULL);
 
 	if (r)
 		g_variant_unref(r);
@@ -273,12 +269,12 @@ static void forget_overlays(struct overlayd *d)
 
 	g_hash_table_iter_init(&it, d->overlays);
 	while (g_hash_table_iter_next(&it, NULL, &value))
-		g_dbus_connection_unregister_object(d->bus, static_cast<struct overlay *>(value)->registration);
+		g_dbus_connection_unregister_object(d->bus,
+		                                    static_cast<struct overlay *>(value)->registration);
 	g_hash_table_remove_all(d->overlays);
 }
 
-static void control_call(struct overlayd *d, const char *member, GVariant *params,
-			 GDBusMethodInvocation *inv)
+static void control_call(struct overlayd *d, const char *member, GVariant *params, GDBusMethodInvocation *inv)
 {
 	GError *error = NULL;
 
@@ -287,7 +283,8 @@ static void control_call(struct overlayd *d, const char *member, GVariant *param
 
 		g_variant_builder_init(&b, G_VARIANT_TYPE("a(soa{ss}s)"));
 		for (guint k = 0; k < d->calls->len; k++)
-			g_variant_builder_add_value(&b, static_cast<GVariant *>(g_ptr_array_index(d->calls, k)));
+			g_variant_builder_add_value(&b,
+			                            static_cast<GVariant *>(g_ptr_array_index(d->calls, k)));
 		g_dbus_method_invocation_return_value(inv, g_variant_new("(a(soa{ss}s))", &b));
 	} else if (g_str_equal(member, "ClearCalls")) {
 		g_ptr_array_set_size(d->calls, 0);
@@ -302,7 +299,8 @@ static void control_call(struct overlayd *d, const char *member, GVariant *param
 		while (g_hash_table_iter_next(&it, NULL, &value)) {
 			struct overlay *ov = static_cast<struct overlay *>(value);
 
-			g_variant_builder_add(&b, "(os@a{ss})", ov->path, ov->kind, props_to_variant(ov->props));
+			g_variant_builder_add(&b, "(os@a{ss})", ov->path, ov->kind,
+			                      props_to_variant(ov->props));
 		}
 		g_dbus_method_invocation_return_value(inv, g_variant_new("(a(osa{ss}))", &b));
 	} else if (g_str_equal(member, "FailNext")) {
@@ -328,8 +326,7 @@ static void control_call(struct overlayd *d, const char *member, GVariant *param
 }
 
 static void method_call(GDBusConnection *, const char *, const char *path, const char *iface,
-			const char *member, GVariant *params, GDBusMethodInvocation *inv,
-			gpointer user_data)
+                        const char *member, GVariant *params, GDBusMethodInvocation *inv, gpointer user_data)
 {
 	struct overlayd *d = static_cast<struct overlayd *>(user_data);
 
@@ -346,7 +343,8 @@ static void method_call(GDBusConnection *, const char *, const char *path, const
 static gboolean register_fixed(struct overlayd *d, const char *path, const char *iface, GError **error)
 {
 	return g_dbus_connection_register_object(d->bus, path,
-		g_dbus_node_info_lookup_interface(d->node, iface), &vtable, d, NULL, error) != 0;
+	                                         g_dbus_node_info_lookup_interface(d->node, iface), &vtable,
+	                                         d, NULL, error) != 0;
 }
 
 static gboolean quit_loop(gpointer data)

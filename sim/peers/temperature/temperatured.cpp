@@ -31,48 +31,47 @@
 #define SERVICE_PATH "/com/tovi/TemperatureController"
 #define CONTROL_PATH "/sim/Temperature"
 
-static const char introspection_xml[] =
-	"<node>"
-	" <interface name='com.tovi.TemperatureController'>"
-	"  <method name='RegisterForTemperatureSignal'>"
-	"   <arg direction='in' type='i' name='sensor'/>"
-	"   <arg direction='in' type='d' name='limit'/>"
-	"   <arg direction='in' type='b' name='direction'/>"
-	"   <arg direction='out' type='i' name='limit_id'/>"
-	"   <arg direction='out' type='b' name='state'/>"
-	"  </method>"
-	"  <method name='GetTemperature'>"
-	"   <arg direction='in' type='i' name='sensor'/>"
-	"   <arg direction='in' type='s' name='unit'/>"
-	"   <arg direction='out' type='d' name='degrees'/>"
-	"  </method>"
-	"  <signal name='TemperatureSignal'>"
-	"   <arg type='i' name='limit_id'/>"
-	"   <arg type='b' name='state'/>"
-	"  </signal>"
-	" </interface>"
-	" <interface name='sim.Temperature.Control'>"
-	"  <method name='SetTemperature'>"
-	"   <arg direction='in' type='i' name='sensor'/>"
-	"   <arg direction='in' type='d' name='degrees'/>"
-	"  </method>"
-	"  <method name='EmitSignal'>"
-	"   <arg direction='in' type='i' name='limit_id'/>"
-	"  </method>"
-	"  <method name='SetMode'>"
-	"   <arg direction='in' type='s' name='mode'/>"
-	"  </method>"
-	"  <method name='RefuseAfter'>"
-	"   <arg direction='in' type='i' name='count'/>"
-	"  </method>"
-	"  <method name='GetCalls'>"
-	"   <arg direction='out' type='as' name='calls'/>"
-	"  </method>"
-	"  <method name='GetRegistrations'>"
-	"   <arg direction='out' type='a(iidb)' name='limits'/>"
-	"  </method>"
-	" </interface>"
-	"</node>";
+static const char introspection_xml[] = "<node>"
+                                        " <interface name='com.tovi.TemperatureController'>"
+                                        "  <method name='RegisterForTemperatureSignal'>"
+                                        "   <arg direction='in' type='i' name='sensor'/>"
+                                        "   <arg direction='in' type='d' name='limit'/>"
+                                        "   <arg direction='in' type='b' name='direction'/>"
+                                        "   <arg direction='out' type='i' name='limit_id'/>"
+                                        "   <arg direction='out' type='b' name='state'/>"
+                                        "  </method>"
+                                        "  <method name='GetTemperature'>"
+                                        "   <arg direction='in' type='i' name='sensor'/>"
+                                        "   <arg direction='in' type='s' name='unit'/>"
+                                        "   <arg direction='out' type='d' name='degrees'/>"
+                                        "  </method>"
+                                        "  <signal name='TemperatureSignal'>"
+                                        "   <arg type='i' name='limit_id'/>"
+                                        "   <arg type='b' name='state'/>"
+                                        "  </signal>"
+                                        " </interface>"
+                                        " <interface name='sim.Temperature.Control'>"
+                                        "  <method name='SetTemperature'>"
+                                        "   <arg direction='in' type='i' name='sensor'/>"
+                                        "   <arg direction='in' type='d' name='degrees'/>"
+                                        "  </method>"
+                                        "  <method name='EmitSignal'>"
+                                        "   <arg direction='in' type='i' name='limit_id'/>"
+                                        "  </method>"
+                                        "  <method name='SetMode'>"
+                                        "   <arg direction='in' type='s' name='mode'/>"
+                                        "  </method>"
+                                        "  <method name='RefuseAfter'>"
+                                        "   <arg direction='in' type='i' name='count'/>"
+                                        "  </method>"
+                                        "  <method name='GetCalls'>"
+                                        "   <arg direction='out' type='as' name='calls'/>"
+                                        "  </method>"
+                                        "  <method name='GetRegistrations'>"
+                                        "   <arg direction='out' type='a(iidb)' name='limits'/>"
+                                        "  </method>"
+                                        " </interface>"
+                                        "</node>";
 
 struct limit {
 	gint32 id;
@@ -86,13 +85,13 @@ struct service {
 	GDBusConnection *bus;
 	GDBusNodeInfo *node;
 	GMainLoop *loop;
-	GArray *limits; /* struct limit */
+	GArray *limits;           /* struct limit */
 	GHashTable *temperatures; /* sensor -> double* */
 	double start_temperature;
 	gint32 next_id;
 	char *mode;
 	gint32 refuse_after; /* -1: no limit */
-	GPtrArray *calls; /* GetTemperature arguments as "sensor,unit" */
+	GPtrArray *calls;    /* GetTemperature arguments as "sensor,unit" */
 };
 
 static double temperature_of(struct service *s, gint32 sensor)
@@ -109,7 +108,7 @@ static gboolean condition(const struct limit *l, double t)
 static void emit(struct service *s, gint32 id, gboolean state)
 {
 	g_dbus_connection_emit_signal(s->bus, NULL, SERVICE_PATH, SERVICE_NAME, "TemperatureSignal",
-				      g_variant_new("(ib)", id, state), NULL);
+	                              g_variant_new("(ib)", id, state), NULL);
 }
 
 static void reply_malformed(GDBusMethodInvocation *inv)
@@ -117,7 +116,7 @@ static void reply_malformed(GDBusMethodInvocation *inv)
 	GDBusMessage *reply = g_dbus_message_new_method_reply(g_dbus_method_invocation_get_message(inv));
 	g_dbus_message_set_body(reply, g_variant_new("(i)", 0));
 	g_dbus_connection_send_message(g_dbus_method_invocation_get_connection(inv), reply,
-				       G_DBUS_SEND_MESSAGE_FLAGS_NONE, NULL, NULL);
+	                               G_DBUS_SEND_MESSAGE_FLAGS_NONE, NULL, NULL);
 	g_object_unref(reply);
 	g_object_unref(inv);
 }
@@ -125,8 +124,8 @@ static void reply_malformed(GDBusMethodInvocation *inv)
 static void register_limit(struct service *s, GVariant *params, GDBusMethodInvocation *inv)
 {
 	if (s->refuse_after == 0 || strcmp(s->mode, "refuse") == 0) {
-		g_dbus_method_invocation_return_dbus_error(inv, "com.tovi.TemperatureController.Error.Refused",
-							   "registration refused");
+		g_dbus_method_invocation_return_dbus_error(
+		    inv, "com.tovi.TemperatureController.Error.Refused", "registration refused");
 		return;
 	}
 	if (strcmp(s->mode, "wrong") == 0) {
@@ -150,8 +149,8 @@ static void get_temperature(struct service *s, GVariant *params, GDBusMethodInvo
 	g_variant_get(params, "(i&s)", &sensor, &unit);
 	g_ptr_array_add(s->calls, g_strdup_printf("%d,%s", sensor, unit));
 	if (strcmp(s->mode, "refuse") == 0)
-		g_dbus_method_invocation_return_dbus_error(inv, "com.tovi.TemperatureController.Error.Refused",
-							   "sensor not readable");
+		g_dbus_method_invocation_return_dbus_error(
+		    inv, "com.tovi.TemperatureController.Error.Refused", "sensor not readable");
 	else if (strcmp(s->mode, "wrong") == 0)
 		reply_malformed(inv);
 	else
@@ -189,7 +188,7 @@ static GVariant *registrations(struct service *s)
 }
 
 static void method_call(GDBusConnection *, const char *, const char *, const char *, const char *method,
-			GVariant *params, GDBusMethodInvocation *inv, gpointer data)
+                        GVariant *params, GDBusMethodInvocation *inv, gpointer data)
 {
 	struct service *s = (struct service *)data;
 	if (strcmp(method, "RegisterForTemperatureSignal") == 0) {
@@ -268,10 +267,12 @@ int main(int argc, char **argv)
 	s.limits = g_array_new(FALSE, TRUE, sizeof(struct limit));
 	s.temperatures = g_hash_table_new_full(NULL, NULL, NULL, g_free);
 	s.loop = g_main_loop_new(NULL, FALSE);
-	g_dbus_connection_register_object(s.bus, SERVICE_PATH, s.node->interfaces[0], &vtable, &s, NULL, NULL);
-	g_dbus_connection_register_object(s.bus, CONTROL_PATH, s.node->interfaces[1], &vtable, &s, NULL, NULL);
-	guint owner = g_bus_own_name_on_connection(s.bus, SERVICE_NAME, G_BUS_NAME_OWNER_FLAGS_NONE, name_acquired,
-						   name_lost, &s, NULL);
+	g_dbus_connection_register_object(s.bus, SERVICE_PATH, s.node->interfaces[0], &vtable, &s, NULL,
+	                                  NULL);
+	g_dbus_connection_register_object(s.bus, CONTROL_PATH, s.node->interfaces[1], &vtable, &s, NULL,
+	                                  NULL);
+	guint owner = g_bus_own_name_on_connection(s.bus, SERVICE_NAME, G_BUS_NAME_OWNER_FLAGS_NONE,
+	                                           name_acquired, name_lost, &s, NULL);
 	g_unix_signal_add(SIGTERM, on_term, &s);
 	g_unix_signal_add(SIGINT, on_term, &s);
 	g_main_loop_run(s.loop);

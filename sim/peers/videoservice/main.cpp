@@ -17,9 +17,9 @@ int main(int argc, char **argv)
 	gint channels = 1;
 	gchar **plugins = NULL;
 	const GOptionEntry entries[] = {
-		{ "channels", 'c', 0, G_OPTION_ARG_INT, &channels, "Number of video channels", "N" },
-		{ "plugin", 'p', 0, G_OPTION_ARG_FILENAME_ARRAY, &plugins, "Plug-in to load", "PATH" },
-		{ NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL },
+	    {"channels", 'c', 0, G_OPTION_ARG_INT, &channels, "Number of video channels", "N"},
+	    {"plugin", 'p', 0, G_OPTION_ARG_FILENAME_ARRAY, &plugins, "Plug-in to load", "PATH"},
+	    {NULL, 0, 0, G_OPTION_ARG_NONE, NULL, NULL, NULL},
 	};
 	GOptionContext *ctx = g_option_context_new("- video service stand-in");
 	GError *error = NULL;

@@ -15,33 +15,33 @@ struct vs_prop_def {
 };
 
 static const struct vs_prop_def legacy_props[] = {
-	{ "overlay-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL },
-	{ "overlay-x", G_TYPE_INT, FALSE, 0, NULL },
-	{ "overlay-y", G_TYPE_INT, FALSE, 0, NULL },
-	{ "max-width", G_TYPE_INT, FALSE, 1920, NULL },
-	{ "max-height", G_TYPE_INT, FALSE, 1080, NULL },
-	{ "text-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL },
-	{ "time-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL },
-	{ "date-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL },
-	{ "text", G_TYPE_STRING, FALSE, 0, "" },
-	{ "text-size", G_TYPE_STRING, FALSE, 0, "medium" },
-	{ "text-color", G_TYPE_STRING, FALSE, 0, "white" },
-	{ "text-background-color", G_TYPE_STRING, FALSE, 0, "black" },
-	{ "text-position", G_TYPE_STRING, FALSE, 0, "top" },
+    {"overlay-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL},
+    {"overlay-x", G_TYPE_INT, FALSE, 0, NULL},
+    {"overlay-y", G_TYPE_INT, FALSE, 0, NULL},
+    {"max-width", G_TYPE_INT, FALSE, 1920, NULL},
+    {"max-height", G_TYPE_INT, FALSE, 1080, NULL},
+    {"text-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL},
+    {"time-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL},
+    {"date-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL},
+    {"text", G_TYPE_STRING, FALSE, 0, ""},
+    {"text-size", G_TYPE_STRING, FALSE, 0, "medium"},
+    {"text-color", G_TYPE_STRING, FALSE, 0, "white"},
+    {"text-background-color", G_TYPE_STRING, FALSE, 0, "black"},
+    {"text-position", G_TYPE_STRING, FALSE, 0, "top"},
 };
 #define N_LEGACY_PROPS G_N_ELEMENTS(legacy_props)
 
 /* Index 0 of the host's values is unused: property id 1 is "channels". */
 static const struct vs_prop_def host_props[] = {
-	{ "channels", G_TYPE_PTR_ARRAY, FALSE, 0, NULL },
-	{ "overlay-path", G_TYPE_STRING, FALSE, 0, "/usr/share/overlays/logo.bmp" },
-	{ "date-format", G_TYPE_STRING, FALSE, 0, "YYYY-MM-DD" },
-	{ "own-date-format", G_TYPE_STRING, FALSE, 0, "" },
-	{ "own-date-format-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL },
-	{ "own-time-format", G_TYPE_STRING, FALSE, 0, "" },
-	{ "own-time-format-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL },
-	{ "time-format", G_TYPE_STRING, FALSE, 0, "24" },
-	{ "time-resolution", G_TYPE_INT, FALSE, 1, NULL },
+    {"channels", G_TYPE_PTR_ARRAY, FALSE, 0, NULL},
+    {"overlay-path", G_TYPE_STRING, FALSE, 0, "/usr/share/overlays/logo.bmp"},
+    {"date-format", G_TYPE_STRING, FALSE, 0, "YYYY-MM-DD"},
+    {"own-date-format", G_TYPE_STRING, FALSE, 0, ""},
+    {"own-date-format-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL},
+    {"own-time-format", G_TYPE_STRING, FALSE, 0, ""},
+    {"own-time-format-enabled", G_TYPE_BOOLEAN, FALSE, 0, NULL},
+    {"time-format", G_TYPE_STRING, FALSE, 0, "24"},
+    {"time-resolution", G_TYPE_INT, FALSE, 1, NULL},
 };
 #define N_HOST_PROPS G_N_ELEMENTS(host_props)
 
@@ -89,8 +89,7 @@ struct _VsLegacyOverlay {
 
 G_DEFINE_TYPE(VsLegacyOverlay, vs_legacy_overlay, G_TYPE_OBJECT)
 
-static void vs_legacy_overlay_set_property(GObject *obj, guint id, const GValue *value,
-					   GParamSpec *pspec)
+static void vs_legacy_overlay_set_property(GObject *obj, guint id, const GValue *value, GParamSpec *pspec)
 {
 	VsLegacyOverlay *self = VS_LEGACY_OVERLAY(obj);
 
@@ -101,8 +100,7 @@ static void vs_legacy_overlay_set_property(GObject *obj, guint id, const GValue 
 	g_value_copy(value, &self->values[id - 1]);
 }
 
-static void vs_legacy_overlay_get_property(GObject *obj, guint id, GValue *value,
-					   GParamSpec *pspec)
+static void vs_legacy_overlay_get_property(GObject *obj, guint id, GValue *value, GParamSpec *pspec)
 {
 	VsLegacyOverlay *self = VS_LEGACY_OVERLAY(obj);
 
@@ -187,10 +185,11 @@ static void vs_channel_class_init(VsChannelClass *klass)
 	oc->set_property = vs_channel_set_property;
 	oc->get_property = vs_channel_get_property;
 	oc->dispose = vs_channel_dispose;
-	g_object_class_install_property(oc, CHANNEL_PROP_LEGACY_OVERLAY,
-		g_param_spec_object("legacy-overlay", NULL, NULL, VS_TYPE_LEGACY_OVERLAY,
-				    (GParamFlags)(G_PARAM_READWRITE | G_PARAM_CONSTRUCT_ONLY |
-						  G_PARAM_STATIC_STRINGS)));
+	g_object_class_install_property(
+	    oc, CHANNEL_PROP_LEGACY_OVERLAY,
+	    g_param_spec_object(
+	        "legacy-overlay", NULL, NULL, VS_TYPE_LEGACY_OVERLAY,
+	        (GParamFlags)(G_PARAM_READWRITE | G_PARAM_CONSTRUCT_ONLY | G_PARAM_STATIC_STRINGS)));
 }
 
 static void vs_channel_init(VsChannel *self)
@@ -258,9 +257,10 @@ static void vs_host_class_init(VsHostClass *klass)
 	oc->set_property = vs_host_set_property;
 	oc->get_property = vs_host_get_property;
 	oc->finalize = vs_host_finalize;
-	g_object_class_install_property(oc, HOST_PROP_CHANNELS,
-		g_param_spec_boxed("channels", NULL, NULL, G_TYPE_PTR_ARRAY,
-				   (GParamFlags)(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
+	g_object_class_install_property(
+	    oc, HOST_PROP_CHANNELS,
+	    g_param_spec_boxed("channels", NULL, NULL, G_TYPE_PTR_ARRAY,
+	                       (GParamFlags)(G_PARAM_READABLE | G_PARAM_STATIC_STRINGS)));
 	for (guint k = 1; k < N_HOST_PROPS; k++)
 		g_object_class_install_property(oc, k + 1, prop_spec(&host_props[k]));
 }
@@ -313,12 +313,12 @@ gboolean vs_host_load_plugin(VsHost *host, const char *path, GError **error)
 
 	if (!module) {
 		g_set_error(error, G_MODULE_ERROR, G_MODULE_ERROR_FAILED, "cannot load plug-in %s: %s", path,
-			    g_module_error());
+		            g_module_error());
 		return FALSE;
 	}
 	if (!g_module_symbol(module, VS_PLUGIN_INIT_SYMBOL, &sym) || !sym) {
 		g_set_error(error, G_MODULE_ERROR, G_MODULE_ERROR_FAILED, "plug-in %s has no %s", path,
-			    VS_PLUGIN_INIT_SYMBOL);
+		            VS_PLUGIN_INIT_SYMBOL);
 		g_module_close(module);
 		return FALSE;
 	}

@@ -77,8 +77,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <sys/types.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -87,51 +87,53 @@ extern "C" {
 #define SIMSOC_PHYS_BASE 0x20000000u
 
 typedef struct simsoc_file {
-    const char *path;   /* as opened; "socket:<domain>:<protocol>" for sockets */
-    int flags;          /* open flags, or the socket type */
-    int unit;           /* number matched by a pattern's conversion, else 0 */
-    void *model;        /* the pointer given at registration */
-    void *priv;         /* the model's per-open state */
-    int backing_fd;     /* set by open to use a descriptor of the model's own */
-    void *internal;     /* the frame's */
+	const char *path; /* as opened; "socket:<domain>:<protocol>" for sockets */
+	int flags;        /* open flags, or the socket type */
+	int unit;         /* number matched by a pattern's conversion, else 0 */
+	void *model;      /* the pointer given at registration */
+	void *priv;       /* the model's per-open state */
+	int backing_fd;   /* set by open to use a descriptor of the model's own */
+	void *internal;   /* the frame's */
 } simsoc_file;
 
 /* In C++ every operation starts out empty, so a model names only the ones it
  * has: {.name = "x", .ioctl = x_ioctl}. */
 #ifdef __cplusplus
-#define SIMSOC_UNSET {}
+#define SIMSOC_UNSET                                                                                         \
+	{                                                                                                    \
+	}
 #else
 #define SIMSOC_UNSET
 #endif
 
 typedef struct simsoc_model_ops {
-    const char *name SIMSOC_UNSET;
-    mode_t mode SIMSOC_UNSET; /* reported by stat; 0 gives a character device, rw for all */
-    int (*open)(simsoc_file *f) SIMSOC_UNSET;
-    void (*release)(simsoc_file *f) SIMSOC_UNSET; /* after the last descriptor and map are gone */
-    ssize_t (*read)(simsoc_file *f, void *buf, size_t len) SIMSOC_UNSET;
-    ssize_t (*write)(simsoc_file *f, const void *buf, size_t len) SIMSOC_UNSET;
-    int (*ioctl)(simsoc_file *f, unsigned long request, void *arg) SIMSOC_UNSET;
-    off_t (*lseek)(simsoc_file *f, off_t offset, int whence) SIMSOC_UNSET;
-    int (*mmap)(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr) SIMSOC_UNSET;
-    void (*munmap)(simsoc_file *f, void *addr, size_t len) SIMSOC_UNSET;
-    /* Socket models only; missing ones accept (bind, connect, setsockopt)
-     * or pass through to the backing descriptor (sendmsg, recvmsg,
-     * getsockname). */
-    int (*bind)(simsoc_file *f, const struct sockaddr *addr, socklen_t len) SIMSOC_UNSET;
-    int (*connect)(simsoc_file *f, const struct sockaddr *addr, socklen_t len) SIMSOC_UNSET;
-    int (*setsockopt)(simsoc_file *f, int level, int name, const void *val, socklen_t len) SIMSOC_UNSET;
-    int (*getsockname)(simsoc_file *f, struct sockaddr *addr, socklen_t *len) SIMSOC_UNSET;
-    ssize_t (*sendmsg)(simsoc_file *f, const struct msghdr *msg, int flags) SIMSOC_UNSET;
-    ssize_t (*recvmsg)(simsoc_file *f, struct msghdr *msg, int flags) SIMSOC_UNSET;
-    /* Positional reads and writes (pread, pwrite). Without them a model that
-     * has read (write) gives ESPIPE, one without passes to the backing. */
-    ssize_t (*pread)(simsoc_file *f, void *buf, size_t len, off_t offset) SIMSOC_UNSET;
-    ssize_t (*pwrite)(simsoc_file *f, const void *buf, size_t len, off_t offset) SIMSOC_UNSET;
-    /* Pattern models: the units that exist now, so that directory listings
-     * above the pattern show them. Returns how many were stored (at most
-     * max) or a negative errno. */
-    int (*units)(void *model, int *units, int max) SIMSOC_UNSET;
+	const char *name SIMSOC_UNSET;
+	mode_t mode SIMSOC_UNSET; /* reported by stat; 0 gives a character device, rw for all */
+	int (*open)(simsoc_file *f) SIMSOC_UNSET;
+	void (*release)(simsoc_file *f) SIMSOC_UNSET; /* after the last descriptor and map are gone */
+	ssize_t (*read)(simsoc_file *f, void *buf, size_t len) SIMSOC_UNSET;
+	ssize_t (*write)(simsoc_file *f, const void *buf, size_t len) SIMSOC_UNSET;
+	int (*ioctl)(simsoc_file *f, unsigned long request, void *arg) SIMSOC_UNSET;
+	off_t (*lseek)(simsoc_file *f, off_t offset, int whence) SIMSOC_UNSET;
+	int (*mmap)(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr) SIMSOC_UNSET;
+	void (*munmap)(simsoc_file *f, void *addr, size_t len) SIMSOC_UNSET;
+	/* Socket models only; missing ones accept (bind, connect, setsockopt)
+	 * or pass through to the backing descriptor (sendmsg, recvmsg,
+	 * getsockname). */
+	int (*bind)(simsoc_file *f, const struct sockaddr *addr, socklen_t len) SIMSOC_UNSET;
+	int (*connect)(simsoc_file *f, const struct sockaddr *addr, socklen_t len) SIMSOC_UNSET;
+	int (*setsockopt)(simsoc_file *f, int level, int name, const void *val, socklen_t len) SIMSOC_UNSET;
+	int (*getsockname)(simsoc_file *f, struct sockaddr *addr, socklen_t *len) SIMSOC_UNSET;
+	ssize_t (*sendmsg)(simsoc_file *f, const struct msghdr *msg, int flags) SIMSOC_UNSET;
+	ssize_t (*recvmsg)(simsoc_file *f, struct msghdr *msg, int flags) SIMSOC_UNSET;
+	/* Positional reads and writes (pread, pwrite). Without them a model that
+	 * has read (write) gives ESPIPE, one without passes to the backing. */
+	ssize_t (*pread)(simsoc_file *f, void *buf, size_t len, off_t offset) SIMSOC_UNSET;
+	ssize_t (*pwrite)(simsoc_file *f, const void *buf, size_t len, off_t offset) SIMSOC_UNSET;
+	/* Pattern models: the units that exist now, so that directory listings
+	 * above the pattern show them. Returns how many were stored (at most
+	 * max) or a negative errno. */
+	int (*units)(void *model, int *units, int max) SIMSOC_UNSET;
 } simsoc_model_ops;
 
 /* Registers a model for a path or a pattern; a later registration of the

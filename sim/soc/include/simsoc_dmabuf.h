@@ -18,10 +18,10 @@ extern "C" {
 #define SIMSOC_DMABUF_SIZE 4096
 
 typedef struct simsoc_dmabuf_sync {
-    int fd_unit;     /* which open of the model: 0 for the first since the last clear */
-    uint64_t flags;  /* as passed in struct dma_buf_sync */
-    int result;      /* 0 or the negative errno returned */
-    uint64_t when_ns; /* CLOCK_MONOTONIC */
+	int fd_unit;      /* which open of the model: 0 for the first since the last clear */
+	uint64_t flags;   /* as passed in struct dma_buf_sync */
+	int result;       /* 0 or the negative errno returned */
+	uint64_t when_ns; /* CLOCK_MONOTONIC */
 } simsoc_dmabuf_sync;
 
 /* The next count sync calls fail with err (a positive errno). */

@@ -4,17 +4,21 @@
 
 #include "core/fpga.h"
 
-namespace {
+namespace
+{
 
-int query(struct fpga *fpga) { return (int)(intptr_t)fpga->reserved; }
+int query(struct fpga *fpga)
+{
+	return (int)(intptr_t)fpga->reserved;
+}
 
 } // namespace
 
 extern "C" struct fpga *lib_fpga_create(void *argument)
 {
-    // Built as the daemon's fpga_generic_create would: every field zero.
-    struct fpga *f = g_new0(struct fpga, 1);
-    f->query = query;
-    f->reserved = argument;
-    return f;
+	// Built as the daemon's fpga_generic_create would: every field zero.
+	struct fpga *f = g_new0(struct fpga, 1);
+	f->query = query;
+	f->reserved = argument;
+	return f;
 }

@@ -23,16 +23,17 @@
 #include "core/control.h"
 #include "core/daemon.h"
 #include "core/debug_output.h"
-#include "core/param_db.h"
 #include "core/fpga.h"
 #include "core/info_pool.h"
+#include "core/param_db.h"
 #include "core/plugin.h"
 #include "fixmath.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
 #include "simsoc_vin.h"
 
-namespace {
+namespace
+{
 
 // Every name the daemon exports to plug-ins: loading with RTLD_NOW fails
 // unless the daemon provides them all.
@@ -80,114 +81,114 @@ long readd_after = -1;
 
 long env_number(const char *name)
 {
-    const char *text = getenv(name);
-    return text ? strtol(text, nullptr, 10) : -1;
+	const char *text = getenv(name);
+	return text ? strtol(text, nullptr, 10) : -1;
 }
 
 gboolean end_pause(gpointer)
 {
-    param_set_int(param_vistrad_pause, -1, 0);
-    debug_output(DEBUG_INFO, 0, "moxel: pause cleared after %llu frame reads\n",
-                 (unsigned long long)simsoc_vin_reads(0));
-    return G_SOURCE_REMOVE;
+	param_set_int(param_vistrad_pause, -1, 0);
+	debug_output(DEBUG_INFO, 0, "moxel: pause cleared after %llu frame reads\n",
+	             (unsigned long long)simsoc_vin_reads(0));
+	return G_SOURCE_REMOVE;
 }
 
 gboolean readd_stream(gpointer)
 {
-    daemon_context *context = daemon_get_context();
-    int removed = daemon_remove_stream(context, 0);
-    int added = daemon_add_stream(context, 0);
-    debug_output(DEBUG_INFO, 0, "moxel: stream 0 removed %d, added %d\n", removed, added);
-    return G_SOURCE_REMOVE;
+	daemon_context *context = daemon_get_context();
+	int removed = daemon_remove_stream(context, 0);
+	int added = daemon_add_stream(context, 0);
+	debug_output(DEBUG_INFO, 0, "moxel: stream 0 removed %d, added %d\n", removed, added);
+	return G_SOURCE_REMOVE;
 }
 
 int count_record(algo_step *, control *engine)
 {
-    control_job *job = control_get_input(engine);
-    if (!job || job->type != soc_stats)
-        return 0;
-    records++;
-    debug_output(DEBUG_INFO, 0, "moxel: record %u\n", records);
-    if (records == 1 && brightness >= 0)
-        param_set_int(param_brightness, -1, (int32_t)brightness);
-    int32_t now;
-    if (param_get_int(param_brightness, -1, &now) == 0 && now != brightness_seen) {
-        brightness_seen = now;
-        debug_output(DEBUG_INFO, 0, "moxel: Brightness %d\n", (int)now);
-    }
-    if (pause_after >= 0 && records == (uint32_t)pause_after) {
-        param_set_int(param_vistrad_pause, -1, 1);
-        debug_output(DEBUG_INFO, 0, "moxel: pause set after %llu frame reads\n",
-                     (unsigned long long)simsoc_vin_reads(0));
-        g_timeout_add(300, end_pause, nullptr);
-    }
-    if (restart_after >= 0 && records == (uint32_t)restart_after)
-        daemon_request_stream_restart();
-    if (capture_mode_after >= 0 && records == (uint32_t)capture_mode_after) {
-        debug_output(DEBUG_INFO, 0, "moxel: CaptureMode 2\n");
-        param_set_int(param_capture_mode, 0, 2);
-    }
-    if (readd_after >= 0 && records == (uint32_t)readd_after)
-        g_idle_add(readd_stream, nullptr);
-    if (set_after >= 0 && records == (uint32_t)set_after) {
-        param_set_int(param_brightness, 0, 33);
-        param_set_int(param_is_day, 0, 0);
-        param_set_int(param_is_day, 0, 1);
-        debug_output(DEBUG_INFO, 0, "moxel: parameters set\n");
-    }
-    return 0;
+	control_job *job = control_get_input(engine);
+	if (!job || job->type != soc_stats)
+		return 0;
+	records++;
+	debug_output(DEBUG_INFO, 0, "moxel: record %u\n", records);
+	if (records == 1 && brightness >= 0)
+		param_set_int(param_brightness, -1, (int32_t)brightness);
+	int32_t now;
+	if (param_get_int(param_brightness, -1, &now) == 0 && now != brightness_seen) {
+		brightness_seen = now;
+		debug_output(DEBUG_INFO, 0, "moxel: Brightness %d\n", (int)now);
+	}
+	if (pause_after >= 0 && records == (uint32_t)pause_after) {
+		param_set_int(param_vistrad_pause, -1, 1);
+		debug_output(DEBUG_INFO, 0, "moxel: pause set after %llu frame reads\n",
+		             (unsigned long long)simsoc_vin_reads(0));
+		g_timeout_add(300, end_pause, nullptr);
+	}
+	if (restart_after >= 0 && records == (uint32_t)restart_after)
+		daemon_request_stream_restart();
+	if (capture_mode_after >= 0 && records == (uint32_t)capture_mode_after) {
+		debug_output(DEBUG_INFO, 0, "moxel: CaptureMode 2\n");
+		param_set_int(param_capture_mode, 0, 2);
+	}
+	if (readd_after >= 0 && records == (uint32_t)readd_after)
+		g_idle_add(readd_stream, nullptr);
+	if (set_after >= 0 && records == (uint32_t)set_after) {
+		param_set_int(param_brightness, 0, 33);
+		param_set_int(param_is_day, 0, 0);
+		param_set_int(param_is_day, 0, 1);
+		debug_output(DEBUG_INFO, 0, "moxel: parameters set\n");
+	}
+	return 0;
 }
 
 void timeout_fired(control *engine, void *, control_timeout *timeout)
 {
-    debug_output(DEBUG_INFO, 0, "moxel: timeout fired after %u records\n", records);
-    // A one-shot: the plug-in owns the timeout and is done with it.
-    control_destroy_timeout(timeout, engine);
+	debug_output(DEBUG_INFO, 0, "moxel: timeout fired after %u records\n", records);
+	// A one-shot: the plug-in owns the timeout and is done with it.
+	control_destroy_timeout(timeout, engine);
 }
 
 int step_gone(algo_step *, control *)
 {
-    debug_output(DEBUG_INFO, 0, "moxel: step destroyed\n");
-    return 0;
+	debug_output(DEBUG_INFO, 0, "moxel: step destroyed\n");
+	return 0;
 }
 
 } // namespace
 
 extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api *api)
 {
-    control_timeout *timeout = api->control->create_callback_timeout(engine, timeout_fired, nullptr);
-    const control_timestamp in_50ms = {0, 50000};
-    api->control->start_timeout(engine, timeout, &in_50ms);
-    capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
-    pause_after = env_number("MOXEL_PAUSE_AFTER");
-    restart_after = env_number("MOXEL_RESTART_AFTER");
-    brightness = env_number("MOXEL_BRIGHTNESS");
-    set_after = env_number("MOXEL_SET_AFTER");
-    readd_after = env_number("MOXEL_READD_AFTER");
-    algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
-    algo_step_add_input_stream_id(step, soc_stats, -1);
-    algo_group *group = algo_group_create(nullptr);
-    algo_group_insert(group, step);
-    control_add_group(engine, group);
-    int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
-    debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n", started == -255 ? "started" : "failed");
-    return 1;
+	control_timeout *timeout = api->control->create_callback_timeout(engine, timeout_fired, nullptr);
+	const control_timestamp in_50ms = {0, 50000};
+	api->control->start_timeout(engine, timeout, &in_50ms);
+	capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
+	pause_after = env_number("MOXEL_PAUSE_AFTER");
+	restart_after = env_number("MOXEL_RESTART_AFTER");
+	brightness = env_number("MOXEL_BRIGHTNESS");
+	set_after = env_number("MOXEL_SET_AFTER");
+	readd_after = env_number("MOXEL_READD_AFTER");
+	algo_step *step = algo_step_create_stream_id(-1, nullptr, count_record, step_gone, nullptr);
+	algo_step_add_input_stream_id(step, soc_stats, -1);
+	algo_group *group = algo_group_create(nullptr);
+	algo_group_insert(group, step);
+	control_add_group(engine, group);
+	int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
+	debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n", started == -255 ? "started" : "failed");
+	return 1;
 }
 
 extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
 {
-    debug_output(DEBUG_INFO, 0, "moxel: create %d\n", (int)stream_id);
+	debug_output(DEBUG_INFO, 0, "moxel: create %d\n", (int)stream_id);
 }
 
 extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id)
 {
-    debug_output(DEBUG_INFO, 0, "moxel: destroy %d\n", (int)stream_id);
+	debug_output(DEBUG_INFO, 0, "moxel: destroy %d\n", (int)stream_id);
 }
 
 extern "C" void vistrad_plugin_shutdown(void)
 {
-    debug_output(DEBUG_INFO, 0, "moxel: shutdown, %u records for %llu frame reads\n", records,
-                 (unsigned long long)simsoc_vin_reads(0));
+	debug_output(DEBUG_INFO, 0, "moxel: shutdown, %u records for %llu frame reads\n", records,
+	             (unsigned long long)simsoc_vin_reads(0));
 }
 
 // ---------------------------------------------------------------------------

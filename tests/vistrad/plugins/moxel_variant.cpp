@@ -10,57 +10,70 @@
 
 #include "core/plugin.h"
 
-namespace {
+namespace
+{
 
 void trace(const char *call, long stream_id = -2)
 {
-    const char *path = getenv("MOXEL_TRACE");
-    FILE *f = path ? fopen(path, "a") : nullptr;
-    if (!f)
-        return;
-    if (stream_id == -2)
-        fprintf(f, "%s %s\n", MOXEL_TAG, call);
-    else
-        fprintf(f, "%s %s %ld\n", MOXEL_TAG, call, stream_id);
-    fclose(f);
+	const char *path = getenv("MOXEL_TRACE");
+	FILE *f = path ? fopen(path, "a") : nullptr;
+	if (!f)
+		return;
+	if (stream_id == -2)
+		fprintf(f, "%s %s\n", MOXEL_TAG, call);
+	else
+		fprintf(f, "%s %s %ld\n", MOXEL_TAG, call, stream_id);
+	fclose(f);
 }
 
 int run_step(algo_step *, control *)
 {
-    trace("run");
-    return 0;
+	trace("run");
+	return 0;
 }
 
-void on_timeout(control *, void *, control_timeout *) { trace("timeout"); }
+void on_timeout(control *, void *, control_timeout *)
+{
+	trace("timeout");
+}
 
 } // namespace
 
 extern "C" uint8_t vistrad_plugin_entry(control *engine, const plugin_api *api)
 {
-    trace("entry");
+	trace("entry");
 #ifdef MOXEL_REFUSE
-    algo_step *step = api->step->create_stream_id(-1, nullptr, run_step, nullptr, nullptr);
-    api->step->add_input_stream_id(step, 42, -1);
-    algo_group *group = api->group->create(nullptr);
-    api->group->insert(group, step);
-    api->engine->add_group(engine, group);
-    control_timeout *timeout = api->control->create_callback_timeout(engine, on_timeout, nullptr);
-    control_timestamp now = {0, 0};
-    api->control->start_timeout(engine, timeout, &now);
-    return 0;
+	algo_step *step = api->step->create_stream_id(-1, nullptr, run_step, nullptr, nullptr);
+	api->step->add_input_stream_id(step, 42, -1);
+	algo_group *group = api->group->create(nullptr);
+	api->group->insert(group, step);
+	api->engine->add_group(engine, group);
+	control_timeout *timeout = api->control->create_callback_timeout(engine, on_timeout, nullptr);
+	control_timestamp now = {0, 0};
+	api->control->start_timeout(engine, timeout, &now);
+	return 0;
 #else
-    (void)engine;
-    (void)api;
-    (void)run_step;
-    (void)on_timeout;
-    return 1;
+	(void)engine;
+	(void)api;
+	(void)run_step;
+	(void)on_timeout;
+	return 1;
 #endif
 }
 
-extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id) { trace("create", stream_id); }
+extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
+{
+	trace("create", stream_id);
+}
 
-extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id) { trace("destroy", stream_id); }
+extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id)
+{
+	trace("destroy", stream_id);
+}
 
 #ifndef MOXEL_NO_SHUTDOWN
-extern "C" void vistrad_plugin_shutdown(void) { trace("shutdown"); }
+extern "C" void vistrad_plugin_shutdown(void)
+{
+	trace("shutdown");
+}
 #endif

@@ -10,14 +10,14 @@
 #ifndef SIMKERNEL_KAPI_H
 #define SIMKERNEL_KAPI_H
 
+#include <linux/errno.h>
+#include <stdarg.h>
+#include <stdbool.h>
 #include <stddef.h>
 #include <stdint.h>
-#include <stdbool.h>
-#include <stdarg.h>
-#include <string.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/types.h>
-#include <linux/errno.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -52,20 +52,31 @@ typedef unsigned short umode_t;
 #define WRITE_ONCE(x, v) (*(volatile __typeof__(x) *)&(x) = (v))
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
 #define BIT(n) (1UL << (n))
-#define container_of(ptr, type, member) \
-	((type *)((char *)(ptr) - offsetof(type, member)))
+#define container_of(ptr, type, member) ((type *)((char *)(ptr)-offsetof(type, member)))
 #define BUILD_BUG_ON(cond) _Static_assert(!(cond), "BUILD_BUG_ON: " #cond)
 #define min_t(t, a, b) ((t)(a) < (t)(b) ? (t)(a) : (t)(b))
 #define max_t(t, a, b) ((t)(a) > (t)(b) ? (t)(a) : (t)(b))
 #define clamp_t(t, v, lo, hi) min_t(t, max_t(t, v, lo), hi)
-#define DIV_ROUND_UP(n, d) (((n) + (d) - 1) / (d))
+#define DIV_ROUND_UP(n, d) (((n) + (d)-1) / (d))
 
 #define MAX_ERRNO 4095
 #define IS_ERR_VALUE(x) ((unsigned long)(void *)(x) >= (unsigned long)-MAX_ERRNO)
-static inline void *ERR_PTR(long error) { return (void *)error; }
-static inline long PTR_ERR(const void *ptr) { return (long)ptr; }
-static inline bool IS_ERR(const void *ptr) { return IS_ERR_VALUE((unsigned long)ptr); }
-static inline bool IS_ERR_OR_NULL(const void *ptr) { return !ptr || IS_ERR(ptr); }
+static inline void *ERR_PTR(long error)
+{
+	return (void *)error;
+}
+static inline long PTR_ERR(const void *ptr)
+{
+	return (long)ptr;
+}
+static inline bool IS_ERR(const void *ptr)
+{
+	return IS_ERR_VALUE((unsigned long)ptr);
+}
+static inline bool IS_ERR_OR_NULL(const void *ptr)
+{
+	return !ptr || IS_ERR(ptr);
+}
 
 static inline ssize_t strscpy(char *dst, const char *src, size_t size)
 {
@@ -82,14 +93,35 @@ static inline ssize_t strscpy(char *dst, const char *src, size_t size)
 	return (ssize_t)len;
 }
 
-static inline u64 div_u64(u64 dividend, u32 divisor) { return dividend / divisor; }
-static inline u64 div64_u64(u64 dividend, u64 divisor) { return dividend / divisor; }
+static inline u64 div_u64(u64 dividend, u32 divisor)
+{
+	return dividend / divisor;
+}
+static inline u64 div64_u64(u64 dividend, u64 divisor)
+{
+	return dividend / divisor;
+}
 
-static inline u16 be16_to_cpu(__be16 v) { return __builtin_bswap16(v); }
-static inline u32 be32_to_cpu(__be32 v) { return __builtin_bswap32(v); }
-static inline u32 be32_to_cpup(const __be32 *p) { return __builtin_bswap32(*p); }
-static inline __be16 cpu_to_be16(u16 v) { return __builtin_bswap16(v); }
-static inline __be32 cpu_to_be32(u32 v) { return __builtin_bswap32(v); }
+static inline u16 be16_to_cpu(__be16 v)
+{
+	return __builtin_bswap16(v);
+}
+static inline u32 be32_to_cpu(__be32 v)
+{
+	return __builtin_bswap32(v);
+}
+static inline u32 be32_to_cpup(const __be32 *p)
+{
+	return __builtin_bswap32(*p);
+}
+static inline __be16 cpu_to_be16(u16 v)
+{
+	return __builtin_bswap16(v);
+}
+static inline __be32 cpu_to_be32(u32 v)
+{
+	return __builtin_bswap32(v);
+}
 
 /* ---- modules ------------------------------------------------------------ */
 struct module;
@@ -99,33 +131,46 @@ struct module;
 #define MODULE_DEVICE_TABLE(type, name)
 
 void sim_modinfo_add(const char *key, const char *value);
-void sim_param_register(const char *name, const char *type, void *ptr,
-			size_t size, unsigned int perm);
+void sim_param_register(const char *name, const char *type, void *ptr, size_t size, unsigned int perm);
 void sim_param_describe(const char *name, const char *desc);
 
 #define SIM_CAT2(a, b) a##b
 #define SIM_CAT(a, b) SIM_CAT2(a, b)
-#define SIM_MODINFO(key, value)                                              \
-	static void __attribute__((constructor))                             \
-	SIM_CAT(sim_modinfo_, __LINE__)(void) { sim_modinfo_add(key, value); }
+#define SIM_MODINFO(key, value)                                                                              \
+	static void __attribute__((constructor)) SIM_CAT(sim_modinfo_, __LINE__)(void)                       \
+	{                                                                                                    \
+		sim_modinfo_add(key, value);                                                                 \
+	}
 #define MODULE_LICENSE(s) SIM_MODINFO("license", s)
 #define MODULE_DESCRIPTION(s) SIM_MODINFO("description", s)
 #define MODULE_AUTHOR(s) SIM_MODINFO("author", s)
 #define MODULE_SOFTDEP(s) SIM_MODINFO("softdep", s)
 #define MODULE_VERSION(s) SIM_MODINFO("version", s)
 
-#define module_param(name, type, perm)                                       \
-	static void __attribute__((constructor)) sim_param_reg_##name(void)  \
-	{ sim_param_register(#name, #type, &name, sizeof(name), perm); }
-#define MODULE_PARM_DESC(name, desc)                                         \
-	static void __attribute__((constructor)) sim_param_desc_##name(void) \
-	{ sim_param_describe(#name, desc); }
+#define module_param(name, type, perm)                                                                       \
+	static void __attribute__((constructor)) sim_param_reg_##name(void)                                  \
+	{                                                                                                    \
+		sim_param_register(#name, #type, &name, sizeof(name), perm);                                 \
+	}
+#define MODULE_PARM_DESC(name, desc)                                                                         \
+	static void __attribute__((constructor)) sim_param_desc_##name(void)                                 \
+	{                                                                                                    \
+		sim_param_describe(#name, desc);                                                             \
+	}
 
 /* One module per host program: its init and exit become these two entries. */
 int sim_module_init(void);
 void sim_module_exit(void);
-#define module_init(fn) int sim_module_init(void) { return fn(); }
-#define module_exit(fn) void sim_module_exit(void) { fn(); }
+#define module_init(fn)                                                                                      \
+	int sim_module_init(void)                                                                            \
+	{                                                                                                    \
+		return fn();                                                                                 \
+	}
+#define module_exit(fn)                                                                                      \
+	void sim_module_exit(void)                                                                           \
+	{                                                                                                    \
+		fn();                                                                                        \
+	}
 
 /* ---- printk ------------------------------------------------------------- */
 #define KERN_SOH "\001"
@@ -174,16 +219,15 @@ struct ratelimit_state {
 };
 #define DEFAULT_RATELIMIT_INTERVAL (5 * HZ)
 #define DEFAULT_RATELIMIT_BURST 10
-#define DEFINE_RATELIMIT_STATE(name, interval_init, burst_init) \
-	struct ratelimit_state name = { interval_init, burst_init, 0, 0, 0 }
+#define DEFINE_RATELIMIT_STATE(name, interval_init, burst_init)                                              \
+	struct ratelimit_state name = {interval_init, burst_init, 0, 0, 0}
 int ___ratelimit(struct ratelimit_state *rs, const char *func);
 #define __ratelimit(state) ___ratelimit(state, __func__)
-#define printk_ratelimited(fmt, ...)                                         \
-	({                                                                   \
-		static DEFINE_RATELIMIT_STATE(_rs, DEFAULT_RATELIMIT_INTERVAL, \
-					      DEFAULT_RATELIMIT_BURST);      \
-		if (__ratelimit(&_rs))                                       \
-			printk(fmt, ##__VA_ARGS__);                          \
+#define printk_ratelimited(fmt, ...)                                                                         \
+	({                                                                                                   \
+		static DEFINE_RATELIMIT_STATE(_rs, DEFAULT_RATELIMIT_INTERVAL, DEFAULT_RATELIMIT_BURST);     \
+		if (__ratelimit(&_rs))                                                                       \
+			printk(fmt, ##__VA_ARGS__);                                                          \
 	})
 
 /* timers (the 4.14 interface: callbacks take the data word) */
@@ -195,8 +239,7 @@ struct timer_list {
 	int sim_pending;
 };
 void init_timer(struct timer_list *timer);
-void setup_timer(struct timer_list *timer, void (*fn)(unsigned long),
-		 unsigned long data);
+void setup_timer(struct timer_list *timer, void (*fn)(unsigned long), unsigned long data);
 int mod_timer(struct timer_list *timer, unsigned long expires);
 void add_timer(struct timer_list *timer);
 int del_timer(struct timer_list *timer);
@@ -211,8 +254,7 @@ void *kzalloc(size_t size, gfp_t flags);
 void *kcalloc(size_t n, size_t size, gfp_t flags);
 void kfree(const void *ptr);
 
-static inline unsigned long copy_to_user(void __user *to, const void *from,
-					 unsigned long n)
+static inline unsigned long copy_to_user(void __user *to, const void *from, unsigned long n)
 {
 	memcpy(to, from, n);
 	return 0;
@@ -228,20 +270,14 @@ struct of_device_id {
 	const void *data;
 };
 #define of_match_ptr(p) (p)
-struct property *of_find_property(const struct device_node *np,
-				 const char *name, int *lenp);
-const void *of_get_property(const struct device_node *np, const char *name,
-			    int *lenp);
-int of_property_read_u32(const struct device_node *np, const char *name,
-			 u32 *out);
-static inline bool of_property_read_bool(const struct device_node *np,
-					 const char *name)
+struct property *of_find_property(const struct device_node *np, const char *name, int *lenp);
+const void *of_get_property(const struct device_node *np, const char *name, int *lenp);
+int of_property_read_u32(const struct device_node *np, const char *name, u32 *out);
+static inline bool of_property_read_bool(const struct device_node *np, const char *name)
 {
 	return of_find_property(np, name, NULL) != NULL;
 }
-struct device_node *of_find_compatible_node(struct device_node *from,
-					    const char *type,
-					    const char *compat);
+struct device_node *of_find_compatible_node(struct device_node *from, const char *type, const char *compat);
 void of_node_put(struct device_node *np);
 int of_get_named_gpio(struct device_node *np, const char *name, int index);
 
@@ -255,8 +291,14 @@ struct device {
 	struct device_node *of_node;
 	void *driver_data;
 };
-static inline void *dev_get_drvdata(const struct device *dev) { return dev->driver_data; }
-static inline void dev_set_drvdata(struct device *dev, void *data) { dev->driver_data = data; }
+static inline void *dev_get_drvdata(const struct device *dev)
+{
+	return dev->driver_data;
+}
+static inline void dev_set_drvdata(struct device *dev, void *data)
+{
+	dev->driver_data = data;
+}
 
 #define I2C_NAME_SIZE 20
 #define I2C_M_RD 0x0001
@@ -297,11 +339,20 @@ void i2c_del_driver(struct i2c_driver *driver);
 int i2c_transfer(struct i2c_adapter *adap, struct i2c_msg *msgs, int num);
 struct i2c_adapter *i2c_get_adapter(int nr);
 void i2c_put_adapter(struct i2c_adapter *adap);
-static inline void *i2c_get_clientdata(const struct i2c_client *c) { return c->dev.driver_data; }
-static inline void i2c_set_clientdata(struct i2c_client *c, void *d) { c->dev.driver_data = d; }
+static inline void *i2c_get_clientdata(const struct i2c_client *c)
+{
+	return c->dev.driver_data;
+}
+static inline void i2c_set_clientdata(struct i2c_client *c, void *d)
+{
+	c->dev.driver_data = d;
+}
 
 /* ---- GPIO and interrupts -------------------------------------------------*/
-static inline bool gpio_is_valid(int number) { return number >= 0 && number < 512; }
+static inline bool gpio_is_valid(int number)
+{
+	return number >= 0 && number < 512;
+}
 int gpio_request(unsigned int gpio, const char *label);
 void gpio_free(unsigned int gpio);
 int gpio_direction_input(unsigned int gpio);
@@ -315,24 +366,21 @@ typedef irqreturn_t (*irq_handler_t)(int irq, void *dev_id);
 #define IRQF_TRIGGER_RISING 0x00000001
 #define IRQF_TRIGGER_FALLING 0x00000002
 #define IRQF_ONESHOT 0x00002000
-int request_threaded_irq(unsigned int irq, irq_handler_t handler,
-			 irq_handler_t thread_fn, unsigned long flags,
-			 const char *name, void *dev);
+int request_threaded_irq(unsigned int irq, irq_handler_t handler, irq_handler_t thread_fn,
+                         unsigned long flags, const char *name, void *dev);
 const void *free_irq(unsigned int irq, void *dev_id);
 
 /* ---- threads and wait queues -------------------------------------------- */
 struct task_struct;
-struct task_struct *kthread_create(int (*fn)(void *data), void *data,
-				   const char *namefmt, ...)
-	__attribute__((format(printf, 3, 4)));
+struct task_struct *kthread_create(int (*fn)(void *data), void *data, const char *namefmt, ...)
+    __attribute__((format(printf, 3, 4)));
 int wake_up_process(struct task_struct *task);
-#define kthread_run(fn, data, namefmt, ...)                                  \
-	({                                                                   \
-		struct task_struct *__k =                                    \
-			kthread_create(fn, data, namefmt, ##__VA_ARGS__);    \
-		if (!IS_ERR(__k))                                            \
-			wake_up_process(__k);                                \
-		__k;                                                         \
+#define kthread_run(fn, data, namefmt, ...)                                                                  \
+	({                                                                                                   \
+		struct task_struct *__k = kthread_create(fn, data, namefmt, ##__VA_ARGS__);                  \
+		if (!IS_ERR(__k))                                                                            \
+			wake_up_process(__k);                                                                \
+		__k;                                                                                         \
 	})
 int kthread_stop(struct task_struct *task);
 bool kthread_should_stop(void);
@@ -340,7 +388,7 @@ bool kthread_should_stop(void);
 typedef struct wait_queue_head {
 	unsigned long sim_gen;
 } wait_queue_head_t;
-#define DECLARE_WAIT_QUEUE_HEAD(name) wait_queue_head_t name = { 0 }
+#define DECLARE_WAIT_QUEUE_HEAD(name) wait_queue_head_t name = {0}
 void init_waitqueue_head(wait_queue_head_t *wq);
 void wake_up(wait_queue_head_t *wq);
 #define wake_up_interruptible(wq) wake_up(wq)
@@ -348,22 +396,22 @@ void wake_up(wait_queue_head_t *wq);
 unsigned long sim_wait_prepare(wait_queue_head_t *wq);
 void sim_wait_sleep(wait_queue_head_t *wq, unsigned long gen);
 void sim_wait_finish(void);
-#define wait_event(wq, condition)                                            \
-	do {                                                                 \
-		for (;;) {                                                   \
-			unsigned long __g = sim_wait_prepare(&(wq));         \
-			if (condition)                                       \
-				break;                                       \
-			sim_wait_sleep(&(wq), __g);                          \
-		}                                                            \
-		sim_wait_finish();                                           \
+#define wait_event(wq, condition)                                                                            \
+	do {                                                                                                 \
+		for (;;) {                                                                                   \
+			unsigned long __g = sim_wait_prepare(&(wq));                                         \
+			if (condition)                                                                       \
+				break;                                                                       \
+			sim_wait_sleep(&(wq), __g);                                                          \
+		}                                                                                            \
+		sim_wait_finish();                                                                           \
 	} while (0)
 /* Nothing here delivers signals, so an interruptible wait ends only when
  * its condition holds. */
-#define wait_event_interruptible(wq, condition)                              \
-	({                                                                   \
-		wait_event(wq, condition);                                   \
-		0;                                                           \
+#define wait_event_interruptible(wq, condition)                                                              \
+	({                                                                                                   \
+		wait_event(wq, condition);                                                                   \
+		0;                                                                                           \
 	})
 
 /* ---- proc and seq_file ---------------------------------------------------*/
@@ -378,23 +426,17 @@ struct file {
 struct file_operations {
 	struct module *owner;
 	int (*open)(struct inode *inode, struct file *file);
-	ssize_t (*read)(struct file *file, char __user *buf, size_t size,
-			loff_t *ppos);
-	ssize_t (*write)(struct file *file, const char __user *buf,
-			 size_t size, loff_t *ppos);
+	ssize_t (*read)(struct file *file, char __user *buf, size_t size, loff_t *ppos);
+	ssize_t (*write)(struct file *file, const char __user *buf, size_t size, loff_t *ppos);
 	loff_t (*llseek)(struct file *file, loff_t offset, int whence);
 	int (*release)(struct inode *inode, struct file *file);
 };
 struct proc_dir_entry;
-struct proc_dir_entry *proc_create(const char *name, umode_t mode,
-				   struct proc_dir_entry *parent,
-				   const struct file_operations *fops);
-struct proc_dir_entry *proc_create_data(const char *name, umode_t mode,
-					struct proc_dir_entry *parent,
-					const struct file_operations *fops,
-					void *data);
-struct proc_dir_entry *proc_mkdir(const char *name,
-				  struct proc_dir_entry *parent);
+struct proc_dir_entry *proc_create(const char *name, umode_t mode, struct proc_dir_entry *parent,
+                                   const struct file_operations *fops);
+struct proc_dir_entry *proc_create_data(const char *name, umode_t mode, struct proc_dir_entry *parent,
+                                        const struct file_operations *fops, void *data);
+struct proc_dir_entry *proc_mkdir(const char *name, struct proc_dir_entry *parent);
 void remove_proc_entry(const char *name, struct proc_dir_entry *parent);
 void *PDE_DATA(const struct inode *inode);
 
@@ -420,15 +462,12 @@ struct seq_file {
 	int (*single_show)(struct seq_file *m, void *v);
 };
 int seq_open(struct file *file, const struct seq_operations *op);
-ssize_t seq_read(struct file *file, char __user *buf, size_t size,
-		 loff_t *ppos);
+ssize_t seq_read(struct file *file, char __user *buf, size_t size, loff_t *ppos);
 loff_t seq_lseek(struct file *file, loff_t offset, int whence);
 int seq_release(struct inode *inode, struct file *file);
-int single_open(struct file *file, int (*show)(struct seq_file *, void *),
-		void *data);
+int single_open(struct file *file, int (*show)(struct seq_file *, void *), void *data);
 int single_release(struct inode *inode, struct file *file);
-void seq_printf(struct seq_file *m, const char *fmt, ...)
-	__attribute__((format(printf, 2, 3)));
+void seq_printf(struct seq_file *m, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
 void seq_puts(struct seq_file *m, const char *s);
 
 #ifdef __cplusplus

@@ -6,8 +6,8 @@
 #ifndef GPIO_CORVELINK_H
 #define GPIO_CORVELINK_H
 
-#include <linux/types.h>
 #include <linux/i2c.h>
+#include <linux/types.h>
 
 #ifdef __cplusplus
 extern "C" {

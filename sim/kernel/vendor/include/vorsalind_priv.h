@@ -5,8 +5,8 @@
 #ifndef VORSALIND_PRIV_H
 #define VORSALIND_PRIV_H
 
-#include <linux/types.h>
 #include <linux/proc_fs.h>
+#include <linux/types.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -26,10 +26,9 @@ struct vorsalind_spi_cfg {
 	u32 baud_rate;
 };
 
-int vorsalind_spi_write_then_read(const struct vorsalind_spi_cfg *cfg,
-				  const u8 *tx, u32 n_tx, u8 *rx, u32 n_rx);
-int vorsalind_spi_write(const struct vorsalind_spi_cfg *cfg, const u8 *tx,
-			u32 n_tx);
+int vorsalind_spi_write_then_read(const struct vorsalind_spi_cfg *cfg, const u8 *tx, u32 n_tx, u8 *rx,
+                                  u32 n_rx);
+int vorsalind_spi_write(const struct vorsalind_spi_cfg *cfg, const u8 *tx, u32 n_tx);
 
 #ifdef __cplusplus
 }

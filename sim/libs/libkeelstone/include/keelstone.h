@@ -12,8 +12,8 @@ extern "C" {
 #endif
 
 struct keelstone_param {
-    char *name;
-    char *value;
+	char *name;
+	char *value;
 };
 
 /* The value of a parameter, newly allocated (free()), or NULL with errno set. */
