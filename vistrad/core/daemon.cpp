@@ -341,9 +341,11 @@ int stop_services(run_state *run)
 {
 	daemon_teardown_hook();
 	debug_deinit();
+	// The parameter database announces through the front-end: let go of it
+	// before the front-end is freed, so no announcement reaches freed memory.
+	param_db_set_dbus_api(nullptr);
 	dbus_api_free(context.api);
 	context.api = nullptr;
-	param_db_set_dbus_api(nullptr);
 	g_list_free(context.streams);
 	context.streams = nullptr;
 	g_list_free(context.channel_restarts);
