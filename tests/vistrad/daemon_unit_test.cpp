@@ -289,7 +289,17 @@ TEST_F(PluginLoader, RefusingEntryLeavesNothingBehind)
 	install(MOXEL_REFUSE, "/etc/vistrad/libmoxel.so");
 	algo_group *own = algo_group_create(nullptr);
 	control_add_group(engine, own);
+	// A record queued before the plug-in loads is not its to take away.
+	control_job earlier = {};
+	earlier.type = 42;
+	control_queue_job(engine, &earlier);
 	plugin_load_all(engine);
+	// The plug-in's records were released by its own code before the close;
+	// only the earlier record is still queued.
+	EXPECT_EQ("refuse entry\nrefuse release 2\n", traced());
+	EXPECT_EQ(&earlier, control_get_input(engine));
+	control_dispatch(engine, nullptr);
+	EXPECT_EQ(nullptr, control_get_input(engine));
 	std::string path = root + "/etc/vistrad/libmoxel.so";
 	EXPECT_EQ("Plugin " + path + " entrypoint failed.\n", log.text(DEBUG_ERROR));
 	EXPECT_EQ(log.text(DEBUG_ERROR), log.text());
@@ -313,7 +323,7 @@ TEST_F(PluginLoader, RefusingEntryLeavesNothingBehind)
 	EXPECT_EQ(nullptr, control_take_expired_timeouts(engine, nullptr));
 	plugin_create_all(fake_conf(), engine, 0);
 	plugin_shutdown_all();
-	EXPECT_EQ("refuse entry\n", traced());
+	EXPECT_EQ("refuse entry\nrefuse release 2\n", traced());
 }
 
 TEST_F(PluginLoader, MissingDirectoriesAreSkippedSilently)

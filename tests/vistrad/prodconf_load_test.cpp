@@ -167,7 +167,7 @@ TEST_F(Load, CameraModelWithInheritanceMacrosAndConstants)
 	EXPECT_EQ(1919, conf->channel[0].area.xstop);
 	EXPECT_EQ(1079, conf->channel[7].area.ystop);
 	EXPECT_EQ(2, prodconf_channel_count(conf));
-	EXPECT_EQ(1, prodconf_platform_setting(conf));
+	EXPECT_EQ(1, conf->constants[0].plt_input_mode);
 	EXPECT_EQ(0, prodconf_video_control(conf));
 
 	GList *streams = conf->stream_list(conf);
@@ -280,7 +280,7 @@ TEST_F(Load, DaemonSettingsFromProductConstants)
 	load();
 	EXPECT_EQ(1, prodconf_video_control(conf));
 	EXPECT_EQ(3, prodconf_channel_count(conf));
-	EXPECT_EQ(5, prodconf_platform_setting(conf));
+	EXPECT_EQ(5, conf->constants[0].plt_input_mode);
 	GList *streams = conf->stream_list(conf);
 	ASSERT_EQ(1u, g_list_length(streams));
 	EXPECT_EQ(512, GPOINTER_TO_INT(streams->data));

@@ -186,6 +186,33 @@ int control_dispatch(struct control *engine, struct control_job *job)
 	return 0;
 }
 
+void control_release_jobs_if(struct control *engine, control_job_match_fn match, void *data)
+{
+	if (!engine || !match)
+		return;
+	GList *matched = nullptr;
+	pthread_mutex_lock(&engine->job_mutex);
+	for (GList *l = engine->job_queue.head; l;) {
+		GList *next = l->next;
+		auto *job = static_cast<control_job *>(l->data);
+		if (match(job, data)) {
+			g_queue_delete_link(&engine->job_queue, l);
+			job->queued = 0;
+			matched = g_list_prepend(matched, job);
+		}
+		l = next;
+	}
+	pthread_mutex_unlock(&engine->job_mutex);
+	// Released outside the lock: a release may queue again.
+	matched = g_list_reverse(matched);
+	for (GList *l = matched; l; l = l->next) {
+		auto *job = static_cast<control_job *>(l->data);
+		if (job->release)
+			job->release(job);
+	}
+	g_list_free(matched);
+}
+
 int control_add_group(struct control *engine, struct algo_group *group)
 {
 	if (!engine || !group)

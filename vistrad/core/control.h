@@ -31,6 +31,10 @@ void control_free(struct control *engine);
 int control_queue_job(struct control *engine, struct control_job *job);
 struct control_job *control_get_input(struct control *engine);
 int control_dispatch(struct control *engine, struct control_job *job);
+// Takes every queued record match accepts out of the queue, in queue order,
+// and releases it. Not while a dispatch runs: the loader uses it at start.
+typedef int (*control_job_match_fn)(const struct control_job *job, void *data);
+void control_release_jobs_if(struct control *engine, control_job_match_fn match, void *data);
 
 int control_add_group(struct control *engine, struct algo_group *group);
 int control_init_groups(struct control *engine);

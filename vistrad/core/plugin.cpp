@@ -101,14 +101,27 @@ template <typename T> T lookup(void *handle, const char *name)
 	return reinterpret_cast<T>(dlsym(handle, name));
 }
 
-int in_library(control_timeout_fn callback, void *base)
+int in_library_address(const void *address, void *base)
 {
 	Dl_info info;
-	return dladdr(reinterpret_cast<void *>(callback), &info) && info.dli_fbase == base;
+	return address && dladdr(address, &info) && info.dli_fbase == base;
 }
 
-// A refusing plug-in may already have handed groups and started timeouts;
-// they would run code of the library about to be closed, so they go first.
+int in_library(control_timeout_fn callback, void *base)
+{
+	return in_library_address(reinterpret_cast<const void *>(callback), base);
+}
+
+// A record whose release code, or whose own memory, lies in the library.
+int job_in_library(const control_job *job, void *base)
+{
+	return in_library_address(reinterpret_cast<const void *>(job->release), base) ||
+	       in_library_address(job, base);
+}
+
+// A refusing plug-in may already have handed groups, started timeouts and
+// queued records; they would run or read code and data of the library about
+// to be closed, so they go first, released while the library is still there.
 // The groups' steps take their typed timeouts with them.
 void remove_what_it_added(control *engine, GList *before, vistrad_plugin_entry_fn entry)
 {
@@ -118,8 +131,10 @@ void remove_what_it_added(control *engine, GList *before, vistrad_plugin_entry_f
 			control_remove_group(engine, static_cast<algo_group *>(l->data));
 	g_list_free(after);
 	Dl_info info;
-	if (dladdr(reinterpret_cast<void *>(entry), &info))
+	if (dladdr(reinterpret_cast<void *>(entry), &info)) {
 		control_destroy_callback_timeouts_if(engine, in_library, info.dli_fbase);
+		control_release_jobs_if(engine, job_in_library, info.dli_fbase);
+	}
 }
 
 void load_one(const char *directory, const char *name, GHashTable *loaded, control *engine)

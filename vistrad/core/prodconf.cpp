@@ -527,8 +527,3 @@ int prodconf_channel_count(const struct prodconf *conf)
 			count = pc->channels[i] + 1;
 	return CLAMP(count, 1, PRODCONF_CHANNELS);
 }
-
-int prodconf_platform_setting(const struct prodconf *conf)
-{
-	return conf ? conf->constants[0].plt_input_mode : 0;
-}

@@ -298,11 +298,10 @@ size_t prodconf_get_child_values(struct prodconf *conf, const char *item, const 
                                  uint64_t **counts);
 
 // Settings the daemon body needs of the product as a whole. The channel count
-// and the platform setting come from channel 0's product constants; the
+// comes from channel 0's product constants; the
 // video-control flag from the optional boolean PRODUCT_CONSTANTS/video_control.
 int prodconf_video_control(const struct prodconf *conf);
 int prodconf_channel_count(const struct prodconf *conf);
-int prodconf_platform_setting(const struct prodconf *conf);
 
 // Loading the configuration files.
 int prodconf_load(struct prodconf *conf);
