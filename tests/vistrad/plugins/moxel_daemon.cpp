@@ -1,10 +1,14 @@
 // The test plug-in the daemon loads in the process tests and the demo. It
 // calls the daemon's functions by name, as an outside plug-in does:
 //  - its step counts the statistics records (data type 42) it is handed;
-//  - it starts the frame tick of channel 0, as the capture-mode set-up of a
-//    configured camera will;
+//  - with MOXEL_START_TICK=1 it starts the frame tick of channel 0 itself,
+//    for configurations without capture modes (with them, applying the
+//    capture mode starts it);
 //  - with MOXEL_CAPTURE_MODE_AFTER=n it sets CaptureMode of stream 0 to 2
-//    after n records;
+//    after n records, with MOXEL_FREQUENCY_AFTER=n CaptureFrequency of
+//    stream 0 to 60Hz;
+//  - with MOXEL_REPORT=1, each time stream 0 is created it reports that
+//    stream's CaptureMode, CaptureFrequency, Brightness and Contrast;
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
@@ -68,9 +72,13 @@ const uint32_t param_capture_mode = 39;
 const uint32_t soc_stats = 42;
 const uint32_t param_vistrad_pause = 1;
 const uint32_t param_brightness = 3;
+const uint32_t param_contrast = 5;
+const uint32_t param_capture_frequency = 40;
 const uint32_t param_is_day = 67;
 
 long capture_mode_after = -1;
+long frequency_after = -1;
+bool report;
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
@@ -128,6 +136,10 @@ int count_record(algo_step *, control *engine)
 		debug_output(DEBUG_INFO, 0, "moxel: CaptureMode 2\n");
 		param_set_int(param_capture_mode, 0, 2);
 	}
+	if (frequency_after >= 0 && records == (uint32_t)frequency_after) {
+		debug_output(DEBUG_INFO, 0, "moxel: CaptureFrequency 60Hz\n");
+		param_set_int(param_capture_frequency, 0, 0);
+	}
 	if (readd_after >= 0 && records == (uint32_t)readd_after)
 		g_idle_add(readd_stream, nullptr);
 	if (set_after >= 0 && records == (uint32_t)set_after) {
@@ -160,6 +172,8 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	const control_timestamp in_50ms = {0, 50000};
 	api->control->start_timeout(engine, timeout, &in_50ms);
 	capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
+	frequency_after = env_number("MOXEL_FREQUENCY_AFTER");
+	report = env_number("MOXEL_REPORT") == 1;
 	pause_after = env_number("MOXEL_PAUSE_AFTER");
 	restart_after = env_number("MOXEL_RESTART_AFTER");
 	brightness = env_number("MOXEL_BRIGHTNESS");
@@ -170,14 +184,29 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	algo_group *group = algo_group_create(nullptr);
 	algo_group_insert(group, step);
 	control_add_group(engine, group);
-	int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
-	debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n", started == -255 ? "started" : "failed");
+	if (env_number("MOXEL_START_TICK") == 1) {
+		int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
+		debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n",
+		             started == -255 ? "started" : "failed");
+	} else {
+		debug_output(DEBUG_INFO, 0, "moxel: loaded\n");
+	}
 	return 1;
 }
 
 extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
 {
 	debug_output(DEBUG_INFO, 0, "moxel: create %d\n", (int)stream_id);
+	if (!report || stream_id != 0)
+		return;
+	const uint32_t ids[] = {param_capture_mode, param_capture_frequency, param_brightness,
+	                        param_contrast};
+	int32_t v[4] = {-1, -1, -1, -1};
+	for (int i = 0; i < 4; i++)
+		param_get_int(ids[i], 0, &v[i]);
+	debug_output(DEBUG_INFO, 0,
+	             "moxel: stream 0 CaptureMode %d CaptureFrequency %d Brightness %d Contrast %d\n",
+	             (int)v[0], (int)v[1], (int)v[2], (int)v[3]);
 }
 
 extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id)

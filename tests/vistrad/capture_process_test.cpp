@@ -1,0 +1,117 @@
+// A configured camera's capture mode, in the real daemon without test hooks:
+// the camera mode registers the hooks, the first delivery of the parameters
+// applies the mode (which starts the frame tick), and a change of the
+// frequency or of the mode applies it again, resets what the product asks
+// for and restarts the channel.
+#include "daemon_process.h"
+
+namespace
+{
+
+const char camera_yaml[] = R"(PRODUCT_CONSTANTS:
+  product_constants:
+    channels: [0]
+    image_sources: 1
+  area_config:
+    xstart: 0
+    ystart: 0
+    xstop: 1919
+    ystop: 1079
+DBUS_API_CONFIG:
+  qorex_legacy_api_config:
+    capture_mode_param: true
+CAMERA_MODE: [CAMERA_MODE_VORSALIND]
+REGISTER_CALLBACKS: [IR_FILTER_CALLBACK]
+CAPTURE_MODES:
+  CAPTURE_FREQUENCY_60HZ:
+    MODES: [1080P_30FPS, 1080P_60FPS]
+  CAPTURE_FREQUENCY_50HZ:
+    MODES: [1080P_25FPS, 1080P_50FPS]
+PARAMS:
+  CaptureFrequency:
+    DEFAULT: 50Hz
+  HWID_1:
+    Contrast:
+      DEFAULT: 60
+      RESET: 70
+  HWID_2:
+    Contrast:
+      RESET: 10
+  CAPTURE_FREQUENCY_60HZ:
+    Brightness:
+      RESET: 40
+  CAPTURE_FREQUENCY_50HZ:
+    Brightness:
+      RESET: 90
+)";
+
+class CaptureProcess : public DaemonProcess
+{
+      protected:
+	void SetUp() override
+	{
+		DaemonProcess::SetUp();
+		configure();
+		write_file(root + "/usr/lib/vistrad/vistrad.yaml", camera_yaml);
+		install_plugin();
+	}
+
+	// The n-th report of stream 0's parameters after a position.
+	std::string report_after(size_t from)
+	{
+		const std::string &out = d->output();
+		size_t at = out.find("moxel: stream 0 ", from);
+		if (at == std::string::npos)
+			return "";
+		return out.substr(at, out.find('\n', at) + 1 - at);
+	}
+};
+
+TEST_F(CaptureProcess, TheCaptureModeStartsTheFramesAndChangesApplyItAgain)
+{
+	start({}, {{"MOXEL_START_TICK", "0"},
+	           {"MOXEL_REPORT", "1"},
+	           {"MOXEL_FREQUENCY_AFTER", "5"},
+	           {"MOXEL_CAPTURE_MODE_AFTER", "15"}});
+	ASSERT_TRUE(d->wait_for("moxel: record 25\n")) << d->output();
+	EXPECT_EQ(0, d->stop());
+	const std::string &out = d->output();
+
+	// The plug-in did not start the tick: applying the capture mode did.
+	EXPECT_NE(std::string::npos, out.find("moxel: loaded\n")) << out;
+	EXPECT_EQ(std::string::npos, out.find("frame tick")) << out;
+	EXPECT_EQ(std::string::npos, out.find("Prodconf: found no capture modes")) << out;
+	EXPECT_EQ(std::string::npos, out.find("could not get configuration for DBus API")) << out;
+
+	// At start: 50 Hz from the product's default, its first mode, and the
+	// HWID block's default; nothing was reset yet.
+	EXPECT_EQ("moxel: stream 0 CaptureMode 1 CaptureFrequency 1 Brightness 50 Contrast 60\n",
+	          report_after(0));
+
+	// 60 Hz: the mode is applied again and the channel restarts with the
+	// values the product resets for this hardware and frequency.
+	size_t frequency = at("moxel: CaptureFrequency 60Hz\n");
+	EXPECT_LT(frequency, out.find("moxel: destroy 0\n", frequency));
+	EXPECT_EQ("moxel: stream 0 CaptureMode 1 CaptureFrequency 0 Brightness 40 Contrast 70\n",
+	          report_after(frequency));
+	size_t after_frequency = out.find("moxel: record ", out.find("moxel: create 0\n", frequency));
+	EXPECT_NE(std::string::npos, after_frequency) << out;
+
+	// A new mode: applied, the channel restarts, frames keep coming.
+	size_t mode = at("moxel: CaptureMode 2\n");
+	EXPECT_LT(mode, out.find("moxel: destroy 0\n", mode));
+	EXPECT_EQ("moxel: stream 0 CaptureMode 2 CaptureFrequency 0 Brightness 40 Contrast 70\n",
+	          report_after(mode));
+	EXPECT_NE(std::string::npos, out.find("moxel: record ", out.find("moxel: create 0\n", mode))) << out;
+
+	// Every frame read by the SoC reached the plug-in as one record.
+	unsigned records = 0;
+	unsigned long long reads = 0;
+	size_t end = at("moxel: shutdown, ");
+	ASSERT_EQ(2, sscanf(out.c_str() + end, "moxel: shutdown, %u records for %llu frame reads", &records,
+	                    &reads));
+	EXPECT_GE(records, 25u);
+	EXPECT_EQ(records, reads);
+}
+
+} // namespace
