@@ -28,12 +28,12 @@ class IkFir : public ::testing::Test
 	/* Both FIRs of the first stage with `specify` 0 and one strength. */
 	void set_firs(uint8_t mode, uint16_t sharpen_iso, uint16_t noise_iso)
 	{
-		g_.both[1] = mode;
+		g_.both.Mode = mode;
 		img_dsp_fir f{};
 		f.strength_iso = sharpen_iso;
-		memcpy(g_.sharpen_fir, &f, sizeof(f));
+		g_.sharpen_fir = f;
 		f.strength_iso = noise_iso;
-		memcpy(g_.noise + 2, &f, sizeof(f));
+		g_.noise.fir = f;
 	}
 	/* Hardware tables whose untouched bits are set, so that a conversion
 	 * that writes them shows. */
@@ -222,7 +222,7 @@ TEST_F(IkFir, DirectionalStrengthRemapsTables)
 	f.specify = 2;
 	f.strength_iso = 128;
 	f.strength_dir = 256;
-	memcpy(g_.sharpen_fir, &f, sizeof(f));
+	g_.sharpen_fir = f;
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
 	expect_record(f1, 1, {0xEC, 0x00, 0,    0,    0xF4, 0xF4, 0x74, 0x74, 0x00, 0x34, 0x34,

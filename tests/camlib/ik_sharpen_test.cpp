@@ -268,7 +268,7 @@ TEST_F(IkFirstSharpen, NoiseThresholdsAndBoth)
 	EXPECT_EQ(b.EdgeThresh, 2047);
 	EXPECT_TRUE(has_msg(out, "[IK][Warning]img_dsp_core_check_set_1st_sharpen_noise_both() ",
 	                    "Mode = 1 should be 0 or 2 in img_dsp_core_process_1st_sharpen_noise_both\n"));
-	EXPECT_EQ(body(1)->blk.first_sharpen.both[1], 0);
+	EXPECT_EQ(body(1)->blk.first_sharpen.both.Mode, 0);
 }
 
 TEST_F(IkFirstSharpen, FirCoefficientsClampedAndStored)
@@ -279,7 +279,7 @@ TEST_F(IkFirstSharpen, FirCoefficientsClampedAndStored)
 	StdoutCapture cap;
 	EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_fir(0, &m, &f), IMG_DSP_CLAMPED);
 	EXPECT_EQ(f.coefs[4][9], 1023);
-	EXPECT_EQ(0, memcmp(body()->blk.first_sharpen.sharpen_fir, &f, sizeof(f)));
+	EXPECT_EQ(0, memcmp(&body()->blk.first_sharpen.sharpen_fir, &f, sizeof(f)));
 }
 
 TEST_F(IkFirstSharpen, ImpossibleLevelStoresNothing)
