@@ -364,4 +364,112 @@ TEST(IkShpHw, StrengthTableAndBounds)
 	EXPECT_EQ(img_dsp_core_s13_min(), -4096);
 }
 
+TEST(IkShpHw, UncalledConversions)
+{
+	ik_expanded_level lv{};
+	lv.low = 250;
+	lv.low_delta = 3;
+	lv.high = 254;
+	lv.high_delta = 4;
+	level_set_breakpoints(&lv);
+	EXPECT_EQ(lv.low0, 258u) << "no 255 cap";
+	EXPECT_EQ(lv.high0, 270u);
+
+	std::vector<uint8_t> in(8192), out(4096, 0xEE);
+	for (size_t i = 0; i < in.size(); i++)
+		in[i] = (uint8_t)(i % 2 ? 0xF3 : 0x05);
+	pack_nibbles(in.data(), out.data());
+	EXPECT_EQ(out, std::vector<uint8_t>(4096, 0x35)) << "the high byte's low nibble only";
+
+	struct {
+		int32_t c[6];
+		int32_t want;
+	} six[] = {
+	    {{-16, 15, 0, 0, -32, 31}, 100}, {{0, 0, 16, 0, 0, 0}, 2},   {{-17, 0, 0, 0, 0, 0}, 0},
+	    {{0, 0, 0, 0, 31, 32}, 5},       {{0, 0, 0, 0, -33, 99}, 4},
+	};
+	for (const auto &c : six)
+		EXPECT_EQ(check_six_coefs(c.c), c.want) << c.want;
+
+	const int16_t kernel[10] = {-60, -60, -60, -60, -60, -60, -60, -60, -60, 2880};
+	EXPECT_EQ(fir_kernel_gain(kernel), 0);
+	const int16_t ten[10] = {0, 1, 2, 3, 4, 5, 6, 7, -8, 9};
+	EXPECT_EQ(fir_kernel_gain(ten), 8 + 16 + 12 + 16 + 40 + 24 + 28 - 32 + 9);
+	int32_t v[25];
+	uint32_t shift = 0;
+	fir_kernel_from_ten(ten, v, &shift);
+	EXPECT_EQ(shift, 4u);
+	EXPECT_EQ(v[24], 9);
+	EXPECT_EQ(v[17], -8) << "signed axial neighbour";
+	EXPECT_EQ(v[16], 7);
+	EXPECT_EQ(v[3], 3);
+
+	level_flat(&lv, 128);
+	const uint32_t flat[11] = {0, 0, 1, 0, 128, 128, 10, 11, 0, 128, 0};
+	EXPECT_EQ(0, memcmp(&lv, flat, sizeof(flat)));
+
+	struct {
+		void (*fill)(uint8_t *, uint32_t);
+		uint8_t id, strength;
+	} regs[] = {{level_reg_default_2, 2, 48}, {level_reg_default_1, 1, 0}, {level_reg_default_7, 7, 16}};
+	for (const auto &r : regs)
+		for (uint32_t flag : {0u, 2u, 1u}) {
+			std::vector<uint8_t> reg(IK_LEVEL_REG_SIZE, 0xAA);
+			r.fill(reg.data(), flag);
+			std::vector<uint8_t> want = {
+			    0xAA,       0xAA,      0xAA, 0xAA, 0,    0,          0,    0,    r.id, 0,
+			    0,          0,         10,   12,   1,    r.strength, 20,   22,   1,    r.strength,
+			    r.strength, flag == 2, 0x00, 0xF0, 0x00, 0xF0,       0xFF, 0x0F, 0xFF, 0x0F};
+			EXPECT_EQ(reg, want) << (int)r.id << " flag " << flag;
+		}
+}
+
+TEST(IkShpHw, BlockSizeChoice)
+{
+	const uint32_t px = 1u << 16;
+	/* A 1080 by 1920 window at unit scale, sampled as it is. */
+	auto window = [&](uint32_t h, uint32_t w, uint16_t s_over_q) {
+		ik_block_window win{};
+		win.y1 = h * px;
+		win.x1 = w * px;
+		win.fx = win.fy = px;
+		win.q = win.p = 100;
+		win.s = (uint16_t)(100 * s_over_q);
+		win.r = 100;
+		return win;
+	};
+	struct {
+		const char *what;
+		ik_block_mode mode;
+		ik_block_window win;
+		uint32_t want;
+	} cases[] = {
+	    {"other mode", {2, 0, 0}, window(1080, 1920, 1), 128},
+	    {"mode 0 with a second word", {0, 1, 0}, window(1080, 1920, 1), 128},
+	    {"mode 1 without flag bit 1", {1, 0, 1}, window(1080, 1920, 1), 128},
+	    {"t above 128", {0, 0, 0}, window(1080, 1920, 1), 128},
+	    {"mode 1 with flag bit 1", {1, 7, 2}, window(1080, 1920, 1), 128},
+	    {"t above 128, small window", {0, 0, 0}, window(200, 200, 1), 32},
+	    {"t above 64", {0, 0, 0}, window(1080, 1920, 2), 64},
+	    {"t above 64, small window", {0, 0, 0}, window(100, 1920, 2), 32},
+	    {"t at most 64", {0, 0, 0}, window(1080, 1920, 4), 32},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(choose_block_size(&c.mode, &c.win), c.want) << c.what;
+
+	ik_block_mode m0{0, 0, 0};
+	ik_block_window win = window(1080, 1920, 1);
+	win.p = 0;
+	EXPECT_EQ(choose_block_size(&m0, &win), 128u) << "a zero divisor gives a zero width";
+	win = window(1080, 1920, 1);
+	win.y1 = 0;
+	EXPECT_EQ(choose_block_size(&m0, &win), 128u) << "zero height";
+	win = window(1080, 1920, 1);
+	win.fy = 0x80001;
+	EXPECT_EQ(choose_block_size(&m0, &win), 32u) << "vertical factor above 8.0";
+	win.fy = 0x80000;
+	EXPECT_EQ(choose_block_size(&m0, &win), 128u)
+	    << "8.0 itself goes on: t = min(1536, 192), m >> 3 = 135";
+}
+
 } // namespace
