@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 using iktest::has_msg;
 using iktest::IkFixture;
@@ -360,6 +361,20 @@ TEST_F(IkFirstSharpen, RefusalsAndNullBlocks)
 		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_coring_index_scale(md, nullptr);
 	     },
 	     "sharpen_coring_index_scale", "p_level", "sharpen_coring_index_scale", "pLevel"},
+	    {[](const img_dsp_mode *md) {
+		     return vors_img_dsp_set_1st_sharpen_noise_sharpen_min_coring_result(0, md, nullptr);
+	     },
+	     [](const img_dsp_mode *md) {
+		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_min_coring_result(md, nullptr);
+	     },
+	     "sharpen_min_coring_result", "p_level", "sharpen_min_coring_result", "p_level"},
+	    {[](const img_dsp_mode *md) {
+		     return vors_img_dsp_set_1st_sharpen_noise_sharpen_scale_coring(0, md, nullptr);
+	     },
+	     [](const img_dsp_mode *md) {
+		     return vors_img_dsp_get_1st_sharpen_noise_sharpen_scale_coring(md, nullptr);
+	     },
+	     "sharpen_scale_coring", "p_level", "sharpen_scale_coring", "pLevel"},
 	};
 	for (const auto &c : cases) {
 		StdoutCapture cap;
@@ -442,6 +457,14 @@ TEST_F(IkFirstSharpen, FinalCoringSpellsItsOwnMessages)
 	EXPECT_TRUE(has_msg(refused.text(),
 	                    "[IK][Error]img_dsp_core_process_final_sharpen_noise_sharpen_coring() ",
 	                    "does not support pipe 2\n"));
+	StdoutCapture nulls;
+	EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_coring(0, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_get_final_sharpen_noise_sharpen_coring(&m, nullptr), -1);
+	std::string out = nulls.text();
+	EXPECT_TRUE(has_msg(out, "[IK][Error]img_dsp_core_check_set_final_sharpen_noise_sharpen_coring() ",
+	                    "p_coring is NULL in img_dsp_core_process_final_sharpen_noise_sharpen_coring\n"));
+	EXPECT_TRUE(has_msg(out, "[IK][Error]vors_img_dsp_get_final_sharpen_noise_sharpen_coring() ",
+	                    "p_coring is empty\n"));
 }
 
 } // namespace
@@ -785,6 +808,29 @@ TEST_F(IkFirstSharpen, FinalNoiseClamps)
 	                    "p_noise is NULL in img_dsp_core_process_final_sharpen_noise_noise\n"));
 	EXPECT_TRUE(has_msg(out, "[IK][Error]vors_img_dsp_get_final_sharpen_noise_noise() ",
 	                    "p_final_sharpen_noise is empty\n"));
+}
+
+/* Two callers setting the same context: the stored copy is always one
+ * caller's whole table, and the stored block names the copy. */
+TEST_F(IkFirstSharpen, FinalBothFromTwoThreads)
+{
+	std::vector<uint8_t> tables[2] = {std::vector<uint8_t>(4096, 0x11), std::vector<uint8_t>(4096, 0x22)};
+	auto run = [&](int t) {
+		img_dsp_mode m = mode(0, 0);
+		img_dsp_final_sharpen_noise_both b = valid_final_both(tables[t].data());
+		img_dsp_final_sharpen_noise_both got{};
+		for (int i = 0; i < 200; i++) {
+			EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_both(0, &m, &b), 0);
+			EXPECT_EQ(vors_img_dsp_get_final_sharpen_noise_both(&m, &got), 0);
+		}
+	};
+	std::thread a(run, 0), b(run, 1);
+	a.join();
+	b.join();
+	const ik_final_sharpen_group &g = body(0)->blk.final_sharpen;
+	std::vector<uint8_t> copy(g.three_d_table, g.three_d_table + 4096);
+	EXPECT_TRUE(copy == tables[0] || copy == tables[1]);
+	EXPECT_EQ(g.both.three_d_table, (uint64_t)(uintptr_t)g.three_d_table);
 }
 
 /* A cloned context's stored both block names the clone's own table. */
