@@ -2,6 +2,7 @@
  * the values worked out by hand from the kernel tables. */
 #include "ik_context.h"
 #include "ik_fir.h"
+#include "ik_fir_golden.h"
 #include "ik_helpers.h"
 #include "ik_shp_hw.h"
 #include "ik_test_support.h"
@@ -40,31 +41,8 @@ class IkFir : public ::testing::Test
 	static std::vector<uint8_t> primed_table()
 	{
 		std::vector<uint8_t> t(IK_FIR_HW_SIZE, 0);
-		for (int d = 0; d < 9; d++) {
-			t[28 * d + 1] = 0xFE;
-			t[28 * d + 2] = 0x5A;
-			t[28 * d + 3] = 0xA5;
-		}
-		t[255] = 0xF8;
+		firgolden::prime(t.data());
 		return t;
-	}
-	/* Checks direction d's record against its golden bytes (".." bytes
-	 * 2-3 excluded) and the zeros after them. */
-	static void expect_record(const std::vector<uint8_t> &t, int d, std::vector<uint8_t> want)
-	{
-		const uint8_t *r = &t[28 * d];
-		want.resize(28, 0);
-		EXPECT_EQ(r[0], want[0]) << "dir " << d;
-		EXPECT_EQ(r[1], (uint8_t)(want[1] | 0xFE)) << "dir " << d;
-		EXPECT_EQ(r[2], 0x5A) << "dir " << d;
-		EXPECT_EQ(r[3], 0xA5) << "dir " << d;
-		for (int p = 4; p < 28; p++)
-			EXPECT_EQ(r[p], want[p]) << "dir " << d << " byte " << p;
-	}
-	static void expect_shift_word(const std::vector<uint8_t> &t, std::vector<uint8_t> want)
-	{
-		want[3] |= 0xF8;
-		EXPECT_EQ(std::vector<uint8_t>(t.begin() + 252, t.end()), want);
 	}
 
 	ik_first_sharpen_group g_;
@@ -161,22 +139,7 @@ TEST_F(IkFir, CombiningModeTables)
 	set_firs(0, 64, 64);
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	for (int d = 0; d < 9; d++) {
-		expect_record(f1, d,
-		              {0x1C, 0x00, 0, 0, 0x0B, 0x0B, 0x78, 0x78, 0x00, 0x3E, 0x3A, 0x3E, 0x00, 0x3E,
-		               0x3E, 0x3A});
-		expect_record(f2, d,
-		              {0x30, 0x00, 0, 0, 0x1B, 0x1B, 0x0F, 0x0F, 0x00, 0x02, 0x06, 0x02, 0x00, 0x02,
-		               0x02, 0x06});
-		const int idx[5] = {16, 17, 18, 23, 24};
-		const int sharpen[5] = {-7, -38, -7, -38, 180}, noise[5] = {7, 38, 7, 38, 76};
-		for (int i = 0; i < 5; i++) {
-			EXPECT_EQ(g_.sharpen_coefs[d][idx[i]], sharpen[i]) << d;
-			EXPECT_EQ(g_.noise_coefs[d][idx[i]], noise[i]) << d;
-		}
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+	firgolden::expect_combining(f1.data(), f2.data(), g_);
 }
 
 TEST_F(IkFir, SeparateModeTablesLeaveCoefficientArrays)
@@ -187,19 +150,7 @@ TEST_F(IkFir, SeparateModeTablesLeaveCoefficientArrays)
 			g_.sharpen_coefs[d][k] = g_.noise_coefs[d][k] = 77;
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	for (int d = 0; d < 9; d++) {
-		const uint8_t *r1 = &f1[28 * d], *r2 = &f2[28 * d];
-		EXPECT_EQ(std::vector<uint8_t>({r1[0], r1[1], r1[4], r1[5], r1[6], r1[7]}),
-		          std::vector<uint8_t>({0xB4, 0xFE, 0xDA, 0xDA, 0x79, 0x79}));
-		EXPECT_EQ(std::vector<uint8_t>({r2[0], r2[1], r2[4], r2[5], r2[6], r2[7]}),
-		          std::vector<uint8_t>({0x4C, 0xFF, 0x26, 0x26, 0x07, 0x07}));
-		for (int k = 0; k < 25; k++) {
-			ASSERT_EQ(g_.sharpen_coefs[d][k], 77);
-			ASSERT_EQ(g_.noise_coefs[d][k], 77);
-		}
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+	firgolden::expect_separate(f1.data(), f2.data(), g_);
 }
 
 TEST_F(IkFir, ZeroStrengthTables)
@@ -207,12 +158,7 @@ TEST_F(IkFir, ZeroStrengthTables)
 	set_firs(0, 0, 0);
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	for (int d = 0; d < 9; d++) {
-		expect_record(f1, d, {});
-		expect_record(f2, d, {0x80, 0x00});
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0xDB, 0xB6, 0x6D, 0x03});
+	firgolden::expect_zero_strength(f1.data(), f2.data());
 }
 
 TEST_F(IkFir, DirectionalStrengthRemapsTables)
@@ -225,8 +171,7 @@ TEST_F(IkFir, DirectionalStrengthRemapsTables)
 	g_.sharpen_fir = f;
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	expect_record(f1, 1, {0xEC, 0x00, 0,    0,    0xF4, 0xF4, 0x74, 0x74, 0x00, 0x34, 0x34,
-	                      0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x15, 0x14, 0x15});
+	firgolden::expect_directional(f1.data());
 }
 
 TEST_F(IkFir, NullTablesAreReported)
@@ -271,8 +216,8 @@ TEST_F(IkFir, AsfTablesSignFlipped)
 	auto t = primed_table();
 	update_asf_fir1_coeffs(work, t.data());
 	for (int d = 0; d < 9; d++)
-		expect_record(t, d, {});
-	expect_shift_word(t, {0x24, 0x49, 0x92, 0x04});
+		firgolden::expect_record(t.data(), d, {});
+	firgolden::expect_shift_word(t.data(), {0x24, 0x49, 0x92, 0x04});
 }
 
 TEST(IkShpHw, Pack5bitModes)

@@ -3,6 +3,7 @@
  * posted, and the sharpen block and its three tables are read back. */
 #include "ik_context.h"
 #include "ik_ctx.h"
+#include "ik_fir_golden.h"
 #include "ik_liso.h"
 #include "ik_test_support.h"
 #include "qvd_cfg_ioctl.h"
@@ -37,17 +38,8 @@ class IkSharpenBuild : public IkFixture
 		RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
 		/* The luma-processing selection picks the first sharpen stage. */
 		body()->blk.liso_process_select[0] = 1;
-		/* Bits the conversion must keep: bits 9-15 of each record's first
-		 * word, bytes 2-3 of each record, bits 27-31 of the shift word. */
-		for (uint32_t off : {IK_TBL_SHP_FIR1, IK_TBL_SHP_FIR2}) {
-			uint8_t *t = tbl() + off;
-			for (int d = 0; d < 9; d++) {
-				t[28 * d + 1] = 0xFE;
-				t[28 * d + 2] = 0x5A;
-				t[28 * d + 3] = 0xA5;
-			}
-			t[255] = 0xF8;
-		}
+		firgolden::prime(tbl() + IK_TBL_SHP_FIR1);
+		firgolden::prime(tbl() + IK_TBL_SHP_FIR2);
 	}
 	ik_ctx_body *body()
 	{
@@ -106,23 +98,6 @@ class IkSharpenBuild : public IkFixture
 		StdoutCapture quiet;
 		return vors_img_dsp_post_exe_cfg(5, &m_);
 	}
-	static void expect_record(const uint8_t *t, int d, std::vector<uint8_t> want)
-	{
-		const uint8_t *r = t + 28 * d;
-		want.resize(28, 0);
-		EXPECT_EQ(r[0], want[0]) << "dir " << d;
-		EXPECT_EQ(r[1], (uint8_t)(want[1] | 0xFE)) << "dir " << d;
-		EXPECT_EQ(r[2], 0x5A) << "dir " << d;
-		EXPECT_EQ(r[3], 0xA5) << "dir " << d;
-		for (int p = 4; p < 28; p++)
-			EXPECT_EQ(r[p], want[p]) << "dir " << d << " byte " << p;
-	}
-	static void expect_shift_word(const uint8_t *t, std::vector<uint8_t> want)
-	{
-		want[3] |= 0xF8;
-		EXPECT_EQ(std::vector<uint8_t>(t + 252, t + 256), want);
-	}
-
 	img_dsp_mode m_ = mode(0, 0);
 };
 
@@ -132,23 +107,7 @@ TEST_F(IkSharpenBuild, CombiningModeTablesAndCoefficients)
 	ASSERT_EQ(build(), 0);
 	const ik_sharpen_block &s = sharpen();
 	const uint8_t *f1 = table(s.fir1, IK_TBL_SHP_FIR1), *f2 = table(s.fir2, IK_TBL_SHP_FIR2);
-	const ik_first_sharpen_group &g = body()->blk.first_sharpen;
-	for (int d = 0; d < 9; d++) {
-		expect_record(f1, d,
-		              {0x1C, 0x00, 0, 0, 0x0B, 0x0B, 0x78, 0x78, 0x00, 0x3E, 0x3A, 0x3E, 0x00, 0x3E,
-		               0x3E, 0x3A});
-		expect_record(f2, d,
-		              {0x30, 0x00, 0, 0, 0x1B, 0x1B, 0x0F, 0x0F, 0x00, 0x02, 0x06, 0x02, 0x00, 0x02,
-		               0x02, 0x06});
-		const int idx[5] = {16, 17, 18, 23, 24};
-		const int sharpen_c[5] = {-7, -38, -7, -38, 180}, noise_c[5] = {7, 38, 7, 38, 76};
-		for (int i = 0; i < 5; i++) {
-			EXPECT_EQ(g.sharpen_coefs[d][idx[i]], sharpen_c[i]) << d;
-			EXPECT_EQ(g.noise_coefs[d][idx[i]], noise_c[i]) << d;
-		}
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+	firgolden::expect_combining(f1, f2, body()->blk.first_sharpen);
 
 	/* The rest of the block from the both block's own fields. */
 	EXPECT_EQ(s.edge_thresh, 1000 | 0x800) << "shp_mode0 with mode 0";
@@ -172,19 +131,7 @@ TEST_F(IkSharpenBuild, SeparateModeTablesClipsAndOutputScale)
 	ASSERT_EQ(build(), 0);
 	const ik_sharpen_block &s = sharpen();
 	const uint8_t *f1 = table(s.fir1, IK_TBL_SHP_FIR1), *f2 = table(s.fir2, IK_TBL_SHP_FIR2);
-	for (int d = 0; d < 9; d++) {
-		const uint8_t *r1 = f1 + 28 * d, *r2 = f2 + 28 * d;
-		EXPECT_EQ(std::vector<uint8_t>({r1[0], r1[1], r1[4], r1[5], r1[6], r1[7]}),
-		          std::vector<uint8_t>({0xB4, 0xFE, 0xDA, 0xDA, 0x79, 0x79}));
-		EXPECT_EQ(std::vector<uint8_t>({r2[0], r2[1], r2[4], r2[5], r2[6], r2[7]}),
-		          std::vector<uint8_t>({0x4C, 0xFF, 0x26, 0x26, 0x07, 0x07}));
-		for (int k = 0; k < 25; k++) {
-			ASSERT_EQ(g.sharpen_coefs[d][k], 77) << "separate mode keeps the arrays";
-			ASSERT_EQ(g.noise_coefs[d][k], 77);
-		}
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+	firgolden::expect_separate(f1, f2, g);
 	/* FIR 2 is the noise filter: its change limits clip it. */
 	EXPECT_EQ(s.fir2_clip_high, 160);
 	EXPECT_EQ(s.fir2_clip_low, -320);
@@ -204,12 +151,7 @@ TEST_F(IkSharpenBuild, ZeroStrengthTables)
 	ASSERT_EQ(build(), 0);
 	const ik_sharpen_block &s = sharpen();
 	const uint8_t *f1 = table(s.fir1, IK_TBL_SHP_FIR1), *f2 = table(s.fir2, IK_TBL_SHP_FIR2);
-	for (int d = 0; d < 9; d++) {
-		expect_record(f1, d, {});
-		expect_record(f2, d, {0x80, 0x00});
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0xDB, 0xB6, 0x6D, 0x03});
+	firgolden::expect_zero_strength(f1, f2);
 }
 
 TEST_F(IkSharpenBuild, DirectionalStrengthUsesTheRemappedTable)
@@ -222,8 +164,7 @@ TEST_F(IkSharpenBuild, DirectionalStrengthUsesTheRemappedTable)
 	ASSERT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_fir(0, &m_, &f), 0);
 	ASSERT_EQ(build(), 0);
 	const uint8_t *f1 = table(sharpen().fir1, IK_TBL_SHP_FIR1);
-	expect_record(f1, 1, {0xEC, 0x00, 0,    0,    0xF4, 0xF4, 0x74, 0x74, 0x00, 0x34, 0x34,
-	                      0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x15, 0x14, 0x15});
+	firgolden::expect_directional(f1);
 }
 
 TEST_F(IkSharpenBuild, CoringTablePacksFiveBitsPerEntry)
