@@ -256,9 +256,9 @@ typedef struct ik_aaa_blocks {
 
 /* The first sharpen-noise family; the FIR conversion reads it as one group. */
 typedef struct ik_first_sharpen_group {
-	uint8_t both[8];
-	uint8_t noise[528];
-	uint8_t sharpen_fir[510];
+	img_dsp_1st_sharpen_noise_both both;
+	img_dsp_1st_sharpen_noise_noise noise;
+	img_dsp_fir sharpen_fir;
 	img_dsp_sharpen_coring sharpen_coring;
 	img_dsp_level min_coring_result;
 	img_dsp_level max_coring_result;
@@ -271,20 +271,22 @@ typedef struct ik_first_sharpen_group {
 static_assert(offsetof(ik_first_sharpen_group, min_coring_result) == 1303, "first sharpen group");
 static_assert(offsetof(ik_first_sharpen_group, sharpen_coefs) == 1332, "first sharpen coefficients");
 
-/* The final sharpen-noise family, with its own copy of the 3-D table. */
+/* The final sharpen-noise family, with its own copy of the 3-D table: the
+ * stored both block points at it. */
 typedef struct ik_final_sharpen_group {
-	uint8_t both[32];
-	uint8_t noise[526];
+	img_dsp_final_sharpen_noise_both both;
+	img_dsp_final_sharpen_noise_noise noise;
 	img_dsp_final_level coring_index_scale;
 	img_dsp_final_level scale_coring;
 	img_dsp_final_level min_coring_result;
 	img_dsp_final_level max_coring_result;
 	img_dsp_sharpen_coring sharpen_coring;
 	uint8_t spare;
-	uint8_t sharpen_fir[510];
-	uint8_t three_d_table[4096];
+	img_dsp_fir sharpen_fir;
+	uint8_t three_d_table[IMG_DSP_THREE_D_TABLE_SIZE];
 } ik_final_sharpen_group;
 static_assert(offsetof(ik_final_sharpen_group, sharpen_fir) == 848, "final sharpen group");
+static_assert(offsetof(ik_final_sharpen_group, three_d_table) == 1358, "final sharpen 3-D table");
 
 /* HDR blending and exposure inputs, with the DSP command records the HDR
  * setters derive from them; the HDR post-execute copies the records. */

@@ -11,6 +11,7 @@
 #include "ik_hiso.h"
 #include "ik_liso.h"
 #include "ik_math.h"
+#include "ik_sharpen.h"
 
 #include <string.h>
 
@@ -520,6 +521,7 @@ static int clone_video(ik_video_ctx *dst, ik_video_ctx *src)
 	uint32_t buf_num = dst->head.buf_num;
 	ik_memcpy(&dst->body.blk, &src->body.blk, sizeof(dst->body.blk));
 	ik_memcpy(dst->body.sec, src->body.sec, sizeof(dst->body.sec));
+	ik_final_sharpen_repoint(&dst->body.blk.final_sharpen);
 	for (uint32_t b = 0; b < buf_num; b++)
 		reset_buffer_block((uint8_t *)(uintptr_t)dst->head.buf[b]);
 	for (const auto &t : section_tables) {
@@ -542,6 +544,7 @@ static int clone_still(ik_still_ctx *dst, ik_still_ctx *src)
 	ik_memcpy(&dst->body.blk, &src->body.blk, sizeof(dst->body.blk));
 	ik_memcpy(dst->body.sec, src->body.sec, sizeof(dst->body.sec));
 	ik_memcpy(dst->tables, src->tables, sizeof(dst->tables));
+	ik_final_sharpen_repoint(&dst->body.blk.final_sharpen);
 	for (const auto &t : section_tables)
 		dst->body.sec[t.sec].word[t.word] = ik_phys((uint8_t *)dst + t.still_offset);
 	return 0;

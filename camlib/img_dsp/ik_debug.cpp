@@ -268,29 +268,9 @@ static const ik_dump_row rows_filters[] = {
     VROW(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_CR, mctf_temporal_adjust_cr, 8),
 };
 
-static const ik_dump_row rows_first_sharpen[] = {
-    ROW(LOG_FIRST_SHARPEN_NOISE_BOTH, first_sharpen.both, 8),
-    ROW(LOG_FIRST_SHARPEN_NOISE_NOISE, first_sharpen.noise, 528),
-    ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_FIR, first_sharpen.sharpen_fir, 510),
-    ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING, first_sharpen.sharpen_coring, 257),
-    ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, first_sharpen.coring_index_scale, 7),
-    ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, first_sharpen.min_coring_result, 7),
-    ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, first_sharpen.max_coring_result, 7),
-    ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_SCALE_CORING, first_sharpen.scale_coring, 7),
-};
-
 static const ik_dump_row row_asf = ROW(LOG_ADVANCE_SPATIAL_FILTER, advance_spatial_filter, 542);
 
-static const ik_dump_row rows_final_sharpen[] = {
-    ROW(LOG_FINAL_SHARPEN_NOISE_NOISE, final_sharpen.noise, 526),
-    ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_FIR, final_sharpen.sharpen_fir, 510),
-    ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING, final_sharpen.sharpen_coring, 257),
-    ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, final_sharpen.coring_index_scale, 8),
-    ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, final_sharpen.min_coring_result, 8),
-    ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, final_sharpen.max_coring_result, 8),
-    ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_SCALE_CORING, final_sharpen.scale_coring, 8),
-    VROW(LOG_VIDEO_HDR_CONTRAST_ENHANCE, contrast_enhance, 606),
-};
+static const ik_dump_row row_contrast_enhance = VROW(LOG_VIDEO_HDR_CONTRAST_ENHANCE, contrast_enhance, 606);
 
 static const ik_dump_row rows_hdr_head[] = {
     VROW(LOG_VIDEO_HDR_RAW_OFFSET, hdr.raw_offset, 32),
@@ -338,16 +318,6 @@ static const void *pointer_at(const uint8_t *block, size_t offset)
 	return (const void *)(uintptr_t)p;
 }
 
-/* A block whose address word names a table: the table follows as a second
- * entry unless the large tables are left out. */
-static void dump_row_with_table(ik_dump *d, const ik_dump_row *row, size_t ptr_offset, uint32_t table_size)
-{
-	dump_read(d, row, 0);
-	const void *data[2] = {d->buf, pointer_at(d->buf, ptr_offset)};
-	const uint32_t sizes[2] = {row->size, table_size};
-	dump_write(d, row->id, (debug_flags & IMG_DSP_DEBUG_NO_TABLES) ? 1 : 2, data, sizes);
-}
-
 static void dump_lib_and_sensor(ik_dump *d)
 {
 	img_dsp_lib_info info;
@@ -366,9 +336,10 @@ static void dump_lib_and_sensor(ik_dump *d)
 
 /* A block read through its getter, with the table its address word names
  * unless the large tables are left out. */
-static void dump_block_with_table(ik_dump *d, uint32_t id, uint32_t size, uint32_t table_size)
+static void dump_block_with_table(ik_dump *d, uint32_t id, uint32_t size, size_t ptr_offset,
+                                  uint32_t table_size)
 {
-	const void *data[2] = {d->buf, pointer_at(d->buf, 0)};
+	const void *data[2] = {d->buf, pointer_at(d->buf, ptr_offset)};
 	const uint32_t sizes[2] = {size, table_size};
 	dump_write(d, id, (debug_flags & IMG_DSP_DEBUG_NO_TABLES) ? 1 : 2, data, sizes);
 }
@@ -377,12 +348,65 @@ static void dump_color(ik_dump *d)
 {
 	memset(d->buf, 0, sizeof(img_dsp_color_correction));
 	vors_img_dsp_get_color_correction(d->mode, (img_dsp_color_correction *)d->buf);
-	dump_block_with_table(d, LOG_COLOR_CORRECTION, sizeof(img_dsp_color_correction),
+	dump_block_with_table(d, LOG_COLOR_CORRECTION, sizeof(img_dsp_color_correction), 0,
 	                      IMG_DSP_CC_TABLE_SIZE);
 	memset(d->buf, 0, sizeof(img_dsp_color_correction_reg));
 	vors_img_dsp_get_color_correction_reg(d->mode, (img_dsp_color_correction_reg *)d->buf);
-	dump_block_with_table(d, LOG_COLOR_CORRECTION_REG, sizeof(img_dsp_color_correction_reg),
+	dump_block_with_table(d, LOG_COLOR_CORRECTION_REG, sizeof(img_dsp_color_correction_reg), 0,
 	                      IMG_DSP_CC_REG_SIZE);
+}
+
+/* The sharpen-noise blocks, each read through its public getter. */
+typedef struct ik_dump_getter {
+	uint32_t id;
+	uint32_t size;
+	int (*get)(const img_dsp_mode *mode, void *out);
+} ik_dump_getter;
+
+#define GETTER_ROW(id, stage, member, type)                                                                  \
+	{                                                                                                    \
+		id, sizeof(type), [](const img_dsp_mode *m, void *out) {                                     \
+			return vors_img_dsp_get_##stage##_sharpen_noise_##member(m, (type *)out);            \
+		}                                                                                            \
+	}
+
+static const ik_dump_getter rows_first_sharpen[] = {
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_BOTH, 1st, both, img_dsp_1st_sharpen_noise_both),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_NOISE, 1st, noise, img_dsp_1st_sharpen_noise_noise),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_FIR, 1st, sharpen_fir, img_dsp_fir),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING, 1st, sharpen_coring, img_dsp_sharpen_coring),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, 1st, sharpen_coring_index_scale,
+               img_dsp_level),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, 1st, sharpen_min_coring_result,
+               img_dsp_level),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, 1st, sharpen_max_coring_result,
+               img_dsp_level),
+    GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_SHARPEN_SCALE_CORING, 1st, sharpen_scale_coring, img_dsp_level),
+};
+
+static const ik_dump_getter rows_final_sharpen[] = {
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_NOISE, final, noise, img_dsp_final_sharpen_noise_noise),
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_FIR, final, sharpen_fir, img_dsp_fir),
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING, final, sharpen_coring, img_dsp_sharpen_coring),
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, final, sharpen_coring_index_scale,
+               img_dsp_final_level),
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, final, sharpen_min_coring_result,
+               img_dsp_final_level),
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, final, sharpen_max_coring_result,
+               img_dsp_final_level),
+    GETTER_ROW(LOG_FINAL_SHARPEN_NOISE_SHARPEN_SCALE_CORING, final, sharpen_scale_coring,
+               img_dsp_final_level),
+};
+
+/* A refused read leaves the record cleared. */
+static void dump_getters(ik_dump *d, const ik_dump_getter *rows, size_t n)
+{
+	for (size_t i = 0; i < n; i++) {
+		memset(d->buf, 0, rows[i].size);
+		rows[i].get(d->mode, d->buf);
+		const void *data[1] = {d->buf};
+		dump_write(d, rows[i].id, 1, data, &rows[i].size);
+	}
 }
 
 static void dump_luma(ik_dump *d)
@@ -390,12 +414,18 @@ static void dump_luma(ik_dump *d)
 	static const ik_dump_row luma = ROW(LOG_FIRST_LUMA_PROCESSING_MODE, liso_process_select, 2);
 	dump_read(d, &luma, 0);
 	if (d->buf[0] != 0)
-		dump_rows(d, rows_first_sharpen, sizeof(rows_first_sharpen) / sizeof(rows_first_sharpen[0]));
+		dump_getters(d, rows_first_sharpen,
+		             sizeof(rows_first_sharpen) / sizeof(rows_first_sharpen[0]));
 	else
 		dump_row(d, &row_asf);
-	static const ik_dump_row final_both = ROW(LOG_FINAL_SHARPEN_NOISE_BOTH, final_sharpen.both, 32);
-	dump_row_with_table(d, &final_both, 24, 4096);
-	dump_rows(d, rows_final_sharpen, sizeof(rows_final_sharpen) / sizeof(rows_final_sharpen[0]));
+	/* The stored both block names the context's copy of the 3-D table. */
+	memset(d->buf, 0, sizeof(img_dsp_final_sharpen_noise_both));
+	vors_img_dsp_get_final_sharpen_noise_both(d->mode, (img_dsp_final_sharpen_noise_both *)d->buf);
+	dump_block_with_table(d, LOG_FINAL_SHARPEN_NOISE_BOTH, sizeof(img_dsp_final_sharpen_noise_both),
+	                      offsetof(img_dsp_final_sharpen_noise_both, three_d_table),
+	                      IMG_DSP_THREE_D_TABLE_SIZE);
+	dump_getters(d, rows_final_sharpen, sizeof(rows_final_sharpen) / sizeof(rows_final_sharpen[0]));
+	dump_row(d, &row_contrast_enhance);
 }
 
 /* Records of one exposure or blend index: {u32 index, block[, table]}. */

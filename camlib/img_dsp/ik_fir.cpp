@@ -356,14 +356,12 @@ void fir_prepare_work(const img_dsp_fir *src, img_dsp_fir *work)
 
 void update_fir_coeffs(const void *, uint8_t *fir1, uint8_t *fir2, ik_first_sharpen_group *group)
 {
-	img_dsp_fir stored, sharpen, noise;
-	memcpy(&stored, group->sharpen_fir, sizeof(stored));
-	fir_prepare_work(&stored, &sharpen);
-	memcpy(&stored, group->noise + 2, sizeof(stored));
-	fir_prepare_work(&stored, &noise);
+	img_dsp_fir sharpen, noise;
+	fir_prepare_work(&group->sharpen_fir, &sharpen);
+	fir_prepare_work(&group->noise.fir, &noise);
 
 	ik_fir_coeff_set f1, f2;
-	if (group->both[1] != 2) {
+	if (group->both.Mode != 2) {
 		ik_fir_coeff_set s, n;
 		const ik_fir_calc_opts sharpen_opts = {IK_FIR_SET_B, false, true, false, false, -1};
 		const ik_fir_calc_opts noise_opts = {IK_FIR_SET_A, false, false, false, false, -1};

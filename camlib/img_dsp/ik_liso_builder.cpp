@@ -499,7 +499,7 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 	ik_sharpen_block *s = &liso_of(r->cfg)->sharpen;
 	ik_first_sharpen_group *g = &r->blk->first_sharpen;
 	bool mode_flag = F(IK_UPD_LUMA_PROCESSING_MODE);
-	uint8_t mode = g->both[1];
+	uint8_t mode = g->both.Mode;
 	if (mode_flag || ik_flag_any(r->flags, IK_UPD_FIRST_SHP_BOTH, IK_UPD_FIRST_SHP_SHARPEN_FIR))
 		update_fir_coeffs(NULL, field_table(s->fir1), field_table(s->fir2), g);
 	if (mode_flag || F(IK_UPD_FIRST_SHP_SHARPEN_CORING)) {
@@ -513,9 +513,12 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 		s->fir2_clip_high = 4095;
 		s->fir2_clip_low = -4096;
 	} else if (mode == 2) {
-		int32_t low = -16 * (int32_t)g->both[2], high = 16 * (int32_t)g->both[3];
-		s->fir2_clip_low = (int16_t)(low < -4096 ? -4096 : low);
-		s->fir2_clip_high = (uint16_t)(high > 4095 ? 4095 : high);
+		/* FIR 2 is the noise filter here: its own change limits clip it. */
+		int32_t low = -16 * (int32_t)g->noise.MaxChangeDown,
+		        high = 16 * (int32_t)g->noise.MaxChangeUp;
+		int32_t s13_min = img_dsp_core_s13_min(), s13_max = img_dsp_core_s13_max();
+		s->fir2_clip_low = (int16_t)(low < s13_min ? s13_min : low);
+		s->fir2_clip_high = (uint16_t)(high > s13_max ? s13_max : high);
 	}
 	if (mode_flag || F(IK_UPD_FIRST_SHP_MIN_CORING_RESULT))
 		copy_level(&s->coring_multiplier_min, &g->min_coring_result);
@@ -529,11 +532,11 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 		static const ik_level_block fixed = {10, 12, 0, 20, 22, 0, 0, 0x09};
 		if (mode == 0)
 			s->fir2_out_scale = fixed;
-		else if (mode == 2 && g->noise[519] != 0)
-			copy_level(&s->fir2_out_scale, (const img_dsp_level *)&g->noise[512]);
+		else if (mode == 2 && g->noise.LevelStrAdjustNotT0T1LevelBased != 0)
+			copy_level(&s->fir2_out_scale, &g->noise.level_str_adjust);
 		else if (mode == 2) {
 			ik_expanded_level e;
-			level_from_t0_t1(&e, g->noise[520], g->noise[521], g->noise[522], g->noise[523]);
+			level_from_t0_t1(&e, g->noise.T0, g->noise.T1, g->noise.AlphaMin, g->noise.AlphaMax);
 			level_block_from_expanded(&s->fir2_out_scale, &e);
 		}
 	}
@@ -541,11 +544,11 @@ int img_dsp_core_low_iso_partial_cfg_liso_shp(ik_liso_run *r)
 	s->max_change_down = 255;
 	s->flags = (uint8_t)(s->flags & ~IK_SHP_SPECIAL_MODE);
 	if (mode_flag || F(IK_UPD_FIRST_SHP_BOTH)) {
-		s->wide_edge_detect = g->both[4];
-		s->flags = (uint8_t)((s->flags & ~IK_SHP_ENABLE) | (g->both[0] & 1u));
-		s->edge_thresh = (uint16_t)((rd16(&g->both[6]) & 0x7FFu) | (mode == 0 ? 0x800u : 0u));
-		s->max_change_up_5x5 = g->both[5];
-		s->max_change_down_5x5 = g->both[5];
+		s->wide_edge_detect = g->both.WideEdgeDetect;
+		s->flags = (uint8_t)((s->flags & ~IK_SHP_ENABLE) | (g->both.Enable & 1u));
+		s->edge_thresh = (uint16_t)((g->both.EdgeThresh & 0x7FFu) | (mode == 0 ? 0x800u : 0u));
+		s->max_change_up_5x5 = g->both.MaxChangeUp5x5;
+		s->max_change_down_5x5 = g->both.MaxChangeDown5x5;
 	}
 	sharpen_update_bits(r, s, 10);
 	bool others =

@@ -1,6 +1,7 @@
 /* Sharpen-noise filter families and the FIR and level record checks they
  * share with the advance spatial filter. */
 #include "ik_sharpen.h"
+#include "ik_color.h"
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
@@ -138,14 +139,14 @@ int32_t img_dsp_core_check_sharpen_noise_level(const char *proc, const char *pre
 	return rc;
 }
 
-/* ---- first sharpen-noise stage ------------------------------------------ */
+/* ---- the two sharpen-noise stages ---------------------------------------- */
 
 namespace
 {
 
-/* One member of the first stage: where its context copy lies and what its
- * steps are called. */
-struct first_member {
+/* One member of a stage: where its context copy lies and what its steps
+ * are called. */
+struct sharpen_member {
 	const char *check_name;
 	const char *process_name;
 	size_t offset; /* in the context body */
@@ -153,11 +154,16 @@ struct first_member {
 	unsigned flag;
 	const char *block_name; /* in the NULL-block message */
 	const char *null_tail;  /* after that message's line */
-	int32_t (*check)(const char *check_name, const char *proc, void *block);
+	int32_t (*check)(const char *check_name, const char *proc, const img_dsp_mode *mode, void *block);
+	bool pipe_first; /* the pipe switch comes before the NULL test */
+	/* after the block is copied: what else the context keeps of it */
+	void (*stored)(ik_ctx_body *body, const void *block);
 };
 
 ik_ctx_body *step_body(const img_dsp_mode *mode)
 {
+	if (!ik_video_or_still(mode->Pipe))
+		return NULL;
 	img_dsp_ctx_id cid{mode->Pipe, mode->ContextId, {}};
 	void *ctx = NULL;
 	if (img_dsp_core_utility_get_context(&cid, &ctx) != 0 || !ctx)
@@ -165,33 +171,52 @@ ik_ctx_body *step_body(const img_dsp_mode *mode)
 	return ik_body(mode->Pipe, ctx);
 }
 
-int first_process(const first_member *m, const img_dsp_mode *mode, const void *block, int32_t rc)
+int member_process(const sharpen_member *m, const img_dsp_mode *mode, const void *block, int32_t rc)
 {
-	ik_ctx_body *body = ik_video_or_still(mode->Pipe) ? step_body(mode) : NULL;
+	ik_ctx_body *body = step_body(mode);
 	if (!body) {
 		ik_print("[IK][Error]%s() %d does not support pipe %d\n", m->process_name, __LINE__,
 		         mode->Pipe);
 		return -1;
 	}
 	ik_memcpy((uint8_t *)body + m->offset, block, m->size);
+	if (m->stored)
+		m->stored(body, block);
 	ik_flag_set(body->update_flags, m->flag);
 	return rc;
 }
 
-int first_check_set(const first_member *m, const img_dsp_mode *mode, void *block)
+int member_check_set(const sharpen_member *m, const img_dsp_mode *mode, void *block)
 {
+	if (m->pipe_first && !ik_video_or_still(mode->Pipe)) {
+		ik_print("[IK][Error]%s() %d does not support pipe %d\n", m->check_name, __LINE__,
+		         mode->Pipe);
+		return -1;
+	}
 	if (!block) {
 		ik_print("[IK][Error]%s() %d %s is NULL in %s\n%s", m->check_name, __LINE__, m->block_name,
 		         m->process_name, m->null_tail);
 		return -1;
 	}
-	int32_t rc = m->check(m->check_name, m->process_name, block);
+	int32_t rc = m->check(m->check_name, m->process_name, mode, block);
 	if (rc < 0)
 		return rc;
-	return first_process(m, mode, block, rc);
+	return member_process(m, mode, block, rc);
 }
 
-int32_t check_coring(const char *fn, const char *proc, void *block)
+/* A getter's NULL message is its own line; a present `out` takes the
+ * common path. */
+int member_get(const char *fn, const img_dsp_mode *mode, void *out, const sharpen_member *m,
+               const char *empty)
+{
+	if (!out) {
+		ik_print("[IK][Error]%s() %d %s\n", fn, __LINE__, empty);
+		return -1;
+	}
+	return img_dsp_common_get(fn, mode, out, m->offset, m->size, "out", IK_PIPES_IN_CORE);
+}
+
+int32_t check_coring(const char *fn, const char *proc, const img_dsp_mode *, void *block)
 {
 	img_dsp_sharpen_coring *c = (img_dsp_sharpen_coring *)block;
 	int32_t rc = 0;
@@ -211,30 +236,30 @@ int32_t check_coring(const char *fn, const char *proc, void *block)
 	return rc;
 }
 
-int32_t check_fir(const char *, const char *proc, void *block)
+int32_t check_fir(const char *, const char *proc, const img_dsp_mode *, void *block)
 {
 	return img_dsp_core_check_sharpen_noise_sharpen_fir(proc, "fir", (img_dsp_fir *)block);
 }
 
-int32_t check_min(const char *, const char *proc, void *block)
+int32_t check_min(const char *, const char *proc, const img_dsp_mode *, void *block)
 {
 	return img_dsp_core_check_sharpen_noise_level(proc, "sharpen_min_coring_result",
 	                                              (img_dsp_level *)block);
 }
 
-int32_t check_max(const char *, const char *proc, void *block)
+int32_t check_max(const char *, const char *proc, const img_dsp_mode *, void *block)
 {
 	return img_dsp_core_check_sharpen_noise_level(proc, "sharpen_max_coring_result",
 	                                              (img_dsp_level *)block);
 }
 
-int32_t check_index_scale(const char *, const char *proc, void *block)
+int32_t check_index_scale(const char *, const char *proc, const img_dsp_mode *, void *block)
 {
 	return img_dsp_core_check_sharpen_noise_level(proc, "sharpen_coring_index_scale",
 	                                              (img_dsp_level *)block);
 }
 
-int32_t check_scale_coring(const char *, const char *proc, void *block)
+int32_t check_scale_coring(const char *, const char *proc, const img_dsp_mode *, void *block)
 {
 	return img_dsp_core_check_sharpen_noise_level(proc, "sharpen_scale_coring", (img_dsp_level *)block);
 }
@@ -250,7 +275,7 @@ int32_t bound_named(const char *fn, const char *proc, const char *field, uint8_t
 	return IMG_DSP_CLAMPED;
 }
 
-int32_t check_both(const char *fn, const char *proc, void *block)
+int32_t check_both(const char *fn, const char *proc, const img_dsp_mode *, void *block)
 {
 	img_dsp_1st_sharpen_noise_both *b = (img_dsp_1st_sharpen_noise_both *)block;
 	int32_t rc = bound_named(fn, proc, "Enable", &b->Enable, 1);
@@ -276,23 +301,32 @@ uint8_t t0_below(uint8_t t1)
 	return (uint8_t)(t1 < 15 ? 0 : t1 - 15);
 }
 
-int32_t check_noise(const char *fn, const char *proc, void *block)
+/* The T0/T1 pair of both noise blocks; only the messages differ. */
+int32_t check_t0_t1(const char *fn, const char *proc, uint8_t *t0, uint8_t *t1, const char *above,
+                    const char *apart)
+{
+	int32_t rc = 0;
+	if (*t0 > *t1) {
+		ik_print(above, fn, __LINE__, *t0, *t1, proc);
+		*t0 = t0_below(*t1);
+		rc = IMG_DSP_CLAMPED;
+	}
+	if (*t1 - *t0 > 15) {
+		ik_print(apart, fn, __LINE__, *t1, *t0, proc);
+		*t0 = t0_below(*t1);
+		rc = IMG_DSP_CLAMPED;
+	}
+	return rc;
+}
+
+int32_t check_noise(const char *fn, const char *proc, const img_dsp_mode *, void *block)
 {
 	img_dsp_1st_sharpen_noise_noise *n = (img_dsp_1st_sharpen_noise_noise *)block;
 	int32_t rc =
 	    bound_named(fn, proc, "LevelStrAdjustNotT0T1LevelBased", &n->LevelStrAdjustNotT0T1LevelBased, 1);
-	if (n->T0 > n->T1) {
-		ik_print("[IK][Warning]%s() %d T0=%d  should not larger than T1=%d in %s\n", fn, __LINE__,
-		         n->T0, n->T1, proc);
-		n->T0 = t0_below(n->T1);
-		rc = IMG_DSP_CLAMPED;
-	}
-	if (n->T1 - n->T0 > 15) {
-		ik_print("[IK][Warning]%s() %d T1=%d should be larger then T0=%d at least 15 in %s\n", fn,
-		         __LINE__, n->T1, n->T0, proc);
-		n->T0 = t0_below(n->T1);
-		rc = IMG_DSP_CLAMPED;
-	}
+	rc |= check_t0_t1(fn, proc, &n->T0, &n->T1,
+	                  "[IK][Warning]%s() %d T0=%d  should not larger than T1=%d in %s\n",
+	                  "[IK][Warning]%s() %d T1=%d should be larger then T0=%d at least 15 in %s\n");
 	rc |= bound_named(fn, proc, "AlphaMin", &n->AlphaMin, 16);
 	rc |= bound_named(fn, proc, "AlphaMax", &n->AlphaMax, 16);
 	int32_t fir = img_dsp_core_check_sharpen_noise_sharpen_fir(proc, "Noise fir", &n->fir);
@@ -310,16 +344,17 @@ int32_t check_noise(const char *fn, const char *proc, void *block)
 }
 
 /* The final stage bounds fewer fields and spells its messages its own way. */
-int32_t bound_final(const char *fn, const char *proc, const char *field, uint16_t v, uint16_t max)
+template <typename T> int32_t bound_final(const char *fn, const char *proc, const char *field, T *v, T max)
 {
-	if (v <= max)
+	if (*v <= max)
 		return 0;
-	ik_print("[IK][Warning]%s() %d %s = %d should be within [0:%d] in %s\n\n", fn, __LINE__, field, v,
+	ik_print("[IK][Warning]%s() %d %s = %d should be within [0:%d] in %s\n\n", fn, __LINE__, field, *v,
 	         max, proc);
+	*v = max;
 	return IMG_DSP_CLAMPED;
 }
 
-int32_t check_final_coring(const char *fn, const char *proc, void *block)
+int32_t check_final_coring(const char *fn, const char *proc, const img_dsp_mode *, void *block)
 {
 	img_dsp_sharpen_coring *c = (img_dsp_sharpen_coring *)block;
 	int32_t rc = 0;
@@ -341,32 +376,136 @@ int32_t check_final_coring(const char *fn, const char *proc, void *block)
 }
 
 /* Only the selector and the two overall strengths: per-direction values
- * and kernels pass as given. */
-int32_t check_final_fir(const char *fn, const char *proc, void *block)
+ * and kernels pass as given (the calculation bounds what it reads). */
+int32_t check_final_fir_fields(const char *fn, const char *proc, img_dsp_fir *f, const char *specify,
+                               const char *iso, const char *dir)
 {
-	img_dsp_fir *f = (img_dsp_fir *)block;
-	int32_t rc = bound_final(fn, proc, "specify", f->specify, 4);
-	if (rc)
-		f->specify = 4;
-	int32_t r = bound_final(fn, proc, "strength_iso", f->strength_iso, 256);
-	if (r)
-		f->strength_iso = 256;
-	rc |= r;
-	r = bound_final(fn, proc, "strength_dir", f->strength_dir, 256);
-	if (r)
-		f->strength_dir = 256;
-	return rc | r;
+	int32_t rc = bound_final<uint8_t>(fn, proc, specify, &f->specify, 4);
+	rc |= bound_final<uint16_t>(fn, proc, iso, &f->strength_iso, 256);
+	return rc | bound_final<uint16_t>(fn, proc, dir, &f->strength_dir, 256);
 }
 
+int32_t check_final_fir(const char *fn, const char *proc, const img_dsp_mode *, void *block)
+{
+	return check_final_fir_fields(fn, proc, (img_dsp_fir *)block, "specify", "strength_iso",
+	                              "strength_dir");
+}
+
+int32_t check_final_both(const char *fn, const char *proc, const img_dsp_mode *, void *block)
+{
+	img_dsp_final_sharpen_noise_both *b = (img_dsp_final_sharpen_noise_both *)block;
+	int32_t rc = 0;
+	if (b->mode != 0 && b->mode != 2) {
+		ik_print("[IK][Warning]%s() %d mode = %d should be 0 or 2 in %s\n", fn, __LINE__, b->mode,
+		         proc);
+		b->mode = 0;
+		rc = IMG_DSP_CLAMPED;
+	}
+	rc |= bound_final<uint8_t>(fn, proc, "enable", &b->enable, 1);
+	/* Stored all the same: the context's copy is then all zeros. */
+	if (!b->three_d_table)
+		rc |= IMG_DSP_CLAMPED;
+	rc |= bound_final<uint16_t>(fn, proc, "edge_thresh", &b->edge_thresh, 2047);
+	rc |= bound_final<uint8_t>(fn, proc, "wide_edge_detect", &b->wide_edge_detect, 8);
+	rc |= bound_final<uint8_t>(fn, proc, "three_d_u_bits", &b->three_d_u_bits, 8);
+	rc |= bound_final<uint8_t>(fn, proc, "three_d_u_shift", &b->three_d_u_shift, 7);
+	rc |= bound_final<uint8_t>(fn, proc, "three_d_v_bits", &b->three_d_v_bits, 8);
+	rc |= bound_final<uint8_t>(fn, proc, "three_d_v_shift", &b->three_d_v_shift, 7);
+	return rc | bound_final<uint8_t>(fn, proc, "three_d_y_shift", &b->three_d_y_shift, 7);
+}
+
+/* The caller's table is copied; the stored block names the copy. */
+void store_final_both(ik_ctx_body *body, const void *block)
+{
+	ik_final_sharpen_group *g = &body->blk.final_sharpen;
+	const void *table =
+	    (const void *)(uintptr_t)((const img_dsp_final_sharpen_noise_both *)block)->three_d_table;
+	if (!table)
+		ik_memset(g->three_d_table, 0, sizeof(g->three_d_table));
+	else if (table != g->three_d_table)
+		ik_memcpy(g->three_d_table, table, sizeof(g->three_d_table));
+	g->both.three_d_table = (uint64_t)(uintptr_t)g->three_d_table;
+}
+
+int32_t check_final_noise(const char *fn, const char *proc, const img_dsp_mode *, void *block)
+{
+	img_dsp_final_sharpen_noise_noise *n = (img_dsp_final_sharpen_noise_noise *)block;
+	int32_t rc =
+	    check_final_fir_fields(fn, proc, &n->fir, "fir_specify", "fir_strength_iso", "fir_strength_dir");
+	rc |= bound_final<uint8_t>(fn, proc, "level_str_adjust_not_t0_t1_level_based",
+	                           &n->level_str_adjust_not_t0_t1_level_based, 1);
+	rc |= check_t0_t1(fn, proc, &n->t0, &n->t1,
+	                  "[IK][Warning]%s() %d t0 = %d  should not larger than t1 = %d in %s\n\n",
+	                  "[IK][Warning]%s() %d t1 = %d should be larger then t0 = %d at least 15 in %s\n\n");
+	rc |= bound_final<uint8_t>(fn, proc, "alpha_min", &n->alpha_min, 16);
+	rc |= bound_final<uint8_t>(fn, proc, "alpha_max", &n->alpha_max, 16);
+	uint8_t method = n->level_str_adjust_method;
+	if (method != 0 && method != 1 && method != 6) {
+		ik_print("[IK][Warning]%s() %d level_str_adjust_method = %d should be 0, 1, 6 in %s\n\n", fn,
+		         __LINE__, method, proc);
+		n->level_str_adjust_method = 0;
+		rc |= IMG_DSP_CLAMPED;
+	}
+	img_dsp_level *lv = &n->level_str_adjust;
+	const char *pre = "level_str_adjust";
+	rc |= bound_high(fn, proc, pre, lv);
+	rc |= bound_byte(fn, proc, pre, "low", &lv->low, 253);
+	rc |= bound_final<uint8_t>(fn, proc, "level_str_adjust.low_delta", &lv->low_delta, 7);
+	rc |= bound_final<uint8_t>(fn, proc, "level_str_adjust.low_strength", &lv->low_strength, 16);
+	rc |= bound_final<uint8_t>(fn, proc, "level_str_adjust.high_delta", &lv->high_delta, 7);
+	rc |= bound_final<uint8_t>(fn, proc, "level_str_adjust.high_strength", &lv->high_strength, 16);
+	return rc | bound_final<uint8_t>(fn, proc, "level_str_adjust.mid_strength", &lv->mid_strength, 16);
+}
+
+/* While the video context runs the CLISO sharpen mode its final levels take
+ * methods 0, 3 and 6; otherwise 0, 1 and 6. */
+int32_t check_final_level(const char *fn, const char *proc, const img_dsp_mode *mode, void *block)
+{
+	img_dsp_final_level *lv = (img_dsp_final_level *)block;
+	int32_t rc = 0;
+	if (lv->high == 0 || lv->high == 255) {
+		ik_print("[IK][Warning]%s() %d high = %d should be within [1:254] in %s\n\n", fn, __LINE__,
+		         lv->high, proc);
+		lv->high = lv->high == 0 ? 1 : 254;
+		rc = IMG_DSP_CLAMPED;
+	}
+	rc |= bound_final<uint8_t>(fn, proc, "low", &lv->low, 253);
+	rc |= bound_final<uint8_t>(fn, proc, "low_delta", &lv->low_delta, 7);
+	rc |= bound_final<uint8_t>(fn, proc, "high_delta", &lv->high_delta, 7);
+	bool cliso = false;
+	if (mode->Pipe == IMG_DSP_PIPE_VIDEO) {
+		ik_ctx_body *body = step_body(mode);
+		cliso = body && body->blk.liso_process_select[1] != 0;
+	}
+	uint8_t m = lv->method;
+	if (cliso && m != 0 && m != 3 && m != 6) {
+		ik_print("[IK][Warning]%s() %d CLISO method = %d should be 0, 3, 6 in %s\n\n", fn, __LINE__,
+		         m, proc);
+		lv->method = 0;
+		rc |= IMG_DSP_CLAMPED;
+	} else if (!cliso && m != 0 && m != 1 && m != 6) {
+		ik_print("[IK][Warning]%s() %d method = %d should be 0, 1, 6 in %s\n\n", fn, __LINE__, m,
+		         proc);
+		lv->method = 0;
+		rc |= IMG_DSP_CLAMPED;
+	}
+	return rc;
+}
+
+#define STEP_NAMES(stage, member)                                                                            \
+	"img_dsp_core_check_set_" #stage "_sharpen_noise_" #member,                                          \
+	    "img_dsp_core_process_" #stage "_sharpen_noise_" #member
+
 #define FIRST(member, field, size, flag, name, check)                                                        \
-	const first_member first_##member = {"img_dsp_core_check_set_1st_sharpen_noise_" #member,            \
-	                                     "img_dsp_core_process_1st_sharpen_noise_" #member,              \
-	                                     offsetof(ik_ctx_body, blk.first_sharpen.field),                 \
-	                                     size,                                                           \
-	                                     flag,                                                           \
-	                                     name,                                                           \
-	                                     "",                                                             \
-	                                     check}
+	const sharpen_member first_##member = {STEP_NAMES(1st, member),                                      \
+	                                       offsetof(ik_ctx_body, blk.first_sharpen.field),               \
+	                                       size,                                                         \
+	                                       flag,                                                         \
+	                                       name,                                                         \
+	                                       "",                                                           \
+	                                       check,                                                        \
+	                                       false,                                                        \
+	                                       NULL}
 
 FIRST(both, both, 8, IK_UPD_FIRST_SHP_BOTH, "p_both", check_both);
 FIRST(noise, noise, 528, IK_UPD_FIRST_SHP_NOISE, "p_noise", check_noise);
@@ -380,98 +519,146 @@ FIRST(sharpen_coring_index_scale, coring_index_scale, 7, IK_UPD_FIRST_SHP_CORING
       check_index_scale);
 FIRST(sharpen_scale_coring, scale_coring, 7, IK_UPD_FIRST_SHP_SCALE_CORING, "p_level", check_scale_coring);
 
-#define FINAL(member, field, size, flag, name, tail, check)                                                  \
-	const first_member final_##member = {"img_dsp_core_check_set_final_sharpen_noise_" #member,          \
-	                                     "img_dsp_core_process_final_sharpen_noise_" #member,            \
-	                                     offsetof(ik_ctx_body, blk.final_sharpen.field),                 \
-	                                     size,                                                           \
-	                                     flag,                                                           \
-	                                     name,                                                           \
-	                                     tail,                                                           \
-	                                     check}
+#define FINAL(member, field, size, flag, name, tail, check, pipe_first, stored)                              \
+	const sharpen_member final_##member = {STEP_NAMES(final, member),                                    \
+	                                       offsetof(ik_ctx_body, blk.final_sharpen.field),               \
+	                                       size,                                                         \
+	                                       flag,                                                         \
+	                                       name,                                                         \
+	                                       tail,                                                         \
+	                                       check,                                                        \
+	                                       pipe_first,                                                   \
+	                                       stored}
 
-FINAL(sharpen_fir, sharpen_fir, 510, IK_UPD_FINAL_SHP_SHARPEN_FIR, "p_sharpen_fir", "\n", check_final_fir);
+FINAL(both, both, 32, IK_UPD_FINAL_SHP_BOTH, "p_both", "", check_final_both, false, store_final_both);
+FINAL(noise, noise, 526, IK_UPD_FINAL_SHP_NOISE, "p_noise", "", check_final_noise, false, NULL);
+FINAL(sharpen_fir, sharpen_fir, 510, IK_UPD_FINAL_SHP_SHARPEN_FIR, "p_sharpen_fir", "\n", check_final_fir,
+      false, NULL);
 FINAL(sharpen_coring, sharpen_coring, 257, IK_UPD_FINAL_SHP_SHARPEN_CORING, "p_coring", "",
-      check_final_coring);
+      check_final_coring, false, NULL);
+FINAL(sharpen_min_coring_result, min_coring_result, 8, IK_UPD_FINAL_SHP_MIN_CORING_RESULT,
+      "p_min_coring_result", "", check_final_level, true, NULL);
+FINAL(sharpen_max_coring_result, max_coring_result, 8, IK_UPD_FINAL_SHP_MAX_CORING_RESULT,
+      "p_max_coring_result", "", check_final_level, true, NULL);
+FINAL(sharpen_coring_index_scale, coring_index_scale, 8, IK_UPD_FINAL_SHP_CORING_INDEX_SCALE,
+      "p_coring_index_scale", "", check_final_level, true, NULL);
+FINAL(sharpen_scale_coring, scale_coring, 8, IK_UPD_FINAL_SHP_SCALE_CORING, "p_scale_coring", "",
+      check_final_level, true, NULL);
 
 } // namespace
 
-/* The named core steps of each member, and its public setter and getter. */
-#define FIRST_ENTRY_POINTS(member, type, log_id, out_name)                                                   \
-	int img_dsp_core_process_1st_sharpen_noise_##member(const img_dsp_mode *mode, const void *block,     \
-	                                                    int32_t rc)                                      \
+void ik_final_sharpen_repoint(ik_final_sharpen_group *g)
+{
+	if (g->both.three_d_table)
+		g->both.three_d_table = (uint64_t)(uintptr_t)g->three_d_table;
+}
+
+/* The named core steps of each member, and its public setter and getter.
+ * `stage` is the token in the public names, `var` the member record's. The
+ * first stage takes no profile stamps and logs on any non-zero enable byte;
+ * the final stage stamps and logs only when the byte is exactly 1. */
+#define CORE_STEPS(stage, var, member)                                                                       \
+	int img_dsp_core_process_##stage##_sharpen_noise_##member(const img_dsp_mode *mode,                  \
+	                                                          const void *block, int32_t rc)             \
 	{                                                                                                    \
-		return first_process(&first_##member, mode, block, rc);                                      \
+		return member_process(&var##_##member, mode, block, rc);                                     \
 	}                                                                                                    \
-	int img_dsp_core_check_set_1st_sharpen_noise_##member(const img_dsp_mode *mode, void *block,         \
-	                                                      uint32_t, img_dsp_update_list *)               \
+	int img_dsp_core_check_set_##stage##_sharpen_noise_##member(const img_dsp_mode *mode, void *block,   \
+	                                                            uint32_t, img_dsp_update_list *)         \
 	{                                                                                                    \
-		return first_check_set(&first_##member, mode, block);                                        \
+		return member_check_set(&var##_##member, mode, block);                                       \
 	}                                                                                                    \
+	static const img_dsp_setter var##_##member##_setter = {                                              \
+	    "vors_img_dsp_set_" #stage "_sharpen_noise_" #member,                                            \
+	    NULL,                                                                                            \
+	    (uint32_t)var##_##member.size,                                                                   \
+	    img_dsp_core_check_set_##stage##_sharpen_noise_##member,                                         \
+	    IK_PIPES_IN_CORE,                                                                                \
+	    NULL,                                                                                            \
+	    NULL};
+
+#define GETTER(stage, var, member, type, empty)                                                              \
+	extern "C" int vors_img_dsp_get_##stage##_sharpen_noise_##member(const img_dsp_mode *mode,           \
+	                                                                 type *out)                          \
+	{                                                                                                    \
+		return member_get(__func__, mode, out, &var##_##member, empty);                              \
+	}
+
+#define FIRST_ENTRY_POINTS(member, type, log_id, print, empty)                                               \
+	CORE_STEPS(1st, first, member)                                                                       \
 	extern "C" int vors_img_dsp_set_1st_sharpen_noise_##member(int fd, const img_dsp_mode *mode,         \
 	                                                           type *block)                              \
 	{                                                                                                    \
-		static const img_dsp_debug_hook hook = {log_id, IK_HOOK_RECORD, NULL};                       \
-		static const img_dsp_setter setter = {__func__,                                              \
-		                                      &hook,                                                 \
-		                                      (uint32_t)first_##member.size,                         \
-		                                      img_dsp_core_check_set_1st_sharpen_noise_##member,     \
-		                                      IK_PIPES_IN_CORE,                                      \
-		                                      NULL,                                                  \
-		                                      NULL};                                                 \
-		return img_dsp_common_set_unstamped(&setter, __builtin_return_address(0), fd, mode, block,   \
-		                                    0);                                                      \
+		static const img_dsp_debug_hook hook = {log_id, IK_HOOK_RECORD, print};                      \
+		img_dsp_debug_hooks(__func__, __builtin_return_address(0), &hook, mode, block,               \
+		                    (uint32_t)sizeof(type));                                                 \
+		return img_dsp_common_set_unstamped(&first_##member##_setter, __builtin_return_address(0),   \
+		                                    fd, mode, block, 0);                                     \
 	}                                                                                                    \
-	extern "C" int vors_img_dsp_get_1st_sharpen_noise_##member(const img_dsp_mode *mode, type *out)      \
-	{                                                                                                    \
-		return img_dsp_common_get(__func__, mode, out, first_##member.offset, first_##member.size,   \
-		                          out_name, IK_PIPES_IN_CORE);                                       \
-	}
+	GETTER(1st, first, member, type, empty)
 
-FIRST_ENTRY_POINTS(both, img_dsp_1st_sharpen_noise_both, LOG_FIRST_SHARPEN_NOISE_BOTH, "pBoth")
-FIRST_ENTRY_POINTS(noise, img_dsp_1st_sharpen_noise_noise, LOG_FIRST_SHARPEN_NOISE_NOISE, "p_sharpen_noise")
-FIRST_ENTRY_POINTS(sharpen_fir, img_dsp_fir, LOG_FIRST_SHARPEN_NOISE_SHARPEN_FIR, "pFir")
-FIRST_ENTRY_POINTS(sharpen_coring, img_dsp_sharpen_coring, LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING, "p_coring")
+FIRST_ENTRY_POINTS(both, img_dsp_1st_sharpen_noise_both, LOG_FIRST_SHARPEN_NOISE_BOTH, ik_print_first_both,
+                   "pBoth is empty")
+FIRST_ENTRY_POINTS(noise, img_dsp_1st_sharpen_noise_noise, LOG_FIRST_SHARPEN_NOISE_NOISE,
+                   ik_print_first_noise, "p_sharpen_noise is empty")
+FIRST_ENTRY_POINTS(sharpen_fir, img_dsp_fir, LOG_FIRST_SHARPEN_NOISE_SHARPEN_FIR, ik_print_first_fir,
+                   "pFir is empty")
+FIRST_ENTRY_POINTS(sharpen_coring, img_dsp_sharpen_coring, LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING,
+                   ik_print_coring, "p_coring is empty")
 FIRST_ENTRY_POINTS(sharpen_min_coring_result, img_dsp_level,
-                   LOG_FIRST_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, "p_level")
+                   LOG_FIRST_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, ik_print_first_min_coring_result,
+                   "p_level is empty")
 FIRST_ENTRY_POINTS(sharpen_max_coring_result, img_dsp_level,
-                   LOG_FIRST_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, "p_level")
+                   LOG_FIRST_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, ik_print_first_max_coring_result,
+                   "p_level is empty")
 FIRST_ENTRY_POINTS(sharpen_coring_index_scale, img_dsp_level,
-                   LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, "pLevel")
+                   LOG_FIRST_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, ik_print_first_coring_index_scale,
+                   "pLevel is empty")
 FIRST_ENTRY_POINTS(sharpen_scale_coring, img_dsp_level, LOG_FIRST_SHARPEN_NOISE_SHARPEN_SCALE_CORING,
-                   "pLevel")
+                   ik_print_first_scale_coring, "pLevel is empty")
 
-/* Final-stage members: profile stamps, and a log record only when the
- * enable byte is exactly 1. */
-#define FINAL_ENTRY_POINTS(member, type, log_id, out_name)                                                   \
-	int img_dsp_core_process_final_sharpen_noise_##member(const img_dsp_mode *mode, const void *block,   \
-	                                                      int32_t rc)                                    \
-	{                                                                                                    \
-		return first_process(&final_##member, mode, block, rc);                                      \
-	}                                                                                                    \
-	int img_dsp_core_check_set_final_sharpen_noise_##member(const img_dsp_mode *mode, void *block,       \
-	                                                        uint32_t, img_dsp_update_list *)             \
-	{                                                                                                    \
-		return first_check_set(&final_##member, mode, block);                                        \
-	}                                                                                                    \
+#define FINAL_ENTRY_POINTS(member, type, log_id, print, empty)                                               \
+	CORE_STEPS(final, final, member)                                                                     \
 	extern "C" int vors_img_dsp_set_final_sharpen_noise_##member(int fd, const img_dsp_mode *mode,       \
 	                                                             type *block)                            \
 	{                                                                                                    \
-		static const img_dsp_debug_hook hook = {log_id, IK_HOOK_EXACTLY_ONE, NULL};                  \
-		static const img_dsp_setter setter = {__func__,                                              \
-		                                      &hook,                                                 \
-		                                      (uint32_t)final_##member.size,                         \
-		                                      img_dsp_core_check_set_final_sharpen_noise_##member,   \
-		                                      IK_PIPES_IN_CORE,                                      \
-		                                      NULL,                                                  \
-		                                      NULL};                                                 \
-		return img_dsp_common_set(&setter, __builtin_return_address(0), fd, mode, block, 0);         \
+		static const img_dsp_debug_hook hook = {log_id, IK_HOOK_EXACTLY_ONE, print};                 \
+		img_dsp_debug_hooks(__func__, __builtin_return_address(0), &hook, mode, block,               \
+		                    (uint32_t)sizeof(type));                                                 \
+		return img_dsp_common_set(&final_##member##_setter, __builtin_return_address(0), fd, mode,   \
+		                          block, 0);                                                         \
 	}                                                                                                    \
-	extern "C" int vors_img_dsp_get_final_sharpen_noise_##member(const img_dsp_mode *mode, type *out)    \
-	{                                                                                                    \
-		return img_dsp_common_get(__func__, mode, out, final_##member.offset, final_##member.size,   \
-		                          out_name, IK_PIPES_IN_CORE);                                       \
-	}
+	GETTER(final, final, member, type, empty)
 
-FINAL_ENTRY_POINTS(sharpen_fir, img_dsp_fir, LOG_FINAL_SHARPEN_NOISE_SHARPEN_FIR, "p_sharpen_fir")
-FINAL_ENTRY_POINTS(sharpen_coring, img_dsp_sharpen_coring, LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING, "p_coring")
+FINAL_ENTRY_POINTS(noise, img_dsp_final_sharpen_noise_noise, LOG_FINAL_SHARPEN_NOISE_NOISE,
+                   ik_print_final_noise, "p_final_sharpen_noise is empty")
+FINAL_ENTRY_POINTS(sharpen_fir, img_dsp_fir, LOG_FINAL_SHARPEN_NOISE_SHARPEN_FIR, ik_print_final_fir,
+                   "p_sharpen_fir is empty")
+FINAL_ENTRY_POINTS(sharpen_coring, img_dsp_sharpen_coring, LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING,
+                   ik_print_coring, "p_coring is empty")
+FINAL_ENTRY_POINTS(sharpen_min_coring_result, img_dsp_final_level,
+                   LOG_FINAL_SHARPEN_NOISE_SHARPEN_MIN_CORING_RESULT, ik_print_final_level,
+                   "p_min_coring_result is NULL")
+FINAL_ENTRY_POINTS(sharpen_max_coring_result, img_dsp_final_level,
+                   LOG_FINAL_SHARPEN_NOISE_SHARPEN_MAX_CORING_RESULT, ik_print_final_level,
+                   "p_max_coring_result is NULL")
+FINAL_ENTRY_POINTS(sharpen_coring_index_scale, img_dsp_final_level,
+                   LOG_FINAL_SHARPEN_NOISE_SHARPEN_CORING_INDEX_SCALE, ik_print_final_level,
+                   "p_coring_index_scale is NULL")
+FINAL_ENTRY_POINTS(sharpen_scale_coring, img_dsp_final_level, LOG_FINAL_SHARPEN_NOISE_SHARPEN_SCALE_CORING,
+                   ik_print_final_level, "p_scale_coring is NULL")
+
+/* The final both record carries the caller's 3-D table as a second entry. */
+CORE_STEPS(final, final, both)
+
+extern "C" int vors_img_dsp_set_final_sharpen_noise_both(int fd, const img_dsp_mode *mode,
+                                                         img_dsp_final_sharpen_noise_both *block)
+{
+	static const img_dsp_debug_hook hook = {LOG_FINAL_SHARPEN_NOISE_BOTH, IK_HOOK_EXACTLY_ONE,
+	                                        ik_print_final_both};
+	ik_debug_hooks_with_table(__func__, __builtin_return_address(0), &hook, mode, block, sizeof(*block),
+	                          block ? block->three_d_table : 0, IMG_DSP_THREE_D_TABLE_SIZE);
+	return img_dsp_common_set(&final_both_setter, __builtin_return_address(0), fd, mode, block, 0);
+}
+
+GETTER(final, final, both, img_dsp_final_sharpen_noise_both, "p_final_sharpen_both is empty.")

@@ -13,4 +13,22 @@ int32_t img_dsp_core_check_sharpen_noise_sharpen_fir(const char *proc, const cha
 int32_t img_dsp_core_check_advance_spatial_filter_fir(const char *proc, const char *prefix, img_dsp_fir *fir);
 int32_t img_dsp_core_check_sharpen_noise_level(const char *proc, const char *prefix, img_dsp_level *level);
 
+/* A cloned context's stored final both names the clone's own 3-D table. */
+struct ik_final_sharpen_group;
+void ik_final_sharpen_repoint(struct ik_final_sharpen_group *g);
+
+/* The setters' field prints (debug flag 2). */
+void ik_print_coring(const void *block);
+void ik_print_first_fir(const void *block);
+void ik_print_first_both(const void *block);
+void ik_print_first_noise(const void *block);
+void ik_print_first_min_coring_result(const void *block);
+void ik_print_first_max_coring_result(const void *block);
+void ik_print_first_coring_index_scale(const void *block);
+void ik_print_first_scale_coring(const void *block);
+void ik_print_final_level(const void *block);
+void ik_print_final_both(const void *block);
+void ik_print_final_fir(const void *block);
+void ik_print_final_noise(const void *block);
+
 #endif

@@ -1,6 +1,7 @@
 /* Sharpen and filter hardware conversions. */
 #include "ik_shp_hw.h"
 #include "ik_core.h"
+#include "ik_fir.h"
 #include "ik_helpers.h"
 
 #include <math.h>
@@ -119,4 +120,117 @@ int32_t img_dsp_core_s13_max(void)
 int32_t img_dsp_core_s13_min(void)
 {
 	return -4096;
+}
+
+/* ---- conversions nothing calls ------------------------------------------ */
+
+void level_set_breakpoints(ik_expanded_level *lv)
+{
+	lv->low0 = lv->low + (1u << (lv->low_delta & 31u));
+	lv->high0 = lv->high + (1u << (lv->high_delta & 31u));
+}
+
+void pack_nibbles(const uint8_t *in, uint8_t *out)
+{
+	for (int i = 0; i < 4096; i++)
+		out[i] = (uint8_t)(in[2 * i] + ((in[2 * i + 1] & 15u) << 4));
+}
+
+int32_t check_six_coefs(const int32_t *c)
+{
+	for (int i = 0; i < 6; i++) {
+		int32_t lim = i < 4 ? 16 : 32;
+		if (c[i] < -lim || c[i] > lim - 1)
+			return i;
+	}
+	return 100;
+}
+
+void fir_kernel_from_ten(const int16_t *ten, int32_t *out, uint32_t *shift)
+{
+	uint16_t full[25];
+	fir_expand_symmetric((const uint16_t *)ten, full, 25);
+	for (int k = 0; k < 25; k++)
+		out[k] = (int16_t)full[k];
+	*shift = 4;
+}
+
+int32_t fir_kernel_gain(const int16_t *c)
+{
+	return 4 * c[0] + 8 * c[1] + 8 * c[2] + 4 * c[3] + 4 * c[4] + 8 * c[5] + 4 * c[6] + 4 * c[7] +
+	       4 * c[8] + c[9];
+}
+
+void level_flat(ik_expanded_level *lv, uint32_t s)
+{
+	memset(lv, 0, sizeof(*lv));
+	lv->low0 = 1;
+	lv->high = 10;
+	lv->high0 = 11;
+	lv->low_strength = lv->mid_strength = lv->high_strength = s;
+}
+
+namespace
+{
+
+/* Bytes 4..29 of the full form: id, the curve, the flag and the signed
+ * 13-bit bounds (smallest twice, then largest twice). */
+void level_reg_default(uint8_t *reg, uint8_t id, uint8_t strength, uint32_t flag)
+{
+	memset(reg + 4, 0, IK_LEVEL_REG_SIZE - 4);
+	reg[8] = id;
+	const uint8_t curve[9] = {10, 12, 1, strength, 20, 22, 1, strength, strength};
+	memcpy(reg + 12, curve, sizeof(curve));
+	reg[21] = flag == 2;
+	const int16_t bounds[4] = {(int16_t)img_dsp_core_s13_min(), (int16_t)img_dsp_core_s13_min(),
+	                           (int16_t)img_dsp_core_s13_max(), (int16_t)img_dsp_core_s13_max()};
+	memcpy(reg + 22, bounds, sizeof(bounds));
+}
+
+uint64_t ratio(uint64_t a, uint64_t b)
+{
+	return b ? a / b : 0;
+}
+
+} // namespace
+
+void level_reg_default_2(uint8_t *reg, uint32_t flag)
+{
+	level_reg_default(reg, 2, 48, flag);
+}
+
+void level_reg_default_1(uint8_t *reg, uint32_t flag)
+{
+	level_reg_default(reg, 1, 0, flag);
+}
+
+void level_reg_default_7(uint8_t *reg, uint32_t flag)
+{
+	level_reg_default(reg, 7, 16, flag);
+}
+
+uint32_t choose_block_size(const ik_block_mode *mode, const ik_block_window *win)
+{
+	bool sized = (mode->mode == 0 && mode->second == 0) || (mode->mode == 1 && (mode->flags & 2u));
+	if (!sized)
+		return 128;
+	uint64_t w = (uint32_t)(win->x1 - win->x0), h = (uint32_t)(win->y1 - win->y0);
+	uint64_t h1 = ratio(win->s * h, win->q) >> 16;
+	uint64_t h2 = (65535u + ((h * win->fy) >> 16)) >> 16;
+	uint64_t w1 = ratio(win->r * w, win->p) >> 16;
+	uint64_t w2 = (65535u + ((w * win->fx) >> 16)) >> 16;
+	uint64_t m = h1 < h2 ? h1 : h2;
+	if (w1 == 0 || w2 == 0 || m == 0)
+		return 128;
+	if (win->fy > 0x80000u)
+		return 32;
+	uint64_t th = ratio(192 * h2, h1), tw = ratio(192 * w2, w1);
+	uint64_t t = th < tw ? th : tw;
+	if (t < 32)
+		t = 32;
+	if (t > 128)
+		return (m >> 3) < 32 ? 32 : 128;
+	if (t > 64)
+		return (m >> 2) < 32 ? 32 : 64;
+	return 32;
 }

@@ -36,4 +36,38 @@ int32_t img_dsp_core_s13_extra_bits(void);
 int32_t img_dsp_core_s13_max(void);
 int32_t img_dsp_core_s13_min(void);
 
+/* Conversions nothing in the system calls, kept with the library. */
+/* Low0 and High0 of an expanded level, without the 255 cap. */
+void level_set_breakpoints(ik_expanded_level *lv);
+/* 8192 bytes into 4096: out[i] = in[2i] + (in[2i + 1] & 15) << 4. */
+void pack_nibbles(const uint8_t *in, uint8_t *out);
+/* The index of the first of six coefficients outside its range (the first
+ * four -16..15, the last two -32..31), or 100 when all fit. */
+int32_t check_six_coefs(const int32_t *c);
+/* A 25-entry kernel from its ten symmetric values; the shift is 4. */
+void fir_kernel_from_ten(const int16_t *ten, int32_t *out, uint32_t *shift);
+/* The gain of a kernel given by its ten symmetric values. */
+int32_t fir_kernel_gain(const int16_t *ten);
+/* An expanded level that is flat at strength s. */
+void level_flat(ik_expanded_level *lv, uint32_t s);
+/* The full-form level register record (bytes 4..29) of the three default
+ * curves, ids 2, 1 and 7; byte 21 is 1 when `flag` is 2. */
+#define IK_LEVEL_REG_SIZE 30u
+void level_reg_default_2(uint8_t *reg, uint32_t flag);
+void level_reg_default_1(uint8_t *reg, uint32_t flag);
+void level_reg_default_7(uint8_t *reg, uint32_t flag);
+
+/* The processing block size (32, 64 or 128) for a mode and a window. */
+typedef struct ik_block_mode {
+	uint32_t mode;
+	uint32_t second;
+	uint32_t flags;
+} ik_block_mode;
+typedef struct ik_block_window {
+	uint32_t x0, y0, x1, y1;
+	uint32_t fx, fy; /* 16.16 */
+	uint16_t p, q, r, s;
+} ik_block_window;
+uint32_t choose_block_size(const ik_block_mode *mode, const ik_block_window *win);
+
 #endif

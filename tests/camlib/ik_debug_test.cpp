@@ -377,6 +377,196 @@ TEST_F(IkDebug, DumpWithoutRecordFlagOnlySetsFlags)
 	EXPECT_EQ(img_dsp_debug_flags(), IMG_DSP_DEBUG_PRINT_FIELDS);
 }
 
+/* The sharpen-noise setters' records: the first stage logs on any non-zero
+ * enable, the final on exactly 1; the final both record carries the
+ * caller's 3-D table unless the large tables are left out. */
+TEST_F(IkDebug, SharpenNoiseRecords)
+{
+	std::vector<uint8_t> table(4096);
+	for (size_t i = 0; i < table.size(); i++)
+		table[i] = (uint8_t)i;
+	img_dsp_final_sharpen_noise_both both{};
+	both.three_d_table = (uint64_t)(uintptr_t)table.data();
+	img_dsp_1st_sharpen_noise_both first{};
+	struct {
+		uint8_t enable, flags;
+		size_t final_entries, first_records;
+	} cases[] = {
+	    {1, IMG_DSP_DEBUG_WRITE_LOG, 2, 1},
+	    {1, IMG_DSP_DEBUG_WRITE_LOG | IMG_DSP_DEBUG_NO_TABLES, 1, 1},
+	    {2, IMG_DSP_DEBUG_WRITE_LOG, 0, 1},
+	    {0, IMG_DSP_DEBUG_WRITE_LOG, 0, 0},
+	};
+	img_dsp_mode m = mode(0, 0);
+	for (const auto &c : cases) {
+		set_flags(c.flags);
+		ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+		vors_img_dsp_set_debug_log_id(LOG_FINAL_SHARPEN_NOISE_BOTH, c.enable);
+		vors_img_dsp_set_debug_log_id(LOG_FIRST_SHARPEN_NOISE_BOTH, c.enable);
+		pieces.clear();
+		StdoutCapture quiet;
+		EXPECT_EQ(vors_img_dsp_set_final_sharpen_noise_both(0, &m, &both), 0);
+		EXPECT_EQ(vors_img_dsp_set_1st_sharpen_noise_both(0, &m, &first), 0);
+		std::vector<Record> rs = records();
+		size_t want = (c.final_entries ? 1 : 0) + c.first_records;
+		ASSERT_EQ(rs.size(), want) << (int)c.enable << " " << (int)c.flags;
+		if (c.final_entries) {
+			EXPECT_EQ(rs[0].id, (uint32_t)LOG_FINAL_SHARPEN_NOISE_BOTH);
+			ASSERT_EQ(rs[0].entries.size(), c.final_entries);
+			EXPECT_EQ(memcmp(rs[0].entries[0].data(), &both, 32), 0) << "the caller's block";
+			if (c.final_entries == 2) {
+				EXPECT_EQ(rs[0].entries[1], table);
+			}
+		}
+		if (c.first_records) {
+			EXPECT_EQ(rs.back().id, (uint32_t)LOG_FIRST_SHARPEN_NOISE_BOTH);
+			EXPECT_EQ(rs.back().entries[0].size(), 8u);
+		}
+	}
+}
+
+TEST_F(IkDebug, DumpReadsTheSharpenBlocksThroughTheirGetters)
+{
+	std::vector<uint8_t> table(4096, 0x5C);
+	img_dsp_final_sharpen_noise_both both{};
+	both.max_change_down = 9;
+	both.three_d_table = (uint64_t)(uintptr_t)table.data();
+	img_dsp_mode m = mode(0, 0);
+	StdoutCapture quiet;
+	ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_both(0, &m, &both), 0);
+	img_dsp_final_level lv{1, 2, 3, 4, 50, 1, 6, 1};
+	ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_scale_coring(0, &m, &lv), 0);
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	pieces.clear();
+	img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
+	const ik_final_sharpen_group &g = body(0)->blk.final_sharpen;
+	int seen = 0;
+	for (const auto &r : records()) {
+		if (r.id == LOG_FINAL_SHARPEN_NOISE_BOTH) {
+			ASSERT_EQ(r.count, 2);
+			uint64_t p;
+			memcpy(&p, r.entries[0].data() + 24, 8);
+			EXPECT_EQ(p, (uint64_t)(uintptr_t)g.three_d_table)
+			    << "the getter's block names the copy";
+			EXPECT_EQ(r.entries[0][16], 9);
+			EXPECT_EQ(r.entries[1], table);
+			seen++;
+		}
+		if (r.id == LOG_FINAL_SHARPEN_NOISE_SHARPEN_SCALE_CORING) {
+			EXPECT_EQ(r.entries[0], std::vector<uint8_t>({1, 2, 3, 4, 50, 1, 6, 1}));
+			seen++;
+		}
+	}
+	EXPECT_EQ(seen, 2);
+}
+
+/* Debug flag 2: each member's fields in its stage's own lines. */
+TEST_F(IkDebug, SharpenNoiseFieldPrints)
+{
+	set_flags(IMG_DSP_DEBUG_PRINT_FIELDS);
+	for (uint32_t id = LOG_FIRST_SHARPEN_NOISE_BOTH; id <= LOG_FINAL_SHARPEN_NOISE_SHARPEN_SCALE_CORING;
+	     id++)
+		vors_img_dsp_set_debug_log_id(id, 1);
+	img_dsp_mode m = mode(1, 0);
+	const std::string mode_line = "[IK]     Pipe 1, Algo 1, Func 0, Ctx 0, Bch 255, Cfg 0 \n";
+
+	img_dsp_sharpen_coring c{};
+	for (int i = 0; i < 256; i++)
+		c.coring[i] = (uint8_t)(i % 32);
+	c.coring_mul_fractional_bits = 1;
+	std::string row0 = "[IK]   0   1   2   3   4   5   6   7   8   9  10  11  12  13  14  15 \n";
+	std::string row15 = "[IK]  16  17  18  19  20  21  22  23  24  25  26  27  28  29  30  31 \n";
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_coring(0, &m, &c), 0);
+		std::string want = mode_line + "[IK]  Coring = {\n";
+		for (int r = 0; r < 16; r++)
+			want += (r % 2 ? row15 : row0);
+		want += "[IK]  }\n";
+		EXPECT_EQ(cap.text(), want);
+	}
+	img_dsp_fir f{};
+	f.specify = 1;
+	for (int k = 0; k < 25; k++)
+		f.coefs[0][k] = (int16_t)(k - 3);
+	f.strength_iso = 12;
+	f.strength_dir = 34;
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_fir(0, &m, &f), 0);
+		EXPECT_EQ(cap.text(), mode_line + "[IK]specify 1\n[IK]coefs[] = \n"
+		                                  "[IK]   -3    -2    -1     0     1     2     3\n"
+		                                  "[IK]    4     5     6     7     8     9    10\n"
+		                                  "[IK]   11    12    13    14    15    16    17\n"
+		                                  "[IK]   18    19    20    21\n"
+		                                  "[IK]strength_iso 12\n[IK]strength_dir 34\n");
+	}
+	f.specify = 2;
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_sharpen_fir(0, &m, &f), 0);
+		EXPECT_EQ(cap.text(), mode_line + "[IK]specify 2\n");
+	}
+	img_dsp_final_sharpen_noise_noise n{};
+	n.max_change_up = 7;
+	n.fir.specify = 0;
+	n.fir.strength_iso = 64;
+	n.level_str_adjust = img_dsp_level{10, 1, 2, 3, 40, 2, 4};
+	n.level_str_adjust_method = 6;
+	n.t0 = 20;
+	n.t1 = 30;
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_noise(0, &m, &n), 0);
+		EXPECT_EQ(cap.text(), mode_line +
+		                          "[IK]max_change_up 7\n[IK]max_change_down 0\n[IK]fir_specify 0\n"
+		                          "[IK]fir_strength_iso 64\n[IK]fir_strength_dir 0\n"
+		                          "[IK]level_str_adjust low 10\n[IK]level_str_adjust low_delta 1\n"
+		                          "[IK]level_str_adjust low_strength 2\n"
+		                          "[IK]level_str_adjust mid_strength 3\n"
+		                          "[IK]level_str_adjust high 40\n[IK]level_str_adjust high_delta 2\n"
+		                          "[IK]level_str_adjust high_strength 4\n"
+		                          "[IK]level_str_adjust method 6\n"
+		                          "[IK]level_str_adjust_not_t0_t1_level_based 0\n[IK]t0 20\n"
+		                          "[IK]t1 30\n[IK]alpha_min 0\n[IK]alpha_max 0\n");
+	}
+	img_dsp_1st_sharpen_noise_both b{1, 2, 300, 4, 0, 0, 0};
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_1st_sharpen_noise_both(0, &m, &b), 0);
+		EXPECT_EQ(cap.text(),
+		          mode_line + "[IK]     Enable 1 Mode 2 EdgeThresh 300 WideEdgeDetect 4\n");
+	}
+	img_dsp_level lv{10, 1, 2, 3, 40, 2, 4};
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_max_coring_result(0, &m, &lv), 0);
+		EXPECT_EQ(cap.text(), mode_line +
+		                          "[IK]max_coring_result low 10\n[IK]max_coring_result low_delta 1\n"
+		                          "[IK]max_coring_result low_strength 2\n"
+		                          "[IK]max_coring_result mid_strength 3\n"
+		                          "[IK]max_coring_result high 40\n"
+		                          "[IK]max_coring_result high_delta 2\n"
+		                          "[IK]max_coring_result high_strength 4\n");
+	}
+	img_dsp_fir first{};
+	first.specify = 3;
+	first.per_dir_fir_iso_strengths[8] = 9;
+	first.coefs[8][24] = -5;
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_1st_sharpen_noise_sharpen_fir(0, &m, &first), 0);
+		std::string t = cap.text();
+		EXPECT_NE(t.find("[IK]     Specify = 3\n[IK]     StrengthIso 0\n[IK]     StrengthDir 0\n"
+		                 "[IK]     PerDirFirIsoStrengths = 0 0 0 0 0 0 0 0 9\n"),
+		          std::string::npos)
+		    << t;
+		EXPECT_NE(t.find("[IK]     Coefs[8] 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 -5\n"),
+		          std::string::npos)
+		    << t;
+	}
+}
+
 TEST_F(IkDebug, DebugModeStoredPerContext)
 {
 	const uint8_t dm[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};

@@ -2,6 +2,7 @@
  * the values worked out by hand from the kernel tables. */
 #include "ik_context.h"
 #include "ik_fir.h"
+#include "ik_fir_golden.h"
 #include "ik_helpers.h"
 #include "ik_shp_hw.h"
 #include "ik_test_support.h"
@@ -28,43 +29,20 @@ class IkFir : public ::testing::Test
 	/* Both FIRs of the first stage with `specify` 0 and one strength. */
 	void set_firs(uint8_t mode, uint16_t sharpen_iso, uint16_t noise_iso)
 	{
-		g_.both[1] = mode;
+		g_.both.Mode = mode;
 		img_dsp_fir f{};
 		f.strength_iso = sharpen_iso;
-		memcpy(g_.sharpen_fir, &f, sizeof(f));
+		g_.sharpen_fir = f;
 		f.strength_iso = noise_iso;
-		memcpy(g_.noise + 2, &f, sizeof(f));
+		g_.noise.fir = f;
 	}
 	/* Hardware tables whose untouched bits are set, so that a conversion
 	 * that writes them shows. */
 	static std::vector<uint8_t> primed_table()
 	{
 		std::vector<uint8_t> t(IK_FIR_HW_SIZE, 0);
-		for (int d = 0; d < 9; d++) {
-			t[28 * d + 1] = 0xFE;
-			t[28 * d + 2] = 0x5A;
-			t[28 * d + 3] = 0xA5;
-		}
-		t[255] = 0xF8;
+		firgolden::prime(t.data());
 		return t;
-	}
-	/* Checks direction d's record against its golden bytes (".." bytes
-	 * 2-3 excluded) and the zeros after them. */
-	static void expect_record(const std::vector<uint8_t> &t, int d, std::vector<uint8_t> want)
-	{
-		const uint8_t *r = &t[28 * d];
-		want.resize(28, 0);
-		EXPECT_EQ(r[0], want[0]) << "dir " << d;
-		EXPECT_EQ(r[1], (uint8_t)(want[1] | 0xFE)) << "dir " << d;
-		EXPECT_EQ(r[2], 0x5A) << "dir " << d;
-		EXPECT_EQ(r[3], 0xA5) << "dir " << d;
-		for (int p = 4; p < 28; p++)
-			EXPECT_EQ(r[p], want[p]) << "dir " << d << " byte " << p;
-	}
-	static void expect_shift_word(const std::vector<uint8_t> &t, std::vector<uint8_t> want)
-	{
-		want[3] |= 0xF8;
-		EXPECT_EQ(std::vector<uint8_t>(t.begin() + 252, t.end()), want);
 	}
 
 	ik_first_sharpen_group g_;
@@ -161,22 +139,7 @@ TEST_F(IkFir, CombiningModeTables)
 	set_firs(0, 64, 64);
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	for (int d = 0; d < 9; d++) {
-		expect_record(f1, d,
-		              {0x1C, 0x00, 0, 0, 0x0B, 0x0B, 0x78, 0x78, 0x00, 0x3E, 0x3A, 0x3E, 0x00, 0x3E,
-		               0x3E, 0x3A});
-		expect_record(f2, d,
-		              {0x30, 0x00, 0, 0, 0x1B, 0x1B, 0x0F, 0x0F, 0x00, 0x02, 0x06, 0x02, 0x00, 0x02,
-		               0x02, 0x06});
-		const int idx[5] = {16, 17, 18, 23, 24};
-		const int sharpen[5] = {-7, -38, -7, -38, 180}, noise[5] = {7, 38, 7, 38, 76};
-		for (int i = 0; i < 5; i++) {
-			EXPECT_EQ(g_.sharpen_coefs[d][idx[i]], sharpen[i]) << d;
-			EXPECT_EQ(g_.noise_coefs[d][idx[i]], noise[i]) << d;
-		}
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+	firgolden::expect_combining(f1.data(), f2.data(), g_);
 }
 
 TEST_F(IkFir, SeparateModeTablesLeaveCoefficientArrays)
@@ -187,19 +150,7 @@ TEST_F(IkFir, SeparateModeTablesLeaveCoefficientArrays)
 			g_.sharpen_coefs[d][k] = g_.noise_coefs[d][k] = 77;
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	for (int d = 0; d < 9; d++) {
-		const uint8_t *r1 = &f1[28 * d], *r2 = &f2[28 * d];
-		EXPECT_EQ(std::vector<uint8_t>({r1[0], r1[1], r1[4], r1[5], r1[6], r1[7]}),
-		          std::vector<uint8_t>({0xB4, 0xFE, 0xDA, 0xDA, 0x79, 0x79}));
-		EXPECT_EQ(std::vector<uint8_t>({r2[0], r2[1], r2[4], r2[5], r2[6], r2[7]}),
-		          std::vector<uint8_t>({0x4C, 0xFF, 0x26, 0x26, 0x07, 0x07}));
-		for (int k = 0; k < 25; k++) {
-			ASSERT_EQ(g_.sharpen_coefs[d][k], 77);
-			ASSERT_EQ(g_.noise_coefs[d][k], 77);
-		}
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0x24, 0x49, 0x92, 0x04});
+	firgolden::expect_separate(f1.data(), f2.data(), g_);
 }
 
 TEST_F(IkFir, ZeroStrengthTables)
@@ -207,12 +158,7 @@ TEST_F(IkFir, ZeroStrengthTables)
 	set_firs(0, 0, 0);
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	for (int d = 0; d < 9; d++) {
-		expect_record(f1, d, {});
-		expect_record(f2, d, {0x80, 0x00});
-	}
-	expect_shift_word(f1, {0x24, 0x49, 0x92, 0x04});
-	expect_shift_word(f2, {0xDB, 0xB6, 0x6D, 0x03});
+	firgolden::expect_zero_strength(f1.data(), f2.data());
 }
 
 TEST_F(IkFir, DirectionalStrengthRemapsTables)
@@ -222,11 +168,10 @@ TEST_F(IkFir, DirectionalStrengthRemapsTables)
 	f.specify = 2;
 	f.strength_iso = 128;
 	f.strength_dir = 256;
-	memcpy(g_.sharpen_fir, &f, sizeof(f));
+	g_.sharpen_fir = f;
 	auto f1 = primed_table(), f2 = primed_table();
 	update_fir_coeffs(nullptr, f1.data(), f2.data(), &g_);
-	expect_record(f1, 1, {0xEC, 0x00, 0,    0,    0xF4, 0xF4, 0x74, 0x74, 0x00, 0x34, 0x34,
-	                      0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x15, 0x14, 0x15});
+	firgolden::expect_directional(f1.data());
 }
 
 TEST_F(IkFir, NullTablesAreReported)
@@ -271,8 +216,8 @@ TEST_F(IkFir, AsfTablesSignFlipped)
 	auto t = primed_table();
 	update_asf_fir1_coeffs(work, t.data());
 	for (int d = 0; d < 9; d++)
-		expect_record(t, d, {});
-	expect_shift_word(t, {0x24, 0x49, 0x92, 0x04});
+		firgolden::expect_record(t.data(), d, {});
+	firgolden::expect_shift_word(t.data(), {0x24, 0x49, 0x92, 0x04});
 }
 
 TEST(IkShpHw, Pack5bitModes)
@@ -362,6 +307,114 @@ TEST(IkShpHw, StrengthTableAndBounds)
 	EXPECT_EQ(img_dsp_core_s13_extra_bits(), 0);
 	EXPECT_EQ(img_dsp_core_s13_max(), 4095);
 	EXPECT_EQ(img_dsp_core_s13_min(), -4096);
+}
+
+TEST(IkShpHw, UncalledConversions)
+{
+	ik_expanded_level lv{};
+	lv.low = 250;
+	lv.low_delta = 3;
+	lv.high = 254;
+	lv.high_delta = 4;
+	level_set_breakpoints(&lv);
+	EXPECT_EQ(lv.low0, 258u) << "no 255 cap";
+	EXPECT_EQ(lv.high0, 270u);
+
+	std::vector<uint8_t> in(8192), out(4096, 0xEE);
+	for (size_t i = 0; i < in.size(); i++)
+		in[i] = (uint8_t)(i % 2 ? 0xF3 : 0x05);
+	pack_nibbles(in.data(), out.data());
+	EXPECT_EQ(out, std::vector<uint8_t>(4096, 0x35)) << "the high byte's low nibble only";
+
+	struct {
+		int32_t c[6];
+		int32_t want;
+	} six[] = {
+	    {{-16, 15, 0, 0, -32, 31}, 100}, {{0, 0, 16, 0, 0, 0}, 2},   {{-17, 0, 0, 0, 0, 0}, 0},
+	    {{0, 0, 0, 0, 31, 32}, 5},       {{0, 0, 0, 0, -33, 99}, 4},
+	};
+	for (const auto &c : six)
+		EXPECT_EQ(check_six_coefs(c.c), c.want) << c.want;
+
+	const int16_t kernel[10] = {-60, -60, -60, -60, -60, -60, -60, -60, -60, 2880};
+	EXPECT_EQ(fir_kernel_gain(kernel), 0);
+	const int16_t ten[10] = {0, 1, 2, 3, 4, 5, 6, 7, -8, 9};
+	EXPECT_EQ(fir_kernel_gain(ten), 8 + 16 + 12 + 16 + 40 + 24 + 28 - 32 + 9);
+	int32_t v[25];
+	uint32_t shift = 0;
+	fir_kernel_from_ten(ten, v, &shift);
+	EXPECT_EQ(shift, 4u);
+	EXPECT_EQ(v[24], 9);
+	EXPECT_EQ(v[17], -8) << "signed axial neighbour";
+	EXPECT_EQ(v[16], 7);
+	EXPECT_EQ(v[3], 3);
+
+	level_flat(&lv, 128);
+	const uint32_t flat[11] = {0, 0, 1, 0, 128, 128, 10, 11, 0, 128, 0};
+	EXPECT_EQ(0, memcmp(&lv, flat, sizeof(flat)));
+
+	struct {
+		void (*fill)(uint8_t *, uint32_t);
+		uint8_t id, strength;
+	} regs[] = {{level_reg_default_2, 2, 48}, {level_reg_default_1, 1, 0}, {level_reg_default_7, 7, 16}};
+	for (const auto &r : regs)
+		for (uint32_t flag : {0u, 2u, 1u}) {
+			std::vector<uint8_t> reg(IK_LEVEL_REG_SIZE, 0xAA);
+			r.fill(reg.data(), flag);
+			std::vector<uint8_t> want = {
+			    0xAA,       0xAA,      0xAA, 0xAA, 0,    0,          0,    0,    r.id, 0,
+			    0,          0,         10,   12,   1,    r.strength, 20,   22,   1,    r.strength,
+			    r.strength, flag == 2, 0x00, 0xF0, 0x00, 0xF0,       0xFF, 0x0F, 0xFF, 0x0F};
+			EXPECT_EQ(reg, want) << (int)r.id << " flag " << flag;
+		}
+}
+
+TEST(IkShpHw, BlockSizeChoice)
+{
+	const uint32_t px = 1u << 16;
+	/* A 1080 by 1920 window at unit scale, sampled as it is. */
+	auto window = [&](uint32_t h, uint32_t w, uint16_t s_over_q) {
+		ik_block_window win{};
+		win.y1 = h * px;
+		win.x1 = w * px;
+		win.fx = win.fy = px;
+		win.q = win.p = 100;
+		win.s = (uint16_t)(100 * s_over_q);
+		win.r = 100;
+		return win;
+	};
+	struct {
+		const char *what;
+		ik_block_mode mode;
+		ik_block_window win;
+		uint32_t want;
+	} cases[] = {
+	    {"other mode", {2, 0, 0}, window(1080, 1920, 1), 128},
+	    {"mode 0 with a second word", {0, 1, 0}, window(1080, 1920, 1), 128},
+	    {"mode 1 without flag bit 1", {1, 0, 1}, window(1080, 1920, 1), 128},
+	    {"t above 128", {0, 0, 0}, window(1080, 1920, 1), 128},
+	    {"mode 1 with flag bit 1", {1, 7, 2}, window(1080, 1920, 1), 128},
+	    {"t above 128, small window", {0, 0, 0}, window(200, 200, 1), 32},
+	    {"t above 64", {0, 0, 0}, window(1080, 1920, 2), 64},
+	    {"t above 64, small window", {0, 0, 0}, window(100, 1920, 2), 32},
+	    {"t at most 64", {0, 0, 0}, window(1080, 1920, 4), 32},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(choose_block_size(&c.mode, &c.win), c.want) << c.what;
+
+	ik_block_mode m0{0, 0, 0};
+	ik_block_window win = window(1080, 1920, 1);
+	win.p = 0;
+	EXPECT_EQ(choose_block_size(&m0, &win), 128u) << "a zero divisor gives a zero width";
+	win = window(1080, 1920, 1);
+	win.y1 = 0;
+	EXPECT_EQ(choose_block_size(&m0, &win), 128u) << "zero height";
+	win = window(1080, 1920, 1);
+	win.fy = 0x80001;
+	EXPECT_EQ(choose_block_size(&m0, &win), 32u) << "vertical factor above 8.0";
+	win.fy = 0x80000;
+	EXPECT_EQ(choose_block_size(&m0, &win), 128u)
+	    << "8.0 itself goes on: t = min(1536, 192), m >> 3 = 135";
 }
 
 } // namespace

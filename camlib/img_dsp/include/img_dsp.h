@@ -325,6 +325,76 @@ int vors_img_dsp_set_final_sharpen_noise_sharpen_coring(int fd, const img_dsp_mo
 int vors_img_dsp_get_final_sharpen_noise_sharpen_coring(const img_dsp_mode *mode,
                                                         img_dsp_sharpen_coring *out);
 
+/* The final sharpen-noise stage's shared settings, with the 3-D table the
+ * DSP addresses through the three_d_* fields. */
+typedef struct img_dsp_final_sharpen_noise_both {
+	uint8_t enable;
+	uint8_t mode; /* 0 or 2, as in the first stage */
+	uint16_t edge_thresh;
+	uint8_t wide_edge_detect;
+	uint8_t max_change_up5x5;
+	uint8_t max_change_down5x5;
+	uint8_t three_d_u_bits;
+	uint8_t three_d_u_offset;
+	uint8_t three_d_u_shift;
+	uint8_t three_d_v_bits;
+	uint8_t three_d_v_offset;
+	uint8_t three_d_v_shift;
+	uint8_t three_d_y_offset;
+	uint8_t three_d_y_shift;
+	uint8_t max_change_up;
+	uint8_t max_change_down;
+	uint8_t reserved[7];
+	uint64_t three_d_table; /* address of IMG_DSP_THREE_D_TABLE_SIZE bytes, or 0 */
+} img_dsp_final_sharpen_noise_both;
+#define IMG_DSP_THREE_D_TABLE_SIZE 4096u
+
+typedef struct img_dsp_final_sharpen_noise_noise {
+	uint8_t max_change_up;
+	uint8_t max_change_down;
+	img_dsp_fir fir;
+	img_dsp_level level_str_adjust;
+	uint8_t level_str_adjust_method;
+	uint8_t level_str_adjust_not_t0_t1_level_based;
+	uint8_t t0;
+	uint8_t t1;
+	uint8_t alpha_min;
+	uint8_t alpha_max;
+	uint8_t reserved;
+} img_dsp_final_sharpen_noise_noise;
+static_assert(sizeof(img_dsp_final_sharpen_noise_both) == 32, "final both");
+static_assert(offsetof(img_dsp_final_sharpen_noise_both, max_change_down) == 16, "final both limits");
+static_assert(offsetof(img_dsp_final_sharpen_noise_both, three_d_table) == 24, "final both table");
+static_assert(sizeof(img_dsp_final_sharpen_noise_noise) == 526, "final noise");
+static_assert(offsetof(img_dsp_final_sharpen_noise_noise, level_str_adjust_method) == 519,
+              "final noise method");
+static_assert(offsetof(img_dsp_final_sharpen_noise_noise, alpha_max) == 524, "final noise alphas");
+
+int vors_img_dsp_set_final_sharpen_noise_both(int fd, const img_dsp_mode *mode,
+                                              img_dsp_final_sharpen_noise_both *both);
+int vors_img_dsp_get_final_sharpen_noise_both(const img_dsp_mode *mode,
+                                              img_dsp_final_sharpen_noise_both *out);
+int vors_img_dsp_set_final_sharpen_noise_noise(int fd, const img_dsp_mode *mode,
+                                               img_dsp_final_sharpen_noise_noise *noise);
+int vors_img_dsp_get_final_sharpen_noise_noise(const img_dsp_mode *mode,
+                                               img_dsp_final_sharpen_noise_noise *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_min_coring_result(int fd, const img_dsp_mode *mode,
+                                                                   img_dsp_final_level *level);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_min_coring_result(const img_dsp_mode *mode,
+                                                                   img_dsp_final_level *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_max_coring_result(int fd, const img_dsp_mode *mode,
+                                                                   img_dsp_final_level *level);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_max_coring_result(const img_dsp_mode *mode,
+                                                                   img_dsp_final_level *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_coring_index_scale(int fd, const img_dsp_mode *mode,
+                                                                    img_dsp_final_level *level);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_coring_index_scale(const img_dsp_mode *mode,
+                                                                    img_dsp_final_level *out);
+int vors_img_dsp_set_final_sharpen_noise_sharpen_scale_coring(int fd, const img_dsp_mode *mode,
+                                                              img_dsp_final_level *level);
+int vors_img_dsp_get_final_sharpen_noise_sharpen_scale_coring(const img_dsp_mode *mode,
+                                                              img_dsp_final_level *out);
+
 typedef struct img_dsp_demosaic_internal {
 	uint8_t enable;
 	uint8_t reserved[3];
