@@ -250,7 +250,7 @@ int img_dsp_core_process_internal_video_mctf(const img_dsp_mode *mode,
 	                     sizeof(*block), IK_UPD_VIDEO_MCTF, IK_MCTF_NO_PIPE);
 }
 
-static void print_level(const char *name, const img_dsp_mctf_level *l)
+void ik_mctf_print_level(const char *name, const img_dsp_mctf_level *l)
 {
 	ik_print("[IK]%s method %d\n", name, l->method);
 	ik_print("[IK]%s low %d\n", name, l->low);
@@ -262,21 +262,13 @@ static void print_level(const char *name, const img_dsp_mctf_level *l)
 	ik_print("[IK]%s high_strength %d\n", name, l->high_strength);
 }
 
-void ik_mctf_print_level(const char *name, const img_dsp_mctf_level *level)
-{
-	print_level(name, level);
-}
-
 static void print_curve(const char *name, const img_dsp_mctf_curve *c)
 {
-	ik_print("[IK]%s temporal_alpha0 %d\n", name, c->temporal_alpha0);
-	ik_print("[IK]%s temporal_alpha1 %d\n", name, c->temporal_alpha1);
-	ik_print("[IK]%s temporal_alpha2 %d\n", name, c->temporal_alpha2);
-	ik_print("[IK]%s temporal_alpha3 %d\n", name, c->temporal_alpha3);
-	ik_print("[IK]%s temporal_t0 %d\n", name, c->temporal_t0);
-	ik_print("[IK]%s temporal_t1 %d\n", name, c->temporal_t1);
-	ik_print("[IK]%s temporal_t2 %d\n", name, c->temporal_t2);
-	ik_print("[IK]%s temporal_t3 %d\n", name, c->temporal_t3);
+	const uint8_t *v = &c->temporal_alpha0;
+	for (int k = 0; k < 4; k++)
+		ik_print("[IK]%s temporal_alpha%d %d\n", name, k, v[k]);
+	for (int k = 0; k < 4; k++)
+		ik_print("[IK]%s temporal_t%d %d\n", name, k, v[4 + k]);
 }
 
 static void print_video_mctf(const void *p)
@@ -307,25 +299,25 @@ static void print_video_mctf(const void *p)
 	print_curve("cr", &b.cr_curve);
 	ik_print("[IK]y_spat_smth_wide_weight %d\n", b.y_spat_smth_wide_edge_detect);
 	ik_print("[IK]y_spat_smth_edge_thresh %d\n", b.y_spat_smth_edge_thresh);
-	print_level("y_spat_smth_dir", &b.y_spat_smth_dir);
-	print_level("y_spat_smth_iso", &b.y_spat_smth_iso);
+	ik_mctf_print_level("y_spat_smth_dir", &b.y_spat_smth_dir);
+	ik_mctf_print_level("y_spat_smth_iso", &b.y_spat_smth_iso);
 	ik_print("[IK]cb_spat_smth_wide_weight %d\n", b.cb_spat_smth_wide_edge_detect);
 	ik_print("[IK]cb_spat_smth_edge_thresh %d\n", b.cb_spat_smth_edge_thresh);
-	print_level("cb_spat_smth_dir", &b.cb_spat_smth_dir);
-	print_level("cb_spat_smth_iso", &b.cb_spat_smth_iso);
+	ik_mctf_print_level("cb_spat_smth_dir", &b.cb_spat_smth_dir);
+	ik_mctf_print_level("cb_spat_smth_iso", &b.cb_spat_smth_iso);
 	ik_print("[IK]cr_spat_smth_wide_weight %d\n", b.cr_spat_smth_wide_edge_detect);
 	ik_print("[IK]cr_spat_smth_edge_thresh %d\n", b.cr_spat_smth_edge_thresh);
-	print_level("cr_spat_smth_dir", &b.cr_spat_smth_dir);
-	print_level("cr_spat_smth_iso", &b.cr_spat_smth_iso);
-	print_level("y_overall_max_change", &b.y_overall_max_change);
-	print_level("cb_overall_max_change", &b.cb_overall_max_change);
-	print_level("cr_overall_max_change", &b.cr_overall_max_change);
-	print_level("y_temporal_either_max_change_or_t0_t1_add",
-	            &b.y_temporal_either_max_change_or_t0_t1_add);
-	print_level("cb_temporal_either_max_change_or_t0_t1_add",
-	            &b.cb_temporal_either_max_change_or_t0_t1_add);
-	print_level("cr_temporal_either_max_change_or_t0_t1_add",
-	            &b.cr_temporal_either_max_change_or_t0_t1_add);
+	ik_mctf_print_level("cr_spat_smth_dir", &b.cr_spat_smth_dir);
+	ik_mctf_print_level("cr_spat_smth_iso", &b.cr_spat_smth_iso);
+	ik_mctf_print_level("y_overall_max_change", &b.y_overall_max_change);
+	ik_mctf_print_level("cb_overall_max_change", &b.cb_overall_max_change);
+	ik_mctf_print_level("cr_overall_max_change", &b.cr_overall_max_change);
+	ik_mctf_print_level("y_temporal_either_max_change_or_t0_t1_add",
+	                    &b.y_temporal_either_max_change_or_t0_t1_add);
+	ik_mctf_print_level("cb_temporal_either_max_change_or_t0_t1_add",
+	                    &b.cb_temporal_either_max_change_or_t0_t1_add);
+	ik_mctf_print_level("cr_temporal_either_max_change_or_t0_t1_add",
+	                    &b.cr_temporal_either_max_change_or_t0_t1_add);
 }
 
 static void print_internal_video_mctf(const void *p)
