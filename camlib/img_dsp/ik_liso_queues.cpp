@@ -297,7 +297,8 @@ namespace
 const uint8_t *amp_lut(ik_liso_run *r, unsigned exposure)
 {
 	const ik_ctx_head *h = (const ik_ctx_head *)r->ctx;
-	return (const uint8_t *)(uintptr_t)h->buf[0] + IK_VBUF_AMPLINEAR_LUT + exposure * 720u;
+	return (const uint8_t *)(uintptr_t)h->buf[0] + IK_VBUF_AMPLINEAR_LUT +
+	       exposure * IK_AMP_LINEAR_STRIDE;
 }
 
 void amp_cmd(ik_liso_run *r, uint8_t *cmd, uint8_t *tbl, uint32_t tables, unsigned exposure, uint8_t mode)
