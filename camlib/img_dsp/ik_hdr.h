@@ -41,4 +41,7 @@ struct img_dsp_update_list;
 int img_dsp_core_process_post_hdr_static_black_level(const img_dsp_mode *mode, void *block, uint32_t index,
                                                      struct img_dsp_update_list *list);
 
+/* Builds the HDR configuration ConfigId of a video context. */
+int img_dsp_core_hdr_post_exe(const img_dsp_mode *mode);
+
 #endif
