@@ -32,9 +32,13 @@ void img_dsp_core_motion_geometry(uint8_t smooth, uint16_t width, uint16_t heigh
                                   uint16_t *height_motion, uint16_t *phase_inc);
 int img_dsp_core_build_motion_tables(const img_dsp_mode *mode, uint8_t *moasf, uint8_t *cc_3d,
                                      uint8_t *cc_out);
-/* RGB-IR sensors: the linearisation part of an amplifier-linearisation
- * command. */
-int img_dsp_core_rgb_ir_fill_linearization(const img_dsp_mode *mode, uint32_t *cmd);
+/* RGB-IR sensors: fills an amplifier-linearisation command whose table
+ * addresses are placed (the hdrblend tables zeroed) with the four
+ * per-channel tables; white-balance gains R, G, B; a work area of 2 x 353
+ * values. */
+int img_dsp_core_rgb_ir_amp_linearization(const img_dsp_rgb_ir *ir, uint16_t saturation_cntrl,
+                                          const uint32_t gains[3], uint8_t pattern, int32_t *work,
+                                          uint8_t *cmd);
 
 /* Statistics bit-unpacker parameters. */
 typedef struct img_dsp_raw_unpack_param {

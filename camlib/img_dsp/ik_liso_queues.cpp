@@ -372,7 +372,15 @@ int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r)
 		uint8_t *c = slot_at(q1, n1++);
 		amp_cmd(r, c, tbl, HDR_AMP_TABLES_1, 0, setting[0][0]);
 		put32(c + 4, 1);
-		rc |= img_dsp_core_rgb_ir_fill_linearization(r->mode, (uint32_t *)c);
+		img_dsp_rgb_ir ir;
+		img_dsp_rgb_ir_internal internal;
+		memcpy(&ir, r->blk->rgb_ir, sizeof(ir));
+		memcpy(&internal, r->blk->rgb_ir_internal, sizeof(internal));
+		const uint32_t gains[3] = {r->blk->wb_gain.GainR, r->blk->wb_gain.GainG,
+		                           r->blk->wb_gain.GainB};
+		int32_t work[2 * IMG_DSP_AMP_LINEAR_ENTRIES];
+		rc |= img_dsp_core_rgb_ir_amp_linearization(&ir, internal.saturation_cntrl, gains,
+		                                            r->blk->vin_sensor_info.Pattern, work, c);
 	}
 	if (F(IK_UPD_HDR_VIGNETTE)) {
 		uint8_t *c = slot_at(q1, n1++);
