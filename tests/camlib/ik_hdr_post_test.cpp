@@ -18,6 +18,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 using iktest::has_msg;
@@ -383,6 +384,49 @@ TEST_F(IkHdrPost, ThreeExposuresHdsPreblend)
 	EXPECT_EQ(Bytes(step0 + 4, step0 + 12), (Bytes{250, 0, 0xF4, 1, 0xEE, 2, 0xE8, 3}))
 	    << "the HDR thresholds over four";
 	EXPECT_EQ(codes(at(rd32(p.part + 4 + 16))), std::vector<uint32_t>{kBatch}) << "step 2 is not active";
+}
+
+/* Each channel's thread sets and posts its own context. */
+TEST_F(IkHdrPost, TwoChannelsFromTwoThreads)
+{
+	const int frames = 40;
+	auto channel = [this](uint8_t ctx) {
+		img_dsp_mode m = m_;
+		m.ContextId = ctx;
+		m.ConfigId = ctx;
+		img_dsp_hdr_blending_info b{1, {}};
+		EXPECT_EQ(vors_img_dsp_set_hdr_blending_info(fd_, &m, &b), 0);
+		for (int i = 0; i < frames; i++) {
+			img_dsp_front_end_wb_gain g{4096u + (uint32_t)i, 4096, 4096};
+			EXPECT_EQ(vors_img_dsp_set_front_end_wb_gain(fd_, &m, &g, 1), 0);
+			EXPECT_EQ(vors_img_dsp_set_hdr_video_post_proc(fd_, &m), 0);
+		}
+	};
+	{
+		StdoutCapture quiet;
+		std::thread a(channel, 0), b(channel, 1);
+		a.join();
+		b.join();
+		quiet.text();
+	}
+	ASSERT_EQ(simsoc_qvd_posts(), 2u * frames);
+	int seen[2] = {0, 0};
+	const uint32_t ring[2][2] = {{phys(table_block(0)), phys(table_block(1))},
+	                             {phys(table_block(2)), phys(table_block(3))}};
+	for (size_t i = 0; i < 2u * frames; i++) {
+		simsoc_qvd_post_rec p{};
+		ASSERT_EQ(simsoc_qvd_post(i, &p), 0);
+		ASSERT_LT(p.ctx_id, 2u);
+		uint32_t c = p.ctx_id;
+		EXPECT_EQ(p.addr, (uint64_t)(uintptr_t)record((uint8_t)c));
+		EXPECT_EQ(p.request, seen[c] == 0 ? QVD_IOC_IMG_SET_MULTI_CHAN_CFG : QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG);
+		EXPECT_EQ(rd32(p.part + 4), ring[c][seen[c] % 2])
+		    << "each context runs its own ring";
+		EXPECT_EQ(rd32(p.queue[0] + 4), 4096u + (uint32_t)seen[c]) << "its own gains, frame by frame";
+		seen[c]++;
+	}
+	EXPECT_EQ(seen[0], frames);
+	EXPECT_EQ(seen[1], frames);
 }
 
 } // namespace
