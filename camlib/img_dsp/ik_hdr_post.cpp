@@ -4,6 +4,7 @@
  * posted to the video driver.
  */
 #include "ik_arch.h"
+#include "ik_color.h"
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
@@ -510,13 +511,7 @@ int img_dsp_core_hdr_post_exe(const img_dsp_mode *mode)
 	r.h = &r.body->blk.hdr;
 	r.flags = r.body->update_flags;
 	r.blends = r.h->blending_info[0] > IK_HDR_BLENDS ? IK_HDR_BLENDS : r.h->blending_info[0];
-	img_dsp_ctx_id cid = {mode->Pipe, mode->ContextId, {0, 0, 0}};
-	uint32_t idx = 0;
-	img_dsp_core_utility_get_context_tbl_idx(mode->BatchId, &cid, &idx);
-	const ik_ctx_head *head = (const ik_ctx_head *)ctx;
-	if (idx >= head->buf_num || idx >= IMG_DSP_MAX_BUF_NUM)
-		idx = 0;
-	r.buf = (const uint8_t *)(uintptr_t)head->buf[idx];
+	r.buf = (const uint8_t *)(uintptr_t)((const ik_ctx_head *)ctx)->buf[ik_buffer_index(mode, ctx)];
 	r.black_change = flag(&r, IK_UPD_BLACK_LEVEL) ||
 	                 any(&r, IK_UPD_HDR_STATIC_BLACK_LEVEL(0), IK_UPD_HDR_STATIC_BLACK_LEVEL(3)) ||
 	                 any(&r, IK_UPD_AMP_LINEAR_BLACK_LEVEL(0), IK_UPD_HDR_BLEND_BLACK_LEVEL(2));

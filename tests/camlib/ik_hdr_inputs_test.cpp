@@ -5,6 +5,7 @@
 #include "ik_ctx.h"
 #include "ik_hdr.h"
 #include "ik_test_support.h"
+#include "ik_video_still_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <vector>
 
 using iktest::has_msg;
-using iktest::IkFixture;
 using iktest::StdoutCapture;
 
 namespace
@@ -21,31 +21,16 @@ namespace
 
 typedef std::vector<uint8_t> Bytes;
 
-class IkHdrInputs : public IkFixture
+class IkHdrInputs : public iktest::IkVideoStill
 {
       protected:
 	void SetUp() override
 	{
-		bring_up({{0, 1, 1, 1, 0}, {1, 1, 0, 0, 0}});
-		for (uint32_t pipe = 0; pipe < 2; pipe++) {
-			img_dsp_ctx_id cid{pipe, 0, {}};
-			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
-		}
-		m_ = mode(0, 0);
+		IkVideoStill::SetUp();
 		img_dsp_hdr_blending_info b{1, {}};
 		ASSERT_EQ(vors_img_dsp_set_hdr_blending_info(1, &m_, &b), 0);
-		img_dsp_ctx_id cid{0, 0, {}};
-		void *c = nullptr;
-		ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
-		body_ = ik_body(0, c);
 		memset(body_->update_flags, 0, IK_UPDATE_FLAG_BYTES);
 	}
-	bool flag(unsigned f)
-	{
-		return ik_flag_test(body_->update_flags, f);
-	}
-	img_dsp_mode m_{};
-	ik_ctx_body *body_ = nullptr;
 };
 
 TEST_F(IkHdrInputs, BlendThreshold)
@@ -331,10 +316,7 @@ class IkAmpLinear : public IkHdrInputs
 		IkHdrInputs::SetUp();
 		hdr_ = m_;
 		hdr_.FuncMode = IMG_DSP_FUNC_NO_HDR;
-		void *c = nullptr;
-		img_dsp_ctx_id cid{0, 0, {}};
-		ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
-		buf_ = (uint8_t *)(uintptr_t)((ik_ctx_head *)c)->buf[0];
+		buf_ = (uint8_t *)(uintptr_t)((ik_ctx_head *)ctx_)->buf[0];
 	}
 	const uint8_t *packed(bool hds, unsigned e) const
 	{

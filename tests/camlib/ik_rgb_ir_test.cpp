@@ -5,6 +5,7 @@
 #include "ik_ctx.h"
 #include "ik_helpers.h"
 #include "ik_test_support.h"
+#include "ik_video_still_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <vector>
 
 using iktest::has_msg;
-using iktest::IkFixture;
 using iktest::StdoutCapture;
 
 namespace
@@ -21,24 +21,14 @@ namespace
 
 typedef std::vector<uint8_t> Bytes;
 
-class IkRgbIr : public IkFixture
+class IkRgbIr : public iktest::IkVideoStill
 {
       protected:
 	void SetUp() override
 	{
-		bring_up({{0, 1, 1, 1, 0}, {1, 1, 0, 0, 0}});
-		for (uint32_t pipe = 0; pipe < 2; pipe++) {
-			img_dsp_ctx_id cid{pipe, 0, {}};
-			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
-		}
-		m_ = mode(0, 0);
-		img_dsp_ctx_id cid{0, 0, {}};
-		void *c = nullptr;
-		ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
-		body_ = ik_body(0, c);
-		memset(body_->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+		IkVideoStill::SetUp();
 		/* the command's eight tables in the buffer block's spare room */
-		scratch_ = (uint8_t *)(uintptr_t)((ik_ctx_head *)c)->buf[0] + IK_VBUF_CA_WARP_RED_1;
+		scratch_ = (uint8_t *)(uintptr_t)((ik_ctx_head *)ctx_)->buf[0] + IK_VBUF_CA_WARP_RED_1;
 		memset(cmd_, 0, sizeof(cmd_));
 		for (unsigned k = 0; k < 8; k++) {
 			uint32_t p = region_->phys_of(table(k));
@@ -74,8 +64,6 @@ class IkRgbIr : public IkFixture
 		int32_t work[2 * IMG_DSP_AMP_LINEAR_ENTRIES];
 		return img_dsp_core_rgb_ir_amp_linearization(&ir, 0, gains, pattern, work, cmd_);
 	}
-	img_dsp_mode m_{};
-	ik_ctx_body *body_ = nullptr;
 	uint8_t *scratch_ = nullptr;
 	uint8_t cmd_[76];
 };
