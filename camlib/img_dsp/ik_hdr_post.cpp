@@ -258,17 +258,15 @@ void main_blend(const hdr_run *r, queue *q, unsigned b)
 	finish(q);
 }
 
-void hds_blend_two(const hdr_run *r, queue *q)
+void img_dsp_core_hdr_two_exp_post_exe_hds_blend_queue(const hdr_run *r, queue *q)
 {
 	black_levels(r, q, 0);
 	if (any_amp(r) || any(r, IK_UPD_AMP_LINEAR_HDS(0), IK_UPD_AMP_LINEAR_HDS(3))) {
 		uint32_t h0 = amp_ena(r, true, 0), h1 = amp_ena(r, true, 1);
 		bool hds = h0 == 1 && h1 == 1;
 		if ((h0 == 1) != (h1 == 1))
-			ik_print("[IK][Error]%s() %d amplinear_hds[0].amplinear_ena %d != "
-			         "amplinear_hds[1].amplinear_ena %d\n",
-			         "img_dsp_core_hdr_two_exp_post_exe_hds_blend_queue", __LINE__, (int)h0,
-			         (int)h1);
+			IK_ERROR("amplinear_hds[0].amplinear_ena %d != amplinear_hds[1].amplinear_ena %d\n",
+			         (int)h0, (int)h1);
 		amp_source s;
 		s.amp = packed(r, hds, 1);
 		s.hdrblend = packed(r, hds, 0);
@@ -532,7 +530,7 @@ int img_dsp_core_hdr_post_exe(const img_dsp_mode *mode)
 		main_blend(&r, &blend, b);
 		main_preblend(&r, &pre, b);
 		if (r.blends == 1) {
-			hds_blend_two(&r, &hds_blend);
+			img_dsp_core_hdr_two_exp_post_exe_hds_blend_queue(&r, &hds_blend);
 			hds_preblend_two(&r, &hds_pre);
 		} else {
 			hds_blend_more(&r, &hds_blend, b);

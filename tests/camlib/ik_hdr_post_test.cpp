@@ -306,6 +306,49 @@ TEST_F(IkHdrPost, EveryOptionFillsTheMainBlendQueue)
 	}
 }
 
+TEST_F(IkHdrPost, HdsBlendTakesTheHdsSetOnlyWhenBothAreOn)
+{
+	blends(1);
+	std::vector<uint16_t> hdr_lut(IMG_DSP_AMP_LINEAR_ENTRIES), hds_lut(IMG_DSP_AMP_LINEAR_ENTRIES);
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++) {
+		hdr_lut[i] = (uint16_t)i;
+		hds_lut[i] = (uint16_t)(3 * i);
+	}
+	img_dsp_amp_linearization hdr{1, 0, (uint64_t)(uintptr_t)hdr_lut.data()};
+	img_dsp_amp_linearization hds{1, 0, (uint64_t)(uintptr_t)hds_lut.data()};
+	StdoutCapture quiet;
+	ASSERT_EQ(vors_img_dsp_set_amp_linearization(fd_, &m_, &hdr, 0), 0);
+	ASSERT_EQ(vors_img_dsp_set_amp_linearization(fd_, &m_, &hdr, 1), 0);
+	ASSERT_EQ(vors_img_dsp_set_amp_linearization_hds(fd_, &m_, &hds, 0), 0);
+	quiet.text();
+	const uint8_t *hdr_packed = buf_ + IK_VBUF_AMPLINEAR_LUT + IK_AMP_LINEAR_STRIDE;
+	const uint8_t *hds_packed = buf_ + IK_VBUF_AMPLINEAR_HDS_LUT + IK_AMP_LINEAR_STRIDE;
+	for (int both = 0; both < 2; both++) {
+		if (both) {
+			StdoutCapture q;
+			ASSERT_EQ(vors_img_dsp_set_amp_linearization_hds(fd_, &m_, &hds, 1), 0);
+			q.text();
+		}
+		size_t before = simsoc_qvd_posts();
+		StdoutCapture out;
+		int rc = vors_img_dsp_set_hdr_video_post_proc(fd_, &m_);
+		std::string t = out.text();
+		ASSERT_EQ(rc, 0);
+		EXPECT_EQ(has_msg(t, "[IK][Error]img_dsp_core_hdr_two_exp_post_exe_hds_blend_queue() ",
+		                  "amplinear_hds[0].amplinear_ena 1 != amplinear_hds[1].amplinear_ena 0\n"),
+		          both == 0)
+		    << t;
+		simsoc_qvd_post_rec p{};
+		ASSERT_EQ(simsoc_qvd_post(before, &p), 0);
+		ASSERT_EQ(codes(p.queue[1]), (std::vector<uint32_t>{0x09001003u, kBatch}));
+		const uint8_t *tbl = table_block((uint8_t)both);
+		EXPECT_EQ(rd32(p.queue[1] + 40), phys(tbl + 30144));
+		EXPECT_EQ(rd32(p.queue[1] + 56 + 12), phys(tbl + 38976 + 3 * 736));
+		EXPECT_EQ(rd32(p.queue[1] + 72), 16u);
+		EXPECT_EQ(memcmp(tbl + 30144 + 736, both ? hds_packed : hdr_packed, 706), 0) << both;
+	}
+}
+
 TEST_F(IkHdrPost, PreblendQueues)
 {
 	blends(1);
@@ -419,9 +462,9 @@ TEST_F(IkHdrPost, TwoChannelsFromTwoThreads)
 		ASSERT_LT(p.ctx_id, 2u);
 		uint32_t c = p.ctx_id;
 		EXPECT_EQ(p.addr, (uint64_t)(uintptr_t)record((uint8_t)c));
-		EXPECT_EQ(p.request, seen[c] == 0 ? QVD_IOC_IMG_SET_MULTI_CHAN_CFG : QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG);
-		EXPECT_EQ(rd32(p.part + 4), ring[c][seen[c] % 2])
-		    << "each context runs its own ring";
+		EXPECT_EQ(p.request,
+		          seen[c] == 0 ? QVD_IOC_IMG_SET_MULTI_CHAN_CFG : QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG);
+		EXPECT_EQ(rd32(p.part + 4), ring[c][seen[c] % 2]) << "each context runs its own ring";
 		EXPECT_EQ(rd32(p.queue[0] + 4), 4096u + (uint32_t)seen[c]) << "its own gains, frame by frame";
 		seen[c]++;
 	}
