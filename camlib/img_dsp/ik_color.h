@@ -63,6 +63,9 @@ int img_dsp_core_process_dynamic_bad_pixel_correction(const img_dsp_mode *mode, 
  * (with the pipe message) for any other pipe. */
 struct ik_ctx_body;
 struct ik_ctx_body *ik_color_body(const char *caller, const img_dsp_mode *mode, void **ctx);
+/* The buffer block a video context's current table index selects (the
+ * first when the index names none). */
+uint32_t ik_buffer_index(const img_dsp_mode *mode, const void *ctx);
 /* A table of the pipe: on the video pipe in the buffer block of the
  * context's current table index, recorded for `tbl` (ik_section_tbl). */
 uint8_t *ik_color_table(const img_dsp_mode *mode, void *ctx, unsigned tbl, uint32_t video_offset,

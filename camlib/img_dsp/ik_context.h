@@ -238,7 +238,11 @@ enum ik_section_tbl {
 	IK_STBL_VIG_GREEN_EVEN,
 	IK_STBL_VIG_GREEN_ODD,
 	IK_STBL_VIG_BLUE,
-	IK_SECTION_TBL_COUNT,
+	/* tables that HDR records point at or the post-execute reads */
+	IK_STBL_HDR_ALPHA,                             /* three, one per blend step */
+	IK_STBL_AMPLINEAR = IK_STBL_HDR_ALPHA + 3,     /* four, one per exposure */
+	IK_STBL_AMPLINEAR_HDS = IK_STBL_AMPLINEAR + 4, /* four, one per exposure */
+	IK_SECTION_TBL_COUNT = IK_STBL_AMPLINEAR_HDS + 4,
 };
 
 /* AE, AWB and AF set-up and the commands that ride with a configuration. */
@@ -294,6 +298,12 @@ static_assert(offsetof(ik_final_sharpen_group, three_d_table) == 1358, "final sh
 #define IK_HDR_EXPOSURES 4u
 #define IK_AMP_LINEAR_LUT_SIZE 706u
 #define IK_AMP_LINEAR_HEADER_SIZE 14u
+#define IK_AMP_LINEAR_STRIDE 728u /* an exposure's packed table and header in AmplinearLut */
+#define IK_HDR_ALPHA_PACKED_SIZE 64u
+static_assert(IK_STBL_AMPLINEAR - IK_STBL_HDR_ALPHA == IK_HDR_BLENDS, "a packed alpha table per blend step");
+static_assert(IK_STBL_AMPLINEAR_HDS - IK_STBL_AMPLINEAR == IK_HDR_EXPOSURES, "a linearisation per exposure");
+static_assert(IK_HDR_EXPOSURES * IK_AMP_LINEAR_STRIDE == IK_VBUF_HDR_ALPHA_TABLE - IK_VBUF_AMPLINEAR_LUT,
+              "AmplinearLut");
 
 typedef struct ik_hdr_blocks {
 	uint8_t blending_info[4];

@@ -260,7 +260,24 @@ uint8_t *ik_ctx_table(uint32_t pipe, void *ctx, uint32_t video_offset, uint32_t 
 
 /* Section images whose fields hold a table address, and where the table
  * lies for each pipe; clone rewrites them to the destination's tables. A
- * decode offset of 0: the decode context has no such table. */
+ * decode offset of 0: the decode context has no such table. Rows of
+ * section IK_SEC_HDR are video buffer tables of the HDR setters: `word` is
+ * the byte offset within the filter blocks of the record field that holds
+ * the table's address, or IK_HDR_READ_IN_PLACE for tables the post-execute
+ * reads where they lie. */
+#define IK_SEC_HDR IK_SEC_COUNT
+#define IK_HDR_READ_IN_PLACE 0xFFFFFFFFu
+#define HDR_ALPHA_ROW(b)                                                                                     \
+	{                                                                                                    \
+		IK_SEC_HDR, (uint32_t)offsetof(ik_filter_blocks, hdr.preblend_alpha[b]) + 8,                 \
+		    IK_VBUF_HDR_ALPHA_TABLE + IK_HDR_ALPHA_PACKED_SIZE *(b), 0, 0, IK_HDR_ALPHA_PACKED_SIZE, \
+		    (enum ik_section_tbl)(IK_STBL_HDR_ALPHA + (b))                                           \
+	}
+#define AMP_ROW(offset, tbl, e)                                                                              \
+	{                                                                                                    \
+		IK_SEC_HDR, IK_HDR_READ_IN_PLACE, (offset) + IK_AMP_LINEAR_STRIDE *(e), 0, 0,                \
+		    IK_AMP_LINEAR_STRIDE, (enum ik_section_tbl)((tbl) + (e))                                 \
+	}
 typedef struct ik_section_table {
 	enum ik_section sec;
 	uint32_t word;
@@ -296,6 +313,17 @@ static const ik_section_table section_tables[] = {
      IK_VIGNETTE_TBL_SIZE, IK_STBL_VIG_GREEN_ODD},
     {IK_SEC_VIGNETTE, IK_SECW_VIGNETTE_FIRST + 3, IK_VBUF_VIG_BLUE, IK_STILL_VIG_BLUE, 0,
      IK_VIGNETTE_TBL_SIZE, IK_STBL_VIG_BLUE},
+    HDR_ALPHA_ROW(0),
+    HDR_ALPHA_ROW(1),
+    HDR_ALPHA_ROW(2),
+    AMP_ROW(IK_VBUF_AMPLINEAR_LUT, IK_STBL_AMPLINEAR, 0),
+    AMP_ROW(IK_VBUF_AMPLINEAR_LUT, IK_STBL_AMPLINEAR, 1),
+    AMP_ROW(IK_VBUF_AMPLINEAR_LUT, IK_STBL_AMPLINEAR, 2),
+    AMP_ROW(IK_VBUF_AMPLINEAR_LUT, IK_STBL_AMPLINEAR, 3),
+    AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 0),
+    AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 1),
+    AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 2),
+    AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 3),
 };
 static_assert(sizeof(section_tables) / sizeof(section_tables[0]) == IK_SECTION_TBL_COUNT,
               "one row per section table");
@@ -314,6 +342,8 @@ static void set_u8(ik_cmd_image *img, uint32_t byte, uint8_t v)
 static void point_section_tables(uint32_t pipe, void *ctx, ik_cmd_image *sec)
 {
 	for (const auto &t : section_tables) {
+		if (t.sec == IK_SEC_HDR)
+			continue; /* the HDR setters write their records */
 		uint8_t *tbl;
 		if (pipe == IMG_DSP_PIPE_VIDEO)
 			tbl = ik_ctx_table(pipe, ctx, t.video_offset, 0);
@@ -516,6 +546,28 @@ static uint8_t recorded_index(const ik_filter_blocks *blk, const ik_section_tabl
 	return blk->section_tbl_idx[t->idx];
 }
 
+/* An HDR record's table address, left 0 while the record was never
+ * written. */
+static void repoint_record(uint8_t *field, const uint8_t *table)
+{
+	uint32_t a;
+	memcpy(&a, field, 4);
+	if (a == 0)
+		return;
+	a = ik_phys(table);
+	memcpy(field, &a, 4);
+}
+
+static void repoint_lut(uint8_t *block, uint8_t *copy)
+{
+	uint64_t a;
+	memcpy(&a, block + 8, 8);
+	if (a == 0)
+		return;
+	a = (uint64_t)(uintptr_t)copy;
+	memcpy(block + 8, &a, 8);
+}
+
 static int clone_video(ik_video_ctx *dst, ik_video_ctx *src)
 {
 	uint32_t buf_num = dst->head.buf_num;
@@ -534,7 +586,16 @@ static int clone_video(ik_video_ctx *dst, ik_video_ctx *src)
 		uint8_t idx = recorded_index(&dst->body.blk, &t);
 		uint8_t *to = (uint8_t *)(uintptr_t)dst->head.buf[idx] + t.video_offset;
 		ik_memcpy(to, (const uint8_t *)(uintptr_t)src->head.buf[idx] + t.video_offset, t.size);
-		dst->body.sec[t.sec].word[t.word] = ik_phys(to);
+		if (t.sec != IK_SEC_HDR)
+			dst->body.sec[t.sec].word[t.word] = ik_phys(to);
+		else if (t.word != IK_HDR_READ_IN_PLACE)
+			repoint_record((uint8_t *)&dst->body.blk + t.word, to);
+	}
+	/* a stored linearisation names the context's copy of its table */
+	ik_hdr_blocks *h = &dst->body.blk.hdr;
+	for (uint32_t e = 0; e < IK_HDR_EXPOSURES; e++) {
+		repoint_lut(h->amp_linearization[e], h->amp_linearization_lut[e]);
+		repoint_lut(h->amp_linearization_hds[e], h->amp_linearization_hds_lut[e]);
 	}
 	return 0;
 }
@@ -546,7 +607,8 @@ static int clone_still(ik_still_ctx *dst, ik_still_ctx *src)
 	ik_memcpy(dst->tables, src->tables, sizeof(dst->tables));
 	ik_final_sharpen_repoint(&dst->body.blk.final_sharpen);
 	for (const auto &t : section_tables)
-		dst->body.sec[t.sec].word[t.word] = ik_phys((uint8_t *)dst + t.still_offset);
+		if (t.sec != IK_SEC_HDR)
+			dst->body.sec[t.sec].word[t.word] = ik_phys((uint8_t *)dst + t.still_offset);
 	return 0;
 }
 

@@ -17,6 +17,18 @@ uint8_t ik_hdr_pattern(const ik_ctx_body *body);
  * positions ee, eo, oe, oo; a pattern above 3 zeroes them and fails. */
 int ik_hdr_pattern_order(uint8_t pattern, const void *rgb, void *out, size_t elem);
 
+/* The 14 x 9 alpha table packed column by column, four alphas to a u16. */
+void ik_hdr_pack_alpha(const uint8_t *table, uint16_t words[IK_HDR_ALPHA_PACKED_SIZE / 2]);
+
+/* The DSP's linearisation input grid: code(i) of entry i, 0..352. */
+uint32_t ik_hdr_grid_code(unsigned i);
+/* Packed linearisation tables: entry i as 12 bits at bit 12 i (ORed into
+ * the table); a shift as 3-bit field f of an exponent header. */
+void ik_hdr_put12(uint8_t *table, unsigned i, uint32_t v);
+void ik_hdr_put_shift(uint8_t *header, unsigned f, unsigned shift);
+/* Packs a 353-entry table into a zeroed 706-byte area and 14-byte header. */
+void ik_hdr_pack_amp_linear(const uint16_t *lut, uint8_t *area, uint8_t *header);
+
 /* A getter of per-step or per-exposure copies: refuses an index outside
  * 0..count-1, else the common getter path on the video pipe. */
 int ik_hdr_get_indexed(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,
@@ -28,5 +40,8 @@ int ik_hdr_get_indexed(const char *caller, const img_dsp_mode *mode, void *out, 
 struct img_dsp_update_list;
 int img_dsp_core_process_post_hdr_static_black_level(const img_dsp_mode *mode, void *block, uint32_t index,
                                                      struct img_dsp_update_list *list);
+
+/* Builds the HDR configuration ConfigId of a video context. */
+int img_dsp_core_hdr_post_exe(const img_dsp_mode *mode);
 
 #endif

@@ -4,6 +4,7 @@
  * command record the HDR post-execute copies into the configuration.
  */
 #include "ik_arch.h"
+#include "ik_color.h"
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
@@ -20,7 +21,6 @@
 
 #define ALPHA_ROWS 14
 #define ALPHA_COLS 9
-#define ALPHA_PACKED_SIZE 64u
 
 /* Where each sensor position (ee, eo, oe, oo) takes its value from the
  * caller's R, Gr, Gb, B order, per Bayer pattern. */
@@ -135,10 +135,9 @@ static int img_dsp_core_set_hdr_blending_info(const img_dsp_mode *mode, void *bl
 /* ---- alpha table ------------------------------------------------------ */
 
 /* Column by column, four alphas to a u16, first in the low bits. */
-static void pack_alpha(const uint8_t *table, uint8_t *packed)
+void ik_hdr_pack_alpha(const uint8_t *table, uint16_t words[IK_HDR_ALPHA_PACKED_SIZE / 2])
 {
-	uint16_t words[ALPHA_PACKED_SIZE / 2];
-	memset(words, 0, sizeof(words));
+	memset(words, 0, IK_HDR_ALPHA_PACKED_SIZE);
 	int k = 0;
 	for (int col = 0; col < ALPHA_COLS; col++) {
 		for (int row = 0; row < ALPHA_ROWS; row++, k++) {
@@ -147,6 +146,12 @@ static void pack_alpha(const uint8_t *table, uint8_t *packed)
 			words[k / 4] = (uint16_t)(words[k / 4] | (a << (4 * (k % 4))));
 		}
 	}
+}
+
+static void pack_alpha(const uint8_t *table, uint8_t *packed)
+{
+	uint16_t words[IK_HDR_ALPHA_PACKED_SIZE / 2];
+	ik_hdr_pack_alpha(table, words);
 	ik_memcpy(packed, words, sizeof(words));
 }
 
@@ -156,11 +161,8 @@ static void apply_alpha(ik_ctx_body *body, void *ctx, const img_dsp_mode *mode, 
                         const img_dsp_hdr_alpha_calc_alpha *a, const uint8_t *table,
                         img_dsp_update_list *list)
 {
-	img_dsp_ctx_id id{mode->Pipe, mode->ContextId, {}};
-	uint32_t buf = 0;
-	img_dsp_core_utility_get_context_tbl_idx(mode->BatchId, &id, &buf);
-	uint8_t *packed = (uint8_t *)(uintptr_t)((ik_ctx_head *)ctx)->buf[buf] + IK_VBUF_HDR_ALPHA_TABLE +
-	                  ALPHA_PACKED_SIZE * index;
+	uint8_t *packed = ik_color_table(mode, ctx, IK_STBL_HDR_ALPHA + index,
+	                                 IK_VBUF_HDR_ALPHA_TABLE + IK_HDR_ALPHA_PACKED_SIZE * index, 0);
 	ik_hdr_blocks *h = &body->blk.hdr;
 	ik_memcpy(h->alpha_calc_alpha[index], a, sizeof(*a));
 	if (table)

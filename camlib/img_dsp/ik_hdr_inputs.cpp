@@ -2,6 +2,7 @@
  * HDR exposure inputs: the linearisation blend threshold, the digital-gain
  * saturation levels, the front-end white-balance gains and the raw offsets.
  */
+#include "ik_color.h"
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
@@ -289,13 +290,181 @@ static int img_dsp_core_process_amp_linear_blend(const img_dsp_mode *mode, void 
 	return 0;
 }
 
-/* ---- digital-gain saturation levels ------------------------------------ */
-
 static void put_u16(uint8_t *p, uint32_t v)
 {
 	uint16_t w = (uint16_t)v;
 	memcpy(p, &w, 2);
 }
+
+/* ---- amplifier linearisation ---------------------------------------------- */
+
+uint32_t ik_hdr_grid_code(unsigned i)
+{
+	if (i <= 64)
+		return 4 * i;
+	if (i <= 96)
+		return 256 + 8 * (i - 64);
+	if (i <= 128)
+		return 512 + 16 * (i - 96);
+	if (i <= 224)
+		return 1024 + 32 * (i - 128);
+	if (i <= 288)
+		return 4096 + 64 * (i - 224);
+	if (i <= 351)
+		return 8192 + 128 * (i - 288);
+	return 16256;
+}
+
+void ik_hdr_put12(uint8_t *table, unsigned i, uint32_t v)
+{
+	unsigned bit = 12 * i;
+	uint32_t bits = (v & 0xFFFu) << (bit & 7);
+	table[bit / 8] |= (uint8_t)bits;
+	table[bit / 8 + 1] |= (uint8_t)(bits >> 8);
+}
+
+void ik_hdr_put_shift(uint8_t *header, unsigned f, unsigned shift)
+{
+	uint16_t w;
+	memcpy(&w, header + 2 * (f / 5), 2);
+	w = (uint16_t)(w | ((shift & 7u) << (3 * (f % 5))));
+	memcpy(header + 2 * (f / 5), &w, 2);
+}
+
+/* Bit length of the part of a value above 12 bits. */
+static unsigned high_bits(uint32_t v)
+{
+	unsigned n = 0;
+	for (v >>= 12; v; v >>= 1)
+		n++;
+	return n;
+}
+
+/* The first entry of each of the eight groups, then the final entry. */
+static const uint16_t group_first[9] = {0, 32, 64, 96, 128, 160, 224, 288, 352};
+
+void ik_hdr_pack_amp_linear(const uint16_t *lut, uint8_t *area, uint8_t *header)
+{
+	uint32_t cap[8];
+	unsigned shift[8];
+	cap[7] = lut[352];
+	shift[7] = high_bits(cap[7]);
+	/* each group is capped where the next one starts, at the next one's
+	 * precision, so the packed curve never steps back at a boundary */
+	for (int g = 6; g >= 0; g--) {
+		uint32_t next = lut[g == 6 ? 352 : group_first[g + 1]];
+		next = (next >> shift[g + 1]) << shift[g + 1];
+		uint32_t last = lut[group_first[g + 1] - 1];
+		cap[g] = next < last ? next : last;
+		shift[g] = high_bits(cap[g]);
+	}
+	for (unsigned g = 0; g < 8; g++) {
+		for (unsigned i = group_first[g]; i < group_first[g + 1]; i++) {
+			uint32_t v = lut[i] < cap[g] ? lut[i] : cap[g];
+			ik_hdr_put12(area, i, v >> shift[g]);
+		}
+	}
+	put_u16(area + 528, (uint32_t)(lut[352] >> shift[7]));
+	for (unsigned f = 0; f < 32; f++)
+		ik_hdr_put_shift(header, f, shift[f % 8]);
+}
+
+static int check_amp_linearization(const char *caller, img_dsp_amp_linearization *a, int32_t e, bool hdr)
+{
+	static const char check_hdr[] = "img_dsp_check_set_hdr_amp_linearization";
+	static const char check_single[] = "img_dsp_check_set_amp_linearization";
+	const char *check = hdr ? check_hdr : check_single;
+	if (hdr && (e < 0 || e >= (int32_t)IK_HDR_EXPOSURES)) {
+		ik_print("[IK][Error]%s() %d exposure_index %d should be within [0:3] in %s\n", caller,
+		         __LINE__, e, check);
+		return -1;
+	}
+	if (!a) {
+		ik_print("[IK][Error]%s() %d p_amp_linearization is NULL in %s\n", caller, __LINE__, check);
+		return -1;
+	}
+	int rc = 0;
+	if (a->lut_addr == 0) {
+		ik_print("[IK][Error]%s() %d %s == 0 in %s\n", caller, __LINE__,
+		         hdr ? "amp_linearization: lut_addr" : "amp_linearization.lut_addr", check);
+		rc = -1;
+	}
+	if (a->amplinear_ena > 1) {
+		ik_print("[IK][Warning]%s() %d %s %d should be within [0:1] in %s \n", caller, __LINE__,
+		         hdr ? "amplinear_ena" : "amp_linear.amplinear_ena", (int)a->amplinear_ena, check);
+		a->amplinear_ena = 1;
+		if (rc == 0)
+			rc = IMG_DSP_CLAMPED;
+	}
+	return rc;
+}
+
+/* Both sets: without HDR the single linearisation is exposure 1's. */
+static int amp_linearization(const char *caller, const img_dsp_mode *mode, void *block, int32_t e, bool hds,
+                             img_dsp_update_list *list)
+{
+	img_dsp_amp_linearization *a = (img_dsp_amp_linearization *)block;
+	bool hdr = (mode->FuncMode & IMG_DSP_FUNC_NO_HDR) != 0;
+	if (!hdr)
+		e = 1;
+	int rc = check_amp_linearization(caller, a, e, hdr);
+	if (rc == IMG_DSP_FAIL) {
+		if (hds)
+			ik_print("[IK][Warning]%s() %d call img_dsp_check_set_hdr_amp_linearization() / "
+			         "img_dsp_check_set_amp_linearization() fail\n",
+			         caller, __LINE__);
+		else
+			ik_print("[IK][Warning]%s() %d call img_dsp_check_set_amp_linearization() fail\n",
+			         caller, __LINE__);
+		return rc;
+	}
+	void *ctx = NULL;
+	ik_ctx_body *body = ik_hdr_body(mode, &ctx);
+	if (!body) {
+		ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__, mode->Pipe);
+		return -1;
+	}
+	ik_hdr_blocks *h = &body->blk.hdr;
+	if (mode->FuncMode == IMG_DSP_FUNC_NO_HDR && e > (int32_t)h->blending_info[0]) {
+		ik_print("[IK][Error]%s() %d exposure_index: %d >= max_blending_number %d\n", caller,
+		         __LINE__, e, h->blending_info[0]);
+		return -1;
+	}
+	uint8_t *stored = hds ? h->amp_linearization_hds[e] : h->amp_linearization[e];
+	uint8_t *copy = hds ? h->amp_linearization_hds_lut[e] : h->amp_linearization_lut[e];
+	ik_memcpy(stored, a, sizeof(*a));
+	ik_memcpy(copy, (const void *)(uintptr_t)a->lut_addr, IK_AMP_LINEAR_LUT_SIZE);
+	uint64_t own = (uint64_t)(uintptr_t)copy;
+	ik_memcpy(stored + offsetof(img_dsp_amp_linearization, lut_addr), &own, sizeof(own));
+	uint8_t *area = ik_color_table(
+	    mode, ctx, (hds ? IK_STBL_AMPLINEAR_HDS : IK_STBL_AMPLINEAR) + (unsigned)e,
+	    (hds ? IK_VBUF_AMPLINEAR_HDS_LUT : IK_VBUF_AMPLINEAR_LUT) + IK_AMP_LINEAR_STRIDE * (uint32_t)e,
+	    0);
+	ik_memset(area, 0, IK_AMP_LINEAR_LUT_SIZE + IK_AMP_LINEAR_HEADER_SIZE);
+	if (a->amplinear_ena == 1) {
+		uint16_t lut[IMG_DSP_AMP_LINEAR_ENTRIES];
+		memcpy(lut, copy, sizeof(lut));
+		ik_hdr_pack_amp_linear(lut, area, area + IK_AMP_LINEAR_LUT_SIZE);
+	}
+	ik_flag_set(body->update_flags, hds ? IK_UPD_AMP_LINEAR_HDS(e) : IK_UPD_HDR_AMP_LINEAR(e));
+	list->entry[0].valid = 1;
+	list->entry[0].section = area;
+	return 0;
+}
+
+static int img_dsp_core_process_amp_linearization(const img_dsp_mode *mode, void *block, uint32_t index,
+                                                  img_dsp_update_list *list)
+{
+	return amp_linearization(__func__, mode, block, (int32_t)index, false, list);
+}
+
+static int img_dsp_core_process_amp_linearization_hds(const img_dsp_mode *mode, void *block, uint32_t index,
+                                                      img_dsp_update_list *list)
+{
+	return amp_linearization(__func__, mode, block, (int32_t)index, true, list);
+}
+
+/* ---- digital-gain saturation levels ------------------------------------ */
 
 static int img_dsp_core_process_hdr_dgain_saturation_level(const img_dsp_mode *mode, void *block,
                                                            uint32_t index, img_dsp_update_list *list)
@@ -393,6 +562,19 @@ static int img_dsp_core_set_hdr_raw_offset(const img_dsp_mode *mode, void *block
 
 /* ---- debug printing ------------------------------------------------------- */
 
+static void print_amp_linearization(const void *block)
+{
+	const img_dsp_amp_linearization *a = (const img_dsp_amp_linearization *)block;
+	ik_print("[IK]amplinear_ena = %d\n", (int)a->amplinear_ena);
+	ik_print("[IK]lut_addr = 0x%.8X\n", (unsigned)a->lut_addr);
+	const uint16_t *lut = (const uint16_t *)(uintptr_t)a->lut_addr;
+	for (unsigned i = 0; lut && i < IMG_DSP_AMP_LINEAR_ENTRIES; i++) {
+		ik_print("[IK]%6d\n", lut[i]);
+		if (i % 16 == 15)
+			ik_print("[IK]%s\n", "");
+	}
+}
+
 static void print_blend(const void *block)
 {
 	ik_print("[IK]alpha_index_threshold = %d\n",
@@ -429,6 +611,10 @@ static void print_raw_offset(const void *block)
 		ik_print("[IK]y_offset[%d]=%d\n", i, r->y_offset[i]);
 }
 
+static const img_dsp_debug_hook amp_hook = {LOG_VIDEO_HDR_AMP_LINEAR, IK_HOOK_RECORD,
+                                            print_amp_linearization};
+static const img_dsp_debug_hook amp_hds_hook = {LOG_VIDEO_AMP_LINEAR_HDS, IK_HOOK_PRINT_ONLY,
+                                                print_amp_linearization};
 static const img_dsp_debug_hook blend_hook = {IK_LOG_AMP_LINEAR_BLEND, IK_HOOK_RECORD, print_blend};
 static const img_dsp_debug_hook saturation_hook = {LOG_VIDEO_HDR_DGAIN_SATURATION_LEVEL, IK_HOOK_RECORD,
                                                    print_saturation};
@@ -473,6 +659,35 @@ extern "C" int vors_img_dsp_set_hdr_blend_static_black_level(int fd, const img_d
 	return img_dsp_common_set(&setter, NULL, fd, mode, block, (uint32_t)blending_index);
 }
 
+/* The record carries the caller's table beside the block. */
+extern "C" __attribute__((noinline)) int vors_img_dsp_set_amp_linearization(int fd, const img_dsp_mode *mode,
+                                                                            img_dsp_amp_linearization *block,
+                                                                            int32_t exposure_index)
+{
+	static const img_dsp_setter setter = {__func__,
+	                                      NULL,
+	                                      sizeof(img_dsp_amp_linearization),
+	                                      img_dsp_core_process_amp_linearization,
+	                                      IK_PIPES_IN_CORE,
+	                                      NULL,
+	                                      NULL};
+	ik_debug_hooks_with_table(__func__, CALLER, &amp_hook, mode, block, sizeof(*block),
+	                          block ? block->lut_addr : 0, IK_AMP_LINEAR_LUT_SIZE);
+	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
+}
+
+/* The HDS set is internal: its parameters are printed, never logged. */
+extern "C" __attribute__((noinline)) int
+vors_img_dsp_set_amp_linearization_hds(int fd, const img_dsp_mode *mode, img_dsp_amp_linearization *block,
+                                       int32_t exposure_index)
+{
+	INPUT_SETTER(amp_hds_hook, img_dsp_amp_linearization, img_dsp_core_process_amp_linearization_hds);
+	if (img_dsp_debug_log_enable(LOG_VIDEO_AMP_LINEAR_HDS) &&
+	    (img_dsp_debug_flags() & IMG_DSP_DEBUG_WRITE_LOG))
+		IK_WARN("skip internal parameters\n");
+	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
+}
+
 extern "C" __attribute__((noinline)) int
 vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode,
                                          img_dsp_amp_linearization_blend *block, int32_t blending_index)
@@ -503,6 +718,30 @@ extern "C" __attribute__((noinline)) int vors_img_dsp_set_hdr_raw_offset(int fd,
 {
 	INPUT_SETTER(raw_offset_hook, img_dsp_hdr_raw_offset, img_dsp_core_set_hdr_raw_offset);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, 0);
+}
+
+/* Without HDR there is one linearisation, kept as exposure 1's. */
+static int get_amp_linearization(const char *caller, const img_dsp_mode *mode, void *out, size_t first,
+                                 int32_t e, const char *name)
+{
+	if (mode && !(mode->FuncMode & IMG_DSP_FUNC_NO_HDR))
+		e = 1;
+	return ik_hdr_get_indexed(caller, mode, out, first, sizeof(img_dsp_amp_linearization), e,
+	                          IK_HDR_EXPOSURES, name);
+}
+
+extern "C" int vors_img_dsp_get_amp_linearization(const img_dsp_mode *mode, img_dsp_amp_linearization *out,
+                                                  int32_t exposure_index)
+{
+	return get_amp_linearization(__func__, mode, out, HDR_OFF(amp_linearization), exposure_index,
+	                             "p_amp_linearizatoin");
+}
+
+extern "C" int vors_img_dsp_get_amp_linearization_hds(const img_dsp_mode *mode,
+                                                      img_dsp_amp_linearization *out, int32_t exposure_index)
+{
+	return get_amp_linearization(__func__, mode, out, HDR_OFF(amp_linearization_hds), exposure_index,
+	                             "p_amp_linearization_hds");
 }
 
 extern "C" int vors_img_dsp_get_amp_linearization_blend(const img_dsp_mode *mode,

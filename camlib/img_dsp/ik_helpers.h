@@ -24,9 +24,13 @@ int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, 
                                uint8_t *coring);
 /* Final-sharpen post-processing into a 12752-byte table. */
 int img_dsp_core_post_process_final_sharpen(const img_dsp_mode *mode, uint8_t *table);
-/* RGB-IR sensors: the linearisation part of an amplifier-linearisation
- * command. */
-int img_dsp_core_rgb_ir_fill_linearization(const img_dsp_mode *mode, uint32_t *cmd);
+/* RGB-IR sensors: fills an amplifier-linearisation command whose table
+ * addresses are placed (the hdrblend tables zeroed) with the four
+ * per-channel tables; white-balance gains R, G, B; a work area of 2 x 353
+ * values. */
+int img_dsp_core_rgb_ir_amp_linearization(const img_dsp_rgb_ir *ir, uint16_t saturation_cntrl,
+                                          const uint32_t gains[3], uint8_t pattern, int32_t *work,
+                                          uint8_t *cmd);
 
 /* Statistics bit-unpacker parameters. */
 typedef struct img_dsp_raw_unpack_param {

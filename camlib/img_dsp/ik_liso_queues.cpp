@@ -297,7 +297,8 @@ namespace
 const uint8_t *amp_lut(ik_liso_run *r, unsigned exposure)
 {
 	const ik_ctx_head *h = (const ik_ctx_head *)r->ctx;
-	return (const uint8_t *)(uintptr_t)h->buf[0] + IK_VBUF_AMPLINEAR_LUT + exposure * 720u;
+	return (const uint8_t *)(uintptr_t)h->buf[0] + IK_VBUF_AMPLINEAR_LUT +
+	       exposure * IK_AMP_LINEAR_STRIDE;
 }
 
 void amp_cmd(ik_liso_run *r, uint8_t *cmd, uint8_t *tbl, uint32_t tables, unsigned exposure, uint8_t mode)
@@ -371,7 +372,15 @@ int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r)
 		uint8_t *c = slot_at(q1, n1++);
 		amp_cmd(r, c, tbl, HDR_AMP_TABLES_1, 0, setting[0][0]);
 		put32(c + 4, 1);
-		rc |= img_dsp_core_rgb_ir_fill_linearization(r->mode, (uint32_t *)c);
+		img_dsp_rgb_ir ir;
+		img_dsp_rgb_ir_internal internal;
+		memcpy(&ir, r->blk->rgb_ir, sizeof(ir));
+		memcpy(&internal, r->blk->rgb_ir_internal, sizeof(internal));
+		const uint32_t gains[3] = {r->blk->wb_gain.GainR, r->blk->wb_gain.GainG,
+		                           r->blk->wb_gain.GainB};
+		int32_t work[2 * IMG_DSP_AMP_LINEAR_ENTRIES];
+		rc |= img_dsp_core_rgb_ir_amp_linearization(&ir, internal.saturation_cntrl, gains,
+		                                            r->blk->vin_sensor_info.Pattern, work, c);
 	}
 	if (F(IK_UPD_HDR_VIGNETTE)) {
 		uint8_t *c = slot_at(q1, n1++);

@@ -179,6 +179,12 @@ int post_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind
 
 } // namespace
 
+int img_dsp_post_cfg_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind,
+                          const void *part, uint32_t mask)
+{
+	return post_part(fd, req, mode, kind, part, mask);
+}
+
 int img_dsp_low_iso_cfg_convert_to_virtual_addr(const img_dsp_mode *mode, ik_mem_bases bases)
 {
 	return convert_main(__func__, mode, TO_USER, bases);

@@ -24,19 +24,25 @@ ik_ctx_body *ik_color_body(const char *caller, const img_dsp_mode *mode, void **
 	return ik_body(mode->Pipe, *ctx);
 }
 
-uint8_t *ik_color_table(const img_dsp_mode *mode, void *ctx, unsigned tbl, uint32_t video_offset,
-                        uint32_t still_offset)
+uint32_t ik_buffer_index(const img_dsp_mode *mode, const void *ctx)
 {
-	if (mode->Pipe != IMG_DSP_PIPE_VIDEO)
-		return (uint8_t *)ctx + still_offset;
 	img_dsp_ctx_id id = {mode->Pipe, mode->ContextId, {0, 0, 0}};
 	uint32_t idx = 0;
 	img_dsp_core_utility_get_context_tbl_idx(mode->BatchId, &id, &idx);
 	const ik_ctx_head *head = (const ik_ctx_head *)ctx;
 	if (idx >= head->buf_num || idx >= IMG_DSP_MAX_BUF_NUM)
 		idx = 0;
+	return idx;
+}
+
+uint8_t *ik_color_table(const img_dsp_mode *mode, void *ctx, unsigned tbl, uint32_t video_offset,
+                        uint32_t still_offset)
+{
+	if (mode->Pipe != IMG_DSP_PIPE_VIDEO)
+		return (uint8_t *)ctx + still_offset;
+	uint32_t idx = ik_buffer_index(mode, ctx);
 	ik_body(mode->Pipe, ctx)->blk.section_tbl_idx[tbl] = (uint8_t)idx;
-	return (uint8_t *)(uintptr_t)head->buf[idx] + video_offset;
+	return (uint8_t *)(uintptr_t)((const ik_ctx_head *)ctx)->buf[idx] + video_offset;
 }
 
 void ik_debug_hooks_with_table(const char *setter, const void *return_address, const img_dsp_debug_hook *hook,

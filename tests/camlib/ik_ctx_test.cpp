@@ -280,6 +280,51 @@ TEST_F(IkClone, EverySectionTableIsTheClonesOwn)
 	}
 }
 
+TEST_F(IkClone, HdrTablesAreTheClonesOwn)
+{
+	ik_video_ctx *src = prepare_source();
+	img_dsp_mode m = mode(0, 0);
+	m.FuncMode = IMG_DSP_FUNC_NO_HDR;
+	img_dsp_hdr_blending_info info{2, {}};
+	img_dsp_hdr_alpha_calc_cfg cfg{0, 0, 8, 0, 1, 1, 1, 1};
+	uint16_t lut[IMG_DSP_AMP_LINEAR_ENTRIES];
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++)
+		lut[i] = (uint16_t)(i * 100);
+	img_dsp_amp_linearization amp{1, 0, (uint64_t)(uintptr_t)lut};
+	iktest::StdoutCapture out;
+	ASSERT_EQ(vors_img_dsp_set_hdr_blending_info(1, &m, &info), 0);
+	ASSERT_EQ(vors_img_dsp_set_hdr_alpha_calc_cfg(1, &m, &cfg, 1), 0);
+	ASSERT_EQ(vors_img_dsp_set_amp_linearization(1, &m, &amp, 2), 0);
+	ASSERT_EQ(vors_img_dsp_set_amp_linearization_hds(1, &m, &amp, 0), 0);
+	out.text();
+	ASSERT_EQ(init_ctx(0, 1, 0, 0), 0);
+	ik_video_ctx *dst = (ik_video_ctx *)ctx(0, 1);
+	const uint8_t *sbuf = (const uint8_t *)(uintptr_t)src->head.buf[0];
+	const uint8_t *dbuf = (const uint8_t *)(uintptr_t)dst->head.buf[0];
+	uint32_t a;
+	memcpy(&a, dst->body.blk.hdr.preblend_alpha[1] + 8, 4);
+	EXPECT_EQ(a, phys(dbuf + IK_VBUF_HDR_ALPHA_TABLE + 64));
+	memcpy(&a, dst->body.blk.hdr.preblend_alpha[0] + 8, 4);
+	EXPECT_EQ(a, 0u) << "a record never written stays empty";
+	EXPECT_EQ(memcmp(dbuf + IK_VBUF_HDR_ALPHA_TABLE, sbuf + IK_VBUF_HDR_ALPHA_TABLE, 192), 0);
+	EXPECT_EQ(dbuf[IK_VBUF_HDR_ALPHA_TABLE + 64], 0xFF) << "the all-15 table";
+	const uint32_t amp_tables[2] = {IK_VBUF_AMPLINEAR_LUT + 2 * IK_AMP_LINEAR_STRIDE,
+	                                IK_VBUF_AMPLINEAR_HDS_LUT};
+	for (uint32_t off : amp_tables) {
+		EXPECT_NE(sbuf[off + 5], 0) << off;
+		EXPECT_EQ(memcmp(dbuf + off, sbuf + off, IK_AMP_LINEAR_STRIDE), 0) << off;
+	}
+	img_dsp_mode dm = m;
+	dm.ContextId = 1;
+	img_dsp_amp_linearization got{};
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization(&dm, &got, 2), 0);
+	EXPECT_EQ(got.lut_addr, (uint64_t)(uintptr_t)dst->body.blk.hdr.amp_linearization_lut[2]);
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization_hds(&dm, &got, 0), 0);
+	EXPECT_EQ(got.lut_addr, (uint64_t)(uintptr_t)dst->body.blk.hdr.amp_linearization_hds_lut[0]);
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization(&dm, &got, 1), 0);
+	EXPECT_EQ(got.lut_addr, 0u) << "a linearisation never set names no table";
+}
+
 TEST_F(IkClone, Refusals)
 {
 	ik_video_ctx *src = prepare_source();

@@ -4,6 +4,7 @@
 #include "ik_context.h"
 #include "ik_ctx.h"
 #include "ik_test_support.h"
+#include "ik_video_still_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <vector>
 
 using iktest::has_msg;
-using iktest::IkFixture;
 using iktest::StdoutCapture;
 
 namespace
@@ -21,36 +21,20 @@ namespace
 
 typedef std::vector<uint8_t> Bytes;
 
-class IkHdrBlend : public IkFixture
+class IkHdrBlend : public iktest::IkVideoStill
 {
       protected:
-	void SetUp() override
-	{
-		bring_up({{0, 1, 1, 1, 0}, {1, 1, 0, 0, 0}});
-		for (uint32_t pipe = 0; pipe < 2; pipe++) {
-			img_dsp_ctx_id cid{pipe, 0, {}};
-			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
-		}
-		m_ = mode(0, 0);
-	}
 	void *ctx()
 	{
-		img_dsp_ctx_id cid{0, 0, {}};
-		void *c = nullptr;
-		EXPECT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
-		return c;
+		return ctx_;
 	}
 	ik_ctx_body *body()
 	{
-		return ik_body(0, ctx());
+		return body_;
 	}
 	ik_hdr_blocks &hdr()
 	{
 		return body()->blk.hdr;
-	}
-	bool flag(unsigned f)
-	{
-		return ik_flag_test(body()->update_flags, f);
 	}
 	void clear_flags()
 	{

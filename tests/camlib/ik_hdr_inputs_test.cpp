@@ -5,6 +5,7 @@
 #include "ik_ctx.h"
 #include "ik_hdr.h"
 #include "ik_test_support.h"
+#include "ik_video_still_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 #include <vector>
 
 using iktest::has_msg;
-using iktest::IkFixture;
 using iktest::StdoutCapture;
 
 namespace
@@ -21,31 +21,16 @@ namespace
 
 typedef std::vector<uint8_t> Bytes;
 
-class IkHdrInputs : public IkFixture
+class IkHdrInputs : public iktest::IkVideoStill
 {
       protected:
 	void SetUp() override
 	{
-		bring_up({{0, 1, 1, 1, 0}, {1, 1, 0, 0, 0}});
-		for (uint32_t pipe = 0; pipe < 2; pipe++) {
-			img_dsp_ctx_id cid{pipe, 0, {}};
-			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
-		}
-		m_ = mode(0, 0);
+		IkVideoStill::SetUp();
 		img_dsp_hdr_blending_info b{1, {}};
 		ASSERT_EQ(vors_img_dsp_set_hdr_blending_info(1, &m_, &b), 0);
-		img_dsp_ctx_id cid{0, 0, {}};
-		void *c = nullptr;
-		ASSERT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
-		body_ = ik_body(0, c);
 		memset(body_->update_flags, 0, IK_UPDATE_FLAG_BYTES);
 	}
-	bool flag(unsigned f)
-	{
-		return ik_flag_test(body_->update_flags, f);
-	}
-	img_dsp_mode m_{};
-	ik_ctx_body *body_ = nullptr;
 };
 
 TEST_F(IkHdrInputs, BlendThreshold)
@@ -314,6 +299,171 @@ TEST_F(IkHdrInputs, StaticBlackLevelInHdrModeFillsEveryBlend)
 	img_dsp_static_black_level stored;
 	memcpy(&stored, body_->blk.static_black_level, sizeof(stored));
 	EXPECT_EQ(stored.BlackGb, -3);
+}
+
+/* ---- amplifier linearisation ---------------------------------------------- */
+
+uint32_t grid(unsigned i)
+{
+	return ik_hdr_grid_code(i);
+}
+
+class IkAmpLinear : public IkHdrInputs
+{
+      protected:
+	void SetUp() override
+	{
+		IkHdrInputs::SetUp();
+		hdr_ = m_;
+		hdr_.FuncMode = IMG_DSP_FUNC_NO_HDR;
+		buf_ = (uint8_t *)(uintptr_t)((ik_ctx_head *)ctx_)->buf[0];
+	}
+	const uint8_t *packed(bool hds, unsigned e) const
+	{
+		return buf_ + (hds ? IK_VBUF_AMPLINEAR_HDS_LUT : IK_VBUF_AMPLINEAR_LUT) +
+		       IK_AMP_LINEAR_STRIDE * e;
+	}
+	img_dsp_mode hdr_{};
+	uint8_t *buf_ = nullptr;
+	uint16_t lut_[IMG_DSP_AMP_LINEAR_ENTRIES];
+};
+
+TEST_F(IkAmpLinear, GridAndPacking)
+{
+	EXPECT_EQ(grid(64), 256u);
+	EXPECT_EQ(grid(96), 512u);
+	EXPECT_EQ(grid(128), 1024u);
+	EXPECT_EQ(grid(224), 4096u);
+	EXPECT_EQ(grid(288), 8192u);
+	EXPECT_EQ(grid(351), 16256u);
+	EXPECT_EQ(grid(352), 16256u);
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++)
+		lut_[i] = (uint16_t)(4 * grid(i));
+	img_dsp_amp_linearization a{1, 0, (uint64_t)(uintptr_t)lut_};
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization(1, &hdr_, &a, 0), 0);
+	const uint8_t *t = packed(false, 0);
+	EXPECT_EQ(Bytes(t + 706, t + 720), (Bytes{0x00, 0x10, 0x1A, 0x01, 0x40, 0x34, 0x04, 0x00, 0xD1, 0x08,
+	                                          0x00, 0x22, 0x23, 0x00}));
+	EXPECT_EQ(Bytes(t, t + 8), (Bytes{0x00, 0x00, 0x01, 0x20, 0x00, 0x03, 0x40, 0x00}));
+	uint16_t last;
+	memcpy(&last, t + 528, 2);
+	EXPECT_EQ(last, 4064u);
+	/* entry 160 opens group 5 (shift 2): 8192 >> 2 at bit 12 x 160 */
+	uint16_t e160;
+	memcpy(&e160, t + 240, 2);
+	EXPECT_EQ(e160 & 0xFFFu, 2048u);
+	EXPECT_EQ(Bytes(t + 530, t + 706), Bytes(176, 0));
+	EXPECT_TRUE(flag(IK_UPD_HDR_AMP_LINEAR(0)));
+
+	img_dsp_amp_linearization got{};
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization(&hdr_, &got, 0), 0);
+	EXPECT_EQ(got.lut_addr, (uint64_t)(uintptr_t)body_->blk.hdr.amp_linearization_lut[0])
+	    << "the getter names the context's copy";
+	memset(lut_, 0, sizeof(lut_));
+	EXPECT_NE(memcmp(body_->blk.hdr.amp_linearization_lut[0], lut_, 8), 0)
+	    << "the copy outlives the caller's";
+
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++)
+		lut_[i] = (uint16_t)(i * 10);
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization(1, &hdr_, &a, 1), 0);
+	EXPECT_EQ(Bytes(packed(false, 1) + 706, packed(false, 1) + 720), Bytes(14, 0))
+	    << "below 4096: no shift";
+	memcpy(&last, packed(false, 1) + 528, 2);
+	EXPECT_EQ(last, 3520u);
+
+	a.amplinear_ena = 0;
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization(1, &hdr_, &a, 1), 0);
+	EXPECT_EQ(Bytes(packed(false, 1), packed(false, 1) + 720), Bytes(720, 0))
+	    << "disabled: nothing packed";
+	EXPECT_EQ(memcmp(body_->blk.hdr.amp_linearization_lut[1], lut_, 706), 0) << "the table is still kept";
+}
+
+TEST_F(IkAmpLinear, HdsSetIsSeparate)
+{
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++)
+		lut_[i] = (uint16_t)(4 * grid(i));
+	img_dsp_amp_linearization a{1, 0, (uint64_t)(uintptr_t)lut_};
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization_hds(1, &hdr_, &a, 1), 0);
+	EXPECT_TRUE(flag(IK_UPD_AMP_LINEAR_HDS(1)));
+	EXPECT_FALSE(flag(IK_UPD_HDR_AMP_LINEAR(1)));
+	EXPECT_EQ(packed(true, 1)[706 + 1], 0x10);
+	EXPECT_EQ(packed(false, 1)[706 + 1], 0x00);
+	img_dsp_amp_linearization got{};
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization_hds(&hdr_, &got, 1), 0);
+	EXPECT_EQ(got.lut_addr, (uint64_t)(uintptr_t)body_->blk.hdr.amp_linearization_hds_lut[1]);
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization(&hdr_, &got, 1), 0);
+	EXPECT_EQ(got.lut_addr, 0u);
+}
+
+TEST_F(IkAmpLinear, ChecksAndRefusals)
+{
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++)
+		lut_[i] = (uint16_t)i;
+	const uint64_t table = (uint64_t)(uintptr_t)lut_;
+	img_dsp_mode exactly_hdr = hdr_, with_more = hdr_, single = m_, still = mode(1, 0);
+	with_more.FuncMode = IMG_DSP_FUNC_NO_HDR | IMG_DSP_FUNC_CLISO;
+	struct Case {
+		const char *what;
+		const img_dsp_mode *mode;
+		uint32_t ena;
+		uint64_t lut;
+		int32_t exposure;
+		int rc;
+		const char *msg;
+	} cases[] = {
+	    {"exposure 4", &exactly_hdr, 1, table, 4, -1,
+	     "[IK][Error]|exposure_index 4 should be within [0:3] in "
+	     "img_dsp_check_set_hdr_amp_linearization\n"},
+	    {"no table", &exactly_hdr, 2, 0, 0, -1,
+	     "[IK][Error]|amp_linearization: lut_addr == 0 in img_dsp_check_set_hdr_amp_linearization\n"},
+	    {"no table, single exposure", &single, 1, 0, 7, -1,
+	     "[IK][Error]|amp_linearization.lut_addr == 0 in img_dsp_check_set_amp_linearization\n"},
+	    {"beyond the blends", &exactly_hdr, 1, table, 2, -1,
+	     "[IK][Error]|exposure_index: 2 >= max_blending_number 1\n"},
+	    {"still pipe", &still, 1, table, 0, -1, "[IK][Error]|does not support pipe 1\n"},
+	    /* a stored linearisation is plain success, corrected or not */
+	    {"other flags beside HDR: no blend test", &with_more, 3, table, 3, 0,
+	     "[IK][Warning]|amplinear_ena 3 should be within [0:1] in "
+	     "img_dsp_check_set_hdr_amp_linearization \n"},
+	    {"single exposure: exposure 1", &single, 2, table, 0, 0,
+	     "[IK][Warning]|amp_linear.amplinear_ena 2 should be within [0:1] in "
+	     "img_dsp_check_set_amp_linearization \n"},
+	};
+	for (const auto &c : cases) {
+		memset(body_->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+		img_dsp_amp_linearization a{c.ena, 0, c.lut};
+		StdoutCapture out;
+		int rc = vors_img_dsp_set_amp_linearization(1, c.mode, &a, c.exposure);
+		std::string t = out.text();
+		EXPECT_EQ(rc, c.rc) << c.what;
+		std::string msg(c.msg);
+		size_t bar = msg.find('|');
+		EXPECT_TRUE(has_msg(t, msg.substr(0, bar) + "img_dsp_core_process_amp_linearization() ",
+		                    msg.substr(bar + 1)))
+		    << c.what << "\n"
+		    << t;
+		if (c.rc == IMG_DSP_FAIL)
+			EXPECT_EQ(Bytes(body_->update_flags, body_->update_flags + IK_UPDATE_FLAG_BYTES),
+			          Bytes(IK_UPDATE_FLAG_BYTES, 0))
+			    << c.what;
+		else
+			EXPECT_EQ(a.amplinear_ena, 1u) << c.what;
+	}
+	EXPECT_TRUE(flag(IK_UPD_HDR_AMP_LINEAR(1))) << "the single linearisation is exposure 1's";
+	img_dsp_amp_linearization got{};
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization(&single, &got, 3), 0);
+	EXPECT_EQ(got.amplinear_ena, 1u);
+	EXPECT_NE(got.lut_addr, 0u);
+	ASSERT_EQ(vors_img_dsp_get_amp_linearization(&hdr_, &got, 2), 0);
+	EXPECT_EQ(got.lut_addr, 0u) << "exposure 2 was refused";
+	StdoutCapture out;
+	int rc = vors_img_dsp_set_amp_linearization_hds(1, &hdr_, nullptr, 0);
+	std::string t = out.text();
+	EXPECT_EQ(rc, -1);
+	EXPECT_TRUE(
+	    has_msg(t, "[IK][Warning]img_dsp_core_process_amp_linearization_hds() ",
+	            "call img_dsp_check_set_hdr_amp_linearization() / img_dsp_check_set_amp_linearization() "
+	            "fail\n"));
 }
 
 } // namespace

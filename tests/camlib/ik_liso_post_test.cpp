@@ -629,6 +629,29 @@ TEST_F(IkPost, SingleExposureHdrPart)
 	EXPECT_EQ(vctx()->head.last_hdr_cfg, region_->phys_of(h));
 }
 
+TEST_F(IkPost, SingleExposureHdrPartLinearisesRgbIr)
+{
+	up();
+	uint8_t *blk = nullptr;
+	hdr(0, &blk);
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_rgb_ir ir{1, 0, 512};
+	ASSERT_EQ(vors_img_dsp_set_rgb_ir(1, &m, &ir), 0);
+	body()->blk.wb_gain.GainR = 8192;
+	ASSERT_EQ(post(0), 0);
+	const uint8_t *amp = blk + 3072;
+	ASSERT_EQ(rd32(amp), 0x9001003u);
+	EXPECT_EQ(std::vector<uint8_t>(amp + 4, amp + 12), (std::vector<uint8_t>{0, 1, 1, 1, 0, 1, 0, 0}));
+	uint16_t w;
+	memcpy(&w, amp + 26 + 2, 2);
+	EXPECT_EQ((w >> 6) & 7u, 4u) << "red's last group";
+	const uint8_t *red = blk + 21120;
+	EXPECT_EQ(rd32(amp + 56), region_->phys_of(red));
+	uint32_t e352 = (red[528] | (uint32_t)red[529] << 8) & 0xFFFu;
+	EXPECT_EQ(e352, 36513u >> 4);
+	EXPECT_EQ(rd32(amp + 128), 0x9006004u);
+}
+
 /* ---- the queue walker ---- */
 
 TEST_F(IkPost, QueueOutsideTheRegionIsSkipped)

@@ -439,6 +439,16 @@ typedef struct img_dsp_static_black_level {
 	int16_t BlackB;
 } img_dsp_static_black_level;
 
+/* An exposure's amplifier linearisation: 353 u16 outputs, one per point
+ * of the DSP's input grid. */
+typedef struct img_dsp_amp_linearization {
+	uint32_t amplinear_ena; /* 0..1 */
+	uint32_t reserved;
+	uint64_t lut_addr;
+} img_dsp_amp_linearization;
+
+#define IMG_DSP_AMP_LINEAR_ENTRIES 353u
+
 typedef struct img_dsp_amp_linearization_blend {
 	uint8_t alpha_index_threshold; /* 0..16 */
 	uint8_t reserved[3];
@@ -466,6 +476,18 @@ typedef struct img_dsp_hdr_raw_offset {
 	int32_t x_offset[4];
 	int32_t y_offset[4];
 } img_dsp_hdr_raw_offset;
+
+/* RGB-IR sensors: the IR correction and its internal saturation control. */
+typedef struct img_dsp_rgb_ir {
+	uint8_t mode; /* 0 none, 1..2 */
+	uint8_t reserved;
+	uint16_t fractional_correct; /* 0..512, 256 the break point */
+} img_dsp_rgb_ir;
+
+typedef struct img_dsp_rgb_ir_internal {
+	uint16_t saturation_cntrl; /* 0..16383, 0 the default 2000 */
+	uint8_t reserved[2];
+} img_dsp_rgb_ir_internal;
 
 /* The alpha table: 14 rows of 9 four-bit alphas, row by row. */
 typedef struct img_dsp_hdr_alpha_calc_alpha {
@@ -674,6 +696,14 @@ int vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode,
                                              img_dsp_amp_linearization_blend *block, int32_t blending_index);
 int vors_img_dsp_get_amp_linearization_blend(const img_dsp_mode *mode, img_dsp_amp_linearization_blend *out,
                                              int32_t blending_index);
+int vors_img_dsp_set_amp_linearization(int fd, const img_dsp_mode *mode, img_dsp_amp_linearization *block,
+                                       int32_t exposure_index);
+int vors_img_dsp_get_amp_linearization(const img_dsp_mode *mode, img_dsp_amp_linearization *out,
+                                       int32_t exposure_index);
+int vors_img_dsp_set_amp_linearization_hds(int fd, const img_dsp_mode *mode, img_dsp_amp_linearization *block,
+                                           int32_t exposure_index);
+int vors_img_dsp_get_amp_linearization_hds(const img_dsp_mode *mode, img_dsp_amp_linearization *out,
+                                           int32_t exposure_index);
 int vors_img_dsp_set_hdr_dgain_saturation_level(int fd, const img_dsp_mode *mode,
                                                 img_dsp_hdr_dgain_saturation_level *block,
                                                 int32_t exposure_index);
@@ -686,6 +716,23 @@ int vors_img_dsp_get_front_end_wb_gain(const img_dsp_mode *mode, img_dsp_front_e
                                        int32_t exposure_index);
 int vors_img_dsp_set_hdr_raw_offset(int fd, const img_dsp_mode *mode, img_dsp_hdr_raw_offset *block);
 int vors_img_dsp_get_hdr_raw_offset(const img_dsp_mode *mode, img_dsp_hdr_raw_offset *out);
+
+/* Builds the context's HDR configuration ConfigId and posts it. */
+int vors_img_dsp_set_hdr_video_post_proc(int fd, const img_dsp_mode *mode);
+
+/* RGB-IR sensors. */
+int vors_img_dsp_set_rgb_ir(int fd, const img_dsp_mode *mode, img_dsp_rgb_ir *block);
+int vors_img_dsp_get_rgb_ir(const img_dsp_mode *mode, img_dsp_rgb_ir *out);
+int vors_img_dsp_set_rgb_ir_internal(int fd, const img_dsp_mode *mode, img_dsp_rgb_ir_internal *block);
+int vors_img_dsp_get_rgb_ir_internal(const img_dsp_mode *mode, img_dsp_rgb_ir_internal *out);
+/* Splits a sensor driver's Bayer code (0..11) into pattern and IR mode. */
+int vors_img_dsp_get_rgb_ir_bayer_pattern(uint32_t code, uint8_t *pattern, uint8_t *ir_mode);
+/* The defect maps of an RGB-IR sensor from an ordinary one (NULL: none):
+ * one bit a pixel, rows of ((width + 7) / 8 + 31) & ~31 bytes; the IR map
+ * has height / 2 rows. */
+int vors_img_dsp_generate_ir_format_sbp_table(uint32_t pattern, uint32_t ir_mode, uint32_t width,
+                                              uint32_t height, const uint8_t *sensor_map, uint8_t *main_out,
+                                              uint8_t *ir_out);
 
 /* Debug facilities. */
 int vors_img_dsp_register_debug_log_writer(img_dsp_debug_log_writer fn);
