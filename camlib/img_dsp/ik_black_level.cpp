@@ -133,13 +133,19 @@ static int static_black_level_step(const img_dsp_mode *mode, void *block, uint32
 	return rc;
 }
 
-/* The statistics limits follow the black level on the still pipe. */
-static int stat_refresh(int fd, const img_dsp_mode *mode, void *, const img_dsp_update_list *list)
+/* The statistics limits follow the black levels on the still pipe, when
+ * the step took its block as given (entry `entry` of its list). */
+static int stat_refresh_if(int fd, const img_dsp_mode *mode, const img_dsp_update_list *list, unsigned entry)
 {
-	if (list->entry[IK_BLC_UPD_STAT_REFRESH].valid && mode->Pipe != IMG_DSP_PIPE_VIDEO &&
+	if (list->entry[entry].valid && mode->Pipe != IMG_DSP_PIPE_VIDEO &&
 	    mode->BatchId != IMG_DSP_BATCH_NONE)
 		vors_img_dsp_3a_set_aaa_stat_info(fd, mode);
 	return 0;
+}
+
+static int stat_refresh(int fd, const img_dsp_mode *mode, void *, const img_dsp_update_list *list)
+{
+	return stat_refresh_if(fd, mode, list, IK_BLC_UPD_STAT_REFRESH);
 }
 
 extern "C" int vors_img_dsp_set_static_black_level(int fd, const img_dsp_mode *mode,
@@ -277,14 +283,9 @@ static int deferred_black_level_step(const img_dsp_mode *mode, void *block, uint
 	return rc;
 }
 
-/* The statistics limits depend on the deferred table as they do on the
- * black levels. */
 static int deferred_stat_refresh(int fd, const img_dsp_mode *mode, void *, const img_dsp_update_list *list)
 {
-	if (list->entry[IK_DEFBLC_UPD_STAT_REFRESH].valid && mode->Pipe != IMG_DSP_PIPE_VIDEO &&
-	    mode->BatchId != IMG_DSP_BATCH_NONE)
-		vors_img_dsp_3a_set_aaa_stat_info(fd, mode);
-	return 0;
+	return stat_refresh_if(fd, mode, list, IK_DEFBLC_UPD_STAT_REFRESH);
 }
 
 extern "C" int vors_img_dsp_set_deferred_black_level(int fd, const img_dsp_mode *mode,

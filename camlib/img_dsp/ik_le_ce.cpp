@@ -71,6 +71,20 @@ int img_dsp_core_process_local_exposure(const img_dsp_mode *mode, const void *bl
 	return 0;
 }
 
+/* Table values, `per_line` to a line, each line as "[IK]<values>". */
+static void print_rows(const uint8_t *bytes, const uint16_t *words, int count, int per_line, const char *fmt)
+{
+	for (int row = 0; row < count / per_line; row++) {
+		char line[16 * 8 + 1];
+		size_t n = 0;
+		for (int i = 0; i < per_line; i++) {
+			int k = row * per_line + i;
+			n += (size_t)snprintf(line + n, sizeof(line) - n, fmt, bytes ? bytes[k] : words[k]);
+		}
+		ik_print("[IK]%s\n", line);
+	}
+}
+
 static void print_local_exposure(const void *p)
 {
 	const img_dsp_local_exposure *b = (const img_dsp_local_exposure *)p;
@@ -79,14 +93,7 @@ static void print_local_exposure(const void *p)
 	         b->Enb, b->Radius, b->LumaWeightRed, b->LumaWeightGreen, b->LumaWeightBlue,
 	         b->LumaWeightShift);
 	ik_print("[IK]     GainCurveTable = {\n");
-	for (int row = 0; row < 16; row++) {
-		char line[16 * 8 + 1];
-		size_t n = 0;
-		for (int i = 0; i < 16; i++)
-			n += (size_t)snprintf(line + n, sizeof(line) - n, "%6d ",
-			                      b->GainCurveTable[row * 16 + i]);
-		ik_print("[IK]%s\n", line);
-	}
+	print_rows(NULL, b->GainCurveTable, 256, 16, "%6d ");
 	ik_print("[IK]  }\n");
 }
 
@@ -193,21 +200,6 @@ int img_dsp_core_set_contrast_enhance_internal_setting(const img_dsp_mode *mode,
 	return 0;
 }
 
-static void print_values(const char *label, const uint8_t *bytes, const uint16_t *words, int count,
-                         int per_line, const char *fmt)
-{
-	ik_print("[IK]%s:\n", label);
-	for (int row = 0; row < count / per_line; row++) {
-		char line[16 * 8 + 1];
-		size_t n = 0;
-		for (int i = 0; i < per_line; i++) {
-			int k = row * per_line + i;
-			n += (size_t)snprintf(line + n, sizeof(line) - n, fmt, bytes ? bytes[k] : words[k]);
-		}
-		ik_print("[IK]%s\n", line);
-	}
-}
-
 static void print_contrast_enhance(const void *p)
 {
 	const img_dsp_contrast_enhance *b = (const img_dsp_contrast_enhance *)p;
@@ -264,8 +256,10 @@ static void print_contrast_enhance(const void *p)
 		         o[61], o[62], o[63]);
 		return;
 	}
-	print_values("coring_table", b->coring_table, NULL, 64, 16, "%2d,");
-	print_values("output_table", NULL, b->output_table, 256, 16, "%5d,");
+	ik_print("[IK]coring_table:\n");
+	print_rows(b->coring_table, NULL, 64, 16, "%2d,");
+	ik_print("[IK]output_table:\n");
+	print_rows(NULL, b->output_table, 256, 16, "%5d,");
 }
 
 static void print_decimation(const void *p)
