@@ -40,7 +40,9 @@ static int16_t luma_offset(const img_dsp_local_exposure *b, const int16_t *table
 	int32_t w = 2 * (b->Radius + 2);
 	int32_t sum = -(int32_t)b->LumaWeightRed * table[3] - 2 * (int32_t)b->LumaWeightGreen * table[4] -
 	              (int32_t)b->LumaWeightBlue * table[5];
-	return (int16_t)((sum * w * w) >> (b->LumaWeightShift + 6));
+	/* a shift past the word leaves only the sign, as the DSP's would */
+	int shift = b->LumaWeightShift + 6;
+	return (int16_t)((sum * w * w) >> (shift < 31 ? shift : 31));
 }
 
 int img_dsp_core_process_local_exposure(const img_dsp_mode *mode, const void *block,

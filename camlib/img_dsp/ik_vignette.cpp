@@ -240,9 +240,15 @@ static int32_t interpolate(const uint16_t *g, uint32_t cols, uint32_t rows, uint
 	return (lower * 16 + (upper - lower) * (int32_t)wr) >> 8;
 }
 
+/* A 32-bit left shift; a shift past the word leaves nothing. */
+static uint32_t shl32(uint32_t v, uint32_t s)
+{
+	return s < 32 ? v << s : 0;
+}
+
 static void scale_point(const img_dsp_vignette_calc_info *info, const int32_t value[4], uint16_t out[4])
 {
-	uint32_t unity = 1u << info->GainShift;
+	uint32_t unity = shl32(1u, info->GainShift);
 	if (info->Mode != 1) {
 		for (int c = 0; c < 4; c++)
 			out[c] = (uint16_t)(unity +
@@ -253,8 +259,9 @@ static void scale_point(const img_dsp_vignette_calc_info *info, const int32_t va
 	for (int c = 1; c < 4; c++)
 		if (value[c] < m)
 			m = value[c];
-	uint32_t k = m == 0 ? info->Strength
-	                    : (((65536u - info->Strength) << info->GainShift) / (uint32_t)m) + info->Strength;
+	uint32_t k = m == 0
+	                 ? info->Strength
+	                 : (shl32(65536u - info->Strength, info->GainShift) / (uint32_t)m) + info->Strength;
 	for (int c = 0; c < 4; c++) {
 		uint32_t t = (((uint32_t)(m - value[c]) * info->W) + 65536u) >> 16;
 		out[c] = (uint16_t)((t * k + 32767u) >> 16);

@@ -371,6 +371,7 @@ TEST_F(IkRaw, LocalExposureLumaOffset)
 	    {true, 8, 6, 0, {0x00, 0x80}},
 	    {true, 16, 0, 4, {0x00, 0xFF}},
 	    {false, 16, 0, 4, {0x00, 0x00}},
+	    {true, 8, 6, 31, {0xFF, 0xFF}}, /* a shift past the word keeps the sign */
 	};
 	img_dsp_mode m = mode(0, 0);
 	for (const auto &c : cases) {
@@ -1070,6 +1071,24 @@ TEST_F(IkVignetteCalc, ZeroStrengthGivesUnityEverywhere)
 	for (int g = 0; g < 4; g++)
 		for (int i = 0; i < 33 * 33; i++)
 			ASSERT_EQ(body()->blk.vignette_calc_grid[g][i], 1024) << g << " " << i;
+}
+
+TEST_F(IkVignetteCalc, NormalisedFormulaOnEqualColours)
+{
+	/* equal colours: every t is 1 and k is the strength, so the gain is
+	 * (65536 + 32767) >> 16 */
+	for (int g = 0; g < 4; g++)
+		for (int i = 0; i < 9; i++)
+			grid[g][i] = 1500;
+	info.Mode = 1;
+	info.W = 65536;
+	ASSERT_EQ(run(), 0);
+	EXPECT_EQ(out(0, 0, 0), 1);
+	EXPECT_EQ(out(3, 20, 7), 1);
+	info.GainShift = 40;
+	info.Strength = 0;
+	ASSERT_EQ(run(), 0) << "a shift past the word leaves k at the strength";
+	EXPECT_EQ(out(1, 5, 5), 0);
 }
 
 TEST_F(IkVignetteCalc, GeometryFaultsAreRefusedWithBothWindows)
