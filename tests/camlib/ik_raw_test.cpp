@@ -205,6 +205,19 @@ TEST_F(IkRaw, StaticBlackLevelClampsAndRefreshesStatisticsOnlyWhenTakenAsGiven)
 	EXPECT_FALSE(flag(IK_UPD_AAA_STATISTICS, 1)) << "no batch, no refresh";
 }
 
+TEST_F(IkRaw, StaticBlackLevelOfAnHdrVideoChannelGoesToTheHdrRecords)
+{
+	pattern(0, 0);
+	img_dsp_mode m = mode(0, 0);
+	m.FuncMode = IMG_DSP_FUNC_NO_HDR;
+	img_dsp_static_black_level b{-10, -11, -12, -13};
+	ASSERT_EQ(vors_img_dsp_set_static_black_level(kFd, &m, &b), 0);
+	EXPECT_EQ(memcmp(body()->blk.hdr.post_static_black_level, &b, sizeof(b)), 0);
+	int32_t ee;
+	memcpy(&ee, sec(IK_SEC_BLACK_LEVEL) + 4, 4);
+	EXPECT_EQ(ee, -10);
+}
+
 TEST_F(IkRaw, RawSettersAndGettersRefuseOtherPipesAndNullBlocks)
 {
 	img_dsp_mode dec = mode(2, 0);
