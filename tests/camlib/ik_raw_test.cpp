@@ -40,6 +40,12 @@ bool said(const std::string &text, const std::string &tail)
 	return has_msg(text, "() ", tail);
 }
 
+void expect_said(const std::string &text, std::initializer_list<const char *> tails)
+{
+	for (const char *t : tails)
+		EXPECT_TRUE(said(text, t)) << t;
+}
+
 class IkRaw : public IkFixture
 {
       protected:
@@ -251,10 +257,8 @@ TEST_F(IkRaw, RawSettersAndGettersRefuseOtherPipesAndNullBlocks)
 	EXPECT_EQ(vors_img_dsp_get_static_black_level(&m, nullptr), -1);
 	std::string text = out.text();
 	EXPECT_TRUE(said(text, "does not support pipe\n")) << "the saturation step's own wording";
-	EXPECT_TRUE(said(text, "does not support pipe 2\n"));
-	EXPECT_TRUE(said(text, "p_black_corr is NULL in "));
-	EXPECT_TRUE(said(text, "p_dgain_sat is NULL in "));
-	EXPECT_TRUE(said(text, "p_black_corr is empty\n"));
+	expect_said(text, {"does not support pipe 2\n", "p_black_corr is NULL in ", "p_dgain_sat is NULL in ",
+	                   "p_black_corr is empty\n"});
 }
 
 /* Deferred on with unit gains and black levels of -256: every step that
@@ -420,10 +424,9 @@ TEST_F(IkRaw, LocalExposureClampsAndGetterReturnsTheClampedBlock)
 	StdoutCapture out;
 	EXPECT_EQ(vors_img_dsp_set_local_exposure(kFd, &m, &le), IMG_DSP_CLAMPED);
 	std::string text = out.text();
-	EXPECT_TRUE(said(text, "enable 2 should be within [0:1] in "));
-	EXPECT_TRUE(said(text, "radius 7 should be within [0:6] in "));
-	EXPECT_TRUE(said(text, "LumaWeightGreen 32 should be within [0:31] in "));
-	EXPECT_TRUE(said(text, "LumaWeightShift 40 should be within [0:31] in "));
+	expect_said(text, {"enable 2 should be within [0:1] in ", "radius 7 should be within [0:6] in ",
+	                   "LumaWeightGreen 32 should be within [0:31] in ",
+	                   "LumaWeightShift 40 should be within [0:31] in "});
 	img_dsp_local_exposure got{};
 	ASSERT_EQ(vors_img_dsp_get_local_exposure(&m, &got), 0);
 	EXPECT_EQ(got.Enb, 1);
@@ -580,10 +583,10 @@ TEST_F(IkRaw, DynamicCorrectionOffWithoutStrengthAndClamps)
 	StdoutCapture out;
 	EXPECT_EQ(vors_img_dsp_set_dynamic_bad_pixel_correction(kFd, &m, &big), IMG_DSP_CLAMPED);
 	std::string text = out.text();
-	EXPECT_TRUE(said(text, "Enb=5 should be within [0:4] in "));
-	EXPECT_TRUE(said(text, "CorrectionMethod=2 should be within [0:1] in "));
-	EXPECT_TRUE(said(text, "HotPixelStrength=11 should be within [0:10] in "));
-	EXPECT_TRUE(said(text, "DarkPixelStrength=12 should be within [0:10] in "));
+	expect_said(text,
+	            {"Enb=5 should be within [0:4] in ", "CorrectionMethod=2 should be within [0:1] in ",
+	             "HotPixelStrength=11 should be within [0:10] in ",
+	             "DarkPixelStrength=12 should be within [0:10] in "});
 	img_dsp_dbp_correction got{};
 	ASSERT_EQ(vors_img_dsp_get_dynamic_bad_pixel_correction(&m, &got), 0);
 	EXPECT_EQ(got.Enb, 4);
@@ -707,9 +710,9 @@ TEST_F(IkRaw, StaticCorrectionPointsIntoTheCallersMap)
 	bad.CalibSbpInfo.SbpBuffer = nullptr;
 	EXPECT_EQ(vors_img_dsp_set_static_bad_pixel_correction(kFd, &m, &bad), -1);
 	std::string text = out.text();
-	EXPECT_TRUE(said(text, "SBP Correction Version 0x1 != 0x20130218 in "));
-	EXPECT_TRUE(said(text, "Sensor window width 1270 must be multiple of 32 in "));
-	EXPECT_TRUE(said(text, "FPN buffer pointer is NULL in "));
+	expect_said(text, {"SBP Correction Version 0x1 != 0x20130218 in ",
+	                   "Sensor window width 1270 must be multiple of 32 in ",
+	                   "FPN buffer pointer is NULL in "});
 	vors_img_dsp_sbp_correction_t off{};
 	off.CalibSbpInfo.VinSensorGeo.Width = 1920;
 	ASSERT_EQ(vors_img_dsp_set_static_bad_pixel_correction(kFd, &m, &off), 0);
@@ -814,10 +817,10 @@ TEST_F(IkRaw, CfaNoiseSelectivityAndClamps)
 	StdoutCapture out;
 	EXPECT_EQ(vors_img_dsp_set_cfa_noise_filter(kFd, &m, &f), IMG_DSP_CLAMPED);
 	std::string text = out.text();
-	EXPECT_TRUE(said(text, "Enb = 2 should be within [0:1] in "));
-	EXPECT_TRUE(said(text, "NoiseLevel[2] = 9000 should be within [0:8192] in "));
-	EXPECT_TRUE(said(text, "ExtentFine[0] = 257 should be within [0:256] in "));
-	EXPECT_TRUE(said(text, "SelectivityRegular = 260 should be within [0,50,100,150,200,250] in "));
+	expect_said(text, {"Enb = 2 should be within [0:1] in ",
+	                   "NoiseLevel[2] = 9000 should be within [0:8192] in ",
+	                   "ExtentFine[0] = 257 should be within [0:256] in ",
+	                   "SelectivityRegular = 260 should be within [0,50,100,150,200,250] in "});
 	img_dsp_cfa_noise_filter got{};
 	ASSERT_EQ(vors_img_dsp_get_cfa_noise_filter(&m, &got), 0);
 	EXPECT_EQ(got.NoiseLevel[2], 8192);
@@ -937,9 +940,9 @@ TEST_F(IkRaw, AntiAliasingKeepsTheLeakageBlockOn)
 	StdoutCapture out;
 	EXPECT_EQ(vors_img_dsp_set_anti_aliasing(kFd, &m, &seven), 0);
 	std::string text = out.text();
-	EXPECT_TRUE(said(text, "Strength=7 should be within [0:4] in "));
-	EXPECT_TRUE(said(text, "Thresh = 20000 should be within [0:16383] in "));
-	EXPECT_TRUE(said(text, "LogFractionalCorrect = 9 should be within [0:7] in "));
+	expect_said(text,
+	            {"Strength=7 should be within [0:4] in ", "Thresh = 20000 should be within [0:16383] in ",
+	             "LogFractionalCorrect = 9 should be within [0:7] in "});
 	img_dsp_anti_aliasing got{};
 	ASSERT_EQ(vors_img_dsp_get_anti_aliasing(&m, &got), 0);
 	EXPECT_EQ(got.Strength, 4u);
