@@ -10,6 +10,7 @@
 
 #include "ik_liso_layout.h"
 #include "img_dsp.h"
+#include "img_dsp_raw.h"
 
 #include <stddef.h>
 #include <stdint.h>
@@ -242,7 +243,8 @@ enum ik_section_tbl {
 	IK_STBL_HDR_ALPHA,                             /* three, one per blend step */
 	IK_STBL_AMPLINEAR = IK_STBL_HDR_ALPHA + 3,     /* four, one per exposure */
 	IK_STBL_AMPLINEAR_HDS = IK_STBL_AMPLINEAR + 4, /* four, one per exposure */
-	IK_SECTION_TBL_COUNT = IK_STBL_AMPLINEAR_HDS + 4,
+	IK_STBL_SBP_MAP = IK_STBL_AMPLINEAR_HDS + 4,   /* the FPN map area, inside the context itself */
+	IK_SECTION_TBL_COUNT,
 };
 
 /* AE, AWB and AF set-up and the commands that ride with a configuration. */
@@ -393,6 +395,14 @@ typedef struct ik_filter_blocks {
 	uint8_t vignette_bypass[40];
 	uint8_t vignette_calc_info[104];
 	uint8_t vignette_tables[4][2208];
+	uint8_t sbp_highlight_mode;
+	uint8_t reserved_raw[3];
+	/* the vignette calculation's 33 x 33 output grids and its mapping */
+	uint16_t vignette_calc_grid[4][33 * 33];
+	uint32_t vignette_calc_col[33];
+	uint32_t vignette_calc_row[33];
+	uint32_t vignette_calc_col_weight[33];
+	uint32_t vignette_calc_row_weight[33];
 	/* luma */
 	ik_first_sharpen_group first_sharpen;
 	ik_final_sharpen_group final_sharpen;
@@ -432,6 +442,10 @@ typedef struct ik_filter_blocks {
 
 #define IK_UPDATE_FLAG_BYTES 20u
 
+/* The FPN map area: the usable map plus the slack that lets the map start
+ * on a 32-byte boundary. */
+#define IK_FPN_MAP_AREA_SIZE (IMG_DSP_FPN_MAP_SIZE + 31u)
+
 /* Everything of a video or still context below its head and tables. */
 typedef struct ik_ctx_body {
 	img_dsp_size_info size_info;
@@ -443,6 +457,7 @@ typedef struct ik_ctx_body {
 	uint8_t reserved[6];
 	ik_filter_blocks blk;
 	ik_cmd_image sec[IK_SEC_COUNT];
+	uint8_t fpn_map_area[IK_FPN_MAP_AREA_SIZE];
 } ik_ctx_body;
 
 typedef struct ik_video_ctx {

@@ -324,9 +324,34 @@ static const ik_section_table section_tables[] = {
     AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 1),
     AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 2),
     AMP_ROW(IK_VBUF_AMPLINEAR_HDS_LUT, IK_STBL_AMPLINEAR_HDS, 3),
+    /* offsets within the context for both pipes (see in_context) */
+    {IK_SEC_SBP, IK_SECW_SBP_MAP_ADDR, (uint32_t)offsetof(ik_video_ctx, body.fpn_map_area),
+     (uint32_t)offsetof(ik_still_ctx, body.fpn_map_area), 0, IK_FPN_MAP_AREA_SIZE, IK_STBL_SBP_MAP},
 };
 static_assert(sizeof(section_tables) / sizeof(section_tables[0]) == IK_SECTION_TBL_COUNT,
               "one row per section table");
+
+/* The FPN map lies in the context, not in a buffer block. */
+static bool in_context(const ik_section_table &t)
+{
+	return t.idx == IK_STBL_SBP_MAP;
+}
+
+uint8_t *ik_fpn_map(ik_ctx_body *body)
+{
+	uint8_t *area = body->fpn_map_area;
+	return area + ((32u - (ik_phys(area) & 31u)) & 31u);
+}
+
+/* A clone takes the source's map; the section follows it only when it
+ * pointed at the source's own map (a caller's map stays the caller's). */
+static void clone_fpn_map(ik_ctx_body *dst, ik_ctx_body *src)
+{
+	ik_memcpy(ik_fpn_map(dst), ik_fpn_map(src), IMG_DSP_FPN_MAP_SIZE);
+	uint32_t *w = &dst->sec[IK_SEC_SBP].word[IK_SECW_SBP_MAP_ADDR];
+	if (*w == ik_phys(ik_fpn_map(src)))
+		*w = ik_phys(ik_fpn_map(dst));
+}
 
 static void set_u16(ik_cmd_image *img, uint32_t byte, uint16_t v)
 {
@@ -345,7 +370,11 @@ static void point_section_tables(uint32_t pipe, void *ctx, ik_cmd_image *sec)
 		if (t.sec == IK_SEC_HDR)
 			continue; /* the HDR setters write their records */
 		uint8_t *tbl;
-		if (pipe == IMG_DSP_PIPE_VIDEO)
+		if (in_context(t) && ik_body(pipe, ctx))
+			tbl = ik_fpn_map(ik_body(pipe, ctx));
+		else if (in_context(t))
+			continue;
+		else if (pipe == IMG_DSP_PIPE_VIDEO)
 			tbl = ik_ctx_table(pipe, ctx, t.video_offset, 0);
 		else if (pipe == IMG_DSP_PIPE_STILL)
 			tbl = (uint8_t *)ctx + t.still_offset;
@@ -583,6 +612,8 @@ static int clone_video(ik_video_ctx *dst, ik_video_ctx *src)
 		}
 	}
 	for (const auto &t : section_tables) {
+		if (in_context(t))
+			continue;
 		uint8_t idx = recorded_index(&dst->body.blk, &t);
 		uint8_t *to = (uint8_t *)(uintptr_t)dst->head.buf[idx] + t.video_offset;
 		ik_memcpy(to, (const uint8_t *)(uintptr_t)src->head.buf[idx] + t.video_offset, t.size);
@@ -597,6 +628,7 @@ static int clone_video(ik_video_ctx *dst, ik_video_ctx *src)
 		repoint_lut(h->amp_linearization[e], h->amp_linearization_lut[e]);
 		repoint_lut(h->amp_linearization_hds[e], h->amp_linearization_hds_lut[e]);
 	}
+	clone_fpn_map(&dst->body, &src->body);
 	return 0;
 }
 
@@ -607,8 +639,9 @@ static int clone_still(ik_still_ctx *dst, ik_still_ctx *src)
 	ik_memcpy(dst->tables, src->tables, sizeof(dst->tables));
 	ik_final_sharpen_repoint(&dst->body.blk.final_sharpen);
 	for (const auto &t : section_tables)
-		if (t.sec != IK_SEC_HDR)
+		if (t.sec != IK_SEC_HDR && !in_context(t))
 			dst->body.sec[t.sec].word[t.word] = ik_phys((uint8_t *)dst + t.still_offset);
+	clone_fpn_map(&dst->body, &src->body);
 	return 0;
 }
 

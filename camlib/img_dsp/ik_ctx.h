@@ -66,5 +66,7 @@ void *ik_mode_lock_video_or_still(const char *caller, const img_dsp_mode *mode, 
 ik_ctx_body *ik_body(uint32_t pipe, void *ctx);
 /* The user address of a context table of the pipe, for the first buffer block. */
 uint8_t *ik_ctx_table(uint32_t pipe, void *ctx, uint32_t video_offset, uint32_t still_offset);
+/* The start of the context's FPN map: the first 32-byte boundary of its area. */
+uint8_t *ik_fpn_map(ik_ctx_body *body);
 
 #endif

@@ -354,9 +354,12 @@ void build_common(ik_liso_run *r)
 		           (((uint32_t)vig[IK_SECB_VIGNETTE_SHIFT] << IK_COMMON_VIGNETTE_SHIFT_SHIFT) &
 		            IK_COMMON_VIGNETTE_SHIFT_MASK);
 		uint8_t *dst = field_table(c->vignette_gain);
-		for (unsigned k = 0; dst && k < 4; k++)
-			ik_memcpy(dst + k * IK_VIGNETTE_TBL_SIZE, r->blk->vignette_tables[k],
-			          IK_VIGNETTE_TBL_SIZE);
+		for (unsigned k = 0; dst && k < 4; k++) {
+			const uint8_t *src =
+			    field_table(r->sec[IK_SEC_VIGNETTE].word[IK_SECW_VIGNETTE_FIRST + k]);
+			if (src)
+				ik_memcpy(dst + k * IK_VIGNETTE_TBL_SIZE, src, IK_VIGNETTE_TBL_SIZE);
+		}
 	}
 	/* The CA-warp command has no setter in this library; flag 0.4 is never
 	 * set, so its fields keep what the configuration held. */

@@ -390,7 +390,9 @@ int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r)
 		c[5] = vig[IK_SECB_VIGNETTE_SHIFT];
 		for (unsigned k = 0; k < 4; k++) {
 			uint8_t *t = tbl + HDR_VIGNETTE_TABLES + HDR_VIGNETTE_STRIDE * k;
-			ik_memcpy(t, r->blk->vignette_tables[k], IK_VIGNETTE_TBL_SIZE);
+			uint32_t src = r->sec[IK_SEC_VIGNETTE].word[IK_SECW_VIGNETTE_FIRST + k];
+			if (src)
+				ik_memcpy(t, ik_user(src), IK_VIGNETTE_TBL_SIZE);
 			put32(c + 8 + 4 * k, ik_phys(t));
 		}
 	}

@@ -118,7 +118,7 @@ static void take_entry(img_dsp_update_list *list, unsigned to, const img_dsp_upd
 	list->entry[to] = sub->entry[from];
 }
 
-static void write_black_level_offsets(ik_cmd_image *sec, const int16_t table[9])
+void write_black_level_offsets(ik_cmd_image *sec, const int16_t table[9])
 {
 	uint16_t off[9];
 	for (int c = 0; c < 3; c++) {
