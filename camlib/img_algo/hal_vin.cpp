@@ -37,6 +37,13 @@ static int check_channel(int chan)
 	return hal_chan[chan].sensor_ctrl ? 1 : 0;
 }
 
+/* As check_channel, and a missing argument refused. */
+static int check_channel_arg(int chan, const void *arg)
+{
+	int rc = check_channel(chan);
+	return rc > 0 && !arg ? -1 : rc;
+}
+
 static int request(int fd, unsigned long code, void *arg, const char *what)
 {
 	if (ioctl(fd, code, arg) < 0) {
@@ -133,7 +140,7 @@ static int send_sht_agc_group(int fd, unsigned long code, const hal_sht_agc *rec
 	return 0;
 }
 
-int hal_set_pending_sht_agc(int fd, const hal_sht_agc *rec, int chan)
+static int set_sht_agc_group(int fd, unsigned long code, const hal_sht_agc *rec, int chan, const char *what)
 {
 	int rc = check_channel(chan);
 	if (rc <= 0)
@@ -142,20 +149,18 @@ int hal_set_pending_sht_agc(int fd, const hal_sht_agc *rec, int chan)
 		printf("error: null pointer.\n");
 		return -1;
 	}
-	return send_sht_agc_group(fd, QVD_IOC_VIN_SET_PENDING_SHT_AGC, rec, chan,
-	                          "QVD_IOC_VIN_SET_PENDING_SHT_AGC error");
+	return send_sht_agc_group(fd, code, rec, chan, what);
+}
+
+int hal_set_pending_sht_agc(int fd, const hal_sht_agc *rec, int chan)
+{
+	return set_sht_agc_group(fd, QVD_IOC_VIN_SET_PENDING_SHT_AGC, rec, chan,
+	                         "QVD_IOC_VIN_SET_PENDING_SHT_AGC error");
 }
 
 int hal_set_wdr_gain_shutter(int fd, const hal_sht_agc *rec, int chan)
 {
-	int rc = check_channel(chan);
-	if (rc <= 0)
-		return rc;
-	if (!rec) {
-		printf("error: null pointer.\n");
-		return -1;
-	}
-	return send_sht_agc_group(fd, QVD_IOC_VIN_SET_WDR_GP, rec, chan, "QVD_IOC_VIN_SET_WDR_GP error");
+	return set_sht_agc_group(fd, QVD_IOC_VIN_SET_WDR_GP, rec, chan, "QVD_IOC_VIN_SET_WDR_GP error");
 }
 
 static void ratio_record(qvd_vin_dgain_ratio *r, int chan)
@@ -167,11 +172,9 @@ static void ratio_record(qvd_vin_dgain_ratio *r, int chan)
 
 int hal_set_dgain_ratio(int fd, const uint32_t ratio[3], int chan)
 {
-	int rc = check_channel(chan);
+	int rc = check_channel_arg(chan, ratio);
 	if (rc <= 0)
 		return rc;
-	if (!ratio)
-		return -1;
 	qvd_vin_dgain_ratio r;
 	ratio_record(&r, chan);
 	r.r = ratio[0];
@@ -182,11 +185,9 @@ int hal_set_dgain_ratio(int fd, const uint32_t ratio[3], int chan)
 
 int hal_get_dgain_ratio(int fd, uint32_t ratio[3], int chan)
 {
-	int rc = check_channel(chan);
+	int rc = check_channel_arg(chan, ratio);
 	if (rc <= 0)
 		return rc;
-	if (!ratio)
-		return -1;
 	qvd_vin_dgain_ratio r;
 	ratio_record(&r, chan);
 	if (request(fd, QVD_IOC_VIN_GET_DGAIN_RATIO, &r, "QVD_IOC_VIN_GET_DGAIN_RATIO") != 0)
@@ -293,21 +294,17 @@ int hal_shutter_to_row(int fd, uint32_t time, uint32_t *rows, int chan)
 
 int hal_get_agc_record(int fd, qvd_vin_agc *rec, int chan)
 {
-	int rc = check_channel(chan);
+	int rc = check_channel_arg(chan, rec);
 	if (rc <= 0)
 		return rc;
-	if (!rec)
-		return -1;
 	return read_agc(fd, &hal_chan[chan], rec);
 }
 
 int hal_aaa_compensation(int fd, uint64_t value[2], int chan)
 {
-	int rc = check_channel(chan);
+	int rc = check_channel_arg(chan, value);
 	if (rc <= 0)
 		return rc;
-	if (!value)
-		return -1;
 	qvd_vin_aaa_comp r = {hal_chan[chan].vsrc_id, hal_chan[chan].vsrc_ctx, {value[0], value[1]}};
 	if (request(fd, QVD_IOC_VIN_AAA_COMPENSATION, &r, "QVD_IOC_VIN_AAA_COMPENSATION") != 0)
 		return -1;
@@ -325,11 +322,9 @@ static int get_group(int fd, unsigned long code, qvd_vin_group *g, int chan, con
 
 int hal_get_wdr_gain_index(int fd, uint32_t index[HAL_MAX_EXPOSURES], int chan)
 {
-	int rc = check_channel(chan);
+	int rc = check_channel_arg(chan, index);
 	if (rc <= 0)
 		return rc;
-	if (!index)
-		return -1;
 	qvd_vin_group a, d;
 	if (get_group(fd, QVD_IOC_VIN_GET_WDR_AGAIN_INDEX_GP, &a, chan,
 	              "QVD_IOC_VIN_GET_WDR_AGAIN_INDEX_GP error") != 0 ||
@@ -343,11 +338,9 @@ int hal_get_wdr_gain_index(int fd, uint32_t index[HAL_MAX_EXPOSURES], int chan)
 
 int hal_get_wdr_shutter_row(int fd, uint64_t rows[2], int chan)
 {
-	int rc = check_channel(chan);
+	int rc = check_channel_arg(chan, rows);
 	if (rc <= 0)
 		return rc;
-	if (!rows)
-		return -1;
 	qvd_vin_group g;
 	if (get_group(fd, QVD_IOC_VIN_GET_WDR_SHUTTER_ROW_GP, &g, chan,
 	              "QVD_IOC_VIN_GET_WDR_SHUTTER_ROW_GP error") != 0)

@@ -155,53 +155,53 @@ int qvd_get_video_proc(simsoc_file *, void *arg)
 	return 0;
 }
 
+// Answers a request about a source from the VIN it feeds: the record
+// keeps only the source and what fill writes.
+template <typename Rec, typename Fn> int answer_source(void *arg, bool clear, Fn fill)
+{
+	Rec rec;
+	memcpy(&rec, arg, sizeof rec);
+	simsoc_qvd_vin v;
+	if (!qvd_board_vin_of(rec.source_id, &v))
+		return -EINVAL;
+	if (clear) {
+		int32_t source = rec.source_id;
+		memset(&rec, 0, sizeof rec);
+		rec.source_id = source;
+	}
+	fill(rec, v);
+	memcpy(arg, &rec, sizeof rec);
+	return 0;
+}
+
 int qvd_vin_get_videoinfo(simsoc_file *, void *arg)
 {
-	qvd_vin_videoinfo info;
-	memcpy(&info, arg, sizeof info);
-	simsoc_qvd_vin v;
-	if (!qvd_board_vin_of(info.source_id, &v))
-		return -EINVAL;
-	info.width = v.width;
-	info.height = v.height;
-	info.pattern = v.pattern;
-	info.format = v.format;
-	memcpy(arg, &info, sizeof info);
-	return 0;
+	return answer_source<qvd_vin_videoinfo>(arg, false,
+	                                        [](qvd_vin_videoinfo &info, const simsoc_qvd_vin &v) {
+		                                        info.width = v.width;
+		                                        info.height = v.height;
+		                                        info.pattern = v.pattern;
+		                                        info.format = v.format;
+	                                        });
 }
 
 int qvd_vin_get_agc(simsoc_file *, void *arg)
 {
-	qvd_vin_agc agc;
-	memcpy(&agc, arg, sizeof agc);
-	simsoc_qvd_vin v;
-	if (!qvd_board_vin_of(agc.source_id, &v))
-		return -EINVAL;
-	int32_t source = agc.source_id;
-	memset(&agc, 0, sizeof agc);
-	agc.source_id = source;
-	agc.again_max_index = v.again_max_index;
-	agc.dgain_max_index = v.dgain_max_index;
-	memcpy(arg, &agc, sizeof agc);
-	return 0;
+	return answer_source<qvd_vin_agc>(arg, true, [](qvd_vin_agc &agc, const simsoc_qvd_vin &v) {
+		agc.again_max_index = v.again_max_index;
+		agc.dgain_max_index = v.dgain_max_index;
+	});
 }
 
 int qvd_vin_get_aaainfo(simsoc_file *, void *arg)
 {
-	qvd_vin_aaa_info info;
-	memcpy(&info, arg, sizeof info);
-	simsoc_qvd_vin v;
-	if (!qvd_board_vin_of(info.source_id, &v))
-		return -EINVAL;
-	int32_t source = info.source_id;
-	memset(&info, 0, sizeof info);
-	info.source_id = source;
-	info.hdr_kind = v.hdr_kind;
-	info.bayer = v.bayer;
-	info.gain_unit = v.gain_unit;
-	info.hdr_mode = v.hdr_mode;
-	info.hdr_type = v.hdr_type;
-	info.hdr_curve = v.hdr_curve;
-	memcpy(arg, &info, sizeof info);
-	return 0;
+	return answer_source<qvd_vin_aaa_info>(arg, true,
+	                                       [](qvd_vin_aaa_info &info, const simsoc_qvd_vin &v) {
+		                                       info.hdr_kind = v.hdr_kind;
+		                                       info.bayer = v.bayer;
+		                                       info.gain_unit = v.gain_unit;
+		                                       info.hdr_mode = v.hdr_mode;
+		                                       info.hdr_type = v.hdr_type;
+		                                       info.hdr_curve = v.hdr_curve;
+	                                       });
 }

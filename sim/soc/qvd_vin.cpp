@@ -74,6 +74,13 @@ void copy4(uint32_t *dst, const uint32_t *src)
 	memcpy(dst, src, 4 * sizeof *dst);
 }
 
+void take_groups(uint32_t *shutter, uint32_t *again, uint32_t *dgain, const qvd_vin_sht_agc_group &g)
+{
+	copy4(shutter, g.shutter.value);
+	copy4(again, g.again.value);
+	copy4(dgain, g.dgain.value);
+}
+
 // At a tick of a VIN, its source's pending exposures become current.
 void on_tick(unsigned vin)
 {
@@ -209,25 +216,21 @@ int qvd_vin_get_wdr_shutter_row(simsoc_file *, void *arg)
 
 int qvd_vin_set_wdr_gp(simsoc_file *, void *arg)
 {
-	return with_sensor<qvd_vin_sht_agc_group>(arg,
-	                                          [](simsoc_qvd_sensor_state &st, qvd_vin_sht_agc_group &g) {
-		                                          copy4(st.wdr_shutter, g.shutter.value);
-		                                          copy4(st.wdr_again, g.again.value);
-		                                          copy4(st.wdr_dgain, g.dgain.value);
-		                                          return 0;
-	                                          });
+	return with_sensor<qvd_vin_sht_agc_group>(
+	    arg, [](simsoc_qvd_sensor_state &st, qvd_vin_sht_agc_group &g) {
+		    take_groups(st.wdr_shutter, st.wdr_again, st.wdr_dgain, g);
+		    return 0;
+	    });
 }
 
 int qvd_vin_set_pending_sht_agc(simsoc_file *, void *arg)
 {
-	return with_sensor<qvd_vin_sht_agc_group>(arg,
-	                                          [](simsoc_qvd_sensor_state &st, qvd_vin_sht_agc_group &g) {
-		                                          copy4(st.pending_shutter, g.shutter.value);
-		                                          copy4(st.pending_again, g.again.value);
-		                                          copy4(st.pending_dgain, g.dgain.value);
-		                                          st.pending = 1;
-		                                          return 0;
-	                                          });
+	return with_sensor<qvd_vin_sht_agc_group>(
+	    arg, [](simsoc_qvd_sensor_state &st, qvd_vin_sht_agc_group &g) {
+		    take_groups(st.pending_shutter, st.pending_again, st.pending_dgain, g);
+		    st.pending = 1;
+		    return 0;
+	    });
 }
 
 int qvd_vin_aaa_compensation(simsoc_file *, void *arg)
