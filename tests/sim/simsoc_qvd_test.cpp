@@ -336,4 +336,26 @@ TEST_F(QvdModel, TwoThreadsShareTheModel)
 	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SET_DGAIN_RATIO), 400u);
 }
 
+// What the child sees when the environment asks for failures.
+bool env_failures_seen()
+{
+	int fd = open(QVD_DEVICE, O_RDWR);
+	uint32_t st;
+	qvd_system_info info{0, 1, 0, {}};
+	return ioctl(fd, QVD_IOC_GET_QVD_STATE, &st) < 0 && errno == EIO &&
+	       ioctl(fd, QVD_IOC_GET_QVD_STATE, &st) == 0 &&
+	       ioctl(fd, QVD_IOC_QUERY_SYSTEM_INFO, &info) < 0 && errno == EBUSY &&
+	       ioctl(fd, QVD_IOC_QUERY_SYSTEM_INFO, &info) < 0 && errno == EBUSY;
+}
+
+// A preloaded process takes its failures from the environment: the child
+// that runs the statement starts afresh and reads it at its first request.
+TEST(QvdModelEnv, FailuresFromTheEnvironment)
+{
+	GTEST_FLAG_SET(death_test_style, "threadsafe");
+	setenv("SIMSOC_QVD_FAIL", "0x80045610:EIO:1;0xc0085603:EBUSY", 1);
+	EXPECT_EXIT(_exit(env_failures_seen() ? 0 : 1), testing::ExitedWithCode(0), "");
+	unsetenv("SIMSOC_QVD_FAIL");
+}
+
 } // namespace
