@@ -3,8 +3,7 @@
 #define CAMLIB_IMG_DSP_IK_3A_H
 
 #include "img_dsp.h"
-
-#define QVD_IOC_IMG_GET_STATISTICS 0x80047080ul
+#include "qvd_ioctl.h"
 
 /* Bytes of each statistics command that the DSP reads. */
 #define IK_AAA_STATISTICS_SETUP_SIZE 76u

@@ -4,6 +4,7 @@
 #include "ik_ctx.h"
 #include "ik_debug.h"
 #include "ik_helpers.h"
+#include "qvd_ioctl.h"
 
 #include <string.h>
 
@@ -222,7 +223,6 @@ extern "C" int vors_img_dsp_set_variable_range(const img_dsp_mode *mode, img_dsp
 
 /* ---- chroma filter ---- */
 
-#define IK_QUERY_ENC_MODE_CAP 0xC0085616ul
 #define IK_ENC_MODE_RECORD_SIZE 36u
 #define IK_CF_RADIUS_MIN 32u
 #define IK_CF_RADIUS_MAX 192u
@@ -324,7 +324,7 @@ static int query_encode_mode(int fd, const img_dsp_mode *mode, void *, const img
 	memset(rec, 0, sizeof(rec));
 	rec[0] = 0xFF;
 	ik_ctx_head *head = (ik_ctx_head *)ctx;
-	if (ik_fn()->ioctl(fd, IK_QUERY_ENC_MODE_CAP, rec) < 0) {
+	if (ik_fn()->ioctl(fd, QVD_IOC_QUERY_ENC_MODE_CAP, rec) < 0) {
 		IK_DEBUG("can't get encode_mode\n");
 		head->encode_mode = 0;
 	} else {

@@ -8,7 +8,7 @@
 #include "ik_ctx.h"
 #include "ik_debug.h"
 #include "ik_liso.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 #include <string.h>
 

@@ -3,7 +3,7 @@
 // points at (physical addresses) are copied when the request arrives, as the
 // DSP would read them.
 #include "qvd.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 #include "simsoc_qvd.h"
 
 #include <errno.h>
@@ -18,7 +18,6 @@ namespace
 struct qvd_cfg_state {
 	std::mutex mu;
 	std::vector<simsoc_qvd_post_rec> posts;
-	int fail[3] = {0, 0, 0};
 };
 
 qvd_cfg_state &state()
@@ -94,11 +93,8 @@ int post_cfg(unsigned long req, void *arg)
 	if (rec.kind > QVD_CFG_KIND_CE || rec.reserved != 0)
 		return -EINVAL;
 	qvd_cfg_state &s = state();
-	{
-		std::lock_guard<std::mutex> lk(s.mu);
-		if (s.fail[rec.kind])
-			return -s.fail[rec.kind];
-	}
+	if (int err = qvd_fail_due(req, (int)rec.kind))
+		return -err;
 	simsoc_qvd_post_rec *p = new simsoc_qvd_post_rec();
 	p->request = req;
 	p->ctx_id = rec.ctx_id;
@@ -150,15 +146,18 @@ extern "C" void simsoc_qvd_posts_clear(void)
 	s.posts.clear();
 }
 
+void qvd_cfg_reset(void)
+{
+	simsoc_qvd_posts_clear();
+}
+
+// Posts fail by part kind: a failure of both post codes for that kind.
 extern "C" void simsoc_qvd_fail_kind(int kind, int err)
 {
-	qvd_cfg_state &s = state();
-	std::lock_guard<std::mutex> lk(s.mu);
-	if (kind < 0) {
-		for (int &e : s.fail)
-			e = 0;
-		return;
-	}
-	if (kind <= 2)
-		s.fail[kind] = err;
+	static const unsigned long codes[] = {QVD_IOC_IMG_SET_MULTI_CHAN_CFG,
+	                                      QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG};
+	for (int k = 0; k <= (int)QVD_CFG_KIND_CE; k++)
+		if (kind < 0 || k == kind)
+			for (unsigned long code : codes)
+				qvd_fail_set(code, k, kind < 0 ? 0 : err, -1);
 }

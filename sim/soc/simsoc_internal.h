@@ -15,4 +15,12 @@ int simsoc_real_close(int fd);
 // addr is not device memory.
 int simsoc_mem_backing(const void *addr, off_t *offset);
 
+// An errno from its name ("EIO") or number; 0 when it is neither.
+int simsoc_errno_from_text(const char *text);
+
+// Called at every tick of a video input with the tick lock held, so a
+// listener must not call back into the tick files' steering. At most a few.
+typedef void (*simsoc_vin_tick_listener)(unsigned vin);
+void simsoc_vin_add_tick_listener(simsoc_vin_tick_listener fn);
+
 #endif

@@ -146,6 +146,11 @@ extern "C" int simsoc_failure_due(const char *path, enum simsoc_op op)
 	return 0;
 }
 
+int simsoc_errno_from_text(const char *text)
+{
+	return text ? errno_from_text(text) : 0;
+}
+
 extern "C" void simsoc_log(const char *fmt, ...)
 {
 	char buf[1024];

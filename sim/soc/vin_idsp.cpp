@@ -4,6 +4,7 @@
 // the inputs that have open files and a non-zero frame rate; tests stop the
 // clock and step ticks by hand (simsoc_vin.h).
 #include "simsoc.h"
+#include "simsoc_internal.h"
 #include "simsoc_vin.h"
 #include "vorsalind_proc.h"
 
@@ -14,6 +15,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -77,8 +79,17 @@ bool clocked(const Input &in)
 	return !in.files.empty() && rate_of(in) > 0;
 }
 
+// Models that follow the frames (the video driver takes pending exposures
+// at a tick); filled by their constructors.
+constexpr int kMaxListeners = 4;
+std::atomic<int> listener_count{0};
+simsoc_vin_tick_listener listeners[kMaxListeners];
+
 void tick_locked(Ticks &t, unsigned vin)
 {
+	int n = listener_count.load(std::memory_order_acquire);
+	for (int i = 0; i < n; i++)
+		listeners[i](vin);
 	Input &in = t.inputs[vin];
 	in.frames++;
 	for (TickFile *tf : in.files) {
@@ -271,4 +282,15 @@ extern "C" void simsoc_vin_reset(void)
 		in.reads = 0;
 		schedule_locked(t, v);
 	}
+}
+
+void simsoc_vin_add_tick_listener(simsoc_vin_tick_listener fn)
+{
+	static std::mutex mu;
+	std::lock_guard<std::mutex> lk(mu);
+	int n = listener_count.load(std::memory_order_relaxed);
+	if (!fn || n >= kMaxListeners)
+		return;
+	listeners[n] = fn;
+	listener_count.store(n + 1, std::memory_order_release);
 }

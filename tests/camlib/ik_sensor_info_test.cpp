@@ -3,7 +3,7 @@
 #include "ik_context.h"
 #include "ik_ctx.h"
 #include "ik_test_support.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,15 @@
 /*
- * Steering of the video driver model "/dev/qvd": the configuration posts it
- * took, and failures to inject into them.
+ * Steering of the video driver model "/dev/qvd": the board it describes, the
+ * sensor state it keeps per video source and context, the requests it was
+ * asked, the configuration posts it took, and failures to inject.
+ *
+ * Every request is logged, counted and its payload as sent kept, whether it
+ * succeeds or not; an unknown code fails with ENOTTY. A request naming a
+ * video source that no VIN of the board has fails with EINVAL. Pending
+ * shutter and gain values become current at the next tick of the source's
+ * VIN (simsoc_vin_tick). A preloaded process takes failures from
+ * SIMSOC_QVD_FAIL="code:errno[:count][;...]" (code in hex, errno a number or
+ * a name such as EIO; without a count, until cleared).
  */
 #ifndef SIMSOC_QVD_H_STEER
 #define SIMSOC_QVD_H_STEER
@@ -40,6 +49,75 @@ void simsoc_qvd_posts_clear(void);
 /* Posts of this kind fail with -err until cleared (err 0 clears; kind -1
  * clears every kind). */
 void simsoc_qvd_fail_kind(int kind, int err);
+#define SIMSOC_QVD_VINS 4u
+
+/* One video input of the board and the source that feeds it. */
+typedef struct simsoc_qvd_vin {
+	int32_t source_id;
+	uint8_t ctx_id;
+	uint8_t sensor_ctrl; /* the 3A drives shutter and gain */
+	uint8_t exposures;   /* 1 linear */
+	uint8_t dsp_hdr;     /* non-zero: the DSP combines the exposures */
+	uint8_t hdr_flag;
+	uint8_t follow_chan;
+	uint8_t pattern; /* video-information byte 26 */
+	uint8_t reserved;
+	uint32_t width, height, format;
+	uint16_t main_width, main_height;
+	/* 3A information words */
+	uint32_t hdr_kind, bayer, gain_unit, hdr_mode, hdr_type, hdr_curve;
+	uint32_t again_max_index, dgain_max_index;
+	uint32_t line_time; /* shutter time units a sensor row */
+} simsoc_qvd_vin;
+
+typedef struct simsoc_qvd_board {
+	uint32_t vin_count;
+	simsoc_qvd_vin vin[SIMSOC_QVD_VINS];
+	uint32_t vin_config, tuning_word; /* system-resource words 1116, 1120 */
+	uint32_t dsp_state;               /* QVD_IOC_GET_QVD_STATE */
+	uint16_t system_info_answer;
+} simsoc_qvd_board;
+
+/* One linear 1920x1080 VIN, source 0, context 0, sensor_ctrl 1, gain-index
+ * maxima 448 and 273, DSP state 0, system-information answer 0. */
+void simsoc_qvd_default_board(simsoc_qvd_board *out);
+/* NULL sets the default; -1 for more VINs than SIMSOC_QVD_VINS. */
+int simsoc_qvd_set_board(const simsoc_qvd_board *board);
+
+/* Bytes of image-processing buffer 8 (32 MiB by default). The buffer is
+ * taken once and keeps its address and contents; a new size takes effect at
+ * the next QVD_IOC_MAP_IMGPROC. -1 while the buffer is mapped. */
+int simsoc_qvd_set_imgproc_size(uint64_t size);
+
+/* What the model keeps of one source and context. */
+typedef struct simsoc_qvd_sensor_state {
+	uint32_t shutter[4], again[4], dgain[4]; /* current */
+	uint32_t pending;                        /* 1 until the next tick */
+	uint32_t pending_shutter[4], pending_again[4], pending_dgain[4];
+	uint32_t ratio[4];                       /* r, gr, gb, b; 1024 = 1.0 */
+	uint32_t set_shutter, set_agc, set_mode; /* the shutter/gain request by mode */
+	uint32_t wdr_shutter[4], wdr_again[4], wdr_dgain[4];
+	uint32_t low_light;
+	uint64_t aaa_comp[2];
+	/* of the whole driver: the last context switch and frame lock */
+	uint32_t switched_ctx, lock_frames;
+} simsoc_qvd_sensor_state;
+
+/* -1 when no VIN has that source or the context is above 3. */
+int simsoc_qvd_sensor(int32_t source, uint32_t ctx, simsoc_qvd_sensor_state *out);
+
+/* Requests of that code so far; code 0 counts every request. */
+uint64_t simsoc_qvd_request_count(unsigned long code);
+/* Copies up to max bytes of the last payload of that code as sent (a plain
+ * value as an unsigned long); returns its size, 0 when never asked. */
+size_t simsoc_qvd_last_payload(unsigned long code, void *out, size_t max);
+/* The next count requests of that code fail with -err (count < 0: until
+ * cleared; err 0 clears the code; code 0 with err 0 clears every code). */
+void simsoc_qvd_fail(unsigned long code, int err, int count);
+/* Board, sensor states, counts, payloads, failures and posts back to the
+ * start; the image-processing buffers stay. */
+void simsoc_qvd_reset(void);
+
 /* The answer to the encode-mode capability query: the encode mode in byte 0
  * and the chroma-radius code (0-3) in bits 16-17. */
 void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);

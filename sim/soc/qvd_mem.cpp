@@ -1,0 +1,112 @@
+// The video driver's image-processing buffers: device memory the driver
+// hands out by buffer id and the caller maps from "/dev/qvd" at the
+// buffer's physical address. Each buffer is taken once and keeps its address
+// and contents, so a process that maps it again finds what it left there.
+#include "qvd.h"
+#include "qvd_ioctl.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include <mutex>
+
+namespace
+{
+
+struct Buffer {
+	uint32_t id;
+	uint64_t size; // what the next MAP_IMGPROC hands out
+	void *virt;
+	uint64_t taken; // bytes of the allocation behind virt
+	uint32_t phys;
+	int maps;
+};
+
+struct Buffers {
+	std::mutex mu;
+	Buffer buf[2] = {{QVD_IMGPROC_BUF_IK, 32ull << 20, nullptr, 0, 0, 0},
+	                 {QVD_IMGPROC_BUF_SBP, 8ull << 20, nullptr, 0, 0, 0}};
+};
+
+Buffers &buffers()
+{
+	static Buffers *b = new Buffers;
+	return *b;
+}
+
+Buffer *by_id(Buffers &b, uint32_t id)
+{
+	for (Buffer &x : b.buf)
+		if (x.id == id)
+			return &x;
+	return nullptr;
+}
+
+} // namespace
+
+extern "C" int simsoc_qvd_set_imgproc_size(uint64_t size)
+{
+	Buffers &b = buffers();
+	std::lock_guard<std::mutex> lk(b.mu);
+	Buffer *x = by_id(b, QVD_IMGPROC_BUF_IK);
+	if (size == 0 || x->maps > 0)
+		return -1;
+	x->size = size;
+	return 0;
+}
+
+int qvd_map_imgproc(simsoc_file *, void *arg)
+{
+	qvd_imgproc_map m;
+	memcpy(&m, arg, sizeof m);
+	Buffers &b = buffers();
+	std::lock_guard<std::mutex> lk(b.mu);
+	Buffer *x = by_id(b, m.buf_id);
+	if (!x) {
+		simsoc_log("qvd: map imgproc of unknown buffer %u", m.buf_id);
+		return -EINVAL;
+	}
+	// A new size gives a new buffer; otherwise the first one stays.
+	if (x->virt && x->taken != x->size && x->maps == 0) {
+		simsoc_mem_free(x->virt);
+		x->virt = nullptr;
+	}
+	if (!x->virt) {
+		x->virt = simsoc_mem_alloc(x->size, &x->phys);
+		if (!x->virt)
+			return -ENOMEM;
+		x->taken = x->size;
+	}
+	m.length = x->taken;
+	m.addr = x->phys;
+	simsoc_log("qvd: map imgproc buffer %u: 0x%llx bytes at 0x%x", m.buf_id, (unsigned long long)m.length,
+	           x->phys);
+	memcpy(arg, &m, sizeof m);
+	return 0;
+}
+
+int qvd_mmap(simsoc_file *, size_t len, int, int, off_t offset, void **addr)
+{
+	Buffers &b = buffers();
+	std::lock_guard<std::mutex> lk(b.mu);
+	for (Buffer &x : b.buf) {
+		if (!x.virt || (uint64_t)offset != x.phys)
+			continue;
+		if (len == 0 || len > x.taken)
+			break;
+		x.maps++;
+		*addr = x.virt;
+		return 0;
+	}
+	simsoc_log("qvd: mmap of 0x%zx bytes at 0x%llx refused", len, (unsigned long long)offset);
+	return -EINVAL;
+}
+
+void qvd_munmap(simsoc_file *, void *addr, size_t)
+{
+	Buffers &b = buffers();
+	std::lock_guard<std::mutex> lk(b.mu);
+	for (Buffer &x : b.buf)
+		if (x.virt == addr && x.maps > 0)
+			x.maps--;
+}
