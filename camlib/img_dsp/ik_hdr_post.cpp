@@ -11,7 +11,7 @@
 #include "ik_debug.h"
 #include "ik_hdr.h"
 #include "ik_post.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 #include <stddef.h>
 #include <string.h>

@@ -5,7 +5,7 @@
 #include "ik_ctx.h"
 #include "ik_hdr.h"
 #include "ik_test_support.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 #include "simsoc.h"
 #include "simsoc_qvd.h"
 

@@ -8,7 +8,7 @@
 #include "ik_raw.h"
 #include "ik_test_support.h"
 #include "img_dsp_raw.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 #include <gtest/gtest.h>
 

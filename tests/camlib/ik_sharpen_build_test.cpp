@@ -6,7 +6,7 @@
 #include "ik_fir_golden.h"
 #include "ik_liso.h"
 #include "ik_test_support.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 #include <gtest/gtest.h>
 
