@@ -174,6 +174,7 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 
 	std::vector<uint8_t> readModel(FileDescriptor &fd, uint64_t size);
 	std::shared_ptr<Buffer> makeBuffer(const TensorTuple &tuple);
+	std::shared_ptr<Buffer> trackedBuffer(const TensorTuple &tuple);
 	std::vector<Tensor> readTensors(const std::vector<TensorTuple> &tuples, const char *side);
 
 	std::unique_ptr<SessionSdbusServer> server_;
