@@ -210,8 +210,10 @@ template <typename T> void BackEndUnit::push(Queue<T> &queue, std::shared_ptr<T>
 		std::lock_guard<std::mutex> lock(queue.mutex);
 		queue.entries.push_back(std::move(entry));
 		size = queue.entries.size();
-		queue.cv.notify_all();
 	}
+	// Woken after the lock is let go, the worker does not run straight
+	// into it.
+	queue.cv.notify_all();
 	log::debug(debugText(name, "Pushed (size = " + std::to_string(size) + ")"));
 }
 
@@ -232,8 +234,10 @@ std::shared_ptr<T> BackEndUnit::popLocked(Queue<T> &queue, std::unique_lock<std:
 
 template <typename T> void BackEndUnit::close(Queue<T> &queue)
 {
-	std::lock_guard<std::mutex> lock(queue.mutex);
-	queue.open = false;
+	{
+		std::lock_guard<std::mutex> lock(queue.mutex);
+		queue.open = false;
+	}
 	queue.cv.notify_all();
 }
 

@@ -173,6 +173,11 @@ void Buffer::CpuAccessEnd::operator()(uint8_t *) const noexcept
 Buffer::Buffer(FileDescriptor fd, uint64_t fdSize, int64_t offset, uint32_t fdProps)
     : fd_(std::move(fd)), fdSize_(fdSize), offset_(offset), fdProps_(fdProps), id_(nextBufferId.fetch_add(1))
 {
+	checkFields(fdSize, offset, fdProps);
+}
+
+void Buffer::checkFields(uint64_t fdSize, int64_t offset, uint32_t fdProps)
+{
 	if (offset < 0)
 		throw std::invalid_argument("Offset is negative");
 	if (fdSize != 0 && fdSize < static_cast<uint64_t>(offset))

@@ -74,6 +74,9 @@ class Buffer
 	// Takes the descriptor; refuses a negative offset, an offset beyond a
 	// known size and property sets of 8 or more (the descriptor is closed).
 	Buffer(FileDescriptor fd, uint64_t fdSize, int64_t offset, uint32_t fdProps);
+	// The constructor's refusals, for callers that look at the fields of a
+	// buffer they may never make.
+	static void checkFields(uint64_t fdSize, int64_t offset, uint32_t fdProps);
 	Buffer(const Buffer &) = delete;
 	Buffer &operator=(const Buffer &) = delete;
 	virtual ~Buffer();

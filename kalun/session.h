@@ -164,6 +164,13 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	// silently, other send failures are logged.
 	template <typename... Ts> void send(const std::string &member, const Ts &...values);
 	void handleSendMsgError(int result, const std::string &text);
+	// A "tis" result written straight to the result channel's socket: one
+	// system call and no allocation. False when it must go through the bus
+	// library instead (channel not yet running, an earlier failure, a long
+	// text). Called with busMutex_ held.
+	bool sendTagResultDirect(const char *member, uint64_t tag, int32_t code, const std::string &text);
+	uint32_t nextResultSerial();
+	void sendTagResult(const char *member, uint64_t tag, int32_t code, const std::string &text);
 	void sendLoadModelError(int32_t code, const std::string &message, uint64_t tag);
 	void sendJobError(int32_t code, const std::string &message, uint64_t tag);
 	void sendAllocTensorsError(int32_t code, const std::string &message, uint64_t tag);
@@ -174,6 +181,7 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 
 	std::vector<uint8_t> readModel(FileDescriptor &fd, uint64_t size);
 	std::shared_ptr<Buffer> makeBuffer(const TensorTuple &tuple);
+	std::shared_ptr<Buffer> trackedBuffer(const TensorTuple &tuple);
 	std::vector<Tensor> readTensors(const std::vector<TensorTuple> &tuples, const char *side);
 
 	std::unique_ptr<SessionSdbusServer> server_;
@@ -196,6 +204,13 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	// them after a handshake.
 	mutable std::mutex clientFdsMutex_;
 	std::mutex busMutex_;
+	// Under busMutex_: the serial of the last message on the result
+	// channel (every message there gets its serial here, whichever way it
+	// is written), and whether the bus library's side of the channel is
+	// known to have nothing queued, so that direct writes may go between
+	// its messages.
+	uint32_t resultSerial_ = 0;
+	bool resultChannelClean_ = true;
 	mutable std::mutex privateModelsMutex_;
 	uint64_t id_ = 0;
 	std::string idString_;

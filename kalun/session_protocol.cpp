@@ -1,12 +1,15 @@
 // The private-bus protocol of a session: reading requests, answering them
 // and sending the results that units hand back.
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include <cerrno>
 #include <cstring>
 #include <optional>
 
 #include "kalun/log.h"
+#include "kalun/result_wire.h"
 #include "kalun/session.h"
 
 namespace kalun
@@ -82,12 +85,81 @@ template <typename... Ts> void Session::sendMsg(const std::string &member, const
 	// Answers are calls only in form; the client never replies to them.
 	sd_bus_message_set_expect_reply(raw, 0);
 	message.append(values...);
+	// Serials are the session's, shared with the results written directly.
+	r = sd_bus_message_seal(raw, nextResultSerial(), 0);
+	if (r < 0)
+		handleSendMsgError(r, "Could not seal message");
+	resultChannelClean_ = false;
 	r = sd_bus_send(resultBus_.get(), message.get(), nullptr);
 	if (r < 0)
 		handleSendMsgError(r, "Could not send message");
 	r = sd_bus_flush(resultBus_.get());
 	if (r < 0)
 		handleSendMsgError(r, "Could not flush bus");
+	resultChannelClean_ = true;
+}
+
+// Serial 0 is not a serial: it is skipped when the count wraps.
+uint32_t Session::nextResultSerial()
+{
+	if (++resultSerial_ == 0)
+		++resultSerial_;
+	return resultSerial_;
+}
+
+bool Session::sendTagResultDirect(const char *member, uint64_t tag, int32_t code, const std::string &text)
+{
+	if (!resultChannelClean_ || sd_bus_is_ready(resultBus_.get()) <= 0)
+		return false;
+	uint8_t bytes[resultwire::kMaxMessage];
+	const size_t size =
+	    resultwire::encodeTagResult(bytes, sizeof bytes, nextResultSerial(), member, tag, code, text);
+	if (size == 0)
+		return false;
+	const int fd = sd_bus_get_fd(resultBus_.get());
+	size_t done = 0;
+	while (done < size) {
+		const ssize_t n = ::send(fd, bytes + done, size - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+		if (n >= 0) {
+			done += static_cast<size_t>(n);
+			continue;
+		}
+		if (errno == EINTR)
+			continue;
+		if (errno == EAGAIN) {
+			// A client slow to read: wait as a flush would.
+			struct pollfd out {
+				fd, POLLOUT, 0
+			};
+			if (::poll(&out, 1, -1) >= 0 || errno == EINTR)
+				continue;
+		}
+		const int error = errno;
+		// A message cut off midway leaves the channel unusable for the bus
+		// library too; it reports what follows.
+		resultChannelClean_ = false;
+		if (error == EPIPE || error == ECONNRESET || error == ENOTCONN || error == ECONNABORTED ||
+		    error == ESHUTDOWN)
+			handleSendMsgError(-ECONNRESET, "Could not send message");
+		handleSendMsgError(-error, "Could not send message");
+	}
+	return true;
+}
+
+void Session::sendTagResult(const char *member, uint64_t tag, int32_t code, const std::string &text)
+{
+	try {
+		{
+			std::lock_guard<std::mutex> lock(busMutex_);
+			if (sendTagResultDirect(member, tag, code, text))
+				return;
+		}
+		sendMsg(member, tag, code, text);
+	} catch (const ConnectionError &) {
+		// The client has gone; nobody is left to tell.
+	} catch (const std::exception &e) {
+		log::error(prefix() + "Could not send " + member + " answer: " + e.what());
+	}
 }
 
 template <typename... Ts> void Session::send(const std::string &member, const Ts &...values)
@@ -117,7 +189,7 @@ void Session::sendLoadModelError(int32_t code, const std::string &message, uint6
 
 void Session::sendJobError(int32_t code, const std::string &message, uint64_t tag)
 {
-	send("QueueJob", tag, code, message);
+	sendTagResult("QueueJob", tag, code, message);
 }
 
 void Session::sendAllocTensorsError(int32_t code, const std::string &message, uint64_t tag)
@@ -392,7 +464,7 @@ void Session::sendJobResult(const JobRequest &request)
 		             request.getClientTag());
 		return;
 	}
-	send("QueueJob", request.getClientTag(), kResultSuccess, std::string());
+	sendTagResult("QueueJob", request.getClientTag(), kResultSuccess, std::string());
 }
 
 } // namespace kalun

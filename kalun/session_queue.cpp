@@ -161,10 +161,7 @@ std::vector<Tensor> Session::readTensors(const std::vector<TensorTuple> &tuples,
 	std::vector<Tensor> tensors;
 	for (const TensorTuple &tuple : tuples) {
 		try {
-			auto buffer = makeBuffer(tuple);
-			const uint64_t tensorId = std::get<8>(tuple);
-			if (tensorId != 0)
-				buffer = saveBuffer(std::move(buffer), tensorId);
+			auto buffer = trackedBuffer(tuple);
 			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple), std::get<3>(tuple),
 			                     std::get<4>(tuple), std::get<2>(tuple), std::string(),
 			                     std::move(buffer));
@@ -192,24 +189,56 @@ Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple> &inpu
 	return {std::move(in), std::move(out)};
 }
 
+namespace
+{
+
+// A buffer described again under a saved tensor id must be the saved one.
+void checkSavedMatch(const Buffer &saved, uint64_t tensorId, uint64_t fdSize, int64_t offset,
+                     uint32_t fdProps)
+{
+	const std::string what = "Buffer with ID " + std::to_string(tensorId) + " has ";
+	if (fdSize != saved.getFdSize())
+		throw std::invalid_argument(what + "size (" + std::to_string(fdSize) +
+		                            ") unequal to saved counterpart (" +
+		                            std::to_string(saved.getFdSize()) + ")");
+	if (offset != saved.getOffset())
+		throw std::invalid_argument(what + "offset (" + std::to_string(offset) +
+		                            ") unequal to saved counterpart (" +
+		                            std::to_string(saved.getOffset()) + ")");
+	if (fdProps != saved.getFdProps())
+		throw std::invalid_argument(what + "buffer properties (" + std::to_string(fdProps) +
+		                            ") unequal to saved counterpart (" +
+		                            std::to_string(saved.getFdProps()) + ")");
+}
+
+} // namespace
+
+// A tensor id already saved names the saved buffer: it is checked as a new
+// buffer would be and compared, but no descriptor is duplicated (and
+// closed again) for it, which is what every job of a client that keeps its
+// tensors would otherwise pay.
+std::shared_ptr<Buffer> Session::trackedBuffer(const TensorTuple &tuple)
+{
+	const uint64_t tensorId = std::get<8>(tuple);
+	if (tensorId != 0) {
+		auto saved = savedBuffers_.find(tensorId);
+		if (saved != savedBuffers_.end()) {
+			Buffer::checkFields(std::get<6>(tuple), std::get<7>(tuple), std::get<9>(tuple));
+			checkSavedMatch(*saved->second, tensorId, std::get<6>(tuple), std::get<7>(tuple),
+			                std::get<9>(tuple));
+			return saved->second;
+		}
+	}
+	auto buffer = makeBuffer(tuple);
+	return tensorId != 0 ? saveBuffer(std::move(buffer), tensorId) : buffer;
+}
+
 std::shared_ptr<Buffer> Session::saveBuffer(std::shared_ptr<Buffer> buffer, uint64_t tensorId)
 {
 	auto saved = savedBuffers_.find(tensorId);
 	if (saved != savedBuffers_.end()) {
-		const Buffer &old = *saved->second;
-		const std::string what = "Buffer with ID " + std::to_string(tensorId) + " has ";
-		if (buffer->getFdSize() != old.getFdSize())
-			throw std::invalid_argument(what + "size (" + std::to_string(buffer->getFdSize()) +
-			                            ") unequal to saved counterpart (" +
-			                            std::to_string(old.getFdSize()) + ")");
-		if (buffer->getOffset() != old.getOffset())
-			throw std::invalid_argument(what + "offset (" + std::to_string(buffer->getOffset()) +
-			                            ") unequal to saved counterpart (" +
-			                            std::to_string(old.getOffset()) + ")");
-		if (buffer->getFdProps() != old.getFdProps())
-			throw std::invalid_argument(
-			    what + "buffer properties (" + std::to_string(buffer->getFdProps()) +
-			    ") unequal to saved counterpart (" + std::to_string(old.getFdProps()) + ")");
+		checkSavedMatch(*saved->second, tensorId, buffer->getFdSize(), buffer->getOffset(),
+		                buffer->getFdProps());
 		return saved->second;
 	}
 	if (savedBuffers_.size() >= kMaxSavedBuffers)

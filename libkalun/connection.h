@@ -189,14 +189,18 @@ bool kalun_waiter_wait(kalun_waiter *w, const char *what, const char *other);
 // success or the error for the waiting caller.
 void kalun_waiter_done(void *userData, kalunError *err);
 // For callbacks: marks done under the lock, lets fill(caller_waiting) record
-// the outcome (or release it when nobody waits any more), wakes the waiters
-// and drops a reference.
+// the outcome (or release it when nobody waits any more) and drops a
+// reference; the waiters are woken once the lock is let go, so that they do
+// not wake into it.
 template <typename F> void kalun_waiter_finish(kalun_waiter *w, F fill)
 {
-	pthread_mutex_lock(&w->conn->waiter_lock);
+	kalunConnection *conn = w->conn;
+	pthread_mutex_lock(&conn->waiter_lock);
 	w->done = true;
 	fill(!w->abandoned);
-	pthread_cond_broadcast(&w->conn->cond);
-	pthread_mutex_unlock(&w->conn->waiter_lock);
-	kalun_waiter_unref(w);
+	const bool last = --w->refs == 0;
+	pthread_mutex_unlock(&conn->waiter_lock);
+	pthread_cond_broadcast(&conn->cond);
+	if (last)
+		free(w);
 }

@@ -1,16 +1,27 @@
 // Jobs as an application runs them, through libkalun and kalun on a private
-// bus, beside the same work done directly in this process:
-//  - Tiny: one ADD on 16 floats, run synchronously; the round trip's
-//    median and 99th percentile (goal: median under 300 us).
-//  - ConvService / ConvDirect: three 3x3 convolutions over a 224x224x3
-//    image, a few milliseconds per invocation (goal: within 1.10 times).
-//  - CropScaleService / CropScaleDirect: a 1920x1080 NV12 frame cropped to
-//    1280x720 and scaled to 640x360 RGB (goal: within 1.3 times).
+// bus, beside the same work done in this process; the sides take turns job
+// by job (bench/common/paired.h):
+//  - Tiny: one ADD on 16 floats run synchronously, against a two-process
+//    socketpair ping-pong (the e2e_peer program) in the same run: the floor
+//    of any round trip between two processes (goal: tiny/pingpong at most
+//    2.5).
+//  - Conv: three 3x3 convolutions over a 224x224x3 image, a few
+//    milliseconds per invocation, against the same interpreter invoked here
+//    with the unit's options (goal: at most 1.10).
+//  - CropScale: a 1920x1080 NV12 frame cropped to 1280x720 and scaled to
+//    640x360 RGB, against the libyuv passes the unit makes and the fastest
+//    libyuv path to the same picture (goal: service/passes at most 2.0).
+//  - Scaling: jobs per second of 1, 2, 4 and 8 client processes (e2e_peer)
+//    running the tiny or the crop-and-scale job at once; the client counts
+//    take turns block by block (goal: crop-and-scale with 4 clients at
+//    least 1.6 times one client).
 // Buffers are the service's own, allocated once and kept between jobs, as
 // an application on the camera does.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <libkalun.h>
 #include <sys/mman.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -18,55 +29,23 @@
 #include <tensorflow/lite/interpreter_builder.h>
 #include <tensorflow/lite/kernels/register.h>
 
-#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "e2e_jobs.h"
+#include "paired.h"
 #include "private_bus.h"
-#include "tflite_models.h"
-
-#include "crop_scale_direct.h"
 
 namespace
 {
 
-using kalun::test::OpSpec;
-using kalun::test::TensorSpec;
-
-constexpr int kSize = 224;
-constexpr int kChannels = 16;
-
 using namespace bench;
-
-// out = in + 1, float [16].
-std::vector<uint8_t> tinyAddModel()
-{
-	OpSpec add{tflite::BuiltinOperator_ADD,
-	           {0, 1},
-	           {2},
-	           tflite::BuiltinOptions_AddOptions,
-	           [](flatbuffers::FlatBufferBuilder &fb) { return tflite::CreateAddOptions(fb).Union(); }};
-	return kalun::test::buildModel({{{{16}, tflite::TensorType_FLOAT32, "in"},
-	                                 {{16},
-	                                  tflite::TensorType_FLOAT32,
-	                                  "one",
-	                                  kalun::test::floatBytes(std::vector<float>(16, 1.0f))},
-	                                 {{16}, tflite::TensorType_FLOAT32, "out"}},
-	                                {0},
-	                                {2},
-	                                {add}});
-}
-
-std::string errorText(kalunError *&error)
-{
-	std::string text = error && error->msg ? error->msg : "unknown error";
-	kalunClearError(&error);
-	return text;
-}
 
 bool serviceUp()
 {
@@ -121,184 +100,223 @@ Service &service()
 	return s;
 }
 
-// A loaded model with service buffers, and the request that runs it.
-class Job
+// Runs a job of the service, failing the benchmark on an error.
+std::function<void()> serviceSide(Job &job, benchmark::State &state)
+{
+	return [&job, &state] {
+		const std::string failure = job.run();
+		if (!failure.empty())
+			state.SkipWithError(failure.c_str());
+	};
+}
+
+// The other end of a socketpair in its own process, answering every
+// message with the same bytes.
+class PingPong
 {
       public:
-	Job(const char *device, const std::vector<uint8_t> &model, kalunMap *loadParams, kalunMap *jobParams)
+	PingPong()
 	{
-		kalunConnection *conn = service().conn();
-		kalunError *error = nullptr;
-		int fd = -1;
-		if (!model.empty()) {
-			fd = memfd_create("bench-model", MFD_CLOEXEC);
-			if (fd < 0 || write(fd, model.data(), model.size()) != ssize_t(model.size()))
-				throw std::runtime_error("model file");
+		int fds[2];
+		if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0)
+			throw std::runtime_error("socketpair");
+		pid_ = fork();
+		if (pid_ == 0) {
+			close(fds[0]);
+			execl(E2E_PEER, E2E_PEER, "echo", std::to_string(fds[1]).c_str(),
+			      static_cast<char *>(nullptr));
+			_exit(127);
 		}
-		model_ = kalunLoadModel(conn, fd, kalunGetDevice(conn, device, 0, nullptr), 1, "bench",
-		                        loadParams, &error);
-		if (fd >= 0)
-			close(fd);
-		if (!model_)
-			throw std::runtime_error("load: " + errorText(error));
-		const uint32_t props = KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP;
-		inputs_ = kalunAllocModelInputs(conn, model_, props, &numIn_, nullptr, &error);
-		outputs_ = inputs_ ? kalunAllocModelOutputs(conn, model_, props, &numOut_, nullptr, &error)
-		                   : nullptr;
-		if (!outputs_)
-			throw std::runtime_error("alloc: " + errorText(error));
-		req_ = kalunCreateJobRequest(model_, inputs_, numIn_, outputs_, numOut_, jobParams, &error);
-		if (!req_)
-			throw std::runtime_error("request: " + errorText(error));
+		close(fds[1]);
+		fd_ = fds[0];
 	}
-	~Job()
+	~PingPong()
 	{
-		kalunDestroyJobRequest(&req_);
-		kalunDestroyTensors(service().conn(), &inputs_, numIn_, nullptr);
-		kalunDestroyTensors(service().conn(), &outputs_, numOut_, nullptr);
-		kalunDeleteModel(service().conn(), model_, nullptr);
-		kalunDestroyModel(&model_);
+		close(fd_);
+		waitpid(pid_, nullptr, 0);
 	}
-	int inputFd() const
+	// A message about the size of a job's request goes there and back.
+	void run()
 	{
-		return kalunGetTensorFd(inputs_[0], nullptr);
-	}
-	bool run(benchmark::State &state)
-	{
-		kalunError *error = nullptr;
-		if (kalunRunJob(service().conn(), req_, &error))
-			return true;
-		state.SkipWithError(("job: " + errorText(error)).c_str());
-		return false;
+		char bytes[256] = {};
+		if (write(fd_, bytes, sizeof bytes) != ssize_t(sizeof bytes))
+			throw std::runtime_error("ping");
+		size_t got = 0;
+		while (got < sizeof bytes) {
+			const ssize_t n = read(fd_, bytes + got, sizeof bytes - got);
+			if (n <= 0)
+				throw std::runtime_error("pong");
+			got += static_cast<size_t>(n);
+		}
 	}
 
       private:
-	kalunModel *model_ = nullptr;
-	kalunTensor **inputs_ = nullptr;
-	kalunTensor **outputs_ = nullptr;
-	size_t numIn_ = 0, numOut_ = 0;
-	kalunJobRequest *req_ = nullptr;
+	pid_t pid_ = -1;
+	int fd_ = -1;
 };
 
 void Tiny(benchmark::State &state)
 {
-	Job job("cpu-tflite", tinyAddModel(), nullptr, nullptr);
-	std::vector<double> micros;
-	micros.reserve(100000);
-	for (auto _ : state) {
-		const auto start = std::chrono::steady_clock::now();
-		if (!job.run(state))
-			break;
-		micros.push_back(
-		    std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-		        .count());
-	}
-	if (micros.empty())
-		return;
-	std::sort(micros.begin(), micros.end());
-	state.counters["median_us"] = micros[micros.size() / 2];
-	state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
+	Job job(service().conn(), Job::Tiny);
+	PingPong pingPong;
+	runPaired(state, {{"tiny", serviceSide(job, state)}, {"pingpong", [&] { pingPong.run(); }}}, 200);
 }
 
-void ConvService(benchmark::State &state)
+// The model as a program using the runtime alone builds it, with the
+// unit's options: two threads.
+class DirectConv
 {
-	Job job("cpu-tflite", kalun::test::convStackModel(kSize, kChannels), nullptr, nullptr);
-	for (auto _ : state)
-		if (!job.run(state))
-			break;
-}
-
-void ConvDirect(benchmark::State &state)
-{
-	const std::vector<uint8_t> bytes = kalun::test::convStackModel(kSize, kChannels);
-	auto flat = tflite::FlatBufferModel::VerifyAndBuildFromBuffer(
-	    reinterpret_cast<const char *>(bytes.data()), bytes.size());
-	tflite::ops::builtin::BuiltinOpResolver resolver;
-	std::unique_ptr<tflite::Interpreter> interpreter;
-	if (flat)
-		tflite::InterpreterBuilder(*flat, resolver)(&interpreter);
-	if (!interpreter || interpreter->SetNumThreads(2) != kTfLiteOk ||
-	    interpreter->AllocateTensors() != kTfLiteOk) {
-		state.SkipWithError("interpreter");
-		return;
-	}
-	for (auto _ : state)
-		if (interpreter->Invoke() != kTfLiteOk) {
-			state.SkipWithError("invoke");
-			break;
-		}
-}
-
-kalunMap *nv12ToRgbParams()
-{
-	kalunMap *map = kalunCreateMap(nullptr);
-	kalunMapSetIntArr2(map, "image.input.size", kInW, kInH, nullptr);
-	kalunMapSetStr(map, "image.input.format", "nv12", nullptr);
-	kalunMapSetIntArr2(map, "image.output.size", kOutW, kOutH, nullptr);
-	kalunMapSetStr(map, "image.output.format", "rgb-interleaved", nullptr);
-	return map;
-}
-
-std::vector<uint8_t> frameBytes()
-{
-	std::vector<uint8_t> bytes(kInSize);
-	for (size_t i = 0; i < kInSize; ++i)
-		bytes[i] = static_cast<uint8_t>((i * 7) % 251);
-	return bytes;
-}
-
-void CropScaleService(benchmark::State &state)
-{
-	kalunMap *load = nv12ToRgbParams();
-	kalunMap *crop = kalunCreateMap(nullptr);
-	kalunMapSetIntArr4(crop, "image.input.crop", kCropX, kCropY, kCropW, kCropH, nullptr);
+      public:
+	DirectConv()
 	{
-		Job job("cpu-proc", {}, load, crop);
-		const auto frame = frameBytes();
-		if (pwrite(job.inputFd(), frame.data(), frame.size(), 0) != ssize_t(frame.size()))
-			state.SkipWithError("frame");
-		for (auto _ : state)
-			if (!job.run(state))
-				break;
-		state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kInSize));
+		bytes_ = kalun::test::convStackModel(kConvSize, kConvChannels);
+		flat_ = tflite::FlatBufferModel::VerifyAndBuildFromBuffer(
+		    reinterpret_cast<const char *>(bytes_.data()), bytes_.size());
+		tflite::ops::builtin::BuiltinOpResolver resolver;
+		if (flat_)
+			tflite::InterpreterBuilder(*flat_, resolver)(&interpreter_);
+		if (!interpreter_ || interpreter_->SetNumThreads(2) != kTfLiteOk ||
+		    interpreter_->AllocateTensors() != kTfLiteOk)
+			throw std::runtime_error("interpreter");
 	}
-	kalunDestroyMap(&load);
-	kalunDestroyMap(&crop);
-}
+	void run()
+	{
+		if (interpreter_->Invoke() != kTfLiteOk)
+			throw std::runtime_error("invoke");
+	}
 
-// The same libyuv calls the unit makes, on mapped memory files with scratch
-// memory prepared in advance.
-void CropScaleDirect(benchmark::State &state)
+      private:
+	std::vector<uint8_t> bytes_;
+	std::unique_ptr<tflite::FlatBufferModel> flat_;
+	std::unique_ptr<tflite::Interpreter> interpreter_;
+};
+
+void Conv(benchmark::State &state)
 {
-	const int inFd = memfd_create("bench-in", MFD_CLOEXEC);
-	const int outFd = memfd_create("bench-out", MFD_CLOEXEC);
-	const auto frame = frameBytes();
-	if (inFd < 0 || outFd < 0 || ftruncate(outFd, kOutSize) != 0 ||
-	    write(inFd, frame.data(), frame.size()) != ssize_t(frame.size())) {
-		state.SkipWithError("memfd");
-		return;
-	}
-	void *inMap = mmap(nullptr, kInSize, PROT_READ, MAP_SHARED, inFd, 0);
-	void *outMap = mmap(nullptr, kOutSize, PROT_READ | PROT_WRITE, MAP_SHARED, outFd, 0);
-	const auto *src = static_cast<const uint8_t *>(inMap);
-	auto *dst = static_cast<uint8_t *>(outMap);
-	DirectCropScale direct;
-	for (auto _ : state) {
-		direct.run(src, dst);
-		benchmark::DoNotOptimize(dst[0]);
-	}
-	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kInSize));
-	munmap(inMap, kInSize);
-	munmap(outMap, kOutSize);
-	close(inFd);
-	close(outFd);
+	Job job(service().conn(), Job::Conv);
+	DirectConv direct;
+	runPaired(state, {{"service", serviceSide(job, state)}, {"direct", [&] { direct.run(); }}});
 }
 
-BENCHMARK(Tiny)->Unit(benchmark::kMicrosecond)->Iterations(5000)->UseRealTime();
-BENCHMARK(ConvDirect)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(ConvService)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(CropScaleDirect)->Unit(benchmark::kMicrosecond);
-BENCHMARK(CropScaleService)->Unit(benchmark::kMicrosecond)->UseRealTime();
+void CropScale(benchmark::State &state)
+{
+	Job job(service().conn(), Job::CropScale);
+	const std::vector<uint8_t> frame = frameBytes();
+	std::vector<uint8_t> out(kOutSize);
+	DirectCropScale passes;
+	FastCropScale fast;
+	runPaired(state, {{"service", serviceSide(job, state)},
+	                  {"passes", [&] { passes.run(frame.data(), out.data()); }},
+	                  {"fastest", [&] { fast.run(frame.data(), out.data()); }}});
+	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kInSize));
+}
+
+// A client process (e2e_peer client) with its job set up.
+class Client
+{
+      public:
+	explicit Client(const char *kind)
+	{
+		int toChild[2], fromChild[2];
+		if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0)
+			throw std::runtime_error("pipe");
+		pid_ = fork();
+		if (pid_ == 0) {
+			dup2(toChild[0], 0);
+			dup2(fromChild[1], 1);
+			execl(E2E_PEER, E2E_PEER, "client", kind, static_cast<char *>(nullptr));
+			_exit(127);
+		}
+		close(toChild[0]);
+		close(fromChild[1]);
+		in_ = fdopen(toChild[1], "w");
+		out_ = fdopen(fromChild[0], "r");
+		if (readLine() != "ready")
+			throw std::runtime_error("client did not start");
+	}
+	~Client()
+	{
+		fclose(in_);
+		fclose(out_);
+		waitpid(pid_, nullptr, 0);
+	}
+	void start(int ms)
+	{
+		fprintf(in_, "run %d\n", ms);
+		fflush(in_);
+	}
+	long count()
+	{
+		return std::stol(readLine());
+	}
+
+      private:
+	std::string readLine()
+	{
+		char line[64];
+		if (!fgets(line, sizeof line, out_))
+			throw std::runtime_error("client ended");
+		std::string text(line);
+		if (!text.empty() && text.back() == '\n')
+			text.pop_back();
+		return text;
+	}
+
+	pid_t pid_ = -1;
+	FILE *in_ = nullptr;
+	FILE *out_ = nullptr;
+};
+
+// Rounds of blocks, one block per client count in rotating order; per
+// count the median jobs per second, and the median per round of the ratio
+// of each count to one client.
+void Scaling(benchmark::State &state, const char *kind)
+{
+	constexpr int kBlockMs = 700;
+	constexpr int kRounds = 5;
+	const std::vector<int> counts{1, 2, 4, 8};
+	service();
+	std::vector<std::unique_ptr<Client>> clients;
+	for (int i = 0; i < counts.back(); ++i)
+		clients.push_back(std::make_unique<Client>(kind));
+	std::map<int, std::vector<double>> rates;
+	for (auto _ : state) {
+		for (int round = 0; round < kRounds; ++round) {
+			for (size_t k = 0; k < counts.size(); ++k) {
+				const int n = counts[(round + k) % counts.size()];
+				for (int i = 0; i < n; ++i)
+					clients[i]->start(kBlockMs);
+				long total = 0;
+				for (int i = 0; i < n; ++i) {
+					const long c = clients[i]->count();
+					if (c < 0) {
+						state.SkipWithError("job failed");
+						return;
+					}
+					total += c;
+				}
+				rates[n].push_back(total * 1000.0 / kBlockMs);
+			}
+		}
+	}
+	for (int n : counts) {
+		state.counters["jobs_per_s_" + std::to_string(n)] = percentile(rates[n], 0.5);
+		if (n == 1)
+			continue;
+		std::vector<double> ratios;
+		for (size_t r = 0; r < rates[n].size(); ++r)
+			ratios.push_back(rates[n][r] / rates[1][r]);
+		state.counters["x" + std::to_string(n) + "/x1"] = percentile(ratios, 0.5);
+		state.counters["x" + std::to_string(n) + "/x1_p10"] = percentile(ratios, 0.1);
+		state.counters["x" + std::to_string(n) + "/x1_p90"] = percentile(ratios, 0.9);
+	}
+}
+
+BENCHMARK(Tiny)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(10000);
+BENCHMARK(Conv)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(600);
+BENCHMARK(CropScale)->Unit(benchmark::kMicrosecond)->UseManualTime()->Iterations(2000);
+BENCHMARK_CAPTURE(Scaling, tiny, "tiny")->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(Scaling, crop, "crop")->Unit(benchmark::kSecond)->Iterations(1);
 
 } // namespace
 

@@ -56,34 +56,77 @@ void checkFits(size_t available, const ImageInfo &info)
 	                            " bytes");
 }
 
-// Uninitialised scratch memory: every byte is written before it is read.
-using Scratch = std::unique_ptr<uint8_t[]>;
-
-Scratch scratch(uint64_t size)
+// Scratch memory kept by each thread between jobs, so that a job of the
+// usual size allocates nothing. It is not cleared: every byte a job reads
+// from it, the same job wrote first, so no job sees another's pixels.
+class ScratchSlot
 {
-	return Scratch(new uint8_t[size]);
+      public:
+	uint8_t *take(uint64_t size)
+	{
+		if (size > size_) {
+			bytes_.reset();
+			size_ = 0;
+			bytes_.reset(new uint8_t[size]);
+			size_ = size;
+		}
+		return bytes_.get();
+	}
+	// An unusually large job does not pin its memory in the thread.
+	void trim()
+	{
+		if (size_ > kKeptBytes) {
+			bytes_.reset();
+			size_ = 0;
+		}
+	}
+
+      private:
+	static constexpr uint64_t kKeptBytes = 32 * 1024 * 1024;
+	std::unique_ptr<uint8_t[]> bytes_;
+	uint64_t size_ = 0;
+};
+
+// One slot for each scratch image that can be alive at once in a job.
+struct ThreadScratch {
+	ScratchSlot cropped;
+	ScratchSlot scaled;
+	ScratchSlot between;
+	ScratchSlot converted;
+
+	void trim()
+	{
+		for (ScratchSlot *slot : {&cropped, &scaled, &between, &converted})
+			slot->trim();
+	}
+};
+
+ThreadScratch &threadScratch()
+{
+	thread_local ThreadScratch scratch;
+	return scratch;
 }
 
-// A planar 4:2:0 image at its natural strides.
+// A planar 4:2:0 image at its natural strides, in a scratch slot.
 struct I420 {
-	I420(uint64_t w, uint64_t h)
+	I420(uint64_t w, uint64_t h, ScratchSlot &slot)
 	    : width(toInt(w)), height(toInt(h)), chromaPitch((width + 1) / 2), lumaSize(w * h),
 	      chromaSize(static_cast<uint64_t>(chromaPitch) * ((h + 1) / 2)),
-	      bytes(scratch(lumaSize + 2 * chromaSize))
+	      bytes(slot.take(lumaSize + 2 * chromaSize))
 	{
 	}
 
 	uint8_t *y() const
 	{
-		return bytes.get();
+		return bytes;
 	}
 	uint8_t *u() const
 	{
-		return bytes.get() + lumaSize;
+		return bytes + lumaSize;
 	}
 	uint8_t *v() const
 	{
-		return bytes.get() + lumaSize + chromaSize;
+		return bytes + lumaSize + chromaSize;
 	}
 
 	int width;
@@ -91,7 +134,7 @@ struct I420 {
 	int chromaPitch;
 	uint64_t lumaSize;
 	uint64_t chromaSize;
-	Scratch bytes;
+	uint8_t *bytes;
 };
 
 void nv12ToRgb(const uint8_t *in, const ImageInfo &inInfo, uint8_t *out, int outPitch,
@@ -110,25 +153,24 @@ void nv12ToRgb(const uint8_t *in, const ImageInfo &inInfo, uint8_t *out, int out
 void nv12ToPlanar(const uint8_t *in, const ImageInfo &inInfo, uint8_t *out, const ImageInfo &outInfo)
 {
 	const int rgbPitch = toInt(3 * outInfo.width);
-	Scratch rgb = scratch(inInfo.width * inInfo.height * 3);
-	nv12ToRgb(in, inInfo, rgb.get(), rgbPitch, outInfo);
+	uint8_t *rgb = threadScratch().converted.take(inInfo.width * inInfo.height * 3);
+	nv12ToRgb(in, inInfo, rgb, rgbPitch, outInfo);
 	const uint64_t plane = outInfo.height * outInfo.rowPitch;
 	const int pitch = toInt(outInfo.rowPitch);
-	libyuv::SplitRGBPlane(rgb.get(), rgbPitch, out, pitch, out + plane, pitch, out + 2 * plane, pitch,
+	libyuv::SplitRGBPlane(rgb, rgbPitch, out, pitch, out + plane, pitch, out + 2 * plane, pitch,
 	                      toInt(outInfo.width), toInt(outInfo.height));
 }
 
 void rgbToNv12(const uint8_t *in, const ImageInfo &inInfo, uint8_t *out, const ImageInfo &outInfo)
 {
 	const int argbPitch = toInt(4 * inInfo.width);
-	Scratch argb = scratch(inInfo.width * inInfo.height * 4);
-	int r = libyuv::RAWToARGB(in, toInt(inInfo.rowPitch), argb.get(), argbPitch, toInt(inInfo.width),
+	uint8_t *argb = threadScratch().converted.take(inInfo.width * inInfo.height * 4);
+	int r = libyuv::RAWToARGB(in, toInt(inInfo.rowPitch), argb, argbPitch, toInt(inInfo.width),
 	                          toInt(inInfo.height));
 	if (r == 0) {
 		const int pitch = toInt(outInfo.rowPitch);
-		r = libyuv::ARGBToNV12(argb.get(), argbPitch, out, pitch,
-		                       out + outInfo.height * outInfo.rowPitch, pitch, toInt(outInfo.width),
-		                       toInt(outInfo.height));
+		r = libyuv::ARGBToNV12(argb, argbPitch, out, pitch, out + outInfo.height * outInfo.rowPitch,
+		                       pitch, toInt(outInfo.width), toInt(outInfo.height));
 	}
 	if (r != 0)
 		throw std::runtime_error("Convert-format from rgb-interleaved failed in libyuv backend " +
@@ -352,6 +394,12 @@ std::shared_ptr<const LibYuv::Context> LibYuv::findContext(uint64_t modelId)
 void LibYuv::runJobVirtual(uint64_t modelId, const std::vector<Tensor> &inputs,
                            const std::vector<Tensor> &outputs, const ParameterMap &params)
 {
+	struct TrimScratch {
+		~TrimScratch()
+		{
+			threadScratch().trim();
+		}
+	} trimScratch;
 	const std::shared_ptr<const Context> context = findContext(modelId);
 	const ImageInfo &in = context->input;
 	const ImageInfo &out = context->output;
@@ -366,11 +414,13 @@ void LibYuv::runJobVirtual(uint64_t modelId, const std::vector<Tensor> &inputs,
 	} else if (sameSize(in, out) && !crop.present) {
 		convertFormat(input.bytes(), output.bytes(), in, out);
 	} else {
+		// Every byte of the intermediate image is written by the crop
+		// and scale before the conversion reads it.
 		const ImageInfo between{in.format, out.width, out.height, false,
 		                        rowBytes(in.format, out.width)};
-		std::vector<uint8_t> image(between.byteSize());
+		const ByteSpan image(threadScratch().between.take(between.byteSize()), between.byteSize());
 		cropScale(input.bytes(), image, in, between, crop);
-		convertFormat(image, output.bytes(), between, out);
+		convertFormat(ConstByteSpan(image.data(), image.size()), output.bytes(), between, out);
 	}
 	output.finish();
 }
@@ -428,10 +478,12 @@ void LibYuv::cropScale(ConstByteSpan in, ByteSpan out, const ImageInfo &inInfo, 
 	checkFits(out.size(), target);
 	checkCropRect(crop, inInfo.width, inInfo.height);
 
-	const I420 cropped(static_cast<uint64_t>(crop.width), static_cast<uint64_t>(crop.height));
+	ThreadScratch &scratch = threadScratch();
+	const I420 cropped(static_cast<uint64_t>(crop.width), static_cast<uint64_t>(crop.height),
+	                   scratch.cropped);
 	cropToI420(in.data(), inInfo, crop, cropped);
 
-	const I420 scaled(target.width, target.height);
+	const I420 scaled(target.width, target.height, scratch.scaled);
 	int r = libyuv::I420Scale(cropped.y(), cropped.width, cropped.u(), cropped.chromaPitch, cropped.v(),
 	                          cropped.chromaPitch, cropped.width, cropped.height, scaled.y(),
 	                          scaled.width, scaled.u(), scaled.chromaPitch, scaled.v(),

@@ -37,8 +37,10 @@ void SingleProcWorker::Request::run()
 
 void SingleProcWorker::Request::markDone()
 {
-	std::lock_guard<std::mutex> lock(mutex_);
-	done_ = true;
+	{
+		std::lock_guard<std::mutex> lock(mutex_);
+		done_ = true;
+	}
 	cv_.notify_all();
 }
 
@@ -75,8 +77,8 @@ std::exception_ptr SingleProcWorker::execute(const std::function<void()> &callab
 	{
 		std::lock_guard<std::mutex> lock(mutex_);
 		queue_.push(request);
-		cv_.notify_one();
 	}
+	cv_.notify_one();
 	request->waitDone();
 	return request->getError();
 }

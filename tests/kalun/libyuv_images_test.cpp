@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -467,6 +468,54 @@ TEST_F(LibYuvJob, EachRoadProducesItsImage)
 		          run(merge, buffer(planes, 1), merged, {{"image.input.crop", Ints{0, 0, 2, 2}}});
 	          }),
 	          "Crop-scale for rgb-planar is not supported by libyuv backend");
+}
+
+TEST_F(LibYuvJob, JobsBackToBackGiveTheBytesOfEachAlone)
+{
+	// Odd crops and three roads of different sizes: whatever one job
+	// leaves in the thread's scratch memory, the next must not use.
+	struct Job {
+		uint64_t model;
+		Bytes input;
+		size_t outSize;
+		ParameterMap params;
+	};
+	auto noise = [](size_t size, uint32_t seed) {
+		Bytes bytes(size);
+		for (uint8_t &b : bytes) {
+			seed = seed * 1664525u + 1013904223u;
+			b = static_cast<uint8_t>(seed >> 24);
+		}
+		return bytes;
+	};
+	const std::vector<Job> jobs{
+	    {load("nv12", {64, 32}, "rgb-interleaved", {16, 8}),
+	     noise(3072, 1),
+	     384,
+	     {{"image.input.crop", Ints{3, 1, 51, 27}}}},
+	    {load("rgb-interleaved", {32, 16}, "nv12", {24, 12}),
+	     noise(1536, 2),
+	     432,
+	     {{"image.input.crop", Ints{1, 3, 29, 13}}}},
+	    {load("nv12", {32, 16}, "rgb-planar", {20, 10}), noise(768, 3), 600, {}},
+	    {load("nv12", {32, 16}, "nv12", {32, 16}),
+	     noise(768, 4),
+	     768,
+	     {{"image.input.crop", Ints{5, 2, 7, 9}}}},
+	};
+	auto runOn = [&](const Job &job) {
+		auto out = blank(job.outSize, 3);
+		run(job.model, buffer(job.input, 3), out, job.params);
+		return contents(*out, job.outSize);
+	};
+	// Alone: each on a thread of its own, with fresh scratch memory.
+	std::vector<Bytes> alone;
+	for (const Job &job : jobs)
+		std::thread([&] { alone.push_back(runOn(job)); }).join();
+	std::thread([&] {
+		for (size_t i : {0, 1, 2, 3, 0, 3, 2, 1, 0})
+			EXPECT_EQ(runOn(jobs[i]), alone[i]) << "job " << i;
+	}).join();
 }
 
 TEST_F(LibYuvJob, RefusedJobs)

@@ -180,6 +180,30 @@ TEST_F(SessionQueueTest, SavedBuffersAreReusedOnlyWhenTheyMatch)
 	EXPECT_EQ(session_->savedBufferCount(), 1u);
 }
 
+TEST_F(SessionQueueTest, ASavedTensorIdTakesItsBufferWithoutANewDescriptor)
+{
+	session_->readTensorMsg({tensorOn(memfd_, 8192, 5)}, {tensorOn(memfd_, 8192)});
+	const auto saved = session_->savedBuffer(5);
+	ASSERT_TRUE(saved);
+	// The message's descriptor is not even duplicated: one that could not
+	// be still names the saved buffer.
+	const auto again = session_->readTensorMsg({tensorOn(-1, 8192, 5)}, {tensorOn(memfd_, 8192)});
+	EXPECT_EQ(again.first[0].getBuffer(), saved);
+	// The fields are refused as a new buffer would refuse them, before the
+	// comparison with the saved one.
+	TensorTuple badOffset = tensorOn(memfd_, 4096, 5);
+	std::get<7>(badOffset) = -1;
+	TensorTuple badProps = tensorOn(memfd_, 4096, 5);
+	std::get<9>(badProps) = 8;
+	for (const auto &[tuple, text] : std::vector<std::pair<TensorTuple, std::string>>{
+	         {badOffset, "Could not parse input tensors: Offset is negative"},
+	         {badProps, "Could not parse input tensors: Fd properties flag (8) is invalid"}})
+		EXPECT_EQ(thrownText<std::invalid_argument>(
+		              [&] { session_->readTensorMsg({tuple}, {tensorOn(memfd_, 8192)}); }),
+		          text);
+	EXPECT_EQ(session_->savedBufferCount(), 1u);
+}
+
 TEST_F(SessionQueueTest, TheSixtyFifthTensorIdIsRefused)
 {
 	fillSavedBuffers(64);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <string>
@@ -119,6 +120,36 @@ TEST(AlgoInput, AddingAMatchingInputAddsNothing)
 	algo_step_destroy(b, nullptr);
 }
 
+TEST(AlgoInput, FindGivesTheFirstMatchingInputInListOrder)
+{
+	algo_step *s = algo_step_create(nullptr, nullptr, nullptr, nullptr);
+	algo_step_add_input_stream_id(s, 42, 0);
+	algo_step_add_input_stream_id(s, 154, -1);
+	algo_step_add_input_stream_id(s, 42, 256);
+	algo_input *record = g_new(algo_input, 1);
+	*record = {43, 5, nullptr};
+	ASSERT_EQ(record, algo_step_add_input_record(s, record));
+	auto input = [&](int i) { return static_cast<algo_input *>(g_list_nth_data(s->inputs, i)); };
+	const struct {
+		algo_input probe;
+		algo_input *found;
+	} cases[] = {
+	    {{42, 0, nullptr}, input(0)}, {{42, 256, nullptr}, input(2)}, {{42, -1, nullptr}, input(0)},
+	    {{42, 1, nullptr}, nullptr},  {{154, 7, nullptr}, input(1)},  {{43, 5, nullptr}, record},
+	    {{43, -1, nullptr}, record},  {{43, 6, nullptr}, nullptr},    {{99, -1, nullptr}, nullptr},
+	    {{0, -1, nullptr}, nullptr},  {{173, -1, nullptr}, nullptr},
+	};
+	for (const auto &c : cases)
+		EXPECT_EQ(c.found, algo_step_find_input(s, &c.probe))
+		    << c.probe.type << "/" << c.probe.stream_id;
+	const algo_input any = {42, -1, nullptr};
+	EXPECT_EQ(nullptr, algo_step_find_input(nullptr, &any));
+	algo_step *none = algo_step_create(nullptr, nullptr, nullptr, nullptr);
+	EXPECT_EQ(nullptr, algo_step_find_input(none, &any));
+	algo_step_destroy(s, nullptr);
+	algo_step_destroy(none, nullptr);
+}
+
 TEST(AlgoStep, SharedLocalDataFreedWithTheLastStep)
 {
 	const size_t size = 64 * 1024; // well above a step record, below the mmap threshold
@@ -188,6 +219,60 @@ TEST_F(Engine, StepWithTwoInputsOfOneTypeRunsTwice)
 	control_job j = job(42, -1);
 	control_dispatch(engine, &j);
 	EXPECT_EQ((std::vector<std::string>{"twice:42/-1", "twice:42/-1", "release:42"}), trace);
+}
+
+TEST_F(Engine, AStepOnTwoStreamsOfOneTypeRunsForEachListing)
+{
+	// Listed once per input: each listing runs when any input matches.
+	const std::pair<int32_t, int> cases[] = {{-1, 2}, {0, 2}, {256, 2}, {7, 0}};
+	control_add_group(engine, group({step("pair", {{42, 0}, {42, 256}})}));
+	for (const auto &[stream, runs] : cases) {
+		trace.clear();
+		control_job j = job(42, stream);
+		control_dispatch(engine, &j);
+		EXPECT_EQ(static_cast<size_t>(runs) + 1, trace.size()) << stream;
+	}
+}
+
+// The record being dispatched, as another thread sees it from a step.
+control_job *seen_elsewhere;
+
+int look_from_another_thread(algo_step *step, control *engine)
+{
+	record_run(step, engine);
+	std::thread([engine] { seen_elsewhere = control_get_input(engine); }).join();
+	return 0;
+}
+
+TEST_F(Engine, OtherThreadsSeeTheRecordBeingDispatchedAsTheHead)
+{
+	control_add_group(engine, group({step("look", {{42, -1}}, look_from_another_thread)}));
+	control_job j = job(42, -1);
+	control_dispatch(engine, &j);
+	EXPECT_EQ(&j, seen_elsewhere);
+	EXPECT_EQ(nullptr, control_get_input(engine));
+	// Queued from another thread while the main thread dispatches: every
+	// record is dispatched once, and the head read elsewhere is always
+	// one of them.
+	std::vector<control_job> records(200);
+	for (control_job &r : records)
+		r = job(43, -1);
+	std::atomic<bool> done{false};
+	std::thread producer([&] {
+		for (control_job &r : records) {
+			control_queue_job(engine, &r);
+			control_job *head = control_get_input(engine);
+			EXPECT_TRUE(head == nullptr || (head >= &records.front() && head <= &records.back()));
+		}
+		done = true;
+	});
+	size_t released = 0;
+	while (!done || released < records.size()) {
+		control_dispatch(engine, nullptr);
+		released = static_cast<size_t>(std::count(trace.begin(), trace.end(), "release:43"));
+	}
+	producer.join();
+	EXPECT_EQ(records.size(), released);
 }
 
 control_job follow_up;

@@ -38,6 +38,16 @@ bool type_valid(uint32_t type, const char *what)
 	return false;
 }
 
+void index_input(algo_step *step, algo_input *input)
+{
+	if (!step->input_of_type)
+		step->input_of_type = g_new0(algo_input *, CONTROL_DATA_TYPES);
+	if (step->input_of_type[input->type])
+		step->types_repeat = 1;
+	else
+		step->input_of_type[input->type] = input;
+}
+
 } // namespace
 
 struct algo_step *algo_step_create_stream_id(int32_t stream_id, algo_step_fn init, algo_step_fn run,
@@ -66,6 +76,8 @@ void algo_step_destroy(struct algo_step *step, struct control *engine)
 		return;
 	g_list_free_full(step->inputs, g_free);
 	g_list_free_full(step->outputs, g_free);
+	g_free(step->input_of_type);
+	step->input_of_type = nullptr;
 	step->inputs = nullptr;
 	step->outputs = nullptr;
 	// Taken first: destroying a timeout also unlinks it from its step.
@@ -89,7 +101,12 @@ int algo_input_match(const struct algo_input *input, const struct algo_input *pr
 
 struct algo_input *algo_step_find_input(struct algo_step *step, const struct algo_input *probe)
 {
-	if (!step || !probe)
+	if (!step || !probe || !step->input_of_type || probe->type >= CONTROL_DATA_TYPES)
+		return nullptr;
+	algo_input *first = step->input_of_type[probe->type];
+	if (!first || algo_input_match(first, probe))
+		return first;
+	if (!step->types_repeat)
 		return nullptr;
 	for (GList *l = step->inputs; l; l = l->next) {
 		algo_input *in = static_cast<algo_input *>(l->data);
@@ -113,6 +130,7 @@ struct algo_input *algo_step_add_input_record(struct algo_step *step, struct alg
 		return existing;
 	input->step = step;
 	step->inputs = g_list_append(step->inputs, input);
+	index_input(step, input);
 	return input;
 }
 
@@ -126,6 +144,7 @@ void algo_step_add_input_stream_id(struct algo_step *step, uint32_t type, int32_
 	algo_input *in = g_new(algo_input, 1);
 	*in = probe;
 	step->inputs = g_list_append(step->inputs, in);
+	index_input(step, in);
 }
 
 void algo_step_add_input(struct algo_step *step, uint32_t type)

@@ -36,6 +36,12 @@ struct algo_step {
 	GList *inputs;   // of algo_input
 	GList *outputs;  // of algo_output
 	GList *timeouts; // of control_timeout
+	// The first input of each data type (a table made with the first
+	// input), so that dispatch finds a record's input in one look-up; the
+	// list is only walked for a step with inputs of one type on several
+	// streams.
+	struct algo_input **input_of_type;
+	uint8_t types_repeat;
 };
 
 struct algo_group {

@@ -158,6 +158,9 @@ struct control_job *control_get_input(struct control *engine)
 {
 	if (!engine)
 		return nullptr;
+	control_job *head = __atomic_load_n(&engine->dispatching, __ATOMIC_SEQ_CST);
+	if (head)
+		return head;
 	mutex_guard lock(&engine->job_mutex);
 	return static_cast<control_job *>(g_queue_peek_head(&engine->job_queue));
 }
@@ -169,13 +172,23 @@ int control_dispatch(struct control *engine, struct control_job *job)
 	if (job)
 		control_queue_job(engine, job);
 	for (;;) {
-		control_job *head = control_get_input(engine);
+		control_job *head;
+		{
+			mutex_guard lock(&engine->job_mutex);
+			head = static_cast<control_job *>(g_queue_peek_head(&engine->job_queue));
+		}
 		if (!head)
 			break;
+		// One look under the mutex per record: the steps read their input
+		// through the published head.
+		__atomic_store_n(&engine->dispatching, head, __ATOMIC_SEQ_CST);
 		// Steps may append consumers while the list is walked; GList appends
 		// never move the cells already visited.
 		for (GList *l = engine->consumers[head->type]; l; l = l->next)
 			algo_step_dispatch(static_cast<algo_step *>(l->data), engine);
+		// Withdrawn before the head leaves the queue, so that nobody reads
+		// it as the head afterwards.
+		__atomic_store_n(&engine->dispatching, nullptr, __ATOMIC_SEQ_CST);
 		pthread_mutex_lock(&engine->job_mutex);
 		g_queue_pop_head(&engine->job_queue);
 		head->queued = 0;

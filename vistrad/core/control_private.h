@@ -26,6 +26,10 @@ struct control {
 	pthread_mutex_t timeout_mutex;
 	pthread_mutex_t job_mutex;
 	pthread_mutex_t group_mutex;
+	// The head of the job queue while dispatch runs its consumers (null
+	// otherwise): only dispatch removes the head, so for that time it can
+	// be read without the job-queue mutex. Atomic: any thread may read it.
+	struct control_job *dispatching;
 };
 
 // Drops the temperature-service client at the engine's stop (control_temperature.cpp).
