@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <yaml.h>
 
@@ -356,6 +357,13 @@ bool parse_one_file(prodconf *conf, const char *name, GHashTable *read)
 		return true;
 	}
 	g_hash_table_add(read, path);
+	// A name that leads to a device or a pipe would be read without end.
+	struct stat st;
+	if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+		fprintf(stderr, "%s: cannot read file %s, reason: %s", "load_buffer_from_file", path,
+		        "not a regular file");
+		return true;
+	}
 	char *text = nullptr;
 	size_t length = 0;
 	if (g_str_has_suffix(path, ".enc")) {
