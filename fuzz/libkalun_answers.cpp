@@ -35,11 +35,22 @@ const char *const members[] = {"QueueLoadModel", "QueueJob",  "DeleteModel", "De
 const char *const load_answer = "((tttisa(iitatats)a(iitatats))tis)";
 const char *const load_contents = "(tttisa(iitatats)a(iitatats))tis";
 
-testsupport::PrivateBus *bus;
 fakekalun::FakeKalun *fake;
 kalunConnection *conn;
 const kalunDevice *device;
 size_t requests_seen;
+
+// Torn down at exit in order: the connection, the stand-in, the bus daemon.
+struct Service {
+	testsupport::PrivateBus bus;
+	fakekalun::FakeKalun fake;
+	~Service()
+	{
+		kalunError *error = nullptr;
+		kalunDisconnect(&conn, &error);
+		kalunClearError(&error);
+	}
+};
 
 struct Reader {
 	const uint8_t *data;
@@ -196,8 +207,8 @@ uint64_t pending_load_tag(Outcome &outcome)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-	bus = new testsupport::PrivateBus();
-	fake = new fakekalun::FakeKalun();
+	static Service service;
+	fake = &service.fake;
 	kalunError *error = nullptr;
 	if (!kalunConnect(&conn, &error))
 		abort();
