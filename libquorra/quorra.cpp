@@ -29,7 +29,8 @@ bool is_short_reply(const struct quorra_msg *msg)
 
 extern "C" uint64_t get_dynamic_size(const struct quorra_msg *msg)
 {
-	if (msg->type != TYPE_DYNAMIC)
+	// A short reply is the header alone: it has no counts to read.
+	if (msg->type != TYPE_DYNAMIC || is_short_reply(msg))
 		return 0;
 	return DYNAMIC_ITEM_A * read_u32(msg, 8) + DYNAMIC_ITEM_B * read_u32(msg, 12);
 }

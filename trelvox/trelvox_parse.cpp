@@ -27,6 +27,12 @@ constexpr int format_args = 5;
 
 int map_image(const char *dir, ucode_image *img)
 {
+	// A second parse in one process maps the images anew.
+	if (img->data) {
+		munmap(const_cast<uint8_t *>(img->data), img->size);
+		img->data = nullptr;
+		img->size = 0;
+	}
 	char path[TRELVOX_NAME_MAX + 64];
 	snprintf(path, sizeof path, "%s/%s", dir, img->file);
 	FILE *fp = fopen(path, "rb");

@@ -18,7 +18,8 @@ struct quorra_msg {
 #define QUORRA_MSG_TYPES 10u
 
 /* Bytes that follow the fixed part: for type 9, 24 * A + 16 * B where A and
- * B are the counts at offsets 8 and 12; 0 for every other type. */
+ * B are the counts at offsets 8 and 12; 0 for every other type and for a
+ * short reply (odd type, non-zero status), which is the header alone. */
 uint64_t get_dynamic_size(const struct quorra_msg *msg);
 
 /* Whole size of a message, header included; 0 for an unknown type. */

@@ -305,6 +305,12 @@ int prodconf_channel_count(const struct prodconf *conf);
 
 // Loading the configuration files.
 int prodconf_load(struct prodconf *conf);
+// A configuration the YAML scanner refuses ends the process through this
+// function with status 1 (exit by default). A replacement that returns, as a
+// fuzz target's does, makes prodconf_load give -1 with what was read so far.
+// Returns the previous function; null restores exit.
+typedef void (*prodconf_exit_fn)(int status);
+prodconf_exit_fn prodconf_set_exit(prodconf_exit_fn fn);
 // Runs every function named by a section's values as fn(conf, engine, argument).
 void prodconf_run_function_list(struct prodconf *conf, struct control *engine, int32_t argument,
                                 const char *section);

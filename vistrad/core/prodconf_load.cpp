@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <yaml.h>
 
@@ -108,14 +109,17 @@ struct scanner {
 	std::vector<int> blocks;
 	int flow_depth = 0; // open "[" and "{"
 	yaml_token_type_t previous = YAML_NO_TOKEN;
+	bool corrupt = false;
 };
 
-// Also for what the scanner lets through but a parser would refuse.
-[[noreturn]] void corrupt_configuration()
+prodconf_exit_fn corrupt_exit = exit;
+
+// Also for what the scanner lets through but a parser would refuse. The
+// caller unwinds and ends the process with status 1.
+void report_corrupt_configuration()
 {
 	prodconf_startup_warning("Prodconf: could not parse YAML file\n");
 	prodconf_startup_error("Corrupt configuration\n");
-	exit(1);
 }
 
 void store_pending(scanner *s)
@@ -255,8 +259,10 @@ bool on_token(scanner *s, const yaml_token_t *token, const char *path)
 		break;
 	case YAML_STREAM_END_TOKEN:
 		// A cut-off "[1, 2" would otherwise take what follows as its values.
-		if (s->flow_depth != 0)
-			corrupt_configuration();
+		if (s->flow_depth != 0) {
+			report_corrupt_configuration();
+			s->corrupt = true;
+		}
 		return false;
 	case YAML_NO_TOKEN:
 		prodconf_startup_warning("Prodconf: got no YAML token\n");
@@ -269,11 +275,12 @@ bool on_token(scanner *s, const yaml_token_t *token, const char *path)
 	return true;
 }
 
-void scan_text(prodconf *conf, const char *text, size_t length, const char *path)
+// False when the text is corrupt.
+bool scan_text(prodconf *conf, const char *text, size_t length, const char *path)
 {
 	yaml_parser_t parser;
 	if (!yaml_parser_initialize(&parser))
-		return;
+		return true;
 	yaml_parser_set_input_string(&parser, reinterpret_cast<const unsigned char *>(text), length);
 	scanner s;
 	s.conf = conf;
@@ -283,9 +290,12 @@ void scan_text(prodconf *conf, const char *text, size_t length, const char *path
 	for (;;) {
 		yaml_token_t token;
 		if (!yaml_parser_scan(&parser, &token)) {
-			if (parser.error != YAML_NO_ERROR)
-				corrupt_configuration();
-			prodconf_startup_warning("Prodconf: could not parse YAML file\n");
+			if (parser.error != YAML_NO_ERROR) {
+				report_corrupt_configuration();
+				s.corrupt = true;
+			} else {
+				prodconf_startup_warning("Prodconf: could not parse YAML file\n");
+			}
 			break;
 		}
 		bool more = on_token(&s, &token, path);
@@ -297,6 +307,7 @@ void scan_text(prodconf *conf, const char *text, size_t length, const char *path
 	store_pending(&s);
 	g_ptr_array_free(s.pending, TRUE);
 	yaml_parser_delete(&parser);
+	return !s.corrupt;
 }
 
 char *strip_suffix(const char *name)
@@ -331,25 +342,33 @@ char *find_file(const char *name)
 	return found;
 }
 
-void parse_one_file(prodconf *conf, const char *name, GHashTable *read)
+// False when the file is corrupt; a file that cannot be had is skipped.
+bool parse_one_file(prodconf *conf, const char *name, GHashTable *read)
 {
 	char *path = find_file(name);
 	if (!path) {
 		prodconf_startup_error("Prodconf_parser: Unknown filename %s\n", name);
-		return;
+		return true;
 	}
 	if (g_hash_table_contains(read, path)) {
 		prodconf_startup_warning("Prodconf: %s was read already, inheritance loop not followed\n",
 		                         path);
 		g_free(path);
-		return;
+		return true;
 	}
 	g_hash_table_add(read, path);
+	// A name that leads to a device or a pipe would be read without end.
+	struct stat st;
+	if (stat(path, &st) != 0 || !S_ISREG(st.st_mode)) {
+		fprintf(stderr, "%s: cannot read file %s, reason: %s", "load_buffer_from_file", path,
+		        "not a regular file");
+		return true;
+	}
 	char *text = nullptr;
 	size_t length = 0;
 	if (g_str_has_suffix(path, ".enc")) {
 		if (prodconf_read_encrypted_file(path, &text, &length))
-			return;
+			return true;
 	} else {
 		GError *error = nullptr;
 		gsize size = 0;
@@ -357,12 +376,13 @@ void parse_one_file(prodconf *conf, const char *name, GHashTable *read)
 			fprintf(stderr, "%s: cannot read file %s, reason: %s", "load_buffer_from_file", path,
 			        error->message);
 			g_error_free(error);
-			return;
+			return true;
 		}
 		length = size;
 	}
-	scan_text(conf, text, length, path);
+	bool sound = scan_text(conf, text, length, path);
 	g_free(text);
+	return sound;
 }
 
 prodconf_node *inherit_node(prodconf *conf)
@@ -376,15 +396,21 @@ prodconf_node *inherit_node(prodconf *conf)
 	return node ? node : prodconf_section(conf, "INHERIT");
 }
 
-void parse_files(prodconf *conf, const char *name)
+// False when a file is corrupt; nothing after it is read.
+bool parse_files(prodconf *conf, const char *name)
 {
 	prodconf_tree_reset(conf);
 	GQueue work = G_QUEUE_INIT;
 	g_queue_push_tail(&work, g_strdup(name));
 	GHashTable *read = g_hash_table_new_full(g_str_hash, g_str_equal, g_free, nullptr);
+	bool sound = true;
 	while (char *next = static_cast<char *>(g_queue_pop_head(&work))) {
-		parse_one_file(conf, next, read);
+		sound = parse_one_file(conf, next, read);
 		g_free(next);
+		if (!sound) {
+			g_queue_clear_full(&work, g_free);
+			break;
+		}
 		prodconf_node *inherit = inherit_node(conf);
 		if (!inherit || !inherit->values)
 			continue;
@@ -393,6 +419,7 @@ void parse_files(prodconf *conf, const char *name)
 		prodconf_node_clear_values(inherit);
 	}
 	g_hash_table_destroy(read);
+	return sound;
 }
 
 void read_macros(prodconf *conf)
@@ -483,6 +510,13 @@ GList *prodconf_default_stream_list(struct prodconf *conf)
 	return streams;
 }
 
+prodconf_exit_fn prodconf_set_exit(prodconf_exit_fn fn)
+{
+	prodconf_exit_fn old = corrupt_exit;
+	corrupt_exit = fn ? fn : exit;
+	return old;
+}
+
 int prodconf_load(struct prodconf *conf)
 {
 	if (!conf)
@@ -507,7 +541,11 @@ int prodconf_load(struct prodconf *conf)
 	}
 	load_boot_state(conf, "HWID", TRUE);
 	load_boot_state(conf, "OPTICS", FALSE);
-	parse_files(conf, chosen);
+	if (!parse_files(conf, chosen)) {
+		g_free(chosen);
+		corrupt_exit(1);
+		return -1;
+	}
 
 	prodconf_register_modules(conf);
 	algo_cl_register_modules(conf);
