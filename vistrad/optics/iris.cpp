@@ -235,7 +235,7 @@ int iris_is_moving(struct iris *iris)
 int iris_move_to(struct iris *iris, int32_t position)
 {
 	return usable(iris, (const void *)(iris ? iris->move_to : nullptr)) ? iris->move_to(iris, position, 0)
-	                                                                     : -2;
+	                                                                    : -2;
 }
 
 int iris_move_rel(struct iris *iris, int direction, int32_t steps, int fast)
@@ -248,7 +248,7 @@ int iris_move_rel(struct iris *iris, int direction, int32_t steps, int fast)
 int32_t iris_get_position(struct iris *iris)
 {
 	return usable(iris, (const void *)(iris ? iris->get_position : nullptr)) ? iris->get_position(iris)
-	                                                                          : -2;
+	                                                                         : -2;
 }
 
 int iris_go_home(struct iris *iris)
@@ -265,8 +265,9 @@ int iris_set_reset_needed(struct iris *iris)
 
 int iris_spare_one(struct iris *iris, int32_t argument)
 {
-	return usable(iris, (const void *)(iris ? iris->spare_one : nullptr)) ? iris->spare_one(iris, argument)
-	                                                                       : -2;
+	return usable(iris, (const void *)(iris ? iris->spare_one : nullptr))
+	           ? iris->spare_one(iris, argument)
+	           : -2;
 }
 
 int iris_spare_none(struct iris *iris)
@@ -405,7 +406,8 @@ int32_t iris_percent_to_position(struct iris *iris, int32_t percent)
 	if (!iris || percent < 0 || percent > 100)
 		return -2;
 	if (percent < 50)
-		return q14_round((int64_t)(iris->best_position - iris->min_position) * Q14_ONE / 50 * percent);
+		return q14_round((int64_t)(iris->best_position - iris->min_position) * Q14_ONE / 50 *
+		                 percent);
 	return iris->best_position +
 	       q14_round((int64_t)(iris->max_position - iris->best_position) * Q14_ONE / 50 * (percent - 50));
 }
@@ -446,7 +448,8 @@ int32_t iris_percent_to_F_number_for_stream(struct iris *iris, int32_t percent, 
 	for (int n = 0; n < 3; n++) {
 		int32_t v = 0;
 		if (param_get_int(params[n].id, stream_id, &v) != 0) {
-			debug_output(DEBUG_ERROR, 0, "%s: Failed to get parameter %s\n", __func__, params[n].name);
+			debug_output(DEBUG_ERROR, 0, "%s: Failed to get parameter %s\n", __func__,
+			             params[n].name);
 			return 0;
 		}
 		int64_t scaled = (int64_t)v * Q14_ONE;

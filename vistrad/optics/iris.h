@@ -47,12 +47,12 @@ struct iris {
 	int32_t min_position;
 	int32_t best_position;
 	int32_t max_position;
-	int32_t open_F; // Q14
+	int32_t open_F;   // Q14
 	int32_t position; // -6: not yet known
 	uint32_t reset_needed;
 	uint32_t last_direction; // 1: the last move went to a higher position
-	int32_t *aperture_table;  // Q14, one per position
-	int32_t *F_table;         // Q14, ascending with position
+	int32_t *aperture_table; // Q14, one per position
+	int32_t *F_table;        // Q14, ascending with position
 	int32_t table_length;
 	// Set by irises the daemon positions itself (it then offers DCIris).
 	uint8_t automatic;

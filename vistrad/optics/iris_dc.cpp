@@ -23,8 +23,8 @@ struct iris *iris_dc_new(void)
 	if (iris_lib_irismgr_enabled()) {
 		int id = iris_lib_get_type_id();
 		if (id < 100 || id > 199) {
-			debug_output(DEBUG_ERROR, 0, "Detected DC iris connected but iris TypeID %d is not a DC iris\n",
-			             id);
+			debug_output(DEBUG_ERROR, 0,
+			             "Detected DC iris connected but iris TypeID %d is not a DC iris\n", id);
 			ok = false;
 		}
 	}
