@@ -6,6 +6,7 @@
 #include "simsoc_motor.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -192,7 +193,7 @@ int motor_open(simsoc_file *f)
 {
 	auto *m = static_cast<Motor *>(f->model);
 	std::lock_guard<std::mutex> lk(motors().mu);
-	note(m, "open 0x%x", (unsigned)f->flags);
+	note(m, "open 0x%x", (unsigned)(f->flags & O_ACCMODE));
 	return 0;
 }
 

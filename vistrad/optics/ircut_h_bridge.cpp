@@ -20,6 +20,13 @@ namespace
 
 #define MAX_BRIDGES 4
 
+// A wait of 0 is no wait at all.
+void wait(int32_t ms)
+{
+	if (ms > 0)
+		optics_sleep_ms((uint32_t)ms);
+}
+
 const char *level_name(int level)
 {
 	return level ? "high" : "low";
@@ -42,11 +49,11 @@ void pulse(struct platform *p, const char *day_pin, const char *night_pin, const
 	set_pin(p, night_pin, day ? 0 : 1, "night");
 	if (hold_pin) {
 		set_pin(p, hold_pin, 1, "inv hold");
-		optics_sleep_ms((uint32_t)(wait_ms > 0 ? wait_ms : 0));
+		wait(wait_ms);
 		set_pin(p, hold_pin, 0, "inv hold");
 		return;
 	}
-	optics_sleep_ms((uint32_t)(wait_ms > 0 ? wait_ms : 0));
+	wait(wait_ms);
 	set_pin(p, day_pin, 0, "day");
 	set_pin(p, night_pin, 0, "night");
 }
@@ -172,7 +179,7 @@ void drive_bridges(struct platform *p, int count, int day, int32_t wait_ms)
 		set_pin(p, h, day ? 1 : 0, "day");
 		set_pin(p, inv, day ? 0 : 1, "night");
 		set_pin(p, hold, 1, "inv hold");
-		optics_sleep_ms((uint32_t)(wait_ms > 0 ? wait_ms : 0));
+		wait(wait_ms);
 		set_pin(p, hold, 0, "inv hold");
 		set_pin(p, h, 0, "day");
 		set_pin(p, inv, 0, "night");

@@ -317,6 +317,7 @@ struct stepper {
 	job running;     // the worker's
 	int position;    // where the worker left the filter
 	int hold_active; // heater hold steps are in
+	int cal_pending; // a job failed: the next one calibrates
 };
 
 int motor_step(stepper *m, int32_t steps, int mode)
@@ -348,7 +349,7 @@ int motor_step(stepper *m, int32_t steps, int mode)
 
 int run_steps(stepper *m, const job &j)
 {
-	if (j.calibrate) {
+	if (j.calibrate || m->cal_pending) {
 		if (motor_step(m, m->s.calibration_steps, MODE_CALIBRATION) != 0)
 			return -1;
 		for (int i = 0; i < 3; i++)
@@ -358,6 +359,7 @@ int run_steps(stepper *m, const job &j)
 			return -1;
 		m->position = m->s.calibration_enables_ircut ? 1 : 0;
 		m->hold_active = 0;
+		m->cal_pending = 0;
 	} else if (m->hold_active && motor_step(m, -m->s.heater_enable_steps, MODE_NORMAL) != 0) {
 		return -1;
 	}
@@ -385,6 +387,7 @@ gpointer stepper_thread(gpointer data)
 		m->state = -1;
 		g_mutex_unlock(&m->lock);
 		m->position = -1;
+		m->cal_pending = 1;
 	}
 	return nullptr;
 }
