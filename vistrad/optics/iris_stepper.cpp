@@ -42,6 +42,11 @@ struct driver {
 	uint32_t backlash;
 	GThread *calibration;
 	GRecMutex lock;
+	// The calibration worker has the lock: a move asked for after the
+	// calibration started waits for its end.
+	GMutex start_lock;
+	GCond started;
+	bool worker_locked;
 	uint8_t out_of_range;
 	int32_t lowest_operating; // Q14
 	int32_t lowest_startup;   // Q14
@@ -149,6 +154,10 @@ gpointer calibration_worker(gpointer data)
 	auto *act = static_cast<iris_stepper_actuator *>(data);
 	driver *d = drv(act);
 	g_rec_mutex_lock(&d->lock);
+	g_mutex_lock(&d->start_lock);
+	d->worker_locked = true;
+	g_cond_signal(&d->started);
+	g_mutex_unlock(&d->start_lock);
 	int32_t steps = (int32_t)(((int64_t)d->backout_steps + act->positions) * 12 / 10);
 	act_move_rel(act, 0, steps, 1, d->position);
 	act_move_rel(act, 1, (int32_t)d->backout_steps, 1, d->position);
@@ -164,8 +173,14 @@ int act_calibrate(iris_stepper_actuator *act)
 		send_stop(d);
 	if (d->calibration)
 		g_thread_join(d->calibration);
+	d->worker_locked = false;
 	d->calibration = g_thread_try_new("Calibrate iris thread", calibration_worker, act, nullptr);
-	if (!d->calibration) {
+	if (d->calibration) {
+		g_mutex_lock(&d->start_lock);
+		while (!d->worker_locked)
+			g_cond_wait(&d->started, &d->start_lock);
+		g_mutex_unlock(&d->start_lock);
+	} else {
 		if (d->pcc)
 			debug_output(DEBUG_ERROR, 0, "%s: Failed to launch thread for calibrating iris\n",
 			             "calibrate");
@@ -218,6 +233,8 @@ void act_destroy(iris_stepper_actuator *act)
 			close(d->fd);
 		}
 		g_rec_mutex_clear(&d->lock);
+		g_mutex_clear(&d->start_lock);
+		g_cond_clear(&d->started);
 		g_free(d);
 	}
 	g_free(act);
@@ -244,6 +261,8 @@ iris_stepper_actuator *actuator_new(bool pcc)
 	d->position = -1;
 	d->fd = -1;
 	g_rec_mutex_init(&d->lock);
+	g_mutex_init(&d->start_lock);
+	g_cond_init(&d->started);
 	act->driver = d;
 	return act;
 }
@@ -326,7 +345,9 @@ int32_t piris_get_position(struct iris *iris)
 	iris_stepper_actuator *act = actuator_of(iris);
 	if (!act || !act->get_position)
 		return -1;
-	return CLAMP(act->get_position(act), iris->min_position, iris->max_position);
+	// Asked once: every query counts the motor's remaining steps down.
+	int32_t position = act->get_position(act);
+	return CLAMP(position, iris->min_position, iris->max_position);
 }
 
 int piris_go_home(struct iris *iris, int32_t, int fast)
