@@ -30,6 +30,16 @@ void null_ircut(struct ircut *ircut, const char *name)
 		debug_output(DEBUG_ERROR, 0, "%s: Got null ircut struct.\n", name);
 }
 
+// Closes the filter's descriptor when it is at least lowest; frees the
+// private block and the object.
+void free_filter(struct ircut *ircut, int fd, int lowest)
+{
+	if (fd >= lowest)
+		close(fd);
+	g_free(ircut->priv);
+	g_free(ircut);
+}
+
 void install_switch(struct control *engine)
 {
 	if (struct platform *p = control_get_platform(engine))
@@ -77,10 +87,7 @@ void i2c_destroy(struct ircut *ircut)
 	if (!ircut)
 		return;
 	auto *f = static_cast<i2c_filter *>(ircut->priv);
-	if (f && f->fd > 0)
-		close(f->fd);
-	g_free(f);
-	g_free(ircut);
+	free_filter(ircut, f ? f->fd : -1, 1);
 }
 
 // --- character device ------------------------------------------------------
@@ -118,10 +125,7 @@ void dev_destroy(struct ircut *ircut)
 	if (!ircut)
 		return;
 	auto *f = static_cast<dev_filter *>(ircut->priv);
-	if (f && f->fd >= 0)
-		close(f->fd);
-	g_free(f);
-	g_free(ircut);
+	free_filter(ircut, f ? f->fd : -1, 0);
 }
 
 // --- STM32 MCU driver file -------------------------------------------------

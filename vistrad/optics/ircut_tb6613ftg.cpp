@@ -307,7 +307,7 @@ struct stepper {
 	GThread *worker;
 	struct control *engine;
 	struct control_temperature_limit *limits[2];
-	control_timeout *delay;
+	bool delay;  // the heater delay runs: sets wait
 	GMutex lock; // what the worker and the main thread share
 	int state;   // -1 unknown: calibration due
 	int heater;  // heater mode
@@ -425,7 +425,7 @@ int stepper_set(struct ircut *ircut, int day)
 void delay_fired(struct control *engine, void *argument, control_timeout *timeout)
 {
 	auto *m = static_cast<stepper *>(argument);
-	m->delay = nullptr;
+	m->delay = false;
 	if (m->queued) {
 		m->queued = false;
 		run_job(m, m->queued_job);
@@ -451,19 +451,18 @@ void heater_mode(stepper *m, int on)
 			j.calibrate = m->queued_job.calibrate;
 			m->queued = false;
 		}
-		if (m->delay) {
-			control_stop_timeout(m->engine, m->delay);
-			control_destroy_timeout(m->delay, m->engine);
-			m->delay = nullptr;
-		}
+		if (m->delay)
+			control_destroy_pending_callback_timeout(m->engine, delay_fired, m);
+		m->delay = false;
 		run_job(m, j);
 		return;
 	}
 	run_job(m, j);
-	m->delay = control_create_callback_timeout(m->engine, delay_fired, m);
+	control_timeout *delay = control_create_callback_timeout(m->engine, delay_fired, m);
 	control_timestamp interval = {HEATER_DELAY_S, 0};
-	if (m->delay)
-		control_start_timeout(m->engine, m->delay, &interval);
+	m->delay = delay && control_start_timeout(m->engine, delay, &interval) == 0;
+	if (delay && !m->delay)
+		control_destroy_timeout(delay, m->engine);
 }
 
 void heater_on(struct control *, int32_t, struct control_temperature_limit *limit)
@@ -494,10 +493,8 @@ void stepper_destroy(struct ircut *ircut)
 			}
 			l = nullptr;
 		}
-		if (m->delay) {
-			control_stop_timeout(m->engine, m->delay);
-			control_destroy_timeout(m->delay, m->engine);
-		}
+		if (m->delay)
+			control_destroy_pending_callback_timeout(m->engine, delay_fired, m);
 		g_free(m->s.dev);
 		g_mutex_clear(&m->lock);
 		g_free(m);
@@ -535,7 +532,7 @@ void register_heater(stepper *m, ircut *made)
 {
 	if (m->s.temp_sensor_id < 0)
 		return;
-	int32_t limit = m->s.temp_sensor_heater_limit * 16384;
+	int32_t limit = m->s.temp_sensor_heater_limit; // degrees, as the service takes them
 	m->limits[0] = control_register_temperature_limit(m->engine, (uint32_t)m->s.temp_sensor_id, limit, 0,
 	                                                  heater_on, made);
 	if (!m->limits[0]) {
