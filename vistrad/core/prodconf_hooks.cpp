@@ -45,7 +45,6 @@ enum {
 	PARAM_CAMBLOCK_TYPE = 159,
 };
 
-
 #define OPTICS_SERVICE "com.tovi.Optics2"
 #define OPTICS_PATH "/com/tovi/Optics"
 

@@ -14,7 +14,8 @@ struct control;
 struct iris_stepper_actuator {
 	int (*is_moving)(struct iris_stepper_actuator *act);
 	int (*move_to)(struct iris_stepper_actuator *act, int32_t target, int32_t current, int fast);
-	int (*move_rel)(struct iris_stepper_actuator *act, int direction, int32_t steps, int fast, int32_t from);
+	int (*move_rel)(struct iris_stepper_actuator *act, int direction, int32_t steps, int fast,
+	                int32_t from);
 	int32_t (*get_position)(struct iris_stepper_actuator *act);
 	void (*spare)(void);
 	int (*calibrate)(struct iris_stepper_actuator *act);
