@@ -442,8 +442,11 @@ void heater_mode(stepper *m, int on)
 	}
 	m->heater = on;
 	job j = {m->state, on, m->state < 0};
-	if (j.calibrate)
-		j.target = 0;
+	// Unknown: the calibration puts the filter where it leaves it.
+	if (j.calibrate) {
+		j.target = m->s.calibration_enables_ircut ? 1 : 0;
+		m->state = j.target;
+	}
 	g_mutex_unlock(&m->lock);
 	if (!on) {
 		if (m->queued) {
