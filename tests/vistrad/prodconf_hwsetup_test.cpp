@@ -455,7 +455,7 @@ const char hardware_yaml[] = R"(HARDWARE_SETUP:
       DATACACHE: [fake_cache]
   CHANNEL1:
     INPUTSOURCE: [fake_source]
-  NOT_A_STATE: [no_such_module, iris_dc]
+  NOT_A_STATE: [no_such_module, ircut_serial_link]
 REGISTER_CALLBACKS: [CAPTURE_MODE, NO_SUCH_CALLBACK]
 CAMERA_MODE: [LIST]
 CUSTOM_FUNCTIONS: [CUSTOM, UNKNOWN_FUNCTION]
@@ -471,7 +471,7 @@ TEST_F(Hw, SetupCreatesSelectionsThenTheWalk)
 	EXPECT_EQ("fake_iris@0 fake_lens_b@0 fake_sensor@0 fake_ircut@0 fake_cache@0", join(created));
 	EXPECT_EQ(nullptr, conf->selected_modules[0]);
 	EXPECT_TRUE(logged("Entry 'no_such_module' not recognized/has no create func"));
-	EXPECT_TRUE(logged("Failed to create item for entry 'iris_dc'"));
+	EXPECT_TRUE(logged("Failed to create item for entry 'ircut_serial_link'"));
 	EXPECT_TRUE(
 	    logged("restriction_ok_with_state: Prodconf did not recognize NOT_A_STATE as a state (add?)\n"));
 	// Hand-over to the platform and the states of what was made.

@@ -243,3 +243,22 @@ void control_destroy_callback_timeouts_if(struct control *engine, control_timeou
 	pthread_mutex_unlock(&engine->timeout_mutex);
 	g_list_free_full(matched, g_free);
 }
+
+int control_destroy_pending_callback_timeout(struct control *engine, control_timeout_fn callback,
+                                             void *argument)
+{
+	if (!engine || !callback)
+		return 0;
+	control_timeout *found = nullptr;
+	pthread_mutex_lock(&engine->timeout_mutex);
+	for (GList *l = engine->pending_timeouts; l && !found; l = l->next) {
+		auto *t = static_cast<control_timeout *>(l->data);
+		if (t->callback == callback && t->argument == argument) {
+			found = t;
+			engine->pending_timeouts = g_list_delete_link(engine->pending_timeouts, l);
+		}
+	}
+	pthread_mutex_unlock(&engine->timeout_mutex);
+	g_free(found);
+	return found != nullptr;
+}

@@ -35,6 +35,11 @@ GList *control_take_expired_timeouts(struct control *engine, GList *list);
 // about to be closed must leave no callback of its own behind.
 typedef int (*control_timeout_match_fn)(control_timeout_fn callback, void *data);
 void control_destroy_callback_timeouts_if(struct control *engine, control_timeout_match_fn match, void *data);
+// Destroys the callback timeout with this callback and argument while it is
+// pending (the engine's stop destroys what is pending, so an owner cannot
+// tell from its own pointer); 1 when there was one.
+int control_destroy_pending_callback_timeout(struct control *engine, control_timeout_fn callback,
+                                             void *argument);
 
 // The monotonic clock the timeouts read; tests install their own. Null
 // restores clock_gettime(CLOCK_MONOTONIC).

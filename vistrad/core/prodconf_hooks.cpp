@@ -45,10 +45,6 @@ enum {
 	PARAM_CAMBLOCK_TYPE = 159,
 };
 
-enum { IRIS_TYPE_STEPPER = 3, IRIS_TYPE_INTELLIGENT = 6 };
-// What the iris library answers when no iris is fitted.
-#define IRIS_LIB_NO_IRIS 10
-
 #define OPTICS_SERVICE "com.tovi.Optics2"
 #define OPTICS_PATH "/com/tovi/Optics"
 

@@ -253,6 +253,11 @@ int platform_gpio_read_stub(struct platform *, const char *, int *)
 	return PLATFORM_OK;
 }
 
+int platform_dc_iris_set(struct platform *platform, struct iris *, int32_t)
+{
+	return platform ? -4 : -3;
+}
+
 // The SoC's channel configuration and stream steps are not driven yet: each
 // reports success so a capture-mode change runs through.
 int platform_vorsalind(struct platform *, struct prodconf *, int)

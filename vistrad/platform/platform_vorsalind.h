@@ -15,6 +15,11 @@ int platform_gpio_write_sysfs(struct platform *platform, const char *pin, int va
 int platform_gpio_set_direction(struct platform *platform, const char *pin, int direction);
 int platform_gpio_read_stub(struct platform *platform, const char *pin, int *value);
 
+struct iris;
+// Drives the DC iris's analogue level. The PWM output is not driven yet: -4
+// (-3 without a platform).
+int platform_dc_iris_set(struct platform *platform, struct iris *iris, int32_t level);
+
 // Channel configuration and the streaming steps around a capture-mode change.
 int platform_vorsalind(struct platform *platform, struct prodconf *conf, int channel);
 int platform_stream_prepare(struct platform *platform, int32_t stream_id);

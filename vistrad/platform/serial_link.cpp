@@ -22,3 +22,8 @@ int serial_link_end_capture_mode(struct serial_link *, struct prodconf_area *, i
 }
 
 void serial_link_capture_mode_applied(struct serial_link *, int32_t) {}
+
+int serial_link_set_ircut(struct serial_link *, int, int)
+{
+	return -1;
+}

@@ -23,3 +23,7 @@ struct prodconf_area;
 int serial_link_prepare_capture_mode(struct serial_link *link, int32_t stream_id);
 int serial_link_end_capture_mode(struct serial_link *link, struct prodconf_area *area, int32_t stream_id);
 void serial_link_capture_mode_applied(struct serial_link *link, int32_t stream_id);
+
+// Moves the link's IR-cut filter (day 1, night 0). Without the library's
+// operation: -1.
+int serial_link_set_ircut(struct serial_link *link, int channel, int day);
