@@ -14,7 +14,7 @@
 
 #include "ik_test_support.h"
 #include "img_dsp.h"
-#include "qvd_cfg_ioctl.h"
+#include "qvd_ioctl.h"
 
 namespace
 {
