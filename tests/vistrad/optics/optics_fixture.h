@@ -81,8 +81,11 @@ class OpticsTest : public ::testing::Test
 	}
 	void TearDown() override
 	{
-		control_free(engine_);
+		// As the daemon ends: the engine stops (its bus client with it),
+		// the devices go, then the engine.
+		control_stop(engine_);
 		platform_destroy(plat_);
+		control_free(engine_);
 		prodconf_free(conf_);
 		param_db_free();
 		optics_set_sleep(old_sleep_);
