@@ -248,6 +248,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	units.push_back(std::make_unique<kalun::backendunit::DebugChip>());
 	for (auto &unit : units)
 		unit->startProcessingQueues();
+	// The units' workers may still be loading when the inputs run out: stop
+	// them before the statics they read are destroyed.
+	atexit([] {
+		for (auto &unit : units)
+			unit->stopProcessingQueues();
+	});
 	system_bus = peer_system_bus();
 	return 0;
 }
