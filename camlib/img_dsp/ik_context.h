@@ -400,10 +400,16 @@ typedef struct ik_filter_blocks {
 	uint8_t mctf_temporal_adjust_cb[8];
 	uint8_t mctf_temporal_adjust_cr[8];
 	uint8_t motion_detect[38];
-	uint8_t internal_motion_detect[2];
+	/* the internal motion-detection block, then the fast-start and
+	 * high-performance switches (ik_internal_motion_byte) */
+	uint8_t internal_motion_detect[4];
 	uint32_t motion_detect_runs;
 	uint8_t video_mctf_b[106];
 	uint8_t video_mctf_b_level[9];
+	/* the brightness of the last MCTF packing, 0 before the first, and
+	 * the inverse remap it kept */
+	uint32_t mctf_prev_brightness;
+	int32_t mctf_remap_inverse[256];
 	/* sensor and colour space */
 	img_dsp_rgb_to_yuv_matrix rgb_to_yuv_matrix;
 	img_dsp_vin_sensor_info vin_sensor_info;

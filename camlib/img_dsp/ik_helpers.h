@@ -22,16 +22,8 @@ int img_dsp_core_gen_strength_table(uint8_t *table, uint8_t level_a, uint8_t lev
 /* Advance spatial filter: the hardware fields and tables of its block. */
 int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, uint8_t *fir1, uint8_t *fir2,
                                uint8_t *coring);
-/* Video MCTF table packing (10064 bytes) from the context's MCTF blocks. */
-int img_dsp_core_pack_video_mctf(const img_dsp_mode *mode, uint8_t *table);
 /* Final-sharpen post-processing into a 12752-byte table. */
 int img_dsp_core_post_process_final_sharpen(const img_dsp_mode *mode, uint8_t *table);
-/* Motion detection: the motion geometry and the MoASF and motion-combine
- * tables. */
-void img_dsp_core_motion_geometry(uint8_t smooth, uint16_t width, uint16_t height, uint16_t *width_motion,
-                                  uint16_t *height_motion, uint16_t *phase_inc);
-int img_dsp_core_build_motion_tables(const img_dsp_mode *mode, uint8_t *moasf, uint8_t *cc_3d,
-                                     uint8_t *cc_out);
 /* RGB-IR sensors: the linearisation part of an amplifier-linearisation
  * command. */
 int img_dsp_core_rgb_ir_fill_linearization(const img_dsp_mode *mode, uint32_t *cmd);

@@ -13,6 +13,7 @@
 #include "ik_fir.h"
 #include "ik_helpers.h"
 #include "ik_math.h"
+#include "ik_mctf.h"
 #include "ik_shp_hw.h"
 
 #include <string.h>
@@ -713,6 +714,13 @@ int build_liso(ik_liso_run *r)
 
 /* ---- flow ---- */
 
+/* While fast start is on the MCTF tables are packed at every build: their
+ * temporal floor follows the run counter. */
+bool fast_start(const ik_liso_run *r)
+{
+	return r->blk->internal_motion_detect[IK_IMD_FAST_START] != 0;
+}
+
 int build_flow(ik_liso_run *r)
 {
 	ik_liso_flow *fl = flow_of(r->cfg);
@@ -729,7 +737,10 @@ int build_flow(ik_liso_run *r)
 	ik_memcpy(&fl->temporal_adjust_edge_reduce_b, sec_bytes(r, IK_SEC_MCTF) + IK_SECB_MCTF_EDGE_REDUCE,
 	          8);
 
-	int rc = img_dsp_core_pack_video_mctf(r->mode, field_table(fl->video_mctf));
+	int rc = 0;
+	if (r->upd[16] || fast_start(r))
+		rc = ik_mctf_pack_context(r->blk, r->advanced, false, field_table(fl->video_mctf),
+		                          field_table(fl->final_sharpen));
 	uint32_t vm = 0;
 	if (sel_valid(r, 16) && r->upd[16]) {
 		vm = IK_FLOW_MCTF_UPDATE_ALL;
@@ -765,14 +776,36 @@ int build_flow(ik_liso_run *r)
 
 /* ---- cliso (advanced layout) ---- */
 
+/* The motion-detection tables of slots 18-20. */
+int build_motion_tables(ik_liso_run *r, ik_liso_cliso *cl, const img_dsp_motion_detect *md,
+                        const uint8_t *def)
+{
+	uint8_t *moasf = field_table(cl->mcts_MoASF);
+	uint32_t *cc_3d = (uint32_t *)field_table(cl->CC_3d_motion_combine);
+	uint32_t *cc_out = (uint32_t *)field_table(cl->CC_out_motion_combine);
+	int rc = 0;
+	if (moasf)
+		rc |= img_dsp_core_calc_mcts_moasf(md->smooth, def + IK_DEF_MOASF_TEMPLATE, moasf);
+	/* A pure maximum of 3 halves the 3D table's second index; the mode
+	 * is the run's result so far, which is 0 here. */
+	uint32_t m = r->blk->internal_motion_detect[IK_IMD_PURE_MAX] == 3 ? 0 : 2;
+	if (cc_3d)
+		rc |= img_dsp_core_calc_cc_3d_motion_combine(md, cc_3d, m);
+	if (cc_out)
+		rc |= img_dsp_core_calc_cc_out_motion_combine(md->noise_base, md->motion_response, cc_out);
+	return rc;
+}
+
 int build_cliso(ik_liso_run *r)
 {
 	ik_liso_cliso *cl = &r->cfg->main.adv.cliso;
 	const uint8_t *imd = r->blk->internal_motion_detect;
 	const img_dsp_size_info *si = &r->body->size_info;
-	img_dsp_core_motion_geometry(r->blk->motion_detect[0], si->main_out_width, si->main_out_height,
-	                             &cl->width_motion, &cl->height_motion, &cl->smooth_phase_inc);
-	cl->smooth_strength = r->blk->video_mctf_b_level[0];
+	img_dsp_motion_detect md;
+	memcpy(&md, r->blk->motion_detect, sizeof(md));
+	img_dsp_core_calc_motion_geometry(md.smooth, si->main_out_width, si->main_out_height,
+	                                  &cl->height_motion, &cl->width_motion, &cl->smooth_phase_inc);
+	cl->smooth_strength = md.smooth;
 	void *def = NULL;
 	if (img_dsp_core_utility_get_def_tbl(&def) != 0)
 		return -1;
@@ -780,22 +813,24 @@ int build_cliso(ik_liso_run *r)
 	cl->motion_detect_fir1 = ik_phys(d + IK_DEF_MOTION_DETECT_FIR1);
 	cl->mctf_passthrough = ik_phys(d + IK_DEF_MCTF_PASSTHROUGH);
 	cl->CC_reg_motion_combine = ik_phys(d + IK_DEF_CC_REG_MOTION);
-	bool up = imd[1] == 3;
+	bool up = imd[IK_IMD_PURE_MAX] == 3;
 	cl->CC_reg_motion_combine_up = ik_phys(d + (up ? IK_DEF_CC_REG_MOTION_UP : IK_DEF_CC_REG_MOTION));
 	cl->CC_3d_motion_combine_up = ik_phys(d + (up ? IK_DEF_CC_3D_MOTION_A : IK_DEF_CC_3D_MOTION_B));
 	int rc = 0;
-	bool md = F(IK_UPD_MOTION_DETECT);
-	if (md)
-		rc = img_dsp_core_build_motion_tables(r->mode, field_table(cl->mcts_MoASF),
-		                                      field_table(cl->CC_3d_motion_combine),
-		                                      field_table(cl->CC_out_motion_combine));
-	cl->mctf_mcts_update_mask_motion_detect = md ? 0xFFFFFFFFu : 0;
-	cl->flags0 = (uint8_t)((r->blk->video_mctf_b_level[1] & 0xFu) | (md ? 0xF0u : 0));
-	cl->flags1 = (uint8_t)((md ? 0x07u : 0) | ((imd[0] & 0xFu) << 3) | (imd[3] ? 0x80u : 0));
+	bool md_flag = F(IK_UPD_MOTION_DETECT);
+	if (md_flag)
+		rc = build_motion_tables(r, cl, &md, d);
+	cl->mctf_mcts_update_mask_motion_detect = md_flag ? 0xFFFFFFFFu : 0;
+	cl->flags0 = (uint8_t)((md.slow_mo_sensitivity & 0xFu) | (md_flag ? 0xF0u : 0));
+	cl->flags1 = (uint8_t)((md_flag ? 0x07u : 0) | ((imd[IK_IMD_SLOW_MO_SENSITIVITY2] & 0xFu) << 3) |
+	                       (imd[IK_IMD_HIGH_PERFORMANCE] ? 0x80u : 0));
+	if (r->upd[21] || fast_start(r))
+		rc |= ik_mctf_pack_context(r->blk, true, true, field_table(cl->video_mctfB),
+		                           field_table(cl->final_sharpen));
 	uint32_t mb = 0;
 	if (r->upd[21])
 		mb = 0xFFFF;
-	else if (imd[2])
+	else if (imd[IK_IMD_FAST_START])
 		mb = 512;
 	if (r->upd[22]) {
 		mb |= 0x3FFF0000u;
@@ -806,7 +841,7 @@ int build_cliso(ik_liso_run *r)
 		}
 	}
 	cl->mctf_mcts_update_mask_video_mctfB = mb;
-	r->blk->motion_detect_runs = imd[2] ? r->blk->motion_detect_runs + 1 : 0;
+	r->blk->motion_detect_runs = imd[IK_IMD_FAST_START] ? r->blk->motion_detect_runs + 1 : 0;
 	return rc;
 }
 
