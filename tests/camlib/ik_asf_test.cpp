@@ -1,6 +1,8 @@
 /* The advance spatial filter: its setter's checks and what it stores. */
+#include "ik_asf.h"
 #include "ik_context.h"
 #include "ik_ctx.h"
+#include "ik_fir.h"
 #include "ik_sharpen.h"
 #include "ik_test_support.h"
 
@@ -8,6 +10,7 @@
 
 #include <cstring>
 #include <functional>
+#include <vector>
 
 using iktest::has_msg;
 using iktest::IkFixture;
@@ -160,6 +163,142 @@ TEST_F(IkAsf, StillPipeAndNullBlocks)
 	EXPECT_EQ(img_dsp_core_check_set_advance_spatial_filter(&still, nullptr, 0, nullptr), -1);
 	EXPECT_TRUE(has_msg(cap.text(), "[IK][Error]img_dsp_core_check_set_advance_spatial_filter() ",
 	                    "p_asf is NULL in img_dsp_core_process_advance_spatial_filter\n"));
+}
+
+} // namespace
+
+namespace
+{
+
+std::vector<uint8_t> bytes(const uint8_t *p, size_t n)
+{
+	return std::vector<uint8_t>(p, p + n);
+}
+
+ik_asf_work prepared(const img_dsp_advance_spatial_filter &a)
+{
+	ik_asf_working w;
+	ik_asf_working_from_block(&a, &w);
+	ik_asf_work work;
+	asf_prepare_hw_params(&w, &work, 0);
+	return work;
+}
+
+TEST(IkAsfHw, AlphaFromChangeLimits)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.MaxChangeNotT0T1LevelBased = 1;
+	a.MaxChangeUp = a.MaxChangeDown = 8;
+	ik_asf_work work = prepared(a);
+	EXPECT_EQ(work.alpha[129], 0u);
+	EXPECT_EQ(work.alpha[132], 0u);
+	EXPECT_EQ(work.alpha[136], 4u);
+	EXPECT_EQ(work.alpha[255], 8u);
+	EXPECT_EQ(work.alpha[128], 0u);
+	EXPECT_EQ(work.alpha[0], 8u);
+	EXPECT_EQ(work.alpha[1], 8u);
+	uint8_t table[256];
+	memset(table, 0xEE, sizeof(table));
+	asf_pack_alpha_table(&work, table, 0);
+	EXPECT_EQ(bytes(table, 4), (std::vector<uint8_t>{0x08, 0x21, 0x04, 0x00}));
+	EXPECT_EQ(bytes(table + 128, 16),
+	          (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0x40, 0x8C, 0x01, 0x00, 0x84, 0x94, 0x02,
+	                                0x00, 0xC5, 0x18, 0x03, 0x00}));
+
+	a.MaxChangeUp = 0;
+	work = prepared(a);
+	for (int i = 128; i < 256; i++)
+		EXPECT_EQ(work.alpha[i], 8u) << i;
+}
+
+TEST(IkAsfHw, AlphaFromAdaptRamps)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.Adapt = {2, 7, 20, 60, 1, 5, 0, 8};
+	ik_asf_work work = prepared(a);
+	for (int i = 0; i < 128; i++) {
+		uint32_t want = i < 10 ? 2 : i < 30 ? 2 + (5 * (i - 10)) / 20 : 7;
+		EXPECT_EQ(work.alpha[128 + i], want) << i;
+	}
+	/* Downward: the ramp read backwards from 127, entry 0 its last value. */
+	EXPECT_EQ(work.alpha[127], 2u); /* D[1] = 1 + 4 / 4 */
+	EXPECT_EQ(work.alpha[125], 4u); /* D[3] = 1 + (4 * 3) / 4 */
+	EXPECT_EQ(work.alpha[1], 5u);   /* D[127] */
+	EXPECT_EQ(work.alpha[0], 5u);
+}
+
+TEST(IkAsfHw, LevelAndDecideRecords)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.LevelStrAdjust = {10, 1, 16, 32, 20, 1, 48};
+	a.T0T1Div = {30, 2, 5, 6, 50, 3, 7};
+	a.DirectionalDecideT0 = 20;
+	a.DirectionalDecideT1 = 40;
+	ik_asf_work work = prepared(a);
+	uint8_t reg[32];
+	memset(reg, 0xEE, sizeof(reg));
+	asf_fill_level_str_adjust(&work, reg, 0, 0);
+	EXPECT_EQ(bytes(reg + 4, 26),
+	          (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0x08, 0x00, 0x00, 0x00, 0x0A,
+	                                0x0C, 0x01, 0x30, 0x14, 0x16, 0x01, 0x10, 0x20, 0x00,
+	                                0x00, 0xF0, 0x00, 0xF0, 0xFF, 0x0F, 0xFF, 0x0F}));
+	EXPECT_EQ(bytes(reg, 4), (std::vector<uint8_t>(4, 0xEE)));
+	memset(reg, 0xEE, sizeof(reg));
+	asf_fill_level_str_adjust(&work, reg, 0, 1);
+	EXPECT_EQ(bytes(reg, 9),
+	          (std::vector<uint8_t>{0x0A, 0x0C, 0x30, 0x14, 0x16, 0x10, 0x20, 0x09, 0xEE}));
+	memset(reg, 0xEE, sizeof(reg));
+	asf_fill_t0t1_div_level(&work, reg, 1, 0); /* skip */
+	EXPECT_EQ(bytes(reg, 32), (std::vector<uint8_t>(32, 0xEE)));
+	asf_fill_t0t1_div_level(&work, reg, 0, 1);
+	EXPECT_EQ(bytes(reg, 8), (std::vector<uint8_t>{30, 34, 5, 50, 58, 7, 6, 2 | 3 << 3}));
+
+	a.MaxChangeNotT0T1LevelBased = 1;
+	work = prepared(a);
+	asf_fill_t0t1_div_level(&work, reg, 0, 0);
+	EXPECT_EQ(reg[8], 10);
+	EXPECT_EQ(bytes(reg + 12, 9), (std::vector<uint8_t>{30, 34, 2, 16, 50, 58, 3, 16, 16}));
+
+	memset(reg, 0xEE, sizeof(reg));
+	asf_fill_directional_decide(&work, nullptr, reg);
+	EXPECT_EQ(bytes(reg + 4, 20),
+	          (std::vector<uint8_t>{0x00, 0x00, 0x00, 0x00, 0x05, 0x00, 0x00, 0x00, 0x00, 0x00,
+	                                0x08, 0x00, 0x00, 0x00, 0x01, 0x00, 0xA0, 0x00, 0x40, 0x01}));
+	EXPECT_EQ(reg[24], 0xEE);
+
+	/* The caps at 255 and a flag in the packed form. */
+	a.LevelStrAdjust = {253, 7, 64, 0, 254, 7, 0};
+	ik_asf_working w;
+	ik_asf_working_from_block(&a, &w);
+	asf_prepare_hw_params(&w, &work, 1);
+	asf_fill_level_str_adjust(&work, reg, 0, 1);
+	EXPECT_EQ(bytes(reg, 8), (std::vector<uint8_t>{253, 255, 0, 254, 255, 64, 64, 7 | 7 << 3 | 0x40}));
+}
+
+TEST(IkAsfHw, FirTablesOfSpecifyTwo)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.Fir.specify = 2;
+	a.Fir.strength_iso = 64;
+	a.Fir.strength_dir = 128;
+	ik_asf_work work = prepared(a);
+	uint8_t t1[256] = {}, t2[256] = {};
+	update_asf_fir1_coeffs((const uint8_t *)&work, t1);
+	update_asf_fir2_coeffs((const uint8_t *)&work, t2);
+	std::vector<uint8_t> rec0 = {0xB4, 0x00, 0, 0, 0xDA, 0xDA, 0x79, 0x79};
+	rec0.resize(28, 0);
+	for (int d = 0; d < 9; d++) {
+		EXPECT_EQ(bytes(t1 + 28 * d, 28), rec0) << d;
+	}
+	EXPECT_EQ(bytes(t1 + 252, 4), (std::vector<uint8_t>{0x24, 0x49, 0x92, 0x04}));
+	/* FIR 2 keeps each direction: record 1 is halved once. */
+	EXPECT_EQ(bytes(t2, 28), bytes(t1, 28));
+	std::vector<uint8_t> rec1(28, 0);
+	rec1[0] = 0x60;
+	rec1[5] = 0xE8;
+	rec1[15] = 0x28;
+	EXPECT_EQ(bytes(t2 + 28, 28), rec1);
+	EXPECT_EQ(bytes(t2 + 252, 4), (std::vector<uint8_t>{0xDC, 0xB6, 0x6D, 0x03}));
 }
 
 } // namespace
