@@ -255,4 +255,101 @@ TEST(IkFinalSharpen, SecondVariantRangesAndLevels)
 	EXPECT_EQ(level(t.data(), 4416), (std::vector<uint8_t>{10, 12, 1, 20, 22, 1, 2, 3, 4, 15}));
 }
 
+/* The same table as the builder places it in a configuration. */
+class IkFinalSharpenBuild : public IkFixture
+{
+      protected:
+	void SetUp() override
+	{
+		bring_up({{0, 1, 1, 1, 0}}, 1, 0);
+		img_dsp_ctx_id cid{0, 0, {}};
+		ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
+		img_dsp_cfg_id id{0, 0, {}};
+		ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
+		img_dsp_size_info si{};
+		si.width_in = si.main_out_width = 1920;
+		si.height_in = si.main_out_height = 1080;
+		ASSERT_EQ(vors_img_dsp_set_size_info(&m_, &si), 0);
+		RecordingIoctl::reset();
+		RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
+		three_d_.resize(4096);
+		for (size_t i = 0; i < three_d_.size(); i++)
+			three_d_[i] = (uint8_t)(i * 5 + 1);
+	}
+	ik_ctx_body *body()
+	{
+		img_dsp_ctx_id cid{0, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_context(&cid, &c), 0);
+		return ik_body(0, c);
+	}
+	uint8_t *tbl()
+	{
+		img_dsp_cfg_id cid{0, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_config_tbl(&cid, &c), 0);
+		return (uint8_t *)c;
+	}
+	/* The basic settings through the public setters. */
+	void set_basic()
+	{
+		static ik_final_sharpen_group g;
+		memset(&g, 0, sizeof(g));
+		basic_settings(&g, three_d_.data());
+		img_dsp_final_sharpen_noise_noise n{};
+		img_dsp_final_level lv{};
+		std::vector<int> rc;
+		{
+			StdoutCapture quiet;
+			rc.push_back(vors_img_dsp_set_final_sharpen_noise_both(0, &m_, &g.both));
+			rc.push_back(
+			    vors_img_dsp_set_final_sharpen_noise_sharpen_coring(0, &m_, &g.sharpen_coring));
+			rc.push_back(
+			    vors_img_dsp_set_final_sharpen_noise_sharpen_fir(0, &m_, &g.sharpen_fir));
+			rc.push_back(vors_img_dsp_get_final_sharpen_noise_noise(&m_, &n));
+			n.fir = g.noise.fir;
+			rc.push_back(vors_img_dsp_set_final_sharpen_noise_noise(0, &m_, &n));
+			/* The context's default curve, with method 1. */
+			rc.push_back(
+			    vors_img_dsp_get_final_sharpen_noise_sharpen_coring_index_scale(&m_, &lv));
+			lv.method = 1;
+			rc.push_back(
+			    vors_img_dsp_set_final_sharpen_noise_sharpen_coring_index_scale(0, &m_, &lv));
+		}
+		for (int r : rc)
+			EXPECT_GE(r, 0); /* stored, if with a correction */
+	}
+	int build()
+	{
+		StdoutCapture quiet;
+		return vors_img_dsp_post_exe_cfg(5, &m_);
+	}
+	img_dsp_mode m_ = mode(0, 0);
+	std::vector<uint8_t> three_d_;
+};
+
+TEST_F(IkFinalSharpenBuild, BasicLayoutSlot17)
+{
+	set_basic();
+	ASSERT_EQ(build(), 0);
+	expect_basic_table(tbl() + IK_TBL_FINAL_SHARPEN, three_d_.data());
+}
+
+TEST_F(IkFinalSharpenBuild, AdvancedLayoutSlot22)
+{
+	set_basic(); /* method 1 is not taken in the CLISO mode */
+	body()->blk.liso_process_select[1] = IK_ADV_MODE_ADVANCED;
+	ASSERT_EQ(build(), 0);
+	const uint8_t *t = tbl() + IK_TBL_FINAL_SHARPEN_2;
+	const int R = IK_FS_CORING_RANGE_SHIFT;
+	for (size_t b : {16u, 712u}) {
+		EXPECT_EQ(t[b + 112 + 48], 48) << b;
+		EXPECT_EQ(t[b + 608], 128);
+		EXPECT_EQ(rd32(t + b + 640), (1u << (R - 5)) << 11);
+		EXPECT_EQ(at(t, b + 672, 3), (std::vector<uint8_t>{128, 128, 0}));
+	}
+	EXPECT_EQ(level(t, 2824), (std::vector<uint8_t>{10, 12, 1, 20, 22, 1, 16, 16, 16, 7}));
+	EXPECT_EQ(at(t, 8656, 4096), three_d_);
+}
+
 } // namespace
