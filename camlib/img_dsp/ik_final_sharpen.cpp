@@ -73,19 +73,10 @@ const unsigned kIndexScale[2] = {2824, 4656};
 const unsigned kUnity[2] = {T_UNITY_1, T_UNITY_2};
 const unsigned kNineBits[2] = {T_NINE_BITS_1, T_NINE_BITS_2};
 
-void put_bits(uint8_t *p, unsigned bytes, unsigned shift, unsigned width, uint64_t v)
-{
-	uint64_t w = 0;
-	memcpy(&w, p, bytes);
-	uint64_t mask = ((1ull << width) - 1) << shift;
-	w = (w & ~mask) | ((v << shift) & mask);
-	memcpy(p, &w, bytes);
-}
-
 void put_s13_pair(uint8_t *p, int32_t lo, int32_t hi)
 {
-	put_bits(p, 8, 0, 13, (uint32_t)lo);
-	put_bits(p, 8, 32, 13, (uint32_t)hi);
+	ik_put_bits(p, 8, 0, 13, (uint32_t)lo);
+	ik_put_bits(p, 8, 32, 13, (uint32_t)hi);
 }
 
 struct level_slots {
@@ -131,35 +122,35 @@ void put_engine_config(uint8_t *t, unsigned b, uint32_t variant, const ik_final_
 	const img_dsp_final_sharpen_noise_both &both = g->both;
 	memset(t + b + E_ZERO_A, 0, 8);
 	memset(t + b + E_ZERO_B, 0, 8);
-	put_bits(t + b + E_FIXED3, 1, 0, 4, 3);
+	ik_put_bits(t + b + E_FIXED3, 1, 0, 4, 3);
 	t[b + E_LOW_BYTE] = 0;
 	t[b + E_HIGH_BYTE] = 255;
 	const uint8_t strengths[6] = {(uint8_t)(variant ? 48 : 32), 32, 16, 0, 255, 0};
 	for (int i = 0; i < 6; i++)
 		put_level(t, b + E_LEVELS + 80 * i, default_level(strengths[i]));
-	put_bits(t + b + E_CONFIG, 1, 0, 1, 1);
+	ik_put_bits(t + b + E_CONFIG, 1, 0, 1, 1);
 	t[b + E_DOWN] = both.max_change_down5x5;
 	t[b + E_DOWN + 1] = both.max_change_down;
 	t[b + E_UP] = both.max_change_up5x5;
 	t[b + E_UP + 1] = both.max_change_up;
-	put_bits(t + b + E_EDGE, 2, 0, 11, both.edge_thresh);
+	ik_put_bits(t + b + E_EDGE, 2, 0, 11, both.edge_thresh);
 	uint8_t wide = both.wide_edge_detect;
 	t[b + E_BLEND] = (uint8_t)(((8 - wide) & 15) | (wide & 15) << 4);
 	if (variant == 0) {
 		t[b + E_3D_OFFSETS] = both.three_d_y_offset;
 		t[b + E_3D_OFFSETS + 1] = both.three_d_u_offset;
 		t[b + E_3D_OFFSETS + 2] = both.three_d_v_offset;
-		put_bits(t + b + E_3D_SHIFTS, 2, 0, 9,
-		         (both.three_d_y_shift & 7u) | (both.three_d_u_shift & 7u) << 3 |
-		             (both.three_d_v_shift & 7u) << 6);
+		ik_put_bits(t + b + E_3D_SHIFTS, 2, 0, 9,
+		            (both.three_d_y_shift & 7u) | (both.three_d_u_shift & 7u) << 3 |
+		                (both.three_d_v_shift & 7u) << 6);
 		t[b + E_3D_BITS] = (uint8_t)((both.three_d_u_bits & 15) | (both.three_d_v_bits & 15) << 4);
 	} else {
 		t[b + E_3D_OFFSETS] = t[b + E_3D_OFFSETS + 1] = t[b + E_3D_OFFSETS + 2] = 0;
-		put_bits(t + b + E_3D_SHIFTS, 2, 0, 9, 0);
+		ik_put_bits(t + b + E_3D_SHIFTS, 2, 0, 9, 0);
 		t[b + E_3D_BITS] = 128;
 	}
-	put_bits(t + b + E_MODE, 1, 0, 3, both.mode == 2 ? 1 : 0);
-	put_bits(t + b + E_INVERT, 1, 4, 2, ~(uint32_t)g->sharpen_coring.coring_mul_fractional_bits & 3u);
+	ik_put_bits(t + b + E_MODE, 1, 0, 3, both.mode == 2 ? 1 : 0);
+	ik_put_bits(t + b + E_INVERT, 1, 4, 2, ~(uint32_t)g->sharpen_coring.coring_mul_fractional_bits & 3u);
 }
 
 /* The second final sharpen reads its coring through three ranges, each with
@@ -170,12 +161,12 @@ void put_coring_ranges(uint8_t *t, unsigned b)
 	                          0};
 	int32_t s[3], m[3];
 	for (int i = 0; i < 3; i++) {
-		put_bits(t + b + E_RANGES + 8 * i, 4, 0, 22, (ends[i] & 0x7FFu) << 11);
+		ik_put_bits(t + b + E_RANGES + 8 * i, 4, 0, 22, (ends[i] & 0x7FFu) << 11);
 		img_dsp_core_normalized_reciprocal((int32_t)ends[i], &s[i], &m[i]);
 		t[b + E_RECIP_M + i] = (uint8_t)m[i];
 	}
-	put_bits(t + b + E_RECIP_S, 2, 0, 10, ((uint32_t)s[0] & 31u) | ((uint32_t)s[1] & 31u) << 5);
-	put_bits(t + b + E_RECIP_S + 1, 1, 2, 5, (uint32_t)s[2]);
+	ik_put_bits(t + b + E_RECIP_S, 2, 0, 10, ((uint32_t)s[0] & 31u) | ((uint32_t)s[1] & 31u) << 5);
+	ik_put_bits(t + b + E_RECIP_S + 1, 1, 2, 5, (uint32_t)s[2]);
 }
 
 void put_fir_sets(uint8_t *t, const ik_final_sharpen_group *g)
@@ -189,7 +180,7 @@ void put_fir_sets(uint8_t *t, const ik_final_sharpen_group *g)
 	}
 	const uint8_t on[2] = {7, 3};
 	for (int e = 0; e < 2; e++)
-		put_bits(t + kEngine[e], 1, 3, 4, g->both.enable == 1 ? on[e] : 0);
+		ik_put_bits(t + kEngine[e], 1, 3, 4, g->both.enable == 1 ? on[e] : 0);
 }
 
 level_slots strength_adjust_level(const img_dsp_final_sharpen_noise_noise &n)
@@ -213,7 +204,7 @@ int img_dsp_core_post_process_final_sharpen(uint32_t variant, const ik_final_sha
 {
 	const int32_t unity = 1 << IK_FS_COEF_SHIFT;
 	const int32_t s13_min = img_dsp_core_s13_min(), s13_max = img_dsp_core_s13_max();
-	put_bits(t + T_FORMAT, 1, 0, 2, 1);
+	ik_put_bits(t + T_FORMAT, 1, 0, 2, 1);
 	for (int e = 0; e < 2; e++)
 		put_engine_config(t, kEngine[e], variant, g);
 	put_s13_pair(t + T_PAIR_1, s13_min, s13_max);
@@ -223,12 +214,12 @@ int img_dsp_core_post_process_final_sharpen(uint32_t variant, const ik_final_sha
 	put_s13_pair(t + T_PAIR_2, s13_min, s13_max);
 	put_s13_pair(t + T_PAIR_2B, s13_min, s13_max);
 	for (unsigned at : kUnity) {
-		put_bits(t + at, 2, 0, 13, (uint32_t)-unity);
-		put_bits(t + at + 2, 2, 0, 13, (uint32_t)(unity - 1));
+		ik_put_bits(t + at, 2, 0, 13, (uint32_t)-unity);
+		ik_put_bits(t + at + 2, 2, 0, 13, (uint32_t)(unity - 1));
 	}
 	for (unsigned at : kNineBits) {
-		put_bits(t + at, 8, 0, 9, 256);
-		put_bits(t + at, 8, 32, 9, 255);
+		ik_put_bits(t + at, 8, 0, 9, 256);
+		ik_put_bits(t + at, 8, 32, 9, 255);
 	}
 	for (int e = 0; e < 2; e++) {
 		put_level(t, kZeroLevels[e][0], default_level(0));
@@ -252,10 +243,10 @@ int img_dsp_core_post_process_final_sharpen(uint32_t variant, const ik_final_sha
 		             img_dsp_core_min(unity - 1, g->noise.max_change_up << IK_FS_CHANGE_SHIFT));
 	}
 
-	put_bits(t + T_CLEAR_1, 1, 0, 1, 0);
-	put_bits(t + T_CLEAR_2, 1, 0, 1, 0);
-	put_bits(t + T_SET_1, 1, 0, 1, 1);
-	put_bits(t + T_SET_2, 1, 0, 1, 1);
+	ik_put_bits(t + T_CLEAR_1, 1, 0, 1, 0);
+	ik_put_bits(t + T_CLEAR_2, 1, 0, 1, 0);
+	ik_put_bits(t + T_SET_1, 1, 0, 1, 1);
+	ik_put_bits(t + T_SET_2, 1, 0, 1, 1);
 	put_fir_sets(t, g);
 	pack_5bit_table(g->sharpen_coring.coring, t + T_CORING, 1);
 	memcpy(t + T_CORING_COPY, t + T_CORING, 512);

@@ -117,28 +117,24 @@ void expect_basic_table(const uint8_t *t, const uint8_t *three_d)
 	EXPECT_EQ(rd32(t + 2336) & 0x1FF, 256u);
 	EXPECT_EQ(rd32(t + 2340) & 0x1FF, 255u);
 
-	for (size_t base : {1456u, 3288u}) {
-		const uint8_t *r = t + base;
-		EXPECT_EQ(at(r, 9, 3), (std::vector<uint8_t>{0x3E, 0x3A, 0x3E})) << base;
-		EXPECT_EQ(r[15], 0x3E);
-		EXPECT_EQ(r[16], 0x78);
-		EXPECT_EQ(r[18], 0x0B);
-		EXPECT_EQ(r[20], 0x78);
-		EXPECT_EQ(r[22], 0x3E);
-		EXPECT_EQ(r[25], 0x3A);
-		EXPECT_EQ(r[27], 0x0B);
-		EXPECT_EQ(rd32(r + 28), 0x1C00u);
+	/* Bytes 9, 10, 11, 15, 16, 18, 20, 22, 25, 27 and the word at 28 of
+	 * direction 0: FIR 1 of both engines, FIR 2 of the first. */
+	const struct {
+		size_t base;
+		std::vector<uint8_t> b;
+		uint32_t centre;
+	} firs[] = {
+	    {1456, {0x3E, 0x3A, 0x3E, 0x3E, 0x78, 0x0B, 0x78, 0x3E, 0x3A, 0x0B}, 0x1C00},
+	    {3288, {0x3E, 0x3A, 0x3E, 0x3E, 0x78, 0x0B, 0x78, 0x3E, 0x3A, 0x0B}, 0x1C00},
+	    {1744, {0x02, 0x06, 0x02, 0x02, 0x0F, 0x1B, 0x0F, 0x02, 0x06, 0x1B}, 0x3000},
+	};
+	for (const auto &f : firs) {
+		std::vector<uint8_t> got;
+		for (size_t k : {9, 10, 11, 15, 16, 18, 20, 22, 25, 27})
+			got.push_back(t[f.base + k]);
+		EXPECT_EQ(got, f.b) << f.base;
+		EXPECT_EQ(rd32(t + f.base + 28), f.centre) << f.base;
 	}
-	const uint8_t *r = t + 1744;
-	EXPECT_EQ(at(r, 9, 3), (std::vector<uint8_t>{0x02, 0x06, 0x02}));
-	EXPECT_EQ(r[15], 0x02);
-	EXPECT_EQ(r[16], 0x0F);
-	EXPECT_EQ(r[18], 0x1B);
-	EXPECT_EQ(r[20], 0x0F);
-	EXPECT_EQ(r[22], 0x02);
-	EXPECT_EQ(r[25], 0x06);
-	EXPECT_EQ(r[27], 0x1B);
-	EXPECT_EQ(rd32(r + 28), 0x3000u);
 	const std::vector<uint8_t> shifts = {0x84, 0x10, 0x42, 0x08, 0x21, 0x04, 0x00, 0x00};
 	EXPECT_EQ(at(t, 1432, 8), shifts);
 	EXPECT_EQ(at(t, 1440, 8), shifts);
