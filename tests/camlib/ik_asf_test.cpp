@@ -3,8 +3,10 @@
 #include "ik_context.h"
 #include "ik_ctx.h"
 #include "ik_fir.h"
+#include "ik_liso.h"
 #include "ik_sharpen.h"
 #include "ik_test_support.h"
+#include "qvd_cfg_ioctl.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 
 using iktest::has_msg;
 using iktest::IkFixture;
+using iktest::RecordingIoctl;
 using iktest::StdoutCapture;
 
 namespace
@@ -299,6 +302,83 @@ TEST(IkAsfHw, FirTablesOfSpecifyTwo)
 	rec1[15] = 0x28;
 	EXPECT_EQ(bytes(t2 + 28, 28), rec1);
 	EXPECT_EQ(bytes(t2 + 252, 4), (std::vector<uint8_t>{0xDC, 0xB6, 0x6D, 0x03}));
+}
+
+/* The filter as a built configuration carries it (Select 0). */
+class IkAsfBuild : public IkFixture
+{
+      protected:
+	void SetUp() override
+	{
+		bring_up({{0, 1, 1, 1, 0}}, 1, 0);
+		img_dsp_ctx_id cid{0, 0, {}};
+		ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
+		img_dsp_cfg_id id{0, 0, {}};
+		ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
+		img_dsp_size_info si{};
+		si.width_in = si.main_out_width = 1920;
+		si.height_in = si.main_out_height = 1080;
+		ASSERT_EQ(vors_img_dsp_set_size_info(&m_, &si), 0);
+		RecordingIoctl::reset();
+		RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
+	}
+	img_dsp_iso_cfg *cfg()
+	{
+		img_dsp_cfg_id cid{0, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_config(&cid, &c), 0);
+		return (img_dsp_iso_cfg *)c;
+	}
+	uint8_t *tbl()
+	{
+		img_dsp_cfg_id cid{0, 0, {}};
+		void *c = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_config_tbl(&cid, &c), 0);
+		return (uint8_t *)c;
+	}
+	img_dsp_mode m_ = mode(0, 0);
+};
+
+TEST_F(IkAsfBuild, TablesAndBlockFields)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.Enable = 1;
+	a.Fir.specify = 2;
+	a.Fir.strength_iso = 64;
+	a.Fir.strength_dir = 128;
+	a.wide_edge_detect = 3;
+	a.DirectionalDecideT0 = 20;
+	a.DirectionalDecideT1 = 40;
+	a.Adapt = {0, 8, 0, 2, 0, 8, 0, 2};
+	a.LevelStrAdjust = {10, 1, 16, 32, 20, 1, 48};
+	a.T0T1Div = {10, 1, 1, 2, 20, 1, 3};
+	a.MaxChangeNotT0T1LevelBased = 1;
+	a.MaxChangeUp = a.MaxChangeDown = 8;
+	int rc;
+	{
+		StdoutCapture quiet;
+		rc = vors_img_dsp_set_advance_spatial_filter(0, &m_, &a);
+		if (rc >= 0)
+			rc = vors_img_dsp_post_exe_cfg(5, &m_);
+	}
+	ASSERT_EQ(rc, 0);
+	const uint8_t *alpha = tbl() + IK_TBL_ASF_CORING;
+	EXPECT_EQ(bytes(alpha, 4), (std::vector<uint8_t>{0x08, 0x21, 0x04, 0x00}));
+	EXPECT_EQ(bytes(alpha + 132, 4), (std::vector<uint8_t>{0x40, 0x8C, 0x01, 0x00}));
+	EXPECT_EQ(bytes(tbl() + IK_TBL_ASF_FIR1, 8),
+	          (std::vector<uint8_t>{0xB4, 0x00, 0, 0, 0xDA, 0xDA, 0x79, 0x79}));
+	EXPECT_EQ(bytes(tbl() + IK_TBL_ASF_FIR2 + 252, 4), (std::vector<uint8_t>{0xDC, 0xB6, 0x6D, 0x03}));
+	const ik_sharpen_block &s = cfg()->main.basic.liso.sharpen;
+	EXPECT_EQ(s.fir2_clip_high, 160);
+	EXPECT_EQ(s.fir2_clip_low, 320);
+	EXPECT_EQ(s.max_change_up, 8);
+	EXPECT_EQ(s.max_change_down, 8);
+	EXPECT_EQ(s.wide_edge_detect, 3);
+	EXPECT_EQ(s.flags & IK_SHP_ENABLE, IK_SHP_ENABLE);
+	EXPECT_EQ(bytes((const uint8_t *)&s.coring_multiplier_min, 8),
+	          (std::vector<uint8_t>{0x0A, 0x0C, 0x30, 0x14, 0x16, 0x10, 0x20, 0x09}));
+	EXPECT_EQ(bytes((const uint8_t *)&s.coring_index_mul, 8),
+	          (std::vector<uint8_t>{0x0A, 0x0C, 16, 0x14, 0x16, 16, 16, 0x09}));
 }
 
 } // namespace
