@@ -354,37 +354,46 @@ void fir_prepare_work(const img_dsp_fir *src, img_dsp_fir *work)
 	}
 }
 
-void update_fir_coeffs(const void *, uint8_t *fir1, uint8_t *fir2, ik_first_sharpen_group *group)
+void fir_sharpen_noise_sets(const img_dsp_fir *sharpen_fir, const img_dsp_fir *noise_fir, int mode,
+                            ik_fir_coeff_set *f1, ik_fir_coeff_set *f2, int32_t (*sharpen_coefs)[IK_FIR_TAPS],
+                            int32_t (*noise_coefs)[IK_FIR_TAPS])
 {
 	img_dsp_fir sharpen, noise;
-	fir_prepare_work(&group->sharpen_fir, &sharpen);
-	fir_prepare_work(&group->noise.fir, &noise);
-
-	ik_fir_coeff_set f1, f2;
-	if (group->both.Mode != 2) {
+	fir_prepare_work(sharpen_fir, &sharpen);
+	fir_prepare_work(noise_fir, &noise);
+	if (mode != 2) {
 		ik_fir_coeff_set s, n;
 		const ik_fir_calc_opts sharpen_opts = {IK_FIR_SET_B, false, true, false, false, -1};
 		const ik_fir_calc_opts noise_opts = {IK_FIR_SET_A, false, false, false, false, -1};
 		fir_calc_coeffs(&sharpen, &s, &sharpen_opts);
 		fir_calc_coeffs(&noise, &n, &noise_opts);
-		memcpy(group->sharpen_coefs, s.v, sizeof(s.v));
-		memcpy(group->noise_coefs, n.v, sizeof(n.v));
+		if (sharpen_coefs)
+			memcpy(sharpen_coefs, s.v, sizeof(s.v));
+		if (noise_coefs)
+			memcpy(noise_coefs, n.v, sizeof(n.v));
 		for (int d = 0; d < IK_FIR_DIRS; d++) {
 			int32_t inverse[IK_FIR_TAPS];
 			for (int k = 0; k < 24; k++)
 				inverse[k] = -s.v[d][k];
 			inverse[24] = 256 - s.v[d][24];
-			f1.shift[d] = 4;
-			f2.shift[d] = 4;
-			fir_compose(n.v[d], s.v[d], 0, f1.v[d], &f1.shift[d]);
-			fir_compose(n.v[d], inverse, 256, f2.v[d], &f2.shift[d]);
+			f1->shift[d] = 4;
+			f2->shift[d] = 4;
+			fir_compose(n.v[d], s.v[d], 0, f1->v[d], &f1->shift[d]);
+			fir_compose(n.v[d], inverse, 256, f2->v[d], &f2->shift[d]);
 		}
 	} else {
 		const ik_fir_calc_opts sharpen_opts = {IK_FIR_SET_B, false, true, false, false, 0};
 		const ik_fir_calc_opts noise_opts = {IK_FIR_SET_A, false, false, true, false, 0};
-		fir_calc_coeffs(&sharpen, &f1, &sharpen_opts);
-		fir_calc_coeffs(&noise, &f2, &noise_opts);
+		fir_calc_coeffs(&sharpen, f1, &sharpen_opts);
+		fir_calc_coeffs(&noise, f2, &noise_opts);
 	}
+}
+
+void update_fir_coeffs(const void *, uint8_t *fir1, uint8_t *fir2, ik_first_sharpen_group *group)
+{
+	ik_fir_coeff_set f1, f2;
+	fir_sharpen_noise_sets(&group->sharpen_fir, &group->noise.fir, group->both.Mode, &f1, &f2,
+	                       group->sharpen_coefs, group->noise_coefs);
 	if (!fir1) {
 		IK_ERROR("Error! shp_mode == SHPA but pShpAFir1Addr is NULL\n");
 		return;

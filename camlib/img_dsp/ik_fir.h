@@ -43,6 +43,12 @@ void fir_expand_symmetric(const uint16_t *src, uint16_t *dst, int count);
 void convert_to_fir_hw_config_one_dir(uint8_t *table, int dir, uint32_t shift, const int32_t *v);
 /* The working copy of a stored FIR record that the calculation reads. */
 void fir_prepare_work(const img_dsp_fir *src, img_dsp_fir *work);
+/* FIR 1 and FIR 2 of a sharpen-noise stage: mode 2 keeps the two filters
+ * apart, any other mode combines them. The uncombined kernels are kept
+ * where asked for (mode 2 leaves them untouched). */
+void fir_sharpen_noise_sets(const img_dsp_fir *sharpen, const img_dsp_fir *noise, int mode,
+                            ik_fir_coeff_set *f1, ik_fir_coeff_set *f2, int32_t (*sharpen_coefs)[IK_FIR_TAPS],
+                            int32_t (*noise_coefs)[IK_FIR_TAPS]);
 void update_fir_coeffs(const void *unused, uint8_t *fir1, uint8_t *fir2, ik_first_sharpen_group *group);
 void update_asf_fir1_coeffs(const uint8_t *work, uint8_t *table);
 void update_asf_fir2_coeffs(const uint8_t *work, uint8_t *table);

@@ -14,16 +14,25 @@ extern const uint8_t img_dsp_chroma_median_weight_default[144];
 int img_dsp_core_gen_strength_table(uint8_t *table, uint8_t level_a, uint8_t level_b, uint8_t sel_h,
                                     uint8_t sel_s, uint8_t layout);
 
-/*
- * Conversions the low-ISO builder calls into filter modules. Until those
- * filters are built each is a least body that leaves its output as it was
- * and answers 0.
- */
+/* Conversions the low-ISO builder calls into filter modules. */
 /* Advance spatial filter: the hardware fields and tables of its block. */
 int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, uint8_t *fir1, uint8_t *fir2,
                                uint8_t *coring);
-/* Final-sharpen post-processing into a 12752-byte table. */
-int img_dsp_core_post_process_final_sharpen(const img_dsp_mode *mode, uint8_t *table);
+/* Final-sharpen post-processing into a 12752-byte table: variant 0 for the
+ * final sharpen, 1 for the second final sharpen of the advanced layout. */
+#define IK_FS_TABLE_SIZE 12752u
+#define IK_FS_ENGINE_1 16u
+#define IK_FS_ENGINE_2 712u
+/* The engines' coefficient precision (unity 1 << 12, which makes the
+ * signed 13-bit bounds), their change shift (limits times 16, as in the
+ * first stage) and the second variant's coring range shift: its ranges end
+ * at 2^(R-5) and 2^(R-8); R must lie in 8..15. */
+#define IK_FS_COEF_SHIFT 12
+#define IK_FS_CHANGE_SHIFT 4
+#define IK_FS_CORING_RANGE_SHIFT 12
+struct ik_final_sharpen_group;
+int img_dsp_core_post_process_final_sharpen(uint32_t variant, const struct ik_final_sharpen_group *group,
+                                            uint8_t *table);
 /* RGB-IR sensors: fills an amplifier-linearisation command whose table
  * addresses are placed (the hdrblend tables zeroed) with the four
  * per-channel tables; white-balance gains R, G, B; a work area of 2 x 353

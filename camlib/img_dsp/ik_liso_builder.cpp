@@ -755,7 +755,8 @@ int build_flow(ik_liso_run *r)
 	}
 	uint32_t fs = 0;
 	if (r->upd[17]) {
-		int f = img_dsp_core_post_process_final_sharpen(r->mode, field_table(fl->final_sharpen));
+		int f = img_dsp_core_post_process_final_sharpen(0, &r->blk->final_sharpen,
+		                                                field_table(fl->final_sharpen));
 		if (f != 0) {
 			IK_WARN("call img_dsp_core_post_process_final_sharpen() fail\n");
 			rc |= f;
@@ -837,7 +838,8 @@ int build_cliso(ik_liso_run *r)
 		mb = 512;
 	if (r->upd[22]) {
 		mb |= 0x3FFF0000u;
-		int f = img_dsp_core_post_process_final_sharpen(r->mode, field_table(cl->final_sharpen));
+		int f = img_dsp_core_post_process_final_sharpen(1, &r->blk->final_sharpen,
+		                                                field_table(cl->final_sharpen));
 		if (f != 0) {
 			IK_WARN("call img_dsp_core_post_process_final_sharpen() fail\n");
 			rc |= f;

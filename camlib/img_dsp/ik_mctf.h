@@ -113,6 +113,9 @@ typedef struct img_dsp_mctf_table_pair {
 
 int img_dsp_core_pack_video_mctf_table(const img_dsp_mctf_pack_record *rec,
                                        const img_dsp_mctf_table_pair *tables);
+/* Writes `width` bits of v at bit `shift` of the little-endian word of
+ * `bytes` bytes at p, keeping the other bits. */
+void ik_put_bits(uint8_t *p, unsigned bytes, unsigned shift, unsigned width, uint64_t v);
 void convert_shpbc_fir_hw_config_one_dir(uint8_t *area, int fir, int dir, uint32_t shift, const int32_t *k);
 int32_t img_dsp_core_clamp(int32_t v, int32_t lo, int32_t hi);
 void img_dsp_core_mctf_alpha_block(uint8_t *block, const uint8_t p[5]);

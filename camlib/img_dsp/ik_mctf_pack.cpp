@@ -513,6 +513,11 @@ const coeff_slot coeff_slots[24] = {
 
 } // namespace
 
+void ik_put_bits(uint8_t *p, unsigned bytes, unsigned shift, unsigned width, uint64_t v)
+{
+	put_bits(p, bytes, shift, width, v);
+}
+
 int32_t img_dsp_core_clamp(int32_t v, int32_t lo, int32_t hi)
 {
 	return v < lo ? lo : img_dsp_core_min(v, hi);

@@ -545,7 +545,125 @@ FINAL(sharpen_coring_index_scale, coring_index_scale, 8, IK_UPD_FINAL_SHP_CORING
 FINAL(sharpen_scale_coring, scale_coring, 8, IK_UPD_FINAL_SHP_SCALE_CORING, "p_scale_coring", "",
       check_final_level, true, NULL);
 
+/* ---- the advance spatial filter ------------------------------------------- */
+
+/* An even threshold within [lo:hi]: out of range is a clamp, an odd value
+ * only steps down to even. */
+int32_t bound_even(const char *fn, const char *proc, const char *field, uint8_t *v, uint8_t lo, uint8_t hi)
+{
+	if (*v < lo || *v > hi) {
+		ik_print("[IK][Warning]%s() %d %s=%d should be within [%d:%d] in %s\n", fn, __LINE__, field,
+		         *v, lo, hi, proc);
+		*v = *v < lo ? lo : hi;
+		return IMG_DSP_CLAMPED;
+	}
+	if (*v & 1) {
+		ik_print("[IK][Warning]%s() %d %s=%d should be even in %s\n", fn, __LINE__, field, *v, proc);
+		(*v)--;
+	}
+	return 0;
+}
+
+int32_t check_asf(const char *, const char *proc, const img_dsp_mode *, void *block)
+{
+	return img_dsp_core_check_advance_spatial_filter(proc, (img_dsp_advance_spatial_filter *)block);
+}
+
+const sharpen_member asf_member = {"img_dsp_core_check_set_advance_spatial_filter",
+                                   "img_dsp_core_process_advance_spatial_filter",
+                                   offsetof(ik_ctx_body, blk.advance_spatial_filter),
+                                   sizeof(img_dsp_advance_spatial_filter),
+                                   IK_UPD_ASF,
+                                   "p_asf",
+                                   "",
+                                   check_asf,
+                                   false,
+                                   NULL};
+
+const img_dsp_setter asf_setter = {"vors_img_dsp_set_advance_spatial_filter",
+                                   NULL,
+                                   (uint32_t)sizeof(img_dsp_advance_spatial_filter),
+                                   img_dsp_core_check_set_advance_spatial_filter,
+                                   IK_PIPES_IN_CORE,
+                                   NULL,
+                                   NULL};
+
 } // namespace
+
+int32_t img_dsp_core_check_advance_spatial_filter(const char *proc, img_dsp_advance_spatial_filter *a)
+{
+	const char *fn = __func__;
+	int32_t rc = bound_named(fn, proc, "Enable", &a->Enable, 1);
+	rc |= img_dsp_core_check_advance_spatial_filter_fir(proc, "Fir", &a->Fir);
+	img_dsp_asf_adapt *ad = &a->Adapt;
+	rc |= bound_named(fn, proc, "Adapt.AlphaMaxDown", &ad->AlphaMaxDown, 8);
+	rc |= bound_named(fn, proc, "Adapt.AlphaMaxUp", &ad->AlphaMaxUp, 8);
+	rc |= bound_named(fn, proc, "Adapt.AlphaMinDown", &ad->AlphaMinDown, 8);
+	rc |= bound_named(fn, proc, "Adapt.AlphaMinUp", &ad->AlphaMinUp, 8);
+	rc |= bound_even(fn, proc, "Adapt.T0Down", &ad->T0Down, 0, 252);
+	rc |= bound_even(fn, proc, "Adapt.T0Up", &ad->T0Up, 0, 252);
+	rc |= bound_even(fn, proc, "Adapt.T1Down", &ad->T1Down, 2, 254);
+	rc |= bound_even(fn, proc, "Adapt.T1Up", &ad->T1Up, 2, 254);
+	if (ad->T1Up < ad->T0Up) {
+		ik_print("[IK][Warning]%s() %d T1_up=%d smaller than T0_up= %d in %s\n", fn, __LINE__,
+		         ad->T1Up, ad->T0Up, proc);
+		ad->T1Up = ad->T0Up;
+		rc |= IMG_DSP_CLAMPED;
+	}
+	if (ad->T1Down < ad->T0Down) {
+		ik_print("[IK][Warning]%s() %d T1_Down=%d smaller than T0_Down= %d in %s\n", fn, __LINE__,
+		         ad->T1Down, ad->T0Down, proc);
+		ad->T1Down = ad->T0Down;
+		rc |= IMG_DSP_CLAMPED;
+	}
+	const char *pre = "level_str_adjust";
+	img_dsp_level *lv = &a->LevelStrAdjust;
+	if (lv->high == 0 || lv->high == 255) {
+		ik_print("[IK][Warning]%s() %d %s.high = %d should be within [1:254] in %s\n", fn, __LINE__,
+		         pre, lv->high, proc);
+		lv->high = lv->high == 0 ? 1 : 254;
+		rc |= IMG_DSP_CLAMPED;
+	}
+	if (lv->low > 253) {
+		ik_print("[IK][Warning]%s() %d %s.low = %d should be within [0:253] in %s\n", fn, __LINE__,
+		         pre, lv->low, proc);
+		lv->low = 253;
+		rc |= IMG_DSP_CLAMPED;
+	}
+	rc |= bound_byte(fn, proc, pre, "LowDelta", &lv->low_delta, 7);
+	rc |= bound_byte(fn, proc, pre, "LowStrength", &lv->low_strength, 64);
+	rc |= bound_byte(fn, proc, pre, "HighDelta", &lv->high_delta, 7);
+	rc |= bound_byte(fn, proc, pre, "HighStrength", &lv->high_strength, 64);
+	rc |= bound_byte(fn, proc, pre, "MidStrength", &lv->mid_strength, 64);
+	int32_t div = img_dsp_core_check_sharpen_noise_level(proc, "T0T1_div", &a->T0T1Div);
+	return div < 0 ? div : rc | div;
+}
+
+int img_dsp_core_process_advance_spatial_filter(const img_dsp_mode *mode, const void *block, int32_t rc)
+{
+	return member_process(&asf_member, mode, block, rc);
+}
+
+int img_dsp_core_check_set_advance_spatial_filter(const img_dsp_mode *mode, void *block, uint32_t,
+                                                  img_dsp_update_list *)
+{
+	return member_check_set(&asf_member, mode, block);
+}
+
+extern "C" int vors_img_dsp_set_advance_spatial_filter(int fd, const img_dsp_mode *mode,
+                                                       img_dsp_advance_spatial_filter *block)
+{
+	static const img_dsp_debug_hook hook = {LOG_ADVANCE_SPATIAL_FILTER, IK_HOOK_RECORD, ik_print_asf};
+	img_dsp_debug_hooks(__func__, __builtin_return_address(0), &hook, mode, block,
+	                    (uint32_t)sizeof(*block));
+	return img_dsp_common_set(&asf_setter, __builtin_return_address(0), fd, mode, block, 0);
+}
+
+extern "C" int vors_img_dsp_get_advance_spatial_filter(const img_dsp_mode *mode,
+                                                       img_dsp_advance_spatial_filter *out)
+{
+	return member_get(__func__, mode, out, &asf_member, "pAsf is empty");
+}
 
 void ik_final_sharpen_repoint(ik_final_sharpen_group *g)
 {

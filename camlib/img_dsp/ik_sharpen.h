@@ -2,6 +2,7 @@
 #ifndef CAMLIB_IMG_DSP_IK_SHARPEN_H
 #define CAMLIB_IMG_DSP_IK_SHARPEN_H
 
+#include "ik_core.h"
 #include "img_dsp.h"
 
 #include <stdint.h>
@@ -12,6 +13,11 @@
 int32_t img_dsp_core_check_sharpen_noise_sharpen_fir(const char *proc, const char *prefix, img_dsp_fir *fir);
 int32_t img_dsp_core_check_advance_spatial_filter_fir(const char *proc, const char *prefix, img_dsp_fir *fir);
 int32_t img_dsp_core_check_sharpen_noise_level(const char *proc, const char *prefix, img_dsp_level *level);
+/* The whole advance spatial filter block; -1 for an impossible T0T1Div. */
+int32_t img_dsp_core_check_advance_spatial_filter(const char *proc, img_dsp_advance_spatial_filter *asf);
+int img_dsp_core_check_set_advance_spatial_filter(const img_dsp_mode *mode, void *block, uint32_t,
+                                                  img_dsp_update_list *);
+int img_dsp_core_process_advance_spatial_filter(const img_dsp_mode *mode, const void *block, int32_t rc);
 
 /* A cloned context's stored final both names the clone's own 3-D table. */
 struct ik_final_sharpen_group;
@@ -30,5 +36,6 @@ void ik_print_final_level(const void *block);
 void ik_print_final_both(const void *block);
 void ik_print_final_fir(const void *block);
 void ik_print_final_noise(const void *block);
+void ik_print_asf(const void *block);
 
 #endif

@@ -201,3 +201,26 @@ void ik_print_final_noise(const void *block)
 	ik_print("[IK]alpha_min %d\n", n->alpha_min);
 	ik_print("[IK]alpha_max %d\n", n->alpha_max);
 }
+
+void ik_print_asf(const void *block)
+{
+	const img_dsp_advance_spatial_filter *a = (const img_dsp_advance_spatial_filter *)block;
+	ik_print("[IK]     Enable = %d\n", a->Enable);
+	ik_print("[IK]     wide_edge_detect = %d\n", a->wide_edge_detect);
+	print_first_fir(&a->Fir);
+	ik_print("[IK]     DirectionalDecideT0 %d\n", a->DirectionalDecideT0);
+	ik_print("[IK]     DirectionalDecideT1 %d\n", a->DirectionalDecideT1);
+	const img_dsp_asf_adapt *ad = &a->Adapt;
+	ik_print("[IK]     Adapt.AlphaMinUp %d\n", ad->AlphaMinUp);
+	ik_print("[IK]     Adapt.AlphaMaxUp %d\n", ad->AlphaMaxUp);
+	ik_print("[IK]     Adapt.T0Up %d\n", ad->T0Up);
+	ik_print("[IK]     Adapt.T1Up %d\n", ad->T1Up);
+	ik_print("[IK]     Adapt.AlphaMinDown %d\n", ad->AlphaMinDown);
+	ik_print("[IK]     Adapt.AlphaMaxDown %d\n", ad->AlphaMaxDown);
+	ik_print("[IK]     Adapt.T0Down %d\n", ad->T0Down);
+	ik_print("[IK]     Adapt.T1Down %d\n", ad->T1Down);
+	print_level("LevelStrAdjust", &a->LevelStrAdjust);
+	print_level("T0T1Div", &a->T0T1Div);
+	ik_print("[IK]MaxChangeUp %d\n", a->MaxChangeUp);
+	ik_print("[IK]MaxChangeDown %d\n", a->MaxChangeDown);
+}

@@ -170,21 +170,26 @@ void level_flat(ik_expanded_level *lv, uint32_t s)
 	lv->low_strength = lv->mid_strength = lv->high_strength = s;
 }
 
-namespace
-{
-
 /* Bytes 4..29 of the full form: id, the curve, the flag and the signed
  * 13-bit bounds (smallest twice, then largest twice). */
-void level_reg_default(uint8_t *reg, uint8_t id, uint8_t strength, uint32_t flag)
+void level_reg_full(uint8_t *reg, uint8_t id, const uint8_t curve[9], bool flag)
 {
 	memset(reg + 4, 0, IK_LEVEL_REG_SIZE - 4);
 	reg[8] = id;
-	const uint8_t curve[9] = {10, 12, 1, strength, 20, 22, 1, strength, strength};
-	memcpy(reg + 12, curve, sizeof(curve));
-	reg[21] = flag == 2;
+	memcpy(reg + 12, curve, 9);
+	reg[21] = flag;
 	const int16_t bounds[4] = {(int16_t)img_dsp_core_s13_min(), (int16_t)img_dsp_core_s13_min(),
 	                           (int16_t)img_dsp_core_s13_max(), (int16_t)img_dsp_core_s13_max()};
 	memcpy(reg + 22, bounds, sizeof(bounds));
+}
+
+namespace
+{
+
+void level_reg_default(uint8_t *reg, uint8_t id, uint8_t strength, uint32_t flag)
+{
+	const uint8_t curve[9] = {10, 12, 1, strength, 20, 22, 1, strength, strength};
+	level_reg_full(reg, id, curve, flag == 2);
 }
 
 uint64_t ratio(uint64_t a, uint64_t b)

@@ -53,6 +53,9 @@ void level_flat(ik_expanded_level *lv, uint32_t s);
 /* The full-form level register record (bytes 4..29) of the three default
  * curves, ids 2, 1 and 7; byte 21 is 1 when `flag` is 2. */
 #define IK_LEVEL_REG_SIZE 30u
+/* The full form of any curve: low, low0, low_delta, low_strength, high,
+ * high0, high_delta, high_strength, mid_strength at bytes 12..20. */
+void level_reg_full(uint8_t *reg, uint8_t id, const uint8_t curve[9], bool flag);
 void level_reg_default_2(uint8_t *reg, uint32_t flag);
 void level_reg_default_1(uint8_t *reg, uint32_t flag);
 void level_reg_default_7(uint8_t *reg, uint32_t flag);

@@ -395,6 +395,44 @@ int vors_img_dsp_set_final_sharpen_noise_sharpen_scale_coring(int fd, const img_
 int vors_img_dsp_get_final_sharpen_noise_sharpen_scale_coring(const img_dsp_mode *mode,
                                                               img_dsp_final_level *out);
 
+/* The adaptive directional filter that stands in for the first sharpen
+ * stage: nine directional FIRs, a direction decision, blending curves for
+ * upward and downward changes (or change limits) and two level curves. */
+typedef struct img_dsp_asf_adapt {
+	uint8_t AlphaMinUp;
+	uint8_t AlphaMaxUp;
+	uint8_t T0Up;
+	uint8_t T1Up;
+	uint8_t AlphaMinDown;
+	uint8_t AlphaMaxDown;
+	uint8_t T0Down;
+	uint8_t T1Down;
+} img_dsp_asf_adapt;
+
+typedef struct img_dsp_advance_spatial_filter {
+	uint8_t Enable;
+	uint8_t reserved0;
+	img_dsp_fir Fir;
+	uint8_t wide_edge_detect;
+	uint8_t reserved1;
+	uint8_t DirectionalDecideT0;
+	uint8_t DirectionalDecideT1;
+	img_dsp_asf_adapt Adapt;
+	img_dsp_level LevelStrAdjust;
+	img_dsp_level T0T1Div;
+	uint8_t MaxChangeNotT0T1LevelBased; /* non-zero: blend from the change limits */
+	uint8_t MaxChangeUp;
+	uint8_t MaxChangeDown;
+	uint8_t reserved2;
+} img_dsp_advance_spatial_filter;
+static_assert(sizeof(img_dsp_advance_spatial_filter) == 542, "img_dsp_advance_spatial_filter");
+static_assert(offsetof(img_dsp_advance_spatial_filter, Adapt) == 516, "asf adapt");
+static_assert(offsetof(img_dsp_advance_spatial_filter, MaxChangeNotT0T1LevelBased) == 538, "asf limits");
+
+int vors_img_dsp_set_advance_spatial_filter(int fd, const img_dsp_mode *mode,
+                                            img_dsp_advance_spatial_filter *asf);
+int vors_img_dsp_get_advance_spatial_filter(const img_dsp_mode *mode, img_dsp_advance_spatial_filter *out);
+
 typedef struct img_dsp_demosaic_internal {
 	uint8_t enable;
 	uint8_t reserved[3];
