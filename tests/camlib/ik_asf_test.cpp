@@ -310,17 +310,8 @@ class IkAsfBuild : public IkFixture
       protected:
 	void SetUp() override
 	{
-		bring_up({{0, 1, 1, 1, 0}}, 1, 0);
-		img_dsp_ctx_id cid{0, 0, {}};
-		ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
-		img_dsp_cfg_id id{0, 0, {}};
-		ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
-		img_dsp_size_info si{};
-		si.width_in = si.main_out_width = 1920;
-		si.height_in = si.main_out_height = 1080;
-		ASSERT_EQ(vors_img_dsp_set_size_info(&m_, &si), 0);
-		RecordingIoctl::reset();
-		RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
+		bring_up_built_video();
+		ASSERT_FALSE(HasFatalFailure());
 	}
 	img_dsp_iso_cfg *cfg()
 	{

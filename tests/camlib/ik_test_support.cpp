@@ -1,5 +1,7 @@
 #include "ik_test_support.h"
 
+#include "qvd_ioctl.h"
+
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -125,6 +127,22 @@ img_dsp_arch_info make_arch(std::vector<img_dsp_pipe_info> &pipes, uint32_t buf_
 	for (size_t i = 0; i < pipes.size() && i < IMG_DSP_MAX_PIPES; i++)
 		a.Pipes[i] = &pipes[i];
 	return a;
+}
+
+void IkFixture::bring_up_built_video()
+{
+	bring_up({{0, 1, 1, 1, 0}}, 1, 0);
+	img_dsp_ctx_id cid{0, 0, {}};
+	ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
+	img_dsp_cfg_id id{0, 0, {}};
+	ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
+	img_dsp_size_info si{};
+	si.width_in = si.main_out_width = 1920;
+	si.height_in = si.main_out_height = 1080;
+	img_dsp_mode m = mode(0, 0);
+	ASSERT_EQ(vors_img_dsp_set_size_info(&m, &si), 0);
+	RecordingIoctl::reset();
+	RecordingIoctl::payload_size = sizeof(qvd_multi_chan_cfg);
 }
 
 void IkFixture::bring_up(std::vector<img_dsp_pipe_info> pipes, uint32_t buf_num, uint8_t init_mode)

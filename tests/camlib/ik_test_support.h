@@ -97,6 +97,10 @@ class IkFixture : public ::testing::Test
 {
       protected:
 	void bring_up(std::vector<img_dsp_pipe_info> pipes, uint32_t buf_num = 1, uint8_t init_mode = 0);
+	/* One video channel with context 0 and configuration 0 in the low-ISO
+	 * layout at 1920x1080, ready to build and post; the post recorder is
+	 * cleared and keeps a whole multi-channel request. */
+	void bring_up_built_video();
 	void TearDown() override;
 	img_dsp_mode mode(uint32_t pipe, uint8_t ctx, uint8_t cfg = 0, uint32_t algo = 1) const;
 
