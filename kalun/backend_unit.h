@@ -126,6 +126,12 @@ class BackEndUnit
 	// Lets running requests finish, drops what is still queued (no results)
 	// and joins the workers. Does nothing if nothing was started.
 	void stopProcessingQueues();
+	// False once a stop has begun (or before any start): workers take no
+	// further requests.
+	bool isProcessing() const
+	{
+		return running_;
+	}
 
 	size_t jobQueueSize() const;
 	size_t loadModelQueueSize() const;

@@ -367,6 +367,10 @@ TEST(BackEndUnitTest, StopWaitsForTheRunningJobAndDropsTheQueue)
 	ASSERT_TRUE(unit.gate.waitEntered());
 	FakeSession::queueJob(session, unit, 0, job(session, id, 1, 0));
 	auto stopped = std::async(std::launch::async, [&] { unit.stopProcessingQueues(); });
+	// The stop must have begun before the running job ends, or the worker
+	// may take the second job first.
+	while (unit.isProcessing())
+		std::this_thread::yield();
 	EXPECT_EQ(stopped.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
 	unit.gate.open();
 	stopped.get();
