@@ -110,5 +110,11 @@ int img_dsp_common_set_unstamped(const img_dsp_setter *setter, const void *retur
                                  const img_dsp_mode *mode, void *block, uint32_t index);
 int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
                        size_t size, const char *block_name, enum img_dsp_pipe_rule rule);
+/* The same two paths for the entries whose failed context lookup is worded
+ * "Cannot get contex mutex", as the logs have always read. */
+int img_dsp_common_set_contex(const img_dsp_setter *setter, const void *return_address, int fd,
+                              const img_dsp_mode *mode, void *block, uint32_t index);
+int img_dsp_common_get_contex(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
+                              size_t size, const char *block_name, enum img_dsp_pipe_rule rule);
 
 #endif

@@ -298,14 +298,15 @@ static void stamp(const img_dsp_setter *setter, bool stamped, uint32_t state)
 		img_dsp_core_profile_stamp(setter->name, state, 0, 0);
 }
 
-static int common_set(const img_dsp_setter *setter, bool stamped, const void *return_address, int fd,
-                      const img_dsp_mode *mode, void *block, uint32_t index)
+static int common_set(const img_dsp_setter *setter, bool stamped, const char *no_mutex,
+                      const void *return_address, int fd, const img_dsp_mode *mode, void *block,
+                      uint32_t index)
 {
 	const char *caller = setter->name;
 	if (setter->hook)
 		img_dsp_debug_hooks(caller, return_address, setter->hook, mode, block, setter->block_size);
 	void *ctx = NULL;
-	int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
+	int rc = ik_mode_ctx_mutex(caller, mode, no_mutex, &ctx);
 	if (rc != 0)
 		return rc;
 	stamp(setter, stamped, IK_PROFILE_START);
@@ -338,24 +339,30 @@ static int common_set(const img_dsp_setter *setter, bool stamped, const void *re
 int img_dsp_common_set(const img_dsp_setter *setter, const void *return_address, int fd,
                        const img_dsp_mode *mode, void *block, uint32_t index)
 {
-	return common_set(setter, true, return_address, fd, mode, block, index);
+	return common_set(setter, true, IK_NO_CTX_MUTEX, return_address, fd, mode, block, index);
 }
 
 int img_dsp_common_set_unstamped(const img_dsp_setter *setter, const void *return_address, int fd,
                                  const img_dsp_mode *mode, void *block, uint32_t index)
 {
-	return common_set(setter, false, return_address, fd, mode, block, index);
+	return common_set(setter, false, IK_NO_CTX_MUTEX, return_address, fd, mode, block, index);
 }
 
-int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
-                       size_t size, const char *block_name, enum img_dsp_pipe_rule rule)
+int img_dsp_common_set_contex(const img_dsp_setter *setter, const void *return_address, int fd,
+                              const img_dsp_mode *mode, void *block, uint32_t index)
+{
+	return common_set(setter, true, IK_NO_CONTEX_MUTEX, return_address, fd, mode, block, index);
+}
+
+static int common_get(const char *caller, const char *no_mutex, const img_dsp_mode *mode, void *out,
+                      size_t block_offset, size_t size, const char *block_name, enum img_dsp_pipe_rule rule)
 {
 	if (!out) {
 		ik_print("[IK][Error]%s() %d %s is empty\n", caller, __LINE__, block_name);
 		return -1;
 	}
 	void *ctx = NULL;
-	int rc = ik_mode_ctx_mutex(caller, mode, IK_NO_CTX_MUTEX, &ctx);
+	int rc = ik_mode_ctx_mutex(caller, mode, no_mutex, &ctx);
 	if (rc != 0)
 		return rc;
 	ik_lock(ctx);
@@ -368,4 +375,16 @@ int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, 
 	ik_memcpy(out, (const uint8_t *)body + block_offset, size);
 	ik_unlock(ctx);
 	return 0;
+}
+
+int img_dsp_common_get(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
+                       size_t size, const char *block_name, enum img_dsp_pipe_rule rule)
+{
+	return common_get(caller, IK_NO_CTX_MUTEX, mode, out, block_offset, size, block_name, rule);
+}
+
+int img_dsp_common_get_contex(const char *caller, const img_dsp_mode *mode, void *out, size_t block_offset,
+                              size_t size, const char *block_name, enum img_dsp_pipe_rule rule)
+{
+	return common_get(caller, IK_NO_CONTEX_MUTEX, mode, out, block_offset, size, block_name, rule);
 }

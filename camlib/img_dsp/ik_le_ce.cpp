@@ -293,7 +293,7 @@ extern "C" int vors_img_dsp_set_contrast_enhance(int fd, const img_dsp_mode *mod
 	static const img_dsp_setter setter = {
 	    __func__, &contrast_enhance_hook, sizeof(*block), contrast_enhance_step, IK_PIPES_IN_CORE, NULL,
 	    NULL};
-	return img_dsp_common_set(&setter, __builtin_return_address(0), fd, mode, block, 0);
+	return img_dsp_common_set_contex(&setter, __builtin_return_address(0), fd, mode, block, 0);
 }
 
 extern "C" int vors_img_dsp_get_contrast_enhance(const img_dsp_mode *mode, img_dsp_contrast_enhance *out)
@@ -302,8 +302,8 @@ extern "C" int vors_img_dsp_get_contrast_enhance(const img_dsp_mode *mode, img_d
 		IK_ERROR("p_ce_info is empty.\n");
 		return IMG_DSP_FAIL;
 	}
-	return img_dsp_common_get(__func__, mode, out, offsetof(ik_ctx_body, blk.contrast_enhance),
-	                          sizeof(*out), "p_ce_info", IK_PIPES_VIDEO_ONLY);
+	return img_dsp_common_get_contex(__func__, mode, out, offsetof(ik_ctx_body, blk.contrast_enhance),
+	                                 sizeof(*out), "p_ce_info", IK_PIPES_VIDEO_ONLY);
 }
 
 extern "C" int
@@ -312,5 +312,5 @@ vors_img_dsp_set_contrast_enhance_internal_setting(int fd, const img_dsp_mode *m
 {
 	static const img_dsp_setter setter = {
 	    __func__, &decimation_hook, sizeof(*block), decimation_step, IK_PIPES_IN_CORE, NULL, NULL};
-	return img_dsp_common_set(&setter, __builtin_return_address(0), fd, mode, block, 0);
+	return img_dsp_common_set_contex(&setter, __builtin_return_address(0), fd, mode, block, 0);
 }

@@ -47,27 +47,6 @@ int ik_mctf_store(const char *caller, const img_dsp_mode *mode, size_t offset, c
 	return 0;
 }
 
-/* A failed context lookup of these entries is worded "contex": look the
- * context up first, so the common path (which says "context") only runs
- * once the lookup is known to succeed. */
-static bool contex_found(const char *caller, const img_dsp_mode *mode)
-{
-	void *ctx;
-	return ik_mode_ctx_mutex(caller, mode, IK_NO_CONTEX_MUTEX, &ctx) == 0;
-}
-
-static int set_contex(const img_dsp_setter *s, const void *ra, int fd, const img_dsp_mode *mode, void *block)
-{
-	img_dsp_ctx_id id = {mode->Pipe, mode->ContextId, {0, 0, 0}};
-	void *ctx;
-	if (img_dsp_core_utility_get_context_mutex(&id, &ctx) != 0) {
-		if (s->hook)
-			img_dsp_debug_hooks(s->name, ra, s->hook, mode, block, s->block_size);
-		return ik_mode_ctx_mutex(s->name, mode, IK_NO_CONTEX_MUTEX, &ctx);
-	}
-	return img_dsp_common_set(s, ra, fd, mode, block, 0);
-}
-
 /* ---- level and curve records ---- */
 
 static int check_level(const char *fn, const char *name, img_dsp_mctf_level *l, bool cliso, const char *in)
@@ -351,7 +330,7 @@ extern "C" int vors_img_dsp_set_video_mctf(int fd, const img_dsp_mode *mode, img
 	static const img_dsp_debug_hook hook = {LOG_VIDEO_MCTF, IK_HOOK_RECORD, print_video_mctf};
 	static const img_dsp_setter setter = {
 	    __func__, &hook, sizeof(img_dsp_video_mctf), video_mctf_step, IK_PIPES_IN_CORE, NULL, NULL};
-	return set_contex(&setter, __builtin_return_address(0), fd, mode, block);
+	return img_dsp_common_set_contex(&setter, __builtin_return_address(0), fd, mode, block, 0);
 }
 
 extern "C" int vors_img_dsp_get_video_mctf(const img_dsp_mode *mode, img_dsp_video_mctf *out)
@@ -368,7 +347,7 @@ extern "C" int vors_img_dsp_set_internal_video_mctf(int fd, const img_dsp_mode *
 	static const img_dsp_setter setter = {
 	    __func__, &hook, sizeof(img_dsp_internal_video_mctf), internal_video_mctf_step, IK_PIPES_IN_CORE,
 	    NULL,     NULL};
-	return set_contex(&setter, __builtin_return_address(0), fd, mode, block);
+	return img_dsp_common_set_contex(&setter, __builtin_return_address(0), fd, mode, block, 0);
 }
 
 /* ---- temporal adjust ---- */
@@ -556,12 +535,6 @@ extern "C" int vors_img_dsp_get_video_mctf_temporal_adjust_cb(const img_dsp_mode
 extern "C" int vors_img_dsp_get_video_mctf_temporal_adjust_cr(const img_dsp_mode *mode,
                                                               img_dsp_video_mctf_temporal_adjust_cr *out)
 {
-	if (!out) {
-		IK_ERROR("p_mctf_temporal_adjust_cr is empty\n");
-		return IMG_DSP_FAIL;
-	}
-	if (!contex_found(__func__, mode))
-		return IMG_DSP_FAIL;
-	return img_dsp_common_get(__func__, mode, out, IK_BLK_OFFSET(mctf_temporal_adjust_cr), sizeof(*out),
-	                          "p_mctf_temporal_adjust_cr", IK_PIPES_VIDEO_ONLY);
+	return img_dsp_common_get_contex(__func__, mode, out, IK_BLK_OFFSET(mctf_temporal_adjust_cr),
+	                                 sizeof(*out), "p_mctf_temporal_adjust_cr", IK_PIPES_VIDEO_ONLY);
 }
