@@ -195,11 +195,9 @@ enum ik_defblc_update_entry {
 	IK_DEFBLC_UPD_STAT_REFRESH = 7, /* the setter's own: the block was taken as given */
 };
 
-static void record_table_index(const img_dsp_mode *mode, ik_ctx_body *body)
+static void record_table_index(const img_dsp_mode *mode, const void *ctx, ik_ctx_body *body)
 {
-	img_dsp_ctx_id id = {mode->Pipe, mode->ContextId, {0, 0, 0}};
-	uint32_t idx = 0;
-	img_dsp_core_utility_get_context_tbl_idx(mode->BatchId, &id, &idx);
+	uint32_t idx = ik_buffer_index(mode, ctx);
 	static const enum ik_section_tbl tables[] = {IK_STBL_LOCAL_EXPOSURE, IK_STBL_CC_REG, IK_STBL_CC_3D,
 	                                             IK_STBL_DBP_HOT, IK_STBL_DBP_DARK};
 	for (enum ik_section_tbl t : tables)
@@ -243,7 +241,7 @@ int img_dsp_core_process_deferred_black_level(const img_dsp_mode *mode,
 	if (!body)
 		return IMG_DSP_FAIL;
 	if (mode->Pipe == IMG_DSP_PIPE_VIDEO)
-		record_table_index(mode, body);
+		record_table_index(mode, ctx, body);
 	for (auto &e : list->entry)
 		e.valid = 0;
 	ik_filter_blocks *b = &body->blk;
@@ -294,7 +292,7 @@ extern "C" int vors_img_dsp_set_deferred_black_level(int fd, const img_dsp_mode 
 	static const img_dsp_setter setter = {
 	    __func__, &deferred_black_level_hook, sizeof(*block), deferred_black_level_step, IK_PIPES_IN_CORE,
 	    NULL,     deferred_stat_refresh};
-	return img_dsp_common_set(&setter, __builtin_return_address(0), fd, mode, block, 0);
+	return img_dsp_common_set_contex(&setter, __builtin_return_address(0), fd, mode, block, 0);
 }
 
 extern "C" int vors_img_dsp_get_deferred_black_level(const img_dsp_mode *mode,
