@@ -149,11 +149,14 @@ int img_dsp_core_check_set_gbgr_mismatch(const img_dsp_mode *mode, img_dsp_gbgr_
 		IK_ERROR("p_gbgr_mismatch is NULL in %s\n\n", __func__);
 		return IMG_DSP_FAIL;
 	}
-	IK_CLAMP("NarrowEnable %d should be [0:1] in %s\n", block->NarrowEnable, 1);
-	IK_CLAMP("WideEnable %d should be [0:1] in %s\n", block->WideEnable, 1);
-	IK_CLAMP("WideSafety=%d should be within [0:256] in %s\n", block->WideSafety, 256);
-	IK_CLAMP("WideThresh=%d should be within [0:256] in %s\n", block->WideThresh, 256);
-	return img_dsp_core_process_gbgr_mismatch(mode, block, list);
+	int changed = IK_CLAMP("NarrowEnable %d should be [0:1] in %s\n", block->NarrowEnable, 1);
+	changed |= IK_CLAMP("WideEnable %d should be [0:1] in %s\n", block->WideEnable, 1);
+	changed |= IK_CLAMP("WideSafety=%d should be within [0:256] in %s\n", block->WideSafety, 256);
+	changed |= IK_CLAMP("WideThresh=%d should be within [0:256] in %s\n", block->WideThresh, 256);
+	int rc = img_dsp_core_process_gbgr_mismatch(mode, block, list);
+	if (rc == IMG_DSP_FAIL)
+		return rc;
+	return changed ? IMG_DSP_CLAMPED : 0;
 }
 
 static uint16_t in_128ths(uint16_t v)
