@@ -9,6 +9,7 @@
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
+#include "img_dsp_mctf.h"
 
 #include <stddef.h>
 #include <string.h>
@@ -216,67 +217,10 @@ void img_dsp_debug_hooks(const char *setter, const void *return_address, const i
 /* ---- settings dump ------------------------------------------------------ */
 
 /*
- * Each record holds what the filter's getter returns: the block the context
- * stored, for the pipes the getter serves. A refused read leaves the record
- * cleared and it is written all the same.
+ * Each record holds what the filter's public getter returns into a cleared
+ * buffer. A refused read leaves the record cleared and it is written all the
+ * same.
  */
-#define BLK(field) (offsetof(ik_ctx_body, blk) + offsetof(ik_filter_blocks, field))
-
-typedef struct ik_dump_row {
-	uint32_t id;
-	uint32_t size;
-	size_t offset;
-	enum img_dsp_pipe_rule rule;
-} ik_dump_row;
-
-#define ROW(id, field, size)                                                                                 \
-	{                                                                                                    \
-		id, size, BLK(field), IK_PIPES_VIDEO_STILL                                                   \
-	}
-#define VROW(id, field, size)                                                                                \
-	{                                                                                                    \
-		id, size, BLK(field), IK_PIPES_VIDEO_ONLY                                                    \
-	}
-
-static const ik_dump_row rows_head[] = {
-    ROW(LOG_VIN_SENSOR_INFO, vin_sensor_info, 20),
-    ROW(LOG_STATIC_BAD_PIXEL_COTTECTION, sbp_correction, 72),
-};
-
-static const ik_dump_row rows_filters[] = {
-    ROW(LOG_STATIC_BLACK_LEVEL, static_black_level, 8),
-    ROW(LOG_DEFERRED_BLACK_LEVEL, deferred_black_level, 2),
-    ROW(LOG_DYNAMIC_BAD_PIXEL_CORRECTION, dbp_correction, 4),
-    ROW(LOG_CFA_LEAKAGE_FILTER, cfa_leakage_filter, 12),
-    ROW(LOG_CFA_NOISE_FILTER, cfa_noise_filter, 36),
-    ROW(LOG_ANTI_ALIASING, anti_aliasing, 8),
-    ROW(LOG_WB_GAIN, wb_gain, 20),
-    ROW(LOG_DGAIN_SATURATION_LEVEL, dgain_saturation_level, 16),
-    ROW(LOG_LOCAL_EXPOSURE, local_exposure, 518),
-    ROW(LOG_TONE_CURVE, tone_curve, 1536),
-    ROW(LOG_RGB_TO_YUV_MATRIX, rgb_to_yuv_matrix, 24),
-    ROW(LOG_CHROMA_SCALE, chroma_scale, 260),
-    ROW(LOG_CHROMA_MEDIAN_FILTER, chroma_median_filter, 16),
-    ROW(LOG_DEMOSAIC, demosaic, 8),
-    ROW(LOG_GBGR_MISMATCH, gbgr_mismatch, 6),
-    ROW(LOG_FIRST_LUMA_PROCESSING_MODE, liso_process_select, 2),
-    ROW(LOG_CHROMA_FILTER, chroma_filter, 14),
-    VROW(LOG_VIDEO_MCTF, video_mctf, 364),
-    VROW(LOG_VIDEO_MCTF_TEMPORAL_ADJUST, mctf_temporal_adjust, 18),
-    VROW(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_Y, mctf_temporal_adjust_y, 8),
-    VROW(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_CB, mctf_temporal_adjust_cb, 8),
-    VROW(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_CR, mctf_temporal_adjust_cr, 8),
-};
-
-static const ik_dump_row row_asf = ROW(LOG_ADVANCE_SPATIAL_FILTER, advance_spatial_filter, 542);
-
-static const ik_dump_row row_contrast_enhance = VROW(LOG_VIDEO_HDR_CONTRAST_ENHANCE, contrast_enhance, 606);
-
-static const ik_dump_row rows_hdr_head[] = {
-    VROW(LOG_VIDEO_HDR_RAW_OFFSET, hdr.raw_offset, 32),
-    VROW(LOG_VIDEO_HDR_BLEND_INDEX, hdr.blending_info, 4),
-};
-
 #define IK_DUMP_BUF 2048u
 
 typedef struct ik_dump {
@@ -285,17 +229,120 @@ typedef struct ik_dump {
 	uint8_t buf[IK_DUMP_BUF];
 } ik_dump;
 
+typedef struct ik_dump_getter {
+	uint32_t id;
+	uint32_t size;
+	int (*get)(const img_dsp_mode *mode, void *out);
+} ik_dump_getter;
+
+#define GETTER(id, getter, type)                                                                             \
+	{                                                                                                    \
+		id, sizeof(type), [](const img_dsp_mode *m, void *out) { return getter(m, (type *)out); }    \
+	}
+#define GETTER_ROW(id, stage, member, type)                                                                  \
+	GETTER(id, vors_img_dsp_get_##stage##_sharpen_noise_##member, type)
+
+static_assert(sizeof(img_dsp_vin_sensor_info) == 20 && sizeof(img_dsp_rgb_to_yuv_matrix) == 24 &&
+                  sizeof(img_dsp_chroma_filter) == 14,
+              "dump record sizes");
+
+static void dump_write(ik_dump *d, uint32_t id, uint8_t count, const void *const *data, const uint32_t *sizes)
+{
+	img_dsp_debug_log_write(id, count, data, sizes, &d->tag);
+}
+
+static void dump_getter(ik_dump *d, const ik_dump_getter *row)
+{
+	memset(d->buf, 0, row->size);
+	row->get(d->mode, d->buf);
+	const void *data[1] = {d->buf};
+	dump_write(d, row->id, 1, data, &row->size);
+}
+
+static void dump_getters(ik_dump *d, const ik_dump_getter *rows, size_t n)
+{
+	for (size_t i = 0; i < n; i++)
+		dump_getter(d, &rows[i]);
+}
+
+/* The vignette getter gives nothing back: its record stays cleared. */
+static int get_vignette(const img_dsp_mode *mode, void *out)
+{
+	return vors_img_dsp_get_vignette_compensation(mode, out);
+}
+
+static const ik_dump_getter rows_head[] = {
+    GETTER(LOG_VIN_SENSOR_INFO, vors_img_dsp_get_vin_sensor_info, img_dsp_vin_sensor_info),
+    GETTER(LOG_STATIC_BAD_PIXEL_COTTECTION, vors_img_dsp_get_static_bad_pixel_correction,
+           vors_img_dsp_sbp_correction_t),
+    {LOG_VIGNETTE_COMPENSATION, sizeof(img_dsp_vignette_calc_info), get_vignette},
+};
+
+static const ik_dump_getter rows_filters[] = {
+    GETTER(LOG_STATIC_BLACK_LEVEL, vors_img_dsp_get_static_black_level, img_dsp_static_black_level),
+    GETTER(LOG_DEFERRED_BLACK_LEVEL, vors_img_dsp_get_deferred_black_level, img_dsp_deferred_black_level),
+    GETTER(LOG_DYNAMIC_BAD_PIXEL_CORRECTION, vors_img_dsp_get_dynamic_bad_pixel_correction,
+           img_dsp_dbp_correction),
+    GETTER(LOG_CFA_LEAKAGE_FILTER, vors_img_dsp_get_cfa_leakage_filter, img_dsp_cfa_leakage_filter),
+    GETTER(LOG_CFA_NOISE_FILTER, vors_img_dsp_get_cfa_noise_filter, img_dsp_cfa_noise_filter),
+    GETTER(LOG_ANTI_ALIASING, vors_img_dsp_get_anti_aliasing, img_dsp_anti_aliasing),
+    GETTER(LOG_WB_GAIN, vors_img_dsp_get_wb_gain, img_dsp_wb_gain),
+    GETTER(LOG_DGAIN_SATURATION_LEVEL, vors_img_dsp_get_dgain_saturation_level,
+           img_dsp_dgain_saturation_level),
+    GETTER(LOG_LOCAL_EXPOSURE, vors_img_dsp_get_local_exposure, img_dsp_local_exposure),
+    GETTER(LOG_TONE_CURVE, vors_img_dsp_get_tone_curve, img_dsp_tone_curve),
+    GETTER(LOG_RGB_TO_YUV_MATRIX, vors_img_dsp_get_rgb_to_yuv_matrix, img_dsp_rgb_to_yuv_matrix),
+    GETTER(LOG_CHROMA_SCALE, vors_img_dsp_get_chroma_scale, img_dsp_chroma_scale),
+    GETTER(LOG_CHROMA_MEDIAN_FILTER, vors_img_dsp_get_chroma_median_filter, img_dsp_chroma_median_filter),
+    GETTER(LOG_DEMOSAIC, vors_img_dsp_get_demosaic, img_dsp_demosaic),
+    GETTER(LOG_GBGR_MISMATCH, vors_img_dsp_get_gbgr_mismatch, img_dsp_gbgr_mismatch),
+    GETTER(LOG_FIRST_LUMA_PROCESSING_MODE, vors_img_dsp_get_luma_processing_mode,
+           img_dsp_liso_process_select),
+    GETTER(LOG_CHROMA_FILTER, vors_img_dsp_get_chroma_filter, img_dsp_chroma_filter),
+    GETTER(LOG_VIDEO_MCTF, vors_img_dsp_get_video_mctf, img_dsp_video_mctf),
+    GETTER(LOG_VIDEO_MCTF_TEMPORAL_ADJUST, vors_img_dsp_get_video_mctf_temporal_adjust,
+           img_dsp_video_mctf_temporal_adjust),
+    GETTER(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_Y, vors_img_dsp_get_video_mctf_temporal_adjust_y,
+           img_dsp_video_mctf_temporal_adjust_y),
+    GETTER(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_CB, vors_img_dsp_get_video_mctf_temporal_adjust_cb,
+           img_dsp_video_mctf_temporal_adjust_cb),
+    GETTER(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_CR, vors_img_dsp_get_video_mctf_temporal_adjust_cr,
+           img_dsp_video_mctf_temporal_adjust_cr),
+};
+
+static const ik_dump_getter row_luma = GETTER(
+    LOG_FIRST_LUMA_PROCESSING_MODE, vors_img_dsp_get_luma_processing_mode, img_dsp_liso_process_select);
+static const ik_dump_getter row_asf = GETTER(
+    LOG_ADVANCE_SPATIAL_FILTER, vors_img_dsp_get_advance_spatial_filter, img_dsp_advance_spatial_filter);
+static const ik_dump_getter row_contrast_enhance =
+    GETTER(LOG_VIDEO_HDR_CONTRAST_ENHANCE, vors_img_dsp_get_contrast_enhance, img_dsp_contrast_enhance);
+
+/* The HDR records of one exposure or blend index are read from the blocks
+ * the context stored, for the video pipe. */
+#define BLK(field) (offsetof(ik_ctx_body, blk) + offsetof(ik_filter_blocks, field))
+
+typedef struct ik_dump_row {
+	uint32_t id;
+	uint32_t size;
+	size_t offset;
+} ik_dump_row;
+
+#define VROW(id, field, size)                                                                                \
+	{                                                                                                    \
+		id, size, BLK(field)                                                                         \
+	}
+
+static const ik_dump_row rows_hdr_head[] = {
+    VROW(LOG_VIDEO_HDR_RAW_OFFSET, hdr.raw_offset, 32),
+    VROW(LOG_VIDEO_HDR_BLEND_INDEX, hdr.blending_info, 4),
+};
+
 /* Reads a block as its getter does; false leaves the buffer cleared. */
 static bool dump_read(ik_dump *d, const ik_dump_row *row, size_t extra_offset)
 {
 	memset(d->buf, 0, row->size);
 	return img_dsp_common_get(__func__, d->mode, d->buf, row->offset + extra_offset, row->size, "p_dump",
-	                          row->rule) == 0;
-}
-
-static void dump_write(ik_dump *d, uint32_t id, uint8_t count, const void *const *data, const uint32_t *sizes)
-{
-	img_dsp_debug_log_write(id, count, data, sizes, &d->tag);
+	                          IK_PIPES_VIDEO_ONLY) == 0;
 }
 
 static void dump_row(ik_dump *d, const ik_dump_row *row)
@@ -303,12 +350,6 @@ static void dump_row(ik_dump *d, const ik_dump_row *row)
 	dump_read(d, row, 0);
 	const void *data[1] = {d->buf};
 	dump_write(d, row->id, 1, data, &row->size);
-}
-
-static void dump_rows(ik_dump *d, const ik_dump_row *rows, size_t n)
-{
-	for (size_t i = 0; i < n; i++)
-		dump_row(d, &rows[i]);
 }
 
 static const void *pointer_at(const uint8_t *block, size_t offset)
@@ -326,12 +367,7 @@ static void dump_lib_and_sensor(ik_dump *d)
 	const void *data[1] = {&info};
 	const uint32_t size = sizeof(info);
 	dump_write(d, LOG_SHOW_CMD_ID_LIST, 1, data, &size);
-	dump_rows(d, rows_head, sizeof(rows_head) / sizeof(rows_head[0]));
-	/* The vignette getter gives nothing back: its record stays cleared. */
-	memset(d->buf, 0, 104);
-	data[0] = d->buf;
-	const uint32_t vig = 104;
-	dump_write(d, LOG_VIGNETTE_COMPENSATION, 1, data, &vig);
+	dump_getters(d, rows_head, sizeof(rows_head) / sizeof(rows_head[0]));
 }
 
 /* A block read through its getter, with the table its address word names
@@ -355,20 +391,6 @@ static void dump_color(ik_dump *d)
 	dump_block_with_table(d, LOG_COLOR_CORRECTION_REG, sizeof(img_dsp_color_correction_reg), 0,
 	                      IMG_DSP_CC_REG_SIZE);
 }
-
-/* The sharpen-noise blocks, each read through its public getter. */
-typedef struct ik_dump_getter {
-	uint32_t id;
-	uint32_t size;
-	int (*get)(const img_dsp_mode *mode, void *out);
-} ik_dump_getter;
-
-#define GETTER_ROW(id, stage, member, type)                                                                  \
-	{                                                                                                    \
-		id, sizeof(type), [](const img_dsp_mode *m, void *out) {                                     \
-			return vors_img_dsp_get_##stage##_sharpen_noise_##member(m, (type *)out);            \
-		}                                                                                            \
-	}
 
 static const ik_dump_getter rows_first_sharpen[] = {
     GETTER_ROW(LOG_FIRST_SHARPEN_NOISE_BOTH, 1st, both, img_dsp_1st_sharpen_noise_both),
@@ -398,26 +420,15 @@ static const ik_dump_getter rows_final_sharpen[] = {
                img_dsp_final_level),
 };
 
-/* A refused read leaves the record cleared. */
-static void dump_getters(ik_dump *d, const ik_dump_getter *rows, size_t n)
-{
-	for (size_t i = 0; i < n; i++) {
-		memset(d->buf, 0, rows[i].size);
-		rows[i].get(d->mode, d->buf);
-		const void *data[1] = {d->buf};
-		dump_write(d, rows[i].id, 1, data, &rows[i].size);
-	}
-}
-
 static void dump_luma(ik_dump *d)
 {
-	static const ik_dump_row luma = ROW(LOG_FIRST_LUMA_PROCESSING_MODE, liso_process_select, 2);
-	dump_read(d, &luma, 0);
+	memset(d->buf, 0, row_luma.size);
+	row_luma.get(d->mode, d->buf);
 	if (d->buf[0] != 0)
 		dump_getters(d, rows_first_sharpen,
 		             sizeof(rows_first_sharpen) / sizeof(rows_first_sharpen[0]));
 	else
-		dump_row(d, &row_asf);
+		dump_getter(d, &row_asf);
 	/* The stored both block names the context's copy of the 3-D table. */
 	memset(d->buf, 0, sizeof(img_dsp_final_sharpen_noise_both));
 	vors_img_dsp_get_final_sharpen_noise_both(d->mode, (img_dsp_final_sharpen_noise_both *)d->buf);
@@ -425,7 +436,7 @@ static void dump_luma(ik_dump *d)
 	                      offsetof(img_dsp_final_sharpen_noise_both, three_d_table),
 	                      IMG_DSP_THREE_D_TABLE_SIZE);
 	dump_getters(d, rows_final_sharpen, sizeof(rows_final_sharpen) / sizeof(rows_final_sharpen[0]));
-	dump_row(d, &row_contrast_enhance);
+	dump_getter(d, &row_contrast_enhance);
 }
 
 /* Records of one exposure or blend index: {u32 index, block[, table]}. */
@@ -445,7 +456,8 @@ static void dump_hdr(ik_dump *d)
 {
 	uint32_t blends = 0;
 	if (d->mode->FuncMode & IMG_DSP_FUNC_NO_HDR) {
-		dump_rows(d, rows_hdr_head, sizeof(rows_hdr_head) / sizeof(rows_hdr_head[0]));
+		for (const ik_dump_row &row : rows_hdr_head)
+			dump_row(d, &row);
 		blends = d->buf[0]; /* the blending information read last */
 	}
 	static const ik_dump_row fe = VROW(LOG_VIDEO_HDR_FRONT_END_WB_GAIN, hdr.front_end_wb_gain, 12);
@@ -477,7 +489,7 @@ void img_dsp_debug_dump_all(const img_dsp_mode *mode, uint8_t flags)
 	d.tag = mode->ContextId;
 	dump_lib_and_sensor(&d);
 	dump_color(&d);
-	dump_rows(&d, rows_filters, sizeof(rows_filters) / sizeof(rows_filters[0]));
+	dump_getters(&d, rows_filters, sizeof(rows_filters) / sizeof(rows_filters[0]));
 	dump_luma(&d);
 	dump_hdr(&d);
 	const void *data[1] = {mode};
