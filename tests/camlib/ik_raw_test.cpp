@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -411,6 +412,29 @@ TEST_F(IkRaw, LocalExposureLumaOffset)
 	const uint16_t *gain = (const uint16_t *)ik_user(addr);
 	ASSERT_NE(gain, nullptr);
 	EXPECT_EQ(gain[255], 765);
+}
+
+TEST_F(IkRaw, LocalExposureKeepsTheCfaNoiseBlockRunning)
+{
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_cfa_noise_filter off{};
+	off.NoiseLevel[0] = 1000;
+	ASSERT_EQ(vors_img_dsp_set_cfa_noise_filter(kFd, &m, &off), 0);
+	ASSERT_EQ(sec(IK_SEC_CFA_NOISE_FILTER)[IK_SECB_CFA_NOISE_ENABLE] & 3u, 0u);
+	const struct {
+		uint8_t enb, want;
+	} cases[] = {{1, 1}, {0, 0}};
+	for (const auto &c : cases) {
+		img_dsp_local_exposure le{};
+		le.Enb = c.enb;
+		clear_flags(0);
+		ASSERT_EQ(vors_img_dsp_set_local_exposure(kFd, &m, &le), 0);
+		ik_cfa_noise_filter_cmd cmd;
+		memcpy(&cmd, sec(IK_SEC_CFA_NOISE_FILTER), sizeof(cmd));
+		EXPECT_EQ(cmd.bits0 & 3u, c.want) << (int)c.enb;
+		EXPECT_EQ(cmd.thresh_fine_red, 0) << (int)c.enb;
+		EXPECT_TRUE(flag(IK_UPD_CFA_NOISE)) << "the CFA noise step re-ran";
+	}
 }
 
 TEST_F(IkRaw, LocalExposureClampsAndGetterReturnsTheClampedBlock)
@@ -858,6 +882,7 @@ TEST_F(IkRaw, DemosaicAndItsInternalSwitch)
 	EXPECT_EQ(sec(IK_SEC_DEMOSAIC)[5], 0);
 	ASSERT_EQ(vors_img_dsp_set_demosaic(kFd, &m, &d), 0);
 	EXPECT_EQ(sec(IK_SEC_DEMOSAIC)[5], 0) << "off until the switch is on again";
+	EXPECT_EQ(build()[kLiso + 45], 0x00);
 	img_dsp_demosaic_internal on{3, {}};
 	StdoutCapture out;
 	ASSERT_EQ(vors_img_dsp_set_demosaic_internal(kFd, &m, &on), 0);
@@ -874,6 +899,111 @@ TEST_F(IkRaw, DemosaicAndItsInternalSwitch)
 	EXPECT_EQ(got.ActivityDifferenceThresh, 16383);
 	EXPECT_EQ(got.GradClipThresh, 4095);
 	EXPECT_EQ(got.GradNoiseThresh, 32767);
+}
+
+/* Clamps the other raw-stage tests leave out: each warns, stores the
+ * clamped block and reports it with 0x10000000. */
+TEST_F(IkRaw, ClampedBlocksAreStoredAndReported)
+{
+	img_dsp_mode m = mode(0, 0);
+	std::vector<uint8_t> fpn(4096);
+	std::vector<uint32_t> grid(545, 0x00400040u);
+	struct {
+		const char *what;
+		std::function<int()> set;
+		std::vector<const char *> msgs;
+		std::function<bool()> stored;
+	} cases[] = {
+	    {"demosaic",
+	     [&] {
+		     img_dsp_demosaic d{32, 16384, 4096, 32768};
+		     return vors_img_dsp_set_demosaic(kFd, &m, &d);
+	     },
+	     {"ActivityThresh=32 should be within [0:31] in img_dsp_core_check_set_demosaic\n\n",
+	      "ActivityDifferenceThresh=16384 should be within [0:16383] in ",
+	      "GradClipThresh=4096 should be within [0:4095] in ",
+	      "GradNoiseThresh=32768 should be within [0:32767] in "},
+	     [&] {
+		     img_dsp_demosaic got{};
+		     return vors_img_dsp_get_demosaic(&m, &got) == 0 && got.ActivityThresh == 31 &&
+		            got.GradNoiseThresh == 32767;
+	     }},
+	    {"GbGr mismatch",
+	     [&] {
+		     img_dsp_gbgr_mismatch g{2, 3, 300, 257};
+		     return vors_img_dsp_set_gbgr_mismatch(kFd, &m, &g);
+	     },
+	     {"NarrowEnable 2 should be [0:1] in img_dsp_core_check_set_gbgr_mismatch\n",
+	      "WideEnable 3 should be [0:1] in ", "WideSafety=300 should be within [0:256] in ",
+	      "WideThresh=257 should be within [0:256] in "},
+	     [&] {
+		     img_dsp_gbgr_mismatch got{};
+		     uint16_t wide[2];
+		     memcpy(wide, sec(IK_SEC_GBGR_MISMATCH) + IK_SECB_GBGR_WIDE, sizeof(wide));
+		     return vors_img_dsp_get_gbgr_mismatch(&m, &got) == 0 && got.NarrowEnable == 1 &&
+		            got.WideEnable == 1 && got.WideSafety == 256 && got.WideThresh == 256 &&
+		            wide[0] == 32767 && wide[1] == 32767 &&
+		            sec(IK_SEC_GBGR_MISMATCH)[IK_SECB_GBGR_MODE] == 3;
+	     }},
+	    {"static bad pixels",
+	     [&] {
+		     vors_img_dsp_sbp_correction_t b{};
+		     b.Enb = 2;
+		     b.CurrentVinSensorGeo = img_dsp_vin_sensor_geo{64, 32, 1280, 720, 1, 1, 1, 1};
+		     b.CalibSbpInfo.Vesrion = IMG_DSP_SBP_VERSION;
+		     b.CalibSbpInfo.SbpBuffer = fpn.data();
+		     b.CalibSbpInfo.VinSensorGeo = img_dsp_vin_sensor_geo{64, 32, 1920, 1080, 1, 1, 1, 1};
+		     return vors_img_dsp_set_static_bad_pixel_correction(kFd, &m, &b);
+	     },
+	     {"enable 2 should be within [0:1] in img_dsp_check_set_static_bad_pixel_correction\n\n"},
+	     [&] {
+		     vors_img_dsp_sbp_correction_t got{};
+		     return vors_img_dsp_get_static_bad_pixel_correction(&m, &got) == 0 && got.Enb == 1 &&
+		            sec(IK_SEC_SBP)[IK_SECB_SBP_ENABLE] == 1;
+	     }},
+	    {"vignette bypass",
+	     [&] {
+		     img_dsp_vignette_bypass b{3,           0,           2,           {},
+		                               grid.data(), grid.data(), grid.data(), grid.data()};
+		     return vors_img_dsp_set_vignette_compensation_bypass(kFd, &m, &b);
+	     },
+	     {"enable = 3 should be within [0:1] in img_dsp_core_check_vignette_compensation_bypass\n"},
+	     [&] { return sec(IK_SEC_VIGNETTE)[IK_SECB_VIGNETTE_ENABLE] == 1; }},
+	};
+	for (auto &c : cases) {
+		StdoutCapture out;
+		EXPECT_EQ(c.set(), IMG_DSP_CLAMPED) << c.what;
+		std::string text = out.text();
+		for (const char *msg : c.msgs)
+			EXPECT_TRUE(said(text, msg)) << c.what << ": " << msg;
+		EXPECT_TRUE(c.stored()) << c.what;
+	}
+}
+
+/* The deferred black level and the contrast enhancement word a failed
+ * context lookup "contex", as their logs always have. */
+TEST_F(IkRaw, MissingContextIsWordedContex)
+{
+	img_dsp_mode m = mode(0, 7);
+	img_dsp_deferred_black_level d{1, 0};
+	img_dsp_contrast_enhance ce{};
+	img_dsp_contrast_enhance_decimation_factor f{};
+	img_dsp_static_black_level b{};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_deferred_black_level(kFd, &m, &d), -1);
+	EXPECT_EQ(vors_img_dsp_set_contrast_enhance(kFd, &m, &ce), -1);
+	EXPECT_EQ(vors_img_dsp_set_contrast_enhance_internal_setting(kFd, &m, &f), -1);
+	EXPECT_EQ(vors_img_dsp_get_contrast_enhance(&m, &ce), -1);
+	EXPECT_EQ(vors_img_dsp_set_static_black_level(kFd, &m, &b), -1);
+	std::string text = out.text();
+	for (const char *fn :
+	     {"vors_img_dsp_set_deferred_black_level", "vors_img_dsp_set_contrast_enhance",
+	      "vors_img_dsp_set_contrast_enhance_internal_setting", "vors_img_dsp_get_contrast_enhance"})
+		EXPECT_TRUE(
+		    has_msg(text, std::string("[IK][Warning]") + fn + "() ", "Cannot get contex mutex\n"))
+		    << fn;
+	EXPECT_TRUE(has_msg(text, "[IK][Warning]vors_img_dsp_set_static_black_level() ",
+	                    "Cannot get context mutex\n"));
 }
 
 TEST_F(IkRaw, GbGrThresholdsAndLumaMode)
