@@ -6,6 +6,7 @@
 #include "ik_ctx.h"
 #include "ik_debug.h"
 #include "ik_test_support.h"
+#include "img_dsp_mctf.h"
 
 #include <gtest/gtest.h>
 
@@ -366,6 +367,44 @@ TEST_F(IkDebug, DumpOfStillContextClearsVideoOnlyRecords)
 			    << "a refused getter leaves the record cleared";
 		}
 	}
+	/* the refusals are the getters' own */
+	std::string text = out.text();
+	for (const char *getter :
+	     {"vors_img_dsp_get_video_mctf", "vors_img_dsp_get_video_mctf_temporal_adjust_cr",
+	      "vors_img_dsp_get_contrast_enhance"})
+		EXPECT_TRUE(
+		    has_msg(text, std::string("[IK][Error]") + getter + "() ", "does not support pipe 1\n"))
+		    << getter;
+}
+
+/* The raw-stage and MCTF records hold what their getters return. */
+TEST_F(IkDebug, DumpReadsTheRawStageAndMctfThroughTheirGetters)
+{
+	img_dsp_mode m = mode(0, 0);
+	StdoutCapture quiet;
+	img_dsp_static_black_level black{-3000, -10, -11, -12};
+	ASSERT_EQ(vors_img_dsp_set_static_black_level(0, &m, &black), IMG_DSP_CLAMPED);
+	img_dsp_video_mctf_temporal_adjust_y y{16, 2, 100, 200, 300};
+	ASSERT_EQ(vors_img_dsp_set_video_mctf_temporal_adjust_y(0, &m, &y), IMG_DSP_CLAMPED);
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	pieces.clear();
+	img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
+	int seen = 0;
+	for (const auto &r : records()) {
+		if (r.id == LOG_STATIC_BLACK_LEVEL) {
+			img_dsp_static_black_level got{};
+			ASSERT_EQ(vors_img_dsp_get_static_black_level(&m, &got), 0);
+			ASSERT_EQ(r.entries[0].size(), sizeof(got));
+			EXPECT_EQ(memcmp(r.entries[0].data(), &got, sizeof(got)), 0);
+			EXPECT_EQ(got.BlackR, -2048);
+			seen++;
+		}
+		if (r.id == LOG_VIDEO_MCTF_TEMPORAL_ADJUST_Y) {
+			EXPECT_EQ(r.entries[0], std::vector<uint8_t>({15, 2, 100, 0, 200, 0, 44, 1}));
+			seen++;
+		}
+	}
+	EXPECT_EQ(seen, 2);
 }
 
 TEST_F(IkDebug, DumpWithoutRecordFlagOnlySetsFlags)
