@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using iktest::has_msg;
@@ -857,6 +858,33 @@ TEST_F(IkMctfBuild, BasicLayoutPacksIntoSlots16And17)
 	EXPECT_EQ(body(0)->blk.mctf_prev_brightness, 1000u);
 	EXPECT_EQ(body(1)->blk.mctf_prev_brightness, 1000u);
 	EXPECT_EQ(cfg(0)->main.basic.flow.update_masks & 0xFFFF, 0xC381u);
+}
+
+/* Two channels pack their tables at once: each keeps its own remap
+ * inverse, so a channel whose curve cannot be inverted never borrows the
+ * other's. */
+TEST_F(IkMctfBuild, TwoContextsPackFromTwoThreads)
+{
+	up(false, 2);
+	img_dsp_tone_curve tone;
+	memcpy(&tone, body(1)->blk.tone_curve, sizeof(tone));
+	tone.ToneCurveGreen[10] = 0;
+	memcpy(body(1)->blk.tone_curve, &tone, sizeof(tone));
+	auto run = [this](uint8_t ctx, uint8_t first_cfg, uint8_t want) {
+		for (int i = 0; i < 30; i++) {
+			uint8_t id = (uint8_t)(first_cfg + (i & 1));
+			set_mctf(ctx, 256);
+			ASSERT_EQ(build(id, ctx), 0);
+			const uint8_t *t = user(cfg(id)->main.basic.flow.video_mctf);
+			ASSERT_EQ(t[9808 + 128], want) << (int)ctx << " run " << i;
+			ASSERT_EQ(t[2824], 32);
+		}
+	};
+	std::thread a(run, 0, 0, 128), b(run, 1, 2, 0);
+	a.join();
+	b.join();
+	EXPECT_EQ(body(0)->blk.mctf_prev_brightness, 1000u);
+	EXPECT_EQ(body(1)->blk.mctf_prev_brightness, 1000u);
 }
 
 } // namespace
