@@ -310,6 +310,19 @@ TEST_F(IkMctf, NullBlocksAreRefused)
 	EXPECT_EQ(img_dsp_core_check_set_internal_video_mctf(&video, nullptr), IMG_DSP_FAIL);
 	EXPECT_EQ(img_dsp_core_check_set_video_mctf_temporal_adjust(&video, nullptr), IMG_DSP_FAIL);
 	EXPECT_EQ(img_dsp_core_check_set_video_mctf_temporal_adjust_cr(&video, nullptr), IMG_DSP_FAIL);
+	/* the public setters refuse a missing block the same way and store nothing */
+	EXPECT_EQ(vors_img_dsp_set_video_mctf(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_internal_video_mctf(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_video_mctf_temporal_adjust(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_video_mctf_temporal_adjust_y(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_motion_detect(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_internal_motion_detect(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_video_mctf_b(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_video_mctf_b_level(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_internal_video_mctf_fast_start(kFd, &video, nullptr), IMG_DSP_FAIL);
+	EXPECT_EQ(vors_img_dsp_set_internal_video_high_perf_mode(kFd, &video, nullptr), IMG_DSP_FAIL);
+	for (unsigned f = 0; f < 8 * IK_UPDATE_FLAG_BYTES; f++)
+		EXPECT_FALSE(flag(f)) << f;
 	std::string t = cap.text();
 	EXPECT_TRUE(has_msg(t, "[IK][Error]img_dsp_core_check_set_video_mctf() ", "p_mctf_info is NULL\n"));
 	EXPECT_TRUE(has_msg(t, "[IK][Error]img_dsp_core_check_set_internal_video_mctf() ",

@@ -255,6 +255,14 @@ TEST_F(IkRaw, RawSettersAndGettersRefuseOtherPipesAndNullBlocks)
 	EXPECT_EQ(vors_img_dsp_set_dynamic_bad_pixel_correction(kFd, &m, nullptr), -1);
 	EXPECT_EQ(vors_img_dsp_set_cfa_noise_filter(kFd, &m, nullptr), -1);
 	EXPECT_EQ(vors_img_dsp_set_local_exposure(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_demosaic(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_demosaic_internal(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_gbgr_mismatch(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_luma_processing_mode(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_anti_aliasing(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_cfa_leakage_filter(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_static_bad_pixel_correction(kFd, &m, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_vignette_compensation_bypass(kFd, &m, nullptr), -1);
 	EXPECT_EQ(vors_img_dsp_get_static_black_level(&m, nullptr), -1);
 	std::string text = out.text();
 	EXPECT_TRUE(said(text, "does not support pipe\n")) << "the saturation step's own wording";
