@@ -46,15 +46,15 @@ static constexpr container_type container_types[] = {
 };
 
 static constexpr uint32_t container_sizes[IMG_ADJ_FILTER_NUM] = {
-    600, 600,  600,   344, 344, 344,   2136,  8792,  600, 344, 24664, 1880, 8792, 600, 216,  13912, 600,
-    13912, 10840, 4192, 600, 600, 600, 600, 19544, 344, 344, 344, 600, 600, 8792, 344, 344, 344,
-    344, 600, 2136, 600, 13912, 10840, 4192, 600, 600, 600, 600, 13400, 2136, 13400, 1112,
+    600,   600,   600,  344, 344,   344,   2136, 8792,  600, 344, 24664, 1880,  8792, 600,   216,  13912, 600,
+    13912, 10840, 4192, 600, 600,   600,   600,  19544, 344, 344, 344,   600,   600,  8792,  344,  344,   344,
+    344,   600,   2136, 600, 13912, 10840, 4192, 600,   600, 600, 600,   13400, 2136, 13400, 1112,
 };
 
 static constexpr uint32_t block_sizes[IMG_ADJ_FILTER_NUM] = {
-    16, 8,   8,   8,   8,   4,   36,  520, 8,  8,  1536, 24, 260, 16, 6,  544, 8,
-    528, 512, 260, 8, 8, 8, 10, 364, 16, 16, 16, 4, 12, 256, 16, 16, 16,
-    16, 16, 44, 32, 528, 512, 260, 8, 8, 8, 8, 606, 38, 106, 14,
+    16,  8,   8,   8,  8,   4,   36,  520, 8,  8,  1536, 24,  260, 16,  6,  544, 8,
+    528, 512, 260, 8,  8,   8,   10,  364, 16, 16, 16,   4,   12,  256, 16, 16,  16,
+    16,  16,  44,  32, 528, 512, 260, 8,   8,  8,  8,    606, 38,  106, 14,
 };
 
 static constexpr const container_type *find_type(uint32_t size)
@@ -337,15 +337,18 @@ static void apply_part(const part_layout *p, const uint8_t *container, uint8_t *
 			uint16_t va, vb;
 			memcpy(&va, a + 2 * k, 2);
 			memcpy(&vb, b + 2 * k, 2);
-			uint16_t v = (uint16_t)(((uint32_t)va * w_lo + (uint32_t)vb * w_hi) >> IMG_ADJ_ROW_SHIFT);
+			uint16_t v =
+			    (uint16_t)(((uint32_t)va * w_lo + (uint32_t)vb * w_hi) >> IMG_ADJ_ROW_SHIFT);
 			memcpy(out + 2 * k, &v, 2);
 		} else {
-			out[k] = (uint8_t)(((uint32_t)a[k] * w_lo + (uint32_t)b[k] * w_hi) >> IMG_ADJ_ROW_SHIFT);
+			out[k] =
+			    (uint8_t)(((uint32_t)a[k] * w_lo + (uint32_t)b[k] * w_hi) >> IMG_ADJ_ROW_SHIFT);
 		}
 	}
 }
 
-static int interpolate(const container_type *t, filter_state *f, const filter_container *fc, int32_t gain_index)
+static int interpolate(const container_type *t, filter_state *f, const filter_container *fc,
+                       int32_t gain_index)
 {
 	if (f->id != fc->id) {
 		printf("error: filter id %d mismatch container %d\n", (int)f->id, (int)fc->id);
@@ -512,13 +515,15 @@ static int32_t pre_config_gain_index(int chan)
 
 static void cc_pass(int chan, int32_t gain_index, const uint32_t wb[3])
 {
-	img_adj_cc_step(img_adj_filter_state(chan, IMG_ADJ_CC), active(chan, IMG_ADJ_CC), img_adj_cc_container(chan, 0),
-			wb, gain_index - IMG_ADJ_START_GAIN_INDEX, img_adj_filter_block(chan, IMG_ADJ_CC), chan);
+	img_adj_cc_step(img_adj_filter_state(chan, IMG_ADJ_CC), active(chan, IMG_ADJ_CC),
+	                img_adj_cc_container(chan, 0), wb, gain_index - IMG_ADJ_START_GAIN_INDEX,
+	                img_adj_filter_block(chan, IMG_ADJ_CC), chan);
 }
 
 static void evaluate(int chan, uint32_t id, int32_t gain_index)
 {
-	img_adj_container_apply(img_adj_filter_state(chan, id), active(chan, id), gain_index, container_sizes[id]);
+	img_adj_container_apply(img_adj_filter_state(chan, id), active(chan, id), gain_index,
+	                        container_sizes[id]);
 }
 
 /* Translates (filter 9 writes its own block) and sends a changed filter;
@@ -691,7 +696,8 @@ static void fill_cc_bank(int chan, int bank, const img_adj_cc_sources src, filte
 	if (src[2])
 		memcpy(tables[IMG_ADJ_CC_WORK], src[2], IMG_ADJ_CC_TABLE_SIZE);
 	for (int k = 0; k < IMG_ADJ_CC_TABLES; k++)
-		img_adj_container_set_pointer(reg, tables[k], k, IMG_ADJ_CC_COLUMN, IMG_ADJ_CC_CONTAINER_SIZE);
+		img_adj_container_set_pointer(reg, tables[k], k, IMG_ADJ_CC_COLUMN,
+		                              IMG_ADJ_CC_CONTAINER_SIZE);
 }
 
 int img_adj_load_cc_tables(const img_adj_cc_sources *sources)

@@ -32,8 +32,8 @@ typedef struct cc_state {
 } cc_state;
 
 static const img_adj_settings default_settings = {
-    1, 0, 64, 64, 0, 0, {64, 64, 64, 64}, {64, 64, 16, 64, 3, 64, 64, 64, 64, 64, 64, 64}, 0, 128, 128, 0, 0.2f,
-    0, 6, 6, 0,
+    1, 0,    64, 64, 0, 0, {64, 64, 64, 64}, {64, 64, 16, 64, 3, 64, 64, 64, 64, 64, 64, 64}, 0, 128, 128,
+    0, 0.2f, 0,  6,  6, 0,
 };
 
 static const uint32_t sharpness_presets[IMG_ADJ_LEVELS][IMG_ADJ_SHARPNESS_VALUES] = {
@@ -46,8 +46,8 @@ static const uint32_t sharpness_presets[IMG_ADJ_LEVELS][IMG_ADJ_SHARPNESS_VALUES
 };
 
 static const uint32_t nf_presets[IMG_ADJ_LEVELS][IMG_ADJ_NF_VALUES] = {
-    {255, 0, 0, 0},     {128, 48, 48, 16},   {116, 54, 54, 32},   {102, 64, 64, 48},
-    {92, 64, 64, 54},   {80, 64, 64, 64},    {64, 64, 64, 64},    {56, 128, 128, 84},
+    {255, 0, 0, 0},      {128, 48, 48, 16},   {116, 54, 54, 32},   {102, 64, 64, 48},
+    {92, 64, 64, 54},    {80, 64, 64, 64},    {64, 64, 64, 64},    {56, 128, 128, 84},
     {48, 160, 160, 114}, {40, 192, 192, 128}, {32, 192, 192, 160}, {24, 256, 256, 256},
 };
 
@@ -199,7 +199,8 @@ int img_adj_set_contrast(const uint32_t *v, uint32_t mask)
 
 int img_adj_set_saturation(const int32_t *v, uint32_t mask)
 {
-	return set_masked(v, mask, [v](img_adj_settings &s, int c) { return s.saturation = (uint32_t)v[c], 0; });
+	return set_masked(v, mask,
+	                  [v](img_adj_settings &s, int c) { return s.saturation = (uint32_t)v[c], 0; });
 }
 
 int img_adj_set_hue(const int32_t *v, uint32_t mask)
@@ -226,42 +227,49 @@ static bool level_valid(int32_t level)
 	return level >= 0 && level < IMG_ADJ_LEVELS;
 }
 
-int img_adj_set_sharpness_level(const int32_t *levels, uint32_t mask)
+/* Copies the preset of each channel's level and stores the level. */
+template <size_t N>
+static int set_level(const int32_t *levels, uint32_t mask, const uint32_t (*presets)[N],
+                     uint32_t (img_adj_settings::*values)[N], uint8_t img_adj_settings::*level)
 {
-	return set_masked(levels, mask, [levels](img_adj_settings &s, int c) {
+	return set_masked(levels, mask, [=](img_adj_settings &s, int c) {
 		if (!level_valid(levels[c]))
 			return -1;
-		memcpy(s.sharpness, sharpness_presets[levels[c]], sizeof(s.sharpness));
-		s.sharpness_level = (uint8_t)levels[c];
+		memcpy(s.*values, presets[levels[c]], sizeof(s.*values));
+		s.*level = (uint8_t)levels[c];
 		return 0;
 	});
+}
+
+/* N values a channel, one channel after the other. */
+template <size_t N>
+static int set_values(const uint32_t *values, uint32_t mask, uint32_t (img_adj_settings::*field)[N])
+{
+	return set_masked(values, mask, [=](img_adj_settings &s, int c) {
+		memcpy(s.*field, values + N * (size_t)c, sizeof(s.*field));
+		return 0;
+	});
+}
+
+int img_adj_set_sharpness_level(const int32_t *levels, uint32_t mask)
+{
+	return set_level(levels, mask, sharpness_presets, &img_adj_settings::sharpness,
+	                 &img_adj_settings::sharpness_level);
 }
 
 int img_adj_set_sharpness_values(const uint32_t *values, uint32_t mask)
 {
-	return set_masked(values, mask, [values](img_adj_settings &s, int c) {
-		memcpy(s.sharpness, values + IMG_ADJ_SHARPNESS_VALUES * c, sizeof(s.sharpness));
-		return 0;
-	});
+	return set_values(values, mask, &img_adj_settings::sharpness);
 }
 
 int img_adj_set_nf_level(const int32_t *levels, uint32_t mask)
 {
-	return set_masked(levels, mask, [levels](img_adj_settings &s, int c) {
-		if (!level_valid(levels[c]))
-			return -1;
-		memcpy(s.nf_values, nf_presets[levels[c]], sizeof(s.nf_values));
-		s.nf_level = (uint8_t)levels[c];
-		return 0;
-	});
+	return set_level(levels, mask, nf_presets, &img_adj_settings::nf_values, &img_adj_settings::nf_level);
 }
 
 int img_adj_set_nf_values(const uint32_t *values, uint32_t mask)
 {
-	return set_masked(values, mask, [values](img_adj_settings &s, int c) {
-		memcpy(s.nf_values, values + IMG_ADJ_NF_VALUES * c, sizeof(s.nf_values));
-		return 0;
-	});
+	return set_values(values, mask, &img_adj_settings::nf_values);
 }
 
 int img_adj_set_bw_mode(const uint32_t *v, uint32_t mask)
@@ -437,7 +445,8 @@ static void point_block_at(void *block, const uint8_t *table)
 
 /* Every 10-bit value of out becomes (a wa + b wb) >> shift; bits 30 and
  * 31 of out stay. Head and tail are the caller's. */
-static void blend_entries(uint8_t *out, const uint8_t *a, const uint8_t *b, uint32_t wa, uint32_t wb, int shift)
+static void blend_entries(uint8_t *out, const uint8_t *a, const uint8_t *b, uint32_t wa, uint32_t wb,
+                          int shift)
 {
 	for (int i = 0; i < IMG_ADJ_CC_ENTRIES; i++) {
 		uint32_t ea, eb, eo;
@@ -493,8 +502,8 @@ static void temperature_blend(uint8_t *const t[IMG_ADJ_CC_TABLES], const filter_
 
 /* T4 from the temperature blend towards the low-light table as the
  * exposure rises through the band. */
-static void low_light_blend(uint8_t *const t[IMG_ADJ_CC_TABLES], const uint8_t *cache, const filter_container *fc,
-			    int32_t ev)
+static void low_light_blend(uint8_t *const t[IMG_ADJ_CC_TABLES], const uint8_t *cache,
+                            const filter_container *fc, int32_t ev)
 {
 	int32_t e_lo = (int32_t)cc_word(fc, CC_ROW_EV, 0), e_hi = (int32_t)cc_word(fc, CC_ROW_EV, 1);
 	uint32_t a_lo = cc_word(fc, CC_ROW_ALPHA, 0), a_hi = cc_word(fc, CC_ROW_ALPHA, 1);
@@ -514,7 +523,7 @@ static bool near(uint32_t last, uint32_t v)
 }
 
 int img_adj_cc_step(filter_state *state, const filter_container *container, const filter_container *reg,
-		    const uint32_t wb[3], int32_t ev, void *block, int32_t chan)
+                    const uint32_t wb[3], int32_t ev, void *block, int32_t chan)
 {
 	if (!state || !container || !reg || !wb || !block || !chan_valid(chan))
 		return -1;
@@ -617,9 +626,9 @@ const uint16_t *img_adj_contrast_limit_curve(int high)
 		limits()
 		{
 			static const float low_knots[17] = {0,   201, 346, 419, 453, 474, 488, 500, 514,
-							    534, 549, 569, 597, 648, 746, 888, 1023};
-			static const float high_knots[17] = {0,   7,   12,  21,  34,   61,   125,  282, 514,
-							     744, 892, 954, 981, 996, 1007, 1014, 1023};
+			                                    534, 549, 569, 597, 648, 746, 888, 1023};
+			static const float high_knots[17] = {0,   7,   12,  21,  34,  61,   125,  282, 514,
+			                                     744, 892, 954, 981, 996, 1007, 1014, 1023};
 			curve_through(low_knots, curve[0]);
 			curve_through(high_knots, curve[1]);
 		}
@@ -844,11 +853,12 @@ static int32_t hdr_tone_strength(const uint32_t *h)
 {
 	uint64_t total = hdr_tone.total;
 	int64_t m = (2 * (int64_t)h[0] + 3 * (int64_t)h[1] + 4 * (int64_t)h[2] + 5 * (int64_t)h[3] +
-		     4 * (int64_t)h[4]) /
-		    18;
+	             4 * (int64_t)h[4]) /
+	            18;
 	int32_t p2 = hist_position(h, total / 50), p50 = hist_position(h, total / 2);
 	int32_t p98 = hist_position(h, 49 * total / 50);
-	int64_t b1 = (int64_t)(total / 5000), b2 = (int64_t)(2 * total / 5000), b3 = (int64_t)(3 * total / 5000);
+	int64_t b1 = (int64_t)(total / 5000), b2 = (int64_t)(2 * total / 5000),
+	        b3 = (int64_t)(3 * total / 5000);
 	int64_t v = m;
 	if (p50 > 0) {
 		int32_t u = (int32_t)((int64_t)(p98 - p50) * (p50 - p2) * 256 / p50);

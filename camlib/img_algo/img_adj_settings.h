@@ -101,7 +101,7 @@ void img_adj_set_update_flags(void);
  * exposure value and points the block at the table to send. 1 when nothing
  * moved. */
 int img_adj_cc_step(filter_state *state, const filter_container *container, const filter_container *cc,
-		    const uint32_t wb[3], int32_t ev, void *block, int32_t chan);
+                    const uint32_t wb[3], int32_t ev, void *block, int32_t chan);
 /* out = (a * pre_wgt + b * next_wgt) >> 16 value by value. */
 int img_adj_cc_weighted_blend(void *out, const void *a, const void *b, uint32_t pre_wgt, uint32_t next_wgt);
 /* The RGB-IR fractional correction filter 9's transmitter sends. */

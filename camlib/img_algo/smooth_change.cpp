@@ -179,8 +179,8 @@ void hermite_eval(const float *x, const float *y, int n, const float *d, float *
 	float h = x[k + 1] - x[k];
 	float t = (x_at - x[k]) / h;
 	float u = 1.0f - t;
-	*out = y[k] * (1.0f + 2.0f * t) * u * u + y[k + 1] * (3.0f - 2.0f * t) * t * t + d[k] * h * t * u * u +
-	       d[k + 1] * h * t * t * (t - 1.0f);
+	*out = y[k] * (1.0f + 2.0f * t) * u * u + y[k + 1] * (3.0f - 2.0f * t) * t * t +
+	       d[k] * h * t * u * u + d[k + 1] * h * t * t * (t - 1.0f);
 }
 
 void spline_second_derivs(const float *x, const float *y, int n, float *y2, float yp1, float ypn)
@@ -234,7 +234,8 @@ void splint(const float *xa, const float *ya, const float *y2a, int n, float *ou
 	}
 	float a = (xa[khi] - x) / h;
 	float b = (x - xa[klo]) / h;
-	*out = a * ya[klo] + b * ya[khi] + ((a * a * a - a) * y2a[klo] + (b * b * b - b) * y2a[khi]) * (h * h) / 6.0f;
+	*out = a * ya[klo] + b * ya[khi] +
+	       ((a * a * a - a) * y2a[klo] + (b * b * b - b) * y2a[khi]) * (h * h) / 6.0f;
 }
 
 uint64_t array_sum_u32(const uint32_t *a, int32_t n)

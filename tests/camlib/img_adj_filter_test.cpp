@@ -34,10 +34,11 @@ TEST(AdjLayout, SizesNameTheirTypesAndFillABank)
 	/* States lie back to back, each a header and one row image a part. */
 	for (uint32_t id = 0; id + 1 < IMG_ADJ_FILTER_NUM; id++) {
 		const TypeSpec *t = type_of(img_adj_container_size(id));
-		ptrdiff_t span = (uint8_t *)img_adj_filter_state(0, id + 1) - (uint8_t *)img_adj_filter_state(0, id);
+		ptrdiff_t span =
+		    (uint8_t *)img_adj_filter_state(0, id + 1) - (uint8_t *)img_adj_filter_state(0, id);
 		EXPECT_EQ(span, (ptrdiff_t)(sizeof(filter_state) + values_size(*t))) << id;
 		EXPECT_GE((uint8_t *)img_adj_filter_block(0, id + 1) - (uint8_t *)img_adj_filter_block(0, id),
-			  (ptrdiff_t)img_adj_filter_block_size(id));
+		          (ptrdiff_t)img_adj_filter_block_size(id));
 	}
 	EXPECT_EQ(img_adj_filter_block_size(45), 606u);
 	EXPECT_EQ((uintptr_t)img_adj_filter_block(0, IMG_ADJ_CC) % 8, 0u);
@@ -47,7 +48,7 @@ struct RowCase {
 	const char *what;
 	int32_t gain;
 	uint32_t lo, hi, flag;
-	int row;   /* the row copied; -1: rows 2 and 3 blended 84 and 44 */
+	int row; /* the row copied; -1: rows 2 and 3 blended 84 and 44 */
 };
 
 int64_t blended(int64_t a, int64_t b, int width)
@@ -85,15 +86,17 @@ TEST(AdjContainer, EveryTypeSelectsOrBlendsTheRowsOfTheGainIndex)
 				int per_row = s.row / s.width;
 				for (int k = 0; k < per_row - 1; k++) {
 					int64_t want = c.row >= 0 ? fc.value((int)p, c.row, k)
-								  : blended(fc.value((int)p, 2, k), fc.value((int)p, 3, k),
-									    s.width);
-					ASSERT_EQ(st.value(t, (int)p, k), want) << "part " << p << " value " << k;
+					                          : blended(fc.value((int)p, 2, k),
+					                                    fc.value((int)p, 3, k), s.width);
+					ASSERT_EQ(st.value(t, (int)p, k), want)
+					    << "part " << p << " value " << k;
 				}
 				int64_t untouched = 0;
 				memset(&untouched, 0xa5, (size_t)s.width);
 				if (s.width == 4)
 					untouched = (int32_t)untouched;
-				EXPECT_EQ(st.value(t, (int)p, per_row - 1), untouched) << "only count values move";
+				EXPECT_EQ(st.value(t, (int)p, per_row - 1), untouched)
+				    << "only count values move";
 			}
 		}
 	}
@@ -124,7 +127,7 @@ TEST(AdjContainer, TuningDescriptorsStayInsideTheRowAndTheSixteenRows)
 		const PartSpec &last = t.parts.back();
 		int per_row = last.row / last.width;
 		EXPECT_EQ(st.value(t, (int)t.parts.size() - 1, per_row - 1),
-			  fc.value((int)t.parts.size() - 1, 15, per_row - 1))
+		          fc.value((int)t.parts.size() - 1, 15, per_row - 1))
 		    << "row 15 stands for a highest row of 99, size " << t.size;
 	}
 }
@@ -185,7 +188,8 @@ TEST(AdjContainer, PointersGoToTheirRowAndColumn)
 	EXPECT_EQ(img_adj_container_set_pointer(c, &x, 4, 2, 344), -1);
 	EXPECT_EQ(img_adj_container_set_pointer(c, &x, 16, 2, 600), -1);
 	EXPECT_EQ(img_adj_container_set_pointer(c, &x, 0, 4, 600), -1);
-	EXPECT_EQ(GetCapturedStdout(), "non-supported container type\nM, N out of range\nM, N out of range\n");
+	EXPECT_EQ(GetCapturedStdout(),
+	          "non-supported container type\nM, N out of range\nM, N out of range\n");
 	EXPECT_EQ(filter_container_reset(c, 9, -1), 0);
 	EXPECT_EQ(c->id, 9u);
 	EXPECT_EQ(filter_container_set_mode(c, 2), 0);
@@ -201,8 +205,9 @@ TEST(AdjLayout, LastFilterFollowsTheWorkModeAndTheCountStaysWithinTheStore)
 	EXPECT_EQ(img_adj_last_filter_id(5), IMG_ADJ_NO_FILTER);
 	EXPECT_EQ(img_adj_set_channel_count(0), -1);
 	EXPECT_EQ(img_adj_set_channel_count(5), -1);
-	EXPECT_EQ(GetCapturedStdout(),
-		  "error:img_work_info.mode =5\nError:vors_aaa_vin_chan_num =0\nError:vors_aaa_vin_chan_num =5\n");
+	EXPECT_EQ(
+	    GetCapturedStdout(),
+	    "error:img_work_info.mode =5\nError:vors_aaa_vin_chan_num =0\nError:vors_aaa_vin_chan_num =5\n");
 	EXPECT_EQ(img_adj_set_channel_count(4), 0);
 	EXPECT_EQ(img_adj_get_channel_count(), 4);
 	EXPECT_EQ(img_adj_set_channel_info(nullptr), -1);
@@ -346,17 +351,18 @@ TEST_F(AdjPass, PerFramePassFollowsEachFiltersPeriod)
 		for (uint32_t id = 0; id <= 48; id++) {
 			if (excluded.count(id))
 				continue;
-			bool due = id <= 1 ? pass % 2 == 0
-				   : id == 9 ? pass == 1
-				   : (id == 11 || id == 12) ? pass == 15
-							     : pass % 5 == 0;
+			bool due = id <= 1                  ? pass % 2 == 0
+			           : id == 9                ? pass == 1
+			           : (id == 11 || id == 12) ? pass == 15
+			                                    : pass % 5 == 0;
 			if (due)
 				want.push_back(id);
 		}
 		EXPECT_EQ(rec_.ids_sent(0), want) << "pass " << pass;
 		for (const Sent &s : rec_.sent) {
 			EXPECT_EQ(s.force, sent_before.count(s.id) ? 0u : 1u)
-			    << "pass " << pass << " filter " << s.id << ": the first pass's force lasts one send";
+			    << "pass " << pass << " filter " << s.id
+			    << ": the first pass's force lasts one send";
 			if (s.chan == 1)
 				sent_before.insert(s.id);
 		}
@@ -517,10 +523,10 @@ TEST_F(AdjPass, ModeSetterAndBlockGetterRefuseWhatTheStoreCannotServe)
 	EXPECT_EQ(img_adj_get_filter_block(out.data(), 9, 3, 0), -1);
 	EXPECT_EQ(img_adj_get_filter_block(out.data(), -1, 3, 0), -1);
 	EXPECT_EQ(GetCapturedStdout(), "error: null pointer.\n"
-				       "error: invalid filter id 49.\n"
-				       "error: illegal channel id [2].\n"
-				       "error: invalid size 9 of filter 3, at most 8.\n"
-				       "error: invalid size -1 of filter 3, at most 8.\n");
+	                               "error: invalid filter id 49.\n"
+	                               "error: illegal channel id [2].\n"
+	                               "error: invalid size 9 of filter 3, at most 8.\n"
+	                               "error: invalid size -1 of filter 3, at most 8.\n");
 	EXPECT_EQ(out[0], 0xee);
 
 	rec_.clear();
@@ -560,9 +566,12 @@ TEST_F(AdjPass, ColourTablesLoadActiveAndPendingBanks)
 	bring_up();
 	for (int c = 0; c < 2; c++) {
 		for (int k = 0; k < 4; k++)
-			EXPECT_EQ(memcmp(cc_table_of(c, k), tables_[(size_t)k].data(), IMG_ADJ_CC_TABLE_SIZE), 0);
+			EXPECT_EQ(memcmp(cc_table_of(c, k), tables_[(size_t)k].data(), IMG_ADJ_CC_TABLE_SIZE),
+			          0);
 		EXPECT_EQ(cc_entry(cc_table_of(c, IMG_ADJ_CC_WORK), 0) & 0x3ff, 500u) << "T4 starts as T2";
-		EXPECT_EQ(memcmp(img_adj_cc_container(c, 0), img_adj_cc_container(c, 1), IMG_ADJ_CC_CONTAINER_SIZE), 0);
+		EXPECT_EQ(
+		    memcmp(img_adj_cc_container(c, 0), img_adj_cc_container(c, 1), IMG_ADJ_CC_CONTAINER_SIZE),
+		    0);
 	}
 	uint8_t *old_t0 = cc_table_of(1, 0);
 	std::vector<uint8_t> other = cc_table(33, 0x77);

@@ -89,12 +89,9 @@ TEST_F(AdjSettings, PresetsByLevelAndTheChannelWhereALevelIsRefused)
 		uint32_t nf[4];
 	};
 	const Preset presets[] = {
-	    {0, 192, 0, 32, 3, {255, 0, 0, 0}},
-	    {6, 64, 16, 64, 3, {64, 64, 64, 64}},
-	    {9, 40, 40, 160, 2, {40, 192, 192, 128}},
-	    {11, 24, 48, 255, 1, {24, 256, 256, 256}},
-	    {12, 0, 0, 0, 0, {0, 0, 0, 0}},
-	    {14, 0, 0, 0, 0, {0, 0, 0, 0}},
+	    {0, 192, 0, 32, 3, {255, 0, 0, 0}},       {6, 64, 16, 64, 3, {64, 64, 64, 64}},
+	    {9, 40, 40, 160, 2, {40, 192, 192, 128}}, {11, 24, 48, 255, 1, {24, 256, 256, 256}},
+	    {12, 0, 0, 0, 0, {0, 0, 0, 0}},           {14, 0, 0, 0, 0, {0, 0, 0, 0}},
 	};
 	for (const Preset &p : presets) {
 		const int32_t levels[3] = {p.level, p.level, p.level};
@@ -107,7 +104,8 @@ TEST_F(AdjSettings, PresetsByLevelAndTheChannelWhereALevelIsRefused)
 		EXPECT_EQ(s->sharpness[3], p.sharp3);
 		EXPECT_EQ(s->sharpness[4], p.sharp4);
 		EXPECT_EQ(s->sharpness[11], p.level >= 12 ? 0u : 64u);
-		EXPECT_EQ(std::vector<uint32_t>(s->nf_values, s->nf_values + 4), std::vector<uint32_t>(p.nf, p.nf + 4));
+		EXPECT_EQ(std::vector<uint32_t>(s->nf_values, s->nf_values + 4),
+		          std::vector<uint32_t>(p.nf, p.nf + 4));
 		EXPECT_EQ(s->sharpness_level, p.level);
 		EXPECT_EQ(s->nf_level, p.level);
 	}
@@ -225,7 +223,7 @@ class AdjColour : public AdjSettings
 		info_[1].rgb_ir = 1;
 		channels(2);
 		tables_ = {cc_table(100, 0x10), cc_table(300, 0x11), cc_table(500, 0x12, 0x80000000u),
-			   cc_table(900, 0x13)};
+		           cc_table(900, 0x13)};
 		img_adj_cc_sources src[2];
 		for (int c = 0; c < 2; c++)
 			for (int k = 0; k < 4; k++)
@@ -248,8 +246,9 @@ class AdjColour : public AdjSettings
 	int step(uint32_t red, int32_t ev, int chan = 0)
 	{
 		const uint32_t wb[3] = {red, 1024, 1024};
-		return img_adj_cc_step(img_adj_filter_state(chan, IMG_ADJ_CC), fc_.fc(), img_adj_cc_container(chan, 0),
-				       wb, ev, img_adj_filter_block(chan, IMG_ADJ_CC), chan);
+		return img_adj_cc_step(img_adj_filter_state(chan, IMG_ADJ_CC), fc_.fc(),
+		                       img_adj_cc_container(chan, 0), wb, ev,
+		                       img_adj_filter_block(chan, IMG_ADJ_CC), chan);
 	}
 	uint8_t *t4()
 	{
@@ -293,7 +292,8 @@ TEST_F(AdjColour, RedGainPicksOrBlendsTheTemperatureTables)
 	for (const Case &c : cases) {
 		CaptureStdout();
 		EXPECT_EQ(step(c.red, 0), 0);
-		EXPECT_EQ(GetCapturedStdout(), "error: invalid ev setting: threshold[1152, 896] alpha[0, 768]\n");
+		EXPECT_EQ(GetCapturedStdout(),
+		          "error: invalid ev setting: threshold[1152, 896] alpha[0, 768]\n");
 		SCOPED_TRACE("red " + std::to_string(c.red));
 		expect_t4(c.value, c.top, c.mark);
 		EXPECT_EQ(state_->changed, 1u);
@@ -389,9 +389,12 @@ TEST_F(AdjColour, WeightedBlendNeedsWeightsOfOne)
 {
 	std::vector<uint8_t> out = cc_table(0, 0, 0x40000000u);
 	CaptureStdout();
-	EXPECT_EQ(img_adj_cc_weighted_blend(out.data(), tables_[0].data(), tables_[1].data(), 32768, 32767), -1);
-	EXPECT_EQ(GetCapturedStdout(), "error: sum of pre_wgt and next_wgt (65535) should be equal to 65536\n");
-	ASSERT_EQ(img_adj_cc_weighted_blend(out.data(), tables_[0].data(), tables_[1].data(), 49152, 16384), 0);
+	EXPECT_EQ(img_adj_cc_weighted_blend(out.data(), tables_[0].data(), tables_[1].data(), 32768, 32767),
+	          -1);
+	EXPECT_EQ(GetCapturedStdout(),
+	          "error: sum of pre_wgt and next_wgt (65535) should be equal to 65536\n");
+	ASSERT_EQ(img_adj_cc_weighted_blend(out.data(), tables_[0].data(), tables_[1].data(), 49152, 16384),
+	          0);
 	EXPECT_EQ(cc_entry(out.data(), 7), 0x40000000u | 150u | 150u << 10 | 150u << 20);
 	EXPECT_EQ(out[0], 0x10);
 }
@@ -413,7 +416,7 @@ TEST_F(AdjSettings, DispatchersCheckTheIdAndPassResultsOn)
 	rec.tx[IMG_ADJ_CC] = nullptr;
 	EXPECT_EQ(img_adj_transmit(&st, block, 3, &mode), -1);
 	EXPECT_EQ(GetCapturedStdout(), "filter id 49 unsupported\nfilter id exceeds parser num\n"
-				       "no translater for filter 9\nno transmitter for filter 9\n");
+	                               "no translater for filter 9\nno transmitter for filter 9\n");
 	st.id = 3;
 	EXPECT_EQ(img_adj_translate(&st, block, 0, nullptr), -1);
 	st.id = 4;
@@ -430,8 +433,8 @@ struct Rgb2Yuv {
 	Rgb2Yuv()
 	{
 		const int16_t m[3][12] = {{10, 20, 30, -40, 50, 60, 70, -80, 90, 16, 128, 128},
-					  {77, 150, 29, -43, -85, 128, 128, -107, -21, 0, 128, 128},
-					  {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
+		                          {77, 150, 29, -43, -85, 128, 128, -107, -21, 0, 128, 128},
+		                          {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}};
 		for (int p = 0; p < 3; p++)
 			memcpy(st.bytes.data() + sizeof(filter_state) + 16 + 32 * p, m[p], sizeof(m[p]));
 	}
@@ -453,16 +456,52 @@ TEST_F(AdjSettings, RgbToYuvChoosesTheMatrixAndTurnsItsChroma)
 		std::vector<int16_t> want;
 	};
 	const Case cases[] = {
-	    {"neutral keeps matrix 1", 1, 0, 0, 64, 0, {77, 150, 29, -43, -85, 128, 128, -107, -21, 0, 128, 128}},
+	    {"neutral keeps matrix 1",
+	     1,
+	     0,
+	     0,
+	     64,
+	     0,
+	     {77, 150, 29, -43, -85, 128, 128, -107, -21, 0, 128, 128}},
 	    {"matrix 0", 0, 0, 0, 64, 0, {10, 20, 30, -40, 50, 60, 70, -80, 90, 16, 128, 128}},
 	    {"matrix 3", 3, 0, 0, 64, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
 	    {"YUV input forces matrix 3", 1, 1, 0, 64, 0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}},
-	    {"brightness 300 is 255", 1, 0, 300, 64, 0, {77, 150, 29, -43, -85, 128, 128, -107, -21, 255, 128, 128}},
-	    {"brightness -300 is -255", 0, 0, -300, 64, 0, {10, 20, 30, -40, 50, 60, 70, -80, 90, -239, 128, 128}},
-	    {"hue 1: Kc 2047, Ks 71", 1, 0, 0, 64, 1, {77, 150, 29, -39, -88, 125, 127, -103, -25, 0, 128, 128}},
+	    {"brightness 300 is 255",
+	     1,
+	     0,
+	     300,
+	     64,
+	     0,
+	     {77, 150, 29, -43, -85, 128, 128, -107, -21, 255, 128, 128}},
+	    {"brightness -300 is -255",
+	     0,
+	     0,
+	     -300,
+	     64,
+	     0,
+	     {10, 20, 30, -40, 50, 60, 70, -80, 90, -239, 128, 128}},
+	    {"hue 1: Kc 2047, Ks 71",
+	     1,
+	     0,
+	     0,
+	     64,
+	     1,
+	     {77, 150, 29, -39, -88, 125, 127, -103, -25, 0, 128, 128}},
 	    {"hue 20 is 15", 1, 0, 0, 64, 20, {77, 150, 29, 27, -127, 99, 131, -50, -83, 0, 128, 128}},
-	    {"saturation 300 is 255", 1, 0, 0, 300, 0, {77, 150, 29, -172, -339, 510, 510, -427, -84, 0, 128, 128}},
-	    {"hue -3, saturation 100", 1, 0, 0, 100, -3, {77, 150, 29, -89, -114, 201, 190, -181, -11, 0, 128, 128}},
+	    {"saturation 300 is 255",
+	     1,
+	     0,
+	     0,
+	     300,
+	     0,
+	     {77, 150, 29, -172, -339, 510, 510, -427, -84, 0, 128, 128}},
+	    {"hue -3, saturation 100",
+	     1,
+	     0,
+	     0,
+	     100,
+	     -3,
+	     {77, 150, 29, -89, -114, 201, 190, -181, -11, 0, 128, 128}},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.what);
@@ -506,8 +545,10 @@ TEST_F(AdjSettings, RgbToYuvKeepsTheBlockForOtherMatricesAndTakesThePreConfigura
 TEST_F(AdjSettings, ContrastRuleRunsFromTheLowToTheHighCurve)
 {
 	const uint16_t *low = img_adj_contrast_limit_curve(0), *high = img_adj_contrast_limit_curve(1);
-	const uint16_t low_points[16] = {0, 201, 346, 419, 453, 474, 488, 500, 514, 534, 549, 569, 597, 648, 746, 888};
-	const uint16_t high_points[16] = {0, 7, 12, 21, 34, 61, 125, 282, 514, 744, 892, 954, 981, 996, 1007, 1014};
+	const uint16_t low_points[16] = {0,   201, 346, 419, 453, 474, 488, 500,
+	                                 514, 534, 549, 569, 597, 648, 746, 888};
+	const uint16_t high_points[16] = {0,   7,   12,  21,  34,  61,  125,  282,
+	                                  514, 744, 892, 954, 981, 996, 1007, 1014};
 	for (int k = 0; k < 16; k++) {
 		EXPECT_EQ(low[16 * k], low_points[k]) << k;
 		EXPECT_EQ(high[16 * k], high_points[k]) << k;
@@ -529,11 +570,11 @@ TEST_F(AdjSettings, ContrastRuleRunsFromTheLowToTheHighCurve)
 		img_adj_contrast_curve(&tone, contrast);
 		for (int i = 0; i < 256; i++) {
 			int g = 4 * i;
-			int want = contrast == 0	? low[i]
-				   : contrast == 32 ? (low[i] * 32 + g * 32) >> 6
-				   : contrast == 64 ? g
-				   : contrast == 96 ? (high[i] * 32 + g * 32) >> 6
-						    : high[i];
+			int want = contrast == 0    ? low[i]
+			           : contrast == 32 ? (low[i] * 32 + g * 32) >> 6
+			           : contrast == 64 ? g
+			           : contrast == 96 ? (high[i] * 32 + g * 32) >> 6
+			                            : high[i];
 			ASSERT_EQ(tone.ToneCurveGreen[i], want) << "contrast " << contrast << " entry " << i;
 			ASSERT_EQ(tone.ToneCurveRed[i], want);
 			ASSERT_EQ(tone.ToneCurveBlue[i], want);

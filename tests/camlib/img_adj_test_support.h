@@ -36,9 +36,11 @@ inline const std::vector<TypeSpec> &container_types()
 	    {1112, {{1, 4, 64, 88}}},
 	    {2136, {{1, 4, 128, 88}}},
 	    {4184, {{1, 4, 256, 88}}},
-	    {13912, {{1, 4, 256, 88}, {6, 2, 32, 4184}, {10, 2, 32, 4696}, {14, 2, 32, 5208}, {18, 2, 512, 5720}}},
+	    {13912,
+	     {{1, 4, 256, 88}, {6, 2, 32, 4184}, {10, 2, 32, 4696}, {14, 2, 32, 5208}, {18, 2, 512, 5720}}},
 	    {8792, {{1, 4, 32, 88}, {6, 2, 512, 600}}},
-	    {10840, {{1, 4, 64, 88}, {6, 2, 32, 1112}, {10, 2, 32, 1624}, {14, 2, 32, 2136}, {18, 2, 512, 2648}}},
+	    {10840,
+	     {{1, 4, 64, 88}, {6, 2, 32, 1112}, {10, 2, 32, 1624}, {14, 2, 32, 2136}, {18, 2, 512, 2648}}},
 	    {4192, {{6, 1, 256, 96}}},
 	    {24664, {{6, 2, 512, 88}, {10, 2, 512, 8280}, {14, 2, 512, 16472}}},
 	    {1880, {{1, 4, 16, 88}, {6, 2, 32, 344}, {10, 2, 32, 856}, {14, 2, 32, 1368}}},
@@ -140,7 +142,8 @@ struct Container {
  * values is caught by the sanitizer build. */
 struct State {
 	std::vector<uint8_t> bytes;
-	State(const TypeSpec &t, uint32_t id, uint8_t fill) : bytes(sizeof(filter_state) + values_size(t), fill)
+	State(const TypeSpec &t, uint32_t id, uint8_t fill)
+	    : bytes(sizeof(filter_state) + values_size(t), fill)
 	{
 		filter_state h = {id, 1, 0, 0, 0, 0};
 		memcpy(bytes.data(), &h, sizeof(h));

@@ -25,8 +25,9 @@ struct SmoothCase {
 TEST(SmoothChange, MovesByOneSpeedthOfTheDistanceAndBySingleStepsWhenClose)
 {
 	const SmoothCase cases[] = {
-	    {100, 0, 16, 6}, {10, 0, 16, 1},  {0, 10, 16, 9},     {-100, 0, 16, -6},         {5, 5, 3, 5},
-	    {17, 0, 16, 1},  {1000, 0, 65536, 1}, {0, 1000, 65536, 999}, {2000000000, -2000000000, 2, 0},
+	    {100, 0, 16, 6},     {10, 0, 16, 1},        {0, 10, 16, 9},
+	    {-100, 0, 16, -6},   {5, 5, 3, 5},          {17, 0, 16, 1},
+	    {1000, 0, 65536, 1}, {0, 1000, 65536, 999}, {2000000000, -2000000000, 2, 0},
 	};
 	for (const SmoothCase &c : cases)
 		EXPECT_EQ(smooth_change(c.target, c.current, c.speed), c.expected)
@@ -217,10 +218,10 @@ TEST(ArrayStats, BadInputNamesTheFunction)
 	EXPECT_EQ(array_avg_conv_u32(out, out, 4, 5), -1);
 	EXPECT_EQ(hist_flatness_score(out, 9), -1);
 	EXPECT_EQ(GetCapturedStdout(), "Data invalid in array_sum_u32.\n"
-				       "Data invalid in array_max_value_u32.\n"
-				       "Data invalid in hist_split.\n"
-				       "Can't get convolution with array length 4 and conv length 5\n"
-				       "Data invalid in hist_flatness_score.\n");
+	                               "Data invalid in array_max_value_u32.\n"
+	                               "Data invalid in hist_split.\n"
+	                               "Can't get convolution with array length 4 and conv length 5\n"
+	                               "Data invalid in hist_flatness_score.\n");
 }
 
 TEST(ArrayStats, SortsAgreeWithTheStandardSortEvenOnSortedInput)
@@ -303,7 +304,8 @@ TEST(HistogramStats, ValleysFallingEdgesAndFlatness)
 	h[2] = 10000;
 	h[3] = 2000;
 	EXPECT_EQ(hist_falling_point_u32(h.data(), 64), 2);
-	EXPECT_EQ(hist_first_valley(h.data(), 64), 4) << "the values, raised to 512, stop falling after bin 4";
+	EXPECT_EQ(hist_first_valley(h.data(), 64), 4)
+	    << "the values, raised to 512, stop falling after bin 4";
 
 	int32_t value = 0, high = 0;
 	std::vector<uint32_t> scene(64, 0);
