@@ -160,8 +160,9 @@ struct multi {
 };
 
 // Every channel's request and the state the bridges were last driven to.
+// A stream id names up to 256 channels.
 GMutex multi_lock;
-uint8_t multi_night[PLATFORM_CHANNELS];
+uint8_t multi_night[256];
 int multi_combined_day = 1;
 
 void bridge_pin(char *out, size_t size, const char *stem, int n)
