@@ -710,6 +710,17 @@ int vors_img_dsp_3a_get_aaa_stat(int fd, uint32_t ignored, img_dsp_3a_stat_desc 
 int vors_img_dsp_3a_unpack_sensor_hist_data(const void *src, uint16_t pitch, uint16_t *out, uint16_t width,
                                             uint16_t height);
 
+/* Configuration printers and tuning-data tools: debug aids that nothing in
+ * the system calls. The tables and the DSP's debug buffers are written into
+ * "/mnt" (under VISTRAD_ROOT when it is set); other paths are the caller's. */
+int vors_img_dsp_low_iso_print_cfg(const img_dsp_mode *mode);
+int vors_img_dsp_low_iso_amalgam_data_dump(const img_dsp_mode *mode, const char *file);
+int vors_img_dsp_low_iso_amalgam_data_separate(const char *prefix);
+int vors_img_dsp_adv_low_iso_amalgam_data_separate(const char *prefix);
+int parse_adv_isocfg(const char *path);
+int parse_mctf(const char *path);
+int parse_final_sharp(const char *path);
+
 /* Colour path. */
 int vors_img_dsp_set_wb_gain(int fd, const img_dsp_mode *mode, img_dsp_wb_gain *block);
 int vors_img_dsp_get_wb_gain(const img_dsp_mode *mode, img_dsp_wb_gain *out);
