@@ -60,16 +60,16 @@ class IkCfgFiles : public IkFixture
 	void up(uint8_t cfgs = 1, uint8_t init_mode = 0)
 	{
 		bring_up({{0, 1, cfgs, cfgs, 0}, {1, 1, 1, 0, 0}}, 1, init_mode);
-		for (uint32_t pipe = 0; pipe < 2; pipe++) {
+		/* Only the normal initialisation sets up the still pipe as well. */
+		uint32_t pipes = init_mode == IMG_DSP_INIT_MODE_NORMAL ? 2 : 1;
+		for (uint32_t pipe = 0; pipe < pipes; pipe++) {
 			img_dsp_ctx_id cid{pipe, 0, {}};
 			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
+			for (uint8_t i = 0; i < (pipe ? 1 : cfgs); i++) {
+				img_dsp_cfg_id id{pipe, i, {}};
+				ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
+			}
 		}
-		for (uint8_t i = 0; i < cfgs; i++) {
-			img_dsp_cfg_id id{0, i, {}};
-			ASSERT_EQ(vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
-		}
-		img_dsp_cfg_id still{1, 0, {}};
-		ASSERT_EQ(vors_img_dsp_init_cfg(&still, DSP_IMG_CORE_ALGO_MODE_LISO), 0);
 		img_dsp_size_info si{};
 		si.width_in = si.main_out_width = 1920;
 		si.height_in = si.main_out_height = 1080;

@@ -536,6 +536,431 @@ TEST_F(IkSections, AdvanceSpatialFilterLayoutOfTheSharpenBlock)
 	EXPECT_EQ(text.find("coring_multiplier_max"), std::string::npos) << "the filter writes no more";
 }
 
+/* ---- posting with its debug log on ------------------------------------------ */
+
+/* Lines after the first line equal to `heading`, up to `n` of them. */
+std::vector<std::string> lines_after(const std::string &text, const std::string &heading, size_t n)
+{
+	std::vector<std::string> out;
+	size_t pos = text.find(heading + "\n");
+	if (pos == std::string::npos)
+		return out;
+	pos += heading.size() + 1;
+	while (out.size() < n && pos < text.size()) {
+		size_t end = text.find('\n', pos);
+		out.push_back(text.substr(pos, end - pos));
+		pos = end + 1;
+	}
+	return out;
+}
+
+bool is_row(const std::string &line, int width, int count)
+{
+	if (line.compare(0, 4, "[IK]") != 0 || line.size() != 4 + (size_t)(width + 1) * count)
+		return false;
+	for (int i = 0; i < count; i++) {
+		if (line[4 + (size_t)(width + 1) * i + width] != ',')
+			return false;
+	}
+	return true;
+}
+
+class IkPostLog : public IkCfgFiles
+{
+      protected:
+	void TearDown() override
+	{
+		uint8_t zero[IMG_DSP_LOG_ID_NUM] = {};
+		vors_img_dsp_set_debug_log_enables(zero);
+		IkCfgFiles::TearDown();
+	}
+};
+
+TEST_F(IkPostLog, PrintsTheBuiltConfigurationWithOnlyTheAfCommandsPending)
+{
+	up();
+	img_dsp_af_statistics_ex af{};
+	af.filter1.mode = 0x17;
+	af.filter2.mode = 2;
+	af.filter2.stage3_enb = 1;
+	memset(body()->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	img_dsp_mode m = mode(0, 0);
+	ASSERT_EQ(vors_img_dsp_set_af_statistics_ex(5, &m, &af), 0);
+	vors_img_dsp_enable_post_execute_log();
+	StdoutCapture out;
+	ASSERT_EQ(post(0), 0);
+	std::string text = out.text();
+
+	const img_dsp_iso_cfg *c = cfg(0);
+	const ik_liso_liso &l = c->main.basic.liso;
+	EXPECT_EQ(l.batch_cmd_queue_size, 256);
+	const uint8_t *q = at(l.batch_cmd_queue_daddr);
+	uint32_t code0, code1, code2;
+	memcpy(&code0, q, 4);
+	memcpy(&code1, q + 128, 4);
+	memcpy(&code2, q + 256, 4);
+	EXPECT_EQ(code0, 0x09004004u);
+	EXPECT_EQ(code1, 0x09004005u);
+	EXPECT_EQ(code2, 0u);
+	EXPECT_TRUE(c->update_mask & (1u << 3));
+	EXPECT_TRUE(c->update_mask & (1u << 18));
+
+	EXPECT_EQ(count_lines(text, "[IK]batch_queue[0].cmd_code = AAA_STATISTICS_SETUP1"), 1);
+	EXPECT_EQ(count_lines(text, "[IK]batch_queue[1].cmd_code = AAA_STATISTICS_SETUP2"), 1);
+	EXPECT_EQ(count_lines(text, "[IK]batch_cmd af_stat_ex2.af_horizontal_filter2_mode = 2"), 1);
+	EXPECT_EQ(count_lines(text, "[IK]batch_cmd af_stat_ex1.af_horizontal_filter1_mode = 7"), 1);
+	EXPECT_EQ(count_lines(text, "[IK]batch_cmd af_stat_ex2.af_horizontal_filter2_stage3_enb = 1"), 1);
+	EXPECT_EQ(text.find("batch_queue[2]"), std::string::npos);
+
+	/* The sections in posting order, the contrast-enhancement part with its
+	 * queue, then the HDR configuration. */
+	const char *order[] = {"[IK]------share------\n",
+	                       "[IK]------common------\n",
+	                       "[IK]------color------\n",
+	                       "[IK]------liso------\n",
+	                       "[IK]------vwarp------\n",
+	                       "[IK]------flow------\n",
+	                       "[IK]------contrast enhancement config------\n",
+	                       "[IK]------contrast enhancement batch queue------\n",
+	                       "[IK]------CE_LUMA_AVG_WEIGHT------\n",
+	                       "[IK]------CE_CORING_CONFIG------\n",
+	                       "[IK]------CE_OUTPUT_TABLE------\n",
+	                       "[IK]------CE_UPSAMPLING------\n",
+	                       "[IK]------PROCESS_IDSP_BATCH_CMD------\n",
+	                       "[IK]blend_0_updated: "};
+	size_t pos = 0;
+	for (const char *h : order) {
+		size_t next = text.find(h, pos);
+		ASSERT_NE(next, std::string::npos) << h;
+		pos = next;
+	}
+	/* Fields carry the values the build wrote. */
+	EXPECT_EQ(count_lines(text, "[IK]width_in = 1920"), 1);
+	char line[64];
+	snprintf(line, sizeof(line), "[IK]video_mctf = 0x%x", c->main.basic.flow.video_mctf);
+	EXPECT_EQ(count_lines(text, line), 1) << "the build placed it";
+	EXPECT_TRUE(is_phys(c->main.basic.flow.video_mctf));
+
+	std::vector<std::string> coring = lines_after(
+	    text,
+	    "[IK]coring_table_addr = 0x" +
+	        [&] {
+		        char a[16];
+		        const uint8_t *ceq = at(c->ce.contrast_enhancement_cmd_queue_daddr);
+		        uint32_t addr;
+		        memcpy(&addr, ceq + 3 * 128 + 20, 4);
+		        snprintf(a, sizeof(a), "%x", addr);
+		        return std::string(a);
+	        }(),
+	    4);
+	ASSERT_EQ(coring.size(), 4u);
+	for (const std::string &row : coring)
+		EXPECT_TRUE(is_row(row, 2, 16)) << row;
+	std::vector<std::string> output = lines_after(
+	    text,
+	    "[IK]output_table_addr = 0x" +
+	        [&] {
+		        char a[16];
+		        const uint8_t *ceq = at(c->ce.contrast_enhancement_cmd_queue_daddr);
+		        uint32_t addr;
+		        memcpy(&addr, ceq + 4 * 128 + 12, 4);
+		        snprintf(a, sizeof(a), "%x", addr);
+		        return std::string(a);
+	        }(),
+	    17);
+	ASSERT_EQ(output.size(), 17u);
+	for (size_t i = 0; i < 16; i++)
+		EXPECT_TRUE(is_row(output[i], 5, 16)) << output[i];
+	EXPECT_FALSE(is_row(output[16], 5, 16)) << "sixteen lines";
+}
+
+TEST_F(IkPostLog, NoHdrPartNoHdrPrint)
+{
+	up();
+	vors_img_dsp_enable_post_execute_log();
+	StdoutCapture out;
+	ASSERT_EQ(post(0, IMG_DSP_FUNC_NO_HDR), 0);
+	std::string text = out.text();
+	EXPECT_NE(text.find("[IK]------flow------\n"), std::string::npos);
+	EXPECT_EQ(text.find("blend_0_updated"), std::string::npos);
+}
+
+TEST_F(IkPostLog, QuietWithoutItsLog)
+{
+	up();
+	StdoutCapture out;
+	ASSERT_EQ(post(0), 0);
+	EXPECT_EQ(out.text().find("[IK]------"), std::string::npos);
+}
+
+/* ---- vors_img_dsp_low_iso_print_cfg ------------------------------------------- */
+
+class IkPrintCfg : public IkCfgFiles
+{
+      protected:
+	int print_cfg(uint8_t id, uint32_t pipe = 0, std::string *text = nullptr)
+	{
+		img_dsp_mode m = mode(pipe, 0, id);
+		StdoutCapture out;
+		int rc = vors_img_dsp_low_iso_print_cfg(&m);
+		if (text)
+			*text = out.text();
+		return rc;
+	}
+	std::string mnt(const std::string &name) const
+	{
+		return under_root("/mnt/" + name);
+	}
+	void expect_file(const std::string &name, uint32_t addr, size_t size)
+	{
+		ASSERT_NE(addr, 0u) << name;
+		EXPECT_EQ(read_file(mnt(name)), bytes(addr, size)) << name;
+	}
+};
+
+TEST_F(IkPrintCfg, TablesWrittenUnderTheRootAsTheConfigurationHoldsThem)
+{
+	up();
+	ASSERT_EQ(post(0), 0);
+	const ik_liso_main_basic &b = cfg(0)->main.basic;
+	std::string text;
+	ASSERT_EQ(print_cfg(0, 0, &text), 0);
+	EXPECT_EQ(count_lines(text, "[IK]Pipe 0, CfgId 0"), 1);
+	EXPECT_EQ(count_lines(text, "[IK]Config State 3"), 1);
+	char addr_line[64];
+	snprintf(addr_line, sizeof(addr_line), "[IK]Config Addr %p", (void *)cfg(0));
+	EXPECT_EQ(count_lines(text, addr_line), 1);
+	expect_file("01_cc_reg.bin", b.color.cc_reg, 2304);
+	expect_file("02_cc_3d_a.bin", b.color.cc_3d, 16384);
+	expect_file("03_cc_out.bin", b.color.cc_out, 1024);
+	expect_file("04_thresh_dark.bin", b.liso.dark_pixel_threshold, 768);
+	expect_file("07_cmf_table.bin", b.liso.chroma_median_k_table, 48);
+	expect_file("09_fir1_A.bin", b.liso.sharpen.fir1, 256);
+	expect_file("12_video_mctf.bin", b.flow.video_mctf, 10064);
+	expect_file("13_final_sharpen.bin", b.flow.final_sharpen, 12752);
+	expect_file("14_vignette.bin", b.common.vignette_gain, 8720);
+	expect_file("15_ca_warp_h_blue.bin", b.common.ca_warp_control.warp_horizontal_table_addr_blue, 3072);
+	/* The library sets no geometric warp: no table, no file, one warning. */
+	for (const char *name : {"19_geo_warp_h.bin", "20_geo_warp_v.bin"}) {
+		EXPECT_FALSE(exists(mnt(name))) << name;
+		EXPECT_TRUE(has_msg(text, "[IK][Warning]vors_img_dsp_low_iso_print_cfg() ",
+		                    std::string(name) + " Address is (nil)\n"))
+		    << name;
+	}
+	EXPECT_FALSE(exists(mnt("L_idsp_0.bin"))) << "no debug config address";
+	EXPECT_NE(text.find("[IK]------contrast enhancement config------"), std::string::npos);
+	EXPECT_TRUE(is_phys(b.color.cc_reg)) << "printing changes nothing";
+}
+
+TEST_F(IkPrintCfg, MissingTableIsOneWarningAndNoFile)
+{
+	up();
+	ASSERT_EQ(post(0), 0);
+	cfg(0)->main.basic.color.cc_reg = 0;
+	cfg(0)->main.basic.liso.hot_pixel_threshold = 0x10; /* not the library's memory */
+	std::string text;
+	ASSERT_EQ(print_cfg(0, 0, &text), 0);
+	EXPECT_FALSE(exists(mnt("01_cc_reg.bin")));
+	EXPECT_FALSE(exists(mnt("05_thresh_hot.bin")));
+	EXPECT_TRUE(exists(mnt("02_cc_3d_a.bin")));
+	size_t first = text.find("01_cc_reg.bin Address is");
+	ASSERT_NE(first, std::string::npos);
+	EXPECT_EQ(text.find("01_cc_reg.bin Address is", first + 1), std::string::npos);
+	EXPECT_NE(text.find("05_thresh_hot.bin Address is 0x10\n"), std::string::npos);
+}
+
+TEST_F(IkPrintCfg, NewestConfigurationAndRefusals)
+{
+	up(2);
+	std::string text;
+	EXPECT_EQ(print_cfg(255, 0, &text), -1) << "nothing posted yet";
+	EXPECT_TRUE(has_msg(text, "[IK][Warning]vors_img_dsp_low_iso_print_cfg() ", "Cannot get config\n"));
+	ASSERT_EQ(post(0), 0);
+	ASSERT_EQ(post(1), 0);
+	ASSERT_EQ(post(0), 0);
+	ASSERT_EQ(print_cfg(255, 0, &text), 0);
+	EXPECT_EQ(count_lines(text, "[IK]Pipe 0, CfgId 0"), 1);
+	ASSERT_EQ(post(1), 0);
+	ASSERT_EQ(print_cfg(255, 0, &text), 0);
+	EXPECT_EQ(count_lines(text, "[IK]Pipe 0, CfgId 1"), 1);
+
+	cfg(1)->AlgoMode = 2;
+	EXPECT_EQ(print_cfg(1, 0, &text), -1);
+	EXPECT_TRUE(has_msg(text, "[IK][Error]vors_img_dsp_low_iso_print_cfg() ",
+	                    "p_cfg->algo_mode 2 != VORS_DSP_IMG_ALGO_MODE_LISO\n"));
+	EXPECT_EQ(text.find("[IK]Pipe"), std::string::npos);
+	EXPECT_EQ(print_cfg(0, 2, &text), -1);
+	EXPECT_TRUE(
+	    has_msg(text, "[IK][Error]vors_img_dsp_low_iso_print_cfg() ", "does not support pipe 2\n"));
+	EXPECT_EQ(print_cfg(7, 0, &text), -1);
+	EXPECT_TRUE(has_msg(text, "[IK][Warning]vors_img_dsp_low_iso_print_cfg() ", "Cannot get config\n"));
+	EXPECT_EQ(vors_img_dsp_low_iso_print_cfg(nullptr), -1);
+}
+
+TEST_F(IkPrintCfg, AdvancedCatalog)
+{
+	up();
+	body()->blk.liso_process_select[1] = IK_ADV_MODE_ADVANCED;
+	ASSERT_EQ(post(0), 0);
+	const ik_liso_main_advanced &a = cfg(0)->main.adv;
+	ASSERT_EQ(a.share.adv_mode, IK_ADV_MODE_ADVANCED);
+	std::string text;
+	ASSERT_EQ(print_cfg(0, 0, &text), 0);
+	EXPECT_NE(text.find("[IK]------calib------"), std::string::npos);
+	expect_file("12_video_mctf.bin", a.flow.video_mctf, 10064);
+	expect_file("13_vignette.bin", a.common.vignette_gain, 8720);
+	expect_file("14_cliso_motion_detect_fir1.bin", a.cliso.motion_detect_fir1, 256);
+	expect_file("16_cliso_mcts_MoASF.bin", a.cliso.mcts_MoASF, 12752);
+	expect_file("21_cliso_CC_3d_motion_combine_up.bin", a.cliso.CC_3d_motion_combine_up, 16384);
+	expect_file("22_cliso_video_mctf_b.bin", a.cliso.video_mctfB, 10064);
+	expect_file("23_cliso_final_sharpen.bin", a.cliso.final_sharpen, 12752);
+	EXPECT_FALSE(exists(mnt("13_final_sharpen.bin")));
+	EXPECT_FALSE(exists(mnt("14_vignette.bin")));
+}
+
+TEST_F(IkPrintCfg, OpenFailureStopsTheCall)
+{
+	up();
+	ASSERT_EQ(post(0), 0);
+	/* A file where the directory should be: nothing can be opened in it. */
+	write_file(under_root("/mnt"), {1, 2, 3});
+	cfg(0)->main.basic.share.debug_config_addr = region_->phys_of(cfg(0));
+	std::string text;
+	EXPECT_EQ(print_cfg(0, 0, &text), -1);
+	EXPECT_TRUE(has_msg(text, "[IK][Warning]vors_img_dsp_low_iso_print_cfg() ",
+	                    "open " + under_root("/mnt") + "/01_cc_reg.bin fail\n"));
+	EXPECT_EQ(text.find("02_cc_3d_a"), std::string::npos) << "stopped at the first";
+	EXPECT_EQ(text.find("write_size"), std::string::npos) << "the debug buffers are not written";
+	size_t warn = text.find("01_cc_reg.bin fail");
+	EXPECT_NE(text.find("[IK]------contrast enhancement config------", warn), std::string::npos);
+}
+
+/* ---- the DSP's debug buffers --------------------------------------------------- */
+
+TEST_F(IkPrintCfg, DebugBuffersOnlyFromTheRegion)
+{
+	up();
+	const uint8_t *base = region_->user();
+	uint8_t *data = region_->user() + 4096;
+	for (int i = 0; i < 1024; i++)
+		data[i] = (uint8_t)(i * 7);
+	ik_liso_share share{};
+	StdoutCapture quiet;
+	EXPECT_EQ(img_dsp_low_iso_dump_idsp_cfg(&share), 0);
+	EXPECT_FALSE(exists(mnt("L_idsp_0.bin")));
+	EXPECT_FALSE(exists(mnt("L_dbg.y")));
+
+	share.debug_config_addr = region_->phys_of(base);
+	share.debug_addr[0] = region_->phys_of(data);
+	share.debug_pitch[0] = 64;
+	share.debug_height[0] = 16;
+	EXPECT_EQ(img_dsp_low_iso_dump_idsp_cfg(&share), 0);
+	EXPECT_EQ(read_file(mnt("L_idsp_0.bin")), std::vector<uint8_t>(base, base + 150000));
+	EXPECT_EQ(read_file(mnt("L_dbg.y")), std::vector<uint8_t>(data, data + 1024));
+	EXPECT_FALSE(exists(mnt("L_dbg.uv")));
+
+	struct {
+		uint32_t addr;
+		uint16_t pitch, height;
+	} const bad[] = {
+	    {0x10, 16, 16},                                                    /* below the region */
+	    {(uint32_t)(region_->phys_addr() + region_->size() - 100), 64, 2}, /* runs past its end */
+	    {(uint32_t)region_->phys_addr(), 0xFFFF, 0xFFFF},                  /* larger than the region */
+	};
+	for (const auto &b : bad) {
+		ik_liso_share s{};
+		s.debug_addr[1] = b.addr;
+		s.debug_pitch[1] = b.pitch;
+		s.debug_height[1] = b.height;
+		StdoutCapture out;
+		EXPECT_EQ(img_dsp_low_iso_dump_idsp_cfg(&s), -1) << b.addr;
+		EXPECT_TRUE(
+		    has_msg(out.text(), "[IK][Warning]img_dsp_low_iso_dump_idsp_cfg() ", "L_dbg.uv: "));
+		EXPECT_FALSE(exists(mnt("L_dbg.uv")));
+	}
+	ik_liso_share big{};
+	big.debug_config_addr = (uint32_t)(region_->phys_addr() + region_->size() - 1000);
+	StdoutCapture out;
+	EXPECT_EQ(img_dsp_low_iso_dump_idsp_cfg(&big), -1);
+	EXPECT_EQ(read_file(mnt("L_idsp_0.bin")), std::vector<uint8_t>(base, base + 150000)) << "left alone";
+}
+
+TEST_F(IkPrintCfg, DebugConfigDumpedThroughPrintCfg)
+{
+	up();
+	ASSERT_EQ(post(0), 0);
+	cfg(0)->main.basic.share.debug_config_addr = region_->phys_of(region_->user());
+	ASSERT_EQ(print_cfg(0), 0);
+	EXPECT_EQ(read_file(mnt("L_idsp_0.bin")).size(), 150000u);
+}
+
+/* ---- the history ---------------------------------------------------------------- */
+
+class IkHistory : public IkCfgFiles
+{
+      protected:
+	std::string history(uint32_t pipe = 0)
+	{
+		img_dsp_mode m = mode(pipe, 0);
+		StdoutCapture out;
+		EXPECT_EQ(img_dsp_low_iso_print_history(&m), 0);
+		return out.text();
+	}
+	/* The "t = " headings of a kind, in order. */
+	static std::vector<int> steps(const std::string &text, const std::string &kind)
+	{
+		std::vector<int> t;
+		std::string head = "[IK]---- " + kind + " config: t = ";
+		for (size_t pos = 0; (pos = text.find(head, pos)) != std::string::npos; pos++)
+			t.push_back(atoi(text.c_str() + pos + head.size()));
+		return t;
+	}
+};
+
+TEST_F(IkHistory, NewestFirstThenTheHdrConfigurations)
+{
+	up(3);
+	EXPECT_TRUE(steps(history(), "iso").empty()) << "nothing posted";
+	ASSERT_EQ(post(0), 0);
+	std::string one = history();
+	EXPECT_EQ(steps(one, "iso"), std::vector<int>({0}));
+	EXPECT_EQ(steps(one, "hdr"), std::vector<int>({0}));
+	ASSERT_EQ(post(1), 0);
+	ASSERT_EQ(post(2), 0);
+	std::string three = history();
+	EXPECT_EQ(steps(three, "iso"), std::vector<int>({0, -1, -2}));
+	EXPECT_EQ(steps(three, "hdr"), std::vector<int>({0, -1, -2}));
+	size_t last_iso = three.find("[IK]---- iso config: t = -2 ----");
+	size_t first_hdr = three.find("[IK]---- hdr config: t = 0 ----");
+	EXPECT_LT(last_iso, first_hdr);
+	EXPECT_NE(three.find("[IK]------contrast enhancement config------", last_iso), std::string::npos);
+	EXPECT_NE(three.find("[IK]blend_0_updated: ", first_hdr), std::string::npos);
+	EXPECT_TRUE(steps(history(1), "iso").empty()) << "the still context posted nothing";
+	EXPECT_TRUE(steps(history(1), "hdr").empty());
+}
+
+TEST_F(IkHistory, EndsAtLinksThatLeadNowhere)
+{
+	/* A first configuration after a non-zero InitMode links to all ones. */
+	up(3, IMG_DSP_INIT_MODE_NORMAL_VIDEO);
+	ASSERT_EQ(post(0), 0);
+	ASSERT_EQ(cfg(0)->prev_cfg, ~0ull);
+	EXPECT_EQ(steps(history(), "iso"), std::vector<int>({0}));
+	ASSERT_EQ(post(1), 0);
+	cfg(0)->prev_cfg = 0x10;
+	EXPECT_EQ(steps(history(), "iso"), std::vector<int>({0, -1}));
+	/* A ring that does not come back to the newest still ends. */
+	ASSERT_EQ(post(0), 0);
+	ASSERT_EQ(post(2), 0);
+	ASSERT_EQ(cfg(2)->prev_cfg, region_->phys_of(cfg(0)));
+	ASSERT_EQ(cfg(0)->prev_cfg, region_->phys_of(cfg(1)));
+	ASSERT_EQ(cfg(1)->prev_cfg, region_->phys_of(cfg(0)));
+	EXPECT_EQ(steps(history(), "iso"), std::vector<int>({0, -1, -2}));
+	img_dsp_mode bad = mode(2, 0);
+	StdoutCapture out;
+	EXPECT_EQ(img_dsp_low_iso_print_history(&bad), -1);
+}
+
 /* ---- HDR printers ---------------------------------------------------------- */
 
 TEST(IkHdrPrint, EchoCommands)
