@@ -1398,7 +1398,7 @@ int img_dsp_low_iso_dump_idsp_cfg(const ik_liso_share *share)
 		char path[512];
 		long written = -1;
 		if (ik_dump_path(IK_DUMP_DIR, b.name, path, sizeof(path)) == 0)
-			written = ik_write_file(path, data, b.size);
+			written = ik_write_file(path, data, b.size, true);
 		if (written != (long)b.size) {
 			IK_WARN("write_size = %d, it should be %d\n", (int)written, (int)b.size);
 			rc = -1;
@@ -1480,7 +1480,7 @@ catalog_result write_catalog(const uint8_t *main, const catalog_entry *e, size_t
 		char path[512];
 		long written = -1;
 		if (ik_dump_path(IK_DUMP_DIR, e->name, path, sizeof(path)) == 0)
-			written = ik_write_file(path, table, size);
+			written = ik_write_file(path, table, size, false);
 		if (written < 0) {
 			ik_print("[IK][Warning]%s() %d open %s fail\n", "vors_img_dsp_low_iso_print_cfg",
 			         __LINE__, path);

@@ -28,7 +28,7 @@ int ik_dump_path(const char *dir, const char *name, char *out, size_t size)
 	return n < 0 || (size_t)n >= size ? -1 : 0;
 }
 
-long ik_write_file(const char *path, const void *data, size_t size)
+long ik_write_file(const char *path, const void *data, size_t size, bool sync)
 {
 	int fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 	if (fd < 0)
@@ -43,7 +43,8 @@ long ik_write_file(const char *path, const void *data, size_t size)
 			break;
 		done += (size_t)n;
 	}
-	fsync(fd);
+	if (sync)
+		fsync(fd);
 	close(fd);
 	return (long)done;
 }

@@ -18,9 +18,9 @@ int ik_root_path(const char *path, char *out, size_t size);
 int ik_dump_path(const char *dir, const char *name, char *out, size_t size);
 
 /* Writes `size` bytes to a file opened write-only, created with mode 0666
- * and truncated, then synced and closed. The bytes written, or -1 when the
- * file cannot be opened. */
-long ik_write_file(const char *path, const void *data, size_t size);
+ * and truncated, then closed (synced first when `sync` is set). The bytes
+ * written, or -1 when the file cannot be opened. */
+long ik_write_file(const char *path, const void *data, size_t size, bool sync);
 /* Reads at most `size` bytes from the start of a file: the bytes read, or
  * -1 when it cannot be opened. */
 long ik_read_file(const char *path, void *data, size_t size);

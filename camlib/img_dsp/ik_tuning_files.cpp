@@ -239,7 +239,7 @@ extern "C" int vors_img_dsp_low_iso_amalgam_data_dump(const img_dsp_mode *mode, 
 	std::vector<uint8_t> img(IK_AMALGAM_SIZE, 0);
 	assemble(img.data(), cfg, (const img_dsp_hdr_cfg *)hdr);
 	int rc = 0;
-	if (ik_write_file(file, img.data(), img.size()) != (long)img.size()) {
+	if (ik_write_file(file, img.data(), img.size(), false) != (long)img.size()) {
 		IK_WARN("call write file %s\n", file);
 		rc = -1;
 	}
@@ -299,7 +299,7 @@ void print_update_bits(const uint8_t *main)
 /* Writes one file of a split; a short write makes the result -1. */
 int write_piece(const char *fn, const char *path, const uint8_t *data, uint32_t size)
 {
-	if (ik_write_file(path, data, size) == (long)size)
+	if (ik_write_file(path, data, size, false) == (long)size)
 		return 0;
 	ik_print("[IK][Warning]%s() %d call write file %s fail\n", fn, __LINE__, path);
 	return -1;
