@@ -486,40 +486,32 @@ const pfield level_fields[] = {
     B8("area_index", 7, 6, 2),
 };
 
-/* The sharpen block's fields up to its first level block, by layout. */
-const pfield sharpen_head_fields[] = {
+/* The sharpen block's fields up to its first level block: the two layouts
+ * differ only in bytes 12-15 and in the coring shift of byte 19. */
+const pfield sharpen_table_fields[] = {
     ADDR("fir1", 0),
     ADDR("fir2", 4),
     ADDR("coring", 8),
-    U16("fir2_clip_high", 12),
-    S16("fir2_clip_low", 14),
-    U8("max_change_up", 16),
-    U8("max_change_down", 17),
-    U8("wide_edge_detect", 18),
-    B8("enable", 19, 0, 1),
-    B8("special_mode", 19, 1, 1),
-    B8("update_fir1", 19, 2, 1),
-    B8("update_fir2", 19, 3, 1),
-    B8("update_coring", 19, 4, 1),
-    B8("update_others", 19, 5, 1),
-    B8("coring_mul_shift", 19, 6, 2),
 };
 
-const pfield asf_head_fields[] = {
-    ADDR("fir1", 0),
-    ADDR("fir2", 4),
-    ADDR("coring", 8),
+const pfield sharpen_clip_fields[] = {
+    U16("fir2_clip_high", 12),
+    S16("fir2_clip_low", 14),
+};
+
+const pfield asf_blend_fields[] = {
     U16("blend_iso0_threshold", 12),
     U16("blend_iso1_threshold", 14),
-    U8("max_change_up", 16),
-    U8("max_change_down", 17),
-    U8("wide_edge_detect", 18),
-    B8("enable", 19, 0, 1),
-    B8("special_mode", 19, 1, 1),
-    B8("update_fir1", 19, 2, 1),
-    B8("update_fir2", 19, 3, 1),
-    B8("update_coring", 19, 4, 1),
-    B8("update_others", 19, 5, 1),
+};
+
+const pfield sharpen_head_fields[] = {
+    U8("max_change_up", 16),     U8("max_change_down", 17),     U8("wide_edge_detect", 18),
+    B8("enable", 19, 0, 1),      B8("special_mode", 19, 1, 1),  B8("update_fir1", 19, 2, 1),
+    B8("update_fir2", 19, 3, 1), B8("update_coring", 19, 4, 1), B8("update_others", 19, 5, 1),
+};
+
+const pfield sharpen_shift_fields[] = {
+    B8("coring_mul_shift", 19, 6, 2),
 };
 
 const pfield sharpen_mid_fields[] = {
@@ -539,10 +531,14 @@ void print_level(const char *block, const char *level, const uint8_t *p)
 void print_sharpen_block(const uint8_t *s, bool asf)
 {
 	const char *b = asf ? "asf" : "sharpen";
+	print_record(s, b, FIELDS(sharpen_table_fields));
 	if (asf)
-		print_record(s, b, FIELDS(asf_head_fields));
+		print_record(s, b, FIELDS(asf_blend_fields));
 	else
-		print_record(s, b, FIELDS(sharpen_head_fields));
+		print_record(s, b, FIELDS(sharpen_clip_fields));
+	print_record(s, b, FIELDS(sharpen_head_fields));
+	if (!asf)
+		print_record(s, b, FIELDS(sharpen_shift_fields));
 	print_level(b, "coring_multiplier_min", s + offsetof(ik_sharpen_block, coring_multiplier_min));
 	print_level(b, "coring_index_mul", s + offsetof(ik_sharpen_block, coring_index_mul));
 	/* The advance spatial filter writes nothing further. */
