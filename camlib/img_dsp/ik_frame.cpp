@@ -3,6 +3,7 @@
  * public entry points and the common setter and getter paths.
  */
 #include "ik_arch.h"
+#include "ik_cfg_print.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
 #include "ik_debug.h"

@@ -4,6 +4,7 @@
  * posted to the video driver.
  */
 #include "ik_arch.h"
+#include "ik_cfg_print.h"
 #include "ik_color.h"
 #include "ik_context.h"
 #include "ik_core.h"

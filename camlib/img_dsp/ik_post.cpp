@@ -4,6 +4,7 @@
  */
 #include "ik_post.h"
 
+#include "ik_cfg_print.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
 #include "ik_debug.h"
