@@ -86,7 +86,9 @@ int simsoc_qvd_set_board(const simsoc_qvd_board *board);
 
 /* Bytes of image-processing buffer 8 (32 MiB by default). The buffer is
  * taken once and keeps its address and contents; a new size takes effect at
- * the next QVD_IOC_MAP_IMGPROC. -1 while the buffer is mapped. */
+ * the next QVD_IOC_MAP_IMGPROC. -1 while the buffer is mapped, and once it
+ * is taken, for more than it was taken with (32 MiB, or a larger size set
+ * before). */
 int simsoc_qvd_set_imgproc_size(uint64_t size);
 
 /* What the model keeps of one source and context. */
