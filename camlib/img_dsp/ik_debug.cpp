@@ -268,8 +268,6 @@ static const ik_dump_row rows_filters[] = {
     VROW(LOG_VIDEO_MCTF_TEMPORAL_ADJUST_CR, mctf_temporal_adjust_cr, 8),
 };
 
-static const ik_dump_row row_asf = ROW(LOG_ADVANCE_SPATIAL_FILTER, advance_spatial_filter, 542);
-
 static const ik_dump_row row_contrast_enhance = VROW(LOG_VIDEO_HDR_CONTRAST_ENHANCE, contrast_enhance, 606);
 
 static const ik_dump_row rows_hdr_head[] = {
@@ -398,6 +396,11 @@ static const ik_dump_getter rows_final_sharpen[] = {
                img_dsp_final_level),
 };
 
+static const ik_dump_getter row_asf = {
+    LOG_ADVANCE_SPATIAL_FILTER, sizeof(img_dsp_advance_spatial_filter), [](const img_dsp_mode *m, void *out) {
+	    return vors_img_dsp_get_advance_spatial_filter(m, (img_dsp_advance_spatial_filter *)out);
+    }};
+
 /* A refused read leaves the record cleared. */
 static void dump_getters(ik_dump *d, const ik_dump_getter *rows, size_t n)
 {
@@ -417,7 +420,7 @@ static void dump_luma(ik_dump *d)
 		dump_getters(d, rows_first_sharpen,
 		             sizeof(rows_first_sharpen) / sizeof(rows_first_sharpen[0]));
 	else
-		dump_row(d, &row_asf);
+		dump_getters(d, &row_asf, 1);
 	/* The stored both block names the context's copy of the 3-D table. */
 	memset(d->buf, 0, sizeof(img_dsp_final_sharpen_noise_both));
 	vors_img_dsp_get_final_sharpen_noise_both(d->mode, (img_dsp_final_sharpen_noise_both *)d->buf);
