@@ -605,6 +605,83 @@ TEST_F(IkDebug, SharpenNoiseFieldPrints)
 	}
 }
 
+/* The advance spatial filter's setter logs on any non-zero enable and
+ * prints its fields under flag 2; the dump reads the stored block. */
+TEST_F(IkDebug, AdvanceSpatialFilterRecordPrintAndDump)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.Enable = 1;
+	a.wide_edge_detect = 5;
+	a.Fir.specify = 2;
+	a.Fir.strength_iso = 64;
+	a.Fir.strength_dir = 128;
+	a.DirectionalDecideT0 = 20;
+	a.DirectionalDecideT1 = 40;
+	a.Adapt = {1, 2, 4, 6, 3, 5, 8, 10};
+	a.LevelStrAdjust = {10, 1, 16, 32, 20, 1, 48};
+	a.T0T1Div = {30, 2, 5, 6, 50, 3, 7};
+	a.MaxChangeUp = 11;
+	a.MaxChangeDown = 12;
+	img_dsp_mode m = mode(0, 0);
+	for (uint8_t enable : {0, 1, 7}) {
+		set_flags(IMG_DSP_DEBUG_WRITE_LOG);
+		ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+		vors_img_dsp_set_debug_log_id(LOG_ADVANCE_SPATIAL_FILTER, enable);
+		pieces.clear();
+		ASSERT_EQ(vors_img_dsp_set_advance_spatial_filter(0, &m, &a), 0);
+		std::vector<Record> rs = records();
+		ASSERT_EQ(rs.size(), enable ? 1u : 0u) << (int)enable;
+		if (enable) {
+			EXPECT_EQ(rs[0].id, (uint32_t)LOG_ADVANCE_SPATIAL_FILTER);
+			ASSERT_EQ(rs[0].entries.size(), 1u);
+			EXPECT_EQ(rs[0].entries[0].size(), 542u);
+			EXPECT_EQ(memcmp(rs[0].entries[0].data(), &a, 542), 0);
+		}
+	}
+
+	set_flags(IMG_DSP_DEBUG_PRINT_FIELDS);
+	vors_img_dsp_set_debug_log_id(LOG_ADVANCE_SPATIAL_FILTER, 1);
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_advance_spatial_filter(0, &m, &a), 0);
+		std::string t = cap.text();
+		EXPECT_NE(t.find("[IK]     Enable = 1\n[IK]     wide_edge_detect = 5\n[IK]     Specify = 2\n"
+		                 "[IK]     StrengthIso 64\n[IK]     StrengthDir 128\n"),
+		          std::string::npos)
+		    << t;
+		EXPECT_NE(t.find("[IK]     Coefs[8] 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+		                 "[IK]     DirectionalDecideT0 20\n[IK]     DirectionalDecideT1 40\n"
+		                 "[IK]     Adapt.AlphaMinUp 1\n[IK]     Adapt.AlphaMaxUp 2\n"
+		                 "[IK]     Adapt.T0Up 4\n[IK]     Adapt.T1Up 6\n"
+		                 "[IK]     Adapt.AlphaMinDown 3\n[IK]     Adapt.AlphaMaxDown 5\n"
+		                 "[IK]     Adapt.T0Down 8\n[IK]     Adapt.T1Down 10\n"
+		                 "[IK]LevelStrAdjust low 10\n"),
+		          std::string::npos)
+		    << t;
+		EXPECT_NE(t.find("[IK]T0T1Div high_strength 7\n[IK]MaxChangeUp 11\n[IK]MaxChangeDown 12\n"),
+		          std::string::npos)
+		    << t;
+	}
+
+	/* The dump (first sharpen not selected) reads the block back. */
+	set_flags(0);
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	pieces.clear();
+	{
+		StdoutCapture quiet;
+		img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
+	}
+	int seen = 0;
+	for (const auto &r : records())
+		if (r.id == LOG_ADVANCE_SPATIAL_FILTER) {
+			ASSERT_EQ(r.entries.size(), 1u);
+			EXPECT_EQ(r.entries[0],
+			          std::vector<uint8_t>((const uint8_t *)&a, (const uint8_t *)&a + 542));
+			seen++;
+		}
+	EXPECT_EQ(seen, 1);
+}
+
 TEST_F(IkDebug, DebugModeStoredPerContext)
 {
 	const uint8_t dm[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
