@@ -15,6 +15,11 @@
  * digital-gain ratio are those of the source at that frame, and a flicker,
  * when set, scales B by the light integrated over the exposure.
  *
+ * Cell (i, j) covers the pixels from column i x w and row j x h on, where w
+ * and h are the frame's width and height / 32 rounded down to even; the
+ * last column and row of cells reach to the frame's edges. Pixels are RGGB
+ * quads of one cell each.
+ *
  * Focus: the two focus filters of every AF tile fall from their peak as the
  * focus position leaves the curve's peak (the second filter faster), down to
  * the floor; without a curve both sit at the floor. Luma does not change.
