@@ -15,6 +15,10 @@
 #include <sys/ioctl.h>
 
 #define CFA_HALF (QVD_STAT_CFA_SIZE / 2)
+static_assert(QVD_STAT_CHANNELS * (QVD_STAT_RGB_SIZE + QVD_STAT_CFA_SIZE + QVD_STAT_HIST_SIZE +
+                                   QVD_STAT_PREHIST_SIZE + 4) ==
+                  AAA_STAT_AREA_SIZE,
+              "the statistics area");
 #define SENSOR_HIST_HALF 8320u
 /* A shift past this would push a 16-bit sum out of 64 bits. */
 #define MAX_SHIFT 47u
@@ -34,6 +38,19 @@ static int32_t vsrc_luma[IMG_MAX_CHANNELS][2] = {
 };
 
 /* ---- fetch ------------------------------------------------------------ */
+
+void aaa_stat_desc_layout(uint8_t *area, aaa_stat_desc *desc)
+{
+	uint8_t *p = area;
+	desc->rgb = p;
+	desc->cfa = p += QVD_STAT_CHANNELS * QVD_STAT_RGB_SIZE;
+	desc->hist = p += QVD_STAT_CHANNELS * QVD_STAT_CFA_SIZE;
+	desc->prehist = p += QVD_STAT_CHANNELS * QVD_STAT_HIST_SIZE;
+	desc->rgb_valid = p += QVD_STAT_CHANNELS * QVD_STAT_PREHIST_SIZE;
+	desc->cfa_valid = p += QVD_STAT_CHANNELS;
+	desc->hist_valid = p += QVD_STAT_CHANNELS;
+	desc->prehist_valid = p += QVD_STAT_CHANNELS;
+}
 
 static int fetch(int fd, unsigned long code, aaa_stat_desc *desc, const char *what)
 {

@@ -23,8 +23,10 @@ typedef struct aaa_stat_desc {
 	uint8_t *prehist_valid;
 } aaa_stat_desc;
 
-/* One static area for all of it, as the camera library lays it out. */
+/* One static area for all of it, as the camera library lays it out: the
+ * four data buffers of four channels each, then the four flag arrays. */
 #define AAA_STAT_AREA_SIZE 410640u
+void aaa_stat_desc_layout(uint8_t *area, aaa_stat_desc *desc);
 
 #define AAA_AWB_TILES 1024u
 #define AAA_AE_TILES 96u

@@ -23,13 +23,7 @@ class Parser : public AlgoOnDriver
 		AlgoOnDriver::SetUp();
 		use_board(board(2));
 		bring_up();
-		img_dsp_mode mode{};
-		mode.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
-		mode.BatchId = IMG_DSP_BATCH_NONE;
-		img_dsp_ae_tile_cfg ae{12, 8, 0, 0, 160, 134, 0, 16383};
-		img_dsp_awb_tile_cfg awb{32, 32, 0, 0, 60, 32, 60, 32, 0, 16383};
-		img_dsp_af_tile_cfg af{12, 8, 0, 0, 160, 134, 160, 134};
-		ASSERT_EQ(vors_img_dsp_3a_config_aaa_stat(fd_, 1, &mode, &ae, &awb, &af), 0);
+		configure_statistics();
 		for (int c = 0; c < 4; c++)
 			info_[c].expo_num = 1;
 		const uint32_t unity[2] = {4096, 4096};

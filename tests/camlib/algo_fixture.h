@@ -4,6 +4,7 @@
 #ifndef TESTS_CAMLIB_ALGO_FIXTURE_H
 #define TESTS_CAMLIB_ALGO_FIXTURE_H
 
+#include "img_dsp.h"
 #include "img_lib.h"
 #include "qvd_ioctl.h"
 #include "simsoc.h"
@@ -62,6 +63,18 @@ class AlgoOnDriver : public ::testing::Test
 	{
 		ASSERT_EQ(img_lib_init(fd_, nullptr), 0);
 		lib_up_ = true;
+	}
+	// Statistics of a 1920 x 1080 frame with the full pixel range, which
+	// the parser's saturation tests read back.
+	void configure_statistics()
+	{
+		img_dsp_mode mode{};
+		mode.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
+		mode.BatchId = IMG_DSP_BATCH_NONE;
+		img_dsp_ae_tile_cfg ae{12, 8, 0, 0, 160, 134, 0, 16383};
+		img_dsp_awb_tile_cfg awb{32, 32, 0, 0, 60, 32, 60, 32, 0, 16383};
+		img_dsp_af_tile_cfg af{12, 8, 0, 0, 160, 134, 160, 134};
+		ASSERT_EQ(vors_img_dsp_3a_config_aaa_stat(fd_, 1, &mode, &ae, &awb, &af), 0);
 	}
 	qvd_system_resource resources()
 	{

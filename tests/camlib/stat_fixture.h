@@ -15,15 +15,7 @@ struct StatArea {
 
 	StatArea()
 	{
-		uint8_t *p = area.data();
-		desc.rgb = p;
-		desc.cfa = p += 4 * QVD_STAT_RGB_SIZE;
-		desc.hist = p += 4 * QVD_STAT_CFA_SIZE;
-		desc.prehist = p += 4 * QVD_STAT_HIST_SIZE;
-		desc.rgb_valid = p += 4 * QVD_STAT_PREHIST_SIZE;
-		desc.cfa_valid = p += 4;
-		desc.hist_valid = p += 4;
-		desc.prehist_valid = p += 4;
+		aaa_stat_desc_layout(area.data(), &desc);
 	}
 	uint8_t *cfa_block(int c)
 	{
