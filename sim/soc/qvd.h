@@ -66,4 +66,14 @@ int qvd_map_imgproc(simsoc_file *f, void *arg);
 int qvd_mmap(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr);
 void qvd_munmap(simsoc_file *f, void *addr, size_t len);
 
+// 3A statistics from the scene, the frame wait and the pending
+// configurations' apply (qvd_stats.cpp).
+int qvd_get_statistics(simsoc_file *f, void *arg);
+int qvd_get_latest_statistics(simsoc_file *f, void *arg);
+int qvd_wait_next_idsp_frame(simsoc_file *f, void *arg);
+int qvd_apply_vin_idsp_pending_cfg(simsoc_file *f, void *arg);
+// A configuration post was taken: its white balance waits for the apply.
+void qvd_stats_posted(const simsoc_qvd_post_rec *p);
+void qvd_stats_reset(void);
+
 #endif

@@ -678,6 +678,10 @@ int vors_img_dsp_clone_iso_cfg(const img_dsp_cfg_id *dst, const img_dsp_cfg_id *
 int vors_img_dsp_pre_exe_cfg(const img_dsp_mode *mode);
 int vors_img_dsp_post_exe_cfg(int fd, const img_dsp_mode *mode);
 int vors_img_dsp_get_cfg_status(const img_dsp_cfg_id *cfg, img_dsp_cfg_status *out);
+/* 1 when something was stored into the context since its last posted
+ * configuration took it (update flags pending), 0 when not; -1 for a pipe
+ * other than video or still, or no such context. */
+int vors_img_dsp_ctx_update_pending(uint32_t pipe, uint8_t ctx_id);
 int vors_img_dsp_print_hdr_cfg(const img_dsp_cfg_id *cfg);
 int vors_img_dsp_get_context_tbl_idx(uint32_t ignored, const img_dsp_ctx_id *ctx, uint32_t *out);
 int vors_img_dsp_get_lib_info(img_dsp_lib_info *out);

@@ -124,6 +124,30 @@ void simsoc_qvd_reset(void);
  * and the chroma-radius code (0-3) in bits 16-17. */
 void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);
 
+/* ---- 3A statistics ------------------------------------------------------
+ *
+ * Every tick of VIN 0 (simsoc_vin_tick) is a DSP frame of every VIN of the
+ * board, made from the scene (simsoc_scene.h) with the exposure, gain and
+ * digital-gain ratio each source has at that tick. CFA statistics and the
+ * sensor's histograms come before the DSP's white balance; RGB statistics
+ * after the white balance of the context's last configuration that was
+ * posted and then applied (QVD_IOC_APPLY_VIN_IDSP_PENDING_CFG; it takes
+ * effect at the next frame; unity before). No sensor histogram is made.
+ *
+ * QVD_IOC_IMG_GET_STATISTICS hands over a frame not handed over before at
+ * once, else waits for the next tick of VIN 0 (EAGAIN on a non-blocking
+ * file); QVD_IOC_IMG_GET_LATEST_STATISTICS the last frame, waiting only for
+ * the first; QVD_IOC_WAIT_NEXT_IDSP_FRAME returns at the next tick of a VIN
+ * of its mask. The statistics are cut into slice columns by VIN width (one
+ * up to 1920 pixels, two up to 3840, else three). */
+
+/* Every statistics request hands over the last frame again at once. */
+void simsoc_qvd_replay(int on);
+/* Statistics requests waiting for a frame now. */
+int simsoc_qvd_stat_waiting(void);
+/* Slice columns of every VIN's statistics, 1 to 3; 0 by VIN width. */
+int simsoc_qvd_set_stat_slices(unsigned columns);
+
 #ifdef __cplusplus
 }
 #endif
