@@ -4,10 +4,10 @@
 #include "aaa_parser.h"
 #include "img_adj_filter.h"
 #include "img_adj_settings.h"
-#include "smooth_change.h"
 #include "img_algo_pending.h"
 #include "img_dsp_raw.h"
 #include "img_lib.h"
+#include "smooth_change.h"
 
 #include <math.h>
 #include <stdio.h>
