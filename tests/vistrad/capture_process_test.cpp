@@ -64,8 +64,8 @@ class CaptureProcess : public DaemonProcess
 	// The channels whose lens type was read from the optics service.
 	std::string optics_reads()
 	{
-		GVariant *reply = bus_call("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control",
-		                           "GetReads", nullptr);
+		GVariant *reply =
+		    bus_call("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", "GetReads", nullptr);
 		std::string out;
 		if (!reply)
 			return out;

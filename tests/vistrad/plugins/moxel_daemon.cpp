@@ -201,8 +201,8 @@ extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
 	debug_output(DEBUG_INFO, 0, "moxel: create %d\n", (int)stream_id);
 	if (!report || stream_id != 0)
 		return;
-	const uint32_t ids[] = {param_capture_mode, param_capture_frequency, param_brightness,
-	                        param_contrast, param_camblock_type};
+	const uint32_t ids[] = {param_capture_mode, param_capture_frequency, param_brightness, param_contrast,
+	                        param_camblock_type};
 	int32_t v[5] = {-1, -1, -1, -1, -1};
 	for (int i = 0; i < 5; i++)
 		param_get_int(ids[i], 0, &v[i]);
