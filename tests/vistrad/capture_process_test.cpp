@@ -64,18 +64,7 @@ class CaptureProcess : public DaemonProcess
 	// The channels whose lens type was read from the optics service.
 	std::string optics_reads()
 	{
-		GVariant *reply =
-		    bus_call("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", "GetReads", nullptr);
-		std::string out;
-		if (!reply)
-			return out;
-		char **list = nullptr;
-		g_variant_get(reply, "(^as)", &list);
-		for (char **l = list; l && *l; l++)
-			out += (out.empty() ? "" : ",") + std::string(*l);
-		g_strfreev(list);
-		g_variant_unref(reply);
-		return out;
+		return bus_call_strings("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", "GetReads");
 	}
 
 	// The n-th report of stream 0's parameters after a position.
