@@ -172,8 +172,8 @@ int32_t camblock_distance_index_to_dioptres(struct camblock *block, int32_t inde
 int32_t camblock_get_fov_at_focus_position(struct camblock *block, int32_t zoom, int32_t position,
                                            uint32_t *horizontal, uint32_t *vertical, int32_t scale)
 {
-	return DISPATCH(block, get_fov_at_focus_position, CAMBLOCK_MISSING, zoom, position, horizontal, vertical,
-	                scale);
+	return DISPATCH(block, get_fov_at_focus_position, CAMBLOCK_MISSING, zoom, position, horizontal,
+	                vertical, scale);
 }
 
 int32_t camblock_focal_length_at_focus_position(struct camblock *block, int32_t zoom, int32_t position)
@@ -181,7 +181,8 @@ int32_t camblock_focal_length_at_focus_position(struct camblock *block, int32_t 
 	return DISPATCH(block, focal_length_at_focus_position, 0, zoom, position);
 }
 
-int32_t camblock_get_current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical, int32_t scale)
+int32_t camblock_get_current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical,
+                                 int32_t scale)
 {
 	return DISPATCH(block, get_current_fov, CAMBLOCK_MISSING, horizontal, vertical, scale);
 }
@@ -196,10 +197,12 @@ int32_t camblock_distance_index_for_object_width(struct camblock *block, int32_t
 	return DISPATCH(block, distance_index_for_object_width, CAMBLOCK_MISSING, zoom, width);
 }
 
-int32_t camblock_get_lens_distortion(struct camblock *block, int32_t zoom, int32_t focus, int focus_is_position,
-                                     uint32_t *k0, uint32_t *k1, uint32_t *k2, uint32_t *k3)
+int32_t camblock_get_lens_distortion(struct camblock *block, int32_t zoom, int32_t focus,
+                                     int focus_is_position, uint32_t *k0, uint32_t *k1, uint32_t *k2,
+                                     uint32_t *k3)
 {
-	return DISPATCH(block, get_lens_distortion, CAMBLOCK_MISSING, zoom, focus, focus_is_position, k0, k1, k2, k3);
+	return DISPATCH(block, get_lens_distortion, CAMBLOCK_MISSING, zoom, focus, focus_is_position, k0, k1,
+	                k2, k3);
 }
 
 int32_t camblock_set_focus_dioptres(struct camblock *block, int32_t dioptres, int move)
@@ -244,10 +247,11 @@ int32_t camblock_focal_length_at_distance_index(struct camblock *block, int32_t 
 	return DISPATCH(block, focal_length_at_distance_index, 0, zoom, index);
 }
 
-int32_t camblock_get_fov_at_distance_index(struct camblock *block, int32_t zoom, int32_t index, uint32_t *horizontal,
-                                           uint32_t *vertical, int32_t scale)
+int32_t camblock_get_fov_at_distance_index(struct camblock *block, int32_t zoom, int32_t index,
+                                           uint32_t *horizontal, uint32_t *vertical, int32_t scale)
 {
-	return DISPATCH(block, get_fov_at_distance_index, CAMBLOCK_MISSING, zoom, index, horizontal, vertical, scale);
+	return DISPATCH(block, get_fov_at_distance_index, CAMBLOCK_MISSING, zoom, index, horizontal, vertical,
+	                scale);
 }
 
 int32_t camblock_get_error_code(struct camblock *block)

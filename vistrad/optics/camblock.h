@@ -104,10 +104,11 @@ struct camblock {
 	int32_t (*get_lens_temperature)(struct camblock *block);
 	int32_t (*dioptres_to_distance_index)(struct camblock *block, int32_t dioptres, int32_t dome_index);
 	int32_t (*distance_index_to_dioptres)(struct camblock *block, int32_t index);
-	int (*get_fov_at_focus_position)(struct camblock *block, int32_t zoom, int32_t position, uint32_t *horizontal,
-	                                 uint32_t *vertical, int32_t scale);
+	int (*get_fov_at_focus_position)(struct camblock *block, int32_t zoom, int32_t position,
+	                                 uint32_t *horizontal, uint32_t *vertical, int32_t scale);
 	int32_t (*focal_length_at_focus_position)(struct camblock *block, int32_t zoom, int32_t position);
-	int (*get_current_fov)(struct camblock *block, uint32_t *horizontal, uint32_t *vertical, int32_t scale);
+	int (*get_current_fov)(struct camblock *block, uint32_t *horizontal, uint32_t *vertical,
+	                       int32_t scale);
 	int32_t (*get_current_focal_length)(struct camblock *block);
 	int32_t (*distance_index_for_object_width)(struct camblock *block, int32_t zoom, int32_t width);
 	int (*get_lens_distortion)(struct camblock *block, int32_t zoom, int32_t focus, int focus_is_position,
@@ -121,15 +122,16 @@ struct camblock {
 	int (*refresh)(struct camblock *block, struct optics_state *state);
 	int (*capture_mode_changed)(struct camblock *block, int32_t stream_id);
 	int32_t (*focal_length_at_distance_index)(struct camblock *block, int32_t zoom, int32_t index);
-	int (*get_fov_at_distance_index)(struct camblock *block, int32_t zoom, int32_t index, uint32_t *horizontal,
-	                                 uint32_t *vertical, int32_t scale);
+	int (*get_fov_at_distance_index)(struct camblock *block, int32_t zoom, int32_t index,
+	                                 uint32_t *horizontal, uint32_t *vertical, int32_t scale);
 	int32_t (*get_error_code)(struct camblock *block);
 	int (*poll_init)(struct camblock *block);
 	int (*handle_event)(struct camblock *block, int32_t unused, struct camblock_event *event);
 	struct camblock_temperature_guard *temperature_guard;
 	int32_t (*get_depth_of_field)(struct camblock *block);
 	int32_t (*get_depth_of_field_steps)(struct camblock *block, int32_t zoom, int32_t position);
-	int (*get_temperature_pair)(struct camblock *block, int32_t temperature, uint32_t *first, uint32_t *second);
+	int (*get_temperature_pair)(struct camblock *block, int32_t temperature, uint32_t *first,
+	                            uint32_t *second);
 	int32_t (*get_focus_reg12)(struct camblock *block);
 	int32_t (*get_focus_reg17)(struct camblock *block);
 	int (*set_focus_reg17)(struct camblock *block, int32_t value);
@@ -175,11 +177,13 @@ int32_t camblock_get_fov_at_focus_position(struct camblock *block, int32_t zoom,
                                            uint32_t *horizontal, uint32_t *vertical, int32_t scale);
 // The three focal-length dispatchers answer 0 for a missing lens.
 int32_t camblock_focal_length_at_focus_position(struct camblock *block, int32_t zoom, int32_t position);
-int32_t camblock_get_current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical, int32_t scale);
+int32_t camblock_get_current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical,
+                                 int32_t scale);
 int32_t camblock_get_current_focal_length(struct camblock *block);
 int32_t camblock_distance_index_for_object_width(struct camblock *block, int32_t zoom, int32_t width);
-int32_t camblock_get_lens_distortion(struct camblock *block, int32_t zoom, int32_t focus, int focus_is_position,
-                                     uint32_t *k0, uint32_t *k1, uint32_t *k2, uint32_t *k3);
+int32_t camblock_get_lens_distortion(struct camblock *block, int32_t zoom, int32_t focus,
+                                     int focus_is_position, uint32_t *k0, uint32_t *k1, uint32_t *k2,
+                                     uint32_t *k3);
 int32_t camblock_set_focus_dioptres(struct camblock *block, int32_t dioptres, int move);
 int32_t camblock_set_motor_timing(struct camblock *block, int32_t frame_rate, int32_t sync_count);
 int32_t camblock_set_motor_speed(struct camblock *block, int32_t speed);
@@ -189,8 +193,8 @@ int32_t camblock_refresh(struct camblock *block, struct optics_state *state);
 // Capture mode, error code and poll initialisation need no platform.
 int32_t camblock_capture_mode_changed(struct camblock *block, int32_t stream_id);
 int32_t camblock_focal_length_at_distance_index(struct camblock *block, int32_t zoom, int32_t index);
-int32_t camblock_get_fov_at_distance_index(struct camblock *block, int32_t zoom, int32_t index, uint32_t *horizontal,
-                                           uint32_t *vertical, int32_t scale);
+int32_t camblock_get_fov_at_distance_index(struct camblock *block, int32_t zoom, int32_t index,
+                                           uint32_t *horizontal, uint32_t *vertical, int32_t scale);
 int32_t camblock_get_error_code(struct camblock *block);
 int32_t camblock_poll_init(struct camblock *block);
 // Needs no platform, but an event record.

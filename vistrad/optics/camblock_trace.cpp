@@ -37,7 +37,8 @@ void load_weights(struct camblock_trace *t, int32_t set, int32_t index)
 		c = t->curve_count - 1;
 	int32_t fraction = index & 511;
 	for (int32_t k = 0; k < t->field_count; k++) {
-		const int32_t *row = t->coefficients + ((int64_t)set * t->fields_per_set + k) * t->curve_stride;
+		const int32_t *row =
+		    t->coefficients + ((int64_t)set * t->fields_per_set + k) * t->curve_stride;
 		int32_t w = row[c];
 		if (c < t->curve_count - 1)
 			w += (int32_t)(((int64_t)row[c + 1] - row[c]) * fraction >> 9);
@@ -123,8 +124,9 @@ int32_t table_angle(const struct camblock_fov_table *table, const struct zoom_ob
 	return fx_lin_interp(zoom, z->positions[r0], z->positions[r1], at0, at1);
 }
 
-int fov_lookup(struct camblock *block, int32_t zoom, const struct camblock_fov_table *table, uint32_t *horizontal,
-               uint32_t *vertical, int32_t scale, int max_bracket, int doubled, int breathing_ratio)
+int fov_lookup(struct camblock *block, int32_t zoom, const struct camblock_fov_table *table,
+               uint32_t *horizontal, uint32_t *vertical, int32_t scale, int max_bracket, int doubled,
+               int breathing_ratio)
 {
 	struct zoom_object *z = block ? block->zoom : nullptr;
 	if (!z || z->count <= 0 || !z->positions || !table || !table->rows || table->row_count <= 0 ||
@@ -134,7 +136,8 @@ int fov_lookup(struct camblock *block, int32_t zoom, const struct camblock_fov_t
 	int32_t w = optics_q14_mul(sensor_get_active_width(sensor), scale);
 	int32_t h = optics_q14_mul(sensor_get_active_height(sensor), scale);
 	int r0, r1;
-	optics_lower_bracket(zoom, z->positions, z->count < table->row_count ? z->count : table->row_count, &r0, &r1);
+	optics_lower_bracket(zoom, z->positions, z->count < table->row_count ? z->count : table->row_count,
+	                     &r0, &r1);
 	uint32_t angle_h = (uint32_t)table_angle(table, z, zoom, r0, r1, w, max_bracket);
 	uint32_t angle_v = (uint32_t)table_angle(table, z, zoom, r0, r1, h, max_bracket);
 	if (doubled) {
@@ -165,8 +168,9 @@ struct camblock_trace *camblock_trace_new(const struct camblock_trace *layout)
 {
 	if (!layout || !layout->words || layout->word_count <= 0 || layout->field_count < 1 ||
 	    layout->field_count > MAX_FIELDS || layout->curve_count < 1 || layout->curve_count > MAX_CURVES ||
-	    layout->set_count < 1 || layout->final_shift < 1 || layout->final_shift > 31 || !layout->coefficients ||
-	    !layout->field_masks || !layout->field_offsets || !layout->field_shifts || !layout->base_offsets)
+	    layout->set_count < 1 || layout->final_shift < 1 || layout->final_shift > 31 ||
+	    !layout->coefficients || !layout->field_masks || !layout->field_offsets ||
+	    !layout->field_shifts || !layout->base_offsets)
 		return nullptr;
 	for (int32_t k = 0; k < layout->field_count; k++)
 		if (layout->field_shifts[k] > 31)
@@ -205,7 +209,8 @@ uint32_t camblock_trace_focus_position(struct camblock_trace *trace, int32_t zoo
 	return f < 0 ? 0 : (uint32_t)f;
 }
 
-int32_t camblock_trace_distance_index(struct camblock_trace *trace, int32_t zoom, int32_t position, int32_t set)
+int32_t camblock_trace_distance_index(struct camblock_trace *trace, int32_t zoom, int32_t position,
+                                      int32_t set)
 {
 	if (!trace || trace->curve_count <= 1)
 		return 0;
@@ -257,8 +262,9 @@ int32_t camblock_focal_model(struct camblock *block, int32_t zoom, int32_t focus
 	// Formats beyond 30 fraction bits cannot hold the corrections' products.
 	if ((!second && !m->breathing) || q > 30)
 		return g0;
-	int32_t index = focus_is_position ? camblock_trace_distance_index(m->trace, zoom, focus, (int32_t)m->trace_set)
-	                                  : focus;
+	int32_t index = focus_is_position
+	                    ? camblock_trace_distance_index(m->trace, zoom, focus, (int32_t)m->trace_set)
+	                    : focus;
 	int32_t d = camblock_distance_index_to_dioptres(block, index);
 	int32_t dc = clamp(d, 0, Q14_ONE);
 	if (second) {
@@ -266,9 +272,10 @@ int32_t camblock_focal_model(struct camblock *block, int32_t zoom, int32_t focus
 			return g0;
 		int clo, chi;
 		optics_lower_bracket(dc, m->distances, m->curve_count, &clo, &chi);
-		int64_t a = fx_lin_interp64(dc, m->distances[clo], m->distances[chi], m->second_per_curve[clo],
-		                            m->second_per_curve[chi]);
-		int32_t b = fx_lin_interp32(zoom, pz[zlo], pz[zhi], m->second_per_zoom[zlo], m->second_per_zoom[zhi]);
+		int64_t a = fx_lin_interp64(dc, m->distances[clo], m->distances[chi],
+		                            m->second_per_curve[clo], m->second_per_curve[chi]);
+		int32_t b =
+		    fx_lin_interp32(zoom, pz[zlo], pz[zhi], m->second_per_zoom[zlo], m->second_per_zoom[zhi]);
 		int64_t c = optics_round_shift(a * b, (int)q);
 		int64_t quarter = (int64_t)1 << (2 * q - 2);
 		int64_t reduced = optics_div_round(quarter, g0) - c;

@@ -31,8 +31,8 @@ struct camblock_trace {
 	int32_t *weights;             // owned working store, one per field
 	const int32_t *base_offsets;  // one per curve set
 	int32_t set_count_copy;
-	int32_t index_units_per_step;  // distance-index units per focus step behind infinity
-	int32_t dioptres_per_curve;    // Q14 dioptres per curve behind infinity
+	int32_t index_units_per_step; // distance-index units per focus step behind infinity
+	int32_t dioptres_per_curve;   // Q14 dioptres per curve behind infinity
 };
 
 // A copy of the layout with its own weights array and the derived counts
@@ -53,7 +53,8 @@ uint32_t camblock_trace_focus_position(struct camblock_trace *trace, int32_t zoo
 // curves by linear interpolation (fraction at most 511), (n - 1) << 9 at or
 // beyond the last curve and negative behind the first. 0 for a lens of one
 // curve or no model.
-int32_t camblock_trace_distance_index(struct camblock_trace *trace, int32_t zoom, int32_t position, int32_t set);
+int32_t camblock_trace_distance_index(struct camblock_trace *trace, int32_t zoom, int32_t position,
+                                      int32_t set);
 
 // A field-of-view table: per zoom point, one angle (degrees, Q14) per image
 // half-size (millimetres, Q14, ascending); rows are row-major.

@@ -101,8 +101,10 @@ int32_t add_power(struct dome *dome, int32_t zoom, int32_t value)
 	if (value >= 0 || !trace || trace->dioptres_per_curve == 0 || trace->index_units_per_step == 0)
 		return value + dome->power;
 	dome->enabled = 0;
-	int64_t units = optics_div_round(optics_div_round((int64_t)value * Q14_ONE, trace->dioptres_per_curve), 32);
-	int32_t position = (int32_t)(units / trace->index_units_per_step) + dome_infinity_position(dome, zoom);
+	int64_t units =
+	    optics_div_round(optics_div_round((int64_t)value * Q14_ONE, trace->dioptres_per_curve), 32);
+	int32_t position =
+	    (int32_t)(units / trace->index_units_per_step) + dome_infinity_position(dome, zoom);
 	int32_t dioptres = camblock_focus_position_to_dioptres(dome->owner, zoom, position);
 	dome->enabled = 1;
 	return dioptres;

@@ -29,8 +29,8 @@ int32_t value_at_position(const struct zoom_object *zoom, const int32_t *values,
 		return -2;
 	int lo, hi;
 	optics_lower_bracket(position, zoom->positions, zoom->count, &lo, &hi);
-	return fx_lin_interp(optics_q14(position), optics_q14(zoom->positions[lo]), optics_q14(zoom->positions[hi]),
-	                     values[lo], values[hi]);
+	return fx_lin_interp(optics_q14(position), optics_q14(zoom->positions[lo]),
+	                     optics_q14(zoom->positions[hi]), values[lo], values[hi]);
 }
 
 // The table's magnification at a position with the 32-bit slope, as the
@@ -342,8 +342,9 @@ void zoom_table_limit_by_magnification(struct zoom_object *zoom, int32_t magnifi
 {
 	if (!has_table(zoom, zoom ? zoom->magnifications : nullptr))
 		return;
-	int32_t p = zoom->position_for_magnification ? zoom->position_for_magnification(zoom, magnification)
-	                                             : zoom_table_position_for_magnification(zoom, magnification);
+	int32_t p = zoom->position_for_magnification
+	                ? zoom->position_for_magnification(zoom, magnification)
+	                : zoom_table_position_for_magnification(zoom, magnification);
 	if (zoom->max_ceiling > 0 && p > zoom->max_ceiling)
 		p = zoom->max_ceiling;
 	zoom->mech_max = p;
@@ -406,11 +407,15 @@ void zoom_use_relative_tables(struct zoom_object *zoom, int32_t count, const int
 		return;
 	zoom->mech_min = positions[0];
 	// positions[count - 2] is the second-last point; a one-point table has none.
-	if (min_position != -1 && positions[0] < min_position && count >= 2 && positions[count - 2] > min_position)
+	if (min_position != -1 && positions[0] < min_position && count >= 2 &&
+	    positions[count - 2] > min_position)
 		zoom->mech_min = min_position;
 	zoom->mech_max = positions[count - 1];
 	zoom->position = 0;
 	zoom->speed = Q14_ONE;
+	// A configured magnification beyond the tele end must not carry
+	// mech_max past the last calibrated position.
+	zoom->max_ceiling = zoom->mech_max;
 	if (max_magnification > 0)
 		zoom_table_limit_by_magnification(zoom, max_magnification);
 	zoom->max_ceiling = zoom->mech_max;

@@ -55,7 +55,7 @@ struct zoom_object {
 	uint32_t type;
 	struct platform *platform;
 	struct camblock *owner;
-	int32_t count; // points of the tables below
+	int32_t count;                 // points of the tables below
 	const int32_t *positions;      // ascending
 	const int32_t *magnifications; // Q14, 1.0 at the wide end
 	const int32_t *focal_lengths;  // Q14 millimetres
@@ -160,8 +160,9 @@ int32_t zoom_relative_position_for_magnification(struct zoom_object *zoom, int32
 int32_t zoom_relative_max_magnification(struct zoom_object *zoom);
 // The tables with the relative functions in their slots, and the bounds:
 // mech_min from the lowest position P (-1: none) while it lies inside the
-// table, mech_max the last position, limited by the magnification M when
-// M > 0; max_ceiling keeps the resulting mech_max. Position 0, speed 1.0.
+// table, mech_max the last position, lowered to the magnification M when
+// M > 0 (never raised past the table); max_ceiling keeps the resulting
+// mech_max. Position 0, speed 1.0.
 void zoom_use_relative_tables(struct zoom_object *zoom, int32_t count, const int32_t *positions,
                               const int32_t *magnifications, const int32_t *focal_lengths,
                               const int32_t *focal_model, uint32_t focal_model_q, int32_t max_magnification,
