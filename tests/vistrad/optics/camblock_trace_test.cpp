@@ -28,7 +28,7 @@ int32_t pos(TraceModel &m, int32_t zoom, int32_t index, int32_t set = 0, int32_t
 class Df010nl : public ::testing::Test
 {
       protected:
-	TraceModel model{trace_spec_df010nl()};
+	TraceModel model{trace_design_df010nl()};
 	void SetUp() override
 	{
 		ASSERT_NE(nullptr, model.trace());
@@ -156,7 +156,7 @@ TEST_F(Df010nl, TheInverseRoundTripsAndItsFractionStaysBelow512)
 
 TEST(Trace, OneCurveAndNoModelInvertToZero)
 {
-	TraceSpec s = trace_spec_df010nl();
+	TraceDesign s = trace_design_df010nl();
 	s.curve_count = 1;
 	TraceModel one(s);
 	ASSERT_NE(nullptr, one.trace());
@@ -170,7 +170,7 @@ TEST(Trace, OneCurveAndNoModelInvertToZero)
 TEST(Trace, TwoCurvesAndThreeFieldLayouts)
 {
 	// A 3-field layout with its own final shift, and the smallest search.
-	TraceSpec s;
+	TraceDesign s;
 	s.fields = {{12, 0}, {12, -2048}, {8, -128}};
 	s.word_count = 40;
 	s.curve_count = 2;
@@ -199,7 +199,7 @@ TEST(Trace, TwoCurvesAndThreeFieldLayouts)
 
 TEST(Trace, LayoutsThatCannotBeEvaluatedAreRefused)
 {
-	TraceModel good(trace_spec_df010nl());
+	TraceModel good(trace_design_df010nl());
 	const camblock_trace base = *good.trace();
 	struct Case {
 		const char *what;
@@ -320,7 +320,7 @@ TEST(FocalModel, APositionIsSearchedOnTheBlocksTraceSet)
 	Lens lens(24);
 	const int32_t breathing[2] = {0, 1 << 20};
 	lens.block->mcu.breathing = breathing;
-	TraceModel model(trace_spec_df010nl());
+	TraceModel model(trace_design_df010nl());
 	lens.block->mcu.trace = model.trace();
 	lens.block->mcu.trace_set = 2;
 	int32_t p = (int32_t)camblock_trace_focus_position(model.trace(), 1500, 2500, 2, 0);

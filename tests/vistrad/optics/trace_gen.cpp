@@ -5,9 +5,9 @@
 #include <stdexcept>
 #include <string>
 
-TraceSpec trace_spec_df010nl()
+TraceDesign trace_design_df010nl()
 {
-	TraceSpec s;
+	TraceDesign s;
 	s.fields = {{14, -22}, {12, -1944}, {3, -4}, {3, -2}};
 	s.word_count = 618;
 	s.curve_count = 10;
@@ -43,12 +43,12 @@ TraceSpec trace_spec_df010nl()
 	return s;
 }
 
-TraceModel::TraceModel(const TraceSpec &spec) : spec_(spec)
+TraceModel::TraceModel(const TraceDesign &design) : design_(design)
 {
-	int nf = (int)spec.fields.size();
-	int sets = (int)spec.base_offsets.size();
+	int nf = (int)design.fields.size();
+	int sets = (int)design.base_offsets.size();
 	int shift = 0;
-	for (const TraceField &f : spec.fields) {
+	for (const TraceField &f : design.fields) {
 		masks_.push_back((uint32_t)((((uint64_t)1 << f.bits) - 1) << shift));
 		shifts_.push_back((uint32_t)shift);
 		offsets_.push_back(f.offset);
@@ -56,39 +56,39 @@ TraceModel::TraceModel(const TraceSpec &spec) : spec_(spec)
 	}
 	if (shift > 32)
 		throw std::invalid_argument("the fields take more than 32 bits");
-	values_.assign(nf, std::vector<int32_t>(spec.word_count));
-	words_.assign(spec.word_count, 0);
+	values_.assign(nf, std::vector<int32_t>(design.word_count));
+	words_.assign(design.word_count, 0);
 	for (int k = 0; k < nf; k++) {
-		for (int i = 0; i < spec.word_count; i++) {
-			int32_t v = (int32_t)lround(spec.basis(k, i));
-			int64_t raw = (int64_t)v - spec.fields[k].offset;
-			if (raw < 0 || raw >= ((int64_t)1 << spec.fields[k].bits))
+		for (int i = 0; i < design.word_count; i++) {
+			int32_t v = (int32_t)lround(design.basis(k, i));
+			int64_t raw = (int64_t)v - design.fields[k].offset;
+			if (raw < 0 || raw >= ((int64_t)1 << design.fields[k].bits))
 				throw std::out_of_range("basis " + std::to_string(k) +
 				                        " leaves its field at word " + std::to_string(i));
 			values_[k][i] = v;
 			words_[i] |= (uint32_t)raw << shifts_[k];
 		}
 	}
-	coefficients_.resize((size_t)sets * nf * spec.curve_count);
+	coefficients_.resize((size_t)sets * nf * design.curve_count);
 	for (int s = 0; s < sets; s++)
 		for (int k = 0; k < nf; k++)
-			for (int c = 0; c < spec.curve_count; c++)
-				coefficient(s, k, c) = spec.coefficient(s, k, c);
+			for (int c = 0; c < design.curve_count; c++)
+				coefficient(s, k, c) = design.coefficient(s, k, c);
 
 	struct camblock_trace layout = {};
 	layout.words = words_.data();
-	layout.word_count = spec.word_count;
+	layout.word_count = design.word_count;
 	layout.field_count = nf;
-	layout.curve_count = spec.curve_count;
+	layout.curve_count = design.curve_count;
 	layout.coefficients = coefficients_.data();
 	layout.set_count = sets;
 	layout.field_masks = masks_.data();
 	layout.field_offsets = offsets_.data();
 	layout.field_shifts = shifts_.data();
-	layout.final_shift = spec.final_shift;
-	layout.base_offsets = spec_.base_offsets.data();
-	layout.index_units_per_step = spec.index_units_per_step;
-	layout.dioptres_per_curve = spec.dioptres_per_curve;
+	layout.final_shift = design.final_shift;
+	layout.base_offsets = design_.base_offsets.data();
+	layout.index_units_per_step = design.index_units_per_step;
+	layout.dioptres_per_curve = design.dioptres_per_curve;
 	trace_ = camblock_trace_new(&layout);
 }
 
@@ -99,18 +99,18 @@ TraceModel::~TraceModel()
 
 int32_t &TraceModel::coefficient(int set, int field, int curve)
 {
-	size_t nf = spec_.fields.size();
-	return coefficients_[((size_t)set * nf + field) * spec_.curve_count + curve];
+	size_t nf = design_.fields.size();
+	return coefficients_[((size_t)set * nf + field) * design_.curve_count + curve];
 }
 
 std::vector<double> TraceModel::weights(int set, int32_t index) const
 {
-	int n = spec_.curve_count;
+	int n = design_.curve_count;
 	int c = (index >> 9) & 63;
 	if (c > n - 1)
 		c = n - 1;
 	double fraction = index & 511;
-	size_t nf = spec_.fields.size();
+	size_t nf = design_.fields.size();
 	std::vector<double> w(nf);
 	for (size_t k = 0; k < nf; k++) {
 		const int32_t *row = &coefficients_[((size_t)set * nf + k) * n];
@@ -126,26 +126,26 @@ double TraceModel::word_value(int word, int set, const std::vector<double> &w) c
 	double sum = 0;
 	for (size_t k = 0; k < w.size(); k++)
 		sum += (double)values_[k][word] * w[k];
-	double steps = floor(fabs(sum) / ldexp(1.0, spec_.final_shift) + 0.5);
-	return spec_.base_offsets[set] + (sum < 0 ? -steps : steps);
+	double steps = floor(fabs(sum) / ldexp(1.0, design_.final_shift) + 0.5);
+	return design_.base_offsets[set] + (sum < 0 ? -steps : steps);
 }
 
 int64_t TraceModel::expected_position(int32_t zoom, int32_t index, int32_t set, int32_t dome_index) const
 {
-	int sets = (int)spec_.base_offsets.size();
+	int sets = (int)design_.base_offsets.size();
 	set = set < 0 ? 0 : set >= sets ? sets - 1 : set;
 	std::vector<double> w = weights(set, index >= 0 ? index : dome_index);
 	double zi = trunc(zoom / 4.0);
 	double zr = zoom - 4 * zi;
-	if (zi < 0 || zi > spec_.word_count - 1) {
-		zi = zi < 0 ? 0 : spec_.word_count - 1;
+	if (zi < 0 || zi > design_.word_count - 1) {
+		zi = zi < 0 ? 0 : design_.word_count - 1;
 		zr = 0;
 	}
 	double f = word_value((int)zi, set, w);
-	if (zi < spec_.word_count - 1 && zr >= 1)
+	if (zi < design_.word_count - 1 && zr >= 1)
 		f += trunc((word_value((int)zi + 1, set, w) - f) * zr / 4.0);
 	if (index >= 0)
 		return (int64_t)f;
-	f += trunc((double)index / spec_.index_units_per_step);
+	f += trunc((double)index / design_.index_units_per_step);
 	return f < 0 ? 0 : (int64_t)f;
 }

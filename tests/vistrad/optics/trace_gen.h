@@ -18,7 +18,7 @@ struct TraceField {
 	int32_t offset; // added after extraction
 };
 
-struct TraceSpec {
+struct TraceDesign {
 	std::vector<TraceField> fields;
 	int32_t word_count = 0;
 	int32_t curve_count = 0;
@@ -35,12 +35,12 @@ struct TraceSpec {
 // The layout of the Tamron DF010NL's model (four fields, three curve sets,
 // ten curves, 618 words) with smooth bases whose curves grow with the curve
 // number at every zoom position.
-TraceSpec trace_spec_df010nl();
+TraceDesign trace_design_df010nl();
 
 class TraceModel
 {
       public:
-	explicit TraceModel(const TraceSpec &spec);
+	explicit TraceModel(const TraceDesign &design);
 	~TraceModel();
 	TraceModel(const TraceModel &) = delete;
 	TraceModel &operator=(const TraceModel &) = delete;
@@ -61,9 +61,9 @@ class TraceModel
 		return coefficients_;
 	}
 	int32_t &coefficient(int set, int field, int curve);
-	const TraceSpec &spec() const
+	const TraceDesign &design() const
 	{
-		return spec_;
+		return design_;
 	}
 
 	// What the focus position must be, from the bases (a curve set beyond
@@ -74,7 +74,7 @@ class TraceModel
 	double word_value(int word, int set, const std::vector<double> &weights) const;
 	std::vector<double> weights(int set, int32_t index) const;
 
-	TraceSpec spec_;
+	TraceDesign design_;
 	std::vector<uint32_t> words_;
 	std::vector<uint32_t> masks_;
 	std::vector<uint32_t> shifts_;
