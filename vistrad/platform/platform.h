@@ -21,8 +21,8 @@ struct sensor;
 struct ircut;
 struct light_sensor;
 struct iris;
-struct focus;
-struct zoom;
+struct focus_object;
+struct zoom_object;
 struct camblock;
 struct stabilizer;
 struct datacache;
@@ -126,15 +126,15 @@ struct iris *platform_get_iris(struct platform *platform, int32_t stream_id);
 struct iris *platform_get_nth_iris(struct platform *platform, int32_t stream_id, int n);
 int platform_get_iris_count(struct platform *platform, int32_t stream_id);
 
-void platform_add_focus(struct platform *platform, struct focus *focus, int32_t stream_id);
+void platform_add_focus(struct platform *platform, struct focus_object *focus, int32_t stream_id);
 void platform_remove_all_focus(struct platform *platform, int32_t stream_id);
-struct focus *platform_get_focus(struct platform *platform, int32_t stream_id);
-struct focus *platform_get_nth_focus(struct platform *platform, int32_t stream_id, int n);
+struct focus_object *platform_get_focus(struct platform *platform, int32_t stream_id);
+struct focus_object *platform_get_nth_focus(struct platform *platform, int32_t stream_id, int n);
 
-void platform_add_zoom(struct platform *platform, struct zoom *zoom, int32_t stream_id);
+void platform_add_zoom(struct platform *platform, struct zoom_object *zoom, int32_t stream_id);
 void platform_remove_all_zoom(struct platform *platform, int32_t stream_id);
-struct zoom *platform_get_zoom(struct platform *platform, int32_t stream_id);
-struct zoom *platform_get_nth_zoom(struct platform *platform, int32_t stream_id, int n);
+struct zoom_object *platform_get_zoom(struct platform *platform, int32_t stream_id);
+struct zoom_object *platform_get_nth_zoom(struct platform *platform, int32_t stream_id, int n);
 
 void platform_add_camblock(struct platform *platform, struct camblock *block, int32_t stream_id);
 void platform_remove_all_camblock(struct platform *platform, int32_t stream_id);
