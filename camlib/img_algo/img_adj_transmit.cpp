@@ -200,7 +200,8 @@ template <typename T> static void send_member(const tx_in *in, uint32_t id, img_
 	set(in->fd, in->mode, (T *)scratch);
 }
 
-template <auto Both, auto Noise, auto Fir, auto Coring> static int group_coring(const tx_in *in, uint8_t *pending)
+template <auto Both, auto Noise, auto Fir, auto Coring>
+static int group_coring(const tx_in *in, uint8_t *pending)
 {
 	group_member(in, pending, CORING_COMPARED);
 	if (!*pending)
@@ -223,7 +224,8 @@ static int first_coring(const tx_in *in)
 
 static int final_coring(const tx_in *in)
 {
-	return group_coring<vors_img_dsp_set_final_sharpen_noise_both, vors_img_dsp_set_final_sharpen_noise_noise,
+	return group_coring<vors_img_dsp_set_final_sharpen_noise_both,
+	                    vors_img_dsp_set_final_sharpen_noise_noise,
 	                    vors_img_dsp_set_final_sharpen_noise_sharpen_fir,
 	                    vors_img_dsp_set_final_sharpen_noise_sharpen_coring>(in, &final_group_pending);
 }
@@ -374,7 +376,8 @@ static void ce_remap(const tx_in *in, uint16_t *table)
 		targets->ce_log_config(&cfg, in->chan);
 		float decode = (float)(int32_t)(cfg >> 32);
 		for (int i = 0; i < 256; i++)
-			table[i] = (uint16_t)log_decode(255, CE_MAX, decode, (float)table[i] * 255.0f / CE_MAX);
+			table[i] =
+			    (uint16_t)log_decode(255, CE_MAX, decode, (float)table[i] * 255.0f / CE_MAX);
 		return;
 	}
 	float k = targets->strength_factor(in->chan);

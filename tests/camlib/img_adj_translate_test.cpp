@@ -59,10 +59,10 @@ void set_value(State &st, int k, int32_t v)
 struct Span {
 	enum Kind { VALUES, PART, BYTES, SETTING } kind;
 	int at;
-	int width;                /* VALUES: bytes a value */
-	int first;                /* VALUES: first value; PART: part number; SETTING: S index */
-	int count;                /* VALUES: values; PART: bytes */
-	char scale = 0;           /* 'S' sharpness, 'N' noise filter, 'E' even up */
+	int width;      /* VALUES: bytes a value */
+	int first;      /* VALUES: first value; PART: part number; SETTING: S index */
+	int count;      /* VALUES: values; PART: bytes */
+	char scale = 0; /* 'S' sharpness, 'N' noise filter, 'E' even up */
 	int idx = 0, shift = 6, hi = 0;
 	std::vector<uint8_t> bytes = {};
 };
@@ -126,7 +126,8 @@ std::vector<Layout> layouts()
 	std::vector<Span> noise = {V(0, 1, 0, 3), V(508, 2, 3, 2), V(512, 1, 5, 12)};
 	append(noise, firs_at(4));
 	auto level = [](int idx) {
-		return std::vector<Span>{V(0, 1, 0, 2), SV(2, 1, 2, 2, idx, 255), V(4, 1, 4, 2), SV(6, 1, 6, 1, idx, 255)};
+		return std::vector<Span>{V(0, 1, 0, 2), SV(2, 1, 2, 2, idx, 255), V(4, 1, 4, 2),
+		                         SV(6, 1, 6, 1, idx, 255)};
 	};
 	const std::vector<Span> coring = {P(0, 1, 256), SET(256, 4)};
 	const std::vector<Span> words = {V(0, 4, 0, 4)};
@@ -137,15 +138,17 @@ std::vector<Layout> layouts()
 	    {3, {V(0, 4, 0), V(4, 2, 1, 2)}},
 	    {4, {V(0, 1, 0, 2), V(2, 2, 2, 2)}},
 	    {5, {V(0, 1, 0, 4)}},
-	    {6, {V(0, 1, 0), SV(2, 2, 1, 3, 0, 8192), V(8, 2, 4, 3), SV(14, 2, 7, 3, 1, 256), V(20, 2, 10, 8)}},
+	    {6,
+	     {V(0, 1, 0), SV(2, 2, 1, 3, 0, 8192), V(8, 2, 4, 3), SV(14, 2, 7, 3, 1, 256), V(20, 2, 10, 8)}},
 	    {7, {V(0, 1, 0, 6), P(6, 2, 512)}},
 	    {8, {V(0, 2, 0, 4)}},
 	    {13, {V(0, 4, 0), V(4, 2, 1, 2), V(8, 1, 3, 2), V(10, 2, 5, 2)}},
 	    {14, {V(0, 1, 0, 2)}},
-	    {15, {V(0, 1, 0), V(2, 1, 1), V(508, 2, 2, 2), V(512, 1, 4), SV(514, 1, 5, 2, 7, 255), V(516, 1, 7),
-	          SV(517, 1, 8, 1, 5, 8), EV(518, 9, 2), V(520, 1, 11), SV(521, 1, 12, 1, 5, 8), EV(522, 13, 2),
-	          V(524, 1, 15, 2), SV(526, 1, 17, 2, 6, 255), V(528, 1, 19, 2), SV(530, 1, 21, 1, 6, 255),
-	          V(531, 1, 22), V(532, 1, 23, 9)}},
+	    {15,
+	     {V(0, 1, 0), V(2, 1, 1), V(508, 2, 2, 2), V(512, 1, 4), SV(514, 1, 5, 2, 7, 255), V(516, 1, 7),
+	      SV(517, 1, 8, 1, 5, 8), EV(518, 9, 2), V(520, 1, 11), SV(521, 1, 12, 1, 5, 8), EV(522, 13, 2),
+	      V(524, 1, 15, 2), SV(526, 1, 17, 2, 6, 255), V(528, 1, 19, 2), SV(530, 1, 21, 1, 6, 255),
+	      V(531, 1, 22), V(532, 1, 23, 9)}},
 	    {16, both},
 	    {17, noise},
 	    {18, {V(0, 1, 0), V(506, 2, 1, 2)}},
@@ -154,16 +157,37 @@ std::vector<Layout> layouts()
 	    {21, {V(0, 1, 0, 7)}},
 	    {22, {V(0, 1, 0, 7)}},
 	    {23, level(3)},
-	    {24, {V(0, 1, 0, 2),        V(4, 4, 2),           V(8, 2, 3),
-	          NV(10, 2, 4, 1, 2, 256), P(12, 2, 64),       V(76, 1, 5),
-	          NV(77, 1, 6, 1, 3, 255), NV(78, 2, 7, 1, 2, 256), P(80, 3, 64),
-	          V(144, 1, 8),         NV(145, 1, 9, 1, 3, 255), NV(146, 2, 10, 1, 2, 256),
-	          P(148, 4, 64),        V(212, 1, 11),        NV(213, 1, 12, 1, 3, 255),
-	          NV(214, 1, 13, 4, 0, 255), NV(218, 1, 17, 4, 1, 63), NV(222, 1, 21, 4, 0, 255),
-	          NV(226, 1, 25, 4, 1, 63), NV(230, 1, 29, 4, 0, 255), NV(234, 1, 33, 4, 1, 63),
-	          V(240, 4, 37, 2),     V(248, 1, 39, 2),     V(250, 1, 41, 14),
-	          V(264, 4, 55, 2),     V(272, 1, 57, 2),     V(274, 1, 59, 14),
-	          V(288, 4, 73, 2),     V(296, 1, 75, 2),     V(298, 1, 77, 65)}},
+	    {24,
+	     {V(0, 1, 0, 2),
+	      V(4, 4, 2),
+	      V(8, 2, 3),
+	      NV(10, 2, 4, 1, 2, 256),
+	      P(12, 2, 64),
+	      V(76, 1, 5),
+	      NV(77, 1, 6, 1, 3, 255),
+	      NV(78, 2, 7, 1, 2, 256),
+	      P(80, 3, 64),
+	      V(144, 1, 8),
+	      NV(145, 1, 9, 1, 3, 255),
+	      NV(146, 2, 10, 1, 2, 256),
+	      P(148, 4, 64),
+	      V(212, 1, 11),
+	      NV(213, 1, 12, 1, 3, 255),
+	      NV(214, 1, 13, 4, 0, 255),
+	      NV(218, 1, 17, 4, 1, 63),
+	      NV(222, 1, 21, 4, 0, 255),
+	      NV(226, 1, 25, 4, 1, 63),
+	      NV(230, 1, 29, 4, 0, 255),
+	      NV(234, 1, 33, 4, 1, 63),
+	      V(240, 4, 37, 2),
+	      V(248, 1, 39, 2),
+	      V(250, 1, 41, 14),
+	      V(264, 4, 55, 2),
+	      V(272, 1, 57, 2),
+	      V(274, 1, 59, 14),
+	      V(288, 4, 73, 2),
+	      V(296, 1, 75, 2),
+	      V(298, 1, 77, 65)}},
 	    {25, words},
 	    {26, words},
 	    {27, words},
@@ -175,8 +199,9 @@ std::vector<Layout> layouts()
 	    {33, words},
 	    {34, words},
 	    {35, {V(0, 1, 0, 3), V(4, 2, 3, 2), V(8, 2, 5)}},
-	    {36, {V(0, 2, 0, 4), V(8, 1, 4, 9), V(18, 1, 13, 2), V(20, 2, 15, 3), V(26, 1, 18, 2), V(28, 2, 20, 3),
-	          V(34, 1, 23, 2), V(36, 2, 25, 3)}},
+	    {36,
+	     {V(0, 2, 0, 4), V(8, 1, 4, 9), V(18, 1, 13, 2), V(20, 2, 15, 3), V(26, 1, 18, 2),
+	      V(28, 2, 20, 3), V(34, 1, 23, 2), V(36, 2, 25, 3)}},
 	    {37, both},
 	    {38, noise},
 	    {39, {SV(0, 1, 0, 1, 8, 4), SV(506, 2, 1, 1, 10, 256), SV(508, 2, 2, 1, 9, 256)}},
@@ -196,7 +221,8 @@ std::vector<Layout> layouts()
 		if (x.id == 15)
 			append(x.spans, firs_at(4));
 		if (x.id == 37)
-			append(x.spans, {B(7, {4, 64, 3, 4, 64, 3, 0, 3}), V(15, 1, 6), V(16, 1, 7), B(24, std::vector<uint8_t>(8))});
+			append(x.spans, {B(7, {4, 64, 3, 4, 64, 3, 0, 3}), V(15, 1, 6), V(16, 1, 7),
+			                 B(24, std::vector<uint8_t>(8))});
 		if (x.id == 38)
 			x.spans.push_back(V(524, 1, 17));
 		if (x.id == 41 || x.id == 44)
@@ -226,7 +252,8 @@ std::vector<uint8_t> expected_image(const Layout &l, const State &st, const img_
 		case Span::VALUES:
 			for (int k = 0; k < s.count; k++) {
 				int32_t raw;
-				memcpy(&raw, st.bytes.data() + sizeof(filter_state) + 4 * (size_t)(s.first + k), 4);
+				memcpy(&raw,
+				       st.bytes.data() + sizeof(filter_state) + 4 * (size_t)(s.first + k), 4);
 				int64_t v = scale_of(s, set, raw);
 				memcpy(img.data() + s.at + k * s.width, &v, (size_t)s.width);
 			}
@@ -285,7 +312,8 @@ void expect_image(const std::vector<uint8_t> &got, const std::vector<uint8_t> &w
 
 TEST_F(AdjTranslate, EveryBlockFollowsItsLayoutUnderNeutralAndDistinctSettings)
 {
-	const uint32_t sharp[12] = {64 * 3000, 64 * 40, 48, 32, 7, 64 * 20, 64 * 20, 96, 640, 64 * 100, 32, 128};
+	const uint32_t sharp[12] = {64 * 3000, 64 * 40, 48,  32,       7,  64 * 20,
+	                            64 * 20,   96,      640, 64 * 100, 32, 128};
 	const uint32_t nf[4] = {64 * 20, 64 * 4, 64 * 60, 64 * 30};
 	for (int distinct = 0; distinct < 2; distinct++) {
 		if (distinct) {
@@ -294,7 +322,8 @@ TEST_F(AdjTranslate, EveryBlockFollowsItsLayoutUnderNeutralAndDistinctSettings)
 		}
 		const img_adj_settings &set = *img_adj_channel_settings(0);
 		for (const Layout &l : layouts()) {
-			SCOPED_TRACE("filter " + std::to_string(l.id) + (distinct ? ", distinct settings" : ""));
+			SCOPED_TRACE("filter " + std::to_string(l.id) +
+			             (distinct ? ", distinct settings" : ""));
 			State st = patterned(l.id);
 			expect_image(translate(st), expected_image(l, st, set), l.id);
 		}
@@ -442,15 +471,18 @@ std::vector<uint8_t> mctf_bypass_image()
 	const uint8_t tail[4] = {0, 255, 0, 0};
 	memcpy(&b[76], tail, 4);
 	memcpy(&b[144], tail, 4);
-	const std::vector<uint8_t> curves = {0,  255, 0, 0, 0, 0, 10, 20, 30, 63, 0, 0,  0,
-	                                     0,  10,  20, 30, 63, 0, 0, 0, 0, 10, 20, 30, 63};
+	const std::vector<uint8_t> curves = {0, 255, 0,  0,  0,  0, 10, 20, 30, 63, 0,  0,  0,
+	                                     0, 10,  20, 30, 63, 0, 0,  0,  0,  10, 20, 30, 63};
 	std::copy(curves.begin(), curves.end(), b.begin() + 212);
 	const std::vector<std::vector<uint8_t>> groups = {
-	    {2, 0, 0, 0, 0, 0, 0, 0},          {0, 20, 3, 0, 0, 140, 4, 0},       {0, 20, 3, 0, 0, 120, 4, 0},
-	    {2, 0, 0, 0, 0, 0, 0, 0},          {0, 10, 3, 0, 0, 120, 3, 0},       {0, 20, 3, 0, 0, 120, 4, 0},
-	    {0, 0, 0, 0, 0, 0, 0, 0},          {0, 20, 3, 0, 0, 120, 4, 0},       {0, 20, 3, 0, 0, 120, 4, 0},
-	    {0, 20, 3, 255, 255, 120, 4, 255}, {0, 20, 3, 255, 255, 120, 4, 255}, {0, 20, 3, 255, 255, 120, 4, 255},
-	    {0, 0, 0, 0, 0, 0, 120, 0},        {0, 0, 0, 0, 0, 0, 0, 120},        {0, 0, 0, 0, 0, 0, 0, 0},
+	    {2, 0, 0, 0, 0, 0, 0, 0},          {0, 20, 3, 0, 0, 140, 4, 0},
+	    {0, 20, 3, 0, 0, 120, 4, 0},       {2, 0, 0, 0, 0, 0, 0, 0},
+	    {0, 10, 3, 0, 0, 120, 3, 0},       {0, 20, 3, 0, 0, 120, 4, 0},
+	    {0, 0, 0, 0, 0, 0, 0, 0},          {0, 20, 3, 0, 0, 120, 4, 0},
+	    {0, 20, 3, 0, 0, 120, 4, 0},       {0, 20, 3, 255, 255, 120, 4, 255},
+	    {0, 20, 3, 255, 255, 120, 4, 255}, {0, 20, 3, 255, 255, 120, 4, 255},
+	    {0, 0, 0, 0, 0, 0, 120, 0},        {0, 0, 0, 0, 0, 0, 0, 120},
+	    {0, 0, 0, 0, 0, 0, 0, 0},
 	};
 	size_t at = 240;
 	for (const std::vector<uint8_t> &g : groups) {
@@ -513,7 +545,8 @@ TEST_F(AdjTranslate, ToneCurveTakesTheContrastAdjustedGreenCurve)
 	ASSERT_EQ(img_adj_set_contrast(flat, 1), 0);
 	b = translate(st);
 	for (int c = 0; c < 3; c++)
-		EXPECT_EQ(0, memcmp(b.data() + 512 * c, img_adj_contrast_limit_curve(0), 512)) << "curve " << c;
+		EXPECT_EQ(0, memcmp(b.data() + 512 * c, img_adj_contrast_limit_curve(0), 512))
+		    << "curve " << c;
 }
 
 TEST_F(AdjTranslate, RgbToYuvTakesTheChosenMatrix)
