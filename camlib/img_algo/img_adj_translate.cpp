@@ -56,18 +56,21 @@ static void put32(uint8_t *b, size_t at, int64_t v)
 	memcpy(b + at, &x, sizeof(x));
 }
 
+static void put(uint8_t *b, size_t at, int width, int64_t v)
+{
+	if (width == 1)
+		put8(b, at, v);
+	else if (width == 2)
+		put16(b, at, v);
+	else
+		put32(b, at, v);
+}
+
 /* Values first to first + n - 1 from byte at, each narrowed to width. */
 static void put_values(const tr_in *in, size_t at, int first, int n, int width)
 {
-	for (int k = 0; k < n; k++) {
-		int32_t v = val(in, first + k);
-		if (width == 1)
-			put8(in->b, at + (size_t)k, v);
-		else if (width == 2)
-			put16(in->b, at + 2 * (size_t)k, v);
-		else
-			put32(in->b, at + 4 * (size_t)k, v);
-	}
+	for (int k = 0; k < n; k++)
+		put(in->b, at + (size_t)(width * k), width, val(in, first + k));
 }
 
 /* (v x s) >> shift held to lo..hi; 64 bits, so no tuning value wraps. */
@@ -425,24 +428,28 @@ static void four_u32(const tr_in *in)
 	put_values(in, 0, 0, 4, 4);
 }
 
-static void hdr_blend(const tr_in *in)
+/* The exposure count's pair of values at byte at, each width bytes; a
+ * channel not in HDR takes its fixed pair. */
+static void hdr_pair(const tr_in *in, size_t at, int width, int32_t linear0, int32_t linear1)
 {
-	if (!in_hdr(in->info)) {
-		put16(in->b, 0, 1);
-		put16(in->b, 2, 0);
+	if (in_hdr(in->info)) {
+		put_values(in, at, exposure_pair(in->info), 2, width);
 		return;
 	}
-	put_values(in, 0, exposure_pair(in->info), 2, 2);
+	put(in->b, at, width, linear0);
+	put(in->b, at + (size_t)width, width, linear1);
 }
 
+/* Ratio and boost; 1x without a boost when not in HDR. */
+static void hdr_blend(const tr_in *in)
+{
+	hdr_pair(in, 0, 2, 1, 0);
+}
+
+/* Words 1 and 2; word 0 is the transmitter's. */
 static void hdr_ratio_limits(const tr_in *in)
 {
-	if (!in_hdr(in->info)) {
-		put32(in->b, 4, 0);
-		put32(in->b, 8, 0);
-		return;
-	}
-	put_values(in, 4, exposure_pair(in->info), 2, 4);
+	hdr_pair(in, 4, 4, 0, 0);
 }
 
 static void hdr_curve(const tr_in *in)

@@ -271,34 +271,12 @@ static int hdr_alpha(const tx_in *in)
 	return hdr_words(in, 1, targets->hdr_alpha);
 }
 
-static int hdr_anti_flicker(const tx_in *in)
+/* An HDR filter the combined channel leaves to the HDR module's own
+ * settings; words From to 3 compared. */
+template <int (*img_adj_transmit_targets::*Target)(const uint32_t *, int), int From>
+static int hdr_skippable(const tx_in *in)
 {
-	return hdr_combined(in) ? 0 : hdr_words(in, 1, targets->hdr_anti_flicker);
-}
-
-static int hdr_threshold(const tx_in *in)
-{
-	return hdr_combined(in) ? 0 : hdr_words(in, 1, targets->hdr_threshold);
-}
-
-static int hdr_lut_mix(const tx_in *in)
-{
-	return hdr_combined(in) ? 0 : hdr_words(in, 1, targets->hdr_lut_mix);
-}
-
-static int hdr_1st_strength(const tx_in *in)
-{
-	return hdr_combined(in) ? 0 : hdr_words(in, 0, targets->hdr_1st_strength);
-}
-
-static int hdr_2nd_strength(const tx_in *in)
-{
-	return hdr_combined(in) ? 0 : hdr_words(in, 0, targets->hdr_2nd_strength);
-}
-
-static int hdr_boost_strength(const tx_in *in)
-{
-	return hdr_combined(in) ? 0 : hdr_words(in, 0, targets->hdr_boost_strength);
+	return hdr_combined(in) ? 0 : hdr_words(in, From, targets->*Target);
 }
 
 static img_ratio_limits ratio_limits(int chan)
@@ -478,15 +456,15 @@ const img_adj_transmitter img_adj_transmitters[IMG_ADJ_FILTER_NUM] = {
     transmit<23, common<vors_img_dsp_set_1st_sharpen_noise_sharpen_scale_coring, 0, 7>>,
     transmit<24, video_mctf>,
     transmit<25, hdr_alpha>,
-    transmit<26, hdr_anti_flicker>,
-    transmit<27, hdr_threshold>,
+    transmit<26, hdr_skippable<&img_adj_transmit_targets::hdr_anti_flicker, 1>>,
+    transmit<27, hdr_skippable<&img_adj_transmit_targets::hdr_threshold, 1>>,
     transmit<28, hdr_blend>,
     transmit<29, hdr_ratio_limits>,
     transmit<30, hdr_boost_table>,
-    transmit<31, hdr_lut_mix>,
-    transmit<32, hdr_1st_strength>,
-    transmit<33, hdr_2nd_strength>,
-    transmit<34, hdr_boost_strength>,
+    transmit<31, hdr_skippable<&img_adj_transmit_targets::hdr_lut_mix, 1>>,
+    transmit<32, hdr_skippable<&img_adj_transmit_targets::hdr_1st_strength, 0>>,
+    transmit<33, hdr_skippable<&img_adj_transmit_targets::hdr_2nd_strength, 0>>,
+    transmit<34, hdr_skippable<&img_adj_transmit_targets::hdr_boost_strength, 0>>,
     transmit<35, chroma_filter>,
     transmit<36, temporal_adjust>,
     transmit<37, final_member>,
