@@ -7,13 +7,11 @@
 // 33.3 ms frame.
 #include <benchmark/benchmark.h>
 
-#include <sys/mman.h>
-
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "ik_bench.h"
 #include "img_adj_filter.h"
 #include "img_adj_settings.h"
 #include "img_dsp.h"
@@ -25,27 +23,6 @@ namespace
 constexpr double kFrameUs = 33333.0;
 constexpr int kPasses = 30;
 constexpr int kFd = 3;
-
-int answer_zero(int, unsigned long, void *)
-{
-	return 0;
-}
-double do_exp(double v)
-{
-	return std::exp(v);
-}
-double do_sqrt(double v)
-{
-	return std::sqrt(v);
-}
-double do_pow(double a, double b)
-{
-	return std::pow(a, b);
-}
-double do_round(double v)
-{
-	return std::round(v);
-}
 
 void put_word(std::vector<uint8_t> &c, size_t at, uint32_t v)
 {
@@ -61,13 +38,13 @@ struct Value {
 };
 
 const Value kValues[] = {
-    {6, 16, 0},     {15, 1, 2},     {15, 10, 2},    {15, 14, 2},    {15, 19, 200},  {15, 26, 200},
-    {17, 9, 200},   {20, 4, 200},   {21, 4, 200},   {22, 4, 200},   {23, 4, 200},   {24, 44, 200},
-    {24, 52, 200},  {24, 62, 200},  {24, 70, 200},  {24, 80, 200},  {24, 88, 200},  {24, 96, 200},
-    {24, 104, 200}, {24, 112, 200}, {24, 121, 200}, {24, 130, 200}, {24, 139, 200}, {35, 0, 1},
-    {35, 1, 10},    {35, 2, 12},    {35, 3, 100},   {35, 4, 120},   {35, 5, 32},    {38, 9, 200},
-    {41, 4, 200},   {42, 4, 200},   {43, 4, 200},   {44, 4, 200},   {46, 16, 100},  {47, 13, 200},
-    {47, 21, 200},  {47, 29, 200},  {48, 6, 200},
+    {15, 1, 2},     {15, 10, 2},    {15, 14, 2},    {15, 19, 200},  {15, 26, 200}, {17, 9, 200},
+    {20, 4, 200},   {21, 4, 200},   {22, 4, 200},   {23, 4, 200},   {24, 44, 200}, {24, 52, 200},
+    {24, 62, 200},  {24, 70, 200},  {24, 80, 200},  {24, 88, 200},  {24, 96, 200}, {24, 104, 200},
+    {24, 112, 200}, {24, 121, 200}, {24, 130, 200}, {24, 139, 200}, {35, 0, 1},    {35, 1, 10},
+    {35, 2, 12},    {35, 3, 100},   {35, 4, 120},   {35, 5, 32},    {38, 9, 200},  {41, 4, 200},
+    {42, 4, 200},   {43, 4, 200},   {44, 4, 200},   {46, 16, 100},  {47, 13, 200}, {47, 21, 200},
+    {47, 29, 200},  {48, 6, 200},
 };
 
 /* A container whose first part always takes row 0 and whose further parts
@@ -89,37 +66,15 @@ std::vector<uint8_t> container(uint32_t id)
 }
 
 struct Pipeline {
-	img_dsp_pipe_info pipe{IMG_DSP_PIPE_VIDEO, 1, 1, 1, 0};
-	img_dsp_arch_info arch{};
-	void *region = nullptr;
-	uint32_t size = 0;
+	bench::IkBench kernel{{IMG_DSP_PIPE_VIDEO, 1, 1, 1, 0}};
 	std::vector<std::vector<uint8_t>> tuning;
 	std::vector<std::vector<uint8_t>> tables;
 	std::vector<uint8_t> cc_reg = std::vector<uint8_t>(IMG_DSP_CC_REG_SIZE, 0);
-	img_dsp_mode mode{};
+	img_dsp_mode mode = bench::IkBench::mode();
 	cl_aaa_block aaa{};
 
 	Pipeline()
 	{
-		static const img_dsp_math_functions math = {do_exp, do_sqrt, do_pow, do_round};
-		static const img_dsp_mem_functions mem = {malloc, free, memset, memcpy, memcmp};
-		vors_img_dsp_register_math_functions(&math);
-		vors_img_dsp_register_mem_functions(&mem);
-		vors_img_dsp_register_ioctl(answer_zero);
-		arch.BufNum = 1;
-		arch.PipeNum = 1;
-		arch.Pipes[0] = &pipe;
-		size = (uint32_t)vors_img_dsp_query_arch_mem_size(&arch);
-		region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-		              -1, 0);
-		arch.MemAddr = (uint64_t)(uintptr_t)region;
-		arch.MemSize = size;
-		vors_img_dsp_set_mem_addr(arch.MemAddr, 0xA0000000u, size);
-		vors_img_dsp_init_arch(&arch);
-		img_dsp_ctx_id cid{IMG_DSP_PIPE_VIDEO, 0, {}};
-		vors_img_dsp_init_ctx(0, &cid, &cid);
-		mode.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
-		mode.BatchId = IMG_DSP_BATCH_NONE;
 		/* A register file announces its size at byte 8. */
 		put_word(cc_reg, 8, IMG_DSP_CC_REG_SIZE);
 		img_dsp_color_correction_reg reg = {(uint64_t)(uintptr_t)cc_reg.data()};
@@ -156,11 +111,6 @@ struct Pipeline {
 		aaa.wb_r_gain = aaa.wb_g_gain = aaa.wb_b_gain = 1024;
 		/* The first pass leaves every filter forced once more. */
 		passes(kPasses);
-	}
-	~Pipeline()
-	{
-		vors_img_dsp_deinit_arch();
-		munmap(region, size);
 	}
 	void passes(int n)
 	{
