@@ -789,31 +789,19 @@ class AdjSendPass : public AdjSend
 	{
 		AdjSend::SetUp();
 		for (int c = 0; c < 2; c++) {
-			for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++) {
-				tuning_[c].emplace_back(*type_of(img_adj_container_size(id)), id, 0);
+			for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++)
 				if (id != IMG_ADJ_CC)
 					flatten(tuning_[c][id]);
-			}
-			Container &f9 = tuning_[c][IMG_ADJ_CC];
-			const int32_t rows[5][2] = {{512, 0}, {1024, 0}, {2048, 0}, {896, 1152}, {0, 768}};
-			for (int r = 0; r < 5; r++)
-				for (int k = 0; k < 2; k++)
-					f9.set_value(0, r, k, rows[r][k]);
 			/* A chroma filter the kernel keeps as it is. */
 			const int32_t cf[6] = {1, 10, 12, 100, 120, 32};
 			for (int r = 0; r < 16; r++) {
 				for (int k = 0; k < 6; k++)
 					tuning_[c][35].set_value(0, r, k, cf[k]);
 				tuning_[c][IMG_ADJ_LUMA_PROC].set_value(0, r, 0, c);
-				for (const RowChange &ch : kChanged)
-					if (r == 3)
-						tuning_[c][ch.id].set_value(ch.part, r, ch.k, 77);
 			}
-			for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++)
-				pointers_[c][id] = tuning_[c][id].bytes.data();
+			for (const RowChange &ch : kChanged)
+				tuning_[c][ch.id].set_value(ch.part, 3, ch.k, 77);
 		}
-		for (int k = 0; k < 4; k++)
-			tables_.push_back(cc_table(100u + 200u * (uint32_t)k, (uint8_t)(0x10 + k)));
 		mode_ = mode(IMG_DSP_PIPE_VIDEO, 0);
 		for (cl_aaa_block &a : aaa_)
 			a.wb_r_gain = a.wb_g_gain = a.wb_b_gain = 512;
@@ -830,16 +818,7 @@ class AdjSendPass : public AdjSend
 	}
 	void bring_up()
 	{
-		ASSERT_EQ(img_adj_init_containers_liso(pointers_), 0);
-		img_adj_cc_sources src[2];
-		for (int c = 0; c < 2; c++)
-			for (int k = 0; k < 4; k++)
-				src[c][k] = tables_[(size_t)k].data();
-		ASSERT_EQ(img_adj_load_cc_tables(src), 0);
-		ASSERT_EQ(img_adj_init_filter_headers(), 0);
-		ASSERT_EQ(img_adj_init_settings(), 0);
-		const uint32_t on[2] = {1, 1};
-		ASSERT_EQ(img_adj_set_channel_enable(on, 3), 0);
+		ASSERT_EQ(rig_.set_up(), 0);
 		int rc;
 		{
 			StdoutCapture quiet;
@@ -860,9 +839,8 @@ class AdjSendPass : public AdjSend
 		}
 	}
 
-	std::vector<Container> tuning_[2];
-	img_adj_tuning pointers_[2] = {};
-	std::vector<std::vector<uint8_t>> tables_;
+	TwoChannelTuning rig_;
+	std::vector<Container> (&tuning_)[2] = rig_.tuning;
 	img_dsp_mode mode_{};
 	cl_aaa_block aaa_[2] = {};
 };
