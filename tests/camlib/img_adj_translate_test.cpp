@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -574,6 +576,45 @@ TEST_F(AdjTranslate, PreConfigurationReplacesLocalExposureToneAndMatrix)
 	EXPECT_EQ(0, memcmp(translate(m).data(), &pre.rgb2yuv, 24));
 	img_adj_clear_pre_config_flag();
 	EXPECT_NE(0, memcmp(translate(tone).data(), &pre.tone_curve, 1536));
+}
+
+/* Tuning and settings at the ends of their ranges: every scaled field stays
+ * inside its clamp, and nothing overflows (the sanitizer build watches). */
+TEST_F(AdjTranslate, ExtremeValuesStayInsideTheirClamps)
+{
+	uint32_t sharp[12], nf[4];
+	std::fill(sharp, sharp + 12, 0xffffffffu);
+	std::fill(nf, nf + 4, 0xffffffffu);
+	ASSERT_EQ(img_adj_set_sharpness_values(sharp, 1), 0);
+	ASSERT_EQ(img_adj_set_nf_values(nf, 1), 0);
+	const uint8_t ratio[1] = {255};
+	ASSERT_EQ(img_adj_set_wb_ratio(ratio, ratio, 1), 0);
+	const struct {
+		uint32_t id;
+		int at, width;
+		uint32_t hi;
+	} clamps[] = {{6, 2, 2, 8192},  {6, 14, 2, 256},   {15, 517, 1, 8},
+	              {24, 10, 2, 256}, {24, 218, 1, 63},  {24, 237, 1, 63},
+	              {39, 0, 1, 4},    {39, 506, 2, 256}, {35, 8, 2, 32}};
+	for (int32_t extreme : {INT32_MAX, INT32_MIN, -1}) {
+		for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++) {
+			if (id == IMG_ADJ_CC)
+				continue;
+			State st = patterned(id);
+			for (int k = 0;
+			     k < 256 && sizeof(filter_state) + 4 * (size_t)(k + 1) <= part_at(id, 2); k++)
+				set_value(st, k, extreme);
+			std::vector<uint8_t> b = translate(st);
+			for (const auto &c : clamps) {
+				if (c.id != id)
+					continue;
+				uint32_t v = 0;
+				memcpy(&v, &b[(size_t)c.at], (size_t)c.width);
+				EXPECT_LE(v, c.hi)
+				    << "filter " << id << " byte " << c.at << " value " << extreme;
+			}
+		}
+	}
 }
 
 TEST_F(AdjTranslate, RefusalsLeaveTheBlockUntouched)
