@@ -672,7 +672,7 @@ TEST_F(AdjSend, CombinedHdrChannelSendsOnlyZeroAlphasAndTheUnitBlend)
 	}
 }
 
-/* The contrast-enhancement output table as the Part's formulas give it,
+/* The contrast-enhancement output table from the curves' own formulas,
  * in double precision. */
 uint16_t expanded(uint16_t x, double k)
 {
