@@ -162,13 +162,21 @@ bool name_ok(const datacache_name &n)
 	return memchr(n.name, '\0', sizeof n.name) && n.name[0] != '\0';
 }
 
+// The request's name record, logged; false when the name is not one.
+bool take_name(const DcFile *df, void *arg, const char *request, datacache_name *n)
+{
+	memcpy(n, arg, sizeof *n);
+	if (!name_ok(*n))
+		return false;
+	simsoc_log("datacache%u: %s %s %u %u", df->unit, request, n->name, n->word[0], n->word[1]);
+	return true;
+}
+
 int do_find(DcFile *df, void *arg)
 {
 	datacache_name n;
-	memcpy(&n, arg, sizeof n);
-	if (!name_ok(n))
+	if (!take_name(df, arg, "find", &n))
 		return -EINVAL;
-	simsoc_log("datacache%u: find %s %u %u", df->unit, n.name, n.word[0], n.word[1]);
 	int id = id_by_name(df->unit, n.name);
 	if (id < 0)
 		return -ENOENT;
@@ -182,10 +190,8 @@ int do_find(DcFile *df, void *arg)
 int do_create(DcFile *df, void *arg)
 {
 	datacache_name n;
-	memcpy(&n, arg, sizeof n);
-	if (!name_ok(n))
+	if (!take_name(df, arg, "create", &n))
 		return -EINVAL;
-	simsoc_log("datacache%u: create %s %u %u", df->unit, n.name, n.word[0], n.word[1]);
 	uint32_t size = n.word[0], count = n.word[1];
 	if (size == 0 || size > max_element_size || count == 0 || count > max_element_count)
 		return -EINVAL;

@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "simsoc_qvd.h"
@@ -482,16 +483,24 @@ TvxInput *tvx_input_new(guint index, GError **error)
 	return input;
 }
 
-// The two map getters differ only in the map they copy.
-static TvxMap *copy_of(TvxInput *input, GHashTable *InputState::*table, const char *operation, GError **error)
+// An operation on an input: checked, logged and failed as told, then fn
+// under the lock; what fails gives FALSE or null.
+template <typename Fn>
+static auto on_input(TvxInput *input, const char *operation, GError **error, Fn fn)
+    -> decltype(fn(std::declval<InputState &>()))
 {
 	if (!input_ok(input, error))
-		return nullptr;
+		return {};
 	State &s = state();
 	std::lock_guard<std::mutex> lk(s.mu);
 	if (call(ready_state(), operation, " " + std::to_string(input->index), error))
-		return nullptr;
-	return map_of(s.input[input->index].*table);
+		return {};
+	return fn(s.input[input->index]);
+}
+
+static TvxMap *copy_of(TvxInput *input, GHashTable *InputState::*table, const char *operation, GError **error)
+{
+	return on_input(input, operation, error, [&](InputState &in) { return map_of(in.*table); });
 }
 
 TvxMap *tvx_input_get_settings(TvxInput *input, GError **error)
@@ -526,38 +535,28 @@ gboolean tvx_input_set_settings(TvxInput *input, TvxMap *map, GError **error)
 
 gboolean tvx_input_start(TvxInput *input, GError **error)
 {
-	if (!input_ok(input, error))
-		return FALSE;
-	State &s = state();
-	std::lock_guard<std::mutex> lk(s.mu);
-	if (call(ready_state(), "input_start", " " + std::to_string(input->index), error))
-		return FALSE;
-	InputState &in = s.input[input->index];
-	if (in.started)
+	return on_input(input, "input_start", error, [&](InputState &in) -> gboolean {
+		if (in.started)
+			return TRUE;
+		guint vin = current_vin(state(), input->index);
+		if (simsoc_video_start(vin) != 0) {
+			g_set_error(error, TVX_ERROR, TVX_ERROR_NO_INPUT, "No video input %u", vin);
+			return FALSE;
+		}
+		in.started = true;
+		in.started_vin = vin;
 		return TRUE;
-	guint vin = current_vin(s, input->index);
-	if (simsoc_video_start(vin) != 0) {
-		g_set_error(error, TVX_ERROR, TVX_ERROR_NO_INPUT, "No video input %u", vin);
-		return FALSE;
-	}
-	in.started = true;
-	in.started_vin = vin;
-	return TRUE;
+	});
 }
 
 gboolean tvx_input_stop(TvxInput *input, GError **error)
 {
-	if (!input_ok(input, error))
-		return FALSE;
-	State &s = state();
-	std::lock_guard<std::mutex> lk(s.mu);
-	if (call(ready_state(), "input_stop", " " + std::to_string(input->index), error))
-		return FALSE;
-	InputState &in = s.input[input->index];
-	if (in.started)
-		simsoc_video_stop(in.started_vin);
-	in.started = false;
-	return TRUE;
+	return on_input(input, "input_stop", error, [](InputState &in) -> gboolean {
+		if (in.started)
+			simsoc_video_stop(in.started_vin);
+		in.started = false;
+		return TRUE;
+	});
 }
 
 void tvx_sim_reset(void)
