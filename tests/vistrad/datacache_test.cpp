@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/control.h"
@@ -458,6 +459,39 @@ TEST_F(DataCache, MotorOpticsDrainsEveryWaitingElement)
 	simsoc_datacache_fail(DATACACHE_IOC_READ, EIO, 1);
 	EXPECT_EQ(nullptr, s->read(p, s, nullptr));
 	EXPECT_EQ("Unable to read data from motoroptics datacache\n", log.text(DEBUG_ERROR));
+}
+
+// Another program writes from its own thread while the daemon drains: every
+// element arrives once, in order.
+TEST_F(DataCache, ElementsWrittenFromAnotherThreadArriveOnceInOrder)
+{
+	const uint32_t total = 300;
+	ASSERT_EQ(0, simsoc_datacache_create(0, "motoroptics", 24, 1024));
+	input_source *s = source(datacache_optics_input_source);
+	ASSERT_NE(nullptr, s);
+	std::thread writer([] {
+		for (uint32_t n = 1; n <= total; n++) {
+			uint32_t element[6] = {n};
+			simsoc_datacache_push(0, "motoroptics", element, n, 0);
+		}
+	});
+	uint32_t next = 1;
+	while (next <= total) {
+		pollfd pfd = {s->descriptor->fd, POLLIN, 0};
+		if (poll(&pfd, 1, 2000) != 1)
+			break;
+		GList *records = dispatch();
+		for (GList *l = records; l; l = l->next) {
+			uint32_t n;
+			memcpy(&n, static_cast<datacache_record *>(l->data)->element, 4);
+			EXPECT_EQ(next, n);
+			next = n + 1;
+		}
+		g_list_free(records);
+	}
+	writer.join();
+	EXPECT_EQ(total + 1, next);
+	EXPECT_EQ("", log.text());
 }
 
 TEST_F(DataCache, MoveSetsThePanAndTiltSpeeds)

@@ -157,7 +157,7 @@ class SocPlatform : public ::testing::Test
 		platform_destroy(p);
 		p = platform_vorsalind_create(nullptr, conf, channels);
 		log.clear();
-		tvx_sim_take_log();
+		g_free(tvx_sim_take_log());
 		return p;
 	}
 	// Calls of the capture library since the last look.
