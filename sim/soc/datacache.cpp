@@ -210,7 +210,6 @@ int do_write(DcFile *df, void *arg)
 {
 	datacache_element e;
 	memcpy(&e, arg, sizeof e);
-	simsoc_log("datacache%u: write %u", df->unit, e.cache_id);
 	Cache *c = cache_by_id(df->unit, e.cache_id);
 	if (!c || !e.address)
 		return -EINVAL;
@@ -250,7 +249,6 @@ int do_read(DcFile *df, void *arg)
 {
 	datacache_element e;
 	memcpy(&e, arg, sizeof e);
-	simsoc_log("datacache%u: read %u mode %u", df->unit, e.cache_id, e.mode);
 	Cache *c = cache_by_id(df->unit, e.cache_id);
 	if (!c || !e.address || e.mode < DATACACHE_READ_LATEST || e.mode > DATACACHE_READ_AT_TIME)
 		return -EINVAL;
@@ -270,7 +268,6 @@ int do_details(DcFile *df, void *arg)
 {
 	datacache_details d;
 	memcpy(&d, arg, sizeof d);
-	simsoc_log("datacache%u: details %u", df->unit, d.cache_id);
 	Cache *c = cache_by_id(df->unit, d.cache_id);
 	if (!c)
 		return -EINVAL;

@@ -15,7 +15,8 @@
  * a file that may not write holds it at its maximum, which polls as readable
  * too; the daemon polls writers for output only.)
  *
- * Every request is logged ("datacache0: find distance"). */
+ * Finds, creations and selections are logged ("datacache0: find distance 1
+ * 256"); reads, writes and details, which come every frame, are not. */
 #ifndef SIMSOC_DATACACHE_H
 #define SIMSOC_DATACACHE_H
 
