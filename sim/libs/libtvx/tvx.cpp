@@ -38,6 +38,7 @@ namespace
 {
 
 const guint inputs = 4;
+const size_t log_limit = 1 << 20;
 
 struct InputState {
 	GHashTable *settings = nullptr;
@@ -156,6 +157,9 @@ State &ready_state()
 // Logs the call, then tells whether it is to fail (setting the error).
 bool call(State &s, const char *operation, const std::string &details, GError **error)
 {
+	// A daemon that runs for long keeps the newest calls only.
+	if (s.log.size() > log_limit)
+		s.log.erase(0, s.log.find('\n', s.log.size() / 2) + 1);
 	s.log += std::string(operation) + details + "\n";
 	auto it = s.failures.find(operation);
 	if (it == s.failures.end())

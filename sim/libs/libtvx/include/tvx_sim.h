@@ -37,7 +37,8 @@ void tvx_sim_reset(void);
 void tvx_sim_fail(const char *operation, int count, gboolean with_error);
 /* The same after the next calls calls of it have succeeded. */
 void tvx_sim_fail_after(const char *operation, int calls, int count, gboolean with_error);
-/* Everything called since the last take, a line a call; g_free() it. */
+/* Everything called since the last take, a line a call (the newest megabyte
+ * of it); g_free() it. */
 char *tvx_sim_take_log(void);
 /* An entry of an input's settings or information as g_variant_print()
  * writes it with its type ("uint32 180", "30.0", "true", "'2592x1944'"),
