@@ -11,6 +11,8 @@
 #include "scene.h"
 #include "simsoc_internal.h"
 #include "simsoc_qvd.h"
+#include "simsoc_video.h"
+#include "simsoc_vin.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -18,6 +20,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -559,6 +562,20 @@ bool nonblocking(simsoc_file *f)
 
 // Waits, with the lock held, until ready() holds; false when the file does
 // not block.
+bool video_runs()
+{
+	for (unsigned v = 0; v < SIMSOC_VIN_INPUTS; v++)
+		if (simsoc_video_running(v))
+			return true;
+	return false;
+}
+
+// A wait for a frame while no video runs gives up after this long, as the
+// driver's does, so that a reader never hangs on a stopped DSP.
+constexpr auto kIdleWait = std::chrono::seconds(2);
+constexpr auto kRecheck = std::chrono::milliseconds(50);
+
+// false when the wait failed: non-blocking, or no video for kIdleWait.
 template <typename Fn> bool wait_for(Stats &s, std::unique_lock<std::mutex> &lk, bool nonblock, Fn ready)
 {
 	if (ready())
@@ -566,9 +583,19 @@ template <typename Fn> bool wait_for(Stats &s, std::unique_lock<std::mutex> &lk,
 	if (nonblock)
 		return false;
 	s.waiting++;
-	s.cv.wait(lk, ready);
+	auto idle_since = std::chrono::steady_clock::now();
+	bool ok = true;
+	while (!s.cv.wait_for(lk, kRecheck, ready)) {
+		auto now = std::chrono::steady_clock::now();
+		if (video_runs())
+			idle_since = now;
+		else if (now - idle_since >= kIdleWait) {
+			ok = false;
+			break;
+		}
+	}
 	s.waiting--;
-	return true;
+	return ok;
 }
 
 int serve(simsoc_file *f, void *arg, bool latest)
@@ -580,7 +607,7 @@ int serve(simsoc_file *f, void *arg, bool latest)
 	std::unique_lock<std::mutex> lk(s.mu);
 	bool ok = wait_for(s, lk, nonblock, [&] { return s.have && (latest || s.replay || !s.fetched); });
 	if (!ok)
-		return -EAGAIN;
+		return nonblock ? -EAGAIN : -ETIMEDOUT;
 	copy_out(s, req);
 	return 0;
 }
@@ -611,12 +638,14 @@ int qvd_wait_next_idsp_frame(simsoc_file *f, void *arg)
 				return true;
 		return false;
 	};
+	// Mask 0 waits for the next frame of any VIN.
+	if (mask == 0)
+		mask = (1u << kVins) - 1;
 	if (!(mask & ((1u << kVins) - 1)))
 		return -EINVAL;
 	if (nonblock)
 		return -EAGAIN;
-	wait_for(s, lk, false, ticked);
-	return 0;
+	return wait_for(s, lk, false, ticked) ? 0 : -ETIMEDOUT;
 }
 
 int qvd_apply_vin_idsp_pending_cfg(simsoc_file *, void *arg)

@@ -1,6 +1,9 @@
 // The running video of each input, and the DSP state that follows it.
 #include "qvd.h"
+#include "qvd_netlink.h"
 #include "simsoc.h"
+#include "simsoc_internal.h"
+#include "simsoc_netlink.h"
 #include "simsoc_qvd.h"
 #include "simsoc_video.h"
 #include "simsoc_vin.h"
@@ -11,6 +14,7 @@ namespace
 {
 
 struct Video {
+	std::mutex transition; // one start or stop at a time, with its commands
 	std::mutex mu;
 	bool running[SIMSOC_VIN_INPUTS] = {};
 };
@@ -21,24 +25,47 @@ Video &video()
 	return *v;
 }
 
-// Under the lock: the driver reports its DSP as running while any input is.
-void update_dsp_state(const Video &v)
+// How long the kernel waits for the library's answer to a command.
+constexpr int kReplyMs = 2000;
+
+bool any_running(const Video &v)
 {
-	bool any = false;
 	for (bool r : v.running)
-		any = any || r;
-	qvd_board_set_dsp_state(any ? 2 : 0);
+		if (r)
+			return true;
+	return false;
 }
 
+// The DSP runs while any input does. When it starts, the kernel has the
+// library prepare and start its 3A; before it stops, the 3A is stopped and
+// its answer awaited while the input still ticks, so the library's frame
+// thread never waits on a DSP that will not tick again.
 int set_running(unsigned vin, bool run)
 {
 	if (vin >= SIMSOC_VIN_INPUTS)
 		return -1;
 	Video &v = video();
-	std::lock_guard<std::mutex> lk(v.mu);
+	std::lock_guard<std::mutex> serial(v.transition);
+	std::unique_lock<std::mutex> lk(v.mu);
 	simsoc_log("video: %s %u", run ? "start" : "stop", vin);
+	bool was = any_running(v);
+	bool last = was && !run && v.running[vin];
+	for (unsigned i = 0; i < SIMSOC_VIN_INPUTS; i++)
+		last = last && (i == vin || !v.running[i]);
+	if (last) {
+		lk.unlock();
+		simsoc_netlink_command(QVD_NETLINK_STOP_AAA, kReplyMs);
+		lk.lock();
+	}
 	v.running[vin] = run;
-	update_dsp_state(v);
+	bool now = any_running(v);
+	qvd_board_set_dsp_state(now ? 2 : 0);
+	lk.unlock();
+	simsoc_vin_video_changed(vin);
+	if (now && !was) {
+		simsoc_netlink_command(QVD_NETLINK_PREPARE_AAA, kReplyMs);
+		simsoc_netlink_command(QVD_NETLINK_START_AAA, kReplyMs);
+	}
 	return 0;
 }
 
@@ -69,5 +96,5 @@ extern "C" void simsoc_video_reset(void)
 	std::lock_guard<std::mutex> lk(v.mu);
 	for (bool &r : v.running)
 		r = false;
-	update_dsp_state(v);
+	qvd_board_set_dsp_state(0);
 }

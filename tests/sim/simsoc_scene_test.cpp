@@ -6,6 +6,7 @@
 #include "simsoc.h"
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
+#include "simsoc_video.h"
 #include "simsoc_vin.h"
 
 #include <gtest/gtest.h>
@@ -190,6 +191,28 @@ TEST_F(Scene, WaitForTheNextFrameOfAVinOfTheMask)
 	qvd_apply_pending bad{2, 1};
 	EXPECT_EQ(ioctl(fd_, QVD_IOC_APPLY_VIN_IDSP_PENDING_CFG, &bad), -1);
 	EXPECT_EQ(errno, EINVAL);
+}
+
+// A reader never hangs on a DSP without video; mask 0 waits for any VIN.
+TEST_F(Scene, FrameWaitsWithoutVideoGiveUp)
+{
+	simsoc_video_reset();
+	EXPECT_EQ(ioctl(fd_, QVD_IOC_WAIT_NEXT_IDSP_FRAME, 0u), -1);
+	EXPECT_EQ(errno, ETIMEDOUT);
+	qvd_img_statistics req = {};
+	EXPECT_EQ(ioctl(fd_, QVD_IOC_IMG_GET_STATISTICS, &req), -1);
+	EXPECT_EQ(errno, ETIMEDOUT);
+
+	simsoc_vin_set_framerate(0, 0);
+	ASSERT_EQ(simsoc_video_start(0), 0);
+	std::atomic<int> rc{1};
+	std::thread t([&] { rc = ioctl(fd_, QVD_IOC_WAIT_NEXT_IDSP_FRAME, 0u); });
+	while (simsoc_qvd_stat_waiting() == 0)
+		std::this_thread::yield();
+	simsoc_vin_tick(3);
+	t.join();
+	EXPECT_EQ(rc.load(), 0);
+	simsoc_video_reset();
 }
 
 TEST_F(Scene, TwoReadersShareTheFramesOneEach)

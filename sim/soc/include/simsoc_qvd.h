@@ -141,8 +141,9 @@ void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);
  * once, else waits for the next tick of VIN 0 (EAGAIN on a non-blocking
  * file); QVD_IOC_IMG_GET_LATEST_STATISTICS the last frame, waiting only for
  * the first; QVD_IOC_WAIT_NEXT_IDSP_FRAME returns at the next tick of a VIN
- * of its mask. The statistics are cut into slice columns by VIN width (one
- * up to 1920 pixels, two up to 3840, else three). */
+ * of its mask (mask 0: any VIN). While no video runs (simsoc_video.h), a
+ * blocking wait fails with ETIMEDOUT after two seconds. The statistics are cut into slice columns by VIN
+ * width (one up to 1920 pixels, two up to 3840, else three). */
 
 /* Every statistics request hands over the last frame again at once. */
 void simsoc_qvd_replay(int on);

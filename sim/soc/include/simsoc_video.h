@@ -1,11 +1,12 @@
 /* Whether the video of an input runs: the capture library starts and stops
  * it when it starts and stops its input (sim/libs/libtvx).
  *
- * For now these keep one flag per input and the video driver's DSP state:
- * 2 while any input runs, 0 when none does (QVD_IOC_GET_QVD_STATE); every
- * call is logged ("video: start 0"). The simulated kernel's answers to a
- * start and a stop (the 3A prepared, started and stopped over netlink) come
- * with the camera library's netlink client. */
+ * One flag per input and the video driver's DSP state: 2 while any input
+ * runs, 0 when none does (QVD_IOC_GET_QVD_STATE); every call is logged
+ * ("video: start 0"). When the first input starts, the simulated kernel
+ * sends the connected netlink client prepare then start; when the last one
+ * stops, it sends stop and awaits the answer (at most two seconds each)
+ * before the DSP state drops to 0 (simsoc_netlink.h). */
 #ifndef SIMSOC_VIDEO_H
 #define SIMSOC_VIDEO_H
 
