@@ -33,8 +33,10 @@
 #include "core/param_db.h"
 #include "core/plugin.h"
 #include "fixmath.h"
+#include "libcl.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
+#include "simsoc_video.h"
 #include "simsoc_vin.h"
 
 namespace
@@ -67,6 +69,7 @@ __attribute__((used)) const void *const daemon_exports[] = {
     reinterpret_cast<const void *>(sensor_get_current_fps),
     reinterpret_cast<const void *>(fpga_generic_create),
     static_cast<const void *>(fx_xtof_tab),
+    reinterpret_cast<const void *>(libcl_init),
 };
 
 const uint32_t param_capture_mode = 39;
@@ -187,6 +190,10 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	algo_group_insert(group, step);
 	control_add_group(engine, group);
 	if (env_number("MOXEL_START_TICK") == 1) {
+		// The camera library comes up as the platform's video-mode set
+		// brings it, and the kernel starts its 3A with the video.
+		if (libcl_init(1024, 1, nullptr, nullptr) != 1 || simsoc_video_start(0) != 0)
+			debug_output(DEBUG_ERROR, 0, "moxel: camera library not started\n");
 		int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
 		debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n",
 		             started == -255 ? "started" : "failed");

@@ -1,0 +1,107 @@
+/* The customer loop: the camera library's driver descriptor, its 3A state
+ * machine and the store of settings the frame thread applies. The netlink
+ * client alone drives prepare, start and stop; the API reads the state. */
+#ifndef CAMLIB_LIBCL_CL_CUSTOMERLOOP_H
+#define CAMLIB_LIBCL_CL_CUSTOMERLOOP_H
+
+#include <mutex>
+#include <stdint.h>
+
+#include "libcl.h"
+
+#define CL_MAX_VINS 4
+
+enum cl_state : uint32_t {
+	CL_STATE_INITIALISED = 0,
+	CL_STATE_PREPARED = 1,
+	CL_STATE_STARTED = 2,
+	CL_STATE_STOPPED = 3,
+	CL_STATE_NONE = 255,
+};
+
+struct customerloop_state {
+	uint32_t state = CL_STATE_NONE;
+	int32_t vin_count = 1;
+	uint32_t expo_num = 1;
+	int qvd_fd = -1;
+	char *dpc_paths[CL_MAX_VINS] = {};
+	int dpc_present = 0;
+	char *lens_shading_paths[CL_MAX_VINS] = {};
+	int lens_shading_present = 0;
+	std::mutex state_mu;
+	std::mutex settings_mu;
+	std::mutex stats_mu;
+	volatile uint8_t stop_request = 0;
+	bool main_thread_running = false;
+};
+
+customerloop_state &cl_state(void);
+
+/* State machine: 1 on success, 0 on failure (the wrong-state warning). */
+int cl_customerloop_init(int32_t vin_count, char **dpc_paths, char **lens_shading_paths, uint32_t unused);
+void cl_customerloop_deinit(void);
+int cl_customerloop_prepare_aaa(void);
+int cl_customerloop_start_aaa(void);
+int cl_customerloop_stop_aaa(void);
+/* 0, or -1 for a NULL pointer. */
+int cl_customerloop_get_cl_state(uint32_t *state);
+/* 1 while started. */
+int cl_customerloop_aaa_started(void);
+/* Kernel commands that this system does not implement: log and fail (-1). */
+int cl_customerloop_do_warp(void);
+int cl_customerloop_do_dptz(void);
+
+/* The prepare work (3A bring-up): 0 on success. */
+int start_aaa_init(void);
+/* The per-frame thread: started by start, ended by stop and deinit. */
+int cl_main_loop_start(void);
+void cl_main_loop_stop(void);
+
+/* Settings operations behind the API's per-channel calls; 0 or -1. */
+int cl_customerloop_get_stats(int channel, libcl_stats *stats);
+int cl_customerloop_get_shutter_and_gain(int channel, uint32_t *sg);
+int cl_customerloop_set_shutter_and_gain(int channel, const uint32_t *sg);
+int cl_customerloop_get_vin_aaa_info(int channel, uint8_t *info);
+int cl_customerloop_get_black_level(int channel, uint32_t *record);
+int cl_customerloop_get_hdr_method(int channel, uint32_t *method);
+int cl_customerloop_get_aaa_state(int channel, uint32_t *state);
+int cl_customerloop_set_aaa_state(int channel, const uint32_t *state);
+int cl_customerloop_set_black_level(int channel, const uint32_t *record);
+int cl_customerloop_set_chroma_scale(int channel, const uint32_t *record);
+int cl_customerloop_set_sharpness_coring(int channel, uint32_t coring);
+int cl_customerloop_set_local_exposure(int channel, const uint32_t *record);
+int cl_customerloop_get_hdr_blend_config(int channel, uint16_t *blend);
+int cl_customerloop_get_hdr_threshold(int channel, uint32_t *threshold);
+int cl_customerloop_set_hdr_threshold(int channel, const uint32_t *threshold);
+int cl_customerloop_get_hdr_alpha_value(int channel, uint32_t *alpha);
+int cl_customerloop_set_hdr_alpha_value(int channel, const uint32_t *alpha);
+int cl_customerloop_get_ce_config(int channel, uint8_t *record);
+int cl_customerloop_set_ce_config(int channel, const uint8_t *record);
+int cl_customerloop_get_ce_log_config(int channel, uint8_t *record);
+int cl_customerloop_set_ce_log_config(int channel, const uint8_t *record);
+int cl_customerloop_set_hdr_extern_lut(int channel, const uint8_t *record);
+int cl_customerloop_get_hdr_extern_lut(int channel, uint8_t *record);
+int cl_customerloop_set_hdr_extern_drc(int channel, const uint8_t *record);
+int cl_customerloop_set_custom_hdr_luma_calc(int channel);
+int cl_customerloop_enable_tone_curve(int channel, int32_t mode);
+int cl_customerloop_set_tone_curve(int channel, const uint16_t *curve);
+int cl_customerloop_get_tone_curve(int channel, uint16_t *curve);
+int cl_customerloop_set_tc_curve(int channel, const uint32_t *curve);
+int cl_customerloop_get_tc_curve(int channel, uint32_t *curve);
+int cl_customerloop_set_shutter_correction(int channel, double factor);
+int cl_customerloop_update_adj_index(int channel);
+int cl_customerloop_set_bw_mode(int channel, uint32_t mode);
+int cl_customerloop_get_bw_mode(int channel, uint32_t *mode);
+int cl_customerloop_set_brightness(int channel, int32_t value);
+int cl_customerloop_set_saturation(int channel, int32_t value);
+int cl_customerloop_set_sharpness_level(int channel, int32_t value);
+int cl_customerloop_set_wb_gains(int channel, const uint32_t *gains);
+int cl_customerloop_get_wb_gains(int channel, uint32_t *gains);
+int cl_customerloop_get_sensor_wb_gains(int channel, uint32_t *gains);
+int cl_customerloop_set_awb_flow(int channel, int32_t flow);
+int cl_customerloop_set_hdr_boost_strength(int channel, const uint32_t *strength);
+int cl_customerloop_get_hdr_mode(int channel, uint32_t *mode);
+int cl_customerloop_set_hdr_alpha_table(int channel, const uint32_t *record);
+int cl_customerloop_set_global_dgain(int channel, int32_t dgain);
+
+#endif
