@@ -304,7 +304,9 @@ int32_t img_hdr_tone_gamma(uint32_t boost, int chan, float v)
 	v = clampf(v, 0.0f, 65535.0f);
 	float t = (float)boost + (float)(boost / 2) * expf(-v / 4096.0f);
 	int ti = (int)t;
-	if (ti == 0 || ti == 64)
+	/* Boost 64, like 0, is the neutral boost of the control points too:
+	 * the curve is the identity whatever the exponential adds. */
+	if (ti == 0 || ti == 64 || boost == 64)
 		return (int32_t)lroundf(v);
 	return (int32_t)(65535.0f * powf(v / 65535.0f, 64.0f / t));
 }
