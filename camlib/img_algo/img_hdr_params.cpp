@@ -251,9 +251,10 @@ static uint32_t *param_words(const expo_param *p, int chan)
 	return (uint32_t *)((uint8_t *)hdr_ch(chan) + p->field);
 }
 
-/* Validates the covered exposures in order; each difference raises the
- * parameter's flags at once, so a refusal after a difference leaves them
- * raised. Nothing is stored unless all pass. */
+/* Validates the covered exposures in order. A difference raises the
+ * parameter's flags even when a later exposure is refused; on success they
+ * are raised only once the values are stored, so that a frame taking them
+ * on another thread finds the new values. */
 static int set_expo_param(const expo_param *p, const uint32_t *v, int chan, const char *msg)
 {
 	if (!args_ok(v, chan))
@@ -261,6 +262,7 @@ static int set_expo_param(const expo_param *p, const uint32_t *v, int chan, cons
 	uint32_t *stored = param_words(p, chan);
 	int n = hdr_expo_num(chan);
 	int first = p->blend_pairs ? 1 : hdr_first_index(chan);
+	uint8_t raise = 0;
 	if (!p->blend_pairs || n >= 2) {
 		for (int e = first; e < n; e++) {
 			int64_t x = p->is_signed ? (int64_t)(int32_t)v[e] : (int64_t)v[e];
@@ -269,13 +271,17 @@ static int set_expo_param(const expo_param *p, const uint32_t *v, int chan, cons
 					printf(msg, (int)v[e], p->hi, chan);
 				else
 					printf(msg, (int)v[e], p->lo, p->hi, chan);
+				if (raise)
+					hdr_raise(chan, raise);
 				return -1;
 			}
 			if (v[e] != stored[e])
-				hdr_raise(chan, p->flags);
+				raise = p->flags;
 		}
 	}
 	memcpy(stored, v, IMG_HDR_EXPOSURES * sizeof *v);
+	if (raise)
+		hdr_raise(chan, raise);
 	return 0;
 }
 
