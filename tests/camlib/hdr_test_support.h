@@ -42,9 +42,8 @@ inline std::string captured(void (*fn)())
 	return testing::internal::GetCapturedStdout();
 }
 
-class HdrTest : public ::testing::Test
-{
-      protected:
+/* The module's inputs and the set-up every test starts from. */
+struct HdrRig {
 	/* Describes the channels, gives them zero sensor records and tuning
 	 * blocks unless the test fills them first, and runs the init. */
 	void describe(const std::vector<Chan> &chans)
@@ -86,6 +85,10 @@ class HdrTest : public ::testing::Test
 	cl_aaa_block blocks[IMG_MAX_CHANNELS];
 	img_hdr_frame_settings fs[IMG_MAX_CHANNELS];
 	std::unique_ptr<aaa_parse_out> stats = std::make_unique<aaa_parse_out>();
+};
+
+class HdrTest : public ::testing::Test, public HdrRig
+{
 };
 
 } // namespace hdrtest
