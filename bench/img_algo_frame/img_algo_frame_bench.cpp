@@ -6,12 +6,7 @@
 // and sent every frame. Each figure is a share of a 33.3 ms frame period.
 #include <benchmark/benchmark.h>
 
-#include <sys/mman.h>
-
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
 #include <memory>
 
 #include "aaa_parser.h"
@@ -19,6 +14,7 @@
 #include "img_dsp.h"
 #include "img_hdr_frame.h"
 #include "img_hdr_params.h"
+#include "ik_bench.h"
 
 namespace
 {
@@ -26,55 +22,11 @@ namespace
 constexpr double kFrameSeconds = 1.0 / 30;
 constexpr uint8_t kHdrCfgs = 9; /* the bring-up's configurations a channel */
 
-int answer_zero(int, unsigned long, void *)
-{
-	return 0;
-}
-
-// The image kernel over an anonymous region, one video context for each
-// channel with its nine HDR configurations.
-struct Kernel {
-	img_dsp_pipe_info pipe{0, 0, 1, 0, 0};
-	img_dsp_arch_info arch{};
-	void *region = nullptr;
-	uint32_t size = 0;
-
-	explicit Kernel(int channels)
-	{
-		static const img_dsp_math_functions math = {exp, sqrt, pow, round};
-		static const img_dsp_mem_functions mem = {malloc, free, memset, memcpy, memcmp};
-		vors_img_dsp_register_math_functions(&math);
-		vors_img_dsp_register_mem_functions(&mem);
-		vors_img_dsp_register_ioctl(answer_zero);
-		pipe.CtxNum = (uint8_t)channels;
-		pipe.HdrCfgNum = (uint8_t)(channels * kHdrCfgs);
-		arch.BufNum = 1;
-		arch.PipeNum = 1;
-		arch.Pipes[0] = &pipe;
-		size = (uint32_t)vors_img_dsp_query_arch_mem_size(&arch);
-		region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-		              -1, 0);
-		arch.MemAddr = (uint64_t)(uintptr_t)region;
-		arch.MemSize = size;
-		vors_img_dsp_set_mem_addr(arch.MemAddr, 0xA0000000u, size);
-		vors_img_dsp_init_arch(&arch);
-		for (int c = 0; c < channels; c++) {
-			img_dsp_ctx_id cid{0, (uint8_t)c, {}};
-			vors_img_dsp_init_ctx(0, &cid, &cid);
-		}
-	}
-	~Kernel()
-	{
-		vors_img_dsp_deinit_arch();
-		munmap(region, size);
-	}
-};
-
 // The HDR module over n channels, as the camera library sets it up at 3A
 // start, with the per-frame inputs at neutral values.
 struct Hdr {
 	int channels;
-	img_dsp_mode mode{};
+	img_dsp_mode mode = bench::IkBench::mode();
 	img_hdr_frame_settings fs[4]{};
 	cl_aaa_block blocks[4]{};
 	std::unique_ptr<aaa_parse_out> stats = std::make_unique<aaa_parse_out>();
@@ -98,8 +50,6 @@ struct Hdr {
 		}
 		for (uint32_t &v : stats->valid)
 			v = 1;
-		mode.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
-		mode.BatchId = IMG_DSP_BATCH_NONE;
 		img_hdr_init_dsp_config(-1, &mode, fs);
 	}
 	// One frame of the frame thread's HDR work; 0 when all went.
@@ -119,7 +69,8 @@ void BM_HdrFrame(benchmark::State &state)
 {
 	int channels = (int)state.range(0);
 	bool recompute = state.range(1) != 0;
-	Kernel kernel(channels);
+	// One video context for each channel with its HDR configurations.
+	bench::IkBench kernel{{IMG_DSP_PIPE_VIDEO, (uint8_t)channels, 1, (uint8_t)(channels * kHdrCfgs), 0}};
 	Hdr hdr(channels);
 	int failed = hdr.frame();
 	double seconds = 0;
