@@ -11,10 +11,10 @@
 
 #include "aaa_parser.h"
 #include "cl_aaa_block.h"
+#include "ik_bench.h"
 #include "img_dsp.h"
 #include "img_hdr_frame.h"
 #include "img_hdr_params.h"
-#include "ik_bench.h"
 
 namespace
 {
