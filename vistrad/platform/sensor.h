@@ -30,3 +30,5 @@ int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t
 int32_t sensor_get_line_time(struct sensor *sensor);                                         // 0
 // Whether the mode has a WDR variant.
 int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0
+// The mode's highest frame rate (Q14) at a frequency (0: 60 Hz, 1: 50 Hz).
+int32_t sensor_get_mode_max_fps(struct sensor *sensor, uint32_t mode, int frequency); // -1
