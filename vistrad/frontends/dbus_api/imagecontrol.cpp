@@ -204,7 +204,9 @@ GVariant *exposure_window_coordinates(GVariant *parameters, struct daemon_contex
 			return g_variant_new("(@ad)",
 			                     g_variant_new_fixed_array(G_VARIANT_TYPE_DOUBLE, w.coordinates,
 			                                               4, sizeof(double)));
-	debug_output(DEBUG_WARNING, 0, "DBus API: got a call to unknown window %s\n", window);
+	// The name is the caller's: the log takes only its start, so that a
+	// huge one cannot hold the main loop up in a slow log.
+	debug_output(DEBUG_WARNING, 0, "DBus API: got a call to unknown window %.256s\n", window);
 	set_error(error, "Parameter error", "unrecognized exposure window %s\n", window);
 	return nullptr;
 }

@@ -24,7 +24,9 @@ GVariant *set_capture_mode_lazy(GVariant *parameters, struct daemon_context *, i
 	g_variant_get(parameters, "(&s)", &name);
 	int32_t mode = param_convert_enum_to_int(param_video_capture_mode, stream_id, name);
 	if (mode < 1) {
-		debug_output(DEBUG_WARNING, 0, "%s: could not convert %s to any known CaptureMode, sid %d\n",
+		// The name is the caller's: only its start goes to the log.
+		debug_output(DEBUG_WARNING, 0,
+		             "%s: could not convert %.256s to any known CaptureMode, sid %d\n",
 		             "set_capture_mode_lazy", name, (int)stream_id);
 		g_set_error(error, g_quark_from_static_string(video_domain), 0,
 		            "%s: could not convert %s to any known CaptureMode\n", "set_capture_mode_lazy",

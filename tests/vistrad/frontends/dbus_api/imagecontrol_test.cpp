@@ -301,6 +301,8 @@ TEST_F(ImageControl, ExposureWindowsAsFractionsOfTheImage)
 	std::string answer = method(kStream0, "ExposureWindowCoordinates", g_variant_new("(s)", big.c_str()));
 	EXPECT_EQ(0u, answer.find("org.gtk.GDBus.UnmappedGError.Quark._Parameter_20error.Code0: "))
 	    << answer.size();
+	// The log takes only the start of such a name.
+	EXPECT_TRUE(contains(log.text(), "unknown window " + std::string(256, 'w') + "\n"));
 	EXPECT_EQ("([0.25, 0.25, 0.75, 0.75],)",
 	          method(kStream0, "ExposureWindowCoordinates", g_variant_new("(s)", "center")));
 }
