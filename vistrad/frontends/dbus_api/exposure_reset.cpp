@@ -2,6 +2,7 @@
 
 #include "core/debug_output.h"
 #include "core/param_db.h"
+#include "core/stream_map.h"
 
 namespace
 {
@@ -16,11 +17,6 @@ constexpr uint32_t param_fixed_exposure_available = 141;
 
 // One flag per channel a stream id can name (bits 8 to 15).
 bool reset_pending[256];
-
-unsigned channel_of(int32_t stream_id)
-{
-	return stream_id < 0 ? 0u : ((uint32_t)stream_id >> 8) & 0xffu;
-}
 
 void reset_one(uint32_t id, int32_t stream_id, const char *message)
 {
@@ -73,12 +69,12 @@ void reset_exposure_settings_for_streams(GList *stream_ids)
 
 void exposure_reset_raise(int32_t stream_id)
 {
-	reset_pending[channel_of(stream_id)] = true;
+	reset_pending[stream_id_channel(stream_id)] = true;
 }
 
 void exposure_reset_run_pending(int32_t stream_id)
 {
-	unsigned channel = channel_of(stream_id);
+	int channel = stream_id_channel(stream_id);
 	if (!reset_pending[channel])
 		return;
 	reset_pending[channel] = false;

@@ -16,6 +16,7 @@
 #include "core/prodconf.h"
 #include "core/prodconf_dbus_api_config.h"
 #include "core/safe_flash.h"
+#include "core/stream_map.h"
 #include "core/vistrad_path.h"
 #include "dbus_api.h"
 #include "dbus_interface.h"
@@ -40,12 +41,6 @@ constexpr uint32_t param_capture_frequency = 40;
 constexpr uint32_t param_wdr_type = 147;
 constexpr uint32_t param_video_capture_mode = 112;
 constexpr uint32_t param_capture_mode_lazy = 168;
-
-// Bits 8 to 15 of a stream id; negative ids name channel 0.
-int channel_of(int32_t stream_id)
-{
-	return stream_id < 0 ? 0 : (int)(((uint32_t)stream_id >> 8) & 0xffu);
-}
 
 struct prodconf *conf_of(struct daemon_context *context)
 {
@@ -144,7 +139,7 @@ GVariant *iris_f_value(GVariant *parameters, struct daemon_context *context, int
 const prodconf_channel_block *areas_of(struct daemon_context *context, int32_t stream_id)
 {
 	struct prodconf *conf = conf_of(context);
-	int channel = channel_of(stream_id);
+	int channel = stream_id_channel(stream_id);
 	if (!conf || channel >= PRODCONF_CHANNELS)
 		return nullptr;
 	return &conf->channel[channel];
@@ -222,7 +217,7 @@ GVariant *get_sensor_aspect_ratio(GVariant *, struct daemon_context *context, in
 	const prodconf_channel_block *block = areas_of(context, stream_id);
 	if (!block) {
 		debug_output(DEBUG_WARNING, 0, "DBus API: found no areas for channel %d in prodconf\n",
-		             channel_of(stream_id));
+		             stream_id_channel(stream_id));
 		set_error(error, "shared-api-error-quark", "No areas found for stream_id %d\n",
 		          (int)stream_id);
 		return nullptr;
@@ -257,7 +252,7 @@ GVariant *set_capture_mode_lazy(GVariant *parameters, struct daemon_context *con
 		return nullptr;
 	}
 	imagecontrol_store_lazy_capture_mode("dbus_set_capture_mode_lazy", stream_id, mode,
-	                                     channel_of(stream_id), stream_domain, error);
+	                                     stream_id_channel(stream_id), stream_domain, error);
 	return nullptr;
 }
 
@@ -279,12 +274,18 @@ GVariant *get_capture_mode_info(GVariant *, struct daemon_context *context, int3
 
 // ---- com.tovi.ImageControl.Properties and .Power ----
 
-// The interface name and the method's second argument.
-const char *interface_arg(GVariant *parameters, GVariant **second)
+// Runs a core operation on the calling object with the call's interface
+// name and second argument (the names, or the pairs to set).
+template <typename Core>
+GVariant *on_object(GVariant *parameters, GDBusMethodInvocation *invocation, Core core)
 {
 	const char *name = nullptr;
-	g_variant_get(parameters, "(&s@*)", &name, second);
-	return name;
+	GVariant *second = nullptr;
+	g_variant_get(parameters, "(&s@*)", &name, &second);
+	GVariant *reply = core(dbus_object_from_invocation(invocation), name,
+	                       g_dbus_method_invocation_get_sender(invocation), second);
+	g_variant_unref(second);
+	return reply;
 }
 
 GVariant *one_element(GVariant *value)
@@ -295,58 +296,46 @@ GVariant *one_element(GVariant *value)
 GVariant *get_properties(GVariant *parameters, struct daemon_context *, GDBusMethodInvocation *invocation,
                          int32_t, GError **error)
 {
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	GVariant *result =
-	    dbus_object_get_properties(dbus_object_from_invocation(invocation), name,
-	                               g_dbus_method_invocation_get_sender(invocation), names, error);
-	g_variant_unref(names);
-	return one_element(result);
+	return on_object(parameters, invocation,
+	                 [&](dbus_object *o, const char *name, const char *sender, GVariant *v) {
+		                 return one_element(dbus_object_get_properties(o, name, sender, v, error));
+	                 });
 }
 
 GVariant *set_properties(GVariant *parameters, struct daemon_context *, GDBusMethodInvocation *invocation,
                          int32_t, GError **error)
 {
-	GVariant *pairs = nullptr;
-	const char *name = interface_arg(parameters, &pairs);
-	gboolean ok =
-	    dbus_object_set_properties(dbus_object_from_invocation(invocation), name,
-	                               g_dbus_method_invocation_get_sender(invocation), pairs, error);
-	g_variant_unref(pairs);
-	return g_variant_new("(b)", ok);
+	return on_object(
+	    parameters, invocation, [&](dbus_object *o, const char *name, const char *sender, GVariant *v) {
+		    return g_variant_new("(b)", dbus_object_set_properties(o, name, sender, v, error));
+	    });
 }
 
 GVariant *get_default_values(GVariant *parameters, struct daemon_context *, GDBusMethodInvocation *invocation,
                              int32_t, GError **error)
 {
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	GVariant *result =
-	    dbus_object_get_default_values(dbus_object_from_invocation(invocation), name, names, error);
-	g_variant_unref(names);
-	return one_element(result);
+	return on_object(parameters, invocation,
+	                 [&](dbus_object *o, const char *name, const char *, GVariant *v) {
+		                 return one_element(dbus_object_get_default_values(o, name, v, error));
+	                 });
 }
 
 GVariant *restore_to_default_values(GVariant *parameters, struct daemon_context *,
                                     GDBusMethodInvocation *invocation, int32_t, GError **error)
 {
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	gboolean ok = dbus_object_restore_to_default_values(dbus_object_from_invocation(invocation), name,
-	                                                    names, error);
-	g_variant_unref(names);
-	return g_variant_new("(b)", ok);
+	return on_object(
+	    parameters, invocation, [&](dbus_object *o, const char *name, const char *, GVariant *v) {
+		    return g_variant_new("(b)", dbus_object_restore_to_default_values(o, name, v, error));
+	    });
 }
 
 GVariant *get_ranges(GVariant *parameters, struct daemon_context *, GDBusMethodInvocation *invocation,
                      int32_t, GError **error)
 {
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	GVariant *result =
-	    dbus_object_get_ranges(dbus_object_from_invocation(invocation), name, names, error);
-	g_variant_unref(names);
-	return one_element(result);
+	return on_object(parameters, invocation,
+	                 [&](dbus_object *o, const char *name, const char *, GVariant *v) {
+		                 return one_element(dbus_object_get_ranges(o, name, v, error));
+	                 });
 }
 
 GVariant *set_power(GVariant *parameters, struct daemon_context *, int32_t, GError **error)

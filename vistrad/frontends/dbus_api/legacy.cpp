@@ -17,6 +17,7 @@
 #include "core/prodconf.h"
 #include "core/prodconf_dbus_api_config.h"
 #include "core/safe_flash.h"
+#include "core/stream_map.h"
 #include "core/vistrad_path.h"
 #include "dbus_interface.h"
 #include "imagecontrol.h"
@@ -769,8 +770,7 @@ std::string group_name(int group, int32_t stream_id)
 		return "root.Properties.ImageSource";
 	if (group == group_image_source)
 		return "root.ImageSource";
-	int channel = stream_id < 0 ? 0 : (int)(((uint32_t)stream_id >> 8) & 0xffu);
-	return "root.ImageSource.I" + std::to_string(channel) + suffixes[group];
+	return "root.ImageSource.I" + std::to_string(stream_id_channel(stream_id)) + suffixes[group];
 }
 
 void append_group(GString *text, const legacy_map &map, int32_t stream_id, int group)
