@@ -340,7 +340,9 @@ typedef struct qvd_vin_aaa_info {
 	uint32_t hdr_mode; /* word 10 */
 	uint32_t reserved2[6];
 	uint32_t hdr_type; /* word 17 */
-	uint32_t reserved3[11];
+	uint32_t reserved3[2];
+	uint32_t sht_max[3]; /* words 20 to 22: longest shutter of each exposure, in rows */
+	uint32_t reserved5[6];
 	uint32_t hdr_curve; /* word 29: bit 0 */
 	uint32_t reserved4[8];
 } qvd_vin_aaa_info;
@@ -348,6 +350,7 @@ QVD_ASSERT_SIZE(qvd_vin_aaa_info, 152);
 QVD_ASSERT_AT(qvd_vin_aaa_info, gain_unit, 20);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_mode, 40);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_type, 68);
+QVD_ASSERT_AT(qvd_vin_aaa_info, sht_max, 80);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_curve, 116);
 
 /* Helmet (extension unit) state: 8 zero bytes, then one u32 in and out. */
@@ -400,5 +403,151 @@ struct qvd_dsp_log {
 	uint32_t reserved[6]; /* zero */
 };
 QVD_ASSERT_SIZE(struct qvd_dsp_log, 36);
+
+/* ---- 3A statistics as the DSP lays them out ----------------------------- */
+
+/* What QVD_IOC_IMG_GET_STATISTICS fills, per channel (the VIN's index):
+ * the channel's slot of each data buffer below and byte c of each valid-flag
+ * array. Sums are stored right-shifted by their grid's shift so that they
+ * fit 16 bits; counts are in pixels. */
+#define QVD_STAT_CHANNELS 4u
+#define QVD_STAT_RGB_SIZE 8704u      /* a channel: up to four RGB slices */
+#define QVD_STAT_CFA_SIZE 50688u     /* a channel: up to four CFA slices */
+#define QVD_STAT_HIST_SIZE 16640u    /* a channel: the sensor's own histogram */
+#define QVD_STAT_PREHIST_SIZE 26624u /* a channel: four exposures' records */
+
+/* The value of a black-level word that says the DSP knows none. */
+#define QVD_STAT_BLACK_NONE 32768u
+
+/* One statistics grid of a slice: tiles of width x height pixels from
+ * (col_start, row_start) of the frame. */
+typedef struct qvd_stat_grid {
+	uint16_t num_col;
+	uint16_t num_row;
+	uint16_t col_start;
+	uint16_t row_start;
+	uint16_t width;
+	uint16_t height;
+	uint8_t shift; /* sums are kept >> shift */
+	uint8_t reserved[3];
+} qvd_stat_grid;
+QVD_ASSERT_SIZE(qvd_stat_grid, 16);
+
+/* The header in front of every CFA and RGB slice. Slice 0's header is the
+ * channel's: it names the channel and how the frame was cut into slices. */
+typedef struct qvd_stat_header {
+	uint32_t frame; /* the DSP's frame number */
+	qvd_stat_grid awb;
+	qvd_stat_grid ae;
+	qvd_stat_grid af;
+	uint8_t slice_col; /* where this slice lies among the slices */
+	uint8_t slice_row;
+	uint8_t slice_cols; /* byte 54 */
+	uint8_t slice_rows; /* byte 55 */
+	uint32_t black_red; /* QVD_STAT_BLACK_NONE: none */
+	uint32_t black_green;
+	uint32_t black_blue;
+	uint8_t reserved0[16];
+	uint8_t chan; /* byte 84: bits 1-3 the channel */
+	uint8_t reserved1[43];
+} qvd_stat_header;
+QVD_ASSERT_SIZE(qvd_stat_header, 128);
+QVD_ASSERT_AT(qvd_stat_header, slice_cols, 54);
+QVD_ASSERT_AT(qvd_stat_header, slice_rows, 55);
+QVD_ASSERT_AT(qvd_stat_header, black_red, 56);
+QVD_ASSERT_AT(qvd_stat_header, chan, 84);
+#define QVD_STAT_CHAN(byte84) (((byte84) >> 1) & 7u)
+#define QVD_STAT_CHAN_BYTE(chan) ((uint8_t)(((chan)&7u) << 1))
+
+/* White-balance tile: the sums of red, of the two greens' mean and of blue
+ * over the quads of the tile, then the pixels at or below black (under) and
+ * clipped (over); the sums leave those pixels out. */
+typedef struct qvd_awb_tile {
+	uint16_t r, g, b;
+	uint16_t under, over;
+} qvd_awb_tile;
+QVD_ASSERT_SIZE(qvd_awb_tile, 10);
+
+/* Exposure tile: the sum of every valid pixel, and the pixels left out. */
+typedef struct qvd_ae_tile {
+	uint16_t sum;
+	uint16_t under, over;
+} qvd_ae_tile;
+QVD_ASSERT_SIZE(qvd_ae_tile, 6);
+
+/* Focus tile: the luma sum and the two focus filters' values. */
+typedef struct qvd_af_tile {
+	uint16_t sum;
+	uint16_t fv1, fv2;
+} qvd_af_tile;
+QVD_ASSERT_SIZE(qvd_af_tile, 6);
+
+#define QVD_STAT_AWB_TILES 1024u
+#define QVD_STAT_AE_TILES 96u
+#define QVD_STAT_AF_TILES 96u
+#define QVD_STAT_HIST_BINS 64u
+
+/* Four 64-bin histograms of value >> 8: red, green, blue and luma. The
+ * colour arrays count the pixels of their colour, the luma array every
+ * pixel (each takes its quad's mean). */
+typedef struct qvd_stat_hist {
+	uint32_t bin[4][QVD_STAT_HIST_BINS];
+} qvd_stat_hist;
+QVD_ASSERT_SIZE(qvd_stat_hist, 1024);
+
+/* CFA (raw Bayer) statistics, taken before the DSP's white balance. Tiles
+ * run row by row over the slice's own grid. */
+typedef struct qvd_cfa_slice {
+	qvd_stat_header header;
+	qvd_awb_tile awb[QVD_STAT_AWB_TILES];
+	qvd_ae_tile ae[QVD_STAT_AE_TILES];
+	qvd_af_tile af[QVD_STAT_AF_TILES];
+	qvd_stat_hist hist;
+	uint8_t reserved[128];
+} qvd_cfa_slice;
+QVD_ASSERT_SIZE(qvd_cfa_slice, 12672);
+QVD_ASSERT_AT(qvd_cfa_slice, ae, 10368);
+QVD_ASSERT_AT(qvd_cfa_slice, hist, 11520);
+#define QVD_CFA_SLICES (QVD_STAT_CFA_SIZE / sizeof(qvd_cfa_slice))
+
+/* RGB statistics, after demosaic and the DSP's white balance: the exposure
+ * tiles' luma sums, the focus tiles and the histograms, in which every
+ * array counts every pixel. */
+typedef struct qvd_rgb_slice {
+	qvd_stat_header header;
+	uint16_t ae_sum[QVD_STAT_AE_TILES];
+	qvd_af_tile af[QVD_STAT_AF_TILES];
+	uint8_t reserved[256];
+	qvd_stat_hist hist;
+} qvd_rgb_slice;
+QVD_ASSERT_SIZE(qvd_rgb_slice, 2176);
+QVD_ASSERT_AT(qvd_rgb_slice, af, 320);
+QVD_ASSERT_AT(qvd_rgb_slice, hist, 1152);
+#define QVD_RGB_SLICES (QVD_STAT_RGB_SIZE / sizeof(qvd_rgb_slice))
+
+/* The sensor's histograms of one exposure, before any DSP gain: per slice
+ * 128 bins of value >> 7 of red, green and blue pixels. The next exposure's
+ * record follows at QVD_PREHIST_RECORD_SIZE. */
+#define QVD_PREHIST_BINS 128u
+#define QVD_PREHIST_RECORD_SIZE 6656u
+#define QVD_PREHIST_EXPOSURES (QVD_STAT_PREHIST_SIZE / QVD_PREHIST_RECORD_SIZE)
+
+typedef struct qvd_prehist_slice {
+	uint8_t header[128];
+	uint32_t bin[3][QVD_PREHIST_BINS];
+} qvd_prehist_slice;
+QVD_ASSERT_SIZE(qvd_prehist_slice, 1664);
+
+typedef struct qvd_prehist_header {
+	uint8_t frame_low;
+	uint8_t chan; /* bits 0-2 the channel */
+	uint8_t exposure;
+	uint8_t reserved0;
+	uint8_t slices; /* byte 4 */
+	uint8_t reserved1[123];
+} qvd_prehist_header;
+QVD_ASSERT_SIZE(qvd_prehist_header, 128);
+#define QVD_PREHIST_SLICES                                                                                   \
+	((QVD_PREHIST_RECORD_SIZE - sizeof(qvd_prehist_header)) / sizeof(qvd_prehist_slice))
 
 #endif

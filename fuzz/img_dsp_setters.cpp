@@ -61,6 +61,7 @@ const setter setters[] = {
     SETTER(rgb_to_yuv_matrix),
     SETTER(hdr_blending_info),
     SETTER(hdr_raw_offset),
+    SETTER(af_statistics_ex),
 };
 const size_t setter_count = sizeof setters / sizeof setters[0];
 

@@ -80,12 +80,47 @@ class Writer
 	bool ok_ = true;
 };
 
+// What D-Bus takes as a string: UTF-8 without overlong forms, surrogates
+// or code points beyond U+10FFFF. A text the bus library would refuse to
+// append must not reach the client through the direct road either.
+bool validUtf8(const std::string &text)
+{
+	const auto *p = reinterpret_cast<const uint8_t *>(text.data());
+	const uint8_t *end = p + text.size();
+	while (p < end) {
+		const uint8_t c = *p++;
+		if (c < 0x80)
+			continue;
+		int more;
+		uint32_t cp, least;
+		if ((c & 0xE0) == 0xC0) {
+			more = 1, cp = c & 0x1F, least = 0x80;
+		} else if ((c & 0xF0) == 0xE0) {
+			more = 2, cp = c & 0x0F, least = 0x800;
+		} else if ((c & 0xF8) == 0xF0) {
+			more = 3, cp = c & 0x07, least = 0x10000;
+		} else {
+			return false;
+		}
+		if (end - p < more)
+			return false;
+		for (int i = 0; i < more; ++i, ++p) {
+			if ((*p & 0xC0) != 0x80)
+				return false;
+			cp = (cp << 6) | (*p & 0x3F);
+		}
+		if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+			return false;
+	}
+	return true;
+}
+
 } // namespace
 
 size_t encodeTagResult(uint8_t *out, size_t capacity, uint32_t serial, const char *member, uint64_t tag,
                        int32_t code, const std::string &text)
 {
-	if (text.size() > UINT32_MAX || text.find('\0') != std::string::npos)
+	if (text.size() > UINT32_MAX || text.find('\0') != std::string::npos || !validUtf8(text))
 		return 0;
 	Writer w(out, capacity);
 	const uint8_t fixed[4] = {static_cast<uint8_t>(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? 'l' : 'B'),

@@ -14,7 +14,8 @@ namespace kalun::resultwire
 // Large enough for every result but those with long texts.
 constexpr size_t kMaxMessage = 512;
 
-// The message in host byte order, or 0 when it does not fit the capacity.
+// The message in host byte order, or 0 when it does not fit the capacity
+// or the text is no D-Bus string (a NUL inside, not UTF-8).
 size_t encodeTagResult(uint8_t *out, size_t capacity, uint32_t serial, const char *member, uint64_t tag,
                        int32_t code, const std::string &text);
 

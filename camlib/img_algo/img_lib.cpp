@@ -368,6 +368,29 @@ img_aaa_hook img_lib_hook(int index)
 	return index >= 0 && index < IMG_AAA_HOOKS ? aaa_hooks[index] : NULL;
 }
 
+static int call_hook(int index, void *arg)
+{
+	img_aaa_hook hook = aaa_hooks[index];
+	if (!hook)
+		return 0;
+	return hook(arg) < 0 ? -1 : 0;
+}
+
+int img_lib_custom_af_init(void *arg)
+{
+	return call_hook(IMG_AAA_HOOK_AF_INIT, arg);
+}
+
+int img_lib_custom_af_run(void *arg)
+{
+	return call_hook(IMG_AAA_HOOK_AF_RUN, arg);
+}
+
+int img_lib_custom_af_param(void *arg)
+{
+	return call_hook(IMG_AAA_HOOK_AF_PARAM, arg);
+}
+
 int img_config_lens_driver(const void *ops)
 {
 	if (!ops)

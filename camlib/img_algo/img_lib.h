@@ -85,6 +85,15 @@ const uint8_t *img_lib_aaa_table(void);
 int img_lib_set_hooks(const img_aaa_hook hooks[IMG_AAA_HOOKS]);
 int img_lib_merge_hooks(const img_aaa_hook hooks[IMG_AAA_HOOKS]);
 img_aaa_hook img_lib_hook(int index);
+/* The custom auto-focus hooks (init, run, parameter): each calls its hook
+ * with arg when one is registered; -1 when the hook reports a negative
+ * result, else 0. */
+#define IMG_AAA_HOOK_AF_INIT 5
+#define IMG_AAA_HOOK_AF_RUN 6
+#define IMG_AAA_HOOK_AF_PARAM 7
+int img_lib_custom_af_init(void *arg);
+int img_lib_custom_af_run(void *arg);
+int img_lib_custom_af_param(void *arg);
 int img_config_lens_driver(const void *ops);
 const uint8_t *img_lib_lens_driver(void);
 int img_config_lens_tables(const void *params, const void *tables);

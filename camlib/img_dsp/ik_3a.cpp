@@ -170,7 +170,7 @@ extern "C" int vors_img_dsp_3a_get_aaa_stat_pix_value(uint16_t *ae_min, uint16_t
 
 /* ---- pseudo-Y, histogram and early white-balance gain ----------------- */
 
-typedef void (*aaa_store_fn)(ik_aaa_blocks *aaa, const void *block);
+typedef void (*aaa_store_fn)(ik_aaa_blocks *aaa, const img_dsp_mode *mode, const void *block);
 
 /* The shared path of the three setters: the block is taken only for a
  * video or still context, and a refusal is reported as one. */
@@ -188,19 +188,20 @@ static int aaa_set(const char *fn, const img_dsp_mode *mode, const void *block, 
 	if (!ctx)
 		return rc;
 	ik_ctx_body *body = ik_body(mode->Pipe, ctx);
-	store(&body->blk.aaa, block);
+	store(&body->blk.aaa, mode, block);
 	ik_flag_set(body->update_flags, flag);
 	ik_unlock(ctx);
 	return 0;
 }
 
-static int aaa_get(const char *fn, const img_dsp_mode *mode, void *out, const char *name, size_t offset,
+/* `empty` is the whole refusal of a NULL out, its line end included. */
+static int aaa_get(const char *fn, const img_dsp_mode *mode, void *out, const char *empty, size_t offset,
                    size_t size)
 {
 	if (!mode)
 		return -1;
 	if (!out) {
-		ik_print("[IK][Error]%s() %d %s is empty\n", fn, __LINE__, name);
+		ik_print("[IK][Error]%s() %d %s", fn, __LINE__, empty);
 		return -1;
 	}
 	int rc;
@@ -217,7 +218,7 @@ static uint8_t *slot(ik_aaa_blocks *aaa, enum ik_aaa_cmd_slot s)
 	return (uint8_t *)aaa->cmd[s].word;
 }
 
-static void store_pseudo_y(ik_aaa_blocks *aaa, const void *block)
+static void store_pseudo_y(ik_aaa_blocks *aaa, const img_dsp_mode *, const void *block)
 {
 	static_assert(sizeof(img_dsp_3a_pseudo_y) == sizeof(aaa->pseudo_y), "pseudo-Y block");
 	ik_memcpy(aaa->pseudo_y, block, sizeof(aaa->pseudo_y));
@@ -226,7 +227,7 @@ static void store_pseudo_y(ik_aaa_blocks *aaa, const void *block)
 	memcpy(cmd + 4, block, sizeof(img_dsp_3a_pseudo_y));
 }
 
-static void store_histogram(ik_aaa_blocks *aaa, const void *block)
+static void store_histogram(ik_aaa_blocks *aaa, const img_dsp_mode *, const void *block)
 {
 	static_assert(sizeof(img_dsp_3a_histogram) == sizeof(aaa->histogram), "histogram block");
 	ik_memcpy(aaa->histogram, block, sizeof(aaa->histogram));
@@ -235,7 +236,7 @@ static void store_histogram(ik_aaa_blocks *aaa, const void *block)
 	memcpy(cmd + 4, block, sizeof(img_dsp_3a_histogram));
 }
 
-static void store_early_wb_gain(ik_aaa_blocks *aaa, const void *block)
+static void store_early_wb_gain(ik_aaa_blocks *aaa, const img_dsp_mode *, const void *block)
 {
 	static_assert(sizeof(img_dsp_3a_early_wb_gain) == sizeof(aaa->early_wb_gain), "early WB block");
 	const img_dsp_3a_early_wb_gain *b = (const img_dsp_3a_early_wb_gain *)block;
@@ -269,17 +270,64 @@ extern "C" int vors_img_dsp_set_3a_early_wb_gain(int, const img_dsp_mode *mode,
 
 extern "C" int vors_img_dsp_get_3a_pseudo_y(const img_dsp_mode *mode, img_dsp_3a_pseudo_y *out)
 {
-	return aaa_get(__func__, mode, out, "p_pseudo_y", offsetof(ik_aaa_blocks, pseudo_y), sizeof(*out));
+	return aaa_get(__func__, mode, out, "p_pseudo_y is empty\n", offsetof(ik_aaa_blocks, pseudo_y),
+	               sizeof(*out));
 }
 
 extern "C" int vors_img_dsp_get_3a_histogram(const img_dsp_mode *mode, img_dsp_3a_histogram *out)
 {
-	return aaa_get(__func__, mode, out, "p_histogram", offsetof(ik_aaa_blocks, histogram), sizeof(*out));
+	return aaa_get(__func__, mode, out, "p_histogram is empty\n", offsetof(ik_aaa_blocks, histogram),
+	               sizeof(*out));
 }
 
 extern "C" int vors_img_dsp_get_3a_early_wb_gain(const img_dsp_mode *mode, img_dsp_3a_early_wb_gain *out)
 {
-	return aaa_get(__func__, mode, out, "p_early_wb_gain", offsetof(ik_aaa_blocks, early_wb_gain),
+	return aaa_get(__func__, mode, out, "p_early_wb_gain is empty\n",
+	               offsetof(ik_aaa_blocks, early_wb_gain), sizeof(*out));
+}
+
+/* ---- extended AF statistics ------------------------------------------- */
+
+/* One filter and its tiles as the DSP's AAA_STATISTICS_SETUP1 or 2 command. */
+static void write_af_ex_cmd(uint8_t *cmd, uint32_t code, uint8_t select, const img_dsp_af_filter_ex *f,
+                            const img_dsp_af_tile_fv *t)
+{
+	put_u32(cmd, 0, code);
+	cmd[4] = (uint8_t)((f->mode & 0x0Fu) | (select << 4));
+	cmd[5] = f->stage1_enb;
+	cmd[6] = f->stage2_enb;
+	cmd[7] = f->stage3_enb;
+	memcpy(cmd + 8, f->gain, sizeof(f->gain));
+	memcpy(cmd + 22, f->shift, sizeof(f->shift));
+	memcpy(cmd + 30, &f->bias_off, 2);
+	memcpy(cmd + 32, &f->horizontal_thresh, 2);
+	memcpy(cmd + 34, &f->vertical_thresh, 2);
+	memcpy(cmd + 36, t, sizeof(*t));
+}
+
+static void store_af_statistics_ex(ik_aaa_blocks *aaa, const img_dsp_mode *mode, const void *block)
+{
+	static_assert(sizeof(img_dsp_af_statistics_ex) == sizeof(aaa->af_statistics_ex), "AF ex block");
+	static_assert(36 + sizeof(img_dsp_af_tile_fv) == IK_AAA_AF_STATISTICS_EX_SIZE, "AF ex command");
+	const img_dsp_af_statistics_ex *b = (const img_dsp_af_statistics_ex *)block;
+	ik_memcpy(aaa->af_statistics_ex, block, sizeof(aaa->af_statistics_ex));
+	/* Only the CLISO function alone selects the second filter input. */
+	uint8_t select = mode->FuncMode == IMG_DSP_FUNC_CLISO ? 2 : 0;
+	write_af_ex_cmd(slot(aaa, IK_AAA_CMD_AF_EX1), IK_CMD_AAA_STATISTICS_SETUP1, select, &b->filter1,
+	                &b->tile_fv1);
+	write_af_ex_cmd(slot(aaa, IK_AAA_CMD_AF_EX2), IK_CMD_AAA_STATISTICS_SETUP2, select, &b->filter2,
+	                &b->tile_fv2);
+}
+
+extern "C" int vors_img_dsp_set_af_statistics_ex(int, const img_dsp_mode *mode,
+                                                 const img_dsp_af_statistics_ex *block)
+{
+	return aaa_set(__func__, mode, block, "p_af_ex", store_af_statistics_ex, IK_UPD_AAA_AF_STATISTICS_EX);
+}
+
+extern "C" int vors_img_dsp_get_af_statistics_ex(const img_dsp_mode *mode, img_dsp_af_statistics_ex *out)
+{
+	return aaa_get(__func__, mode, out, "p_af_ex is empty.\n", offsetof(ik_aaa_blocks, af_statistics_ex),
 	               sizeof(*out));
 }
 

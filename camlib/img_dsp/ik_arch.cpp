@@ -142,9 +142,7 @@ void *ik_user(uint64_t phys)
 	return img_dsp_core_get_user_addr(phys, xlate.ub, xlate.pb);
 }
 
-/* The user address of `size` bytes at `addr` (physical or user), or NULL
- * unless all of them lie in the region. */
-static uint8_t *region_span(uint64_t addr, uint32_t size)
+uint8_t *ik_region_span(uint64_t addr, uint32_t size)
 {
 	if (xlate.ue == xlate.ub)
 		return NULL;
@@ -161,7 +159,7 @@ int ik_walk_cmd_queue(const char *caller, uint32_t addr, unsigned slots, ik_cmd_
 		return 0;
 	/* The address comes from memory the DSP and earlier runs wrote: a queue
 	 * is followed only when every slot of it is the library's own memory. */
-	uint8_t *q = region_span(addr, slots * IK_CMD_SLOT_SIZE);
+	uint8_t *q = ik_region_span(addr, slots * IK_CMD_SLOT_SIZE);
 	if (!q) {
 		ik_print("[IK][Error]%s() %d command queue 0x%x of %u bytes lies outside the region\n",
 		         caller, __LINE__, addr, slots * IK_CMD_SLOT_SIZE);

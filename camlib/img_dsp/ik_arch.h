@@ -32,6 +32,11 @@ ik_mem_bases ik_mem_get_bases(void);
 uint32_t ik_phys(const void *user_addr);
 void *ik_user(uint64_t phys);
 
+/* The user address of `size` bytes at `addr` (physical or user), or NULL
+ * unless all of them lie in the region: addresses read from configurations
+ * and files are followed only through here. */
+uint8_t *ik_region_span(uint64_t addr, uint32_t size);
+
 /* Walks a DSP command queue of at most `slots` 128-byte slots at a physical
  * or user address, visiting each slot up to and including the end command;
  * a visitor that answers non-zero stops the walk. An address of 0 is an

@@ -34,7 +34,6 @@ int img_dsp_core_utility_set_diag_case_id(const img_dsp_mode *mode, uint8_t id);
 int img_dsp_core_utility_get_diag_case_id(const img_dsp_mode *mode, uint8_t *out);
 int img_dsp_core_set_size_info(const img_dsp_mode *mode, const img_dsp_size_info *info);
 int img_dsp_core_hdr_update_cfg_history(const img_dsp_mode *mode);
-int img_dsp_core_utility_print_hdrcfg(const img_dsp_hdr_cfg *cfg);
 
 /* The configuration a post-execute of `algo_mode` works on: it must exist,
  * be in state INIT, PREEXE or POSTEXE and have that AlgoMode. Refusals are

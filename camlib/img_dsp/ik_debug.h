@@ -130,7 +130,4 @@ void img_dsp_core_profile_reset(void);
 int img_dsp_core_profile_dump_history(uint32_t n);
 int img_dsp_core_profile_stamp(const char *name, uint32_t state, uint32_t previous, int record);
 
-/* HDR printers. */
-uint32_t img_dsp_core_utility_echo_hdr_cmd(const char *label, int index, const void *cmd);
-
 #endif

@@ -3,6 +3,7 @@
  * public entry points and the common setter and getter paths.
  */
 #include "ik_arch.h"
+#include "ik_cfg_print.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
 #include "ik_debug.h"
@@ -187,6 +188,23 @@ extern "C" int vors_img_dsp_pre_exe_cfg(const img_dsp_mode *mode)
 extern "C" int vors_img_dsp_get_cfg_status(const img_dsp_cfg_id *cfg, img_dsp_cfg_status *out)
 {
 	return img_dsp_core_get_cfg_status(cfg, out);
+}
+
+extern "C" int vors_img_dsp_ctx_update_pending(uint32_t pipe, uint8_t ctx_id)
+{
+	if (!ik_video_or_still(pipe))
+		return -1;
+	img_dsp_ctx_id id = {pipe, ctx_id, {0, 0, 0}};
+	void *ctx;
+	if (img_dsp_core_utility_get_context(&id, &ctx) != 0)
+		return -1;
+	ik_lock(ctx);
+	const uint8_t *flags = ik_body(pipe, ctx)->update_flags;
+	int pending = 0;
+	for (uint32_t i = 0; i < IK_UPDATE_FLAG_BYTES && !pending; i++)
+		pending = flags[i] != 0;
+	ik_unlock(ctx);
+	return pending;
 }
 
 extern "C" int vors_img_dsp_print_hdr_cfg(const img_dsp_cfg_id *cfg)

@@ -29,6 +29,11 @@ void ik_hdr_put_shift(uint8_t *header, unsigned f, unsigned shift);
 /* Packs a 353-entry table into a zeroed 706-byte area and 14-byte header. */
 void ik_hdr_pack_amp_linear(const uint16_t *lut, uint8_t *area, uint8_t *header);
 
+/* The blending or exposure index of the setter running on this thread: its
+ * parameter print leads with it (the debug hooks see only the block). */
+void ik_hdr_set_print_index(int32_t index);
+int32_t ik_hdr_print_index(void);
+
 /* A getter of per-step or per-exposure copies: refuses an index outside
  * 0..count-1, else the common getter path on the video pipe. */
 int ik_hdr_get_indexed(const char *caller, const img_dsp_mode *mode, void *out, size_t first, size_t size,

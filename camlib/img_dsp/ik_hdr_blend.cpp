@@ -67,19 +67,20 @@ static void note_update(img_dsp_update_list *list, void *rec)
 	list->entry[0].section = rec;
 }
 
+/* How each step words its pipe refusal. */
+static const char pipe_error[] = "[IK][Error]%s() %d does not support pipe %d\n";
+static const char pipe_warning[] = "[IK][Warning]%s() %d does not support pipe %d\n";
+static const char pipe_warning_short[] = "[IK][Warning]%s() %d not support pipe %d\n";
+
 /* The body of a per-blend step once its block passed the check: pipe 0 and
  * a blend step below the blending number. Refusals are -1: nothing was
  * stored, which a caller must not take for success. */
-static ik_ctx_body *blend_body(const char *caller, const img_dsp_mode *mode, int32_t index, bool warn_pipe,
-                               void **ctx)
+static ik_ctx_body *blend_body(const char *caller, const img_dsp_mode *mode, int32_t index,
+                               const char *pipe_msg, void **ctx)
 {
 	ik_ctx_body *body = ik_hdr_body(mode, ctx);
 	if (!body) {
-		if (warn_pipe)
-			ik_print("[IK][Warning]%s() %d not support pipe %d\n", caller, __LINE__, mode->Pipe);
-		else
-			ik_print("[IK][Error]%s() %d does not support pipe %d\n", caller, __LINE__,
-			         mode->Pipe);
+		ik_print(pipe_msg, caller, __LINE__, mode->Pipe);
 		return NULL;
 	}
 	uint8_t max = body->blk.hdr.blending_info[0];
@@ -214,20 +215,30 @@ static int img_dsp_core_process_hdr_alpha_calc_alpha(const img_dsp_mode *mode, v
 {
 	int32_t i = (int32_t)index;
 	img_dsp_hdr_alpha_calc_alpha *a = (img_dsp_hdr_alpha_calc_alpha *)block;
+	/* A caller's table only replaces the built-in ramps when asked for.
+	 * This comes before the check, so a refused call leaves the caller's
+	 * block as it was; a step outside the stored ones is left to the
+	 * check to refuse. */
+	ik_ctx_body *body = ik_hdr_body(mode, NULL);
+	if (!body) {
+		IK_ERROR("does not support pipe %d\n", mode->Pipe);
+		return -1;
+	}
+	if (i >= 0 && i < (int32_t)IK_HDR_BLENDS) {
+		img_dsp_hdr_alpha_calc_cfg cfg;
+		ik_memcpy(&cfg, body->blk.hdr.alpha_calc_cfg[i], sizeof(cfg));
+		if (cfg.blend_control != -2) {
+			IK_WARN("hdr_alpha_cfg->blend_control != -2, not support user alpha table\n");
+			return -1;
+		}
+	}
 	int rc = check_alpha(__func__, a, i);
 	if (rc == IMG_DSP_FAIL)
 		return rc;
 	void *ctx = NULL;
-	ik_ctx_body *body = blend_body(__func__, mode, i, false, &ctx);
+	body = blend_body(__func__, mode, i, pipe_error, &ctx);
 	if (!body)
 		return -1;
-	/* a caller's table only replaces the built-in ramps when asked for */
-	img_dsp_hdr_alpha_calc_cfg cfg;
-	ik_memcpy(&cfg, body->blk.hdr.alpha_calc_cfg[i], sizeof(cfg));
-	if (cfg.blend_control != -2) {
-		IK_WARN("hdr_alpha_cfg->blend_control != -2, not support user alpha table\n");
-		return -1;
-	}
 	apply_alpha(body, ctx, mode, i, a, (const uint8_t *)(uintptr_t)a->alpha_table_addr, list);
 	return 0;
 }
@@ -286,7 +297,7 @@ static int img_dsp_core_process_hdr_alpha_calc_config(const img_dsp_mode *mode, 
 		rc = IMG_DSP_CLAMPED;
 	}
 	void *ctx = NULL;
-	ik_ctx_body *body = blend_body(__func__, mode, i, false, &ctx);
+	ik_ctx_body *body = blend_body(__func__, mode, i, pipe_warning, &ctx);
 	if (!body)
 		return -1;
 	ik_hdr_blocks *h = &body->blk.hdr;
@@ -353,7 +364,7 @@ static int process_thresh(const char *caller, const img_dsp_mode *mode, void *bl
 	int rc = check_thresh(caller, t, i);
 	if (rc == IMG_DSP_FAIL)
 		return rc;
-	ik_ctx_body *body = blend_body(caller, mode, i, false, NULL);
+	ik_ctx_body *body = blend_body(caller, mode, i, pipe_error, NULL);
 	if (!body)
 		return -1;
 	ik_hdr_blocks *h = &body->blk.hdr;
@@ -414,7 +425,7 @@ static int img_dsp_core_process_hdr_alpha_calc_black_level(const img_dsp_mode *m
 	clamp_black(__func__, "BlackGb", &b->BlackGb, check);
 	clamp_black(__func__, "BlackGr", &b->BlackGr, check);
 	clamp_black(__func__, "BlackR", &b->BlackR, check);
-	ik_ctx_body *body = blend_body(__func__, mode, i, true, NULL);
+	ik_ctx_body *body = blend_body(__func__, mode, i, pipe_warning_short, NULL);
 	if (!body)
 		return -1;
 	ik_hdr_blocks *h = &body->blk.hdr;
@@ -435,6 +446,23 @@ static int img_dsp_core_process_hdr_alpha_calc_black_level(const img_dsp_mode *m
 
 /* ---- debug printing ----------------------------------------------------- */
 
+static thread_local int32_t print_index;
+
+void ik_hdr_set_print_index(int32_t index)
+{
+	print_index = index;
+}
+
+int32_t ik_hdr_print_index(void)
+{
+	return print_index;
+}
+
+static void print_blending_index(void)
+{
+	ik_print("[IK]blending_index %d\n", print_index);
+}
+
 static void print_blending_info(const void *block)
 {
 	ik_print("[IK]max_blending_number %d\n",
@@ -444,6 +472,7 @@ static void print_blending_info(const void *block)
 static void print_cfg(const void *block)
 {
 	const img_dsp_hdr_alpha_calc_cfg *c = (const img_dsp_hdr_alpha_calc_cfg *)block;
+	print_blending_index();
 	ik_print("[IK]avg_radius %d\n", c->avg_radius);
 	ik_print("[IK]avg_method %d\n", c->avg_method);
 	ik_print("[IK]blend_control %d\n", c->blend_control);
@@ -456,6 +485,7 @@ static void print_cfg(const void *block)
 static void print_thresh(const void *block)
 {
 	const img_dsp_hdr_alpha_calc_thresh *t = (const img_dsp_hdr_alpha_calc_thresh *)block;
+	print_blending_index();
 	for (int c = 0; c < 4; c++)
 		ik_print("[IK]saturation_threshold%d %d\n", c, t->saturation_threshold[c]);
 }
@@ -463,6 +493,7 @@ static void print_thresh(const void *block)
 static void print_black(const void *block)
 {
 	const img_dsp_hdr_alpha_calc_black_level *b = (const img_dsp_hdr_alpha_calc_black_level *)block;
+	print_blending_index();
 	ik_print("[IK]BlackR %d\n", b->BlackR);
 	ik_print("[IK]BlackGr %d\n", b->BlackGr);
 	ik_print("[IK]BlackGb %d\n", b->BlackGb);
@@ -472,6 +503,7 @@ static void print_black(const void *block)
 static void print_alpha(const void *block)
 {
 	const img_dsp_hdr_alpha_calc_alpha *a = (const img_dsp_hdr_alpha_calc_alpha *)block;
+	print_blending_index();
 	ik_print("[IK]pre_alpha_mode %d\n", a->pre_alpha_mode);
 	ik_print("[IK]saturation_num_nei %d\n", a->saturation_num_nei);
 	ik_print("[IK]alpha_table_addr 0x%.8X\n", (unsigned)a->alpha_table_addr);
@@ -509,6 +541,7 @@ vors_img_dsp_set_hdr_alpha_calc_cfg(int fd, const img_dsp_mode *mode, img_dsp_hd
 {
 	HDR_SETTER(__func__, cfg_hook, img_dsp_hdr_alpha_calc_cfg,
 	           img_dsp_core_process_hdr_alpha_calc_config);
+	ik_hdr_set_print_index(blending_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 
@@ -518,6 +551,7 @@ vors_img_dsp_set_hdr_alpha_calc_thresh(int fd, const img_dsp_mode *mode, img_dsp
 {
 	HDR_SETTER(__func__, thresh_hook, img_dsp_hdr_alpha_calc_thresh,
 	           img_dsp_core_process_hdr_alpha_calc_threshold);
+	ik_hdr_set_print_index(blending_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 
@@ -527,6 +561,7 @@ vors_img_dsp_set_hds_alpha_calc_thresh(int fd, const img_dsp_mode *mode, img_dsp
 {
 	HDR_SETTER(__func__, hds_hook, img_dsp_hdr_alpha_calc_thresh,
 	           img_dsp_core_process_hds_alpha_calc_threshold);
+	ik_hdr_set_print_index(blending_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 
@@ -536,6 +571,7 @@ vors_img_dsp_set_hdr_alpha_calc_black_level(int fd, const img_dsp_mode *mode,
 {
 	HDR_SETTER(__func__, black_hook, img_dsp_hdr_alpha_calc_black_level,
 	           img_dsp_core_process_hdr_alpha_calc_black_level);
+	ik_hdr_set_print_index(blending_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 
@@ -545,6 +581,7 @@ vors_img_dsp_set_hdr_alpha_calc_alpha(int fd, const img_dsp_mode *mode, img_dsp_
 {
 	HDR_SETTER(__func__, alpha_hook, img_dsp_hdr_alpha_calc_alpha,
 	           img_dsp_core_process_hdr_alpha_calc_alpha);
+	ik_hdr_set_print_index(blending_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 

@@ -562,9 +562,15 @@ static int img_dsp_core_set_hdr_raw_offset(const img_dsp_mode *mode, void *block
 
 /* ---- debug printing ------------------------------------------------------- */
 
+static void print_exposure_index(void)
+{
+	ik_print("[IK]exposure_index: %d\n", ik_hdr_print_index());
+}
+
 static void print_amp_linearization(const void *block)
 {
 	const img_dsp_amp_linearization *a = (const img_dsp_amp_linearization *)block;
+	print_exposure_index();
 	ik_print("[IK]amplinear_ena = %d\n", (int)a->amplinear_ena);
 	ik_print("[IK]lut_addr = 0x%.8X\n", (unsigned)a->lut_addr);
 	const uint16_t *lut = (const uint16_t *)(uintptr_t)a->lut_addr;
@@ -577,6 +583,7 @@ static void print_amp_linearization(const void *block)
 
 static void print_blend(const void *block)
 {
+	ik_print("[IK]blending_index: %d\n", ik_hdr_print_index());
 	ik_print("[IK]alpha_index_threshold = %d\n",
 	         ((const img_dsp_amp_linearization_blend *)block)->alpha_index_threshold);
 }
@@ -584,6 +591,7 @@ static void print_blend(const void *block)
 static void print_saturation(const void *block)
 {
 	const img_dsp_hdr_dgain_saturation_level *s = (const img_dsp_hdr_dgain_saturation_level *)block;
+	print_exposure_index();
 	ik_print("[IK]pre_level_red: %d\n", (int)s->pre_level_red);
 	ik_print("[IK]pre_level_green_even: %d\n", (int)s->pre_level_green_even);
 	ik_print("[IK]pre_level_green_odd: %d\n", (int)s->pre_level_green_odd);
@@ -597,6 +605,7 @@ static void print_saturation(const void *block)
 static void print_wb(const void *block)
 {
 	const img_dsp_front_end_wb_gain *g = (const img_dsp_front_end_wb_gain *)block;
+	print_exposure_index();
 	ik_print("[IK]r_gain: %d\n", (int)g->r_gain);
 	ik_print("[IK]g_gain: %d\n", (int)g->g_gain);
 	ik_print("[IK]b_gain: %d\n", (int)g->b_gain);
@@ -671,6 +680,7 @@ extern "C" __attribute__((noinline)) int vors_img_dsp_set_amp_linearization(int 
 	                                      IK_PIPES_IN_CORE,
 	                                      NULL,
 	                                      NULL};
+	ik_hdr_set_print_index(exposure_index);
 	ik_debug_hooks_with_table(__func__, CALLER, &amp_hook, mode, block, sizeof(*block),
 	                          block ? block->lut_addr : 0, IK_AMP_LINEAR_LUT_SIZE);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
@@ -685,6 +695,7 @@ vors_img_dsp_set_amp_linearization_hds(int fd, const img_dsp_mode *mode, img_dsp
 	if (img_dsp_debug_log_enable(LOG_VIDEO_AMP_LINEAR_HDS) &&
 	    (img_dsp_debug_flags() & IMG_DSP_DEBUG_WRITE_LOG))
 		IK_WARN("skip internal parameters\n");
+	ik_hdr_set_print_index(exposure_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
 }
 
@@ -693,6 +704,7 @@ vors_img_dsp_set_amp_linearization_blend(int fd, const img_dsp_mode *mode,
                                          img_dsp_amp_linearization_blend *block, int32_t blending_index)
 {
 	INPUT_SETTER(blend_hook, img_dsp_amp_linearization_blend, img_dsp_core_process_amp_linear_blend);
+	ik_hdr_set_print_index(blending_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)blending_index);
 }
 
@@ -702,6 +714,7 @@ vors_img_dsp_set_hdr_dgain_saturation_level(int fd, const img_dsp_mode *mode,
 {
 	INPUT_SETTER(saturation_hook, img_dsp_hdr_dgain_saturation_level,
 	             img_dsp_core_process_hdr_dgain_saturation_level);
+	ik_hdr_set_print_index(exposure_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
 }
 
@@ -710,6 +723,7 @@ extern "C" __attribute__((noinline)) int vors_img_dsp_set_front_end_wb_gain(int 
                                                                             int32_t exposure_index)
 {
 	INPUT_SETTER(wb_hook, img_dsp_front_end_wb_gain, img_dsp_core_process_front_end_wb_gain);
+	ik_hdr_set_print_index(exposure_index);
 	return img_dsp_common_set(&setter, CALLER, fd, mode, block, (uint32_t)exposure_index);
 }
 

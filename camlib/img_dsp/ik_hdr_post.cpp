@@ -4,6 +4,7 @@
  * posted to the video driver.
  */
 #include "ik_arch.h"
+#include "ik_cfg_print.h"
 #include "ik_color.h"
 #include "ik_context.h"
 #include "ik_core.h"
@@ -572,5 +573,5 @@ extern "C" __attribute__((noinline)) int vors_img_dsp_set_hdr_video_post_proc(in
 		img_dsp_core_utility_print_hdrcfg(cfg);
 	unsigned long req =
 	    cfg->prev_cfg != 0 ? QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG : QVD_IOC_IMG_SET_MULTI_CHAN_CFG;
-	return img_dsp_post_cfg_part(fd, req, mode, QVD_CFG_KIND_HDR, cfg, 0);
+	return img_dsp_post_cfg_part(__func__, fd, req, mode, QVD_CFG_KIND_HDR, cfg, 0);
 }

@@ -30,6 +30,8 @@ int img_dsp_core_asf_hw_params(const uint8_t *asf_block, ik_sharpen_block *out, 
 #define IK_FS_COEF_SHIFT 12
 #define IK_FS_CHANGE_SHIFT 4
 #define IK_FS_CORING_RANGE_SHIFT 12
+static_assert(IK_FS_CORING_RANGE_SHIFT >= 8 && IK_FS_CORING_RANGE_SHIFT <= 15,
+              "the second variant's coring ranges need 2^(R-8) whole and 2^(R-5) within 11 bits");
 struct ik_final_sharpen_group;
 int img_dsp_core_post_process_final_sharpen(uint32_t variant, const struct ik_final_sharpen_group *group,
                                             uint8_t *table);

@@ -46,10 +46,6 @@ int img_dsp_core_low_iso_batch_queue(ik_liso_run *r);
 int img_dsp_core_low_iso_ce_part(ik_liso_run *r);
 int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r);
 
-/* Section printers of a configuration in user addresses (ik_liso_print.cpp). */
-void img_dsp_low_iso_print_sections(const img_dsp_iso_cfg *cfg);
-void img_dsp_low_iso_print_ce_part(const img_dsp_iso_cfg *cfg);
-
 /* The upsampling coefficient tables of the contrast-enhancement queue. */
 extern const int8_t ik_ce_upsamp_coeff[2][IK_CE_UPSAMP_COEFF_SIZE];
 

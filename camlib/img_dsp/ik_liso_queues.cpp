@@ -346,7 +346,9 @@ int img_dsp_core_low_iso_single_exp_hdr(ik_liso_run *r)
 	ik_memset(q2, 0, IK_HDR_QUEUE_SIZE);
 	unsigned n1 = 0, n2 = 0;
 
-	uint32_t rgb_ir_mode = get32(r->blk->rgb_ir);
+	/* the mode byte alone: the fractional correction shares the word, and
+	 * mode 0 is off whatever it holds */
+	uint32_t rgb_ir_mode = r->blk->rgb_ir[0];
 	if (F(IK_UPD_BLACK_LEVEL)) {
 		ik_memcpy(slot_at(q1, n1++), r->sec[IK_SEC_BLACK_LEVEL].word, 40);
 		ik_memcpy(slot_at(q2, n2++), r->sec[IK_SEC_BLACK_LEVEL].word, 40);

@@ -4,6 +4,7 @@
  */
 #include "ik_post.h"
 
+#include "ik_cfg_print.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
 #include "ik_debug.h"
@@ -159,8 +160,9 @@ void post_debug(const img_dsp_mode *mode, const void *caller)
 	}
 }
 
-int post_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind, const void *part,
-              uint32_t mask)
+/* Sends one part; a failure is reported in `caller`'s name. */
+int post_part_as(const char *caller, int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind,
+                 const void *part, uint32_t mask)
 {
 	qvd_multi_chan_cfg rec;
 	memset(&rec, 0, sizeof(rec));
@@ -170,19 +172,24 @@ int post_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind
 	rec.update_mask = mask;
 	if (ik_fn()->ioctl(fd, req, &rec) >= 0)
 		return 0;
-	if (req == QVD_IOC_IMG_SET_MULTI_CHAN_CFG)
-		IK_ERROR("call ioctl QVD_IOC_IMG_SET_MULTI_CHAN_CFG fail\n");
-	else
-		IK_ERROR("call ioctl QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG fail\n");
+	ik_print("[IK][Error]%s() %d call ioctl %s fail\n", caller, __LINE__,
+	         req == QVD_IOC_IMG_SET_MULTI_CHAN_CFG ? "QVD_IOC_IMG_SET_MULTI_CHAN_CFG"
+	                                               : "QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG");
 	return -1;
+}
+
+int post_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind, const void *part,
+              uint32_t mask)
+{
+	return post_part_as(__func__, fd, req, mode, kind, part, mask);
 }
 
 } // namespace
 
-int img_dsp_post_cfg_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind,
-                          const void *part, uint32_t mask)
+int img_dsp_post_cfg_part(const char *caller, int fd, unsigned long req, const img_dsp_mode *mode,
+                          uint32_t kind, const void *part, uint32_t mask)
 {
-	return post_part(fd, req, mode, kind, part, mask);
+	return post_part_as(caller, fd, req, mode, kind, part, mask);
 }
 
 int img_dsp_low_iso_cfg_convert_to_virtual_addr(const img_dsp_mode *mode, ik_mem_bases bases)

@@ -17,8 +17,8 @@ int img_dsp_low_iso_ce_cfg_convert_to_physical_addr(const img_dsp_mode *mode, ik
 
 int img_dsp_low_iso_send_cfg_to_dsp(int fd, const img_dsp_mode *mode);
 /* Hands one part of a configuration to the video driver: 0, or -1 with the
- * request's failure message. */
-int img_dsp_post_cfg_part(int fd, unsigned long req, const img_dsp_mode *mode, uint32_t kind,
-                          const void *part, uint32_t mask);
+ * request's failure message in `caller`'s name. */
+int img_dsp_post_cfg_part(const char *caller, int fd, unsigned long req, const img_dsp_mode *mode,
+                          uint32_t kind, const void *part, uint32_t mask);
 
 #endif

@@ -1,8 +1,10 @@
 /* Sharpen and filter hardware conversions. */
 #include "ik_shp_hw.h"
+#include "ik_asf.h"
 #include "ik_core.h"
 #include "ik_fir.h"
 #include "ik_helpers.h"
+#include "ik_math.h"
 
 #include <math.h>
 #include <string.h>
@@ -212,6 +214,47 @@ void level_reg_default_1(uint8_t *reg, uint32_t flag)
 void level_reg_default_7(uint8_t *reg, uint32_t flag)
 {
 	level_reg_default(reg, 7, 16, flag);
+}
+
+void split_count(const int16_t *values, uint32_t count, ik_count_split *out)
+{
+	static const uint32_t most[5] = {53, 38, 0, 224, 128};
+	for (int i = 0; i < 16; i++)
+		out->values[i] = values[i];
+	for (int i = 0; i < 5; i++) {
+		out->parts[i] = count < most[i] ? count : most[i];
+		count -= out->parts[i];
+	}
+	out->fourth_plus_32 = out->parts[3] + 32;
+}
+
+void asf_default_working(ik_asf_working *w, const uint32_t *rec)
+{
+	memset(w, 0, sizeof(*w));
+	w->enable = 1;
+	w->fir.specify = 2;
+	w->fir.strength_iso = (uint16_t)img_dsp_core_div_round64((int64_t)rec[44] * 192, 224);
+	w->fir.strength_dir = (uint16_t)rec[45];
+	w->adapt.T1Up = 2;
+	w->adapt.T1Down = 2;
+	w->max_change_up = 255;
+	level_flat(&w->level_str_adjust, 64);
+	level_flat(&w->t0t1_div, 0);
+	w->directional_decide_t0 = 20;
+	w->directional_decide_t1 = 40;
+}
+
+void default_kernel_record(ik_default_kernel *k)
+{
+	memset(k, 0, sizeof(*k));
+	k->lead = -1;
+	k->shift = 4;
+	for (int i = 0; i < 9; i++)
+		k->kernel[i] = -60;
+	k->kernel[9] = 2880;
+	k->tail[0] = 2;
+	k->tail[1] = 1;
+	level_flat(&k->level, 128);
 }
 
 uint32_t choose_block_size(const ik_block_mode *mode, const ik_block_window *win)

@@ -60,6 +60,29 @@ void level_reg_default_2(uint8_t *reg, uint32_t flag);
 void level_reg_default_1(uint8_t *reg, uint32_t flag);
 void level_reg_default_7(uint8_t *reg, uint32_t flag);
 
+/* Sixteen values widened to 32 bits, and a count split into parts of at
+ * most 53, 38, 0, 224 and 128 (what is left over is dropped); the fourth
+ * part is kept a second time with 32 added. */
+typedef struct ik_count_split {
+	int32_t values[16];
+	uint32_t parts[5];
+	uint32_t fourth_plus_32;
+} ik_count_split;
+void split_count(const int16_t *values, uint32_t count, ik_count_split *out);
+/* The advance spatial filter's working copy when nothing was set: its two
+ * strengths come from words 44 and 45 of the caller's record. */
+struct ik_asf_working;
+void asf_default_working(struct ik_asf_working *w, const uint32_t *rec);
+/* A kernel record with the zero-gain ten-value kernel and a flat level. */
+typedef struct ik_default_kernel {
+	int32_t lead; /* -1 */
+	uint32_t shift;
+	int16_t kernel[10];
+	uint32_t tail[2]; /* 2, 1 */
+	ik_expanded_level level;
+} ik_default_kernel;
+void default_kernel_record(ik_default_kernel *k);
+
 /* The processing block size (32, 64 or 128) for a mode and a window. */
 typedef struct ik_block_mode {
 	uint32_t mode;

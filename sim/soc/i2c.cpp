@@ -132,6 +132,8 @@ extern "C" void simsoc_i2c_add_client(unsigned bus, uint8_t addr, const simsoc_i
 	Adapters &a = adapters();
 	std::lock_guard<std::mutex> lk(a.mu);
 	Client &c = a.clients[key(bus, addr)];
+	delete c.file; // a client of the test's own replaces a register file
+	c.file = nullptr;
 	c.ops = *client;
 }
 
@@ -140,6 +142,7 @@ extern "C" void simsoc_i2c_add_register_file(unsigned bus, uint8_t addr)
 	Adapters &a = adapters();
 	std::lock_guard<std::mutex> lk(a.mu);
 	Client &c = a.clients[key(bus, addr)];
+	delete c.file;
 	c.file = new RegisterFile();
 	c.ops = {register_file_transfer, c.file};
 }

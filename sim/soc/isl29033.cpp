@@ -25,6 +25,10 @@ struct Sensor {
 	std::deque<int64_t> script;
 	int range = 62;
 	int pending_range = 0;
+	// MCU mode: a mantissa and exponent the test gave, until the next lux.
+	bool fixed_mcu = false;
+	int64_t mantissa = 0;
+	int exponent = 0;
 };
 
 // The model pointer of one file: its sensor and which file it is.
@@ -72,7 +76,7 @@ int64_t buf0_value(Sensor *s)
 		int64_t m;
 		int e;
 		mcu_split(s->lux, &m, &e);
-		return m;
+		return s->fixed_mcu ? s->mantissa : m;
 	}
 	int64_t count = s->lux * 62 / s->range;
 	return count > 65535 ? 65535 : count;
@@ -85,7 +89,7 @@ int64_t buf1_value(Sensor *s)
 	int64_t m;
 	int e;
 	mcu_split(s->lux, &m, &e);
-	return e;
+	return s->fixed_mcu ? s->exponent : e;
 }
 
 ssize_t sensor_read(simsoc_file *f, void *buf, size_t len)
@@ -166,15 +170,28 @@ extern "C" void simsoc_isl29033_set_lux(const char *buf0, int64_t lux)
 	std::lock_guard<std::mutex> lk(sensors().mu);
 	if (Sensor *s = find(buf0)) {
 		s->script.clear();
+		s->fixed_mcu = false;
 		s->lux = lux;
+	}
+}
+
+extern "C" void simsoc_isl29033_set_mcu(const char *buf0, int64_t mantissa, int exponent)
+{
+	std::lock_guard<std::mutex> lk(sensors().mu);
+	if (Sensor *s = find(buf0)) {
+		s->fixed_mcu = true;
+		s->mantissa = mantissa;
+		s->exponent = exponent;
 	}
 }
 
 extern "C" void simsoc_isl29033_script(const char *buf0, const int64_t *lux, size_t count)
 {
 	std::lock_guard<std::mutex> lk(sensors().mu);
-	if (Sensor *s = find(buf0))
+	if (Sensor *s = find(buf0)) {
+		s->fixed_mcu = false;
 		s->script.assign(lux, lux + count);
+	}
 }
 
 extern "C" int simsoc_isl29033_range(const char *buf0)

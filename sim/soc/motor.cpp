@@ -34,6 +34,8 @@ struct Motor {
 	int sign = 0;       // of the move under way
 	uint32_t remaining = 0;
 	uint32_t per_query = UINT32_MAX;
+	int fail_after = -1; // requests still to pass before one fails
+	int fail_err = 0;
 	std::map<uint32_t, uint32_t> channels;
 	std::vector<std::string> requests;
 };
@@ -107,7 +109,7 @@ int tb_ioctl(Motor *m, unsigned long request, void *arg)
 	case IRCUT_MOTOR_MOVE: {
 		auto *mv = static_cast<ircut_motor_move *>(arg);
 		note(m, "move %u %d", mv->steps_per_second, mv->steps);
-		start_move(m, mv->steps < 0 ? -1 : 1, (uint32_t)abs(mv->steps));
+		start_move(m, mv->steps < 0 ? -1 : 1, (uint32_t)llabs((long long)mv->steps));
 		return 0;
 	}
 	case IRCUT_MOTOR_GET_REMAINING:
@@ -203,6 +205,8 @@ int motor_ioctl(simsoc_file *f, unsigned long request, void *arg)
 	if (!arg)
 		return -EFAULT;
 	std::lock_guard<std::mutex> lk(motors().mu);
+	if (m->fail_after >= 0 && m->fail_after-- == 0)
+		return -m->fail_err;
 	return m->iris ? iris_ioctl(m, request, arg) : tb_ioctl(m, request, arg);
 }
 
@@ -255,6 +259,15 @@ extern "C" void simsoc_motor_set_step_per_query(const char *path, uint32_t steps
 	std::lock_guard<std::mutex> lk(motors().mu);
 	if (Motor *m = find(path))
 		m->per_query = steps;
+}
+
+extern "C" void simsoc_motor_fail_after(const char *path, unsigned passing, int err)
+{
+	std::lock_guard<std::mutex> lk(motors().mu);
+	if (Motor *m = find(path)) {
+		m->fail_after = err > 0 ? (int)passing : -1;
+		m->fail_err = err;
+	}
 }
 
 extern "C" int32_t simsoc_motor_position(const char *path)

@@ -50,6 +50,10 @@ const qvd_ioctl qvd_ioctls[] = {
     {QVD_IOC_VIN_SET_LOW_LIGHT_MODE, qvd_vin_set_low_light, sizeof(qvd_vin_low_light)},
     {QVD_IOC_VIN_SWITCH_VSRC_CTX, qvd_vin_switch_ctx, sizeof(uint32_t)},
     {QVD_IOC_VIN_LOCK_VSRC_CTX_FRAME_CNT, qvd_vin_lock_ctx, sizeof(uint32_t)},
+    {QVD_IOC_IMG_GET_STATISTICS, qvd_get_statistics, sizeof(qvd_img_statistics)},
+    {QVD_IOC_IMG_GET_LATEST_STATISTICS, qvd_get_latest_statistics, sizeof(qvd_img_statistics)},
+    {QVD_IOC_WAIT_NEXT_IDSP_FRAME, qvd_wait_next_idsp_frame, 0},
+    {QVD_IOC_APPLY_VIN_IDSP_PENDING_CFG, qvd_apply_vin_idsp_pending_cfg, sizeof(qvd_apply_pending)},
 };
 
 struct Failure {
@@ -224,4 +228,5 @@ extern "C" void simsoc_qvd_reset(void)
 	simsoc_qvd_set_board(nullptr);
 	qvd_vin_reset();
 	qvd_cfg_reset();
+	qvd_stats_reset();
 }

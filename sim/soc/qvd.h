@@ -42,6 +42,8 @@ int qvd_vin_get_aaainfo(simsoc_file *f, void *arg);
 // board has no such VIN.
 bool qvd_board_vin_of(int32_t source, simsoc_qvd_vin *out);
 bool qvd_board_source_of(unsigned vin, int32_t *source);
+// The DSP state QVD_IOC_GET_QVD_STATE reports (the running video sets it).
+void qvd_board_set_dsp_state(uint32_t state);
 
 // Per source and context sensor state (qvd_vin.cpp).
 int qvd_vin_set_sht_agc(simsoc_file *f, void *arg);
@@ -65,5 +67,15 @@ void qvd_vin_reset(void);
 int qvd_map_imgproc(simsoc_file *f, void *arg);
 int qvd_mmap(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr);
 void qvd_munmap(simsoc_file *f, void *addr, size_t len);
+
+// 3A statistics from the scene, the frame wait and the pending
+// configurations' apply (qvd_stats.cpp).
+int qvd_get_statistics(simsoc_file *f, void *arg);
+int qvd_get_latest_statistics(simsoc_file *f, void *arg);
+int qvd_wait_next_idsp_frame(simsoc_file *f, void *arg);
+int qvd_apply_vin_idsp_pending_cfg(simsoc_file *f, void *arg);
+// A configuration post was taken: its white balance waits for the apply.
+void qvd_stats_posted(const simsoc_qvd_post_rec *p);
+void qvd_stats_reset(void);
 
 #endif

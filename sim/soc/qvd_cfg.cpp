@@ -106,6 +106,8 @@ int post_cfg(unsigned long req, void *arg)
 		std::lock_guard<std::mutex> lk(s.mu);
 		s.posts.push_back(*p);
 	}
+	if (rc == 0)
+		qvd_stats_posted(p);
 	delete p;
 	return rc;
 }

@@ -15,16 +15,18 @@ namespace
 
 struct Buffer {
 	uint32_t id;
-	uint64_t size; // what the next MAP_IMGPROC hands out
+	uint64_t size; // what MAP_IMGPROC hands out
 	void *virt;
-	uint64_t taken; // bytes of the allocation behind virt
+	uint64_t taken; // bytes of the allocation behind virt: never less than size
 	uint32_t phys;
 	int maps;
 };
 
+constexpr uint64_t kIkDefault = 32ull << 20;
+
 struct Buffers {
 	std::mutex mu;
-	Buffer buf[2] = {{QVD_IMGPROC_BUF_IK, 32ull << 20, nullptr, 0, 0, 0},
+	Buffer buf[2] = {{QVD_IMGPROC_BUF_IK, kIkDefault, nullptr, 0, 0, 0},
 	                 {QVD_IMGPROC_BUF_SBP, 8ull << 20, nullptr, 0, 0, 0}};
 };
 
@@ -49,7 +51,9 @@ extern "C" int simsoc_qvd_set_imgproc_size(uint64_t size)
 	Buffers &b = buffers();
 	std::lock_guard<std::mutex> lk(b.mu);
 	Buffer *x = by_id(b, QVD_IMGPROC_BUF_IK);
-	if (size == 0 || x->maps > 0)
+	// Once taken, the buffer stays where it is: it can hand out less of
+	// itself, never more.
+	if (size == 0 || x->maps > 0 || (x->virt && size > x->taken))
 		return -1;
 	x->size = size;
 	return 0;
@@ -66,18 +70,16 @@ int qvd_map_imgproc(simsoc_file *, void *arg)
 		simsoc_log("qvd: map imgproc of unknown buffer %u", m.buf_id);
 		return -EINVAL;
 	}
-	// A new size gives a new buffer; otherwise the first one stays.
-	if (x->virt && x->taken != x->size && x->maps == 0) {
-		simsoc_mem_free(x->virt);
-		x->virt = nullptr;
-	}
+	// Taken once per process; buffer 8 at least as large as its default,
+	// so a smaller size set for a test can grow back.
 	if (!x->virt) {
-		x->virt = simsoc_mem_alloc(x->size, &x->phys);
+		uint64_t bytes = x->id == QVD_IMGPROC_BUF_IK && x->size < kIkDefault ? kIkDefault : x->size;
+		x->virt = simsoc_mem_alloc(bytes, &x->phys);
 		if (!x->virt)
 			return -ENOMEM;
-		x->taken = x->size;
+		x->taken = bytes;
 	}
-	m.length = x->taken;
+	m.length = x->size;
 	m.addr = x->phys;
 	simsoc_log("qvd: map imgproc buffer %u: 0x%llx bytes at 0x%x", m.buf_id, (unsigned long long)m.length,
 	           x->phys);
@@ -92,7 +94,7 @@ int qvd_mmap(simsoc_file *, size_t len, int, int, off_t offset, void **addr)
 	for (Buffer &x : b.buf) {
 		if (!x.virt || (uint64_t)offset != x.phys)
 			continue;
-		if (len == 0 || len > x.taken)
+		if (len == 0 || len > x.size)
 			break;
 		x.maps++;
 		*addr = x.virt;

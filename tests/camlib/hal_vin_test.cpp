@@ -176,6 +176,32 @@ TEST_F(HalVin, MappingFollowsTheSystemResources)
 	EXPECT_EQ(GetCapturedStdout(), "Not hal_init_channel_vsrc_mapping yet!\n");
 }
 
+// A source feeding two VINs counts as two contexts only when they differ.
+TEST_F(HalVin, SourceContextsOfASharedSource)
+{
+	struct {
+		uint8_t second_ctx;
+		int rc;
+	} cases[] = {{0, 1}, {1, 0}};
+	for (const auto &c : cases) {
+		simsoc_qvd_board b;
+		simsoc_qvd_default_board(&b);
+		b.vin_count = 3;
+		b.vin[0].source_id = 2;
+		b.vin[0].ctx_id = 1;
+		b.vin[1] = b.vin[0];
+		b.vin[1].source_id = 7;
+		b.vin[2] = b.vin[0];
+		b.vin[2].ctx_id = c.second_ctx;
+		ASSERT_EQ(simsoc_qvd_set_board(&b), 0);
+		uint32_t mask = 0;
+		EXPECT_EQ(hal_get_vsrc_contexts(fd_, 2, &mask), c.rc);
+		EXPECT_EQ(mask, 0x5u);
+		EXPECT_EQ(hal_get_vsrc_contexts(fd_, 7, &mask), 0);
+		EXPECT_EQ(mask, 0x2u);
+	}
+}
+
 TEST_F(HalVin, MultiChannelApply)
 {
 	EXPECT_EQ(hal_apply_multi_chan_cfg(fd_, 1), 0);
@@ -228,6 +254,28 @@ TEST_F(HalVin, ServiceModeRequests)
 	ASSERT_EQ(hal_set_low_light_mode(fd_, 1, 0), 0);
 	ASSERT_EQ(simsoc_qvd_sensor(2, 1, &s), 0);
 	EXPECT_EQ(s.low_light, 1u);
+
+	ASSERT_EQ(hal_set_low_light_mode(fd_, 2, 0), 0);
+	ASSERT_EQ(simsoc_qvd_sensor(2, 1, &s), 0);
+	EXPECT_EQ(s.low_light, 0u) << "only mode 1 is on";
+
+	uint64_t comp[2] = {0x1122334455667788ull, 9};
+	ASSERT_EQ(hal_aaa_compensation(fd_, comp, 0), 0);
+	uint8_t sent_comp[24];
+	ASSERT_EQ(simsoc_qvd_last_payload(QVD_IOC_VIN_AAA_COMPENSATION, sent_comp, sizeof sent_comp), 24u);
+	const uint32_t head[2] = {2, 1};
+	EXPECT_EQ(memcmp(sent_comp, head, 8), 0);
+	EXPECT_EQ(memcmp(sent_comp + 8, comp, 16), 0);
+	EXPECT_EQ(comp[0], 0x1122334455667788ull);
+	EXPECT_EQ(comp[1], 9u);
+
+	ASSERT_EQ(hal_switch_vsrc_ctx(fd_, 1, 0), 0);
+	ASSERT_EQ(hal_lock_vsrc_ctx_frame_cnt(fd_, 5, 0), 0);
+	EXPECT_EQ(hal_switch_vsrc_ctx(fd_, 0, 1), 0) << "not driven: nothing sent";
+	ASSERT_EQ(simsoc_qvd_sensor(2, 1, &s), 0);
+	EXPECT_EQ(s.switched_ctx, 1u);
+	EXPECT_EQ(s.lock_frames, 5u);
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SWITCH_VSRC_CTX), 1u);
 
 	uint32_t value = 1;
 	ASSERT_EQ(hal_get_sensor_reg(fd_, 0x3000, &value), 0);

@@ -310,6 +310,123 @@ TEST_F(Ik3a, BlockSettersRefuseOtherPipesAndMissingBlocks)
 		EXPECT_EQ(body(0)->update_flags[byte], 0) << byte;
 }
 
+/* ---- extended AF statistics ---------------------------------------------- */
+
+img_dsp_af_statistics_ex af_ex_block()
+{
+	img_dsp_af_statistics_ex b{};
+	b.filter1 = {0x17, 1, 0, 1, {1, 2, 3, 4, 5, 6, 7}, {8, 9, 10, 11}, 12, 13, 14};
+	b.filter2 = {2, 0, 1, 1, {21, 22, 23, 24, 25, 26, 27}, {28, 29, 30, 31}, 32, 33, 34};
+	b.tile_fv1 = {41, 42, 43, 44};
+	b.tile_fv2 = {51, 52, 53, 54};
+	return b;
+}
+
+/* A command image from the hardware table: code, mode and select, the
+ * three enables, then eighteen u16 values from byte 8. */
+std::vector<uint8_t> af_ex_image(uint32_t code, uint8_t byte4, uint8_t e1, uint8_t e2, uint8_t e3,
+                                 const std::vector<uint16_t> &words)
+{
+	std::vector<uint8_t> v(44, 0);
+	put32(v, 0, code);
+	v[4] = byte4;
+	v[5] = e1;
+	v[6] = e2;
+	v[7] = e3;
+	for (size_t i = 0; i < words.size(); i++)
+		put16(v, 8 + 2 * i, words[i]);
+	return v;
+}
+
+TEST_F(Ik3a, AfStatisticsExCommandsFollowFuncMode)
+{
+	const img_dsp_af_statistics_ex b = af_ex_block();
+	/* gains, shifts, bias, the two thresholds, the four tile values */
+	const std::vector<uint16_t> w1 = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 41, 42, 43, 44};
+	const std::vector<uint16_t> w2 = {21, 22, 23, 24, 25, 26, 27, 28, 29,
+	                                  30, 31, 32, 33, 34, 51, 52, 53, 54};
+	struct {
+		uint32_t func;
+		uint8_t byte4_1, byte4_2;
+	} const cases[] = {{0, 0x07, 0x02}, {16, 0x27, 0x22}, {24, 0x07, 0x02}, {8, 0x07, 0x02}};
+	for (const auto &c : cases) {
+		img_dsp_mode m = mode(0, 0);
+		m.FuncMode = c.func;
+		memset(body(0)->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+		ASSERT_EQ(vors_img_dsp_set_af_statistics_ex(-1, &m, &b), 0);
+		EXPECT_EQ(std::vector<uint8_t>(cmd(0, IK_AAA_CMD_AF_EX1), cmd(0, IK_AAA_CMD_AF_EX1) + 44),
+		          af_ex_image(0x09004004, c.byte4_1, 1, 0, 1, w1))
+		    << c.func;
+		EXPECT_EQ(std::vector<uint8_t>(cmd(0, IK_AAA_CMD_AF_EX2), cmd(0, IK_AAA_CMD_AF_EX2) + 44),
+		          af_ex_image(0x09004005, c.byte4_2, 0, 1, 1, w2))
+		    << c.func;
+		EXPECT_TRUE(ik_flag_test(body(0)->update_flags, IK_FLAG(4, 3)));
+	}
+	/* The bytes, literally. */
+	const uint8_t head1[8] = {0x04, 0x40, 0x00, 0x09, 0x07, 0x01, 0x00, 0x01};
+	img_dsp_mode m = mode(0, 0);
+	ASSERT_EQ(vors_img_dsp_set_af_statistics_ex(-1, &m, &b), 0);
+	EXPECT_EQ(memcmp(cmd(0, IK_AAA_CMD_AF_EX1), head1, 8), 0);
+	const uint8_t tail1[] = {0x08, 0,    0x09, 0,    0x0A, 0,    0x0B, 0,    0x0C, 0,    0x0D,
+	                         0,    0x0E, 0,    0x29, 0,    0x2A, 0,    0x2B, 0,    0x2C, 0};
+	EXPECT_EQ(memcmp(cmd(0, IK_AAA_CMD_AF_EX1) + 22, tail1, sizeof(tail1)), 0);
+	const uint8_t head2[8] = {0x05, 0x40, 0x00, 0x09, 0x02, 0x00, 0x01, 0x01};
+	EXPECT_EQ(memcmp(cmd(0, IK_AAA_CMD_AF_EX2), head2, 8), 0);
+
+	img_dsp_af_statistics_ex got{};
+	memset(&got, 0xA5, sizeof(got));
+	EXPECT_EQ(vors_img_dsp_get_af_statistics_ex(&m, &got), 0);
+	EXPECT_EQ(memcmp(&got, &b, sizeof(b)), 0) << "the mode keeps its high bits in the stored block";
+}
+
+TEST_F(Ik3a, AfStatisticsExOnTheStillPipeLeavesTheVideoContext)
+{
+	const img_dsp_af_statistics_ex b = af_ex_block();
+	memset(body(0)->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	memset(body(1)->update_flags, 0, IK_UPDATE_FLAG_BYTES);
+	const std::vector<uint8_t> video_before(cmd(0, IK_AAA_CMD_AF_EX1), cmd(0, IK_AAA_CMD_AF_EX2) + 128);
+	img_dsp_mode still = mode(1, 0);
+	ASSERT_EQ(vors_img_dsp_set_af_statistics_ex(-1, &still, &b), 0);
+	EXPECT_EQ(get32(cmd(1, IK_AAA_CMD_AF_EX1)), 0x09004004u);
+	EXPECT_EQ(get32(cmd(1, IK_AAA_CMD_AF_EX2)), 0x09004005u);
+	EXPECT_TRUE(ik_flag_test(body(1)->update_flags, IK_FLAG(4, 3)));
+	EXPECT_FALSE(ik_flag_test(body(0)->update_flags, IK_FLAG(4, 3)));
+	EXPECT_EQ(std::vector<uint8_t>(cmd(0, IK_AAA_CMD_AF_EX1), cmd(0, IK_AAA_CMD_AF_EX2) + 128),
+	          video_before);
+	img_dsp_af_statistics_ex got{};
+	img_dsp_mode video = mode(0, 0);
+	EXPECT_EQ(vors_img_dsp_get_af_statistics_ex(&video, &got), 0);
+	EXPECT_EQ(got.filter1.mode, 0) << "the video context holds its own block";
+	EXPECT_EQ(vors_img_dsp_get_af_statistics_ex(&still, &got), 0);
+	EXPECT_EQ(memcmp(&got, &b, sizeof(b)), 0);
+}
+
+TEST_F(Ik3a, AfStatisticsExRefusals)
+{
+	const img_dsp_af_statistics_ex b = af_ex_block();
+	img_dsp_af_statistics_ex got{};
+	img_dsp_mode dec = mode(2, 0);
+	img_dsp_mode vid = mode(0, 0);
+	img_dsp_mode nocontext = mode(0, 9);
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_af_statistics_ex(-1, &dec, &b), -1);
+	EXPECT_EQ(vors_img_dsp_get_af_statistics_ex(&dec, &got), -1);
+	EXPECT_EQ(vors_img_dsp_get_af_statistics_ex(&vid, nullptr), -1);
+	EXPECT_EQ(vors_img_dsp_set_af_statistics_ex(-1, &vid, nullptr), -1);
+	EXPECT_NE(vors_img_dsp_set_af_statistics_ex(-1, &nocontext, &b), 0);
+	EXPECT_EQ(vors_img_dsp_set_af_statistics_ex(-1, nullptr, &b), -1);
+	std::string t = out.text();
+	EXPECT_TRUE(
+	    has_msg(t, "[IK][Error]vors_img_dsp_set_af_statistics_ex() ", "does not support pipe 2\n"));
+	EXPECT_TRUE(
+	    has_msg(t, "[IK][Error]vors_img_dsp_get_af_statistics_ex() ", "does not support pipe 2\n"));
+	EXPECT_TRUE(has_msg(t, "[IK][Error]vors_img_dsp_get_af_statistics_ex() ", "p_af_ex is empty.\n"));
+	EXPECT_TRUE(
+	    has_msg(t, "[IK][Warning]vors_img_dsp_set_af_statistics_ex() ", "Cannot get contex mutex\n"));
+	EXPECT_EQ(get32(cmd(0, IK_AAA_CMD_AF_EX1)), 0u) << "nothing was stored";
+	EXPECT_FALSE(ik_flag_test(body(0)->update_flags, IK_FLAG(4, 3)));
+}
+
 /* ---- the statistics fetch ------------------------------------------------ */
 
 /* The driver: checks the exchanged halves, sets the presence byte and fills
@@ -569,6 +686,12 @@ TEST(Ik3aLayout, PublicRecords)
 	EXPECT_EQ(offsetof(img_dsp_3a_early_wb_gain, enable_ae_wb_gain), 16u);
 	EXPECT_EQ(offsetof(img_dsp_3a_early_wb_gain, red_wb_multiplier), 20u);
 	EXPECT_EQ(sizeof(img_dsp_3a_stat_desc), 64u);
+	EXPECT_EQ(sizeof(img_dsp_af_statistics_ex), 80u);
+	EXPECT_EQ(offsetof(img_dsp_af_statistics_ex, filter1.gain), 4u);
+	EXPECT_EQ(offsetof(img_dsp_af_statistics_ex, filter1.shift), 18u);
+	EXPECT_EQ(offsetof(img_dsp_af_statistics_ex, filter1.horizontal_thresh), 28u);
+	EXPECT_EQ(offsetof(img_dsp_af_statistics_ex, filter2), 32u);
+	EXPECT_EQ(offsetof(img_dsp_af_statistics_ex, tile_fv2.vertical_weight), 78u);
 }
 
 } // namespace

@@ -29,7 +29,7 @@ class IkAsf : public IkFixture
 	{
 		StdoutCapture quiet;
 		bring_up({{0, 1, 2, 1, 0}, {1, 1, 1, 0, 0}, {2, 1, 0, 0, 0}});
-		for (uint32_t pipe : {0u, 1u}) {
+		for (uint32_t pipe : {0u, 1u, 2u}) {
 			img_dsp_ctx_id id{pipe, 0, {}};
 			ASSERT_EQ(vors_img_dsp_init_ctx(0, &id, &id), 0);
 		}
@@ -161,6 +161,17 @@ TEST_F(IkAsf, StillPipeAndNullBlocks)
 		EXPECT_EQ(vors_img_dsp_get_advance_spatial_filter(&still, nullptr), -1);
 		EXPECT_TRUE(has_msg(cap.text(), "[IK][Error]vors_img_dsp_get_advance_spatial_filter() ",
 		                    "pAsf is empty\n"));
+	}
+	{
+		/* Another pipe: refused after the check corrected the caller's block. */
+		img_dsp_mode decode = mode(2, 0);
+		img_dsp_advance_spatial_filter b = good();
+		b.Enable = 2;
+		StdoutCapture cap;
+		EXPECT_EQ(vors_img_dsp_set_advance_spatial_filter(0, &decode, &b), -1);
+		EXPECT_TRUE(has_msg(cap.text(), "[IK][Error]img_dsp_core_process_advance_spatial_filter() ",
+		                    "does not support pipe 2\n"));
+		EXPECT_EQ(b.Enable, 1);
 	}
 	StdoutCapture cap;
 	EXPECT_EQ(img_dsp_core_check_set_advance_spatial_filter(&still, nullptr, 0, nullptr), -1);

@@ -1,6 +1,5 @@
 /* Debug facilities: log records through a registered writer, the setters'
- * debug hooks, the settings dump, the debug mode, the profiler ring and the
- * HDR printers. */
+ * debug hooks, the settings dump, the debug mode and the profiler ring. */
 #include "ik_context.h"
 #include "ik_core.h"
 #include "ik_ctx.h"
@@ -606,6 +605,83 @@ TEST_F(IkDebug, SharpenNoiseFieldPrints)
 	}
 }
 
+/* The advance spatial filter's setter logs on any non-zero enable and
+ * prints its fields under flag 2; the dump reads the stored block. */
+TEST_F(IkDebug, AdvanceSpatialFilterRecordPrintAndDump)
+{
+	img_dsp_advance_spatial_filter a{};
+	a.Enable = 1;
+	a.wide_edge_detect = 5;
+	a.Fir.specify = 2;
+	a.Fir.strength_iso = 64;
+	a.Fir.strength_dir = 128;
+	a.DirectionalDecideT0 = 20;
+	a.DirectionalDecideT1 = 40;
+	a.Adapt = {1, 2, 4, 6, 3, 5, 8, 10};
+	a.LevelStrAdjust = {10, 1, 16, 32, 20, 1, 48};
+	a.T0T1Div = {30, 2, 5, 6, 50, 3, 7};
+	a.MaxChangeUp = 11;
+	a.MaxChangeDown = 12;
+	img_dsp_mode m = mode(0, 0);
+	for (uint8_t enable : {0, 1, 7}) {
+		set_flags(IMG_DSP_DEBUG_WRITE_LOG);
+		ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+		vors_img_dsp_set_debug_log_id(LOG_ADVANCE_SPATIAL_FILTER, enable);
+		pieces.clear();
+		ASSERT_EQ(vors_img_dsp_set_advance_spatial_filter(0, &m, &a), 0);
+		std::vector<Record> rs = records();
+		ASSERT_EQ(rs.size(), enable ? 1u : 0u) << (int)enable;
+		if (enable) {
+			EXPECT_EQ(rs[0].id, (uint32_t)LOG_ADVANCE_SPATIAL_FILTER);
+			ASSERT_EQ(rs[0].entries.size(), 1u);
+			EXPECT_EQ(rs[0].entries[0].size(), 542u);
+			EXPECT_EQ(memcmp(rs[0].entries[0].data(), &a, 542), 0);
+		}
+	}
+
+	set_flags(IMG_DSP_DEBUG_PRINT_FIELDS);
+	vors_img_dsp_set_debug_log_id(LOG_ADVANCE_SPATIAL_FILTER, 1);
+	{
+		StdoutCapture cap;
+		ASSERT_EQ(vors_img_dsp_set_advance_spatial_filter(0, &m, &a), 0);
+		std::string t = cap.text();
+		EXPECT_NE(t.find("[IK]     Enable = 1\n[IK]     wide_edge_detect = 5\n[IK]     Specify = 2\n"
+		                 "[IK]     StrengthIso 64\n[IK]     StrengthDir 128\n"),
+		          std::string::npos)
+		    << t;
+		EXPECT_NE(t.find("[IK]     Coefs[8] 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+		                 "[IK]     DirectionalDecideT0 20\n[IK]     DirectionalDecideT1 40\n"
+		                 "[IK]     Adapt.AlphaMinUp 1\n[IK]     Adapt.AlphaMaxUp 2\n"
+		                 "[IK]     Adapt.T0Up 4\n[IK]     Adapt.T1Up 6\n"
+		                 "[IK]     Adapt.AlphaMinDown 3\n[IK]     Adapt.AlphaMaxDown 5\n"
+		                 "[IK]     Adapt.T0Down 8\n[IK]     Adapt.T1Down 10\n"
+		                 "[IK]LevelStrAdjust low 10\n"),
+		          std::string::npos)
+		    << t;
+		EXPECT_NE(t.find("[IK]T0T1Div high_strength 7\n[IK]MaxChangeUp 11\n[IK]MaxChangeDown 12\n"),
+		          std::string::npos)
+		    << t;
+	}
+
+	/* The dump (first sharpen not selected) reads the block back. */
+	set_flags(0);
+	ASSERT_EQ(vors_img_dsp_register_debug_log_writer(capture_writer), 0);
+	pieces.clear();
+	{
+		StdoutCapture quiet;
+		img_dsp_debug_dump_all(&m, IMG_DSP_DEBUG_WRITE_LOG);
+	}
+	int seen = 0;
+	for (const auto &r : records())
+		if (r.id == LOG_ADVANCE_SPATIAL_FILTER) {
+			ASSERT_EQ(r.entries.size(), 1u);
+			EXPECT_EQ(r.entries[0],
+			          std::vector<uint8_t>((const uint8_t *)&a, (const uint8_t *)&a + 542));
+			seen++;
+		}
+	EXPECT_EQ(seen, 1);
+}
+
 TEST_F(IkDebug, DebugModeStoredPerContext)
 {
 	const uint8_t dm[12] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
@@ -677,89 +753,6 @@ TEST(IkProfiler, WithoutRing)
 	std::string t = out.text();
 	EXPECT_EQ(t.rfind("[IK]f Process takes -5 ms.\n", 0), 0u) << t;
 	EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_profile_dump_history() ", "without init!\n"));
-}
-
-TEST(IkHdrPrint, EchoCommands)
-{
-	uint8_t cmd[128] = {};
-	uint32_t code = 0x0900500B;
-	memcpy(cmd, &code, 4);
-	cmd[4] = 2;
-	cmd[5] = 1;
-	cmd[6] = 5;
-	for (int i = 0; i < 4; i++)
-		cmd[8 + i] = (uint8_t)(10 + i);
-	{
-		StdoutCapture out;
-		EXPECT_EQ(img_dsp_core_utility_echo_hdr_cmd("q", 3, cmd), code);
-		EXPECT_EQ(out.text(), "[IK]q[3] cmd_code = 0x0900500b HDR_PREBLEND_CONFIG\n"
-		                      "[IK]\t\t avg_radius = 2\n"
-		                      "[IK]\t\t avg_method = 1\n"
-		                      "[IK]\t\t saturation_num_nei = 5\n"
-		                      "[IK]\t\t luma_avg_weight0 = 10\n"
-		                      "[IK]\t\t luma_avg_weight1 = 11\n"
-		                      "[IK]\t\t luma_avg_weight2 = 12\n"
-		                      "[IK]\t\t luma_avg_weight3 = 13\n");
-	}
-	code = 0x0900500D;
-	memcpy(cmd, &code, 4);
-	int16_t neg = -7;
-	memcpy(cmd + 4, &neg, 2);
-	{
-		StdoutCapture out;
-		img_dsp_core_utility_echo_hdr_cmd("q", 0, cmd);
-		EXPECT_NE(out.text().find("[IK]\t\t bl_offset_ee = -7\n"), std::string::npos);
-	}
-	code = 0x12345678;
-	memcpy(cmd, &code, 4);
-	StdoutCapture out;
-	EXPECT_EQ(img_dsp_core_utility_echo_hdr_cmd("q", 1, cmd), code);
-	EXPECT_TRUE(has_msg(out.text(), "[IK][Error]img_dsp_core_utility_echo_hdr_cmd() ",
-	                    "q[1] cmd_code = 0x12345678 UNKNOWN\n"));
-}
-
-class IkHdrCfgPrint : public IkFixture
-{
-};
-
-TEST_F(IkHdrCfgPrint, EchoesQueuesUntilAnAddressIsMissing)
-{
-	bring_up({{0, 1, 2, 1, 0}});
-	img_dsp_cfg_id cid{0, 0, {}};
-	void *hdr = nullptr;
-	void *tbl = nullptr;
-	ASSERT_EQ(img_dsp_core_utility_get_hdr_config(&cid, &hdr), 0);
-	ASSERT_EQ(img_dsp_core_utility_get_hdr_config_tbl(&cid, &tbl), 0);
-	img_dsp_hdr_cfg *cfg = (img_dsp_hdr_cfg *)hdr;
-	memset(cfg, 0, sizeof(*cfg));
-	uint8_t *q = (uint8_t *)tbl;
-	const uint32_t thresh = 0x0900500C, end = 0x09006004;
-	memcpy(q, &thresh, 4);
-	memcpy(q + 128, &end, 4);
-	cfg->flags = (1u << 0) | (2u << 7);
-	cfg->preblend_cmds_daddr[0][0] = region_->phys_of(q);
-	cfg->preblend_cmds_daddr[0][1] = region_->phys_of(q);
-	cfg->blend_cmds_daddr[0][1] = 0x10; /* outside the region */
-	StdoutCapture out;
-	/* The queue outside the region is reported and skipped, not followed. */
-	ASSERT_EQ(vors_img_dsp_print_hdr_cfg(&cid), -1);
-	std::string t = out.text();
-	EXPECT_TRUE(has_msg(t, "[IK][Error]echo_queue_pass() ",
-	                    "command queue 0x10 of 1024 bytes lies outside the region\n"));
-	EXPECT_NE(t.find("[IK]hds_blend_queue:\n[IK][Error]"), std::string::npos);
-	EXPECT_NE(t.find("[IK]hds_blend_cmds_daddr[1] = NULL\n"), std::string::npos);
-	EXPECT_NE(t.find("[IK]blend_0_updated: 1\n[IK]blend_1_updated: 0\n"), std::string::npos);
-	EXPECT_NE(t.find("[IK]number_of_exposure: 2\n"), std::string::npos);
-	EXPECT_NE(t.find("[IK]main_preblend_queue:\n[IK]main_preblend_queue[0] cmd_code = 0x0900500c "
-	                 "HDR_PREBLEND_THRESH\n"),
-	          std::string::npos);
-	EXPECT_NE(t.find("[IK]main_preblend_queue[1] cmd_code = 0x09006004 PROCESS_IDSP_BATCH_CMD\n"
-	                 "[IK]main_preblend_cmds_daddr[1][0] is NULL\n"),
-	          std::string::npos);
-	EXPECT_NE(t.find("[IK]main_blend_queue:\n[IK]main_blend_cmds_daddr[0] = NULL\n"), std::string::npos);
-	EXPECT_TRUE(has_msg(t, "[IK][Debug]echo_slot() ", "blend_idx: 0, batch_cmd_idx: 0\n"));
-	EXPECT_TRUE(has_msg(t, "[IK][Debug]echo_slot() ", "blend_idx: 0, batch_cmd_idx: 1\n"));
-	EXPECT_NE(t.find("[IK]hds_preblend_cmds_daddr[1][0] is NULL\n"), std::string::npos);
 }
 
 } // namespace

@@ -4,12 +4,15 @@
 #include "ik_ctx.h"
 #include "ik_helpers.h"
 #include "ik_liso.h"
+#include "ik_math.h"
+#include "ik_mctf.h"
 #include "ik_test_support.h"
 #include "qvd_ioctl.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 using iktest::IkFixture;
@@ -251,6 +254,28 @@ TEST(IkFinalSharpen, SecondVariantRangesAndLevels)
 	EXPECT_EQ(level(t.data(), 4416), (std::vector<uint8_t>{10, 12, 1, 20, 22, 1, 2, 3, 4, 15}));
 }
 
+/* Whatever shift R is chosen within 8..15, the second variant's ranges end
+ * within the 11-bit end field and their reciprocals are 128 at shifts R + 2
+ * and R - 1, which fit the 5-bit shift fields. */
+TEST(IkFinalSharpen, CoringRangeReciprocalsForEveryShift)
+{
+	for (int R = 8; R <= 15; R++) {
+		const int32_t wide = 1 << (R - 5), narrow = 1 << (R - 8);
+		EXPECT_LE(wide, 2047) << R;
+		int32_t s = -1, m = -1;
+		img_dsp_core_normalized_reciprocal(wide, &s, &m);
+		EXPECT_EQ(s, R + 2) << R;
+		EXPECT_EQ(m, 128) << R;
+		img_dsp_core_normalized_reciprocal(narrow, &s, &m);
+		EXPECT_EQ(s, R - 1) << R;
+		EXPECT_EQ(m, 128) << R;
+		EXPECT_LT(R + 2, 32);
+		img_dsp_core_normalized_reciprocal(0, &s, &m);
+		EXPECT_EQ(s, 0);
+		EXPECT_EQ(m, 0);
+	}
+}
+
 /* The same table as the builder places it in a configuration. */
 class IkFinalSharpenBuild : public IkFixture
 {
@@ -311,8 +336,44 @@ class IkFinalSharpenBuild : public IkFixture
 		StdoutCapture quiet;
 		return vors_img_dsp_post_exe_cfg(5, &m_);
 	}
+	/* A video MCTF setting, so that its packer writes the final-sharpen
+	 * table first; what it writes there is kept from a run of the packer
+	 * on a copy of the blocks as they are before the build. */
+	void set_mctf()
+	{
+		img_dsp_video_mctf b{};
+		b.enable = 1;
+		b.y_strength_3d = 128;
+		b.y_combine_strength = 201;
+		for (img_dsp_mctf_level *l :
+		     {&b.y_spat_smth_iso, &b.y_spat_smth_dir, &b.cb_spat_smth_dir, &b.cb_spat_smth_iso,
+		      &b.cr_spat_smth_dir, &b.cr_spat_smth_iso, &b.y_overall_max_change,
+		      &b.cb_overall_max_change, &b.cr_overall_max_change,
+		      &b.y_temporal_either_max_change_or_t0_t1_add,
+		      &b.cb_temporal_either_max_change_or_t0_t1_add,
+		      &b.cr_temporal_either_max_change_or_t0_t1_add})
+			l->high = 100;
+		b.frame_brightness = 1000;
+		StdoutCapture quiet;
+		ASSERT_EQ(vors_img_dsp_set_video_mctf(0, &m_, &b), 0);
+		mctf_blocks_.reset(new ik_filter_blocks(body()->blk));
+	}
+	void expect_mctf_fields_kept(const uint8_t *t, bool advanced)
+	{
+		std::vector<uint8_t> mctf(IK_VIDEO_MCTF_TBL_SIZE), fs(IK_FS_TABLE_SIZE, 0);
+		ASSERT_EQ(
+		    ik_mctf_pack_context(mctf_blocks_.get(), advanced, advanced, mctf.data(), fs.data()), 0);
+		EXPECT_EQ(t[0] & 1, 1);
+		EXPECT_EQ(t[8], fs[8]);
+		EXPECT_EQ(at(t, 704, 2), at(fs.data(), 704, 2));
+		EXPECT_EQ(at(t, 1400, 2), at(fs.data(), 1400, 2));
+		if (!advanced) {
+			EXPECT_EQ(at(t, 704, 2), (std::vector<uint8_t>{100, 101})) << "the packer did run";
+		}
+	}
 	img_dsp_mode m_ = mode(0, 0);
 	std::vector<uint8_t> three_d_;
+	std::unique_ptr<ik_filter_blocks> mctf_blocks_;
 };
 
 TEST_F(IkFinalSharpenBuild, BasicLayoutSlot17)
@@ -322,12 +383,47 @@ TEST_F(IkFinalSharpenBuild, BasicLayoutSlot17)
 	expect_basic_table(tbl() + IK_TBL_FINAL_SHARPEN, three_d_.data());
 }
 
+TEST_F(IkFinalSharpenBuild, BasicLayoutModeTwoAfterTheMctfPacker)
+{
+	set_basic();
+	img_dsp_final_sharpen_noise_both b{};
+	img_dsp_final_sharpen_noise_noise n{};
+	{
+		StdoutCapture quiet;
+		ASSERT_EQ(vors_img_dsp_get_final_sharpen_noise_both(&m_, &b), 0);
+		b.mode = 2;
+		ASSERT_EQ(vors_img_dsp_set_final_sharpen_noise_both(0, &m_, &b), 0);
+		ASSERT_EQ(vors_img_dsp_get_final_sharpen_noise_noise(&m_, &n), 0);
+		n.t0 = 40;
+		n.t1 = 55;
+		n.alpha_min = 4;
+		n.alpha_max = 12;
+		n.level_str_adjust_not_t0_t1_level_based = 0;
+		n.max_change_up = 200;
+		n.max_change_down = 100;
+		ASSERT_GE(vors_img_dsp_set_final_sharpen_noise_noise(0, &m_, &n), 0);
+	}
+	set_mctf();
+	ASSERT_EQ(build(), 0);
+	const uint8_t *t = tbl() + IK_TBL_FINAL_SHARPEN;
+	EXPECT_EQ(t[16 + 72] & 7, 1);
+	EXPECT_EQ(t[712 + 72] & 7, 1);
+	EXPECT_EQ(level(t, 2424), (std::vector<uint8_t>{40, 48, 3, 51, 55, 2, 12, 7, 4, 11}));
+	EXPECT_EQ(at(t, 2328, 8), (std::vector<uint8_t>{0xC0, 0x19, 0x00, 0x00, 0x80, 0x0C, 0x00, 0x00}));
+	/* The packer's level blocks at B + 512 are reset. */
+	EXPECT_EQ(level(t, 528), (std::vector<uint8_t>{10, 12, 1, 20, 22, 1, 0, 0, 0, 6}));
+	EXPECT_EQ(level(t, 1224), level(t, 528));
+	expect_mctf_fields_kept(t, false);
+}
+
 TEST_F(IkFinalSharpenBuild, AdvancedLayoutSlot22)
 {
 	set_basic(); /* method 1 is not taken in the CLISO mode */
 	body()->blk.liso_process_select[1] = IK_ADV_MODE_ADVANCED;
+	set_mctf();
 	ASSERT_EQ(build(), 0);
 	const uint8_t *t = tbl() + IK_TBL_FINAL_SHARPEN_2;
+	expect_mctf_fields_kept(t, true);
 	const int R = IK_FS_CORING_RANGE_SHIFT;
 	for (size_t b : {16u, 712u}) {
 		EXPECT_EQ(t[b + 112 + 48], 48) << b;

@@ -1,5 +1,6 @@
 /* FIR coefficients, their hardware tables and the sharpen conversions, with
  * the values worked out by hand from the kernel tables. */
+#include "ik_asf.h"
 #include "ik_context.h"
 #include "ik_fir.h"
 #include "ik_fir_golden.h"
@@ -367,6 +368,77 @@ TEST(IkShpHw, UncalledConversions)
 			    r.strength, flag == 2, 0x00, 0xF0, 0x00, 0xF0,       0xFF, 0x0F, 0xFF, 0x0F};
 			EXPECT_EQ(reg, want) << (int)r.id << " flag " << flag;
 		}
+}
+
+TEST(IkShpHw, UncalledDefaultsAndCountSplit)
+{
+	int16_t values[16];
+	for (int i = 0; i < 16; i++)
+		values[i] = (int16_t)(i % 2 ? -1000 - i : i);
+	struct {
+		uint32_t count;
+		uint32_t parts[5];
+	} splits[] = {
+	    {0, {0, 0, 0, 0, 0}},          {40, {40, 0, 0, 0, 0}},   {60, {53, 7, 0, 0, 0}},
+	    {91, {53, 38, 0, 0, 0}},       {100, {53, 38, 0, 9, 0}}, {400, {53, 38, 0, 224, 85}},
+	    {1000, {53, 38, 0, 224, 128}},
+	};
+	for (const auto &c : splits) {
+		ik_count_split out;
+		memset(&out, 0xCC, sizeof(out));
+		split_count(values, c.count, &out);
+		EXPECT_EQ(0, memcmp(out.parts, c.parts, sizeof(c.parts))) << c.count;
+		EXPECT_EQ(out.fourth_plus_32, c.parts[3] + 32) << c.count;
+		EXPECT_EQ(out.values[3], -1003) << "widened with its sign";
+		EXPECT_EQ(out.values[14], 14);
+	}
+
+	/* The working copy's iso strength is word 44 scaled by 192 / 224,
+	 * rounded half away from zero. */
+	struct {
+		uint32_t w44, w45;
+		uint16_t iso;
+	} strengths[] = {{224, 7, 192}, {1, 0, 1}, {3, 256, 3}, {100, 99, 86}};
+	for (const auto &c : strengths) {
+		uint32_t rec[46] = {};
+		rec[44] = c.w44;
+		rec[45] = c.w45;
+		ik_asf_working w;
+		memset(&w, 0xCC, sizeof(w));
+		asf_default_working(&w, rec);
+		EXPECT_EQ(w.fir.strength_iso, c.iso) << c.w44;
+		EXPECT_EQ(w.fir.strength_dir, c.w45) << c.w44;
+		EXPECT_EQ(w.enable, 1);
+		EXPECT_EQ(w.fir.specify, 2);
+		EXPECT_EQ(w.fir.per_dir_fir_iso_strengths[0], 0);
+		EXPECT_EQ(w.adapt.T0Up, 0);
+		EXPECT_EQ(w.adapt.T1Up, 2);
+		EXPECT_EQ(w.adapt.T1Down, 2);
+		EXPECT_EQ(w.adapt.AlphaMaxUp, 0);
+		EXPECT_EQ(w.max_change_not_t0_t1_level_based, 0);
+		EXPECT_EQ(w.max_change_up, 255);
+		EXPECT_EQ(w.max_change_down, 0);
+		EXPECT_EQ(w.directional_decide_t0, 20);
+		EXPECT_EQ(w.directional_decide_t1, 40);
+		EXPECT_EQ(w.wide_edge_detect, 0);
+		const uint32_t flat64[11] = {0, 0, 1, 0, 64, 64, 10, 11, 0, 64, 0};
+		const uint32_t flat0[11] = {0, 0, 1, 0, 0, 0, 10, 11, 0, 0, 0};
+		EXPECT_EQ(0, memcmp(&w.level_str_adjust, flat64, sizeof(flat64)));
+		EXPECT_EQ(0, memcmp(&w.t0t1_div, flat0, sizeof(flat0)));
+	}
+
+	ik_default_kernel k;
+	memset(&k, 0xCC, sizeof(k));
+	default_kernel_record(&k);
+	EXPECT_EQ(k.lead, -1);
+	EXPECT_EQ(k.shift, 4u);
+	const int16_t kernel[10] = {-60, -60, -60, -60, -60, -60, -60, -60, -60, 2880};
+	EXPECT_EQ(0, memcmp(k.kernel, kernel, sizeof(kernel)));
+	EXPECT_EQ(fir_kernel_gain(k.kernel), 0);
+	EXPECT_EQ(k.tail[0], 2u);
+	EXPECT_EQ(k.tail[1], 1u);
+	const uint32_t flat128[11] = {0, 0, 1, 0, 128, 128, 10, 11, 0, 128, 0};
+	EXPECT_EQ(0, memcmp(&k.level, flat128, sizeof(flat128)));
 }
 
 TEST(IkShpHw, BlockSizeChoice)

@@ -3,6 +3,8 @@
  * alpha tables. */
 #include "ik_context.h"
 #include "ik_ctx.h"
+#include "ik_debug.h"
+#include "ik_hdr.h"
 #include "ik_test_support.h"
 #include "ik_video_still_fixture.h"
 
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 using iktest::has_msg;
@@ -68,7 +71,6 @@ class IkHdrBlend : public iktest::IkVideoStill
 		memcpy(&v, packed(i) + 2 * k, 2);
 		return v;
 	}
-	img_dsp_mode m_{};
 };
 
 Bytes bytes(const uint8_t *p, size_t n)
@@ -240,6 +242,8 @@ TEST_F(IkHdrBlend, BlendControlPicksTheAlphaTable)
 	EXPECT_TRUE(has_msg(t, "[IK][Warning]img_dsp_core_process_hdr_alpha_calc_alpha() ",
 	                    "hdr_alpha_cfg->blend_control != -2, not support user alpha table\n"))
 	    << t;
+	EXPECT_EQ(t.find("saturation_num_nei"), std::string::npos) << "refused before the check";
+	EXPECT_EQ(a.saturation_num_nei, 9) << "a refused call leaves the caller's block alone";
 	EXPECT_EQ(packed_u16(1, 0), 0xFFFF) << "the previous table stays";
 
 	ASSERT_EQ(cfg(make_cfg(-2), 1), 0);
@@ -268,38 +272,50 @@ TEST_F(IkHdrBlend, BlendControlPicksTheAlphaTable)
 
 TEST_F(IkHdrBlend, RefusalsStoreNothing)
 {
-	ASSERT_EQ(blends(1), 0);
+	ASSERT_EQ(blends(3), 0);
 	pattern(0);
+	/* steps that take a caller's alpha table, so the alpha setter reaches
+	 * the blending-number test */
+	for (int32_t i = 0; i < 2; i++)
+		ASSERT_EQ(cfg(make_cfg(-2), i), 0);
+	ASSERT_EQ(blends(1), 0);
 	img_dsp_hdr_alpha_calc_cfg c = make_cfg(3);
 	img_dsp_hdr_alpha_calc_thresh t{{1, 2, 3, 4}};
 	img_dsp_hdr_alpha_calc_black_level bl{1, 2, 3, 4};
 	img_dsp_hdr_alpha_calc_alpha a{0, {}, 0, 1, {}};
 	img_dsp_mode still = mode(1, 0);
 	typedef std::function<int(int32_t, const img_dsp_mode *)> Call;
+	/* each step words its pipe refusal its own way */
 	struct Setter {
 		const char *name;
 		Call call;
+		const char *pipe_level, *pipe_tail;
 	} setters[] = {
 	    {"img_dsp_core_process_hdr_alpha_calc_config",
 	     [&](int32_t i, const img_dsp_mode *m) {
 		     return vors_img_dsp_set_hdr_alpha_calc_cfg(1, m, &c, i);
-	     }},
+	     },
+	     "[IK][Warning]", "does not support pipe 1\n"},
 	    {"img_dsp_core_process_hdr_alpha_calc_threshold",
 	     [&](int32_t i, const img_dsp_mode *m) {
 		     return vors_img_dsp_set_hdr_alpha_calc_thresh(1, m, &t, i);
-	     }},
+	     },
+	     "[IK][Error]", "does not support pipe 1\n"},
 	    {"img_dsp_core_process_hds_alpha_calc_threshold",
 	     [&](int32_t i, const img_dsp_mode *m) {
 		     return vors_img_dsp_set_hds_alpha_calc_thresh(1, m, &t, i);
-	     }},
+	     },
+	     "[IK][Error]", "does not support pipe 1\n"},
 	    {"img_dsp_core_process_hdr_alpha_calc_black_level",
 	     [&](int32_t i, const img_dsp_mode *m) {
 		     return vors_img_dsp_set_hdr_alpha_calc_black_level(1, m, &bl, i);
-	     }},
+	     },
+	     "[IK][Warning]", "not support pipe 1\n"},
 	    {"img_dsp_core_process_hdr_alpha_calc_alpha",
 	     [&](int32_t i, const img_dsp_mode *m) {
 		     return vors_img_dsp_set_hdr_alpha_calc_alpha(1, m, &a, i);
-	     }},
+	     },
+	     "[IK][Error]", "does not support pipe 1\n"},
 	};
 	clear_flags();
 	ik_hdr_blocks before = hdr();
@@ -321,6 +337,11 @@ TEST_F(IkHdrBlend, RefusalsStoreNothing)
 			std::string text = out.text();
 			EXPECT_NE(text.find(std::string(s.name) + "() "), std::string::npos) << text;
 			EXPECT_NE(text.find(k.tail), std::string::npos) << s.name << ": " << text;
+			if (k.m == &still) {
+				EXPECT_TRUE(
+				    has_msg(text, std::string(s.pipe_level) + s.name + "() ", s.pipe_tail))
+				    << s.name << ": " << text;
+			}
 		}
 	}
 	EXPECT_EQ(memcmp(&before, &hdr(), sizeof(before)), 0);
@@ -363,6 +384,128 @@ TEST_F(IkHdrBlend, UnknownPatternIsRefused)
 	EXPECT_FALSE(flag(IK_UPD_HDR_ALPHA_CALC_BLACK_LEVEL));
 	EXPECT_EQ(bytes(hdr().preblend_config[0] + 8, 4), (Bytes{0, 0, 0, 0}));
 	EXPECT_EQ(bytes(hdr().preblend_thresh[0] + 4, 8), Bytes(8, 0));
+}
+
+/* With the print switch on, a per-step setter's parameter lines lead with
+ * the index it was given. */
+TEST_F(IkHdrBlend, ParameterPrintsNameTheIndex)
+{
+	ASSERT_EQ(blends(3), 0);
+	{
+		StdoutCapture quiet;
+		img_dsp_debug_dump_all(&m_, IMG_DSP_DEBUG_PRINT_FIELDS);
+	}
+	vors_img_dsp_set_debug_log_id(LOG_VIDEO_HDR_ALPHA_CALC_CONFIG, 1);
+	vors_img_dsp_set_debug_log_id(52, 1); /* the linearisation blend threshold */
+	const std::string mode_line = "[IK]     Pipe 0, Algo 1, Func 0, Ctx 0, Bch 255, Cfg 0 \n";
+	img_dsp_hdr_alpha_calc_cfg c = make_cfg(3);
+	img_dsp_amp_linearization_blend t{9, {}};
+	StdoutCapture out;
+	EXPECT_EQ(vors_img_dsp_set_hdr_alpha_calc_cfg(1, &m_, &c, 2), 0);
+	EXPECT_EQ(vors_img_dsp_set_amp_linearization_blend(1, &m_, &t, 1), 0);
+	std::string text = out.text();
+	{
+		StdoutCapture quiet;
+		img_dsp_debug_dump_all(&m_, 0);
+	}
+	vors_img_dsp_set_debug_log_id(LOG_VIDEO_HDR_ALPHA_CALC_CONFIG, 0);
+	vors_img_dsp_set_debug_log_id(52, 0);
+	EXPECT_EQ(text, mode_line +
+	                    "[IK]blending_index 2\n[IK]avg_radius 2\n[IK]avg_method 1\n[IK]blend_control 3\n"
+	                    "[IK]luma_avg_weight_r 1\n[IK]luma_avg_weight_gr 2\n[IK]luma_avg_weight_gb 3\n"
+	                    "[IK]luma_avg_weight_b 4\n" +
+	                    mode_line + "[IK]blending_index: 1\n[IK]alpha_index_threshold = 9\n");
+}
+
+/* Two channels, each on its own thread, set the blending and the exposure
+ * inputs of their own contexts: every record and table ends up the one its
+ * channel asked for. */
+class IkHdrTwoChannels : public iktest::IkFixture
+{
+      protected:
+	void SetUp() override
+	{
+		bring_up({{0, 2, 2, 2, 0}});
+		for (uint8_t c = 0; c < 2; c++) {
+			img_dsp_ctx_id cid{0, c, {}};
+			ASSERT_EQ(vors_img_dsp_init_ctx(0, &cid, &cid), 0);
+		}
+	}
+	ik_ctx_body *body(uint8_t c, void **ctx = nullptr)
+	{
+		img_dsp_ctx_id cid{0, c, {}};
+		void *p = nullptr;
+		EXPECT_EQ(img_dsp_core_utility_get_context(&cid, &p), 0);
+		if (ctx)
+			*ctx = p;
+		return ik_body(0, p);
+	}
+};
+
+TEST_F(IkHdrTwoChannels, EachThreadSetsItsOwnContext)
+{
+	std::vector<uint16_t> luts[2] = {std::vector<uint16_t>(IMG_DSP_AMP_LINEAR_ENTRIES),
+	                                 std::vector<uint16_t>(IMG_DSP_AMP_LINEAR_ENTRIES)};
+	uint8_t alpha[2][128];
+	for (unsigned i = 0; i < IMG_DSP_AMP_LINEAR_ENTRIES; i++) {
+		luts[0][i] = (uint16_t)(4 * ik_hdr_grid_code(i));
+		luts[1][i] = (uint16_t)(i * 10);
+	}
+	for (unsigned k = 0; k < 128; k++) {
+		alpha[0][k] = (uint8_t)(k % 16);
+		alpha[1][k] = (uint8_t)(15 - k % 16);
+	}
+	auto channel = [&](uint8_t c) {
+		img_dsp_mode m = mode(0, c);
+		m.FuncMode = IMG_DSP_FUNC_NO_HDR;
+		img_dsp_vin_sensor_info v{};
+		v.Pattern = c ? 1 : 0;
+		EXPECT_EQ(vors_img_dsp_set_vin_sensor_info(&m, &v), 0);
+		img_dsp_hdr_blending_info b{2, {}};
+		EXPECT_EQ(vors_img_dsp_set_hdr_blending_info(1, &m, &b), 0);
+		for (int i = 0; i < 100; i++) {
+			img_dsp_hdr_alpha_calc_cfg cfg{c, 1, -2, 0, 1, 2, 3, (uint8_t)(4 + c)};
+			EXPECT_EQ(vors_img_dsp_set_hdr_alpha_calc_cfg(1, &m, &cfg, 1), 0);
+			img_dsp_hdr_alpha_calc_alpha a{
+			    c, {}, (uint64_t)(uintptr_t)alpha[c], (uint8_t)(2 + c), {}};
+			EXPECT_EQ(vors_img_dsp_set_hdr_alpha_calc_alpha(1, &m, &a, 1), 0);
+			img_dsp_hdr_alpha_calc_thresh t{{(uint16_t)(100 + c), 200, 300, (uint16_t)(400 + c)}};
+			EXPECT_EQ(vors_img_dsp_set_hdr_alpha_calc_thresh(1, &m, &t, 0), 0);
+			img_dsp_amp_linearization lin{1, 0, (uint64_t)(uintptr_t)luts[c].data()};
+			EXPECT_EQ(vors_img_dsp_set_amp_linearization(1, &m, &lin, 2), 0);
+			img_dsp_front_end_wb_gain g{4096u + c, 4096, 4096};
+			EXPECT_EQ(vors_img_dsp_set_front_end_wb_gain(1, &m, &g, 1), 0);
+		}
+	};
+	{
+		StdoutCapture quiet;
+		std::thread a(channel, 0), b(channel, 1);
+		a.join();
+		b.join();
+		quiet.text();
+	}
+	for (uint8_t c = 0; c < 2; c++) {
+		void *ctx = nullptr;
+		ik_hdr_blocks &h = body(c, &ctx)->blk.hdr;
+		const uint8_t *buf = (const uint8_t *)(uintptr_t)((ik_ctx_head *)ctx)->buf[0];
+		/* pattern 0: R, Gr, Gb, B; pattern 1: B, Gb, Gr, R */
+		const Bytes weights = c ? Bytes{5, 3, 2, 1} : Bytes{1, 2, 3, 4};
+		EXPECT_EQ(Bytes(h.preblend_config[1] + 4, h.preblend_config[1] + 12),
+		          (Bytes{c, 1, (uint8_t)(2 + c), 0, weights[0], weights[1], weights[2], weights[3]}))
+		    << (int)c;
+		EXPECT_EQ(memcmp(h.alpha_tables[1], alpha[c], 128), 0) << (int)c;
+		uint16_t words[32];
+		ik_hdr_pack_alpha(alpha[c], words);
+		EXPECT_EQ(memcmp(buf + IK_VBUF_HDR_ALPHA_TABLE + 64, words, 64), 0) << (int)c;
+		uint16_t r = c ? 400 + c : 100 + c;
+		EXPECT_EQ(memcmp(h.preblend_thresh[0] + 4, &r, 2), 0) << (int)c;
+		EXPECT_EQ(memcmp(h.amp_linearization_lut[2], luts[c].data(), 706), 0) << (int)c;
+		uint8_t area[720] = {};
+		ik_hdr_pack_amp_linear(luts[c].data(), area, area + 706);
+		EXPECT_EQ(memcmp(buf + IK_VBUF_AMPLINEAR_LUT + 2 * IK_AMP_LINEAR_STRIDE, area, 720), 0)
+		    << (int)c;
+		EXPECT_EQ(h.front_end_wb_gain[1][0], (uint8_t)c) << (int)c;
+	}
 }
 
 } // namespace

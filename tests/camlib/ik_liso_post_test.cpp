@@ -652,6 +652,23 @@ TEST_F(IkPost, SingleExposureHdrPartLinearisesRgbIr)
 	EXPECT_EQ(rd32(amp + 128), 0x9006004u);
 }
 
+/* Mode 0 is off, whatever fractional correction the block carries. */
+TEST_F(IkPost, SingleExposureHdrPartWithoutRgbIrMode)
+{
+	up();
+	uint8_t *blk = nullptr;
+	hdr(0, &blk);
+	img_dsp_mode m = mode(0, 0);
+	img_dsp_rgb_ir ir{0, 0, 1000};
+	ASSERT_EQ(vors_img_dsp_set_rgb_ir(1, &m, &ir), 0);
+	flag(IK_UPD_WB_GAIN);
+	ASSERT_EQ(post(0), 0);
+	const uint8_t *q1 = blk + 3072;
+	ASSERT_EQ(rd32(q1), 0x9002019u);
+	EXPECT_EQ(rd32(q1 + 20), 0u) << "no RGB-IR: the HDR gains stay 0";
+	EXPECT_EQ(rd32(q1 + 128), 0x9006004u) << "no linearisation command";
+}
+
 /* ---- the queue walker ---- */
 
 TEST_F(IkPost, QueueOutsideTheRegionIsSkipped)

@@ -57,10 +57,11 @@ class IkRgbIr : public iktest::IkVideoStill
 		memcpy(&w, cmd_ + 26 + 2 * (f / 5), 2);
 		return (w >> (3 * (f % 5))) & 7u;
 	}
-	int linearise(uint16_t f, uint32_t r_gain, uint8_t pattern, uint8_t ir_mode = 1)
+	int linearise(uint16_t f, uint32_t r_gain, uint8_t pattern, uint8_t ir_mode = 1,
+	              uint32_t b_gain = 4096)
 	{
 		img_dsp_rgb_ir ir{ir_mode, 0, f};
-		const uint32_t gains[3] = {r_gain, 4096, 4096};
+		const uint32_t gains[3] = {r_gain, 4096, b_gain};
 		int32_t work[2 * IMG_DSP_AMP_LINEAR_ENTRIES];
 		return img_dsp_core_rgb_ir_amp_linearization(&ir, 0, gains, pattern, work, cmd_);
 	}
@@ -178,23 +179,27 @@ TEST_F(IkRgbIr, LinearisationTables)
 	}
 	EXPECT_EQ(Bytes(cmd_ + 12, cmd_ + 40), Bytes(28, 0));
 
+	/* R, Gr, Gb, B sit in slots (0,1,2,3), (3,2,1,0), (1,0,3,2), (2,3,0,1);
+	 * red and blue carry gains of their own, both greens unit gain */
 	for (uint8_t pattern = 0; pattern < 4; pattern++) {
 		for (unsigned k = 4; k < 8; k++)
 			memset(table(k), 0, 706);
-		ASSERT_EQ(linearise(512, 8192, pattern), 0);
-		static const unsigned r_slot[4] = {0, 3, 1, 2};
-		unsigned r = r_slot[pattern];
+		ASSERT_EQ(linearise(512, 8192, pattern, 1, 16384), 0);
+		static const unsigned slots[4][4] = {{0, 1, 2, 3}, {3, 2, 1, 0}, {1, 0, 3, 2}, {2, 3, 0, 1}};
+		unsigned r = slots[pattern][0], b = slots[pattern][3];
 		const unsigned want[8] = {0, 0, 0, 0, 1, 2, 3, 4};
-		for (unsigned g = 0; g < 8; g++)
+		for (unsigned g = 0; g < 8; g++) {
 			EXPECT_EQ(shift(r, g), want[g]) << (int)pattern << " " << g;
+			EXPECT_EQ(shift(b, g), want[g]) << (int)pattern << " " << g;
+		}
 		EXPECT_EQ(entry(r, 200), 10657u >> 2);
 		EXPECT_EQ(entry(r, 352), 36513u >> 4);
 		EXPECT_EQ(entry(r, 100), 2306u);
-		for (unsigned k = 0; k < 4; k++) {
-			if (k == r)
-				continue;
-			EXPECT_EQ(entry(k, 352), 8000u >> 1) << "green and blue at unit gain";
-			EXPECT_EQ(shift(k, 7), 1u);
+		EXPECT_EQ(entry(b, 200), 11986u >> 2);
+		EXPECT_EQ(entry(b, 352), 50770u >> 4);
+		for (unsigned green : {slots[pattern][1], slots[pattern][2]}) {
+			EXPECT_EQ(entry(green, 352), 8000u >> 1) << "greens at unit gain";
+			EXPECT_EQ(shift(green, 7), 1u);
 		}
 	}
 	/* nearly ten times gain still counts in 64 bits */

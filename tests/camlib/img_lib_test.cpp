@@ -332,6 +332,31 @@ TEST_F(ImgLib, ConfigurationEntriesFillTheBlocks)
 	EXPECT_EQ(img_lib_hook(3)(nullptr), 1);
 	EXPECT_EQ(img_lib_hook(4)(nullptr), 2);
 
+	/* the custom auto-focus entries: absent hooks are no failure, a
+	 * negative result is -1 whatever it was */
+	img_aaa_hook af[IMG_AAA_HOOKS] = {};
+	ASSERT_EQ(img_lib_set_hooks(af), 0);
+	EXPECT_EQ(img_lib_custom_af_init(nullptr), 0);
+	EXPECT_EQ(img_lib_custom_af_run(nullptr), 0);
+	EXPECT_EQ(img_lib_custom_af_param(nullptr), 0);
+	static int seen;
+	af[IMG_AAA_HOOK_AF_INIT] = [](void *arg) {
+		seen = *(int *)arg;
+		return 7;
+	};
+	af[IMG_AAA_HOOK_AF_RUN] = [](void *) { return -5; };
+	af[IMG_AAA_HOOK_AF_PARAM] = [](void *arg) {
+		seen = -*(int *)arg;
+		return 0;
+	};
+	ASSERT_EQ(img_lib_merge_hooks(af), 0);
+	int arg = 42;
+	EXPECT_EQ(img_lib_custom_af_init(&arg), 0);
+	EXPECT_EQ(seen, 42);
+	EXPECT_EQ(img_lib_custom_af_run(&arg), -1);
+	EXPECT_EQ(img_lib_custom_af_param(&arg), 0);
+	EXPECT_EQ(seen, -42);
+
 	uint32_t w[2] = {11, 22}, got[2];
 	ASSERT_EQ(img_lib_revert_msg(1, w), 0);
 	w[0] = 33;

@@ -70,6 +70,16 @@ TEST(ResultWire, WhatDoesNotFitIsLeftToTheBusLibrary)
 	EXPECT_EQ(encodeTagResult(out, sizeof out, 1, "QueueJob", 1, -1, std::string(400, 'x')), 0u);
 	EXPECT_EQ(encodeTagResult(out, 100, 1, "QueueJob", 1, 0, ""), 0u);
 	EXPECT_EQ(encodeTagResult(out, sizeof out, 1, "QueueJob", 1, 0, std::string("a\0b", 3)), 0u);
+	// Texts that are no D-Bus string: the bus library refuses them itself.
+	for (const char *text : {"\x80", "a\xC3", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+	                         "\xF4\x90\x80\x80", "\xF8\x88\x80\x80\x80", "\xC3(", "\xFF"})
+		EXPECT_EQ(encodeTagResult(out, sizeof out, 1, "QueueJob", 1, 0, text), 0u) << text;
+	// Two, three and four bytes at their bounds are strings.
+	for (const char *text :
+	     {"\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF4\x8F\xBF\xBF",
+	      "Gr\xC3\xB6\xC3\x9F"
+	      "e"})
+		EXPECT_NE(encodeTagResult(out, sizeof out, 1, "QueueJob", 1, 0, text), 0u) << text;
 	EXPECT_EQ(encodeTagResult(out, sizeof out, 1, "QueueJob", 1, 0, ""), 137u);
 }
 

@@ -154,10 +154,21 @@ TEST_F(QvdModel, ImgprocBuffersAreTakenOnceAndMappedAtTheirAddress)
 	EXPECT_EQ(mmap(nullptr, 4096, PROT_READ, MAP_SHARED, fd_, 0x1000), MAP_FAILED);
 	EXPECT_EQ(errno, EINVAL);
 
+	/* a new size is handed out from the same buffer: same address, same
+	 * contents, never more than was taken */
+	qvd_imgproc_map first{QVD_IMGPROC_BUF_IK, 0, 0, 0};
+	ASSERT_EQ(req(QVD_IOC_MAP_IMGPROC, &first), 0);
 	ASSERT_EQ(simsoc_qvd_set_imgproc_size(1 << 20), 0);
 	qvd_imgproc_map small{QVD_IMGPROC_BUF_IK, 0, 0, 0};
 	ASSERT_EQ(req(QVD_IOC_MAP_IMGPROC, &small), 0);
 	EXPECT_EQ(small.length, 1u << 20);
+	EXPECT_EQ(small.addr, first.addr);
+	void *p = mmap(nullptr, small.length, PROT_READ, MAP_SHARED, fd_, (off_t)small.addr);
+	ASSERT_NE(p, MAP_FAILED);
+	EXPECT_EQ(static_cast<uint8_t *>(p)[100], 0x5A);
+	EXPECT_EQ(mmap(nullptr, small.length + 1, PROT_READ, MAP_SHARED, fd_, (off_t)small.addr), MAP_FAILED);
+	munmap(p, small.length);
+	EXPECT_EQ(simsoc_qvd_set_imgproc_size((32ull << 20) + 1), -1);
 	ASSERT_EQ(simsoc_qvd_set_imgproc_size(32ull << 20), 0);
 }
 
@@ -308,6 +319,14 @@ TEST_F(QvdModel, FailuresByCodeCountAndKind)
 	EXPECT_EQ(req(QVD_IOC_IMG_SET_MULTI_CHAN_CFG, &post), -EIO);
 	simsoc_qvd_fail_kind(-1, 0);
 	EXPECT_EQ(req(QVD_IOC_IMG_SET_MULTI_CHAN_CFG, &post), -EFAULT); // no part at address 0
+	// A failure by code covers a post request of every kind.
+	simsoc_qvd_fail(QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, EBUSY, 2);
+	post.kind = QVD_CFG_KIND_MAIN;
+	EXPECT_EQ(req(QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, &post), -EBUSY);
+	post.kind = QVD_CFG_KIND_CE;
+	EXPECT_EQ(req(QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, &post), -EBUSY);
+	EXPECT_EQ(req(QVD_IOC_IMG_UPDATE_MULTI_CHAN_CFG, &post), -EFAULT);
+	EXPECT_EQ(req(QVD_IOC_IMG_SET_MULTI_CHAN_CFG, &post), -EFAULT) << "the other code is untouched";
 
 	simsoc_qvd_fail(QVD_IOC_GET_QVD_STATE, EIO, -1);
 	simsoc_qvd_fail(0, 0, 0);

@@ -2,8 +2,10 @@
 // the camera mode registers the hooks, the first delivery of the parameters
 // applies the mode (which starts the frame tick), and a change of the
 // frequency or of the mode applies it again, resets what the product asks
-// for and restarts the channel.
+// for and restarts the channel. The lens type comes from the stand-in optics
+// service on the test's private bus.
 #include "daemon_process.h"
+#include "stand_in_process.h"
 
 namespace
 {
@@ -22,6 +24,7 @@ DBUS_API_CONFIG:
     capture_mode_param: true
 CAMERA_MODE: [CAMERA_MODE_VORSALIND]
 REGISTER_CALLBACKS: [IR_FILTER_CALLBACK]
+CUSTOM_FUNCTIONS: [OPTICS_PARAMDATA_VENDREL]
 CAPTURE_MODES:
   CAPTURE_FREQUENCY_60HZ:
     MODES: [1080P_30FPS, 1080P_60FPS]
@@ -54,6 +57,14 @@ class CaptureProcess : public DaemonProcess
 		configure();
 		write_file(root + "/usr/lib/vistrad/vistrad.yaml", camera_yaml);
 		install_plugin();
+		const char *const optics_argv[] = {OPTICS_SIM, "--type", "0=Backfocus", nullptr};
+		optics.start(optics_argv);
+	}
+
+	// The channels whose lens type was read from the optics service.
+	std::string optics_reads()
+	{
+		return bus_call_strings("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", "GetReads");
 	}
 
 	// The n-th report of stream 0's parameters after a position.
@@ -65,6 +76,8 @@ class CaptureProcess : public DaemonProcess
 			return "";
 		return out.substr(at, out.find('\n', at) + 1 - at);
 	}
+
+	StandInProcess optics;
 };
 
 TEST_F(CaptureProcess, TheCaptureModeStartsTheFramesAndChangesApplyItAgain)
@@ -84,15 +97,19 @@ TEST_F(CaptureProcess, TheCaptureModeStartsTheFramesAndChangesApplyItAgain)
 	EXPECT_EQ(std::string::npos, out.find("could not get configuration for DBus API")) << out;
 
 	// At start: 50 Hz from the product's default, its first mode, and the
-	// HWID block's default; nothing was reset yet.
-	EXPECT_EQ("moxel: stream 0 CaptureMode 1 CaptureFrequency 1 Brightness 50 Contrast 60\n",
+	// HWID block's default; nothing was reset yet. The lens type the
+	// optics service gave for channel 0 is the product's custom function's.
+	EXPECT_EQ("moxel: stream 0 CaptureMode 1 CaptureFrequency 1 Brightness 50 Contrast 60 "
+	          "CamBlockType 3\n",
 	          report_after(0));
+	EXPECT_EQ(std::string::npos, out.find("Could not read optics type from vendrel")) << out;
 
 	// 60 Hz: the mode is applied again and the channel restarts with the
 	// values the product resets for this hardware and frequency.
 	size_t frequency = at("moxel: CaptureFrequency 60Hz\n");
 	EXPECT_LT(frequency, out.find("moxel: destroy 0\n", frequency));
-	EXPECT_EQ("moxel: stream 0 CaptureMode 1 CaptureFrequency 0 Brightness 40 Contrast 70\n",
+	EXPECT_EQ("moxel: stream 0 CaptureMode 1 CaptureFrequency 0 Brightness 40 Contrast 70 "
+	          "CamBlockType 3\n",
 	          report_after(frequency));
 	size_t after_frequency = out.find("moxel: record ", out.find("moxel: create 0\n", frequency));
 	EXPECT_NE(std::string::npos, after_frequency) << out;
@@ -100,7 +117,8 @@ TEST_F(CaptureProcess, TheCaptureModeStartsTheFramesAndChangesApplyItAgain)
 	// A new mode: applied, the channel restarts, frames keep coming.
 	size_t mode = at("moxel: CaptureMode 2\n");
 	EXPECT_LT(mode, out.find("moxel: destroy 0\n", mode));
-	EXPECT_EQ("moxel: stream 0 CaptureMode 2 CaptureFrequency 0 Brightness 40 Contrast 70\n",
+	EXPECT_EQ("moxel: stream 0 CaptureMode 2 CaptureFrequency 0 Brightness 40 Contrast 70 "
+	          "CamBlockType 3\n",
 	          report_after(mode));
 	EXPECT_NE(std::string::npos, out.find("moxel: record ", out.find("moxel: create 0\n", mode))) << out;
 
@@ -112,6 +130,11 @@ TEST_F(CaptureProcess, TheCaptureModeStartsTheFramesAndChangesApplyItAgain)
 	                    &reads));
 	EXPECT_GE(records, 25u);
 	EXPECT_EQ(records, reads);
+
+	// The service was asked for channel 0's lens and nothing else.
+	const std::string reads_of_optics = optics_reads();
+	EXPECT_FALSE(reads_of_optics.empty());
+	EXPECT_EQ(std::string::npos, reads_of_optics.find_first_not_of("0,")) << reads_of_optics;
 }
 
 } // namespace

@@ -83,17 +83,7 @@ class OpticsService
 	// Every property read so far, as "channel,channel".
 	std::string reads()
 	{
-		GVariant *reply = control("GetReads", nullptr);
-		std::string out;
-		if (!reply)
-			return out;
-		char **list = nullptr;
-		g_variant_get(reply, "(^as)", &list);
-		for (char **l = list; l && *l; l++)
-			out += (out.empty() ? "" : ",") + std::string(*l);
-		g_strfreev(list);
-		g_variant_unref(reply);
-		return out;
+		return bus_call_strings("com.tovi.Optics2", "/sim/Optics", "sim.Optics.Control", "GetReads");
 	}
 
       private:

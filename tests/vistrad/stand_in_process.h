@@ -67,3 +67,20 @@ inline GVariant *bus_call(const char *destination, const char *path, const char 
 	g_object_unref(bus);
 	return reply;
 }
+
+// A call answering "(as)": its strings joined with ",", empty on failure.
+inline std::string bus_call_strings(const char *destination, const char *path, const char *interface,
+                                    const char *method)
+{
+	GVariant *reply = bus_call(destination, path, interface, method, nullptr);
+	std::string out;
+	if (!reply)
+		return out;
+	char **list = nullptr;
+	g_variant_get(reply, "(^as)", &list);
+	for (char **l = list; l && *l; l++)
+		out += (out.empty() ? "" : ",") + std::string(*l);
+	g_strfreev(list);
+	g_variant_unref(reply);
+	return out;
+}

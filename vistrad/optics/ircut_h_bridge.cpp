@@ -160,22 +160,32 @@ struct multi {
 };
 
 // Every channel's request and the state the bridges were last driven to.
+// A stream id names up to 256 channels.
 GMutex multi_lock;
-uint8_t multi_night[PLATFORM_CHANNELS];
+uint8_t multi_night[256];
 int multi_combined_day = 1;
 
-void bridge_pin(char *out, size_t size, const char *stem, int n)
+// The three pins of bridge n.
+struct bridge_pins {
+	char h[32];
+	char inv[32];
+	char hold[40];
+};
+
+bridge_pins pins_of(int n)
 {
-	snprintf(out, size, "%s%d", stem, n);
+	bridge_pins b;
+	snprintf(b.h, sizeof(b.h), "ircut_ctrl_h_%d", n);
+	snprintf(b.inv, sizeof(b.inv), "ircut_ctrl_h_inv_%d", n);
+	snprintf(b.hold, sizeof(b.hold), "ircut_ctrl_hold_current_on_%d", n);
+	return b;
 }
 
 void drive_bridges(struct platform *p, int count, int day, int32_t wait_ms)
 {
 	for (int n = 0; n < count; n++) {
-		char h[32], inv[32], hold[40];
-		bridge_pin(h, sizeof(h), "ircut_ctrl_h_", n);
-		bridge_pin(inv, sizeof(inv), "ircut_ctrl_h_inv_", n);
-		bridge_pin(hold, sizeof(hold), "ircut_ctrl_hold_current_on_", n);
+		bridge_pins b = pins_of(n);
+		const char *h = b.h, *inv = b.inv, *hold = b.hold;
 		set_pin(p, h, day ? 1 : 0, "day");
 		set_pin(p, inv, day ? 0 : 1, "night");
 		set_pin(p, hold, 1, "inv hold");
@@ -263,11 +273,8 @@ void *prodconf_ircut_multi_h_bridge_create(struct prodconf *conf, struct control
 	m->channel = platform_stream_channel(stream_id);
 	if (m->channel == 0) {
 		for (int n = 0; n < count; n++) {
-			char h[32], inv[32], hold[40];
-			bridge_pin(h, sizeof(h), "ircut_ctrl_h_", n);
-			bridge_pin(inv, sizeof(inv), "ircut_ctrl_h_inv_", n);
-			bridge_pin(hold, sizeof(hold), "ircut_ctrl_hold_current_on_", n);
-			const char *pins[] = {h, inv, hold};
+			bridge_pins b = pins_of(n);
+			const char *pins[] = {b.h, b.inv, b.hold};
 			set_outputs(p, pins, 3);
 		}
 		g_mutex_lock(&multi_lock);

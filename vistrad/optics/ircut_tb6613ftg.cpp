@@ -69,11 +69,13 @@ int send_pins(int fd, const char *data, const char *clock, const char *load)
 	return send(fd, IRCUT_MOTOR_SET_PINS, &pins);
 }
 
-// Only the filter this driver made: another kind on channel 0 is not ours.
-int channel0_switch(struct platform *platform, int day, uint32_t type)
+// Channel 0's first filter, whatever the stream, but only one of this
+// driver's: a module whose create failed leaves its switch installed, and it
+// must not move a filter of another kind.
+int channel0_switch(struct platform *platform, int day, int32_t)
 {
 	ircut *i = platform_get_ircut(platform, 0);
-	if (!i || i->type != type)
+	if (!i || (i->type != IRCUT_TYPE_TB6613FTG && i->type != IRCUT_TYPE_TB6613FTG_STEPPER))
 		return -4;
 	return ircut_switch_result(i, day);
 }
@@ -190,11 +192,6 @@ void dc_destroy(struct ircut *ircut)
 		g_free(d);
 	}
 	g_free(ircut);
-}
-
-int dc_switch(struct platform *platform, int day, int32_t)
-{
-	return channel0_switch(platform, day, IRCUT_TYPE_TB6613FTG);
 }
 
 int dc_init(dc *d, const dc_settings *s, struct platform *p)
@@ -382,12 +379,15 @@ gpointer stepper_thread(gpointer data)
 {
 	auto *m = static_cast<stepper *>(data);
 	if (run_steps(m, m->running) != 0) {
-		// Where the filter is now is not known: the next set calibrates.
-		g_mutex_lock(&m->lock);
-		m->state = -1;
-		g_mutex_unlock(&m->lock);
+		// Where the filter is now is not known: the next job calibrates.
 		m->position = -1;
 		m->cal_pending = 1;
+		// A set that came in since already named a new state, and its
+		// job will calibrate.
+		g_mutex_lock(&m->lock);
+		if (m->state == m->running.target)
+			m->state = -1;
+		g_mutex_unlock(&m->lock);
 	}
 	return nullptr;
 }
@@ -396,7 +396,12 @@ int run_job(stepper *m, const job &j)
 {
 	ircut_join_worker(&m->worker);
 	m->running = j;
-	return ircut_start_worker(&m->worker, stepper_thread, m);
+	if (ircut_start_worker(&m->worker, stepper_thread, m) == 0)
+		return 0;
+	g_mutex_lock(&m->lock);
+	m->state = -1;
+	g_mutex_unlock(&m->lock);
+	return -1;
 }
 
 int stepper_set(struct ircut *ircut, int day)
@@ -505,11 +510,6 @@ void stepper_destroy(struct ircut *ircut)
 	g_free(ircut);
 }
 
-int stepper_switch(struct platform *platform, int day, int32_t)
-{
-	return channel0_switch(platform, day, IRCUT_TYPE_TB6613FTG_STEPPER);
-}
-
 // The stepper settings name no pins: the driver gets an empty pin block.
 int stepper_init(stepper *m, struct platform *p)
 {
@@ -562,7 +562,7 @@ void *prodconf_ircut_tb6613ftg_create(struct prodconf *conf, struct control *eng
 {
 	struct platform *p = control_get_platform(engine);
 	if (p)
-		p->daynight_switch = dc_switch;
+		p->daynight_switch = channel0_switch;
 	auto *s = static_cast<dc_settings *>(ircut_read_settings(conf, &dc_schema, stream_id));
 	if (!s)
 		return nullptr;
@@ -599,7 +599,7 @@ void *prodconf_ircut_tb6613ftg_stepper_create(struct prodconf *conf, struct cont
 		prodconf_add_constant(conf, k.name, k.value);
 	struct platform *p = control_get_platform(engine);
 	if (p)
-		p->daynight_switch = stepper_switch;
+		p->daynight_switch = channel0_switch;
 	auto *s = static_cast<stepper_settings *>(ircut_read_settings(conf, &stepper_schema, stream_id));
 	if (!s)
 		return nullptr;

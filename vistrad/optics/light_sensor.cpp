@@ -44,7 +44,9 @@ int read_number(int fd, const char *name)
 	}
 	text[n] = '\0';
 	lseek(fd, 0, SEEK_SET);
-	return (int)strtol(text, nullptr, 10);
+	// Eleven characters can exceed an int: hold the number at its ends.
+	long v = strtol(text, nullptr, 10);
+	return (int)CLAMP(v, (long)G_MININT, (long)G_MAXINT);
 }
 
 void write_range(isl29033 *s, int range)
@@ -96,7 +98,8 @@ int raw_auto_range(isl29033 *s)
 	// A failed read is not a reading: no range change on its account.
 	if (count < 0 || range < 0)
 		return -1;
-	int value = (range / 62) * count;
+	int64_t product = (int64_t)(range / 62) * count;
+	int value = product > G_MAXINT ? G_MAXINT : (int)product;
 	s->last = value;
 	if (count <= 999 && range > 62) {
 		write_range(s, range / 4);
@@ -116,8 +119,8 @@ int stable_read(light_sensor *sensor)
 	for (int i = 0; i < 20; i++) {
 		int p = v;
 		v = s->raw(s);
-		int64_t low = (int64_t)(100 - t) * v / 100;
-		int64_t high = (int64_t)(100 + t) * v / 100;
+		int64_t low = (100 - (int64_t)t) * v / 100;
+		int64_t high = (100 + (int64_t)t) * v / 100;
 		if (p == v || (low <= p && p <= high))
 			break;
 	}

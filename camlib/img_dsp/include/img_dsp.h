@@ -591,6 +591,39 @@ typedef struct img_dsp_3a_early_wb_gain {
 	uint32_t blue_wb_multiplier;
 } img_dsp_3a_early_wb_gain;
 
+/* Extended AF statistics: two horizontal band-pass filters and the focus
+ * values' scaling per tile. */
+typedef struct img_dsp_af_filter_ex {
+	uint8_t mode; /* low 4 bits used */
+	uint8_t stage1_enb;
+	uint8_t stage2_enb;
+	uint8_t stage3_enb;
+	int16_t gain[7];
+	uint16_t shift[4];
+	uint16_t bias_off;
+	uint16_t horizontal_thresh;
+	uint16_t vertical_thresh;
+} img_dsp_af_filter_ex;
+
+typedef struct img_dsp_af_tile_fv {
+	uint16_t horizontal_shift;
+	uint16_t vertical_shift;
+	uint16_t horizontal_weight;
+	uint16_t vertical_weight;
+} img_dsp_af_tile_fv;
+
+typedef struct img_dsp_af_statistics_ex {
+	img_dsp_af_filter_ex filter1;
+	img_dsp_af_filter_ex filter2;
+	img_dsp_af_tile_fv tile_fv1;
+	img_dsp_af_tile_fv tile_fv2;
+} img_dsp_af_statistics_ex;
+static_assert(sizeof(img_dsp_af_filter_ex) == 32, "img_dsp_af_filter_ex");
+static_assert(offsetof(img_dsp_af_filter_ex, bias_off) == 26, "img_dsp_af_filter_ex bias");
+static_assert(offsetof(img_dsp_af_filter_ex, vertical_thresh) == 30, "img_dsp_af_filter_ex thresholds");
+static_assert(offsetof(img_dsp_af_statistics_ex, tile_fv1) == 64, "img_dsp_af_statistics_ex tiles");
+static_assert(sizeof(img_dsp_af_statistics_ex) == 80, "img_dsp_af_statistics_ex");
+
 /* The caller's statistics descriptor: eight addresses. Word 2 names the
  * sensor-histogram buffer, word 6 the byte that says it holds data. */
 typedef struct img_dsp_3a_stat_desc {
@@ -645,6 +678,10 @@ int vors_img_dsp_clone_iso_cfg(const img_dsp_cfg_id *dst, const img_dsp_cfg_id *
 int vors_img_dsp_pre_exe_cfg(const img_dsp_mode *mode);
 int vors_img_dsp_post_exe_cfg(int fd, const img_dsp_mode *mode);
 int vors_img_dsp_get_cfg_status(const img_dsp_cfg_id *cfg, img_dsp_cfg_status *out);
+/* 1 when something was stored into the context since its last posted
+ * configuration took it (update flags pending), 0 when not; -1 for a pipe
+ * other than video or still, or no such context. */
+int vors_img_dsp_ctx_update_pending(uint32_t pipe, uint8_t ctx_id);
 int vors_img_dsp_print_hdr_cfg(const img_dsp_cfg_id *cfg);
 int vors_img_dsp_get_context_tbl_idx(uint32_t ignored, const img_dsp_ctx_id *ctx, uint32_t *out);
 int vors_img_dsp_get_lib_info(img_dsp_lib_info *out);
@@ -670,9 +707,23 @@ int vors_img_dsp_get_3a_histogram(const img_dsp_mode *mode, img_dsp_3a_histogram
 int vors_img_dsp_set_3a_early_wb_gain(int fd, const img_dsp_mode *mode,
                                       const img_dsp_3a_early_wb_gain *block);
 int vors_img_dsp_get_3a_early_wb_gain(const img_dsp_mode *mode, img_dsp_3a_early_wb_gain *out);
+int vors_img_dsp_set_af_statistics_ex(int fd, const img_dsp_mode *mode,
+                                      const img_dsp_af_statistics_ex *block);
+int vors_img_dsp_get_af_statistics_ex(const img_dsp_mode *mode, img_dsp_af_statistics_ex *out);
 int vors_img_dsp_3a_get_aaa_stat(int fd, uint32_t ignored, img_dsp_3a_stat_desc *desc);
 int vors_img_dsp_3a_unpack_sensor_hist_data(const void *src, uint16_t pitch, uint16_t *out, uint16_t width,
                                             uint16_t height);
+
+/* Configuration printers and tuning-data tools: debug aids that nothing in
+ * the system calls. The tables and the DSP's debug buffers are written into
+ * "/mnt" (under VISTRAD_ROOT when it is set); other paths are the caller's. */
+int vors_img_dsp_low_iso_print_cfg(const img_dsp_mode *mode);
+int vors_img_dsp_low_iso_amalgam_data_dump(const img_dsp_mode *mode, const char *file);
+int vors_img_dsp_low_iso_amalgam_data_separate(const char *prefix);
+int vors_img_dsp_adv_low_iso_amalgam_data_separate(const char *prefix);
+int parse_adv_isocfg(const char *path);
+int parse_mctf(const char *path);
+int parse_final_sharp(const char *path);
 
 /* Colour path. */
 int vors_img_dsp_set_wb_gain(int fd, const img_dsp_mode *mode, img_dsp_wb_gain *block);

@@ -22,6 +22,9 @@ extern "C" {
 void simsoc_isl29033_add(const char *buf0, const char *buf1, int mcu);
 void simsoc_isl29033_set_lux(const char *buf0, int64_t lux);
 void simsoc_isl29033_script(const char *buf0, const int64_t *lux, size_t count);
+/* MCU mode: buf0 and buf1 read this mantissa and exponent (negative ones
+ * too) until the next lux or script. */
+void simsoc_isl29033_set_mcu(const char *buf0, int64_t mantissa, int exponent);
 /* The range in force (direct mode). */
 int simsoc_isl29033_range(const char *buf0);
 void simsoc_isl29033_remove(const char *buf0);

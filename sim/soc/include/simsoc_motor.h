@@ -28,6 +28,9 @@ void simsoc_iris_motor_add(const char *path, int32_t closed_stop, uint32_t open_
                            int32_t position);
 /* Steps counted down per poll or query; 0 sticks. */
 void simsoc_motor_set_step_per_query(const char *path, uint32_t steps);
+/* After passing more requests succeed, the next one fails with err (once;
+ * err 0 cancels). */
+void simsoc_motor_fail_after(const char *path, unsigned passing, int err);
 int32_t simsoc_motor_position(const char *path);
 /* The last value of a channel, -1 when never set. */
 int64_t simsoc_motor_channel(const char *path, uint32_t channel);

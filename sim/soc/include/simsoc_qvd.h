@@ -67,7 +67,8 @@ typedef struct simsoc_qvd_vin {
 	/* 3A information words */
 	uint32_t hdr_kind, bayer, gain_unit, hdr_mode, hdr_type, hdr_curve;
 	uint32_t again_max_index, dgain_max_index;
-	uint32_t line_time; /* shutter time units a sensor row */
+	uint32_t line_time;  /* shutter time units a sensor row */
+	uint32_t sht_max[3]; /* longest shutter of each exposure, in rows */
 } simsoc_qvd_vin;
 
 typedef struct simsoc_qvd_board {
@@ -83,10 +84,14 @@ typedef struct simsoc_qvd_board {
 void simsoc_qvd_default_board(simsoc_qvd_board *out);
 /* NULL sets the default; -1 for more VINs than SIMSOC_QVD_VINS. */
 int simsoc_qvd_set_board(const simsoc_qvd_board *board);
+/* The board as it stands, so a steering layer can change one VIN of it. */
+void simsoc_qvd_get_board(simsoc_qvd_board *out);
 
 /* Bytes of image-processing buffer 8 (32 MiB by default). The buffer is
  * taken once and keeps its address and contents; a new size takes effect at
- * the next QVD_IOC_MAP_IMGPROC. -1 while the buffer is mapped. */
+ * the next QVD_IOC_MAP_IMGPROC. -1 while the buffer is mapped, and once it
+ * is taken, for more than it was taken with (32 MiB, or a larger size set
+ * before). */
 int simsoc_qvd_set_imgproc_size(uint64_t size);
 
 /* What the model keeps of one source and context. */
@@ -121,6 +126,30 @@ void simsoc_qvd_reset(void);
 /* The answer to the encode-mode capability query: the encode mode in byte 0
  * and the chroma-radius code (0-3) in bits 16-17. */
 void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);
+
+/* ---- 3A statistics ------------------------------------------------------
+ *
+ * Every tick of VIN 0 (simsoc_vin_tick) is a DSP frame of every VIN of the
+ * board, made from the scene (simsoc_scene.h) with the exposure, gain and
+ * digital-gain ratio each source has at that tick. CFA statistics and the
+ * sensor's histograms come before the DSP's white balance; RGB statistics
+ * after the white balance of the context's last configuration that was
+ * posted and then applied (QVD_IOC_APPLY_VIN_IDSP_PENDING_CFG; it takes
+ * effect at the next frame; unity before). No sensor histogram is made.
+ *
+ * QVD_IOC_IMG_GET_STATISTICS hands over a frame not handed over before at
+ * once, else waits for the next tick of VIN 0 (EAGAIN on a non-blocking
+ * file); QVD_IOC_IMG_GET_LATEST_STATISTICS the last frame, waiting only for
+ * the first; QVD_IOC_WAIT_NEXT_IDSP_FRAME returns at the next tick of a VIN
+ * of its mask. The statistics are cut into slice columns by VIN width (one
+ * up to 1920 pixels, two up to 3840, else three). */
+
+/* Every statistics request hands over the last frame again at once. */
+void simsoc_qvd_replay(int on);
+/* Statistics requests waiting for a frame now. */
+int simsoc_qvd_stat_waiting(void);
+/* Slice columns of every VIN's statistics, 1 to 3; 0 by VIN width. */
+int simsoc_qvd_set_stat_slices(unsigned columns);
 
 #ifdef __cplusplus
 }

@@ -120,4 +120,18 @@ TEST_F(HeaterTest, DelayEndRunsTheQueuedSet)
 	ASSERT_TRUE(arrived(std::string(heater_out) + "set_voltages 0 2\nmove 500 200\n" + heater_in));
 }
 
+TEST_F(HeaterTest, DestroyedDuringTheDelay)
+{
+	service_.emit(7);
+	ASSERT_TRUE(arrived(heater_in));
+	EXPECT_EQ(0, ircut_set(filter_, 0)); // queued
+	platform_remove_all_ircut(plat_, 0);
+	// Neither the delay's end nor the limits reach the filter that is gone.
+	fake_now.tv_sec += 31;
+	control_take_expired_timeouts(engine_, nullptr);
+	service_.emit(8);
+	pump_for(20);
+	EXPECT_EQ(heater_in, requests());
+}
+
 } // namespace

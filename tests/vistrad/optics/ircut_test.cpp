@@ -12,6 +12,7 @@
 
 #include "optics/ircut.h"
 #include "optics_fixture.h"
+#include "platform/serial_link.h"
 
 namespace
 {
@@ -148,6 +149,26 @@ TEST_F(IrcutTest, HBridgePulses)
 	}
 }
 
+TEST_F(IrcutTest, HBridgeGpioFailuresAreWarnings)
+{
+	// No pin exists: every write fails, and the move still ends normally.
+	section("ircut_h_bridge", {{"wait_time", "0"},
+	                           {"day_pin", "d"},
+	                           {"night_pin", "n"},
+	                           {"inv_hold_pin", "h"},
+	                           {"blocking", "true"}});
+	ircut *i = add(prodconf_ircut_h_bridge_create(conf_, engine_, 0));
+	ASSERT_NE(nullptr, i);
+	log_.clear();
+	EXPECT_EQ(PLATFORM_OK, plat_->daynight_switch(plat_, 1, 0));
+	std::string warnings = log_.text(DEBUG_WARNING);
+	for (const char *text : {"Failed to set GPIO d (ir cut filter day) high\n",
+	                         "Failed to set GPIO n (ir cut filter night) low\n",
+	                         "Failed to set GPIO h (ir cut filter inv hold) high\n",
+	                         "Failed to set GPIO h (ir cut filter inv hold) low\n"})
+		EXPECT_NE(std::string::npos, warnings.find(text)) << text;
+}
+
 TEST_F(IrcutTest, HBridgeMovesInTurn)
 {
 	for (const char *pin : {"d", "n"})
@@ -218,6 +239,23 @@ TEST_F(MultiBridgeTest, AnyChannelAtNightKeepsEveryBridgeAtNight)
 	EXPECT_EQ(std::make_pair(0, 0), drives());
 }
 
+TEST_F(MultiBridgeTest, OneDriveInOrder)
+{
+	section("ircut_multi_h_bridge", {{"wait_time", "15"}, {"nbr_of_bridges", "1"}});
+	ircut *c0 = add(prodconf_ircut_multi_h_bridge_create(conf_, engine_, 0), 0);
+	ASSERT_NE(nullptr, c0);
+	EXPECT_EQ("ircut_ctrl_h_0:out\nircut_ctrl_h_inv_0:out\nircut_ctrl_hold_current_on_0:out\n"
+	          "ircut_ctrl_h_0=1\nircut_ctrl_h_inv_0=0\nircut_ctrl_hold_current_on_0=1\nsleep 15\n"
+	          "ircut_ctrl_hold_current_on_0=0\nircut_ctrl_h_0=0\nircut_ctrl_h_inv_0=0\n",
+	          pulses());
+	simsoc_log_clear();
+	EXPECT_EQ(0, ircut_set(c0, 0));
+	EXPECT_EQ("ircut_ctrl_h_0=0\nircut_ctrl_h_inv_0=1\nircut_ctrl_hold_current_on_0=1\nsleep 15\n"
+	          "ircut_ctrl_hold_current_on_0=0\nircut_ctrl_h_0=0\nircut_ctrl_h_inv_0=0\n",
+	          pulses());
+	EXPECT_EQ(0, ircut_set(c0, 1));
+}
+
 TEST_F(MultiBridgeTest, TwoChannelsSwitchingAtOnce)
 {
 	section("ircut_multi_h_bridge", {{"wait_time", "0"}, {"nbr_of_bridges", "1"}});
@@ -278,6 +316,19 @@ TEST_F(IrcutTest, SerialLinkNeedsItsLink)
 	EXPECT_NE(std::string::npos, log_.text(DEBUG_WARNING)
 	                                 .find("prodconf_ircut_serial_link_create called "
 	                                       "before serial link is setup\n"));
+	// A link whose library fills no IR-cut operation: the move fails and
+	// the state stays.
+	auto *link = static_cast<serial_link *>(calloc(1, sizeof(serial_link)));
+	platform_add_serial_link(plat_, link, 256);
+	ircut *i = add(prodconf_ircut_serial_link_create(conf_, engine_, 256), 256);
+	ASSERT_NE(nullptr, i);
+	EXPECT_EQ(25u, i->type);
+	i->state = 1;
+	EXPECT_EQ(-4, plat_->daynight_switch(plat_, 0, 256));
+	EXPECT_EQ(1, i->state);
+	EXPECT_NE(std::string::npos, log_.text(DEBUG_ERROR).find("Failed to move IR cut filter: "));
+	platform_remove_all_ircut(plat_, 256);
+	platform_remove_all_serial_link(plat_, 256);
 }
 
 int32_t q14(double v)
@@ -375,6 +426,48 @@ TEST_F(Tb6613ftgTest, DcModeWithoutDeviceKeepsTheSwitch)
 	// The switch stays, but finds no filter of its own on channel 0.
 	add(ircut_new());
 	EXPECT_EQ(-4, plat_->daynight_switch(plat_, 1, 0));
+	platform_remove_all_ircut(plat_, 0);
+	// A filter of either TB6613FTG kind is its own.
+	for (uint32_t type : {2u, 15u}) {
+		ircut *i = add(ircut_new());
+		i->type = type;
+		i->set = [](ircut *, int) { return 0; };
+		EXPECT_EQ(PLATFORM_OK, plat_->daynight_switch(plat_, 1, 512)) << type;
+		platform_remove_all_ircut(plat_, 0);
+	}
+}
+
+TEST_F(Tb6613ftgTest, DcModeFailedRequestEndsTheMove)
+{
+	simsoc_tb6613ftg_add(TB_DEV, 0, 100, 0);
+	const struct {
+		bool use_hold;
+		unsigned passing; // requests of the move that succeed first
+		const char *sent;
+		const char *message;
+	} cases[] = {
+	    {true, 0, "", "Failed to enable IR cut filter driver forward/reverse mode.\n"},
+	    {true, 1, "set_channel 10 0x80\n", "Failed to set IR cut filter driver drive current.\n"},
+	    {true, 2, "set_channel 10 0x80\nset_channel 8 0xb1\n",
+	     "Failed to set IR cut filter hold voltage.\n"},
+	    {false, 1, "set_channel 10 0x80\n", "Failed to set IR cut filter driver in short brake mode.\n"},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.message);
+		prodconf_free(conf_);
+		conf_ = prodconf_new();
+		conf_->constants[0].ir_cut_filter_pin = g_strdup("irpin");
+		dc_section(c.use_hold);
+		ircut *i = add(prodconf_ircut_tb6613ftg_create(conf_, engine_, 0));
+		ASSERT_NE(nullptr, i);
+		simsoc_motor_clear_requests(TB_DEV);
+		simsoc_motor_fail_after(TB_DEV, c.passing, EIO);
+		log_.clear();
+		EXPECT_EQ(0, ircut_set(i, 1));
+		platform_remove_all_ircut(plat_, 0);
+		EXPECT_EQ(c.sent, requests());
+		EXPECT_NE(std::string::npos, log_.text(DEBUG_ERROR).find(c.message));
+	}
 }
 
 class StepperTest : public Tb6613ftgTest

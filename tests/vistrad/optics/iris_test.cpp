@@ -145,6 +145,26 @@ TEST_F(IrisTest, NearestTablePositionTakesTheLowerOnATie)
 	iris_destroy(i);
 }
 
+TEST_F(IrisTest, PercentagesAroundTheBestPosition)
+{
+	struct iris *i = iris_new();
+	i->best_position = 26;
+	i->max_position = 254;
+	const struct {
+		int32_t position, percent;
+	} to_percent[] = {{0, 0}, {13, 25}, {25, 48}, {26, 50}, {140, 75}, {254, 100}, {-1, -2}, {255, -2}};
+	for (auto &c : to_percent)
+		EXPECT_EQ(c.percent, iris_position_to_percent(i, c.position)) << c.position;
+	const struct {
+		int32_t percent, position;
+	} to_position[] = {{0, 0}, {25, 13}, {50, 26}, {75, 140}, {100, 254}, {-1, -2}, {101, -2}};
+	for (auto &c : to_position)
+		EXPECT_EQ(c.position, iris_percent_to_position(i, c.percent)) << c.percent;
+	EXPECT_EQ(36864, iris_ratio_squared(3, 2)); // 1.5 squared is 2.25
+	EXPECT_EQ(4096, iris_ratio_squared(1, 2));
+	iris_destroy(i);
+}
+
 TEST_F(IrisTest, StateParameters)
 {
 	iris_set_positionable_param(0);
@@ -259,7 +279,7 @@ TEST_F(IrisTest, DcIrisStateAndItsOneOperation)
 	EXPECT_EQ(1, param(PARAM_DCIRIS));
 	EXPECT_EQ(-100, param(PARAM_POSITIONABLE));
 	iris_add_platform(i, plat_);
-	EXPECT_EQ(-4, iris_move_to(i, 50)); // the platform's answer
+	EXPECT_EQ(-255, iris_move_to(i, 50)); // the platform sends the empty request
 	EXPECT_EQ(-2, iris_get_position(i));
 	EXPECT_EQ(-2, iris_go_home(i));
 	EXPECT_EQ(-2, iris_is_moving(i));

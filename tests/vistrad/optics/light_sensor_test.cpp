@@ -1,6 +1,7 @@
 // The ISL29033 light sensor against its simulated files: ranging, the MCU
 // form, the stable read and a missing file.
 
+#include <errno.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <simsoc_isl29033.h>
@@ -87,7 +88,50 @@ TEST_F(LightSensorTest, McuReadsMantissaTimesFourToTheExponent)
 	// Beyond 65535 the model reports a mantissa with an exponent (25600, 4).
 	simsoc_isl29033_set_lux(BUF0, 100 * 65536);
 	EXPECT_EQ(100 * 65536, s->read(s));
+	const struct {
+		int64_t mantissa;
+		int exponent;
+		int reading;
+	} cases[] = {{100, 2, 1600}, {100, 0, 100}, {-5, 1, -1}, {5, -1, -1}, {65535, 15, G_MAXINT}};
+	for (auto &c : cases) {
+		simsoc_isl29033_set_mcu(BUF0, c.mantissa, c.exponent);
+		EXPECT_EQ(c.reading, s->read(s)) << c.mantissa << " " << c.exponent;
+	}
 	light_sensor_destroy(s);
+}
+
+// Files that say what no sensor says: the reading stays sane and the range
+// is left alone.
+TEST_F(LightSensorTest, OddFileContents)
+{
+	const struct {
+		const char *count;
+		const char *range;
+		int reading;
+		const char *message;
+	} cases[] = {
+	    // 100 is no range: a quarter of it neither.
+	    {"500", "100", 500, "Invalid sensor range (25)\n"},
+	    {"-3", "1000", -1, nullptr},
+	    {"99999999999", "4000", G_MAXINT, nullptr},
+	    {"70000", "0", 0, "Invalid sensor range (0)\n"},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.count);
+		write_file("buf0", c.count);
+		write_file("buf1", c.range);
+		log_.clear();
+		light_sensor *s = isl29033_new((root_ + "/buf0").c_str(), (root_ + "/buf1").c_str(), 2, 0);
+		EXPECT_EQ(c.reading, s->read(s));
+		gchar *text = nullptr;
+		ASSERT_TRUE(g_file_get_contents((root_ + "/buf1").c_str(), &text, nullptr, nullptr));
+		EXPECT_STREQ(c.range, text);
+		g_free(text);
+		if (c.message) {
+			EXPECT_NE(std::string::npos, log_.text(DEBUG_ERROR).find(c.message));
+		}
+		light_sensor_destroy(s);
+	}
 }
 
 TEST_F(LightSensorTest, StableReadUsesTheTolerance)
@@ -134,6 +178,19 @@ TEST_F(LightSensorTest, ModuleAndMissingFile)
 	light_sensor *auto_ranging = isl29033_new(BUF0, "/nonexistent/isl29033/buf1", 2, 0);
 	EXPECT_EQ(-1, auto_ranging->read(auto_ranging));
 	light_sensor_destroy(auto_ranging);
+}
+
+TEST_F(LightSensorTest, TwoFailedReadsAreStableAtOnce)
+{
+	simsoc_isl29033_add(BUF0, nullptr, 0);
+	simsoc_isl29033_set_lux(BUF0, 700);
+	light_sensor *s = isl29033_new(BUF0, nullptr, 2, 0);
+	// Only two reads fail: a third would find 700.
+	simsoc_inject_failure(BUF0, SIMSOC_OP_READ, EIO, 2);
+	EXPECT_EQ(-1, s->read(s));
+	EXPECT_NE(std::string::npos, log_.text(DEBUG_ERROR).find("Light sensor buf0: Failed to read fd "));
+	EXPECT_EQ(700, s->read(s));
+	light_sensor_destroy(s);
 }
 
 } // namespace

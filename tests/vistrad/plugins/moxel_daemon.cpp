@@ -8,7 +8,8 @@
 //    after n records, with MOXEL_FREQUENCY_AFTER=n CaptureFrequency of
 //    stream 0 to 60Hz;
 //  - with MOXEL_REPORT=1, each time stream 0 is created it reports that
-//    stream's CaptureMode, CaptureFrequency, Brightness and Contrast;
+//    stream's CaptureMode, CaptureFrequency, Brightness, Contrast and
+//    CamBlockType;
 //  - with MOXEL_PAUSE_AFTER=n in the environment it sets VistradPause after
 //    n records and clears it again 300 ms later from a main-loop timeout;
 //  - with MOXEL_RESTART_AFTER=n it asks for a stream restart after n records;
@@ -75,6 +76,7 @@ const uint32_t param_brightness = 3;
 const uint32_t param_contrast = 5;
 const uint32_t param_capture_frequency = 40;
 const uint32_t param_is_day = 67;
+const uint32_t param_camblock_type = 159;
 
 long capture_mode_after = -1;
 long frequency_after = -1;
@@ -199,14 +201,15 @@ extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
 	debug_output(DEBUG_INFO, 0, "moxel: create %d\n", (int)stream_id);
 	if (!report || stream_id != 0)
 		return;
-	const uint32_t ids[] = {param_capture_mode, param_capture_frequency, param_brightness,
-	                        param_contrast};
-	int32_t v[4] = {-1, -1, -1, -1};
-	for (int i = 0; i < 4; i++)
+	const uint32_t ids[] = {param_capture_mode, param_capture_frequency, param_brightness, param_contrast,
+	                        param_camblock_type};
+	int32_t v[5] = {-1, -1, -1, -1, -1};
+	for (int i = 0; i < 5; i++)
 		param_get_int(ids[i], 0, &v[i]);
 	debug_output(DEBUG_INFO, 0,
-	             "moxel: stream 0 CaptureMode %d CaptureFrequency %d Brightness %d Contrast %d\n",
-	             (int)v[0], (int)v[1], (int)v[2], (int)v[3]);
+	             "moxel: stream 0 CaptureMode %d CaptureFrequency %d Brightness %d Contrast %d "
+	             "CamBlockType %d\n",
+	             (int)v[0], (int)v[1], (int)v[2], (int)v[3], (int)v[4]);
 }
 
 extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id)

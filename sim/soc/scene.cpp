@@ -1,0 +1,261 @@
+// The scene the simulated sensors look at: 32 x 32 cells of brightness and
+// reflectance under one illuminant, brightness steps at given frames, a
+// flickering light and a focus curve. The video driver model takes a
+// snapshot of it for every frame (scene.h).
+#include "scene.h"
+
+#include <math.h>
+#include <string.h>
+
+#include <mutex>
+#include <vector>
+
+namespace
+{
+
+constexpr unsigned kCells = SIMSOC_SCENE_CELLS;
+constexpr double kDefaultBrightness = 2048.0;
+// The focus filters' value at the curve's peak.
+constexpr double kFvPeak = 60000.0;
+
+// A grey surface's raw colour by colour temperature: warm light is red and
+// short of blue on a raw sensor, daylight the other way round.
+struct Illuminant {
+	double kelvin, r_over_g, b_over_g;
+};
+constexpr Illuminant kIlluminants[] = {
+    {2800, 0.80, 0.36}, {3500, 0.68, 0.45}, {4200, 0.60, 0.53},
+    {5000, 0.54, 0.60}, {6500, 0.47, 0.70}, {7500, 0.43, 0.76},
+};
+
+struct Step {
+	uint64_t frame;
+	double factor;
+};
+
+struct Cell {
+	double bright, r_over_g, b_over_g;
+};
+
+struct Scene {
+	std::mutex mu;
+	Cell cell[kCells][kCells];
+	double illum_r = 1, illum_b = 1;
+	std::vector<Step> steps;
+	double flicker_hz = 0, flicker_depth = 0;
+	uint16_t black = 0;
+	bool curve = false;
+	int32_t peak = 0;
+	double width1 = 1, width2 = 1;
+	uint16_t floor = 0;
+	int32_t focus = 0;
+
+	Scene()
+	{
+		reset();
+	}
+	void reset()
+	{
+		for (auto &row : cell)
+			for (Cell &c : row)
+				c = Cell{kDefaultBrightness, 1, 1};
+		illum_r = illum_b = 1;
+		steps.clear();
+		flicker_hz = flicker_depth = 0;
+		black = 0;
+		curve = false;
+		peak = 0;
+		width1 = width2 = 1;
+		floor = 0;
+		focus = 0;
+	}
+};
+
+Scene &scene()
+{
+	static Scene *s = new Scene;
+	return *s;
+}
+
+bool lookup_illuminant(double kelvin, double *r, double *b)
+{
+	const size_t n = sizeof kIlluminants / sizeof kIlluminants[0];
+	if (!(kelvin >= kIlluminants[0].kelvin && kelvin <= kIlluminants[n - 1].kelvin))
+		return false;
+	for (size_t i = 1; i < n; i++) {
+		const Illuminant &lo = kIlluminants[i - 1], &hi = kIlluminants[i];
+		if (kelvin > hi.kelvin)
+			continue;
+		double t = (kelvin - lo.kelvin) / (hi.kelvin - lo.kelvin);
+		*r = lo.r_over_g + t * (hi.r_over_g - lo.r_over_g);
+		*b = lo.b_over_g + t * (hi.b_over_g - lo.b_over_g);
+		return true;
+	}
+	return false;
+}
+
+// A focus filter's value at distance d from the peak.
+uint16_t focus_value(double d, double width, uint16_t floor)
+{
+	double top = kFvPeak > floor ? kFvPeak : floor;
+	double v = floor + (top - floor) * width * width / (width * width + d * d);
+	return (uint16_t)lround(v);
+}
+
+bool usable(double v)
+{
+	return v >= 0 && isfinite(v);
+}
+
+} // namespace
+
+void scene_snapshot(uint64_t frame, scene_frame *out)
+{
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	double factor = 1;
+	for (const Step &st : s.steps)
+		if (st.frame <= frame)
+			factor *= st.factor;
+	for (unsigned r = 0; r < kCells; r++) {
+		for (unsigned c = 0; c < kCells; c++) {
+			const Cell &cell = s.cell[r][c];
+			out->bright[r][c] = (float)(cell.bright * factor);
+			out->k_r[r][c] = (float)(cell.r_over_g * s.illum_r);
+			out->k_b[r][c] = (float)(cell.b_over_g * s.illum_b);
+		}
+	}
+	out->flicker_hz = s.flicker_hz;
+	out->flicker_depth = s.flicker_depth;
+	out->black = s.black;
+	if (s.curve) {
+		double d = (double)s.focus - (double)s.peak;
+		out->fv1 = focus_value(d, s.width1, s.floor);
+		out->fv2 = focus_value(d, s.width2, s.floor);
+	} else {
+		out->fv1 = out->fv2 = s.floor;
+	}
+}
+
+double scene_flicker_gain(const scene_frame *s, double start, double seconds)
+{
+	if (s->flicker_hz <= 0 || s->flicker_depth == 0)
+		return 1;
+	double w = 2 * M_PI * s->flicker_hz;
+	if (seconds <= 0)
+		return 1 + s->flicker_depth * sin(w * start);
+	return 1 + s->flicker_depth * (cos(w * start) - cos(w * (start + seconds))) / (w * seconds);
+}
+
+extern "C" void simsoc_scene_reset(void)
+{
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.reset();
+}
+
+extern "C" int simsoc_scene_set_uniform(double brightness)
+{
+	if (!usable(brightness))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	for (auto &row : s.cell)
+		for (Cell &c : row)
+			c = Cell{brightness, 1, 1};
+	return 0;
+}
+
+extern "C" int simsoc_scene_set_cell(unsigned col, unsigned row, double brightness, double r_over_g,
+                                     double b_over_g)
+{
+	if (col >= kCells || row >= kCells || !usable(brightness) || !usable(r_over_g) || !usable(b_over_g))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.cell[row][col] = Cell{brightness, r_over_g, b_over_g};
+	return 0;
+}
+
+extern "C" int simsoc_scene_illuminant(double kelvin, double *r_over_g, double *b_over_g)
+{
+	double r, b;
+	if (!lookup_illuminant(kelvin, &r, &b))
+		return -1;
+	if (r_over_g)
+		*r_over_g = r;
+	if (b_over_g)
+		*b_over_g = b;
+	return 0;
+}
+
+extern "C" int simsoc_scene_set_colour_temperature(double kelvin)
+{
+	double r = 1, b = 1;
+	if (kelvin != 0 && !lookup_illuminant(kelvin, &r, &b))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.illum_r = r;
+	s.illum_b = b;
+	return 0;
+}
+
+extern "C" int simsoc_scene_step(uint64_t frame, double factor)
+{
+	if (!usable(factor))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.steps.push_back(Step{frame, factor});
+	return 0;
+}
+
+extern "C" int simsoc_scene_set_flicker(double hz, double depth)
+{
+	if (!usable(hz) || !(depth >= 0 && depth <= 1))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.flicker_hz = hz;
+	s.flicker_depth = depth;
+	return 0;
+}
+
+extern "C" int simsoc_scene_set_black(uint16_t level)
+{
+	if (level > 4095)
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.black = level;
+	return 0;
+}
+
+extern "C" int simsoc_scene_set_focus_curve(int32_t peak_pulses, double width1, double width2, uint16_t floor)
+{
+	if (!(width1 > 0 && isfinite(width1)) || !(width2 > 0 && isfinite(width2)))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.curve = true;
+	s.peak = peak_pulses;
+	s.width1 = width1;
+	s.width2 = width2;
+	s.floor = floor;
+	return 0;
+}
+
+extern "C" void simsoc_scene_move_focus(int32_t steps)
+{
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.focus += steps;
+}
+
+extern "C" int32_t simsoc_scene_focus(void)
+{
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	return s.focus;
+}

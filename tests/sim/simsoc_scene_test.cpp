@@ -1,0 +1,336 @@
+// The video driver model's statistics requests and the scene's steering, at
+// the driver's interface: when a request answers, what the valid flags say,
+// the pre-histogram records of each exposure, the illuminant, the focus
+// curve and the flicker.
+#include "qvd_ioctl.h"
+#include "simsoc.h"
+#include "simsoc_qvd.h"
+#include "simsoc_scene.h"
+#include "simsoc_vin.h"
+
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <math.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+struct Buffers {
+	std::vector<uint8_t> rgb = std::vector<uint8_t>(4 * QVD_STAT_RGB_SIZE);
+	std::vector<uint8_t> cfa = std::vector<uint8_t>(4 * QVD_STAT_CFA_SIZE);
+	std::vector<uint8_t> hist = std::vector<uint8_t>(4 * QVD_STAT_HIST_SIZE);
+	std::vector<uint8_t> prehist = std::vector<uint8_t>(4 * QVD_STAT_PREHIST_SIZE);
+	uint8_t valid[4][4] = {};
+	qvd_img_statistics req{valid[0],   valid[1],   valid[2],    valid[3],
+	                       rgb.data(), cfa.data(), hist.data(), prehist.data()};
+
+	const qvd_cfa_slice *cfa_slice(int c, int s = 0) const
+	{
+		return (const qvd_cfa_slice *)(cfa.data() + c * QVD_STAT_CFA_SIZE) + s;
+	}
+	uint32_t frame() const
+	{
+		return cfa_slice(0)->header.frame;
+	}
+	// The raw mean of the first exposure tile.
+	double ae_mean(int c = 0) const
+	{
+		const qvd_cfa_slice *s = cfa_slice(c);
+		return (double)((uint64_t)s->ae[0].sum << s->header.ae.shift) /
+		       (s->header.ae.width * s->header.ae.height);
+	}
+	// The first AWB tile's red and blue over green.
+	void awb_ratio(double *r, double *b) const
+	{
+		const qvd_awb_tile &t = cfa_slice(0)->awb[0];
+		*r = (double)t.r / t.g;
+		*b = (double)t.b / t.g;
+	}
+};
+
+class Scene : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		simsoc_qvd_reset();
+		simsoc_scene_reset();
+		simsoc_vin_set_framerate(0, 0);
+		fd_ = open(QVD_DEVICE, O_RDWR);
+		ASSERT_GE(fd_, 0);
+	}
+	void TearDown() override
+	{
+		close(fd_);
+		simsoc_qvd_reset();
+		simsoc_scene_reset();
+		simsoc_vin_reset();
+	}
+	void use_board(const simsoc_qvd_board &b)
+	{
+		ASSERT_EQ(simsoc_qvd_set_board(&b), 0);
+	}
+	void expose(int32_t source, uint32_t rows0, uint32_t rows1 = 0)
+	{
+		qvd_vin_sht_agc_group g{};
+		g.source_id = source;
+		g.shutter = qvd_vin_group{source, 0, {rows0, rows1, 0, 0}, {0, 0}};
+		ASSERT_EQ(ioctl(fd_, QVD_IOC_VIN_SET_PENDING_SHT_AGC, &g), 0);
+	}
+	int fetch(Buffers &b, unsigned long code = QVD_IOC_IMG_GET_STATISTICS)
+	{
+		return ioctl(fd_, code, &b.req);
+	}
+	void set_nonblocking(bool on)
+	{
+		int fl = fcntl(fd_, F_GETFL);
+		ASSERT_EQ(fcntl(fd_, F_SETFL, on ? fl | O_NONBLOCK : fl & ~O_NONBLOCK), 0);
+	}
+	int fd_ = -1;
+	Buffers b_;
+};
+
+TEST_F(Scene, EachFrameIsHandedOverOnceUnlessAskedForTheLatestOrReplayed)
+{
+	set_nonblocking(true);
+	EXPECT_EQ(fetch(b_), -1);
+	EXPECT_EQ(errno, EAGAIN);
+	simsoc_vin_tick(0);
+	simsoc_vin_tick(0);
+	ASSERT_EQ(fetch(b_), 0);
+	EXPECT_EQ(b_.frame(), 2u);
+	EXPECT_EQ(fetch(b_), -1);
+	EXPECT_EQ(errno, EAGAIN);
+	b_.cfa[0] = 0;
+	ASSERT_EQ(fetch(b_, QVD_IOC_IMG_GET_LATEST_STATISTICS), 0);
+	EXPECT_EQ(b_.frame(), 2u);
+	simsoc_qvd_replay(1);
+	b_.cfa[0] = 0;
+	ASSERT_EQ(fetch(b_), 0);
+	EXPECT_EQ(b_.frame(), 2u);
+	simsoc_qvd_replay(0);
+	EXPECT_EQ(fetch(b_), -1);
+}
+
+TEST_F(Scene, ValidFlagsNameTheBoardsVins)
+{
+	simsoc_qvd_board board;
+	simsoc_qvd_default_board(&board);
+	board.vin_count = 2;
+	board.vin[1] = board.vin[0];
+	board.vin[1].source_id = 1;
+	use_board(board);
+	memset(b_.valid, 7, sizeof b_.valid);
+	simsoc_vin_tick(0);
+	ASSERT_EQ(fetch(b_), 0);
+	for (int k : {0, 1, 3}) {
+		EXPECT_EQ(b_.valid[k][0], 1) << k;
+		EXPECT_EQ(b_.valid[k][1], 1) << k;
+		EXPECT_EQ(b_.valid[k][2], 0) << k;
+	}
+	for (int c = 0; c < 4; c++)
+		EXPECT_EQ(b_.valid[2][c], 0) << c; // no sensor histogram is made
+	EXPECT_EQ(QVD_STAT_CHAN(b_.cfa_slice(1)->header.chan), 1u);
+	const qvd_rgb_slice *rgb = (const qvd_rgb_slice *)(b_.rgb.data() + QVD_STAT_RGB_SIZE);
+	EXPECT_EQ(QVD_STAT_CHAN(rgb->header.chan), 1u);
+}
+
+TEST_F(Scene, EveryExposureHasItsPreHistogramRecord)
+{
+	simsoc_qvd_board board;
+	simsoc_qvd_default_board(&board);
+	board.vin[0].exposures = 2;
+	board.vin[0].width = 3840;
+	use_board(board);
+	ASSERT_EQ(simsoc_scene_set_uniform(1000), 0);
+	expose(0, 1000, 250);
+	simsoc_vin_tick(0);
+	ASSERT_EQ(fetch(b_), 0);
+	const uint32_t bins[2] = {1000 >> 7, 250 >> 7};
+	for (unsigned e = 0; e < 2; e++) {
+		const uint8_t *rec = b_.prehist.data() + e * QVD_PREHIST_RECORD_SIZE;
+		const qvd_prehist_header *h = (const qvd_prehist_header *)rec;
+		EXPECT_EQ(h->chan & 7, 0);
+		EXPECT_EQ(h->slices, 2); // two slice columns at 3840 pixels
+		const qvd_prehist_slice *sl = (const qvd_prehist_slice *)(rec + sizeof *h);
+		EXPECT_GT(sl[1].bin[1][bins[e]], 0u) << e;
+		EXPECT_EQ(sl[1].bin[1][bins[e] + 1], 0u) << e;
+	}
+	// The CFA statistics are those of exposure 0.
+	EXPECT_NEAR(b_.ae_mean(), 1000, 2);
+}
+
+TEST_F(Scene, WaitForTheNextFrameOfAVinOfTheMask)
+{
+	set_nonblocking(true);
+	EXPECT_EQ(ioctl(fd_, QVD_IOC_WAIT_NEXT_IDSP_FRAME, 0xffffu), -1);
+	EXPECT_EQ(errno, EAGAIN);
+	set_nonblocking(false);
+	EXPECT_EQ(ioctl(fd_, QVD_IOC_WAIT_NEXT_IDSP_FRAME, 0x10000u), -1);
+	EXPECT_EQ(errno, EINVAL);
+	std::atomic<int> rc{1};
+	std::thread t([&] { rc = ioctl(fd_, QVD_IOC_WAIT_NEXT_IDSP_FRAME, 0x4u); });
+	while (simsoc_qvd_stat_waiting() == 0)
+		std::this_thread::yield();
+	simsoc_vin_tick(0); // not in the mask
+	EXPECT_EQ(rc.load(), 1);
+	simsoc_vin_tick(2);
+	t.join();
+	EXPECT_EQ(rc.load(), 0);
+
+	qvd_apply_pending bad{2, 1};
+	EXPECT_EQ(ioctl(fd_, QVD_IOC_APPLY_VIN_IDSP_PENDING_CFG, &bad), -1);
+	EXPECT_EQ(errno, EINVAL);
+}
+
+TEST_F(Scene, TwoReadersShareTheFramesOneEach)
+{
+	constexpr int kFrames = 40;
+	std::atomic<int> got{0};
+	std::vector<uint32_t> seen[2];
+	auto reader = [&](int k) {
+		Buffers b;
+		while (got.load() < kFrames) {
+			if (ioctl(fd_, QVD_IOC_IMG_GET_STATISTICS, &b.req) != 0)
+				break;
+			seen[k].push_back(b.frame());
+			got++;
+		}
+	};
+	std::thread a(reader, 0), c(reader, 1);
+	for (int f = 0; f < kFrames; f++) {
+		while (simsoc_qvd_stat_waiting() == 0)
+			std::this_thread::yield();
+		simsoc_vin_tick(0);
+		while (got.load() <= f)
+			std::this_thread::yield();
+	}
+	// One reader is waiting again, or about to; the other has left. A last
+	// frame, kept readable, ends whichever still waits. Replay is turned on
+	// only after the tick, or a waiting reader would take frame kFrames again.
+	simsoc_vin_tick(0);
+	simsoc_qvd_replay(1);
+	a.join();
+	c.join();
+	std::set<uint32_t> frames;
+	for (auto &s : seen)
+		for (uint32_t f : s)
+			EXPECT_TRUE(frames.insert(f).second || f == kFrames + 1) << f;
+	for (uint32_t f = 1; f <= kFrames; f++)
+		EXPECT_TRUE(frames.count(f)) << f;
+}
+
+TEST_F(Scene, IlluminantTableAndRefusals)
+{
+	double r = 0, b = 0;
+	ASSERT_EQ(simsoc_scene_illuminant(2800, &r, &b), 0);
+	EXPECT_DOUBLE_EQ(r, 0.80);
+	EXPECT_DOUBLE_EQ(b, 0.36);
+	ASSERT_EQ(simsoc_scene_illuminant(7500, &r, &b), 0);
+	EXPECT_DOUBLE_EQ(r, 0.43);
+	EXPECT_DOUBLE_EQ(b, 0.76);
+	ASSERT_EQ(simsoc_scene_illuminant(3150, &r, &b), 0);
+	EXPECT_DOUBLE_EQ(r, 0.74);
+	EXPECT_DOUBLE_EQ(b, 0.405);
+	for (double k : {2799.0, 7501.0, 0.0, (double)NAN})
+		EXPECT_EQ(simsoc_scene_illuminant(k, &r, &b), -1) << k;
+	EXPECT_EQ(simsoc_scene_set_colour_temperature(9000), -1);
+	EXPECT_EQ(simsoc_scene_set_cell(32, 0, 1, 1, 1), -1);
+	EXPECT_EQ(simsoc_scene_set_cell(0, 0, -1, 1, 1), -1);
+	EXPECT_EQ(simsoc_scene_set_cell(0, 0, 1, NAN, 1), -1);
+	EXPECT_EQ(simsoc_scene_set_uniform(-5), -1);
+	EXPECT_EQ(simsoc_scene_set_flicker(100, 1.5), -1);
+	EXPECT_EQ(simsoc_scene_set_black(4096), -1);
+	EXPECT_EQ(simsoc_scene_set_focus_curve(0, 0, 1, 0), -1);
+	EXPECT_EQ(simsoc_scene_step(5, INFINITY), -1);
+	EXPECT_EQ(simsoc_qvd_set_stat_slices(4), -1);
+}
+
+TEST_F(Scene, TheIlluminantColoursAGreySurface)
+{
+	expose(0, 1000);
+	ASSERT_EQ(simsoc_scene_set_uniform(4000), 0);
+	const struct {
+		double kelvin, r, b;
+	} cases[] = {{3500, 0.68, 0.45}, {6500, 0.47, 0.70}, {0, 1, 1}};
+	for (const auto &c : cases) {
+		ASSERT_EQ(simsoc_scene_set_colour_temperature(c.kelvin), 0);
+		simsoc_vin_tick(0);
+		ASSERT_EQ(fetch(b_), 0);
+		double r, b;
+		b_.awb_ratio(&r, &b);
+		EXPECT_NEAR(r, c.r, 0.005) << c.kelvin;
+		EXPECT_NEAR(b, c.b, 0.005) << c.kelvin;
+	}
+}
+
+TEST_F(Scene, FocusValuesFallAwayFromThePeak)
+{
+	expose(0, 1000);
+	ASSERT_EQ(simsoc_scene_set_uniform(2000), 0);
+	auto fv = [&](uint16_t *fv1, uint16_t *fv2, double *luma) {
+		simsoc_vin_tick(0);
+		ASSERT_EQ(fetch(b_), 0);
+		const qvd_cfa_slice *s = b_.cfa_slice(0);
+		*fv1 = s->af[50].fv1;
+		*fv2 = s->af[50].fv2;
+		*luma = (double)((uint64_t)s->af[50].sum << s->header.af.shift);
+	};
+	uint16_t f1, f2;
+	double luma0, luma;
+	fv(&f1, &f2, &luma0);
+	EXPECT_EQ(f1, 0);
+	EXPECT_EQ(f2, 0);
+	ASSERT_EQ(simsoc_scene_set_focus_curve(300, 40, 10, 1000), 0);
+	simsoc_scene_move_focus(100);
+	simsoc_scene_move_focus(200);
+	EXPECT_EQ(simsoc_scene_focus(), 300);
+	fv(&f1, &f2, &luma);
+	EXPECT_EQ(f1, 60000);
+	EXPECT_EQ(f2, 60000);
+	EXPECT_NEAR(luma, luma0, luma0 * 1e-3);
+	simsoc_scene_move_focus(-40); // one width1 away: half way down
+	fv(&f1, &f2, &luma);
+	EXPECT_EQ(f1, 1000 + 59000 / 2);
+	EXPECT_LT(f2, f1);
+	simsoc_scene_move_focus(-100000);
+	fv(&f1, &f2, &luma);
+	EXPECT_LT(f1, 1001);
+	EXPECT_EQ(f2, 1000);
+}
+
+TEST_F(Scene, FlickerCancelsOverWholePeriods)
+{
+	simsoc_qvd_board board;
+	simsoc_qvd_default_board(&board);
+	board.vin[0].line_time = 25; // 400 rows make 10 ms
+	use_board(board);
+	ASSERT_EQ(simsoc_scene_set_uniform(2000), 0);
+	ASSERT_EQ(simsoc_scene_set_flicker(100, 0.5), 0);
+	auto spread = [&](uint32_t rows) {
+		expose(0, rows);
+		double lo = 1e9, hi = 0;
+		for (int f = 0; f < 6; f++) {
+			simsoc_vin_tick(0);
+			EXPECT_EQ(fetch(b_), 0);
+			double m = b_.ae_mean() * 1000 / rows;
+			lo = std::min(lo, m);
+			hi = std::max(hi, m);
+		}
+		return hi - lo;
+	};
+	EXPECT_LT(spread(400), 3);
+	EXPECT_LT(spread(800), 3);
+	EXPECT_GT(spread(100), 300);
+}
+
+} // namespace
