@@ -1,5 +1,6 @@
 // The image kernel brought up for a benchmark: host functions, a region
-// below 4 GiB as the driver maps it, one video context, and the teardown.
+// below 4 GiB as the driver maps it, every context of the pipe, and the
+// teardown.
 #pragma once
 
 #include <sys/mman.h>
@@ -33,8 +34,10 @@ class IkBench
 		arch_.MemSize = size_;
 		vors_img_dsp_set_mem_addr(arch_.MemAddr, 0xA0000000u, size_);
 		vors_img_dsp_init_arch(&arch_);
-		img_dsp_ctx_id cid{pipe_.Pipe, 0, {}};
-		vors_img_dsp_init_ctx(0, &cid, &cid);
+		for (uint8_t c = 0; c < pipe_.CtxNum; c++) {
+			img_dsp_ctx_id cid{pipe_.Pipe, c, {}};
+			vors_img_dsp_init_ctx(0, &cid, &cid);
+		}
 	}
 	~IkBench()
 	{

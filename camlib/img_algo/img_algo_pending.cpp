@@ -32,8 +32,3 @@ awb_chan_store *awb_get_chan_store(int chan)
 {
 	return chan >= 0 && chan < IMG_MAX_CHANNELS ? &awb_store[chan] : NULL;
 }
-
-int img_hdr_get_enable(int)
-{
-	return 0;
-}

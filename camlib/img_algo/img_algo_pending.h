@@ -1,7 +1,7 @@
 /* What the channel description, the posting and the statistics parser call
  * of 3A modules that are not written yet, under the names those modules
  * will give them: the filter pipeline's noise level, the adaptive local
- * exposure's reset, the white-balance store and the HDR enable. */
+ * exposure's reset and the white-balance store. */
 #ifndef CAMLIB_IMG_ALGO_IMG_ALGO_PENDING_H
 #define CAMLIB_IMG_ALGO_IMG_ALGO_PENDING_H
 
@@ -22,8 +22,5 @@ typedef struct awb_chan_store {
 } awb_chan_store;
 /* NULL for a channel outside 0..3. */
 awb_chan_store *awb_get_chan_store(int chan);
-
-/* HDR: the channel's HDR enable. */
-int img_hdr_get_enable(int chan);
 
 #endif

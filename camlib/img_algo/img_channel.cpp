@@ -6,6 +6,7 @@
 #include "img_adj_settings.h"
 #include "img_algo_pending.h"
 #include "img_dsp_raw.h"
+#include "img_hdr_params.h"
 #include "img_lib.h"
 #include "smooth_change.h"
 

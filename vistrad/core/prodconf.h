@@ -144,8 +144,20 @@ struct prodconf_area {
 	int32_t ystop;
 };
 
+// A channel's areas, inclusive corners. The product area comes from the
+// configuration; the capture-mode step writes the sensor's windows after it
+// (all zero until a mode was applied). The D-Bus front-end reports all nine
+// in this order.
 struct prodconf_channel_block {
-	struct prodconf_area area;
+	struct prodconf_area area; // prod_area
+	struct prodconf_area usable_sensor_area;
+	struct prodconf_area full_sensor_area;
+	struct prodconf_area sensor_area;
+	struct prodconf_area dp_offset;
+	struct prodconf_area dp_area;
+	struct prodconf_area img_area;
+	struct prodconf_area full_frame_area;
+	struct prodconf_area max_stats_area;
 };
 
 struct prodconf_item_kind {

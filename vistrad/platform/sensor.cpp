@@ -63,3 +63,8 @@ int sensor_mode_is_wdr(struct sensor *, uint32_t)
 {
 	return 0;
 }
+
+int32_t sensor_get_mode_max_fps(struct sensor *, uint32_t, int)
+{
+	return -1;
+}

@@ -36,6 +36,8 @@ int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t
 int32_t sensor_get_line_time(struct sensor *sensor);                                         // 0
 // Whether the mode has a WDR variant.
 int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0
+// The mode's highest frame rate (Q14) at a frequency (0: 60 Hz, 1: 50 Hz).
+int32_t sensor_get_mode_max_fps(struct sensor *sensor, uint32_t mode, int frequency); // -1
 // The frame rate the video input runs at, for the sensor's timing and
 // exposure limits (the SoC sensor modules).
 void sensor_update_framerate(struct sensor *sensor, int32_t stream_id, double framerate);

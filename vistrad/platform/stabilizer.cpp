@@ -22,4 +22,9 @@ int stabilizer_set_exposure_delay(struct stabilizer *, int, struct prodconf *)
 	return -1;
 }
 
+int stabilizer_set_pause(struct stabilizer *, int32_t, int)
+{
+	return -1;
+}
+
 void stabilizer_set_frame_geometry(struct stabilizer *, int, int32_t, int32_t, int32_t) {}

@@ -11,6 +11,7 @@
 #include "dbus_interface.h"
 #include "exposure_reset.h"
 #include "imagecontrol.h"
+#include "legacy.h"
 #include "quick_introspect/quick_introspect.h"
 #include "videocontrol.h"
 
@@ -673,6 +674,7 @@ void dbus_api_free(struct dbus_api *api)
 		dbus_service_free(api->services[i]);
 	g_hash_table_destroy(api->configs);
 	g_free(api);
+	legacy_maps_free();
 }
 
 void dbus_api_set_config(struct dbus_api *api, int32_t stream_id, const struct dbus_api_config *config)

@@ -9,20 +9,16 @@
 #include <string.h>
 
 #include <algorithm>
-#include <atomic>
-#include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "../../log_capture.h"
-#include "bus_client.h"
 #include "core/daemon.h"
 #include "core/param_db.h"
 #include "core/param_map.h"
 #include "core/prodconf.h"
 #include "core/prodconf_dbus_api_config.h"
+#include "frontend_fixture.h"
 #include "frontends/dbus_api/dbus_api.h"
 #include "frontends/dbus_api/dbus_interface.h"
 #include "test_tables.h"
@@ -57,26 +53,6 @@ void use_wide_table()
 	param_map_use_table(wide_table.data());
 }
 
-// Runs fn on a helper thread while the main loop serves the daemon side.
-void off_loop(const std::function<void()> &fn)
-{
-	std::atomic<bool> done{false};
-	std::thread t([&] {
-		fn();
-		done = true;
-		g_main_context_wakeup(nullptr);
-	});
-	while (!done)
-		g_main_context_iteration(nullptr, TRUE);
-	t.join();
-}
-
-void drain()
-{
-	while (g_main_context_iteration(nullptr, FALSE))
-		;
-}
-
 dbus_api_config config_with(uint8_t first)
 {
 	dbus_api_config c;
@@ -85,38 +61,21 @@ dbus_api_config config_with(uint8_t first)
 	return c;
 }
 
-class FrontEnd : public ::testing::Test
+class FrontEnd : public BusFrontEnd
 {
       protected:
 	static void SetUpTestSuite()
 	{
-		// A GLib warning or critical on the daemon side fails the test.
-		g_log_set_always_fatal(
-		    (GLogLevelFlags)(G_LOG_LEVEL_ERROR | G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING));
 		use_wide_table();
-		param_map_init();
-		param_db_init();
-		conf = static_cast<prodconf *>(g_malloc0(sizeof(prodconf)));
-		daemon_get_context()->conf = conf;
+		init_daemon_side(static_cast<prodconf *>(g_malloc0(sizeof(prodconf))));
 	}
 
 	void SetUp() override
 	{
-		conf->use_stream = 1;
-		param_db_set_default_stream(0);
+		BusFrontEnd::SetUp();
 		for (uint32_t id : {3u, 5u, 12u, 67u, 79u, 80u, 94u, 98u})
 			ASSERT_EQ(0, param_reset(id, 0)) << id;
 		test_tables_reset_counts();
-		bus = std::make_unique<BusClient>();
-		client = bus->connection;
-		ASSERT_NE(nullptr, client);
-	}
-
-	void TearDown() override
-	{
-		stop();
-		bus.reset();
-		drain();
 	}
 
 	// The front-end on the bus with stream 0 configured.
@@ -130,117 +89,22 @@ class FrontEnd : public ::testing::Test
 		wait_for_owner(mode == 1 ? "com.tovi.VideoControl" : kService);
 	}
 
-	void stop()
-	{
-		if (!api)
-			return;
-		param_db_set_dbus_api(nullptr);
-		dbus_api_free(api);
-		api = nullptr;
-		drain();
-	}
-
-	void wait_for_owner(const char *name)
-	{
-		bool seen = false;
-		guint watch = g_bus_watch_name_on_connection(
-		    client, name, G_BUS_NAME_WATCHER_FLAGS_NONE,
-		    [](GDBusConnection *, const char *, const char *, gpointer data) {
-			    *static_cast<bool *>(data) = true;
-		    },
-		    nullptr, &seen, nullptr);
-		while (!seen)
-			g_main_context_iteration(nullptr, TRUE);
-		g_bus_unwatch_name(watch);
-	}
-
-	// A call answered before this returns; signals emitted before the
-	// answer have been delivered too.
-	GVariant *call(const char *path, const char *interface, const char *method, GVariant *parameters,
-	               std::string *error_text = nullptr)
-	{
-		GVariant *reply = nullptr;
-		GError *error = nullptr;
-		if (parameters)
-			g_variant_ref_sink(parameters);
-		off_loop([&] {
-			reply = g_dbus_connection_call_sync(client, kService, path, interface, method,
-			                                    parameters, nullptr, G_DBUS_CALL_FLAGS_NONE,
-			                                    20000, nullptr, &error);
-		});
-		if (parameters)
-			g_variant_unref(parameters);
-		if (error) {
-			if (error_text) {
-				gchar *remote = g_dbus_error_get_remote_error(error);
-				g_dbus_error_strip_remote_error(error);
-				*error_text = std::string(remote ? remote : "") + ": " + error->message;
-				g_free(remote);
-			}
-			g_error_free(error);
-		}
-		flush();
-		return reply;
-	}
-
-	// Every signal the daemon side sent before a round trip through its own
-	// connection has been delivered.
-	void flush()
-	{
-		off_loop([&] {
-			GVariant *r = g_dbus_connection_call_sync(
-			    client, kService, "/", "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr,
-			    G_DBUS_CALL_FLAGS_NONE, 20000, nullptr, nullptr);
-			if (r)
-				g_variant_unref(r);
-		});
-		drain();
-	}
-
 	std::string get(const char *interface, const char *name, const char *path = kStream0,
 	                std::string *error = nullptr)
 	{
-		GVariant *r = call(path, "org.freedesktop.DBus.Properties", "Get",
-		                   g_variant_new("(ss)", interface, name), error);
-		if (!r)
-			return "(none)";
-		GVariant *value = g_variant_get_child_value(r, 0);
-		g_variant_unref(r);
-		return printed(value);
+		return BusFrontEnd::get(path, interface, name, error);
 	}
 
 	std::string set(const char *interface, const char *name, GVariant *value, const char *path = kStream0)
 	{
-		std::string error;
-		GVariant *r = call(path, "org.freedesktop.DBus.Properties", "Set",
-		                   g_variant_new("(ssv)", interface, name, value), &error);
-		if (r) {
-			g_variant_unref(r);
-			return "ok";
-		}
-		return error;
-	}
-
-	int32_t stored(uint32_t id, int32_t stream_id = 0)
-	{
-		int32_t v = -12345;
-		param_get_int(id, stream_id, &v);
-		return v;
+		return BusFrontEnd::set(path, interface, name, value);
 	}
 
 	std::vector<BusSignal> take_signals()
 	{
 		return bus->take_signals();
 	}
-
-	static prodconf *conf;
-	dbus_api *api = nullptr;
-	std::unique_ptr<BusClient> bus;
-	GDBusConnection *client = nullptr;
-	LogCapture log;
 };
-
-prodconf *FrontEnd::conf;
 
 TEST_F(FrontEnd, ObjectPathsAndRouting)
 {

@@ -11,6 +11,7 @@
 #include "core/param_db.h"
 #include "frontends/dbus_api/dbus_api.h"
 #include "frontends/dbus_api/dbus_interface.h"
+#include "frontends/dbus_api/imagecontrol.h"
 
 namespace
 {
@@ -51,75 +52,6 @@ GVariant *old_call(GVariant *, daemon_context *, int32_t, GError **)
 {
 	debug_output(DEBUG_INFO, 0, "test tables: old call ran\n");
 	return nullptr;
-}
-
-const char *interface_arg(GVariant *parameters, GVariant **second)
-{
-	const char *name = nullptr;
-	g_variant_get(parameters, "(&s@*)", &name, second);
-	return name;
-}
-
-GVariant *wrap(GVariant *value)
-{
-	return value ? g_variant_new_tuple(&value, 1) : nullptr;
-}
-
-GVariant *get_properties(GVariant *parameters, daemon_context *, GDBusMethodInvocation *invocation, int32_t,
-                         GError **error)
-{
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	GVariant *result =
-	    dbus_object_get_properties(dbus_object_from_invocation(invocation), name,
-	                               g_dbus_method_invocation_get_sender(invocation), names, error);
-	g_variant_unref(names);
-	return wrap(result);
-}
-
-GVariant *set_properties(GVariant *parameters, daemon_context *, GDBusMethodInvocation *invocation, int32_t,
-                         GError **error)
-{
-	GVariant *pairs = nullptr;
-	const char *name = interface_arg(parameters, &pairs);
-	gboolean ok =
-	    dbus_object_set_properties(dbus_object_from_invocation(invocation), name,
-	                               g_dbus_method_invocation_get_sender(invocation), pairs, error);
-	g_variant_unref(pairs);
-	return g_variant_new("(b)", ok);
-}
-
-GVariant *get_defaults(GVariant *parameters, daemon_context *, GDBusMethodInvocation *invocation, int32_t,
-                       GError **error)
-{
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	GVariant *result =
-	    dbus_object_get_default_values(dbus_object_from_invocation(invocation), name, names, error);
-	g_variant_unref(names);
-	return wrap(result);
-}
-
-GVariant *restore(GVariant *parameters, daemon_context *, GDBusMethodInvocation *invocation, int32_t,
-                  GError **error)
-{
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	gboolean ok = dbus_object_restore_to_default_values(dbus_object_from_invocation(invocation), name,
-	                                                    names, error);
-	g_variant_unref(names);
-	return g_variant_new("(b)", ok);
-}
-
-GVariant *get_ranges(GVariant *parameters, daemon_context *, GDBusMethodInvocation *invocation, int32_t,
-                     GError **error)
-{
-	GVariant *names = nullptr;
-	const char *name = interface_arg(parameters, &names);
-	GVariant *result =
-	    dbus_object_get_ranges(dbus_object_from_invocation(invocation), name, names, error);
-	g_variant_unref(names);
-	return wrap(result);
 }
 
 const dbus_interface_property stream_properties[] = {
@@ -172,29 +104,6 @@ const dbus_interface_property legacy_properties[] = {
      nullptr, nullptr},
 };
 
-const dbus_interface_arg names_args[] = {
-    {"interface_name", "s", DBUS_ARG_IN, nullptr, nullptr, 0},
-    {"property_names", "as", DBUS_ARG_IN, nullptr, nullptr, 0},
-    {"values", "a{sv}", DBUS_ARG_OUT, nullptr, nullptr, 0},
-};
-const dbus_interface_arg set_args[] = {
-    {"interface_name", "s", DBUS_ARG_IN, nullptr, nullptr, 0},
-    {"properties", "a(sv)", DBUS_ARG_IN, nullptr, nullptr, 0},
-    {"status", "b", DBUS_ARG_OUT, nullptr, nullptr, 0},
-};
-const dbus_interface_arg restore_args[] = {
-    {"interface_name", "s", DBUS_ARG_IN, nullptr, nullptr, 0},
-    {"properties", "as", DBUS_ARG_IN, nullptr, nullptr, 0},
-    {"status", "b", DBUS_ARG_OUT, nullptr, nullptr, 0},
-};
-const dbus_interface_method properties_methods[] = {
-    {"GetProperties", nullptr, get_properties, names_args, 3, nullptr, nullptr, 0},
-    {"SetProperties", nullptr, set_properties, set_args, 3, nullptr, nullptr, 0},
-    {"GetDefaultValues", nullptr, get_defaults, names_args, 3, nullptr, nullptr, 0},
-    {"RestoreToDefaultValues", nullptr, restore, restore_args, 3, nullptr, nullptr, 0},
-    {"GetRanges", nullptr, get_ranges, names_args, 3, nullptr, nullptr, 0},
-};
-
 dbus_interface *stream_interface()
 {
 	dbus_interface_builder b = {};
@@ -203,13 +112,6 @@ dbus_interface *stream_interface()
 	dbus_interface_builder_add_properties(&b, late_properties, G_N_ELEMENTS(late_properties));
 	dbus_interface_builder_add_signals(&b, signals, G_N_ELEMENTS(signals));
 	return dbus_interface_new("com.tovi.Test.Stream", &b);
-}
-
-dbus_interface *properties_interface()
-{
-	dbus_interface_builder b = {};
-	dbus_interface_builder_add_methods(&b, properties_methods, G_N_ELEMENTS(properties_methods));
-	return dbus_interface_new("com.tovi.Test.Properties", &b);
 }
 
 dbus_interface *legacy_interface()
@@ -252,7 +154,7 @@ extern "C" void __wrap__Z26imagecontrol_build_objectsP12dbus_serviceiPK15dbus_ap
 	dbus_object *object = dbus_service_get_object(service, stream_id, 0, DBUS_API_IMAGECONTROL_PATH);
 	dbus_interface **set = g_new0(dbus_interface *, 3);
 	set[0] = stream_interface();
-	set[1] = properties_interface();
+	set[1] = imagecontrol_properties_interface_new("com.tovi.Test.Properties");
 	set[2] = legacy_interface();
 	dbus_object_set_interfaces(object, set, 3);
 }
