@@ -22,7 +22,5 @@ int simsoc_errno_from_text(const char *text);
 // listener must not call back into the tick files' steering. At most a few.
 typedef void (*simsoc_vin_tick_listener)(unsigned vin);
 void simsoc_vin_add_tick_listener(simsoc_vin_tick_listener fn);
-// The input's video started or stopped: its clock follows (vin_idsp.cpp).
-void simsoc_vin_video_changed(unsigned vin);
 
 #endif

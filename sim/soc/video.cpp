@@ -2,7 +2,6 @@
 #include "qvd.h"
 #include "qvd_netlink.h"
 #include "simsoc.h"
-#include "simsoc_internal.h"
 #include "simsoc_netlink.h"
 #include "simsoc_qvd.h"
 #include "simsoc_video.h"
@@ -38,7 +37,7 @@ bool any_running(const Video &v)
 
 // The DSP runs while any input does. When it starts, the kernel has the
 // library prepare and start its 3A; before it stops, the 3A is stopped and
-// its answer awaited while the input still ticks, so the library's frame
+// its answer awaited while the DSP still runs, so the library's frame
 // thread never waits on a DSP that will not tick again.
 int set_running(unsigned vin, bool run)
 {
@@ -61,7 +60,6 @@ int set_running(unsigned vin, bool run)
 	bool now = any_running(v);
 	qvd_board_set_dsp_state(now ? 2 : 0);
 	lk.unlock();
-	simsoc_vin_video_changed(vin);
 	if (now && !was) {
 		simsoc_netlink_command(QVD_NETLINK_PREPARE_AAA, kReplyMs);
 		simsoc_netlink_command(QVD_NETLINK_START_AAA, kReplyMs);

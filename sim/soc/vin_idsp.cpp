@@ -5,7 +5,6 @@
 // clock and step ticks by hand (simsoc_vin.h).
 #include "simsoc.h"
 #include "simsoc_internal.h"
-#include "simsoc_video.h"
 #include "simsoc_vin.h"
 #include "vorsalind_proc.h"
 
@@ -75,11 +74,9 @@ Clock::duration period_of(double fps)
 	return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / fps));
 }
 
-// An input's clock runs while its video runs, or while a tick file of it
-// is open (tests that tick without starting the video).
-bool clocked(const Input &in, unsigned vin)
+bool clocked(const Input &in)
 {
-	return (!in.files.empty() || simsoc_video_running(vin)) && rate_of(in) > 0;
+	return !in.files.empty() && rate_of(in) > 0;
 }
 
 // Models that follow the frames (the video driver takes pending exposures
@@ -110,9 +107,8 @@ void run_clock()
 	for (;;) {
 		bool any = false;
 		Clock::time_point earliest;
-		for (unsigned v = 0; v < SIMSOC_VIN_INPUTS; v++) {
-			const Input &in = t.inputs[v];
-			if (!clocked(in, v))
+		for (const Input &in : t.inputs) {
+			if (!clocked(in))
 				continue;
 			if (!any || in.next < earliest)
 				earliest = in.next;
@@ -126,7 +122,7 @@ void run_clock()
 		Clock::time_point now = Clock::now();
 		for (unsigned v = 0; v < SIMSOC_VIN_INPUTS; v++) {
 			Input &in = t.inputs[v];
-			if (!clocked(in, v) || in.next > now)
+			if (!clocked(in) || in.next > now)
 				continue;
 			tick_locked(t, v);
 			in.next += period_of(rate_of(in));
@@ -140,7 +136,7 @@ void run_clock()
 void schedule_locked(Ticks &t, unsigned vin)
 {
 	Input &in = t.inputs[vin];
-	if (!clocked(in, vin))
+	if (!clocked(in))
 		return;
 	in.next = Clock::now() + period_of(rate_of(in));
 	t.cv.notify_all();
@@ -297,13 +293,4 @@ void simsoc_vin_add_tick_listener(simsoc_vin_tick_listener fn)
 		return;
 	listeners[n] = fn;
 	listener_count.store(n + 1, std::memory_order_release);
-}
-
-void simsoc_vin_video_changed(unsigned vin)
-{
-	if (vin >= SIMSOC_VIN_INPUTS)
-		return;
-	Ticks &t = ticks();
-	std::lock_guard<std::mutex> lk(t.mu);
-	schedule_locked(t, vin);
 }
