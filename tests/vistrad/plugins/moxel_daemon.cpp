@@ -36,7 +36,6 @@
 #include "libcl.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
-#include "simsoc_video.h"
 #include "simsoc_vin.h"
 
 namespace
@@ -190,13 +189,13 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	algo_group_insert(group, step);
 	control_add_group(engine, group);
 	// The camera library comes up as the platform's video-mode set brings
-	// it, and the kernel starts its 3A with the video.
-	if (libcl_init(1024, 1, nullptr, nullptr) != 1 || simsoc_video_start(0) != 0)
+	// it; the kernel starts its 3A when the platform starts the video.
+	if (libcl_init(1024, 1, nullptr, nullptr) != 1)
 		debug_output(DEBUG_ERROR, 0, "moxel: camera library not started\n");
 	if (env_number("MOXEL_START_TICK") == 1) {
-		int started = platform_sync_config_for_stream(control_get_platform(engine), 0);
+		int tick = platform_sync_config_for_stream(control_get_platform(engine), 0);
 		debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n",
-		             started == -255 ? "started" : "failed");
+		             tick == -255 ? "started" : "failed");
 	} else {
 		debug_output(DEBUG_INFO, 0, "moxel: loaded\n");
 	}
