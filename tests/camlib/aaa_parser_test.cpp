@@ -3,6 +3,7 @@
  * last result, the pre-histograms and the sensor histogram. */
 #include "aaa_parser.h"
 #include "algo_fixture.h"
+#include "awb.h"
 #include "img_algo_pending.h"
 #include "stat_fixture.h"
 
