@@ -136,7 +136,8 @@ static void calib_check(awb_data *d)
 	const uint32_t *gl = d->calib_ref[2], *gh = d->calib_ref[3];
 	if (absdiff(ul[0], gl[0]) > d->calib_thr[0] || absdiff(ul[2], gl[2]) > d->calib_thr[1] ||
 	    absdiff(uh[0], gh[0]) > d->calib_thr[0] || absdiff(uh[2], gh[2]) > d->calib_thr[1]) {
-		printf("------ AWB calibration value invalid  ( unsuitable for calibration threshold ) ------\n");
+		printf("------ AWB calibration value invalid  ( unsuitable for calibration threshold ) "
+		       "------\n");
 		return;
 	}
 	const uint32_t *unit[2] = {ul, uh}, *golden[2] = {gl, gh};
@@ -163,10 +164,12 @@ static int correct(const awb_data *d, uint32_t g[3], uint32_t direction)
 		return -1;
 	const uint32_t *ul = d->calib_ref[0], *uh = d->calib_ref[1];
 	/* Red gains grow towards the high reference, blue gains shrink. */
-	uint32_t fr = g[0] <= ul[0] ? d->calib_factor[0][0]
-	                            : calib_factor(g[0], ul[0], uh[0], d->calib_factor[0][0], d->calib_factor[1][0]);
-	uint32_t fb = g[2] <= uh[2] ? d->calib_factor[1][2]
-	                            : calib_factor(g[2], uh[2], ul[2], d->calib_factor[1][2], d->calib_factor[0][2]);
+	uint32_t fr = g[0] <= ul[0]
+	                  ? d->calib_factor[0][0]
+	                  : calib_factor(g[0], ul[0], uh[0], d->calib_factor[0][0], d->calib_factor[1][0]);
+	uint32_t fb = g[2] <= uh[2]
+	                  ? d->calib_factor[1][2]
+	                  : calib_factor(g[2], uh[2], ul[2], d->calib_factor[1][2], d->calib_factor[0][2]);
 	uint32_t f[3] = {fr, AWB_UNITY, fb};
 	for (int i = 0; i < 3; i += 2) {
 		if (direction == AWB_CORRECT_MUL)
@@ -261,7 +264,8 @@ static bool search_range(const awb_data *d, const aaa_parse_result *s, uint32_t 
 	for (int z = 0; z < AWB_ZONES; z++) {
 		if (!acc[z].tiles)
 			continue;
-		uint64_t wz = d->light_weight[z] * (acc[z].weight / acc[z].tiles) * acc[z].tiles * acc[z].tiles;
+		uint64_t wz =
+		    d->light_weight[z] * (acc[z].weight / acc[z].tiles) * acc[z].tiles * acc[z].tiles;
 		sum_r += (unsigned __int128)(acc[z].r / acc[z].weight) * wz;
 		sum_b += (unsigned __int128)(acc[z].b / acc[z].weight) * wz;
 		sum_w += wz;
@@ -316,7 +320,8 @@ static void centre_grey(awb_data *d, const aaa_parse_result *s, uint32_t out[3])
 
 /* Grey world over the tiles of the luma range, the brighter ones counting
  * less. */
-static bool weighted_grey(const awb_data *d, const aaa_parse_result *s, const uint32_t prev[3], uint32_t out[3])
+static bool weighted_grey(const awb_data *d, const aaa_parse_result *s, const uint32_t prev[3],
+                          uint32_t out[3])
 {
 	uint64_t sum[3] = {0, 0, 0}, n = 0;
 	uint32_t tiles = tile_count(s);
@@ -586,7 +591,8 @@ static int awb_control(awb_instance *inst, aaa_parse_result *s, cl_aaa_block *o)
 		return 0;
 	}
 	uint64_t w = d->weight;
-	uint32_t blended[3] = {(uint32_t)(((AWB_MAX_WEIGHT - w) * p[0] + w * n[0]) / AWB_MAX_WEIGHT), AWB_UNITY,
+	uint32_t blended[3] = {(uint32_t)(((AWB_MAX_WEIGHT - w) * p[0] + w * n[0]) / AWB_MAX_WEIGHT),
+	                       AWB_UNITY,
 	                       (uint32_t)(((AWB_MAX_WEIGHT - w) * p[2] + w * n[2]) / AWB_MAX_WEIGHT)};
 	put_out(o, blended);
 	trace("[AWB]>>>STEP3: r_gain =%d,b_gain =%d\n", (int)blended[0], (int)blended[2]);
@@ -941,7 +947,8 @@ static void follow(int c, cl_aaa_block *blocks)
 	uint32_t src = awb.info[c].follow_chan & 0xff;
 	if (src >= (uint32_t)awb.count) {
 		if (!awb.follow_warned[c])
-			printf("awb: channel %d follows channel %u, which has no white balance; it keeps its own\n",
+			printf("awb: channel %d follows channel %u, which has no white balance; it keeps its "
+			       "own\n",
 			       c, src);
 		awb.follow_warned[c] = true;
 		return;
@@ -1014,12 +1021,14 @@ template <typename Op> static int each_instance(const void *arg, uint32_t mask, 
 
 int awb_set_speed_by_mask(const uint8_t *speeds, uint32_t mask)
 {
-	return each_instance(speeds, mask, [&](awb_instance *i, int c) { return i->set_speed(i, speeds[c]); });
+	return each_instance(speeds, mask,
+	                     [&](awb_instance *i, int c) { return i->set_speed(i, speeds[c]); });
 }
 
 int awb_set_method_by_mask(const uint32_t *methods, uint32_t mask)
 {
-	return each_instance(methods, mask, [&](awb_instance *i, int c) { return i->set_method(i, methods[c]); });
+	return each_instance(methods, mask,
+	                     [&](awb_instance *i, int c) { return i->set_method(i, methods[c]); });
 }
 
 int awb_get_method_all(uint32_t *out)
@@ -1080,7 +1089,8 @@ int awb_set_calibration_by_mask(const uint32_t *unit, const uint32_t *golden, ui
 
 int awb_set_custom_gain_by_mask(const uint32_t *gains, uint32_t mask)
 {
-	return each_instance(gains, mask, [&](awb_instance *i, int c) { return i->set_custom_gain(i, gains + 3 * c); });
+	return each_instance(gains, mask,
+	                     [&](awb_instance *i, int c) { return i->set_custom_gain(i, gains + 3 * c); });
 }
 
 int awb_get_gray_gain_all(uint32_t *out)

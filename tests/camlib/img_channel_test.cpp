@@ -3,8 +3,8 @@
  * estimate. */
 #include "aaa_parser.h"
 #include "algo_fixture.h"
-#include "ik_ctx.h"
 #include "awb.h"
+#include "ik_ctx.h"
 #include "img_algo_pending.h"
 #include "img_channel.h"
 #include "img_dsp_raw.h"
