@@ -24,12 +24,12 @@ typedef struct le_chan {
 	uint64_t total; /* of the histogram, once it had pixels */
 } le_chan;
 
-static le_chan le[IMG_MAX_CHANNELS] = {
-    {0, LE_DEFAULT_STRENGTH, {0, LE_DEFAULT_OFFSET, 0, 0}, 0, 0},
-    {0, LE_DEFAULT_STRENGTH, {0, LE_DEFAULT_OFFSET, 0, 0}, 0, 0},
-    {0, LE_DEFAULT_STRENGTH, {0, LE_DEFAULT_OFFSET, 0, 0}, 0, 0},
-    {0, LE_DEFAULT_STRENGTH, {0, LE_DEFAULT_OFFSET, 0, 0}, 0, 0},
-};
+#define LE_AT_LOAD                                                                                           \
+	{                                                                                                    \
+		0, LE_DEFAULT_STRENGTH, {0, LE_DEFAULT_OFFSET, 0, 0}, 0, 0                                   \
+	}
+
+static le_chan le[IMG_MAX_CHANNELS] = {LE_AT_LOAD, LE_AT_LOAD, LE_AT_LOAD, LE_AT_LOAD};
 
 /* The library's linear map in 64 bits: histogram totals outgrow 32. */
 static int64_t map64(int64_t x, int64_t x0, int64_t x1, int64_t y0, int64_t y1)
@@ -53,6 +53,12 @@ int img_adj_le_init(void)
 		l.total = 0;
 	}
 	return 0;
+}
+
+void img_adj_le_reset(void)
+{
+	for (le_chan &l : le)
+		l = le_chan LE_AT_LOAD;
 }
 
 int img_adj_le_set_enable(const uint32_t *enable, uint32_t mask)

@@ -40,4 +40,8 @@ int img_adj_le_curve(const img_adj_le_params *params, uint16_t *curve);
 /* The parameters the channel's last update stored; -1 outside 0..3. */
 int img_adj_le_get_params(int32_t chan, img_adj_le_params *out);
 
+/* Tests only: everything back to its state at load, hold and amplitude
+ * included (the initialisation keeps them). */
+void img_adj_le_reset(void);
+
 #endif
