@@ -79,7 +79,10 @@ struct Frame {
 			for (uint32_t i = 0; i < AWB_TILES; i++) {
 				uint32_t g = 4000 + (i * 37) % 2000;
 				r.set.awb[i] = aaa_awb_tile{g * 1024 / (1300 + (i * 53) % 1200),
-				                            g, g * 1024 / (1350 + (i * 71) % 1500), 20 + i % 30, {}};
+				                            g,
+				                            g * 1024 / (1350 + (i * 71) % 1500),
+				                            20 + i % 30,
+				                            {}};
 			}
 			blocks[c].wb_r_gain = blocks[c].wb_g_gain = blocks[c].wb_b_gain = 1024;
 		}
@@ -101,7 +104,8 @@ void report(benchmark::State &state, double seconds, int failed)
 	if (failed)
 		state.SkipWithError("a run failed");
 	if (state.iterations())
-		state.counters["frame_share_pct"] = 100.0 * seconds / (double)state.iterations() / kFrameSeconds;
+		state.counters["frame_share_pct"] =
+		    100.0 * seconds / (double)state.iterations() / kFrameSeconds;
 }
 
 double seconds_since(Clock::time_point t0)

@@ -1115,14 +1115,14 @@ int awb_set_tile_weights_by_mask(const uint8_t *weights, uint32_t mask)
 	});
 }
 
-int awb_set_warmth_channel(const void *block, int32_t chan)
+int awb_set_warmth_channel(const uint8_t *block, int chan)
 {
 	if (chan < 0 || chan >= AWB_MAX_CHANNELS) {
 		printf("error: illegal channel id [%d].\n", chan);
 		return -1;
 	}
 	return each_instance(block, 1u << chan,
-	                     [&](awb_instance *i, int) { return i->set_warmth(i, (const uint8_t *)block); });
+	                     [&](awb_instance *i, int) { return i->set_warmth(i, block); });
 }
 
 void awb_set_debug_level(uint32_t level)

@@ -191,7 +191,7 @@ int awb_get_gray_gain_all(uint32_t *out);
 int awb_calib_correct_all(uint32_t *gains, const uint32_t *direction);
 int awb_set_tile_weights_by_mask(const uint8_t *weights, uint32_t mask);
 /* Filter 1's warmth scales (8 bytes) for one channel. */
-int awb_set_warmth_channel(const void *block, int32_t chan);
+int awb_set_warmth_channel(const uint8_t *block, int chan);
 void awb_set_debug_level(uint32_t level);
 
 /* The channel's store record; NULL outside 0..3. */

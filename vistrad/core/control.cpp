@@ -486,13 +486,13 @@ void control_add_light_sensor(struct control *engine, struct light_sensor *senso
 		platform_add_light_sensor(engine->platform, sensor, stream_id);
 }
 
-void control_add_focus(struct control *engine, struct focus *focus, int32_t stream_id)
+void control_add_focus(struct control *engine, struct focus_object *focus, int32_t stream_id)
 {
 	if (engine)
 		platform_add_focus(engine->platform, focus, stream_id);
 }
 
-void control_add_zoom(struct control *engine, struct zoom *zoom, int32_t stream_id)
+void control_add_zoom(struct control *engine, struct zoom_object *zoom, int32_t stream_id)
 {
 	if (engine)
 		platform_add_zoom(engine->platform, zoom, stream_id);

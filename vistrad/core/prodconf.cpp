@@ -99,10 +99,10 @@ gboolean hand_to_platform(control *engine, uint32_t type, void *item, int32_t st
 		control_add_ircut(engine, static_cast<ircut *>(item), stream_id);
 		return TRUE;
 	case PRODCONF_STATE_ZOOM:
-		control_add_zoom(engine, static_cast<zoom *>(item), stream_id);
+		control_add_zoom(engine, static_cast<zoom_object *>(item), stream_id);
 		return TRUE;
 	case PRODCONF_STATE_FOCUS:
-		control_add_focus(engine, static_cast<focus *>(item), stream_id);
+		control_add_focus(engine, static_cast<focus_object *>(item), stream_id);
 		return TRUE;
 	case PRODCONF_STATE_STABILIZER:
 		control_add_stabilizer(engine, static_cast<stabilizer *>(item), stream_id);

@@ -232,7 +232,7 @@ int platform_get_iris_count(struct platform *platform, int32_t stream_id)
 
 /* focus and zoom units */
 
-void platform_add_focus(struct platform *platform, struct focus *focus, int32_t stream_id)
+void platform_add_focus(struct platform *platform, struct focus_object *focus, int32_t stream_id)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
 	if (!c)
@@ -246,22 +246,22 @@ void platform_remove_all_focus(struct platform *platform, int32_t stream_id)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
 	if (c)
-		destroy_all<focus>(&c->focus_units, focus_destroy);
+		destroy_all<focus_object>(&c->focus_units, focus_destroy);
 }
 
-struct focus *platform_get_focus(struct platform *platform, int32_t stream_id)
+struct focus_object *platform_get_focus(struct platform *platform, int32_t stream_id)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
-	return c ? first<focus>(c->focus_units) : nullptr;
+	return c ? first<focus_object>(c->focus_units) : nullptr;
 }
 
-struct focus *platform_get_nth_focus(struct platform *platform, int32_t stream_id, int n)
+struct focus_object *platform_get_nth_focus(struct platform *platform, int32_t stream_id, int n)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
-	return c ? nth<focus>(c->focus_units, n) : nullptr;
+	return c ? nth<focus_object>(c->focus_units, n) : nullptr;
 }
 
-void platform_add_zoom(struct platform *platform, struct zoom *zoom, int32_t stream_id)
+void platform_add_zoom(struct platform *platform, struct zoom_object *zoom, int32_t stream_id)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
 	if (!c)
@@ -275,19 +275,19 @@ void platform_remove_all_zoom(struct platform *platform, int32_t stream_id)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
 	if (c)
-		destroy_all<zoom>(&c->zoom_units, zoom_destroy);
+		destroy_all<zoom_object>(&c->zoom_units, zoom_destroy);
 }
 
-struct zoom *platform_get_zoom(struct platform *platform, int32_t stream_id)
+struct zoom_object *platform_get_zoom(struct platform *platform, int32_t stream_id)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
-	return c ? first<zoom>(c->zoom_units) : nullptr;
+	return c ? first<zoom_object>(c->zoom_units) : nullptr;
 }
 
-struct zoom *platform_get_nth_zoom(struct platform *platform, int32_t stream_id, int n)
+struct zoom_object *platform_get_nth_zoom(struct platform *platform, int32_t stream_id, int n)
 {
 	platform_channel *c = channel_of(platform, stream_id, __func__);
-	return c ? nth<zoom>(c->zoom_units, n) : nullptr;
+	return c ? nth<zoom_object>(c->zoom_units, n) : nullptr;
 }
 
 /* camera blocks */

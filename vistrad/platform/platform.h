@@ -11,18 +11,20 @@
 #include <sys/types.h>
 
 #include "record_pool.h"
+#include "videoinput.h"
 
 #define PLATFORM_OK (-255)
 #define PLATFORM_CHANNELS 8
 #define PLATFORM_CURVE_ENTRIES 1023
+#define PLATFORM_SOC_CHANNELS 2
 
 struct platform;
 struct sensor;
 struct ircut;
 struct light_sensor;
 struct iris;
-struct focus;
-struct zoom;
+struct focus_object;
+struct zoom_object;
 struct camblock;
 struct stabilizer;
 struct datacache;
@@ -94,7 +96,20 @@ struct platform {
 	int32_t channel_count;
 	struct platform_channel channels[PLATFORM_CHANNELS];
 	struct record_pool stats_pool; // the data-type-42 records
-	// Video-input state of the SoC layer.
+	// Video-input state of the SoC layer, which has one or two channels.
+	struct tvx_mode current_mode; // the last mode applied; its name is a copy
+	GObject *video_input;         // the started input's handle, or null
+	int32_t flip;                 // 0 or 180
+	int32_t sensor_rotation_default;
+	uint8_t sensor_offset_valid;
+	uint32_t sensor_offset_x;
+	uint32_t sensor_offset_y;
+	int32_t channel_value[PLATFORM_SOC_CHANNELS];
+	void *focus_datacache[PLATFORM_SOC_CHANNELS]; // the focus step's entries, not owned
+	uint8_t raw_capture;
+	// Per channel, each list ending in an empty entry, for the camera library.
+	char *dpc_paths[PLATFORM_SOC_CHANNELS + 1];
+	char *vcm_paths[PLATFORM_SOC_CHANNELS + 1];
 	uint8_t libcl_initialised;
 	uint8_t plug_event_enabled;
 };
@@ -126,15 +141,15 @@ struct iris *platform_get_iris(struct platform *platform, int32_t stream_id);
 struct iris *platform_get_nth_iris(struct platform *platform, int32_t stream_id, int n);
 int platform_get_iris_count(struct platform *platform, int32_t stream_id);
 
-void platform_add_focus(struct platform *platform, struct focus *focus, int32_t stream_id);
+void platform_add_focus(struct platform *platform, struct focus_object *focus, int32_t stream_id);
 void platform_remove_all_focus(struct platform *platform, int32_t stream_id);
-struct focus *platform_get_focus(struct platform *platform, int32_t stream_id);
-struct focus *platform_get_nth_focus(struct platform *platform, int32_t stream_id, int n);
+struct focus_object *platform_get_focus(struct platform *platform, int32_t stream_id);
+struct focus_object *platform_get_nth_focus(struct platform *platform, int32_t stream_id, int n);
 
-void platform_add_zoom(struct platform *platform, struct zoom *zoom, int32_t stream_id);
+void platform_add_zoom(struct platform *platform, struct zoom_object *zoom, int32_t stream_id);
 void platform_remove_all_zoom(struct platform *platform, int32_t stream_id);
-struct zoom *platform_get_zoom(struct platform *platform, int32_t stream_id);
-struct zoom *platform_get_nth_zoom(struct platform *platform, int32_t stream_id, int n);
+struct zoom_object *platform_get_zoom(struct platform *platform, int32_t stream_id);
+struct zoom_object *platform_get_nth_zoom(struct platform *platform, int32_t stream_id, int n);
 
 void platform_add_camblock(struct platform *platform, struct camblock *block, int32_t stream_id);
 void platform_remove_all_camblock(struct platform *platform, int32_t stream_id);

@@ -24,6 +24,16 @@ int32_t sensor_get_current_fps(struct sensor *)
 	return 0;
 }
 
+int32_t sensor_get_active_width(struct sensor *sensor)
+{
+	return sensor ? sensor->active_width : 0;
+}
+
+int32_t sensor_get_active_height(struct sensor *sensor)
+{
+	return sensor ? sensor->active_height : 0;
+}
+
 int sensor_setup(struct sensor *, int32_t)
 {
 	return -1;

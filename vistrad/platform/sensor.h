@@ -9,6 +9,9 @@ struct platform;
 struct sensor {
 	uint32_t type; // 36 from sensor_new
 	struct platform *platform;
+	// The sensor module sets these; the lens's field of view reads them.
+	int32_t active_width;  // Q14 millimetres
+	int32_t active_height; // Q14 millimetres
 };
 
 struct sensor *sensor_new(void);
@@ -18,6 +21,9 @@ void sensor_free(struct sensor *sensor);
 // operation table yet, so they give the answers for a missing operation.
 int sensor_reinit(struct sensor *sensor, void *argument); // -1
 int32_t sensor_get_current_fps(struct sensor *sensor);    // 0
+// The active area in millimetres (Q14); 0 without a sensor.
+int32_t sensor_get_active_width(struct sensor *sensor);
+int32_t sensor_get_active_height(struct sensor *sensor);
 
 struct prodconf_area;
 // Wrappers around a capture-mode change; without an operation table they
@@ -30,3 +36,6 @@ int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t
 int32_t sensor_get_line_time(struct sensor *sensor);                                         // 0
 // Whether the mode has a WDR variant.
 int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0
+// The frame rate the video input runs at, for the sensor's timing and
+// exposure limits (the SoC sensor modules).
+void sensor_update_framerate(struct sensor *sensor, int32_t stream_id, double framerate);
