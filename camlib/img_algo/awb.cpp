@@ -3,6 +3,7 @@
 #include "awb.h"
 
 #include "img_algo_pending.h"
+#include "smooth_change.h"
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -88,18 +89,6 @@ static uint32_t gain_of(uint64_t g, uint64_t c)
 	return c ? sat_u32((g << 10) / c) : 0;
 }
 
-/* The library's linear map in 64 bits: y0 up to x0, y1 from x1 on. */
-static int64_t map64(int64_t x, int64_t x0, int64_t x1, int64_t y0, int64_t y1)
-{
-	if (x <= x0)
-		return y0;
-	if (x >= x1)
-		return y1;
-	if (y0 == y1)
-		return y0;
-	return ((x - x0) * y1 + (x1 - x) * y0) / (x1 - x0);
-}
-
 /* Brightness weight of a tile by its brightness index: the darkest and the
  * brightest tiles say little about the light. */
 static uint32_t brightness_weight(uint32_t index)
@@ -155,7 +144,7 @@ static uint32_t calib_factor(uint32_t x, uint32_t x0, uint32_t x1, uint32_t f0, 
 		return f0;
 	if (x >= x1)
 		return f1;
-	return (uint32_t)map64(x, x0, x1, f0, f1);
+	return (uint32_t)linear_map64(x, x0, x1, f0, f1);
 }
 
 static int correct(const awb_data *d, uint32_t g[3], uint32_t direction)
@@ -362,13 +351,13 @@ static void warmth(const awb_data *d, uint32_t n[3])
 	if (r <= w3) {
 		sr = s[0], sb = s[1];
 	} else if (r <= w0) {
-		sr = map64(r, w3, w0, s[0], s[2]);
-		sb = map64(r, w3, w0, s[1], s[3]);
+		sr = linear_map64(r, w3, w0, s[0], s[2]);
+		sb = linear_map64(r, w3, w0, s[1], s[3]);
 	} else if (r <= w9) {
 		sr = s[2], sb = s[3];
 	} else if (r <= w6) {
-		sr = map64(r, w9, w6, s[2], s[4]);
-		sb = map64(r, w9, w6, s[3], s[5]);
+		sr = linear_map64(r, w9, w6, s[2], s[4]);
+		sb = linear_map64(r, w9, w6, s[3], s[5]);
 	} else {
 		sr = s[4], sb = s[5];
 	}

@@ -31,18 +31,6 @@ typedef struct le_chan {
 
 static le_chan le[IMG_MAX_CHANNELS] = {LE_AT_LOAD, LE_AT_LOAD, LE_AT_LOAD, LE_AT_LOAD};
 
-/* The library's linear map in 64 bits: histogram totals outgrow 32. */
-static int64_t map64(int64_t x, int64_t x0, int64_t x1, int64_t y0, int64_t y1)
-{
-	if (x <= x0)
-		return y0;
-	if (x >= x1)
-		return y1;
-	if (y0 == y1)
-		return y0;
-	return ((x - x0) * y1 + (x1 - x) * y0) / (x1 - x0);
-}
-
 int img_adj_le_init(void)
 {
 	for (le_chan &l : le) {
@@ -154,11 +142,12 @@ static int64_t bright_index(const uint32_t *bin, uint64_t total)
  * lifts, a bright one lowers. */
 static int64_t score(const uint32_t *bin, uint64_t total, uint32_t strength)
 {
-	int64_t n = map64(strength, 0, 128, 0, 16);
+	int64_t n = linear_map64(strength, 0, 128, 0, 16);
 	int64_t m = (int64_t)low_mean(bin, n);
 	int64_t t = (int64_t)std::min<uint64_t>(total, INT64_MAX / 128);
-	int64_t bright = map64(bright_index(bin, total), 16, 32, 256, 0);
-	int64_t dark = m > t / 256 ? map64(m, t / 256, t / 64, 0, 100) : map64(m, t / 1024, t / 256, -100, 0);
+	int64_t bright = linear_map64(bright_index(bin, total), 16, 32, 256, 0);
+	int64_t dark = m > t / 256 ? linear_map64(m, t / 256, t / 64, 0, 100)
+	                           : linear_map64(m, t / 1024, t / 256, -100, 0);
 	return dark + bright;
 }
 
@@ -191,9 +180,9 @@ int img_adj_le_update(img_dsp_local_exposure *block, const aaa_parse_result *sta
 
 	int64_t s = l->strength;
 	img_adj_le_params p;
-	p.c = (uint16_t)map64(s, 0, 64, 12, 4);
-	int64_t limit = map64(s, 0, 64, 1024, 896);
-	p.k = (uint16_t)map64(s, 0, 128, 16, 8);
+	p.c = (uint16_t)linear_map64(s, 0, 64, 12, 4);
+	int64_t limit = linear_map64(s, 0, 64, 1024, 896);
+	p.k = (uint16_t)linear_map64(s, 0, 128, 16, 8);
 	/* The amplitude is a u16: the strength's ceiling stops there too. */
 	int64_t ceiling = std::min<int64_t>(s * 128, UINT16_MAX);
 	int64_t a = l->p.a, target = a;
@@ -205,7 +194,7 @@ int img_adj_le_update(img_dsp_local_exposure *block, const aaa_parse_result *sta
 			target = std::clamp<int64_t>(a + qq * 1024 / 100, 0, ceiling);
 	}
 	p.a = (uint16_t)smooth_change((int32_t)target, (int32_t)a, LE_SPEED);
-	p.b = (uint16_t)map64(p.a, 0, 1024, 1024, limit);
+	p.b = (uint16_t)linear_map64(p.a, 0, 1024, 1024, limit);
 	if (!memcmp(&p, &l->p, sizeof p))
 		return 0;
 	l->p = p;
