@@ -7,12 +7,3 @@ int ae_get_agc_index(uint16_t *values)
 	(void)values;
 	return -1;
 }
-
-int awb_get_current_gains(int32_t chan, uint32_t gains[3])
-{
-	(void)chan;
-	if (!gains)
-		return -1;
-	gains[0] = gains[1] = gains[2] = 1024;
-	return 0;
-}
