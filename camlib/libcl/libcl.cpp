@@ -29,3 +29,32 @@ extern "C" int libcl_get_stats_all(libcl_stats *stats, uint32_t)
 	memset(stats, 0, LIBCL_STATS_WRITTEN);
 	return 0;
 }
+
+// ---- Until the customer loop exists ----------------------------------------
+// The shutter-and-gain record, the AAA information, the black level and the
+// HDR method answer as a library whose 3A has not started yet: -1.
+
+extern "C" int libcl_get_shutter_and_gain(int, shutter_gain *)
+{
+	return -1;
+}
+
+extern "C" int libcl_set_shutter_and_gain(int, const shutter_gain *)
+{
+	return -1;
+}
+
+extern "C" int libcl_get_vin_aaa_info(int, vin_aaa_info *)
+{
+	return -1;
+}
+
+extern "C" int libcl_get_black_level(int, libcl_black_level *)
+{
+	return -1;
+}
+
+extern "C" int libcl_get_hdr_method(int, uint32_t *)
+{
+	return -1;
+}

@@ -25,3 +25,9 @@ int platform_vorsalind(struct platform *platform, struct prodconf *conf, int cha
 int platform_stream_prepare(struct platform *platform, int32_t stream_id);
 int platform_stream_stop(struct platform *platform, int32_t stream_id);
 int platform_stream_start(struct platform *platform, int32_t stream_id);
+
+struct tvx_mode;
+// Applies a sensor's video mode to the camera library and the video input:
+// 0 or -1. Not bound yet: every mode is taken as applied (0).
+int platform_set_tvx_mode(struct platform *platform, const struct tvx_mode *mode, int32_t tuning_id,
+                          int channel);

@@ -16,3 +16,9 @@ uint32_t videoinput_input_get_current_vin(void)
 {
 	return current_vin;
 }
+
+// Not bound yet: the rate is refused.
+gboolean videoinput_input_set_framerate(int, double)
+{
+	return FALSE;
+}
