@@ -120,7 +120,6 @@ TEST_F(QvdModel, BoardVinsAndRefusals)
 	EXPECT_EQ(simsoc_qvd_set_board(&b), -1);
 }
 
-
 // The sensor objects turn word 19 into their line time and take the
 // exposures' longest shutters from words 20 to 22.
 TEST_F(QvdModel, AaaInfoCarriesTheVinsLineTimeAndShutterLimits)

@@ -111,7 +111,9 @@ void fill_slots(sensor *s)
 	s->reinit = [](sensor *, void *) { return SLOT; };
 	s->set_capture_mode = [](sensor *, uint32_t, uint32_t, uint32_t) { return SLOT; };
 	s->mode_is_wdr = [](sensor *, uint32_t) { return SLOT; };
-	s->get_mode_info = [](sensor *, prodconf_area *, uint32_t, uint32_t, uint32_t, int32_t) { return SLOT; };
+	s->get_mode_info = [](sensor *, prodconf_area *, uint32_t, uint32_t, uint32_t, int32_t) {
+		return SLOT;
+	};
 	s->apply_mode = [](sensor *, prodconf_area *, int32_t) { return SLOT; };
 	s->set_syncadjust = [](sensor *, int32_t, int32_t) { return SLOT; };
 	s->set_shutter = [](sensor *, int32_t, int32_t) { return SLOT; };
@@ -167,8 +169,8 @@ const std::vector<wrapper_row> &wrappers()
 	     [](sensor *s) { return (int)sensor_exposure_to_lines_for_frame(s, 100, 0); }, -1, false},
 	    {"lines_to_exposure", [](sensor *s) { return (int)sensor_lines_to_exposure(s, 10); }, -1, false},
 	    // Without slots the fallback sets one frame through a missing shutter slot.
-	    {"set_exposures", [](sensor *s) { return sensor_set_exposures(s, 16384, 1, ids, values, out); }, -1,
-	     false},
+	    {"set_exposures", [](sensor *s) { return sensor_set_exposures(s, 16384, 1, ids, values, out); },
+	     -1, false},
 	    {"reserved3", [](sensor *s) { return (int)sensor_reserved3(s, nullptr); }, 0, false},
 	    {"get_wdr_mode", [](sensor *s) { return (int)sensor_get_wdr_mode(s); }, 0, false},
 	    {"reserved4", [](sensor *s) { return (int)sensor_reserved4(s, nullptr); }, 0, false},
@@ -330,7 +332,9 @@ TEST_F(Sensor, SetExposuresHandsAllFramesToSetShutters)
 {
 	sensor_ptr s(sensor_new());
 	s->platform = &plat;
-	s->exposure_to_lines_for_frame = [](sensor *, int32_t us, int32_t stream_id) { return us / 10 + stream_id; };
+	s->exposure_to_lines_for_frame = [](sensor *, int32_t us, int32_t stream_id) {
+		return us / 10 + stream_id;
+	};
 	s->lines_to_exposure = [](sensor *, int32_t lines) { return lines * 10; };
 	// Like the WDR modules, it always reads and writes two frames.
 	s->set_shutters = [](sensor *, int count, const int32_t *, const int32_t *lines, int32_t *out) {
@@ -451,9 +455,9 @@ TEST_F(SensorFiles, GainFileGivesQ14ProductsAndWords)
 		bytes.push_back((uint8_t)word);
 		bytes.push_back((uint8_t)(word >> 8));
 	};
-	rec(65536, 131072, 7);      // 1.0 x 2.0
-	rec(98304, 65536, 0xbeef);  // 1.5 x 1.0
-	rec(10, 98304, 1);          // 3 x 1.5 in Q14 is 4.5: rounded up
+	rec(65536, 131072, 7);     // 1.0 x 2.0
+	rec(98304, 65536, 0xbeef); // 1.5 x 1.0
+	rec(10, 98304, 1);         // 3 x 1.5 in Q14 is 4.5: rounded up
 	file("gain_a", bytes);
 	uint32_t *gains = nullptr;
 	uint16_t *words = nullptr;

@@ -120,7 +120,7 @@ void __wrap_libcl_deinit(void)
 	fake.deinit_calls++;
 }
 int __wrap__Z21platform_set_tvx_modeP8platformPK8tvx_modeii(platform *, const tvx_mode *mode, int32_t tuning,
-                                                             int channel)
+                                                            int channel)
 {
 	video_modes.push_back({mode->name, mode->wdr_mode, mode->framerate, tuning, channel});
 	return video_mode_result;
@@ -288,7 +288,8 @@ Data parse(const std::string &path)
 	for (size_t i = 0; i < lines.size(); i++) {
 		const std::string &line = lines[i];
 		std::string first = line.substr(0, line.find(' '));
-		if (line.find(" table (") != std::string::npos && line.find(" rows a half") != std::string::npos) {
+		if (line.find(" table (") != std::string::npos &&
+		    line.find(" rows a half") != std::string::npos) {
 			Model &m = d.models[first];
 			std::string heading = line.substr(0, line.find("):"));
 			for (std::sregex_iterator it(heading.begin(), heading.end(), pairs), e; it != e; ++it)
@@ -303,8 +304,8 @@ Data parse(const std::string &path)
 				std::vector<std::string> c = cells(lines[i]);
 				if (c.size() < 6 || c[0].find(" Hz") == std::string::npos)
 					continue;
-				add_rows(m, c[0] == "60 Hz" ? 0 : 1, std::stoi(c[1]), window(c[2]), window(c[3]),
-				         c[4].substr(1, c[4].size() - 2), std::stod(c[5]));
+				add_rows(m, c[0] == "60 Hz" ? 0 : 1, std::stoi(c[1]), window(c[2]),
+				         window(c[3]), c[4].substr(1, c[4].size() - 2), std::stod(c[5]));
 			}
 			i--;
 		} else if (line.rfind("Full pixel array", 0) == 0) {
@@ -324,7 +325,8 @@ Data parse(const std::string &path)
 				if (c.size() < 3 || c[0][0] != '`')
 					continue;
 				static const std::regex name(R"(`(\w+)`)");
-				for (std::sregex_iterator it(c[0].begin(), c[0].end(), name), e; it != e; ++it)
+				for (std::sregex_iterator it(c[0].begin(), c[0].end(), name), e; it != e;
+				     ++it)
 					d.common_defaults[(*it)[1]] = c[2];
 			}
 			i--;
@@ -412,7 +414,8 @@ class SocSensor : public ::testing::Test
 	}
 	// The item's section with its keys (each key's values), then the sensor
 	// the registry makes of it for the stream, on the platform.
-	sensor *make(const std::string &item, const std::vector<std::pair<std::string, std::vector<std::string>>> &keys = {},
+	sensor *make(const std::string &item,
+	             const std::vector<std::pair<std::string, std::vector<std::string>>> &keys = {},
 	             int32_t stream_id = 0)
 	{
 		prodconf_node *section = pc_section(conf, item.c_str());
@@ -501,7 +504,8 @@ TEST_F(SocSensor, ModesAnswerAsTheTablesSay)
 			// Mode ids differ between the halves: the frequency asked does not count.
 			video_modes.clear();
 			s->capture_mode = -1;
-			EXPECT_EQ(0, sensor_set_capture_mode(s, (uint32_t)r.mode, 1 - r.half, (uint32_t)r.wdr));
+			EXPECT_EQ(0,
+			          sensor_set_capture_mode(s, (uint32_t)r.mode, 1 - r.half, (uint32_t)r.wdr));
 			ASSERT_EQ(1u, video_modes.size());
 			EXPECT_EQ(want->name, video_modes[0].name);
 			EXPECT_EQ((uint32_t)want->video_wdr, video_modes[0].wdr);
@@ -515,7 +519,8 @@ TEST_F(SocSensor, ModesAnswerAsTheTablesSay)
 			EXPECT_EQ(whole * 1000, param(P_MAX_FRAMERATE, 0));
 
 			prodconf_area area[PRODCONF_AREA_WINDOWS] = {};
-			EXPECT_EQ(0, sensor_get_mode_info(s, area, (uint32_t)r.mode, r.half, (uint32_t)r.wdr, 0));
+			EXPECT_EQ(
+			    0, sensor_get_mode_info(s, area, (uint32_t)r.mode, r.half, (uint32_t)r.wdr, 0));
 			EXPECT_TRUE(want->sensor == area[0]) << area[0];
 			EXPECT_TRUE(m.full == area[1]) << area[1];
 			for (int i = 2; i < 6; i++)
@@ -565,9 +570,9 @@ TEST_F(SocSensor, ConstantsAsTheTableSays)
 	// The generic module's required keys, with values of its own; its other
 	// keys keep the defaults of its table.
 	std::map<std::string, std::string> common = {
-	    {"min_gain", "1.0"},    {"max_gain", "24.0"},     {"gain_step", "0.1875"},    {"min_ratio", "2.0"},
-	    {"max_ratio", "16.0"},  {"max_fps", "25"},        {"pixel_pitch", "2.9"},     {"full_well_e", "9000"},
-	    {"read_noise_e_min_gain", "3.5"},
+	    {"min_gain", "1.0"},    {"max_gain", "24.0"},    {"gain_step", "0.1875"},
+	    {"min_ratio", "2.0"},   {"max_ratio", "16.0"},   {"max_fps", "25"},
+	    {"pixel_pitch", "2.9"}, {"full_well_e", "9000"}, {"read_noise_e_min_gain", "3.5"},
 	};
 	for (auto &kv : data().common_defaults)
 		if (kv.second != "required" && kv.second != "empty" && !common.count(kv.first))
@@ -601,12 +606,14 @@ TEST_F(SocSensor, ConstantsAsTheTableSays)
 
 		EXPECT_EQ(27u, s->type);
 		std::string gains = cell("min / max gain (dB, Q14)");
-		double max_db = gains == "config" ? configured(config, "max_gain") : number_pair(gains).second;
+		double max_db =
+		    gains == "config" ? configured(config, "max_gain") : number_pair(gains).second;
 		double step = value("gain step (dB)", "gain_step");
 		EXPECT_EQ(q14(step), s->gain_step);
 		EXPECT_EQ((int)lround(max_db / step), sensor_get_gain_table_size(s));
 		EXPECT_EQ(value("min exposure time (µs)", ""), sensor_get_min_exposure_time(s));
-		EXPECT_EQ(value("max exposure time (µs)", "max_exposure_time"), sensor_get_max_exposure_time(s));
+		EXPECT_EQ(value("max exposure time (µs)", "max_exposure_time"),
+		          sensor_get_max_exposure_time(s));
 		EXPECT_EQ(value("max fps", "max_fps"), sensor_get_max_fps(s));
 		EXPECT_EQ(q14(number(cell("line time (µs)"))), sensor_get_line_time(s));
 		std::string well = cell("full well e / full well ADU8");
@@ -621,9 +628,11 @@ TEST_F(SocSensor, ConstantsAsTheTableSays)
 		                        : q14(number(cell("read noise at min gain (e)")));
 		EXPECT_EQ(noise, sensor_get_read_noise_min_gain(s));
 		EXPECT_EQ(noise, sensor_get_read_noise(s));
-		int32_t pitch = generic ? q14(configured(config, "pixel_pitch")) : (int32_t)number(cell("pixel pitch (µm, Q14)"));
+		int32_t pitch = generic ? q14(configured(config, "pixel_pitch"))
+		                        : (int32_t)number(cell("pixel pitch (µm, Q14)"));
 		EXPECT_EQ(pitch, sensor_get_pixel_pitch(s));
-		bool hdr = generic ? configured(config, "hdr_available") != 0 : cell("HDR available") == "yes";
+		bool hdr =
+		    generic ? configured(config, "hdr_available") != 0 : cell("HDR available") == "yes";
 		EXPECT_EQ(hdr, s->hdr_available != 0);
 		bool published = cell("`sensor_publish_limits` for stream -1 at creation") == "yes";
 		EXPECT_EQ(published ? sensor_get_min_exposure_time(s) : -999, param(P_MIN_EXPOSURE, -1));
@@ -652,10 +661,13 @@ TEST_F(SocSensor, ConstantsAsTheTableSays)
 		// WDR: the longer of the private WDR maximum and a frame.
 		run(s, mode, 1);
 		int32_t fps = sensor_get_max_fps(s);
-		EXPECT_EQ((int32_t)std::max(wdr_max, (double)(1000000 / fps)), sensor_get_max_exposure_time(s));
+		EXPECT_EQ((int32_t)std::max(wdr_max, (double)(1000000 / fps)),
+		          sensor_get_max_exposure_time(s));
 		std::string ratios = cell("min / max ratio");
-		double min_ratio = ratios == "config" ? configured(config, "min_ratio") : number_pair(ratios).first;
-		double max_ratio = ratios == "config" ? configured(config, "max_ratio") : number_pair(ratios).second;
+		double min_ratio =
+		    ratios == "config" ? configured(config, "min_ratio") : number_pair(ratios).first;
+		double max_ratio =
+		    ratios == "config" ? configured(config, "max_ratio") : number_pair(ratios).second;
 		EXPECT_EQ(0, sensor_get_exposure_limits(s, exposure, ratio));
 		EXPECT_EQ(q14(min_ratio), ratio[0]);
 		EXPECT_EQ(q14(max_ratio), ratio[1]);
@@ -669,9 +681,9 @@ TEST_F(SocSensor, ConstantsAsTheTableSays)
 TEST_F(SocSensor, GenericModuleNeedsItsRequiredKeys)
 {
 	std::map<std::string, std::string> all = {
-	    {"min_gain", "1.0"},  {"max_gain", "24.0"},     {"gain_step", "0.1875"},     {"min_ratio", "2.0"},
-	    {"max_ratio", "16.0"}, {"max_fps", "25"},       {"pixel_pitch", "2.9"},      {"full_well_e", "9000"},
-	    {"read_noise_e_min_gain", "3.5"},
+	    {"min_gain", "1.0"},    {"max_gain", "24.0"},    {"gain_step", "0.1875"},
+	    {"min_ratio", "2.0"},   {"max_ratio", "16.0"},   {"max_fps", "25"},
+	    {"pixel_pitch", "2.9"}, {"full_well_e", "9000"}, {"read_noise_e_min_gain", "3.5"},
 	};
 	int required = 0;
 	for (auto &kv : data().common_defaults) {
@@ -749,8 +761,7 @@ TEST_F(SocSensor, ModeLookups)
 	} rows[] = {
 	    {32, 1, 0, 0, "2592x1944", 0, 20.0}, // in both halves: the 60 Hz row
 	    {32, 0, 2, 0, "2592x1944", 1, 20.0}, // 2 is WDR as 1 is
-	    {110, 0, 0, 0, "2592x1944", 0, 12.5},
-	    {77, 0, 0, -1, nullptr, 0, 0},
+	    {110, 0, 0, 0, "2592x1944", 0, 12.5}, {77, 0, 0, -1, nullptr, 0, 0},
 	    {30, 0, 3, -1, nullptr, 0, 0},
 	};
 	for (auto &r : rows) {
@@ -760,8 +771,8 @@ TEST_F(SocSensor, ModeLookups)
 		EXPECT_EQ(r.result, sensor_set_capture_mode(s, r.mode, r.frequency, r.wdr));
 		if (!r.name) {
 			EXPECT_TRUE(video_modes.empty());
-			EXPECT_EQ("Capture mode not supported (" + std::to_string(r.mode) + " " + std::to_string(r.wdr) +
-			              ")\n",
+			EXPECT_EQ("Capture mode not supported (" + std::to_string(r.mode) + " " +
+			              std::to_string(r.wdr) + ")\n",
 			          log.text(DEBUG_ERROR));
 			continue;
 		}
@@ -811,8 +822,7 @@ TEST_F(SocSensor, Ov2718SelectsItsWdrByFlags)
 		int wdr_is_available;
 		uint32_t video_wdr;
 	} rows[] = {
-	    {nullptr, 1, 4},
-	    {"use_2x_wdr", 1, 1}, // the two-exposure row comes first
+	    {nullptr, 1, 4}, {"use_2x_wdr", 1, 1}, // the two-exposure row comes first
 	};
 	for (auto &r : rows) {
 		SCOPED_TRACE(r.flag ? r.flag : "defaults");
@@ -842,11 +852,16 @@ TEST_F(SocSensor, Ov2718SelectsItsWdrByFlags)
 
 TEST_F(SocSensor, GenericModuleKeepsWhatItIsTold)
 {
-	sensor *s = make("sensor_common_vorsalind",
-	                 {{"min_gain", {"1.0"}}, {"max_gain", {"24.0"}}, {"gain_step", {"0.1875"}},
-	                  {"min_ratio", {"1.0"}}, {"max_ratio", {"16.0"}}, {"max_fps", {"25"}},
-	                  {"pixel_pitch", {"2.9"}}, {"full_well_e", {"9000"}}, {"read_noise_e_min_gain", {"3.5"}},
-	                  {"hdr_available", {"true"}}});
+	sensor *s = make("sensor_common_vorsalind", {{"min_gain", {"1.0"}},
+	                                             {"max_gain", {"24.0"}},
+	                                             {"gain_step", {"0.1875"}},
+	                                             {"min_ratio", {"1.0"}},
+	                                             {"max_ratio", {"16.0"}},
+	                                             {"max_fps", {"25"}},
+	                                             {"pixel_pitch", {"2.9"}},
+	                                             {"full_well_e", {"9000"}},
+	                                             {"read_noise_e_min_gain", {"3.5"}},
+	                                             {"hdr_available", {"true"}}});
 	ASSERT_NE(nullptr, s);
 	EXPECT_EQ(0, sensor_set_capture_mode(s, 12345, 1, 1));
 	EXPECT_TRUE(video_modes.empty());
@@ -873,8 +888,8 @@ TEST_F(SocSensor, GenericModuleKeepsWhatItIsTold)
 
 TEST_F(SocSensor, RegistrationMakesSensorItems)
 {
-	for (const char *name : {"sensor_common_vorsalind", "sensor_vorsalind_ar0521", "sensor_vorsalind_imx274",
-	                         "sensor_vorsalind_ov2718"}) {
+	for (const char *name : {"sensor_common_vorsalind", "sensor_vorsalind_ar0521",
+	                         "sensor_vorsalind_imx274", "sensor_vorsalind_ov2718"}) {
 		const prodconf_state *state = prodconf_lookup_state(conf, name);
 		ASSERT_NE(nullptr, state) << name;
 		EXPECT_EQ((uint32_t)PRODCONF_STATE_SENSOR, state->type);
@@ -918,11 +933,9 @@ TEST_F(SocSensor, WdrConversionsKeepTheFramesApart)
 		int32_t short_us, short_lines, long_us, long_lines;
 	} rows[] = {
 	    // frame 0 to [1, sht1_max], remembered; frame 1 below sht0_max less it
-	    {"true", 1, 31 * 200, 140, 31 * 3000, 2200 - 140},
-	    {"true", 1, 31 * 50, 50, 31 * 3000, 2200 - 50},
+	    {"true", 1, 31 * 200, 140, 31 * 3000, 2200 - 140}, {"true", 1, 31 * 50, 50, 31 * 3000, 2200 - 50},
 	    {"true", 4, 31 * 50, 50, 31 * 3000, 2200}, // method 4 reserves nothing
-	    {"false", 1, 31 * 50, 50, 31 * 3000, 2200 - 140},
-	    {"true", 1, 31 * 50, 50, 0, 1},
+	    {"false", 1, 31 * 50, 50, 31 * 3000, 2200 - 140},  {"true", 1, 31 * 50, 50, 0, 1},
 	};
 	for (auto &r : rows) {
 		SCOPED_TRACE(std::string(r.extend) + " " + std::to_string(r.short_us));
@@ -955,22 +968,34 @@ TEST_F(SocSensor, RecordWordsOfEachStream)
 		std::function<int(sensor *)> call;
 		shutter_gain want;
 	} rows[] = {
-	    {"linear shutter", 0, [](sensor *s) { return sensor_set_shutter(s, 500, 0); }, {{500, 7}, {7, 7}, 7, 7, 7}},
-	    {"long shutter", 1, [](sensor *s) { return sensor_set_shutter(s, 500, 0); }, {{500, 7}, {7, 7}, 7, 7, 7}},
-	    {"short shutter", 1, [](sensor *s) { return sensor_set_shutter(s, 60, 1); }, {{7, 60}, {7, 7}, 7, 7, 7}},
-	    {"shutters", 1,
+	    {"linear shutter",
+	     0,
+	     [](sensor *s) { return sensor_set_shutter(s, 500, 0); },
+	     {{500, 7}, {7, 7}, 7, 7, 7}},
+	    {"long shutter",
+	     1,
+	     [](sensor *s) { return sensor_set_shutter(s, 500, 0); },
+	     {{500, 7}, {7, 7}, 7, 7, 7}},
+	    {"short shutter",
+	     1,
+	     [](sensor *s) { return sensor_set_shutter(s, 60, 1); },
+	     {{7, 60}, {7, 7}, 7, 7, 7}},
+	    {"shutters",
+	     1,
 	     [](sensor *s) {
 		     const int32_t ids[2] = {1, 0}, lines[2] = {60, 2000};
 		     return sensor_set_shutters(s, 2, ids, lines, nullptr);
 	     },
 	     {{2000, 63}, {7, 7}, 7, 7, 7}},
-	    {"linear gain", 0,
+	    {"linear gain",
+	     0,
 	     [](sensor *s) {
 		     const int32_t index[1] = {120}, ids[1] = {0};
 		     return sensor_set_gains(s, 1, index, ids);
 	     },
 	     {{7, 7}, {120, 7}, 7, 7, 7}},
-	    {"gains", 1,
+	    {"gains",
+	     1,
 	     [](sensor *s) {
 		     const int32_t index[2] = {40, 120}, ids[2] = {1, 0};
 		     return sensor_set_gains(s, 2, index, ids);
@@ -988,8 +1013,8 @@ TEST_F(SocSensor, RecordWordsOfEachStream)
 		fake.record = {{7, 7}, {7, 7}, 7, 7, 7};
 		EXPECT_EQ(0, r.call(s));
 		EXPECT_EQ(0, memcmp(&r.want, &fake.record, sizeof(shutter_gain)))
-		    << fake.record.shutter[0] << " " << fake.record.shutter[1] << " " << fake.record.gain[0] << " "
-		    << fake.record.gain[1];
+		    << fake.record.shutter[0] << " " << fake.record.shutter[1] << " " << fake.record.gain[0]
+		    << " " << fake.record.gain[1];
 	}
 }
 
@@ -1003,9 +1028,9 @@ TEST_F(SocSensor, ShuttersKeepTheRatioWindow)
 		int32_t short_lines, long_lines; // lines[0], lines[1]
 		int32_t out_short, out_long;
 	} rows[] = {
-	    {60, 2000, 63, 2000},  // against the frame-0 lines before (1): ratio above 32, 2000 / 32
-	    {100, 300, 100, 300},  // 300 / 63 lies in the window
-	    {100, 150, 75, 150},   // 150 / 100 below 2: at most 150 / 2
+	    {60, 2000, 63, 2000},   // against the frame-0 lines before (1): ratio above 32, 2000 / 32
+	    {100, 300, 100, 300},   // 300 / 63 lies in the window
+	    {100, 150, 75, 150},    // 150 / 100 below 2: at most 150 / 2
 	    {500, 3000, 140, 2200}, // sht1_max and sht0_max
 	    {-5, -5, 1, 1},
 	};
@@ -1038,8 +1063,8 @@ TEST_F(SocSensor, GainsAreRefusedOutsideTheTableAndFrames)
 		int32_t index[2], ids[2];
 	} bad[] = {
 	    {0, {1, 1}, {0, 1}},   {1, {1, 1}, {0, 1}}, // WDR needs both
-	    {2, {-1, 1}, {0, 1}},  {2, {1, 448}, {0, 1}}, {2, {448, 1}, {0, 1}},
-	    {2, {1, 1}, {0, 2}},   // no third exposure in the record
+	    {2, {-1, 1}, {0, 1}},  {2, {1, 448}, {0, 1}},
+	    {2, {448, 1}, {0, 1}}, {2, {1, 1}, {0, 2}}, // no third exposure in the record
 	};
 	for (auto &b : bad) {
 		EXPECT_EQ(-1, sensor_set_gains(s, b.count, b.index, b.ids)) << b.count << " " << b.index[1];
@@ -1061,8 +1086,8 @@ TEST_F(SocSensor, GainToRatioMapSetsTheMaximumRatio)
 		int32_t index;
 		double ratio;
 	} rows[] = {
-	    {{"0", "12", "24"}, {"16", "8", "4"}, 64, 12.0},  // 6 dB
-	    {{"0", "12", "24"}, {"16", "8", "4"}, 192, 6.0},  // 18 dB
+	    {{"0", "12", "24"}, {"16", "8", "4"}, 64, 12.0}, // 6 dB
+	    {{"0", "12", "24"}, {"16", "8", "4"}, 192, 6.0}, // 18 dB
 	    {{"0", "12", "24"}, {"16", "8", "4"}, 0, 16.0},
 	    {{"0", "12", "24"}, {"16", "8", "4"}, 400, 4.0},  // beyond the map
 	    {{"10"}, {"5"}, 64, 32.0},                        // one entry: no line, the ratio stays
@@ -1075,7 +1100,8 @@ TEST_F(SocSensor, GainToRatioMapSetsTheMaximumRatio)
 		TearDown();
 		SetUp();
 		dual_exposure();
-		std::vector<std::pair<std::string, std::vector<std::string>>> keys = {{"sensor_map_ratio", r.ratios}};
+		std::vector<std::pair<std::string, std::vector<std::string>>> keys = {
+		    {"sensor_map_ratio", r.ratios}};
 		if (!r.gains.empty())
 			keys.push_back({"sensor_map_gain", r.gains});
 		sensor *s = ar0521(keys);

@@ -136,7 +136,8 @@ int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t
 		return result;
 	sensor_publish_limits(sensor, stream_id);
 	if (sensor->full_well_adu8 != 0)
-		publish_sensor_property("fullwell_e", (double)sensor->full_well * 255.0 / sensor->full_well_adu8);
+		publish_sensor_property("fullwell_e",
+		                        (double)sensor->full_well * 255.0 / sensor->full_well_adu8);
 	publish_sensor_property("conversion_factor", sensor->conversion_factor / 16384.0);
 	publish_sensor_property("line_time_us", q14_round(sensor->line_time));
 	param_set_int(PARAM_PRODUCT_AREA_CHANGED, stream_id, 1);
@@ -366,7 +367,8 @@ SENSOR_GETTER(int32_t, current_fps, sensor->current_fps)
 SENSOR_GETTER(int32_t, full_well, sensor->full_well)
 SENSOR_GETTER(int32_t, full_well_adu8, sensor->full_well_adu8)
 SENSOR_GETTER(int32_t, read_noise_min_gain, sensor->read_noise_min_gain)
-SENSOR_GETTER(int32_t, read_noise, sensor->read_noise_table ? sensor->read_noise : sensor->read_noise_min_gain)
+SENSOR_GETTER(int32_t, read_noise,
+              sensor->read_noise_table ? sensor->read_noise : sensor->read_noise_min_gain)
 SENSOR_GETTER(int32_t, q14_word, sensor->q14_word)
 SENSOR_GETTER(int32_t, conversion_factor, sensor->conversion_factor)
 SENSOR_GETTER(int32_t, line_time, sensor->line_time)
@@ -385,8 +387,8 @@ int sensor_get_fisheye_calibration(void *, const char *path, int32_t *a, int32_t
 {
 	FILE *f = path ? fopen(path, "rb") : nullptr;
 	if (!f) {
-		debug_output(DEBUG_WARNING, 0, "%s: Failed to open %s for reading\n", "sensor_get_fisheye_calibration",
-		             path ? path : "(null)");
+		debug_output(DEBUG_WARNING, 0, "%s: Failed to open %s for reading\n",
+		             "sensor_get_fisheye_calibration", path ? path : "(null)");
 		return -1;
 	}
 	int32_t words[3];

@@ -57,8 +57,8 @@ struct sensor {
 	int (*reinit)(struct sensor *sensor, void *argument);
 	int (*set_capture_mode)(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t wdr);
 	int (*mode_is_wdr)(struct sensor *sensor, uint32_t mode);
-	int (*get_mode_info)(struct sensor *sensor, struct prodconf_area *area, uint32_t mode, uint32_t frequency,
-	                     uint32_t wdr, int32_t stream_id);
+	int (*get_mode_info)(struct sensor *sensor, struct prodconf_area *area, uint32_t mode,
+	                     uint32_t frequency, uint32_t wdr, int32_t stream_id);
 	int (*apply_mode)(struct sensor *sensor, struct prodconf_area *area, int32_t stream_id);
 	int (*set_syncadjust)(struct sensor *sensor, int32_t a, int32_t b);
 	int (*set_shutter)(struct sensor *sensor, int32_t lines, int32_t stream_id);
@@ -66,13 +66,15 @@ struct sensor {
 	                    int32_t *out_lines);
 	int32_t (*reserved2)(struct sensor *sensor, void *argument);
 	int (*set_gain_index)(struct sensor *sensor, int32_t gain_index, int32_t stream_id);
-	int (*set_gains)(struct sensor *sensor, int count, const int32_t *gain_indexes, const int32_t *stream_ids);
+	int (*set_gains)(struct sensor *sensor, int count, const int32_t *gain_indexes,
+	                 const int32_t *stream_ids);
 	int32_t (*get_gain_index)(struct sensor *sensor, int32_t stream_id);
 	int32_t (*lines_to_exposure)(struct sensor *sensor, int32_t lines);
 	int (*set_exposures)(struct sensor *sensor, int32_t ratio, int count, const int32_t *stream_ids,
 	                     int32_t *exposures, int32_t *actual);
 	int32_t (*exposure_to_lines)(struct sensor *sensor, int32_t microseconds);
-	int32_t (*exposure_to_lines_for_frame)(struct sensor *sensor, int32_t microseconds, int32_t stream_id);
+	int32_t (*exposure_to_lines_for_frame)(struct sensor *sensor, int32_t microseconds,
+	                                       int32_t stream_id);
 	int (*get_shutter)(struct sensor *sensor, int32_t stream_id, int32_t *lines);
 	int32_t (*reserved3)(struct sensor *sensor, void *argument);
 	int (*driver_op[5])(struct sensor *sensor, void *argument);
@@ -105,26 +107,26 @@ void sensor_free(struct sensor *sensor);
 // Slot wrappers. The default each gives for a missing sensor, platform or
 // slot follows the comment; "any platform" marks the wrappers that run
 // without one.
-int sensor_setup(struct sensor *sensor, int32_t stream_id);           // -1
-int sensor_reserved1(struct sensor *sensor, void *argument);          // -1
-int sensor_reinit(struct sensor *sensor, void *argument);             // -1
+int sensor_setup(struct sensor *sensor, int32_t stream_id);                                          // -1
+int sensor_reserved1(struct sensor *sensor, void *argument);                                         // -1
+int sensor_reinit(struct sensor *sensor, void *argument);                                            // -1
 int sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t hdr); // 0
-int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode);                                          // 0
+int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode);                                        // 0
 int sensor_get_mode_info(struct sensor *sensor, struct prodconf_area *area, uint32_t mode, uint32_t frequency,
                          uint32_t hdr, int32_t stream_id); // 0
 // Stops the stream, applies the mode, waits 100 ms, starts the stream and on
 // success publishes the sensor's limits: -1 without platform or slot.
 int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t stream_id);
-int sensor_set_syncadjust(struct sensor *sensor, int32_t a, int32_t b);      // -1, logged
+int sensor_set_syncadjust(struct sensor *sensor, int32_t a, int32_t b);          // -1, logged
 int sensor_set_shutter(struct sensor *sensor, int32_t lines, int32_t stream_id); // -1
 int sensor_set_shutters(struct sensor *sensor, int count, const int32_t *stream_ids, const int32_t *lines,
-                        int32_t *out_lines);                              // -1, any platform
-int32_t sensor_reserved2(struct sensor *sensor, void *argument);          // 16384, any platform
+                        int32_t *out_lines);                     // -1, any platform
+int32_t sensor_reserved2(struct sensor *sensor, void *argument); // 16384, any platform
 int sensor_set_gain_index(struct sensor *sensor, int32_t gain_index, int32_t stream_id); // -1
 int sensor_set_gains(struct sensor *sensor, int count, const int32_t *gain_indexes,
-                     const int32_t *stream_ids);                          // -1
-int32_t sensor_get_gain_index(struct sensor *sensor, int32_t stream_id);  // -1
-int32_t sensor_get_black_level(struct sensor *sensor);                    // -1
+                     const int32_t *stream_ids);                               // -1
+int32_t sensor_get_gain_index(struct sensor *sensor, int32_t stream_id);       // -1
+int32_t sensor_get_black_level(struct sensor *sensor);                         // -1
 int32_t sensor_exposure_to_lines(struct sensor *sensor, int32_t microseconds); // -1
 // Falls back to sensor_exposure_to_lines without its slot.
 int32_t sensor_exposure_to_lines_for_frame(struct sensor *sensor, int32_t microseconds, int32_t stream_id);
@@ -134,9 +136,9 @@ int32_t sensor_lines_to_exposure(struct sensor *sensor, int32_t lines); // -1
 // the shutter slots; exposures are updated, actual gets what was set.
 int sensor_set_exposures(struct sensor *sensor, int32_t ratio, int count, const int32_t *stream_ids,
                          int32_t *exposures, int32_t *actual);
-int32_t sensor_reserved3(struct sensor *sensor, void *argument);                     // 0
-int32_t sensor_get_wdr_mode(struct sensor *sensor);                                  // 0
-int32_t sensor_reserved4(struct sensor *sensor, void *argument);                     // 0
+int32_t sensor_reserved3(struct sensor *sensor, void *argument);                           // 0
+int32_t sensor_get_wdr_mode(struct sensor *sensor);                                        // 0
+int32_t sensor_reserved4(struct sensor *sensor, void *argument);                           // 0
 int32_t sensor_get_mode_max_fps(struct sensor *sensor, uint32_t mode, uint32_t frequency); // -1, any platform
 
 // Stores the maximum frame rate and sets the stream's SensorMaxFramerate to

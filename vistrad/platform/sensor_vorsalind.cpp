@@ -18,7 +18,7 @@
 
 #define PARAM_SENSOR_MAX_FRAMERATE 73
 
-#define Q14(x) ((int32_t)((x) * 16384.0 + 0.5))
+#define Q14(x) ((int32_t)((x)*16384.0 + 0.5))
 #define Q14_ONE 16384
 
 // A configuration with more gain indexes than this is refused rather than
@@ -72,22 +72,25 @@ prodconf_field item_list(const char *key, size_t offset, size_t count_offset)
 }
 
 #define REQ(key, field, kind) item_value(#key, kind, PRODCONF_REQUIRED, offsetof(item_settings, field), 0)
-#define OPT(key, field, kind, def) item_value(#key, kind, PRODCONF_OPTIONAL, offsetof(item_settings, field), def)
+#define OPT(key, field, kind, def)                                                                           \
+	item_value(#key, kind, PRODCONF_OPTIONAL, offsetof(item_settings, field), def)
 #define MAPS                                                                                                 \
-	item_list("sensor_map_gain", offsetof(item_settings, map_gain), offsetof(item_settings, map_gain_count)), \
-	    item_list("sensor_map_ratio", offsetof(item_settings, map_ratio),                                  \
+	item_list("sensor_map_gain", offsetof(item_settings, map_gain),                                      \
+	          offsetof(item_settings, map_gain_count)),                                                  \
+	    item_list("sensor_map_ratio", offsetof(item_settings, map_ratio),                                \
 	              offsetof(item_settings, map_ratio_count))
 #define MODEL_HEAD(tuning)                                                                                   \
 	OPT(vorsalind_backend_version, backend_version, PRODCONF_INT, 0), MAPS,                              \
 	    OPT(extend_2x_long_frame, extend_2x_long_frame, PRODCONF_BOOL, 1),                               \
 	    OPT(tuning_id, tuning_id, PRODCONF_INT, tuning)
 #define MODEL_LIMITS(max_gain_db)                                                                            \
-	OPT(min_gain, min_gain, PRODCONF_FIXED, Q14(1.0)), OPT(max_gain, max_gain, PRODCONF_FIXED, Q14(max_gain_db)), \
+	OPT(min_gain, min_gain, PRODCONF_FIXED, Q14(1.0)),                                                   \
+	    OPT(max_gain, max_gain, PRODCONF_FIXED, Q14(max_gain_db)),                                       \
 	    OPT(gain_step, gain_step, PRODCONF_FIXED, Q14(0.09375)),                                         \
 	    OPT(max_exposure_time, max_exposure_time, PRODCONF_INT, 166667),                                 \
 	    OPT(max_exposure_time_hdr, max_exposure_time_hdr, PRODCONF_INT, 33333),                          \
-	    OPT(min_ratio, min_ratio, PRODCONF_FIXED, Q14(1.0)), OPT(max_ratio, max_ratio, PRODCONF_FIXED, Q14(32.0)), \
-	    OPT(max_fps, max_fps, PRODCONF_INT, 30)
+	    OPT(min_ratio, min_ratio, PRODCONF_FIXED, Q14(1.0)),                                             \
+	    OPT(max_ratio, max_ratio, PRODCONF_FIXED, Q14(32.0)), OPT(max_fps, max_fps, PRODCONF_INT, 30)
 
 const prodconf_field common_fields[] = {
     REQ(min_gain, min_gain, PRODCONF_FIXED),
@@ -126,12 +129,14 @@ const prodconf_field ov2718_fields[] = {
 #undef MODEL_HEAD
 #undef MODEL_LIMITS
 
-#define SCHEMA(name, fields) {name, sizeof(item_settings), fields, G_N_ELEMENTS(fields)}
-const prodconf_schema common_schema = SCHEMA("sensor_common_vorsalind", common_fields);
-const prodconf_schema ar0521_schema = SCHEMA("sensor_vorsalind_ar0521", ar0521_fields);
-const prodconf_schema imx274_schema = SCHEMA("sensor_vorsalind_imx274", imx274_fields);
-const prodconf_schema ov2718_schema = SCHEMA("sensor_vorsalind_ov2718", ov2718_fields);
-#undef SCHEMA
+const prodconf_schema common_schema = {"sensor_common_vorsalind", sizeof(item_settings), common_fields,
+                                       G_N_ELEMENTS(common_fields)};
+const prodconf_schema ar0521_schema = {"sensor_vorsalind_ar0521", sizeof(item_settings), ar0521_fields,
+                                       G_N_ELEMENTS(ar0521_fields)};
+const prodconf_schema imx274_schema = {"sensor_vorsalind_imx274", sizeof(item_settings), imx274_fields,
+                                       G_N_ELEMENTS(imx274_fields)};
+const prodconf_schema ov2718_schema = {"sensor_vorsalind_ov2718", sizeof(item_settings), ov2718_fields,
+                                       G_N_ELEMENTS(ov2718_fields)};
 
 void settings_free(item_settings *s)
 {
@@ -301,7 +306,8 @@ int soc_set_shutter(sensor *s, int32_t lines, int32_t stream_id)
 	else
 		return -1;
 	p->lines[frame] = lines;
-	return update_record(p->channel, [&](shutter_gain &sg) { sg.shutter[frame == 1 ? 0 : 1] = (uint32_t)lines; });
+	return update_record(p->channel,
+	                     [&](shutter_gain &sg) { sg.shutter[frame == 1 ? 0 : 1] = (uint32_t)lines; });
 }
 
 int soc_set_shutters(sensor *s, int, const int32_t *, const int32_t *lines, int32_t *out)
@@ -535,7 +541,8 @@ void model_free(sensor *s)
 bool build_gain_table(sensor *s, int32_t max_gain_db, int32_t step_db)
 {
 	if (step_db <= 0 || max_gain_db <= 0) {
-		debug_output(DEBUG_ERROR, 0, "Sensor: gain step %d and max gain %d (Q14 dB) give no gain table\n",
+		debug_output(DEBUG_ERROR, 0,
+		             "Sensor: gain step %d and max gain %d (Q14 dB) give no gain table\n",
 		             (int)step_db, (int)max_gain_db);
 		return false;
 	}
@@ -760,7 +767,8 @@ void sensor_register_modules(struct prodconf *conf)
 {
 	if (!conf || !conf->add_item)
 		return;
-	conf->add_item(conf, "sensor_common_vorsalind", common_create, nullptr, nullptr, 1, PRODCONF_STATE_SENSOR);
+	conf->add_item(conf, "sensor_common_vorsalind", common_create, nullptr, nullptr, 1,
+	               PRODCONF_STATE_SENSOR);
 	for (const module_row &row : sensor_module_table)
 		conf->add_item(conf, row.name, row.create, nullptr, nullptr, 1, row.category);
 }
