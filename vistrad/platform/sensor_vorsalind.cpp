@@ -662,86 +662,99 @@ void model_constants(sensor *s, int32_t min_exposure_time, int32_t line_time, in
 	p->max_exposure_wdr = 40000;
 }
 
-void *common_create(prodconf *conf, control *, int32_t stream_id)
+// The limits a model's item does not name.
+struct fixed_limits {
+	int32_t min_gain, max_gain, gain_step; // Q14 dB
+	int32_t min_ratio, max_ratio;          // Q14
+};
+
+typedef void (*model_fill_fn)(sensor *s, const item_settings *cfg);
+
+// Reads the item, makes the sensor and lets the module fill in its values.
+sensor *create(prodconf *conf, int32_t stream_id, const prodconf_schema *schema,
+               const capture_mode_table *modes, const fixed_limits *limits, model_fill_fn fill)
 {
-	item_settings *cfg = read_settings(conf, &common_schema, stream_id);
+	item_settings *cfg = read_settings(conf, schema, stream_id);
 	if (!cfg)
 		return nullptr;
-	sensor *s = soc_sensor_new(cfg, stream_id, nullptr);
-	if (s) {
-		soc_sensor *p = soc_of(s);
-		s->min_exposure_time = 1;
-		s->max_exposure_time = cfg->max_exposure_time;
-		s->max_fps = cfg->max_fps;
-		s->line_time = Q14_ONE;
-		s->full_well = cfg->full_well_e;
-		s->full_well_adu8 = cfg->full_well_adu_8;
-		s->read_noise_min_gain = cfg->read_noise_e_min_gain;
-		s->pixel_pitch = cfg->pixel_pitch;
-		s->hdr_available = cfg->hdr_available;
-		p->max_exposure_linear = cfg->max_exposure_time;
-		p->max_exposure_wdr = cfg->max_exposure_time_hdr;
+	if (limits) {
+		cfg->min_gain = limits->min_gain;
+		cfg->max_gain = limits->max_gain;
+		cfg->gain_step = limits->gain_step;
+		cfg->min_ratio = limits->min_ratio;
+		cfg->max_ratio = limits->max_ratio;
 	}
+	sensor *s = soc_sensor_new(cfg, stream_id, modes);
+	if (s)
+		fill(s, cfg);
 	settings_free(cfg);
 	return s;
+}
+
+void common_fill(sensor *s, const item_settings *cfg)
+{
+	soc_sensor *p = soc_of(s);
+	s->min_exposure_time = 1;
+	s->max_exposure_time = cfg->max_exposure_time;
+	s->max_fps = cfg->max_fps;
+	s->line_time = Q14_ONE;
+	s->full_well = cfg->full_well_e;
+	s->full_well_adu8 = cfg->full_well_adu_8;
+	s->read_noise_min_gain = cfg->read_noise_e_min_gain;
+	s->pixel_pitch = cfg->pixel_pitch;
+	s->hdr_available = cfg->hdr_available;
+	p->max_exposure_linear = cfg->max_exposure_time;
+	p->max_exposure_wdr = cfg->max_exposure_time_hdr;
+}
+
+void ar0521_fill(sensor *s, const item_settings *cfg)
+{
+	model_constants(s, 31, Q14(31.0), 36045);
+	s->max_exposure_time = cfg->max_exposure_time;
+	s->max_fps = cfg->max_fps;
+	sensor_publish_limits(s, -1);
+}
+
+void imx274_fill(sensor *s, const item_settings *)
+{
+	model_constants(s, 1, Q14(1.0), 32768);
+	s->max_exposure_time = 0; // until the first frame rate comes
+	s->max_fps = 30;
+}
+
+void ov2718_fill(sensor *s, const item_settings *cfg)
+{
+	soc_sensor *p = soc_of(s);
+	model_constants(s, 31, Q14(31.0), 45875);
+	s->max_exposure_time = cfg->max_exposure_time;
+	s->max_fps = 30;
+	p->use_2x_wdr = cfg->use_2x_wdr;
+	p->use_3x_wdr = cfg->use_3x_wdr;
+	p->use_sensor_wdr = cfg->use_sensor_wdr;
+	p->wdr_by_flags = true;
+	sensor_publish_limits(s, -1);
+}
+
+const fixed_limits imx274_limits = {Q14(1.0), Q14(45.0), Q14(0.09375), Q14(1.0), Q14(64.0)};
+
+void *common_create(prodconf *conf, control *, int32_t stream_id)
+{
+	return create(conf, stream_id, &common_schema, nullptr, nullptr, common_fill);
 }
 
 void *ar0521_create(prodconf *conf, control *, int32_t stream_id)
 {
-	item_settings *cfg = read_settings(conf, &ar0521_schema, stream_id);
-	if (!cfg)
-		return nullptr;
-	sensor *s = soc_sensor_new(cfg, stream_id, &sensor_ar0521_modes);
-	if (s) {
-		model_constants(s, 31, Q14(31.0), 36045);
-		s->max_exposure_time = cfg->max_exposure_time;
-		s->max_fps = cfg->max_fps;
-		sensor_publish_limits(s, -1);
-	}
-	settings_free(cfg);
-	return s;
+	return create(conf, stream_id, &ar0521_schema, &sensor_ar0521_modes, nullptr, ar0521_fill);
 }
 
 void *imx274_create(prodconf *conf, control *, int32_t stream_id)
 {
-	item_settings *cfg = read_settings(conf, &imx274_schema, stream_id);
-	if (!cfg)
-		return nullptr;
-	// Its item names no limits: the sensor's own.
-	cfg->min_gain = Q14(1.0);
-	cfg->max_gain = Q14(45.0);
-	cfg->gain_step = Q14(0.09375);
-	cfg->min_ratio = Q14(1.0);
-	cfg->max_ratio = Q14(64.0);
-	sensor *s = soc_sensor_new(cfg, stream_id, &sensor_imx274_modes);
-	if (s) {
-		model_constants(s, 1, Q14(1.0), 32768);
-		s->max_exposure_time = 0; // until the first frame rate comes
-		s->max_fps = 30;
-	}
-	settings_free(cfg);
-	return s;
+	return create(conf, stream_id, &imx274_schema, &sensor_imx274_modes, &imx274_limits, imx274_fill);
 }
 
 void *ov2718_create(prodconf *conf, control *, int32_t stream_id)
 {
-	item_settings *cfg = read_settings(conf, &ov2718_schema, stream_id);
-	if (!cfg)
-		return nullptr;
-	sensor *s = soc_sensor_new(cfg, stream_id, &sensor_ov2718_modes);
-	if (s) {
-		soc_sensor *p = soc_of(s);
-		model_constants(s, 31, Q14(31.0), 45875);
-		s->max_exposure_time = cfg->max_exposure_time;
-		s->max_fps = 30;
-		p->use_2x_wdr = cfg->use_2x_wdr;
-		p->use_3x_wdr = cfg->use_3x_wdr;
-		p->use_sensor_wdr = cfg->use_sensor_wdr;
-		p->wdr_by_flags = true;
-		sensor_publish_limits(s, -1);
-	}
-	settings_free(cfg);
-	return s;
+	return create(conf, stream_id, &ov2718_schema, &sensor_ov2718_modes, nullptr, ov2718_fill);
 }
 
 struct module_row {
