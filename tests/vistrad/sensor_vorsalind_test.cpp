@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "algostep/algo_cl_modules.h"
 #include "core/control.h"
 #include "core/param_db.h"
 #include "core/param_map.h"
@@ -898,6 +899,10 @@ TEST_F(SocSensor, RegistrationMakesSensorItems)
 	prodconf *bare = prodconf_new();
 	sensor_register_modules(bare);
 	EXPECT_EQ(nullptr, prodconf_lookup_state(bare, "sensor_vorsalind_ar0521"));
+	// The algorithm table registers them while the configuration loads.
+	bare->add_item = prodconf_default_add_item;
+	algo_cl_register_modules(bare);
+	EXPECT_NE(nullptr, prodconf_lookup_state(bare, "sensor_vorsalind_ov2718"));
 	prodconf_free(bare);
 }
 
