@@ -16,7 +16,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -216,63 +215,95 @@ const ModeRow *first_row(const Model &m, int mode)
 	return nullptr;
 }
 
+// The names between backticks, each with the text in the parentheses that
+// follow it ("" without): "`tuning_id` (768), `sensor_map_gain`".
+std::vector<std::pair<std::string, std::string>> ticked(const std::string &text)
+{
+	std::vector<std::pair<std::string, std::string>> out;
+	for (size_t at = text.find('`'); at != std::string::npos; at = text.find('`', at)) {
+		size_t end = text.find('`', at + 1);
+		if (end == std::string::npos)
+			break;
+		std::string value;
+		if (text.compare(end + 1, 2, " (") == 0)
+			value = text.substr(end + 3, text.find(')', end) - end - 3);
+		out.push_back({text.substr(at + 1, end - at - 1), value});
+		at = end + 1;
+	}
+	return out;
+}
+
+// Every "x0,y0,x1,y1" of a text, not counting numbers written "2539, not".
+std::vector<Window> windows_in(const std::string &text)
+{
+	std::vector<Window> out;
+	for (size_t i = 0; i < text.size(); i++) {
+		if (!isdigit((unsigned char)text[i]) ||
+		    (i > 0 && (isdigit((unsigned char)text[i - 1]) || text[i - 1] == ',')))
+			continue;
+		size_t end = text.find_first_not_of("0123456789,", i);
+		std::string run = text.substr(i, end == std::string::npos ? std::string::npos : end - i);
+		if (std::count(run.begin(), run.end(), ',') == 3 && run.back() != ',')
+			out.push_back(window(run));
+	}
+	return out;
+}
+
 // "60 Hz: 30 (0,0,2591,1943 / 0,0,2591,1943, "2592x1944", 30.0), 109 (same
 // windows, ...), ...; 50 Hz: 31 (as 30, 25.0), ..."
 void parse_listed_modes(Model &m, const std::string &text)
 {
-	static const std::regex entry(R"((\d+) \(([^()]*)\))");
-	static const std::regex win(R"(\d+,\d+,\d+,\d+)");
-	static const std::regex quoted("\"([^\"]+)\"");
-	static const std::regex last_number(R"(([0-9.]+)\s*$)");
 	for (int half = 0; half < 2; half++) {
 		size_t at = text.find(half == 0 ? "60 Hz: " : "50 Hz: ");
 		ASSERT_NE(std::string::npos, at);
 		size_t end = half == 0 ? text.find("; 50 Hz: ") : text.size();
-		std::string part = text.substr(at, end - at);
-		for (std::sregex_iterator it(part.begin(), part.end(), entry), e; it != e; ++it) {
-			int mode = std::stoi((*it)[1]);
-			std::string body = (*it)[2];
-			std::smatch number;
-			ASSERT_TRUE(std::regex_search(body, number, last_number)) << body;
-			double fps = std::stod(number[1]);
+		std::string part = text.substr(at + 7, end - at - 7);
+		for (size_t open = part.find(" ("); open != std::string::npos;
+		     open = part.find(" (", open + 1)) {
+			size_t start = part.find_last_not_of("0123456789", open - 1) + 1;
+			int mode = std::stoi(part.substr(start, open - start));
+			size_t close = part.find(')', open);
+			ASSERT_NE(std::string::npos, close);
+			std::string body = part.substr(open + 2, close - open - 2);
+			size_t last = body.find_last_not_of("0123456789.");
+			double fps = std::stod(body.substr(last + 1));
 			if (body.rfind("as ", 0) == 0) {
-				const ModeRow *like = first_row(m, std::stoi(body.substr(3)));
-				ASSERT_NE(nullptr, like) << body;
-				add_rows(m, half, mode, like->sensor, like->output, like->name, fps);
+				const ModeRow *found = first_row(m, std::stoi(body.substr(3)));
+				ASSERT_NE(nullptr, found) << body;
+				ModeRow like = *found; // adding rows moves them
+				add_rows(m, half, mode, like.sensor, like.output, like.name, fps);
 				continue;
 			}
-			std::smatch name;
-			ASSERT_TRUE(std::regex_search(body, name, quoted)) << body;
-			std::vector<Window> windows;
-			for (std::sregex_iterator w(body.begin(), body.end(), win), we; w != we; ++w)
-				windows.push_back(window(w->str()));
-			if (body.find("same windows") != std::string::npos) {
+			size_t quote = body.find('"');
+			ASSERT_NE(std::string::npos, quote) << body;
+			std::string name = body.substr(quote + 1, body.find('"', quote + 1) - quote - 1);
+			std::vector<Window> windows = windows_in(body);
+			if (body.find("same windows") != std::string::npos)
 				windows = {m.rows.back().sensor, m.rows.back().output};
-			} else if (windows.size() == 1) {
+			else if (windows.size() == 1)
 				windows.push_back(windows[0]);
-			}
 			ASSERT_EQ(2u, windows.size()) << body;
-			add_rows(m, half, mode, windows[0], windows[1], name[1], fps);
+			add_rows(m, half, mode, windows[0], windows[1], name, fps);
+			open = close;
 		}
 	}
 }
 
 void parse_defaults(Data &d, const std::string &line)
 {
-	static const std::regex item(R"(^`sensor_vorsalind_(\w+)`: )");
-	static const std::regex key(R"(`(\w+)`(?: \(([^)]*)\))?)");
-	std::smatch m;
-	if (!std::regex_search(line, m, item))
+	const std::string prefix = "`sensor_vorsalind_";
+	size_t colon = line.find("`: ");
+	if (line.rfind(prefix, 0) != 0 || colon == std::string::npos)
 		return;
-	std::string model = m[1];
+	std::string model = line.substr(prefix.size(), colon - prefix.size());
 	for (auto &c : model)
 		c = (char)toupper(c);
 	Model &target = d.models[model];
-	std::string rest = m.suffix();
+	std::string rest = line.substr(colon + 3);
 	if (rest.rfind("as AR0521", 0) == 0)
 		target.defaults = d.models["AR0521"].defaults;
-	for (std::sregex_iterator it(rest.begin(), rest.end(), key), e; it != e; ++it)
-		target.defaults[(*it)[1]] = (*it)[2];
+	for (auto &kv : ticked(rest))
+		target.defaults[kv.first] = kv.second;
 }
 
 Data parse(const std::string &path)
@@ -284,8 +315,6 @@ Data parse(const std::string &path)
 	for (std::string line; std::getline(in, line);)
 		if (line.empty() || line[0] != '#')
 			lines.push_back(line);
-	static const std::regex pairs(R"(WDR flag (\d) with video WDR mode (\d))");
-	static const std::regex full(R"((AR0521|IMX274|OV2718) \{(\d+), (\d+), (\d+), (\d+)\})");
 	for (size_t i = 0; i < lines.size(); i++) {
 		const std::string &line = lines[i];
 		std::string first = line.substr(0, line.find(' '));
@@ -293,8 +322,14 @@ Data parse(const std::string &path)
 		    line.find(" rows a half") != std::string::npos) {
 			Model &m = d.models[first];
 			std::string heading = line.substr(0, line.find("):"));
-			for (std::sregex_iterator it(heading.begin(), heading.end(), pairs), e; it != e; ++it)
-				m.wdr_rows.push_back({std::stoi((*it)[1]), std::stoi((*it)[2])});
+			const std::string pair = "WDR flag ";
+			for (size_t at = heading.find(pair); at != std::string::npos;
+			     at = heading.find(pair, at + 1)) {
+				int flag, video;
+				if (sscanf(heading.c_str() + at, "WDR flag %d with video WDR mode %d", &flag,
+				           &video) == 2)
+					m.wdr_rows.push_back({flag, video});
+			}
 			if (m.wdr_rows.empty() && heading.find("as for AR0521") != std::string::npos)
 				m.wdr_rows = d.models["AR0521"].wdr_rows;
 			if (first != "AR0521") {
@@ -310,9 +345,15 @@ Data parse(const std::string &path)
 			}
 			i--;
 		} else if (line.rfind("Full pixel array", 0) == 0) {
-			for (std::sregex_iterator it(line.begin(), line.end(), full), e; it != e; ++it)
-				d.models[(*it)[1]].full = {std::stoi((*it)[2]), std::stoi((*it)[3]),
-				                           std::stoi((*it)[4]), std::stoi((*it)[5])};
+			for (const char *model : {"AR0521", "IMX274", "OV2718"}) {
+				size_t at = line.find(std::string(model) + " {");
+				Window &w = d.models[model].full;
+				EXPECT_NE(std::string::npos, at) << model;
+				if (at == std::string::npos)
+					continue;
+				EXPECT_EQ(4, sscanf(line.c_str() + at + strlen(model) + 2, "%d, %d, %d, %d",
+				                    &w.x0, &w.y0, &w.x1, &w.y1));
+			}
 		} else if (line.rfind("Model constants", 0) == 0) {
 			for (i++; i < lines.size() && (lines[i].empty() || lines[i][0] == '|'); i++) {
 				std::vector<std::string> c = cells(lines[i]);
@@ -325,10 +366,8 @@ Data parse(const std::string &path)
 				std::vector<std::string> c = cells(lines[i]);
 				if (c.size() < 3 || c[0][0] != '`')
 					continue;
-				static const std::regex name(R"(`(\w+)`)");
-				for (std::sregex_iterator it(c[0].begin(), c[0].end(), name), e; it != e;
-				     ++it)
-					d.common_defaults[(*it)[1]] = c[2];
+				for (auto &kv : ticked(c[0]))
+					d.common_defaults[kv.first] = c[2];
 			}
 			i--;
 		} else {
