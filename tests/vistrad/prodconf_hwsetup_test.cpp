@@ -808,7 +808,7 @@ TEST_F(Capture, FirstDeliveryAppliesTheMode)
 	first_delivery();
 	EXPECT_EQ(std::string("wdr(0) ") + applied_60hz, join(calls));
 	EXPECT_EQ(9u, prodconf_get_state(conf, 0, PRODCONF_STATE_CAPTURE_MODE));
-	EXPECT_EQ(1920 - 1, conf->channel[0].area.xstop);
+	EXPECT_EQ(1920 - 1, conf->channel[0].area[0].xstop);
 }
 
 // 60 to 50 Hz: the RESET values, then the same value's 50 Hz mode.

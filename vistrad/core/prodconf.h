@@ -144,8 +144,17 @@ struct prodconf_area {
 	int32_t ystop;
 };
 
+// A channel's capture area, filled by the capture-mode step and the sensor:
+// window 0 is the sensor window (area_config gives its first value), 1 the
+// sensor's full pixel array, 2 to 5 copies of the sensor window and 6 the
+// output window. Calls that take "the channel's area" get the whole array.
+#define PRODCONF_AREA_WINDOWS 7
+#define PRODCONF_AREA_SENSOR 0
+#define PRODCONF_AREA_FULL 1
+#define PRODCONF_AREA_OUTPUT 6
+
 struct prodconf_channel_block {
-	struct prodconf_area area;
+	struct prodconf_area area[PRODCONF_AREA_WINDOWS];
 };
 
 struct prodconf_item_kind {
