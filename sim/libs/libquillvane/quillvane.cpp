@@ -31,7 +31,11 @@ struct group {
 
 std::mutex lock;
 std::map<std::string, group> groups;
-std::map<std::string, int> failures;
+struct failure {
+	int after;
+	int result;
+};
+std::map<std::string, failure> failures;
 std::string log;
 
 bool injected(const char *call, int *result)
@@ -39,7 +43,11 @@ bool injected(const char *call, int *result)
 	auto it = failures.find(call);
 	if (it == failures.end())
 		return false;
-	*result = it->second;
+	if (it->second.after > 0) {
+		it->second.after--;
+		return false;
+	}
+	*result = it->second.result;
 	failures.erase(it);
 	return true;
 }
@@ -196,10 +204,10 @@ void sim_sc_reset(void)
 	log.clear();
 }
 
-void sim_sc_fail(const char *call, int result)
+void sim_sc_fail(const char *call, int after, int result)
 {
 	std::lock_guard<std::mutex> hold(lock);
-	failures[call] = result;
+	failures[call] = failure{after, result};
 }
 
 void sim_sc_put_int(const char *group, const char *entry, int32_t value)

@@ -43,9 +43,10 @@ int sc_get_group(const char *name, sc_entry **entries, int flags);
 /* For tests. */
 /* Forgets every group, count and injected failure. */
 void sim_sc_reset(void);
-/* The next call of that name ("sc_create_group", "sc_set_group",
- * "sc_get_group") answers result without doing anything. */
-void sim_sc_fail(const char *call, int result);
+/* After `after` more calls of that name ("sc_create_group", "sc_set_group",
+ * "sc_get_group") have run, the next one answers result without doing
+ * anything. */
+void sim_sc_fail(const char *call, int after, int result);
 /* Stores a value, making the group when needed (not counted as a write). */
 void sim_sc_put_int(const char *group, const char *entry, int32_t value);
 void sim_sc_put_float(const char *group, const char *entry, float value);
