@@ -38,12 +38,12 @@ struct sync_group {
 	int32_t rate_key; // Q14 frames per second
 	uint32_t sensor_type;
 	int32_t lines;
-	GList *members; // in joining order: the first leads
+	GList *members = nullptr; // in joining order: the first leads
 };
 
 struct sync_registry {
 	std::mutex mutex;
-	GList *groups;
+	GList *groups = nullptr;
 };
 
 struct sync_config {
