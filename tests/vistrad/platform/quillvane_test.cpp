@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../optics/optics_fixture.h"
+#include "platform_fixture.h"
 #include "core/info_pool.h"
 #include "core/param_db.h"
 #include "optics/camblock.h"
@@ -154,12 +154,12 @@ namespace
 
 const int32_t stream = 0x100; // channel 1: the groups end in 2
 
-class Quillvane : public OpticsTest
+class Quillvane : public PlatformTest
 {
       protected:
 	void SetUp() override
 	{
-		OpticsTest::SetUp();
+		PlatformTest::SetUp();
 		ASSERT_EQ(0, info_pool_init());
 		lens = fake_lens();
 		lens.view.block_initialised = 1;
@@ -173,7 +173,7 @@ class Quillvane : public OpticsTest
 	}
 	void TearDown() override
 	{
-		OpticsTest::TearDown();
+		PlatformTest::TearDown();
 		info_pool_free();
 	}
 	quillvane *add(quillvane *q)

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "../optics/optics_fixture.h"
+#include "platform_fixture.h"
 #include "core/control.h"
 #include "platform/sensor.h"
 #include "platform/sync_sensor.h"
@@ -61,12 +61,12 @@ namespace
 
 const int64_t second = 1000000;
 
-class VideoSync : public OpticsTest
+class VideoSync : public PlatformTest
 {
       protected:
 	void SetUp() override
 	{
-		OpticsTest::SetUp();
+		PlatformTest::SetUp();
 		fakes.clear();
 		settings({});
 	}
@@ -75,7 +75,7 @@ class VideoSync : public OpticsTest
 		for (int32_t s : made)
 			control_remove_groups_of_owner(engine_, (uint32_t)s);
 		EXPECT_EQ(nullptr, video_sync_groups()) << "a group outlived its members";
-		OpticsTest::TearDown();
+		PlatformTest::TearDown();
 	}
 	void settings(const std::vector<std::pair<std::string, std::string>> &keys)
 	{
