@@ -55,12 +55,14 @@ int32_t camblock_distance_index_to_focus_position(struct camblock *, int32_t, in
 	return -3;
 }
 
-int32_t camblock_get_fov_at_focus_position(struct camblock *, int32_t, int32_t, uint32_t *, uint32_t *, int32_t)
+int32_t camblock_get_fov_at_focus_position(struct camblock *, int32_t, int32_t, uint32_t *, uint32_t *,
+                                           int32_t)
 {
 	return -3;
 }
 
-int32_t camblock_get_fov_at_distance_index(struct camblock *, int32_t, int32_t, uint32_t *, uint32_t *, int32_t)
+int32_t camblock_get_fov_at_distance_index(struct camblock *, int32_t, int32_t, uint32_t *, uint32_t *,
+                                           int32_t)
 {
 	return -3;
 }

@@ -152,8 +152,8 @@ int status_of_lens(quillvane *q, quillvane_status *now, camblock *block, zoom *z
 	}
 	now->zoom_position = view.zoom_position;
 	uint32_t k[4];
-	if (camblock_get_lens_distortion(block, view.zoom_position, view.focus_value, view.focus_value_is_position,
-	                                 &k[0], &k[1], &k[2], &k[3]) != 0) {
+	if (camblock_get_lens_distortion(block, view.zoom_position, view.focus_value,
+	                                 view.focus_value_is_position, &k[0], &k[1], &k[2], &k[3]) != 0) {
 		no_distortion(now);
 	} else {
 		for (int i = 0; i < 4; i++)
@@ -208,7 +208,8 @@ int write_status(quillvane *q, quillvane_status *now, int *ptz_written, int *opt
 	if (*optics_written < 0) {
 		int r = quillvane_create_group(q, name, optics_group_size, 0);
 		if (r < 0) {
-			debug_output(DEBUG_ERROR, 0, "sc_af_ptz: Can not create scache group %s %i!\n", name, r);
+			debug_output(DEBUG_ERROR, 0, "sc_af_ptz: Can not create scache group %s %i!\n", name,
+			             r);
 			return -1;
 		}
 		*optics_written = quillvane_set_group(q, name, optics, SC_FLAG_CREATE);
@@ -276,7 +277,8 @@ int read_ptz_position(struct quillvane *q)
 	q->ptz_moving = pan_status == 1 || tilt_status == 1;
 	q->pan = pan;
 	q->tilt = tilt;
-	return info_pool_set_bool(INFO_PTZ_MOVING, q->stream_id, INFO_POOL_VOLATILE, (uint8_t)q->ptz_moving) == 0
+	return info_pool_set_bool(INFO_PTZ_MOVING, q->stream_id, INFO_POOL_VOLATILE,
+	                          (uint8_t)q->ptz_moving) == 0
 	           ? 0
 	           : -1;
 }

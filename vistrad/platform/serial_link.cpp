@@ -13,7 +13,8 @@ namespace
 void *library;
 int references;
 
-template <typename Slot, typename... Args> int call(struct serial_link *link, Slot serial_link::*slot, Args... args)
+template <typename Slot, typename... Args>
+int call(struct serial_link *link, Slot serial_link::*slot, Args... args)
 {
 	if (!link || !(link->*slot))
 		return -1;
@@ -45,8 +46,8 @@ void serial_link_close_dynamic_lib(void *handle)
 {
 	references--;
 	if (references < 0) {
-		debug_output(DEBUG_WARNING, 0, "%s: Negative ref counter %d\n", "serial_link_close_dynamic_lib",
-		             references);
+		debug_output(DEBUG_WARNING, 0, "%s: Negative ref counter %d\n",
+		             "serial_link_close_dynamic_lib", references);
 		// A close without its open must not make the next open believe
 		// the library is loaded.
 		references = 0;
@@ -54,15 +55,16 @@ void serial_link_close_dynamic_lib(void *handle)
 	if (!handle || references != 0)
 		return;
 	if (dlclose(handle) != 0)
-		debug_output(DEBUG_ERROR, 0, "Failed to close dynamic library (ref %p): %s\n", handle, dlerror());
+		debug_output(DEBUG_ERROR, 0, "Failed to close dynamic library (ref %p): %s\n", handle,
+		             dlerror());
 	if (handle == library)
 		library = nullptr;
 }
 
 int serial_link_create(void *handle, struct control *engine, int32_t stream_id)
 {
-	auto create = reinterpret_cast<serial_link_create_fn>(handle ? dlsym(handle, SERIAL_LINK_CREATE_SYMBOL)
-	                                                              : nullptr);
+	auto create = reinterpret_cast<serial_link_create_fn>(
+	    handle ? dlsym(handle, SERIAL_LINK_CREATE_SYMBOL) : nullptr);
 	if (!create) {
 		debug_output(DEBUG_ERROR, 0, "Failed to find symbol %s\n", SERIAL_LINK_CREATE_SYMBOL);
 		serial_link_close_dynamic_lib(handle);

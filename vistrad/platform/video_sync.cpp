@@ -133,7 +133,8 @@ int32_t shift_to(const sync_member *leader, const control_job *job, int32_t peri
 	int64_t period = div_round(microseconds * unity, leader->rate);
 	if (period <= 0)
 		return 0;
-	int64_t offset = (leader->last_sec - job->timestamp.sec) * microseconds + (leader->last_usec - job->timestamp.usec);
+	int64_t offset = (leader->last_sec - job->timestamp.sec) * microseconds +
+	                 (leader->last_usec - job->timestamp.usec);
 	int64_t r = offset % period;
 	if (r < 0)
 		r += period;
@@ -314,8 +315,8 @@ GList *video_sync_groups(void)
 	for (GList *l = registry->groups; l; l = l->next) {
 		GList *channels = nullptr;
 		for (GList *m = static_cast<sync_group *>(l->data)->members; m; m = m->next)
-			channels = g_list_append(channels,
-			                         GINT_TO_POINTER(static_cast<sync_member *>(m->data)->channel + 1));
+			channels = g_list_append(
+			    channels, GINT_TO_POINTER(static_cast<sync_member *>(m->data)->channel + 1));
 		out = g_list_append(out, channels);
 	}
 	return out;

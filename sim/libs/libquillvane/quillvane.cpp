@@ -186,7 +186,8 @@ int sc_get_group(const char *name, sc_entry **entries, int flags)
 		for (sc_entry **e = entries; *e; e++) {
 			raw_entry r = read_entry(*e);
 			auto v = r.name ? g->second.values.find(r.name) : g->second.values.end();
-			if (v == g->second.values.end() || v->second.type != r.type || r.size != 4 || !r.value)
+			if (v == g->second.values.end() || v->second.type != r.type || r.size != 4 ||
+			    !r.value)
 				continue;
 			memcpy(r.value, v->second.bytes, 4);
 			result++;

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "platform_fixture.h"
 #include "core/info_pool.h"
 #include "core/param_db.h"
 #include "optics/camblock.h"
 #include "optics/focus_zoom.h"
 #include "platform/lens_view.h"
 #include "platform/quillvane.h"
+#include "platform_fixture.h"
 
 namespace
 {
@@ -120,15 +120,16 @@ int32_t __wrap__Z34camblock_get_fov_at_focus_positionP8camblockiiPjS1_i(camblock
 	return lens.end_fov_result;
 }
 int32_t __wrap__Z34camblock_get_fov_at_distance_indexP8camblockiiPjS1_i(camblock *, int32_t zoom_position,
-                                                                        int32_t index, uint32_t *h, uint32_t *v,
-                                                                        int32_t scale)
+                                                                        int32_t index, uint32_t *h,
+                                                                        uint32_t *v, int32_t scale)
 {
 	note("fov_at_index(" + args({zoom_position, index, scale}) + ")");
 	*h = 70 * 16384;
 	*v = 50 * 16384;
 	return 0;
 }
-int32_t __wrap__Z24camblock_get_current_fovP8camblockPjS1_i(camblock *, uint32_t *h, uint32_t *v, int32_t scale)
+int32_t __wrap__Z24camblock_get_current_fovP8camblockPjS1_i(camblock *, uint32_t *h, uint32_t *v,
+                                                            int32_t scale)
 {
 	note("current_fov(" + args({scale}) + ")");
 	*h = lens.hfov;
@@ -136,9 +137,10 @@ int32_t __wrap__Z24camblock_get_current_fovP8camblockPjS1_i(camblock *, uint32_t
 	return lens.current_fov_result;
 }
 int32_t __wrap__Z28camblock_get_lens_distortionP8camblockiiiPjS1_S1_S1_(camblock *, int32_t zoom_position,
-                                                                        int32_t focus_value, int32_t is_position,
-                                                                        uint32_t *k0, uint32_t *k1,
-                                                                        uint32_t *k2, uint32_t *k3)
+                                                                        int32_t focus_value,
+                                                                        int32_t is_position, uint32_t *k0,
+                                                                        uint32_t *k1, uint32_t *k2,
+                                                                        uint32_t *k3)
 {
 	note("distortion(" + args({zoom_position, focus_value, is_position}) + ")");
 	*k0 = (uint32_t)lens.k[0];
@@ -250,8 +252,8 @@ TEST_F(Quillvane, InitPublishesTheLensFigures)
 	EXPECT_EQ(50 * 16384, fix_param(91));
 	EXPECT_EQ(50 * 12288, fix_param(92));
 	ASSERT_GE(lens.calls.size(), 4u);
-	EXPECT_EQ((std::vector<std::string>{"focus_at(20,0)", "fov_at_focus(20,1020,16384)", "focus_at(200,0)",
-	                                    "fov_at_focus(200,1200,16384)"}),
+	EXPECT_EQ((std::vector<std::string>{"focus_at(20,0)", "fov_at_focus(20,1020,16384)",
+	                                    "focus_at(200,0)", "fov_at_focus(200,1200,16384)"}),
 	          std::vector<std::string>(lens.calls.begin(), lens.calls.begin() + 4));
 }
 
@@ -341,7 +343,8 @@ struct write_failure {
 TEST_F(Quillvane, WriteFailures)
 {
 	const write_failure cases[] = {
-	    {"sc_create_group", 0, -5, -1, "sc_af_ptz: Can not create scache group OPTICS_STATUS_IS2 -5!\n", false},
+	    {"sc_create_group", 0, -5, -1, "sc_af_ptz: Can not create scache group OPTICS_STATUS_IS2 -5!\n",
+	     false},
 	    {"sc_set_group", 2, -7, -1, "sc_af_ptz: Can not create scache params!\n", false},
 	    {"sc_set_group", 2, 9, -1, "", false},
 	    {"sc_set_group", 0, -7, 0, "", false},
@@ -384,7 +387,8 @@ TEST_F(Quillvane, BlockNotInitialised)
 	          "LENS_CORR_K3 4 2 0\n",
 	          entries("OPTICS_STATUS_IS2"));
 	EXPECT_NE(lens.calls.end(), std::find(lens.calls.begin(), lens.calls.end(), "position_for(16384)"));
-	EXPECT_NE(lens.calls.end(), std::find(lens.calls.begin(), lens.calls.end(), "fov_at_index(7,0,20000)"));
+	EXPECT_NE(lens.calls.end(),
+	          std::find(lens.calls.begin(), lens.calls.end(), "fov_at_index(7,0,20000)"));
 
 	lens.view.zoom_position = 1750;
 	lens.calls.clear();
@@ -425,7 +429,8 @@ TEST_F(Quillvane, MaskScales)
 	const struct {
 		int32_t h, v;
 		double h_ratio, v_ratio;
-	} cases[] = {{0, 0, 1.0, 1.0}, {8192, 16384, 0.5, 1.0}, {0, 4096, 1.0, 0.25}, {16384, 16384, 1.0, 1.0}};
+	} cases[] = {
+	    {0, 0, 1.0, 1.0}, {8192, 16384, 0.5, 1.0}, {0, 4096, 1.0, 0.25}, {16384, 16384, 1.0, 1.0}};
 	for (auto &c : cases) {
 		SCOPED_TRACE(std::to_string(c.h) + "," + std::to_string(c.v));
 		sim_sc_reset();

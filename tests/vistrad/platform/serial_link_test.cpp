@@ -2,8 +2,8 @@
 // objects out by byte offset and records every call, one lacks the entry.
 #include <dlfcn.h>
 
-#include "platform_fixture.h"
 #include "platform/serial_link.h"
+#include "platform_fixture.h"
 
 namespace
 {
@@ -81,9 +81,10 @@ TEST_F(SerialLink, SlotsAtTheLibrarysOffsets)
 	EXPECT_EQ(0, serial_link_set_ircut(link, 1, 1));
 	EXPECT_EQ(0, serial_link_op13(link, 13, 14));
 	EXPECT_EQ(nullptr, link->spare);
-	EXPECT_EQ("create(256) op2(1) op3(2,3) prepare(256) end(1919,1079,256) applied(256) op7(4) op8(5,6,7) "
-	          "op9(8,9) op10(10) op11(11,12) set_ircut(1,1) op13(13,14)",
-	          take_log());
+	EXPECT_EQ(
+	    "create(256) op2(1) op3(2,3) prepare(256) end(1919,1079,256) applied(256) op7(4) op8(5,6,7) "
+	    "op9(8,9) op10(10) op11(11,12) set_ircut(1,1) op13(13,14)",
+	    take_log());
 	platform_remove_all_serial_link(plat_, 0x100);
 	EXPECT_EQ("destroy(256)", take_log());
 }
@@ -93,7 +94,8 @@ TEST_F(SerialLink, SlotsAtTheLibrarysOffsets)
 TEST_F(SerialLink, AnswersAndEmptySlots)
 {
 	serial_link *link = link_for(0x100);
-	reinterpret_cast<void (*)(const char *, int)>(dlsym(library, "serial_link_lib_set_answer"))("prepare", -4);
+	reinterpret_cast<void (*)(const char *, int)>(dlsym(library, "serial_link_lib_set_answer"))("prepare",
+	                                                                                            -4);
 	EXPECT_EQ(-4, serial_link_prepare_capture_mode(link, 0x100));
 
 	auto *empty = static_cast<serial_link *>(calloc(1, sizeof(serial_link)));

@@ -1,6 +1,6 @@
 // The stabilizer's wrappers, and the exposure delay read for a channel.
-#include "platform_fixture.h"
 #include "platform/stabilizer.h"
+#include "platform_fixture.h"
 
 namespace
 {
@@ -20,7 +20,9 @@ stabilizer *recording_stabilizer()
 {
 	stabilizer *s = stabilizer_new();
 	s->destroy = [](stabilizer *) { calls.push_back("destroy"); };
-	s->op2 = [](stabilizer *, intptr_t a, intptr_t b) { return calls.push_back("op2(" + list({a, b}) + ")"), 12; };
+	s->op2 = [](stabilizer *, intptr_t a, intptr_t b) {
+		return calls.push_back("op2(" + list({a, b}) + ")"), 12;
+	};
 	s->set_pause = [](stabilizer *, int32_t stream, int pause) {
 		return calls.push_back("pause(" + list({stream, pause}) + ")"), 13;
 	};
@@ -28,9 +30,15 @@ stabilizer *recording_stabilizer()
 	s->set_frame_geometry = [](stabilizer *, int c, int32_t w, int32_t h, int32_t line) {
 		return calls.push_back("geometry(" + list({c, w, h, line}) + ")"), 15;
 	};
-	s->op6 = [](stabilizer *, intptr_t a, intptr_t b) { return calls.push_back("op6(" + list({a, b}) + ")"), 16; };
-	s->op7 = [](stabilizer *, intptr_t a, intptr_t b) { return calls.push_back("op7(" + list({a, b}) + ")"), 17; };
-	s->op8 = [](stabilizer *, intptr_t a, intptr_t b) { return calls.push_back("op8(" + list({a, b}) + ")"), 18; };
+	s->op6 = [](stabilizer *, intptr_t a, intptr_t b) {
+		return calls.push_back("op6(" + list({a, b}) + ")"), 16;
+	};
+	s->op7 = [](stabilizer *, intptr_t a, intptr_t b) {
+		return calls.push_back("op7(" + list({a, b}) + ")"), 17;
+	};
+	s->op8 = [](stabilizer *, intptr_t a, intptr_t b) {
+		return calls.push_back("op8(" + list({a, b}) + ")"), 18;
+	};
 	s->set_exposure_delay = [](stabilizer *, int c, int32_t delay) {
 		return calls.push_back("delay(" + list({c, delay}) + ")"), 19;
 	};

@@ -5,11 +5,11 @@
 #include <mutex>
 #include <thread>
 
-#include "platform_fixture.h"
 #include "core/control.h"
 #include "platform/sensor.h"
 #include "platform/sync_sensor.h"
 #include "platform/video_sync.h"
+#include "platform_fixture.h"
 
 namespace
 {
@@ -177,8 +177,8 @@ TEST_F(VideoSync, FollowerShift)
 		int64_t offset; // leader's time stamp - follower's
 		int32_t adjust;
 	} cases[] = {
-	    {"1", 38000, -2000},  {"1", 35555, 35555},   {"1", 35556, -4444}, {"1", -10000, 30000},
-	    {"1", 41000, 1000},   {"1", 0, 0},           {"2", 38000, -1000}, {"2", 35555, 17777},
+	    {"1", 38000, -2000},  {"1", 35555, 35555}, {"1", 35556, -4444}, {"1", -10000, 30000},
+	    {"1", 41000, 1000},   {"1", 0, 0},         {"2", 38000, -1000}, {"2", 35555, 17777},
 	    {"3", -10000, 10000}, {"0", 38000, 0},
 	};
 	for (auto &c : cases) {
@@ -209,12 +209,12 @@ TEST_F(VideoSync, MeasuredRate)
 		int64_t dt;
 		int32_t to_leader; // follower 10 ms behind
 	} steps[] = {
-	    {1, 800000, 30000},  // 1.25 fps: 0.05 x the key
-	    {1, 32000, 30000},   // 31.25 fps: 1.25 x the key
-	    {1, 50000, 40000},   // 20 fps
+	    {1, 800000, 30000},    // 1.25 fps: 0.05 x the key
+	    {1, 32000, 30000},     // 31.25 fps: 1.25 x the key
+	    {1, 50000, 40000},     // 20 fps
 	    {100, 2000000, 40000}, // too many frames
-	    {2, 80000, 30000},   // 25 fps again
-	    {1, 0, 30000},       // no time passed
+	    {2, 80000, 30000},     // 25 fps again
+	    {1, 0, 30000},         // no time passed
 	};
 	uint32_t number = 1;
 	int64_t at = 100 * second;
@@ -235,7 +235,8 @@ TEST_F(VideoSync, MeasuredRate)
 // Refused: "failing sync" and 30 seconds of rest.
 TEST_F(VideoSync, FollowerOutcomes)
 {
-	settings({{"continuous_frame_sync", "true"}, {"acceptable_line_diff", "3"},
+	settings({{"continuous_frame_sync", "true"},
+	          {"acceptable_line_diff", "3"},
 	          {"not_synced_warning_interval_s", "2"}});
 	sensor *leader = stream(0, 2);
 	sensor *follower = stream(0x100, 2);
@@ -264,7 +265,8 @@ TEST_F(VideoSync, FollowerOutcomes)
 	EXPECT_TRUE(log_.text(DEBUG_INFO).empty());
 	both();
 	EXPECT_EQ((adjustments{10000, 0}), adjusts(follower));
-	EXPECT_EQ("Cant sync channel 1 to 0 within 2 seconds, sleeping for 30 seconds \n", log_.text(DEBUG_INFO));
+	EXPECT_EQ("Cant sync channel 1 to 0 within 2 seconds, sleeping for 30 seconds \n",
+	          log_.text(DEBUG_INFO));
 	for (int i = 0; i < 60; i++)
 		both();
 	EXPECT_TRUE(adjusts(follower).empty());
