@@ -48,9 +48,10 @@ void serial_link_close_dynamic_lib(void *handle)
 	if (references < 0) {
 		debug_output(DEBUG_WARNING, 0, "%s: Negative ref counter %d\n",
 		             "serial_link_close_dynamic_lib", references);
-		// A close without its open must not make the next open believe
-		// the library is loaded.
+		// A close without its open unloads nothing, and must not make the
+		// next open believe the library is loaded.
 		references = 0;
+		return;
 	}
 	if (!handle || references != 0)
 		return;

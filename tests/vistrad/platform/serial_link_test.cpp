@@ -144,14 +144,19 @@ TEST_F(SerialLink, OpensAreCounted)
 }
 
 // Neither name loads: the reason, null, and the count stays 0 (so a close
-// finds it negative, says so, and the next open still loads).
+// finds it negative and says so; the next open still loads).
 TEST_F(SerialLink, NeitherNameLoads)
 {
 	EXPECT_EQ(nullptr, serial_link_open_dynamic_lib("/nonexistent/a.so", "/nonexistent/b.so"));
 	std::string errors = log_.text(DEBUG_ERROR);
 	EXPECT_EQ(0u, errors.find("Failed to load the serial link lib: /nonexistent/b.so: "));
-	serial_link_close_dynamic_lib(nullptr);
+	// A close without its open unloads nothing, even given a handle.
+	void *own = dlopen(SERIAL_LINK_LIB, RTLD_NOW);
+	ASSERT_NE(nullptr, own);
+	serial_link_close_dynamic_lib(own);
 	EXPECT_EQ("serial_link_close_dynamic_lib: Negative ref counter -1\n", log_.text(DEBUG_WARNING));
+	EXPECT_TRUE(loaded(SERIAL_LINK_LIB));
+	dlclose(own);
 	open();
 	EXPECT_TRUE(loaded(SERIAL_LINK_LIB));
 }
