@@ -109,11 +109,19 @@ int32_t whole_frames(int32_t rate)
 	return (int32_t)div_round(rate, unity);
 }
 
+// Microseconds from b to a. Time stamps come with outside records, so the
+// arithmetic wraps rather than overflows on absurd ones.
+int64_t usec_between(int64_t a_sec, int64_t a_usec, int64_t b_sec, int64_t b_usec)
+{
+	uint64_t seconds = (uint64_t)a_sec - (uint64_t)b_sec;
+	return (int64_t)(seconds * (uint64_t)microseconds + ((uint64_t)a_usec - (uint64_t)b_usec));
+}
+
 // Takes the record's frame rate as the member's when it is believable.
 void measure(sync_member *m, const sync_group *g, const control_job *job)
 {
 	int64_t frames = (int32_t)(job->frame - m->last_frame);
-	int64_t dt = (job->timestamp.sec - m->last_sec) * microseconds + (job->timestamp.usec - m->last_usec);
+	int64_t dt = usec_between(job->timestamp.sec, job->timestamp.usec, m->last_sec, m->last_usec);
 	if (frames >= 1 && frames <= 99 && dt != 0) {
 		int64_t rate = div_round(frames * microseconds * unity, dt);
 		int64_t low = div_round((int64_t)g->rate_key * 1638, unity);
@@ -133,8 +141,8 @@ int32_t shift_to(const sync_member *leader, const control_job *job, int32_t peri
 	int64_t period = div_round(microseconds * unity, leader->rate);
 	if (period <= 0)
 		return 0;
-	int64_t offset = (leader->last_sec - job->timestamp.sec) * microseconds +
-	                 (leader->last_usec - job->timestamp.usec);
+	int64_t offset =
+	    usec_between(leader->last_sec, leader->last_usec, job->timestamp.sec, job->timestamp.usec);
 	int64_t r = offset % period;
 	if (r < 0)
 		r += period;

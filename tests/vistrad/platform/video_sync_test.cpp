@@ -227,6 +227,16 @@ TEST_F(VideoSync, MeasuredRate)
 		frame(0x100, number, at + 10000);
 		EXPECT_EQ(adjustments{s.to_leader}, adjusts(follower));
 	}
+	// Absurd time stamps are taken as any others, without overflow.
+	for (int32_t s : {0, 0x100}) {
+		control_job job = {};
+		job.type = VIDEO_SYNC_INPUT_TYPE;
+		job.stream_id = s;
+		job.frame = number + 1;
+		job.timestamp.sec = s ? INT64_MIN : INT64_MAX;
+		control_dispatch(engine_, &job);
+	}
+	EXPECT_EQ(1u, adjusts(follower).size());
 }
 
 // Synchronised within acceptable_line_diff: the adjustment ends and a
