@@ -183,6 +183,8 @@ typedef int (*prodconf_run_hook)(struct prodconf *conf, struct control *engine, 
 typedef int (*prodconf_stream_hook)(struct prodconf *conf, struct control *engine, int32_t stream_id);
 typedef int (*prodconf_stop_hook)(struct prodconf *conf, struct control *engine);
 typedef GList *(*prodconf_stream_list_fn)(struct prodconf *conf);
+// The channels' synchronisation groups: a list of lists of channel + 1.
+typedef GList *(*prodconf_sync_groups_fn)(void);
 typedef int (*prodconf_param_defaults_fn)(struct prodconf *conf, int32_t stream_id, int reset);
 typedef GList *(*prodconf_valid_modes_fn)(struct prodconf *conf, int32_t stream_id);
 typedef uint32_t *(*prodconf_modes_fn)(struct prodconf *conf, int32_t stream_id, size_t *count);
@@ -197,6 +199,8 @@ struct prodconf {
 	prodconf_stream_hook start_items;
 	prodconf_stop_hook stop;
 	prodconf_stream_list_fn stream_list;
+	// Installed by the first stream synchronisation handler.
+	prodconf_sync_groups_fn sync_groups;
 
 	struct prodconf_product_constants constants[PRODCONF_CHANNELS];
 	struct prodconf_channel_block channel[PRODCONF_CHANNELS];
