@@ -44,8 +44,10 @@ extern "C" int libcl_get_stats_all(libcl_stats *stats, uint32_t)
 }
 
 // ---------------------------------------------------------------------------
-// Least bodies until the customer loop and the netlink client land: the
-// library only remembers whether it was initialised.
+// Least bodies until the customer loop and the netlink client land. The
+// library only remembers whether it was initialised; the shutter-and-gain
+// record, the AAA information, the black level and the HDR method answer as a
+// library whose 3A has not started yet: -1.
 // ---------------------------------------------------------------------------
 static int libcl_initialised;
 
@@ -58,4 +60,29 @@ extern "C" int libcl_init(int32_t, int32_t, char **, char **)
 extern "C" void libcl_deinit(void)
 {
 	libcl_initialised = 0;
+}
+
+extern "C" int libcl_get_shutter_and_gain(int, shutter_gain *)
+{
+	return -1;
+}
+
+extern "C" int libcl_set_shutter_and_gain(int, const shutter_gain *)
+{
+	return -1;
+}
+
+extern "C" int libcl_get_vin_aaa_info(int, vin_aaa_info *)
+{
+	return -1;
+}
+
+extern "C" int libcl_get_black_level(int, libcl_black_level *)
+{
+	return -1;
+}
+
+extern "C" int libcl_get_hdr_method(int, uint32_t *)
+{
+	return -1;
 }
