@@ -125,7 +125,8 @@ int32_t dioptres_to_index(struct camblock *block, int32_t dioptres, int32_t dome
 		dioptres += dome_get_power(block->dome);
 	int lo, hi;
 	optics_lower_bracket(dioptres, m->distances, m->curve_count, &lo, &hi);
-	int32_t curve = fx_lin_interp(dioptres, m->distances[lo], m->distances[hi], optics_q14(lo), optics_q14(hi));
+	int32_t curve =
+	    fx_lin_interp(dioptres, m->distances[lo], m->distances[hi], optics_q14(lo), optics_q14(hi));
 	return (int32_t)optics_round_shift(curve, 5);
 }
 
@@ -153,7 +154,8 @@ int32_t focus_position_to_index(struct camblock *block, int32_t zoom, int32_t po
 // sees them, without the dome.
 int32_t value_to_dioptres(struct camblock *block, int32_t zoom, int32_t value, int value_is_position)
 {
-	int32_t index = value_is_position ? block->focus_position_to_distance_index(block, zoom, value) : value;
+	int32_t index =
+	    value_is_position ? block->focus_position_to_distance_index(block, zoom, value) : value;
 	return block->distance_index_to_dioptres(block, index);
 }
 
@@ -240,7 +242,8 @@ int32_t slot_index_to_focus_position(struct camblock *block, int32_t zoom, int32
 
 int32_t slot_dioptres_to_focus_position(struct camblock *block, int32_t zoom, int32_t dioptres)
 {
-	int32_t index = clamp_index(&block->mcu, block->dioptres_to_distance_index(block, dioptres, dome_index(block)));
+	int32_t index =
+	    clamp_index(&block->mcu, block->dioptres_to_distance_index(block, dioptres, dome_index(block)));
 	return index_to_focus_position(block, zoom, index);
 }
 
@@ -260,8 +263,8 @@ int32_t lens_temperature(struct camblock *block)
 	if (lo > n - 2)
 		lo = n - 2;
 	const int32_t *r = m->thermistor_readings;
-	return fx_lin_interp(optics_q14(reading), optics_q14(r[lo]), optics_q14(r[lo + 1]), m->temperatures[lo],
-	                     m->temperatures[lo + 1]);
+	return fx_lin_interp(optics_q14(reading), optics_q14(r[lo]), optics_q14(r[lo + 1]),
+	                     m->temperatures[lo], m->temperatures[lo + 1]);
 }
 
 /* optics (slots 17 to 22, 31, 32) */
@@ -273,9 +276,11 @@ int fov_at(struct camblock *block, int32_t zoom, int32_t focus, int is_position,
 	uint32_t q = block->zoom ? block->zoom->focal_model_q : 14;
 	struct sensor *sensor = platform_get_sensor_for_stream(block->platform, 0);
 	if (horizontal)
-		*horizontal = (uint32_t)camblock_fov_angle(optics_q14_mul(sensor_get_active_width(sensor), scale), g, q);
+		*horizontal = (uint32_t)camblock_fov_angle(
+		    optics_q14_mul(sensor_get_active_width(sensor), scale), g, q);
 	if (vertical)
-		*vertical = (uint32_t)camblock_fov_angle(optics_q14_mul(sensor_get_active_height(sensor), scale), g, q);
+		*vertical = (uint32_t)camblock_fov_angle(
+		    optics_q14_mul(sensor_get_active_height(sensor), scale), g, q);
 	return 0;
 }
 
@@ -295,7 +300,8 @@ int current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical
 	if (!block->zoom || !block->focus)
 		return -3;
 	const focus_object *f = block->focus;
-	return fov_at(block, block->zoom->position, f->value, f->value_is_position, horizontal, vertical, scale);
+	return fov_at(block, block->zoom->position, f->value, f->value_is_position, horizontal, vertical,
+	              scale);
 }
 
 int32_t current_focal_length(struct camblock *block)
@@ -321,8 +327,8 @@ int32_t index_for_object_width(struct camblock *block, int32_t zoom, int32_t wid
 	return block->dioptres_to_distance_index(block, dioptres, dome_index(block));
 }
 
-int lens_distortion(struct camblock *block, int32_t zoom, int32_t, int, uint32_t *k0, uint32_t *k1, uint32_t *k2,
-                    uint32_t *k3)
+int lens_distortion(struct camblock *block, int32_t zoom, int32_t, int, uint32_t *k0, uint32_t *k1,
+                    uint32_t *k2, uint32_t *k3)
 {
 	const camblock_distortion *d = block->mcu.distortion;
 	const zoom_object *z = block->zoom;
@@ -342,7 +348,8 @@ int lens_distortion(struct camblock *block, int32_t zoom, int32_t, int, uint32_t
 			at[j] = (int32_t)optics_div_round(s0 + s1, 2);
 		}
 		if (out[k])
-			*out[k] = (uint32_t)fx_lin_interp(zoom, z->positions[lo], z->positions[hi], at[0], at[1]);
+			*out[k] =
+			    (uint32_t)fx_lin_interp(zoom, z->positions[lo], z->positions[hi], at[0], at[1]);
 	}
 	return 0;
 }
@@ -353,8 +360,8 @@ int32_t focal_length_at_index(struct camblock *block, int32_t zoom, int32_t inde
 	return block->focal_length_at_focus_position(block, zoom, position);
 }
 
-int fov_at_index(struct camblock *block, int32_t zoom, int32_t index, uint32_t *horizontal, uint32_t *vertical,
-                 int32_t scale)
+int fov_at_index(struct camblock *block, int32_t zoom, int32_t index, uint32_t *horizontal,
+                 uint32_t *vertical, int32_t scale)
 {
 	int32_t position = block->distance_index_to_focus_position(block, zoom, index);
 	return block->get_fov_at_focus_position(block, zoom, position, horizontal, vertical, scale);
@@ -402,8 +409,8 @@ int set_motor_timing(struct camblock *block, int32_t frame_rate, int32_t sync_co
 	if (m->timing_count > 0 && m->timing_frame_rates && m->timing_values) {
 		int lo, hi;
 		optics_lower_bracket(f, m->timing_frame_rates, m->timing_count, &lo, &hi);
-		int32_t v = fx_lin_interp(f, m->timing_frame_rates[lo], m->timing_frame_rates[hi], m->timing_values[lo],
-		                          m->timing_values[hi]);
+		int32_t v = fx_lin_interp(f, m->timing_frame_rates[lo], m->timing_frame_rates[hi],
+		                          m->timing_values[lo], m->timing_values[hi]);
 		write_register(block, CAMBLOCK_REG_SYNC_TRACKING, (uint16_t)v);
 	}
 	return 0;
@@ -451,7 +458,8 @@ int apply_state(struct camblock *block, struct optics_state *state)
 	if (!state->zoom_moving && !within(state->focus_position, f->mech_min, f->mech_max))
 		return -2;
 	zoom_update(z, state->zoom_position, state->zoom_moving);
-	focus_update(f, state->focus_position, state->zoom_moving || state->focus_moving, !state->zoom_moving);
+	focus_update(f, state->focus_position, state->zoom_moving || state->focus_moving,
+	             !state->zoom_moving);
 	block->frame_report(block, state->frame_value);
 	if (z->pending) {
 		state->second_focus = state->focus_position;
@@ -604,7 +612,8 @@ int32_t depth_of_field_steps(struct camblock *block, int32_t zoom, int32_t posit
 	}
 	int32_t near_index = clamp_index(m, block->dioptres_to_distance_index(block, near, 0));
 	int32_t far_index = clamp_index(m, block->dioptres_to_distance_index(block, far, 0));
-	int32_t steps = index_to_focus_position(block, zoom, near_index) - index_to_focus_position(block, zoom, far_index);
+	int32_t steps = index_to_focus_position(block, zoom, near_index) -
+	                index_to_focus_position(block, zoom, far_index);
 	return steps < 0 ? -steps : steps;
 }
 
@@ -730,8 +739,8 @@ struct control_temperature_limit *register_limit(struct control *engine, uint32_
                                                  uint8_t direction, struct camblock_temperature_guard *guard,
                                                  const char *failed)
 {
-	control_temperature_limit *r =
-	    control_register_temperature_limit(engine, sensor_id, limit, direction, camblock_temperature_callback, guard);
+	control_temperature_limit *r = control_register_temperature_limit(
+	    engine, sensor_id, limit, direction, camblock_temperature_callback, guard);
 	if (!r)
 		debug_output(DEBUG_ERROR, 0, "%s", failed);
 	return r;
@@ -834,11 +843,10 @@ bool camblock_motor_allowed(struct camblock *block)
 	return false;
 }
 
-struct camblock_temperature_guard *camblock_temperature_guard_new(struct control *engine, struct camblock *block,
-                                                                 uint32_t sensor_id, int32_t start, int32_t stop,
-                                                                 int (*setup)(struct camblock *, int32_t),
-                                                                 const char *start_failed,
-                                                                 const char *stop_failed)
+struct camblock_temperature_guard *
+camblock_temperature_guard_new(struct control *engine, struct camblock *block, uint32_t sensor_id,
+                               int32_t start, int32_t stop, int (*setup)(struct camblock *, int32_t),
+                               const char *start_failed, const char *stop_failed)
 {
 	if (!block)
 		return nullptr;
@@ -849,12 +857,12 @@ struct camblock_temperature_guard *camblock_temperature_guard_new(struct control
 	guard->limits[GUARD_STOP] = stop;
 	guard->engine = engine;
 	guard->saved_ircut_state = ircut_state(block->stream_id, 0);
-	guard->registrations[GUARD_START] =
-	    register_limit(engine, sensor_id, start, 1, guard,
-	                   start_failed ? start_failed : "Failed to register START temperature callback for camblock\n");
-	guard->registrations[GUARD_STOP] =
-	    register_limit(engine, sensor_id, stop, 0, guard,
-	                   stop_failed ? stop_failed : "Failed to register STOP temperature callback for camblock\n");
+	guard->registrations[GUARD_START] = register_limit(
+	    engine, sensor_id, start, 1, guard,
+	    start_failed ? start_failed : "Failed to register START temperature callback for camblock\n");
+	guard->registrations[GUARD_STOP] = register_limit(
+	    engine, sensor_id, stop, 0, guard,
+	    stop_failed ? stop_failed : "Failed to register STOP temperature callback for camblock\n");
 	// Without the start limit nothing would ever let the motors run again:
 	// an unknown temperature does not stop them.
 	control_temperature_limit *s = guard->registrations[GUARD_START];
@@ -883,7 +891,8 @@ void camblock_temperature_callback(struct control *engine, int32_t, struct contr
 	if (guard->setup)
 		guard->setup(block, block->stream_id);
 	int32_t now = 0;
-	if (param_get_int(PARAM_IRCUT_FILTER_STATE, block->stream_id, &now) != 0 || now != guard->saved_ircut_state)
+	if (param_get_int(PARAM_IRCUT_FILTER_STATE, block->stream_id, &now) != 0 ||
+	    now != guard->saved_ircut_state)
 		param_set_int(PARAM_IRCUT_FILTER_STATE, block->stream_id, guard->saved_ircut_state);
 	daemon_request_stream_restart();
 }

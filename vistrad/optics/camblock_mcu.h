@@ -103,13 +103,13 @@ void camblock_lens_device_free(struct platform *platform, struct camblock_lens_d
 // zoom table, four base coefficients (the model's) and the same scaled to
 // the image's half width in millimetres (k x r^k), which slot 22 reads.
 struct camblock_distortion {
-	int32_t width;          // image width the scaled set was made for, -1 at first
-	int32_t scale;          // digital-zoom scale, Q14
-	int32_t per_row;        // 4
-	int32_t rows;           // zoom points
-	int32_t sets;           // 2
-	const int32_t **base;   // [set * rows + row] -> four coefficients
-	int32_t *scaled;        // [(set * rows + row) * 4 + k], owned
+	int32_t width;        // image width the scaled set was made for, -1 at first
+	int32_t scale;        // digital-zoom scale, Q14
+	int32_t per_row;      // 4
+	int32_t rows;         // zoom points
+	int32_t sets;         // 2
+	const int32_t **base; // [set * rows + row] -> four coefficients
+	int32_t *scaled;      // [(set * rows + row) * 4 + k], owned
 };
 
 // Two sets of rows x 4 coefficients (row-major), referenced, not copied.
@@ -134,11 +134,10 @@ struct camblock_temperature_guard {
 // camblock_temperature_callback, logging start_failed or stop_failed (null:
 // the common texts) when one cannot be registered, and stores the guard in
 // the block. Motors start blocked when the start limit is not passed yet.
-struct camblock_temperature_guard *camblock_temperature_guard_new(struct control *engine, struct camblock *block,
-                                                                 uint32_t sensor_id, int32_t start, int32_t stop,
-                                                                 int (*setup)(struct camblock *, int32_t),
-                                                                 const char *start_failed,
-                                                                 const char *stop_failed);
+struct camblock_temperature_guard *
+camblock_temperature_guard_new(struct control *engine, struct camblock *block, uint32_t sensor_id,
+                               int32_t start, int32_t stop, int (*setup)(struct camblock *, int32_t),
+                               const char *start_failed, const char *stop_failed);
 
 // A zero-filled block of type 1 on the engine's platform, the device and the
 // bus address stored, every slot but 2 and 42 filled with the common MCU
@@ -156,7 +155,8 @@ bool camblock_motor_allowed(struct camblock *block);
 
 // The callback of both guard limits. Acts on stream 0's block whichever
 // stream registered it.
-void camblock_temperature_callback(struct control *engine, int32_t limit_id, struct control_temperature_limit *limit);
+void camblock_temperature_callback(struct control *engine, int32_t limit_id,
+                                   struct control_temperature_limit *limit);
 
 // Sensor pixel pitch in micrometres (Q14). Until the sensor object carries
 // it this answers 0.

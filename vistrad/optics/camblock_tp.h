@@ -45,16 +45,15 @@ void camblock_tp_set_observer(camblock_tp_observer observer, void *data);
 
 #include <lttng/tracepoint.h>
 
-LTTNG_UST_TRACEPOINT_EVENT(vistrad_camblock, i2c_done,
-                           LTTNG_UST_TP_ARGS(uint32_t, register_address, uint32_t, register_value),
-                           LTTNG_UST_TP_FIELDS(lttng_ust_field_integer(uint32_t, register_address,
-                                                                       register_address)
-                                                   lttng_ust_field_integer(uint32_t, register_value,
-                                                                           register_value)))
+LTTNG_UST_TRACEPOINT_EVENT(
+    vistrad_camblock, i2c_done, LTTNG_UST_TP_ARGS(uint32_t, register_address, uint32_t, register_value),
+    LTTNG_UST_TP_FIELDS(lttng_ust_field_integer(uint32_t, register_address, register_address)
+                            lttng_ust_field_integer(uint32_t, register_value, register_value)))
 
 LTTNG_UST_TRACEPOINT_EVENT(vistrad_camblock, motor_blocked, LTTNG_UST_TP_ARGS(), LTTNG_UST_TP_FIELDS())
 
-LTTNG_UST_TRACEPOINT_EVENT(vistrad_camblock, focus_move_abs, LTTNG_UST_TP_ARGS(int32_t, position, int32_t, speed),
+LTTNG_UST_TRACEPOINT_EVENT(vistrad_camblock, focus_move_abs,
+                           LTTNG_UST_TP_ARGS(int32_t, position, int32_t, speed),
                            LTTNG_UST_TP_FIELDS(lttng_ust_field_integer(int32_t, position, position)
                                                    lttng_ust_field_integer(int32_t, speed, speed)))
 

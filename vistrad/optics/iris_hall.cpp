@@ -49,28 +49,35 @@ struct iris_row {
 	int32_t max_closed;
 };
 
-#define F(x) ((int32_t)((x) * 16384))
+#define F(x) ((int32_t)((x)*16384))
 
 // In the order of enum camblock_lens.
 const iris_row iris_rows[CAMBLOCK_LENS_COUNT] = {
-    {IRIS_TYPE_HALL, 0, 1023, 0, COMMANDED, false, NEVER, true, NO_DESCRIPTION, 0, 0},  // Tamron DF010NL
+    {IRIS_TYPE_HALL, 0, 1023, 0, COMMANDED, false, NEVER, true, NO_DESCRIPTION, 0, 0},      // Tamron DF010NL
     {IRIS_TYPE_HALL, 0, 1023, 131, COMMANDED, false, NEVER, true, FROM_TABLE, F(8), F(16)}, // Tamron DF024NL
     {IRIS_TYPE_HALL, 0, 1023, 132, COMMANDED, true, NEVER, true, FROM_TABLE, F(9), F(18)},  // Tamron DF020NL
-    {IRIS_TYPE_LENS_SCALE, 0, 67, 0, READ_BACK, false, NEVER, false, FIXED, F(6), F(11)},  // Tamron DF023Q
+    {IRIS_TYPE_LENS_SCALE, 0, 67, 0, READ_BACK, false, NEVER, false, FIXED, F(6), F(11)},   // Tamron DF023Q
     {IRIS_TYPE_HALL, 0, 1023, 94, COMMANDED, true, NEVER, true, FROM_TABLE, F(8), F(16)},   // Tamron DE011N
-    {IRIS_TYPE_HALL, 0, 1023, 93, REPORTED, false, REPORTED_AFTER_INIT, true, FROM_TABLE, F(8), F(16)}, // DF031N
-    {IRIS_TYPE_LENS_SCALE, 2, 70, 0, READ_BACK, false, NEVER, false, FIXED, F(4), F(11)},  // CBC R18
-    {IRIS_TYPE_HALL, 0, 1023, 131, READ_BACK, false, NEVER, true, FROM_TABLE, F(8), F(16)}, // Ricom AF02812DB ICR
-    {IRIS_TYPE_LENS_SCALE, 0, 512, 0, REPORTED, false, REPORTED_MOVING, false, NO_DESCRIPTION, 0, 0}, // C40x43
+    {IRIS_TYPE_HALL, 0, 1023, 93, REPORTED, false, REPORTED_AFTER_INIT, true, FROM_TABLE, F(8),
+     F(16)},                                                                              // DF031N
+    {IRIS_TYPE_LENS_SCALE, 2, 70, 0, READ_BACK, false, NEVER, false, FIXED, F(4), F(11)}, // CBC R18
+    {IRIS_TYPE_HALL, 0, 1023, 131, READ_BACK, false, NEVER, true, FROM_TABLE, F(8),
+     F(16)}, // Ricom AF02812DB ICR
+    {IRIS_TYPE_LENS_SCALE, 0, 512, 0, REPORTED, false, REPORTED_MOVING, false, NO_DESCRIPTION, 0,
+     0},                                                                                    // C40x43
     {IRIS_TYPE_LENS_SCALE, 0, 0, 0, MOTORLESS, false, NEVER, false, NO_DESCRIPTION, 0, 0},  // Canon C50x1485
     {IRIS_TYPE_LENS_SCALE, 0, 65, 40, READ_BACK, false, NEVER, true, NO_DESCRIPTION, 0, 0}, // CBC TSF2
-    {IRIS_TYPE_HALL, 0, 1023, 0, REPORTED, false, REPORTED_MOVING, true, NO_DESCRIPTION, 0, 0}, // Tamron DF034N
-    {IRIS_TYPE_HALL, 0, 1023, BEST_HALF, COMMANDED, true, NEVER, true, FROM_TABLE, F(8), F(16)}, // Evetar E5350A
-    {IRIS_TYPE_HALL, 0, 1023, 0, COMMANDED, false, NEVER, true, NO_DESCRIPTION, 0, 0},      // Union Optech T5285
+    {IRIS_TYPE_HALL, 0, 1023, 0, REPORTED, false, REPORTED_MOVING, true, NO_DESCRIPTION, 0,
+     0}, // Tamron DF034N
+    {IRIS_TYPE_HALL, 0, 1023, BEST_HALF, COMMANDED, true, NEVER, true, FROM_TABLE, F(8),
+     F(16)},                                                                           // Evetar E5350A
+    {IRIS_TYPE_HALL, 0, 1023, 0, COMMANDED, false, NEVER, true, NO_DESCRIPTION, 0, 0}, // Union Optech T5285
     {IRIS_TYPE_LENS_SCALE, 12, 852, 93, REPORTED_POSITIONS, false, REPORTED_MOVING, false, FROM_TABLE, F(8),
      F(16)}, // Union Optech T5377Q
-    {IRIS_TYPE_HALL, 0, 1023, 28, REPORTED, false, REPORTED_AFTER_INIT, true, FROM_TABLE, F(5), F(11)}, // T5390
-    {IRIS_TYPE_HALL, 0, 1023, BEST_HALF, COMMANDED, true, NEVER, true, FROM_TABLE, F(8), F(16)}, // YTOT YT50011DB
+    {IRIS_TYPE_HALL, 0, 1023, 28, REPORTED, false, REPORTED_AFTER_INIT, true, FROM_TABLE, F(5),
+     F(11)}, // T5390
+    {IRIS_TYPE_HALL, 0, 1023, BEST_HALF, COMMANDED, true, NEVER, true, FROM_TABLE, F(8),
+     F(16)}, // YTOT YT50011DB
     {IRIS_TYPE_HALL, 0, 1023, BEST_HALF, COMMANDED, true, NEVER, true, FROM_TABLE, F(8), F(16)}, // CBC NSF2
 };
 
@@ -304,8 +311,8 @@ void fill_slots(struct iris *iris, const iris_row &row, position_kind position)
 	                  : row.moving == REPORTED_AFTER_INIT ? moving_reported_after_init
 	                                                      : still;
 	iris->get_position = position == READ_BACK ? read_back_position
-	                     : reported              ? reported_position
-	                                             : commanded_position;
+	                     : reported            ? reported_position
+	                                           : commanded_position;
 	iris->read_sensor = read_sensor;
 	iris->restore = restore;
 	if (row.calibration) {
@@ -316,8 +323,8 @@ void fill_slots(struct iris *iris, const iris_row &row, position_kind position)
 
 } // namespace
 
-struct iris *iris_hall_new(struct camblock *block, enum camblock_lens lens, const int32_t *apertures, int32_t n,
-                           int read_back)
+struct iris *iris_hall_new(struct camblock *block, enum camblock_lens lens, const int32_t *apertures,
+                           int32_t n, int read_back)
 {
 	if (lens < 0 || lens >= CAMBLOCK_LENS_COUNT || !apertures || n < 1)
 		return nullptr;

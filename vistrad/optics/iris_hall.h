@@ -25,15 +25,15 @@ struct iris_hall_scale {
 	void *mapping;        // unused: the plain linear mapping
 	uint32_t poll_counter;
 	int32_t reported_position;
-	uint32_t move_issued; // from a command until the lens reports
+	uint32_t move_issued;      // from a command until the lens reports
 	uint8_t reports_positions; // the lens reports positions, not drive values
 };
 
 // The lens's iris over the block from its aperture table (n F-numbers, Q14,
 // one per position; referenced, not copied). read_back selects the read-back
 // variant on the lenses that offer it.
-struct iris *iris_hall_new(struct camblock *block, enum camblock_lens lens, const int32_t *apertures, int32_t n,
-                           int read_back);
+struct iris *iris_hall_new(struct camblock *block, enum camblock_lens lens, const int32_t *apertures,
+                           int32_t n, int read_back);
 
 // The lens model's poll hands over the iris register (a position on the
 // lenses that report positions). Only irises of the reported variant keep it.

@@ -73,28 +73,29 @@ const focus_row focus_rows[CAMBLOCK_LENS_COUNT] = {
 };
 
 const zoom_row zoom_rows[CAMBLOCK_LENS_COUNT] = {
-    {0, 2468, REPORTED, NO_SECOND, 0, FIXED_RANGE},   // Tamron DF010NL
-    {0, 2500, REPORTED, NO_SECOND, 0, FIXED_RANGE},   // Tamron DF024NL
-    {0, 1320, REPORTED, POLLED, 0, FIXED_RANGE},      // Tamron DF020NL
-    {0, 5620, GUARDED, NO_SECOND, 0, FIXED_RANGE},    // Tamron DF023Q
-    {0, 2204, REPORTED, POLLED, 0, FIXED_RANGE},      // Tamron DE011N
-    {0, 0, REPORTED, NO_SECOND, 0, RELATIVE},         // Tamron DF031N
-    {0, 490, GUARDED, NO_SECOND, 0, FIXED_RANGE},     // CBC R18
-    {0, 2476, POLLED, NO_SECOND, 1, FIXED_RANGE},     // Ricom AF02812DB ICR
+    {0, 2468, REPORTED, NO_SECOND, 0, FIXED_RANGE},    // Tamron DF010NL
+    {0, 2500, REPORTED, NO_SECOND, 0, FIXED_RANGE},    // Tamron DF024NL
+    {0, 1320, REPORTED, POLLED, 0, FIXED_RANGE},       // Tamron DF020NL
+    {0, 5620, GUARDED, NO_SECOND, 0, FIXED_RANGE},     // Tamron DF023Q
+    {0, 2204, REPORTED, POLLED, 0, FIXED_RANGE},       // Tamron DE011N
+    {0, 0, REPORTED, NO_SECOND, 0, RELATIVE},          // Tamron DF031N
+    {0, 490, GUARDED, NO_SECOND, 0, FIXED_RANGE},      // CBC R18
+    {0, 2476, POLLED, NO_SECOND, 1, FIXED_RANGE},      // Ricom AF02812DB ICR
     {200, 17720, REPORTED, NO_SECOND, 0, FIXED_RANGE}, // Canon C40x43
-    {0, 0, REPORTED, NO_SECOND, 0, TABLE_ENDS},       // Canon C50x1485
-    {0, 2978, POLLED, NO_SECOND, 0, WIDE_END_RANGE},  // CBC TSF2 9Z2813BHRW F5
-    {0, 0, REPORTED, NO_SECOND, 0, FROM_TABLES_M},    // Tamron DF034N
-    {0, 2932, REPORTED, GUARDED, 0, FIXED_RANGE},     // Evetar E5350A
-    {0, 6884, REPORTED, NO_SECOND, 0, FIXED_RANGE},   // Union Optech T5285
-    {0, 0, REPORTED, NO_SECOND, 0, RELATIVE},         // Union Optech T5377Q
-    {0, 0, REPORTED, NO_SECOND, 0, RELATIVE},         // Union Optech T5390
-    {0, 5132, REPORTED, GUARDED, 0, FIXED_RANGE},     // YTOT YT50011DB ICR
-    {0, 2984, REPORTED, GUARDED, 0, FIXED_RANGE},     // CBC NSF2 3Z5915BMRW F5
+    {0, 0, REPORTED, NO_SECOND, 0, TABLE_ENDS},        // Canon C50x1485
+    {0, 2978, POLLED, NO_SECOND, 0, WIDE_END_RANGE},   // CBC TSF2 9Z2813BHRW F5
+    {0, 0, REPORTED, NO_SECOND, 0, FROM_TABLES_M},     // Tamron DF034N
+    {0, 2932, REPORTED, GUARDED, 0, FIXED_RANGE},      // Evetar E5350A
+    {0, 6884, REPORTED, NO_SECOND, 0, FIXED_RANGE},    // Union Optech T5285
+    {0, 0, REPORTED, NO_SECOND, 0, RELATIVE},          // Union Optech T5377Q
+    {0, 0, REPORTED, NO_SECOND, 0, RELATIVE},          // Union Optech T5390
+    {0, 5132, REPORTED, GUARDED, 0, FIXED_RANGE},      // YTOT YT50011DB ICR
+    {0, 2984, REPORTED, GUARDED, 0, FIXED_RANGE},      // CBC NSF2 3Z5915BMRW F5
 };
 
 // The IR-cut filter's type code; -1: none over the controller.
-const int32_t ircut_types[CAMBLOCK_LENS_COUNT] = {4, 12, 6, 7, 14, 9, 21, 16, 22, -1, 23, 27, 17, 20, 9, 30, 28, 29};
+const int32_t ircut_types[CAMBLOCK_LENS_COUNT] = {4,  12, 6,  7,  14, 9, 21, 16, 22,
+                                                  -1, 23, 27, 17, 20, 9, 30, 28, 29};
 
 int chosen(int variant, int second, int flag)
 {
@@ -278,7 +279,8 @@ void recalculate(struct zoom_object *zoom)
 	if (block->update_aperture)
 		block->update_aperture(block);
 	else
-		debug_output(DEBUG_ERROR, 0, "Attempted to update aperture on camblocknot supporting recalculation");
+		debug_output(DEBUG_ERROR, 0,
+		             "Attempted to update aperture on camblocknot supporting recalculation");
 	camblock_set_focus_limits(block, block->mcu.near_limit, block->mcu.far_limit);
 }
 
@@ -462,8 +464,8 @@ void set_range(struct zoom_object *zoom, const zoom_row &row, const struct cambl
 		                         row.range == RELATIVE ? min_position : -1);
 		return;
 	case TABLE_ENDS:
-		zoom_use_tables(zoom, t->count, t->positions, t->magnifications, t->focal_lengths, t->focal_model,
-		                t->focal_model_q);
+		zoom_use_tables(zoom, t->count, t->positions, t->magnifications, t->focal_lengths,
+		                t->focal_model, t->focal_model_q);
 		zoom->extra_table = t->extra_table;
 		if (t->count > 0 && t->positions) {
 			zoom->mech_min = t->positions[0];
@@ -472,8 +474,8 @@ void set_range(struct zoom_object *zoom, const zoom_row &row, const struct cambl
 		return;
 	case WIDE_END_RANGE:
 	case FIXED_RANGE:
-		zoom_use_tables(zoom, t->count, t->positions, t->magnifications, t->focal_lengths, t->focal_model,
-		                t->focal_model_q);
+		zoom_use_tables(zoom, t->count, t->positions, t->magnifications, t->focal_lengths,
+		                t->focal_model, t->focal_model_q);
 		zoom->mech_min = row.mech_min;
 		zoom->mech_max = row.mech_max;
 		// The unit then owns a copy of its magnifications and a destroy slot.
@@ -510,7 +512,8 @@ struct ircut *camblock_ircut_new(struct camblock *block, enum camblock_lens lens
 {
 	if (lens < 0 || lens >= CAMBLOCK_LENS_COUNT || ircut_types[lens] < 0)
 		return nullptr;
-	struct ircut *filter = ircut_make((uint32_t)ircut_types[lens], ircut_mcu_common_set, free_filter, nullptr);
+	struct ircut *filter =
+	    ircut_make((uint32_t)ircut_types[lens], ircut_mcu_common_set, free_filter, nullptr);
 	filter->owner = block;
 	if (block && block->platform)
 		block->platform->daynight_switch = lens_switch;
@@ -570,8 +573,9 @@ struct zoom_object *camblock_zoom_new(struct camblock *block, enum camblock_lens
 	set_range(zoom, row, tables, max_magnification, min_position);
 	zoom->position = 0;
 	int variant = chosen(row.variant, row.second, flag);
-	zoom->move_abs = variant == REPORTED ? zoom_move_reported : variant == POLLED ? zoom_move_polled
-	                                                                                : zoom_move_guarded;
+	zoom->move_abs = variant == REPORTED ? zoom_move_reported
+	                 : variant == POLLED ? zoom_move_polled
+	                                     : zoom_move_guarded;
 	zoom->is_moving = variant == REPORTED ? zoom_pending : zoom_poll;
 	zoom->get_position = variant == REPORTED ? zoom_read_position : zoom_position_while_pending;
 	zoom->update = variant == REPORTED ? zoom_take_report : zoom_take_poll;

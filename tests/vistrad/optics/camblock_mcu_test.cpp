@@ -11,10 +11,10 @@
 #include "core/control_temperature.h"
 #include "core/daemon.h"
 #include "core/info_pool.h"
+#include "lens_mcu_fixture.h"
 #include "optics/dome.h"
 #include "optics/iris.h"
 #include "optics/iris_hall.h"
-#include "lens_mcu_fixture.h"
 #include "platform/sensor.h"
 
 namespace
@@ -89,9 +89,11 @@ TEST_F(LensMcuTest, DistanceIndexesAndDioptres)
 		int32_t dioptres;
 		int32_t dome_index;
 		int32_t index;
-	} to_index[] = {{-52429, 0, -16388}, {0, 0, 0}, {0, 300, 300}, {819, 0, 256}, {1638, 0, 512}, {163840, 0, 4608}};
+	} to_index[] = {{-52429, 0, -16388}, {0, 0, 0},      {0, 300, 300},
+	                {819, 0, 256},       {1638, 0, 512}, {163840, 0, 4608}};
 	for (auto &c : to_index)
-		EXPECT_EQ(c.index, camblock_dioptres_to_distance_index(block_, c.dioptres, c.dome_index)) << c.dioptres;
+		EXPECT_EQ(c.index, camblock_dioptres_to_distance_index(block_, c.dioptres, c.dome_index))
+		    << c.dioptres;
 }
 
 TEST_F(LensMcuTest, AnActiveDomeAddsItsPowerAndHoldsItsIndexInTheController)
@@ -239,12 +241,16 @@ TEST_F(LensMcuTest, FrameReportsCorrectTheSyncEveryThirtyFrames)
 	    {0, {3, 3, 3}, ""},
 	    {1, {3, 3, 3}, ""},
 	    // 45 / 30 rounds half away from zero to 2: 2 - 2
-	    {2, {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+	    {2,
+	     {2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 2, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
 	     "0xe03=0\n0xe03=0\n"},
-	    {3, {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
+	    {3,
+	     {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1},
 	     "0xe03=2\n0xe03=2\n"},
-	    {2, {-3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3}, "0xe03=4\n0xe03=4\n"}, // -45 / 30 -> -2
-	    {2, {7, 7}, ""}, // the mean rounds to 0: nothing to correct
+	    {2,
+	     {-3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3, -3},
+	     "0xe03=4\n0xe03=4\n"}, // -45 / 30 -> -2
+	    {2, {7, 7}, ""},        // the mean rounds to 0: nothing to correct
 	};
 	for (auto &c : cases) {
 		block_->mcu.sync_count = c.sync_count;
@@ -321,7 +327,8 @@ TEST_F(LensOptics, FieldOfViewAndFocalLengthAtTheWideEnd)
 	zoom_->position = 20;
 	focus_->value = p;
 	focus_->value_is_position = 1;
-	EXPECT_EQ(camblock_focal_length_at_focus_position(block_, 20, p), camblock_get_current_focal_length(block_));
+	EXPECT_EQ(camblock_focal_length_at_focus_position(block_, 20, p),
+	          camblock_get_current_focal_length(block_));
 	EXPECT_EQ(0, camblock_get_current_fov(block_, &hi, &vi, ONE));
 	EXPECT_EQ(0, camblock_get_fov_at_focus_position(block_, 20, p, &h, &v, ONE));
 	EXPECT_EQ(h, hi);
@@ -355,10 +362,12 @@ TEST_F(LensOptics, DepthOfFieldFromTheIrisAndTheFocalLength)
 	int32_t p = trace_position(20, 3584); // 2 dioptres
 	int32_t h = camblock_get_depth_of_field(block_);
 	auto position_of = [&](int32_t dioptres) {
-		int32_t index = std::clamp(camblock_dioptres_to_distance_index(block_, dioptres, 0), -16384, 4608);
+		int32_t index =
+		    std::clamp(camblock_dioptres_to_distance_index(block_, dioptres, 0), -16384, 4608);
 		return camblock_distance_index_to_focus_position(block_, 20, index);
 	};
-	EXPECT_EQ(position_of(2 * ONE + h) - position_of(2 * ONE - h), camblock_get_depth_of_field_steps(block_, 20, p));
+	EXPECT_EQ(position_of(2 * ONE + h) - position_of(2 * ONE - h),
+	          camblock_get_depth_of_field_steps(block_, 20, p));
 	// ... within it, from infinity to twice the depth.
 	p = trace_position(20, 512); // 0.1 dioptre
 	EXPECT_EQ(position_of(2 * h) - position_of(0), camblock_get_depth_of_field_steps(block_, 20, p));
@@ -421,7 +430,7 @@ TEST_F(LensMcuTest, FocusInDioptresWritesTheIndexAndMovesAStillLens)
 	    {0, 0, 1638, "0x303=512\n0x201=%d\n"},
 	    {0, 1, 1638, "0x303=512\n0x201=%d\n"},
 	    {1, 0, 1638, "0x303=512\n0x201=%d\n"},
-	    {1, 1, 1638, "0x303=512\n"}, // the controller follows the zoom itself
+	    {1, 1, 1638, "0x303=512\n"},                // the controller follows the zoom itself
 	    {0, 0, 40 * ONE, "0x303=3584\n0x201=%d\n"}, // limited to the near limit
 	    {0, 0, -ONE, "0x303=0\n0x201=%d\n"},        // and to the far limit
 	};
@@ -432,7 +441,8 @@ TEST_F(LensMcuTest, FocusInDioptresWritesTheIndexAndMovesAStillLens)
 		int32_t index = block_->mcu.requested_index;
 		char expected[64];
 		snprintf(expected, sizeof(expected), c.writes, trace_position(1000, index));
-		EXPECT_EQ(expected, take_writes()) << c.trace_mode << " " << (int)c.zoom_pending << " " << c.dioptres;
+		EXPECT_EQ(expected, take_writes())
+		    << c.trace_mode << " " << (int)c.zoom_pending << " " << c.dioptres;
 		EXPECT_EQ(1, block_->mcu.distance_index_mode);
 	}
 	simsoc_lens_mcu_fail(mcu_, 0x303, SIMSOC_LENS_WRITE, EIO);
@@ -517,7 +527,8 @@ TEST_F(LensMcuTest, PollAndRefreshHandTheMotorsToTheUnits)
 	};
 	for (auto &c : cases) {
 		optics_state s = c.in;
-		EXPECT_EQ(c.result, camblock_poll(block_, &s)) << c.in.zoom_position << " " << c.in.focus_position;
+		EXPECT_EQ(c.result, camblock_poll(block_, &s))
+		    << c.in.zoom_position << " " << c.in.focus_position;
 		EXPECT_EQ(c.zoom_position, zoom_->position);
 		EXPECT_EQ(c.focus_value, focus_->value);
 		EXPECT_EQ(c.focus_pending, focus_->pending);
@@ -670,7 +681,7 @@ TEST_F(GuardTest, TheStartLimitSetsTheLensUpAgainAndRestartsTheStreams)
 	EXPECT_EQ(0, setup_calls);
 	signal(-24);
 	ASSERT_EQ(0, param_set_int(58, 0, 0)); // the filter moved meanwhile
-	signal(-5);                              // not one of the guard's limits
+	signal(-5);                            // not one of the guard's limits
 	EXPECT_EQ(1, guard_->blocked);
 	signal(-17);
 	EXPECT_EQ(0, guard_->blocked);

@@ -237,7 +237,8 @@ TEST_F(HallIrisTest, EachLensHasItsIris)
 		EXPECT_EQ(c.description[0] != 0, ir->aperture_description_set);
 		if (c.description[0]) {
 			int32_t open = c.description[0] < 0 ? f_numbers_[0] : c.description[0];
-			int32_t best = c.description[1] < 0 ? f_numbers_[ir->best_position] : c.description[1];
+			int32_t best =
+			    c.description[1] < 0 ? f_numbers_[ir->best_position] : c.description[1];
 			EXPECT_EQ(open, ir->aperture_description[0]);
 			EXPECT_EQ(best, ir->aperture_description[1]);
 			EXPECT_EQ(c.description[2], ir->aperture_description[2]);

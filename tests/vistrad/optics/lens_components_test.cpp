@@ -123,7 +123,8 @@ TEST_F(LensMcuTest, EachLensBuildsItsUnitsAndFilter)
 TEST_F(LensMcuTest, RelativeZoomsTakeTheirRangeFromTheTables)
 {
 	// A lowest position inside the table becomes the wide end, read as 1.0.
-	zoom_object *z = camblock_zoom_new(block_, CAMBLOCK_LENS_TAMRON_DF031N, &zoom_tables_.tables, 0, 2 * ONE, 141);
+	zoom_object *z =
+	    camblock_zoom_new(block_, CAMBLOCK_LENS_TAMRON_DF031N, &zoom_tables_.tables, 0, 2 * ONE, 141);
 	EXPECT_EQ(141, z->mech_min);
 	EXPECT_EQ(ONE, zoom_relative_magnification_at_position(z, 141));
 	EXPECT_LT(z->mech_max, 2448);
@@ -142,13 +143,18 @@ TEST_F(LensMcuTest, TheTsf2ReadsItsWideEndFromTheController)
 		uint16_t low, high;
 		bool fail;
 		int32_t reads_one_at;
-	} cases[] = {{0xFF, 0xFF, false, 20}, {0xF4, 0x01, false, 500}, {0xF4, 0x01, true, 20}, {0x05, 0x00, false, 20}};
+	} cases[] = {{0xFF, 0xFF, false, 20},
+	             {0xF4, 0x01, false, 500},
+	             {0xF4, 0x01, true, 20},
+	             {0x05, 0x00, false, 20}};
 	for (auto &c : cases) {
 		simsoc_lens_mcu_set(mcu_, 0x93C, c.low);
 		simsoc_lens_mcu_set(mcu_, 0x93D, c.high);
 		simsoc_lens_mcu_fail(mcu_, 0x93D, SIMSOC_LENS_READ, c.fail ? EIO : 0);
-		zoom_object *z = camblock_zoom_new(block_, CAMBLOCK_LENS_CBC_TSF2_9Z2813BHRW_F5, &zoom_tables_.tables, 0, 0, -1);
-		EXPECT_NEAR(ONE, zoom_table_magnification_at_position(z, c.reads_one_at), 1) << c.low << " " << c.high;
+		zoom_object *z = camblock_zoom_new(block_, CAMBLOCK_LENS_CBC_TSF2_9Z2813BHRW_F5,
+		                                   &zoom_tables_.tables, 0, 0, -1);
+		EXPECT_NEAR(ONE, zoom_table_magnification_at_position(z, c.reads_one_at), 1)
+		    << c.low << " " << c.high;
 		EXPECT_EQ(3 * ONE, zoom_table_magnification_at_position(z, 2448));
 		EXPECT_NE(zoom_tables_.magnifications, z->magnifications); // the unit's own copy
 		zoom_destroy(z);
@@ -171,8 +177,9 @@ TEST_F(LensMcuTest, MovesStayWithinTheMechanicalRange)
 		EXPECT_EQ(-1, focus_move_abs(focus_, p, 0));
 	for (int32_t p : {2469, -1})
 		EXPECT_EQ(-1, zoom_move_abs(zoom_, p));
-	EXPECT_EQ("<FOCUS> Out of bounds!\n<FOCUS> Out of bounds!\n<ZOOM> Out of bounds!\n<ZOOM> Out of bounds!\n",
-	          log_.text(DEBUG_WARNING));
+	EXPECT_EQ(
+	    "<FOCUS> Out of bounds!\n<FOCUS> Out of bounds!\n<ZOOM> Out of bounds!\n<ZOOM> Out of bounds!\n",
+	    log_.text(DEBUG_WARNING));
 	EXPECT_EQ("", writes());
 	EXPECT_TRUE(events_.empty());
 	// Relative moves count from the unit's value and position.
@@ -213,7 +220,8 @@ TEST_F(LensMcuTest, TheIrCutFilterSelectsTheTraceCurvesAndSwitchesTheLens)
 	focus_->commanded = 1;
 	// FocusTraceCurve unreadable: the default curve set.
 	EXPECT_EQ(0, ircut_set(filter, 0));
-	EXPECT_EQ("ircut_mcu_common_set: could not get FocusTraceCurve, using default\n", log_.text(DEBUG_WARNING));
+	EXPECT_EQ("ircut_mcu_common_set: could not get FocusTraceCurve, using default\n",
+	          log_.text(DEBUG_WARNING));
 	EXPECT_EQ("0x305=0\n0x007=0\n", take_writes());
 	EXPECT_EQ(0, filter->state);
 	EXPECT_EQ(0, focus_->commanded);
@@ -407,9 +415,10 @@ TEST_F(PublishTest, ReportedZoomUpdates)
 		recalculations = 0;
 		published();
 		EXPECT_EQ(0, zoom_update(zoom_, c.report, c.moving));
-		SCOPED_TRACE(testing::Message() << "pending " << (int)c.pending << " commanded " << (int)c.commanded
-		                                << " at " << c.position << " to " << c.target << " report "
-		                                << c.report << (c.moving ? " moving" : ""));
+		SCOPED_TRACE(testing::Message()
+		             << "pending " << (int)c.pending << " commanded " << (int)c.commanded << " at "
+		             << c.position << " to " << c.target << " report " << c.report
+		             << (c.moving ? " moving" : ""));
 		EXPECT_EQ(c.new_position, zoom_->position);
 		EXPECT_EQ(c.new_target, zoom_->target);
 		EXPECT_EQ(c.new_pending, zoom_->pending);
@@ -476,7 +485,8 @@ TEST_F(PublishTest, ZoomCommandsAndDistanceIndexesAreAnnounced)
 
 int32_t follow_curve(void *data, int32_t zoom, int32_t index, int32_t set)
 {
-	return (int32_t)camblock_trace_focus_position(static_cast<camblock_trace *>(data), zoom, index, set, 0);
+	return (int32_t)camblock_trace_focus_position(static_cast<camblock_trace *>(data), zoom, index, set,
+	                                              0);
 }
 
 TEST_F(LensMcuTest, TheControllerCarriesTheFocusAlongTheHeldCurve)

@@ -103,9 +103,11 @@ class LensMcuTest : public OpticsTest
 	}
 
 	// The lens's focus and zoom units over the block, handed to the platform.
-	void add_units(camblock_lens lens, int flag = 0, int32_t max_magnification = 0, int32_t min_position = -1)
+	void add_units(camblock_lens lens, int flag = 0, int32_t max_magnification = 0,
+	               int32_t min_position = -1)
 	{
-		zoom_ = camblock_zoom_new(block_, lens, &zoom_tables_.tables, flag, max_magnification, min_position);
+		zoom_ = camblock_zoom_new(block_, lens, &zoom_tables_.tables, flag, max_magnification,
+		                          min_position);
 		focus_ = camblock_focus_new(block_, lens, flag);
 		ASSERT_NE(nullptr, zoom_);
 		ASSERT_NE(nullptr, focus_);
