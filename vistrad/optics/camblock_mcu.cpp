@@ -896,8 +896,3 @@ void camblock_temperature_callback(struct control *engine, int32_t, struct contr
 		param_set_int(PARAM_IRCUT_FILTER_STATE, block->stream_id, guard->saved_ircut_state);
 	daemon_request_stream_restart();
 }
-
-__attribute__((weak)) int32_t sensor_get_pixel_pitch(struct sensor *)
-{
-	return 0;
-}

@@ -14,7 +14,6 @@
 
 struct control;
 struct control_temperature_limit;
-struct sensor;
 
 #define CAMBLOCK_MCU_ADDRESS 0x43
 
@@ -157,7 +156,3 @@ bool camblock_motor_allowed(struct camblock *block);
 // stream registered it.
 void camblock_temperature_callback(struct control *engine, int32_t limit_id,
                                    struct control_temperature_limit *limit);
-
-// Sensor pixel pitch in micrometres (Q14). Until the sensor object carries
-// it this answers 0.
-int32_t sensor_get_pixel_pitch(struct sensor *sensor);

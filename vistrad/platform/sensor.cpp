@@ -34,6 +34,11 @@ int32_t sensor_get_active_height(struct sensor *sensor)
 	return sensor ? sensor->active_height : 0;
 }
 
+int32_t sensor_get_pixel_pitch(struct sensor *sensor)
+{
+	return sensor ? sensor->pixel_pitch : 0;
+}
+
 int sensor_setup(struct sensor *, int32_t)
 {
 	return -1;

@@ -12,6 +12,7 @@ struct sensor {
 	// The sensor module sets these; the lens's field of view reads them.
 	int32_t active_width;  // Q14 millimetres
 	int32_t active_height; // Q14 millimetres
+	int32_t pixel_pitch;   // Q14 micrometres
 };
 
 struct sensor *sensor_new(void);
@@ -24,6 +25,8 @@ int32_t sensor_get_current_fps(struct sensor *sensor);    // 0
 // The active area in millimetres (Q14); 0 without a sensor.
 int32_t sensor_get_active_width(struct sensor *sensor);
 int32_t sensor_get_active_height(struct sensor *sensor);
+// The pixel pitch in micrometres (Q14); 0 without a sensor.
+int32_t sensor_get_pixel_pitch(struct sensor *sensor);
 
 struct prodconf_area;
 // Wrappers around a capture-mode change; without an operation table they

@@ -592,6 +592,20 @@ TEST_F(LensMcuTest, DistortionScalesToTheImageWidthAndFollowsTheZoom)
 	EXPECT_EQ(960, d->width);
 	EXPECT_EQ(d->base[0][0], d->scaled[0]);
 
+	// With a 2.5 um pitch the full window's half width is 2.4 mm: every
+	// coefficient k of both sets is scaled by 2.4^k.
+	sensor *sn = sensor_new();
+	sn->pixel_pitch = (int32_t)(2.5 * ONE);
+	platform_add_sensor(plat_, sn, 0);
+	info_pool_set_imfix(82, 0, 0, ONE);
+	EXPECT_EQ(0, camblock_poll(block_, &(s = {0, 1000, 0, 3000, 0, 0, 0})));
+	EXPECT_EQ(1920, d->width);
+	for (int i = 0; i < 42; i++)
+		for (int k = 0; k < 4; k++)
+			EXPECT_NEAR(d->base[i][k] * pow(2.4, k), d->scaled[i * 4 + k],
+			            1 + fabs(d->base[i][k]) * 1e-3)
+			    << i << " " << k;
+
 	// k: the two sets' mean (half away from zero) at the bracketing rows,
 	// interpolated over the zoom.
 	for (int i = 0; i < 42 * 4; i++)
