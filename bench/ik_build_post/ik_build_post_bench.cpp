@@ -5,14 +5,11 @@
 // as a share of a 33 ms frame period.
 #include <benchmark/benchmark.h>
 
-#include <sys/mman.h>
-
 #include <chrono>
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "ik_bench.h"
 #include "ik_context.h"
 #include "ik_ctx.h"
 #include "img_dsp.h"
@@ -22,40 +19,9 @@ namespace
 
 constexpr double kFrameSeconds = 0.033;
 
-int answer_zero(int, unsigned long, void *)
-{
-	return 0;
-}
-double do_sqrt(double v)
-{
-	return std::sqrt(v);
-}
-
-struct Library {
-	img_dsp_pipe_info pipe{0, 1, 2, 2, 0};
-	img_dsp_arch_info arch{};
-	void *region = nullptr;
-	uint32_t size = 0;
-
-	Library()
+struct Library : bench::IkBench {
+	Library() : IkBench({0, 1, 2, 2, 0})
 	{
-		static const img_dsp_math_functions math = {nullptr, do_sqrt, nullptr, nullptr};
-		static const img_dsp_mem_functions mem = {malloc, free, memset, memcpy, memcmp};
-		vors_img_dsp_register_math_functions(&math);
-		vors_img_dsp_register_mem_functions(&mem);
-		vors_img_dsp_register_ioctl(answer_zero);
-		arch.BufNum = 1;
-		arch.PipeNum = 1;
-		arch.Pipes[0] = &pipe;
-		size = (uint32_t)vors_img_dsp_query_arch_mem_size(&arch);
-		region = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_32BIT,
-		              -1, 0);
-		arch.MemAddr = (uint64_t)(uintptr_t)region;
-		arch.MemSize = size;
-		vors_img_dsp_set_mem_addr(arch.MemAddr, 0xA0000000u, size);
-		vors_img_dsp_init_arch(&arch);
-		img_dsp_ctx_id cid{0, 0, {}};
-		vors_img_dsp_init_ctx(0, &cid, &cid);
 		for (uint8_t i = 0; i < 2; i++) {
 			img_dsp_cfg_id id{0, i, {}};
 			vors_img_dsp_init_cfg(&id, DSP_IMG_CORE_ALGO_MODE_LISO);
@@ -65,18 +31,6 @@ struct Library {
 		si.height_in = si.main_out_height = 1080;
 		img_dsp_mode m = mode();
 		vors_img_dsp_set_size_info(&m, &si);
-	}
-	~Library()
-	{
-		vors_img_dsp_deinit_arch();
-		munmap(region, size);
-	}
-	static img_dsp_mode mode()
-	{
-		img_dsp_mode m{};
-		m.AlgoMode = DSP_IMG_CORE_ALGO_MODE_LISO;
-		m.BatchId = IMG_DSP_BATCH_NONE;
-		return m;
 	}
 	uint8_t *flags()
 	{

@@ -3,6 +3,7 @@
 
 #include "img_adj_pending.h"
 #include "img_adj_settings.h"
+#include "img_adj_transmit.h"
 #include "img_lib.h"
 #include "smooth_change.h"
 
@@ -130,6 +131,7 @@ static constexpr store_layout make_layout()
 
 static constexpr store_layout layout = make_layout();
 static_assert(layout.bank_size == IMG_ADJ_BANK_SIZE, "a bank is 193,384 bytes");
+static_assert(layout.block_area == IMG_ADJ_BLOCK_AREA, "the blocks of a channel");
 
 #define STATE_AREA layout.state_area
 #define BLOCK_AREA layout.block_area
@@ -236,6 +238,24 @@ uint32_t img_adj_container_size(uint32_t id)
 uint32_t img_adj_filter_block_size(uint32_t id)
 {
 	return id < IMG_ADJ_FILTER_NUM ? block_sizes[id] : 0;
+}
+
+uint32_t img_adj_filter_block_offset(uint32_t id)
+{
+	return id < IMG_ADJ_FILTER_NUM ? layout.block_at[id] : 0;
+}
+
+const uint8_t *img_adj_state_part(const filter_state *s, int p)
+{
+	if (!s || s->id >= IMG_ADJ_FILTER_NUM)
+		return nullptr;
+	const container_type *t = find_type(container_sizes[s->id]);
+	if (p < 1 || p > t->nparts)
+		return nullptr;
+	const uint8_t *at = filter_state_values(s);
+	for (int q = 0; q < p - 1; q++)
+		at += t->part[q].row_size;
+	return at;
 }
 
 static uint8_t *bank_bytes(int chan, int bank)

@@ -140,6 +140,13 @@ int filter_container_set_mode(filter_container *fc, int32_t mode);
 /* The store: sizes by filter id, and a channel's records (NULL outside). */
 uint32_t img_adj_container_size(uint32_t id);
 uint32_t img_adj_filter_block_size(uint32_t id);
+/* A channel's blocks lie back to back in filter order, each 8-aligned:
+ * IMG_ADJ_BLOCK_AREA bytes in all, filter id at its offset. */
+#define IMG_ADJ_BLOCK_AREA 7344u
+uint32_t img_adj_filter_block_offset(uint32_t id);
+/* Part p (1 for the first) of the state's values, as the filter's container
+ * type lays them out; NULL when the type has no such part. */
+const uint8_t *img_adj_state_part(const filter_state *s, int p);
 filter_state *img_adj_filter_state(int chan, uint32_t id);
 void *img_adj_filter_block(int chan, uint32_t id);
 filter_container *img_adj_bank_container(int chan, int bank, uint32_t id);

@@ -2,7 +2,8 @@
  * and the tone rules. */
 #include "img_adj_settings.h"
 
-#include "img_adj_pending.h"
+#include "img_adj_translate.h"
+#include "img_adj_transmit.h"
 #include "smooth_change.h"
 
 #include <math.h>
@@ -68,77 +69,8 @@ static struct {
 	int32_t strength;
 } hdr_tone = {0, 0, -1};
 
-static const img_adj_translater default_translaters[IMG_ADJ_FILTER_NUM] = {
-    img_adj_translate_pending, /* 0 AE targets */
-    img_adj_translate_pending, /* 1 white-balance warmth */
-    img_adj_translate_pending, /* 2 static black level */
-    img_adj_translate_pending, /* 3 anti-aliasing */
-    img_adj_translate_pending, /* 4 GbGr mismatch */
-    img_adj_translate_pending, /* 5 dynamic bad-pixel correction */
-    img_adj_translate_pending, /* 6 CFA noise filter */
-    img_adj_translate_pending, /* 7 local exposure */
-    img_adj_translate_pending, /* 8 demosaic */
-    nullptr,                   /* 9 colour correction writes its own block */
-    img_adj_translate_pending, /* 10 tone curve */
-    img_adj_translate_pending, /* 11 RGB to YUV */
-    img_adj_translate_pending, /* 12 chroma scale */
-    img_adj_translate_pending, /* 13 chroma median */
-    img_adj_translate_pending, /* 14 luma processing */
-    img_adj_translate_pending, /* 15 advanced spatial filter */
-    img_adj_translate_pending, /* 16 first sharpen-noise both */
-    img_adj_translate_pending, /* 17 first sharpen-noise noise */
-    img_adj_translate_pending, /* 18 first sharpen-noise FIR */
-    img_adj_translate_pending, /* 19 first sharpen-noise coring */
-    img_adj_translate_pending, /* 20 first coring index scale */
-    img_adj_translate_pending, /* 21 first minimum coring result */
-    img_adj_translate_pending, /* 22 first maximum coring result */
-    img_adj_translate_pending, /* 23 first scale coring */
-    img_adj_translate_pending, /* 24 video MCTF */
-    img_adj_translate_pending, /* 25 HDR alpha values */
-    img_adj_translate_pending, /* 26 HDR anti-flicker thresholds */
-    img_adj_translate_pending, /* 27 HDR thresholds */
-    img_adj_translate_pending, /* 28 HDR blend configuration */
-    img_adj_translate_pending, /* 29 HDR shutter-ratio limits */
-    img_adj_translate_pending, /* 30 HDR curve table */
-    img_adj_translate_pending, /* 31 HDR LUT mix */
-    img_adj_translate_pending, /* 32 HDR first strengths */
-    img_adj_translate_pending, /* 33 HDR second strengths */
-    img_adj_translate_pending, /* 34 HDR boost strengths */
-    img_adj_translate_pending, /* 35 chroma filter */
-    img_adj_translate_pending, /* 36 MCTF temporal adjust */
-    img_adj_translate_pending, /* 37 final sharpen-noise both */
-    img_adj_translate_pending, /* 38 final sharpen-noise noise */
-    img_adj_translate_pending, /* 39 final sharpen-noise FIR */
-    img_adj_translate_pending, /* 40 final sharpen-noise coring */
-    img_adj_translate_pending, /* 41 final coring index scale */
-    img_adj_translate_pending, /* 42 final minimum coring result */
-    img_adj_translate_pending, /* 43 final maximum coring result */
-    img_adj_translate_pending, /* 44 final scale coring */
-    img_adj_translate_pending, /* 45 contrast enhancement */
-    img_adj_translate_pending, /* 46 motion detection */
-    img_adj_translate_pending, /* 47 video MCTF B */
-    img_adj_translate_pending, /* 48 video MCTF B level */
-};
-
-/* Every filter has a transmitter; 9 sends the colour-correction table. */
-static const img_adj_transmitter default_transmitters[IMG_ADJ_FILTER_NUM] = {
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending, img_adj_transmit_pending,
-    img_adj_transmit_pending,
-};
-
-static const img_adj_translater *translaters = default_translaters;
-static const img_adj_transmitter *transmitters = default_transmitters;
+static const img_adj_translater *translaters = img_adj_translaters;
+static const img_adj_transmitter *transmitters = img_adj_transmitters;
 
 static bool chan_valid(int chan)
 {
@@ -916,8 +848,8 @@ int img_adj_hdr_tone_adapt(img_dsp_tone_curve *block, const void *stats)
 
 void img_adj_set_filter_ops(const img_adj_translater *tr, const img_adj_transmitter *tx)
 {
-	translaters = tr ? tr : default_translaters;
-	transmitters = tx ? tx : default_transmitters;
+	translaters = tr ? tr : img_adj_translaters;
+	transmitters = tx ? tx : img_adj_transmitters;
 }
 
 void img_adj_settings_reset(void)
@@ -934,6 +866,6 @@ void img_adj_settings_reset(void)
 	hdr_tone.hold = 0;
 	hdr_tone.total = 0;
 	hdr_tone.strength = -1;
-	translaters = default_translaters;
-	transmitters = default_transmitters;
+	translaters = img_adj_translaters;
+	transmitters = img_adj_transmitters;
 }

@@ -226,21 +226,6 @@ class AdjPass : public ::testing::Test
 		img_adj_filter_reset();
 		img_adj_settings_reset();
 		rec_.install();
-		for (int c = 0; c < 2; c++) {
-			for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++) {
-				tuning_[c].emplace_back(*type_of(img_adj_container_size(id)), id, 0);
-				pointers_[c][id] = tuning_[c][id].bytes.data();
-			}
-		}
-		for (int k = 0; k < 4; k++)
-			tables_.push_back(cc_table(100u + 200u * (uint32_t)k, (uint8_t)(0x10 + k)));
-		for (int c = 0; c < 2; c++) {
-			Container &f9 = tuning_[c][IMG_ADJ_CC];
-			const int32_t rows[5][2] = {{512, 0}, {1024, 0}, {2048, 0}, {896, 1152}, {0, 768}};
-			for (int r = 0; r < 5; r++)
-				for (int k = 0; k < 2; k++)
-					f9.set_value(0, r, k, rows[r][k]);
-		}
 		info_[0].yuv = 1;
 		info_[1].dsp_hdr = 1;
 		mode_ = {IMG_DSP_PIPE_VIDEO, 1, 0, 0, {}, IMG_DSP_BATCH_NONE, 0, {}};
@@ -257,16 +242,7 @@ class AdjPass : public ::testing::Test
 	{
 		ASSERT_EQ(img_adj_set_channel_count(2), 0);
 		ASSERT_EQ(img_adj_set_channel_info(info_), 0);
-		ASSERT_EQ(img_adj_init_containers_liso(pointers_), 0);
-		img_adj_cc_sources src[2];
-		for (int c = 0; c < 2; c++)
-			for (int k = 0; k < 4; k++)
-				src[c][k] = tables_[(size_t)k].data();
-		ASSERT_EQ(img_adj_load_cc_tables(src), 0);
-		ASSERT_EQ(img_adj_init_filter_headers(), 0);
-		ASSERT_EQ(img_adj_init_settings(), 0);
-		const uint32_t on[2] = {1, 1};
-		ASSERT_EQ(img_adj_set_channel_enable(on, 3), 0);
+		ASSERT_EQ(rig_.set_up(), 0);
 		ASSERT_EQ(img_adj_apply_initial_filters(kFd, &mode_), 0);
 	}
 	void run(int passes, int32_t gain = 256)
@@ -285,9 +261,10 @@ class AdjPass : public ::testing::Test
 	}
 
 	Recorder rec_;
-	std::vector<Container> tuning_[2];
-	img_adj_tuning pointers_[2] = {};
-	std::vector<std::vector<uint8_t>> tables_;
+	TwoChannelTuning rig_;
+	std::vector<Container> (&tuning_)[2] = rig_.tuning;
+	img_adj_tuning (&pointers_)[2] = rig_.pointers;
+	std::vector<std::vector<uint8_t>> &tables_ = rig_.tables;
 	channel_info info_[IMG_MAX_CHANNELS] = {};
 	img_dsp_mode mode_;
 	cl_aaa_block aaa_[2] = {};

@@ -246,6 +246,49 @@ inline uint8_t *cc_table_of(int chan, int k)
 	return (uint8_t *)(uintptr_t)addr;
 }
 
+/* Two channels' tuning as the camera library lays it out: a container of
+ * distinct rows for every filter, colour-correction thresholds in filter
+ * 9's (red gains 512, 1024, 2048; exposures 896 to 1152; weights 0 to 768)
+ * and four colour tables of their own. */
+struct TwoChannelTuning {
+	std::vector<Container> tuning[2];
+	img_adj_tuning pointers[2] = {};
+	std::vector<std::vector<uint8_t>> tables;
+
+	TwoChannelTuning()
+	{
+		const int32_t cc_rows[5][2] = {{512, 0}, {1024, 0}, {2048, 0}, {896, 1152}, {0, 768}};
+		for (int c = 0; c < 2; c++) {
+			for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++)
+				tuning[c].emplace_back(*type_of(img_adj_container_size(id)), id, 0);
+			for (int r = 0; r < 5; r++)
+				for (int k = 0; k < 2; k++)
+					tuning[c][IMG_ADJ_CC].set_value(0, r, k, cc_rows[r][k]);
+		}
+		for (int k = 0; k < 4; k++)
+			tables.push_back(cc_table(100u + 200u * (uint32_t)k, (uint8_t)(0x10 + k)));
+		for (int c = 0; c < 2; c++)
+			for (uint32_t id = 0; id < IMG_ADJ_FILTER_NUM; id++)
+				pointers[c][id] = tuning[c][id].bytes.data();
+	}
+	/* The set-up before the first pass, the channel count and records
+	 * given: containers, colour tables, headers, settings, both channels
+	 * enabled. 0, or -1 at the first step that fails. */
+	int set_up()
+	{
+		img_adj_cc_sources src[2];
+		for (int c = 0; c < 2; c++)
+			for (int k = 0; k < 4; k++)
+				src[c][k] = tables[(size_t)k].data();
+		const uint32_t on[2] = {1, 1};
+		if (img_adj_init_containers_liso(pointers) < 0 || img_adj_load_cc_tables(src) < 0 ||
+		    img_adj_init_filter_headers() < 0 || img_adj_init_settings() < 0 ||
+		    img_adj_set_channel_enable(on, 3) < 0)
+			return -1;
+		return 0;
+	}
+};
+
 } // namespace adjtest
 
 #endif
