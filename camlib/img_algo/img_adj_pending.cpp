@@ -2,12 +2,6 @@
  * written yet; see img_adj_pending.h. */
 #include "img_adj_pending.h"
 
-int ae_get_agc_index(uint16_t *values)
-{
-	(void)values;
-	return -1;
-}
-
 int awb_get_current_gains(int32_t chan, uint32_t gains[3])
 {
 	(void)chan;

@@ -6,9 +6,11 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 static uint32_t noise_level[IMG_MAX_CHANNELS];
 static awb_chan_store awb_store[IMG_MAX_CHANNELS];
+static img_hdr_ae_check ae_check[IMG_MAX_CHANNELS];
 
 int img_adj_set_noise_level(int chan, uint32_t level)
 {
@@ -36,4 +38,28 @@ awb_chan_store *awb_get_chan_store(int chan)
 int img_hdr_get_enable(int)
 {
 	return 0;
+}
+
+int img_hdr_set_ae_check(const img_hdr_ae_check *records)
+{
+	if (!records)
+		return -1;
+	memcpy(ae_check, records, sizeof ae_check);
+	return 0;
+}
+
+int img_hdr_get_ae_check(img_hdr_ae_check *records)
+{
+	if (!records)
+		return -1;
+	memcpy(records, ae_check, sizeof ae_check);
+	return 0;
+}
+
+void img_hdr_process_ae_stats(struct aaa_parse_result *, int)
+{
+}
+
+void img_hdr_process_ae_stats_lut(struct aaa_parse_result *, int)
+{
 }
