@@ -100,9 +100,11 @@ int ae_set_hooks(const ae_hooks *records)
 
 int ae_set_custom_limits(int chan, const uint32_t limits[4])
 {
-	if (chan < 0 || chan >= AE_MAX_INSTANCES || !limits)
+	if (chan < 0 || chan >= AE_MAX_INSTANCES)
 		return -1;
-	control[chan].custom = 1;
+	control[chan].custom = limits != NULL;
+	if (!limits)
+		return 0;
 	memcpy(control[chan].limit, limits, sizeof control[chan].limit);
 	return 0;
 }

@@ -117,7 +117,7 @@ int ae_set_enable(const uint32_t *values, uint32_t mask);
 int ae_get_enable(uint32_t *values);
 int ae_set_hooks(const ae_hooks *records);
 /* A channel's custom limits {lowest shutter, highest shutter, lowest AGC,
- * highest AGC}, taken by the next creation. */
+ * highest AGC}, taken by the next creation; NULL: none. */
 int ae_set_custom_limits(int chan, const uint32_t limits[4]);
 /* One configuration per instance. */
 int ae_create_instances(const ae_config *cfgs);
