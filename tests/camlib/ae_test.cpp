@@ -27,9 +27,9 @@ class AeUnit : public AeModule
 	}
 	// One instance on shutter-then-AGC lines, started at `at` on `line`
 	// with target 110, its first (placing) frame and five waits run.
-	ae_instance *one(ae_point at = {500, 0, 0}, uint32_t line = 0)
+	ae_instance *one(ae_point at = {500, 0, 0}, uint32_t line = 0, AeTables *tables = nullptr)
 	{
-		create({&tables_});
+		create({tables ? tables : &tables_});
 		ae_instance *ae = ae_get_instance(0);
 		EXPECT_EQ(ae->start(ae, &at, line, 110), 0);
 		ae->set_frame_skip(ae, 0, 0);
@@ -171,6 +171,31 @@ TEST_F(AeUnit, TheWalkCrossesFromShutterToAgcAndBack)
 	frame(ae, 2000);
 	EXPECT_LT(blocks_[0].expo[0].shutter, 1024u);
 	EXPECT_EQ(ae->get_cursor(ae), 1);
+}
+
+// Near the iris table's top an exposure (1024 rows x 4096 x 8.5e9) times
+// the ratio passes 64 bits: the digital gain must still come out near 1.0.
+TEST_F(AeUnit, TheWalkOverAnIrisLineKeepsTheDigitalGainSane)
+{
+	AeTables iris({{{8, 0, 2000}, {1024, 0, 2000}}, {{1024, 0, 2000}, {1024, 0, AE_IRIS_MAX}}});
+	ae_instance *ae = one({1024, 0, 2400}, 1, &iris);
+	// 100 -> 102 at level 3: 3.7 iris steps of 10^(6 / 2560).
+	ASSERT_TRUE(frame(ae, 100));
+	const cl_aaa_exposure &e = blocks_[0].expo[0];
+	EXPECT_EQ(e.iris_flag, 1u);
+	EXPECT_EQ(e.iris, 2404u);
+	EXPECT_EQ(e.shutter, 1024u);
+	EXPECT_EQ(e.dgain_changed, 1u);
+	double left = 1.02 / (double)ae_iris_factor(2404) * (double)ae_iris_factor(2400);
+	EXPECT_NEAR(e.dgain, 4096 * left, 4096 * 0.002);
+
+	// Bright: down the iris line to its start, then onto the shutter line.
+	for (int i = 0; i < 40 && ae->get_cursor(ae) == 2; i++)
+		frame(ae, 1000);
+	EXPECT_EQ(ae->get_cursor(ae), 1);
+	EXPECT_EQ(ae_get_point(ae).iris, 2000u);
+	frame(ae, 1000);
+	EXPECT_LT(ae_get_point(ae).shutter, 1024u);
 }
 
 TEST_F(AeUnit, MeteringModes)
