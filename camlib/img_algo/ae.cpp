@@ -346,7 +346,9 @@ int ae_set_target_from_filter(const uint16_t *targets, int chan)
 	} else if ((ci->hdr_method == 0 || ci->hdr_method == 2) && ci->expo_num > 0) {
 		uint32_t last = (ci->expo_num < CL_AAA_EXPOSURES ? ci->expo_num : CL_AAA_EXPOSURES) - 1;
 		target = targets[last];
-		target = target < AE_MIN_TARGET ? AE_MIN_TARGET : target > AE_MAX_TARGET ? AE_MAX_TARGET : target;
+		target = target < AE_MIN_TARGET   ? AE_MIN_TARGET
+		         : target > AE_MAX_TARGET ? AE_MAX_TARGET
+		                                  : target;
 	} else {
 		return chan;
 	}

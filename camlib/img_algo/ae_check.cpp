@@ -126,8 +126,8 @@ static void ramp_step(int chan, const img_hdr_ae_check *rec, FILE *log, uint32_t
 		if (v < lo || v > hi)
 			v = start;
 		if ((luma >= CHECK_LUMA_LOW && luma <= CHECK_LUMA_HIGH) || v == lo || v == hi)
-			fprintf(log, "chan %d luma %7d(16383) while (sht, agc, dgain) is (%4d, %3d, %5d)\n", chan,
-			        (int)luma, (int)shutter, (int)agc, (int)rec->dgain);
+			fprintf(log, "chan %d luma %7d(16383) while (sht, agc, dgain) is (%4d, %3d, %5d)\n",
+			        chan, (int)luma, (int)shutter, (int)agc, (int)rec->dgain);
 		ramp[chan].value = v;
 		if (on_shutter)
 			shutter = v;
@@ -155,8 +155,9 @@ int ae_check_exposure(const aaa_parse_out *stats, cl_aaa_block *blocks)
 	if (!any_switch && !any_ramp)
 		return 0;
 	if (any_switch && any_ramp) {
-		printf("error, can't do continuous check and value switch check in different channels the same "
-		       "time.\n");
+		printf(
+		    "error, can't do continuous check and value switch check in different channels the same "
+		    "time.\n");
 		return -1;
 	}
 	check_frame++;

@@ -205,7 +205,8 @@ static int load_lines(ae_data *d, const ae_config *cfg)
 		if (ratio[k] == 0) {
 			const ae_point *s = &l[k].start, *x = &l[k].end;
 			printf("error, line %u:\t", k);
-			printf("%u %u %u -> %u %u %u\t", s->shutter, s->agc, s->iris, x->shutter, x->agc, x->iris);
+			printf("%u %u %u -> %u %u %u\t", s->shutter, s->agc, s->iris, x->shutter, x->agc,
+			       x->iris);
 			printf("ratio %d\n", 0);
 			free(t.ext_gain);
 			return -1;
@@ -248,7 +249,8 @@ static int point_at(const ae_data *d, uint32_t k, ae_u128 e, ae_point *out)
 		return -1;
 	ae_u128 v = (ae_u128)ae_part_value(d, &l->start, type) * e / base;
 	*out = l->start;
-	set_part(out, type, nearest_index(d, type, ae_point_part(&l->start, type), ae_point_part(&l->end, type), v));
+	set_part(out, type,
+	         nearest_index(d, type, ae_point_part(&l->start, type), ae_point_part(&l->end, type), v));
 	return 0;
 }
 
@@ -288,8 +290,8 @@ static void find_current_line(ae_data *d)
 	for (uint32_t k = 0; k < d->line_num; k++) {
 		if (on_line(d, k, &d->cur)) {
 			d->line = (uint8_t)k;
-			ae_debug("[AE]>>> Matched.....%d....%d.......%llu\n", (int)k, ae_line_type(&d->lines[k]),
-			         shown);
+			ae_debug("[AE]>>> Matched.....%d....%d.......%llu\n", (int)k,
+			         ae_line_type(&d->lines[k]), shown);
 			return;
 		}
 	}
@@ -524,8 +526,10 @@ static int walk(ae_data *d, uint32_t r, uint32_t *line, uint64_t *rest)
 {
 	const ae_line *l = &d->lines[d->line];
 	int type = ae_line_type(l);
-	uint32_t to_p = get_changing_ratio_ex(ae_part_value(d, &l->start, type), ae_part_value(d, &d->cur, type));
-	uint32_t to_end = get_changing_ratio_ex(ae_part_value(d, &d->cur, type), ae_part_value(d, &l->end, type));
+	uint32_t to_p =
+	    get_changing_ratio_ex(ae_part_value(d, &l->start, type), ae_part_value(d, &d->cur, type));
+	uint32_t to_end =
+	    get_changing_ratio_ex(ae_part_value(d, &d->cur, type), ae_part_value(d, &l->end, type));
 	if (to_p == 0 || to_end == 0) {
 		printf("get_changing_ratio_ex =0\n");
 		return -1;
@@ -540,7 +544,8 @@ static int walk(ae_data *d, uint32_t r, uint32_t *line, uint64_t *rest)
 		k = up ? k + 1 : k - 1;
 		offer = d->line_ratio[k];
 		if (offer == 0) {
-			printf("error:   gain_ratio =%d,inline_ratio =%d,line =%d\n", (int)rem, (int)offer, (int)k);
+			printf("error:   gain_ratio =%d,inline_ratio =%d,line =%d\n", (int)rem, (int)offer,
+			       (int)k);
 			return -1;
 		}
 	}
@@ -653,8 +658,8 @@ int ae_decide_video_exposure(ae_instance *ae, uint32_t r)
 /* Speed factors by level: luma above 4, 2 and 1 target, below 1/4 and 1/2
  * of it, and in between. */
 static const uint8_t speed_table[9][6] = {
-    {16, 8, 8, 2, 2, 6},      {24, 16, 8, 2, 2, 6},    {32, 16, 16, 2, 4, 8},
-    {48, 24, 16, 2, 6, 8},    {64, 32, 16, 2, 8, 16},  {64, 32, 16, 4, 16, 24},
+    {16, 8, 8, 2, 2, 6},      {24, 16, 8, 2, 2, 6},     {32, 16, 16, 2, 4, 8},
+    {48, 24, 16, 2, 6, 8},    {64, 32, 16, 2, 8, 16},   {64, 32, 16, 4, 16, 24},
     {112, 72, 24, 8, 24, 24}, {120, 96, 64, 8, 24, 32}, {0, 0, 0, 0, 0, 0},
 };
 
@@ -704,7 +709,8 @@ int ae_run_video_exposure(ae_instance *ae, const aaa_parse_result *stats, cl_aaa
 		if (d->result.iris_flag)
 			return 0;
 		ae_decide_video_exposure(ae, AE_UNITY);
-		d->result.dgain = d->cur.agc > d->agc_max ? dgain_above_max(d, AE_UNITY, d->cur.agc) : AE_UNITY;
+		d->result.dgain =
+		    d->cur.agc > d->agc_max ? dgain_above_max(d, AE_UNITY, d->cur.agc) : AE_UNITY;
 		d->result.dgain_changed = 1;
 		const ae_result *r = &d->result;
 		ae_debug("[AE]>>> first agc%d %d dgain%d %d sht%d %d iris%d %d\n", r->agc_changed, r->agc,
@@ -809,8 +815,8 @@ int ae_instance_init(ae_instance *ae, const ae_config *cfg)
 	ae_data *d = ae->data;
 	if (d->initialised)
 		return -2;
-	if (!cfg || !cfg->lines || !cfg->agc_gain || !cfg->shutter || cfg->agc_num == 0 || cfg->shutter_num == 0 ||
-	    cfg->line_num == 0 || cfg->line_num > AE_MAX_LINES || cfg->agc_step == 0)
+	if (!cfg || !cfg->lines || !cfg->agc_gain || !cfg->shutter || cfg->agc_num == 0 ||
+	    cfg->shutter_num == 0 || cfg->line_num == 0 || cfg->line_num > AE_MAX_LINES || cfg->agc_step == 0)
 		return -1;
 	uint64_t m = ((uint64_t)cfg->sensor_gain_max << 24) / cfg->agc_step;
 	if (m >= cfg->agc_num)

@@ -37,10 +37,10 @@ struct ae_data {
 	uint16_t last_rgb_luma;
 	uint16_t limit_low;
 	uint16_t limit_high;
-	uint8_t line;       /* of P */
-	uint8_t line_num;   /* active */
-	uint8_t line_max;   /* loaded */
-	uint8_t cursor;     /* line + 1; 0 at line 0's start, line + 2 past the last */
+	uint8_t line;     /* of P */
+	uint8_t line_num; /* active */
+	uint8_t line_max; /* loaded */
+	uint8_t cursor;   /* line + 1; 0 at line 0's start, line + 2 past the last */
 	uint8_t metering;
 	uint8_t weight_mode;
 	uint8_t speed;

@@ -23,8 +23,8 @@ int32_t af_lower_limit = -50;
 af_calibration af_cal = {{0, 500, 14}, 1, 1, 1, 5, 5, 0};
 
 static const int16_t lens_ctrl_defaults[AF_LENS_CTRL_WORDS] = {
-    0,   1,    200, 0,   0,    0,   -55, 0,   0, 6, 0, 0, 0, 0, 0, 256, 257, 188, 467,
-    -235, 375, -184, 276, -206, 7, 2,  2, 0, 0, 0, 8, 8, 168, 87, 8,  8,   123, 132,
+    0,    1,   200,  0,   0,    0, -55, 0, 0, 6, 0, 0, 0, 0,   0,  256, 257, 188, 467,
+    -235, 375, -184, 276, -206, 7, 2,   2, 0, 0, 0, 8, 8, 168, 87, 8,   8,   123, 132,
 };
 
 int af_set_instance_num(int count)
@@ -75,7 +75,8 @@ int af_get_calibration_table(void *table)
 void af_config_default(af_config *cfg)
 {
 	static const uint8_t patch[5][6] = {
-	    {1, 1, 1, 1, 1, 1}, {1, 2, 2, 2, 2, 1}, {1, 2, 3, 3, 2, 1}, {1, 2, 2, 2, 2, 1}, {1, 1, 1, 1, 1, 1},
+	    {1, 1, 1, 1, 1, 1}, {1, 2, 2, 2, 2, 1}, {1, 2, 3, 3, 2, 1},
+	    {1, 2, 2, 2, 2, 1}, {1, 1, 1, 1, 1, 1},
 	};
 	if (!cfg)
 		return;
@@ -301,10 +302,12 @@ int af_control(af_instance *af, af_config *cfg, const aaa_parse_result *st, af_o
 			s->dir = 1;
 		}
 		s->prev_mode = mode;
-		bool first_kind = mode == AF_MODE_CONTINUOUS || mode == AF_MODE_SINGLE || mode == AF_MODE_MANUAL;
+		bool first_kind =
+		    mode == AF_MODE_CONTINUOUS || mode == AF_MODE_SINGLE || mode == AF_MODE_MANUAL;
 		if (s->first && first_kind) {
 			s->first = 0;
-			const af_focus_row *row = &s->focus[(cfg->zoom & 0xff) < AF_ZOOM_ROWS ? cfg->zoom & 0xff : 31];
+			const af_focus_row *row =
+			    &s->focus[(cfg->zoom & 0xff) < AF_ZOOM_ROWS ? cfg->zoom & 0xff : 31];
 			out->focus_move = 1;
 			out->focus_steps = row->base / 4;
 			out->zoom_move = 0;
@@ -488,7 +491,8 @@ int32_t af_focus_speed(const af_state *s)
 	int64_t div = 2 * (bk + fw) + 1;
 	int64_t q = 10 * (bk - fw) * s->step / div;
 	int32_t speed = (int32_t)(q >= 0 ? (q + 5) / 10 : -((-q + 5) / 10));
-	printf("BK: %d, FW: %d, F_sp: %d(%d)\n", (int)bk, (int)fw, (int)speed, (int)((bk - fw) * s->step / div));
+	printf("BK: %d, FW: %d, F_sp: %d(%d)\n", (int)bk, (int)fw, (int)speed,
+	       (int)((bk - fw) * s->step / div));
 	return speed;
 }
 

@@ -92,10 +92,10 @@ static_assert(offsetof(af_output, focus_steps) == 4 && offsetof(af_output, speed
 #endif
 
 typedef struct af_instance {
-	int (*init)(struct af_instance *af, af_config *cfg, const af_lens_params *lens, const af_focus_row *focus,
-	            af_output *out);
-	int (*run)(struct af_instance *af, af_config *cfg, const struct aaa_parse_result *stats, af_output *out,
-	           const cl_aaa_block *block, int skip);
+	int (*init)(struct af_instance *af, af_config *cfg, const af_lens_params *lens,
+	            const af_focus_row *focus, af_output *out);
+	int (*run)(struct af_instance *af, af_config *cfg, const struct aaa_parse_result *stats,
+	           af_output *out, const cl_aaa_block *block, int skip);
 	const char *(*get_name)(struct af_instance *af);
 	char *name;
 	struct af_state *state;

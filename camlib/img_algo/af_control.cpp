@@ -465,7 +465,8 @@ static void ask(af_output *out, int32_t focus_steps, bool zoom, int32_t zoom_ste
 /* The window of the sweep on a focus-table row around nominal index n. */
 static void cal_window(const af_focus_row *row, int32_t n)
 {
-	int32_t a = af_index_to_pulse(row, n - AF_SWEEP_WINDOW), b = af_index_to_pulse(row, n + AF_SWEEP_WINDOW);
+	int32_t a = af_index_to_pulse(row, n - AF_SWEEP_WINDOW),
+	        b = af_index_to_pulse(row, n + AF_SWEEP_WINDOW);
 	af_cal.word[AF_CAL_MIN] = a < b ? a : b;
 	af_cal.word[AF_CAL_MAX] = a < b ? b : a;
 }
@@ -487,7 +488,8 @@ static void cal_start(af_state *s, af_output *out)
 	af_cal.run = 0;
 	int32_t n = af_cal.word[af_cal.run];
 	cal_window(&s->focus[0], n);
-	printf("min_pulse is %d,max_pulse is %d\n", (int)af_cal.word[AF_CAL_MIN], (int)af_cal.word[AF_CAL_MAX]);
+	printf("min_pulse is %d,max_pulse is %d\n", (int)af_cal.word[AF_CAL_MIN],
+	       (int)af_cal.word[AF_CAL_MAX]);
 	int32_t centre = af_index_to_pulse(&s->focus[0], n);
 	ask(out, centre, true, s->focus[0].zoom_pos - s->focus[old].zoom_pos);
 	af_cal.word[AF_CAL_CURRENT] = centre;
@@ -532,8 +534,8 @@ static void cal_sweep(af_state *s, af_output *out)
 	int32_t top = af_index_to_pulse(row, s->peak);
 	af_cal.word[AF_CAL_TABLES + AF_ZOOM_ROWS * r + (int32_t)zc] = top;
 	af_cal.word[AF_CAL_CURRENT] = next;
-	printf(">>>>>>>>>>>>>>>>>>>>pulse_cur is %d, fpos_fv2_top pulse is %d,  fpos_fv2_top is %d\n", (int)next,
-	       (int)top, (int)s->peak);
+	printf(">>>>>>>>>>>>>>>>>>>>pulse_cur is %d, fpos_fv2_top pulse is %d,  fpos_fv2_top is %d\n",
+	       (int)next, (int)top, (int)s->peak);
 }
 
 static void cal_done(void)
@@ -570,7 +572,8 @@ static void sweep(af_state *s, const af_config *cfg, af_output *out)
 		af_cal.sweep_wait--;
 		return;
 	}
-	const af_focus_row *row = &s->focus[zoom_index(cfg) < AF_ZOOM_ROWS ? zoom_index(cfg) : AF_ZOOM_ROWS - 1];
+	const af_focus_row *row =
+	    &s->focus[zoom_index(cfg) < AF_ZOOM_ROWS ? zoom_index(cfg) : AF_ZOOM_ROWS - 1];
 	int32_t a = af_index_to_pulse(row, af_lower_limit), b = af_index_to_pulse(row, af_upper_limit);
 	int32_t lo = a < b ? a : b, hi = a < b ? b : a;
 	if (s->sweep_pos < lo || s->sweep_pos > hi)
@@ -582,8 +585,8 @@ static void sweep(af_state *s, const af_config *cfg, af_output *out)
 	printf("dist_idx_src is %d, dist_idx_src is %d\n", (int)s->cur, (int)s->target);
 	ask(out, af_cal.sweep_step, false, 0);
 	af_cal.sweep_wait = 1;
-	printf(">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>pulse_cur is %d, fpos_fv2_top is %d\n", (int)s->sweep_pos,
-	       (int)af_index_to_pulse(row, s->peak));
+	printf(">>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>>pulse_cur is %d, fpos_fv2_top is %d\n",
+	       (int)s->sweep_pos, (int)af_index_to_pulse(row, s->peak));
 }
 
 int af_run_mode(af_instance *af, af_config *cfg, af_output *out)

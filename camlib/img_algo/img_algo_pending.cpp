@@ -56,10 +56,6 @@ int img_hdr_get_ae_check(img_hdr_ae_check *records)
 	return 0;
 }
 
-void img_hdr_process_ae_stats(struct aaa_parse_result *, int)
-{
-}
+void img_hdr_process_ae_stats(struct aaa_parse_result *, int) {}
 
-void img_hdr_process_ae_stats_lut(struct aaa_parse_result *, int)
-{
-}
+void img_hdr_process_ae_stats_lut(struct aaa_parse_result *, int) {}

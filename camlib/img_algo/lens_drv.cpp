@@ -191,9 +191,7 @@ static int refuse_state(uint32_t *)
 	return -1;
 }
 
-static void notice(void)
-{
-}
+static void notice(void) {}
 
 static int no_lens_init(const void *)
 {
@@ -201,8 +199,8 @@ static int no_lens_init(const void *)
 }
 
 #define LENS_FAILING_SLOTS(init_slot, iris_slot)                                                             \
-	refuse, refuse, init_slot, refuse, refuse, refuse_move, refuse_move, refuse_move, refuse_move, refuse, \
-	    iris_slot, refuse, notice, notice, refuse_idle, refuse_state, refuse_state
+	refuse, refuse, init_slot, refuse, refuse, refuse_move, refuse_move, refuse_move, refuse_move,       \
+	    refuse, iris_slot, refuse, notice, notice, refuse_idle, refuse_state, refuse_state
 
 const img_lens_driver lens_drv_no_lens = {
     LENS_FAILING_SLOTS(no_lens_init, refuse_iris), NULL, NULL, NULL, {NULL}, NULL,

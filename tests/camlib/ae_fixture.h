@@ -36,8 +36,9 @@ struct AeTables {
 	}
 	ae_config config() const
 	{
-		return ae_config{lines.data(), (uint32_t)lines.size(), gains.data(), (uint32_t)gains.size(),
-		                 shutter.data(), (uint32_t)shutter.size(), kSensorDb, kAgcStep};
+		return ae_config{
+		    lines.data(),   (uint32_t)lines.size(),   gains.data(), (uint32_t)gains.size(),
+		    shutter.data(), (uint32_t)shutter.size(), kSensorDb,    kAgcStep};
 	}
 };
 

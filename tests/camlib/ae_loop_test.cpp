@@ -110,7 +110,8 @@ class AeLoop : public AlgoOnDriver
 		if (line_ >= 0 && line != line_) {
 			ae_point p = ae_get_point(ae_);
 			double exposure = p.shutter * law_gain(p.agc) / 4096.0, meet = 1024;
-			EXPECT_LE(std::max(exposure, meet) / std::min(exposure, meet), pow(10.0, 0.09375 / 20))
+			EXPECT_LE(std::max(exposure, meet) / std::min(exposure, meet),
+			          pow(10.0, 0.09375 / 20))
 			    << "crossing at " << p.shutter << " rows, index " << p.agc;
 			crossings_++;
 		}

@@ -336,12 +336,11 @@ TEST_F(AeUnit, FilterTargetsByHdrMethod)
 		uint32_t expo_num, method;
 		uint16_t want;
 	} cases[] = {
-	    {1, 0, 50},  // linear: its one exposure
-	    {2, 2, 60},  // the last exposure
-	    {3, 0, 6},   // at least 6
-	    {1, 3, 90},  // methods 3, 4 and 8: entry 4
-	    {2, 8, 90},
-	    {1, 5, 110}, // others leave the target
+	    {1, 0, 50},              // linear: its one exposure
+	    {2, 2, 60},              // the last exposure
+	    {3, 0, 6},               // at least 6
+	    {1, 3, 90},              // methods 3, 4 and 8: entry 4
+	    {2, 8, 90}, {1, 5, 110}, // others leave the target
 	};
 	for (const auto &c : cases) {
 		channel_info info[AE_MAX_INSTANCES] = {};

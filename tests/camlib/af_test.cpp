@@ -211,8 +211,8 @@ TEST_F(AfUnit, TheMeasurementOfAFrame)
 	ASSERT_EQ(af_control(af_, &cfg_, &r, out(), &blocks_[0], 0), 0);
 	GetCapturedStdout();
 	// g = AGC 0 + 17: v1 = 10 and 40, v2 = 20 and 80; weights 1 and 2.
-	const uint32_t want[AF_E_WORDS] = {1, (12 + 200) / 8 / 3, (50 + 800) / 8, 0, 150, 2400, 50 / 3, 100 / 3,
-	                                   0, 510 / 3,            1020 / 3,       0};
+	const uint32_t want[AF_E_WORDS] = {
+	    1, (12 + 200) / 8 / 3, (50 + 800) / 8, 0, 150, 2400, 50 / 3, 100 / 3, 0, 510 / 3, 1020 / 3, 0};
 	EXPECT_EQ(std::vector<uint32_t>(last_entry(), last_entry() + AF_E_WORDS),
 	          std::vector<uint32_t>(want, want + AF_E_WORDS));
 	EXPECT_EQ(state()->frames, 1u);
@@ -227,7 +227,8 @@ TEST_F(AfUnit, OddFramesDoNotBreakTheMeasurement)
 	ASSERT_EQ(frame(1000, 2000, 1600), 0);
 	const uint32_t *e = last_entry();
 	EXPECT_EQ(e[AF_E_VALID], 1u);
-	for (int w : {AF_E_FV1_ENERGY, AF_E_FV2_ENERGY, AF_E_FV1_MEAN, AF_E_FV2_MEAN, AF_E_FV1_CHANGE, AF_E_FV2_CHANGE})
+	for (int w : {AF_E_FV1_ENERGY, AF_E_FV2_ENERGY, AF_E_FV1_MEAN, AF_E_FV2_MEAN, AF_E_FV1_CHANGE,
+	              AF_E_FV2_CHANGE})
 		EXPECT_EQ(e[w], 0u) << w;
 	EXPECT_EQ(e[AF_E_LUMA_MEAN], 100u);
 
