@@ -3,10 +3,7 @@
 // the sensor's pending shutter and gain and its digital gain as the CFA
 // gain, the update flags then cleared as the frame steps do.
 #include "ae_fixture.h"
-#include "algo_fixture.h"
-#include "hal_vin.h"
-#include "img_channel.h"
-#include "stat_fixture.h"
+#include "parsed_frames_fixture.h"
 
 #include <math.h>
 
@@ -25,7 +22,7 @@ double ramp(unsigned col)
 	return 0.05 + 0.95 * col / 31.0;
 }
 
-class AeLoop : public AlgoOnDriver
+class AeLoop : public ParsedFrames
 {
       protected:
 	void SetUp() override
@@ -33,18 +30,9 @@ class AeLoop : public AlgoOnDriver
 		AlgoOnDriver::SetUp();
 		if (HasFatalFailure())
 			return;
-		use_board(board(1));
-		bring_up();
-		configure_statistics();
-		qvd_system_resource res = resources();
-		img_channel_vin vin[4];
-		CaptureStdout();
-		ASSERT_EQ(img_fill_channel_info(fd_, &res, info_, vin), 0);
-		GetCapturedStdout();
-		ASSERT_EQ(hal_init_channel_vsrc_mapping(fd_), 0);
-		const uint32_t unity[4] = {4096, 4096, 4096, 4096};
-		ASSERT_EQ(parse_aaa_set_cfa_gain(unity), 0);
-
+		start();
+		if (HasFatalFailure())
+			return;
 		ae_destroy_instances();
 		channel_info ci[AE_MAX_INSTANCES] = {};
 		for (int c = 0; c < AE_MAX_INSTANCES; c++)
@@ -73,11 +61,9 @@ class AeLoop : public AlgoOnDriver
 				ASSERT_EQ(simsoc_scene_set_cell(i, j, b * ramp(i), 1, 1), 0);
 	}
 	// One frame of the loop; the frame number of its statistics.
-	uint32_t frame()
+	uint32_t step()
 	{
-		simsoc_vin_tick(0);
-		EXPECT_EQ(hal_get_aaa_stat(fd_, &st_.desc), 0);
-		EXPECT_EQ(parse_aaa_data(&st_.desc, info_, res_.get()), 0);
+		frame();
 		EXPECT_EQ(ae_run(res_.get(), blocks_), 0);
 		check_crossing();
 		cl_aaa_exposure &e = blocks_[0].expo[0];
@@ -92,7 +78,7 @@ class AeLoop : public AlgoOnDriver
 			EXPECT_EQ(parse_aaa_set_cfa_gain(g), 0);
 		}
 		e.shutter_changed = e.agc_changed = e.dgain_changed = e.iris_flag = 0;
-		return ((const qvd_stat_header *)res_->chan[0].set.header)->frame;
+		return frame_number(res_->chan[0]);
 	}
 	// Every exposure sent lies on the two lines.
 	void check_on_lines(const cl_aaa_exposure &e)
@@ -123,9 +109,9 @@ class AeLoop : public AlgoOnDriver
 	{
 		int f = 1;
 		for (; f <= limit && ae_->get_state(ae_) == 1; f++)
-			frame();
+			step();
 		for (; f <= limit; f++) {
-			frame();
+			step();
 			if (ae_->get_state(ae_) == 1) {
 				EXPECT_NEAR(ae_->get_luma(ae_), kTarget, 6) << "frame " << f;
 				return f;
@@ -135,9 +121,6 @@ class AeLoop : public AlgoOnDriver
 	}
 	AeTables tables_{shutter_then_agc()};
 	ae_instance *ae_ = nullptr;
-	StatArea st_;
-	channel_info info_[4]{};
-	std::unique_ptr<aaa_parse_out> res_ = std::make_unique<aaa_parse_out>();
 	cl_aaa_block blocks_[4]{};
 	int line_ = -1;
 	int decisions_ = 0;
@@ -148,12 +131,12 @@ TEST_F(AeLoop, ConvergesFromAnEighthOfTheTargetAndFollowsSteps)
 {
 	// The start point, 1024 rows at index 0, then made to meter 110 / 8.
 	set_scene(1000);
-	frame(); // places 1024 rows at index 0, effective at the next tick
-	frame();
+	step(); // places 1024 rows at index 0, effective at the next tick
+	step();
 	double unit = ae_->get_luma(ae_);
 	ASSERT_GT(unit, 20);
 	set_scene(1000 * kTarget / 8.0 / unit);
-	frame();
+	step();
 	EXPECT_NEAR(ae_->get_luma(ae_), kTarget / 8.0, 1);
 	EXPECT_EQ(ae_->get_state(ae_), 0);
 
@@ -163,26 +146,26 @@ TEST_F(AeLoop, ConvergesFromAnEighthOfTheTargetAndFollowsSteps)
 	RecordProperty("frames_from_an_eighth", frames);
 	EXPECT_GT(decisions_, 1);
 
-	uint32_t at = frame() + 2;
+	uint32_t at = step() + 2;
 	ASSERT_EQ(simsoc_scene_step(at, 16.0), 0);
-	frame();
-	frame();
+	step();
+	step();
 	EXPECT_GT(ae_->get_luma(ae_), 4 * kTarget);
 	ASSERT_GT(converge(300), 0);
 	EXPECT_EQ(ae_->get_agc_index(ae_), 0u);
 	EXPECT_EQ(crossings_, 2);
 
-	at = frame() + 2;
+	at = step() + 2;
 	ASSERT_EQ(simsoc_scene_step(at, 1 / 16.0), 0);
-	frame();
-	frame();
+	step();
+	step();
 	EXPECT_LT(ae_->get_luma(ae_), kTarget / 4);
 	ASSERT_GT(converge(300), 0);
 
 	// Settled: it stays stable and sends nothing more.
 	int before = decisions_;
 	for (int i = 0; i < 30; i++)
-		frame();
+		step();
 	EXPECT_EQ(decisions_, before);
 	EXPECT_EQ(ae_->get_state(ae_), 1);
 }

@@ -4,11 +4,8 @@
 #include "aaa_parser.h"
 #include "af.h"
 #include "af_internal.h"
-#include "algo_fixture.h"
-#include "hal_vin.h"
-#include "img_channel.h"
 #include "img_lib.h"
-#include "stat_fixture.h"
+#include "parsed_frames_fixture.h"
 
 #include <string.h>
 
@@ -362,7 +359,7 @@ TEST_F(AfUnit, FocusSpeedEstimate)
 
 // ---- closed loops over the simulated lens ------------------------------
 
-class AfLoop : public AlgoOnDriver
+class AfLoop : public ParsedFrames
 {
       protected:
 	void SetUp() override
@@ -370,19 +367,9 @@ class AfLoop : public AlgoOnDriver
 		AlgoOnDriver::SetUp();
 		if (HasFatalFailure())
 			return;
-		use_board(board(1));
-		bring_up();
-		configure_statistics();
-		qvd_system_resource res = resources();
-		img_channel_vin vin[4];
-		CaptureStdout();
-		ASSERT_EQ(img_fill_channel_info(fd_, &res, info_, vin), 0);
-		GetCapturedStdout();
-		ASSERT_EQ(hal_init_channel_vsrc_mapping(fd_), 0);
-		const uint32_t unity[4] = {4096, 4096, 4096, 4096};
-		ASSERT_EQ(parse_aaa_set_cfa_gain(unity), 0);
-		hal_sht_agc rec{1, {1000}, {0}};
-		ASSERT_EQ(hal_set_pending_sht_agc(fd_, &rec, 0), 0);
+		start();
+		if (HasFatalFailure())
+			return;
 		af_destroy_instances();
 		af_config_default(&cfg_);
 		const int32_t limits[2] = {0, 500};
@@ -411,11 +398,9 @@ class AfLoop : public AlgoOnDriver
 	{
 		return pulses - kBase / 4 + 1;
 	}
-	void frame()
+	void step()
 	{
-		simsoc_vin_tick(0);
-		EXPECT_EQ(hal_get_aaa_stat(fd_, &st_.desc), 0);
-		EXPECT_EQ(parse_aaa_data(&st_.desc, info_, res_.get()), 0);
+		frame();
 		CaptureStdout();
 		EXPECT_EQ(af_run(&cfg_, res_.get(), blocks_, 0), 0);
 		log_ += GetCapturedStdout();
@@ -429,7 +414,7 @@ class AfLoop : public AlgoOnDriver
 	{
 		af_status st;
 		for (int f = 1; f <= limit; f++) {
-			frame();
+			step();
 			EXPECT_EQ(af_get_status(0, &st), 0);
 			if (st.state == want)
 				return f;
@@ -445,9 +430,6 @@ class AfLoop : public AlgoOnDriver
 	std::vector<uint8_t> block_ = lens_block();
 	af_config cfg_{};
 	cl_aaa_block blocks_[4]{};
-	StatArea st_;
-	channel_info info_[4]{};
-	std::unique_ptr<aaa_parse_out> res_ = std::make_unique<aaa_parse_out>();
 	std::string log_;
 };
 
@@ -482,7 +464,7 @@ TEST_F(AfLoop, SingleAfLocksNearThePeak)
 		af_status st = status();
 		EXPECT_LE(abs(st.current - peak), 8) << st.current;
 		EXPECT_EQ(index_of(simsoc_scene_focus()), st.current);
-		frame();
+		step();
 		char line[64];
 		snprintf(line, sizeof line, "^_^ locked at %fm\n", 500.0 / st.current);
 		EXPECT_NE(log_.find(line), std::string::npos);
