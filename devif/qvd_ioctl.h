@@ -340,7 +340,9 @@ typedef struct qvd_vin_aaa_info {
 	uint32_t hdr_mode; /* word 10 */
 	uint32_t reserved2[6];
 	uint32_t hdr_type; /* word 17 */
-	uint32_t reserved3[11];
+	uint32_t reserved3[2];
+	uint32_t sht_max[3]; /* words 20 to 22: longest shutter of each exposure, in rows */
+	uint32_t reserved5[6];
 	uint32_t hdr_curve; /* word 29: bit 0 */
 	uint32_t reserved4[8];
 } qvd_vin_aaa_info;
@@ -348,6 +350,7 @@ QVD_ASSERT_SIZE(qvd_vin_aaa_info, 152);
 QVD_ASSERT_AT(qvd_vin_aaa_info, gain_unit, 20);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_mode, 40);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_type, 68);
+QVD_ASSERT_AT(qvd_vin_aaa_info, sht_max, 80);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_curve, 116);
 
 /* Helmet (extension unit) state: 8 zero bytes, then one u32 in and out. */

@@ -42,6 +42,8 @@ int qvd_vin_get_aaainfo(simsoc_file *f, void *arg);
 // board has no such VIN.
 bool qvd_board_vin_of(int32_t source, simsoc_qvd_vin *out);
 bool qvd_board_source_of(unsigned vin, int32_t *source);
+// The DSP state QVD_IOC_GET_QVD_STATE reports (the running video sets it).
+void qvd_board_set_dsp_state(uint32_t state);
 
 // Per source and context sensor state (qvd_vin.cpp).
 int qvd_vin_set_sht_agc(simsoc_file *f, void *arg);

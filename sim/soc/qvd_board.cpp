@@ -86,6 +86,19 @@ extern "C" int simsoc_qvd_set_board(const simsoc_qvd_board *b)
 	return 0;
 }
 
+extern "C" void simsoc_qvd_get_board(simsoc_qvd_board *out)
+{
+	if (out)
+		*out = snapshot();
+}
+
+void qvd_board_set_dsp_state(uint32_t state)
+{
+	Board &bd = board();
+	std::lock_guard<std::mutex> lk(bd.mu);
+	bd.b.dsp_state = state;
+}
+
 bool qvd_board_vin_of(int32_t source, simsoc_qvd_vin *out)
 {
 	simsoc_qvd_board b = snapshot();
@@ -203,5 +216,6 @@ int qvd_vin_get_aaainfo(simsoc_file *, void *arg)
 		                                       info.hdr_mode = v.hdr_mode;
 		                                       info.hdr_type = v.hdr_type;
 		                                       info.hdr_curve = v.hdr_curve;
+		                                       memcpy(info.sht_max, v.sht_max, sizeof info.sht_max);
 	                                       });
 }

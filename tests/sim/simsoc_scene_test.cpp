@@ -214,9 +214,11 @@ TEST_F(Scene, TwoReadersShareTheFramesOneEach)
 		while (got.load() <= f)
 			std::this_thread::yield();
 	}
-	// Both readers are waiting again, or about to: a last frame each ends them.
-	simsoc_qvd_replay(1);
+	// One reader is waiting again, or about to; the other has left. A last
+	// frame, kept readable, ends whichever still waits. Replay is turned on
+	// only after the tick, or a waiting reader would take frame kFrames again.
 	simsoc_vin_tick(0);
+	simsoc_qvd_replay(1);
 	a.join();
 	c.join();
 	std::set<uint32_t> frames;

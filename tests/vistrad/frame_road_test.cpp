@@ -1,7 +1,8 @@
 // The frame road: the simulated frame tick through the platform's input
 // sources and statistics pool to a step of the control engine. The camera
 // library is replaced at link time (--wrap) by the fake below, so each test
-// says whether the 3A runs and whether a statistics fetch succeeds.
+// says whether the 3A runs and whether a statistics fetch succeeds; as in the
+// camera, the 3A runs only while the video input's video does.
 #include <gtest/gtest.h>
 
 #include <errno.h>
@@ -20,6 +21,7 @@
 #include "platform/platform_vorsalind.h"
 #include "platform/videoinput.h"
 #include "simsoc.h"
+#include "simsoc_video.h"
 #include "simsoc_vin.h"
 
 namespace
@@ -41,7 +43,10 @@ extern "C" int __wrap_libcl_get_aaa_started(uint32_t *started)
 {
 	if (fake.started_fails)
 		return -1;
-	*started = (uint32_t)fake.started;
+	bool video = false;
+	for (unsigned v = 0; v < SIMSOC_VIN_INPUTS; v++)
+		video = video || simsoc_video_running(v);
+	*started = (uint32_t)(fake.started && video);
 	return 0;
 }
 
@@ -629,9 +634,11 @@ TEST_F(FrameRoad, VsyncSourceThatCannotOpen)
 	EXPECT_EQ(nullptr, p->input_sources);
 	EXPECT_EQ(0, simsoc_vin_open_files(0) + simsoc_vin_open_files(1));
 
+	// With the 3A stopped, a sync makes the frame tick again.
 	simsoc_inject_failure(vin0, SIMSOC_OP_OPEN, ENODEV, 1);
 	videoinput_set_current_vin(0, 0, "test");
 	p->libcl_initialised = 1;
+	fake.started = 0;
 	EXPECT_EQ(-4, platform_sync_config_for_stream(p, 0));
 	EXPECT_EQ(0, p->libcl_initialised);
 	EXPECT_EQ(2, fake.deinit_calls);
@@ -646,7 +653,13 @@ TEST_F(FrameRoad, SyncForASecondChannelDoesNothing)
 	EXPECT_EQ(PLATFORM_OK, platform_sync_config_for_stream(p, -1));
 	EXPECT_EQ(1u, g_list_length(p->input_sources));
 	EXPECT_FALSE(p->prepare(p));
-	// A second sync replaces the frame tick instead of adding one.
+	// A second sync, the 3A running, keeps the frame tick it has (a tick
+	// waiting is still read); with the 3A stopped it replaces the tick
+	// instead of adding one.
+	simsoc_vin_tick(0);
+	EXPECT_EQ(PLATFORM_OK, platform_sync_config_for_stream(p, 0));
+	EXPECT_EQ(1, loop.iterate());
+	fake.started = 0;
 	EXPECT_EQ(PLATFORM_OK, platform_sync_config_for_stream(p, 0));
 	EXPECT_EQ(1u, g_list_length(p->input_sources));
 	EXPECT_EQ(1, simsoc_vin_open_files(0));

@@ -11,10 +11,12 @@
 #include <sys/types.h>
 
 #include "record_pool.h"
+#include "videoinput.h"
 
 #define PLATFORM_OK (-255)
 #define PLATFORM_CHANNELS 8
 #define PLATFORM_CURVE_ENTRIES 1023
+#define PLATFORM_SOC_CHANNELS 2
 
 struct platform;
 struct sensor;
@@ -94,7 +96,20 @@ struct platform {
 	int32_t channel_count;
 	struct platform_channel channels[PLATFORM_CHANNELS];
 	struct record_pool stats_pool; // the data-type-42 records
-	// Video-input state of the SoC layer.
+	// Video-input state of the SoC layer, which has one or two channels.
+	struct tvx_mode current_mode; // the last mode applied; its name is a copy
+	GObject *video_input;         // the started input's handle, or null
+	int32_t flip;                 // 0 or 180
+	int32_t sensor_rotation_default;
+	uint8_t sensor_offset_valid;
+	uint32_t sensor_offset_x;
+	uint32_t sensor_offset_y;
+	int32_t channel_value[PLATFORM_SOC_CHANNELS];
+	void *focus_datacache[PLATFORM_SOC_CHANNELS]; // the focus step's entries, not owned
+	uint8_t raw_capture;
+	// Per channel, each list ending in an empty entry, for the camera library.
+	char *dpc_paths[PLATFORM_SOC_CHANNELS + 1];
+	char *vcm_paths[PLATFORM_SOC_CHANNELS + 1];
 	uint8_t libcl_initialised;
 	uint8_t plug_event_enabled;
 };

@@ -36,3 +36,6 @@ int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t
 int32_t sensor_get_line_time(struct sensor *sensor);                                         // 0
 // Whether the mode has a WDR variant.
 int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0
+// The frame rate the video input runs at, for the sensor's timing and
+// exposure limits (the SoC sensor modules).
+void sensor_update_framerate(struct sensor *sensor, int32_t stream_id, double framerate);

@@ -54,6 +54,10 @@ static_assert(offsetof(libcl_stats, af_tile0) == 5120, "af_tile0 at 5120");
 static_assert(offsetof(libcl_stats, af_grid) == 6672, "af_grid at 6672");
 #endif
 
+/* Brings the library up for a board (its tuning id) and count of video
+ * inputs, with NULL-terminated lists of defect-pixel map and lens-shading
+ * file paths; 1 on success (also when it is up already), 0 on failure. */
+int libcl_init(int32_t board_id, int32_t vin_count, char **dpc_paths, char **lens_shading_paths);
 void libcl_deinit(void);
 
 /* Writes 1 to *started when the 3A runs, else 0. */

@@ -67,7 +67,8 @@ typedef struct simsoc_qvd_vin {
 	/* 3A information words */
 	uint32_t hdr_kind, bayer, gain_unit, hdr_mode, hdr_type, hdr_curve;
 	uint32_t again_max_index, dgain_max_index;
-	uint32_t line_time; /* shutter time units a sensor row */
+	uint32_t line_time;  /* shutter time units a sensor row */
+	uint32_t sht_max[3]; /* longest shutter of each exposure, in rows */
 } simsoc_qvd_vin;
 
 typedef struct simsoc_qvd_board {
@@ -83,6 +84,8 @@ typedef struct simsoc_qvd_board {
 void simsoc_qvd_default_board(simsoc_qvd_board *out);
 /* NULL sets the default; -1 for more VINs than SIMSOC_QVD_VINS. */
 int simsoc_qvd_set_board(const simsoc_qvd_board *board);
+/* The board as it stands, so a steering layer can change one VIN of it. */
+void simsoc_qvd_get_board(simsoc_qvd_board *out);
 
 /* Bytes of image-processing buffer 8 (32 MiB by default). The buffer is
  * taken once and keeps its address and contents; a new size takes effect at

@@ -279,7 +279,7 @@ TEST_F(IrisTest, DcIrisStateAndItsOneOperation)
 	EXPECT_EQ(1, param(PARAM_DCIRIS));
 	EXPECT_EQ(-100, param(PARAM_POSITIONABLE));
 	iris_add_platform(i, plat_);
-	EXPECT_EQ(-4, iris_move_to(i, 50)); // the platform's answer
+	EXPECT_EQ(-255, iris_move_to(i, 50)); // the platform sends the empty request
 	EXPECT_EQ(-2, iris_get_position(i));
 	EXPECT_EQ(-2, iris_go_home(i));
 	EXPECT_EQ(-2, iris_is_moving(i));
