@@ -572,7 +572,7 @@ TEST_F(LensMcuTest, DistortionScalesToTheImageWidthAndFollowsTheZoom)
 	// The image width comes from the channel's window; without a pixel pitch
 	// the half width is 0 mm and only k0 survives the scaling.
 	daemon_get_context()->constants_conf = conf_;
-	conf_->channel[0].area = {0, 0, 1919, 1079};
+	conf_->channel[0].area[PRODCONF_AREA_SENSOR] = {0, 0, 1919, 1079};
 	EXPECT_EQ(0, camblock_capture_mode_changed(block_, 0));
 	EXPECT_EQ(1920, d->width);
 	for (int i = 0; i < 42; i++) {
