@@ -173,7 +173,7 @@ int ae_destroy_instances(void)
 /* Any channel's exposure check is on. */
 static bool check_active(void)
 {
-	img_hdr_ae_check rec[IMG_MAX_CHANNELS];
+	img_hdr_ae_check rec[IMG_MAX_CHANNELS] = {};
 	if (img_hdr_get_ae_check(rec) < 0)
 		return false;
 	int n = instance_num < IMG_MAX_CHANNELS ? instance_num : IMG_MAX_CHANNELS;

@@ -143,7 +143,7 @@ int ae_check_exposure(const aaa_parse_out *stats, cl_aaa_block *blocks)
 {
 	if (!stats || !blocks)
 		return -1;
-	img_hdr_ae_check rec[IMG_MAX_CHANNELS];
+	img_hdr_ae_check rec[IMG_MAX_CHANNELS] = {};
 	if (img_hdr_get_ae_check(rec) < 0)
 		return -1;
 	int n = ae_get_instance_num() < IMG_MAX_CHANNELS ? ae_get_instance_num() : IMG_MAX_CHANNELS;

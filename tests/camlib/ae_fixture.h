@@ -61,6 +61,8 @@ class AeModule : public ::testing::Test
 		for (int c = 0; c < AE_MAX_INSTANCES; c++)
 			none[c].follow_chan = (uint32_t)c;
 		ASSERT_EQ(ae_set_channel_info(none), 0);
+		// The HDR store keeps the check records of its channels only.
+		ASSERT_EQ(img_hdr_set_channel_num(IMG_MAX_CHANNELS), 0);
 		img_hdr_ae_check off[4] = {};
 		ASSERT_EQ(img_hdr_set_ae_check(off), 0);
 		ae_set_debug_level(0);

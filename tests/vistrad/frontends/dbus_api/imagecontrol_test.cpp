@@ -92,7 +92,7 @@ bool file_exists(const std::string &path)
 } // namespace
 
 extern "C" {
-int32_t __wrap__Z23sensor_get_mode_max_fpsP6sensorji(struct sensor *sensor, uint32_t mode, int frequency)
+int32_t __wrap__Z23sensor_get_mode_max_fpsP6sensorjj(struct sensor *sensor, uint32_t mode, uint32_t frequency)
 {
 	if (!sensor)
 		return -1;
