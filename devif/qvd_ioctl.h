@@ -340,8 +340,11 @@ typedef struct qvd_vin_aaa_info {
 	uint32_t hdr_mode; /* word 10 */
 	uint32_t reserved2[6];
 	uint32_t hdr_type; /* word 17 */
-	uint32_t reserved3[2];
-	uint32_t sht_max[3]; /* words 20 to 22: longest shutter of each exposure, in rows */
+	uint32_t reserved3;
+	/* word 19: a sensor row in the framework's time unit, 1/512 us */
+	uint32_t line_time;
+	/* words 20 to 22: the longest shutter of each exposure, in rows */
+	uint32_t sht_max[3];
 	uint32_t reserved5[6];
 	uint32_t hdr_curve; /* word 29: bit 0 */
 	uint32_t reserved4[8];
@@ -350,6 +353,7 @@ QVD_ASSERT_SIZE(qvd_vin_aaa_info, 152);
 QVD_ASSERT_AT(qvd_vin_aaa_info, gain_unit, 20);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_mode, 40);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_type, 68);
+QVD_ASSERT_AT(qvd_vin_aaa_info, line_time, 76);
 QVD_ASSERT_AT(qvd_vin_aaa_info, sht_max, 80);
 QVD_ASSERT_AT(qvd_vin_aaa_info, hdr_curve, 116);
 

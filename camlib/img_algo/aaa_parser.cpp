@@ -7,7 +7,7 @@
  * as it was. */
 #include "aaa_parser.h"
 
-#include "img_algo_pending.h"
+#include "awb.h"
 #include "img_dsp.h"
 
 #include <stdio.h>

@@ -1,7 +1,8 @@
 /* The gain-indexed filter pipeline: containers, states, blocks, passes. */
 #include "img_adj_filter.h"
 
-#include "img_adj_pending.h"
+#include "ae.h"
+#include "awb.h"
 #include "img_adj_settings.h"
 #include "img_adj_transmit.h"
 #include "img_lib.h"

@@ -1,14 +1,9 @@
-/* Least bodies of the 3A modules that are not written yet (see the
- * header); each does only what its callers here need. */
+/* Least body of the 3A module that is not written yet (see the header). */
 #include "img_algo_pending.h"
 
 #include "img_channel.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-
 static uint32_t noise_level[IMG_MAX_CHANNELS];
-static awb_chan_store awb_store[IMG_MAX_CHANNELS];
 
 int img_adj_set_noise_level(int chan, uint32_t level)
 {
@@ -21,14 +16,4 @@ int img_adj_set_noise_level(int chan, uint32_t level)
 uint32_t img_adj_get_noise_level(int chan)
 {
 	return chan >= 0 && chan < IMG_MAX_CHANNELS ? noise_level[chan] : 0;
-}
-
-int img_adj_le_init(void)
-{
-	return 0;
-}
-
-awb_chan_store *awb_get_chan_store(int chan)
-{
-	return chan >= 0 && chan < IMG_MAX_CHANNELS ? &awb_store[chan] : NULL;
 }

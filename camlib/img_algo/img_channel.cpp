@@ -2,7 +2,9 @@
 #include "img_channel.h"
 
 #include "aaa_parser.h"
+#include "awb.h"
 #include "img_adj_filter.h"
+#include "img_adj_le.h"
 #include "img_adj_settings.h"
 #include "img_algo_pending.h"
 #include "img_dsp_raw.h"

@@ -5,8 +5,8 @@
 #include "img_hdr_frame.h"
 
 #include "aaa_parser.h"
+#include "awb.h"
 #include "cl_aaa_block.h"
-#include "img_algo_pending.h"
 #include "img_dsp_raw.h"
 #include "img_hdr_state.h"
 #include "img_lib.h"

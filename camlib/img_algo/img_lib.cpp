@@ -31,7 +31,7 @@ static struct {
 static img_aaa_chan aaa_chan[IMG_MAX_CHANNELS];
 static uint8_t aaa_table[IMG_AAA_TABLE_SIZE];
 static img_aaa_hook aaa_hooks[IMG_AAA_HOOKS];
-static uint8_t lens_driver[IMG_LENS_DRIVER_SIZE];
+alignas(void *) static uint8_t lens_driver[IMG_LENS_DRIVER_SIZE];
 static uint32_t revert_words[2];
 
 const img_lib_config *img_lib_get_config(void)

@@ -42,7 +42,7 @@ static_assert(offsetof(img_lib_config, hdr_cfg_num) == 88, "HDR configurations a
 #define IMG_AAA_SENSOR_SIZE 236
 #define IMG_AAA_LENS_PARAM_AT 7792
 #define IMG_AAA_LENS_PARAM_SIZE 398
-#define IMG_AAA_LENS_TABLE_AT 8190
+#define IMG_AAA_LENS_TABLE_AT 8192
 #define IMG_AAA_LENS_TABLE_SIZE 640
 #define IMG_AAA_TABLE_SIZE 224
 #define IMG_LENS_DRIVER_SIZE 208

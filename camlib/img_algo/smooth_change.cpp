@@ -39,7 +39,7 @@ int32_t lerp_mid(int32_t x, uint32_t x0, uint32_t x1, int32_t y0, int32_t y1)
 	return (int32_t)(num / ((int64_t)x1 - x0));
 }
 
-int32_t linear_map(int32_t x, int32_t x0, int32_t x1, int32_t y0, int32_t y1)
+int64_t linear_map64(int64_t x, int64_t x0, int64_t x1, int64_t y0, int64_t y1)
 {
 	if (x <= x0)
 		return y0;
@@ -47,8 +47,12 @@ int32_t linear_map(int32_t x, int32_t x0, int32_t x1, int32_t y0, int32_t y1)
 		return y1;
 	if (y0 == y1)
 		return y0;
-	int64_t num = ((int64_t)x - x0) * y1 + ((int64_t)x1 - x) * y0;
-	return (int32_t)(num / ((int64_t)x1 - x0));
+	return ((x - x0) * y1 + (x1 - x) * y0) / (x1 - x0);
+}
+
+int32_t linear_map(int32_t x, int32_t x0, int32_t x1, int32_t y0, int32_t y1)
+{
+	return (int32_t)linear_map64(x, x0, x1, y0, y1);
 }
 
 int32_t smooth_change(int32_t target, int32_t current, int32_t speed)

@@ -14,6 +14,8 @@ int32_t clamp_i32(int32_t v, int32_t lo, int32_t hi);
 int32_t lerp_mid(int32_t x, uint32_t x0, uint32_t x1, int32_t y0, int32_t y1);
 /* Held at y0 below x0 and at y1 above x1. */
 int32_t linear_map(int32_t x, int32_t x0, int32_t x1, int32_t y0, int32_t y1);
+/* The same in 64 bits, for sums that outgrow 32. */
+int64_t linear_map64(int64_t x, int64_t x0, int64_t x1, int64_t y0, int64_t y1);
 
 /* The next value of current on its way to target, 1/speed of the distance
  * a call, single steps when close. */

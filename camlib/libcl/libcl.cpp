@@ -210,7 +210,7 @@ extern "C" int libcl_get_black_level(int channel, libcl_black_level *level)
 {
 	if (check(__func__, channel, level, "WARNING: %s: Channel %d: black level is NULL\n") < 0)
 		return -1;
-	return cl_customerloop_get_black_level(channel, level->word);
+	return cl_customerloop_get_black_level(channel, &level->deferred);
 }
 
 extern "C" int libcl_get_hdr_method(int channel, uint32_t *method)
@@ -240,7 +240,7 @@ extern "C" int libcl_set_black_level(int channel, const libcl_black_level *level
 {
 	if (check(__func__, channel, level, "WARNING: %s: Channel %d: black level is NULL\n") < 0)
 		return -1;
-	return cl_customerloop_set_black_level(channel, level->word);
+	return cl_customerloop_set_black_level(channel, &level->deferred);
 }
 
 extern "C" int libcl_set_chroma_scale(int channel, const libcl_chroma_scale *scale)

@@ -147,6 +147,17 @@ extern "C" void simsoc_i2c_add_register_file(unsigned bus, uint8_t addr)
 	c.ops = {register_file_transfer, c.file};
 }
 
+extern "C" void simsoc_i2c_remove_client(unsigned bus, uint8_t addr)
+{
+	Adapters &a = adapters();
+	std::lock_guard<std::mutex> lk(a.mu);
+	auto it = a.clients.find(key(bus, addr));
+	if (it == a.clients.end())
+		return;
+	delete it->second.file;
+	a.clients.erase(it);
+}
+
 extern "C" int simsoc_i2c_register_byte(unsigned bus, uint8_t addr, uint16_t reg)
 {
 	Adapters &a = adapters();

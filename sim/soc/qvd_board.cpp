@@ -216,6 +216,7 @@ int qvd_vin_get_aaainfo(simsoc_file *, void *arg)
 		                                       info.hdr_mode = v.hdr_mode;
 		                                       info.hdr_type = v.hdr_type;
 		                                       info.hdr_curve = v.hdr_curve;
+		                                       info.line_time = v.line_time;
 		                                       memcpy(info.sht_max, v.sht_max, sizeof info.sht_max);
 	                                       });
 }

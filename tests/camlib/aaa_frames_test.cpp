@@ -3,11 +3,7 @@
  * histograms, and how exposure, gain, the digital-gain ratio, a posted
  * white balance and a scene step show. The expected tile means are worked
  * out pixel by pixel here. */
-#include "aaa_parser.h"
-#include "algo_fixture.h"
-#include "hal_vin.h"
-#include "img_channel.h"
-#include "stat_fixture.h"
+#include "parsed_frames_fixture.h"
 
 #include <errno.h>
 #include <math.h>
@@ -31,40 +27,9 @@ struct Cell {
 	double bright, kr, kb;
 };
 
-class Frames : public AlgoOnDriver
+class Frames : public ParsedFrames
 {
       protected:
-	void start(unsigned vins = 1)
-	{
-		vins_ = vins;
-		use_board(board(vins));
-		bring_up();
-		configure_statistics();
-		qvd_system_resource res = resources();
-		img_channel_vin vin[4];
-		CaptureStdout();
-		ASSERT_EQ(img_fill_channel_info(fd_, &res, info_, vin), 0);
-		GetCapturedStdout();
-		ASSERT_EQ(hal_init_channel_vsrc_mapping(fd_), 0);
-		const uint32_t unity[4] = {4096, 4096, 4096, 4096};
-		ASSERT_EQ(parse_aaa_set_cfa_gain(unity), 0);
-		for (unsigned c = 0; c < vins; c++)
-			expose(c, 1000, 0);
-	}
-	void expose(int chan, uint32_t rows, uint32_t index)
-	{
-		hal_sht_agc rec{1, {rows}, {index}};
-		ASSERT_EQ(hal_set_pending_sht_agc(fd_, &rec, chan), 0);
-	}
-	// The next frame of every VIN, fetched and parsed.
-	const aaa_parse_result &frame(int chan = 0)
-	{
-		for (unsigned v = vins_; v-- > 0;)
-			simsoc_vin_tick(v);
-		EXPECT_EQ(hal_get_aaa_stat(fd_, &st_.desc), 0);
-		EXPECT_EQ(parse_aaa_data(&st_.desc, info_, res_.get()), 0);
-		return res_->chan[chan];
-	}
 	void set_scene(double (*bright)(unsigned, unsigned), bool coloured)
 	{
 		for (unsigned j = 0; j < 32; j++) {
@@ -135,15 +100,7 @@ class Frames : public AlgoOnDriver
 			t += bins[i];
 		return t;
 	}
-	uint32_t frame_number(const aaa_parse_result &r)
-	{
-		return ((const qvd_stat_header *)r.set.header)->frame;
-	}
-	StatArea st_;
-	channel_info info_[4]{};
-	std::unique_ptr<aaa_parse_out> res_ = std::make_unique<aaa_parse_out>();
 	Cell cells_[32][32];
-	unsigned vins_ = 1;
 };
 
 double varied(unsigned i, unsigned j)

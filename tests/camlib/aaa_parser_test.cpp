@@ -3,7 +3,7 @@
  * last result, the pre-histograms and the sensor histogram. */
 #include "aaa_parser.h"
 #include "algo_fixture.h"
-#include "img_algo_pending.h"
+#include "awb.h"
 #include "stat_fixture.h"
 
 #include <memory>

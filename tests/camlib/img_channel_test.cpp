@@ -3,6 +3,7 @@
  * estimate. */
 #include "aaa_parser.h"
 #include "algo_fixture.h"
+#include "awb.h"
 #include "ik_ctx.h"
 #include "img_algo_pending.h"
 #include "img_channel.h"

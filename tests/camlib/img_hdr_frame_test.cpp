@@ -1,9 +1,9 @@
 /* The HDR module's per-frame update and sending, on the recording image
  * kernel: what each frame recomputes, the calls each send makes in order,
  * failures of each call, held-over channels and the post ids. */
+#include "awb.h"
 #include "hdr_test_support.h"
 #include "ik_recorder.h"
-#include "img_algo_pending.h"
 #include "img_hdr_curves.h"
 
 #include <gtest/gtest.h>

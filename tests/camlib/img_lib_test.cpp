@@ -318,7 +318,7 @@ TEST_F(ImgLib, ConfigurationEntriesFillTheBlocks)
 	ASSERT_EQ(img_config_lens_tables(params.data(), tables.data()), 0);
 	EXPECT_EQ(memcmp(img_lib_aaa_chan(1)->cfg + 6848, awb.data() + 708, 708), 0);
 	EXPECT_EQ(memcmp(img_lib_aaa_chan(1)->cfg + 7792, params.data() + 398, 398), 0);
-	EXPECT_EQ(memcmp(img_lib_aaa_chan(1)->cfg + 8190, tables.data() + 640, 640), 0);
+	EXPECT_EQ(memcmp(img_lib_aaa_chan(1)->cfg + 8192, tables.data() + 640, 640), 0);
 
 	img_aaa_hook all[IMG_AAA_HOOKS] = {};
 	img_aaa_hook one[IMG_AAA_HOOKS] = {};

@@ -9,6 +9,7 @@
 #include <simsoc.h>
 #include <simsoc_gpio.h>
 #include <simsoc_i2c.h>
+#include <simsoc_lens_mcu.h>
 #include <simsoc_motor.h>
 #include <stdlib.h>
 #include <string.h>
@@ -113,6 +114,46 @@ int write_file(const char *path, const char *text)
 	int err = errno;
 	close(fd);
 	return n < 0 ? -err : 0;
+}
+
+// The lens controller answers its own frames only: anything else is refused
+// and logged, and the frames after it are served as before.
+TEST_F(OpticsModels, TheLensControllerRefusesForeignFrames)
+{
+	simsoc_lens_mcu *mcu = simsoc_lens_mcu_add(4, 0);
+	int fd = open("/dev/i2c-4", O_RDWR);
+	ASSERT_GE(fd, 0);
+	uint8_t three[3] = {0x01, 0x01, 0x05};
+	uint8_t marked[4] = {0x81, 0x01, 0x05, 0x00};
+	uint8_t one[1] = {0x01};
+	uint8_t reg[2] = {0x81, 0x00};
+	uint8_t in[3] = {};
+	const struct {
+		i2c_msg msgs[2];
+		unsigned n;
+		const char *error;
+	} bad[] = {
+	    {{{0x43, 0, 3, three}}, 1, "w 01 01 05\n"},
+	    {{{0x43, 0, 4, marked}}, 1, "w 81 01 05 00\n"},
+	    {{{0x43, 0, 1, one}}, 1, "w 01\n"},
+	    {{{0x43, I2C_M_RD, 2, in}}, 1, "r 2\n"},                    // a read without a register
+	    {{{0x43, 0, 2, reg}, {0x43, I2C_M_RD, 3, in}}, 2, "r 3\n"}, // three bytes asked
+	};
+	std::string errors;
+	for (auto &c : bad) {
+		i2c_msg msgs[2] = {c.msgs[0], c.msgs[1]};
+		EXPECT_EQ(-EPROTO, transfer(fd, msgs, c.n)) << c.error;
+		errors += c.error;
+	}
+	EXPECT_EQ(errors, take(simsoc_lens_mcu_errors(mcu)));
+	EXPECT_EQ("", take(simsoc_lens_mcu_writes(mcu)));
+	uint8_t good[4] = {0x01, 0x01, 0x34, 0x12};
+	i2c_msg write_msg = {0x43, 0, 4, good};
+	EXPECT_EQ(0, transfer(fd, &write_msg, 1));
+	EXPECT_EQ("0x101=4660\n", take(simsoc_lens_mcu_writes(mcu)));
+	EXPECT_EQ(errors, take(simsoc_lens_mcu_errors(mcu)));
+	close(fd);
+	simsoc_lens_mcu_reset();
 }
 
 TEST_F(OpticsModels, GpioPinsWhereTheyWereDeclared)

@@ -120,6 +120,28 @@ TEST_F(QvdModel, BoardVinsAndRefusals)
 	EXPECT_EQ(simsoc_qvd_set_board(&b), -1);
 }
 
+// The sensor objects turn word 19 into their line time and take the
+// exposures' longest shutters from words 20 to 22.
+TEST_F(QvdModel, AaaInfoCarriesTheVinsLineTimeAndShutterLimits)
+{
+	simsoc_qvd_board b = two_vins();
+	b.vin[1].line_time = 31 * 512;
+	b.vin[1].sht_max[0] = 2200;
+	b.vin[1].sht_max[1] = 130;
+	b.vin[1].sht_max[2] = 7;
+	ASSERT_EQ(simsoc_qvd_set_board(&b), 0);
+	uint32_t words[38];
+	memset(words, 0xee, sizeof words);
+	words[0] = 3;
+	ASSERT_EQ(req(QVD_IOC_VIN_GET_AAAINFO, words), 0);
+	EXPECT_EQ(words[0], 3u);
+	EXPECT_EQ(words[18], 0u);
+	EXPECT_EQ(words[19], 31u * 512);
+	EXPECT_EQ(words[20], 2200u);
+	EXPECT_EQ(words[21], 130u);
+	EXPECT_EQ(words[22], 7u);
+	EXPECT_EQ(words[23], 0u);
+}
 TEST_F(QvdModel, ImgprocBuffersAreTakenOnceAndMappedAtTheirAddress)
 {
 	struct {

@@ -1,10 +1,12 @@
 // The module registry, hardware and algorithm set-up per channel and stream,
 // the capture-mode slots and the application of a capture mode. The steps
-// that reach platform, sensor, serial link, lens block and stabilizer are
-// replaced at link time (--wrap) by recorders below, so each test sees the
-// order of the calls and can make one of them fail.
+// that reach platform, sensor and lens block are replaced at link time
+// (--wrap) by recorders below, so each test sees the order of the calls and
+// can make one of them fail; the serial link is the test library's, and the
+// stabilizer a fake module's, both recording into the same list.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -83,31 +85,6 @@ int __wrap__Z15datacache_setupP9datacachei(datacache *, int32_t s)
 {
 	return record("datacache_setup", std::to_string(s), PLATFORM_OK);
 }
-int __wrap__Z32serial_link_prepare_capture_modeP11serial_linki(serial_link *, int32_t s)
-{
-	return record("link_prepare", std::to_string(s), 0);
-}
-int __wrap__Z28serial_link_end_capture_modeP11serial_linkP13prodconf_areai(serial_link *, prodconf_area *,
-                                                                           int32_t s)
-{
-	return record("link_end", std::to_string(s), 0);
-}
-void __wrap__Z32serial_link_capture_mode_appliedP11serial_linki(serial_link *, int32_t s)
-{
-	record("link_applied", std::to_string(s), 0);
-}
-int __wrap__Z29stabilizer_set_exposure_delayP10stabilizeriP8prodconf(stabilizer *, int c, prodconf *)
-{
-	return record("stab_delay", std::to_string(c), 0);
-}
-void __wrap__Z29stabilizer_set_frame_geometryP10stabilizeriiii(stabilizer *, int c, int32_t w, int32_t h,
-                                                               int32_t line)
-{
-	record("stab_geometry",
-	       std::to_string(c) + "," + std::to_string(w) + "x" + std::to_string(h) + "," +
-	           std::to_string(line),
-	       0);
-}
 int __wrap__Z29camblock_capture_mode_changedP8camblocki(camblock *, int32_t s)
 {
 	return record("lens", std::to_string(s), 0);
@@ -157,6 +134,28 @@ template <int N> struct fake_kind {
 	static void *create(prodconf *, control *, int32_t s);
 };
 
+// A stabilizer module's object that records the delay and the geometry.
+stabilizer *recording_stabilizer()
+{
+	stabilizer *s = stabilizer_new();
+	s->set_exposure_delay = [](stabilizer *, int c, int32_t delay) {
+		return record("stab_delay", std::to_string(c) + "," + std::to_string(delay), 0);
+	};
+	s->set_frame_geometry = [](stabilizer *, int c, int32_t w, int32_t h, int32_t line) {
+		return record("stab_geometry",
+		              std::to_string(c) + "," + std::to_string(w) + "x" + std::to_string(h) + "," +
+		                  std::to_string(line),
+		              0);
+	};
+	return s;
+}
+
+// The serial-link library's calls, as "link_<name>(arguments)".
+int record_link_call(const char *name, const char *arguments)
+{
+	return record(std::string("link_") + name, arguments, 0);
+}
+
 void *make_item(const char *name, uint32_t type)
 {
 	switch (type) {
@@ -171,6 +170,8 @@ void *make_item(const char *name, uint32_t type)
 	case PRODCONF_STATE_DATACACHE_INPUT:
 		return input_source_new(current_platform, name, INPUT_SOURCE_NOTIFY, nullptr, nullptr,
 		                        nullptr, nullptr, nullptr);
+	case PRODCONF_STATE_STABILIZER:
+		return recording_stabilizer();
 	case PRODCONF_STATE_CAMBLOCK: {
 		// Lens blocks stay with their maker.
 		static int block;
@@ -195,6 +196,7 @@ const fake_row fake_rows[] = {
     {"fake_lens_b", PRODCONF_STATE_CAMBLOCK},
     {"fake_cache", PRODCONF_STATE_DATACACHE},
     {"fake_source", PRODCONF_STATE_DATACACHE_INPUT},
+    {"fake_stabilizer", PRODCONF_STATE_STABILIZER},
     {"fake_algo", 0},
     {"fake_algo_long", 0},
 };
@@ -760,6 +762,9 @@ TEST_F(Hw, CheckWithoutAnyValidValue)
 
 const char capture_yaml[] = R"(HARDWARE_SETUP:
   SENSOR: [fake_sensor]
+  STABILIZER: [fake_stabilizer]
+sensor_exposure_delay:
+  exposure_delay: 4
 REGISTER_CALLBACKS: [CAPTURE_FREQUENCY, CAPTURE_MODE, TEST_WDR, SCENE_PROFILE_CALLBACK]
 CONFIGURE_AREAS: [LIST]
 CAPTURE_MODES:
@@ -772,7 +777,7 @@ CAPTURE_MODES:
 
 const char applied_60hz[] =
     "prepare(0) platform(0) defaults(0,0) publish(0) link_prepare(0) sensor_mode(9,0,0) "
-    "list(0) mode_info(9,0) apply(0) link_end(0) lens(0) stab_delay(0) "
+    "list(0) mode_info(9,0) apply(0) link_end(1919,1079,0) lens(0) stab_delay(0,4) "
     "stab_geometry(0,1920x1080,123) sync(0) link_applied(0) publish(0) channel_restart(0)";
 
 class Capture : public Hw
@@ -783,11 +788,22 @@ class Capture : public Hw
 		Hw::SetUp();
 		load(capture_yaml);
 		setup_hardware_items(conf, engine, 0);
-		platform_add_serial_link(plat, static_cast<serial_link *>(calloc(1, sizeof(serial_link))), 0);
-		platform_add_stabilizer(plat, stabilizer_new(), 0);
+		link_library = serial_link_open_dynamic_lib(SERIAL_LINK_LIB, nullptr);
+		ASSERT_NE(nullptr, link_library);
+		auto set_recorder = reinterpret_cast<void (*)(int (*)(const char *, const char *))>(
+		    dlsym(link_library, "serial_link_lib_set_recorder"));
+		set_recorder(record_link_call);
+		ASSERT_EQ(0, serial_link_create(link_library, engine, 0));
 		platform_add_camblock(plat, camblock_new(), 0);
 		prodconf_register_callbacks(conf, engine, 0);
 		calls.clear();
+	}
+	void TearDown() override
+	{
+		Hw::TearDown();
+		// The links went with the platform.
+		if (link_library)
+			serial_link_close_dynamic_lib(link_library);
 	}
 	// The camera-mode hook has fixed the HDR mode; the first deliveries
 	// after start bring the mode and the frequency.
@@ -799,6 +815,7 @@ class Capture : public Hw
 		param_queue_all();
 		deliver();
 	}
+	void *link_library = nullptr;
 };
 
 // The chain: the mode waits for the HDR state, which the parameter-41 hook
@@ -808,7 +825,7 @@ TEST_F(Capture, FirstDeliveryAppliesTheMode)
 	first_delivery();
 	EXPECT_EQ(std::string("wdr(0) ") + applied_60hz, join(calls));
 	EXPECT_EQ(9u, prodconf_get_state(conf, 0, PRODCONF_STATE_CAPTURE_MODE));
-	EXPECT_EQ(1920 - 1, conf->channel[0].area.xstop);
+	EXPECT_EQ(1920 - 1, conf->channel[0].area[0].xstop);
 }
 
 // 60 to 50 Hz: the RESET values, then the same value's 50 Hz mode.
@@ -848,7 +865,7 @@ TEST_F(Capture, FailuresAtPlatformAndSerialLink)
 	     "prodconf_set_capture_mode: failed to prepare for capture mode for stream 0\n",
 	     "link_prepare(0)"},
 	    {"link_end", -4, "prodconf_set_capture_mode: failed to end capture mode change for stream 0\n",
-	     "link_end(0)"},
+	     "link_end(1919,1079,0)"},
 	};
 	for (const failing_step &c : cases) {
 		SCOPED_TRACE(c.step);

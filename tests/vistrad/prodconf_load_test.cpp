@@ -164,8 +164,8 @@ TEST_F(Load, CameraModelWithInheritanceMacrosAndConstants)
 	EXPECT_STREQ("/lib/persistent/cal", c0->calibration_path);
 	EXPECT_EQ(32, c0->stats_block_width);
 	EXPECT_EQ(3, conf->constants[1].hw_channel); // CHANNEL1 holds only there
-	EXPECT_EQ(1919, conf->channel[0].area.xstop);
-	EXPECT_EQ(1079, conf->channel[7].area.ystop);
+	EXPECT_EQ(1919, conf->channel[0].area[0].xstop);
+	EXPECT_EQ(1079, conf->channel[7].area[0].ystop);
 	EXPECT_EQ(2, prodconf_channel_count(conf));
 	EXPECT_EQ(1, conf->constants[0].plt_input_mode);
 	EXPECT_EQ(0, prodconf_video_control(conf));
@@ -286,7 +286,7 @@ TEST_F(Load, DaemonSettingsFromProductConstants)
 	EXPECT_EQ(512, GPOINTER_TO_INT(streams->data));
 	g_list_free(streams);
 	// No area record: every channel keeps a zero area.
-	EXPECT_EQ(0, conf->channel[0].area.xstop);
+	EXPECT_EQ(0, conf->channel[0].area[0].xstop);
 }
 
 // A channel outside 0 to 7 is left out with a word; the rest still loads.

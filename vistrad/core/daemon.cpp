@@ -607,6 +607,14 @@ struct prodconf_product_constants *prodconf_get_product_constants(int32_t stream
 	return &context.constants_conf->constants[channel];
 }
 
+struct prodconf_area *prodconf_get_channel_area(int32_t stream_id)
+{
+	int channel = platform_stream_channel(stream_id);
+	if (!context.constants_conf || channel >= PRODCONF_CHANNELS)
+		return nullptr;
+	return context.constants_conf->channel[channel].area;
+}
+
 void prodconf_set_product_constants(struct prodconf_product_constants *constants)
 {
 	if (context.constants_conf)

@@ -12,6 +12,7 @@
 struct control;
 struct prodconf;
 struct prodconf_product_constants;
+struct prodconf_area;
 struct dbus_api;
 
 struct daemon_context {
@@ -60,5 +61,8 @@ uint32_t daemon_get_temperature_halt(void);
 void daemon_set_stream_restart_hook(void (*request)(void *data), void *data);
 
 struct prodconf_product_constants *prodconf_get_product_constants(int32_t stream_id);
+// The channel's image window (the first of its areas: area_config, then the
+// sensor window of the capture mode), or null.
+struct prodconf_area *prodconf_get_channel_area(int32_t stream_id);
 void prodconf_set_product_constants(struct prodconf_product_constants *constants);
 void prodconf_set_product_constants_table(GHashTable *table);

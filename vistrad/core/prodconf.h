@@ -144,20 +144,23 @@ struct prodconf_area {
 	int32_t ystop;
 };
 
-// A channel's areas, inclusive corners. The product area comes from the
-// configuration; the capture-mode step writes the sensor's windows after it
-// (all zero until a mode was applied). The D-Bus front-end reports all nine
-// in this order.
+// A channel's areas, inclusive corners, in the order the D-Bus front-end
+// reports them. The first seven are the channel's area record, which the
+// capture-mode step and the sensor fill: window 0 the sensor window
+// (area_config gives its first value), 1 the sensor's full pixel array, 2 to
+// 5 copies of the sensor window and 6 the output window. Calls that take
+// "the channel's area record" get the array from its start. The last two
+// stay zero: nothing writes them.
+#define PRODCONF_AREA_WINDOWS 7
+#define PRODCONF_AREA_SENSOR 0
+#define PRODCONF_AREA_FULL 1
+#define PRODCONF_AREA_OUTPUT 6
+#define PRODCONF_AREA_COUNT 9
+
 struct prodconf_channel_block {
-	struct prodconf_area area; // prod_area
-	struct prodconf_area usable_sensor_area;
-	struct prodconf_area full_sensor_area;
-	struct prodconf_area sensor_area;
-	struct prodconf_area dp_offset;
-	struct prodconf_area dp_area;
-	struct prodconf_area img_area;
-	struct prodconf_area full_frame_area;
-	struct prodconf_area max_stats_area;
+	// prod_area, usable_sensor_area, full_sensor_area, sensor_area,
+	// dp_offset, dp_area, img_area, full_frame_area, max_stats_area
+	struct prodconf_area area[PRODCONF_AREA_COUNT];
 };
 
 struct prodconf_item_kind {
@@ -186,6 +189,8 @@ typedef int (*prodconf_run_hook)(struct prodconf *conf, struct control *engine, 
 typedef int (*prodconf_stream_hook)(struct prodconf *conf, struct control *engine, int32_t stream_id);
 typedef int (*prodconf_stop_hook)(struct prodconf *conf, struct control *engine);
 typedef GList *(*prodconf_stream_list_fn)(struct prodconf *conf);
+// The channels' synchronisation groups: a list of lists of channel + 1.
+typedef GList *(*prodconf_sync_groups_fn)(void);
 typedef int (*prodconf_param_defaults_fn)(struct prodconf *conf, int32_t stream_id, int reset);
 typedef GList *(*prodconf_valid_modes_fn)(struct prodconf *conf, int32_t stream_id);
 typedef uint32_t *(*prodconf_modes_fn)(struct prodconf *conf, int32_t stream_id, size_t *count);
@@ -200,6 +205,8 @@ struct prodconf {
 	prodconf_stream_hook start_items;
 	prodconf_stop_hook stop;
 	prodconf_stream_list_fn stream_list;
+	// Installed by the first stream synchronisation handler.
+	prodconf_sync_groups_fn sync_groups;
 
 	struct prodconf_product_constants constants[PRODCONF_CHANNELS];
 	struct prodconf_channel_block channel[PRODCONF_CHANNELS];

@@ -450,7 +450,7 @@ int prodconf_set_capture_mode(struct prodconf *conf, struct control *engine, int
 		return -1;
 	}
 	sensor *sens = platform_get_sensor_for_stream(plat, s);
-	prodconf_area *area = &conf->channel[c].area;
+	prodconf_area *area = conf->channel[c].area;
 	sensor_set_capture_mode(sens, mode, frequency, hdr);
 	prodconf_run_function_list(conf, engine, c, "CONFIGURE_AREAS");
 	sensor_get_mode_info(sens, area, mode, frequency, hdr, s);

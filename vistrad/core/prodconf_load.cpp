@@ -457,7 +457,7 @@ void read_channel_records(prodconf *conf, const char *path)
 		void *record = nullptr;
 		if (prodconf_read_item(conf, &prodconf_area_config_schema, "PRODUCT_CONSTANTS", stream_id,
 		                       &record)) {
-			memcpy(&conf->channel[c].area, record, sizeof(prodconf_area));
+			memcpy(&conf->channel[c].area[PRODCONF_AREA_SENSOR], record, sizeof(prodconf_area));
 			g_free(record);
 		}
 		if (prodconf_read_item(conf, &prodconf_product_constants_schema, "PRODUCT_CONSTANTS",

@@ -23,8 +23,25 @@ struct camblock_fov_table;
 struct camblock_lens_device;
 struct camblock_temperature_guard;
 struct camblock_distortion;
-struct camblock_event;
-struct optics_state;
+
+// What a block's poll reads and reports of the lens motors.
+struct optics_state {
+	int32_t zoom_moving;
+	int32_t zoom_position;
+	int32_t focus_moving;
+	int32_t focus_position;
+	int32_t second_focus; // the focus position while the zoom runs, else -1
+	int32_t iris_position;
+	int32_t frame_value; // handed to the frame report
+};
+
+// An event for the block's handle-event slot.
+struct camblock_event {
+	uint32_t type; // CAMBLOCK_EVENT_*
+	int32_t stream_id;
+};
+
+#define CAMBLOCK_EVENT_CAPTURE_MODE 39
 
 // Kinds of block (the type word).
 enum {

@@ -17,6 +17,7 @@
 #include "input_source.h"
 #include "libcl.h"
 #include "sensor.h"
+#include "sensor_vorsalind.h"
 #include "videoinput.h"
 
 namespace

@@ -57,14 +57,51 @@ static_assert(offsetof(libcl_stats, af_grid) == 6672, "af_grid at 6672");
 /* A tuning id that names no board. */
 #define LIBCL_TUNING_INVALID (-1)
 
-/* Requested exposure of a channel (7 words). */
+/* A channel's requested exposure, as the sensor modules and auto exposure
+ * read and write it. */
 typedef struct shutter_gain {
-	uint32_t shutter[2];   /* rows, first and second exposure */
-	uint32_t gain[2];      /* analogue gain index 0..721 */
-	uint32_t extra_gain;   /* added to gain[0] for combined HDR exposures */
-	uint32_t dgain;        /* 4096 = 1.0 */
-	uint32_t boost_factor; /* 0..256 */
+	uint32_t shutter[2];   /* rows of the first and the second (HDR) exposure */
+	uint32_t gain[2];      /* analogue gain index of each exposure, 0..721 */
+	uint32_t extra_gain;   /* added to gain[0] for the combined exposure of HDR methods 4 and 6 */
+	uint32_t dgain;        /* digital gain, 4096 = 1.0 */
+	uint32_t boost_factor; /* HDR boost factor, 0..256 */
 } shutter_gain;
+
+/* The video driver's AAA information of the channel's video source, as the
+ * driver returns it (152 bytes). */
+typedef struct vin_aaa_info {
+	int32_t source_id; /* word 0, filled by the library */
+	uint32_t hdr_kind; /* word 1: the sensor's HDR kind */
+	uint32_t words2[8];
+	uint32_t hdr_mode; /* word 10: 0 linear; 1 to 3 and 15 HDR */
+	uint32_t words11[6];
+	uint32_t hdr_type; /* word 17 */
+	uint32_t word18;
+	uint32_t line_time; /* word 19: a sensor row in 1/512 us */
+	uint32_t sht0_max;  /* words 20 to 22: the longest shutter of each exposure, in rows */
+	uint32_t sht1_max;
+	uint32_t sht2_max;
+	uint32_t words23[15];
+} vin_aaa_info;
+
+/* Black levels: the deferred level, then the static levels R, Gr, Gb, B of a
+ * linear channel and of each exposure of an HDR channel (signed 16-bit values
+ * widened). */
+typedef struct libcl_black_level {
+	uint32_t deferred;
+	int32_t linear[4];
+	int32_t exposure[2][4];
+} libcl_black_level;
+
+#ifdef __cplusplus
+static_assert(sizeof(shutter_gain) == 28, "shutter_gain is 7 words");
+static_assert(sizeof(vin_aaa_info) == 152, "vin_aaa_info is 152 bytes");
+static_assert(offsetof(vin_aaa_info, hdr_mode) == 40, "hdr_mode is word 10");
+static_assert(offsetof(vin_aaa_info, hdr_type) == 68, "hdr_type is word 17");
+static_assert(offsetof(vin_aaa_info, line_time) == 76, "line_time is word 19");
+static_assert(offsetof(vin_aaa_info, sht0_max) == 80, "sht0_max is word 20");
+static_assert(sizeof(libcl_black_level) == 52, "the black-level record is 13 words");
+#endif
 
 /* Word 0 holds the exposure, word 1 the white balance; words 2 and 3 are
  * kept for the caller. */
@@ -73,17 +110,6 @@ typedef struct aaa_state {
 	uint32_t hold_awb;
 	uint32_t word[2];
 } aaa_state;
-
-/* The video driver's AAA information of a channel's source, as returned. */
-typedef struct vin_aaa_info {
-	uint32_t word[38];
-} vin_aaa_info;
-
-/* Deferred black level, then four static levels (R, Gr, Gb, B) for a linear
- * channel, or for each of two exposures. */
-typedef struct libcl_black_level {
-	uint32_t word[13];
-} libcl_black_level;
 
 typedef struct libcl_chroma_scale {
 	uint32_t enable;
@@ -118,8 +144,6 @@ typedef struct libcl_sensor_wb_gains {
 } libcl_sensor_wb_gains;
 
 #ifdef __cplusplus
-static_assert(sizeof(shutter_gain) == 28, "shutter_gain is 7 words");
-static_assert(sizeof(vin_aaa_info) == 152, "vin_aaa_info is 152 bytes");
 static_assert(sizeof(libcl_wb_gains) == 20, "white-balance record is 20 bytes");
 #endif
 

@@ -25,6 +25,8 @@ typedef struct simsoc_i2c_client {
 
 void simsoc_i2c_add_client(unsigned bus, uint8_t addr, const simsoc_i2c_client *client);
 void simsoc_i2c_add_register_file(unsigned bus, uint8_t addr);
+/* The address answers no more (its client is forgotten). */
+void simsoc_i2c_remove_client(unsigned bus, uint8_t addr);
 /* A byte of a register-file client, -1 without one. */
 int simsoc_i2c_register_byte(unsigned bus, uint8_t addr, uint16_t reg);
 /* From now on messages to the address fail: ENXIO (no acknowledge), EIO, or

@@ -67,8 +67,8 @@ typedef struct simsoc_qvd_vin {
 	/* 3A information words */
 	uint32_t hdr_kind, bayer, gain_unit, hdr_mode, hdr_type, hdr_curve;
 	uint32_t again_max_index, dgain_max_index;
-	uint32_t line_time;  /* shutter time units a sensor row */
-	uint32_t sht_max[3]; /* longest shutter of each exposure, in rows */
+	uint32_t line_time;  /* shutter time units a sensor row (1/512 us) */
+	uint32_t sht_max[3]; /* the longest shutter of each exposure, in rows */
 } simsoc_qvd_vin;
 
 typedef struct simsoc_qvd_board {

@@ -153,24 +153,16 @@ GVariant *get_product_area_config(GVariant *, struct daemon_context *context, in
 		set_error(error, stream_domain, "Stream id %d has no area_config", (int)stream_id);
 		return nullptr;
 	}
-	const struct {
-		const char *name;
-		const prodconf_area *area;
-	} areas[] = {{"prod_area", &block->area},
-	             {"usable_sensor_area", &block->usable_sensor_area},
-	             {"full_sensor_area", &block->full_sensor_area},
-	             {"sensor_area", &block->sensor_area},
-	             {"dp_offset", &block->dp_offset},
-	             {"dp_area", &block->dp_area},
-	             {"img_area", &block->img_area},
-	             {"full_frame_area", &block->full_frame_area},
-	             {"max_stats_area", &block->max_stats_area}};
+	static const char *const names[PRODCONF_AREA_COUNT] = {
+	    "prod_area", "usable_sensor_area", "full_sensor_area", "sensor_area",   "dp_offset",
+	    "dp_area",   "img_area",           "full_frame_area",  "max_stats_area"};
 	GVariantBuilder dict;
 	g_variant_builder_init(&dict, G_VARIANT_TYPE("a{sai}"));
-	for (const auto &a : areas) {
-		const int32_t corners[4] = {a.area->xstart, a.area->ystart, a.area->xstop, a.area->ystop};
+	for (int i = 0; i < PRODCONF_AREA_COUNT; i++) {
+		const prodconf_area *a = &block->area[i];
+		const int32_t corners[4] = {a->xstart, a->ystart, a->xstop, a->ystop};
 		g_variant_builder_add(
-		    &dict, "{s@ai}", a.name,
+		    &dict, "{s@ai}", names[i],
 		    g_variant_new_fixed_array(G_VARIANT_TYPE_INT32, corners, 4, sizeof(int32_t)));
 	}
 	return g_variant_new("(@a{sai})", g_variant_builder_end(&dict));
@@ -222,7 +214,7 @@ GVariant *get_sensor_aspect_ratio(GVariant *, struct daemon_context *context, in
 		          (int)stream_id);
 		return nullptr;
 	}
-	const prodconf_area *a = &block->area;
+	const prodconf_area *a = &block->area[PRODCONF_AREA_SENSOR];
 	// Corners from the configuration may be reversed or far apart: the sides
 	// are taken in 64 bits and the divisor of their magnitudes.
 	int32_t width = clamp32((int64_t)a->xstop - a->xstart + 1);

@@ -92,7 +92,7 @@ bool file_exists(const std::string &path)
 } // namespace
 
 extern "C" {
-int32_t __wrap__Z23sensor_get_mode_max_fpsP6sensorji(struct sensor *sensor, uint32_t mode, int frequency)
+int32_t __wrap__Z23sensor_get_mode_max_fpsP6sensorjj(struct sensor *sensor, uint32_t mode, uint32_t frequency)
 {
 	if (!sensor)
 		return -1;
@@ -147,7 +147,7 @@ class ImageControl : public BusFrontEnd
 		conf->capture_valid_values = test_valid_values;
 		conf->capture_modes_by_frequency = test_modes_by_frequency;
 		conf->capture_value_to_mode = test_value_to_mode;
-		conf->channel[0].area = {0, 0, 1919, 1079};
+		conf->channel[0].area[0] = {0, 0, 1919, 1079};
 		valid_modes = {1, 2, 3};
 		mode_pairs.clear();
 		pause_calls.clear();
@@ -311,11 +311,8 @@ TEST_F(ImageControl, AreasOfTheStreamsChannel)
 {
 	start();
 	prodconf_channel_block &block = conf->channel[0];
-	prodconf_area *areas[] = {&block.area,        &block.usable_sensor_area, &block.full_sensor_area,
-	                          &block.sensor_area, &block.dp_offset,          &block.dp_area,
-	                          &block.img_area,    &block.full_frame_area,    &block.max_stats_area};
 	for (int i = 1; i < 9; i++)
-		*areas[i] = {i, 10 * i, 100 * i, 1000 * i};
+		block.area[i] = {i, 10 * i, 100 * i, 1000 * i};
 	EXPECT_EQ("({'prod_area': [0, 0, 1919, 1079], 'usable_sensor_area': [1, 10, 100, 1000], "
 	          "'full_sensor_area': [2, 20, 200, 2000], 'sensor_area': [3, 30, 300, 3000], "
 	          "'dp_offset': [4, 40, 400, 4000], 'dp_area': [5, 50, 500, 5000], "
@@ -335,7 +332,7 @@ TEST_F(ImageControl, AreasOfTheStreamsChannel)
 	    {{0, 0, -1921, 1079}, "(-1920, 1080, -16, 9)"},
 	};
 	for (const auto &r : ratios) {
-		block.area = r.area;
+		block.area[0] = r.area;
 		EXPECT_EQ(r.reply, method(kStream0, "GetSensorAspectRatio")) << r.reply;
 	}
 
