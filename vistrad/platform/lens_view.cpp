@@ -21,8 +21,11 @@ void lens_view_read(struct camblock *block, struct zoom_object *zoom, struct foc
 		view->focus_value_is_position = focus->value_is_position;
 		view->focus_pending = focus->pending;
 	}
-	if (block)
+	if (block) {
 		view->block_initialised = block->mcu.initialised;
+		view->block_distance_index_mode = block->mcu.distance_index_mode;
+		view->block_requested_index = block->mcu.requested_index;
+	}
 }
 
 int lens_view_zoom_has_table(struct zoom_object *zoom)

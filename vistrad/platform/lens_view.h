@@ -18,6 +18,8 @@ struct lens_view {
 	uint8_t focus_value_is_position;
 	uint8_t focus_pending;
 	uint8_t block_initialised;
+	uint8_t block_distance_index_mode; // the block holds the focus at an index
+	int32_t block_requested_index;
 };
 
 // Fills the view; what a missing unit would hold stays 0.

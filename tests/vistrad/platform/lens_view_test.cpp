@@ -47,6 +47,8 @@ TEST_F(Lens, ReadsTheUnitsFields)
 	focus->value_is_position = 1;
 	focus->pending = 1;
 	block->mcu.initialised = 1;
+	block->mcu.distance_index_mode = 1;
+	block->mcu.requested_index = 1536;
 	lens_view view;
 	memset(&view, 0xa5, sizeof(view));
 	lens_view_read(block, zoom, focus, &view);
@@ -57,6 +59,8 @@ TEST_F(Lens, ReadsTheUnitsFields)
 	EXPECT_EQ(1, view.focus_value_is_position);
 	EXPECT_EQ(1, view.focus_pending);
 	EXPECT_EQ(1, view.block_initialised);
+	EXPECT_EQ(1, view.block_distance_index_mode);
+	EXPECT_EQ(1536, view.block_requested_index);
 
 	memset(&view, 0xa5, sizeof(view));
 	lens_view_read(nullptr, nullptr, nullptr, &view);
@@ -66,6 +70,8 @@ TEST_F(Lens, ReadsTheUnitsFields)
 	EXPECT_EQ(0, view.focus_value);
 	EXPECT_EQ(0, view.focus_pending);
 	EXPECT_EQ(0, view.block_initialised);
+	EXPECT_EQ(0, view.block_distance_index_mode);
+	EXPECT_EQ(0, view.block_requested_index);
 	lens_view_read(block, zoom, focus, nullptr);
 }
 
