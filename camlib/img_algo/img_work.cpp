@@ -2,30 +2,246 @@
 #include "img_work.h"
 
 #include "img_channel.h"
+#include "img_lib.h"
 
+#include <stdio.h>
 #include <string.h>
 
-/* ---- Least bodies until the work states and the per-frame step land: the
- * limits read as a fixed ratio and nothing is stored. */
+/* Where the 3A configuration block keeps its ratio-to-gain table. */
+#define AAA_RATIO_GAIN_ENABLE_AT 3192
+#define AAA_RATIO_GAIN_TABLE_AT 6336
+#define RATIO_TABLE_ENTRIES 128
+
+/* ---- work state ---- */
+
+static uint32_t work_curr;
+static uint32_t work_next;
+
+static uint32_t allowed_next(uint32_t state)
+{
+	switch (state) {
+	case IMG_WORK_IDLE:
+		return IMG_WORK_PREVIEW;
+	case IMG_WORK_PREVIEW:
+		return IMG_WORK_FASTFOCUS | IMG_WORK_PREFLASH | IMG_WORK_RECORD | IMG_WORK_CAPTURE;
+	case IMG_WORK_FASTFOCUS:
+		return IMG_WORK_PREVIEW | IMG_WORK_PREFLASH | IMG_WORK_CAPTURE;
+	case IMG_WORK_PREFLASH:
+		return IMG_WORK_CAPTURE;
+	case IMG_WORK_RECORD:
+	case IMG_WORK_CAPTURE:
+		return IMG_WORK_PREVIEW;
+	default:
+		return 0;
+	}
+}
+
+const char *img_work_state_name(uint32_t state)
+{
+	switch (state) {
+	case IMG_WORK_IDLE:
+		return "idle";
+	case IMG_WORK_PREVIEW:
+		return "preview";
+	case IMG_WORK_FASTFOCUS:
+		return "fastfocus";
+	case IMG_WORK_PREFLASH:
+		return "preflash";
+	case IMG_WORK_RECORD:
+		return "record";
+	case IMG_WORK_CAPTURE:
+		return "capture";
+	default:
+		return "err";
+	}
+}
+
+int img_work_state_request(uint32_t next)
+{
+	/* Idle is state 0, so a mask test alone would let anything go there. */
+	bool single = next != 0 && (next & (next - 1)) == 0;
+	if (next == work_curr || !single || !(allowed_next(work_curr) & next)) {
+		printf("cannot trans from %s to %s\n", img_work_state_name(work_curr),
+		       img_work_state_name(next));
+		return -1;
+	}
+	work_next = next;
+	return 0;
+}
+
+void img_work_state_commit(void)
+{
+	work_curr = work_next;
+}
+
+int img_work_state_pending(void)
+{
+	return work_curr != work_next;
+}
+
+uint32_t img_work_state_current(void)
+{
+	return work_curr;
+}
+
+void img_work_state_print(void)
+{
+	printf("curr %s next %s sync %d\n", img_work_state_name(work_curr), img_work_state_name(work_next),
+	       img_work_state_pending());
+}
+
+void img_work_state_reset(void)
+{
+	work_curr = work_next = IMG_WORK_IDLE;
+}
+
+/* ---- shutter-ratio limits, configuration and boost table ---- */
+
+static img_ratio_limits limits_cfg[IMG_MAX_CHANNELS];
+static img_ratio_limits limits_now[IMG_MAX_CHANNELS];
+static uint32_t ratio_cfg[IMG_MAX_CHANNELS][IMG_RATIO_CONFIG_WORDS];
+static uint16_t boost_table[IMG_MAX_CHANNELS][RATIO_TABLE_ENTRIES];
+
+static bool chan_ok(int chan)
+{
+	if (chan >= 0 && chan < img_get_vin_chan_num() && chan < IMG_MAX_CHANNELS)
+		return true;
+	printf("error: illegal channel id [%d].\n", chan);
+	return false;
+}
+
+static bool args_ok(int chan, const void *p)
+{
+	return chan_ok(chan) && p;
+}
+
+static bool limits_ordered(int chan, const img_ratio_limits *l)
+{
+	if (l->min <= l->max)
+		return true;
+	printf("error: chan %d max shutter ratio [%d] should be greater than min shutter ratio [%d].\n", chan,
+	       l->max, l->min);
+	return false;
+}
+
+int img_config_ratio_limits(int chan, const img_ratio_limits *limits)
+{
+	if (!args_ok(chan, limits) || !limits_ordered(chan, limits))
+		return -1;
+	limits_cfg[chan] = *limits;
+	limits_now[chan] = *limits;
+	ratio_cfg[chan][0] = 1;
+	ratio_cfg[chan][1] = 5;
+	ratio_cfg[chan][2] = 120;
+	return 0;
+}
 
 int img_get_ratio_limits_in_effect(int chan, img_ratio_limits *out)
 {
-	if (!out || chan < 0 || chan >= IMG_MAX_CHANNELS)
+	if (!args_ok(chan, out))
 		return -1;
-	memset(out, 0, sizeof(*out));
+	*out = limits_now[chan];
 	return 0;
+}
+
+static uint32_t clamp_u32(uint32_t v, uint32_t lo, uint32_t hi)
+{
+	return v < lo ? lo : v > hi ? hi : v;
 }
 
 int img_set_ratio_limits_in_effect(int chan, const img_ratio_limits *limits)
 {
-	if (!limits || chan < 0 || chan >= IMG_MAX_CHANNELS)
+	if (!args_ok(chan, limits) || !limits_ordered(chan, limits))
 		return -1;
+	const img_ratio_limits *c = &limits_cfg[chan];
+	limits_now[chan].mode = limits->mode;
+	limits_now[chan].min = clamp_u32(limits->min, c->min, c->max);
+	limits_now[chan].max = clamp_u32(limits->max, c->min, c->max);
+	return 0;
+}
+
+int img_set_ratio_config(int chan, const uint32_t cfg[IMG_RATIO_CONFIG_WORDS])
+{
+	if (!args_ok(chan, cfg))
+		return -1;
+	memcpy(ratio_cfg[chan], cfg, sizeof(ratio_cfg[chan]));
+	return 0;
+}
+
+int img_get_ratio_config(int chan, uint32_t cfg[IMG_RATIO_CONFIG_WORDS])
+{
+	if (!args_ok(chan, cfg))
+		return -1;
+	memcpy(cfg, ratio_cfg[chan], sizeof(ratio_cfg[chan]));
 	return 0;
 }
 
 int img_set_hdr_boost_table(int chan, const uint8_t *table)
 {
-	if (!table || chan < 0 || chan >= IMG_MAX_CHANNELS)
+	if (!args_ok(chan, table))
 		return -1;
+	memcpy(boost_table[chan], table, IMG_HDR_BOOST_TABLE_SIZE);
 	return 0;
+}
+
+int img_get_hdr_boost_table(int chan, uint8_t *table)
+{
+	if (!args_ok(chan, table))
+		return -1;
+	memcpy(table, boost_table[chan], IMG_HDR_BOOST_TABLE_SIZE);
+	return 0;
+}
+
+/* Entry k of a ratio table holds the value at ratio 16 (k + 1); below 16
+ * the first segment is extended, from 2048 on the last entry holds. */
+static int64_t ratio_table_at(uint32_t r, const int64_t e[RATIO_TABLE_ENTRIES])
+{
+	if (r >= 2048)
+		return e[RATIO_TABLE_ENTRIES - 1];
+	uint32_t k = r < 16 ? 1 : r >> 4;
+	int64_t x0 = 16 * (int64_t)k;
+	return e[k - 1] + (e[k] - e[k - 1]) * ((int64_t)r - x0) / 16;
+}
+
+uint16_t img_boost_lookup(uint32_t r, int chan)
+{
+	if (!chan_ok(chan))
+		return 0;
+	int64_t e[RATIO_TABLE_ENTRIES];
+	for (int k = 0; k < RATIO_TABLE_ENTRIES; k++)
+		e[k] = boost_table[chan][k];
+	int64_t v = ratio_table_at(r, e);
+	/* Extending the first segment below ratio 16 can leave the range. */
+	return (uint16_t)(v < 0 ? 0 : v > UINT16_MAX ? UINT16_MAX : v);
+}
+
+int img_ratio_to_gain(uint32_t r, uint32_t *gain, int chan)
+{
+	if (!args_ok(chan, gain))
+		return -1;
+	const img_aaa_chan *a = img_lib_aaa_chan(chan);
+	uint32_t enable = 0;
+	if (a)
+		memcpy(&enable, a->cfg + AAA_RATIO_GAIN_ENABLE_AT, sizeof(enable));
+	if (!enable) {
+		printf("error: chan [%d] ratio to gain convert table is not supported\n", chan);
+		return -1;
+	}
+	uint32_t table[RATIO_TABLE_ENTRIES];
+	memcpy(table, a->cfg + AAA_RATIO_GAIN_TABLE_AT, sizeof(table));
+	int64_t e[RATIO_TABLE_ENTRIES];
+	for (int k = 0; k < RATIO_TABLE_ENTRIES; k++)
+		e[k] = table[k];
+	int64_t v = ratio_table_at(r, e);
+	*gain = (uint32_t)(v < 0 ? 0 : v > UINT32_MAX ? UINT32_MAX : v);
+	return 0;
+}
+
+void img_work_reset(void)
+{
+	img_work_state_reset();
+	memset(limits_cfg, 0, sizeof(limits_cfg));
+	memset(limits_now, 0, sizeof(limits_now));
+	memset(ratio_cfg, 0, sizeof(ratio_cfg));
+	memset(boost_table, 0, sizeof(boost_table));
 }

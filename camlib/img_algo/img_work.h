@@ -1,12 +1,34 @@
-/* Work states and the service mode's per-frame 3A step; so far the HDR
- * shutter-ratio limits and boost table that the filter transmitters read
- * and set. */
+/* Work states and the service mode's per-frame 3A step: the work state and
+ * its allowed transitions, the HDR shutter-ratio limits, configuration and
+ * boost table (which the filter transmitters also read and set), and the
+ * ratio look-ups. */
 #ifndef CAMLIB_IMG_ALGO_IMG_WORK_H
 #define CAMLIB_IMG_ALGO_IMG_WORK_H
 
 #include <stdint.h>
 
 #define IMG_HDR_BOOST_TABLE_SIZE 256
+#define IMG_RATIO_CONFIG_WORDS 5
+
+/* One bit per state. */
+#define IMG_WORK_IDLE 0
+#define IMG_WORK_PREVIEW 1
+#define IMG_WORK_FASTFOCUS 2
+#define IMG_WORK_PREFLASH 4
+#define IMG_WORK_RECORD 8
+#define IMG_WORK_CAPTURE 16
+
+/* "idle" .. "capture", or "err" for any other value. */
+const char *img_work_state_name(uint32_t state);
+/* Stores next as the requested state: -1 with a line when it is the
+ * current state or not reachable from it. */
+int img_work_state_request(uint32_t next);
+void img_work_state_commit(void);
+int img_work_state_pending(void);
+uint32_t img_work_state_current(void);
+void img_work_state_print(void);
+/* Back to idle with nothing requested. */
+void img_work_state_reset(void);
 
 /* Ratios in sixteenths; mode 0 a fixed ratio, any other the automatic one. */
 typedef struct img_ratio_limits {
@@ -15,10 +37,27 @@ typedef struct img_ratio_limits {
 	uint32_t max;
 } img_ratio_limits;
 
-/* The channel's limits in effect; -1 for NULL or a channel outside. */
+/* Every per-channel call checks the channel against the library's channel
+ * count, then the record: -1 on either. */
+/* Stores both the configured limits and those in effect, and resets words
+ * 0 to 2 of the channel's ratio configuration. */
+int img_config_ratio_limits(int chan, const img_ratio_limits *limits);
 int img_get_ratio_limits_in_effect(int chan, img_ratio_limits *out);
+/* min and max are each clamped into the configured range. */
 int img_set_ratio_limits_in_effect(int chan, const img_ratio_limits *limits);
+int img_set_ratio_config(int chan, const uint32_t cfg[IMG_RATIO_CONFIG_WORDS]);
+int img_get_ratio_config(int chan, uint32_t cfg[IMG_RATIO_CONFIG_WORDS]);
 /* 128 u16 boost factors, entry k at ratio 16 (k + 1). */
 int img_set_hdr_boost_table(int chan, const uint8_t *table);
+int img_get_hdr_boost_table(int chan, uint8_t *table);
+
+/* The boost factor at ratio r from the channel's boost table. */
+uint16_t img_boost_lookup(uint32_t r, int chan);
+/* The extra gain at ratio r from the ratio-to-gain table of the channel's
+ * 3A configuration block; -1 when the block has none. */
+int img_ratio_to_gain(uint32_t r, uint32_t *gain, int chan);
+
+/* Back to the state at library load: no limits, no tables. */
+void img_work_reset(void);
 
 #endif

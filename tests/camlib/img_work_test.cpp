@@ -1,0 +1,210 @@
+/* Work-state transitions, the HDR shutter-ratio limits and tables, and the
+ * ratio look-ups. */
+#include "img_lib.h"
+#include "img_work.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+class ImgWork : public ::testing::Test
+{
+      protected:
+	void SetUp() override
+	{
+		ASSERT_EQ(img_set_vin_chan_num(2), 0);
+		img_work_reset();
+	}
+	void TearDown() override
+	{
+		img_work_reset();
+		memset(img_lib_aaa_chan(1)->cfg, 0, IMG_AAA_CFG_SIZE);
+	}
+};
+
+/* Walks a chain of requests, each committed, and checks each answer. */
+TEST_F(ImgWork, TransitionsFollowTheTable)
+{
+	struct step {
+		uint32_t next;
+		int rc;
+		const char *line;
+	};
+	const step steps[] = {
+	    {IMG_WORK_RECORD, -1, "cannot trans from idle to record\n"},
+	    {IMG_WORK_IDLE, -1, "cannot trans from idle to idle\n"},
+	    {IMG_WORK_PREVIEW, 0, ""},
+	    {IMG_WORK_PREVIEW, -1, "cannot trans from preview to preview\n"},
+	    {IMG_WORK_IDLE, -1, "cannot trans from preview to idle\n"},
+	    {IMG_WORK_PREVIEW | IMG_WORK_RECORD, -1, "cannot trans from preview to err\n"},
+	    {IMG_WORK_FASTFOCUS, 0, ""},
+	    {IMG_WORK_RECORD, -1, "cannot trans from fastfocus to record\n"},
+	    {IMG_WORK_PREFLASH, 0, ""},
+	    {IMG_WORK_PREVIEW, -1, "cannot trans from preflash to preview\n"},
+	    {IMG_WORK_CAPTURE, 0, ""},
+	    {IMG_WORK_PREVIEW, 0, ""},
+	    {IMG_WORK_RECORD, 0, ""},
+	    {IMG_WORK_CAPTURE, -1, "cannot trans from record to capture\n"},
+	    {IMG_WORK_PREVIEW, 0, ""},
+	};
+	for (const step &s : steps) {
+		SCOPED_TRACE(img_work_state_name(img_work_state_current()) + std::string(" -> ") +
+		             std::to_string(s.next));
+		CaptureStdout();
+		EXPECT_EQ(img_work_state_request(s.next), s.rc);
+		EXPECT_EQ(GetCapturedStdout(), s.line);
+		EXPECT_EQ(img_work_state_pending(), s.rc == 0);
+		img_work_state_commit();
+		EXPECT_FALSE(img_work_state_pending());
+	}
+	EXPECT_EQ(img_work_state_current(), (uint32_t)IMG_WORK_PREVIEW);
+}
+
+TEST_F(ImgWork, PrintShowsBothStatesAndWhetherOneIsPending)
+{
+	ASSERT_EQ(img_work_state_request(IMG_WORK_PREVIEW), 0);
+	CaptureStdout();
+	img_work_state_print();
+	img_work_state_commit();
+	img_work_state_print();
+	EXPECT_EQ(GetCapturedStdout(), "curr idle next preview sync 1\ncurr preview next preview sync 0\n");
+}
+
+TEST_F(ImgWork, LimitsInEffectStayInsideTheConfiguredRange)
+{
+	img_ratio_limits bad = {1, 64, 32};
+	CaptureStdout();
+	EXPECT_EQ(img_config_ratio_limits(0, &bad), -1);
+	EXPECT_EQ(img_set_ratio_limits_in_effect(0, &bad), -1);
+	EXPECT_EQ(GetCapturedStdout(),
+	          "error: chan 0 max shutter ratio [32] should be greater than min shutter ratio [64].\n"
+	              "error: chan 0 max shutter ratio [32] should be greater than min shutter ratio [64].\n");
+
+	uint32_t cfg[IMG_RATIO_CONFIG_WORDS] = {9, 9, 9, 9, 9};
+	ASSERT_EQ(img_set_ratio_config(0, cfg), 0);
+	img_ratio_limits conf = {1, 32, 256};
+	ASSERT_EQ(img_config_ratio_limits(0, &conf), 0);
+	ASSERT_EQ(img_get_ratio_config(0, cfg), 0);
+	EXPECT_EQ(std::vector<uint32_t>(cfg, cfg + 5), (std::vector<uint32_t>{1, 5, 120, 9, 9}));
+
+	img_ratio_limits wide = {2, 16, 512}, now;
+	ASSERT_EQ(img_set_ratio_limits_in_effect(0, &wide), 0);
+	ASSERT_EQ(img_get_ratio_limits_in_effect(0, &now), 0);
+	EXPECT_EQ(now.mode, 2u);
+	EXPECT_EQ(now.min, 32u);
+	EXPECT_EQ(now.max, 256u);
+
+	img_ratio_limits inside = {0, 48, 64};
+	ASSERT_EQ(img_set_ratio_limits_in_effect(0, &inside), 0);
+	ASSERT_EQ(img_get_ratio_limits_in_effect(0, &now), 0);
+	EXPECT_EQ(now.min, 48u);
+	EXPECT_EQ(now.max, 64u);
+	img_ratio_limits other;
+	ASSERT_EQ(img_get_ratio_limits_in_effect(1, &other), 0);
+	EXPECT_EQ(other.max, 0u) << "limits are per channel";
+}
+
+TEST_F(ImgWork, PerChannelCallsRefuseBadChannelsAndNull)
+{
+	img_ratio_limits l = {0, 16, 32};
+	uint32_t cfg[IMG_RATIO_CONFIG_WORDS] = {};
+	uint8_t table[IMG_HDR_BOOST_TABLE_SIZE] = {};
+	uint32_t gain;
+	for (int chan : {-1, 2, 4}) {
+		SCOPED_TRACE(chan);
+		CaptureStdout();
+		EXPECT_EQ(img_config_ratio_limits(chan, &l), -1);
+		EXPECT_EQ(img_set_ratio_limits_in_effect(chan, &l), -1);
+		EXPECT_EQ(img_get_ratio_limits_in_effect(chan, &l), -1);
+		EXPECT_EQ(img_set_ratio_config(chan, cfg), -1);
+		EXPECT_EQ(img_get_ratio_config(chan, cfg), -1);
+		EXPECT_EQ(img_set_hdr_boost_table(chan, table), -1);
+		EXPECT_EQ(img_get_hdr_boost_table(chan, table), -1);
+		EXPECT_EQ(img_ratio_to_gain(16, &gain, chan), -1);
+		std::string line = "error: illegal channel id [" + std::to_string(chan) + "].\n";
+		std::string want;
+		for (int i = 0; i < 8; i++)
+			want += line;
+		EXPECT_EQ(GetCapturedStdout(), want);
+	}
+	CaptureStdout();
+	EXPECT_EQ(img_config_ratio_limits(0, nullptr), -1);
+	EXPECT_EQ(img_set_ratio_limits_in_effect(0, nullptr), -1);
+	EXPECT_EQ(img_get_ratio_limits_in_effect(0, nullptr), -1);
+	EXPECT_EQ(img_set_ratio_config(0, nullptr), -1);
+	EXPECT_EQ(img_get_ratio_config(0, nullptr), -1);
+	EXPECT_EQ(img_set_hdr_boost_table(0, nullptr), -1);
+	EXPECT_EQ(img_get_hdr_boost_table(0, nullptr), -1);
+	EXPECT_EQ(img_ratio_to_gain(16, nullptr, 0), -1);
+	EXPECT_EQ(GetCapturedStdout(), "");
+}
+
+TEST_F(ImgWork, BoostLookupInterpolatesTheTable)
+{
+	uint16_t e[128];
+	for (int k = 0; k < 128; k++)
+		e[k] = (uint16_t)(100 + 10 * k + (k == 1 ? 40 : 0));
+	ASSERT_EQ(img_set_hdr_boost_table(1, (const uint8_t *)e), 0);
+	uint8_t back[IMG_HDR_BOOST_TABLE_SIZE];
+	ASSERT_EQ(img_get_hdr_boost_table(1, back), 0);
+	EXPECT_EQ(memcmp(back, e, sizeof(back)), 0);
+	struct {
+		uint32_t r;
+		uint16_t want;
+	} cases[] = {
+	    {24, (100 + 150) / 2}, /* midpoint of entries 0 and 1 */
+	    {16, 100},
+	    {32, 150},
+	    {8, 100 - 25},   /* the first segment extended below 16 */
+	    {40, (150 + 120) / 2}, /* halfway from entry 1 down to entry 2 */
+	    {2047, 1360 + (1370 - 1360) * 15 / 16},
+	    {2048, 1370},
+	    {4096, 1370},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.r);
+		EXPECT_EQ(img_boost_lookup(c.r, 1), c.want);
+	}
+	EXPECT_EQ(img_boost_lookup(24, 0), 0) << "tables are per channel";
+}
+
+TEST_F(ImgWork, BoostLookupBelowTheTableDoesNotWrap)
+{
+	uint16_t e[128] = {10, 200};
+	ASSERT_EQ(img_set_hdr_boost_table(0, (const uint8_t *)e), 0);
+	EXPECT_EQ(img_boost_lookup(0, 0), 0);
+}
+
+TEST_F(ImgWork, RatioToGainNeedsTheBlocksTable)
+{
+	uint32_t gain = 77;
+	CaptureStdout();
+	EXPECT_EQ(img_ratio_to_gain(24, &gain, 1), -1);
+	EXPECT_EQ(GetCapturedStdout(), "error: chan [1] ratio to gain convert table is not supported\n");
+	EXPECT_EQ(gain, 77u);
+
+	uint8_t *cfg = img_lib_aaa_chan(1)->cfg;
+	uint32_t on = 1, table[128];
+	for (int k = 0; k < 128; k++)
+		table[k] = 1000u * (uint32_t)k;
+	memcpy(cfg + 3192, &on, 4);
+	memcpy(cfg + 6336, table, sizeof(table));
+	struct {
+		uint32_t r, want;
+	} cases[] = {{16, 0}, {24, 500}, {40, 1500}, {2048, 127000}, {9000, 127000}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.r);
+		ASSERT_EQ(img_ratio_to_gain(c.r, &gain, 1), 0);
+		EXPECT_EQ(gain, c.want);
+	}
+}
+
+} // namespace
