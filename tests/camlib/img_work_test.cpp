@@ -86,7 +86,7 @@ TEST_F(ImgWork, LimitsInEffectStayInsideTheConfiguredRange)
 	EXPECT_EQ(img_set_ratio_limits_in_effect(0, &bad), -1);
 	EXPECT_EQ(GetCapturedStdout(),
 	          "error: chan 0 max shutter ratio [32] should be greater than min shutter ratio [64].\n"
-	              "error: chan 0 max shutter ratio [32] should be greater than min shutter ratio [64].\n");
+	          "error: chan 0 max shutter ratio [32] should be greater than min shutter ratio [64].\n");
 
 	uint32_t cfg[IMG_RATIO_CONFIG_WORDS] = {9, 9, 9, 9, 9};
 	ASSERT_EQ(img_set_ratio_config(0, cfg), 0);
@@ -163,7 +163,7 @@ TEST_F(ImgWork, BoostLookupInterpolatesTheTable)
 	    {24, (100 + 150) / 2}, /* midpoint of entries 0 and 1 */
 	    {16, 100},
 	    {32, 150},
-	    {8, 100 - 25},   /* the first segment extended below 16 */
+	    {8, 100 - 25},         /* the first segment extended below 16 */
 	    {40, (150 + 120) / 2}, /* halfway from entry 1 down to entry 2 */
 	    {2047, 1360 + (1370 - 1360) * 15 / 16},
 	    {2048, 1370},
