@@ -1,8 +1,12 @@
 /* Work states and per-frame 3A steps. */
 #include "img_work.h"
 
+#include "cl_aaa_block.h"
+#include "hal_vin.h"
 #include "img_channel.h"
 #include "img_lib.h"
+
+#include <stddef.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -244,4 +248,132 @@ void img_work_reset(void)
 	memset(limits_now, 0, sizeof(limits_now));
 	memset(ratio_cfg, 0, sizeof(ratio_cfg));
 	memset(boost_table, 0, sizeof(boost_table));
+}
+
+/* ---- HDR exposure split ---- */
+
+/* The sensor record inside the 3A configuration block: the video input's
+ * AAA information from its byte 44, its AGC record from byte 196. */
+#define AAA_SENSOR_VIN_AT (IMG_AAA_SENSOR_AT + 44)
+#define AAA_SENSOR_AGC_AT (IMG_AAA_SENSOR_AT + 196)
+#define AGC_INDEX_MAX 721u
+
+static uint32_t cfg_word(const img_aaa_chan *a, size_t at)
+{
+	uint32_t v;
+	memcpy(&v, a->cfg + at, sizeof(v));
+	return v;
+}
+
+/* The longest shutter the video input takes for exposure i; 0 unknown. */
+static uint32_t vin_shutter_max(const img_aaa_chan *a, int i)
+{
+	if (i >= 3)
+		return 0;
+	return cfg_word(a, AAA_SENSOR_VIN_AT + offsetof(qvd_vin_aaa_info, sht_max) + 4 * (size_t)i);
+}
+
+/* The analogue and digital ranges of the sensor's AGC record together,
+ * within the gain index table. */
+static uint32_t agc_max(const img_aaa_chan *a)
+{
+	uint32_t m = cfg_word(a, AAA_SENSOR_AGC_AT + offsetof(qvd_vin_agc, again_max_index)) +
+	             cfg_word(a, AAA_SENSOR_AGC_AT + offsetof(qvd_vin_agc, dgain_max_index));
+	return m && m < AGC_INDEX_MAX ? m : AGC_INDEX_MAX;
+}
+
+static void store_changed(uint32_t *value, uint32_t *flag, uint32_t v)
+{
+	if (*value == v)
+		return;
+	*value = v;
+	*flag = 1;
+}
+
+static int split_frames(uint32_t method, uint32_t expo_num)
+{
+	switch (method) {
+	case 4:
+		return 2;
+	case 6:
+		return 3;
+	default:
+		return (int)expo_num;
+	}
+}
+
+/* The driver adjusts the shutters it is given as u32 halves of its two
+ * words, in order. */
+static void compensate(int fd, cl_aaa_block *b, int e, int chan)
+{
+	uint64_t v[2] = {0, 0};
+	for (int i = 0; i < e; i++)
+		v[i / 2] |= (uint64_t)b->expo[i].shutter << (32 * (i % 2));
+	if (hal_aaa_compensation(fd, v, chan) != 0)
+		return;
+	for (int i = 0; i < e; i++)
+		store_changed(&b->expo[i].shutter, &b->expo[i].shutter_changed,
+		              (uint32_t)(v[i / 2] >> (32 * (i % 2))));
+}
+
+int img_hdr_split_exposure(int fd, uint32_t *ratio, cl_aaa_block *b, int chan)
+{
+	if (!chan_ok(chan) || !ratio || !b)
+		return -1;
+	const img_aaa_chan *a = img_lib_aaa_chan(chan);
+	uint32_t m = a->info.hdr_method;
+	bool gain_split = m >= 4 && m <= 7;
+	float r = (float)*ratio / 16.0f;
+	float half = (m == 1 || m == 6 || m == 7) ? r / 2 : 0;
+	uint32_t extra = 0;
+	if (gain_split && img_ratio_to_gain(*ratio, &extra, chan) != 0)
+		return -1;
+	int e = gain_split ? split_frames(m, a->info.expo_num) : (int)a->info.expo_num;
+	if (e > CL_AAA_EXPOSURES)
+		e = CL_AAA_EXPOSURES;
+	for (int i = 1; i < e; i++) {
+		cl_aaa_exposure *x = &b->expo[i];
+		const cl_aaa_exposure *prev = &b->expo[i - 1];
+		uint32_t shutter, agc;
+		if (gain_split && i == 1) {
+			int64_t g = (int64_t)prev->agc - extra;
+			shutter = prev->shutter;
+			agc = (uint32_t)(g < 0 ? 0 : g > agc_max(a) ? agc_max(a) : g);
+		} else {
+			float s = r > 0 ? ((float)prev->shutter + half) / r : (float)prev->shutter;
+			uint32_t hi = vin_shutter_max(a, i);
+			shutter = (uint32_t)s;
+			if (hi && shutter > hi)
+				shutter = hi;
+			agc = prev->agc;
+		}
+		store_changed(&x->shutter, &x->shutter_changed, shutter);
+		store_changed(&x->agc, &x->agc_changed, agc);
+	}
+	if (e == 2 || e == 3)
+		compensate(fd, b, e, chan);
+	if (b->expo[1].shutter == 0) {
+		*ratio = 16;
+		printf("error:short shutter raw =0\n");
+	} else {
+		*ratio = b->expo[0].shutter * 16 / b->expo[1].shutter;
+	}
+	return 0;
+}
+
+int img_convert_ae_lines(int fd, uint32_t *lines, int n, uint32_t divisor, int chan)
+{
+	if (!lines || n < 0)
+		return -1;
+	for (int k = 0; k < n; k++) {
+		uint32_t *l = lines + 6 * k;
+		for (int p = 0; p < 6; p += 3) {
+			uint32_t rows = 0;
+			hal_shutter_to_row(fd, l[p], &rows, chan);
+			l[p] = rows ? rows : 1;
+			l[p + 1] = divisor ? (uint32_t)(((uint64_t)l[p + 1] << 24) / divisor) : 0;
+		}
+		printf("final %d %d -> %d %d\n", l[0], l[1], l[3], l[4]);
+	}
+	return 0;
 }

@@ -57,6 +57,18 @@ uint16_t img_boost_lookup(uint32_t r, int chan);
  * 3A configuration block; -1 when the block has none. */
 int img_ratio_to_gain(uint32_t r, uint32_t *gain, int chan);
 
+struct cl_aaa_block;
+/* Splits the exposure of entry 0 of the block over the channel's HDR
+ * frames by ratio *ratio (sixteenths), then measures the ratio the first
+ * two shutters came to and stores it in *ratio. -1 when the channel's
+ * method needs the ratio-to-gain table and it has none. */
+int img_hdr_split_exposure(int fd, uint32_t *ratio, struct cl_aaa_block *block, int chan);
+
+/* Converts n AE lines of six u32 ({shutter time, gain, iris} at start and
+ * end) in place: shutter times to sensor rows (at least 1), gains to
+ * units of 2^24 / divisor. */
+int img_convert_ae_lines(int fd, uint32_t *lines, int n, uint32_t divisor, int chan);
+
 /* Back to the state at library load: no limits, no tables. */
 void img_work_reset(void);
 

@@ -1,5 +1,6 @@
 /* Work-state transitions, the HDR shutter-ratio limits and tables, and the
  * ratio look-ups. */
+#include "cl_aaa_block.h"
 #include "img_lib.h"
 #include "img_work.h"
 
@@ -205,6 +206,157 @@ TEST_F(ImgWork, RatioToGainNeedsTheBlocksTable)
 		ASSERT_EQ(img_ratio_to_gain(c.r, &gain, 1), 0);
 		EXPECT_EQ(gain, c.want);
 	}
+}
+
+} // namespace
+
+namespace
+{
+
+/* What the driver layer says before it knows the channel's source. */
+const char kUnmapped[] = "Not hal_init_channel_vsrc_mapping yet!\n";
+
+/* The split over a channel whose description and block the test sets. */
+class HdrSplit : public ImgWork
+{
+      protected:
+	void SetUp() override
+	{
+		ImgWork::SetUp();
+		chan_ = img_lib_aaa_chan(0);
+		saved_ = chan_->info;
+		memset(&block_, 0, sizeof(block_));
+	}
+	void TearDown() override
+	{
+		chan_->info = saved_;
+		memset(chan_->cfg, 0, IMG_AAA_CFG_SIZE);
+		ImgWork::TearDown();
+	}
+	void channel(uint32_t method, uint32_t expo_num)
+	{
+		chan_->info.hdr_method = method;
+		chan_->info.expo_num = expo_num;
+	}
+	void cfg_word(size_t at, uint32_t v)
+	{
+		memcpy(chan_->cfg + at, &v, sizeof(v));
+	}
+	int split(uint32_t *ratio)
+	{
+		return img_hdr_split_exposure(-1, ratio, &block_, 0);
+	}
+	img_aaa_chan *chan_ = nullptr;
+	channel_info saved_;
+	cl_aaa_block block_;
+};
+
+TEST_F(HdrSplit, ShortShuttersFollowTheRatio)
+{
+	struct {
+		uint32_t method, expo_num, shutter0, ratio;
+		std::vector<uint32_t> shutters;
+		uint32_t measured;
+	} cases[] = {
+	    /* Methods 1, 6 and 7 round up by half the ratio. */
+	    {1, 2, 1000, 256, {1000, 63}, 1000 * 16 / 63},
+	    {2, 2, 1000, 256, {1000, 62}, 1000 * 16 / 62},
+	    {2, 3, 4096, 64, {4096, 1024, 256}, 64},
+	    {5, 1, 1000, 256, {1000}, 0},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE("method " + std::to_string(c.method) + " exposures " +
+		             std::to_string(c.expo_num));
+		channel(c.method, c.expo_num);
+		if (c.method == 5)
+			cfg_word(3192, 1);
+		memset(&block_, 0, sizeof(block_));
+		block_.expo[0].shutter = c.shutter0;
+		block_.expo[0].agc = 300;
+		uint32_t ratio = c.ratio;
+		CaptureStdout();
+		ASSERT_EQ(split(&ratio), 0);
+		std::string out = GetCapturedStdout();
+		for (size_t i = 0; i < c.shutters.size(); i++) {
+			EXPECT_EQ(block_.expo[i].shutter, c.shutters[i]) << i;
+			EXPECT_EQ(block_.expo[i].agc, 300u) << i;
+			EXPECT_EQ(block_.expo[i].shutter_changed, i > 0 ? 1u : 0u) << i;
+		}
+		if (c.expo_num == 1) {
+			/* Nothing split: the second entry stays empty. */
+			EXPECT_EQ(ratio, 16u);
+			EXPECT_EQ(out, "error:short shutter raw =0\n");
+		} else {
+			EXPECT_EQ(ratio, c.measured);
+			EXPECT_EQ(out, kUnmapped) << "two or three frames go to the driver's compensation";
+		}
+	}
+}
+
+TEST_F(HdrSplit, ShutterThatComesOutZeroGivesUnitRatio)
+{
+	channel(2, 2);
+	block_.expo[0].shutter = 10;
+	uint32_t ratio = 256;
+	CaptureStdout();
+	ASSERT_EQ(split(&ratio), 0);
+	EXPECT_EQ(GetCapturedStdout(), std::string(kUnmapped) + "error:short shutter raw =0\n");
+	EXPECT_EQ(ratio, 16u);
+}
+
+TEST_F(HdrSplit, ShutterCappedByTheVideoInputsMaximum)
+{
+	channel(2, 2);
+	cfg_word(IMG_AAA_SENSOR_AT + 44 + 84, 40); /* longest shutter of exposure 1 */
+	block_.expo[0].shutter = 1600;
+	uint32_t ratio = 160;
+	ASSERT_EQ(split(&ratio), 0);
+	EXPECT_EQ(block_.expo[1].shutter, 40u);
+	EXPECT_EQ(ratio, 1600u * 16 / 40);
+}
+
+TEST_F(HdrSplit, GainSplitMethodsTakeTheExtraGainFromTheTable)
+{
+	channel(4, 4);
+	block_.expo[0].shutter = 500;
+	block_.expo[0].agc = 100;
+	uint32_t ratio = 32;
+	CaptureStdout();
+	EXPECT_EQ(split(&ratio), -1);
+	EXPECT_EQ(GetCapturedStdout(), "error: chan [0] ratio to gain convert table is not supported\n");
+	EXPECT_EQ(ratio, 32u);
+	EXPECT_EQ(block_.expo[1].agc_changed, 0u);
+
+	uint32_t table[128];
+	for (int k = 0; k < 128; k++)
+		table[k] = 30u * (uint32_t)(k + 1);
+	cfg_word(3192, 1);
+	memcpy(chan_->cfg + 6336, table, sizeof(table));
+	ASSERT_EQ(split(&ratio), 0);
+	EXPECT_EQ(block_.expo[1].shutter, 500u);
+	EXPECT_EQ(block_.expo[1].agc, 100u - 60);
+	EXPECT_EQ(block_.expo[1].agc_changed, 1u);
+	EXPECT_EQ(block_.expo[2].shutter, 0u) << "method 4 splits two frames, whatever the count";
+	EXPECT_EQ(ratio, 16u);
+
+	/* More extra gain than the first frame has: the gain stops at 0. */
+	ratio = 2048;
+	ASSERT_EQ(split(&ratio), 0);
+	EXPECT_EQ(block_.expo[1].agc, 0u);
+}
+
+TEST_F(ImgWork, AeLinesConvertGainsToTheDivisorsUnits)
+{
+	uint32_t lines[12] = {100, 3, 0, 200, 6, 0, 0, 1, 0, 0, 2, 0};
+	CaptureStdout();
+	ASSERT_EQ(img_convert_ae_lines(-1, lines, 2, 3, 0), 0);
+	/* No driver answers: every shutter takes the least row. */
+	std::string two = std::string(kUnmapped) + kUnmapped;
+	EXPECT_EQ(GetCapturedStdout(),
+	          two + "final 1 16777216 -> 1 33554432\n" + two + "final 1 5592405 -> 1 11184810\n");
+	ASSERT_EQ(img_convert_ae_lines(-1, lines, 1, 0, 0), 0);
+	EXPECT_EQ(lines[1], 0u) << "no divisor";
+	EXPECT_EQ(img_convert_ae_lines(-1, nullptr, 1, 3, 0), -1);
 }
 
 } // namespace
