@@ -1,8 +1,11 @@
 /* Work states and per-frame 3A steps. */
 #include "img_work.h"
 
+#include "aaa_parser.h"
+#include "ae.h"
 #include "cl_aaa_block.h"
 #include "hal_vin.h"
+#include "img_adj_le.h"
 #include "img_channel.h"
 #include "img_lib.h"
 
@@ -241,15 +244,6 @@ int img_ratio_to_gain(uint32_t r, uint32_t *gain, int chan)
 	return 0;
 }
 
-void img_work_reset(void)
-{
-	img_work_state_reset();
-	memset(limits_cfg, 0, sizeof(limits_cfg));
-	memset(limits_now, 0, sizeof(limits_now));
-	memset(ratio_cfg, 0, sizeof(ratio_cfg));
-	memset(boost_table, 0, sizeof(boost_table));
-}
-
 /* ---- HDR exposure split ---- */
 
 /* The sensor record inside the 3A configuration block: the video input's
@@ -376,4 +370,158 @@ int img_convert_ae_lines(int fd, uint32_t *lines, int n, uint32_t divisor, int c
 		printf("final %d %d -> %d %d\n", l[0], l[1], l[3], l[4]);
 	}
 	return 0;
+}
+
+/* ---- adjustment index, histogram level, adaptive filter inputs ---- */
+
+#define AAA_GAIN_UNIT_AT 3180
+#define ADJ_INDEX_DIVISOR 786432u
+#define ADJ_INDEX_START 256
+
+static img_hist_level_cfg hist_cfg[IMG_MAX_CHANNELS];
+static uint8_t hist_level[IMG_MAX_CHANNELS];
+static img_adaptive_cfg adaptive_cfg[IMG_MAX_CHANNELS];
+
+int32_t img_work_adj_index(int chan)
+{
+	uint16_t agc[IMG_MAX_CHANNELS] = {0};
+	const img_aaa_chan *a = img_lib_aaa_chan(chan);
+	if (!a || ae_get_agc_index(agc) < 0)
+		return ADJ_INDEX_START;
+	uint64_t unit = cfg_word(a, AAA_GAIN_UNIT_AT);
+	return (int32_t)(agc[chan] * unit / ADJ_INDEX_DIVISOR + ADJ_INDEX_START);
+}
+
+int img_set_hist_level_cfg(int chan, const img_hist_level_cfg *cfg)
+{
+	if (!args_ok(chan, cfg))
+		return -1;
+	hist_cfg[chan] = *cfg;
+	return 0;
+}
+
+int img_get_hist_level_cfg(int chan, img_hist_level_cfg *cfg)
+{
+	if (!args_ok(chan, cfg))
+		return -1;
+	*cfg = hist_cfg[chan];
+	return 0;
+}
+
+/* From y0 at x0 to y1 at x1, at x. */
+static int64_t lerp(int64_t y0, int64_t y1, int64_t x0, int64_t x1, int64_t x)
+{
+	return x1 == x0 ? y0 : y0 + (y1 - y0) * (x - x0) / (x1 - x0);
+}
+
+static int64_t clamp64(int64_t v, int64_t lo, int64_t hi)
+{
+	return v < lo ? lo : v > hi ? hi : v;
+}
+
+uint8_t img_hist_level(const aaa_parse_result *stats, int32_t x, int chan)
+{
+	if (!chan_ok(chan) || !stats)
+		return 0;
+	const img_hist_level_cfg *c = &hist_cfg[chan];
+	if (!c->enable)
+		return hist_level[chan];
+	int64_t v[3];
+	int32_t i = x >> 7;
+	for (int k = 0; k < 3; k++) {
+		if (i < 1)
+			v[k] = c->table[0][k];
+		else if (i >= IMG_HIST_LEVEL_ROWS - 1)
+			v[k] = c->table[IMG_HIST_LEVEL_ROWS - 1][k];
+		else
+			v[k] = lerp(c->table[i][k], c->table[i + 1][k], 0, 128, x & 127);
+		v[k] = clamp64(v[k], 0, 255);
+	}
+	const uint32_t *bin = c->rgb ? stats->set.rgb_hist.bin[0] : stats->set.cfa_hist.bin[3];
+	uint64_t in = 0, all = 0;
+	for (uint32_t k = 0; k < 64; k++) {
+		all += bin[k];
+		if (c->lo <= 4 * k && 4 * k <= c->hi)
+			in += bin[k];
+	}
+	int64_t q = all ? (int64_t)(in * 4096 / all) : 0;
+	const uint32_t *t = c->t;
+	int64_t level;
+	if (q <= t[0])
+		level = v[0];
+	else if (q >= t[3])
+		level = v[2];
+	else if (q < t[1])
+		level = lerp(v[0], v[1], t[0], t[1], q);
+	else if (q <= t[2])
+		level = v[1];
+	else
+		level = lerp(v[1], v[2], t[2], t[3], q);
+	hist_level[chan] = (uint8_t)clamp64(level, 0, 255);
+	return hist_level[chan];
+}
+
+uint8_t img_get_hist_level(int chan)
+{
+	return chan >= 0 && chan < IMG_MAX_CHANNELS ? hist_level[chan] : 0;
+}
+
+int img_set_adaptive_cfg(int chan, const img_adaptive_cfg *cfg)
+{
+	if (!args_ok(chan, cfg))
+		return -1;
+	adaptive_cfg[chan] = *cfg;
+	return 0;
+}
+
+int img_get_adaptive_cfg(int chan, img_adaptive_cfg *cfg)
+{
+	if (!args_ok(chan, cfg))
+		return -1;
+	*cfg = adaptive_cfg[chan];
+	return 0;
+}
+
+uint32_t img_adaptive_value(const img_adaptive_cfg *cfg, int32_t x)
+{
+	int32_t i = x >> 7;
+	int64_t v;
+	if (x < 1)
+		v = cfg->entry[0];
+	else if (i >= IMG_ADAPTIVE_ENTRIES - 1)
+		v = cfg->entry[IMG_ADAPTIVE_ENTRIES - 1];
+	else
+		v = lerp(cfg->entry[i], cfg->entry[i + 1], 0, 128, x & 127);
+	return (uint32_t)clamp64(v, 0, 128);
+}
+
+int img_adaptive_pass(const int32_t *index, int count)
+{
+	if (!index)
+		return -1;
+	uint32_t enable[IMG_MAX_CHANNELS] = {0}, strength[IMG_MAX_CHANNELS] = {0}, mask = 0;
+	for (int c = 0; c < count && c < IMG_MAX_CHANNELS; c++) {
+		if (!adaptive_cfg[c].enable)
+			return 0;
+		enable[c] = 1;
+		strength[c] = img_adaptive_value(&adaptive_cfg[c], index[c]);
+		mask |= 1u << c;
+	}
+	if (!mask)
+		return 0;
+	if (img_adj_le_set_enable(enable, mask) != 0 || img_adj_le_set_strength(strength, mask) != 0)
+		return -1;
+	return 0;
+}
+
+void img_work_reset(void)
+{
+	img_work_state_reset();
+	memset(limits_cfg, 0, sizeof(limits_cfg));
+	memset(limits_now, 0, sizeof(limits_now));
+	memset(ratio_cfg, 0, sizeof(ratio_cfg));
+	memset(boost_table, 0, sizeof(boost_table));
+	memset(hist_cfg, 0, sizeof(hist_cfg));
+	memset(hist_level, 0, sizeof(hist_level));
+	memset(adaptive_cfg, 0, sizeof(adaptive_cfg));
 }

@@ -69,6 +69,46 @@ int img_hdr_split_exposure(int fd, uint32_t *ratio, struct cl_aaa_block *block, 
  * units of 2^24 / divisor. */
 int img_convert_ae_lines(int fd, uint32_t *lines, int n, uint32_t divisor, int chan);
 
+/* The service mode's adjustment index of a channel: its AE gain index in
+ * the gain unit of its 3A configuration block, from 256 on. */
+int32_t img_work_adj_index(int chan);
+
+#define IMG_HIST_LEVEL_ROWS 16
+/* Turns the share of a histogram's bins between lo and hi (4096 = all)
+ * into an 8-bit level through thresholds t and a row {a, b, c} picked by
+ * the adjustment index. */
+typedef struct img_hist_level_cfg {
+	uint32_t enable;
+	uint32_t rgb; /* take the RGB histogram's first array */
+	uint32_t lo, hi;
+	uint32_t t[4];
+	uint32_t table[IMG_HIST_LEVEL_ROWS][3];
+} img_hist_level_cfg;
+
+int img_set_hist_level_cfg(int chan, const img_hist_level_cfg *cfg);
+int img_get_hist_level_cfg(int chan, img_hist_level_cfg *cfg);
+struct aaa_parse_result;
+/* The level of a channel's parse result at adjustment index x; the
+ * channel's last level is kept while its configuration is off. */
+uint8_t img_hist_level(const struct aaa_parse_result *stats, int32_t x, int chan);
+uint8_t img_get_hist_level(int chan);
+
+#define IMG_ADAPTIVE_ENTRIES 16
+/* Local-exposure strength (0..128) by adjustment index, 128 steps apart. */
+typedef struct img_adaptive_cfg {
+	uint32_t enable;
+	uint32_t entry[IMG_ADAPTIVE_ENTRIES];
+} img_adaptive_cfg;
+
+int img_set_adaptive_cfg(int chan, const img_adaptive_cfg *cfg);
+int img_get_adaptive_cfg(int chan, img_adaptive_cfg *cfg);
+/* The strength of a configuration at adjustment index x. */
+uint32_t img_adaptive_value(const img_adaptive_cfg *cfg, int32_t x);
+/* Hands the enables and strengths of channels 0..count-1 at their indexes
+ * to the adaptive local exposure; a channel that is off ends the pass,
+ * and what was gathered before it is not handed over. */
+int img_adaptive_pass(const int32_t *index, int count);
+
 /* Back to the state at library load: no limits, no tables. */
 void img_work_reset(void);
 

@@ -1,12 +1,15 @@
 /* Work-state transitions, the HDR shutter-ratio limits and tables, and the
  * ratio look-ups. */
+#include "aaa_parser.h"
 #include "cl_aaa_block.h"
+#include "img_adj_le.h"
 #include "img_lib.h"
 #include "img_work.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -357,6 +360,128 @@ TEST_F(ImgWork, AeLinesConvertGainsToTheDivisorsUnits)
 	ASSERT_EQ(img_convert_ae_lines(-1, lines, 1, 0, 0), 0);
 	EXPECT_EQ(lines[1], 0u) << "no divisor";
 	EXPECT_EQ(img_convert_ae_lines(-1, nullptr, 1, 3, 0), -1);
+}
+
+} // namespace
+
+namespace
+{
+
+class Levels : public ImgWork
+{
+      protected:
+	void SetUp() override
+	{
+		ImgWork::SetUp();
+		stats_.reset(new aaa_parse_result());
+		cfg_ = {};
+		cfg_.enable = 1;
+		cfg_.lo = 0;
+		cfg_.hi = 124; /* bins 0..31: the lower half */
+		cfg_.t[0] = 1024;
+		cfg_.t[1] = 2048;
+		cfg_.t[2] = 3072;
+		cfg_.t[3] = 3584;
+		for (int r = 0; r < IMG_HIST_LEVEL_ROWS; r++) {
+			cfg_.table[r][0] = 10u * r;
+			cfg_.table[r][1] = 100u + 10u * r;
+			cfg_.table[r][2] = 200u + 10u * r;
+		}
+	}
+	/* A share q (of 4096) of the pixels in bins 0..31. */
+	void share(aaa_histogram *h, int arr, uint32_t q)
+	{
+		memset(h->bin[arr], 0, sizeof(h->bin[arr]));
+		h->bin[arr][0] = q;
+		h->bin[arr][63] = 4096 - q;
+	}
+	std::unique_ptr<aaa_parse_result> stats_;
+	img_hist_level_cfg cfg_;
+};
+
+TEST_F(Levels, HistogramLevelFollowsShareAndIndex)
+{
+	ASSERT_EQ(img_set_hist_level_cfg(1, &cfg_), 0);
+	struct {
+		uint32_t q;
+		int32_t x;
+		uint8_t want;
+	} cases[] = {
+	    {0, 256, 20},          /* row 2: a */
+	    {1024, 256, 20},       /* at t0: a */
+	    {1536, 256, 70},       /* halfway a..b */
+	    {2048, 256, 120},      /* b */
+	    {3072, 256, 120},      /* b through t2 */
+	    {3328, 256, 170},      /* halfway b..c */
+	    {4096, 256, 220},      /* c */
+	    {2048, 256 + 64, 125}, /* row 2 halfway to row 3 */
+	    {2048, 64, 100},       /* index below 128: row 0 */
+	    {2048, 5000, 250},     /* far index: row 15 */
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE("q " + std::to_string(c.q) + " x " + std::to_string(c.x));
+		share(&stats_->set.cfa_hist, 3, c.q);
+		EXPECT_EQ(img_hist_level(stats_.get(), c.x, 1), c.want);
+		EXPECT_EQ(img_get_hist_level(1), c.want);
+	}
+}
+
+TEST_F(Levels, HistogramLevelChoosesItsHistogramAndClamps)
+{
+	cfg_.rgb = 1;
+	cfg_.table[2][2] = 900; /* clamped to 255 */
+	ASSERT_EQ(img_set_hist_level_cfg(0, &cfg_), 0);
+	share(&stats_->set.cfa_hist, 3, 0);
+	share(&stats_->set.rgb_hist, 0, 4096);
+	EXPECT_EQ(img_hist_level(stats_.get(), 256, 0), 255);
+	/* An empty histogram counts as no share. */
+	memset(&stats_->set.rgb_hist, 0, sizeof(stats_->set.rgb_hist));
+	EXPECT_EQ(img_hist_level(stats_.get(), 256, 0), 20);
+	/* Off: the last level stays. */
+	cfg_.enable = 0;
+	ASSERT_EQ(img_set_hist_level_cfg(0, &cfg_), 0);
+	share(&stats_->set.rgb_hist, 0, 4096);
+	EXPECT_EQ(img_hist_level(stats_.get(), 256, 0), 20);
+}
+
+TEST_F(ImgWork, AdaptiveValueByIndex)
+{
+	img_adaptive_cfg cfg = {1, {}};
+	for (int k = 0; k < IMG_ADAPTIVE_ENTRIES; k++)
+		cfg.entry[k] = 8u * (uint32_t)k;
+	cfg.entry[15] = 500;
+	struct {
+		int32_t x;
+		uint32_t want;
+	} cases[] = {{-5, 0},         {0, 0},     {64, 4}, {128, 8}, {256 + 32, 18}, {14 * 128 + 64, 128},
+	             {15 * 128, 128}, {9999, 128}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.x);
+		EXPECT_EQ(img_adaptive_value(&cfg, c.x), c.want);
+	}
+}
+
+TEST_F(ImgWork, AdaptivePassHandsOverOnlyWhenEveryChannelIsOn)
+{
+	ASSERT_EQ(img_adj_le_init(), 0);
+	img_adaptive_cfg on = {1, {}};
+	for (int k = 0; k < IMG_ADAPTIVE_ENTRIES; k++)
+		on.entry[k] = 100;
+	ASSERT_EQ(img_set_adaptive_cfg(0, &on), 0);
+	int32_t index[2] = {256, 256};
+	uint32_t enable[IMG_MAX_CHANNELS], strength[IMG_MAX_CHANNELS];
+	ASSERT_EQ(img_adaptive_pass(index, 2), 0);
+	ASSERT_EQ(img_adj_le_get_enable(enable), 0);
+	EXPECT_EQ(enable[0], 0u) << "channel 1 is off: nothing handed over";
+
+	ASSERT_EQ(img_set_adaptive_cfg(1, &on), 0);
+	ASSERT_EQ(img_adaptive_pass(index, 2), 0);
+	ASSERT_EQ(img_adj_le_get_enable(enable), 0);
+	ASSERT_EQ(img_adj_le_get_strength(strength), 0);
+	EXPECT_EQ(enable[0], 1u);
+	EXPECT_EQ(enable[1], 1u);
+	EXPECT_EQ(strength[0], 100u);
+	EXPECT_EQ(strength[1], 100u);
 }
 
 } // namespace
