@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "cl_log.h"
+#include "img_hdr_params.h"
 #include "img_lib.h"
 #include "qvd_ioctl.h"
 
@@ -164,37 +165,12 @@ int cl_customerloop_get_stats(int, libcl_stats *stats)
 // Least bodies until the settings store lands: every operation fails, so no
 // caller takes a setting as stored or a record as filled.
 // ---------------------------------------------------------------------------
-int cl_customerloop_get_shutter_and_gain(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_shutter_and_gain(int, const uint32_t *)
-{
-	return -1;
-}
-
 int cl_customerloop_get_vin_aaa_info(int, uint8_t *)
 {
 	return -1;
 }
 
 int cl_customerloop_get_black_level(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_hdr_method(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_aaa_state(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_aaa_state(int, const uint32_t *)
 {
 	return -1;
 }
@@ -209,37 +185,7 @@ int cl_customerloop_set_chroma_scale(int, const uint32_t *)
 	return -1;
 }
 
-int cl_customerloop_set_sharpness_coring(int, uint32_t)
-{
-	return -1;
-}
-
 int cl_customerloop_set_local_exposure(int, const uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_hdr_blend_config(int, uint16_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_hdr_threshold(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_hdr_threshold(int, const uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_hdr_alpha_value(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_hdr_alpha_value(int, const uint32_t *)
 {
 	return -1;
 }
@@ -279,16 +225,6 @@ int cl_customerloop_set_hdr_extern_drc(int, const uint8_t *)
 	return -1;
 }
 
-int cl_customerloop_set_custom_hdr_luma_calc(int)
-{
-	return -1;
-}
-
-int cl_customerloop_enable_tone_curve(int, int32_t)
-{
-	return -1;
-}
-
 int cl_customerloop_set_tone_curve(int, const uint16_t *)
 {
 	return -1;
@@ -305,41 +241,6 @@ int cl_customerloop_set_tc_curve(int, const uint32_t *)
 }
 
 int cl_customerloop_get_tc_curve(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_shutter_correction(int, double)
-{
-	return -1;
-}
-
-int cl_customerloop_update_adj_index(int)
-{
-	return -1;
-}
-
-int cl_customerloop_set_bw_mode(int, uint32_t)
-{
-	return -1;
-}
-
-int cl_customerloop_get_bw_mode(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_brightness(int, int32_t)
-{
-	return -1;
-}
-
-int cl_customerloop_set_saturation(int, int32_t)
-{
-	return -1;
-}
-
-int cl_customerloop_set_sharpness_level(int, int32_t)
 {
 	return -1;
 }
@@ -364,22 +265,367 @@ int cl_customerloop_set_awb_flow(int, int32_t)
 	return -1;
 }
 
-int cl_customerloop_set_hdr_boost_strength(int, const uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_hdr_mode(int, uint32_t *)
-{
-	return -1;
-}
-
 int cl_customerloop_set_hdr_alpha_table(int, const uint32_t *)
 {
 	return -1;
 }
 
-int cl_customerloop_set_global_dgain(int, int32_t)
+// ---------------------------------------------------------------------------
+// Shutter and gain, the HDR shutter ratio and the adjustment index.
+// ---------------------------------------------------------------------------
+static bool split_exposure_method(uint32_t method)
 {
+	return method == 4 || method == 6;
+}
+
+static uint32_t clamp_gain(int64_t gain)
+{
+	return (uint32_t)(gain < 0 ? 0 : gain > CL_GAIN_INDEX_MAX ? CL_GAIN_INDEX_MAX : gain);
+}
+
+// A differing value replaces the stored one and raises its changed flag.
+static void store_changed(uint32_t *stored, uint32_t *changed, uint32_t value)
+{
+	if (*stored == value)
+		return;
+	*stored = value;
+	*changed = 1;
+}
+
+static uint32_t exposure_gain(const cl_channel &ch, uint32_t agc)
+{
+	uint32_t g;
+	agc = clamp_gain(agc);
+	if (agc >= CL_GAIN_INDEX_MAX)
+		agc = CL_GAIN_INDEX_MAX - 1;
+	memcpy(&g, ch.exposure_table + CL_EXPOSURE_GAIN_OFFSET + 4 * agc, 4);
+	return g;
+}
+
+// One channel's exposures against each other: the ratio the HDR blend uses
+// and the digital gain that evens out what the shutters cannot.
+static void update_channel_ratio(customerloop_state &s, int c, double *r, double *f)
+{
+	cl_channel &ch = s.channel[c];
+	uint32_t m = ch.info.hdr_method;
+	uint32_t n = ch.info.expo_num & 0xff;
+	uint32_t e = m == 4 ? 2 : m == 6 ? 3 : n;
+	if (e > CL_AAA_EXPOSURES)
+		e = CL_AAA_EXPOSURES;
+	bool combined = m >= 4 && m <= 7;
+	bool sensor_hdr = m == 1 || m == 2;
+	cl_aaa_exposure *x = ch.aaa.expo;
+	for (uint32_t i = 1; i < e; i++) {
+		x[i].shutter_changed = 1;
+		x[i].agc_changed = 1;
+	}
+	if (e > 1 && combined)
+		x[1].shutter = x[0].shutter;
+	uint64_t g[CL_AAA_EXPOSURES] = {};
+	for (uint32_t i = 0; i < e; i++)
+		g[i] = sensor_hdr ? 1 : exposure_gain(ch, x[i].agc);
+	if (s.shutter_correction_set)
+		*f *= s.shutter_correction;
+	uint64_t u = ch.aaa_gain_unit;
+	uint32_t skipped = 0;
+	for (uint32_t i = 0; i + 1 < e; i++) {
+		uint64_t num = (u * g[i]) / 6, den = (u * g[i + 1]) / 6;
+		// Right after prepare these are 0: keep the ratio and digital gain.
+		if (x[i + 1].shutter == 0 || den == 0) {
+			skipped++;
+			continue;
+		}
+		double gr = (float)num / (float)den;
+		double sr = *f * x[i].shutter / x[i + 1].shutter;
+		*r = sr * gr;
+		if (sensor_hdr && *r < 1) {
+			if (gr < 1) {
+				x[0].shutter = (uint32_t)(x[1].shutter / gr);
+			} else {
+				x[0].shutter = x[1].shutter;
+				x[0].agc = x[1].agc;
+			}
+			x[i + 1].shutter_changed = 1;
+			*r = 1;
+		}
+		double div = x[i + 1].shutter * sr;
+		if (div != 0) {
+			x[i + 1].dgain =
+			    (uint32_t)((int64_t)((int64_t)(x[i].dgain * (double)x[0].shutter / div) * *f));
+			x[i + 1].dgain_changed = 1;
+		}
+	}
+	if (e > 1 && skipped == e - 1)
+		return;
+	img_hdr_blend_config cfg = {(uint16_t)(int)(*r * 16), (uint16_t)ch.boost_factor};
+	(void)img_hdr_set_shutter_ratio(&cfg, c);
+}
+
+static void update_shutter_ratio(customerloop_state &s)
+{
+	double r = 1.0, f = 1.0;
+	for (int c = 0; c < s.vin_count && c < CL_MAX_VINS; c++) {
+		uint32_t m = s.channel[c].info.hdr_method;
+		if (m != 0 && m != 3 && m != 8)
+			update_channel_ratio(s, c, &r, &f);
+	}
+}
+
+int cl_customerloop_get_shutter_and_gain(int channel, uint32_t *sg)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	const cl_channel &ch = s.channel[channel];
+	shutter_gain out;
+	memcpy(&out, sg, sizeof out);
+	int first = split_exposure_method(ch.info.hdr_method) ? 1 : 0;
+	for (uint32_t i = 0; i < 2 && i < s.expo_num; i++) {
+		out.shutter[i] = ch.aaa.expo[first + i].shutter;
+		out.gain[i] = ch.aaa.expo[first + i].agc;
+	}
+	out.extra_gain = ch.extra_gain;
+	out.dgain = ch.aaa.expo[0].dgain;
+	out.boost_factor = ch.boost_factor;
+	memcpy(sg, &out, sizeof out);
+	return 0;
+}
+
+int cl_customerloop_set_shutter_and_gain(int channel, const uint32_t *words)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	if (ch.aaa_state[0])
+		return 0;
+	shutter_gain sg;
+	memcpy(&sg, words, sizeof sg);
+	cl_aaa_exposure *x = ch.aaa.expo;
+	bool split = split_exposure_method(ch.info.hdr_method);
+	int first = split ? 1 : 0;
+	for (uint32_t i = 0; i < 2 && i < s.expo_num; i++) {
+		store_changed(&x[first + i].shutter, &x[first + i].shutter_changed, sg.shutter[i]);
+		store_changed(&x[first + i].agc, &x[first + i].agc_changed, clamp_gain((int32_t)sg.gain[i]));
+	}
+	if (split) {
+		store_changed(&x[0].shutter, &x[0].shutter_changed, sg.shutter[0]);
+		store_changed(&x[0].agc, &x[0].agc_changed,
+		              clamp_gain((int64_t)(int32_t)sg.gain[0] + (int32_t)sg.extra_gain));
+	}
+	store_changed(&x[0].dgain, &x[0].dgain_changed, sg.dgain);
+	ch.extra_gain = sg.extra_gain;
+	ch.boost_factor = sg.boost_factor;
+	update_shutter_ratio(s);
+	return 0;
+}
+
+int cl_customerloop_update_adj_index(int channel)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	uint32_t agc = ch.aaa.expo[split_exposure_method(ch.info.hdr_method) ? 1 : 0].agc;
+	ch.adj_index = ch.aaa_gain_unit * agc / 786432u + 256u;
+	return 0;
+}
+
+int cl_customerloop_set_shutter_correction(int, double factor)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	s.shutter_correction = factor;
+	s.shutter_correction_set = 1;
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Settings stored for the frame thread.
+// ---------------------------------------------------------------------------
+template <typename T>
+static int store_pending(int channel, T cl_channel::*field, uint8_t cl_channel::*flag, T value)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	s.channel[channel].*field = value;
+	s.channel[channel].*flag = 1;
+	return 0;
+}
+
+int cl_customerloop_set_sharpness_coring(int channel, uint32_t coring)
+{
+	return store_pending(channel, &cl_channel::coring, &cl_channel::coring_pending, coring);
+}
+
+int cl_customerloop_enable_tone_curve(int channel, int32_t mode)
+{
+	return store_pending(channel, &cl_channel::tone_curve_mode, &cl_channel::tone_curve_mode_pending,
+	                     mode);
+}
+
+int cl_customerloop_set_bw_mode(int channel, uint32_t mode)
+{
+	return store_pending(channel, &cl_channel::bw_mode, &cl_channel::bw_mode_pending, mode);
+}
+
+int cl_customerloop_set_brightness(int channel, int32_t value)
+{
+	return store_pending(channel, &cl_channel::brightness, &cl_channel::brightness_pending, value);
+}
+
+int cl_customerloop_set_saturation(int channel, int32_t value)
+{
+	return store_pending(channel, &cl_channel::saturation, &cl_channel::saturation_pending, value);
+}
+
+int cl_customerloop_set_sharpness_level(int channel, int32_t value)
+{
+	return store_pending(channel, &cl_channel::sharpness_level, &cl_channel::sharpness_level_pending,
+	                     value);
+}
+
+int cl_customerloop_set_custom_hdr_luma_calc(int channel)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	s.channel[channel].custom_luma_pending = 1;
+	return 0;
+}
+
+int cl_customerloop_set_global_dgain(int, int32_t dgain)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	s.global_dgain = dgain;
+	s.global_dgain_pending = 1;
+	return 0;
+}
+
+int cl_customerloop_get_bw_mode(int channel, uint32_t *mode)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	*mode = s.channel[channel].bw_mode;
+	return 0;
+}
+
+int cl_customerloop_get_aaa_state(int channel, uint32_t *state)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	memcpy(state, s.channel[channel].aaa_state, sizeof s.channel[channel].aaa_state);
+	return 0;
+}
+
+int cl_customerloop_set_aaa_state(int channel, const uint32_t *state)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	memcpy(s.channel[channel].aaa_state, state, sizeof s.channel[channel].aaa_state);
+	return 0;
+}
+
+int cl_customerloop_get_hdr_mode(int channel, uint32_t *mode)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	*mode = s.channel[channel].aaa_info.hdr_mode;
+	return 0;
+}
+
+int cl_customerloop_get_hdr_method(int channel, uint32_t *method)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	*method = s.channel[channel].info.hdr_method;
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
+// HDR parameters: refused while the channel runs linear.
+// ---------------------------------------------------------------------------
+static int hdr_off(const char *fn)
+{
+	cl_log(LOG_WARNING, "WARNING: %s: HDR is off\n", fn);
 	return -1;
+}
+
+// Copies expo_num words from `in` through the HDR module's call, and back
+// into `out` for a getter.
+static int hdr_words(const char *fn, int channel, const uint32_t *in, uint32_t *out,
+                     int (*call)(uint32_t *, int), const char *failure)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	if (s.expo_num == 1)
+		return hdr_off(fn);
+	uint32_t v[CL_AAA_EXPOSURES] = {};
+	uint32_t n = s.expo_num < CL_AAA_EXPOSURES ? s.expo_num : CL_AAA_EXPOSURES;
+	if (in)
+		memcpy(v, in, n * 4);
+	if (call(v, channel) < 0) {
+		cl_log(LOG_ERR, failure, fn);
+		return -1;
+	}
+	if (out)
+		memcpy(out, v, n * 4);
+	return 0;
+}
+
+int cl_customerloop_set_hdr_threshold(int channel, const uint32_t *threshold)
+{
+	return hdr_words(
+	    __func__, channel, threshold, nullptr,
+	    [](uint32_t *v, int c) { return img_hdr_set_threshold(v, c); },
+	    "ERROR: %s: set hdr threshold failed\n");
+}
+
+int cl_customerloop_get_hdr_threshold(int channel, uint32_t *threshold)
+{
+	return hdr_words(
+	    __func__, channel, nullptr, threshold,
+	    [](uint32_t *v, int c) { return img_hdr_get_threshold(v, c); },
+	    "ERROR: %s: get hdr threshold failed\n");
+}
+
+int cl_customerloop_set_hdr_alpha_value(int channel, const uint32_t *alpha)
+{
+	return hdr_words(
+	    __func__, channel, alpha, nullptr,
+	    [](uint32_t *v, int c) { return img_hdr_set_alpha_value(v, c); },
+	    "ERROR: %s: set hdr alpha failed\n");
+}
+
+int cl_customerloop_get_hdr_alpha_value(int channel, uint32_t *alpha)
+{
+	return hdr_words(
+	    __func__, channel, nullptr, alpha,
+	    [](uint32_t *v, int c) { return img_hdr_get_alpha_value(v, c); },
+	    "ERROR: %s: get hdr alpha failed\n");
+}
+
+int cl_customerloop_set_hdr_boost_strength(int channel, const uint32_t *strength)
+{
+	return hdr_words(
+	    __func__, channel, strength, nullptr,
+	    [](uint32_t *v, int c) { return img_hdr_set_boost_strength(v, c); },
+	    "ERROR: %s: set hdr boost failed\n");
+}
+
+int cl_customerloop_get_hdr_blend_config(int channel, uint16_t *blend)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	if (s.expo_num == 1)
+		return -1;
+	uint32_t pair;
+	if (img_hdr_get_blend_config(&pair, channel) < 0) {
+		cl_log(LOG_ERR, "ERROR: %s: get hdr blend config failed\n", __func__);
+		return -1;
+	}
+	uint16_t ratio = (uint16_t)(pair & 0xffff), boost = (uint16_t)(pair >> 16);
+	if (s.expo_num != 0) {
+		blend[0] = ratio;
+		blend[1] = ratio;
+	}
+	blend[2] = boost;
+	return 0;
 }

@@ -7,6 +7,9 @@
 #include <mutex>
 #include <stdint.h>
 
+#include "cl_aaa_block.h"
+#include "cl_tuning.h"
+#include "img_channel.h"
 #include "libcl.h"
 
 #define CL_MAX_VINS 4
@@ -17,6 +20,33 @@ enum cl_state : uint32_t {
 	CL_STATE_STARTED = 2,
 	CL_STATE_STOPPED = 3,
 	CL_STATE_NONE = 255,
+};
+
+#define CL_AGC_RECORD_SIZE 40
+
+/* What a channel learnt at prepare and what callers asked of it. Settings
+ * with a pending flag wait there for the frame thread. */
+struct cl_channel {
+	channel_info info = {};
+	uint32_t config_id = 0;
+	uint32_t post_enable = 1;
+	vin_aaa_info aaa_info = {};
+	uint8_t agc_record[CL_AGC_RECORD_SIZE] = {};
+	uint32_t aaa_gain_unit = 0;
+	cl_aaa_block aaa = {};
+	uint32_t adj_index = 256;
+	uint8_t exposure_table[CL_EXPOSURE_TABLE_SIZE] = {};
+
+	uint32_t aaa_state[4] = {}; /* word 0 hold_ae, word 1 hold_awb */
+	uint32_t extra_gain = 0;
+	uint32_t boost_factor = 0;
+	uint32_t coring = 0;
+	int32_t tone_curve_mode = 0;
+	uint32_t bw_mode = 0;
+	int32_t brightness = 0, saturation = 0, sharpness_level = 0;
+	uint8_t coring_pending = 0, tone_curve_mode_pending = 0, bw_mode_pending = 0;
+	uint8_t brightness_pending = 0, saturation_pending = 0, sharpness_level_pending = 0;
+	uint8_t custom_luma_pending = 0;
 };
 
 struct customerloop_state {
@@ -32,6 +62,11 @@ struct customerloop_state {
 	std::mutex settings_mu;
 	std::mutex stats_mu;
 	volatile uint8_t stop_request = 0;
+	cl_channel channel[CL_MAX_VINS];
+	int32_t global_dgain = 0;
+	uint8_t global_dgain_pending = 0;
+	double shutter_correction = 1.0;
+	uint8_t shutter_correction_set = 0;
 	bool main_thread_running = false;
 };
 
