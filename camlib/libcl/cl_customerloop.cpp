@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "cl_log.h"
+#include "hal_vin.h"
 #include "img_hdr_params.h"
 #include "img_lib.h"
 #include "qvd_ioctl.h"
@@ -175,27 +176,7 @@ int cl_customerloop_get_black_level(int, uint32_t *)
 	return -1;
 }
 
-int cl_customerloop_set_black_level(int, const uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_chroma_scale(int, const uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_local_exposure(int, const uint32_t *)
-{
-	return -1;
-}
-
 int cl_customerloop_get_ce_config(int, uint8_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_ce_config(int, const uint8_t *)
 {
 	return -1;
 }
@@ -210,62 +191,7 @@ int cl_customerloop_set_ce_log_config(int, const uint8_t *)
 	return -1;
 }
 
-int cl_customerloop_set_hdr_extern_lut(int, const uint8_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_hdr_extern_lut(int, uint8_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_hdr_extern_drc(int, const uint8_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_tone_curve(int, const uint16_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_tone_curve(int, uint16_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_tc_curve(int, const uint32_t *)
-{
-	return -1;
-}
-
 int cl_customerloop_get_tc_curve(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_wb_gains(int, const uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_wb_gains(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_get_sensor_wb_gains(int, uint32_t *)
-{
-	return -1;
-}
-
-int cl_customerloop_set_awb_flow(int, int32_t)
-{
-	return -1;
-}
-
-int cl_customerloop_set_hdr_alpha_table(int, const uint32_t *)
 {
 	return -1;
 }
@@ -627,5 +553,232 @@ int cl_customerloop_get_hdr_blend_config(int channel, uint16_t *blend)
 		blend[1] = ratio;
 	}
 	blend[2] = boost;
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
+// White balance: the user's gains and flow, read every frame.
+// ---------------------------------------------------------------------------
+int cl_customerloop_set_wb_gains(int, const uint32_t *gains)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	memcpy(s.user_wb, gains, sizeof s.user_wb);
+	return 0;
+}
+
+int cl_customerloop_set_awb_flow(int, int32_t flow)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	s.user_wb_flow = (uint32_t)flow;
+	return 0;
+}
+
+// The image kernel's gains go to the caller only: reading them into the
+// user gains would reapply them, scaled, on the next frame.
+int cl_customerloop_get_wb_gains(int channel, uint32_t *gains)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	img_dsp_wb_gain wb = {};
+	s.main_mode.ContextId = (uint8_t)channel;
+	if (vors_img_dsp_get_wb_gain(&s.main_mode, &wb) < 0) {
+		cl_log(LOG_ERR, "ERROR: %s: get wb failed\n", __func__);
+		return -1;
+	}
+	gains[0] = wb.GainR;
+	gains[1] = wb.GainG;
+	gains[2] = wb.GainB;
+	gains[4] = (uint32_t)s.global_dgain;
+	return 0;
+}
+
+int cl_customerloop_get_sensor_wb_gains(int channel, uint32_t *gains)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	uint32_t ratio[3];
+	if (hal_get_dgain_ratio(s.qvd_fd, ratio, channel) < 0) {
+		cl_log(LOG_ERR, "ERROR: %s: get sensor wb failed\n", __func__);
+		return -1;
+	}
+	memcpy(gains, ratio, sizeof ratio);
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Contrast enhancement.
+// ---------------------------------------------------------------------------
+#define CE_WORDS 27
+
+// Block byte of each record word.
+static const uint8_t ce_word_byte[CE_WORDS] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 14, 15,
+                                               18, 12, 16, 13, 17, 19, 22, 23, 26, 20, 24, 21, 25};
+
+void cl_ce_record_to_block(const uint8_t *record, uint8_t *block)
+{
+	for (int w = 0; w < CE_WORDS; w++) {
+		uint32_t v;
+		memcpy(&v, record + 4 * w, 4);
+		block[ce_word_byte[w]] = (uint8_t)v;
+	}
+	memcpy(block + 27, record + 108, 64);
+	uint32_t v;
+	memcpy(&v, record + 684, 4);
+	block[91] = (uint8_t)v;
+	memcpy(&v, record + 688, 4);
+	block[92] = (uint8_t)v;
+	memcpy(block + 94, record + 172, 512);
+}
+
+void cl_ce_block_to_record(const uint8_t *block, uint8_t *record)
+{
+	for (int w = 0; w < CE_WORDS; w++) {
+		uint32_t v = block[ce_word_byte[w]];
+		memcpy(record + 4 * w, &v, 4);
+	}
+	memcpy(record + 108, block + 27, 64);
+	uint32_t v = block[91];
+	memcpy(record + 684, &v, 4);
+	v = block[92];
+	memcpy(record + 688, &v, 4);
+	memcpy(record + 172, block + 94, 512);
+}
+
+int cl_customerloop_set_ce_config(int channel, const uint8_t *record)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_ce_record_to_block(record, s.channel[channel].ce_block);
+	s.channel[channel].ce_pending = 1;
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Curves, scales and levels waiting for the frame thread.
+// ---------------------------------------------------------------------------
+int cl_customerloop_set_tone_curve(int channel, const uint16_t *curve)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	for (auto &colour : ch.tone_curve)
+		memcpy(colour, curve, sizeof colour);
+	ch.tone_curve_pending = 1;
+	return 0;
+}
+
+// Without the mutex: a caller racing a set may read a half-new curve.
+int cl_customerloop_get_tone_curve(int channel, uint16_t *curve)
+{
+	memcpy(curve, cl_state().channel[channel].tone_curve[1],
+	       sizeof cl_state().channel[channel].tone_curve[1]);
+	return 0;
+}
+
+int cl_customerloop_set_tc_curve(int channel, const uint32_t *curve)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	for (int c = 0; c < 3; c++)
+		for (int i = 0; i < 256; i++)
+			ch.tone_curve[c][i] = (uint16_t)curve[c * 256 + i];
+	ch.tone_curve_pending = 1;
+	return 0;
+}
+
+int cl_customerloop_set_chroma_scale(int channel, const uint32_t *record)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	ch.chroma_enable = record[0];
+	if (record[0])
+		for (int i = 0; i < 128; i++)
+			ch.chroma_gain[i] = (uint16_t)record[1 + i];
+	ch.chroma_pending = 1;
+	return 0;
+}
+
+int cl_customerloop_set_local_exposure(int channel, const uint32_t *record)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	ch.le_pending = 1;
+	ch.le_params[0] = (uint8_t)record[0];
+	if (!record[0])
+		return 0;
+	for (int i = 1; i < 6; i++)
+		ch.le_params[i] = (uint8_t)record[i];
+	for (int i = 0; i < 256; i++)
+		ch.le_curve[i] = (uint16_t)record[6 + i];
+	return 0;
+}
+
+// Linear channels keep their levels in words 1 to 4, HDR ones in 9 to 12.
+int cl_customerloop_set_black_level(int channel, const uint32_t *record)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	ch.black_level_pending = 1;
+	ch.black_level_hdr_pending = 1;
+	int first = ch.aaa_info.hdr_mode != 15 && s.expo_num == 1 ? 1 : 9;
+	for (int i = 0; i < 4; i++)
+		ch.black_level[i] = (uint16_t)record[first + i];
+	return 0;
+}
+
+int cl_customerloop_set_hdr_alpha_table(int channel, const uint32_t *record)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	for (int i = 0; i < 128; i++)
+		s.alpha_table[i] = (uint8_t)record[2 + i];
+	s.channel[channel].alpha_table_pending = 1;
+	return 0;
+}
+
+// ---------------------------------------------------------------------------
+// External HDR tables, handed to the HDR module at once.
+// ---------------------------------------------------------------------------
+static int set_extern(const char *fn, int channel, const uint8_t *record, hdr_extern_table cl_channel::*slot,
+                      int (*call)(const hdr_extern_table *, int), const char *failure)
+{
+	customerloop_state &s = cl_state();
+	if (s.expo_num == 1)
+		return hdr_off(fn);
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	hdr_extern_table *t = &(s.channel[channel].*slot);
+	memcpy(t, record, LIBCL_HDR_TABLE_RECORD_SIZE);
+	if (call(t, channel) < 0) {
+		cl_log(LOG_ERR, failure, fn);
+		return -1;
+	}
+	return 0;
+}
+
+int cl_customerloop_set_hdr_extern_lut(int channel, const uint8_t *record)
+{
+	return set_extern(__func__, channel, record, &cl_channel::extern_lut, img_hdr_set_extern_lut,
+	                  "ERROR: %s: Failed to set external LUT values!\n\n");
+}
+
+int cl_customerloop_set_hdr_extern_drc(int channel, const uint8_t *record)
+{
+	return set_extern(__func__, channel, record, &cl_channel::extern_drc, img_hdr_set_extern_drc,
+	                  "ERROR: %s: Failed to set external DRC values!\n\n");
+}
+
+int cl_customerloop_get_hdr_extern_lut(int channel, uint8_t *record)
+{
+	customerloop_state &s = cl_state();
+	if (s.expo_num == 1)
+		return hdr_off(__func__);
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	memcpy(record, &s.channel[channel].extern_lut, LIBCL_HDR_TABLE_RECORD_SIZE);
 	return 0;
 }

@@ -275,3 +275,131 @@ TEST_F(SettingsTest, TwoThreadsSeeWholeRequests)
 }
 
 } // namespace
+
+namespace
+{
+
+// A failed read of the image kernel's gains fails the get and leaves the
+// user's gains as they were set.
+TEST_F(SettingsTest, WhiteBalanceGetKeepsTheUserGains)
+{
+	const uint32_t user[5] = {1500, 1024, 800, 0, 0};
+	ASSERT_EQ(0, cl_customerloop_set_wb_gains(0, user));
+	uint32_t got[5] = {7, 7, 7, 7, 7};
+	logged.clear();
+	EXPECT_EQ(-1, cl_customerloop_get_wb_gains(0, got));
+	ASSERT_EQ(1u, logged.size());
+	EXPECT_EQ(LOG_ERR, logged[0].first);
+	EXPECT_EQ("ERROR: cl_customerloop_get_wb_gains: get wb failed\n", logged[0].second);
+	EXPECT_EQ(7u, got[0]);
+	EXPECT_EQ(0, memcmp(user, cl_state().user_wb, sizeof cl_state().user_wb));
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(SettingsTest, ContrastEnhancementRecordMapsOntoTheBlock)
+{
+	uint8_t record[692];
+	for (int w = 0; w < 27; w++) {
+		uint32_t v = 0x100 + w; // only the low byte travels
+		memcpy(record + 4 * w, &v, 4);
+	}
+	for (int i = 108; i < 684; i++)
+		record[i] = (uint8_t)(i * 7);
+	uint32_t tail[2] = {0x1f5, 0x2f6};
+	memcpy(record + 684, tail, 8);
+
+	ch0().ce_block[93] = 0xa5;
+	ASSERT_EQ(0, cl_customerloop_set_ce_config(0, record));
+	const uint8_t *b = ch0().ce_block;
+	EXPECT_EQ(1, ch0().ce_pending);
+	const int byte_of_word[27] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11, 14, 15,
+	                              18, 12, 16, 13, 17, 19, 22, 23, 26, 20, 24, 21, 25};
+	for (int w = 0; w < 27; w++)
+		EXPECT_EQ(w, b[byte_of_word[w]]) << w;
+	EXPECT_EQ(15, b[12]);
+	EXPECT_EQ(0, memcmp(record + 108, b + 27, 64));
+	EXPECT_EQ(0xf5, b[91]);
+	EXPECT_EQ(0xf6, b[92]);
+	EXPECT_EQ(0xa5, b[93]);
+	EXPECT_EQ(0, memcmp(record + 172, b + 94, 512));
+
+	uint8_t back[692];
+	memset(back, 0xee, sizeof back);
+	cl_ce_block_to_record(b, back);
+	for (int w = 0; w < 27; w++) {
+		uint32_t v;
+		memcpy(&v, back + 4 * w, 4);
+		EXPECT_EQ((uint32_t)w, v) << w;
+	}
+	EXPECT_EQ(0, memcmp(record + 108, back + 108, 684 - 108));
+	uint32_t t[2];
+	memcpy(t, back + 684, 8);
+	EXPECT_EQ(0xf5u, t[0]);
+	EXPECT_EQ(0xf6u, t[1]);
+}
+
+} // namespace
+
+namespace
+{
+
+TEST_F(SettingsTest, BlackLevelWordsByHdrModeAndExposures)
+{
+	const struct {
+		uint32_t hdr_mode, expo;
+		uint16_t want0; // words 1 to 4 hold 11.., words 9 to 12 hold 91..
+	} cases[] = {{0, 1, 11}, {15, 1, 91}, {0, 2, 91}, {1, 2, 91}, {15, 2, 91}};
+	uint32_t record[13];
+	for (int i = 0; i < 13; i++)
+		record[i] = i < 9 ? 10 + i : 82 + i;
+	for (auto &c : cases) {
+		ch0().aaa_info.hdr_mode = c.hdr_mode;
+		cl_state().expo_num = c.expo;
+		ch0().black_level_pending = ch0().black_level_hdr_pending = 0;
+		ASSERT_EQ(0, cl_customerloop_set_black_level(0, record));
+		EXPECT_EQ(c.want0, ch0().black_level[0]) << c.hdr_mode << " " << c.expo;
+		EXPECT_EQ(c.want0 + 3, ch0().black_level[3]);
+		EXPECT_EQ(1, ch0().black_level_pending);
+		EXPECT_EQ(1, ch0().black_level_hdr_pending);
+	}
+}
+
+TEST_F(SettingsTest, CurvesScalesAndExternalTables)
+{
+	uint32_t tc[768];
+	for (int i = 0; i < 768; i++)
+		tc[i] = 0x10000u + (uint32_t)i;
+	ASSERT_EQ(0, cl_customerloop_set_tc_curve(0, tc));
+	EXPECT_EQ(300, ch0().tone_curve[1][44]);
+	uint16_t curve[256];
+	ASSERT_EQ(0, cl_customerloop_get_tone_curve(0, curve));
+	EXPECT_EQ(256, curve[0]);
+
+	// A disabled chroma scale or local exposure keeps the stored gains.
+	uint32_t chroma[129] = {1};
+	chroma[5] = 77;
+	ASSERT_EQ(0, cl_customerloop_set_chroma_scale(0, chroma));
+	chroma[0] = 0;
+	chroma[5] = 5;
+	ASSERT_EQ(0, cl_customerloop_set_chroma_scale(0, chroma));
+	EXPECT_EQ(0u, ch0().chroma_enable);
+	EXPECT_EQ(77, ch0().chroma_gain[4]);
+	uint32_t le[262] = {0, 9, 9, 9, 9, 9};
+	ASSERT_EQ(0, cl_customerloop_set_local_exposure(0, le));
+	EXPECT_EQ(0, ch0().le_params[1]);
+	EXPECT_EQ(1, ch0().le_pending);
+
+	uint8_t lut[1416] = {1};
+	logged.clear();
+	EXPECT_EQ(-1, cl_customerloop_set_hdr_extern_lut(0, lut));
+	EXPECT_EQ(-1, cl_customerloop_get_hdr_extern_lut(0, lut));
+	ASSERT_EQ(2u, logged.size());
+	EXPECT_EQ("WARNING: cl_customerloop_set_hdr_extern_lut: HDR is off\n", logged[0].second);
+	EXPECT_EQ("WARNING: cl_customerloop_get_hdr_extern_lut: HDR is off\n", logged[1].second);
+}
+
+} // namespace
