@@ -7,6 +7,10 @@
 #include <mutex>
 #include <stdint.h>
 
+#include "cl_aaa_block.h"
+#include "cl_tuning.h"
+#include "img_channel.h"
+#include "img_hdr_params.h"
 #include "libcl.h"
 
 #define CL_MAX_VINS 4
@@ -17,6 +21,49 @@ enum cl_state : uint32_t {
 	CL_STATE_STARTED = 2,
 	CL_STATE_STOPPED = 3,
 	CL_STATE_NONE = 255,
+};
+
+#define CL_AGC_RECORD_SIZE 40
+#define CL_CE_BLOCK_SIZE 606
+
+/* What a channel learnt at prepare and what callers asked of it. Settings
+ * with a pending flag wait there for the frame thread. */
+struct cl_channel {
+	channel_info info = {};
+	uint32_t config_id = 0;
+	uint32_t post_enable = 1;
+	vin_aaa_info aaa_info = {};
+	uint8_t agc_record[CL_AGC_RECORD_SIZE] = {};
+	uint32_t aaa_gain_unit = 0;
+	cl_aaa_block aaa = {};
+	uint32_t adj_index = 256;
+	uint8_t exposure_table[CL_EXPOSURE_TABLE_SIZE] = {};
+
+	uint32_t aaa_state[4] = {}; /* word 0 hold_ae, word 1 hold_awb */
+	uint32_t extra_gain = 0;
+	uint32_t boost_factor = 0;
+	uint32_t coring = 0;
+	int32_t tone_curve_mode = 0;
+	uint32_t bw_mode = 0;
+	int32_t brightness = 0, saturation = 0, sharpness_level = 0;
+	uint8_t coring_pending = 0, tone_curve_mode_pending = 0, bw_mode_pending = 0;
+	uint8_t brightness_pending = 0, saturation_pending = 0, sharpness_level_pending = 0;
+	uint8_t custom_luma_pending = 0;
+	uint8_t ce_block[CL_CE_BLOCK_SIZE] = {};
+	uint8_t ce_pending = 0;
+	uint16_t tone_curve[3][256] = {}; /* red, green, blue */
+	uint8_t tone_curve_pending = 0;
+	uint32_t chroma_enable = 0;
+	uint16_t chroma_gain[128] = {};
+	uint8_t chroma_pending = 0;
+	uint8_t le_params[6] = {}; /* enable, radius, three luma weights, shift */
+	uint16_t le_curve[256] = {};
+	uint8_t le_pending = 0;
+	uint16_t black_level[4] = {}; /* red, green-red, green-blue, blue */
+	uint8_t black_level_pending = 0, black_level_hdr_pending = 0;
+	uint8_t alpha_table_pending = 0;
+	hdr_extern_table extern_lut = {};
+	hdr_extern_table extern_drc = {};
 };
 
 struct customerloop_state {
@@ -32,6 +79,17 @@ struct customerloop_state {
 	std::mutex settings_mu;
 	std::mutex stats_mu;
 	volatile uint8_t stop_request = 0;
+	cl_channel channel[CL_MAX_VINS];
+	int32_t global_dgain = 0;
+	uint8_t global_dgain_pending = 0;
+	double shutter_correction = 1.0;
+	uint8_t shutter_correction_set = 0;
+	uint32_t user_wb[3] = {}; /* red, green, blue (1024 = 1.0); all channels */
+	uint32_t user_wb_flow = 0;
+	uint8_t alpha_table[128] = {}; /* one table for all channels */
+	/* Image-kernel mode records; ContextId names the channel of each call. */
+	img_dsp_mode main_mode = {0, 1, 0, 0, {}, 255, 0, {}};
+	img_dsp_mode hdr_mode = {0, 1, 0, 0, {}, 255, 0, {}};
 	bool main_thread_running = false;
 };
 
@@ -50,6 +108,12 @@ int cl_customerloop_aaa_started(void);
 /* Kernel commands that this system does not implement: log and fail (-1). */
 int cl_customerloop_do_warp(void);
 int cl_customerloop_do_dptz(void);
+
+/* The caller's 692-byte contrast-enhancement record and the image kernel's
+ * 606-byte block, each word narrowed to one byte; block byte 93 is the
+ * block's own. */
+void cl_ce_record_to_block(const uint8_t *record, uint8_t *block);
+void cl_ce_block_to_record(const uint8_t *block, uint8_t *record);
 
 /* The prepare work (3A bring-up): 0 on success. */
 int start_aaa_init(void);

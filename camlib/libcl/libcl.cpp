@@ -13,6 +13,7 @@
 #include "cl_customerloop.h"
 #include "cl_log.h"
 #include "cl_netlink.h"
+#include "cl_tuning.h"
 
 namespace
 {
@@ -20,7 +21,6 @@ namespace
 struct libcl_state {
 	std::atomic<int> initialised{0};
 	std::mutex mu; // serialises init and deinit only
-	int32_t board_id = LIBCL_TUNING_INVALID;
 };
 
 libcl_state lib;
@@ -88,7 +88,7 @@ extern "C" int libcl_init(int32_t board_id, int32_t vin_count, char **dpc_paths,
 		cl_log(LOG_ERR, "ERROR: failed to init customerloop\n");
 		return 0;
 	}
-	lib.board_id = board_id;
+	cl_tuning_set_board(board_id);
 	if (!cl_netlink_start()) {
 		cl_log(LOG_ERR, "ERROR: failed to init netlink\n");
 		// Leave nothing open for the next attempt.
@@ -106,6 +106,7 @@ extern "C" void libcl_deinit(void)
 		return;
 	cl_netlink_stop();
 	cl_customerloop_deinit();
+	cl_tuning_clear_board();
 	lib.initialised = 0;
 }
 

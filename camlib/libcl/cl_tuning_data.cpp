@@ -1,0 +1,126 @@
+/* The built-in tuning rows. Image quality is untuned: the IQ tables are
+ * neutral and coherent (unity white balance, a Q14 gain table rising
+ * 0.09375 dB an index as the sensor modules step it) and no filter carries
+ * a tuning container, so the pipeline keeps the image kernel's defaults. */
+#include "cl_tuning.h"
+
+#include <math.h>
+#include <string.h>
+
+namespace
+{
+
+// Two exposure tables: the linear and HDR rows of a board differ there.
+struct iq_tables {
+	uint8_t sensor[CL_SENSOR_TABLE_SIZE];
+	uint8_t stats[CL_STATS_TABLE_SIZE];
+	uint8_t exposure_linear[CL_EXPOSURE_TABLE_SIZE];
+	uint8_t exposure_hdr[CL_EXPOSURE_TABLE_SIZE];
+	uint8_t wb[CL_WB_TABLE_SIZE];
+	uint8_t hdr[CL_HDR_TABLE_SIZE];
+	uint8_t ratio_gain[CL_RATIO_GAIN_TABLE_SIZE];
+};
+
+void put_u32(uint8_t *p, uint32_t v)
+{
+	memcpy(p, &v, 4);
+}
+
+void put_u16(uint8_t *p, uint16_t v)
+{
+	memcpy(p, &v, 2);
+}
+
+void fill_exposure(uint8_t *t, uint32_t exposures)
+{
+	put_u32(t, exposures);
+	for (uint32_t i = 0; i < CL_GAIN_INDEX_MAX; i++) {
+		double g = 16384.0 * pow(10.0, i * 0.09375 / 20.0);
+		put_u32(t + CL_EXPOSURE_GAIN_OFFSET + 4 * i, (uint32_t)lround(g));
+	}
+}
+
+// Tile grids of the statistics: AWB 32 x 32, AE 12 x 8, AF 8 x 5.
+void fill_stats(uint8_t *t)
+{
+	const uint16_t awb[] = {32, 32, 0, 0, 128, 68, 128, 68};
+	for (int i = 0; i < 8; i++)
+		put_u16(t + 26 + 2 * i, awb[i]);
+	put_u16(t + 42, 16383);
+	put_u16(t + 44, 0);
+	const uint16_t ae[] = {12, 8, 0, 0, 341, 272};
+	put_u16(t + 46, ae[0]);
+	for (int i = 1; i < 6; i++)
+		put_u16(t + 46 + 2 * i, ae[i]);
+	put_u16(t + 74, 16383);
+	put_u16(t + 76, 0);
+	const uint16_t af[] = {8, 5, 0, 0, 512, 435, 512, 435};
+	for (int i = 0; i < 8; i++)
+		put_u16(t + 58 + 2 * i, af[i]);
+}
+
+// White balance: unity gains (1024 = 1.0) for every light.
+void fill_wb(uint8_t *t)
+{
+	for (size_t at = 24; at + 4 <= CL_WB_TABLE_SIZE; at += 4)
+		put_u32(t + at, 1024);
+}
+
+// Ratio-to-gain: disabled (words 1 and 2 zero); entries map ratio to 1.0.
+void fill_ratio_gain(uint8_t *t)
+{
+	for (int i = 0; i < 128; i++)
+		put_u32(t + 24 + 4 * i, 4096);
+}
+
+iq_tables iq;
+
+// Fills the tables at load; rows only hold their addresses.
+const bool iq_built = [] {
+	fill_stats(iq.stats);
+	fill_exposure(iq.exposure_linear, 1);
+	fill_exposure(iq.exposure_hdr, 2);
+	fill_wb(iq.wb);
+	fill_ratio_gain(iq.ratio_gain);
+	return true;
+}();
+
+constexpr tuning_row row(int32_t board, const char *sensor, int32_t a, int32_t b, int32_t c, int32_t mode,
+                         bool hdr_exposure, bool hdr_table)
+{
+	return tuning_row{board,
+	                  0,
+	                  sensor,
+	                  a,
+	                  b,
+	                  c,
+	                  mode,
+	                  {},
+	                  iq.sensor,
+	                  iq.stats,
+	                  nullptr,
+	                  hdr_exposure ? iq.exposure_hdr : iq.exposure_linear,
+	                  nullptr,
+	                  iq.wb,
+	                  nullptr,
+	                  hdr_table ? iq.hdr : nullptr,
+	                  iq.ratio_gain};
+}
+
+} // namespace
+
+// Rows with mode 4 or 6 and the HDR rows of boards 1029 and 1031 carry the
+// HDR table; the two-exposure rows take the HDR exposure table.
+const tuning_row cl_tuning_table[CL_TUNING_ROWS + 1] = {
+    row(1024, "ar0521", 2, 0, 1, 9, false, false),         row(1024, "ar0521", 2, 2, 2, 9, true, false),
+    row(1024, "ar0521", 3, 0, 1, 9, false, false),         row(1025, "ov2718", 2, 0, 1, 0, false, false),
+    row(1025, "ov2718", 2, 0, 1, 4, true, true),           row(1026, "ov2718", 2, 0, 1, 0, false, false),
+    row(1026, "ov2718", 2, 0, 1, 4, true, true),           row(1033, "kx21_ov2718", 2, 0, 1, 0, false, false),
+    row(1030, "kx20_ov2718", 2, 0, 1, 0, false, false),    row(1030, "kx20_ov2718", 2, 0, 1, 4, true, true),
+    row(1027, "ar0521", 2, 0, 1, 9, false, false),         row(1027, "ar0521", 2, 2, 2, 9, true, false),
+    row(1028, "ar0521", 2, 0, 1, 9, false, false),         row(1028, "ar0521", 2, 2, 2, 9, true, false),
+    row(1032, "ar0521", 2, 0, 1, 9, false, false),         row(1032, "ar0521", 2, 2, 2, 9, true, false),
+    row(1029, "ov2718", 2, 0, 1, 0, false, false),         row(1029, "ov2718", 2, 2, 2, 1, true, true),
+    row(1031, "Malvo_ov2770", 2, 0, 1, 0, false, false),   row(1031, "Malvo_ov2770", 2, 2, 2, 6, true, true),
+    row(CL_TUNING_END, nullptr, 0, 0, 0, 0, false, false),
+};
