@@ -301,9 +301,3 @@ int32_t camblock_set_focus_reg17(struct camblock *block, int32_t value)
 {
 	return DISPATCH(block, set_focus_reg17, CAMBLOCK_MISSING, value);
 }
-
-// No lens is identified yet, so nothing is selected.
-int camblock_detect(struct prodconf *, struct control *, int32_t)
-{
-	return 0;
-}

@@ -232,5 +232,9 @@ int camblock_detect(struct prodconf *conf, struct control *engine, int32_t argum
 
 // Module creators of the registry.
 void *camblock_cs(struct prodconf *conf, struct control *engine, int32_t stream_id);
+// The CS-mount block, handed to the engine for the stream: fixed zoom and
+// focus units, the channel's iris, the focal length following the
+// parameter StabilizerFocalLength (micrometres).
+struct camblock *camblock_cs_new(struct control *engine, struct platform *platform, int32_t stream_id);
 void *camblock_ekt(struct prodconf *conf, struct control *engine, int32_t stream_id);
 void *camblock_tamron_lvz3x3516_create(struct prodconf *conf, struct control *engine, int32_t stream_id);

@@ -827,6 +827,12 @@ struct camblock *camblock_mcu_common(struct control *engine, struct platform *pl
 	return block;
 }
 
+void camblock_mcu_set_register_slots(struct camblock *block)
+{
+	block->write_register = write_register;
+	block->read_register = read_register;
+}
+
 void camblock_mcu_publish_zoom(struct camblock *block)
 {
 	zoom_object *zoom = block ? block->zoom : nullptr;

@@ -144,6 +144,10 @@ camblock_temperature_guard_new(struct control *engine, struct camblock *block, u
 struct camblock *camblock_mcu_common(struct control *engine, struct platform *platform, int32_t stream_id,
                                      struct camblock_lens_device *device, uint16_t address);
 
+// Fills only the register write and read slots (3 and 4), for a bare block
+// that reads the controller once.
+void camblock_mcu_set_register_slots(struct camblock *block);
+
 // Sets the zoom unit's parameter record again, when it holds a parameter,
 // so that the parameter's callbacks learn of a change of the zoom.
 void camblock_mcu_publish_zoom(struct camblock *block);
