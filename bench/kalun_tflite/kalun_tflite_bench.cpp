@@ -21,6 +21,7 @@
 #include "kalun/backendunit/tflite_cpu.h"
 #include "kalun/messages.h"
 #include "paired.h"
+#include "thread_runner.h"
 #include "tflite_models.h"
 
 namespace
@@ -132,64 +133,13 @@ struct MappedDirectRunner : DirectRunner {
 	MappedDirectRunner() : DirectRunner(true) {}
 };
 
-// The fair control for the unit: the same invocation handed to a worker
-// thread and waited for, as the unit's job thread is.
-class ThreadRunner
-{
-      public:
-	ThreadRunner() : worker_([this] { serve(); }) {}
-	~ThreadRunner()
-	{
-		{
-			std::lock_guard<std::mutex> lock(mutex_);
-			stop_ = true;
-		}
-		cv_.notify_all();
-		worker_.join();
-	}
-	void run()
-	{
-		{
-			std::lock_guard<std::mutex> lock(mutex_);
-			pending_ = true;
-		}
-		cv_.notify_all();
-		std::unique_lock<std::mutex> lock(mutex_);
-		cv_.wait(lock, [this] { return !pending_; });
-	}
-
-      private:
-	void serve()
-	{
-		std::unique_lock<std::mutex> lock(mutex_);
-		for (;;) {
-			cv_.wait(lock, [this] { return pending_ || stop_; });
-			if (stop_)
-				return;
-			lock.unlock();
-			direct_.run();
-			lock.lock();
-			pending_ = false;
-			lock.unlock();
-			cv_.notify_all();
-			lock.lock();
-		}
-	}
-
-	MappedDirectRunner direct_;
-	std::mutex mutex_;
-	std::condition_variable cv_;
-	bool pending_ = false;
-	bool stop_ = false;
-	std::thread worker_;
-};
-
 // The unit's job, the worker-thread control and the direct invocation take
 // turns; all three interpreters run two threads on memfd mappings.
 void BM_UnitPaired(benchmark::State &state)
 {
 	UnitRunner unit;
-	ThreadRunner thread;
+	MappedDirectRunner threaded;
+	bench::ThreadRunner thread([&] { threaded.run(); });
 	MappedDirectRunner direct;
 	bench::runPaired(state, {{"unit", [&] { unit.run(); }},
 	                         {"thread", [&] { thread.run(); }},
