@@ -15,7 +15,8 @@ namespace bench
 class ThreadRunner
 {
       public:
-	explicit ThreadRunner(std::function<void()> work) : work_(std::move(work)), worker_([this] { serve(); })
+	explicit ThreadRunner(std::function<void()> work)
+	    : work_(std::move(work)), worker_([this] { serve(); })
 	{
 	}
 	~ThreadRunner()

@@ -21,8 +21,8 @@
 #include "kalun/backendunit/tflite_cpu.h"
 #include "kalun/messages.h"
 #include "paired.h"
-#include "thread_runner.h"
 #include "tflite_models.h"
+#include "thread_runner.h"
 
 namespace
 {
