@@ -60,6 +60,15 @@ template <typename T, typename F> void destroy_all(GList **list, F destroy)
 	g_list_free(items);
 }
 
+template <typename T, typename F> void destroy_one(GList **list, T *item, F destroy)
+{
+	GList *l = item ? g_list_find(*list, item) : nullptr;
+	if (!l)
+		return;
+	*list = g_list_delete_link(*list, l);
+	destroy(item);
+}
+
 } // namespace
 
 int platform_stream_channel(int32_t stream_id)
@@ -306,6 +315,21 @@ void platform_remove_all_camblock(struct platform *platform, int32_t stream_id)
 	platform_channel *c = channel_of(platform, stream_id, __func__);
 	if (c)
 		destroy_all<camblock>(&c->camblocks, camblock_destroy);
+}
+
+void platform_remove_lens_components(struct platform *platform, int32_t stream_id, struct iris *iris,
+                                     struct focus_object *focus, struct zoom_object *zoom,
+                                     struct ircut *ircut)
+{
+	platform_channel *c = channel_of(platform, stream_id, __func__);
+	if (!c)
+		return;
+	if (iris && g_list_find(c->irises, iris) && iris->device >= 0 && platform->iris_remove_hook)
+		platform->iris_remove_hook(platform, iris);
+	destroy_one<struct iris>(&c->irises, iris, iris_destroy);
+	destroy_one<focus_object>(&c->focus_units, focus, focus_destroy);
+	destroy_one<zoom_object>(&c->zoom_units, zoom, zoom_destroy);
+	destroy_one<struct ircut>(&c->ircuts, ircut, ircut_destroy);
 }
 
 struct camblock *platform_get_camblock(struct platform *platform, int32_t stream_id)

@@ -153,6 +153,11 @@ struct zoom_object *platform_get_nth_zoom(struct platform *platform, int32_t str
 
 void platform_add_camblock(struct platform *platform, struct camblock *block, int32_t stream_id);
 void platform_remove_all_camblock(struct platform *platform, int32_t stream_id);
+// Takes the given components (any may be null) off the channel's lists and
+// destroys them: what a lens block made before its creation failed.
+void platform_remove_lens_components(struct platform *platform, int32_t stream_id, struct iris *iris,
+                                     struct focus_object *focus, struct zoom_object *zoom,
+                                     struct ircut *ircut);
 struct camblock *platform_get_camblock(struct platform *platform, int32_t stream_id);
 struct camblock *platform_get_nth_camblock(struct platform *platform, int32_t stream_id, int n);
 
