@@ -10,7 +10,7 @@
 #include <sys/msg.h>
 #include <unistd.h>
 
-static int root_path(const char *path, char *out, size_t size)
+int img_root_path(const char *path, char *out, size_t size)
 {
 	const char *root = getenv("VISTRAD_ROOT");
 	if (!root)
@@ -22,7 +22,7 @@ static int root_path(const char *path, char *out, size_t size)
 int img_queue(void)
 {
 	char path[512];
-	if (root_path(IMG_QUEUE_PATH, path, sizeof(path)) != 0) {
+	if (img_root_path(IMG_QUEUE_PATH, path, sizeof(path)) != 0) {
 		errno = ENAMETOOLONG;
 		perror("img_queue");
 		return -1;
