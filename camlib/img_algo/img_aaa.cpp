@@ -164,7 +164,7 @@ static int queue_id(void)
 static int send_command(int id, const uint64_t *words, int n)
 {
 	uint8_t text[IMG_QUEUE_TEXT];
-	memset(text, 0, 8);
+	memset(text, 0, sizeof text);
 	int32_t i = id;
 	memcpy(text, &i, sizeof i);
 	if (n)
@@ -172,7 +172,7 @@ static int send_command(int id, const uint64_t *words, int n)
 	int qid = queue_id();
 	if (qid < 0)
 		return -1;
-	return img_queue_send(qid, IMG_MSG_COMMAND, text, 8 + 8 * (size_t)n);
+	return img_queue_send(qid, IMG_MSG_COMMAND, text, sizeof text);
 }
 
 int img_change_work_mode(int mode)
@@ -187,7 +187,10 @@ int img_change_work_mode(int mode)
 	int qid = queue_id();
 	if (qid < 0)
 		return -1;
-	int rc = img_queue_send(qid, IMG_MSG_WORK_MODE, &ids[mode], sizeof ids[mode]);
+	uint8_t text[IMG_QUEUE_TEXT];
+	memset(text, 0, sizeof text);
+	memcpy(text, &ids[mode], sizeof ids[mode]);
+	int rc = img_queue_send(qid, IMG_MSG_WORK_MODE, text, sizeof text);
 	if (rc < 0)
 		return rc;
 	return wait_sem(&mode_done, "Wait for work mode change failed!\n");
@@ -335,10 +338,10 @@ int img_reload_cc_tables(const void *sources, uint32_t mask)
 	return send_words(6, {1});
 }
 
-#define MASKED(name, id, type)                                                                             \
-	int name(uint32_t mask, const type *values)                                                        \
-	{                                                                                                  \
-		return send_masked(id, mask, values, NULL);                                                \
+#define MASKED(name, id, type)                                                                               \
+	int name(uint32_t mask, const type *values)                                                          \
+	{                                                                                                    \
+		return send_masked(id, mask, values, NULL);                                                  \
 	}
 
 MASKED(img_set_awb_control, 7, uint32_t)

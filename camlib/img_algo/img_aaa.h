@@ -132,7 +132,8 @@ int img_init_shutter_ratio_limits(const img_ratio_limits *limits, int chan);
 int img_get_shutter_ratio_limits(img_ratio_limits *out, int chan);
 int img_get_shutter_ratio_config(uint32_t out[IMG_RATIO_CONFIG_WORDS], int chan);
 struct img_hdr_frame_settings;
-int img_set_hdr_dsp_config(int fd, img_dsp_mode *mode, struct img_hdr_frame_settings *fs, const uint8_t flags[2]);
+int img_set_hdr_dsp_config(int fd, img_dsp_mode *mode, struct img_hdr_frame_settings *fs,
+                           const uint8_t flags[2]);
 int img_get_hdr_last_sent(struct img_hdr_frame_settings *out);
 struct ae_hooks;
 int img_set_ae_hooks(const struct ae_hooks *records);

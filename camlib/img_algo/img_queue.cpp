@@ -93,13 +93,13 @@ void img_queue_drain(int qid)
 
 int img_queue_send_reply(int qid, int kind, const uint32_t *words, int count)
 {
-	uint8_t text[8 + 4 * 2] = {0};
+	uint8_t text[IMG_QUEUE_TEXT] = {0};
 	if (count < 0 || count > 2 || (count && !words))
 		return -1;
 	int32_t k = kind;
 	memcpy(text, &k, sizeof(k));
 	memcpy(text + 8, words, 4 * (size_t)count);
-	return img_queue_send(qid, IMG_MSG_REPLY, text, 8 + 4 * (size_t)count);
+	return img_queue_send(qid, IMG_MSG_REPLY, text, sizeof text);
 }
 
 int img_queue_remove(int qid)

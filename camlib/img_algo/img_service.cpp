@@ -675,8 +675,8 @@ static int c_ae_lines(const cmd_args *a)
 {
 	for (int c = 0; c < chan_count(); c++)
 		if (a->mask & (1u << c))
-			memcpy(img_lib_aaa_chan(c)->cfg + IMG_AAA_AE_CFG_AT, a->v + (size_t)c * IMG_AE_LINE_CFG_SIZE,
-			       IMG_AE_LINE_CFG_SIZE);
+			memcpy(img_lib_aaa_chan(c)->cfg + IMG_AAA_AE_CFG_AT,
+			       a->v + (size_t)c * IMG_AE_LINE_CFG_SIZE, IMG_AE_LINE_CFG_SIZE);
 	return img_service_ae_lines(a->mask);
 }
 static int c_line_count(const cmd_args *a)

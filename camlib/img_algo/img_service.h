@@ -38,8 +38,8 @@ int img_config_sensor_cfg(const uint16_t *cfg);
 /* The AE configuration of a channel's 3A configuration block (6772 bytes
  * from IMG_AAA_AE_CFG_AT), in u32 words: the line configuration first (the
  * 3104 bytes a client replaces), the AGC step word, then the tables. */
-#define IMG_AE_CFG_LINE_NUM 0   /* word: active lines */
-#define IMG_AE_CFG_LINES 1      /* 32 lines of six words */
+#define IMG_AE_CFG_LINE_NUM 0 /* word: active lines */
+#define IMG_AE_CFG_LINES 1    /* 32 lines of six words */
 #define IMG_AE_LINE_CFG_SIZE 3104
 #define IMG_AE_CFG_AGC_STEP 776 /* dB per AGC index << 24 */
 #define IMG_AE_CFG_AGC_NUM 777

@@ -121,12 +121,12 @@ typedef struct img_work_frame_ctx {
 	struct img_dsp_mode *mode;     /* main mode record */
 	struct img_dsp_mode *hdr_mode; /* for DSP-combined channels */
 	struct aaa_parse_out *stats;
-	struct cl_aaa_block *blocks;            /* four */
-	struct img_hdr_frame_settings *fs;      /* four */
-	struct af_config *af_cfg;               /* NULL: no auto focus */
-	int (*wake_lens)(void);                 /* after auto focus ran */
-	uint32_t custom;                        /* registered frame hooks replace steps */
-	uint32_t print;                         /* the frame loop's print switch */
+	struct cl_aaa_block *blocks;       /* four */
+	struct img_hdr_frame_settings *fs; /* four */
+	struct af_config *af_cfg;          /* NULL: no auto focus */
+	int (*wake_lens)(void);            /* after auto focus ran */
+	uint32_t custom;                   /* registered frame hooks replace steps */
+	uint32_t print;                    /* the frame loop's print switch */
 	uint32_t frame;
 	uint32_t pair[4];
 } img_work_frame_ctx;

@@ -89,7 +89,8 @@ int img_work_hdr_ratio_step(img_work_frame_ctx *w)
 			r = last_ratio[c];
 			if (--countdown[c] < 1) {
 				countdown[c] = RATIO_COUNTDOWN;
-				r = (uint32_t)((uint64_t)r * 1000 / brightness_factor(&w->stats->chan[c], ci, c));
+				r = (uint32_t)((uint64_t)r * 1000 /
+				               brightness_factor(&w->stats->chan[c], ci, c));
 			}
 			r = r < lim.min ? lim.min : r > lim.max ? lim.max : r;
 		}
@@ -281,7 +282,8 @@ static void filter_step(img_work_frame_ctx *w)
 		bool dsp_le = info_of(c)->dsp_hdr && service[c];
 		if (dsp_le || le[c]) {
 			void *block = img_adj_filter_block(c, FILTER_LE);
-			if (block && img_adj_le_update((img_dsp_local_exposure *)block, &w->stats->chan[c], c) > 0)
+			if (block &&
+			    img_adj_le_update((img_dsp_local_exposure *)block, &w->stats->chan[c], c) > 0)
 				transmit(w, c, FILTER_LE);
 		}
 	}

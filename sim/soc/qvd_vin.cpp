@@ -272,7 +272,8 @@ int qvd_img_apply_seq(simsoc_file *, void *arg)
 		st->pending = 1;
 		s.seq.erase(it);
 	}
-	simsoc_log("qvd: apply sequences %u %u %u %u", rec.count[0], rec.count[1], rec.count[2], rec.count[3]);
+	simsoc_log("qvd: apply sequences %u %u %u %u", rec.count[0], rec.count[1], rec.count[2],
+	           rec.count[3]);
 	return 0;
 }
 

@@ -1,0 +1,423 @@
+// The 3A service on the simulated SoC: its threads started and stopped,
+// its message queue over real System V IPC (a private key per test through
+// the root prefix), commands executed between frames, bad messages refused
+// while the service keeps serving.
+#include "ae.h"
+#include "ae_fixture.h"
+#include "img_aaa.h"
+#include "img_hdr_params.h"
+#include "img_queue.h"
+#include "img_service.h"
+#include "parsed_frames_fixture.h"
+#include "simsoc.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <stdlib.h>
+#include <sys/ipc.h>
+#include <sys/msg.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace
+{
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+std::set<std::string> entries(const char *dir)
+{
+	std::set<std::string> out;
+	DIR *d = opendir(dir);
+	if (!d)
+		return out;
+	while (dirent *e = readdir(d))
+		if (e->d_name[0] != '.')
+			out.insert(e->d_name);
+	closedir(d);
+	return out;
+}
+
+std::vector<std::string> thread_names()
+{
+	std::vector<std::string> names;
+	for (const std::string &t : entries("/proc/self/task")) {
+		std::ifstream f("/proc/self/task/" + t + "/comm");
+		std::string n;
+		std::getline(f, n);
+		names.push_back(n);
+	}
+	return names;
+}
+
+void put32(std::vector<uint8_t> &b, size_t word, uint32_t v)
+{
+	memcpy(b.data() + 4 * word, &v, 4);
+}
+
+// One channel on the simulated sensor, configured as a client of the
+// service would: sensor record, exposure lines over the sensor's law,
+// statistics tiles, channel information; then the service's prepare.
+class Service : public ParsedFrames
+{
+      protected:
+	void SetUp() override
+	{
+		char tmpl[] = "/tmp/img_service_test.XXXXXX";
+		ASSERT_NE(mkdtemp(tmpl), nullptr);
+		root_ = tmpl;
+		ASSERT_EQ(mkdir((root_ + "/tmp").c_str(), 0755), 0);
+		setenv("VISTRAD_ROOT", root_.c_str(), 1);
+		AlgoOnDriver::SetUp();
+		if (HasFatalFailure())
+			return;
+		start();
+		if (HasFatalFailure())
+			return;
+		configure();
+		qid_ = img_queue();
+		ASSERT_GE(qid_, 0);
+	}
+	void TearDown() override
+	{
+		img_stop_aaa();
+		hal_deinit_vin_tick();
+		if (qid_ >= 0)
+			msgctl(qid_, IPC_RMID, nullptr);
+		AlgoOnDriver::TearDown();
+		unlink((root_ + IMG_QUEUE_PATH).c_str());
+		rmdir((root_ + "/tmp").c_str());
+		rmdir(root_.c_str());
+		unsetenv("VISTRAD_ROOT");
+	}
+	void configure()
+	{
+		std::vector<uint8_t> sensor(IMG_AAA_SENSOR_SIZE);
+		put32(sensor, 0, kSensorDb);
+		ASSERT_EQ(img_config_sensor_info(sensor.data()), 0);
+		std::vector<uint8_t> ae(IMG_AAA_AE_CFG_SIZE);
+		AeTables t(shutter_then_agc());
+		put32(ae, IMG_AE_CFG_LINE_NUM, (uint32_t)t.lines.size());
+		memcpy(ae.data() + 4 * IMG_AE_CFG_LINES, t.lines.data(), t.lines.size() * sizeof(ae_line));
+		put32(ae, IMG_AE_CFG_AGC_STEP, kAgcStep);
+		put32(ae, IMG_AE_CFG_AGC_NUM, (uint32_t)t.gains.size());
+		memcpy(ae.data() + 4 * IMG_AE_CFG_AGC, t.gains.data(), 4 * t.gains.size());
+		put32(ae, IMG_AE_CFG_SHT_NUM, (uint32_t)t.shutter.size());
+		memcpy(ae.data() + 4 * IMG_AE_CFG_SHT, t.shutter.data(), 4 * t.shutter.size());
+		ASSERT_EQ(img_config_ae(ae.data()), 0);
+		const uint16_t cfg[IMG_SENSOR_CFG_WORDS] = {12, 8,     0, 0, 160, 134, 0,   16383, // AE tiles
+		                                            32, 32,    0, 0, 60,  32,  60,  32,
+		                                            0,  16383,                            // AWB tiles
+		                                            12, 8,     0, 0, 160, 134, 160, 134}; // AF tiles
+		ASSERT_EQ(img_config_sensor_cfg(cfg), 0);
+		ASSERT_EQ(img_config_channel_info(fd_, info_), 0);
+		CaptureStdout();
+		int rc = img_service_prepare(fd_);
+		std::string out = GetCapturedStdout();
+		ASSERT_EQ(rc, 0) << out;
+	}
+	void run_clock()
+	{
+		simsoc_vin_set_framerate(0, 30);
+	}
+	int start_service()
+	{
+		run_clock();
+		CaptureStdout();
+		int rc = img_start_aaa(fd_);
+		started_out_ = GetCapturedStdout();
+		return rc;
+	}
+	// A command's message as it lies on the queue.
+	struct Msg {
+		long type;
+		int32_t id;
+		std::vector<uint64_t> words;
+		ssize_t len;
+	};
+	Msg take(long type = 0)
+	{
+		img_msg m;
+		Msg out{0, 0, {}, -1};
+		out.len = msgrcv(qid_, &m, sizeof m.text, type, IPC_NOWAIT);
+		if (out.len < 0)
+			return out;
+		out.type = m.type;
+		memcpy(&out.id, m.text, 4);
+		for (size_t at = 8; at + 8 <= (size_t)out.len; at += 8) {
+			uint64_t w;
+			memcpy(&w, m.text + at, 8);
+			out.words.push_back(w);
+		}
+		return out;
+	}
+	uint32_t queued()
+	{
+		msqid_ds ds;
+		EXPECT_EQ(msgctl(qid_, IPC_STAT, &ds), 0);
+		return (uint32_t)ds.msg_qnum;
+	}
+	uint16_t target_ratio()
+	{
+		uint16_t r[AE_MAX_INSTANCES] = {0};
+		EXPECT_EQ(img_get_ae_target_ratio(r), 0);
+		return r[0];
+	}
+	std::string root_;
+	std::string started_out_;
+	int qid_ = -1;
+};
+
+// ---- the queue while the service is stopped ----
+
+TEST_F(Service, EntriesPutTheirMessagesOnTheQueue)
+{
+	const uint16_t ratio[4] = {700, 0, 0, 0};
+	ASSERT_EQ(img_set_ae_target_ratio(1, ratio), 0);
+	Msg m = take();
+	ASSERT_EQ(m.len, IMG_QUEUE_TEXT);
+	EXPECT_EQ(m.type, IMG_MSG_COMMAND);
+	EXPECT_EQ(m.id, 23);
+	size_t size = 0;
+	const uint16_t *own = (const uint16_t *)img_service_shadow(23, 0, &size);
+	ASSERT_NE(own, nullptr);
+	EXPECT_EQ(m.words[0], 1u);
+	EXPECT_EQ(m.words[1], (uint64_t)(uintptr_t)own);
+	EXPECT_EQ(own[0], 700);
+
+	// Values, then mask: one word a channel inline.
+	const uint32_t flags[4] = {5, 0, 0, 0};
+	ASSERT_EQ(img_set_service_flag(1, flags), 0);
+	m = take();
+	EXPECT_EQ(m.id, 112);
+	EXPECT_EQ(m.words[0], 5u);
+	EXPECT_EQ(m.words[1], 1u);
+
+	const uint32_t thr[4] = {1, 2, 3, 4};
+	ASSERT_EQ(img_set_hdr_threshold(thr, 0), 0);
+	m = take();
+	EXPECT_EQ(m.id, 131);
+	EXPECT_EQ(std::vector<uint64_t>(m.words.begin(), m.words.begin() + 5),
+	          (std::vector<uint64_t>{1, 2, 3, 4, 0}));
+
+	// A mask with no bits still sends, the array as it was.
+	const uint16_t other[4] = {9, 9, 9, 9};
+	ASSERT_EQ(img_set_ae_target_ratio(0, other), 0);
+	m = take();
+	EXPECT_EQ(m.id, 23);
+	EXPECT_EQ(m.words[0], 0u);
+	EXPECT_EQ(own[0], 700);
+
+	// NULL sends nothing.
+	EXPECT_EQ(img_set_ae_target_ratio(1, nullptr), -1);
+	EXPECT_EQ(img_set_hdr_threshold(nullptr, 0), -1);
+	const uint8_t skips[4] = {1, 1, 1, 1};
+	EXPECT_EQ(img_set_ae_frame_skip(1, skips, nullptr), -1);
+	EXPECT_EQ(queued(), 0u);
+}
+
+TEST_F(Service, AFullQueueRefusesTheSeventeenthMessage)
+{
+	msqid_ds ds;
+	ASSERT_EQ(msgctl(qid_, IPC_STAT, &ds), 0);
+	ds.msg_qbytes = 16384;
+	ASSERT_EQ(msgctl(qid_, IPC_SET, &ds), 0);
+	for (int i = 0; i < 16; i++)
+		ASSERT_EQ(img_af_nop(), 0) << i;
+	testing::internal::CaptureStderr();
+	errno = 0;
+	EXPECT_EQ(img_af_nop(), -1);
+	EXPECT_EQ(errno, EAGAIN);
+	EXPECT_EQ(testing::internal::GetCapturedStderr().rfind("snd queue: ", 0), 0u);
+	EXPECT_EQ(queued(), 16u);
+}
+
+TEST_F(Service, WorkModeChangeWhileStoppedFailsAtOnce)
+{
+	EXPECT_EQ(img_change_work_mode(0), -1);
+	EXPECT_EQ(img_change_work_mode(4), -1);
+	EXPECT_EQ(queued(), 0u);
+}
+
+TEST_F(Service, AgcInfoWithoutAnswerGivesUpAfterFiveTicks)
+{
+	run_clock();
+	ASSERT_EQ(hal_init_vin_tick(), 0);
+	uint64_t before = simsoc_vin_frames(0);
+	uint64_t out[2] = {7, 7};
+	EXPECT_EQ(img_get_agc_info(out), -1);
+	EXPECT_GE(simsoc_vin_frames(0) - before, 5u);
+	EXPECT_EQ(out[0], 7u);
+	Msg m = take(IMG_MSG_COMMAND);
+	EXPECT_EQ(m.id, 28);
+	EXPECT_EQ(img_get_agc_info(nullptr), -1);
+}
+
+// ---- lifecycle ----
+
+TEST_F(Service, StartNamesBothThreadsAndStopReturnsToBaseline)
+{
+	std::set<std::string> fds = entries("/proc/self/fd");
+	auto service_threads = [] {
+		std::vector<std::string> names = thread_names();
+		return std::count_if(names.begin(), names.end(),
+		                     [](const std::string &n) { return n.rfind("img_algo.", 0) == 0; });
+	};
+	for (int round = 0; round < 2; round++) {
+		SCOPED_TRACE(round);
+		ASSERT_EQ(start_service(), 0) << started_out_;
+		EXPECT_NE(started_out_.find("init 3A done\n"), std::string::npos);
+		std::vector<std::string> names = thread_names();
+		EXPECT_EQ(std::count(names.begin(), names.end(), "img_algo.main"), 1);
+		EXPECT_EQ(std::count(names.begin(), names.end(), "img_algo.lens"), 1);
+		EXPECT_EQ(simsoc_vin_open_files(0), 1);
+		EXPECT_EQ(img_stop_aaa(), 0);
+		EXPECT_EQ(service_threads(), 0);
+		EXPECT_EQ(entries("/proc/self/fd"), fds);
+		EXPECT_EQ(simsoc_vin_open_files(0), 0);
+	}
+	// The first exposures went as a sequence and were applied.
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SET_PENDING_SHT_AGC_SEQ), 2u);
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_IMG_SET_MULTI_CHAN_APPLY_SEQ_NI), 2u);
+}
+
+TEST_F(Service, StartRefusesABadDescriptorAndAMissingTick)
+{
+	CaptureStdout();
+	EXPECT_EQ(img_start_aaa(-1), -1);
+	EXPECT_EQ(GetCapturedStdout(), "start_aaa fail!fd_qvd =-1\n");
+
+	simsoc_inject_failure("/proc/vorsalind/vin0_idsp", SIMSOC_OP_OPEN, ENODEV, 1);
+	CaptureStdout();
+	testing::internal::CaptureStderr();
+	EXPECT_EQ(img_start_aaa(fd_), -1);
+	EXPECT_EQ(GetCapturedStdout(), "img_start_aaa---414\n");
+	EXPECT_NE(testing::internal::GetCapturedStderr().find("/proc/vorsalind/vin0_idsp"),
+	          std::string::npos);
+	EXPECT_EQ(img_aaa_running(), 0);
+	// Nothing left behind: a start now works.
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+// ---- commands while running ----
+
+TEST_F(Service, CommandsActBetweenFrames)
+{
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	const uint16_t ratio[4] = {512, 0, 0, 0};
+	ASSERT_EQ(img_set_ae_target_ratio(1, ratio), 0);
+	const uint32_t thr[4] = {100, 200, 300, 400};
+	ASSERT_EQ(img_set_hdr_threshold(thr, 0), 0);
+	CaptureStdout();
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	GetCapturedStdout();
+	EXPECT_EQ(target_ratio(), 512);
+	uint32_t got[4] = {0};
+	ASSERT_EQ(img_get_hdr_threshold(got, 0), 0);
+	EXPECT_EQ(std::vector<uint32_t>(got, got + 4), std::vector<uint32_t>(thr, thr + 4));
+	EXPECT_EQ(img_work_state_current(), (uint32_t)IMG_WORK_PREVIEW);
+
+	uint64_t info[2] = {0, 0};
+	ASSERT_EQ(img_get_agc_info(info), 0);
+	// No iris was set yet: no entry and the -1 of no lens call.
+	EXPECT_EQ(info[1], (uint64_t)(uint32_t)-1);
+	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+TEST_F(Service, AfStatusIsAnswered)
+{
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	int st = img_get_af_status(0);
+	EXPECT_GE(st, 0);
+	EXPECT_EQ(img_stop_aaa(), 0);
+	// Stopped, nobody answers.
+	EXPECT_EQ(img_get_af_status(0), -1);
+}
+
+// Each bad message gets one line and the command after it still acts.
+TEST_F(Service, BadMessagesAreRefusedAndTheServiceGoesOn)
+{
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	struct bad {
+		const char *name;
+		long type;
+		std::vector<uint8_t> text;
+		const char *line;
+	};
+	auto command = [](int32_t id, std::vector<uint64_t> words, size_t len) {
+		std::vector<uint8_t> t(len, 0);
+		memcpy(t.data(), &id, 4);
+		for (size_t k = 0; k < words.size() && 8 + 8 * k + 8 <= len; k++)
+			memcpy(t.data() + 8 + 8 * k, &words[k], 8);
+		return t;
+	};
+	const uint64_t stranger = (uint64_t)(uintptr_t)&root_;
+	const bad table[] = {
+	    {"unknown id", 1, command(77, {}, IMG_QUEUE_TEXT), "error: unknown command 77\n"},
+	    {"short text", 1, command(23, {1}, 12), "error: command 23 needs 2 payload words, got 4 bytes\n"},
+	    {"oversize", 1, command(23, {}, 2000),
+	     "img_queue: message of type 1 longer than 1016 bytes refused\n"},
+	    {"work mode 0", 2, std::vector<uint8_t>(IMG_QUEUE_TEXT, 0),
+	     "error: work mode command 0 out of range 1 - 4\n"},
+	    {"work mode 5", 2, command(5, {}, IMG_QUEUE_TEXT),
+	     "error: work mode command 5 out of range 1 - 4\n"},
+	    {"foreign array", 1, command(23, {1, stranger}, IMG_QUEUE_TEXT),
+	     "error: command 23 payload is not the service's own array\n"},
+	};
+	uint16_t value = 100;
+	for (const bad &b : table) {
+		SCOPED_TRACE(b.name);
+		struct {
+			long type;
+			uint8_t text[2000];
+		} raw;
+		raw.type = b.type;
+		memcpy(raw.text, b.text.data(), b.text.size());
+		ASSERT_EQ(msgsnd(qid_, &raw, b.text.size(), IPC_NOWAIT), 0);
+		const uint16_t ratio[4] = {++value, 0, 0, 0};
+		ASSERT_EQ(img_set_ae_target_ratio(1, ratio), 0);
+		CaptureStdout();
+		ASSERT_EQ(img_change_work_mode(0), 0);
+		fflush(stdout);
+		std::string out = GetCapturedStdout();
+		EXPECT_NE(out.find(b.line), std::string::npos) << out;
+		EXPECT_EQ(target_ratio(), value);
+	}
+	EXPECT_EQ(queued(), 0u);
+	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+// Two clients at once while frames run; start and stop repeated.
+TEST_F(Service, TwoClientsAndRepeatedStarts)
+{
+	for (int round = 0; round < 3; round++) {
+		ASSERT_EQ(start_service(), 0) << started_out_;
+		CaptureStdout();
+		// Few enough commands that the queue (16 KiB by default) takes them.
+		std::thread other([] {
+			for (int i = 0; i < 5; i++) {
+				const uint16_t r[4] = {(uint16_t)(600 + i), 0, 0, 0};
+				img_set_ae_target_ratio(1, r);
+				uint16_t got[AE_MAX_INSTANCES];
+				img_get_ae_target_ratio(got);
+			}
+			img_change_work_mode(0);
+		});
+		for (int i = 0; i < 5; i++) {
+			const uint32_t thr[4] = {(uint32_t)i, 1, 2, 3};
+			img_set_hdr_threshold(thr, 0);
+		}
+		EXPECT_EQ(img_change_work_mode(0), 0);
+		other.join();
+		GetCapturedStdout();
+		EXPECT_EQ(img_stop_aaa(), 0);
+	}
+}
+
+} // namespace
