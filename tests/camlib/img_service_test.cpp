@@ -393,6 +393,42 @@ TEST_F(Service, BadMessagesAreRefusedAndTheServiceGoesOn)
 	EXPECT_EQ(img_stop_aaa(), 0);
 }
 
+// The service's own frame loop closes the exposure loop on the scene
+// model: from the start point it walks the lines to the target. The first
+// decision raises the iris flag, and with no lens to take it the loop would
+// never decide again unless the frame step cleared it.
+TEST_F(Service, ClosesTheExposureLoopOnTheScene)
+{
+	for (unsigned j = 0; j < 32; j++)
+		for (unsigned i = 0; i < 32; i++)
+			ASSERT_EQ(simsoc_scene_set_cell(i, j, 300 * (0.05 + 0.95 * i / 31.0), 1, 1), 0);
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	simsoc_vin_set_framerate(0, 200);
+	uint8_t state[AE_MAX_INSTANCES] = {0};
+	uint16_t luma[AE_MAX_INSTANCES] = {0};
+	int frames = 0;
+	CaptureStdout();
+	for (; frames < 1000; frames++) {
+		ASSERT_EQ(hal_wait_vin_tick(), 0);
+		ASSERT_EQ(img_get_ae_state(state), 0);
+		ASSERT_EQ(img_get_ae_luma(luma), 0);
+		if (frames > 10 && state[0] == 1 && luma[0] >= 104 && luma[0] <= 116)
+			break;
+	}
+	GetCapturedStdout();
+	EXPECT_LT(frames, 1000) << "luma " << luma[0] << " state " << (int)state[0];
+	int32_t iris, result;
+	img_work_get_iris(&iris, &result);
+	EXPECT_EQ(result, -1);
+	EXPECT_EQ(img_stop_aaa(), 0);
+	// The exposure reached the sensor and lies on the lines.
+	simsoc_qvd_sensor_state st;
+	ASSERT_EQ(simsoc_qvd_sensor(0, 0, &st), 0);
+	bool on_shutter = st.again[0] == 0 && st.shutter[0] >= 8 && st.shutter[0] <= 1024;
+	bool on_agc = st.shutter[0] == 1024 && st.again[0] <= 320;
+	EXPECT_TRUE(on_shutter || on_agc) << st.shutter[0] << " rows, index " << st.again[0];
+}
+
 // Two clients at once while frames run; start and stop repeated.
 TEST_F(Service, TwoClientsAndRepeatedStarts)
 {
