@@ -250,6 +250,31 @@ int img_service_hdr_switch(int chan, int on)
 
 /* ---- threads ---- */
 
+/* Moves the focus runs asked for and the lens thread has not made yet,
+ * under lens_mu: handed over by the frame loop, so a request made while
+ * the lens thread is busy adds to what waits instead of being lost. */
+typedef struct lens_moves {
+	int32_t focus, zoom;
+	int16_t speed;
+} lens_moves;
+
+static lens_moves pending_moves[IMG_MAX_CHANNELS];
+
+/* Called with lens_mu held. */
+static void take_requests(void)
+{
+	for (int c = 0; c < chan_count(); c++) {
+		af_output *out = (af_output *)blocks[c].af_out;
+		if (out->focus_move)
+			pending_moves[c].focus += out->focus_steps;
+		if (out->zoom_move)
+			pending_moves[c].zoom += out->zoom_steps;
+		if (out->focus_move || out->zoom_move)
+			pending_moves[c].speed = out->speed;
+		out->focus_move = out->zoom_move = 0;
+	}
+}
+
 static img_service_sync sync_;
 static std::atomic<int> main_exit{0};
 static pthread_mutex_t lens_mu = PTHREAD_MUTEX_INITIALIZER;
@@ -282,12 +307,14 @@ void img_service_reset_stop(void)
 	pthread_mutex_lock(&lens_mu);
 	lens_exit = 0;
 	lens_wakeup = 0;
+	memset(pending_moves, 0, sizeof pending_moves);
 	pthread_mutex_unlock(&lens_mu);
 }
 
 int img_service_wake_lens(void)
 {
 	pthread_mutex_lock(&lens_mu);
+	take_requests();
 	lens_wakeup = 1;
 	int rc = pthread_cond_signal(&lens_cond);
 	pthread_mutex_unlock(&lens_mu);
@@ -300,33 +327,27 @@ static void post(void *sem)
 		sem_post((sem_t *)sem);
 }
 
-/* The moves the last focus run asked for, one channel at a time. */
-static void lens_round(void)
+static void move(int32_t n, int16_t speed, int (*pos)(int32_t, uint32_t), int (*neg)(int32_t, uint32_t))
+{
+	if (n > 0 && pos)
+		pos(speed, (uint32_t)n);
+	else if (n < 0 && neg)
+		neg(speed, (uint32_t)-n);
+}
+
+/* One round over the channels with the moves taken from the queue. */
+static void lens_round(const lens_moves *moves)
 {
 	const img_lens_driver *lens = img_lens_active_driver();
 	for (int c = 0; c < chan_count(); c++) {
-		af_output *out = (af_output *)blocks[c].af_out;
-		if (!out->focus_move && !out->zoom_move) {
+		const lens_moves *m = &moves[c];
+		if (!m->focus && !m->zoom) {
 			if (lens->idle)
 				lens->idle(1);
 			continue;
 		}
-		if (out->focus_move) {
-			int32_t n = out->focus_steps;
-			if (n > 0 && lens->focus_pos)
-				lens->focus_pos(out->speed, (uint32_t)n);
-			else if (n < 0 && lens->focus_neg)
-				lens->focus_neg(out->speed, (uint32_t)-n);
-			out->focus_move = 0;
-		}
-		if (out->zoom_move) {
-			int32_t n = out->zoom_steps;
-			if (n > 0 && lens->zoom_pos)
-				lens->zoom_pos(out->speed, (uint32_t)n);
-			else if (n < 0 && lens->zoom_neg)
-				lens->zoom_neg(out->speed, (uint32_t)-n);
-			out->zoom_move = 0;
-		}
+		move(m->focus, m->speed, lens->focus_pos, lens->focus_neg);
+		move(m->zoom, m->speed, lens->zoom_pos, lens->zoom_neg);
 	}
 }
 
@@ -342,8 +363,11 @@ void *img_service_lens(void *)
 		if (lens_exit)
 			break;
 		lens_wakeup = 0;
+		lens_moves moves[IMG_MAX_CHANNELS];
+		memcpy(moves, pending_moves, sizeof moves);
+		memset(pending_moves, 0, sizeof pending_moves);
 		pthread_mutex_unlock(&lens_mu);
-		lens_round();
+		lens_round(moves);
 		pthread_mutex_lock(&lens_mu);
 	}
 	pthread_mutex_unlock(&lens_mu);

@@ -4,10 +4,12 @@
 // while the service keeps serving.
 #include "ae.h"
 #include "ae_fixture.h"
+#include "af.h"
 #include "img_aaa.h"
 #include "img_hdr_params.h"
 #include "img_queue.h"
 #include "img_service.h"
+#include "lens_drv.h"
 #include "parsed_frames_fixture.h"
 #include "simsoc.h"
 
@@ -427,6 +429,75 @@ TEST_F(Service, ClosesTheExposureLoopOnTheScene)
 	bool on_shutter = st.again[0] == 0 && st.shutter[0] >= 8 && st.shutter[0] <= 1024;
 	bool on_agc = st.shutter[0] == 1024 && st.again[0] <= 320;
 	EXPECT_TRUE(on_shutter || on_agc) << st.shutter[0] << " rows, index " << st.again[0];
+}
+
+// A lens whose focus motor is the scene model's focus.
+int focus_forward(int32_t, uint32_t steps)
+{
+	simsoc_scene_move_focus((int32_t)steps);
+	return 0;
+}
+
+int focus_backward(int32_t, uint32_t steps)
+{
+	simsoc_scene_move_focus(-(int32_t)steps);
+	return 0;
+}
+
+int still(uint32_t *moving)
+{
+	*moving = 0;
+	return 0;
+}
+
+// Continuous focus through the service: the frame loop runs the focus
+// instance, the lens thread moves the registered table's focus slots.
+TEST_F(Service, ContinuousFocusSettlesThroughTheRegisteredLens)
+{
+	constexpr int32_t kBase = 400; // quarter pulses: index 0 at pulse 100
+	af_lens_params p{};
+	p.speed = 50;
+	p.zoom = 5;
+	p.min_range = 40;
+	for (auto &r : p.row)
+		r = af_lens_row{100, 0, 4, 10, 8, 2, 20, 100};
+	af_focus_row rows[AF_ZOOM_ROWS];
+	for (int i = 0; i < AF_ZOOM_ROWS; i++)
+		rows[i] = af_focus_row{0, 32768, kBase, 10 * i, 0};
+	ASSERT_EQ(img_set_lens_params(&p, rows), 0);
+	img_lens_driver lens{};
+	lens.focus_pos = focus_forward;
+	lens.focus_neg = focus_backward;
+	lens.focus_state = still;
+	lens.zoom_state = still;
+	ASSERT_EQ(img_register_lens_driver(&lens), 0);
+	const int32_t limits[2] = {0, 500};
+	af_set_search_limits(limits);
+	const int32_t peak = 230;
+	ASSERT_EQ(simsoc_scene_set_focus_curve(peak + kBase / 4 - 1, 80, 40, 200), 0);
+
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	simsoc_vin_set_framerate(0, 300);
+	af_status st{};
+	int frames = 0;
+	CaptureStdout();
+	for (; frames < 3000; frames++) {
+		ASSERT_EQ(hal_wait_vin_tick(), 0);
+		ASSERT_EQ(af_get_status(0, &st), 0);
+		if (st.state == 16)
+			break;
+	}
+	// Read again a few frames on, away from the frame that got there.
+	for (int i = 0; i < 3; i++)
+		ASSERT_EQ(hal_wait_vin_tick(), 0);
+	ASSERT_EQ(af_get_status(0, &st), 0);
+	int32_t focus = simsoc_scene_focus();
+	EXPECT_EQ(img_stop_aaa(), 0);
+	std::string log = GetCapturedStdout();
+	ASSERT_LT(frames, 3000) << "state " << st.state;
+	EXPECT_LE(abs(st.current - peak), 2) << st.current;
+	EXPECT_EQ(focus - kBase / 4 + 1, st.current);
+	ASSERT_EQ(img_config_lens_driver(&lens_drv_no_lens), 0);
 }
 
 // Two clients at once while frames run; start and stop repeated.
