@@ -500,6 +500,103 @@ TEST_F(Service, ContinuousFocusSettlesThroughTheRegisteredLens)
 	ASSERT_EQ(img_config_lens_driver(&lens_drv_no_lens), 0);
 }
 
+// Commands of each kind of payload, each read back through its getter once
+// the main thread has run them.
+TEST_F(Service, CommandsReachTheirModules)
+{
+	const img_ratio_limits wide = {1, 16, 256};
+	ASSERT_EQ(img_init_shutter_ratio_limits(&wide, 0), 0);
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	const uint32_t off[4] = {0, 0, 0, 0};
+	const uint32_t strength[4] = {77, 0, 0, 0};
+	const img_ratio_limits lim = {1, 32, 64};
+	const uint32_t cfg[3] = {2, 6, 100};
+	ASSERT_EQ(img_set_ae_enable(1, off), 0);
+	ASSERT_EQ(img_set_filter_enable(1, off), 0);
+	ASSERT_EQ(img_set_adaptive_input_b(1, strength), 0);
+	ASSERT_EQ(img_set_hdr_blend_config(128, 50, 0), 0);
+	ASSERT_EQ(img_set_shutter_ratio_limits(&lim, 0), 0);
+	ASSERT_EQ(img_set_shutter_ratio_config(cfg, 0), 0);
+	ASSERT_EQ(img_set_ce_log_enable(1, 0), 0);
+	CaptureStdout();
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	std::string out = GetCapturedStdout();
+
+	uint32_t words[AE_MAX_INSTANCES] = {9, 9};
+	ASSERT_EQ(img_get_ae_enable(words), 0);
+	EXPECT_EQ(words[0], 0u);
+	ASSERT_EQ(img_get_filter_enable(words), 0);
+	EXPECT_EQ(words[0], 0u);
+	ASSERT_EQ(img_get_adaptive_input_b(words), 0);
+	EXPECT_EQ(words[0], 77u) << out;
+	ASSERT_EQ(img_get_hdr_blend_config(words, 0), 0);
+	EXPECT_EQ(words[0], 128u | 50u << 16) << out;
+	img_ratio_limits got{};
+	ASSERT_EQ(img_get_shutter_ratio_limits(&got, 0), 0);
+	EXPECT_EQ(std::vector<uint32_t>({got.mode, got.min, got.max}), std::vector<uint32_t>({1, 32, 64}));
+	uint32_t rc[IMG_RATIO_CONFIG_WORDS];
+	ASSERT_EQ(img_get_shutter_ratio_config(rc, 0), 0);
+	EXPECT_EQ(std::vector<uint32_t>(rc, rc + 3), std::vector<uint32_t>({2, 6, 100}));
+	EXPECT_EQ(img_get_ce_log_enable(0), 1);
+	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+// HDR off keeps the channel's HDR settings and sets neutral ones; back on
+// brings them back.
+TEST_F(Service, HdrSwitchSavesAndRestores)
+{
+	const img_ratio_limits lim = {1, 16, 256};
+	ASSERT_EQ(img_init_shutter_ratio_limits(&lim, 0), 0);
+	const img_hdr_blend_config blend = {64, 100};
+	ASSERT_EQ(img_hdr_set_shutter_ratio(&blend, 0), 0);
+	uint32_t alpha[4], pair = 0;
+	ASSERT_EQ(img_get_hdr_alpha_value(alpha, 0), 0);
+
+	ASSERT_EQ(img_service_hdr_switch(0, 0), 0);
+	ASSERT_EQ(img_get_hdr_blend_config(&pair, 0), 0);
+	EXPECT_EQ(pair, 16u | 100u << 16);
+	img_ratio_limits now{};
+	ASSERT_EQ(img_get_shutter_ratio_limits(&now, 0), 0);
+	EXPECT_EQ(now.mode, 0u);
+	int32_t drc[4];
+	ASSERT_EQ(img_get_hdr_drc_strength(drc, 0), 0);
+	EXPECT_EQ(std::vector<int32_t>(drc, drc + 4), std::vector<int32_t>(4, 0));
+	// A second off changes nothing, and keeps what the first saved.
+	ASSERT_EQ(img_service_hdr_switch(0, 0), 0);
+
+	ASSERT_EQ(img_service_hdr_switch(0, 1), 0);
+	ASSERT_EQ(img_get_hdr_blend_config(&pair, 0), 0);
+	EXPECT_EQ(pair, 64u | 100u << 16);
+	ASSERT_EQ(img_get_shutter_ratio_limits(&now, 0), 0);
+	EXPECT_EQ(std::vector<uint32_t>({now.mode, now.min, now.max}), std::vector<uint32_t>({1, 16, 256}));
+	uint32_t back[4];
+	ASSERT_EQ(img_get_hdr_alpha_value(back, 0), 0);
+	EXPECT_EQ(std::vector<uint32_t>(back, back + 4), std::vector<uint32_t>(alpha, alpha + 4));
+	CaptureStdout();
+	EXPECT_EQ(img_service_hdr_switch(4, 0), -1);
+	EXPECT_EQ(GetCapturedStdout(), "error: illegal channel id [4].\n");
+}
+
+// The shared-memory helpers under the root prefix.
+TEST_F(Service, SharedMemoryWriteAndDelete)
+{
+	CaptureStdout();
+	void *addr = img_shm_create(64);
+	std::string out = GetCapturedStdout();
+	ASSERT_NE(addr, nullptr) << out;
+	EXPECT_EQ(out.rfind(" shm addr = ", 0), 0u) << out;
+	const char data[] = "frame";
+	CaptureStdout();
+	int rc = img_shm_write(addr, data, sizeof data);
+	GetCapturedStdout();
+	EXPECT_EQ(rc, 0);
+	EXPECT_STREQ((const char *)addr, "frame");
+	EXPECT_EQ(img_shm_write(addr, nullptr, 1), -1);
+	CaptureStdout();
+	EXPECT_EQ(img_shm_delete(addr), 0);
+	EXPECT_EQ(GetCapturedStdout(), "shared mem deleted\n");
+}
+
 // Two clients at once while frames run; start and stop repeated.
 TEST_F(Service, TwoClientsAndRepeatedStarts)
 {
