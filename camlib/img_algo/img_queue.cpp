@@ -10,7 +10,7 @@
 #include <sys/msg.h>
 #include <unistd.h>
 
-static int root_path(const char *path, char *out, size_t size)
+int img_root_path(const char *path, char *out, size_t size)
 {
 	const char *root = getenv("VISTRAD_ROOT");
 	if (!root)
@@ -22,7 +22,7 @@ static int root_path(const char *path, char *out, size_t size)
 int img_queue(void)
 {
 	char path[512];
-	if (root_path(IMG_QUEUE_PATH, path, sizeof(path)) != 0) {
+	if (img_root_path(IMG_QUEUE_PATH, path, sizeof(path)) != 0) {
 		errno = ENAMETOOLONG;
 		perror("img_queue");
 		return -1;
@@ -93,13 +93,13 @@ void img_queue_drain(int qid)
 
 int img_queue_send_reply(int qid, int kind, const uint32_t *words, int count)
 {
-	uint8_t text[8 + 4 * 2] = {0};
+	uint8_t text[IMG_QUEUE_TEXT] = {0};
 	if (count < 0 || count > 2 || (count && !words))
 		return -1;
 	int32_t k = kind;
 	memcpy(text, &k, sizeof(k));
 	memcpy(text + 8, words, 4 * (size_t)count);
-	return img_queue_send(qid, IMG_MSG_REPLY, text, 8 + 4 * (size_t)count);
+	return img_queue_send(qid, IMG_MSG_REPLY, text, sizeof text);
 }
 
 int img_queue_remove(int qid)

@@ -22,6 +22,8 @@ typedef struct img_msg {
 	uint8_t text[IMG_QUEUE_TEXT];
 } img_msg;
 
+/* path under VISTRAD_ROOT when it is set: 0, or -1 when it does not fit. */
+int img_root_path(const char *path, char *out, size_t size);
 /* The queue's id, made when missing; -1 ("img_queue") on failure. */
 int img_queue(void);
 /* Sends len bytes of text without waiting: 0, or the negative result of

@@ -517,6 +517,7 @@ int img_adaptive_pass(const int32_t *index, int count)
 void img_work_reset(void)
 {
 	img_work_state_reset();
+	img_work_frame_reset();
 	memset(limits_cfg, 0, sizeof(limits_cfg));
 	memset(limits_now, 0, sizeof(limits_now));
 	memset(ratio_cfg, 0, sizeof(ratio_cfg));

@@ -109,6 +109,40 @@ uint32_t img_adaptive_value(const img_adaptive_cfg *cfg, int32_t x);
  * and what was gathered before it is not handed over. */
 int img_adaptive_pass(const int32_t *index, int count);
 
+struct aaa_parse_out;
+struct af_config;
+struct img_hdr_frame_settings;
+struct img_dsp_mode;
+
+/* What one frame of the service mode works on. The step keeps the frame
+ * count; pair holds each channel's HDR {ratio, boost << 16} of the frame. */
+typedef struct img_work_frame_ctx {
+	int fd;
+	struct img_dsp_mode *mode;     /* main mode record */
+	struct img_dsp_mode *hdr_mode; /* for DSP-combined channels */
+	struct aaa_parse_out *stats;
+	struct cl_aaa_block *blocks;       /* four */
+	struct img_hdr_frame_settings *fs; /* four */
+	struct af_config *af_cfg;          /* NULL: no auto focus */
+	int (*wake_lens)(void);            /* after auto focus ran */
+	uint32_t custom;                   /* registered frame hooks replace steps */
+	uint32_t print;                    /* the frame loop's print switch */
+	uint32_t frame;
+	uint32_t pair[4];
+} img_work_frame_ctx;
+
+/* The HDR shutter ratio of every channel that has one of its own: the
+ * fixed or automatic ratio split over the channel's exposures. */
+int img_work_hdr_ratio_step(img_work_frame_ctx *w);
+/* One frame: exposure, HDR ratio, white balance, HDR, iris, pending shutter
+ * and gain, focus and the filter pipeline, in that order. */
+int img_work_frame(img_work_frame_ctx *w);
+/* The iris exposure index the frame step handed the lens last, and what
+ * the lens answered; -1 for both before the first. */
+void img_work_get_iris(int32_t *index, int32_t *result);
+/* The frame step's state back to library load. */
+void img_work_frame_reset(void);
+
 /* Back to the state at library load: no limits, no tables. */
 void img_work_reset(void);
 

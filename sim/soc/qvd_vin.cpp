@@ -24,6 +24,8 @@ struct Sensors {
 	std::map<std::pair<int32_t, uint32_t>, simsoc_qvd_sensor_state> state;
 	std::map<std::pair<uint32_t, uint32_t>, uint32_t> regs;
 	uint32_t switched_ctx = 0, lock_frames = 0;
+	// First exposures sent as a sequence, waiting for the sequence apply.
+	std::map<int32_t, qvd_vin_sht_agc_seq> seq;
 };
 
 Sensors &sensors()
@@ -233,6 +235,48 @@ int qvd_vin_set_pending_sht_agc(simsoc_file *, void *arg)
 	    });
 }
 
+int qvd_vin_set_pending_sht_agc_seq(simsoc_file *, void *arg)
+{
+	qvd_vin_sht_agc_seq rec;
+	memcpy(&rec, arg, sizeof rec);
+	int32_t source = rec.source_id;
+	if (!qvd_board_vin_of(source, nullptr))
+		return -EINVAL;
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.seq[source] = rec;
+	simsoc_log("qvd: sht/agc sequence source %d shutter %u agc %u", (int)source, rec.shutter[0],
+	           rec.agc[0]);
+	return 0;
+}
+
+// The sequences of the VINs named become the sources' pending exposures
+// (context 0), taken at their next tick.
+int qvd_img_apply_seq(simsoc_file *, void *arg)
+{
+	qvd_apply_seq rec;
+	memcpy(&rec, arg, sizeof rec);
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	for (unsigned v = 0; v < 4; v++) {
+		int32_t source;
+		if (!qvd_board_source_of(v, &source))
+			continue;
+		auto it = s.seq.find(source);
+		if (it == s.seq.end())
+			continue;
+		simsoc_qvd_sensor_state *st = lookup_locked(s, source, 0);
+		copy4(st->pending_shutter, it->second.shutter);
+		copy4(st->pending_again, it->second.agc);
+		copy4(st->pending_dgain, it->second.dgain);
+		st->pending = 1;
+		s.seq.erase(it);
+	}
+	simsoc_log("qvd: apply sequences %u %u %u %u", rec.count[0], rec.count[1], rec.count[2],
+	           rec.count[3]);
+	return 0;
+}
+
 int qvd_vin_aaa_compensation(simsoc_file *, void *arg)
 {
 	return with_sensor<qvd_vin_aaa_comp>(arg, [](simsoc_qvd_sensor_state &st, qvd_vin_aaa_comp &c) {
@@ -276,6 +320,7 @@ void qvd_vin_reset(void)
 	std::lock_guard<std::mutex> lk(s.mu);
 	s.state.clear();
 	s.regs.clear();
+	s.seq.clear();
 	s.switched_ctx = s.lock_frames = 0;
 }
 

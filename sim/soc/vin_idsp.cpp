@@ -196,12 +196,20 @@ ssize_t vin_read(simsoc_file *f, void *buf, size_t len)
 	return sizeof frame;
 }
 
+// Readers seek back to the start after each read, as with any proc file;
+// the tick has no position, so only that seek is taken.
+off_t vin_lseek(simsoc_file *, off_t offset, int whence)
+{
+	return offset == 0 && (whence == SEEK_SET || whence == SEEK_CUR) ? 0 : -EINVAL;
+}
+
 const simsoc_model_ops vin_ops = {
     .name = "vin_idsp",
     .mode = S_IFREG | 0444,
     .open = vin_open,
     .release = vin_release,
     .read = vin_read,
+    .lseek = vin_lseek,
 };
 
 __attribute__((constructor)) void vin_register()

@@ -67,7 +67,7 @@ TEST_F(ImgQueue, MessagesComeOutByTypeWithTheirBytes)
 	img_msg m;
 	ASSERT_EQ(img_queue_recv(qid_, IMG_MSG_WORK_MODE, &m, 0), 8);
 	EXPECT_EQ(memcmp(m.text, &mode, 8), 0);
-	ASSERT_EQ(img_queue_recv(qid_, IMG_MSG_REPLY, &m, 0), 16);
+	ASSERT_EQ(img_queue_recv(qid_, IMG_MSG_REPLY, &m, 0), IMG_QUEUE_TEXT);
 	const uint8_t reply[16] = {1, 0, 0, 0, 0, 0, 0, 0, 0x44, 0x33, 0x22, 0x11, 7, 0, 0, 0};
 	EXPECT_EQ(memcmp(m.text, reply, 16), 0);
 	ASSERT_EQ(img_queue_recv(qid_, IMG_MSG_COMMAND, &m, 0), 16);
@@ -122,8 +122,8 @@ TEST_F(ImgQueue, PrintAndRemove)
 	CaptureStdout();
 	img_queue_print(qid_);
 	std::string out = GetCapturedStdout();
-	EXPECT_EQ(out.rfind("current number of bytes on queue is 12\nnumber of messages in queue is 1\n", 0),
-	          0u)
+	EXPECT_EQ(
+	    out.rfind("current number of bytes on queue is 1016\nnumber of messages in queue is 1\n", 0), 0u)
 	    << out;
 	EXPECT_NE(out.find("pid of last msgsnd is " + std::to_string(getpid()) + "\n"), std::string::npos);
 	EXPECT_NE(out.find("msg uid is "), std::string::npos);

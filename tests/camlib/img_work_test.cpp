@@ -1,8 +1,10 @@
 /* Work-state transitions, the HDR shutter-ratio limits and tables, and the
  * ratio look-ups. */
 #include "aaa_parser.h"
+#include "ae_fixture.h"
 #include "cl_aaa_block.h"
 #include "img_adj_le.h"
+#include "img_hdr_params.h"
 #include "img_lib.h"
 #include "img_work.h"
 
@@ -293,6 +295,107 @@ TEST_F(HdrSplit, ShortShuttersFollowTheRatio)
 			EXPECT_EQ(ratio, c.measured);
 			EXPECT_EQ(out, kUnmapped) << "two or three frames go to the driver's compensation";
 		}
+	}
+}
+
+/* The per-frame HDR shutter-ratio step over channel 0 (method 1, two
+ * exposures) with an enabled exposure instance. */
+class RatioStep : public HdrSplit
+{
+      protected:
+	void SetUp() override
+	{
+		HdrSplit::SetUp();
+		ae_destroy_instances();
+		ASSERT_EQ(img_hdr_set_channel_num(2), 0);
+		img_hdr_ae_check off[4] = {};
+		ASSERT_EQ(img_hdr_set_ae_check(off), 0);
+		channel_info ci[AE_MAX_INSTANCES] = {};
+		for (int c = 0; c < AE_MAX_INSTANCES; c++)
+			ci[c].follow_chan = (uint32_t)c;
+		ASSERT_EQ(ae_set_channel_info(ci), 0);
+		ASSERT_EQ(ae_set_instance_num(1), 0);
+		ae_config cfg = tables_.config();
+		CaptureStdout();
+		int rc = ae_create_instances(&cfg);
+		std::string out = GetCapturedStdout();
+		ASSERT_EQ(rc, 0) << out;
+		channel(1, 2);
+		chan_->info.follow_chan = 0;
+		const img_hdr_blend_config blend = {64, 100};
+		ASSERT_EQ(img_hdr_set_shutter_ratio(&blend, 0), 0);
+		uint16_t boost[128];
+		for (int k = 0; k < 128; k++)
+			boost[k] = (uint16_t)(10 * (k + 1));
+		ASSERT_EQ(img_set_hdr_boost_table(0, (const uint8_t *)boost), 0);
+		w_.fd = -1;
+		w_.stats = stats_.get();
+		w_.blocks = blocks_;
+	}
+	void TearDown() override
+	{
+		ae_destroy_instances();
+		HdrSplit::TearDown();
+	}
+	/* One step from entry 0 at 1000 rows: the second shutter it split. */
+	uint32_t step()
+	{
+		memset(blocks_, 0, sizeof(blocks_));
+		blocks_[0].expo[0].shutter = 1000;
+		CaptureStdout();
+		EXPECT_EQ(img_work_hdr_ratio_step(&w_), 0);
+		out_ = GetCapturedStdout();
+		return blocks_[0].expo[1].shutter;
+	}
+	AeTables tables_{shutter_then_agc()};
+	std::unique_ptr<aaa_parse_out> stats_ = std::make_unique<aaa_parse_out>();
+	cl_aaa_block blocks_[4];
+	img_work_frame_ctx w_{};
+	std::string out_;
+};
+
+TEST_F(RatioStep, FixedRatioComesFromTheBlendPair)
+{
+	/* Ratio 4 with half of it added before the division. */
+	EXPECT_EQ(step(), 250u);
+	EXPECT_EQ(w_.pair[0], 64u | 100u << 16);
+}
+
+TEST_F(RatioStep, AutomaticRatioStaysInTheLimitsWithItsBoost)
+{
+	const img_ratio_limits lim = {1, 32, 256};
+	ASSERT_EQ(img_config_ratio_limits(0, &lim), 0);
+	/* No ratio yet: the minimum, and the boost table's entry at 32. */
+	EXPECT_EQ(step(), 500u);
+	EXPECT_EQ(w_.pair[0], 32u | 20u << 16);
+	/* A neutral scene keeps the ratio; a narrower range moves it. */
+	EXPECT_EQ(step(), 500u);
+	const img_ratio_limits up = {1, 64, 256};
+	ASSERT_EQ(img_set_ratio_limits_in_effect(0, &up), 0);
+	EXPECT_EQ(step(), 250u);
+	EXPECT_EQ(w_.pair[0], 64u | 40u << 16);
+}
+
+TEST_F(RatioStep, ChannelsWithoutARatioOfTheirOwnAreLeftAlone)
+{
+	struct {
+		uint32_t method, follow, enable;
+		const char *out;
+	} cases[] = {
+	    {3, 0, 1, ""},
+	    {8, 0, 1, ""},
+	    {1, 1, 1, ""},
+	    {1, 0, 0, ""},
+	    {9, 0, 1, "error: HDR method [9] is not supported\n"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.method);
+		chan_->info.hdr_method = c.method;
+		chan_->info.follow_chan = c.follow;
+		const uint32_t en[AE_MAX_INSTANCES] = {c.enable};
+		ASSERT_EQ(ae_set_enable(en, 1), 0);
+		EXPECT_EQ(step(), 0u);
+		EXPECT_EQ(out_, c.out);
 	}
 }
 
