@@ -7,6 +7,8 @@
 #include "cl_log.h"
 #include "img_adj_settings.h"
 #include "img_dsp_raw.h"
+#include "img_hdr_curves.h"
+#include "img_lib.h"
 #include "qvd_ioctl.h"
 #include "simsoc.h"
 #include "simsoc_qvd.h"
@@ -496,6 +498,157 @@ TEST_F(PrepareTest, TwoVinsShareTheBufferOneMapApart)
 	EXPECT_EQ(0, hooks.sbp[0].ctx);
 	EXPECT_TRUE(has_line(LOG_ERR, "ERROR: BPC mem map size 276580 is not enough!\n\n")) << lines();
 	EXPECT_TRUE(has_line(LOG_ERR, "Error: failed to apply dpc\n"));
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// What prepare hands the 3A modules, and the getters that read the image
+// kernel and the driver once it is up.
+// ---------------------------------------------------------------------------
+namespace
+{
+
+TEST_F(PrepareTest, SensorRecordCarriesTheAaaInformationAndAgcRecord)
+{
+	init();
+	ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+	const cl_channel &ch = cl_state().channel[0];
+	const uint8_t *cfg = img_lib_aaa_chan(0)->cfg;
+	const uint8_t *rec = cfg + IMG_AAA_SENSOR_AT;
+	EXPECT_EQ(0, memcmp(rec, ch.sensor_table + 24, 44));
+	EXPECT_EQ(0, memcmp(rec + 44, &ch.aaa_info, 152));
+	EXPECT_EQ(0, memcmp(rec + 196, ch.agc_record, 40));
+	EXPECT_EQ(448u, ((const qvd_vin_agc *)ch.agc_record)->again_max_index);
+	EXPECT_EQ(0, memcmp(cfg + IMG_AAA_AWB_CFG_AT, ch.wb_table + 24, IMG_AAA_AWB_CFG_SIZE));
+}
+
+TEST_F(PrepareTest, VinAaaInformationComesFromTheChannelsSource)
+{
+	simsoc_qvd_board b;
+	simsoc_qvd_default_board(&b);
+	b.vin[0].source_id = 3;
+	b.vin[0].hdr_mode = 15;
+	b.vin[0].sht_max[0] = 1111;
+	ASSERT_EQ(0, simsoc_qvd_set_board(&b));
+	init();
+	vin_aaa_info info;
+	memset(&info, 0xAA, sizeof info);
+	ASSERT_EQ(0, cl_customerloop_get_vin_aaa_info(0, (uint8_t *)&info));
+	EXPECT_EQ(3, info.source_id);
+	EXPECT_EQ(15u, info.hdr_mode);
+	EXPECT_EQ(1111u, info.sht0_max);
+	simsoc_qvd_fail(QVD_IOC_VIN_GET_AAAINFO, EIO, 1);
+	EXPECT_EQ(-1, cl_customerloop_get_vin_aaa_info(0, (uint8_t *)&info));
+	EXPECT_TRUE(has_line(
+	    LOG_ERR, std::string("ERROR: cl_customerloop_get_vin_aaa_info: Failed reading aaa info ") +
+	                 strerror(EIO) + "\n\n"))
+	    << lines();
+}
+
+// Linear words 1-4; an HDR channel's exposures from word 5, two at most
+// (the record's end), whatever the exposure count.
+TEST_F(PrepareTest, BlackLevelWordsByHdrModeAndExposures)
+{
+	init();
+	ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+	customerloop_state &s = cl_state();
+	img_dsp_static_black_level blc = {-3, 5, 7, 9};
+	s.main_mode.ContextId = 0;
+	ASSERT_EQ(0, vors_img_dsp_set_static_black_level(s.qvd_fd, &s.main_mode, &blc));
+	const uint32_t v[4] = {(uint32_t)-3, 5, 7, 9};
+	const struct {
+		uint32_t hdr_mode, expo;
+		int first, exposures;
+	} cases[] = {{0, 1, 1, 1}, {15, 1, 5, 2}, {0, 2, 5, 2}, {1, 3, 5, 2}};
+	for (auto &c : cases) {
+		SCOPED_TRACE(std::to_string(c.hdr_mode) + "/" + std::to_string(c.expo));
+		s.channel[0].aaa_info.hdr_mode = c.hdr_mode;
+		s.expo_num = c.expo;
+		uint32_t rec[14];
+		memset(rec, 0xEE, sizeof rec);
+		ASSERT_EQ(0, cl_customerloop_get_black_level(0, rec));
+		for (int w = 1; w < 14; w++) {
+			int e = (w - c.first) / 4;
+			bool filled = w >= c.first && e < c.exposures;
+			EXPECT_EQ(filled ? v[(w - c.first) % 4] : 0xEEEEEEEEu, rec[w]) << "word " << w;
+		}
+	}
+}
+
+TEST_F(PrepareTest, ContrastEnhancementReadBackKeepsTheStoredEnable)
+{
+	init();
+	ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+	customerloop_state &s = cl_state();
+	s.main_mode.ContextId = 0;
+	img_dsp_contrast_enhance ik;
+	ASSERT_EQ(0, vors_img_dsp_get_contrast_enhance(&s.main_mode, &ik));
+	uint8_t want[692] = {}, got[692] = {};
+	cl_ce_block_to_record((const uint8_t *)&ik, want);
+	want[0] = 1;
+	s.channel[0].ce_block[0] = 1;
+	ASSERT_EQ(0, cl_customerloop_get_ce_config(0, got));
+	EXPECT_EQ(0, memcmp(want, got, sizeof want));
+	// The kernel's block is the channel's copy from now on.
+	EXPECT_EQ(0, memcmp(&ik, s.channel[0].ce_block, CL_CE_BLOCK_SIZE));
+}
+
+TEST_F(PrepareTest, ThreeColourCurveIsTheImageKernelsWidened)
+{
+	init();
+	ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+	customerloop_state &s = cl_state();
+	img_dsp_tone_curve tc;
+	for (int i = 0; i < 256; i++) {
+		tc.ToneCurveRed[i] = (uint16_t)(i * 4);
+		tc.ToneCurveGreen[i] = (uint16_t)(i * 4 + 1);
+		tc.ToneCurveBlue[i] = (uint16_t)(i * 4 + 2);
+	}
+	s.main_mode.ContextId = 0;
+	ASSERT_EQ(0, vors_img_dsp_set_tone_curve(s.qvd_fd, &s.main_mode, &tc));
+	std::vector<uint32_t> curve(768, 0xEEEEEEEE);
+	ASSERT_EQ(0, cl_customerloop_get_tc_curve(0, curve.data()));
+	for (int i = 0; i < 256; i++) {
+		ASSERT_EQ((uint32_t)(i * 4), curve[i]);
+		ASSERT_EQ((uint32_t)(i * 4 + 1), curve[256 + i]);
+		ASSERT_EQ((uint32_t)(i * 4 + 2), curve[512 + i]);
+	}
+}
+
+// An HDR row's table reaches the HDR module only for a first channel the
+// combined methods serve: its identity curve linearises codes unchanged.
+TEST_F(PrepareTest, HdrTableReachesTheHdrModuleForACombinedFirstChannel)
+{
+	const struct {
+		int32_t board;
+		uint32_t type, mode, kind;
+		const tuning_row *row;
+		uint32_t linear; // of code 4000
+	} cases[] = {
+	    {1031, 2, 1, 0, &cl_tuning_table[19], 4000}, // method 6
+	    {1029, 0, 1, 0, &cl_tuning_table[17], 0},    // method 1: sensor HDR
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.board);
+		simsoc_qvd_board b;
+		simsoc_qvd_default_board(&b);
+		b.vin[0].exposures = 2;
+		b.vin[0].dsp_hdr = 2;
+		b.vin[0].hdr_type = c.type;
+		b.vin[0].hdr_mode = c.mode;
+		b.vin[0].hdr_kind = c.kind;
+		ASSERT_EQ(0, simsoc_qvd_set_board(&b));
+		cl_tuning_set_board(c.board);
+		init();
+		static const uint8_t zeros[4][256] = {};
+		img_set_hdr_iq_params(zeros);
+		ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+		EXPECT_EQ(c.row, cl_state().row);
+		EXPECT_EQ(2u, cl_state().expo_num);
+		EXPECT_EQ(c.linear, img_hdr_linearize(4000, 0));
+		cl_customerloop_deinit();
+	}
 }
 
 } // namespace
