@@ -203,23 +203,33 @@ int cl_customerloop_get_vin_aaa_info(int channel, uint8_t *info)
 	return 0;
 }
 
+// A channel's block from the image kernel, the settings mutex held by the
+// caller: -1 with the caller's failure line when the read fails.
+template <typename Block>
+static int ik_read(customerloop_state &s, int channel, int (*get)(const img_dsp_mode *, Block *), Block *out,
+                   const char *fn, const char *failure)
+{
+	s.main_mode.ContextId = (uint8_t)channel;
+	if (get(&s.main_mode, out) < 0) {
+		cl_log(LOG_ERR, failure, fn);
+		return -1;
+	}
+	return 0;
+}
+
 // The record holds two exposures after the linear words: a channel of more
 // exposures fills those two.
 int cl_customerloop_get_black_level(int channel, uint32_t *record)
 {
 	customerloop_state &s = cl_state();
 	std::lock_guard<std::mutex> lk(s.settings_mu);
-	s.main_mode.ContextId = (uint8_t)channel;
 	img_dsp_static_black_level blc;
-	if (vors_img_dsp_get_static_black_level(&s.main_mode, &blc) < 0) {
-		cl_log(LOG_ERR, "ERROR: %s: get static blc failed\n", __func__);
-		return -1;
-	}
 	img_dsp_deferred_black_level deferred;
-	if (vors_img_dsp_get_deferred_black_level(&s.main_mode, &deferred) < 0) {
-		cl_log(LOG_ERR, "ERROR: %s: get deferred blc failed\n", __func__);
+	if (ik_read(s, channel, vors_img_dsp_get_static_black_level, &blc, __func__,
+	            "ERROR: %s: get static blc failed\n") != 0 ||
+	    ik_read(s, channel, vors_img_dsp_get_deferred_black_level, &deferred, __func__,
+	            "ERROR: %s: get deferred blc failed\n") != 0)
 		return -1;
-	}
 	const int16_t v[4] = {blc.BlackR, blc.BlackGr, blc.BlackGb, blc.BlackB};
 	record[0] = deferred.Enb;
 	bool hdr15 = s.channel[channel].aaa_info.hdr_mode == 15;
@@ -242,12 +252,10 @@ int cl_customerloop_get_ce_config(int channel, uint8_t *record)
 	customerloop_state &s = cl_state();
 	std::lock_guard<std::mutex> lk(s.settings_mu);
 	cl_channel &ch = s.channel[channel];
-	s.main_mode.ContextId = (uint8_t)channel;
 	img_dsp_contrast_enhance ce;
-	if (vors_img_dsp_get_contrast_enhance(&s.main_mode, &ce) < 0) {
-		cl_log(LOG_ERR, "ERROR: %s: get ce failed\n", __func__);
+	if (ik_read(s, channel, vors_img_dsp_get_contrast_enhance, &ce, __func__,
+	            "ERROR: %s: get ce failed\n") != 0)
 		return -1;
-	}
 	static_assert(sizeof ce == CL_CE_BLOCK_SIZE, "contrast-enhancement block");
 	cl_ce_block_to_record((const uint8_t *)&ce, record);
 	uint32_t enable = ch.ce_block[0];
@@ -286,12 +294,10 @@ int cl_customerloop_get_tc_curve(int channel, uint32_t *curve)
 {
 	customerloop_state &s = cl_state();
 	std::lock_guard<std::mutex> lk(s.settings_mu);
-	s.main_mode.ContextId = (uint8_t)channel;
 	img_dsp_tone_curve tc;
-	if (vors_img_dsp_get_tone_curve(&s.main_mode, &tc) < 0) {
-		cl_log(LOG_ERR, "ERROR: %s: get tc failed\n", __func__);
+	if (ik_read(s, channel, vors_img_dsp_get_tone_curve, &tc, __func__, "ERROR: %s: get tc failed\n") !=
+	    0)
 		return -1;
-	}
 	uint16_t v[768];
 	static_assert(sizeof tc == sizeof v, "red, green, blue curves back to back");
 	memcpy(v, &tc, sizeof v);
