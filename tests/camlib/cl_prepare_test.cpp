@@ -451,17 +451,33 @@ TEST_F(PrepareTest, DpcMapReachesTheImageKernel)
 	EXPECT_FALSE(has_line(LOG_ERR, "Error: failed to apply dpc\n"));
 }
 
-TEST_F(PrepareTest, ShortDpcMapIsReportedAndSkipped)
+// A bad map is reported and skipped; the other VIN's map still goes in and
+// the prepare succeeds.
+TEST_F(PrepareTest, BadDpcMapIsReportedAndSkipped)
 {
-	std::string map = write_map("short.dpc", kMap - 1, 0);
-	init(1, {map});
-	ASSERT_EQ(1, cl_customerloop_prepare_aaa());
-	EXPECT_TRUE(has_line(LOG_ERR, "ERROR: cl_apply_dpc: Failed to read DPC map from " + map +
-	                                  ": got 276479 bytes, expected 276480\n\n"))
-	    << lines();
-	EXPECT_TRUE(has_line(LOG_ERR, "Error: failed to apply dpc\n"));
-	EXPECT_TRUE(hooks.sbp.empty());
-	EXPECT_EQ(CL_STATE_PREPARED, state());
+	two_vins();
+	std::string good = write_map("vin1.dpc", kMap, 2);
+	std::string shorter = write_map("short.dpc", kMap - 1, 0);
+	std::string missing = root + "/missing.dpc";
+	const struct {
+		std::string path, message;
+	} cases[] = {
+	    {shorter, "ERROR: cl_apply_dpc: Failed to read DPC map from " + shorter +
+	                  ": got 276479 bytes, expected 276480\n\n"},
+	    {missing, "ERROR: cl_apply_dpc: Failed to open " + missing + ": " + strerror(ENOENT) + "\n\n"},
+	};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.path);
+		init(2, {c.path, good});
+		ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+		EXPECT_TRUE(has_line(LOG_ERR, c.message)) << lines();
+		EXPECT_TRUE(has_line(LOG_ERR, "Error: failed to apply dpc\n"));
+		ASSERT_EQ(1u, hooks.sbp.size());
+		EXPECT_EQ(1, hooks.sbp[0].ctx);
+		EXPECT_EQ(2, hooks.sbp[0].map[0]);
+		EXPECT_EQ(CL_STATE_PREPARED, state());
+		cl_customerloop_deinit();
+	}
 }
 
 // The second VIN's map lies one map after the first, whether or not the
