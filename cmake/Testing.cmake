@@ -21,3 +21,18 @@ function(camstack_test)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ENVIRONMENT "${T_ENV}")
 endfunction()
+
+# The camera library's prepare reads colour-correction files from
+# "/lib/firmware" under the root prefix (VISTRAD_ROOT). The build writes
+# neutral ones (target cl_cc_firmware) into a root of their own:
+# CAMSTACK_CC_FIRMWARE_ROOT, with the files in its lib/firmware.
+set(CAMSTACK_CC_FIRMWARE_ROOT ${PROJECT_BINARY_DIR}/cc-firmware)
+
+# camstack_cc_firmware(<target>)
+# The target is built after the files and gets CL_CC_FIRMWARE_ROOT: point
+# VISTRAD_ROOT at it, or install the files into a root of the test's own
+# with tests/support/cc_firmware.h.
+function(camstack_cc_firmware target)
+  add_dependencies(${target} cl_cc_firmware)
+  target_compile_definitions(${target} PRIVATE CL_CC_FIRMWARE_ROOT="${CAMSTACK_CC_FIRMWARE_ROOT}")
+endfunction()

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "cl_log.h"
 #include "hal_vin.h"
+#include "img_dsp_raw.h"
 #include "img_hdr_params.h"
 #include "img_lib.h"
 #include "qvd_ioctl.h"
@@ -67,6 +69,10 @@ void cl_customerloop_deinit(void)
 		s.stop_request = 1;
 		cl_main_loop_stop();
 	}
+	// A prepared or started 3A holds the image kernel's memory: left up,
+	// the next init's prepare could not bring it up again.
+	if ((s.state == CL_STATE_PREPARED || s.state == CL_STATE_STARTED) && img_lib_deinit(nullptr) < 0)
+		cl_log(LOG_ERR, "img_lib_deinit error!\n");
 	if (s.qvd_fd >= 0 && close(s.qvd_fd) < 0)
 		cl_log(LOG_ERR, "ERROR: %s: Failed to close /dev/qvd %d\n", __func__, errno);
 	s.qvd_fd = -1;
@@ -152,48 +158,152 @@ int cl_customerloop_do_dptz(void)
 	return -1;
 }
 
-// The frame thread has not parsed statistics yet: the block's written part
-// reads as empty histograms.
-int cl_customerloop_get_stats(int, libcl_stats *stats)
+// The first CFA set of the channel's last parse, and the AF grid it was
+// configured with.
+int cl_customerloop_get_stats(int channel, libcl_stats *stats)
 {
 	customerloop_state &s = cl_state();
+	const aaa_parse_result &p = s.parsed.chan[channel];
+	const img_dsp_af_tile_cfg &af = s.channel[channel].af_tile;
 	std::lock_guard<std::mutex> lk(s.stats_mu);
-	memset(stats, 0, LIBCL_STATS_WRITTEN);
+	static_assert(sizeof stats->cfa_hist == sizeof p.set.cfa_hist, "CFA histogram");
+	static_assert(sizeof stats->cfa_hdr_hist[0] == sizeof p.prehist[0], "HDR histogram");
+	memcpy(&stats->cfa_hist, &p.set.cfa_hist, sizeof stats->cfa_hist);
+	memcpy(&stats->rgb_hist, &p.set.rgb_hist, sizeof stats->rgb_hist);
+	memcpy(&stats->cfa_hdr_hist[0], p.prehist[0], sizeof stats->cfa_hdr_hist[0]);
+	memcpy(&stats->cfa_hdr_hist[1], p.prehist[1], sizeof stats->cfa_hdr_hist[1]);
+	// The tile's three values go as one u32 and one u16.
+	memcpy(stats->af_tile0, &p.set.cfa_af[0], sizeof stats->af_tile0);
+	uint32_t grid[4] = {af.num_col, af.num_row, af.height, af.width};
+	memcpy(stats->af_grid, grid, sizeof grid);
 	return 0;
 }
 
-// ---------------------------------------------------------------------------
-// Least bodies until the settings store lands: every operation fails, so no
-// caller takes a setting as stored or a record as filled.
-// ---------------------------------------------------------------------------
-int cl_customerloop_get_vin_aaa_info(int, uint8_t *)
+// Asks the driver as the caller waits: no mutex, as the descriptor and the
+// channel's source are the driver's own answers.
+int cl_customerloop_get_vin_aaa_info(int channel, uint8_t *info)
 {
-	return -1;
+	customerloop_state &s = cl_state();
+	qvd_system_resource res;
+	memset(&res, 0, sizeof res);
+	res.query = QVD_RESOURCE_GENERIC;
+	if (ioctl(s.qvd_fd, QVD_IOC_GET_SYSTEM_RESOURCE, &res) < 0) {
+		cl_perror("QVD_IOC_GET_SYSTEM_RESOURCE_GENERIC\n");
+		return -1;
+	}
+	qvd_vin_aaa_info a;
+	memset(&a, 0, sizeof a);
+	a.source_id = res.vin[channel].source_id;
+	if (ioctl(s.qvd_fd, QVD_IOC_VIN_GET_AAAINFO, &a) < 0) {
+		cl_log(LOG_ERR, "ERROR: %s: Failed reading aaa info %s\n\n", __func__, strerror(errno));
+		return -1;
+	}
+	static_assert(sizeof a == sizeof(vin_aaa_info), "AAA information");
+	memcpy(info, &a, sizeof a);
+	return 0;
 }
 
-int cl_customerloop_get_black_level(int, uint32_t *)
+// A channel's block from the image kernel, the settings mutex held by the
+// caller: -1 with the caller's failure line when the read fails.
+template <typename Block>
+static int ik_read(customerloop_state &s, int channel, int (*get)(const img_dsp_mode *, Block *), Block *out,
+                   const char *fn, const char *failure)
 {
-	return -1;
+	s.main_mode.ContextId = (uint8_t)channel;
+	if (get(&s.main_mode, out) < 0) {
+		cl_log(LOG_ERR, failure, fn);
+		return -1;
+	}
+	return 0;
 }
 
-int cl_customerloop_get_ce_config(int, uint8_t *)
+// The record holds two exposures after the linear words: a channel of more
+// exposures fills those two.
+int cl_customerloop_get_black_level(int channel, uint32_t *record)
 {
-	return -1;
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	img_dsp_static_black_level blc;
+	img_dsp_deferred_black_level deferred;
+	if (ik_read(s, channel, vors_img_dsp_get_static_black_level, &blc, __func__,
+	            "ERROR: %s: get static blc failed\n") != 0 ||
+	    ik_read(s, channel, vors_img_dsp_get_deferred_black_level, &deferred, __func__,
+	            "ERROR: %s: get deferred blc failed\n") != 0)
+		return -1;
+	const int16_t v[4] = {blc.BlackR, blc.BlackGr, blc.BlackGb, blc.BlackB};
+	record[0] = deferred.Enb;
+	bool hdr15 = s.channel[channel].aaa_info.hdr_mode == 15;
+	if (!hdr15 && s.expo_num == 1) {
+		for (int i = 0; i < 4; i++)
+			record[1 + i] = (uint32_t)(int32_t)v[i];
+		return 0;
+	}
+	uint32_t n = hdr15 ? 2 : s.expo_num > 2 ? 2 : s.expo_num;
+	for (uint32_t e = 0; e < n; e++)
+		for (int i = 0; i < 4; i++)
+			record[5 + 4 * e + i] = (uint32_t)(int32_t)v[i];
+	return 0;
 }
 
-int cl_customerloop_get_ce_log_config(int, uint8_t *)
+// Word 0 answers the enable last stored here; the image kernel's block
+// becomes the channel's copy.
+int cl_customerloop_get_ce_config(int channel, uint8_t *record)
 {
-	return -1;
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	cl_channel &ch = s.channel[channel];
+	img_dsp_contrast_enhance ce;
+	if (ik_read(s, channel, vors_img_dsp_get_contrast_enhance, &ce, __func__,
+	            "ERROR: %s: get ce failed\n") != 0)
+		return -1;
+	static_assert(sizeof ce == CL_CE_BLOCK_SIZE, "contrast-enhancement block");
+	cl_ce_block_to_record((const uint8_t *)&ce, record);
+	uint32_t enable = ch.ce_block[0];
+	memcpy(record, &enable, 4);
+	memcpy(ch.ce_block, &ce, sizeof ch.ce_block);
+	return 0;
 }
 
-int cl_customerloop_set_ce_log_config(int, const uint8_t *)
+int cl_customerloop_get_ce_log_config(int channel, uint8_t *record)
 {
-	return -1;
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	uint64_t cfg;
+	if (img_hdr_get_ce_log_config(&cfg, channel) < 0) {
+		cl_log(LOG_ERR, "ERROR: %s: Failed to read CE log values!\n\n", __func__);
+		return -1;
+	}
+	memcpy(record, &cfg, sizeof cfg);
+	return 0;
 }
 
-int cl_customerloop_get_tc_curve(int, uint32_t *)
+int cl_customerloop_set_ce_log_config(int channel, const uint8_t *record)
 {
-	return -1;
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	img_hdr_ce_log_config cfg;
+	memcpy(&cfg, record, sizeof cfg);
+	if (img_hdr_set_ce_log_config(&cfg, channel) < 0) {
+		cl_log(LOG_ERR, "ERROR: %s: Failed to set CE log values!\n\n", __func__);
+		return -1;
+	}
+	return 0;
+}
+
+int cl_customerloop_get_tc_curve(int channel, uint32_t *curve)
+{
+	customerloop_state &s = cl_state();
+	std::lock_guard<std::mutex> lk(s.settings_mu);
+	img_dsp_tone_curve tc;
+	if (ik_read(s, channel, vors_img_dsp_get_tone_curve, &tc, __func__, "ERROR: %s: get tc failed\n") !=
+	    0)
+		return -1;
+	uint16_t v[768];
+	static_assert(sizeof tc == sizeof v, "red, green, blue curves back to back");
+	memcpy(v, &tc, sizeof v);
+	for (int i = 0; i < 768; i++)
+		curve[i] = v[i];
+	return 0;
 }
 
 // ---------------------------------------------------------------------------

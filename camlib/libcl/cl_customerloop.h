@@ -7,9 +7,11 @@
 #include <mutex>
 #include <stdint.h>
 
+#include "aaa_parser.h"
 #include "cl_aaa_block.h"
 #include "cl_tuning.h"
 #include "img_channel.h"
+#include "img_hdr_frame.h"
 #include "img_hdr_params.h"
 #include "libcl.h"
 
@@ -37,7 +39,16 @@ struct cl_channel {
 	uint32_t aaa_gain_unit = 0;
 	cl_aaa_block aaa = {};
 	uint32_t adj_index = 256;
+	/* Working copies of the tuning row's IQ tables, taken at prepare. */
+	uint8_t stats_table[CL_STATS_TABLE_SIZE] = {};
+	uint8_t wb_table[CL_WB_TABLE_SIZE] = {};
 	uint8_t exposure_table[CL_EXPOSURE_TABLE_SIZE] = {};
+	uint8_t sensor_table[CL_SENSOR_TABLE_SIZE] = {};
+	uint8_t ratio_gain_table[CL_RATIO_GAIN_TABLE_SIZE] = {};
+	/* The statistics tile grids from the statistics table. */
+	img_dsp_ae_tile_cfg ae_tile = {};
+	img_dsp_awb_tile_cfg awb_tile = {};
+	img_dsp_af_tile_cfg af_tile = {};
 
 	uint32_t aaa_state[4] = {}; /* word 0 hold_ae, word 1 hold_awb */
 	uint32_t extra_gain = 0;
@@ -91,6 +102,12 @@ struct customerloop_state {
 	img_dsp_mode main_mode = {0, 1, 0, 0, {}, 255, 0, {}};
 	img_dsp_mode hdr_mode = {0, 1, 0, 0, {}, 255, 0, {}};
 	bool main_thread_running = false;
+	const tuning_row *row = nullptr; /* chosen at prepare */
+	/* The HDR module's per-frame settings, one block a channel. */
+	img_hdr_frame_settings hdr_fs[CL_MAX_VINS] = {};
+	/* The frame thread parses each frame's statistics here, under stats_mu;
+	 * the statistics copy reads them. */
+	aaa_parse_out parsed = {};
 };
 
 customerloop_state &cl_state(void);
@@ -115,8 +132,12 @@ int cl_customerloop_do_dptz(void);
 void cl_ce_record_to_block(const uint8_t *record, uint8_t *block);
 void cl_ce_block_to_record(const uint8_t *block, uint8_t *record);
 
-/* The prepare work (3A bring-up): 0 on success. */
+/* The prepare work (3A bring-up): 0 on success, -1 with the state as it
+ * was. */
 int start_aaa_init(void);
+/* The static bad-pixel maps of the VINs with a path into the driver's
+ * buffer and the image kernel: 0, or -1 when a VIN was skipped. */
+int cl_apply_dpc(void);
 /* The per-frame thread: started by start, ended by stop and deinit. */
 int cl_main_loop_start(void);
 void cl_main_loop_stop(void);

@@ -24,6 +24,16 @@
 /* The exposure table's linear gains (Q14) by gain index start here. */
 #define CL_EXPOSURE_GAIN_OFFSET 24
 #define CL_GAIN_INDEX_MAX 721
+/* The part of the white-balance table that is the 3A block's AWB part. */
+#define CL_WB_PARAMS_AT 24
+/* The sensor table from this byte is the channel's sensor record, with
+ * the AAA information and AGC record laid over it. */
+#define CL_SENSOR_RECORD_AT 24
+#define CL_SENSOR_RECORD_SIZE 236
+#define CL_SENSOR_AAA_INFO_AT 44
+#define CL_SENSOR_AGC_AT 196
+/* The statistics table's sensor description for the parser. */
+#define CL_STATS_SENSOR_AT 24
 
 #define CL_CC_REG_SIZE 18752
 #define CL_CC_3D_SIZE 17536
@@ -72,6 +82,15 @@ int32_t cl_tuning_board(void);
 /* First row of the board with keys a, b, c whose mode is `mode` or any;
  * NULL with a warning when none matches. */
 const tuning_row *cl_tuning_lookup(int32_t a, int32_t b, int32_t c, int32_t mode);
+
+/* Prepare's distribution of the row: every channel's working copies of
+ * the row's IQ tables, the HDR table for an HDR first channel, and each
+ * channel's white-balance parameters, sensor record (its AAA information
+ * and AGC record inside) and description handed to the 3A modules. */
+void cl_tuning_distribute(const tuning_row *row);
+/* Each channel's AE, AWB and AF tile grids from its statistics table; the
+ * table's sensor part goes to the statistics parser. */
+void cl_tuning_stats_config(void);
 
 /* `path` under camlib's root prefix (VISTRAD_ROOT) into `out`; 0, or -1
  * when it does not fit. */

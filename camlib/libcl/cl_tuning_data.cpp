@@ -1,6 +1,7 @@
 /* The built-in tuning rows. Image quality is untuned: the IQ tables are
  * neutral and coherent (unity white balance, a Q14 gain table rising
- * 0.09375 dB an index as the sensor modules step it) and no filter carries
+ * 0.09375 dB an index as the sensor modules step it, an HDR companding
+ * curve that is the identity) and no filter carries
  * a tuning container, so the pipeline keeps the image kernel's defaults. */
 #include "cl_tuning.h"
 
@@ -46,14 +47,14 @@ void fill_stats(uint8_t *t)
 	const uint16_t awb[] = {32, 32, 0, 0, 128, 68, 128, 68};
 	for (int i = 0; i < 8; i++)
 		put_u16(t + 26 + 2 * i, awb[i]);
-	put_u16(t + 42, 16383);
-	put_u16(t + 44, 0);
+	put_u16(t + 42, 0); // pixel limits: the whole 14-bit range
+	put_u16(t + 44, 16383);
 	const uint16_t ae[] = {12, 8, 0, 0, 341, 272};
 	put_u16(t + 46, ae[0]);
 	for (int i = 1; i < 6; i++)
 		put_u16(t + 46 + 2 * i, ae[i]);
-	put_u16(t + 74, 16383);
-	put_u16(t + 76, 0);
+	put_u16(t + 74, 0);
+	put_u16(t + 76, 16383);
 	const uint16_t af[] = {8, 5, 0, 0, 512, 435, 512, 435};
 	for (int i = 0; i < 8; i++)
 		put_u16(t + 58 + 2 * i, af[i]);
@@ -73,6 +74,23 @@ void fill_ratio_gain(uint8_t *t)
 		put_u32(t + 24 + 4 * i, 4096);
 }
 
+// HDR companding: every segment maps the code back onto itself (the
+// module reads code / 4 times the slope), so any knee the module picks
+// gives a linear 16-bit sensor.
+void fill_hdr(uint8_t *t)
+{
+	const uint32_t segments = 20;
+	put_u32(t + 4, 65535); // white level
+	put_u32(t + 8, segments);
+	put_u32(t + 12, 16); // bit depth
+	for (uint32_t i = 0; i < segments; i++) {
+		float knee = (float)(i * 16384 / segments), slope = 4.0f, offset = 0.0f;
+		memcpy(t + 16 + 4 * i, &knee, 4);
+		memcpy(t + 16 + 4 * segments + 4 * i, &slope, 4);
+		memcpy(t + 16 + 8 * segments + 4 * i, &offset, 4);
+	}
+}
+
 iq_tables iq;
 
 // Fills the tables at load; rows only hold their addresses.
@@ -82,6 +100,7 @@ const bool iq_built = [] {
 	fill_exposure(iq.exposure_hdr, 2);
 	fill_wb(iq.wb);
 	fill_ratio_gain(iq.ratio_gain);
+	fill_hdr(iq.hdr);
 	return true;
 }();
 

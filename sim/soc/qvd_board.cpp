@@ -71,6 +71,9 @@ extern "C" void simsoc_qvd_default_board(simsoc_qvd_board *out)
 	v.again_max_index = 448;
 	v.dgain_max_index = 273;
 	v.line_time = 30;
+	// Key a of the camera library's tuning lookup (bits 8-10): the built-in
+	// rows all serve key 2.
+	out->tuning_word = 2u << 8;
 }
 
 extern "C" int simsoc_qvd_set_board(const simsoc_qvd_board *b)

@@ -23,6 +23,7 @@ struct Buffer {
 };
 
 constexpr uint64_t kIkDefault = 32ull << 20;
+constexpr uint64_t kSbpDefault = 8ull << 20;
 
 struct Buffers {
 	std::mutex mu;
@@ -44,19 +45,29 @@ Buffer *by_id(Buffers &b, uint32_t id)
 	return nullptr;
 }
 
-} // namespace
-
-extern "C" int simsoc_qvd_set_imgproc_size(uint64_t size)
+// Once taken, a buffer stays where it is: it can hand out less of itself,
+// never more.
+int set_size(uint32_t id, uint64_t size)
 {
 	Buffers &b = buffers();
 	std::lock_guard<std::mutex> lk(b.mu);
-	Buffer *x = by_id(b, QVD_IMGPROC_BUF_IK);
-	// Once taken, the buffer stays where it is: it can hand out less of
-	// itself, never more.
+	Buffer *x = by_id(b, id);
 	if (size == 0 || x->maps > 0 || (x->virt && size > x->taken))
 		return -1;
 	x->size = size;
 	return 0;
+}
+
+} // namespace
+
+extern "C" int simsoc_qvd_set_imgproc_size(uint64_t size)
+{
+	return set_size(QVD_IMGPROC_BUF_IK, size);
+}
+
+extern "C" int simsoc_qvd_set_sbp_size(uint64_t size)
+{
+	return set_size(QVD_IMGPROC_BUF_SBP, size ? size : kSbpDefault);
 }
 
 int qvd_map_imgproc(simsoc_file *, void *arg)
@@ -70,10 +81,11 @@ int qvd_map_imgproc(simsoc_file *, void *arg)
 		simsoc_log("qvd: map imgproc of unknown buffer %u", m.buf_id);
 		return -EINVAL;
 	}
-	// Taken once per process; buffer 8 at least as large as its default,
-	// so a smaller size set for a test can grow back.
+	// Taken once per process, at least as large as its default, so a
+	// smaller size set for a test can grow back.
 	if (!x->virt) {
-		uint64_t bytes = x->id == QVD_IMGPROC_BUF_IK && x->size < kIkDefault ? kIkDefault : x->size;
+		uint64_t least = x->id == QVD_IMGPROC_BUF_IK ? kIkDefault : kSbpDefault;
+		uint64_t bytes = x->size < least ? least : x->size;
 		x->virt = simsoc_mem_alloc(bytes, &x->phys);
 		if (!x->virt)
 			return -ENOMEM;

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <math.h>
 #include <string.h>
 #include <string>
@@ -400,6 +401,75 @@ TEST_F(SettingsTest, CurvesScalesAndExternalTables)
 	ASSERT_EQ(2u, logged.size());
 	EXPECT_EQ("WARNING: cl_customerloop_set_hdr_extern_lut: HDR is off\n", logged[0].second);
 	EXPECT_EQ("WARNING: cl_customerloop_get_hdr_extern_lut: HDR is off\n", logged[1].second);
+}
+
+// Histograms, the first AF tile and the grid land at their offsets; the
+// gap after the tile and everything from byte 6688 keep the caller's bytes.
+TEST_F(SettingsTest, StatisticsCopyWritesItsFieldsOnly)
+{
+	customerloop_state &s = cl_state();
+	aaa_parse_result &p = s.parsed.chan[0];
+	for (int c = 0; c < 4; c++)
+		for (int i = 0; i < 64; i++) {
+			p.set.cfa_hist.bin[c][i] = 1000u * c + i;
+			p.set.rgb_hist.bin[c][i] = 5000u + 1000u * c + i;
+		}
+	for (int e = 0; e < 2; e++)
+		for (int c = 0; c < 3; c++)
+			for (int i = 0; i < 128; i++)
+				p.prehist[e][c][i] = 100000u * (e + 1) + 1000u * c + i;
+	p.set.cfa_af[0] = {0x1122, 0x3344, 0x5566};
+	ch0().af_tile = {8, 5, 0, 0, 512, 435, 4096, 2175};
+
+	static uint8_t block[LIBCL_STATS_SIZE];
+	memset(block, 0xAA, sizeof block);
+	ASSERT_EQ(0, cl_customerloop_get_stats(0, (libcl_stats *)block));
+	auto word = [&](size_t at) {
+		uint32_t v;
+		memcpy(&v, block + at, 4);
+		return v;
+	};
+	EXPECT_EQ(2063u, word(2 * 256 + 63 * 4)); // CFA blue bin 63
+	EXPECT_EQ(3005u, word(3 * 256 + 5 * 4));  // CFA luma bin 5
+	EXPECT_EQ(5001u, word(1024 + 4));         // RGB red bin 1
+	EXPECT_EQ(202127u, word(3584 + 2 * 512 + 127 * 4));
+	EXPECT_EQ(100000u, word(2048));
+	const uint8_t tile[6] = {0x22, 0x11, 0x44, 0x33, 0x66, 0x55};
+	EXPECT_EQ(0, memcmp(tile, block + 5120, 6));
+	EXPECT_EQ(8u, word(6672));
+	EXPECT_EQ(5u, word(6676));
+	EXPECT_EQ(435u, word(6680));
+	EXPECT_EQ(512u, word(6684));
+	for (size_t i = 5126; i < 6672; i++)
+		ASSERT_EQ(0xAA, block[i]) << "byte " << i;
+	for (size_t i = LIBCL_STATS_WRITTEN; i < sizeof block; i++)
+		ASSERT_EQ(0xAA, block[i]) << "byte " << i;
+}
+
+// A reader never sees half of a frame's parse: the frame thread writes the
+// parse result under the statistics mutex.
+TEST_F(SettingsTest, StatisticsCopyAgainstAParsingThread)
+{
+	customerloop_state &s = cl_state();
+	memset(&s.parsed.chan[0].set.cfa_hist, 0, sizeof s.parsed.chan[0].set.cfa_hist);
+	std::atomic<bool> done{false};
+	std::thread parser([&] {
+		for (uint32_t frame = 1; !done; frame++) {
+			std::lock_guard<std::mutex> lk(s.stats_mu);
+			for (auto &colour : s.parsed.chan[0].set.cfa_hist.bin)
+				for (uint32_t &b : colour)
+					b = frame;
+		}
+	});
+	static libcl_stats stats;
+	for (int i = 0; i < 2000; i++) {
+		ASSERT_EQ(0, cl_customerloop_get_stats(0, &stats));
+		uint32_t first = stats.cfa_hist.his_bin_r[0];
+		ASSERT_EQ(first, stats.cfa_hist.his_bin_y[63]);
+		ASSERT_EQ(first, stats.cfa_hist.his_bin_g[17]);
+	}
+	done = true;
+	parser.join();
 }
 
 } // namespace

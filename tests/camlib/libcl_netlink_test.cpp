@@ -139,8 +139,11 @@ TEST_F(Netlink, VideoStartAndStopDriveThe3A)
 		EXPECT_EQ(started(), 1u);
 		ASSERT_EQ(simsoc_video_stop(0), 0);
 		EXPECT_EQ(started(), 0u);
+		// The prepare maps the image kernel's memory and asks how to boot it.
 		EXPECT_EQ(sim_log(), "video: start 0\n"
 		                     "netlink: -> cmd 0x18020002 status 0 origin 1 response 0\n"
+		                     "qvd: map imgproc buffer 8: 0x2000000 bytes at 0x20000000\n"
+		                     "qvd: system info query 1\n"
 		                     "netlink: <- cmd 0x18020002 status 0 origin 1 response 1\n"
 		                     "netlink: -> cmd 0x18020000 status 0 origin 1 response 0\n"
 		                     "netlink: <- cmd 0x18020000 status 0 origin 1 response 1\n"

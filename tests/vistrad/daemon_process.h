@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "cc_firmware.h"
+
 inline const char product_yaml[] = R"(# A simulated camera with one sensor.
 PRODUCT_CONSTANTS:
   product_constants:
@@ -164,6 +166,8 @@ class DaemonProcess : public ::testing::Test
 		char tmpl[] = "/tmp/vistrad-daemon-XXXXXX";
 		ASSERT_NE(nullptr, mkdtemp(tmpl));
 		root = tmpl;
+		// The camera library's prepare reads its colour correction here.
+		ASSERT_TRUE(install_cc_firmware(root));
 	}
 	void TearDown() override
 	{

@@ -80,7 +80,8 @@ typedef struct simsoc_qvd_board {
 } simsoc_qvd_board;
 
 /* One linear 1920x1080 VIN, source 0, context 0, sensor_ctrl 1, gain-index
- * maxima 448 and 273, DSP state 0, system-information answer 0. */
+ * maxima 448 and 273, DSP state 0, system-information answer 0, tuning
+ * word 2 << 8 (the tuning lookup's key a is 2). */
 void simsoc_qvd_default_board(simsoc_qvd_board *out);
 /* NULL sets the default; -1 for more VINs than SIMSOC_QVD_VINS. */
 int simsoc_qvd_set_board(const simsoc_qvd_board *board);
@@ -93,6 +94,9 @@ void simsoc_qvd_get_board(simsoc_qvd_board *out);
  * is taken, for more than it was taken with (32 MiB, or a larger size set
  * before). */
 int simsoc_qvd_set_imgproc_size(uint64_t size);
+/* The same for the static bad-pixel buffer 14 (8 MiB, never more; 0 sets
+ * the default back). */
+int simsoc_qvd_set_sbp_size(uint64_t size);
 
 /* What the model keeps of one source and context. */
 typedef struct simsoc_qvd_sensor_state {

@@ -18,6 +18,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+
+#include "cc_firmware.h"
 #include <string>
 #include <vector>
 
@@ -62,6 +64,7 @@ class DaemonBus : public ::testing::Test
 		write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
 		write_file(root + "/usr/lib/vistrad/vistrad.yaml", product_yaml);
 		write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
+		ASSERT_TRUE(install_cc_firmware(root));
 		bus = std::make_unique<BusClient>();
 		client = bus->connection;
 		ASSERT_NE(nullptr, client);
