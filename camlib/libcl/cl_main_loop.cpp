@@ -80,7 +80,9 @@ frame_loop &loop(void)
 	return *l;
 }
 
-uint8_t lens_table[CL_LENS_TABLE_BYTES];
+/* The image kernel reads each plane as whole words, two bytes past the
+ * last plane's end: the pad keeps that read inside the buffer. */
+uint8_t lens_table[CL_LENS_TABLE_BYTES + 4];
 
 int vin_count(const customerloop_state &s)
 {
@@ -630,6 +632,11 @@ void cl_main_loop_begin(int fd)
 {
 	customerloop_state &s = cl_state();
 	frame_loop &l = loop();
+	if (!l.desc.rgb)
+		aaa_stat_desc_layout(l.stat_area, &l.desc);
+	l.frame = 0;
+	l.frames_done.store(0, std::memory_order_release);
+	memset(l.coring_requested, 0, sizeof l.coring_requested);
 	l.awb_speed_pending = true;
 	(void)awb_create_instances(cl_frame_inputs_get().aaa_cfg[0] + IMG_AAA_AWB_CFG_AT);
 	{
@@ -690,8 +697,6 @@ int cl_main_loop_start(void)
 	int fd = s.qvd_fd;
 	memset(l.stat_area, 0, sizeof l.stat_area);
 	aaa_stat_desc_layout(l.stat_area, &l.desc);
-	l.frame = 0;
-	l.frames_done.store(0, std::memory_order_release);
 	config_stats(s, fd, 1);
 	(void)cl_post_cfg(fd, CL_POST_ALL);
 	(void)cl_apply_pending_cfg(fd);
