@@ -155,6 +155,20 @@ TEST_F(FrameLoop, EachFrameFetchesOnceAndAppliesEveryVin)
 	}
 }
 
+// Every channel served gets its initial speed, 190 under HDR method 4.
+TEST_F(FrameLoop, InitialWhiteBalanceSpeedForEveryChannel)
+{
+	up(4);
+	cl_state().channel[2].info.hdr_method = 4;
+	begin();
+	frames(1);
+	const uint32_t expected[4] = {164, 164, 190, 164};
+	for (int c = 0; c < 4; c++) {
+		ASSERT_NE(awb_get_instance(c), nullptr);
+		EXPECT_EQ(awb_get_instance(c)->data->speed, expected[c]) << c;
+	}
+}
+
 TEST_F(FrameLoop, FailedFetchSkipsTheFrame)
 {
 	up();
@@ -486,6 +500,25 @@ TEST_F(FrameThread, StopStartCyclesAndDeinitEndTheThreads)
 	caller.join();
 	EXPECT_EQ(logged("ERROR: failed to stop aaa\n"), 0);
 	EXPECT_EQ(simsoc_open_files(), 0);
+}
+
+// The frame thread waits for the DSP without the statistics mutex, so a
+// reader is not held for the frame.
+TEST_F(FrameThread, ReaderDoesNotWaitForTheFetch)
+{
+	start_library();
+	stop_ticker();
+	ASSERT_TRUE(eventually([] { return simsoc_qvd_stat_waiting() > 0; }));
+	std::atomic<bool> read{false};
+	std::thread reader([&] {
+		libcl_stats st;
+		EXPECT_EQ(libcl_get_stats(0, &st, 0), 0);
+		read = true;
+	});
+	bool prompt = eventually([&] { return read.load(); });
+	start_ticker(); // frees a reader stuck behind the fetch
+	reader.join();
+	EXPECT_TRUE(prompt);
 }
 
 } // namespace
