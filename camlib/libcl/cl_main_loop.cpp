@@ -124,12 +124,6 @@ void config_stats(customerloop_state &s, int fd, uint32_t on)
 	}
 }
 
-void wait_frames(int fd, int n)
-{
-	for (int i = 0; i < n; i++)
-		(void)ioctl(fd, QVD_IOC_WAIT_NEXT_IDSP_FRAME, (unsigned long)0xffff);
-}
-
 uint32_t read_u32(const uint8_t *p)
 {
 	uint32_t v;
@@ -565,6 +559,36 @@ int cl_post_cfg(int fd, int mode)
 	return rc;
 }
 
+void cl_wait_idsp_frames(int fd, int n)
+{
+	for (int i = 0; i < n; i++)
+		(void)ioctl(fd, QVD_IOC_WAIT_NEXT_IDSP_FRAME, (unsigned long)0xffff);
+}
+
+#define CL_RATIO_ENTRIES 128
+#define CL_RATIO_STEP 16
+
+int cl_ratio_to_gain(const uint8_t *table, uint32_t ratio, uint32_t *gain, int chan)
+{
+	if (!table || !gain || !read_u32(table + 4) || !read_u32(table + 8)) {
+		printf("error: chan [%d] ratio to gain convert table is not supported\n", chan);
+		return -1;
+	}
+	const uint8_t *e = table + 24;
+	if (ratio >= CL_RATIO_STEP * CL_RATIO_ENTRIES) {
+		*gain = read_u32(e + 4 * (CL_RATIO_ENTRIES - 1));
+		return 0;
+	}
+	// Entry k holds ratio 16 x (k + 1); below 16 the first two entries
+	// extend their line.
+	uint32_t k = ratio < CL_RATIO_STEP ? 0 : ratio / CL_RATIO_STEP - 1;
+	int64_t lo = read_u32(e + 4 * k), hi = read_u32(e + 4 * (k + 1));
+	int64_t at = (int64_t)ratio - (int64_t)CL_RATIO_STEP * (k + 1);
+	int64_t g = lo + (hi - lo) * at / CL_RATIO_STEP;
+	*gain = (uint32_t)(g < 0 ? 0 : g);
+	return 0;
+}
+
 int cl_apply_pending_cfg(int fd)
 {
 	customerloop_state &s = cl_state();
@@ -700,7 +724,7 @@ int cl_main_loop_start(void)
 	config_stats(s, fd, 1);
 	(void)cl_post_cfg(fd, CL_POST_ALL);
 	(void)cl_apply_pending_cfg(fd);
-	wait_frames(fd, 2);
+	cl_wait_idsp_frames(fd, 2);
 	if (s.lens_shading_present && cl_apply_lens_shading() != 0)
 		printf("Error: failed to apply lens_shading\n");
 	l.fd = fd;

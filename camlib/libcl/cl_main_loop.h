@@ -40,6 +40,12 @@ int cl_apply_pending_cfg(int fd);
  * skipped. Returns 0. */
 int cl_apply_lens_shading(void);
 
+/* Waits for n IDSP frames of every VIN; results are not looked at. */
+void cl_wait_idsp_frames(int fd, int n);
+/* The gain at an HDR ratio (16 = 1.0) from a channel's 536-byte
+ * ratio-to-gain table: 0, or -1 with a message when the table is off. */
+int cl_ratio_to_gain(const uint8_t *table, uint32_t ratio, uint32_t *gain, int chan);
+
 /* The thread's life outside the frame loop, for callers that drive frames
  * themselves (the benchmark): begin creates the white-balance instances
  * and sends the first exposures, end hands the gains on and rests the

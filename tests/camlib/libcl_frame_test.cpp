@@ -462,6 +462,34 @@ TEST_F(FrameLoop, LensShadingFiles)
 	          1);
 }
 
+TEST(RatioToGain, InterpolatesTheChannelsTable)
+{
+	uint8_t table[536] = {};
+	const uint32_t on = 1;
+	memcpy(table + 4, &on, 4);
+	memcpy(table + 8, &on, 4);
+	for (uint32_t k = 0; k < 128; k++) {
+		uint32_t g = 1000 + 100 * k;
+		memcpy(table + 24 + 4 * k, &g, 4);
+	}
+	const struct {
+		uint32_t ratio, gain;
+	} cases[] = {{16, 1000},    {24, 1050},    {32, 1100}, {2047, 13693},
+	             {2048, 13700}, {5000, 13700}, {8, 950},   {0, 900}};
+	for (const auto &tc : cases) {
+		uint32_t gain = 0;
+		EXPECT_EQ(cl_ratio_to_gain(table, tc.ratio, &gain, 0), 0) << tc.ratio;
+		EXPECT_EQ(gain, tc.gain) << tc.ratio;
+	}
+	memset(table + 8, 0, 4);
+	uint32_t gain = 7;
+	testing::internal::CaptureStdout();
+	EXPECT_EQ(cl_ratio_to_gain(table, 32, &gain, 2), -1);
+	EXPECT_EQ(testing::internal::GetCapturedStdout(),
+	          "error: chan [2] ratio to gain convert table is not supported\n");
+	EXPECT_EQ(gain, 7u);
+}
+
 // ---------------------------------------------------------------------------
 // The thread itself, started and stopped by the video.
 // ---------------------------------------------------------------------------
