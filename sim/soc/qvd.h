@@ -57,6 +57,8 @@ int qvd_vin_get_wdr_dgain(simsoc_file *f, void *arg);
 int qvd_vin_get_wdr_shutter_row(simsoc_file *f, void *arg);
 int qvd_vin_set_wdr_gp(simsoc_file *f, void *arg);
 int qvd_vin_set_pending_sht_agc(simsoc_file *f, void *arg);
+int qvd_vin_set_pending_sht_agc_seq(simsoc_file *f, void *arg);
+int qvd_apply_seq_ni(simsoc_file *f, void *arg);
 int qvd_vin_aaa_compensation(simsoc_file *f, void *arg);
 int qvd_vin_set_low_light(simsoc_file *f, void *arg);
 int qvd_vin_switch_ctx(simsoc_file *f, void *arg);

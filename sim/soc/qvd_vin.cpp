@@ -233,6 +233,30 @@ int qvd_vin_set_pending_sht_agc(simsoc_file *, void *arg)
 	    });
 }
 
+// A sensor's first exposures: pending on context 0 of its source until the
+// next frame, as a pending request's are.
+int qvd_vin_set_pending_sht_agc_seq(simsoc_file *, void *arg)
+{
+	qvd_vin_sht_agc_seq seq;
+	memcpy(&seq, arg, sizeof seq);
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	simsoc_qvd_sensor_state *st = lookup_locked(s, seq.source_id, 0);
+	if (!st)
+		return -EINVAL;
+	copy4(st->pending_shutter, seq.shutter);
+	copy4(st->pending_again, seq.agc);
+	copy4(st->pending_dgain, seq.dgain);
+	st->pending = 1;
+	return 0;
+}
+
+// The sequences' lengths: kept by the request log, nothing more to model.
+int qvd_apply_seq_ni(simsoc_file *, void *)
+{
+	return 0;
+}
+
 int qvd_vin_aaa_compensation(simsoc_file *, void *arg)
 {
 	return with_sensor<qvd_vin_aaa_comp>(arg, [](simsoc_qvd_sensor_state &st, qvd_vin_aaa_comp &c) {

@@ -155,6 +155,54 @@ TEST_F(FrameLoop, EachFrameFetchesOnceAndAppliesEveryVin)
 	}
 }
 
+// A sensor record with an exposure has it sent as the first sequence: a
+// linear channel its first shutter and gain with no sequence length, an HDR
+// one four of each byte by byte and its length.
+TEST_F(FrameLoop, InitialExposureSequences)
+{
+	up(2);
+	customerloop_state &s = cl_state();
+	s.channel[1].info.dsp_hdr = 1;
+	cl_frame_inputs &in = cl_frame_inputs_get();
+	memset(in.aaa_cfg, 0, sizeof in.aaa_cfg);
+	uint8_t *linear = in.aaa_cfg[0] + IMG_AAA_SENSOR_AT, *hdr = in.aaa_cfg[1] + IMG_AAA_SENSOR_AT;
+	const uint32_t shutter = 1000, agc = 50;
+	memcpy(linear + 12, &shutter, 4);
+	memcpy(linear + 16, &agc, 4);
+	const uint8_t hdr_bytes[13] = {40, 30, 20, 10, 5, 6, 7, 8, 0, 0, 0, 0, 3};
+	memcpy(hdr + 20, hdr_bytes, sizeof hdr_bytes);
+	begin();
+	memset(in.aaa_cfg, 0, sizeof in.aaa_cfg);
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SET_PENDING_SHT_AGC_SEQ), 2u);
+	qvd_vin_sht_agc_seq seq{};
+	ASSERT_EQ(simsoc_qvd_last_payload(QVD_IOC_VIN_SET_PENDING_SHT_AGC_SEQ, &seq, sizeof seq), sizeof seq);
+	EXPECT_EQ(seq.source_id, 1);
+	EXPECT_EQ(std::vector<uint32_t>(seq.shutter, seq.shutter + 4),
+	          (std::vector<uint32_t>{40, 30, 20, 10}));
+	EXPECT_EQ(std::vector<uint32_t>(seq.agc, seq.agc + 4), (std::vector<uint32_t>{5, 6, 7, 8}));
+	EXPECT_EQ(std::vector<uint32_t>(seq.dgain, seq.dgain + 4), (std::vector<uint32_t>{5, 6, 7, 8}));
+	qvd_apply_seq counts{};
+	ASSERT_EQ(simsoc_qvd_last_payload(QVD_IOC_IMG_SET_MULTI_CHAN_APPLY_SEQ_NI, &counts, sizeof counts),
+	          sizeof counts);
+	EXPECT_EQ(std::vector<uint32_t>(counts.count, counts.count + 4), (std::vector<uint32_t>{0, 3, 0, 0}));
+}
+
+TEST_F(FrameLoop, RefusedInitialExposureGoesStraightToTheFrames)
+{
+	up();
+	cl_frame_inputs &in = cl_frame_inputs_get();
+	const uint32_t shutter = 1000;
+	memcpy(in.aaa_cfg[0] + IMG_AAA_SENSOR_AT + 12, &shutter, 4);
+	simsoc_qvd_fail(QVD_IOC_VIN_SET_PENDING_SHT_AGC_SEQ, EIO, 1);
+	testing::internal::CaptureStderr();
+	begin();
+	memset(in.aaa_cfg, 0, sizeof in.aaa_cfg);
+	EXPECT_EQ(testing::internal::GetCapturedStderr(),
+	          "QVD_IOC_VIN_SET_PENDING_SHT_AGC_SEQ error: Input/output error\n");
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_IMG_SET_MULTI_CHAN_APPLY_SEQ_NI), 0u);
+	frames(1);
+}
+
 // Every channel served gets its initial speed, 190 under HDR method 4.
 TEST_F(FrameLoop, InitialWhiteBalanceSpeedForEveryChannel)
 {
