@@ -33,6 +33,11 @@ struct Board {
 	bool exit_zero;
 };
 
+void PrintTo(const Board &b, std::ostream *os)
+{
+	*os << b.name;
+}
+
 std::string ok(const char *path)
 {
 	return std::string("ok ") + path;
@@ -171,7 +176,7 @@ TEST_P(MoskarinBoard, Runs)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boards, MoskarinBoard,
+    Moskarin, MoskarinBoard,
     ::testing::Values(
         Board{"UnknownHardwareId",
               "F00",
@@ -227,7 +232,7 @@ TEST_P(MoskarinBoardWithFrameThread, DISABLED_Runs)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boards, MoskarinBoardWithFrameThread,
+    Moskarin, MoskarinBoardWithFrameThread,
     ::testing::Values(
         Board{"Tuning1024",
               "6B0",

@@ -27,6 +27,17 @@ struct Registration {
 	int stats_runs;
 };
 
+void PrintTo(const Registration &r, std::ostream *os)
+{
+	*os << "tuning " << r.tuning;
+}
+
+std::string tuning_name(const ::testing::TestParamInfo<Registration> &info)
+{
+	int32_t t = info.param.tuning;
+	return t < 0 ? "TuningInvalid" : "Tuning" + std::to_string(t);
+}
+
 class RegistrationTest : public ::testing::TestWithParam<Registration>
 {
 };
@@ -54,13 +65,14 @@ TEST_P(RegistrationTest, PathsFollowTheTuningsCaptureModes)
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Boards, RegistrationTest,
+    Tunings, RegistrationTest,
     ::testing::Values(Registration{1024, {kNotInitialized, kLinear, kTwoExposures, kStats}, {0, 1}, 2},
                       Registration{1025, {kNotInitialized, kLinear, kSensorHdr, kStats}, {0, 15}, 2},
                       Registration{1280, {kNotInitialized, kTwoExposures, kStats}, {1}, 1},
                       Registration{1536, {kNotInitialized, kLinear, kSensorHdr, kStats}, {0, 15}, 2},
                       Registration{LIBCL_TUNING_INVALID, {kNotInitialized, kStats}, {}, 0},
-                      Registration{1030, {kNotInitialized, kStats}, {}, 0}));
+                      Registration{1030, {kNotInitialized, kStats}, {}, 0}),
+    tuning_name);
 
 TEST(CaptureModes, FirstRowOfTuningAndWdrMode)
 {
