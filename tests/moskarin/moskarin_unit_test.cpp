@@ -74,20 +74,6 @@ INSTANTIATE_TEST_SUITE_P(
                       Registration{1030, {kNotInitialized, kStats}, {}, 0}),
     tuning_name);
 
-TEST(CaptureModes, FirstRowOfTuningAndWdrMode)
-{
-	const capture_mode *m = find_capture_mode(1289, 1);
-	ASSERT_NE(m, nullptr);
-	EXPECT_STREQ(m->resolution, "3840x2160");
-	EXPECT_EQ(m->framerate, 15.0);
-	m = find_capture_mode(771, 0);
-	ASSERT_NE(m, nullptr);
-	EXPECT_EQ(m->framerate, 20.0);
-	EXPECT_EQ(find_capture_mode(1024, 4), nullptr);
-	EXPECT_EQ(tuning_of_hwid("6B0"), 1024);
-	EXPECT_EQ(tuning_of_hwid("nope"), LIBCL_TUNING_INVALID);
-}
-
 // A root with or without the configuration file.
 class ImageSources : public ::testing::Test
 {
