@@ -1,4 +1,4 @@
-/* Least body of the 3A module that is not written yet (see the header). */
+/* Least bodies of the 3A modules that are not written yet (see the header). */
 #include "img_algo_pending.h"
 
 #include "img_channel.h"
@@ -16,4 +16,14 @@ int img_adj_set_noise_level(int chan, uint32_t level)
 uint32_t img_adj_get_noise_level(int chan)
 {
 	return chan >= 0 && chan < IMG_MAX_CHANNELS ? noise_level[chan] : 0;
+}
+
+int img_set_pending_sht_agc(int fd, const hal_sht_agc *rec, int chan)
+{
+	return hal_set_pending_sht_agc(fd, rec, chan);
+}
+
+int img_set_hdr_dsp_config(int fd, img_dsp_mode *mode, img_hdr_frame_settings *fs, const uint8_t flags[2])
+{
+	return img_hdr_set_dsp_config(fd, mode, fs, flags);
 }

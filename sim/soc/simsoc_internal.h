@@ -22,5 +22,9 @@ int simsoc_errno_from_text(const char *text);
 // listener must not call back into the tick files' steering. At most a few.
 typedef void (*simsoc_vin_tick_listener)(unsigned vin);
 void simsoc_vin_add_tick_listener(simsoc_vin_tick_listener fn);
+// The video of an input started or stopped: its clock runs while the video
+// does, tick files or not. Call it without the video model's lock: tick
+// listeners take locks that wait on the video state.
+void simsoc_vin_set_video(unsigned vin, bool running);
 
 #endif

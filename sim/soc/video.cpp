@@ -2,6 +2,7 @@
 #include "qvd.h"
 #include "qvd_netlink.h"
 #include "simsoc.h"
+#include "simsoc_internal.h"
 #include "simsoc_netlink.h"
 #include "simsoc_qvd.h"
 #include "simsoc_video.h"
@@ -60,6 +61,7 @@ int set_running(unsigned vin, bool run)
 	bool now = any_running(v);
 	qvd_board_set_dsp_state(now ? 2 : 0);
 	lk.unlock();
+	simsoc_vin_set_video(vin, run);
 	if (now && !was) {
 		simsoc_netlink_command(QVD_NETLINK_PREPARE_AAA, kReplyMs);
 		simsoc_netlink_command(QVD_NETLINK_START_AAA, kReplyMs);
@@ -91,8 +93,12 @@ extern "C" int simsoc_video_running(unsigned vin)
 extern "C" void simsoc_video_reset(void)
 {
 	Video &v = video();
-	std::lock_guard<std::mutex> lk(v.mu);
-	for (bool &r : v.running)
-		r = false;
-	qvd_board_set_dsp_state(0);
+	{
+		std::lock_guard<std::mutex> lk(v.mu);
+		for (bool &r : v.running)
+			r = false;
+		qvd_board_set_dsp_state(0);
+	}
+	for (unsigned vin = 0; vin < SIMSOC_VIN_INPUTS; vin++)
+		simsoc_vin_set_video(vin, false);
 }

@@ -1,8 +1,8 @@
 // "/proc/vorsalind/vin%u_idsp", the video inputs' frame ticks. Every frame
 // the driver makes the file readable and a read hands over 8 bytes; a reader
 // that fell behind gets the latest frame, not a backlog. A clock thread ticks
-// the inputs that have open files and a non-zero frame rate; tests stop the
-// clock and step ticks by hand (simsoc_vin.h).
+// the inputs whose video runs or that have open files, at a non-zero frame
+// rate; tests stop the clock and step ticks by hand (simsoc_vin.h).
 #include "simsoc.h"
 #include "simsoc_internal.h"
 #include "simsoc_vin.h"
@@ -39,6 +39,7 @@ struct Input {
 	uint64_t frames = 0;
 	uint64_t reads = 0;
 	std::vector<TickFile *> files;
+	bool video = false;
 	Clock::time_point next;
 };
 
@@ -76,7 +77,7 @@ Clock::duration period_of(double fps)
 
 bool clocked(const Input &in)
 {
-	return !in.files.empty() && rate_of(in) > 0;
+	return (!in.files.empty() || in.video) && rate_of(in) > 0;
 }
 
 // Models that follow the frames (the video driver takes pending exposures
@@ -158,7 +159,7 @@ int vin_open(simsoc_file *f)
 	f->priv = tf;
 	Input &in = t.inputs[tf->vin];
 	in.files.push_back(tf);
-	if (in.files.size() == 1)
+	if (in.files.size() == 1 && !in.video)
 		schedule_locked(t, tf->vin);
 	simsoc_log("vin%u_idsp: open", tf->vin);
 	return 0;
@@ -293,4 +294,18 @@ void simsoc_vin_add_tick_listener(simsoc_vin_tick_listener fn)
 		return;
 	listeners[n] = fn;
 	listener_count.store(n + 1, std::memory_order_release);
+}
+
+void simsoc_vin_set_video(unsigned vin, bool running)
+{
+	if (!valid(vin))
+		return;
+	Ticks &t = ticks();
+	std::lock_guard<std::mutex> lk(t.mu);
+	Input &in = t.inputs[vin];
+	bool was = clocked(in);
+	in.video = running;
+	if (!was)
+		schedule_locked(t, vin);
+	t.cv.notify_all();
 }

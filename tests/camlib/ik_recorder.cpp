@@ -7,12 +7,14 @@ namespace ikrec
 static std::vector<Call> log;
 static size_t fail_at;
 static img_dsp_contrast_enhance ce;
+static img_dsp_sharpen_coring coring;
 
 void reset()
 {
 	log.clear();
 	fail_at = 0;
 	memset(&ce, 0, sizeof ce);
+	memset(&coring, 0, sizeof coring);
 }
 
 const std::vector<Call> &calls()
@@ -44,6 +46,11 @@ void fail_nth(size_t n)
 img_dsp_contrast_enhance &contrast_enhance()
 {
 	return ce;
+}
+
+img_dsp_sharpen_coring &sharpen_coring()
+{
+	return coring;
 }
 
 static int record(const char *name, int fd, const img_dsp_mode *mode, int index, const void *block,
@@ -140,4 +147,43 @@ extern "C" int __wrap_vors_img_dsp_set_contrast_enhance(int fd, const img_dsp_mo
                                                         img_dsp_contrast_enhance *b)
 {
 	return record("vors_img_dsp_set_contrast_enhance", fd, mode, -1, b, sizeof *b);
+}
+
+/* The camera library's frame thread: what it sets per channel. */
+#define PLAIN(entry, type)                                                                                   \
+	extern "C" int __wrap_##entry(int fd, const img_dsp_mode *mode, type *b)                             \
+	{                                                                                                    \
+		return record(#entry, fd, mode, -1, b, sizeof *b);                                           \
+	}
+
+PLAIN(vors_img_dsp_set_wb_gain, img_dsp_wb_gain)
+PLAIN(vors_img_dsp_set_tone_curve, img_dsp_tone_curve)
+PLAIN(vors_img_dsp_set_chroma_scale, img_dsp_chroma_scale)
+PLAIN(vors_img_dsp_set_local_exposure, img_dsp_local_exposure)
+INDEXED(vors_img_dsp_set_hdr_static_black_level, img_dsp_static_black_level)
+
+extern "C" int __wrap_vors_img_dsp_get_final_sharpen_noise_sharpen_coring(const img_dsp_mode *mode,
+                                                                          img_dsp_sharpen_coring *out)
+{
+	int rc = record("vors_img_dsp_get_final_sharpen_noise_sharpen_coring", -1, mode, -1, nullptr, 0);
+	if (rc == 0 && out)
+		*out = ikrec::sharpen_coring();
+	return rc;
+}
+
+extern "C" int __wrap_vors_img_dsp_set_final_sharpen_noise_sharpen_coring(int fd, const img_dsp_mode *mode,
+                                                                          img_dsp_sharpen_coring *b)
+{
+	int rc = record("vors_img_dsp_set_final_sharpen_noise_sharpen_coring", fd, mode, -1, b, sizeof *b);
+	if (rc == 0 && b)
+		ikrec::sharpen_coring() = *b;
+	return rc;
+}
+
+/* The table is the four planes from the first one's address on. */
+extern "C" int __wrap_vors_img_dsp_set_vignette_compensation_bypass(int fd, const img_dsp_mode *mode,
+                                                                    img_dsp_vignette_bypass *b)
+{
+	return record("vors_img_dsp_set_vignette_compensation_bypass", fd, mode, -1, b, sizeof *b,
+	              b ? (uint64_t)(uintptr_t)b->p_red_gain : 0, 8712);
 }

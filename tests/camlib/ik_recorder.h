@@ -52,6 +52,9 @@ size_t count(const std::string &name);
 void fail_nth(size_t n);
 /* What vors_img_dsp_get_contrast_enhance answers with. */
 img_dsp_contrast_enhance &contrast_enhance();
+/* The final-sharpen coring block: its getter answers with it, its setter
+ * stores into it, as the kernel's context would. */
+img_dsp_sharpen_coring &sharpen_coring();
 
 } // namespace ikrec
 

@@ -1,6 +1,9 @@
 // The camera library on the simulated SoC: its messages captured with their
 // priorities, the simulated kernel's netlink peer and video reset around
-// every test, the library brought down at the end.
+// every test, the library brought down at the end. VIN 0's clock is
+// stopped; a ticker gives a frame whenever someone waits for one, so the
+// frame thread and the 3A start run without a wall clock. Tests that step
+// frames themselves stop it.
 #ifndef TESTS_CAMLIB_LIBCL_FIXTURE_H
 #define TESTS_CAMLIB_LIBCL_FIXTURE_H
 
@@ -15,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -54,14 +58,36 @@ class LibclTest : public ::testing::Test
 		clear_messages();
 		cl_set_log_fn(libcl_capture);
 		simsoc_log_clear();
+		start_ticker();
 	}
 	void TearDown() override
 	{
+		start_ticker(); // the frame thread ends after its frame in progress
 		libcl_deinit();
+		stop_ticker();
 		simsoc_video_reset();
 		simsoc_netlink_reset();
 		cl_set_log_fn(nullptr);
 		EXPECT_EQ(simsoc_open_files(), 0);
+	}
+	void start_ticker()
+	{
+		if (ticker_.joinable())
+			return;
+		ticking_ = true;
+		ticker_ = std::thread([this] {
+			while (ticking_) {
+				if (simsoc_qvd_stat_waiting() > 0)
+					simsoc_vin_tick(0);
+				std::this_thread::sleep_for(std::chrono::microseconds(200));
+			}
+		});
+	}
+	void stop_ticker()
+	{
+		ticking_ = false;
+		if (ticker_.joinable())
+			ticker_.join();
 	}
 	static void clear_messages()
 	{
@@ -115,6 +141,8 @@ class LibclTest : public ::testing::Test
 		ASSERT_EQ(simsoc_video_start(0), 0);
 		ASSERT_EQ(started(), 1u);
 	}
+	std::atomic<bool> ticking_{false};
+	std::thread ticker_;
 };
 
 #endif

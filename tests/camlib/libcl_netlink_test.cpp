@@ -119,10 +119,12 @@ TEST_F(Netlink, BadMessagesAreRejectedAndTheLoopGoesOn)
 TEST_F(Netlink, RunningDspIsCaughtUpBeforeAnyCommand)
 {
 	ASSERT_EQ(simsoc_video_start(0), 0); // no client yet: nothing sent
+	stop_ticker();
 	ASSERT_EQ(libcl_init(1024, 1, nullptr, nullptr), 1);
 	// The catch-up waits for one frame between prepare and start.
 	ASSERT_TRUE(eventually([] { return simsoc_qvd_stat_waiting() > 0; }));
-	simsoc_vin_tick(0);
+	EXPECT_EQ(started(), 0u);
+	start_ticker();
 	EXPECT_EQ(simsoc_netlink_command(QVD_NETLINK_DO_DPTZ, 2000), 1);
 	EXPECT_EQ(started(), 1u);
 	EXPECT_EQ(logged("WARNING: cl_customerloop_start_aaa: Error: In wrong state 0\n\n"), 0);
@@ -158,8 +160,6 @@ TEST_F(Netlink, DeinitWhileStartedStopsThe3A)
 	EXPECT_EQ(logged("WARNING: failed to join netlink thread\n"), 0);
 	// A later bring-up finds the video running and catches up again.
 	ASSERT_EQ(libcl_init(1024, 1, nullptr, nullptr), 1);
-	ASSERT_TRUE(eventually([] { return simsoc_qvd_stat_waiting() > 0; }));
-	simsoc_vin_tick(0);
 	EXPECT_TRUE(eventually([] { return started() == 1; }));
 }
 

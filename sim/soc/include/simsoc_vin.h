@@ -6,8 +6,8 @@
  * consuming every tick that file had pending; without a pending tick it
  * blocks, or fails with EAGAIN when non-blocking. Each input ticks on its own
  * at its frame rate (30 by default, SIMSOC_VIN_FRAMERATE for a preloaded
- * process) while a file of it is open; a frame rate of 0 stops the clock so
- * that a test steps every tick by hand.
+ * process) while its video runs (simsoc_video.h) or a file of it is open; a
+ * frame rate of 0 stops the clock so that a test steps every tick by hand.
  *
  * The plug-event file gives one byte per raised event. */
 #ifndef SIMSOC_VIN_H
