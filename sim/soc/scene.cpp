@@ -5,6 +5,7 @@
 #include "scene.h"
 
 #include <math.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <mutex>
@@ -49,6 +50,7 @@ struct Scene {
 	double width1 = 1, width2 = 1;
 	uint16_t floor = 0;
 	int32_t focus = 0;
+	bool rgb_hist = true;
 
 	Scene()
 	{
@@ -68,6 +70,8 @@ struct Scene {
 		width1 = width2 = 1;
 		floor = 0;
 		focus = 0;
+		const char *env = getenv("SIMSOC_SCENE_RGB_HIST");
+		rgb_hist = !(env && !strcmp(env, "0"));
 	}
 };
 
@@ -128,6 +132,7 @@ void scene_snapshot(uint64_t frame, scene_frame *out)
 	out->flicker_hz = s.flicker_hz;
 	out->flicker_depth = s.flicker_depth;
 	out->black = s.black;
+	out->rgb_hist = s.rgb_hist;
 	if (s.curve) {
 		double d = (double)s.focus - (double)s.peak;
 		out->fv1 = focus_value(d, s.width1, s.floor);
@@ -258,4 +263,11 @@ extern "C" int32_t simsoc_scene_focus(void)
 	Scene &s = scene();
 	std::lock_guard<std::mutex> lk(s.mu);
 	return s.focus;
+}
+
+extern "C" void simsoc_scene_set_rgb_histograms(int on)
+{
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.rgb_hist = on != 0;
 }

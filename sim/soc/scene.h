@@ -15,6 +15,7 @@ struct scene_frame {
 	double flicker_hz, flicker_depth;
 	uint16_t black;
 	uint16_t fv1, fv2; // every AF tile's focus values
+	bool rgb_hist;     // false: the RGB statistics carry no histograms
 };
 
 // The scene as it stands for that frame.

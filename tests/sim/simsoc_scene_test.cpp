@@ -252,6 +252,29 @@ TEST_F(Scene, TwoReadersShareTheFramesOneEach)
 		EXPECT_TRUE(frames.count(f)) << f;
 }
 
+// A DSP that leaves the RGB histograms empty keeps everything else.
+TEST_F(Scene, RgbHistogramsCanBeLeftEmpty)
+{
+	auto rgb_sum = [&]() -> uint64_t {
+		simsoc_vin_tick(0);
+		EXPECT_EQ(fetch(b_), 0);
+		const qvd_rgb_slice *r = (const qvd_rgb_slice *)b_.rgb.data();
+		uint64_t sum = 0;
+		for (unsigned c = 0; c < 4; c++)
+			for (unsigned i = 0; i < QVD_STAT_HIST_BINS; i++)
+				sum += r->hist.bin[c][i];
+		return sum;
+	};
+	EXPECT_GT(rgb_sum(), 0u);
+	double ae = b_.ae_mean();
+	simsoc_scene_set_rgb_histograms(0);
+	EXPECT_EQ(rgb_sum(), 0u);
+	EXPECT_EQ(b_.ae_mean(), ae);
+	EXPECT_NE(((const qvd_rgb_slice *)b_.rgb.data())->ae_sum[0], 0u);
+	simsoc_scene_reset();
+	EXPECT_GT(rgb_sum(), 0u);
+}
+
 TEST_F(Scene, IlluminantTableAndRefusals)
 {
 	double r = 0, b = 0;

@@ -42,7 +42,8 @@ extern "C" {
 
 /* Back to the defaults: every cell grey with B 2048, a flat illuminant
  * (r/g = b/g = 1), black 0, no steps, no flicker, no focus curve, focus
- * position 0. */
+ * position 0, RGB histograms filled unless the environment variable
+ * SIMSOC_SCENE_RGB_HIST is "0" (read at every reset and at the start). */
 void simsoc_scene_reset(void);
 /* Every cell grey with brightness B (B >= 0; -1 below). */
 int simsoc_scene_set_uniform(double brightness);
@@ -66,6 +67,9 @@ int simsoc_scene_set_black(uint16_t level);
  * filters' falls (> 0) and the floor both fall to. */
 int simsoc_scene_set_focus_curve(int32_t peak_pulses, double width1, double width2, uint16_t floor);
 void simsoc_scene_move_focus(int32_t steps);
+/* With 0 the DSP leaves the histograms of its RGB statistics empty (a
+ * faulty DSP); everything else stays as it was. */
+void simsoc_scene_set_rgb_histograms(int on);
 int32_t simsoc_scene_focus(void);
 
 #ifdef __cplusplus
