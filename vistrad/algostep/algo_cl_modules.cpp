@@ -4,6 +4,7 @@
 
 #include "core/control.h"
 #include "core/debug_output.h"
+#include "focus_datacache.h"
 #include "hist_analyzer.h"
 #include "platform/sensor_vorsalind.h"
 
@@ -19,7 +20,7 @@ struct module_slot {
 // one line a row.
 // clang-format off
 constexpr module_slot modules[ALGO_CL_MODULES] = {
-    {"algo_focus_datacache_cl", nullptr},
+    {"algo_focus_datacache_cl", &focus_datacache_cl_module},
     {"algo_hist_analyzer_cl", &hist_analyzer_cl_module},
     {"algo_smart_ae_cl", nullptr},
     {"algo_dic_cl", nullptr},
