@@ -4,17 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <stddef.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
 
 #include "algostep/algo_cl_modules.h"
+#include "algostep/focus_datacache.h"
+#include "algostep/hist_analyzer.h"
 #include "core/control.h"
 #include "core/prodconf.h"
+#include "core/prodconf_hwsetup.h"
 #include "core/prodconf_schema_build.h"
 #include "log_capture.h"
 #include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
+#include "platform/sensor.h"
 #include "prodconf_builder.h"
 
 namespace
@@ -240,6 +245,68 @@ TEST_F(Table, UnreadableSettingsAndAbsentModules)
 	}
 	groups = control_get_groups_of_owner(engine, 256);
 	EXPECT_EQ(nullptr, groups);
+}
+
+// The configuration's ALGO_CREATE list for two streams of channel 0: each
+// stream gets its own groups and settings; a module without its section, one
+// not built and an unknown name make nothing and stop nobody.
+TEST(Configured, TwoStreamsFromTheConfiguration)
+{
+	char tmpl[] = "/tmp/algos-XXXXXX";
+	std::string root = mkdtemp(tmpl);
+	setenv("VISTRAD_ROOT", root.c_str(), 1);
+	g_mkdir_with_parents((root + "/etc/vistrad").c_str(), 0755);
+	gchar *yaml = nullptr;
+	ASSERT_TRUE(g_file_get_contents(PRODCONF_DATA_DIR "/algos.yaml", &yaml, nullptr, nullptr));
+	ASSERT_TRUE(g_file_set_contents((root + "/etc/vistrad/extra.yaml").c_str(), yaml, -1, nullptr));
+	ASSERT_TRUE(g_file_set_contents((root + "/etc/vistrad/extra.enc").c_str(), "", 0, nullptr));
+	g_free(yaml);
+	LogCapture log;
+	prodconf *conf = prodconf_new();
+	testing::internal::CaptureStderr();
+	ASSERT_EQ(0, prodconf_load(conf));
+	testing::internal::GetCapturedStderr();
+	platform *plat = platform_vorsalind_create(nullptr, conf, 1);
+	control *engine = control_new(plat);
+	platform_add_sensor(plat, sensor_new(), 0);
+	for (int sub : {0, 1})
+		conf->substreams[0] = g_list_append(conf->substreams[0], GINT_TO_POINTER(sub));
+
+	EXPECT_EQ(0, prodconf_create_algos(conf, engine, 0));
+	for (int32_t sid : {0, 1}) {
+		SCOPED_TRACE(sid);
+		GList *groups = control_get_groups_of_owner(engine, (uint32_t)sid);
+		EXPECT_EQ(2u, g_list_length(groups));
+		g_list_free(groups);
+		auto *hist = static_cast<hist_analyzer_settings *>(
+		    prodconf_get_item(conf, "algo_hist_analyzer_cl", sid));
+		ASSERT_NE(nullptr, hist);
+		EXPECT_EQ(10, hist->cfa_low_end);
+		EXPECT_EQ(32, hist->cfa_mid_end);
+		EXPECT_FLOAT_EQ(0.25f, hist->last_data_avg);
+		EXPECT_FLOAT_EQ(2.0f, hist->long_forecast);
+		EXPECT_EQ(1, hist->cfa_include_sat);
+		auto *focus = static_cast<focus_datacache_settings *>(
+		    prodconf_get_item(conf, "algo_focus_datacache_cl", sid));
+		ASSERT_NE(nullptr, focus);
+		EXPECT_EQ(0, focus->enable_custom_focus_area);
+		EXPECT_EQ(nullptr, prodconf_get_item(conf, "algo_dic_cl", sid));
+	}
+	EXPECT_NE(prodconf_get_item(conf, "algo_hist_analyzer_cl", 0),
+	          prodconf_get_item(conf, "algo_hist_analyzer_cl", 1));
+	EXPECT_NE(std::string::npos, log.text().find("Entry 'algo_no_such_thing' not recognized"));
+
+	// Torn down with the stream: groups gone, settings freed by the rows.
+	EXPECT_EQ(0, prodconf_destroy_algos(conf, engine, 0));
+	EXPECT_EQ(0, control_has_group_of_owner(engine, 0));
+	EXPECT_EQ(0, control_has_group_of_owner(engine, 1));
+	control_stop(engine);
+	control_free(engine);
+	platform_destroy(plat);
+	prodconf_free(conf);
+	std::string cmd = "rm -rf '" + root + "'";
+	EXPECT_EQ(0, system(cmd.c_str()));
+	unsetenv("VISTRAD_ROOT");
 }
 
 } // namespace
