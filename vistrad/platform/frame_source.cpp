@@ -5,8 +5,10 @@
 #include <string.h>
 #include <unistd.h>
 
+#include "algostep/focus_datacache.h"
 #include "core/control.h"
 #include "core/debug_output.h"
+#include "datacache.h"
 #include "input_source.h"
 #include "platform.h"
 #include "videoinput.h"
@@ -65,6 +67,35 @@ static int fill_stats(platform *platform, platform_soc_stats *record)
 	return -1;
 }
 
+// Channel 0's focus measure for the focus step's reader: armed while a
+// reader waits, disarmed (and the writer selected again) once a write finds
+// nobody left.
+static void publish_focus_measure(platform *platform, const platform_soc_stats *record)
+{
+	if (platform->channel_count < 1)
+		return;
+	auto *entry = static_cast<focus_datacache_entry *>(platform->focus_datacache[0]);
+	if (!entry)
+		return;
+	if (!entry->armed) {
+		uint32_t info[2] = {};
+		if (datacache_get_cache_info(entry->datacache, entry->cache_id, info) == PLATFORM_OK &&
+		    info[0]) {
+			entry->armed = 1;
+			datacache_set_select(entry->datacache, entry->cache_id, 0);
+		}
+		if (!entry->armed)
+			return;
+	}
+	entry->value = focus_datacache_cl_sum_window(&record->channel[0], &entry->window);
+	uint8_t element[FOCUS_DATACACHE_ELEMENT] = {};
+	memcpy(element, &entry->value, sizeof(entry->value));
+	if (datacache_write(entry->datacache, entry->cache_id, &record->header.timestamp, element) == 0) {
+		entry->armed = 0;
+		datacache_set_select(entry->datacache, entry->cache_id, 1);
+	}
+}
+
 GList *platform_get_stat(struct platform *platform, struct input_source *source, GList *records)
 {
 	if (!platform || !source || !source->descriptor)
@@ -86,7 +117,9 @@ GList *platform_get_stat(struct platform *platform, struct input_source *source,
 		return records;
 	control_get_timestamp(&record->header.timestamp);
 	record->header.producer_word = 1;
-	return g_list_prepend(records, record);
+	records = g_list_prepend(records, record);
+	publish_focus_measure(platform, record);
+	return records;
 }
 
 static void plug_event_release(struct control_job *job)
