@@ -7,6 +7,7 @@
 #include <glib.h>
 #include <stdint.h>
 
+#include "algostep/algo_cl_modules.h"
 #include "core/control_job.h"
 
 struct algo_step;
@@ -274,10 +275,10 @@ struct smart_ae_state {
 	struct smart_ae_hdr_record *pending_record;
 };
 
-// The step's local data: the reference count, the settings and the state.
+// The step's local data: the table's head (reference count, settings),
+// then the state.
 struct smart_ae_local {
-	uint32_t refs;
-	struct smart_ae_settings *settings;
+	struct algo_cl_local head;
 	struct smart_ae_state state;
 };
 
@@ -298,11 +299,11 @@ struct smart_ae_sensor_data {
 
 static_assert(sizeof(struct smart_ae_sensor_data) == 16, "a sensor-data element is 16 bytes");
 
-// The module row's pieces.
+// The module's row: settings schema, step functions, input 154 (and 119
+// with motion-blur control), output 162.
 extern const struct prodconf_schema smart_ae_settings_schema;
+extern const struct algo_cl_module smart_ae_cl_module;
 void smart_ae_settings_free(void *settings);
-// Adds the motion input when the settings ask for motion-blur control.
-void smart_ae_add_inputs(struct algo_step *step, const struct smart_ae_settings *settings, int32_t stream_id);
 
 int smart_ae_cl_init(struct algo_step *step, struct control *engine);
 int smart_ae_cl_run(struct algo_step *step, struct control *engine);

@@ -584,8 +584,8 @@ void register_callbacks(smart_ae_state *s, algo_step *step)
 
 } // namespace
 
-const prodconf_schema smart_ae_settings_schema = {"algo_smart_ae_cl", sizeof(smart_ae_settings),
-                                                  settings_fields, G_N_ELEMENTS(settings_fields)};
+const prodconf_schema smart_ae_settings_schema = {ALGO_CL_SCHEMA, sizeof(smart_ae_settings), settings_fields,
+                                                  G_N_ELEMENTS(settings_fields)};
 
 void smart_ae_settings_free(void *record)
 {
@@ -602,13 +602,31 @@ void smart_ae_settings_free(void *record)
 	g_free(cfg);
 }
 
-void smart_ae_add_inputs(algo_step *step, const smart_ae_settings *settings, int32_t stream_id)
+namespace
 {
-	algo_step_add_input_stream_id(step, SMART_AE_INPUT_STATS, stream_id);
-	if (settings && settings->ae_adjust_motion_blur)
+
+// Motion records shorten the longest shutter only when asked for.
+void add_motion_input(prodconf *, control *, int32_t stream_id, algo_step *step, void *settings)
+{
+	if (settings && static_cast<smart_ae_settings *>(settings)->ae_adjust_motion_blur)
 		algo_step_add_input_stream_id(step, SMART_AE_INPUT_MOTION, stream_id);
-	algo_step_add_output_stream_id(step, SMART_AE_OUTPUT, stream_id);
 }
+
+} // namespace
+
+const algo_cl_module smart_ae_cl_module = {
+    &smart_ae_settings_schema,
+    sizeof(smart_ae_local),
+    smart_ae_cl_init,
+    smart_ae_cl_run,
+    smart_ae_cl_destroy,
+    {SMART_AE_INPUT_STATS},
+    1,
+    {SMART_AE_OUTPUT},
+    1,
+    add_motion_input,
+    smart_ae_settings_free,
+};
 
 int ae_update_params_cb(void *user_data, void *, param_value *value, param_callback *)
 {
@@ -626,11 +644,11 @@ int ae_update_params_cb(void *user_data, void *, param_value *value, param_callb
 int smart_ae_cl_init(algo_step *step, control *engine)
 {
 	auto *local = static_cast<smart_ae_local *>(algo_step_get_local_data(step));
-	if (!local || !local->settings)
+	if (!local || !local->head.settings)
 		return -1;
 	smart_ae_state *s = &local->state;
-	const smart_ae_settings *cfg = local->settings;
-	s->settings = local->settings;
+	auto *cfg = static_cast<smart_ae_settings *>(local->head.settings);
+	s->settings = cfg;
 	s->engine = engine;
 	s->stream_id = step->stream_id;
 	s->channel = platform_stream_channel(step->stream_id);

@@ -88,7 +88,7 @@ class SmartAeTest : public ::testing::Test
 	void TearDown() override
 	{
 		if (step_) {
-			smart_ae_settings *settings = local_->settings;
+			auto *settings = static_cast<smart_ae_settings *>(local_->head.settings);
 			algo_step_destroy(step_, engine_);
 			smart_ae_settings_free(settings);
 		}
@@ -144,7 +144,7 @@ class SmartAeTest : public ::testing::Test
 	smart_ae_settings *
 	read_settings(const std::vector<std::pair<std::string, std::vector<std::string>>> &keys)
 	{
-		prodconf_node *s = pc_section(conf_, "algo_smart_ae_cl");
+		prodconf_node *s = pc_node(pc_section(conf_, "algo_smart_ae_cl"), "config");
 		for (auto &kv : keys)
 			pc_node(s, kv.first.c_str(), kv.second);
 		void *record = nullptr;
@@ -189,8 +189,8 @@ class SmartAeTest : public ::testing::Test
 		ae_fake.param_gets.clear();
 		ae_fake.registered.clear();
 		local_ = g_new0(smart_ae_local, 1);
-		local_->refs = 1;
-		local_->settings = read_settings(keys);
+		local_->head.refs = 1;
+		local_->head.settings = read_settings(keys);
 		step_ = algo_step_create_stream_id(0, smart_ae_cl_init, smart_ae_cl_run, smart_ae_cl_destroy,
 		                                   local_);
 		int rc = smart_ae_cl_init(step_, engine_);

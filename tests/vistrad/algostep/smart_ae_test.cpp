@@ -15,6 +15,36 @@ std::vector<uint32_t> tail_of(const std::vector<uint32_t> &v, size_t n)
 	return std::vector<uint32_t>(v.end() - std::min(n, v.size()), v.end());
 }
 
+/* The row's create ---------------------------------------------------------------- */
+
+TEST_F(SmartAeTest, MotionInputOnlyWithMotionBlurControl)
+{
+	const std::pair<const char *, std::vector<uint32_t>> cases[] = {{"false", {154}},
+	                                                                {"true", {154, 119}}};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.first);
+		TearDown();
+		SetUp();
+		prodconf_node *sec = pc_node(pc_section(conf_, "algo_smart_ae_cl"), "config");
+		pc_node(sec, "ae_adjust_motion_blur", {c.first});
+		conf_->read_item = prodconf_read_item;
+		void *settings = algo_cl_create(&smart_ae_cl_module, "algo_smart_ae_cl", conf_, engine_, 0);
+		ASSERT_NE(nullptr, settings);
+		GList *groups = control_get_groups_of_owner(engine_, 0);
+		ASSERT_EQ(1u, g_list_length(groups));
+		auto *step = static_cast<algo_step *>(static_cast<algo_group *>(groups->data)->steps->data);
+		g_list_free(groups);
+		std::vector<uint32_t> inputs, outputs;
+		for (GList *l = step->inputs; l; l = l->next)
+			inputs.push_back(static_cast<algo_input *>(l->data)->type);
+		for (GList *l = step->outputs; l; l = l->next)
+			outputs.push_back(static_cast<algo_output *>(l->data)->type);
+		EXPECT_EQ(c.second, inputs);
+		EXPECT_EQ(std::vector<uint32_t>{162}, outputs);
+		smart_ae_settings_free(settings);
+	}
+}
+
 /* Init ------------------------------------------------------------------------ */
 
 TEST_F(SmartAeTest, InitPublishesTheSensorLimitsAndFollowsEveryParameterOnce)
