@@ -6,6 +6,7 @@
 #include "core/debug_output.h"
 #include "focus_datacache.h"
 #include "hist_analyzer.h"
+#include "smart_ae.h"
 #include "platform/sensor_vorsalind.h"
 
 namespace
@@ -22,7 +23,7 @@ struct module_slot {
 constexpr module_slot modules[ALGO_CL_MODULES] = {
     {"algo_focus_datacache_cl", &focus_datacache_cl_module},
     {"algo_hist_analyzer_cl", &hist_analyzer_cl_module},
-    {"algo_smart_ae_cl", nullptr},
+    {"algo_smart_ae_cl", &smart_ae_cl_module},
     {"algo_dic_cl", nullptr},
     {"algo_daynight_vorsalind", nullptr},
     {"algo_qorex_image_ctrl_cl", nullptr},
