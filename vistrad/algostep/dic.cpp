@@ -442,7 +442,7 @@ int dic_cl_run(algo_step *step, control *engine)
 		st->threshold_scale = scale;
 		return 0;
 	}
-	if (job->type != IMAGE_STATS_TYPE)
+	if (job->type != HIST_ANALYZER_DATA_IMAGE_STATS)
 		return 0;
 	const image_stats_record *stats = reinterpret_cast<const image_stats_record *>(job);
 	const dic_settings *s = st->settings;
@@ -502,33 +502,22 @@ int dic_cl_destroy(algo_step *step, control *)
 	return state_of(step) ? 0 : -1;
 }
 
-algo_step *dic_cl_add_step(control *engine, int32_t stream_id, const dic_settings *settings)
-{
-	int32_t *owner = g_new(int32_t, 1);
-	*owner = stream_id;
-	algo_group *group = algo_group_create(owner);
-	dic_state *st = static_cast<dic_state *>(g_malloc0(sizeof(dic_state)));
-	st->settings = settings;
-	algo_step *step = algo_step_create_stream_id(stream_id, dic_cl_init, dic_cl_run, dic_cl_destroy, st);
-	algo_step_add_input_stream_id(step, IMAGE_STATS_TYPE, stream_id);
-	algo_step_add_input_stream_id(step, HDR_THRESHOLD_TYPE, stream_id);
-	algo_group_insert(group, step);
-	if (control_add_group(engine, group) != 0) {
-		algo_group_destroy(group, engine);
-		return nullptr;
-	}
-	return step;
-}
+static_assert(offsetof(dic_state, settings) == offsetof(algo_cl_local, settings),
+              "the settings follow the reference count as in every algorithm's local data");
 
-void *dic_cl_create(prodconf *conf, control *engine, int32_t stream_id)
-{
-	void *settings = nullptr;
-	if (conf && conf->read_item &&
-	    !conf->read_item(conf, &dic_settings_schema, DIC_MODULE_NAME, stream_id, &settings))
-		return nullptr;
-	dic_cl_add_step(engine, stream_id, static_cast<const dic_settings *>(settings));
-	return settings;
-}
+const algo_cl_module dic_cl_module = {
+    &dic_settings_schema,
+    sizeof(dic_state),
+    dic_cl_init,
+    dic_cl_run,
+    dic_cl_destroy,
+    {HIST_ANALYZER_DATA_IMAGE_STATS, HDR_THRESHOLD_TYPE},
+    2,
+    {},
+    0,
+    nullptr,
+    dic_settings_free,
+};
 
 void dic_update_boost(dic_state *st)
 {

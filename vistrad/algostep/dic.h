@@ -9,8 +9,9 @@
 
 #include <stdint.h>
 
+#include "algo_cl_modules.h"
 #include "dic_map.h"
-#include "image_stats.h"
+#include "hist_analyzer.h"
 #include "libcl.h"
 
 struct prodconf;
@@ -216,16 +217,12 @@ struct dic_state {
 // The output tables last sent, per channel, shared by all streams.
 extern uint16_t dic_ce_output_sent[DIC_CHANNELS][256];
 
+// The module's description for the algorithm table.
+extern const struct algo_cl_module dic_cl_module;
+
 int dic_cl_init(struct algo_step *step, struct control *engine);
 int dic_cl_run(struct algo_step *step, struct control *engine);
 int dic_cl_destroy(struct algo_step *step, struct control *engine);
-// Creation for the module table: (configuration, engine, stream id) -> the
-// settings record, or null when they cannot be read.
-void *dic_cl_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
-// The step's own part of creation: its group, step and inputs for a
-// settings record already read; the step, or null.
-struct algo_step *dic_cl_add_step(struct control *engine, int32_t stream_id,
-                                  const struct dic_settings *settings);
 
 // Sub-blocks of one update.
 void dic_update_tone_curve(struct dic_state *st, const struct image_stats_record *stats);

@@ -54,7 +54,7 @@ void move_low_point(dic_state *st, const image_stats_record *stats)
 	double thr = st->settings->tc_cfa_data_start_thrshld;
 	double sum = 0.0, prev = 0.0, found = 0.0;
 	int hit = 0;
-	for (int b = 0; b < IMAGE_STATS_HIST_BINS; b++) {
+	for (int b = 0; b < LIBCL_HIST_BIN_NUM; b++) {
 		prev = sum;
 		sum += stats->cfa_hist[b] / total * 1023.0;
 		if (sum > thr) {

@@ -11,7 +11,7 @@
 
 #include "core/debug_output.h"
 #include "core/debug_registry.h"
-#include "image_stats.h"
+#include "hist_analyzer.h"
 #include "libcl.h"
 #include "platform/platform_vorsalind.h"
 
@@ -164,15 +164,15 @@ uint32_t cum_at(const uint32_t *h, int i)
 {
 	if (i < 0)
 		i = 0;
-	if (i >= IMAGE_STATS_CUM_BINS)
-		i = IMAGE_STATS_CUM_BINS - 1;
+	if (i >= HIST_LINEAR_BINS)
+		i = HIST_LINEAR_BINS - 1;
 	return h[i];
 }
 
 int bins_of(const hist_analysis *a)
 {
 	int n = a ? a->bin_count : 0;
-	return n < 0 ? 0 : (n > IMAGE_STATS_CUM_BINS ? IMAGE_STATS_CUM_BINS : n);
+	return n < 0 ? 0 : (n > HIST_LINEAR_BINS ? HIST_LINEAR_BINS : n);
 }
 
 // Step 4: the long exposure's cumulative curve continued by the short one's.
@@ -545,10 +545,10 @@ void hdr_lut_update(smart_ae_state *ae, const image_stats_record *stats)
 	in.threshold_forbidden = ae->no_adaptive_threshold;
 	hdr_lut_result *out = new hdr_lut_result;
 	int ret = ae->settings->lut_3_segments
-	              ? hdr_lut_build_3_segments(&in, stats->long_cum_hist, stats->short_cum_hist,
+	              ? hdr_lut_build_3_segments(&in, stats->long_cumulative, stats->short_cumulative,
 	                                         &stats->short_frame, &stats->long_frame, out)
-	              : hdr_lut_build(&in, stats->long_cum_hist, stats->short_cum_hist, &stats->short_frame,
-	                              &stats->long_frame, out);
+	              : hdr_lut_build(&in, stats->long_cumulative, stats->short_cumulative,
+	                              &stats->short_frame, &stats->long_frame, out);
 	if (ret == 0)
 		ae->hdr_threshold_fraction = out->threshold_scale;
 	delete out;

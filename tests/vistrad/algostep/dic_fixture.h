@@ -77,7 +77,7 @@ class DicTest : public ::testing::Test
 		fake_cl.reset();
 		memset(dic_ce_output_sent, 0, sizeof(dic_ce_output_sent));
 		memset(&stats_, 0, sizeof(stats_));
-		stats_.header.type = IMAGE_STATS_TYPE;
+		stats_.header.type = HIST_ANALYZER_DATA_IMAGE_STATS;
 		stats_.rgb.total = 1000.0;
 		stats_.rgb.bin_count = 59;
 		stats_.cfa.bin_count = 64;
@@ -120,14 +120,22 @@ class DicTest : public ::testing::Test
 			}
 			pc_node(config, kv.first.c_str(), values);
 		}
-		void *record = nullptr;
-		ASSERT_TRUE(prodconf_read_item(conf_, &dic_settings_schema, DIC_MODULE_NAME, 0, &record));
-		settings_ = static_cast<dic_settings *>(record);
-		step_ = dic_cl_add_step(engine_, 0, settings_);
-		ASSERT_NE(nullptr, step_);
-		st_ = static_cast<dic_state *>(algo_step_get_local_data(step_));
+		conf_->read_item = prodconf_read_item;
+		// The table's own create, with init seen on its way.
+		algo_cl_module desc = dic_cl_module;
+		desc.init = [](algo_step *step, control *engine) {
+			made_step() = step;
+			return dic_cl_init(step, engine);
+		};
+		made_step() = nullptr;
+		settings_ =
+		    static_cast<dic_settings *>(algo_cl_create(&desc, DIC_MODULE_NAME, conf_, engine_, 0));
+		ASSERT_NE(nullptr, settings_);
 		fake_cl.calls.clear();
 		control_init_groups(engine_);
+		step_ = made_step();
+		ASSERT_NE(nullptr, step_);
+		st_ = static_cast<dic_state *>(algo_step_get_local_data(step_));
 	}
 
 	void dispatch(control_job *job)
@@ -178,6 +186,11 @@ class DicTest : public ::testing::Test
 		return nullptr;
 	}
 
+	static algo_step *&made_step()
+	{
+		static algo_step *step;
+		return step;
+	}
 	std::string root_;
 	prodconf *conf_ = nullptr;
 	platform *plat_ = nullptr;

@@ -11,7 +11,7 @@
 #include "../log_capture.h"
 #include "algostep/dic_map.h"
 #include "algostep/hdr_lut.h"
-#include "algostep/image_stats.h"
+#include "algostep/hist_analyzer.h"
 #include "libcl_fake.h"
 #include "platform/platform.h"
 
@@ -178,9 +178,9 @@ struct LutCase : ::testing::Test {
 		stats.long_frame.bin_count = n;
 		stats.short_frame.bin_count = n;
 		uint32_t a = 0, b = 0;
-		for (int i = 0; i < IMAGE_STATS_CUM_BINS; i++) {
-			stats.long_cum_hist[i] = a;
-			stats.short_cum_hist[i] = b;
+		for (int i = 0; i < HIST_LINEAR_BINS; i++) {
+			stats.long_cumulative[i] = a;
+			stats.short_cumulative[i] = b;
 			a += rng() % 2000;
 			b += rng() % (i < 128 ? 3000 : 200);
 		}
@@ -189,7 +189,7 @@ struct LutCase : ::testing::Test {
 	int build()
 	{
 		fake_cl.calls.clear();
-		return hdr_lut_build(&in, stats.long_cum_hist, stats.short_cum_hist, &stats.short_frame,
+		return hdr_lut_build(&in, stats.long_cumulative, stats.short_cumulative, &stats.short_frame,
 		                     &stats.long_frame, &out);
 	}
 };
@@ -233,9 +233,10 @@ TEST_F(LutCase, TablesRiseAndStayInRangeOverRandomHistogramsAndRatios)
 		drc[0] = q(rng() % 500);
 		for (int k = 0; k < 2; k++) {
 			s.lut_3_segments = (uint8_t)k;
-			int ret = k ? hdr_lut_build_3_segments(&in, stats.long_cum_hist, stats.short_cum_hist,
-			                                       &stats.short_frame, &stats.long_frame, &out)
-			            : build();
+			int ret =
+			    k ? hdr_lut_build_3_segments(&in, stats.long_cumulative, stats.short_cumulative,
+			                                 &stats.short_frame, &stats.long_frame, &out)
+			      : build();
 			ASSERT_EQ(ret, 0);
 			SCOPED_TRACE(testing::Message() << "round " << round << " builder " << k);
 			expect_table_ok(out.lut.table[0], "lut 0");
@@ -355,7 +356,7 @@ TEST_F(LutCase, ThreeSegmentsGolden)
 	for (int drc_mode = 0; drc_mode < 2; drc_mode++) {
 		s.lut_dynamic_drc = (uint8_t)drc_mode;
 		s.lut_drc_smooth_blend = (uint8_t)drc_mode;
-		ASSERT_EQ(hdr_lut_build_3_segments(&in, stats.long_cum_hist, stats.short_cum_hist,
+		ASSERT_EQ(hdr_lut_build_3_segments(&in, stats.long_cumulative, stats.short_cumulative,
 		                                   &stats.short_frame, &stats.long_frame, &out),
 		          0);
 		for (int t = 0; t < 4; t++) {
@@ -374,11 +375,11 @@ TEST_F(LutCase, ThreeSegmentsGolden)
 
 TEST_F(LutCase, MissingArgumentsBuildNothing)
 {
-	EXPECT_EQ(hdr_lut_build(nullptr, stats.long_cum_hist, stats.short_cum_hist, &stats.short_frame,
+	EXPECT_EQ(hdr_lut_build(nullptr, stats.long_cumulative, stats.short_cumulative, &stats.short_frame,
 	                        &stats.long_frame, &out),
 	          -1);
 	EXPECT_EQ(
-	    hdr_lut_build(&in, nullptr, stats.short_cum_hist, &stats.short_frame, &stats.long_frame, &out),
+	    hdr_lut_build(&in, nullptr, stats.short_cumulative, &stats.short_frame, &stats.long_frame, &out),
 	    -1);
 	stats.long_frame.bin_count = 2; // too few bins: the curve is one point
 	EXPECT_EQ(build(), 0);
