@@ -66,24 +66,30 @@ struct lut_shape {
 	double power;   // DRC power
 };
 
+dic_list L(const ae_q14_list &l)
+{
+	return {l.values, l.count};
+}
+
 // The by-EF maps of the three-segment builder are used only with as many
 // points as lut_ef_map.
-const dic_list *ef_map(const smart_ae_settings *s, const dic_list *y, int checked)
+dic_list ef_map(const smart_ae_settings *s, const ae_q14_list *y, int checked)
 {
-	static const dic_list none = {nullptr, 0};
-	if (checked && y->n != s->lut_ef_map.n)
-		return &none;
-	return y;
+	if (checked && y->count != s->lut_ef_map.count)
+		return {nullptr, 0};
+	return L(*y);
 }
 
-void by_ef(const smart_ae_settings *s, const lut_shape *sh, const dic_list *y, int checked, double *out)
+void by_ef(const smart_ae_settings *s, const lut_shape *sh, const ae_q14_list *y, int checked, double *out)
 {
-	dic_map_lookup(&s->lut_ef_map, ef_map(s, y, checked), sh->ef_x, out);
+	dic_list xs = L(s->lut_ef_map), ys = ef_map(s, y, checked);
+	dic_map_lookup(&xs, &ys, sh->ef_x, out);
 }
 
-void by_gain(const smart_ae_settings *s, const dic_list *y, double gain_db, double *out)
+void by_gain(const smart_ae_settings *s, const ae_q14_list *y, double gain_db, double *out)
 {
-	dic_map_lookup(&s->lut_gain_map, y, dic_q14(gain_db), out);
+	dic_list xs = L(s->lut_gain_map), ys = L(*y);
+	dic_map_lookup(&xs, &ys, dic_q14(gain_db), out);
 }
 
 int is_black_and_white(int channel)
@@ -97,8 +103,8 @@ void ratio_frame(const hdr_lut_input *in, int checked, lut_shape *sh)
 {
 	const smart_ae_settings *s = in->settings;
 	double w = 1.0;
-	dic_map_lookup(&s->lut_ef_map, ef_map(s, &s->lut_ef_weight_map, checked),
-	               dic_q14(in->exposure_factor), &w);
+	dic_list xs = L(s->lut_ef_map), ys = ef_map(s, &s->lut_ef_weight_map, checked);
+	dic_map_lookup(&xs, &ys, dic_q14(in->exposure_factor), &w);
 	sh->R = w == 0.0 ? 1.0 : fmax(in->exposure_factor / w, 1.0);
 	double factor = s->ae_enable_dual_gain ? s->ae_dual_gain_max_factor : 1.0;
 	double F = in->max_gain_db - 6.0 * factor;
@@ -133,16 +139,16 @@ void shape_values(const hdr_lut_input *in, int checked, lut_shape *sh)
 	sh->p = 1.0 / G;
 	sh->A = sh->LF * 65534.0 / pow(65535.0 / sh->R, sh->p);
 	sh->HB = 1.0;
-	if (dic_list_given(&s->lut_long_hist_blend_map)) {
-		const dic_list *m = &s->lut_long_hist_blend_map;
-		by_gain(s, m, in->long_gain_db, &sh->HB);
-		double first = m->v[0] / 16384.0;
-		double last = fmin(m->v[m->n - 1] / 16384.0, 1.0);
+	dic_list blend = L(s->lut_long_hist_blend_map);
+	if (dic_list_given(&blend)) {
+		by_gain(s, &s->lut_long_hist_blend_map, in->long_gain_db, &sh->HB);
+		double first = blend.v[0] / 16384.0;
+		double last = fmin(blend.v[blend.n - 1] / 16384.0, 1.0);
 		sh->HB = fmin(fmax(sh->HB, first), last);
 	}
 	sh->D = 0.0;
 	by_ef(s, sh, &s->lut_DRC_map, checked, &sh->D);
-	if (dic_list_given(&s->lut_DRC_gain_map))
+	if (s->lut_DRC_gain_map.values && s->lut_DRC_gain_map.count)
 		by_gain(s, &s->lut_DRC_gain_map, in->long_gain_db, &sh->D);
 	sh->y_start = 0.0;
 	sh->x_break = 10.0;
@@ -447,15 +453,16 @@ int hdr_lut_build_3_segments(const hdr_lut_input *in, const uint32_t *long_cum, 
 	by_ef(s, &sh, &s->lut_log_map, 1, &log_range);
 	sh.Lr = log_range * 10000.0;
 	double K = sh.Lr > 1.0 ? 65534.0 / log(sh.Lr) : HDR_LUT_DEFAULT_K;
-	if (dic_list_given(ef_map(s, &s->lut_long_fill_sat_sensitivity_map, 1)) &&
-	    dic_list_given(ef_map(s, &s->minimum_long_fill_map, 1))) {
+	dic_list sens_map = ef_map(s, &s->lut_long_fill_sat_sensitivity_map, 1);
+	dic_list floor_map = ef_map(s, &s->minimum_long_fill_map, 1);
+	if (dic_list_given(&sens_map) && dic_list_given(&floor_map)) {
 		double sens = 2.0, scale = 1.0, floor_fill = 0.2;
 		by_ef(s, &sh, &s->lut_long_fill_sat_sensitivity_map, 1, &sens);
-		const dic_list *gx = dic_list_given(&s->lut_long_fill_sat_sensitivity_gain_map)
-		                         ? &s->lut_long_fill_sat_sensitivity_gain_map
-		                         : &s->lut_gain_map;
-		dic_map_lookup(gx, &s->lut_long_fill_sat_sensitivity_scale_map, dic_q14(in->long_gain_db),
-		               &scale);
+		dic_list gx = L(s->lut_long_fill_sat_sensitivity_gain_map);
+		if (!dic_list_given(&gx))
+			gx = L(s->lut_gain_map);
+		dic_list scale_map = L(s->lut_long_fill_sat_sensitivity_scale_map);
+		dic_map_lookup(&gx, &scale_map, dic_q14(in->long_gain_db), &scale);
 		by_ef(s, &sh, &s->minimum_long_fill_map, 1, &floor_fill);
 		double fill =
 		    exp((100.0 - sens * scale * long_a->saturation) / 100.0 * log(fmax(sh.Lr, 1.0))) / K;
@@ -515,8 +522,8 @@ int hdr_lut_build_3_segments(const hdr_lut_input *in, const uint32_t *long_cum, 
 		follow_long_top(out);
 	}
 	monotone(T1);
-	if (s->lut_enable_adaptive_threshold && !in->threshold_forbidden &&
-	    dic_list_given(ef_map(s, &s->lut_hdr_threshold_map, 1))) {
+	dic_list threshold_map = ef_map(s, &s->lut_hdr_threshold_map, 1);
+	if (s->lut_enable_adaptive_threshold && !in->threshold_forbidden && dic_list_given(&threshold_map)) {
 		double th = 0.0;
 		by_ef(s, &sh, &s->lut_hdr_threshold_map, 1, &th);
 		uint32_t thresholds[2];
@@ -537,12 +544,12 @@ void hdr_lut_update(smart_ae_state *ae, const image_stats_record *stats)
 	in.platform = ae->platform;
 	in.channel = ae->channel;
 	in.stream_id = ae->stream_id;
-	in.exposure_factor = ae->exposure_ratio;
-	in.long_gain_db = ae->long_gain_db;
-	in.short_gain_db = ae->short_gain_db;
-	in.max_gain_db = ae->max_gain_db;
+	in.exposure_factor = ae->effective_ratio > 0.0 ? ae->effective_ratio : ae->exposure_ratio;
+	in.long_gain_db = ae->exp[0].gain_db;
+	in.short_gain_db = ae->exp[1].gain_db;
+	in.max_gain_db = ae->exp[0].max_gain_db;
 	in.ae_mode = ae->mode;
-	in.threshold_forbidden = ae->no_adaptive_threshold;
+	in.threshold_forbidden = 0;
 	hdr_lut_result *out = new hdr_lut_result;
 	int ret = ae->settings->lut_3_segments
 	              ? hdr_lut_build_3_segments(&in, stats->long_cumulative, stats->short_cumulative,

@@ -33,6 +33,7 @@
 
 #include <stdint.h>
 
+#include "dic_map.h"
 #include "hdr_lut_ae.h"
 
 #define HDR_LUT_ENTRIES 353

@@ -28,6 +28,11 @@ dic_list L(std::vector<int32_t> &v)
 	return {v.empty() ? nullptr : v.data(), v.size()};
 }
 
+ae_q14_list AL(std::vector<int32_t> &v)
+{
+	return {v.empty() ? nullptr : v.data(), v.size()};
+}
+
 TEST(DicMapLookup, Table)
 {
 	std::vector<int32_t> x = {q(1), q(2), q(4)}, y = {q(10), q(20), q(40)};
@@ -153,14 +158,14 @@ struct LutCase : ::testing::Test {
 		fake_cl.hdr_method = 1;
 		s.lut_IR_min_effective_ef = 3.0f;
 		s.ae_dual_gain_max_factor = 2.0f;
-		s.lut_ef_map = L(ef);
-		s.lut_ef_weight_map = L(weight);
-		s.lut_long_fill_map = L(fill);
-		s.lut_long_gamma_map = L(gamma);
-		s.lut_gain_map = L(gain);
-		s.lut_long_gamma_scale_map = L(gamma_scale);
-		s.lut_log_map = L(log_map);
-		s.lut_DRC_map = L(drc);
+		s.lut_ef_map = AL(ef);
+		s.lut_ef_weight_map = AL(weight);
+		s.lut_long_fill_map = AL(fill);
+		s.lut_long_gamma_map = AL(gamma);
+		s.lut_gain_map = AL(gain);
+		s.lut_long_gamma_scale_map = AL(gamma_scale);
+		s.lut_log_map = AL(log_map);
+		s.lut_DRC_map = AL(drc);
 		in.settings = &s;
 		in.platform = &plat;
 		in.exposure_factor = 8.0;
@@ -269,7 +274,7 @@ TEST_F(LutCase, DrcAmountIsClampedWhenStored)
 	} cases[] = {{450.0, 400}, {-20.0, 0}, {250.7, 250}};
 	for (auto &c : cases) {
 		drc = {q(c.drc), q(c.drc)};
-		s.lut_DRC_map = L(drc);
+		s.lut_DRC_map = AL(drc);
 		ASSERT_EQ(build(), 0);
 		EXPECT_EQ(plat.channel_value[0], c.stored) << c.drc;
 		expect_table_ok(out.drc.table[0], "drc 0");
@@ -323,9 +328,9 @@ TEST_F(LutCase, UpdateLeavesTheThresholdFractionInTheState)
 	ae.settings = &s;
 	ae.platform = &plat;
 	ae.exposure_ratio = 8.0;
-	ae.long_gain_db = 6.0;
-	ae.short_gain_db = 6.0;
-	ae.max_gain_db = 42.0;
+	ae.exp[0].gain_db = 6.0;
+	ae.exp[1].gain_db = 6.0;
+	ae.exp[0].max_gain_db = 42.0;
 	ae.hdr_threshold_fraction = 1.0;
 	hdr_lut_update(&ae, &stats);
 	const fake_call *lut = fake_cl.last("set_hdr_extern_lut");
@@ -342,11 +347,11 @@ TEST_F(LutCase, ThreeSegmentsGolden)
 {
 	std::vector<int32_t> sens = {q(2.0), q(3.0)}, floor_fill = {q(0.2), q(0.3)}, x_low = {q(0.1), q(0.2)};
 	std::vector<int32_t> y_low = {q(0.6), q(0.8)}, plateau = {q(0.05), q(0.05)};
-	s.lut_long_fill_sat_sensitivity_map = L(sens);
-	s.minimum_long_fill_map = L(floor_fill);
-	s.lut_x_low_end_map = L(x_low);
-	s.lut_y_low_end_map = L(y_low);
-	s.lut_blend_plateau_map = L(plateau);
+	s.lut_long_fill_sat_sensitivity_map = AL(sens);
+	s.minimum_long_fill_map = AL(floor_fill);
+	s.lut_x_low_end_map = AL(x_low);
+	s.lut_y_low_end_map = AL(y_low);
+	s.lut_blend_plateau_map = AL(plateau);
 	s.lut_dynamic_short_matching = 1;
 	stats.long_frame.saturation = 12.5;
 	const uint32_t golden[2][4] = {{3298402685u, 3058266868u, 3766489274u, 3084676348u},
