@@ -4,6 +4,7 @@
 
 #include "core/control.h"
 #include "core/debug_output.h"
+#include "dic.h"
 #include "focus_datacache.h"
 #include "hist_analyzer.h"
 #include "smart_ae.h"
@@ -24,7 +25,7 @@ constexpr module_slot modules[ALGO_CL_MODULES] = {
     {"algo_focus_datacache_cl", &focus_datacache_cl_module},
     {"algo_hist_analyzer_cl", &hist_analyzer_cl_module},
     {"algo_smart_ae_cl", &smart_ae_cl_module},
-    {"algo_dic_cl", nullptr},
+    {"algo_dic_cl", &dic_cl_module},
     {"algo_daynight_vorsalind", nullptr},
     {"algo_qorex_image_ctrl_cl", nullptr},
     {"algo_snr_vors_gen01", nullptr},
