@@ -82,6 +82,17 @@ class StepFixture : public ::testing::Test
 		g_list_free(expired);
 		control_dispatch(engine, nullptr);
 	}
+	// Puts the step into a group of its own in the engine, which destroys it
+	// at the engine's stop.
+	algo_step *add_step(algo_step *step)
+	{
+		int32_t *owner = g_new(int32_t, 1);
+		*owner = step->stream_id;
+		algo_group *group = algo_group_create(owner);
+		algo_group_insert(group, step);
+		control_add_group(engine, group);
+		return step;
+	}
 	static void no_announce(dbus_api *, int32_t, const param_value *) {}
 	struct prodconf_stub {
 		int unused;
