@@ -106,4 +106,9 @@ int __wrap_libcl_get_sensor_wb_gains(int channel, libcl_sensor_wb_gains *g)
 		*g = libcl_fake.sensor_gains;
 	return r;
 }
+
+void __wrap_libcl_deinit(void)
+{
+	note("deinit", "");
+}
 }
