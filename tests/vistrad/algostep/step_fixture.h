@@ -91,6 +91,7 @@ class StepFixture : public ::testing::Test
 		algo_group *group = algo_group_create(owner);
 		algo_group_insert(group, step);
 		control_add_group(engine, group);
+		last_group = group;
 		return step;
 	}
 	static void no_announce(dbus_api *, int32_t, const param_value *) {}
@@ -101,4 +102,5 @@ class StepFixture : public ::testing::Test
 	LogCapture log;
 	struct platform *plat = nullptr;
 	control *engine = nullptr;
+	algo_group *last_group = nullptr;
 };
