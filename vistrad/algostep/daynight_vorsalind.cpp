@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "algo_cl_modules.h"
 #include "core/algo_step.h"
 #include "core/control.h"
 #include "core/control_timeout.h"
@@ -434,6 +435,18 @@ callback_block *block_of(void *block)
 
 const struct prodconf_schema daynight_settings_schema = {"config", sizeof(daynight_settings), settings_fields,
                                                          G_N_ELEMENTS(settings_fields)};
+
+const struct algo_cl_module daynight_vorsalind_module = {&daynight_settings_schema,
+                                                         sizeof(daynight_state),
+                                                         daynight_init,
+                                                         daynight_vorsalind_run,
+                                                         daynight_destroy,
+                                                         {PLATFORM_DATA_SOC_STATS},
+                                                         1,
+                                                         {},
+                                                         0,
+                                                         daynight_specifics,
+                                                         nullptr};
 
 void daynight_specifics(struct prodconf *, struct control *engine, int32_t stream_id, struct algo_step *step,
                         void *settings)

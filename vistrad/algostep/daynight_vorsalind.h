@@ -22,6 +22,7 @@ struct param_value;
 struct param_callback;
 struct prodconf;
 struct prodconf_schema;
+struct algo_cl_module;
 
 #define DAYNIGHT_NONE 255
 #define DAYNIGHT_DAY 1
@@ -165,3 +166,6 @@ int daynight_shift_level_cb(void *engine, void *block, struct param_value *value
                             struct param_callback *callback);
 int daynight_light_logic_cb(void *engine, void *block, struct param_value *value,
                             struct param_callback *callback);
+
+// The row of the algorithm module table.
+extern const struct algo_cl_module daynight_vorsalind_module;

@@ -6,6 +6,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include "algo_cl_modules.h"
 #include "core/algo_step.h"
 #include "core/control.h"
 #include "core/control_timeout.h"
@@ -82,6 +83,18 @@ int switch_vin(helmet_state *s, platform *plat, uint32_t vin, uint32_t reason, c
 
 const struct prodconf_schema helmet_settings_schema = {"config", sizeof(helmet_settings), settings_fields,
                                                        G_N_ELEMENTS(settings_fields)};
+
+const struct algo_cl_module helmet_detect_module = {&helmet_settings_schema,
+                                                    sizeof(helmet_state),
+                                                    helmet_detect_init,
+                                                    helmet_detect_run,
+                                                    helmet_detect_destroy,
+                                                    {PLATFORM_DATA_PLUG_EVENT},
+                                                    1,
+                                                    {},
+                                                    0,
+                                                    helmet_detect_specifics,
+                                                    nullptr};
 
 void helmet_detect_specifics(struct prodconf *, struct control *engine, int32_t stream_id,
                              struct algo_step *step, void *settings)

@@ -14,6 +14,7 @@ struct control;
 struct control_timeout;
 struct prodconf;
 struct prodconf_schema;
+struct algo_cl_module;
 
 #define HELMET_DEFAULT_POLL_TIME 5
 #define HELMET_VIN 0
@@ -44,3 +45,6 @@ void helmet_detect_specifics(struct prodconf *conf, struct control *engine, int3
 int helmet_detect_init(struct algo_step *step, struct control *engine);
 int helmet_detect_run(struct algo_step *step, struct control *engine);
 int helmet_detect_destroy(struct algo_step *step, struct control *engine);
+
+// The row of the algorithm module table.
+extern const struct algo_cl_module helmet_detect_module;

@@ -3,6 +3,7 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "algo_cl_modules.h"
 #include "core/algo_step.h"
 #include "core/control.h"
 #include "core/debug_output.h"
@@ -210,6 +211,19 @@ const int32_t *fixed_gains(const qorex_image_ctrl_settings *s, int32_t mode)
 
 const struct prodconf_schema qorex_image_ctrl_schema = {"config", sizeof(qorex_image_ctrl_settings),
                                                         settings_fields, G_N_ELEMENTS(settings_fields)};
+
+// Works through parameter callbacks only: no inputs, no outputs.
+const struct algo_cl_module qorex_image_ctrl_module = {&qorex_image_ctrl_schema,
+                                                       sizeof(qorex_image_ctrl_data),
+                                                       qorex_image_ctrl_init,
+                                                       qorex_image_ctrl_run,
+                                                       qorex_image_ctrl_destroy,
+                                                       {},
+                                                       0,
+                                                       {},
+                                                       0,
+                                                       nullptr,
+                                                       nullptr};
 
 int qorex_image_ctrl_white_balance_cb(void *, void *block, struct param_value *value, struct param_callback *)
 {

@@ -12,6 +12,7 @@ struct control;
 struct param_value;
 struct param_callback;
 struct prodconf_schema;
+struct algo_cl_module;
 struct sensor;
 
 struct qorex_exposure_mode {
@@ -63,3 +64,6 @@ int qorex_image_ctrl_source_rotation_cb(void *engine, void *block, struct param_
                                         struct param_callback *callback);
 int qorex_image_ctrl_auto_rotation_cb(void *engine, void *block, struct param_value *value,
                                       struct param_callback *callback);
+
+// The row of the algorithm module table.
+extern const struct algo_cl_module qorex_image_ctrl_module;

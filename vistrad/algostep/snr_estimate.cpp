@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdlib.h>
 
+#include "algo_cl_modules.h"
 #include "core/algo_step.h"
 #include "core/control.h"
 #include "core/control_timeout.h"
@@ -64,6 +65,18 @@ void release_record(control_job *job)
 
 const struct prodconf_schema snr_settings_schema = {"config", sizeof(snr_settings), settings_fields,
                                                     G_N_ELEMENTS(settings_fields)};
+
+const struct algo_cl_module snr_vors_gen01_module = {&snr_settings_schema,
+                                                     sizeof(snr_state),
+                                                     snr_vors_gen01_init,
+                                                     snr_vors_gen01_run,
+                                                     snr_vors_gen01_destroy,
+                                                     {},
+                                                     0,
+                                                     {SNR_DATA_TYPE},
+                                                     1,
+                                                     snr_vors_gen01_specifics,
+                                                     nullptr};
 
 int64_t snr_q14_div(int64_t a, int64_t b)
 {

@@ -14,6 +14,7 @@ struct control;
 struct control_timeout;
 struct prodconf;
 struct prodconf_schema;
+struct algo_cl_module;
 
 #define SNR_DATA_TYPE 128
 #define SNR_DEFAULT_SET_POINT 55
@@ -51,3 +52,6 @@ int snr_vors_gen01_destroy(struct algo_step *step, struct control *engine);
 
 // a / b in Q14 with 64-bit intermediates, halves away from zero for b > 0.
 int64_t snr_q14_div(int64_t a, int64_t b);
+
+// The row of the algorithm module table.
+extern const struct algo_cl_module snr_vors_gen01_module;
