@@ -20,6 +20,7 @@
 #include "optics/light_sensor.h"
 #include "platform/frame_source.h"
 #include "platform/platform.h"
+#include "step_support.h"
 
 namespace
 {
@@ -180,27 +181,16 @@ void register_callback(daynight_state *s, control *engine, uint32_t id, param_ca
 {
 	callback_block *block = g_new(callback_block, 1);
 	*block = {s, s->stream_id};
-	int cb = param_register_callback(id, s->stream_id, fn, PARAM_NOTIFY_ON_CHANGE, engine, block);
-	if (cb < 0) {
-		g_free(block);
+	if (!step_param_register(&s->callbacks, id, s->stream_id, fn, engine, block))
 		*all_ok = false;
-		return;
-	}
-	daynight_callback *entry = g_new(daynight_callback, 1);
-	*entry = {cb, s->stream_id, id};
-	s->callbacks = g_list_append(s->callbacks, entry);
 }
 
 // Applies the stream's current value of a parameter through its callback.
 void apply_current(daynight_state *s, control *engine, uint32_t id, param_callback_fn fn)
 {
-	param_value v = {};
-	v.id = id;
-	v.stream_id = s->stream_id;
-	if (param_get(&v) != 0)
+	param_value v;
+	if (!step_param_read(id, s->stream_id, &v))
 		return;
-	g_free(v.text);
-	v.text = nullptr;
 	callback_block block = {s, s->stream_id};
 	fn(engine, &block, &v, nullptr);
 }
@@ -466,12 +456,8 @@ void daynight_specifics(struct prodconf *, struct control *engine, int32_t strea
 		s->s.slider_factor = 5;
 	s->s.day_night_step_rate = CLAMP(s->s.day_night_step_rate, 1, 10);
 	s->stream_id = stream_id;
-	s->timeout = control_create_timeout(engine, step);
-	if (!s->timeout)
-		return;
-	s->timeout->job.stream_id = stream_id;
 	control_timestamp five = {5, 0};
-	control_start_timeout(engine, s->timeout, &five);
+	s->timeout = step_timeout_start(engine, step, stream_id, &five);
 }
 
 int daynight_init(struct algo_step *step, struct control *engine)
@@ -549,15 +535,7 @@ int daynight_destroy(struct algo_step *step, struct control *)
 		consumer.user_data = nullptr;
 		s->consumer_registered = 0;
 	}
-	for (GList *l = s->callbacks; l; l = l->next) {
-		daynight_callback *cb = static_cast<daynight_callback *>(l->data);
-		param_value key = {};
-		key.id = cb->param_id;
-		key.stream_id = cb->stream_id;
-		param_unregister_callback(cb->callback_id, &key);
-	}
-	g_list_free_full(s->callbacks, g_free);
-	s->callbacks = nullptr;
+	step_param_unregister_all(&s->callbacks);
 	return 0;
 }
 

@@ -126,13 +126,7 @@ struct daynight_state {
 	uint32_t granted;
 	uint8_t consumer_registered;
 	uint8_t initialised;
-	GList *callbacks; // of daynight_callback
-};
-
-struct daynight_callback {
-	int32_t callback_id;
-	int32_t stream_id;
-	uint32_t param_id;
+	GList *callbacks; // of step_param_cb
 };
 
 extern const struct prodconf_schema daynight_settings_schema;

@@ -17,6 +17,7 @@
 #include "platform/platform.h"
 #include "platform/videoinput.h"
 #include "qvd_ioctl.h"
+#include "step_support.h"
 
 namespace
 {
@@ -109,11 +110,7 @@ void helmet_detect_specifics(struct prodconf *, struct control *engine, int32_t 
 	s->poll_time = g_new(int32_t, 1);
 	*s->poll_time = conf ? conf->detect_poll_time : HELMET_DEFAULT_POLL_TIME;
 	s->interval = {*s->poll_time, 0};
-	s->timeout = control_create_timeout(engine, step);
-	if (!s->timeout)
-		return;
-	s->timeout->job.stream_id = stream_id;
-	control_start_timeout(engine, s->timeout, &s->interval);
+	s->timeout = step_timeout_start(engine, step, stream_id, &s->interval);
 }
 
 int helmet_detect_init(struct algo_step *step, struct control *engine)

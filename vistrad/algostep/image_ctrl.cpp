@@ -13,6 +13,7 @@
 #include "libcl.h"
 #include "platform/platform.h"
 #include "platform/videoinput.h"
+#include "step_support.h"
 
 namespace
 {
@@ -110,19 +111,6 @@ int set_rotation(uint32_t degrees, int channel, const char *who)
 	return 0;
 }
 
-// An enumeration or integer parameter of the stream; false when unreadable.
-bool read_param(uint32_t id, int32_t stream_id, param_value *out)
-{
-	*out = {};
-	out->id = id;
-	out->stream_id = stream_id;
-	if (param_get(out) != 0)
-		return false;
-	g_free(out->text);
-	out->text = nullptr;
-	return true;
-}
-
 int brightness_cb(void *, void *, param_value *value, param_callback *)
 {
 	int32_t level = (value->value - 50) * 2;
@@ -151,11 +139,11 @@ int auto_rotation_switch_cb(void *engine, void *block, param_value *value, param
 {
 	param_value other;
 	if (value->value == ENUM_YES) {
-		if (read_param(P_AUTO_ROTATION, value->stream_id, &other))
+		if (step_param_read(P_AUTO_ROTATION, value->stream_id, &other))
 			qorex_image_ctrl_auto_rotation_cb(engine, block, &other, nullptr);
 		return 0;
 	}
-	if (read_param(P_ROTATION, value->stream_id, &other))
+	if (step_param_read(P_ROTATION, value->stream_id, &other))
 		set_rotation((uint32_t)other.value * 90, value_channel(value),
 		             "qorex_image_ctrl_source_rotation_cb");
 	return 0;
@@ -167,21 +155,14 @@ void register_cb(algo_step *step, control *engine, qorex_image_ctrl_data *data, 
 {
 	algo_step **block = g_new(algo_step *, 1);
 	*block = step;
-	int cb = param_register_callback(id, step->stream_id, fn, PARAM_NOTIFY_ON_CHANGE, engine, block);
-	if (cb < 0) {
-		g_free(block);
-		return;
-	}
-	qorex_image_ctrl_cb *entry = g_new(qorex_image_ctrl_cb, 1);
-	*entry = {cb, step->stream_id, id};
-	data->callbacks = g_list_append(data->callbacks, entry);
+	step_param_register(&data->callbacks, id, step->stream_id, fn, engine, block);
 }
 
 // Applies the stream's current value through a callback, when there is one.
 void apply_current(uint32_t id, algo_step *step, control *engine, param_callback_fn fn)
 {
 	param_value v;
-	if (!read_param(id, step->stream_id, &v))
+	if (!step_param_read(id, step->stream_id, &v))
 		return;
 	algo_step *block = step;
 	fn(engine, &block, &v, nullptr);
@@ -280,7 +261,8 @@ int qorex_image_ctrl_source_rotation_cb(void *, void *, struct param_value *valu
 int qorex_image_ctrl_auto_rotation_cb(void *, void *, struct param_value *value, struct param_callback *)
 {
 	param_value enabled;
-	if (!read_param(P_AUTO_ROTATION_ENABLED, value->stream_id, &enabled) || enabled.value != ENUM_YES)
+	if (!step_param_read(P_AUTO_ROTATION_ENABLED, value->stream_id, &enabled) ||
+	    enabled.value != ENUM_YES)
 		return 0;
 	return set_rotation((uint32_t)value->value, value_channel(value),
 	                    "qorex_image_ctrl_auto_rotation_cb");
@@ -307,14 +289,14 @@ int qorex_image_ctrl_init(struct algo_step *step, struct control *engine)
 	apply_current(P_SHARPNESS, step, engine, sharpness_cb);
 	// Only ever switched on here: turning EIS off is the user's change.
 	param_value v;
-	if (read_param(P_STABILIZER, step->stream_id, &v) && v.value != 0)
+	if (step_param_read(P_STABILIZER, step->stream_id, &v) && v.value != 0)
 		videoinput_set_eis_enabled(0, TRUE);
 
-	if (!read_param(P_SOURCE_ROTATION, step->stream_id, &v) || v.value != ENUM_YES)
+	if (!step_param_read(P_SOURCE_ROTATION, step->stream_id, &v) || v.value != ENUM_YES)
 		return 0;
 	register_cb(step, engine, data, P_ROTATION, qorex_image_ctrl_source_rotation_cb);
 	apply_current(P_ROTATION, step, engine, qorex_image_ctrl_source_rotation_cb);
-	if (!read_param(P_AUTO_ROTATION_ENABLED, step->stream_id, &v))
+	if (!step_param_read(P_AUTO_ROTATION_ENABLED, step->stream_id, &v))
 		return 0;
 	register_cb(step, engine, data, P_AUTO_ROTATION_ENABLED, auto_rotation_switch_cb);
 	register_cb(step, engine, data, P_AUTO_ROTATION, qorex_image_ctrl_auto_rotation_cb);
@@ -333,14 +315,6 @@ int qorex_image_ctrl_destroy(struct algo_step *step, struct control *)
 	qorex_image_ctrl_data *data = static_cast<qorex_image_ctrl_data *>(algo_step_get_local_data(step));
 	if (!data)
 		return -1;
-	for (GList *l = data->callbacks; l; l = l->next) {
-		qorex_image_ctrl_cb *cb = static_cast<qorex_image_ctrl_cb *>(l->data);
-		param_value key = {};
-		key.id = cb->param_id;
-		key.stream_id = cb->stream_id;
-		param_unregister_callback(cb->callback_id, &key);
-	}
-	g_list_free_full(data->callbacks, g_free);
-	data->callbacks = nullptr;
+	step_param_unregister_all(&data->callbacks);
 	return 0;
 }

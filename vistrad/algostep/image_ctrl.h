@@ -40,14 +40,8 @@ struct qorex_image_ctrl_data {
 	uint32_t refcount;
 	struct qorex_image_ctrl_settings *settings;
 	struct sensor *sensor;
-	GList *callbacks; // of qorex_image_ctrl_cb
+	GList *callbacks; // of step_param_cb
 	int channel;
-};
-
-struct qorex_image_ctrl_cb {
-	int32_t callback_id;
-	int32_t stream_id;
-	uint32_t param_id;
 };
 
 extern const struct prodconf_schema qorex_image_ctrl_schema;

@@ -15,6 +15,7 @@
 #include "fixmath.h"
 #include "platform/platform.h"
 #include "platform/sensor.h"
+#include "step_support.h"
 
 namespace
 {
@@ -94,11 +95,7 @@ void snr_vors_gen01_specifics(struct prodconf *, struct control *engine, int32_t
 	s->set_point = g_new(int32_t, 1);
 	*s->set_point = conf ? conf->default_set_point : SNR_DEFAULT_SET_POINT;
 	s->interval = {0, 200000};
-	s->timeout = control_create_timeout(engine, step);
-	if (!s->timeout)
-		return;
-	s->timeout->job.stream_id = stream_id;
-	control_start_timeout(engine, s->timeout, &s->interval);
+	s->timeout = step_timeout_start(engine, step, stream_id, &s->interval);
 }
 
 int snr_vors_gen01_init(struct algo_step *step, struct control *engine)

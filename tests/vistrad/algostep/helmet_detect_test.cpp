@@ -47,14 +47,6 @@ extern "C" void __wrap__Z29daemon_request_stream_restartv()
 namespace
 {
 
-std::string tvx_setting(const char *key)
-{
-	char *v = tvx_sim_setting(0, key);
-	std::string s = v ? v : "(none)";
-	g_free(v);
-	return s;
-}
-
 class Helmet : public StepFixture
 {
       protected:

@@ -24,14 +24,6 @@ enum {
 	ROTATION = 176,
 };
 
-std::string tvx_setting(const char *key)
-{
-	char *v = tvx_sim_setting(0, key);
-	std::string s = v ? v : "(none)";
-	g_free(v);
-	return s;
-}
-
 class ImageCtrl : public StepFixture
 {
       protected:

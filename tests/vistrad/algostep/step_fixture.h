@@ -6,6 +6,8 @@
 
 #include <time.h>
 
+#include <string>
+
 #include "core/control.h"
 #include "core/control_timeout.h"
 #include "core/info_pool.h"
@@ -15,6 +17,16 @@
 #include "log_capture.h"
 #include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
+#include "tvx_sim.h"
+
+// An entry of input 0's settings in the capture library's stand-in.
+inline std::string tvx_setting(const char *key)
+{
+	char *v = tvx_sim_setting(0, key);
+	std::string s = v ? v : "(none)";
+	g_free(v);
+	return s;
+}
 
 struct StepClock {
 	static struct timespec &now()
