@@ -330,7 +330,7 @@ void damp_oscillations(daynight_state *s, int64_t now)
 			s->oscillations = 0;
 		}
 	}
-	if (s->oscillations > 0 && !within(now, s->last_day_switch, c.threshold_reset_time + 1)) {
+	if (s->oscillations > 0 && now - s->last_day_switch > (int64_t)c.threshold_reset_time * US) {
 		s->oscillations = 0;
 		s->day_threshold = s->base_day_threshold;
 	}

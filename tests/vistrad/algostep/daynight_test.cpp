@@ -335,6 +335,24 @@ TEST_F(DayNight, NightSoonAfterDayHalvesTheDayThresholdAndHoldsBlackAndWhite)
 	EXPECT_EQ(std::vector<std::string>{"set_bw_mode(0,0)"}, libcl_fake.named("set_bw_mode"));
 }
 
+TEST_F(DayNight, DampedThresholdReturnsAfterTheResetTime)
+{
+	settings.threshold_reset_time = 30;
+	start();
+	to_night();
+	exposure(0);
+	evaluate(11); // day
+	exposure(990000);
+	evaluate(4); // night again, and damped
+	ASSERT_EQ(1, state->oscillations);
+	ASSERT_EQ(326666 / 2, state->day_threshold);
+	evaluate(25); // 29 s after the switch to day
+	EXPECT_EQ(326666 / 2, state->day_threshold);
+	evaluate(2);
+	EXPECT_EQ(0, state->oscillations);
+	EXPECT_EQ(326666, state->day_threshold);
+}
+
 struct ColourCase {
 	uint32_t hdr;
 	int32_t quotient;
