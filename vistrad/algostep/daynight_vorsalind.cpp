@@ -231,7 +231,8 @@ int initialise(daynight_state *s, control *engine)
 	s->user_mode = USER_AUTO;
 	apply_current(s, engine, P_IR_CUT_FILTER, set_ir_cut_filter_user_mode);
 	s->light_logic = 1;
-	apply_current(s, engine, P_IR_CUT_FILTER_STATE, daynight_light_logic_cb);
+	if (!s->s.ignore_lightlogic_switch)
+		apply_current(s, engine, P_IR_CUT_FILTER_STATE, daynight_light_logic_cb);
 	apply_current(s, engine, P_SHIFT_LEVEL, daynight_shift_level_cb);
 	apply_current(s, engine, P_SHIFT_LEVEL_ENABLED, daynight_shift_level_cb);
 	return all_ok ? -1 : 0;

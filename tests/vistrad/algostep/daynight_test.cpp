@@ -426,6 +426,34 @@ TEST_F(DayNight, UserModeForcesTheFilter)
 	EXPECT_EQ((std::vector<std::string>{"ircut 0 0", "DayNightVision 0 0"}), seen);
 }
 
+// The light logic's state moves the filter in automatic mode, at start as
+// later, unless the product ignores it.
+TEST_F(DayNight, LightLogicStateMovesTheFilter)
+{
+	param_set_int(58, 0, 0);
+	start();
+	EXPECT_EQ(
+	    (std::vector<std::string>{"ircut 1 0", "DayNightVision 0 1", "ircut 0 0", "DayNightVision 0 0"}),
+	    seen);
+	param_set_int(58, 0, 1);
+	deliver();
+	EXPECT_EQ(DAYNIGHT_DAY, state->applied);
+}
+
+TEST_F(DayNight, LightLogicStateIgnored)
+{
+	settings.ignore_lightlogic_switch = 1;
+	param_set_int(58, 0, 0);
+	start();
+	EXPECT_EQ((std::vector<std::string>{"ircut 1 0", "DayNightVision 0 1"}), seen);
+	param_set_int(58, 0, 1);
+	deliver();
+	param_set_int(58, 0, 0);
+	deliver();
+	EXPECT_EQ(DAYNIGHT_DAY, state->applied);
+	EXPECT_EQ(2u, seen.size());
+}
+
 TEST_F(DayNight, ActionEngineShiftOnlyReports)
 {
 	settings.action_engine_triggered_shift = 1;
