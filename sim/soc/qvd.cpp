@@ -48,6 +48,8 @@ const qvd_ioctl qvd_ioctls[] = {
     {QVD_IOC_VIN_SET_PENDING_SHT_AGC, qvd_vin_set_pending_sht_agc, sizeof(qvd_vin_sht_agc_group)},
     {QVD_IOC_VIN_SET_PENDING_SHT_AGC_SEQ, qvd_vin_set_pending_sht_agc_seq, sizeof(qvd_vin_sht_agc_seq)},
     {QVD_IOC_IMG_SET_MULTI_CHAN_APPLY_SEQ_NI, qvd_img_apply_seq, sizeof(qvd_apply_seq)},
+    {QVD_IOC_VIN_GET_HELMET_STATE, qvd_vin_get_helmet, sizeof(qvd_vin_helmet)},
+    {QVD_IOC_VIN_SET_HELMET_STATE, qvd_vin_set_helmet, sizeof(qvd_vin_helmet)},
     {QVD_IOC_VIN_AAA_COMPENSATION, qvd_vin_aaa_compensation, sizeof(qvd_vin_aaa_comp)},
     {QVD_IOC_VIN_SET_LOW_LIGHT_MODE, qvd_vin_set_low_light, sizeof(qvd_vin_low_light)},
     {QVD_IOC_VIN_SWITCH_VSRC_CTX, qvd_vin_switch_ctx, sizeof(uint32_t)},

@@ -63,6 +63,8 @@ int qvd_vin_aaa_compensation(simsoc_file *f, void *arg);
 int qvd_vin_set_low_light(simsoc_file *f, void *arg);
 int qvd_vin_switch_ctx(simsoc_file *f, void *arg);
 int qvd_vin_lock_ctx(simsoc_file *f, void *arg);
+int qvd_vin_get_helmet(simsoc_file *f, void *arg);
+int qvd_vin_set_helmet(simsoc_file *f, void *arg);
 void qvd_vin_reset(void);
 
 // Image-processing buffers and their maps (qvd_mem.cpp).

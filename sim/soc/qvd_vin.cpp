@@ -26,6 +26,8 @@ struct Sensors {
 	uint32_t switched_ctx = 0, lock_frames = 0;
 	// First exposures sent as a sequence, waiting for the sequence apply.
 	std::map<int32_t, qvd_vin_sht_agc_seq> seq;
+	uint32_t helmet_plug = 0, helmet_access = 0;
+	int helmet_access_err = 0;
 };
 
 Sensors &sensors()
@@ -322,6 +324,49 @@ void qvd_vin_reset(void)
 	s.regs.clear();
 	s.seq.clear();
 	s.switched_ctx = s.lock_frames = 0;
+	s.helmet_plug = s.helmet_access = 0;
+	s.helmet_access_err = 0;
+}
+
+// The helmet's word follows 8 zero bytes: 64 asks for the plug state, 0 for
+// the access state.
+int qvd_vin_get_helmet(simsoc_file *, void *arg)
+{
+	qvd_vin_helmet h;
+	memcpy(&h, arg, sizeof h);
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	if (h.value == QVD_HELMET_READ_PLUG)
+		h.value = s.helmet_plug;
+	else if (h.value == QVD_HELMET_READ_ACCESS && s.helmet_access_err)
+		return -s.helmet_access_err;
+	else if (h.value == QVD_HELMET_READ_ACCESS)
+		h.value = s.helmet_access;
+	else
+		return -EINVAL;
+	memcpy(arg, &h, sizeof h);
+	return 0;
+}
+
+// Only logged: what a test checks is that the helmet was marked.
+int qvd_vin_set_helmet(simsoc_file *, void *)
+{
+	return 0;
+}
+
+extern "C" void simsoc_qvd_set_helmet(uint32_t plug_state, uint32_t access_state)
+{
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.helmet_plug = plug_state;
+	s.helmet_access = access_state;
+}
+
+extern "C" void simsoc_qvd_fail_helmet_access(int err)
+{
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.helmet_access_err = err;
 }
 
 extern "C" int simsoc_qvd_sensor(int32_t source, uint32_t ctx, simsoc_qvd_sensor_state *out)

@@ -260,3 +260,14 @@ TEST_F(Timeouts, TypedTimeoutReachesItsStepThroughDispatch)
 }
 
 } // namespace
+
+// Steps measure elapsed time with control_get_timestamp: it must read the
+// same clock as the deadlines, or a stepped clock drifts from their view.
+TEST_F(Timeouts, TimestampReadsTheInjectedClock)
+{
+	set_now(4242, 123456);
+	control_timestamp ts = {};
+	control_get_timestamp(&ts);
+	EXPECT_EQ(4242, ts.sec);
+	EXPECT_EQ(123456, ts.usec);
+}

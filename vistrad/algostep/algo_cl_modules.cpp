@@ -4,11 +4,15 @@
 
 #include "core/control.h"
 #include "core/debug_output.h"
+#include "daynight_vorsalind.h"
 #include "dic.h"
 #include "focus_datacache.h"
+#include "helmet_detect.h"
 #include "hist_analyzer.h"
+#include "image_ctrl.h"
 #include "smart_ae.h"
 #include "platform/sensor_vorsalind.h"
+#include "snr_estimate.h"
 
 namespace
 {
@@ -26,10 +30,10 @@ constexpr module_slot modules[ALGO_CL_MODULES] = {
     {"algo_hist_analyzer_cl", &hist_analyzer_cl_module},
     {"algo_smart_ae_cl", &smart_ae_cl_module},
     {"algo_dic_cl", &dic_cl_module},
-    {"algo_daynight_vorsalind", nullptr},
-    {"algo_qorex_image_ctrl_cl", nullptr},
-    {"algo_snr_vors_gen01", nullptr},
-    {"algo_helmet_detect", nullptr},
+    {"algo_daynight_vorsalind", &daynight_vorsalind_module},
+    {"algo_qorex_image_ctrl_cl", &qorex_image_ctrl_module},
+    {"algo_snr_vors_gen01", &snr_vors_gen01_module},
+    {"algo_helmet_detect", &helmet_detect_module},
 };
 // clang-format on
 

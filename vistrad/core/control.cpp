@@ -434,16 +434,6 @@ struct platform *control_get_platform(struct control *engine)
 	return engine ? engine->platform : nullptr;
 }
 
-void control_get_timestamp(struct control_timestamp *out)
-{
-	if (!out)
-		return;
-	struct timespec now;
-	clock_gettime(CLOCK_MONOTONIC, &now);
-	out->sec = now.tv_sec;
-	out->usec = now.tv_nsec / 1000;
-}
-
 void control_count_frames(struct control *engine, uint32_t n)
 {
 	if (engine)

@@ -67,6 +67,14 @@ void control_timeout_set_clock(control_clock_fn fn)
 	clock_now = fn ? fn : monotonic_now;
 }
 
+// Reads the timeouts' clock, so that a test stepping that clock sees steps
+// measure time the way their timeouts do.
+void control_get_timestamp(struct control_timestamp *out)
+{
+	if (out)
+		*out = now_stamp();
+}
+
 void control_timeouts_init(struct control *engine)
 {
 	engine->timeout_type_free = g_new(uint8_t, CONTROL_TIMEOUT_TYPES);

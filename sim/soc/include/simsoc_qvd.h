@@ -123,6 +123,13 @@ size_t simsoc_qvd_last_payload(unsigned long code, void *out, size_t max);
 /* The next count requests of that code fail with -err (count < 0: until
  * cleared; err 0 clears the code; code 0 with err 0 clears every code). */
 void simsoc_qvd_fail(unsigned long code, int err, int count);
+/* The helmet (extension unit): the plug state and the access state that
+ * QVD_IOC_VIN_GET_HELMET_STATE answers for the words 64 and 0 (both 0 at
+ * reset; another word fails with EINVAL). QVD_IOC_VIN_SET_HELMET_STATE is
+ * only logged (simsoc_qvd_request_count, simsoc_qvd_last_payload). */
+void simsoc_qvd_set_helmet(uint32_t plug_state, uint32_t access_state);
+/* Access-state reads (only those) fail with -err until cleared (err 0). */
+void simsoc_qvd_fail_helmet_access(int err);
 /* Board, sensor states, counts, payloads, failures and posts back to the
  * start; the image-processing buffers stay. */
 void simsoc_qvd_reset(void);
