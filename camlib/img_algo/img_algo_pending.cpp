@@ -17,13 +17,3 @@ uint32_t img_adj_get_noise_level(int chan)
 {
 	return chan >= 0 && chan < IMG_MAX_CHANNELS ? noise_level[chan] : 0;
 }
-
-int img_set_pending_sht_agc(int fd, const hal_sht_agc *rec, int chan)
-{
-	return hal_set_pending_sht_agc(fd, rec, chan);
-}
-
-int img_set_hdr_dsp_config(int fd, img_dsp_mode *mode, img_hdr_frame_settings *fs, const uint8_t flags[2])
-{
-	return img_hdr_set_dsp_config(fd, mode, fs, flags);
-}

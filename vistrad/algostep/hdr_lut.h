@@ -34,7 +34,7 @@
 #include <stdint.h>
 
 #include "dic_map.h"
-#include "hdr_lut_ae.h"
+#include "smart_ae.h"
 
 #define HDR_LUT_ENTRIES 353
 #define HDR_LUT_MAX 65534
