@@ -187,6 +187,10 @@ int img_change_work_mode(int mode)
 	int qid = queue_id();
 	if (qid < 0)
 		return -1;
+	/* An answer nobody waited for (a change sent past this entry) must
+	 * not stand for this one. */
+	while (sem_trywait(&mode_done) == 0)
+		;
 	uint8_t text[IMG_QUEUE_TEXT];
 	memset(text, 0, sizeof text);
 	memcpy(text, &ids[mode], sizeof ids[mode]);

@@ -502,10 +502,11 @@ static void take_messages(int fd, int qid)
 	static img_msg m;
 	ssize_t n;
 	bool mode_changed = false;
-	while ((n = img_queue_recv(qid, IMG_MSG_WORK_MODE, &m, 0)) >= 0) {
-		img_service_command(fd, &m, n);
-		mode_changed = true;
-	}
+	/* A refused change answers nobody: only img_change_work_mode waits,
+	 * and it sends valid ones. */
+	while ((n = img_queue_recv(qid, IMG_MSG_WORK_MODE, &m, 0)) >= 0)
+		if (img_service_command(fd, &m, n) != -2)
+			mode_changed = true;
 	while ((n = img_queue_recv(qid, IMG_MSG_COMMAND, &m, 0)) >= 0)
 		img_service_command(fd, &m, n);
 	if (mode_changed)
@@ -832,31 +833,39 @@ static int c_contrast(const cmd_args *a)
 {
 	return refresh(img_adj_set_contrast(U32(a), a->mask), 10);
 }
-/* Values, then mask: one word a channel inline. */
-static uint32_t inline_mask(const cmd_args *a)
+/* Values, then mask: one word a channel inline; returns the mask. */
+static uint32_t inline_values(const cmd_args *a, uint32_t v[IMG_MAX_CHANNELS])
 {
+	memset(v, 0, sizeof(uint32_t) * IMG_MAX_CHANNELS);
+	for (int c = 0; c < chan_count(); c++)
+		v[c] = (uint32_t)a->w[c];
 	return (uint32_t)a->w[chan_count()];
+}
+/* The filter's mode follows each masked channel's switch, then it is sent
+ * again. */
+static int mode_and_refresh(int rc, const uint32_t *v, uint32_t mask, uint32_t id)
+{
+	for (int c = 0; rc == 0 && c < chan_count(); c++)
+		if (mask & (1u << c))
+			img_adj_set_filter_mode(v[c] ? 1 : 0, (int32_t)id, c);
+	return refresh(rc, id);
 }
 static int c_auto_tone(const cmd_args *a)
 {
-	uint8_t v[IMG_MAX_CHANNELS] = {0};
-	uint32_t mask = inline_mask(a);
-	for (int c = 0; c < chan_count(); c++)
-		v[c] = (uint8_t)a->w[c];
-	int rc = img_adj_set_auto_tone(v, mask);
-	for (int c = 0; rc == 0 && c < chan_count(); c++)
-		if (mask & (1u << c))
-			img_adj_set_filter_mode(v[c] ? 1 : 0, 10, c);
-	return refresh(rc, 10);
+	uint32_t v[IMG_MAX_CHANNELS];
+	uint32_t mask = inline_values(a, v);
+	uint8_t on[IMG_MAX_CHANNELS];
+	for (int c = 0; c < IMG_MAX_CHANNELS; c++)
+		on[c] = (uint8_t)v[c];
+	return mode_and_refresh(img_adj_set_auto_tone(on, mask), v, mask, 10);
 }
 static int c_auto_tone_alpha(const cmd_args *a)
 {
-	float v[IMG_MAX_CHANNELS] = {0};
-	for (int c = 0; c < chan_count(); c++) {
-		uint32_t bits = (uint32_t)a->w[c];
-		memcpy(&v[c], &bits, sizeof bits);
-	}
-	return refresh(img_adj_set_auto_tone_alpha(v, inline_mask(a)), 10);
+	uint32_t v[IMG_MAX_CHANNELS];
+	uint32_t mask = inline_values(a, v);
+	float alpha[IMG_MAX_CHANNELS];
+	memcpy(alpha, v, sizeof alpha);
+	return refresh(img_adj_set_auto_tone_alpha(alpha, mask), 10);
 }
 static int c_hue(const cmd_args *a)
 {
@@ -899,10 +908,9 @@ static int c_wb_ratio(const cmd_args *a)
 }
 static int c_service_flag(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS] = {0};
-	for (int c = 0; c < chan_count(); c++)
-		v[c] = (uint32_t)a->w[c];
-	return refresh(img_adj_set_service_flag(v, inline_mask(a)), 7);
+	uint32_t v[IMG_MAX_CHANNELS];
+	uint32_t mask = inline_values(a, v);
+	return refresh(img_adj_set_service_flag(v, mask), 7);
 }
 static int c_ce_log_enable(const cmd_args *a)
 {
@@ -972,22 +980,15 @@ static int c_hdr_switch(const cmd_args *a)
 }
 static int c_adaptive_a(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS] = {0};
-	uint32_t mask = inline_mask(a);
-	for (int c = 0; c < chan_count(); c++)
-		v[c] = (uint32_t)a->w[c];
-	int rc = img_adj_le_set_enable(v, mask);
-	for (int c = 0; rc == 0 && c < chan_count(); c++)
-		if (mask & (1u << c))
-			img_adj_set_filter_mode(v[c] ? 1 : 0, 7, c);
-	return refresh(rc, 7);
+	uint32_t v[IMG_MAX_CHANNELS];
+	uint32_t mask = inline_values(a, v);
+	return mode_and_refresh(img_adj_le_set_enable(v, mask), v, mask, 7);
 }
 static int c_adaptive_b(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS] = {0};
-	for (int c = 0; c < chan_count(); c++)
-		v[c] = (uint32_t)a->w[c];
-	return img_adj_le_set_strength(v, inline_mask(a));
+	uint32_t v[IMG_MAX_CHANNELS];
+	uint32_t mask = inline_values(a, v);
+	return img_adj_le_set_strength(v, mask);
 }
 
 static const img_cmd commands[] = {
@@ -1143,14 +1144,15 @@ int img_service_command(int fd, const img_msg *m, ssize_t len)
 		uint64_t id = 0;
 		if (len < (ssize_t)sizeof id) {
 			printf("error: work mode message of %d bytes\n", (int)len);
-			return -1;
+			return -2;
 		}
 		memcpy(&id, m->text, sizeof id);
 		if (id < 1 || id > 4) {
 			printf("error: work mode command %llu out of range 1 - 4\n", (unsigned long long)id);
-			return -1;
+			return -2;
 		}
-		return work_state((uint32_t)id);
+		work_state((uint32_t)id);
+		return 0;
 	}
 	int32_t id;
 	if (len < 8) {

@@ -76,7 +76,8 @@ void img_service_reset_stop(void);
 int img_service_wake_lens(void);
 
 /* Runs one message of the queue through the command table; len is its
- * text's length. Bad messages are refused with one line: -1. */
+ * text's length. Bad messages are refused with one line: -1, or -2 for a
+ * work-mode message (a refused state change is 0: it was handled). */
 int img_service_command(int fd, const img_msg *m, ssize_t len);
 
 /* The module-owned arrays the mask setters send by address: NULL for an

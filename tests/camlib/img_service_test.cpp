@@ -323,10 +323,12 @@ TEST_F(Service, CommandsActBetweenFrames)
 	uint32_t got[4] = {0};
 	ASSERT_EQ(img_get_hdr_threshold(got, 0), 0);
 	EXPECT_EQ(std::vector<uint32_t>(got, got + 4), std::vector<uint32_t>(thr, thr + 4));
-	EXPECT_EQ(img_work_state_current(), (uint32_t)IMG_WORK_PREVIEW);
 
 	uint64_t info[2] = {0, 0};
 	ASSERT_EQ(img_get_agc_info(info), 0);
+	// The change requested takes effect at the top of the next frame,
+	// before the reply's command is taken.
+	EXPECT_EQ(img_work_state_current(), (uint32_t)IMG_WORK_PREVIEW);
 	// No iris was set yet: no entry and the -1 of no lens call.
 	EXPECT_EQ(info[1], (uint64_t)(uint32_t)-1);
 	EXPECT_EQ(img_stop_aaa(), 0);
