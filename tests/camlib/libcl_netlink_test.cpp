@@ -7,6 +7,9 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <sstream>
+#include <string>
+
 namespace
 {
 
@@ -130,6 +133,17 @@ TEST_F(Netlink, RunningDspIsCaughtUpBeforeAnyCommand)
 	EXPECT_EQ(logged("WARNING: cl_customerloop_start_aaa: Error: In wrong state 0\n\n"), 0);
 }
 
+// The lines of the video events and the netlink commands.
+std::string video_and_netlink(const std::string &log)
+{
+	std::string kept, line;
+	std::istringstream in(log);
+	while (std::getline(in, line))
+		if (line.rfind("video:", 0) == 0 || line.rfind("netlink:", 0) == 0)
+			kept += line + "\n";
+	return kept;
+}
+
 TEST_F(Netlink, VideoStartAndStopDriveThe3A)
 {
 	init_library();
@@ -141,17 +155,17 @@ TEST_F(Netlink, VideoStartAndStopDriveThe3A)
 		EXPECT_EQ(started(), 1u);
 		ASSERT_EQ(simsoc_video_stop(0), 0);
 		EXPECT_EQ(started(), 0u);
-		// The prepare maps the image kernel's memory and asks how to boot it.
-		EXPECT_EQ(sim_log(), "video: start 0\n"
-		                     "netlink: -> cmd 0x18020002 status 0 origin 1 response 0\n"
-		                     "qvd: map imgproc buffer 8: 0x2000000 bytes at 0x20000000\n"
-		                     "qvd: system info query 1\n"
-		                     "netlink: <- cmd 0x18020002 status 0 origin 1 response 1\n"
-		                     "netlink: -> cmd 0x18020000 status 0 origin 1 response 0\n"
-		                     "netlink: <- cmd 0x18020000 status 0 origin 1 response 1\n"
-		                     "video: stop 0\n"
-		                     "netlink: -> cmd 0x18020001 status 0 origin 1 response 0\n"
-		                     "netlink: <- cmd 0x18020001 status 0 origin 1 response 1\n");
+		// The commands and video events; the prepare's driver requests depend
+		// on what earlier prepares of the process left in the image kernel.
+		EXPECT_EQ(video_and_netlink(sim_log()),
+		          "video: start 0\n"
+		          "netlink: -> cmd 0x18020002 status 0 origin 1 response 0\n"
+		          "netlink: <- cmd 0x18020002 status 0 origin 1 response 1\n"
+		          "netlink: -> cmd 0x18020000 status 0 origin 1 response 0\n"
+		          "netlink: <- cmd 0x18020000 status 0 origin 1 response 1\n"
+		          "video: stop 0\n"
+		          "netlink: -> cmd 0x18020001 status 0 origin 1 response 0\n"
+		          "netlink: <- cmd 0x18020001 status 0 origin 1 response 1\n");
 	}
 }
 
