@@ -5,8 +5,8 @@
 #include "core/control.h"
 #include "core/debug_output.h"
 #include "hist_analyzer.h"
-#include "smart_ae.h"
 #include "platform/sensor_vorsalind.h"
+#include "smart_ae.h"
 
 namespace
 {
