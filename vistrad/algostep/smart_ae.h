@@ -273,6 +273,7 @@ struct smart_ae_state {
 	double *gain_map_db; // the gain map as doubles
 	int32_t settle_base; // sht_gain_delay within 1..30
 	struct smart_ae_hdr_record *pending_record;
+	int32_t bad_stats_logged;
 };
 
 // The step's local data: the table's head (reference count, settings),
@@ -327,6 +328,8 @@ void smart_ae_set_gains(const double gains[2], int32_t stream_id, struct smart_a
 void smart_ae_publish(struct smart_ae_state *state, int32_t stream_id);
 void smart_ae_print_stats(const struct hist_analysis *long_analysis,
                           const struct hist_analysis *short_analysis, struct smart_ae_state *state);
+// Queues the prepared HDR-threshold record with the state's fraction.
+int smart_ae_queue_record(struct smart_ae_state *state);
 // The run's tail: the camera library check, the 162 record or "sensor_data".
 int smart_ae_run_tail(struct smart_ae_state *state);
 // Applies the state's current exposure again.

@@ -81,17 +81,6 @@ void prepare_record(smart_ae_state *s)
 	s->pending_record = r;
 }
 
-int queue_record(smart_ae_state *s)
-{
-	smart_ae_hdr_record *r = s->pending_record;
-	s->pending_record = nullptr;
-	r->threshold = s->hdr_threshold_fraction;
-	int result = control_queue_job(s->engine, &r->header);
-	if (result != 0)
-		g_free(r);
-	return result;
-}
-
 bool maps_present(const smart_ae_state *s)
 {
 	const smart_ae_settings *cfg = s->settings;
@@ -131,9 +120,17 @@ void motion_rule(smart_ae_state *s)
 	double m = s->motion_avg;
 	double k = m <= 1 ? 0 : m < 7 ? m - 1 : 6;
 	int32_t fresh = (int32_t)tr((tr(base + add) - limit) * k / 6 + limit);
-	s->exp[AE_LONG].max_shutter =
-	    (int32_t)(((int64_t)fresh * 10 + (int64_t)s->motion_prev_new * 990) / 1000);
+	// The blend with the previous frame's value needs one: from nothing it
+	// would start the longest shutter at a hundredth of its value.
+	if (s->motion_prev_new == 0)
+		s->motion_prev_new = fresh;
+	int32_t max_shutter = (int32_t)(((int64_t)fresh * 10 + (int64_t)s->motion_prev_new * 990) / 1000);
 	s->motion_prev_new = fresh;
+	// Flagged every frame, a steady limit would re-apply the exposure on
+	// every frame and never let it converge.
+	if (max_shutter == s->exp[AE_LONG].max_shutter)
+		return;
+	s->exp[AE_LONG].max_shutter = max_shutter;
 	s->limits_changed = 1;
 	smart_ae_build_program(s);
 }
@@ -667,6 +664,27 @@ int drop(smart_ae_state *s)
 	return 0;
 }
 
+bool analysis_usable(const hist_analysis &a)
+{
+	return a.bin_count >= 3 && isfinite(a.weight) && isfinite(a.weight_unsaturated) &&
+	       isfinite(a.saturation) && isfinite(a.saturation_raw) && isfinite(a.near_sat_position) &&
+	       isfinite(a.data_end);
+}
+
+// The criteria divide by the bin count less two and by positions: a record
+// without bins or with values that are not numbers would drive the exposure
+// to infinity. Such a frame is dropped, and said once until a good one.
+bool stats_usable(smart_ae_state *s, const image_stats_record *stats)
+{
+	bool ok = analysis_usable(stats->long_frame) && (!s->wdr || analysis_usable(stats->short_frame));
+	if (!ok && !s->bad_stats_logged)
+		debug_output(DEBUG_WARNING, 0,
+		             "Smart AE: unusable image statistics for stream %d, frame dropped\n",
+		             s->stream_id);
+	s->bad_stats_logged = !ok;
+	return ok;
+}
+
 int run_pending_step(smart_ae_state *s, const image_stats_record *stats)
 {
 	int32_t idx = s->settle_delay - s->steps_pending;
@@ -676,7 +694,7 @@ int run_pending_step(smart_ae_state *s, const image_stats_record *stats)
 	smart_ae_apply(shutters, gains, s->stream_id, s, idx, stats);
 	s->steps_pending--;
 	s->delay_counter = -1;
-	return s->pending_record ? queue_record(s) : 0;
+	return s->pending_record ? smart_ae_queue_record(s) : 0;
 }
 
 void apply_override(smart_ae_state *s, const image_stats_record *stats)
@@ -1067,7 +1085,7 @@ int smart_ae_cl_run(algo_step *step, control *engine)
 	s->force = 0;
 	if (s->delay_counter < 0 && --s->delay_counter <= -3 - s->settle_delay)
 		s->delay_counter = s->reaction_delay;
-	if (!maps_present(s))
+	if (!maps_present(s) || !stats_usable(s, stats))
 		return drop(s);
 	int32_t exposure[2] = {0, 0};
 	int32_t ratio[2] = {0, (int32_t)(s->ratio_max * q14_one)};

@@ -248,6 +248,8 @@ void smart_ae_apply(const int32_t shutters[2], const double gains[2], int32_t st
 	run_lut(s, stats);
 	if (stats)
 		smart_ae_print_stats(&stats->long_frame, &stats->short_frame, s);
+	// Readers of the info pool follow every applied change.
+	smart_ae_publish(s, stream_id);
 }
 
 void smart_ae_apply_current(smart_ae_state *s, int32_t step_index, const image_stats_record *stats)
@@ -296,6 +298,17 @@ void smart_ae_print_stats(const hist_analysis *la, const hist_analysis *sa, smar
 	print_ae_table(la, sa, s);
 }
 
+int smart_ae_queue_record(smart_ae_state *s)
+{
+	smart_ae_hdr_record *r = s->pending_record;
+	s->pending_record = nullptr;
+	r->threshold = s->hdr_threshold_fraction;
+	int result = control_queue_job(s->engine, &r->header);
+	if (result != 0)
+		g_free(r);
+	return result;
+}
+
 int smart_ae_run_tail(smart_ae_state *s)
 {
 	const smart_ae_settings *cfg = s->settings;
@@ -313,15 +326,8 @@ int smart_ae_run_tail(smart_ae_state *s)
 		if (drift)
 			smart_ae_apply_current(s, -1, nullptr);
 	}
-	if (s->pending_record) {
-		smart_ae_hdr_record *r = s->pending_record;
-		s->pending_record = nullptr;
-		r->threshold = s->hdr_threshold_fraction;
-		int result = control_queue_job(s->engine, &r->header);
-		if (result != 0)
-			g_free(r);
-		return result;
-	}
+	if (s->pending_record)
+		return smart_ae_queue_record(s);
 	if (cfg->ae_enable_sensor_datacache && !s->converged) {
 		smart_ae_sensor_data element = {(int32_t)(l.gain * 1000), {0, 0}, l.shutter};
 		control_timestamp zero = {0, 0};

@@ -189,7 +189,6 @@ class SmartAeTest : public ::testing::Test
 		ae_fake.param_gets.clear();
 		ae_fake.registered.clear();
 		local_ = g_new0(smart_ae_local, 1);
-		local_->head.refs = 1;
 		local_->head.settings = read_settings(keys);
 		step_ = algo_step_create_stream_id(0, smart_ae_cl_init, smart_ae_cl_run, smart_ae_cl_destroy,
 		                                   local_);

@@ -422,6 +422,116 @@ TEST_F(SmartAeLoop, FramesAreDroppedUntilTheLibraryIsReady)
 	EXPECT_NE(-1, applied_lines());
 }
 
+TEST_F(SmartAeLoop, ConvergencePrintsTheStatisticsTables)
+{
+	log_.clear();
+	const char *ev_table = "EV Calculation|     Long    \n--------------|-------------\n"
+	                       "Last data bin |      100.0 \nSat. forecast |      100.0 \n"
+	                       "Weight        |       20.0 \nEV [current]  |      10000  \n"
+	                       "Weight EV     |      10000  \nNear Sat. EV  |       9900  \n"
+	                       "Max Sat. EV   |      10000  \nEV change     |          0  \n"
+	                       "EV choice     |  No change \nAdj_index   257\n\n";
+	start({{"show_ae_stats", {"-1"}}});
+	// start() cleared the log after convergence: converge once more.
+	state_->converged = 0;
+	frame(analysis(20.0, 1.0));
+	std::string text = log_.text(DEBUG_INFO);
+	size_t at = text.rfind("EV Calculation");
+	ASSERT_NE(std::string::npos, at);
+	EXPECT_EQ(ev_table, text.substr(at, strlen(ev_table)));
+	EXPECT_NE(std::string::npos, text.find("\nSMART AE | Ch 0, LIN - Mode, EF: 1.0 (converged), +0.0EV\n"
+	                                       "         | Long                    | Short         \n"));
+	EXPECT_NE(std::string::npos, text.find("  Current|      10000 -  0.0db     |        100 -  0.0db\n"));
+}
+
+TEST_F(SmartAeLoop, UnusableStatisticsAreDroppedAndSaidOnce)
+{
+	start({{"ae_delay", {"0"}}});
+	hist_analysis none = analysis(5.0, 0.0);
+	none.bin_count = 2;
+	hist_analysis nan = analysis(NAN, 0.0);
+	for (const hist_analysis &a : {none, nan, none})
+		EXPECT_EQ(0, frame(a));
+	EXPECT_EQ(-1, applied_lines());
+	std::string text = log_.text(DEBUG_WARNING);
+	const char *line = "Smart AE: unusable image statistics for stream 0, frame dropped\n";
+	EXPECT_EQ(text.find(line), text.rfind(line)); // once for the run of bad frames
+	EXPECT_NE(std::string::npos, text.find(line));
+	frame(analysis(5.0, 0.0)); // the next good frame is served
+	EXPECT_NE(-1, applied_lines());
+}
+
+TEST_F(SmartAeLoop, MotionShortensTheLongestShutter)
+{
+	start({{"ae_adjust_motion_blur", {"true"}}});
+	const int32_t motion[2] = {0, 700};
+	struct {
+		control_job header;
+		const int32_t *motion;
+	} record = {};
+	record.header.type = SMART_AE_INPUT_MOTION;
+	record.motion = motion;
+	ASSERT_EQ(0, control_queue_job(engine_, &record.header));
+	EXPECT_EQ(0, smart_ae_cl_run(step_, engine_));
+	take_queued();
+	EXPECT_DOUBLE_EQ(7.0, state_->motion_avg);
+	// Motion 7 at unity gain: 4000 us plus a quarter of the 6000 us up to
+	// 10 ms, blended 1 to 99 with the value of the frame before (the frame
+	// time while nothing moved), then taken in full.
+	frame(analysis(20.0, 1.0));
+	EXPECT_EQ((5500 * 10 + 33333 * 990) / 1000, state_->exp[AE_LONG].max_shutter);
+	frame(analysis(20.0, 1.0));
+	EXPECT_EQ(5500, state_->exp[AE_LONG].max_shutter);
+	EXPECT_EQ(5500, state_->program[state_->program_count - 1].shutter);
+}
+
+/* WDR --------------------------------------------------------------------------------- */
+
+class SmartAeWdr : public SmartAeTest
+{
+      protected:
+	void SetUp() override
+	{
+		SmartAeTest::SetUp();
+		ae_fake.wdr = 1;
+		ae_fake.hdr_mode = 1;
+		ae_fake.limits[0] = 33333;
+		ae_fake.limits[1] = 4000;
+		ae_fake.ratio[0] = q14(1.0);
+		ae_fake.ratio[1] = q14(16.0);
+	}
+};
+
+TEST_F(SmartAeWdr, ShortExposureStaysWithinTheRatioAndOneRecordGoesOutPerFrame)
+{
+	ASSERT_EQ(0, create(base_keys({{"ae_enable_dynamic_lut", {"true"}},
+	                               {"lut_enable_adaptive_threshold", {"true"}},
+	                               {"ae_smooth_adjust", {"false"}},
+	                               {"ae_delay", {"0"}}})));
+	EXPECT_DOUBLE_EQ(1.05, state_->ratio_min); // the sensor's 1.0, raised
+	EXPECT_DOUBLE_EQ(16.0, state_->ratio_max);
+	EXPECT_EQ(4000, state_->exp[AE_SHORT].max_shutter);
+	hist_analysis l = analysis(5.0, 0.0);
+	l.kind = HIST_KIND_LONG;
+	hist_analysis sh = analysis(2.0, 0.0);
+	sh.kind = HIST_KIND_SHORT;
+	const int frames = 12;
+	for (int i = 0; i < frames; i++) {
+		frame(l, &sh);
+		const smart_ae_exposure &le = state_->exp[AE_LONG];
+		const smart_ae_exposure &se = state_->exp[AE_SHORT];
+		EXPECT_LE(se.ev, le.ev - line_us + 1e-6) << i;
+		EXPECT_GE(se.ev, le.ev / 16.0 - 1e-6) << i;
+	}
+	ASSERT_EQ((size_t)frames, queued_.size());
+	for (const smart_ae_hdr_record &r : queued_) {
+		EXPECT_EQ(162u, r.header.type);
+		EXPECT_EQ(0, r.header.stream_id);
+		EXPECT_DOUBLE_EQ(1.0, r.threshold);
+	}
+	ASSERT_FALSE(ae_fake.shutters.empty());
+}
+
 /* Planned steps ------------------------------------------------------------------------ */
 
 TEST_F(SmartAeTest, PlansReachTheWantedExposureInTheSettleDelay)
