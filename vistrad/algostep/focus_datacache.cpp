@@ -10,6 +10,7 @@
 #include "core/debug_output.h"
 #include "core/param_db.h"
 #include "core/prodconf_schema_build.h"
+#include "core/stream_map.h"
 #include "platform/datacache.h"
 #include "platform/frame_source.h"
 #include "platform/platform.h"
@@ -30,11 +31,6 @@ const prodconf_schema settings_schema = {ALGO_CL_SCHEMA, sizeof(focus_datacache_
 const size_t tile_bytes = 6;
 const int64_t tiles_in_block =
     (offsetof(libcl_stats, af_grid) - offsetof(libcl_stats, af_tile0)) / tile_bytes;
-
-int channel_of_stream(int32_t stream_id)
-{
-	return stream_id < 0 ? 0 : (stream_id >> 8) & 0xff;
-}
 
 focus_datacache_entry *entry_of(algo_step *step)
 {
@@ -68,11 +64,6 @@ void tile_span(int64_t from, int64_t to, int64_t tile, int64_t count, int64_t *f
 		*last = count - 1;
 	else
 		*last = std::max(*last, *first);
-}
-
-platform *platform_of_entry(control *engine)
-{
-	return control_get_platform(engine);
 }
 
 } // namespace
@@ -131,7 +122,7 @@ int focus_datacache_cl_init(struct algo_step *step, struct control *engine)
 	focus_datacache_entry *entry = entry_of(step);
 	if (!entry || !entry->head.settings)
 		return -1;
-	platform *plat = platform_of_entry(engine);
+	platform *plat = control_get_platform(engine);
 	entry->datacache = platform_get_datacache(plat, step->stream_id);
 	entry->cache_id = datacache_create_cache(entry->datacache, FOCUS_DATACACHE_CACHE,
 	                                         FOCUS_DATACACHE_ELEMENT, FOCUS_DATACACHE_ELEMENTS);
@@ -155,7 +146,7 @@ int focus_datacache_cl_init(struct algo_step *step, struct control *engine)
 	}
 
 	entry->window = {0, FOCUS_WINDOW_FULL, 0, FOCUS_WINDOW_FULL};
-	int channel = channel_of_stream(step->stream_id);
+	int channel = stream_id_channel(step->stream_id);
 	if (plat && channel < PLATFORM_SOC_CHANNELS)
 		plat->focus_datacache[channel] = entry;
 	return 0;
@@ -178,8 +169,8 @@ int focus_datacache_cl_destroy(struct algo_step *step, struct control *engine)
 		key.stream_id = entry->key_stream_id;
 		result = param_unregister_callback(entry->callback_id, &key);
 	}
-	platform *plat = platform_of_entry(engine);
-	int channel = channel_of_stream(step->stream_id);
+	platform *plat = control_get_platform(engine);
+	int channel = stream_id_channel(step->stream_id);
 	if (plat && channel < PLATFORM_SOC_CHANNELS && plat->focus_datacache[channel] == entry)
 		plat->focus_datacache[channel] = nullptr;
 	return result;

@@ -11,6 +11,7 @@
 #include "core/info_pool.h"
 #include "core/param_db.h"
 #include "core/prodconf_schema_build.h"
+#include "core/stream_map.h"
 #include "fixmath.h"
 #include "platform/datacache.h"
 #include "platform/frame_source.h"
@@ -96,11 +97,6 @@ const prodconf_field settings_fields[] = {
 
 const prodconf_schema settings_schema = {ALGO_CL_SCHEMA, sizeof(hist_analyzer_settings), settings_fields,
                                          G_N_ELEMENTS(settings_fields)};
-
-int channel_of_stream(int32_t stream_id)
-{
-	return stream_id < 0 ? 0 : (stream_id >> 8) & 0xff;
-}
 
 hist_analyzer_settings *settings_of(const hist_analyzer_local *local)
 {
@@ -525,7 +521,7 @@ int hist_analyzer_cl_init(struct algo_step *step, struct control *engine)
 	const hist_analyzer_settings *s = settings_of(local);
 	platform *plat = control_get_platform(engine);
 	local->wdr = sensor_get_wdr_mode(platform_get_sensor_for_stream(plat, step->stream_id));
-	local->channel = channel_of_stream(step->stream_id);
+	local->channel = stream_id_channel(step->stream_id);
 	configure(&local->cfa, HIST_KIND_CFA, LIBCL_HIST_BIN_NUM, s->cfa_low_end, s->cfa_mid_end,
 	          s->cfa_data_threshold, s->cfa_include_sat, s->cfa_forecast,
 	          local->wdr ? 0 : s->cfa_near_sat_target);
