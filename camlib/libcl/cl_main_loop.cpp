@@ -54,7 +54,6 @@ namespace
 struct frame_loop {
 	uint8_t stat_area[AAA_STAT_AREA_SIZE];
 	aaa_stat_desc desc;
-	aaa_parse_out parsed;
 	cl_aaa_block blocks[CL_MAX_VINS];
 	uint32_t global_dgain[CL_MAX_VINS];
 	uint32_t saved_gains[3];
@@ -193,7 +192,7 @@ bool fetch_and_parse(customerloop_state &s, frame_loop &l, int fd)
 			info[c] = s.channel[c].info;
 	}
 	std::lock_guard<std::mutex> lk(s.stats_mu);
-	if (parse_aaa_data(&l.desc, info, &l.parsed) != 0) {
+	if (parse_aaa_data(&l.desc, info, &s.parsed) != 0) {
 		printf("parse_aaa_data fail\n");
 		return false;
 	}
@@ -500,14 +499,14 @@ void run_frame_locked(customerloop_state &s, frame_loop &l, int fd)
 	for (int c = 0; c < n; c++)
 		l.blocks[c] = s.channel[c].aaa;
 	if (!s.channel[0].aaa_state[1])
-		(void)awb_run_instances(&l.parsed, l.blocks);
+		(void)awb_run_instances(&cl_state().parsed, l.blocks);
 	if (l.awb_speed_pending) {
 		set_initial_awb_speed(s);
 		l.awb_speed_pending = false;
 	}
 	if (l.frame % CL_WB_UPDATE_FRAMES == 0)
 		l.blocks[0].wb_update = 1;
-	(void)img_hdr_process_frame(cl_frame_inputs_get().hdr_fs, l.blocks, &l.parsed);
+	(void)img_hdr_process_frame(cl_frame_inputs_get().hdr_fs, l.blocks, &cl_state().parsed);
 	send_exposures(s, l, fd);
 	apply_wb(s, l, fd);
 	(void)parse_aaa_set_cfa_gain(l.global_dgain);
@@ -706,7 +705,7 @@ void cl_main_loop_end(int fd)
 
 const aaa_parse_out *cl_main_loop_parsed(void)
 {
-	return &loop().parsed;
+	return &cl_state().parsed;
 }
 
 uint32_t cl_main_loop_frame_count(void)

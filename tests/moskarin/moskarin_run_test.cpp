@@ -240,14 +240,22 @@ INSTANTIATE_TEST_SUITE_P(
               {assertion("empty_seconds < max_empty_seconds"),
                "'fetch_stats(capture_mode->wdr_mode, libcl_stats_hist)' should be TRUE"},
               {"count_pixels"},
-              false}),
+              false},
+        Board{"Tuning1025WithoutConfiguration",
+              "6B2",
+              -1,
+              {},
+              nullptr,
+              {ok(kNotInitialized), ok(kLinear), ok(kSensorHdr), ok(kStats)},
+              {"Testing capture mode 1920x1080, WDR mode 0", "Testing capture mode 1920x1080, WDR mode 4"},
+              {kNotServed, "ERROR:"},
+              true}),
     board_name);
 
-// Boards whose runs pass only once the camera library hands out what its
-// placeholders still hold back: the statistics block is copied zeroed, the
-// 3A bring-up leaves every channel at one exposure (so a two-exposure
-// mode's HDR calls are refused) and the VIN AAA information is refused.
-// Until then they fail by the library, not by the program.
+// Boards whose runs pass only once the camera library starts its 3A on a
+// two-exposure capture mode (today 'aaa_started_2' fails there) and the
+// empty-histogram switch is seen through the library's copy. Until then
+// they fail by the library, not by the program.
 class MoskarinBoardWithLibraryRecords : public MoskarinRun
 {
 };
@@ -267,15 +275,6 @@ INSTANTIATE_TEST_SUITE_P(
               nullptr,
               {ok(kNotInitialized), ok(kLinear), ok(kTwoExposures), ok(kStats)},
               {"Testing capture mode 2592x1944, WDR mode 0", "Testing capture mode 2592x1944, WDR mode 1"},
-              {kNotServed, "ERROR:"},
-              true},
-        Board{"Tuning1025WithoutConfiguration",
-              "6B2",
-              -1,
-              {},
-              nullptr,
-              {ok(kNotInitialized), ok(kLinear), ok(kSensorHdr), ok(kStats)},
-              {"Testing capture mode 1920x1080, WDR mode 0", "Testing capture mode 1920x1080, WDR mode 4"},
               {kNotServed, "ERROR:"},
               true},
         Board{"TwoImageSources",

@@ -10,8 +10,8 @@
 #include "helmet_detect.h"
 #include "hist_analyzer.h"
 #include "image_ctrl.h"
-#include "smart_ae.h"
 #include "platform/sensor_vorsalind.h"
+#include "smart_ae.h"
 #include "snr_estimate.h"
 
 namespace
