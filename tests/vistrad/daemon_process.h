@@ -16,10 +16,15 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cc_firmware.h"
@@ -58,7 +63,10 @@ inline std::string read_file(const std::string &path)
 	return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// One daemon process with its terminal.
+// One daemon process with its terminal. A thread reads the terminal all the
+// time, as a system's log reader would: a daemon whose terminal is not read
+// blocks in its next write once the terminal's buffer is full, and a test
+// that is busy on the bus must not stop it that way.
 class Daemon
 {
       public:
@@ -68,6 +76,7 @@ class Daemon
 			kill(pid_, SIGKILL);
 			waitpid(pid_, nullptr, 0);
 		}
+		stop_reader();
 		if (master_ >= 0)
 			close(master_);
 	}
@@ -87,18 +96,19 @@ class Daemon
 			execv(program, argv.data());
 			_exit(127);
 		}
+		stop_reader();
+		stopping_ = false;
+		eof_ = false;
+		reader_ = std::thread([this] { read_loop(); });
 	}
 
-	// Reads until the text appears or the time is up.
+	// Waits until the text appears or the time is up.
 	bool wait_for(const std::string &text, int timeout_ms = 10000)
 	{
-		int64_t end = now_ms() + timeout_ms;
-		while (out_.find(text) == std::string::npos) {
-			int64_t left = end - now_ms();
-			if (left <= 0 || !read_some((int)left))
-				return out_.find(text) != std::string::npos;
-		}
-		return true;
+		std::unique_lock<std::mutex> lock(mutex_);
+		cv_.wait_until(lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms),
+		               [&] { return out_.find(text) != std::string::npos || eof_; });
+		return out_.find(text) != std::string::npos;
 	}
 
 	void signal(int sig)
@@ -110,8 +120,12 @@ class Daemon
 	int finish(int timeout_ms = 10000)
 	{
 		int64_t end = now_ms() + timeout_ms;
-		while (now_ms() < end && read_some((int)(end - now_ms())))
-			;
+		{
+			std::unique_lock<std::mutex> lock(mutex_);
+			cv_.wait_until(
+			    lock, std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms),
+			    [&] { return eof_; });
+		}
 		int status = 0;
 		for (;;) {
 			pid_t r = waitpid(pid_, &status, WNOHANG);
@@ -122,6 +136,7 @@ class Daemon
 			usleep(10000);
 		}
 		pid_ = -1;
+		stop_reader();
 		return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 	}
 
@@ -131,31 +146,53 @@ class Daemon
 		return finish();
 	}
 
-	const std::string &output() const
+	std::string output() const
 	{
+		std::lock_guard<std::mutex> lock(mutex_);
 		return out_;
 	}
 
       private:
-	// False at the end of the output or when nothing came in time.
-	bool read_some(int timeout_ms)
+	void read_loop()
 	{
-		pollfd p = {master_, POLLIN, 0};
-		if (poll(&p, 1, timeout_ms) <= 0)
-			return false;
 		char buf[4096];
-		ssize_t n = read(master_, buf, sizeof buf);
-		if (n <= 0)
-			return false; // EIO once the terminal's last writer is gone
-		for (ssize_t i = 0; i < n; i++)
-			if (buf[i] != '\r')
-				out_ += buf[i];
-		return true;
+		while (!stopping_) {
+			pollfd p = {master_, POLLIN, 0};
+			int r = poll(&p, 1, 50);
+			if (r <= 0)
+				continue;
+			ssize_t n = read(master_, buf, sizeof buf);
+			if (n <= 0) {
+				if (n < 0 && errno == EINTR)
+					continue;
+				break; // EIO once the terminal's last writer is gone
+			}
+			std::lock_guard<std::mutex> lock(mutex_);
+			for (ssize_t i = 0; i < n; i++)
+				if (buf[i] != '\r')
+					out_ += buf[i];
+			cv_.notify_all();
+		}
+		std::lock_guard<std::mutex> lock(mutex_);
+		eof_ = true;
+		cv_.notify_all();
+	}
+
+	void stop_reader()
+	{
+		stopping_ = true;
+		if (reader_.joinable())
+			reader_.join();
 	}
 
 	pid_t pid_ = -1;
 	int master_ = -1;
 	std::string out_;
+	bool eof_ = false;
+	std::atomic<bool> stopping_{false};
+	mutable std::mutex mutex_;
+	std::condition_variable cv_;
+	std::thread reader_;
 };
 
 class DaemonProcess : public ::testing::Test
