@@ -431,8 +431,6 @@ void make_cfa_slice(qvd_cfa_slice *sl, const Plane &p, const Layout &l, unsigned
 		                        count16(per_sub(ae[k].under, l)), count16(per_sub(ae[k].over, l))};
 		sl->af[k] = qvd_af_tile{shifted(ae[k].all, h.af.shift), in.scene.fv1, in.scene.fv2};
 	}
-	if (!in.scene.rgb_hist)
-		return;
 	Rect area{h.ae.col_start, 0, h.ae.col_start + h.ae.num_col * l.aw, kAeRows * l.ah};
 	for_cells(p, area, [&](unsigned j, unsigned i, uint64_t q) {
 		const uint16_t *v = p.v[j][i];

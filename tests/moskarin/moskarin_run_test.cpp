@@ -168,7 +168,7 @@ std::string board_name(const ::testing::TestParamInfo<Board> &info)
 	return info.param.name;
 }
 
-// Boards whose runs need no statistics from the library's frame thread.
+// One board a row: what the run registers, what it prints and how it ends.
 class MoskarinBoard : public MoskarinRun
 {
 };
@@ -249,25 +249,7 @@ INSTANTIATE_TEST_SUITE_P(
               {ok(kNotInitialized), ok(kLinear), ok(kSensorHdr), ok(kStats)},
               {"Testing capture mode 1920x1080, WDR mode 0", "Testing capture mode 1920x1080, WDR mode 4"},
               {kNotServed, "ERROR:"},
-              true}),
-    board_name);
-
-// Boards whose runs pass only once the camera library starts its 3A on a
-// two-exposure capture mode (today 'aaa_started_2' fails there) and the
-// empty-histogram switch is seen through the library's copy. Until then
-// they fail by the library, not by the program.
-class MoskarinBoardWithLibraryRecords : public MoskarinRun
-{
-};
-
-TEST_P(MoskarinBoardWithLibraryRecords, DISABLED_Runs)
-{
-	check(GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Moskarin, MoskarinBoardWithLibraryRecords,
-    ::testing::Values(
+              true},
         Board{"Tuning1024",
               "6B0",
               1,

@@ -255,21 +255,27 @@ TEST_F(Scene, TwoReadersShareTheFramesOneEach)
 // A DSP that leaves the RGB histograms empty keeps everything else.
 TEST_F(Scene, RgbHistogramsCanBeLeftEmpty)
 {
-	auto rgb_sum = [&]() -> uint64_t {
-		simsoc_vin_tick(0);
-		EXPECT_EQ(fetch(b_), 0);
-		const qvd_rgb_slice *r = (const qvd_rgb_slice *)b_.rgb.data();
+	auto hist_sum = [](const auto &hist) {
 		uint64_t sum = 0;
 		for (unsigned c = 0; c < 4; c++)
 			for (unsigned i = 0; i < QVD_STAT_HIST_BINS; i++)
-				sum += r->hist.bin[c][i];
+				sum += hist.bin[c][i];
 		return sum;
+	};
+	auto rgb_sum = [&]() -> uint64_t {
+		simsoc_vin_tick(0);
+		EXPECT_EQ(fetch(b_), 0);
+		return hist_sum(((const qvd_rgb_slice *)b_.rgb.data())->hist);
 	};
 	EXPECT_GT(rgb_sum(), 0u);
 	double ae = b_.ae_mean();
+	uint64_t cfa = hist_sum(b_.cfa_slice(0)->hist);
 	simsoc_scene_set_rgb_histograms(0);
 	EXPECT_EQ(rgb_sum(), 0u);
 	EXPECT_EQ(b_.ae_mean(), ae);
+	// The CFA histogram is another block of the DSP's: it stays filled.
+	EXPECT_GT(cfa, 0u);
+	EXPECT_EQ(hist_sum(b_.cfa_slice(0)->hist), cfa);
 	EXPECT_NE(((const qvd_rgb_slice *)b_.rgb.data())->ae_sum[0], 0u);
 	simsoc_scene_reset();
 	EXPECT_GT(rgb_sum(), 0u);

@@ -118,7 +118,7 @@ TEST_F(Tvx, ModeAndWdrModeShapeTheBoard)
 		uint32_t hdr_type, hdr_mode, hdr_kind, sht0, sht1;
 	} cases[] = {
 	    {0, 1, 0, 0, 0, 0, 1944, 0},
-	    {1, 2, 1, 0, 1, 0, 1944 - 121, 121},
+	    {1, 2, 2, 0, 1, 0, 1944 - 121, 121},
 	    {4, 1, 0, 1, 15, 0x1016, 1944, 0},
 	};
 	for (auto &c : cases) {

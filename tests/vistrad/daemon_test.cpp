@@ -112,6 +112,47 @@ TEST_F(DaemonProcess, FramesReachThePluginAndTeardownRunsInOrder)
 	EXPECT_EQ(std::string::npos, d->output().find("moxel: create"));
 }
 
+// The records carry the camera library's copy of what the simulated DSP
+// measured of the scene: once the frame thread has parsed its first frame,
+// every record's histograms are filled, and as the bins count the pixels
+// of the statistics area, their totals do not change from frame to frame.
+TEST_F(DaemonProcess, StatisticsRecordsCarryTheScenesHistograms)
+{
+	configure();
+	install_plugin();
+	start({}, {{"VISTRAD_TEST_HOOKS", "1"}, {"MOXEL_HISTOGRAMS", "1"}}, VISTRAD_HOOKED);
+	ASSERT_TRUE(d->wait_for("moxel: histograms 20 ")) << d->output();
+	EXPECT_EQ(0, d->stop());
+	const std::string &out = d->output();
+
+	struct Totals {
+		unsigned long long cfa, rgb;
+	};
+	std::vector<Totals> seen;
+	for (size_t p = out.find("moxel: histograms "); p != std::string::npos;
+	     p = out.find("moxel: histograms ", p + 1)) {
+		unsigned record = 0;
+		Totals t{};
+		ASSERT_EQ(3, sscanf(out.c_str() + p, "moxel: histograms %u cfa %llu rgb %llu", &record,
+		                    &t.cfa, &t.rgb));
+		ASSERT_EQ(seen.size() + 1, record);
+		seen.push_back(t);
+	}
+	ASSERT_GE(seen.size(), 20u);
+	size_t first = 0;
+	while (first < seen.size() && seen[first].cfa == 0)
+		first++;
+	// The library starts its 3A before its first parse: a record or two
+	// may come before any statistics, not more.
+	ASSERT_LE(first, 2u) << out;
+	for (size_t i = first; i < seen.size(); i++) {
+		SCOPED_TRACE(i + 1);
+		EXPECT_EQ(seen[first].cfa, seen[i].cfa);
+		EXPECT_EQ(seen[first].rgb, seen[i].rgb);
+		EXPECT_GT(seen[i].rgb, 0u);
+	}
+}
+
 TEST_F(DaemonProcess, PauseReleasesRecordsWithoutDispatch)
 {
 	configure();

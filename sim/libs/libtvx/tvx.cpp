@@ -200,7 +200,9 @@ void shape_exposures(simsoc_qvd_vin &v, guint32 wdr_mode)
 		break;
 	case 1:
 		v.exposures = 2;
-		v.dsp_hdr = 1;
+		// The DSP merges the two exposures: the field reads 2, the value
+		// the camera library's two-exposure tuning rows are keyed on.
+		v.dsp_hdr = 2;
 		v.hdr_type = 0;
 		v.hdr_mode = 1;
 		v.hdr_kind = 0;

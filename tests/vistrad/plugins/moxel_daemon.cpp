@@ -20,10 +20,13 @@
 //  - with MOXEL_SET_AFTER=n it sets stream 0's Brightness to 33 and its IsDay
 //    to 0 and back to 1 after n records, as the daemon's own steps change
 //    parameters;
+//  - with MOXEL_HISTOGRAMS=1 it reports, for each record, the totals of
+//    channel 0's CFA and RGB histograms;
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "core/control.h"
 #include "core/daemon.h"
@@ -34,6 +37,7 @@
 #include "core/plugin.h"
 #include "fixmath.h"
 #include "libcl.h"
+#include "platform/frame_source.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
 #include "simsoc_vin.h"
@@ -83,6 +87,7 @@ const uint32_t param_camblock_type = 159;
 long capture_mode_after = -1;
 long frequency_after = -1;
 bool report;
+bool report_histograms;
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
@@ -95,6 +100,14 @@ long env_number(const char *name)
 {
 	const char *text = getenv(name);
 	return text ? strtol(text, nullptr, 10) : -1;
+}
+
+unsigned long long hist_total(const libcl_hist &h)
+{
+	unsigned long long sum = 0;
+	for (int i = 0; i < LIBCL_HIST_BIN_NUM; i++)
+		sum += (unsigned long long)h.his_bin_r[i] + h.his_bin_g[i] + h.his_bin_b[i] + h.his_bin_y[i];
+	return sum;
 }
 
 gboolean end_pause(gpointer)
@@ -121,6 +134,15 @@ int count_record(algo_step *, control *engine)
 		return 0;
 	records++;
 	debug_output(DEBUG_INFO, 0, "moxel: record %u\n", records);
+	if (report_histograms) {
+		// The record's blocks are packed: copied out before they are read.
+		const libcl_stats *c = &reinterpret_cast<const platform_soc_stats *>(job)->channel[0];
+		libcl_hist cfa, rgb;
+		memcpy(&cfa, &c->cfa_hist, sizeof cfa);
+		memcpy(&rgb, &c->rgb_hist, sizeof rgb);
+		debug_output(DEBUG_INFO, 0, "moxel: histograms %u cfa %llu rgb %llu\n", records,
+		             hist_total(cfa), hist_total(rgb));
+	}
 	if (records == 1 && brightness >= 0)
 		param_set_int(param_brightness, -1, (int32_t)brightness);
 	int32_t now;
@@ -178,6 +200,7 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	capture_mode_after = env_number("MOXEL_CAPTURE_MODE_AFTER");
 	frequency_after = env_number("MOXEL_FREQUENCY_AFTER");
 	report = env_number("MOXEL_REPORT") == 1;
+	report_histograms = env_number("MOXEL_HISTOGRAMS") == 1;
 	pause_after = env_number("MOXEL_PAUSE_AFTER");
 	restart_after = env_number("MOXEL_RESTART_AFTER");
 	brightness = env_number("MOXEL_BRIGHTNESS");
