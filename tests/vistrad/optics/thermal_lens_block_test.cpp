@@ -16,6 +16,7 @@
 #include "optics/iris.h"
 #include "optics/thermal_lens.h"
 #include "optics_fixture.h"
+#include "simsoc_thermal_lens.h"
 
 namespace
 {
@@ -112,8 +113,7 @@ class ThermalLensTest : public OpticsTest
 	}
 	void TearDown() override
 	{
-		if (block_)
-			camblock_destroy(block_);
+		platform_remove_all_camblock(plat_, 0);
 		block_ = nullptr;
 		EXPECT_TRUE(Timeouts::all().empty());
 		close(master_);
@@ -392,6 +392,79 @@ TEST_F(ThermalLensTest, OldFirmwareIsReported)
 		EXPECT_EQ(c.warned ? std::string(text) : "", log_.text(DEBUG_WARNING));
 		thermal_lens_queue(block_, version.data(), version.size(), 1);
 		version = tick();
+	}
+}
+
+// Against the simulated lens on "/dev/ttyPCC0": the frames it received, as
+// it logged them.
+class SimulatedThermalLensTest : public OpticsTest
+{
+      protected:
+	void SetUp() override
+	{
+		OpticsTest::SetUp();
+		thermal_lens_set_timeouts(Timeouts::add, Timeouts::remove);
+		Timeouts::all().clear();
+		simsoc_thermal_lens_reset();
+		section("camblock_tamron_lvz3x3516", {});
+		block_ = static_cast<camblock *>(camblock_tamron_lvz3x3516_create(conf_, engine_, 0));
+		ASSERT_NE(nullptr, block_);
+	}
+	void TearDown() override
+	{
+		platform_remove_all_camblock(plat_, 0);
+		EXPECT_TRUE(Timeouts::all().empty());
+		thermal_lens_set_timeouts(nullptr, nullptr);
+		simsoc_thermal_lens_reset();
+		OpticsTest::TearDown();
+	}
+	std::vector<std::string> received()
+	{
+		return lines_with(take_text(simsoc_log_dump()), "thermal_lens: rx ");
+	}
+	camblock *block_ = nullptr;
+};
+
+TEST_F(SimulatedThermalLensTest, StartsUpOnTheDefaultPort)
+{
+	EXPECT_NE(std::string::npos, log_.text(DEBUG_INFO).find("/dev/ttyPCC0 opened\n"));
+	Timeouts::step(100 + 50 * 20);
+	auto rx = received();
+	ASSERT_EQ(4u, rx.size());
+	EXPECT_EQ("0F 01 00 00 04 00 83 01 05 00 12 35 F0", rx[0]);
+	const char *codes[] = {"01", "82", "80"};
+	for (int i = 0; i < 3; i++)
+		EXPECT_EQ(codes[i], rx[i + 1].substr(18, 2)) << rx[i + 1];
+}
+
+TEST_F(SimulatedThermalLensTest, FaultyAnswersResendTheSameFrame)
+{
+	const struct {
+		simsoc_thermal_fault fault;
+		int late_reads;
+		int ticks;
+		size_t sent; // how often the move went out
+	} cases[] = {
+	    {SIMSOC_THERMAL_SILENT, 0, 70, 2},       {SIMSOC_THERMAL_LATE, 5, 20, 1},
+	    {SIMSOC_THERMAL_SHORT, 0, 70, 2},        {SIMSOC_THERMAL_BAD_CRC, 0, 20, 2},
+	    {SIMSOC_THERMAL_BAD_SEQUENCE, 0, 20, 2}, {SIMSOC_THERMAL_BAD_CODE, 0, 20, 2},
+	};
+	Timeouts::step(100 + 50 * 20);
+	received();
+	int32_t target = 20000;
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.fault);
+		simsoc_log_clear();
+		simsoc_thermal_lens_fault(c.fault, 1, c.late_reads);
+		zoom_move_abs(block_->zoom, ++target);
+		focus_move_abs(block_->focus, 20000, 1);
+		Timeouts::step(50 * c.ticks);
+		auto rx = received();
+		ASSERT_EQ(c.sent + 1, rx.size());
+		for (size_t i = 1; i < c.sent; i++)
+			EXPECT_EQ(rx[0], rx[i]);
+		EXPECT_EQ("21", rx[0].substr(18, 2));
+		EXPECT_EQ("20", rx[c.sent].substr(18, 2)); // the focus only after the zoom
 	}
 }
 
