@@ -4,6 +4,7 @@
 // that a test steps the conversation without threads or waits.
 #include "simsoc.h"
 #include "simsoc_thermal_lens.h"
+#include "thermal_lens_serial.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -47,43 +48,6 @@ Lens &lens()
 	return *l;
 }
 
-uint16_t crc16(const uint8_t *b, size_t n)
-{
-	uint16_t crc = 0;
-	for (size_t i = 0; i < n; i++) {
-		crc ^= (uint16_t)(b[i] << 8);
-		for (int bit = 0; bit < 8; bit++)
-			crc = (uint16_t)(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-	}
-	return crc;
-}
-
-uint8_t answer_length(uint8_t code)
-{
-	switch (code) {
-	case 0x01:
-		return 32;
-	case 0x10:
-		return 20;
-	case 0x81:
-		return 8;
-	case 0x82:
-		return 12;
-	case 0x02:
-	case 0x11:
-	case 0x20:
-	case 0x21:
-	case 0x30:
-	case 0x31:
-	case 0x80:
-	case 0x83:
-	case 0xFF:
-		return 4;
-	default:
-		return 0;
-	}
-}
-
 void put16(Bytes &b, size_t at, uint16_t v)
 {
 	b[at] = (uint8_t)(v & 0xFF);
@@ -105,7 +69,7 @@ std::string hex(const uint8_t *b, size_t n)
 Bytes answer(const Bytes &request, Lens &l)
 {
 	uint8_t code = request[6];
-	uint8_t length = answer_length(code);
+	uint8_t length = thermal_lens_serial_answer_payload(code);
 	Bytes a(length + 9u);
 	memcpy(a.data(), request.data(), 4);
 	a[4] = length;
@@ -136,7 +100,7 @@ Bytes answer(const Bytes &request, Lens &l)
 		a[1]++;
 	if (l.fault == SIMSOC_THERMAL_BAD_CODE)
 		a[6]++;
-	uint16_t crc = crc16(a.data(), length + 6u);
+	uint16_t crc = thermal_lens_serial_crc16(a.data(), length + 6u);
 	put16(a, length + 6u, crc);
 	a[length + 8u] = 0xF0;
 	if (l.fault == SIMSOC_THERMAL_BAD_CRC)
@@ -160,7 +124,7 @@ void received(Line *line, const Bytes &frame)
 {
 	Lens &l = lens();
 	size_t body = frame.size() - 3;
-	uint16_t crc = crc16(frame.data(), body);
+	uint16_t crc = thermal_lens_serial_crc16(frame.data(), body);
 	bool good = frame[body] == (crc & 0xFF) && frame[body + 1] == (crc >> 8) && frame.back() == 0xF0;
 	simsoc_log("thermal_lens: rx %s%s", good ? "" : "bad crc ", hex(frame.data(), frame.size()).c_str());
 	if (!good)
@@ -288,7 +252,7 @@ const simsoc_model_ops lens_ops = {
 
 __attribute__((constructor)) void thermal_lens_register(void)
 {
-	simsoc_register("/dev/ttyPCC%u", &lens_ops, nullptr);
+	simsoc_register(THERMAL_LENS_SERIAL_PATH, &lens_ops, nullptr);
 }
 
 } // namespace

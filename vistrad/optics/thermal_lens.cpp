@@ -22,6 +22,7 @@
 #include "ircut.h"
 #include "iris.h"
 #include "optics_math.h"
+#include "thermal_lens_serial.h"
 
 namespace
 {
@@ -36,13 +37,7 @@ int64_t q14_round(int64_t v)
 
 uint16_t thermal_lens_crc16(const uint8_t *bytes, size_t length)
 {
-	uint16_t crc = 0;
-	for (size_t i = 0; i < length; i++) {
-		crc ^= (uint16_t)(bytes[i] << 8);
-		for (int bit = 0; bit < 8; bit++)
-			crc = (uint16_t)(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
-	}
-	return crc;
+	return thermal_lens_serial_crc16(bytes, length);
 }
 
 uint8_t *thermal_lens_frame_new(const uint8_t *payload, size_t length, size_t *frame_length)
@@ -72,28 +67,7 @@ void thermal_lens_frame_seal(uint8_t *frame, uint8_t sequence)
 
 uint8_t thermal_lens_answer_payload(uint8_t code)
 {
-	switch (code) {
-	case 0x01:
-		return 32;
-	case 0x10:
-		return 20;
-	case 0x81:
-		return 8;
-	case 0x82:
-		return 12;
-	case 0x02:
-	case 0x11:
-	case 0x20:
-	case 0x21:
-	case 0x30:
-	case 0x31:
-	case 0x80:
-	case 0x83:
-	case 0xFF:
-		return 4;
-	default:
-		return 0;
-	}
+	return thermal_lens_serial_answer_payload(code);
 }
 
 void thermal_lens_fov(int32_t zoom, uint32_t *horizontal, uint32_t *vertical)
