@@ -94,8 +94,10 @@ class LoopProcess : public DaemonProcess
 		for (size_t p = out.find("loop: record "); p != std::string::npos;
 		     p = out.find("loop: record ", p + 1)) {
 			Frame f;
-			if (sscanf(out.c_str() + p, "loop: record %u tick %llu weight %lf cfa %lf shutter %u again %u dgain %u",
-			           &f.record, &f.tick, &f.weight, &f.cfa, &f.shutter, &f.again, &f.dgain) == 7)
+			if (sscanf(
+			        out.c_str() + p,
+			        "loop: record %u tick %llu weight %lf cfa %lf shutter %u again %u dgain %u",
+			        &f.record, &f.tick, &f.weight, &f.cfa, &f.shutter, &f.again, &f.dgain) == 7)
 				frames.push_back(f);
 		}
 	}

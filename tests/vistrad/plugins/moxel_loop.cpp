@@ -140,10 +140,11 @@ int log_analysis(algo_step *, control *engine)
 	memset(&s, 0, sizeof(s));
 	simsoc_qvd_sensor(0, 0, &s);
 	uint64_t tick = simsoc_vin_frames(0);
-	debug_output(DEBUG_INFO, 0, "loop: record %u tick %llu weight %.4f cfa %.4f shutter %u again %u dgain %u\n",
-	             records, (unsigned long long)tick, r->rgb.weight, r->cfa.weight,
-	             requested(s.shutter, s.pending_shutter, s.pending),
-	             requested(s.again, s.pending_again, s.pending), requested(s.dgain, s.pending_dgain, s.pending));
+	debug_output(
+	    DEBUG_INFO, 0, "loop: record %u tick %llu weight %.4f cfa %.4f shutter %u again %u dgain %u\n",
+	    records, (unsigned long long)tick, r->rgb.weight, r->cfa.weight,
+	    requested(s.shutter, s.pending_shutter, s.pending),
+	    requested(s.again, s.pending_again, s.pending), requested(s.dgain, s.pending_dgain, s.pending));
 	if (focus_reader)
 		read_focus();
 	for (const scene_step &st : scene_steps)
@@ -215,6 +216,4 @@ extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
 	debug_output(DEBUG_INFO, 0, "loop: create %d\n", (int)stream_id);
 }
 
-extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t)
-{
-}
+extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t) {}
