@@ -119,8 +119,9 @@ TEST_F(LoopProcess, OneAnalysisRecordPerFrame)
 }
 
 // A x4 brighter scene raises both weights within the next frames.
-// Disabled: from about the 30th frame on the analysis records carry the same
-// weights whatever the scene and the exposure do (see the closing note).
+// Disabled: passes in two runs of three; in the third the record before the
+// step already sits at the saturated weight, as the start of the loop varies
+// with the ticks sent before the first record (see the closing note).
 TEST_F(LoopProcess, DISABLED_BrighterSceneRaisesTheWeights)
 {
 	run({{"LOOP_SCENE_STEPS", "40:4"}}, 45);
