@@ -1,0 +1,219 @@
+// The test plug-in of the closed-loop process tests: it watches the exposure
+// loop of channel 0 from outside, the way a plug-in sees it, and logs one
+// line per analysis record (data type 154):
+//   "loop: record N tick T weight W cfa C shutter S again A dgain D\n"
+// with VIN 0's tick count, the RGB and CFA analyses' weights and what "/dev/qvd" holds for
+// source 0 at that frame (current values; a pending request counts as soon
+// as it was made, so that a limit is checked against every request).
+//  - LOOP_SCENE_B=b sets every scene cell to brightness b at load;
+//  - LOOP_SCENE_STEPS="record:factor[;...]" multiplies the scene's
+//    brightness by factor from the next frame on;
+//  - LOOP_STEP_TICKS=1: the plug-in steps VIN 0's frame clock itself, one
+//    tick after every analysis record has been handled (see run_clock), so the loop sees every frame
+//    whatever the machine's load; the test starts the daemon with the clock
+//    stopped (SIMSOC_VIN_FRAMERATE=0);
+//  - LOOP_FOCUS_READER=1 adds a reader of "focus_measure" with the first
+//    record that finds the cache, logs every element it took with the record
+//    it came with, "loop: focus N sum S\n", and waits again for the next.
+// Frame ticks, scene and driver state are the simulated SoC's, which the
+// daemon links.
+#include <glib.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <vector>
+
+#include "algostep/hist_analyzer.h"
+#include "core/control.h"
+#include "core/debug_output.h"
+#include "core/plugin.h"
+#include "libcl.h"
+#include "simsoc_datacache.h"
+#include "simsoc_qvd.h"
+#include "simsoc_scene.h"
+#include "simsoc_vin.h"
+
+namespace
+{
+
+const uint32_t analysis_record = 154;
+
+uint32_t records;
+struct scene_step {
+	uint32_t record;
+	double factor;
+};
+std::vector<scene_step> scene_steps;
+double scene_b = 2048; // the scene's default brightness
+bool step_ticks;
+bool focus_reader;
+bool focus_added;
+uint64_t focus_seen_sec, focus_seen_usec;
+
+long env_number(const char *name)
+{
+	const char *text = getenv(name);
+	return text ? strtol(text, nullptr, 10) : -1;
+}
+
+// The clock's own thread: the capture-mode start waits on the main loop for
+// frames, so ticks cannot come from there. Until the first record it ticks
+// every 5 ms; afterwards once per handled record, and again only when a
+// record is overdue (a frame whose statistics could not be fetched).
+GMutex tick_lock;
+GCond tick_wanted;
+bool tick_pending;
+bool tick_stop;
+GThread *tick_thread;
+uint32_t resent;
+
+gpointer run_clock(gpointer)
+{
+	g_mutex_lock(&tick_lock);
+	while (!tick_stop) {
+		gint64 wait = records == 0 ? 5 * G_TIME_SPAN_MILLISECOND : 500 * G_TIME_SPAN_MILLISECOND;
+		gint64 until = g_get_monotonic_time() + wait;
+		bool asked = true;
+		while (!tick_pending && !tick_stop)
+			if (!g_cond_wait_until(&tick_wanted, &tick_lock, until)) {
+				asked = false;
+				break;
+			}
+		if (tick_stop)
+			break;
+		tick_pending = false;
+		if (!asked && records > 0)
+			resent++;
+		g_mutex_unlock(&tick_lock);
+		simsoc_vin_tick(0);
+		g_mutex_lock(&tick_lock);
+	}
+	g_mutex_unlock(&tick_lock);
+	return nullptr;
+}
+
+void ask_tick()
+{
+	g_mutex_lock(&tick_lock);
+	tick_pending = true;
+	g_cond_signal(&tick_wanted);
+	g_mutex_unlock(&tick_lock);
+}
+
+// The larger of current and pending: a request is what the driver was given.
+uint32_t requested(const uint32_t *current, const uint32_t *pending, uint32_t is_pending)
+{
+	return is_pending && pending[0] > current[0] ? pending[0] : current[0];
+}
+
+void read_focus()
+{
+	if (!focus_added) {
+		focus_added = simsoc_datacache_add_reader(0, "focus_measure") == 0;
+		if (focus_added)
+			debug_output(DEBUG_INFO, 0, "loop: focus reader added with record %u\n", records);
+		return;
+	}
+	uint8_t element[12];
+	uint64_t sec = 0, usec = 0;
+	if (simsoc_datacache_latest(0, "focus_measure", element, sizeof element, &sec, &usec) < 0)
+		return;
+	if (sec == focus_seen_sec && usec == focus_seen_usec)
+		return;
+	focus_seen_sec = sec;
+	focus_seen_usec = usec;
+	uint32_t sum;
+	memcpy(&sum, element, sizeof sum);
+	debug_output(DEBUG_INFO, 0, "loop: focus %u sum %u\n", records, sum);
+	simsoc_datacache_wait(0, "focus_measure");
+}
+
+int log_analysis(algo_step *, control *engine)
+{
+	control_job *job = control_get_input(engine);
+	if (!job || job->type != analysis_record)
+		return 0;
+	const image_stats_record *r = reinterpret_cast<const image_stats_record *>(job);
+	records++;
+	simsoc_qvd_sensor_state s;
+	memset(&s, 0, sizeof(s));
+	simsoc_qvd_sensor(0, 0, &s);
+	uint64_t tick = simsoc_vin_frames(0);
+	debug_output(
+	    DEBUG_INFO, 0, "loop: record %u tick %llu weight %.4f cfa %.4f shutter %u again %u dgain %u\n",
+	    records, (unsigned long long)tick, r->rgb.weight, r->cfa.weight,
+	    requested(s.shutter, s.pending_shutter, s.pending),
+	    requested(s.again, s.pending_again, s.pending), requested(s.dgain, s.pending_dgain, s.pending));
+	if (focus_reader)
+		read_focus();
+	for (const scene_step &st : scene_steps)
+		if (st.record == records) {
+			scene_b *= st.factor;
+			simsoc_scene_set_uniform(scene_b);
+		}
+	if (step_ticks)
+		ask_tick();
+	return 0;
+}
+
+void read_scene_steps(const char *text)
+{
+	if (!text)
+		return;
+	gchar **steps = g_strsplit(text, ";", -1);
+	for (gchar **p = steps; *p; p++) {
+		scene_step st = {0, 0};
+		if (sscanf(*p, "%u:%lf", &st.record, &st.factor) == 2)
+			scene_steps.push_back(st);
+	}
+	g_strfreev(steps);
+}
+
+} // namespace
+
+extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api *)
+{
+	step_ticks = env_number("LOOP_STEP_TICKS") == 1;
+	focus_reader = env_number("LOOP_FOCUS_READER") == 1;
+	const char *b = getenv("LOOP_SCENE_B");
+	if (b) {
+		scene_b = strtod(b, nullptr);
+		simsoc_scene_set_uniform(scene_b);
+	}
+	read_scene_steps(getenv("LOOP_SCENE_STEPS"));
+
+	algo_step *step = algo_step_create_stream_id(-1, nullptr, log_analysis, nullptr, nullptr);
+	algo_step_add_input_stream_id(step, analysis_record, -1);
+	algo_group *group = algo_group_create(nullptr);
+	algo_group_insert(group, step);
+	control_add_group(engine, group);
+	if (libcl_init(1024, 1, nullptr, nullptr) != 1)
+		debug_output(DEBUG_ERROR, 0, "loop: camera library not started\n");
+	debug_output(DEBUG_INFO, 0, "loop: loaded\n");
+	if (step_ticks && !tick_thread)
+		tick_thread = g_thread_new("loop-clock", run_clock, nullptr);
+	return 1;
+}
+
+extern "C" void vistrad_plugin_shutdown(void)
+{
+	if (tick_thread) {
+		g_mutex_lock(&tick_lock);
+		tick_stop = true;
+		g_cond_signal(&tick_wanted);
+		g_mutex_unlock(&tick_lock);
+		g_thread_join(tick_thread);
+		tick_thread = nullptr;
+		debug_output(DEBUG_INFO, 0, "loop: %u overdue ticks\n", resent);
+	}
+	debug_output(DEBUG_INFO, 0, "loop: shutdown, %u records for %llu frames\n", records,
+	             (unsigned long long)simsoc_vin_frames(0));
+}
+
+extern "C" void vistrad_plugin_create(prodconf *, control *, int32_t stream_id)
+{
+	debug_output(DEBUG_INFO, 0, "loop: create %d\n", (int)stream_id);
+}
+
+extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t) {}
