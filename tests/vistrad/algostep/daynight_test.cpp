@@ -11,7 +11,7 @@
 
 #include "algostep/daynight_vorsalind.h"
 #include "frontends/dbus_api/power_control.h"
-#include "libcl_step_fake.h"
+#include "libcl_fake.h"
 #include "platform/frame_source.h"
 #include "step_fixture.h"
 
@@ -80,7 +80,6 @@ class DayNight : public StepFixture
 		setenv("VISTRAD_ROOT", root.c_str(), 1);
 		std::string dir = root + "/etc/dynamic/vistrad";
 		ASSERT_EQ(0, system(("mkdir -p " + dir).c_str()));
-		libcl_fake.reset();
 		seen.clear();
 		ircut_result = -255;
 		power_answer = 1;
@@ -249,7 +248,7 @@ TEST_F(DayNight, SwitchesAfterEachTimeLimit)
 	EXPECT_EQ((std::vector<std::string>{"ircut 1 0", "DayNightVision 0 1"}), seen);
 	EXPECT_EQ(1, param(67));
 	seen.clear();
-	libcl_fake.calls.clear();
+	fake_cl.calls.clear();
 
 	// From undecided at once; day is what the filter has already.
 	exposure(0);
@@ -264,7 +263,7 @@ TEST_F(DayNight, SwitchesAfterEachTimeLimit)
 	EXPECT_TRUE(seen.empty());
 	evaluate();
 	EXPECT_EQ((std::vector<std::string>{"ircut 0 0", "DayNightVision 0 0"}), seen);
-	EXPECT_EQ(std::vector<std::string>{"set_bw_mode(0,1)"}, libcl_fake.calls);
+	EXPECT_EQ(std::vector<std::string>{"set_bw_mode(0,1)"}, fake_cl.lines());
 	EXPECT_EQ(0, param(67));
 	EXPECT_EQ(0, param(107));
 	EXPECT_EQ(0, day_flag());
@@ -314,7 +313,7 @@ TEST_F(DayNight, NightSoonAfterDayHalvesTheDayThresholdAndHoldsBlackAndWhite)
 	evaluate(3); // night again 2 s later
 	ASSERT_EQ(DAYNIGHT_DARK, state->ill_state);
 	log.clear();
-	libcl_fake.calls.clear();
+	fake_cl.calls.clear();
 	exposure(200000);
 	evaluate();
 	EXPECT_EQ(1, state->oscillations);
@@ -328,11 +327,11 @@ TEST_F(DayNight, NightSoonAfterDayHalvesTheDayThresholdAndHoldsBlackAndWhite)
 	exposure(100000);
 	evaluate(11);
 	ASSERT_EQ(DAYNIGHT_LIT, state->ill_state);
-	EXPECT_TRUE(libcl_fake.named("set_bw_mode").empty());
+	EXPECT_TRUE(fake_cl.lines("set_bw_mode").empty());
 	evaluate(9);
-	EXPECT_TRUE(libcl_fake.named("set_bw_mode").empty());
+	EXPECT_TRUE(fake_cl.lines("set_bw_mode").empty());
 	evaluate();
-	EXPECT_EQ(std::vector<std::string>{"set_bw_mode(0,0)"}, libcl_fake.named("set_bw_mode"));
+	EXPECT_EQ(std::vector<std::string>{"set_bw_mode(0,0)"}, fake_cl.lines("set_bw_mode"));
 }
 
 TEST_F(DayNight, DampedThresholdReturnsAfterTheResetTime)

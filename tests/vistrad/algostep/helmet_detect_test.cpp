@@ -9,7 +9,6 @@
 #include <string>
 
 #include "algostep/helmet_detect.h"
-#include "libcl_step_fake.h"
 #include "platform/frame_source.h"
 #include "platform/videoinput.h"
 #include "qvd_ioctl.h"
@@ -53,7 +52,6 @@ class Helmet : public StepFixture
 	void SetUp() override
 	{
 		StepFixture::SetUp();
-		libcl_fake.reset();
 		tvx_sim_reset();
 		simsoc_qvd_reset();
 		restarts = 0;

@@ -1,11 +1,11 @@
 // The image-control step: user settings through its parameter callbacks to
-// the camera library (wrapped, libcl_fake) and the video input (the libtvx
+// the camera library (wrapped, libcl_fake.h) and the video input (the libtvx
 // stand-in).
 #include <string>
 #include <vector>
 
 #include "algostep/image_ctrl.h"
-#include "libcl_step_fake.h"
+#include "libcl_fake.h"
 #include "step_fixture.h"
 #include "tvx_sim.h"
 
@@ -30,7 +30,6 @@ class ImageCtrl : public StepFixture
 	void SetUp() override
 	{
 		StepFixture::SetUp();
-		libcl_fake.reset();
 		tvx_sim_reset();
 		settings = {};
 		settings.fixed_outdoor1[0] = 1100, settings.fixed_outdoor1[1] = 1024,
@@ -87,9 +86,9 @@ TEST_F(ImageCtrl, ConversionsReachTheCameraLibrary)
 	for (const Conversion &c : cases) {
 		param_set_int(c.param, 0, c.value == 0 ? 1 : 0); // a change either way
 		deliver();
-		libcl_fake.calls.clear();
+		fake_cl.calls.clear();
 		set(c.param, c.value);
-		EXPECT_EQ(std::vector<std::string>{c.call}, libcl_fake.calls) << c.param << "=" << c.value;
+		EXPECT_EQ(std::vector<std::string>{c.call}, fake_cl.lines()) << c.param << "=" << c.value;
 	}
 }
 
@@ -104,7 +103,7 @@ TEST_F(ImageCtrl, InitAppliesTheCurrentValuesOnce)
 	EXPECT_EQ((std::vector<std::string>{"get_aaa_state(0)", "set_aaa_state(0,0,1,7,9)",
 	                                    "set_brightness_ctrl(0,-100)", "set_saturation_ctrl(0,67)",
 	                                    "set_sharpness_ctrl(0,11)"}),
-	          libcl_fake.calls);
+	          fake_cl.lines());
 }
 
 // Flow (-1: untouched), gains (empty: none) and hold_awb per mode.
@@ -138,8 +137,8 @@ TEST_F(ImageCtrl, WhiteBalanceModes)
 	for (const WbCase &c : cases) {
 		param_set_int(WHITE_BALANCE, 0, c.mode == 0 ? 4 : 0);
 		deliver();
-		libcl_fake.calls.clear();
-		libcl_fake.aaa = {1, c.hold ? 0u : 1u, {5, 6}};
+		fake_cl.calls.clear();
+		fake_cl.state = {1, c.hold ? 0u : 1u, {5, 6}};
 		set(WHITE_BALANCE, c.mode);
 		std::vector<std::string> want = {"get_aaa_state(0)"};
 		if (c.flow >= 0)
@@ -147,7 +146,7 @@ TEST_F(ImageCtrl, WhiteBalanceModes)
 		if (!c.gains.empty())
 			want.push_back("set_wb_gains(0," + c.gains + ")");
 		want.push_back("set_aaa_state(0,1," + std::to_string(c.hold) + ",5,6)");
-		EXPECT_EQ(want, libcl_fake.calls) << "mode " << c.mode;
+		EXPECT_EQ(want, fake_cl.lines()) << "mode " << c.mode;
 	}
 }
 
@@ -159,28 +158,30 @@ TEST_F(ImageCtrl, WhiteBalanceFailuresChangeNothingFurther)
 	v.id = WHITE_BALANCE;
 	v.value = 5;
 
-	libcl_fake.calls.clear();
-	libcl_fake.failing = {"get_aaa_state"};
+	fake_cl.calls.clear();
+	fake_cl.fail("get_aaa_state");
 	EXPECT_EQ(-1, qorex_image_ctrl_white_balance_cb(engine, &block, &v, nullptr));
-	EXPECT_EQ(std::vector<std::string>{"get_aaa_state(0)"}, libcl_fake.calls);
+	EXPECT_EQ(std::vector<std::string>{"get_aaa_state(0)"}, fake_cl.lines());
 
-	libcl_fake.calls.clear();
-	libcl_fake.failing = {"set_wb_gains"};
+	fake_cl.calls.clear();
+	fake_cl.failing.clear();
+	fake_cl.fail("set_wb_gains");
 	EXPECT_EQ(-1, qorex_image_ctrl_white_balance_cb(engine, &block, &v, nullptr));
-	EXPECT_TRUE(libcl_fake.named("set_aaa_state").empty());
+	EXPECT_TRUE(fake_cl.lines("set_aaa_state").empty());
 
-	libcl_fake.failing = {"set_aaa_state"};
+	fake_cl.failing.clear();
+	fake_cl.fail("set_aaa_state");
 	EXPECT_EQ(-1, qorex_image_ctrl_white_balance_cb(engine, &block, &v, nullptr));
 
 	// A value outside the enumeration names nothing.
-	libcl_fake.failing.clear();
-	libcl_fake.calls.clear();
+	fake_cl.failing.clear();
+	fake_cl.calls.clear();
 	log.clear();
 	v.value = 15;
 	EXPECT_EQ(-1, qorex_image_ctrl_white_balance_cb(engine, &block, &v, nullptr));
 	EXPECT_NE(std::string::npos,
 	          log.text(DEBUG_ERROR).find("qorex_image_ctrl_white_balance_cb: param value is NULL\n"));
-	EXPECT_TRUE(libcl_fake.calls.empty());
+	EXPECT_TRUE(fake_cl.calls.empty());
 }
 
 TEST_F(ImageCtrl, StabilizerDemoEnablesAndInitNeverDisables)
@@ -258,12 +259,12 @@ TEST_F(ImageCtrl, DestroyUnregistersEveryCallback)
 	EXPECT_EQ(8u, g_list_length(data->callbacks));
 	algo_step_destroy(step, engine);
 	step = nullptr;
-	libcl_fake.calls.clear();
+	fake_cl.calls.clear();
 	tvx_sim_reset();
 	for (uint32_t id : {BRIGHTNESS, COLOR_LEVEL, SHARPNESS, WHITE_BALANCE, ROTATION, AUTO_ROTATION})
 		param_set_int(id, 0, 3);
 	deliver();
-	EXPECT_TRUE(libcl_fake.calls.empty());
+	EXPECT_TRUE(fake_cl.calls.empty());
 	EXPECT_EQ("(none)", tvx_setting("rotation_input0"));
 }
 

@@ -21,10 +21,32 @@ const fake_call *fake_libcl::last(const std::string &name) const
 	return nullptr;
 }
 
+std::vector<std::string> fake_libcl::lines() const
+{
+	std::vector<std::string> out;
+	for (const auto &c : calls)
+		out.push_back(c.line);
+	return out;
+}
+
+std::vector<std::string> fake_libcl::lines(const std::string &name) const
+{
+	std::vector<std::string> out;
+	for (const auto &c : calls)
+		if (c.name == name)
+			out.push_back(c.line);
+	return out;
+}
+
 namespace
 {
 
-int record(const char *name, int channel, const void *bytes, size_t size)
+const int no_channel = -1;
+
+// Notes the call with the bytes it was given and the channel and values for
+// its line; answers -1 while the call is made to fail.
+int record(const char *name, int channel, const void *bytes, size_t size,
+           std::initializer_list<long long> values = {})
 {
 	fake_call c;
 	c.name = name;
@@ -32,6 +54,10 @@ int record(const char *name, int channel, const void *bytes, size_t size)
 	if (bytes && size)
 		c.bytes.assign(static_cast<const uint8_t *>(bytes),
 		               static_cast<const uint8_t *>(bytes) + size);
+	std::string args = channel == no_channel ? "" : std::to_string(channel);
+	for (long long v : values)
+		args += (args.empty() ? "" : ",") + std::to_string(v);
+	c.line = c.name + "(" + args + ")";
 	fake_cl.calls.push_back(c);
 	auto f = fake_cl.failing.find(name);
 	if (f == fake_cl.failing.end() || f->second == 0)
@@ -49,17 +75,37 @@ template <typename T> int answer(const char *name, int channel, T *out, const T 
 	return ret;
 }
 
+// A setter whose value a getter answers afterwards.
+template <typename T>
+int keep(const char *name, int channel, const T &value, T *kept, std::initializer_list<long long> values)
+{
+	int ret = record(name, channel, &value, sizeof(value), values);
+	if (ret == 0)
+		*kept = value;
+	return ret;
+}
+
+int set_int(const char *name, int channel, int32_t value)
+{
+	return record(name, channel, &value, sizeof(value), {value});
+}
+
 } // namespace
 
 extern "C" {
 
 int __wrap_libcl_get_aaa_started(uint32_t *started)
 {
-	return answer("get_aaa_started", 0, started, fake_cl.aaa_started);
+	return answer("get_aaa_started", no_channel, started, fake_cl.aaa_started);
 }
 int __wrap_libcl_get_aaa_state(int channel, aaa_state *s)
 {
 	return answer("get_aaa_state", channel, s, fake_cl.state);
+}
+int __wrap_libcl_set_aaa_state(int channel, const aaa_state *s)
+{
+	return keep("set_aaa_state", channel, *s, &fake_cl.state,
+	            {s->hold_ae, s->hold_awb, s->word[0], s->word[1]});
 }
 int __wrap_libcl_get_shutter_and_gain(int channel, shutter_gain *sg)
 {
@@ -71,7 +117,7 @@ int __wrap_libcl_set_shutter_and_gain(int channel, const shutter_gain *sg)
 }
 int __wrap_libcl_enable_tone_curve(int channel, int32_t mode)
 {
-	return record("enable_tone_curve", channel, &mode, sizeof(mode));
+	return set_int("enable_tone_curve", channel, mode);
 }
 int __wrap_libcl_set_tone_curve(int channel, const uint16_t *curve)
 {
@@ -128,6 +174,10 @@ int __wrap_libcl_get_bw_mode(int channel, uint32_t *mode)
 {
 	return answer("get_bw_mode", channel, mode, fake_cl.bw);
 }
+int __wrap_libcl_set_bw_mode(int channel, uint32_t mode)
+{
+	return keep("set_bw_mode", channel, mode, &fake_cl.bw, {mode});
+}
 int __wrap_libcl_set_chroma_scale(int channel, const libcl_chroma_scale *cs)
 {
 	return record("set_chroma_scale", channel, cs, sizeof(*cs));
@@ -142,15 +192,39 @@ int __wrap_libcl_set_black_level(int channel, const libcl_black_level *level)
 }
 int __wrap_libcl_set_sharpness_coring(int channel, uint32_t coring)
 {
-	return record("set_sharpness_coring", channel, &coring, sizeof(coring));
+	return record("set_sharpness_coring", channel, &coring, sizeof(coring), {coring});
 }
 int __wrap_libcl_set_global_dgain(int channel, int32_t dgain)
 {
-	return record("set_global_dgain", channel, &dgain, sizeof(dgain));
+	return set_int("set_global_dgain", channel, dgain);
 }
 int __wrap_libcl_set_awb_speed(int channel, int32_t speed)
 {
-	return record("set_awb_speed", channel, &speed, sizeof(speed));
+	return set_int("set_awb_speed", channel, speed);
+}
+int __wrap_libcl_set_awb_flow(int channel, int32_t flow)
+{
+	return set_int("set_awb_flow", channel, flow);
+}
+int __wrap_libcl_set_wb_gains(int channel, const libcl_wb_gains *g)
+{
+	return record("set_wb_gains", channel, g, sizeof(*g), {g->r_gain, g->g_gain, g->b_gain});
+}
+int __wrap_libcl_set_brightness_ctrl(int channel, const int32_t *v)
+{
+	return set_int("set_brightness_ctrl", channel, *v);
+}
+int __wrap_libcl_set_saturation_ctrl(int channel, const int32_t *v)
+{
+	return set_int("set_saturation_ctrl", channel, *v);
+}
+int __wrap_libcl_set_sharpness_ctrl(int channel, const int32_t *v)
+{
+	return set_int("set_sharpness_ctrl", channel, *v);
+}
+int __wrap_libcl_get_sensor_wb_gains(int channel, libcl_sensor_wb_gains *g)
+{
+	return answer("get_sensor_wb_gains", channel, g, fake_cl.sensor_gains);
 }
 int __wrap_libcl_set_hdr_extern_lut(int channel, const uint8_t *rec)
 {
@@ -159,5 +233,9 @@ int __wrap_libcl_set_hdr_extern_lut(int channel, const uint8_t *rec)
 int __wrap_libcl_set_hdr_extern_drc(int channel, const uint8_t *rec)
 {
 	return record("set_hdr_extern_drc", channel, rec, LIBCL_HDR_TABLE_RECORD_SIZE);
+}
+void __wrap_libcl_deinit(void)
+{
+	record("deinit", no_channel, nullptr, 0);
 }
 }

@@ -1,7 +1,9 @@
 #pragma once
-// The camera library as the algorithm steps see it, replaced at link time:
-// every setter is recorded with the bytes it was given, getters answer from
-// the fields below, and any call can be made to fail.
+// The camera library as the algorithm steps see it, replaced at link time
+// (--wrap, see CMakeLists.txt): every call is recorded with the bytes its
+// pointer or value arguments held and as a line "name(channel,values)",
+// getters answer from the fields below (setters of state keep what they set
+// there), and any call can be made to fail.
 
 #include <stdint.h>
 #include <string.h>
@@ -14,8 +16,9 @@
 
 struct fake_call {
 	std::string name;
-	int channel;
+	int channel; // -1 for the calls that take none
 	std::vector<uint8_t> bytes;
+	std::string line;
 
 	template <typename T> T as(size_t index = 0) const
 	{
@@ -40,6 +43,7 @@ struct fake_libcl {
 	uint8_t ce[LIBCL_CE_RECORD_SIZE] = {};
 	uint32_t bw = 0;
 	libcl_black_level black = {};
+	libcl_sensor_wb_gains sensor_gains = {};
 
 	void reset()
 	{
@@ -51,6 +55,9 @@ struct fake_libcl {
 		return named(name).size();
 	}
 	const fake_call *last(const std::string &name) const;
+	// Every call's line in order, or only those of one name.
+	std::vector<std::string> lines() const;
+	std::vector<std::string> lines(const std::string &name) const;
 	void fail(const std::string &name, int times = -1)
 	{
 		failing[name] = times;

@@ -1,6 +1,8 @@
 #pragma once
 // What the step tests share: the parameter store, the info pool and a control
-// engine over a platform, with the clock of the timeouts stepped by hand.
+// engine over a platform, with the clock of the timeouts stepped by hand, and
+// the recording camera library on a linear stream whose 3A state words are
+// marked (7, 9) so that a test sees them passed through.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,7 @@
 #include "core/param_db.h"
 #include "core/param_map.h"
 #include "core/stream_map.h"
+#include "libcl_fake.h"
 #include "log_capture.h"
 #include "platform/platform.h"
 #include "platform/platform_vorsalind.h"
@@ -58,6 +61,9 @@ class StepFixture : public ::testing::Test
 	{
 		control_timeout_set_clock(StepClock::read);
 		StepClock::set(1000);
+		fake_cl.reset();
+		fake_cl.state = {0, 0, {7, 9}};
+		fake_cl.hdr_mode = 0;
 		param_map_init();
 		ASSERT_NE(nullptr, param_db_init());
 		param_db_set_default_stream(-1);
