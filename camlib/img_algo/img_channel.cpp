@@ -17,8 +17,15 @@
 #include <string.h>
 #include <sys/ioctl.h>
 
+#include <atomic>
+
 /* Whether the library's own channels are posted (service mode). */
 static uint32_t lib_post_enable[IMG_MAX_CHANNELS] = {1, 1, 1, 1};
+
+/* Whether a context's last post failed. Posting runs every frame, and a
+ * kernel that keeps refusing would otherwise fill the terminal with the same
+ * line: a failure is printed when a run of them begins. */
+static std::atomic<bool> post_failing[IMG_MAX_CHANNELS];
 
 /* ---- the description -------------------------------------------------- */
 
@@ -242,6 +249,7 @@ int img_init_channel_dsp_config(int fd, img_dsp_mode *mode, const channel_info i
 		mode->ContextId = (uint8_t)c;
 		mode->FuncMode = info[c].dsp_hdr ? IMG_DSP_FUNC_NO_HDR : 0;
 		lib_post_enable[c] = 1;
+		post_failing[c] = false;
 		channel_defaults(fd, mode, c, &info[c]);
 	}
 	return 0;
@@ -278,9 +286,11 @@ int img_post_channel_cfgs(int fd, int mode, const channel_info *info, int count,
 		m.BatchId = IMG_DSP_BATCH_NONE;
 		m.ConfigId = (uint8_t)id;
 		if (vors_img_dsp_post_exe_cfg(fd, &m) < 0) {
-			printf("post fail, context_id =%d,config_id=%d\n", c, (int)id);
+			if (!post_failing[c].exchange(true))
+				printf("post fail, context_id =%d,config_id=%d\n", c, (int)id);
 			return -1;
 		}
+		post_failing[c] = false;
 		uint32_t next = (id + 1) % n + n * (uint32_t)c;
 		config_id[c] = next;
 		img_dsp_cfg_id dst = {IMG_DSP_PIPE_VIDEO, (uint8_t)next, {0, 0, 0}};

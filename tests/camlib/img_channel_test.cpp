@@ -410,6 +410,37 @@ TEST_F(Posting, AFailedPostStopsTheStep)
 	simsoc_qvd_fail_kind(-1, 0);
 }
 
+// Posting runs every frame: a kernel that keeps refusing gets one line per
+// run of failures, and again once a post went through or the library started
+// over.
+TEST_F(Posting, AFailurePrintsOncePerRunOfFailures)
+{
+	init();
+	uint32_t ids[2] = {0, 9};
+	const uint32_t post[2] = {0, 1};
+	auto frames = [&](int count) {
+		CaptureStdout();
+		for (int i = 0; i < count; i++)
+			img_post_channel_cfgs(fd_, IMG_POST_ALL, info_, 2, ids, post);
+		std::string out = GetCapturedStdout();
+		std::vector<std::string> lines;
+		for (size_t at = out.find("post fail"); at != std::string::npos;
+		     at = out.find("post fail", at + 1))
+			lines.push_back(out.substr(at, out.find('\n', at) - at));
+		return lines;
+	};
+	using lines = std::vector<std::string>;
+	simsoc_qvd_fail_kind(QVD_CFG_KIND_MAIN, EIO);
+	EXPECT_EQ(frames(5), lines{"post fail, context_id =1,config_id=9"});
+	simsoc_qvd_fail_kind(-1, 0);
+	EXPECT_EQ(frames(1), lines{});
+	simsoc_qvd_fail_kind(QVD_CFG_KIND_MAIN, EIO);
+	EXPECT_EQ(frames(3), lines{"post fail, context_id =1,config_id=10"});
+	init();
+	EXPECT_EQ(frames(2), lines{"post fail, context_id =1,config_id=10"});
+	simsoc_qvd_fail_kind(-1, 0);
+}
+
 TEST_F(Posting, ChangedOnlyPostsTheContextsThatTookSomething)
 {
 	init();
