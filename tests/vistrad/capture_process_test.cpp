@@ -10,43 +10,26 @@
 namespace
 {
 
-const char camera_yaml[] = R"(PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-DBUS_API_CONFIG:
-  qorex_legacy_api_config:
-    capture_mode_param: true
-CAMERA_MODE: [CAMERA_MODE_VORSALIND]
-REGISTER_CALLBACKS: [IR_FILTER_CALLBACK]
-CUSTOM_FUNCTIONS: [OPTICS_PARAMDATA_VENDREL]
-CAPTURE_MODES:
-  CAPTURE_FREQUENCY_60HZ:
-    MODES: [1080P_30FPS, 1080P_60FPS]
-  CAPTURE_FREQUENCY_50HZ:
-    MODES: [1080P_25FPS, 1080P_50FPS]
-PARAMS:
-  CaptureFrequency:
-    DEFAULT: 50Hz
-  HWID_1:
-    Contrast:
-      DEFAULT: 60
-      RESET: 70
-  HWID_2:
-    Contrast:
-      RESET: 10
-  CAPTURE_FREQUENCY_60HZ:
-    Brightness:
-      RESET: 40
-  CAPTURE_FREQUENCY_50HZ:
-    Brightness:
-      RESET: 90
-)";
+std::string camera_config()
+{
+	camera_yaml_extra extra;
+	extra.camera_mode = "CAMERA_MODE_VORSALIND";
+	extra.sections = "CUSTOM_FUNCTIONS: [OPTICS_PARAMDATA_VENDREL]\n";
+	extra.params = "  HWID_1:\n"
+	               "    Contrast:\n"
+	               "      DEFAULT: 60\n"
+	               "      RESET: 70\n"
+	               "  HWID_2:\n"
+	               "    Contrast:\n"
+	               "      RESET: 10\n"
+	               "  CAPTURE_FREQUENCY_60HZ:\n"
+	               "    Brightness:\n"
+	               "      RESET: 40\n"
+	               "  CAPTURE_FREQUENCY_50HZ:\n"
+	               "    Brightness:\n"
+	               "      RESET: 90\n";
+	return camera_yaml(extra);
+}
 
 class CaptureProcess : public DaemonProcess
 {
@@ -54,8 +37,7 @@ class CaptureProcess : public DaemonProcess
 	void SetUp() override
 	{
 		DaemonProcess::SetUp();
-		configure();
-		write_file(root + "/usr/lib/vistrad/vistrad.yaml", camera_yaml);
+		configure(camera_config());
 		install_plugin();
 		const char *const optics_argv[] = {OPTICS_SIM, "--type", "0=Backfocus", nullptr};
 		optics.start(optics_argv);

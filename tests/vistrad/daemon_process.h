@@ -28,18 +28,7 @@
 #include <vector>
 
 #include "cc_firmware.h"
-
-inline const char product_yaml[] = R"(# A simulated camera with one sensor.
-PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-)";
+#include "product_yaml.h"
 
 inline int64_t now_ms()
 {
@@ -212,10 +201,10 @@ class DaemonProcess : public ::testing::Test
 		ASSERT_EQ(0, system(cmd.c_str()));
 	}
 
-	void configure()
+	void configure(const std::string &yaml = product_yaml)
 	{
 		write_file(root + "/usr/lib/vistrad/vistrad.enc", "");
-		write_file(root + "/usr/lib/vistrad/vistrad.yaml", product_yaml);
+		write_file(root + "/usr/lib/vistrad/vistrad.yaml", yaml);
 		write_file(root + "/var/lib/keelstone/params", "HWID=1\n");
 	}
 	void install_plugin()

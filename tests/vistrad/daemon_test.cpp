@@ -230,8 +230,7 @@ CAPTURE_MODES:
 // restart that creates the channel's algorithms again.
 TEST_F(DaemonProcess, CaptureModeFollowsTheParameters)
 {
-	configure();
-	write_file(root + "/usr/lib/vistrad/vistrad.yaml", capture_yaml);
+	configure(capture_yaml);
 	install_plugin();
 	start({}, {{"VISTRAD_TEST_CAPTURE", "1"}, {"MOXEL_CAPTURE_MODE_AFTER", "5"}}, VISTRAD_HOOKED);
 	ASSERT_TRUE(d->wait_for("hook: sensor mode 15,0,0\n")) << d->output();

@@ -25,22 +25,11 @@
 
 #include <gio/gio.h>
 
+#include "../../product_yaml.h"
 #include "bus_client.h"
 
 namespace
 {
-
-const char product_yaml[] = R"(# A simulated camera with one sensor.
-PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-)";
 
 const char *const kImageControl = "com.tovi.ImageControl";
 const char *const kStream0 = "/com/tovi/ImageControl/0/0";

@@ -32,35 +32,18 @@ bool exists(const std::string &path)
 	return stat(path.c_str(), &st) == 0;
 }
 
-const char camera_yaml[] = R"(PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-DBUS_API_CONFIG:
-  qorex_legacy_api_config:
-    capture_mode_param: true
-    capture_frequency_param: true
-    wdr_param: true
-    cto_param: true
-    tesmark7_sensor_params: true
-  imagecontrol_stream_api_config:
-    ecm_params: true
-CAMERA_MODE: [CAMERA_MODE_SMART_LINEAR_VORSALIND]
-REGISTER_CALLBACKS: [IR_FILTER_CALLBACK]
-CAPTURE_MODES:
-  CAPTURE_FREQUENCY_60HZ:
-    MODES: [1080P_30FPS, 1080P_60FPS]
-  CAPTURE_FREQUENCY_50HZ:
-    MODES: [1080P_25FPS, 1080P_50FPS]
-PARAMS:
-  CaptureFrequency:
-    DEFAULT: 50Hz
-)";
+std::string camera_config()
+{
+	camera_yaml_extra extra;
+	extra.camera_mode = "CAMERA_MODE_SMART_LINEAR_VORSALIND";
+	extra.legacy_api = "    capture_frequency_param: true\n"
+	                   "    wdr_param: true\n"
+	                   "    cto_param: true\n"
+	                   "    tesmark7_sensor_params: true\n";
+	extra.dbus_api = "  imagecontrol_stream_api_config:\n"
+	                 "    ecm_params: true\n";
+	return camera_yaml(extra);
+}
 
 const char *const kGlobal = "/com/tovi/ImageControl";
 const char *const kStream0 = "/com/tovi/ImageControl/0/0";
@@ -132,8 +115,7 @@ class ImageControlProcess : public DaemonProcess
 	void SetUp() override
 	{
 		DaemonProcess::SetUp();
-		configure();
-		write_file(root + "/usr/lib/vistrad/vistrad.yaml", camera_yaml);
+		configure(camera_config());
 		write_file(root + "/run/vistrad/.keep", "");
 		write_file(root + "/etc/legacyconfig/legacymappings.d/.keep", "");
 		install_plugin();
