@@ -73,19 +73,36 @@ class Daemon
 	void start(const char *program, const std::vector<std::string> &args,
 	           const std::map<std::string, std::string> &env)
 	{
+		// The child only calls exec: the test's own threads (the bus
+		// connection's, the terminal reader) may hold the allocator's lock at
+		// the fork, so everything the child needs is made before it.
+		std::vector<char *> argv{const_cast<char *>(program)};
+		for (const auto &a : args)
+			argv.push_back(const_cast<char *>(a.c_str()));
+		argv.push_back(nullptr);
+		std::vector<std::string> vars;
+		for (char **e = environ; *e; e++) {
+			std::string var = *e;
+			if (!env.count(var.substr(0, var.find('='))))
+				vars.push_back(var);
+		}
+		for (const auto &e : env)
+			vars.push_back(e.first + "=" + e.second);
+		std::vector<char *> envp;
+		for (auto &v : vars)
+			envp.push_back(&v[0]);
+		envp.push_back(nullptr);
+		// A daemon started again gets a new terminal, read by a new reader.
+		stop_reader();
+		if (master_ >= 0)
+			close(master_);
+		master_ = -1;
 		pid_ = forkpty(&master_, nullptr, nullptr, nullptr);
 		ASSERT_GE(pid_, 0);
 		if (pid_ == 0) {
-			for (const auto &e : env)
-				setenv(e.first.c_str(), e.second.c_str(), 1);
-			std::vector<char *> argv{const_cast<char *>(program)};
-			for (const auto &a : args)
-				argv.push_back(const_cast<char *>(a.c_str()));
-			argv.push_back(nullptr);
-			execv(program, argv.data());
+			execve(program, argv.data(), envp.data());
 			_exit(127);
 		}
-		stop_reader();
 		stopping_ = false;
 		eof_ = false;
 		reader_ = std::thread([this] { read_loop(); });
