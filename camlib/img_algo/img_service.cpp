@@ -716,8 +716,17 @@ static int c_speed(const cmd_args *a)
 {
 	return ae_set_speed(a->v, a->mask);
 }
+/* The automatic tone curve reshapes the bright end of the picture itself;
+ * a luma weighting chosen under it would meter against a moving curve. */
 static int c_weight_mode(const cmd_args *a)
 {
+	uint32_t tone[IMG_MAX_CHANNELS] = {0};
+	img_adj_get_auto_tone(tone);
+	for (int c = 0; c < chan_count(); c++)
+		if ((a->mask & (1u << c)) && tone[c]) {
+			printf("disable auto knee first!\n");
+			return -1;
+		}
 	return ae_set_weight_mode(a->v, a->mask);
 }
 static int c_reply_agc(const cmd_args *)

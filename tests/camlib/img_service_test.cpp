@@ -4,6 +4,7 @@
 // while the service keeps serving.
 #include "ae.h"
 #include "ae_fixture.h"
+#include "ae_internal.h"
 #include "af.h"
 #include "img_aaa.h"
 #include "img_hdr_params.h"
@@ -540,6 +541,34 @@ TEST_F(Service, CommandsReachTheirModules)
 	ASSERT_EQ(img_get_shutter_ratio_config(rc, 0), 0);
 	EXPECT_EQ(std::vector<uint32_t>(rc, rc + 3), std::vector<uint32_t>({2, 6, 100}));
 	EXPECT_EQ(img_get_ce_log_enable(0), 1);
+	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+// The luma weighting waits for the automatic tone curve to be off: while
+// it is on, command 26 is refused with its line and changes nothing; once
+// it is off the same command acts.
+TEST_F(Service, WeightModeWaitsForAutoKneeOff)
+{
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	const uint8_t on[4] = {1, 0, 0, 0}, off[4] = {0, 0, 0, 0};
+	const uint8_t dark[4] = {0, 0, 0, 0};
+	ASSERT_EQ(img_set_auto_tone(1, on), 0);
+	ASSERT_EQ(img_set_ae_weight_mode(1, dark), 0);
+	CaptureStdout();
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	fflush(stdout);
+	std::string out = GetCapturedStdout();
+	EXPECT_NE(out.find("disable auto knee first!\n"), std::string::npos) << out;
+	EXPECT_EQ(ae_get_instance(0)->data->weight_mode, 128);
+
+	ASSERT_EQ(img_set_auto_tone(1, off), 0);
+	ASSERT_EQ(img_set_ae_weight_mode(1, dark), 0);
+	CaptureStdout();
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	fflush(stdout);
+	out = GetCapturedStdout();
+	EXPECT_EQ(out.find("disable auto knee first!"), std::string::npos) << out;
+	EXPECT_EQ(ae_get_instance(0)->data->weight_mode, 0);
 	EXPECT_EQ(img_stop_aaa(), 0);
 }
 
