@@ -13,6 +13,7 @@
 #include "img_hdr_frame.h"
 #include "img_hdr_params.h"
 #include "img_lib.h"
+#include "img_vsrc_cal.h"
 #include "img_work.h"
 #include "lens_drv.h"
 #include "qvd_ioctl.h"
@@ -526,6 +527,7 @@ void *img_service_main(void *arg)
 	init_instances();
 	printf("init 3A done\n");
 	initial_exposures(fd);
+	img_vsrc_cal_begin(fd);
 	img_work_frame_ctx w;
 	memset(&w, 0, sizeof w);
 	w.fd = fd;
@@ -550,9 +552,13 @@ void *img_service_main(void *arg)
 			if (parse_aaa_data(&desc, info, &parsed) != 0) {
 				printf("[MAIN]>>>t =%d,parse aaa data fails\n", (int)w.frame);
 			} else {
-				w.custom = custom_aaa;
-				w.print = print_switch;
-				img_work_frame(&w);
+				/* The 3A step waits for the source contexts: its
+				 * exposures would overwrite the probe. */
+				if (!img_vsrc_cal_frame(fd, &parsed)) {
+					w.custom = custom_aaa;
+					w.print = print_switch;
+					img_work_frame(&w);
+				}
 				img_post_cfg(fd, IMG_POST_CHANGED);
 				apply_pending(fd);
 				frames_run++;
