@@ -526,15 +526,14 @@ static int step_cfa(const aaa_stat_desc *d, const channel_info *info, aaa_parse_
 	return 0;
 }
 
-/* 8 x the mean luma bin (1 to 64) of a set's CFA histogram. */
-static int64_t luma_mean(const aaa_cfa_set *set)
+int32_t parse_aaa_luma_mean(const aaa_cfa_set *set)
 {
 	uint64_t weighted = 0, total = 0;
 	for (uint32_t i = 1; i <= 64; i++) {
 		weighted += (uint64_t)i * set->cfa_hist.bin[3][i - 1];
 		total += set->cfa_hist.bin[3][i - 1];
 	}
-	return total ? (int64_t)(8 * weighted / total) : 0;
+	return total ? (int32_t)(8 * weighted / total) : 0;
 }
 
 static void step_vsrc_luma(const channel_info *info, const aaa_parse_out *out)
@@ -544,9 +543,9 @@ static void step_vsrc_luma(const channel_info *info, const aaa_parse_out *out)
 			vsrc_luma[c][0] = vsrc_luma[c][1] = VSRC_LUMA_NONE;
 			continue;
 		}
-		int64_t l2 = luma_mean(&out->chan[c].set2);
-		vsrc_luma[c][0] = (int32_t)l2;
-		vsrc_luma[c][1] = (int32_t)(l2 - luma_mean(&out->chan[c].set));
+		int32_t l2 = parse_aaa_luma_mean(&out->chan[c].set2);
+		vsrc_luma[c][0] = l2;
+		vsrc_luma[c][1] = l2 - parse_aaa_luma_mean(&out->chan[c].set);
 	}
 }
 

@@ -137,6 +137,9 @@ const uint8_t *parse_aaa_get_sensor_desc(void);
 int parse_aaa_set_channel_num(int n);
 int parse_aaa_get_channel_num(void);
 void parse_aaa_set_debug(uint32_t on);
+/* 8 x the mean luma bin (1 to 64) of a set's CFA histogram; 0 when it is
+ * empty. */
+int32_t parse_aaa_luma_mean(const aaa_cfa_set *set);
 /* The two source-context luma values of a channel (service mode); -1 for
  * a channel outside 0..3 or NULL. */
 int parse_aaa_get_vsrc_luma(int chan, int32_t out[2]);

@@ -84,6 +84,19 @@ int hal_init_channel_vsrc_mapping(int fd)
 	return 0;
 }
 
+int hal_get_channel_vsrc(int chan, int32_t *source, int32_t *ctx, int *sensor_ctrl)
+{
+	if (chan < 0 || chan >= IMG_MAX_CHANNELS || !source || !ctx || !sensor_ctrl)
+		return -1;
+	const hal_channel *c = &hal_chan[chan];
+	if (c->vsrc_id < 0 || c->vsrc_ctx < 0)
+		return -1;
+	*source = c->vsrc_id;
+	*ctx = c->vsrc_ctx;
+	*sensor_ctrl = c->sensor_ctrl;
+	return 0;
+}
+
 static void fill_group(qvd_vin_group *g, const hal_channel *c, const uint32_t value[4])
 {
 	memset(g, 0, sizeof *g);

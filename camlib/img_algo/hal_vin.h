@@ -26,6 +26,10 @@ int hal_set_pending_sht_agc(int fd, const hal_sht_agc *rec, int chan);
 int hal_set_dgain_ratio(int fd, const uint32_t ratio[3], int chan);
 int hal_get_dgain_ratio(int fd, uint32_t ratio[3], int chan);
 
+/* The channel's source and context as mapped; -1 for a channel outside
+ * 0..3, not mapped or NULL. */
+int hal_get_channel_vsrc(int chan, int32_t *source, int32_t *ctx, int *sensor_ctrl);
+
 /* The service mode's requests. */
 int hal_get_vsrc_contexts(int fd, int32_t source, uint32_t *vin_mask);
 int hal_switch_vsrc_ctx(int fd, uint32_t ctx, int chan);

@@ -1,6 +1,7 @@
 /* The 3A service's public entries. */
 #include "img_aaa.h"
 
+#include "aaa_parser.h"
 #include "ae.h"
 #include "af.h"
 #include "awb.h"
@@ -617,6 +618,31 @@ int img_set_low_light_mode(int fd, uint32_t mode, int chan)
 int img_set_vin_apply(int fd, int n)
 {
 	return hal_apply_multi_chan_cfg(fd, n);
+}
+
+/* One of the two source-context luma values of every channel the parser
+ * walks: 0 the second set's mean, 1 its difference from the first. */
+static int stat_info(int which, int32_t *out)
+{
+	if (!out)
+		return -1;
+	for (int c = 0; c < parse_aaa_get_channel_num(); c++) {
+		int32_t v[2];
+		if (parse_aaa_get_vsrc_luma(c, v) != 0)
+			return -1;
+		out[c] = v[which];
+	}
+	return 0;
+}
+
+int img_get_stat_info_a(int32_t *out)
+{
+	return stat_info(0, out);
+}
+
+int img_get_stat_info_b(int32_t *out)
+{
+	return stat_info(1, out);
 }
 
 int img_get_awb_control(uint32_t *out)

@@ -104,6 +104,11 @@ int img_set_dgain_ratio(int fd, const uint32_t ratio[3], int chan);
 int img_get_dgain_ratio(int fd, uint32_t ratio[3], int chan);
 int img_set_low_light_mode(int fd, uint32_t mode, int chan);
 int img_set_vin_apply(int fd, int n);
+/* Per channel the statistics' source-context luma values: a the mean of
+ * the second CFA set, b its difference from the first; -1024 each for a
+ * channel without a second set. -1 for NULL. */
+int img_get_stat_info_a(int32_t *out);
+int img_get_stat_info_b(int32_t *out);
 int img_get_awb_control(uint32_t *out);
 int img_get_ae_enable(uint32_t *out);
 int img_get_ae_luma(uint16_t *out);

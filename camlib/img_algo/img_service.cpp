@@ -13,6 +13,7 @@
 #include "img_hdr_frame.h"
 #include "img_hdr_params.h"
 #include "img_lib.h"
+#include "img_vsrc_cal.h"
 #include "img_work.h"
 #include "lens_drv.h"
 #include "qvd_ioctl.h"
@@ -526,6 +527,7 @@ void *img_service_main(void *arg)
 	init_instances();
 	printf("init 3A done\n");
 	initial_exposures(fd);
+	img_vsrc_cal_begin(fd);
 	img_work_frame_ctx w;
 	memset(&w, 0, sizeof w);
 	w.fd = fd;
@@ -550,9 +552,13 @@ void *img_service_main(void *arg)
 			if (parse_aaa_data(&desc, info, &parsed) != 0) {
 				printf("[MAIN]>>>t =%d,parse aaa data fails\n", (int)w.frame);
 			} else {
-				w.custom = custom_aaa;
-				w.print = print_switch;
-				img_work_frame(&w);
+				/* The 3A step waits for the source contexts: its
+				 * exposures would overwrite the probe. */
+				if (!img_vsrc_cal_frame(fd, &parsed)) {
+					w.custom = custom_aaa;
+					w.print = print_switch;
+					img_work_frame(&w);
+				}
 				img_post_cfg(fd, IMG_POST_CHANGED);
 				apply_pending(fd);
 				frames_run++;
@@ -589,7 +595,8 @@ enum payload {
 	P_WORDS,     /* n plain words */
 	P_MASK,      /* mask, address of the shadow array */
 	P_MASK2,     /* mask, two addresses */
-	P_VALS_MASK, /* one word a channel, then the mask */
+	P_VALS_MASK, /* one word a channel, then the mask; run as a mask setter
+	              * over those words */
 	P_PTR,       /* one address */
 };
 
@@ -716,8 +723,17 @@ static int c_speed(const cmd_args *a)
 {
 	return ae_set_speed(a->v, a->mask);
 }
+/* The automatic tone curve reshapes the bright end of the picture itself;
+ * a luma weighting chosen under it would meter against a moving curve. */
 static int c_weight_mode(const cmd_args *a)
 {
+	uint32_t tone[IMG_MAX_CHANNELS] = {0};
+	img_adj_get_auto_tone(tone);
+	for (int c = 0; c < chan_count(); c++)
+		if ((a->mask & (1u << c)) && tone[c]) {
+			printf("disable auto knee first!\n");
+			return -1;
+		}
 	return ae_set_weight_mode(a->v, a->mask);
 }
 static int c_reply_agc(const cmd_args *)
@@ -833,14 +849,6 @@ static int c_contrast(const cmd_args *a)
 {
 	return refresh(img_adj_set_contrast(U32(a), a->mask), 10);
 }
-/* Values, then mask: one word a channel inline; returns the mask. */
-static uint32_t inline_values(const cmd_args *a, uint32_t v[IMG_MAX_CHANNELS])
-{
-	memset(v, 0, sizeof(uint32_t) * IMG_MAX_CHANNELS);
-	for (int c = 0; c < chan_count(); c++)
-		v[c] = (uint32_t)a->w[c];
-	return (uint32_t)a->w[chan_count()];
-}
 /* The filter's mode follows each masked channel's switch, then it is sent
  * again. */
 static int mode_and_refresh(int rc, const uint32_t *v, uint32_t mask, uint32_t id)
@@ -852,20 +860,16 @@ static int mode_and_refresh(int rc, const uint32_t *v, uint32_t mask, uint32_t i
 }
 static int c_auto_tone(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS];
-	uint32_t mask = inline_values(a, v);
 	uint8_t on[IMG_MAX_CHANNELS];
 	for (int c = 0; c < IMG_MAX_CHANNELS; c++)
-		on[c] = (uint8_t)v[c];
-	return mode_and_refresh(img_adj_set_auto_tone(on, mask), v, mask, 10);
+		on[c] = (uint8_t)U32(a)[c];
+	return mode_and_refresh(img_adj_set_auto_tone(on, a->mask), U32(a), a->mask, 10);
 }
 static int c_auto_tone_alpha(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS];
-	uint32_t mask = inline_values(a, v);
 	float alpha[IMG_MAX_CHANNELS];
-	memcpy(alpha, v, sizeof alpha);
-	return refresh(img_adj_set_auto_tone_alpha(alpha, mask), 10);
+	memcpy(alpha, a->v, sizeof alpha);
+	return refresh(img_adj_set_auto_tone_alpha(alpha, a->mask), 10);
 }
 static int c_hue(const cmd_args *a)
 {
@@ -908,9 +912,7 @@ static int c_wb_ratio(const cmd_args *a)
 }
 static int c_service_flag(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS];
-	uint32_t mask = inline_values(a, v);
-	return refresh(img_adj_set_service_flag(v, mask), 7);
+	return refresh(img_adj_set_service_flag(U32(a), a->mask), 7);
 }
 static int c_ce_log_enable(const cmd_args *a)
 {
@@ -980,15 +982,11 @@ static int c_hdr_switch(const cmd_args *a)
 }
 static int c_adaptive_a(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS];
-	uint32_t mask = inline_values(a, v);
-	return mode_and_refresh(img_adj_le_set_enable(v, mask), v, mask, 7);
+	return mode_and_refresh(img_adj_le_set_enable(U32(a), a->mask), U32(a), a->mask, 7);
 }
 static int c_adaptive_b(const cmd_args *a)
 {
-	uint32_t v[IMG_MAX_CHANNELS];
-	uint32_t mask = inline_values(a, v);
-	return img_adj_le_set_strength(v, mask);
+	return img_adj_le_set_strength(U32(a), a->mask);
 }
 
 static const img_cmd commands[] = {
@@ -1195,6 +1193,15 @@ int img_service_command(int fd, const img_msg *m, ssize_t len)
 			memcpy(copy[k], *p, array_size(c, k));
 			*p = copy[k];
 		}
+	}
+	/* Values, then mask: the words inline, read once here into one u32 a
+	 * channel, so the handler sees what a mask setter sees. */
+	uint32_t values[IMG_MAX_CHANNELS] = {0};
+	if (c->kind == P_VALS_MASK) {
+		for (int k = 0; k < chan_count(); k++)
+			values[k] = (uint32_t)w[k];
+		a.mask = (uint32_t)w[chan_count()];
+		a.v = (const uint8_t *)values;
 	}
 	return c->run(&a);
 }

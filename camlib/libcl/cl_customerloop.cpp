@@ -172,8 +172,10 @@ int cl_customerloop_get_stats(int channel, libcl_stats *stats)
 	memcpy(&stats->rgb_hist, &p.set.rgb_hist, sizeof stats->rgb_hist);
 	memcpy(&stats->cfa_hdr_hist[0], p.prehist[0], sizeof stats->cfa_hdr_hist[0]);
 	memcpy(&stats->cfa_hdr_hist[1], p.prehist[1], sizeof stats->cfa_hdr_hist[1]);
-	// The tile's three values go as one u32 and one u16.
-	memcpy(stats->af_tile0, &p.set.cfa_af[0], sizeof stats->af_tile0);
+	// Every AF tile, so that a focus measure over a window of the grid
+	// sums what the DSP measured.
+	static_assert(sizeof p.set.cfa_af == LIBCL_AF_TILE_NUM * sizeof stats->af_tile0, "AF tiles");
+	memcpy((uint8_t *)stats + offsetof(libcl_stats, af_tile0), p.set.cfa_af, sizeof p.set.cfa_af);
 	uint32_t grid[4] = {af.num_col, af.num_row, af.height, af.width};
 	memcpy(stats->af_grid, grid, sizeof grid);
 	return 0;

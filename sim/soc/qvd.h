@@ -42,6 +42,12 @@ int qvd_vin_get_aaainfo(simsoc_file *f, void *arg);
 // board has no such VIN.
 bool qvd_board_vin_of(int32_t source, simsoc_qvd_vin *out);
 bool qvd_board_source_of(unsigned vin, int32_t *source);
+/* The board's record of VIN vin. */
+bool qvd_board_vin(unsigned vin, simsoc_qvd_vin *out);
+/* The other context of a source whose two VINs take two contexts. */
+bool qvd_board_partner_ctx(int32_t source, uint32_t ctx, uint32_t *partner);
+/* The context whose exposure a VIN fed by source with ctx takes. */
+uint32_t qvd_vin_frame_ctx(int32_t source, uint32_t ctx);
 // The DSP state QVD_IOC_GET_QVD_STATE reports (the running video sets it).
 void qvd_board_set_dsp_state(uint32_t state);
 

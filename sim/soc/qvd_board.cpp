@@ -121,6 +121,30 @@ bool qvd_board_source_of(unsigned vin, int32_t *source)
 	return true;
 }
 
+bool qvd_board_vin(unsigned vin, simsoc_qvd_vin *out)
+{
+	simsoc_qvd_board b = snapshot();
+	if (vin >= b.vin_count)
+		return false;
+	if (out)
+		*out = b.vin[vin];
+	return true;
+}
+
+bool qvd_board_partner_ctx(int32_t source, uint32_t ctx, uint32_t *partner)
+{
+	simsoc_qvd_board b = snapshot();
+	uint32_t ctxs[2], n = 0;
+	for (uint32_t i = 0; i < b.vin_count; i++)
+		if (b.vin[i].source_id == source && n++ < 2)
+			ctxs[n - 1] = b.vin[i].ctx_id;
+	if (n != 2 || ctxs[0] == ctxs[1] || (ctxs[0] != ctx && ctxs[1] != ctx))
+		return false;
+	if (partner)
+		*partner = ctxs[0] == ctx ? ctxs[1] : ctxs[0];
+	return true;
+}
+
 int qvd_get_state(simsoc_file *, void *arg)
 {
 	uint32_t state = snapshot().dsp_state;

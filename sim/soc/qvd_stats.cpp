@@ -128,12 +128,12 @@ void take_sensor(VinFrame *vf, const simsoc_qvd_sensor_state &st, bool ticking)
 void take_vin(VinFrame *vf, unsigned v, int32_t ticking_source)
 {
 	memset(vf, 0, sizeof *vf);
-	int32_t source;
 	simsoc_qvd_vin info;
-	if (!qvd_board_source_of(v, &source) || !qvd_board_vin_of(source, &info))
+	if (!qvd_board_vin(v, &info))
 		return;
+	int32_t source = info.source_id;
 	simsoc_qvd_sensor_state st;
-	if (simsoc_qvd_sensor(source, info.ctx_id, &st) != 0)
+	if (simsoc_qvd_sensor(source, qvd_vin_frame_ctx(source, info.ctx_id), &st) != 0)
 		return;
 	vf->present = true;
 	vf->width = info.width;

@@ -11,6 +11,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 #include <utility>
 
 namespace
@@ -24,6 +25,7 @@ struct Sensors {
 	std::map<std::pair<int32_t, uint32_t>, simsoc_qvd_sensor_state> state;
 	std::map<std::pair<uint32_t, uint32_t>, uint32_t> regs;
 	uint32_t switched_ctx = 0, lock_frames = 0;
+	std::set<int32_t> crossed; // sources whose two VINs take each other's context
 	// First exposures sent as a sequence, waiting for the sequence apply.
 	std::map<int32_t, qvd_vin_sht_agc_seq> seq;
 	uint32_t helmet_plug = 0, helmet_access = 0;
@@ -127,15 +129,19 @@ int get_wdr(void *arg, size_t which)
 
 } // namespace
 
+// Written to the sensor at once: the first exposure is the new one from
+// the next frame on.
 int qvd_vin_set_sht_agc(simsoc_file *, void *arg)
 {
 	return with_sensor<qvd_vin_sht_agc>(arg, [](simsoc_qvd_sensor_state &st, qvd_vin_sht_agc &r) {
 		if (r.mode > QVD_SHT_AGC_BOTH)
 			return -EINVAL;
 		if (r.mode != QVD_SHT_AGC_GAIN_ONLY)
-			st.set_shutter = r.shutter;
-		if (r.mode != QVD_SHT_AGC_SHUTTER_ONLY)
-			st.set_agc = r.agc;
+			st.set_shutter = st.shutter[0] = r.shutter;
+		if (r.mode != QVD_SHT_AGC_SHUTTER_ONLY) {
+			st.set_agc = st.again[0] = r.agc;
+			st.dgain[0] = 0;
+		}
 		st.set_mode = r.mode;
 		return 0;
 	});
@@ -300,12 +306,54 @@ int qvd_vin_set_low_light(simsoc_file *, void *arg)
 	return 0;
 }
 
+// Crosses or uncrosses every source whose VIN pair takes that context.
 int qvd_vin_switch_ctx(simsoc_file *, void *arg)
+{
+	uint32_t ctx = read_word(arg);
+	simsoc_qvd_board b;
+	simsoc_qvd_get_board(&b);
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.switched_ctx = ctx;
+	std::set<int32_t> seen;
+	for (uint32_t i = 0; i < b.vin_count; i++) {
+		int32_t source = b.vin[i].source_id;
+		if (!seen.insert(source).second || !qvd_board_partner_ctx(source, ctx, nullptr))
+			continue;
+		if (!s.crossed.erase(source))
+			s.crossed.insert(source);
+	}
+	simsoc_log("qvd: switch source context %u", ctx);
+	return 0;
+}
+
+uint32_t qvd_vin_frame_ctx(int32_t source, uint32_t ctx)
+{
+	uint32_t partner;
+	bool crossed;
+	{
+		Sensors &s = sensors();
+		std::lock_guard<std::mutex> lk(s.mu);
+		crossed = s.crossed.count(source) != 0;
+	}
+	return crossed && qvd_board_partner_ctx(source, ctx, &partner) ? partner : ctx;
+}
+
+extern "C" void simsoc_qvd_cross_contexts(int32_t source, int crossed)
 {
 	Sensors &s = sensors();
 	std::lock_guard<std::mutex> lk(s.mu);
-	s.switched_ctx = read_word(arg);
-	return 0;
+	if (crossed)
+		s.crossed.insert(source);
+	else
+		s.crossed.erase(source);
+}
+
+extern "C" int simsoc_qvd_contexts_crossed(int32_t source)
+{
+	Sensors &s = sensors();
+	std::lock_guard<std::mutex> lk(s.mu);
+	return s.crossed.count(source) != 0;
 }
 
 int qvd_vin_lock_ctx(simsoc_file *, void *arg)
@@ -324,6 +372,7 @@ void qvd_vin_reset(void)
 	s.regs.clear();
 	s.seq.clear();
 	s.switched_ctx = s.lock_frames = 0;
+	s.crossed.clear();
 	s.helmet_plug = s.helmet_access = 0;
 	s.helmet_access_err = 0;
 }

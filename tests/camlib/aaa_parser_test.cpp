@@ -4,6 +4,7 @@
 #include "aaa_parser.h"
 #include "algo_fixture.h"
 #include "awb.h"
+#include "img_aaa.h"
 #include "stat_fixture.h"
 
 #include <memory>
@@ -433,6 +434,12 @@ TEST_F(Parser, SourceContextLumaValues)
 	ASSERT_EQ(parse_aaa_get_vsrc_luma(0, luma), 0);
 	EXPECT_EQ(luma[0], -1024);
 	EXPECT_EQ(luma[1], -1024);
+	// The service's getters hand out the same two words of every channel.
+	int32_t info_a[4] = {7, 7, 7, 7}, info_b[4] = {7, 7, 7, 7};
+	ASSERT_EQ(img_get_stat_info_a(info_a), 0);
+	ASSERT_EQ(img_get_stat_info_b(info_b), 0);
+	EXPECT_EQ(info_a[0], -1024);
+	EXPECT_EQ(info_b[0], -1024);
 	info_[0].rgb_ir = 1;
 	qvd_cfa_slice *a = small(0);
 	a->hist.bin[3][1] = 1; // luma bin 2
@@ -444,6 +451,12 @@ TEST_F(Parser, SourceContextLumaValues)
 	ASSERT_EQ(parse_aaa_get_vsrc_luma(0, luma), 0);
 	EXPECT_EQ(luma[0], 80);
 	EXPECT_EQ(luma[1], 80 - 16);
+	ASSERT_EQ(img_get_stat_info_a(info_a), 0);
+	ASSERT_EQ(img_get_stat_info_b(info_b), 0);
+	EXPECT_EQ(info_a[0], 80);
+	EXPECT_EQ(info_b[0], 80 - 16);
+	EXPECT_EQ(img_get_stat_info_a(nullptr), -1);
+	EXPECT_EQ(img_get_stat_info_b(nullptr), -1);
 	EXPECT_EQ(res_->chan[0].set2.awb[0].r, 10u);
 	EXPECT_EQ(parse_aaa_get_vsrc_luma(4, luma), -1);
 }

@@ -4,6 +4,7 @@
 // while the service keeps serving.
 #include "ae.h"
 #include "ae_fixture.h"
+#include "ae_internal.h"
 #include "af.h"
 #include "img_aaa.h"
 #include "img_hdr_params.h"
@@ -78,7 +79,7 @@ class Service : public ParsedFrames
 		AlgoOnDriver::SetUp();
 		if (HasFatalFailure())
 			return;
-		start();
+		start_on(service_board());
 		if (HasFatalFailure())
 			return;
 		configure();
@@ -97,26 +98,36 @@ class Service : public ParsedFrames
 		rmdir(root_.c_str());
 		unsetenv("VISTRAD_ROOT");
 	}
+	virtual simsoc_qvd_board service_board()
+	{
+		return board(1);
+	}
+	// Every channel the same: the records one after the other.
 	void configure()
 	{
-		std::vector<uint8_t> sensor(IMG_AAA_SENSOR_SIZE);
-		put32(sensor, 0, kSensorDb);
-		ASSERT_EQ(img_config_sensor_info(sensor.data()), 0);
-		std::vector<uint8_t> ae(IMG_AAA_AE_CFG_SIZE);
+		std::vector<uint8_t> sensor(IMG_AAA_SENSOR_SIZE * vins_);
+		std::vector<uint8_t> ae(IMG_AAA_AE_CFG_SIZE * vins_);
+		std::vector<uint16_t> cfg(IMG_SENSOR_CFG_WORDS * vins_);
+		const uint16_t tiles[] = {12, 8,  0, 0, 160, 134, 0,   16383,           // AE tiles
+		                          32, 32, 0, 0, 60,  32,  60,  32,    0, 16383, // AWB tiles
+		                          12, 8,  0, 0, 160, 134, 160, 134};            // AF tiles
 		AeTables t(shutter_then_agc());
-		put32(ae, IMG_AE_CFG_LINE_NUM, (uint32_t)t.lines.size());
-		memcpy(ae.data() + 4 * IMG_AE_CFG_LINES, t.lines.data(), t.lines.size() * sizeof(ae_line));
-		put32(ae, IMG_AE_CFG_AGC_STEP, kAgcStep);
-		put32(ae, IMG_AE_CFG_AGC_NUM, (uint32_t)t.gains.size());
-		memcpy(ae.data() + 4 * IMG_AE_CFG_AGC, t.gains.data(), 4 * t.gains.size());
-		put32(ae, IMG_AE_CFG_SHT_NUM, (uint32_t)t.shutter.size());
-		memcpy(ae.data() + 4 * IMG_AE_CFG_SHT, t.shutter.data(), 4 * t.shutter.size());
+		for (unsigned c = 0; c < vins_; c++) {
+			put32(sensor, IMG_AAA_SENSOR_SIZE / 4 * c, kSensorDb);
+			uint8_t *a = ae.data() + IMG_AAA_AE_CFG_SIZE * c;
+			auto word = [a](size_t w, uint32_t v) { memcpy(a + 4 * w, &v, 4); };
+			word(IMG_AE_CFG_LINE_NUM, (uint32_t)t.lines.size());
+			memcpy(a + 4 * IMG_AE_CFG_LINES, t.lines.data(), t.lines.size() * sizeof(ae_line));
+			word(IMG_AE_CFG_AGC_STEP, kAgcStep);
+			word(IMG_AE_CFG_AGC_NUM, (uint32_t)t.gains.size());
+			memcpy(a + 4 * IMG_AE_CFG_AGC, t.gains.data(), 4 * t.gains.size());
+			word(IMG_AE_CFG_SHT_NUM, (uint32_t)t.shutter.size());
+			memcpy(a + 4 * IMG_AE_CFG_SHT, t.shutter.data(), 4 * t.shutter.size());
+			memcpy(cfg.data() + IMG_SENSOR_CFG_WORDS * c, tiles, sizeof tiles);
+		}
+		ASSERT_EQ(img_config_sensor_info(sensor.data()), 0);
 		ASSERT_EQ(img_config_ae(ae.data()), 0);
-		const uint16_t cfg[IMG_SENSOR_CFG_WORDS] = {12, 8,     0, 0, 160, 134, 0,   16383, // AE tiles
-		                                            32, 32,    0, 0, 60,  32,  60,  32,
-		                                            0,  16383,                            // AWB tiles
-		                                            12, 8,     0, 0, 160, 134, 160, 134}; // AF tiles
-		ASSERT_EQ(img_config_sensor_cfg(cfg), 0);
+		ASSERT_EQ(img_config_sensor_cfg(cfg.data()), 0);
 		ASSERT_EQ(img_config_channel_info(fd_, info_), 0);
 		CaptureStdout();
 		int rc = img_service_prepare(fd_);
@@ -173,6 +184,36 @@ class Service : public ParsedFrames
 	std::string root_;
 	std::string started_out_;
 	int qid_ = -1;
+};
+
+// One sensor whose two contexts feed two VINs: context 0 VIN 0, context 1
+// VIN 1.
+class TwoContexts : public Service
+{
+      protected:
+	simsoc_qvd_board service_board() override
+	{
+		simsoc_qvd_board b = board(2);
+		b.vin[1].source_id = 0;
+		b.vin[1].ctx_id = 1;
+		return b;
+	}
+	// Frames run until pred holds, at most max of them; false if it never
+	// did.
+	template <typename Pred> bool frames_until(Pred pred, int max = 200)
+	{
+		for (int i = 0; i < max; i++) {
+			if (pred())
+				return true;
+			if (hal_wait_vin_tick() != 0)
+				return false;
+		}
+		return pred();
+	}
+	static bool has(const std::string &log, const std::string &line)
+	{
+		return log.find(line) != std::string::npos;
+	}
 };
 
 // ---- the queue while the service is stopped ----
@@ -305,6 +346,82 @@ TEST_F(Service, StartRefusesABadDescriptorAndAMissingTick)
 	// Nothing left behind: a start now works.
 	ASSERT_EQ(start_service(), 0) << started_out_;
 	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+// ---- source-context calibration ----
+
+// The probe's long exposure on context 0 must show on channel 0: as the
+// driver has it, the pair is locked; crossed, it is switched once and then
+// locked. Either way the 3A step runs again afterwards.
+TEST_F(TwoContexts, ProbeFindsTheContextsAndLocksThem)
+{
+	for (bool crossed : {false, true}) {
+		SCOPED_TRACE(crossed);
+		simsoc_qvd_cross_contexts(0, crossed);
+		for (unsigned j = 0; j < 32; j++)
+			for (unsigned i = 0; i < 32; i++)
+				ASSERT_EQ(simsoc_scene_set_cell(i, j, 1500, 1, 1), 0);
+		uint64_t locks = simsoc_qvd_request_count(QVD_IOC_VIN_LOCK_VSRC_CTX_FRAME_CNT);
+		uint64_t switches = simsoc_qvd_request_count(QVD_IOC_VIN_SWITCH_VSRC_CTX);
+		ASSERT_EQ(start_service(), 0) << started_out_;
+		CaptureStdout();
+		simsoc_vin_set_framerate(0, 200);
+		bool locked = frames_until(
+		    [&] { return simsoc_qvd_request_count(QVD_IOC_VIN_LOCK_VSRC_CTX_FRAME_CNT) > locks; });
+		uint16_t luma[AE_MAX_INSTANCES] = {0};
+		bool stepping = frames_until([&] { return img_get_ae_luma(luma) == 0 && luma[0] != 0; });
+		EXPECT_EQ(img_stop_aaa(), 0);
+		std::string log = started_out_ + GetCapturedStdout();
+		ASSERT_TRUE(locked) << log;
+		// The 3A step runs after the lock: exposure is metered again.
+		EXPECT_TRUE(stepping);
+		EXPECT_TRUE(has(log, "loop start now\n")) << log;
+		EXPECT_TRUE(has(log, "chan_0 : ")) << log;
+		EXPECT_EQ(has(log, "switch vsrc context\n"), crossed) << log;
+		EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SWITCH_VSRC_CTX) - switches,
+		          crossed ? 1u : 0u);
+		EXPECT_EQ(simsoc_qvd_contexts_crossed(0), 0);
+		// The probe went to context 0 as one shutter-and-gain request.
+		qvd_vin_sht_agc probe{};
+		ASSERT_EQ(simsoc_qvd_last_payload(QVD_IOC_VIN_SET_SHT_AGC, &probe, sizeof probe),
+		          sizeof probe);
+		EXPECT_EQ(probe.source_id, 0);
+		EXPECT_EQ(probe.ctx_id, 0);
+		EXPECT_EQ(probe.shutter, 8000u);
+		EXPECT_EQ(probe.agc, 0u);
+		EXPECT_EQ(probe.mode, 2u);
+	}
+}
+
+// A scene too dark to tell the contexts apart: each round says so and
+// probes again; after the last the pair is left as it is, nothing is
+// switched or locked, and the service goes on serving.
+TEST_F(TwoContexts, TooSmallADifferenceIsTriedAgainThenLeft)
+{
+	for (unsigned j = 0; j < 32; j++)
+		for (unsigned i = 0; i < 32; i++)
+			ASSERT_EQ(simsoc_scene_set_cell(i, j, 0, 1, 1), 0);
+	uint64_t probes = simsoc_qvd_request_count(QVD_IOC_VIN_SET_SHT_AGC);
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	CaptureStdout();
+	simsoc_vin_set_framerate(0, 200);
+	bool all =
+	    frames_until([&] { return simsoc_qvd_request_count(QVD_IOC_VIN_SET_SHT_AGC) - probes >= 8; });
+	// The last probe's round.
+	uint16_t luma[AE_MAX_INSTANCES] = {0};
+	frames_until([&] { return img_get_ae_luma(luma) == 0 && luma[0] != 0; }, 20);
+	const uint16_t ratio[4] = {321, 321, 0, 0};
+	ASSERT_EQ(img_set_ae_target_ratio(3, ratio), 0);
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	EXPECT_EQ(target_ratio(), 321);
+	EXPECT_EQ(img_stop_aaa(), 0);
+	std::string log = started_out_ + GetCapturedStdout();
+	ASSERT_TRUE(all) << log;
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SET_SHT_AGC) - probes, 8u);
+	EXPECT_TRUE(has(log, "delta_ae_y[0] is too small to calibrate vsrc_ctx, try again.\n")) << log;
+	EXPECT_TRUE(has(log, "vsrc_ctx of chan_0 left as it is after 8 tries\n")) << log;
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_LOCK_VSRC_CTX_FRAME_CNT), 0u);
+	EXPECT_EQ(simsoc_qvd_request_count(QVD_IOC_VIN_SWITCH_VSRC_CTX), 0u);
 }
 
 // ---- commands while running ----
@@ -540,6 +657,34 @@ TEST_F(Service, CommandsReachTheirModules)
 	ASSERT_EQ(img_get_shutter_ratio_config(rc, 0), 0);
 	EXPECT_EQ(std::vector<uint32_t>(rc, rc + 3), std::vector<uint32_t>({2, 6, 100}));
 	EXPECT_EQ(img_get_ce_log_enable(0), 1);
+	EXPECT_EQ(img_stop_aaa(), 0);
+}
+
+// The luma weighting waits for the automatic tone curve to be off: while
+// it is on, command 26 is refused with its line and changes nothing; once
+// it is off the same command acts.
+TEST_F(Service, WeightModeWaitsForAutoKneeOff)
+{
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	const uint8_t on[4] = {1, 0, 0, 0}, off[4] = {0, 0, 0, 0};
+	const uint8_t dark[4] = {0, 0, 0, 0};
+	ASSERT_EQ(img_set_auto_tone(1, on), 0);
+	ASSERT_EQ(img_set_ae_weight_mode(1, dark), 0);
+	CaptureStdout();
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	fflush(stdout);
+	std::string out = GetCapturedStdout();
+	EXPECT_NE(out.find("disable auto knee first!\n"), std::string::npos) << out;
+	EXPECT_EQ(ae_get_instance(0)->data->weight_mode, 128);
+
+	ASSERT_EQ(img_set_auto_tone(1, off), 0);
+	ASSERT_EQ(img_set_ae_weight_mode(1, dark), 0);
+	CaptureStdout();
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	fflush(stdout);
+	out = GetCapturedStdout();
+	EXPECT_EQ(out.find("disable auto knee first!"), std::string::npos) << out;
+	EXPECT_EQ(ae_get_instance(0)->data->weight_mode, 0);
 	EXPECT_EQ(img_stop_aaa(), 0);
 }
 

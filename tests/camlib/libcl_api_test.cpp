@@ -286,8 +286,8 @@ TEST_F(LibclApi, BadVinCountFailsInitCleanly)
 	}
 }
 
-// Before a frame is parsed the histograms and the AF tile read 0; the AF
-// grid is the one the tuning configured; the gap after the tile and
+// Before a frame is parsed the histograms and the AF tiles read 0; the AF
+// grid is the one the tuning configured; the gap after the tiles and
 // everything past the block's written part keep the caller's bytes.
 TEST_F(LibclApi, StatisticsFillChannelZerosWrittenPartOnly)
 {
@@ -298,7 +298,7 @@ TEST_F(LibclApi, StatisticsFillChannelZerosWrittenPartOnly)
 	const uint32_t grid[4] = {8, 5, 435, 512};
 	for (size_t i = 0; i < sizeof blocks; i++) {
 		uint8_t want = 0xAA;
-		if (i < 5126)
+		if (i < 5120 + 6 * 96)
 			want = 0;
 		else if (i >= 6672 && i < LIBCL_STATS_WRITTEN)
 			want = ((const uint8_t *)grid)[i - 6672];

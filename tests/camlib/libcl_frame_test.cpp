@@ -187,6 +187,31 @@ TEST_F(FrameLoop, InitialExposureSequences)
 	EXPECT_EQ(std::vector<uint32_t>(counts.count, counts.count + 4), (std::vector<uint32_t>{0, 3, 0, 0}));
 }
 
+// The statistics block carries every AF tile of the parsed frame, byte for
+// byte in the parser's row-by-row order, so a focus window over several
+// tiles sums measured values; the gap up to the grid words stays the
+// caller's.
+TEST_F(FrameLoop, StatisticsCarryTheWholeAfGrid)
+{
+	up();
+	begin();
+	frames(1);
+	static libcl_stats st;
+	memset(&st, 0xAA, sizeof st);
+	ASSERT_EQ(cl_customerloop_get_stats(0, &st), 0);
+	const aaa_parse_result &p = cl_state().parsed.chan[0];
+	const uint8_t *block = (const uint8_t *)&st;
+	const uint8_t *tiles = (const uint8_t *)p.set.cfa_af;
+	for (size_t i = 0; i < 6 * 96; i++)
+		ASSERT_EQ(block[5120 + i], tiles[i]) << "byte " << 5120 + i;
+	for (size_t i = 5120 + 6 * 96; i < 6672; i++)
+		ASSERT_EQ(block[i], 0xAA) << "byte " << i;
+	int measured = 0;
+	for (const aaa_af_tile &t : p.set.cfa_af)
+		measured += t.sum != 0;
+	EXPECT_GT(measured, 1);
+}
+
 TEST_F(FrameLoop, RefusedInitialExposureGoesStraightToTheFrames)
 {
 	up();

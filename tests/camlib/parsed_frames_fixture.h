@@ -17,8 +17,13 @@ class ParsedFrames : public AlgoOnDriver
       protected:
 	void start(unsigned vins = 1)
 	{
+		start_on(board(vins));
+	}
+	void start_on(const simsoc_qvd_board &b)
+	{
+		unsigned vins = b.vin_count;
 		vins_ = vins;
-		use_board(board(vins));
+		use_board(b);
 		bring_up();
 		configure_statistics();
 		qvd_system_resource res = resources();

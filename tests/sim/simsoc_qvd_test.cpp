@@ -250,6 +250,9 @@ TEST_F(QvdModel, SensorRequestsKeepTheirValues)
 		ASSERT_EQ(simsoc_qvd_sensor(3, 1, &st), 0);
 		EXPECT_EQ(st.set_shutter, want_sht[i]);
 		EXPECT_EQ(st.set_agc, want_agc[i]);
+		// Written to the sensor at once.
+		EXPECT_EQ(st.shutter[0], want_sht[i]);
+		EXPECT_EQ(st.again[0], want_agc[i]);
 	}
 
 	qvd_vin_shutter_row row{3, 1000};
@@ -298,6 +301,30 @@ TEST_F(QvdModel, SensorRequestsKeepTheirValues)
 	EXPECT_EQ(st.low_light, 1u);
 	EXPECT_EQ(st.switched_ctx, 1u);
 	EXPECT_EQ(st.lock_frames, 5u);
+}
+
+// A context switch crosses the pair of a source whose two VINs take that
+// context, and a second one uncrosses it; a source with one VIN has no
+// pair.
+TEST_F(QvdModel, ContextSwitchCrossesAPair)
+{
+	simsoc_qvd_board b = two_vins();
+	b.vin_count = 3;
+	b.vin[2] = b.vin[1];
+	b.vin[2].ctx_id = 2;
+	ASSERT_EQ(simsoc_qvd_set_board(&b), 0);
+	for (int want : {1, 0}) {
+		uint32_t ctx = 2;
+		ASSERT_EQ(req(QVD_IOC_VIN_SWITCH_VSRC_CTX, &ctx), 0);
+		EXPECT_EQ(simsoc_qvd_contexts_crossed(3), want);
+		EXPECT_EQ(simsoc_qvd_contexts_crossed(0), 0);
+	}
+	uint32_t unknown = 3;
+	ASSERT_EQ(req(QVD_IOC_VIN_SWITCH_VSRC_CTX, &unknown), 0);
+	EXPECT_EQ(simsoc_qvd_contexts_crossed(3), 0);
+	simsoc_qvd_cross_contexts(3, 1);
+	simsoc_qvd_reset();
+	EXPECT_EQ(simsoc_qvd_contexts_crossed(3), 0);
 }
 
 TEST_F(QvdModel, RequestsAreCountedAndTheirPayloadsKept)

@@ -17,6 +17,8 @@ extern "C" {
 #define LIBCL_HIST_BIN_NUM 64
 #define LIBCL_HDR_HIST_BIN_NUM 128
 #define LIBCL_STATS_SIZE 9610
+/* The AF grid's tiles the block carries: every tile the parser keeps. */
+#define LIBCL_AF_TILE_NUM 96
 /* The library writes the block up to here; the rest keeps what the caller had. */
 #define LIBCL_STATS_WRITTEN 6688
 
@@ -40,8 +42,11 @@ typedef struct __attribute__((packed)) libcl_stats {
 	libcl_hist cfa_hist;
 	libcl_hist rgb_hist;
 	libcl_hdr_hist cfa_hdr_hist[2];
+	/* The CFA AF tiles row by row as the parser has them, three u16
+	 * each (normalised luma sum, the two filter values). */
 	uint16_t af_tile0[3];
-	uint8_t not_written[6672 - 5126];
+	uint16_t af_tiles[LIBCL_AF_TILE_NUM - 1][3];
+	uint8_t not_written[6672 - 5120 - 6 * LIBCL_AF_TILE_NUM];
 	uint32_t af_grid[4]; /* columns, rows, tile height, tile width */
 	uint8_t reserved[LIBCL_STATS_SIZE - LIBCL_STATS_WRITTEN];
 } libcl_stats;
@@ -51,6 +56,7 @@ static_assert(sizeof(libcl_stats) == LIBCL_STATS_SIZE, "libcl_stats is 9610 byte
 static_assert(offsetof(libcl_stats, rgb_hist) == 1024, "rgb_hist at 1024");
 static_assert(offsetof(libcl_stats, cfa_hdr_hist) == 2048, "cfa_hdr_hist at 2048");
 static_assert(offsetof(libcl_stats, af_tile0) == 5120, "af_tile0 at 5120");
+static_assert(offsetof(libcl_stats, af_tiles) == 5126, "the further AF tiles at 5126");
 static_assert(offsetof(libcl_stats, af_grid) == 6672, "af_grid at 6672");
 #endif
 

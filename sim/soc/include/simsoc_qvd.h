@@ -112,6 +112,14 @@ typedef struct simsoc_qvd_sensor_state {
 	uint32_t switched_ctx, lock_frames;
 } simsoc_qvd_sensor_state;
 
+/* A source whose two contexts feed two VINs can have them crossed: each of
+ * the two VINs then takes its frames with the other context's exposure, as
+ * a driver that started on the wrong frame of the pair. A context switch
+ * (QVD_IOC_VIN_SWITCH_VSRC_CTX with one of the pair's contexts) crosses or
+ * uncrosses the pair; a reset uncrosses every source. */
+void simsoc_qvd_cross_contexts(int32_t source, int crossed);
+int simsoc_qvd_contexts_crossed(int32_t source);
+
 /* -1 when no VIN has that source or the context is above 3. */
 int simsoc_qvd_sensor(int32_t source, uint32_t ctx, simsoc_qvd_sensor_state *out);
 
