@@ -1,0 +1,95 @@
+// Lens blocks in the daemon as a process, against lenses that libsimsoc
+// builds from SIMSOC_* variables: what the daemon asked of the bus and the
+// lens-info file it left.
+#include "daemon_process.h"
+
+namespace
+{
+
+const char ekt_yaml[] = R"(PRODUCT_CONSTANTS:
+  product_constants:
+    channels: [0]
+    image_sources: 1
+  area_config:
+    xstart: 0
+    ystart: 0
+    xstop: 1919
+    ystop: 1079
+HARDWARE_SETUP: [camblock_ekt]
+camblock_ekt:
+  ekt_i2c_dev: /dev/i2c-3
+  ekt_i2c_addr: 80
+  ekt_max_power: 1000
+  override_speed_settings: true
+  lens_type: 7
+  focus_speed: 9
+)";
+
+class LensProcess : public DaemonProcess
+{
+      protected:
+	void SetUp() override
+	{
+		DaemonProcess::SetUp();
+		configure();
+		install_plugin();
+		write_file(root + "/run/vistrad/.keep", "");
+		simsoc_log = root + "/simsoc.log";
+	}
+	// The lines of the libsimsoc log that start with the prefix.
+	std::string log_lines(const std::string &prefix)
+	{
+		std::string all = read_file(simsoc_log), out;
+		size_t at = 0;
+		while (at < all.size()) {
+			size_t end = all.find('\n', at);
+			if (end == std::string::npos)
+				end = all.size();
+			std::string line = all.substr(at, end - at);
+			if (line.compare(0, prefix.size(), prefix) == 0)
+				out += line + "\n";
+			at = end + 1;
+		}
+		return out;
+	}
+	std::string simsoc_log;
+};
+
+TEST_F(LensProcess, TheIntelligentLensDescribesItselfToTheDaemon)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", ekt_yaml);
+	start({},
+	      {{"SIMSOC_LOG", simsoc_log},
+	       {"SIMSOC_EKT_LENS", "3,0x50"},
+	       {"SIMSOC_EKT_REGS", "0x40A=500,0x004=1,0x006=4,0x00A=7,0x00C=2,0x416=900,0x61C=1000,0x424=9"},
+	       {"SIMSOC_EKT_MODEL", "AB"},
+	       {"SIMSOC_EKT_RECORDS", "4:0:4:0.008;6:0:1.4:0.5;1:0:100:0.2;7:0:27315:1"}});
+	ASSERT_TRUE(d->wait_for("e-KT lens model = AB\n")) << d->output();
+	ASSERT_TRUE(d->wait_for("moxel: loaded")) << d->output();
+	EXPECT_EQ(0, d->stop());
+	EXPECT_EQ("LensType=e-KT\nModel=AB\nFirmwareVersion=1.4\nLensRevision=2\n",
+	          read_file(root + "/run/vistrad/lens_info.txt"));
+	EXPECT_NE(std::string::npos, d->output().find("e-KT lens type = 0x7(7) revision 0x2(2)\n"))
+	    << d->output();
+	EXPECT_EQ(std::string::npos, d->output().find("e-KT lens setup failed")) << d->output();
+	std::string bus = log_lines("i2c-3: 0x50 ");
+	// The status first, then the power need; the only write is the
+	// configured focus speed, big-endian.
+	EXPECT_EQ(0u, bus.find("i2c-3: 0x50 w 00 0e\ni2c-3: 0x50 r 2\ni2c-3: 0x50 w 04 0a\n")) << bus;
+	EXPECT_EQ(log_lines("i2c-3: 0x50 w 06 40"), "i2c-3: 0x50 w 06 40 00 09\n") << bus;
+	EXPECT_NE(std::string::npos, bus.find("i2c-3: 0x50 w 10 01\ni2c-3: 0x50 r 50\n")) << bus;
+}
+
+TEST_F(LensProcess, ALensThatIsNotReadyLeavesNoLensInfo)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", ekt_yaml);
+	start({},
+	      {{"SIMSOC_LOG", simsoc_log}, {"SIMSOC_EKT_LENS", "3,0x50"}, {"SIMSOC_EKT_REGS", "0x00E=3"}});
+	ASSERT_TRUE(d->wait_for("e-KT lens setup failed\n")) << d->output();
+	ASSERT_TRUE(d->wait_for("moxel: loaded")) << d->output();
+	EXPECT_EQ(0, d->stop());
+	EXPECT_EQ("", read_file(root + "/run/vistrad/lens_info.txt"));
+	EXPECT_EQ("i2c-3: 0x50 w 00 0e\ni2c-3: 0x50 r 2\n", log_lines("i2c-3: 0x50 ")) << d->output();
+}
+
+} // namespace
