@@ -3,6 +3,7 @@
 // chosen polynomials, the units' one-motor-at-a-time moves, and failures.
 
 #include <errno.h>
+#include <math.h>
 #include <simsoc_ekt_lens.h>
 #include <simsoc_i2c.h>
 
@@ -403,6 +404,28 @@ TEST_F(CamblockEktTest, ModuleWithSettingsAppliesThemAndAFailedSetUpKeepsTheBloc
 	EXPECT_EQ(-3, camblock_get_current_fov(block_, &h, &v, q14));
 	EXPECT_EQ(0, camblock_update_focus_limits(block_));
 	EXPECT_EQ(-2, block_->update_aperture(block_));
+}
+
+TEST_F(CamblockEktTest, DistortionIsFittedFromTheFieldAngleRecord)
+{
+	// 14.3239 degrees per millimetre: a pinhole of the wide end's 4 mm.
+	record(2, 0, {0.0, 180.0 / (4 * M_PI)});
+	ASSERT_EQ(0, setup());
+	uint32_t k[4] = {};
+	ASSERT_EQ(0, camblock_get_lens_distortion(block_, 0, 0, 0, &k[0], &k[1], &k[2], &k[3]));
+	// A least-squares cubic through h / (4 tan(h / 4)) over 4 tan(h / 4)
+	// starts at 1.016 (16651); the fixed-point fit comes within 2 %.
+	EXPECT_NEAR(16651, (int32_t)k[0], 330);
+	// Without a sensor the image has no extent: the higher terms vanish.
+	EXPECT_EQ(0u, k[1]);
+	EXPECT_EQ(0u, k[3]);
+	uint32_t none = 7;
+	platform_remove_all_camblock(plat_, 0);
+	platform_remove_all_zoom(plat_, 0);
+	block_ = nullptr;
+	make();
+	EXPECT_EQ(-3, camblock_get_lens_distortion(block_, 0, 0, 0, &none, nullptr, nullptr, nullptr));
+	EXPECT_EQ(7u, none);
 }
 
 } // namespace
