@@ -25,6 +25,22 @@ camblock_ekt:
   focus_speed: 9
 )";
 
+const char detection_yaml[] = R"(PRODUCT_CONSTANTS:
+  product_constants:
+    channels: [0]
+    image_sources: 1
+    camblock_i2c_device: /dev/i2c-1
+    camblock_i2c_address: 67
+  area_config:
+    xstart: 0
+    ystart: 0
+    xstop: 1919
+    ystop: 1079
+CAMERA_MODE: [OPTICS_DETECTION]
+camblock_tamron_df024nl:
+  unused: 0
+)";
+
 class LensProcess : public DaemonProcess
 {
       protected:
@@ -90,6 +106,41 @@ TEST_F(LensProcess, ALensThatIsNotReadyLeavesNoLensInfo)
 	EXPECT_EQ(0, d->stop());
 	EXPECT_EQ("", read_file(root + "/run/vistrad/lens_info.txt"));
 	EXPECT_EQ("i2c-3: 0x50 w 00 0e\ni2c-3: 0x50 r 2\n", log_lines("i2c-3: 0x50 ")) << d->output();
+}
+
+TEST_F(LensProcess, DetectionSelectsTheDf024nlWhichChecksItsLens)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", detection_yaml);
+	start({}, {{"SIMSOC_LOG", simsoc_log},
+	           {"SIMSOC_LENS_MCU", "1"},
+	           {"SIMSOC_LENS_MCU_REGS", "0x00C=6,0x002=5"}});
+	ASSERT_TRUE(d->wait_for("moxel: loaded")) << d->output();
+	EXPECT_EQ(0, d->stop());
+	std::string bus = log_lines("i2c-1: 0x43 ");
+	// Detection reads the lens id once; the module reads it again for its
+	// check and writes the two motor settings, little-endian.
+	EXPECT_EQ(0u,
+	          bus.find("i2c-1: 0x43 w 80 0c\ni2c-1: 0x43 r 2\ni2c-1: 0x43 w 80 0c\ni2c-1: 0x43 r 2\n"))
+	    << bus;
+	EXPECT_NE(std::string::npos, bus.find("i2c-1: 0x43 w 01 05 43 00\n")) << bus;
+	EXPECT_NE(std::string::npos, bus.find("i2c-1: 0x43 w 02 05 43 00\n")) << bus;
+	for (const char *failed :
+	     {"Failed to create camblock", "wrong optics attached", "Failed to set up camblock"})
+		EXPECT_EQ(std::string::npos, d->output().find(failed)) << d->output();
+	// Lenses with a controller leave no lens-info file.
+	EXPECT_EQ("", read_file(root + "/run/vistrad/lens_info.txt"));
+}
+
+TEST_F(LensProcess, AnUnknownLensIdSelectsNoBlock)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", detection_yaml);
+	start(
+	    {},
+	    {{"SIMSOC_LOG", simsoc_log}, {"SIMSOC_LENS_MCU", "1,0x43"}, {"SIMSOC_LENS_MCU_REGS", "0x00C=4"}});
+	ASSERT_TRUE(d->wait_for("Failed to create camblock :(\n")) << d->output();
+	ASSERT_TRUE(d->wait_for("moxel: loaded")) << d->output();
+	EXPECT_EQ(0, d->stop());
+	EXPECT_EQ("i2c-1: 0x43 w 80 0c\ni2c-1: 0x43 r 2\n", log_lines("i2c-1: 0x43 "));
 }
 
 } // namespace
