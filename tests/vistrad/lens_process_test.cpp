@@ -41,6 +41,20 @@ camblock_tamron_df024nl:
   unused: 0
 )";
 
+const char thermal_yaml[] = R"(PRODUCT_CONSTANTS:
+  product_constants:
+    channels: [0]
+    image_sources: 1
+  area_config:
+    xstart: 0
+    ystart: 0
+    xstop: 1919
+    ystop: 1079
+HARDWARE_SETUP: [camblock_tamron_lvz3x3516]
+camblock_tamron_lvz3x3516:
+  serial_port: /dev/ttyPCC0
+)";
+
 class LensProcess : public DaemonProcess
 {
       protected:
@@ -67,6 +81,31 @@ class LensProcess : public DaemonProcess
 			at = end + 1;
 		}
 		return out;
+	}
+	// The frames the thermal lens received, once there are at least n.
+	std::vector<std::string> thermal_frames(size_t n, int timeout_ms = 10000)
+	{
+		int64_t end = now_ms() + timeout_ms;
+		std::vector<std::string> frames;
+		for (;;) {
+			frames.clear();
+			std::string lines = log_lines("thermal_lens: rx ");
+			size_t at = 0;
+			while (at < lines.size()) {
+				size_t stop = lines.find('\n', at);
+				frames.push_back(lines.substr(at + strlen("thermal_lens: rx "),
+				                              stop - at - strlen("thermal_lens: rx ")));
+				at = stop + 1;
+			}
+			if (frames.size() >= n || now_ms() >= end)
+				return frames;
+			usleep(20000);
+		}
+	}
+	// The code byte of a logged frame ("0F 01 00 00 04 00 83 ...").
+	static std::string code_of(const std::string &frame)
+	{
+		return frame.size() >= 20 ? frame.substr(18, 2) : "";
 	}
 	std::string simsoc_log;
 };
@@ -141,6 +180,33 @@ TEST_F(LensProcess, AnUnknownLensIdSelectsNoBlock)
 	ASSERT_TRUE(d->wait_for("moxel: loaded")) << d->output();
 	EXPECT_EQ(0, d->stop());
 	EXPECT_EQ("i2c-1: 0x43 w 80 0c\ni2c-1: 0x43 r 2\n", log_lines("i2c-1: 0x43 "));
+}
+
+TEST_F(LensProcess, TheThermalLensStartsUpOverItsLineAndAnOldFirmwareIsNamed)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", thermal_yaml);
+	start({}, {{"SIMSOC_LOG", simsoc_log}, {"SIMSOC_THERMAL_VERSION", "1,3"}});
+	ASSERT_TRUE(d->wait_for("Thermal lens firmware version 1.03, expected at least 1.04\n"))
+	    << d->output();
+	std::vector<std::string> frames = thermal_frames(4);
+	EXPECT_EQ(0, d->stop());
+	ASSERT_GE(frames.size(), 4u);
+	EXPECT_EQ("83", code_of(frames[0])) << frames[0];
+	EXPECT_EQ("01", code_of(frames[1])) << frames[1];
+	EXPECT_EQ("82", code_of(frames[2])) << frames[2];
+	EXPECT_EQ("80", code_of(frames[3])) << frames[3];
+}
+
+TEST_F(LensProcess, AGarbledThermalAnswerResendsTheSameFrame)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", thermal_yaml);
+	start({}, {{"SIMSOC_LOG", simsoc_log}, {"SIMSOC_THERMAL_FAULT", "4,1"}});
+	std::vector<std::string> frames = thermal_frames(3);
+	EXPECT_EQ(0, d->stop());
+	ASSERT_GE(frames.size(), 3u);
+	EXPECT_EQ("83", code_of(frames[0]));
+	EXPECT_EQ(frames[0], frames[1]);
+	EXPECT_EQ("01", code_of(frames[2])) << frames[2];
 }
 
 } // namespace
