@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "model_env.h"
 #include "simsoc.h"
 #include "simsoc_i2c.h"
 
@@ -255,6 +257,36 @@ std::string lines(const std::vector<std::string> &v)
 	for (const std::string &l : v)
 		out += l + "\n";
 	return out;
+}
+
+// "reg=value,reg=value,..." as in the header.
+void regs_from_env(simsoc_lens_mcu *m, const char *text)
+{
+	const char *s = text;
+	while (s && *s) {
+		char *stop = nullptr;
+		unsigned long reg = strtoul(s, &stop, 0);
+		if (stop == s || *stop != '=')
+			return;
+		s = stop + 1;
+		unsigned long value = strtoul(s, &stop, 0);
+		if (stop == s)
+			return;
+		simsoc_lens_mcu_set(m, (uint16_t)reg, (uint16_t)value);
+		s = *stop == ',' ? stop + 1 : stop;
+	}
+}
+
+__attribute__((constructor)) void lens_mcu_from_env()
+{
+	uint32_t where[2] = {};
+	if (simsoc_env_numbers("SIMSOC_LENS_MCU", where, 2) < 1)
+		return;
+	simsoc_lens_mcu *m = simsoc_lens_mcu_add(where[0], (uint8_t)where[1]);
+	regs_from_env(m, getenv("SIMSOC_LENS_MCU_REGS"));
+	uint32_t reads = 0;
+	if (simsoc_env_numbers("SIMSOC_LENS_MCU_INIT_READS", &reads, 1) == 1)
+		simsoc_lens_mcu_set_init_reads(m, reads);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // holds the terminal's slave side; the firmware writes its answers into the
 // master side from inside the daemon's write (or, when late, its read), so
 // that a test steps the conversation without threads or waits.
+#include "model_env.h"
 #include "simsoc.h"
 #include "simsoc_thermal_lens.h"
 #include "thermal_lens_serial.h"
@@ -250,9 +251,26 @@ const simsoc_model_ops lens_ops = {
     .ioctl = lens_ioctl,
 };
 
+// The lens as SIMSOC_THERMAL_* describe it, for a daemon a test starts.
+void lens_from_env(void)
+{
+	uint32_t v[5] = {};
+	if (simsoc_env_numbers("SIMSOC_THERMAL_WAKEUP", v, 1) == 1)
+		simsoc_thermal_lens_set_wakeup((int)v[0]);
+	int n = simsoc_env_numbers("SIMSOC_THERMAL_FAULT", v, 3);
+	if (n >= 2 && v[0] <= SIMSOC_THERMAL_BAD_CODE)
+		simsoc_thermal_lens_fault((simsoc_thermal_fault)v[0], (int)v[1], n == 3 ? (int)v[2] : 0);
+	if (simsoc_env_numbers("SIMSOC_THERMAL_STATUS", v, 5) == 5)
+		simsoc_thermal_lens_set_status((uint16_t)v[0], (uint16_t)v[1], (uint16_t)v[2], (uint16_t)v[3],
+		                               (uint16_t)v[4]);
+	if (simsoc_env_numbers("SIMSOC_THERMAL_VERSION", v, 2) == 2)
+		simsoc_thermal_lens_set_version((uint8_t)v[0], (uint8_t)v[1]);
+}
+
 __attribute__((constructor)) void thermal_lens_register(void)
 {
 	simsoc_register(THERMAL_LENS_SERIAL_PATH, &lens_ops, nullptr);
+	lens_from_env();
 }
 
 } // namespace

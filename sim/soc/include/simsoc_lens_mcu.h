@@ -18,7 +18,13 @@
  * trace function while the trace mode (0x302) is not 0 and a distance index
  * was written to 0x303, and the iris (0x400 target; read back with a drift
  * the test chooses). Every other register reads what was last written or
- * set. */
+ * set.
+ *
+ * Steering from the environment, for a program started with the library
+ * preloaded (read when the library loads):
+ *   SIMSOC_LENS_MCU             "bus[,address]": puts a controller there
+ *   SIMSOC_LENS_MCU_REGS        "reg=value,reg=value,...": register values
+ *   SIMSOC_LENS_MCU_INIT_READS  reads of 0x107 that stay busy */
 #ifndef SIMSOC_LENS_MCU_H
 #define SIMSOC_LENS_MCU_H
 

@@ -5,6 +5,13 @@
  * answers every code with its answer length, synchronously, as the frame is
  * written. Frames received are logged as "thermal_lens: rx <hex bytes>" (or
  * "thermal_lens: rx bad crc <hex bytes>").
+ *
+ * Steering from the environment, for a program started with the library
+ * preloaded (read when the library loads; numbers decimal or 0x hex):
+ *   SIMSOC_THERMAL_WAKEUP   0: no 'W' on open
+ *   SIMSOC_THERMAL_FAULT    "fault,count[,late_reads]" (fault as numbered below)
+ *   SIMSOC_THERMAL_STATUS   "focus,zoom,t1,t2,status_word"
+ *   SIMSOC_THERMAL_VERSION  "major,minor"
  */
 #ifndef SIMSOC_THERMAL_LENS_H
 #define SIMSOC_THERMAL_LENS_H
