@@ -125,7 +125,7 @@ class DayNightProcess : public DaemonProcess
 	// on at the step's next evaluation.
 	bool advance_until(const std::function<bool()> &done, unsigned frames = 30)
 	{
-		for (unsigned end = at + frames; !done(); ) {
+		for (unsigned end = at + frames; !done();) {
 			if (at >= end || !advance_to(at + 1))
 				return false;
 		}
@@ -139,7 +139,8 @@ class DayNightProcess : public DaemonProcess
 		std::string key = "dn: record " + std::to_string(record) + " exposure ";
 		size_t p = out.find(key);
 		long long e = 0, m = 0;
-		if (p == std::string::npos || sscanf(out.c_str() + p + key.size(), "%lld max %lld", &e, &m) != 2)
+		if (p == std::string::npos ||
+		    sscanf(out.c_str() + p + key.size(), "%lld max %lld", &e, &m) != 2)
 			return false;
 		*exposure = e;
 		*max = m;
@@ -150,10 +151,11 @@ class DayNightProcess : public DaemonProcess
 	{
 		std::vector<Seen> out;
 		std::string text = d->output();
-		for (size_t p = text.find("dn: record "); p != std::string::npos; p = text.find("dn: record ", p + 1)) {
+		for (size_t p = text.find("dn: record "); p != std::string::npos;
+		     p = text.find("dn: record ", p + 1)) {
 			Seen s;
-			if (sscanf(text.c_str() + p, "dn: record %u ircut %d bw %d isday %d", &s.record, &s.ircut, &s.bw,
-			           &s.is_day) == 4)
+			if (sscanf(text.c_str() + p, "dn: record %u ircut %d bw %d isday %d", &s.record,
+			           &s.ircut, &s.bw, &s.is_day) == 4)
 				out.push_back(s);
 		}
 		return out;

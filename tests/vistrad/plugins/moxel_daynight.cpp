@@ -157,8 +157,8 @@ void report_state()
 	if (!(now != last_seen))
 		return;
 	last_seen = now;
-	debug_output(DEBUG_INFO, 0, "dn: record %u ircut %d bw %d isday %d\n", records.load(), now.ircut, now.bw,
-	             now.is_day);
+	debug_output(DEBUG_INFO, 0, "dn: record %u ircut %d bw %d isday %d\n", records.load(), now.ircut,
+	             now.bw, now.is_day);
 }
 
 int watch(algo_step *, control *engine)
