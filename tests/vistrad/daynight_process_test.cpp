@@ -86,6 +86,24 @@ int stored_day_flag(const std::string &db)
 	return -1;
 }
 
+// The helmet on VIN 0 beside the main sensor on VIN 1, polled every five
+// seconds.
+std::string helmet_yaml()
+{
+	std::string y = daynight_yaml;
+	auto swap = [&](const std::string &from, const std::string &to) {
+		size_t p = y.find(from);
+		if (p != std::string::npos)
+			y.replace(p, from.size(), to);
+	};
+	swap("plug_event_input_src: false", "plug_event_input_src: true");
+	swap("algo_daynight_vorsalind]", "algo_helmet_detect]");
+	swap("MODES: [1080P_30FPS, 1080P_60FPS]", "MODES: [1944P_30FPS]");
+	swap("MODES: [1080P_25FPS, 1080P_50FPS]", "MODES: [1944P_25FPS]");
+	y += "algo_helmet_detect:\n  config:\n    detect_poll_time: 5\n";
+	return y;
+}
+
 class DayNightProcess : public DaemonProcess
 {
       protected:
@@ -282,6 +300,103 @@ TEST_F(DayNightProcess, DarkSceneMovesToNightOnceAndLightBringsDayBack)
 	EXPECT_TRUE(asked(off));
 	EXPECT_EQ(expected, power.calls());
 	power.answer_pending();
+	EXPECT_EQ(0, d->stop());
+}
+
+size_t count(const std::string &text, const std::string &what)
+{
+	size_t n = 0;
+	for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+		n++;
+	return n;
+}
+
+// VIN 0's and VIN 1's tick reads and the timeout clock's milliseconds at a
+// record.
+struct Frame {
+	unsigned long long vin0, vin1, ms;
+};
+bool frame_at(const std::string &text, unsigned record, Frame *f)
+{
+	std::string key = "dn: record " + std::to_string(record) + " exposure ";
+	size_t p = text.find(key);
+	return p != std::string::npos &&
+	       sscanf(text.c_str() + p + key.size(), "%*d max %*d reads %llu %llu ms %llu", &f->vin0,
+	              &f->vin1, &f->ms) == 3;
+}
+
+// The helmet polled every five seconds on a camera whose main sensor is VIN 1:
+// absent at the first poll, then plugged with an event, then failing its
+// access checks.
+TEST_F(DayNightProcess, HelmetPlugEventThenBrokenHelmet)
+{
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", helmet_yaml());
+	run({{"DN_HELMET", "1:0x30:0;75:0x10:0:1;100:0x10:5"}});
+	ASSERT_TRUE(d->wait_for("dn: loaded")) << d->output();
+
+	// Plug state 0x30 is no helmet: the first poll moves to the main sensor.
+	ASSERT_TRUE(advance_to(70));
+	EXPECT_NE(std::string::npos, d->output().find("helmet_detect_run: Change to vin 1 (reason 0) \n"))
+	    << d->output();
+	EXPECT_NE(std::string::npos,
+	          d->output().find(" vin uint32 1 reason 'EXTENSION_UNPLUGGED' marked 0\n"));
+	// Each switch restarts the streams; the new steps tell what they found.
+	size_t steps = count(d->output(), "helmet_detect_init: helmet is unplugged\n");
+	ASSERT_GE(steps, 1u);
+
+	// The plug event with the helmet present, half-way between two polls,
+	// switches to VIN 0 at once, and the frames come from there.
+	ASSERT_TRUE(advance_to(75));
+	EXPECT_TRUE(d->wait_for("helmet_detect_run: Change to vin 0 (reason 1) \n", 10000)) << d->output();
+	EXPECT_TRUE(advance_until(
+	    [&] {
+		    return d->output().find(" vin uint32 0 reason 'EXTENSION_PLUGGED' marked 0\n") !=
+		           std::string::npos;
+	    },
+	    3));
+	ASSERT_TRUE(advance_to(99));
+	std::string out = d->output();
+	Frame a, b;
+	ASSERT_TRUE(frame_at(out, 80, &a));
+	ASSERT_TRUE(frame_at(out, 99, &b));
+	EXPECT_GT(b.vin0, a.vin0);
+	EXPECT_EQ(a.vin1, b.vin1);
+	EXPECT_EQ(0u, count(out, "helmet state error"));
+
+	// From record 101 every access check fails: three polls five seconds apart
+	// only log, the fourth marks the helmet broken and moves to the main
+	// sensor. The mode takes two exposures, each stream with a helmet step
+	// of its own, polling in the same frame or one apart; the first to break
+	// restarts the streams, so the other may have logged one error less.
+	const std::string error = "helmet state error: 0x5\n";
+	const std::string broken = "helmet_detect_run: Helmet is in bad state -changing to main \n";
+	unsigned long long first_error = 0, first_broken = 0;
+	while (at < 400 && !first_broken) {
+		ASSERT_TRUE(advance_to(at + 1));
+		Frame f;
+		ASSERT_TRUE(frame_at(d->output(), at, &f));
+		if (!first_error && count(d->output(), error) > 0)
+			first_error = f.ms;
+		if (count(d->output(), broken) > 0)
+			first_broken = f.ms;
+	}
+	ASSERT_NE(0u, first_broken) << d->output();
+	// Each poll restarts its second when it ran, at the first frame after it
+	// fell due, and a message shows with that frame's record or the next.
+	EXPECT_GE(first_broken - first_error, 14900u);
+	EXPECT_LE(first_broken - first_error, 15400u);
+	ASSERT_TRUE(advance_to(at + 3));
+	out = d->output();
+	size_t breaks = count(out, broken);
+	EXPECT_LE(3 * steps + breaks, count(out, error));
+	EXPECT_GE(4 * steps, count(out, error));
+	EXPECT_NE(std::string::npos,
+	          out.find("helmet_detect_run: Change to vin 1 (reason 0) \n", out.find(broken)));
+	EXPECT_NE(std::string::npos,
+	          out.find(" vin uint32 1 reason 'EXTENSION_ERROR' marked " + std::to_string(breaks) + "\n"))
+	    << out;
+	if (getenv("DN_DUMP"))
+		printf("%s\n", d->output().c_str());
 	EXPECT_EQ(0, d->stop());
 }
 
