@@ -40,8 +40,7 @@ HARDWARE_SETUP:
   HWID_1:
     SENSOR: [sensor_vorsalind_imx274]
 sensor_vorsalind_imx274:
-  config:
-    tuning_id: 1024
+  tuning_id: 1024
 # Linear: in WDR (the parameter's default) the dual-exposure layout creates
 # these algorithms once for each of its three sub-streams, two of them the
 # same stream, and two exposure loops would drive one sensor.
