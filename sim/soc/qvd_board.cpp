@@ -70,7 +70,7 @@ extern "C" void simsoc_qvd_default_board(simsoc_qvd_board *out)
 	v.gain_unit = 1;
 	v.again_max_index = 448;
 	v.dgain_max_index = 273;
-	v.line_time = 30;
+	v.line_time = 30 * 512; // 30 us a row: 1080 rows in about a 30 fps frame
 	// Key a of the camera library's tuning lookup (bits 8-10): the built-in
 	// rows all serve key 2.
 	out->tuning_word = 2u << 8;

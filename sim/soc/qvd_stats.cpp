@@ -200,7 +200,7 @@ struct Plane {
 void make_plane(Plane *p, const VinFrame &vf, const scene_frame &sc, unsigned e, uint64_t frame)
 {
 	p->black = sc.black;
-	double line = vf.line_time * 1e-6;
+	double line = vf.line_time / 512.0 * 1e-6; // the driver's unit is 1/512 us
 	double seconds = vf.rows[e] * line;
 	double start = (double)frame * line * vf.height;
 	double light = scene_flicker_gain(&sc, start, seconds);

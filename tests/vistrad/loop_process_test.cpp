@@ -29,16 +29,24 @@ platform_vorsalind:
   plug_event_input_src: false
 # Applying the capture mode starts the frame tick and creates the algorithms.
 CAMERA_MODE: [CAMERA_MODE_VORSALIND]
+# Modes the IMX274 has; its default tuning board (769) is none of the camera
+# library's, so the item names one.
 CAPTURE_MODES:
   CAPTURE_FREQUENCY_60HZ:
-    MODES: [1080P_30FPS, 1080P_60FPS]
+    MODES: [1944P_30FPS, 1440P_30FPS]
   CAPTURE_FREQUENCY_50HZ:
-    MODES: [1080P_25FPS, 1080P_50FPS]
+    MODES: [1944P_25FPS, 1440P_25FPS]
 HARDWARE_SETUP:
   HWID_1:
     SENSOR: [sensor_vorsalind_imx274]
 sensor_vorsalind_imx274:
-  config: {}
+  tuning_id: 1024
+# Linear: in WDR (the parameter's default) the dual-exposure layout creates
+# these algorithms once for each of its three sub-streams, two of them the
+# same stream, and two exposure loops would drive one sensor.
+PARAMS:
+  WDR:
+    DEFAULT: off
 ALGO_CREATE:
   CHANNEL0: [algo_hist_analyzer_cl, algo_smart_ae_cl, algo_focus_datacache_cl]
 algo_hist_analyzer_cl:

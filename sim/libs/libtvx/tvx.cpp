@@ -4,6 +4,7 @@
 #include "tvx.h"
 #include "tvx_sim.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -243,6 +244,9 @@ void apply_to_board(guint vin, uint32_t width, uint32_t height, GHashTable *entr
 	}
 	simsoc_qvd_vin &v = b.vin[vin];
 	if (width) {
+		// A new size keeps the frame period: the rows share it.
+		if (v.height)
+			v.line_time = (uint32_t)((uint64_t)v.line_time * v.height / height);
 		v.width = width;
 		v.height = height;
 		v.main_width = (uint16_t)width;
@@ -253,11 +257,17 @@ void apply_to_board(guint vin, uint32_t width, uint32_t height, GHashTable *entr
 		shape_exposures(v, g_variant_get_uint32(wdr));
 	else if (width)
 		shape_exposures(v, v.exposures > 1 ? 1 : (v.hdr_mode == 15 ? 4 : 0));
-	simsoc_qvd_set_board(&b);
 	auto *rate = entries ? static_cast<GVariant *>(g_hash_table_lookup(entries, "framerate")) : nullptr;
-	if (rate && g_variant_is_of_type(rate, G_VARIANT_TYPE_DOUBLE) && g_variant_get_double(rate) > 0 &&
-	    vin < SIMSOC_VIN_INPUTS && simsoc_vin_framerate(vin) > 0)
-		simsoc_vin_set_framerate(vin, g_variant_get_double(rate));
+	double fps =
+	    rate && g_variant_is_of_type(rate, G_VARIANT_TYPE_DOUBLE) ? g_variant_get_double(rate) : 0;
+	// The rows of a frame take one frame period; the driver counts a row's
+	// time in 1/512 us.
+	double line_time = fps > 0 && v.height ? 512e6 / (fps * v.height) : 0;
+	if (line_time >= 1 && line_time <= UINT32_MAX)
+		v.line_time = (uint32_t)llround(line_time);
+	simsoc_qvd_set_board(&b);
+	if (fps > 0 && vin < SIMSOC_VIN_INPUTS && simsoc_vin_framerate(vin) > 0)
+		simsoc_vin_set_framerate(vin, fps);
 }
 
 bool parse_mode(const char *name, uint32_t *width, uint32_t *height)

@@ -80,7 +80,7 @@ typedef struct simsoc_qvd_board {
 } simsoc_qvd_board;
 
 /* One linear 1920x1080 VIN, source 0, context 0, sensor_ctrl 1, gain-index
- * maxima 448 and 273, DSP state 0, system-information answer 0, tuning
+ * maxima 448 and 273, line time 30 us (30 x 512), DSP state 0, system-information answer 0, tuning
  * word 2 << 8 (the tuning lookup's key a is 2). */
 void simsoc_qvd_default_board(simsoc_qvd_board *out);
 /* NULL sets the default; -1 for more VINs than SIMSOC_QVD_VINS. */

@@ -22,6 +22,15 @@
 //    parameters;
 //  - with MOXEL_HISTOGRAMS=1 it reports, for each record, the totals of
 //    channel 0's CFA and RGB histograms;
+//  - with MOXEL_VIN=1 it reports with the first record what the capture
+//    library's stand-in made of the mode: VIN 0's size and the input's
+//    frame rate and WDR mode;
+//  - with MOXEL_STEP_TICKS=1 it steps VIN 0's frame clock itself (the
+//    daemon starts with SIMSOC_VIN_FRAMERATE=0): every 5 ms until the first
+//    record, then one tick after each record;
+//  - with MOXEL_LIBCL=0 it leaves the camera library to the platform's
+//    video mode (by default it initialises it for configurations without
+//    capture modes);
 //  - through the API record it starts a 50 ms callback timeout of the engine.
 // Frame reads are taken from the simulated SoC, which the daemon links.
 #include <glib.h>
@@ -40,7 +49,9 @@
 #include "platform/frame_source.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
+#include "simsoc_qvd.h"
 #include "simsoc_vin.h"
+#include "tvx_sim.h"
 
 namespace
 {
@@ -88,6 +99,7 @@ long capture_mode_after = -1;
 long frequency_after = -1;
 bool report;
 bool report_histograms;
+bool report_vin_once;
 uint32_t records;
 long pause_after = -1;
 long restart_after = -1;
@@ -108,6 +120,73 @@ unsigned long long hist_total(const libcl_hist &h)
 	for (int i = 0; i < LIBCL_HIST_BIN_NUM; i++)
 		sum += (unsigned long long)h.his_bin_r[i] + h.his_bin_g[i] + h.his_bin_b[i] + h.his_bin_y[i];
 	return sum;
+}
+
+// The frame clock's own thread: the capture-mode start waits on the main
+// loop for frames, so its ticks cannot come from there.
+GMutex tick_lock;
+GCond tick_wanted;
+bool tick_pending;
+bool tick_asked;
+bool tick_stop;
+GThread *tick_thread;
+
+gpointer run_clock(gpointer)
+{
+	g_mutex_lock(&tick_lock);
+	while (!tick_stop) {
+		if (!tick_pending) {
+			gint64 until = g_get_monotonic_time() + 5 * G_TIME_SPAN_MILLISECOND;
+			// Paced until the first record asks; after it, only asked.
+			if (!g_cond_wait_until(&tick_wanted, &tick_lock, until) && !tick_asked)
+				tick_pending = true;
+			continue;
+		}
+		tick_pending = false;
+		g_mutex_unlock(&tick_lock);
+		simsoc_vin_tick(0);
+		g_mutex_lock(&tick_lock);
+	}
+	g_mutex_unlock(&tick_lock);
+	return nullptr;
+}
+
+void ask_tick()
+{
+	if (!tick_thread)
+		return;
+	g_mutex_lock(&tick_lock);
+	tick_pending = true;
+	tick_asked = true;
+	g_cond_signal(&tick_wanted);
+	g_mutex_unlock(&tick_lock);
+}
+
+void stop_clock()
+{
+	if (!tick_thread)
+		return;
+	g_mutex_lock(&tick_lock);
+	tick_stop = true;
+	g_cond_signal(&tick_wanted);
+	g_mutex_unlock(&tick_lock);
+	g_thread_join(tick_thread);
+	tick_thread = nullptr;
+	// The teardown still needs frames: the library's frame thread ends
+	// after the frame it waits for, and only then answers the 3A's stop.
+	simsoc_vin_set_framerate(0, 100);
+}
+
+void report_vin()
+{
+	simsoc_qvd_board b;
+	simsoc_qvd_get_board(&b);
+	char *rate = tvx_sim_setting(0, "framerate");
+	char *wdr = tvx_sim_setting(0, "wdr_mode");
+	debug_output(DEBUG_INFO, 0, "moxel: vin %ux%u framerate %s wdr_mode %s\n", b.vin[0].width,
+	             b.vin[0].height, rate ? rate : "none", wdr ? wdr : "none");
+	g_free(rate);
+	g_free(wdr);
 }
 
 gboolean end_pause(gpointer)
@@ -134,6 +213,8 @@ int count_record(algo_step *, control *engine)
 		return 0;
 	records++;
 	debug_output(DEBUG_INFO, 0, "moxel: record %u\n", records);
+	if (records == 1 && report_vin_once)
+		report_vin();
 	if (report_histograms) {
 		// The record's blocks are packed: copied out before they are read.
 		const libcl_stats *c = &reinterpret_cast<const platform_soc_stats *>(job)->channel[0];
@@ -174,6 +255,7 @@ int count_record(algo_step *, control *engine)
 		param_set_int(param_is_day, 0, 1);
 		debug_output(DEBUG_INFO, 0, "moxel: parameters set\n");
 	}
+	ask_tick();
 	return 0;
 }
 
@@ -211,10 +293,13 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	algo_group *group = algo_group_create(nullptr);
 	algo_group_insert(group, step);
 	control_add_group(engine, group);
+	report_vin_once = env_number("MOXEL_VIN") == 1;
 	// The camera library comes up as the platform's video-mode set brings
 	// it; the kernel starts its 3A when the platform starts the video.
-	if (libcl_init(1024, 1, nullptr, nullptr) != 1)
+	if (env_number("MOXEL_LIBCL") != 0 && libcl_init(1024, 1, nullptr, nullptr) != 1)
 		debug_output(DEBUG_ERROR, 0, "moxel: camera library not started\n");
+	if (env_number("MOXEL_STEP_TICKS") == 1 && !tick_thread)
+		tick_thread = g_thread_new("moxel-clock", run_clock, nullptr);
 	if (env_number("MOXEL_START_TICK") == 1) {
 		int tick = platform_sync_config_for_stream(control_get_platform(engine), 0);
 		debug_output(DEBUG_INFO, 0, "moxel: loaded, frame tick %s\n",
@@ -248,6 +333,7 @@ extern "C" void vistrad_plugin_destroy(prodconf *, control *, int32_t stream_id)
 
 extern "C" void vistrad_plugin_shutdown(void)
 {
+	stop_clock();
 	debug_output(DEBUG_INFO, 0, "moxel: shutdown, %u records for %llu frame reads\n", records,
 	             (unsigned long long)simsoc_vin_reads(0));
 }

@@ -8,7 +8,9 @@
  * video input (VIN) that modes and settings reach:
  *  - a capture mode "WxH" gives the VIN that size (simsoc_qvd_set_board);
  *  - "framerate" becomes the VIN's frame-tick rate, unless its clock is
- *    stopped (a test stepping ticks by hand keeps it stopped);
+ *    stopped (a test stepping ticks by hand keeps it stopped), and sets its
+ *    line time so that the VIN's rows take one frame period (a new size
+ *    alone keeps the period);
  *  - "wdr_mode" 0 is linear (one exposure, HDR mode 0); 1 two exposures
  *    combined by the DSP (HDR type 0, mode 1; the second exposure's longest
  *    shutter a sixteenth of the frame); 4 one exposure the sensor combined
