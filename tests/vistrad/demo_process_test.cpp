@@ -81,9 +81,11 @@ class DemoProcess : public DaemonProcess
 			Frame f;
 			char state[16] = "";
 			if (sscanf(out.c_str() + p,
-			           "demo: ch 0 frame %u exposure %lf us gain %lf dB luma %lf target %lf wb %lf %lf "
+			           "demo: ch 0 frame %u exposure %lf us gain %lf dB luma %lf target %lf wb "
+			           "%lf %lf "
 			           "%lf %15s",
-			           &f.n, &f.exposure, &f.gain, &f.luma, &f.target, &f.r, &f.g, &f.b, state) == 9) {
+			           &f.n, &f.exposure, &f.gain, &f.luma, &f.target, &f.r, &f.g, &f.b,
+			           state) == 9) {
 				f.state = state;
 				frames.push_back(f);
 			}

@@ -41,9 +41,9 @@ namespace
 {
 
 const uint32_t analysis_record = 154;
-const uint32_t info_gain = 14;           // Q14, linear
-const uint32_t info_shutter = 70;        // blob: microseconds in Q14
-const uint32_t info_day = 23;            // 1 day, 0 night
+const uint32_t info_gain = 14;            // Q14, linear
+const uint32_t info_shutter = 70;         // blob: microseconds in Q14
+const uint32_t info_day = 23;             // 1 day, 0 night
 const uint32_t param_exposure_value = 14; // 50 is 1.0, each 25 a stop
 const double band = 0.10;
 const unsigned settle_frames = 5;
@@ -175,8 +175,8 @@ int on_analysis(algo_step *, control *engine)
 		debug_output(DEBUG_INFO, 0,
 		             "demo: ch %d frame %u exposure %.0f us gain %.1f dB luma %.2f target %.2f wb "
 		             "%.3f %.3f %.3f %s\n",
-		             platform_stream_channel(stream_id), frame, shutter_us(stream_id), gain_db, luma, target,
-		             wb.r_gain / 1024.0, wb.g_gain / 1024.0, wb.b_gain / 1024.0,
+		             platform_stream_channel(stream_id), frame, shutter_us(stream_id), gain_db, luma,
+		             target, wb.r_gain / 1024.0, wb.g_gain / 1024.0, wb.b_gain / 1024.0,
 		             day == 1   ? "day"
 		             : day == 0 ? "night"
 		                        : "-");
@@ -227,11 +227,13 @@ extern "C" void vistrad_plugin_shutdown(void)
 			if (c.frame > ch.second.frames)
 				continue;
 			if (c.converged >= 0)
-				debug_output(DEBUG_INFO, 0,
-				             "demo: ch %d scene change at frame %u (%s): converged after %d frames\n",
-				             platform_stream_channel(ch.first), c.frame, c.text.c_str(), c.converged);
+				debug_output(
+				    DEBUG_INFO, 0,
+				    "demo: ch %d scene change at frame %u (%s): converged after %d frames\n",
+				    platform_stream_channel(ch.first), c.frame, c.text.c_str(), c.converged);
 			else
-				debug_output(DEBUG_INFO, 0, "demo: ch %d scene change at frame %u (%s): not converged\n",
+				debug_output(DEBUG_INFO, 0,
+				             "demo: ch %d scene change at frame %u (%s): not converged\n",
 				             platform_stream_channel(ch.first), c.frame, c.text.c_str());
 		}
 }
