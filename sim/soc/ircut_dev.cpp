@@ -6,6 +6,7 @@
 
 #include <errno.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <map>
@@ -99,6 +100,25 @@ void add(const char *path, const simsoc_model_ops *ops)
 		d = new Device;
 	d->path = path;
 	simsoc_register(path, ops, d);
+}
+
+// A process started with LD_PRELOAD or linking the library (the daemon in
+// the demo and its process tests) gets its filters from SIMSOC_IRCUT_DEV, a
+// list of character-device paths separated by ','.
+__attribute__((constructor)) void add_from_environment()
+{
+	const char *list = getenv("SIMSOC_IRCUT_DEV");
+	if (!list)
+		return;
+	std::string paths = list;
+	for (size_t from = 0; from <= paths.size();) {
+		size_t end = paths.find(',', from);
+		if (end == std::string::npos)
+			end = paths.size();
+		if (end > from)
+			add(paths.substr(from, end - from).c_str(), &chardev_ops);
+		from = end + 1;
+	}
 }
 
 Device *find(const char *path)

@@ -211,3 +211,16 @@ extern "C" void simsoc_isl29033_remove(const char *buf0)
 			simsoc_unregister(s->buf1.c_str());
 	}
 }
+
+// For a process steered from outside: SIMSOC_ISL29033="PATH:LUX" adds a
+// sensor of one file (reading LUX) when the library loads.
+__attribute__((constructor)) static void isl29033_from_environment()
+{
+	const char *text = getenv("SIMSOC_ISL29033");
+	const char *colon = text ? strrchr(text, ':') : nullptr;
+	if (!colon || colon == text)
+		return;
+	std::string path(text, colon - text);
+	simsoc_isl29033_add(path.c_str(), nullptr, 0);
+	simsoc_isl29033_set_lux(path.c_str(), strtoll(colon + 1, nullptr, 10));
+}

@@ -4,11 +4,15 @@
 // snapshot of it for every frame (scene.h).
 #include "scene.h"
 
+#include <errno.h>
 #include <math.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace
@@ -38,6 +42,96 @@ struct Cell {
 	double bright, r_over_g, b_over_g;
 };
 
+// One entry of a schedule: what changes at that frame (NAN: unchanged).
+struct Planned {
+	uint64_t frame;
+	double uniform = NAN, kelvin = NAN, factor = NAN;
+};
+
+bool usable(double v)
+{
+	return v >= 0 && isfinite(v);
+}
+
+bool lookup_illuminant(double kelvin, double *r, double *b);
+
+bool parse_number(const std::string &text, double *out)
+{
+	if (text.empty())
+		return false;
+	char *end = nullptr;
+	errno = 0;
+	*out = strtod(text.c_str(), &end);
+	return errno == 0 && *end == '\0' && isfinite(*out);
+}
+
+bool parse_frame(const std::string &text, uint64_t *out)
+{
+	if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+		return false;
+	errno = 0;
+	*out = strtoull(text.c_str(), nullptr, 10);
+	return errno == 0;
+}
+
+std::vector<std::string> split(const std::string &text, char sep)
+{
+	std::vector<std::string> parts;
+	size_t from = 0;
+	for (;;) {
+		size_t at = text.find(sep, from);
+		parts.push_back(text.substr(from, at == std::string::npos ? at : at - from));
+		if (at == std::string::npos)
+			return parts;
+		from = at + 1;
+	}
+}
+
+// One "name=value" of an entry into the entry; the reason when it is bad.
+std::string parse_action(const std::string &action, Planned *p)
+{
+	size_t eq = action.find('=');
+	std::string name = action.substr(0, eq);
+	double v;
+	if (eq == std::string::npos || !parse_number(action.substr(eq + 1), &v))
+		return "\"" + action + "\" is not name=number";
+	double r, b;
+	if (name == "uniform" && usable(v))
+		p->uniform = v;
+	else if (name == "ct" && (v == 0 || lookup_illuminant(v, &r, &b)))
+		p->kelvin = v;
+	else if (name == "step" && v > 0)
+		p->factor = v;
+	else if (name == "uniform" || name == "ct" || name == "step")
+		return "\"" + action + "\" is out of range";
+	else
+		return "unknown action \"" + name + "\"";
+	return "";
+}
+
+// The schedule a text gives, sorted by frame; the reason when it is bad.
+std::string parse_schedule(const std::string &text, std::vector<Planned> *out)
+{
+	out->clear();
+	if (text.empty())
+		return "";
+	for (const std::string &entry : split(text, ';')) {
+		size_t colon = entry.find(':');
+		Planned p;
+		if (colon == std::string::npos || !parse_frame(entry.substr(0, colon), &p.frame))
+			return "entry \"" + entry + "\" does not start with a frame number and ':'";
+		for (const std::string &action : split(entry.substr(colon + 1), ',')) {
+			std::string why = parse_action(action, &p);
+			if (!why.empty())
+				return "entry \"" + entry + "\": " + why;
+		}
+		out->push_back(p);
+	}
+	std::stable_sort(out->begin(), out->end(),
+	                 [](const Planned &a, const Planned &b) { return a.frame < b.frame; });
+	return "";
+}
+
 struct Scene {
 	std::mutex mu;
 	Cell cell[kCells][kCells];
@@ -51,6 +145,8 @@ struct Scene {
 	uint16_t floor = 0;
 	int32_t focus = 0;
 	bool rgb_hist = true;
+	std::vector<Planned> plan;
+	size_t planned_next = 0; // the first entry not applied yet
 
 	Scene()
 	{
@@ -72,6 +168,39 @@ struct Scene {
 		focus = 0;
 		const char *env = getenv("SIMSOC_SCENE_RGB_HIST");
 		rgb_hist = !(env && !strcmp(env, "0"));
+		planned_next = 0;
+		const char *text = getenv("SIMSOC_SCENE_SCHEDULE");
+		std::string why = parse_schedule(text ? text : "", &plan);
+		if (!why.empty()) {
+			plan.clear();
+			fprintf(stderr, "simsoc: SIMSOC_SCENE_SCHEDULE ignored: %s\n", why.c_str());
+		}
+	}
+	void set_uniform(double brightness)
+	{
+		for (auto &row : cell)
+			for (Cell &c : row)
+				c = Cell{brightness, 1, 1};
+	}
+	// Light the scene by a colour temperature already checked (0: flat).
+	void set_kelvin(double kelvin)
+	{
+		illum_r = illum_b = 1;
+		if (kelvin != 0)
+			lookup_illuminant(kelvin, &illum_r, &illum_b);
+	}
+	// The entries due by that frame, each once.
+	void apply_plan(uint64_t frame)
+	{
+		for (; planned_next < plan.size() && plan[planned_next].frame <= frame; planned_next++) {
+			const Planned &p = plan[planned_next];
+			if (!isnan(p.uniform))
+				set_uniform(p.uniform);
+			if (!isnan(p.kelvin))
+				set_kelvin(p.kelvin);
+			if (!isnan(p.factor))
+				steps.push_back(Step{p.frame, p.factor});
+		}
 	}
 };
 
@@ -106,9 +235,11 @@ uint16_t focus_value(double d, double width, uint16_t floor)
 	return (uint16_t)lround(v);
 }
 
-bool usable(double v)
+// The schedule of the environment is read when the library loads, so a bad
+// one is reported at the start of the process, not at its first frame.
+__attribute__((constructor)) void scene_at_start()
 {
-	return v >= 0 && isfinite(v);
+	scene();
 }
 
 } // namespace
@@ -117,6 +248,7 @@ void scene_snapshot(uint64_t frame, scene_frame *out)
 {
 	Scene &s = scene();
 	std::lock_guard<std::mutex> lk(s.mu);
+	s.apply_plan(frame);
 	double factor = 1;
 	for (const Step &st : s.steps)
 		if (st.frame <= frame)
@@ -165,9 +297,7 @@ extern "C" int simsoc_scene_set_uniform(double brightness)
 		return -1;
 	Scene &s = scene();
 	std::lock_guard<std::mutex> lk(s.mu);
-	for (auto &row : s.cell)
-		for (Cell &c : row)
-			c = Cell{brightness, 1, 1};
+	s.set_uniform(brightness);
 	return 0;
 }
 
@@ -203,6 +333,22 @@ extern "C" int simsoc_scene_set_colour_temperature(double kelvin)
 	std::lock_guard<std::mutex> lk(s.mu);
 	s.illum_r = r;
 	s.illum_b = b;
+	return 0;
+}
+
+extern "C" int simsoc_scene_schedule(const char *text, char *err, size_t err_size)
+{
+	std::vector<Planned> plan;
+	std::string why = parse_schedule(text ? text : "", &plan);
+	if (!why.empty()) {
+		if (err && err_size)
+			snprintf(err, err_size, "%s", why.c_str());
+		return -1;
+	}
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.plan = plan;
+	s.planned_next = 0;
 	return 0;
 }
 

@@ -386,3 +386,90 @@ TEST_F(Scene, FlickerCancelsOverWholePeriods)
 }
 
 } // namespace
+
+TEST(SceneSchedule, TextsParseOrAreRefusedWithTheReason)
+{
+	const struct {
+		const char *text;
+		const char *error; // null: accepted
+	} cases[] = {
+	    {"", nullptr},
+	    {"0:uniform=200,ct=5000;300:step=4;600:ct=3000;900:uniform=0.5", nullptr},
+	    {"900:uniform=1;0:ct=0", nullptr},
+	    {"5:step=0.25,step=2", nullptr},
+	    {"x:uniform=1", "entry \"x:uniform=1\" does not start with a frame number and ':'"},
+	    {"-1:uniform=1", "entry \"-1:uniform=1\" does not start with a frame number and ':'"},
+	    {"10", "entry \"10\" does not start with a frame number and ':'"},
+	    {"0:uniform=1;", "entry \"\" does not start with a frame number and ':'"},
+	    {"3:bright=2", "entry \"3:bright=2\": unknown action \"bright\""},
+	    {"3:step", "entry \"3:step\": \"step\" is not name=number"},
+	    {"3:step=2x", "entry \"3:step=2x\": \"step=2x\" is not name=number"},
+	    {"3:uniform=1,", "entry \"3:uniform=1,\": \"\" is not name=number"},
+	    {"3:step=0", "entry \"3:step=0\": \"step=0\" is out of range"},
+	    {"3:uniform=-1", "entry \"3:uniform=-1\": \"uniform=-1\" is out of range"},
+	    {"3:ct=9000", "entry \"3:ct=9000\": \"ct=9000\" is out of range"},
+	    {"3:uniform=inf", "entry \"3:uniform=inf\": \"uniform=inf\" is not name=number"},
+	    {"99999999999999999999999:step=2",
+	     "entry \"99999999999999999999999:step=2\" does not start with a frame number and ':'"},
+	};
+	for (const auto &c : cases) {
+		char err[160] = "untouched";
+		int rc = simsoc_scene_schedule(c.text, err, sizeof err);
+		if (!c.error) {
+			EXPECT_EQ(rc, 0) << c.text << ": " << err;
+			continue;
+		}
+		EXPECT_EQ(rc, -1) << c.text;
+		EXPECT_STREQ(err, c.error) << c.text;
+	}
+	char tiny[8];
+	EXPECT_EQ(simsoc_scene_schedule("3:nope=1", tiny, sizeof tiny), -1);
+	EXPECT_STREQ(tiny, "entry \"");
+	EXPECT_EQ(simsoc_scene_schedule("", nullptr, 0), 0);
+}
+
+// Entries take effect with the first frame that reaches them, in frame
+// order, once: a later uniform replaces the earlier brightness but keeps the
+// steps, and a refused text leaves the schedule as it was. (Under 5000 K a
+// grey of 1000 gives an exposure mean of 785.)
+TEST_F(Scene, ScheduledChangesComeWithTheirFrames)
+{
+	expose(0, 1000);
+	ASSERT_EQ(simsoc_scene_schedule("4:step=2;2:uniform=1000,ct=5000;6:uniform=300,ct=0", nullptr, 0), 0);
+	char err[64];
+	ASSERT_EQ(simsoc_scene_schedule("1:uniform=5;x", err, sizeof err), -1);
+	const struct {
+		double mean, r;
+	} frames[] = {{2048, 1}, {785, 0.54}, {785, 0.54}, {1570, 0.54}, {1570, 0.54}, {600, 1}, {600, 1}};
+	for (size_t i = 0; i < sizeof frames / sizeof frames[0]; i++) {
+		simsoc_vin_tick(0);
+		ASSERT_EQ(fetch(b_), 0);
+		ASSERT_EQ(b_.frame(), i + 1);
+		EXPECT_NEAR(b_.ae_mean(), frames[i].mean, 2) << "frame " << i + 1;
+		double r, b;
+		b_.awb_ratio(&r, &b);
+		EXPECT_NEAR(r, frames[i].r, 0.005) << "frame " << i + 1;
+	}
+}
+
+// The environment's schedule is taken at every reset; a bad one is named on
+// standard error and leaves no schedule.
+TEST_F(Scene, TheEnvironmentsScheduleIsReadAtReset)
+{
+	expose(0, 1000);
+	setenv("SIMSOC_SCENE_SCHEDULE", "0:uniform=500", 1);
+	simsoc_scene_reset();
+	simsoc_vin_tick(0);
+	ASSERT_EQ(fetch(b_), 0);
+	EXPECT_NEAR(b_.ae_mean(), 500, 2);
+
+	setenv("SIMSOC_SCENE_SCHEDULE", "0:uniform=500;2:dim=1", 1);
+	testing::internal::CaptureStderr();
+	simsoc_scene_reset();
+	std::string said = testing::internal::GetCapturedStderr();
+	unsetenv("SIMSOC_SCENE_SCHEDULE");
+	EXPECT_EQ(said, "simsoc: SIMSOC_SCENE_SCHEDULE ignored: entry \"2:dim=1\": unknown action \"dim\"\n");
+	simsoc_vin_tick(0);
+	ASSERT_EQ(fetch(b_), 0);
+	EXPECT_NEAR(b_.ae_mean(), 2048, 2);
+}

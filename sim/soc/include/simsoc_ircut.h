@@ -3,7 +3,8 @@
  *   argument is the integer itself, 0 day or 1 night;
  * - the STM32 MCU driver file: one byte written per move, "1" day, "0" night.
  * Opens (with their flags) and requests are logged ("ircut_dev: ...",
- * "stm32: ..."). */
+ * "stm32: ..."). The character devices named in SIMSOC_IRCUT_DEV (paths
+ * separated by ',') are added when the library loads. */
 #ifndef SIMSOC_IRCUT_H
 #define SIMSOC_IRCUT_H
 

@@ -7,7 +7,8 @@
  * - MCU: buf0 reads a mantissa m and buf1 an exponent e, m x 4^e = L;
  * - buf0 alone: reads L.
  * Reads give decimal text; a seek back to 0 is accepted. Writes are logged
- * ("isl29033: range <text>"). */
+ * ("isl29033: range <text>"). SIMSOC_ISL29033="PATH:LUX" adds a sensor of
+ * one file reading LUX when the library loads. */
 #ifndef SIMSOC_ISL29033_H
 #define SIMSOC_ISL29033_H
 

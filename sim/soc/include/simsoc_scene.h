@@ -30,6 +30,7 @@
 #ifndef SIMSOC_SCENE_H
 #define SIMSOC_SCENE_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -43,8 +44,20 @@ extern "C" {
 /* Back to the defaults: every cell grey with B 2048, a flat illuminant
  * (r/g = b/g = 1), black 0, no steps, no flicker, no focus curve, focus
  * position 0, RGB histograms filled unless the environment variable
- * SIMSOC_SCENE_RGB_HIST is "0" (read at every reset and at the start). */
+ * SIMSOC_SCENE_RGB_HIST is "0", and the schedule of SIMSOC_SCENE_SCHEDULE
+ * (both read at every reset and at the start; a schedule that does not
+ * parse is reported on standard error and none is kept). */
 void simsoc_scene_reset(void);
+/* Scene changes at given frames, for a process steered from outside:
+ *     "FRAME:ACTION[,ACTION...][;FRAME:ACTION...]"
+ * with the actions uniform=B (every cell grey at B, as set_uniform),
+ * ct=K (the illuminant, as set_colour_temperature) and step=F (every
+ * brightness times F from that frame on, as step). Each entry is applied
+ * once, to the first frame whose number reaches FRAME; entries may come in
+ * any order. The text replaces the schedule left; an empty text clears it.
+ * -1 with the reason in err (at most err_size bytes, NUL-terminated) when
+ * the text does not parse, the schedule left as it was. */
+int simsoc_scene_schedule(const char *text, char *err, size_t err_size);
 /* Every cell grey with brightness B (B >= 0; -1 below). */
 int simsoc_scene_set_uniform(double brightness);
 /* One cell; -1 for a cell outside the grid or a negative value. */

@@ -9,7 +9,7 @@
 //  - LOOP_SCENE_STEPS="record:factor[;...]" multiplies the scene's
 //    brightness by factor from the next frame on;
 //  - LOOP_STEP_TICKS=1: the plug-in steps VIN 0's frame clock itself, one
-//    tick after every analysis record has been handled (see run_clock), so the loop sees every frame
+//    tick after every analysis record has been handled (step_clock.h), so the loop sees every frame
 //    whatever the machine's load; the test starts the daemon with the clock
 //    stopped (SIMSOC_VIN_FRAMERATE=0);
 //  - LOOP_FOCUS_READER=1 adds a reader of "focus_measure" with the first
@@ -33,6 +33,7 @@
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
 #include "simsoc_vin.h"
+#include "step_clock.h"
 
 namespace
 {
@@ -55,50 +56,6 @@ long env_number(const char *name)
 {
 	const char *text = getenv(name);
 	return text ? strtol(text, nullptr, 10) : -1;
-}
-
-// The clock's own thread: the capture-mode start waits on the main loop for
-// frames, so ticks cannot come from there. Until the first record it ticks
-// every 5 ms; afterwards once per handled record, and again only when a
-// record is overdue (a frame whose statistics could not be fetched).
-GMutex tick_lock;
-GCond tick_wanted;
-bool tick_pending;
-bool tick_stop;
-GThread *tick_thread;
-uint32_t resent;
-
-gpointer run_clock(gpointer)
-{
-	g_mutex_lock(&tick_lock);
-	while (!tick_stop) {
-		gint64 wait = records == 0 ? 5 * G_TIME_SPAN_MILLISECOND : 500 * G_TIME_SPAN_MILLISECOND;
-		gint64 until = g_get_monotonic_time() + wait;
-		bool asked = true;
-		while (!tick_pending && !tick_stop)
-			if (!g_cond_wait_until(&tick_wanted, &tick_lock, until)) {
-				asked = false;
-				break;
-			}
-		if (tick_stop)
-			break;
-		tick_pending = false;
-		if (!asked && records > 0)
-			resent++;
-		g_mutex_unlock(&tick_lock);
-		simsoc_vin_tick(0);
-		g_mutex_lock(&tick_lock);
-	}
-	g_mutex_unlock(&tick_lock);
-	return nullptr;
-}
-
-void ask_tick()
-{
-	g_mutex_lock(&tick_lock);
-	tick_pending = true;
-	g_cond_signal(&tick_wanted);
-	g_mutex_unlock(&tick_lock);
 }
 
 // The larger of current and pending: a request is what the driver was given.
@@ -153,7 +110,7 @@ int log_analysis(algo_step *, control *engine)
 			simsoc_scene_set_uniform(scene_b);
 		}
 	if (step_ticks)
-		ask_tick();
+		step_clock::ask();
 	return 0;
 }
 
@@ -191,22 +148,15 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	if (libcl_init(1024, 1, nullptr, nullptr) != 1)
 		debug_output(DEBUG_ERROR, 0, "loop: camera library not started\n");
 	debug_output(DEBUG_INFO, 0, "loop: loaded\n");
-	if (step_ticks && !tick_thread)
-		tick_thread = g_thread_new("loop-clock", run_clock, nullptr);
+	if (step_ticks)
+		step_clock::start();
 	return 1;
 }
 
 extern "C" void vistrad_plugin_shutdown(void)
 {
-	if (tick_thread) {
-		g_mutex_lock(&tick_lock);
-		tick_stop = true;
-		g_cond_signal(&tick_wanted);
-		g_mutex_unlock(&tick_lock);
-		g_thread_join(tick_thread);
-		tick_thread = nullptr;
-		debug_output(DEBUG_INFO, 0, "loop: %u overdue ticks\n", resent);
-	}
+	if (step_clock::stop())
+		debug_output(DEBUG_INFO, 0, "loop: %u overdue ticks\n", step_clock::resent);
 	debug_output(DEBUG_INFO, 0, "loop: shutdown, %u records for %llu frames\n", records,
 	             (unsigned long long)simsoc_vin_frames(0));
 }
