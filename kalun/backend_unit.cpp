@@ -214,7 +214,7 @@ template <typename T> void BackEndUnit::push(Queue<T> &queue, std::shared_ptr<T>
 	// Woken after the lock is let go, the worker does not run straight
 	// into it.
 	queue.cv.notify_all();
-	log::debug(debugText(name, "Pushed (size = " + std::to_string(size) + ")"));
+	KALUN_LOG_DEBUG(debugText(name, "Pushed (size = " + std::to_string(size) + ")"));
 }
 
 // Waits for an entry while the queue is open. False once it is closed, even
@@ -304,7 +304,7 @@ void BackEndUnit::stopProcessingQueues()
 		}
 	}
 	workers_.clear();
-	log::debug(debugText("stopProcessingQueues", "Stopped queue processing threads"));
+	KALUN_LOG_DEBUG(debugText("stopProcessingQueues", "Stopped queue processing threads"));
 }
 
 void BackEndUnit::nameThread(const char *prefix)
@@ -316,7 +316,7 @@ void BackEndUnit::nameThread(const char *prefix)
 
 void BackEndUnit::processLoadModelQueue()
 {
-	log::debug(debugText("processLoadModelQueue", "Started"));
+	KALUN_LOG_DEBUG(debugText("processLoadModelQueue", "Started"));
 	nameThread("loadmodelq");
 	while (running_) {
 		std::shared_ptr<LoadModelRequest> request;
@@ -338,12 +338,12 @@ void BackEndUnit::processLoadModelQueue()
 		}
 		handBack(*request);
 	}
-	log::debug(debugText("processLoadModelQueue", "Stopped"));
+	KALUN_LOG_DEBUG(debugText("processLoadModelQueue", "Stopped"));
 }
 
 void BackEndUnit::processDeleteModelQueue()
 {
-	log::debug(debugText("processDeleteModelQueue", "Started"));
+	KALUN_LOG_DEBUG(debugText("processDeleteModelQueue", "Started"));
 	nameThread("delmodelq");
 	while (running_) {
 		std::shared_ptr<DeleteModelRequest> request;
@@ -369,8 +369,8 @@ void BackEndUnit::processDeleteModelQueue()
 		lock.unlock();
 		if (request->hasError()) {
 			handBack(*request);
-			log::debug(debugText("processDeleteModelQueue",
-			                     "Skipping delete model request; it had exceptions"));
+			KALUN_LOG_DEBUG(debugText("processDeleteModelQueue",
+			                          "Skipping delete model request; it had exceptions"));
 			continue;
 		}
 		try {
@@ -380,12 +380,12 @@ void BackEndUnit::processDeleteModelQueue()
 		}
 		handBack(*request);
 	}
-	log::debug(debugText("processDeleteModelQueue", "Stopped"));
+	KALUN_LOG_DEBUG(debugText("processDeleteModelQueue", "Stopped"));
 }
 
 void BackEndUnit::processJobQueue()
 {
-	log::debug(debugText("processJobQueue", "Started"));
+	KALUN_LOG_DEBUG(debugText("processJobQueue", "Started"));
 	nameThread("jobq");
 	while (running_) {
 		std::shared_ptr<JobRequest> job;
@@ -400,7 +400,8 @@ void BackEndUnit::processJobQueue()
 			break;
 		if (job->hasError()) {
 			handBack(*job);
-			log::debug(debugText("processJobQueue", "Skipping job request; it had exceptions"));
+			KALUN_LOG_DEBUG(
+			    debugText("processJobQueue", "Skipping job request; it had exceptions"));
 			continue;
 		}
 		try {
@@ -412,7 +413,7 @@ void BackEndUnit::processJobQueue()
 		failIfCutShort(*job);
 		handBack(*job);
 	}
-	log::debug(debugText("processJobQueue", "Stopped"));
+	KALUN_LOG_DEBUG(debugText("processJobQueue", "Stopped"));
 }
 
 // A buffer its client cut short during the job gave the job zeros in place

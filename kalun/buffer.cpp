@@ -199,7 +199,7 @@ Buffer::~Buffer()
 		observers_.clear();
 	}
 	for (BufferContextCache *observer : toTell) {
-		log::debug(std::string(logprefix::kBuffer) + "~Buffer(): Deleting context...");
+		KALUN_LOG_DEBUG(std::string(logprefix::kBuffer) + "~Buffer(): Deleting context...");
 		try {
 			observer->deleteBufferContext(id_);
 		} catch (const std::exception &e) {

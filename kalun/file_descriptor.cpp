@@ -95,8 +95,8 @@ uint64_t FileDescriptor::read(ByteSpan destination, uint64_t count)
 			throw std::runtime_error("Could not read from file descriptor: " + errnoText());
 		if (n == 0)
 			break;
-		log::debug(std::string(logprefix::kFileDescriptor) + "read(): Read " + std::to_string(n) +
-		           " bytes");
+		KALUN_LOG_DEBUG(std::string(logprefix::kFileDescriptor) + "read(): Read " +
+		                std::to_string(n) + " bytes");
 		total += static_cast<uint64_t>(n);
 	}
 	return total;
@@ -115,8 +115,8 @@ uint64_t FileDescriptor::write(ConstByteSpan source, uint64_t count)
 			throw std::runtime_error("Could not write to file descriptor: " + errnoText());
 		if (n == 0)
 			break;
-		log::debug(std::string(logprefix::kFileDescriptor) + "write(): Wrote " + std::to_string(n) +
-		           " bytes");
+		KALUN_LOG_DEBUG(std::string(logprefix::kFileDescriptor) + "write(): Wrote " +
+		                std::to_string(n) + " bytes");
 		total += static_cast<uint64_t>(n);
 	}
 	return total;

@@ -26,7 +26,8 @@ inline constexpr const char *kReset = "\033[0m";
 void info(const std::string &text);
 void warning(const std::string &text);
 void error(const std::string &text);
-// The debug level is compiled out; callers still describe what they do.
+// The debug level is compiled out; callers still describe what they do,
+// through KALUN_LOG_DEBUG, so that the texts are not built either.
 inline void debug(const std::string &) {}
 
 // Writes "<local time>.<ms> <text>\n" to the stream under the log mutex.
@@ -48,6 +49,14 @@ void setSyslogSink(SyslogSink sink);
 void setConsoleOverride(int enabled);
 
 } // namespace kalun::log
+
+// A debug line whose text is checked by the compiler but never built: many
+// are on the path of every job.
+#define KALUN_LOG_DEBUG(...)                                                                                 \
+	do {                                                                                                 \
+		if (false)                                                                                   \
+			::kalun::log::debug(__VA_ARGS__);                                                    \
+	} while (0)
 
 // Class prefixes of debug texts.
 namespace kalun::logprefix

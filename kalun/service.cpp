@@ -48,7 +48,7 @@ Service::AnnouncedObject::~AnnouncedObject()
 	try {
 		object->emitRemoved();
 	} catch (const sdbus::Error &e) {
-		log::debug(debugText("~Service", e.what()));
+		KALUN_LOG_DEBUG(debugText("~Service", e.what()));
 	}
 }
 
@@ -67,16 +67,16 @@ Service::Service(std::string busName, std::string objectPath, sd_bus *bus)
 	object_.object->emitAdded();
 
 	backEndUnits_.push_back(std::make_unique<backendunit::TFLiteCPU>());
-	log::debug(
+	KALUN_LOG_DEBUG(
 	    debugText("Service", "Created backend unit " + backEndUnits_.back()->getNameAndChipId().first));
 	backEndUnits_.push_back(std::make_unique<backendunit::LibYuv>());
-	log::debug(
+	KALUN_LOG_DEBUG(
 	    debugText("Service", "Created backend unit " + backEndUnits_.back()->getNameAndChipId().first));
 	if (backEndUnits_.empty())
 		backEndUnits_.push_back(std::make_unique<backendunit::DebugChip>());
 	for (auto &unit : backEndUnits_)
 		unit->startProcessingQueues();
-	log::debug(debugText("Service", "Constructed " + busName_ + " " + objectPath_));
+	KALUN_LOG_DEBUG(debugText("Service", "Constructed " + busName_ + " " + objectPath_));
 }
 
 Service::~Service()
@@ -109,14 +109,14 @@ void Service::start(int stopFd)
 	if (r < 0)
 		throw systemError("Could not set watchdog for event: ", r);
 
-	log::debug(debugText("start", "Processing initial D-Bus events"));
+	KALUN_LOG_DEBUG(debugText("start", "Processing initial D-Bus events"));
 	for (;;) {
 		r = sd_bus_process(bus_, nullptr);
 		if (r < 0)
 			throw sdbus::Error::fromErrno(r, "sd_bus_process discard");
 		if (r == 0)
 			break;
-		log::debug(debugText("start", "Initial skip of D-Bus event"));
+		KALUN_LOG_DEBUG(debugText("start", "Initial skip of D-Bus event"));
 	}
 
 	sd_event_source *source = nullptr;
@@ -149,7 +149,7 @@ void Service::start(int stopFd)
 
 void Service::stop()
 {
-	log::debug(debugText("stop", "Stopping service..."));
+	KALUN_LOG_DEBUG(debugText("stop", "Stopping service..."));
 	if (!event_)
 		throw std::runtime_error("Service is not running");
 	const int r = sd_event_exit(event_.get(), 0);
@@ -167,14 +167,14 @@ void Service::processBus()
 			throw sdbus::Error::fromErrno(r, "sd_bus_process discard");
 		if (r == 0)
 			return;
-		log::debug(debugText("sdbusIOHandler", "Handled"));
+		KALUN_LOG_DEBUG(debugText("sdbusIOHandler", "Handled"));
 	}
 }
 
 int Service::sdbusIOHandler(sd_event_source *source, int, uint32_t, void *userdata)
 {
 	auto *self = static_cast<Service *>(userdata);
-	log::debug(debugText("sdbusIOHandler", "Called"));
+	KALUN_LOG_DEBUG(debugText("sdbusIOHandler", "Called"));
 	try {
 		self->processBus();
 	} catch (...) {
@@ -188,7 +188,7 @@ int Service::sdbusIOHandler(sd_event_source *source, int, uint32_t, void *userda
 int Service::stopServiceIOHandler(sd_event_source *, int, uint32_t, void *userdata)
 {
 	auto *self = static_cast<Service *>(userdata);
-	log::debug(debugText("stopServiceIOHandler", "Called"));
+	KALUN_LOG_DEBUG(debugText("stopServiceIOHandler", "Called"));
 	try {
 		self->stop();
 	} catch (const std::exception &e) {
@@ -345,14 +345,14 @@ void Service::undoSession(const std::string &clientName, bool madeMatch)
 uint64_t Service::nbrOfSessions() const
 {
 	const uint64_t n = sessions_.size();
-	log::debug(debugText("nbrOfSessions", std::to_string(n)));
+	KALUN_LOG_DEBUG(debugText("nbrOfSessions", std::to_string(n)));
 	return n;
 }
 
 int Service::clientLostHandler(sd_bus_message *message, void *userdata, sd_bus_error *)
 {
 	auto *self = static_cast<Service *>(userdata);
-	log::debug(debugText("clientLostHandler", "Called"));
+	KALUN_LOG_DEBUG(debugText("clientLostHandler", "Called"));
 	try {
 		sdbus::Message signal(message, false);
 		self->onClientLost(signal);

@@ -91,7 +91,7 @@ Session::Session(sd_bus *systemBus, const std::string &objectPath, const UnitLis
 		busThreadEnded_.notify_all();
 	});
 	nextSessionId.fetch_add(1);
-	log::debug(debugText("Session", "Constructed " + idString_));
+	KALUN_LOG_DEBUG(debugText("Session", "Constructed " + idString_));
 }
 
 sd_bus *Session::createPrivateBus(OwnedFd &fd)
@@ -112,7 +112,7 @@ sd_bus *Session::createPrivateBus(OwnedFd &fd)
 
 Session::~Session()
 {
-	log::debug(debugText("~Session", "Destructing..."));
+	KALUN_LOG_DEBUG(debugText("~Session", "Destructing..."));
 	if (!stopped_) {
 		log::error("Session is destructing without stopping the bus processing");
 		// The thread uses this object; it must be gone before the members.
@@ -123,15 +123,15 @@ Session::~Session()
 		for (uint64_t model : privateModels(unit)) {
 			try {
 				queueDeleteModel(model, unit, kCleanupTag);
-				log::debug(debugText("~Session", "Deleted private model " +
-				                                     std::to_string(model) + " on chip " +
-				                                     std::to_string(unit)));
+				KALUN_LOG_DEBUG(
+				    debugText("~Session", "Deleted private model " + std::to_string(model) +
+				                              " on chip " + std::to_string(unit)));
 			} catch (const std::exception &e) {
 				log::error(e.what());
 			}
 		}
 	}
-	log::debug(debugText("~Session", "Destructed " + idString_));
+	KALUN_LOG_DEBUG(debugText("~Session", "Destructed " + idString_));
 }
 
 std::vector<TensorMetadataTuple> Session::toTuples(const std::vector<TensorMetadata> &list)
@@ -175,7 +175,7 @@ std::vector<ModelTuple> Session::getModels() const
 	std::vector<ModelTuple> list;
 	for (uint64_t unit = 0; unit < units_.size(); ++unit) {
 		for (const auto &[modelId, model] : units_[unit]->getModels()) {
-			log::debug(
+			KALUN_LOG_DEBUG(
 			    debugText("getModels", "Chip " + std::to_string(unit) + ": " + model.toString()));
 			list.emplace_back(model.getSize(), modelId, unit, model.getAccess(), model.getName(),
 			                  toTuples(model.getInputs()), toTuples(model.getOutputs()));
@@ -198,13 +198,13 @@ void Session::nameThread()
 
 void Session::processAsyncReadBus()
 {
-	log::debug(debugText("processAsyncReadBus", "Started"));
+	KALUN_LOG_DEBUG(debugText("processAsyncReadBus", "Started"));
 	nameThread();
 	constexpr short kEvents = POLLIN | POLLPRI | POLLERR | POLLRDHUP;
 	struct pollfd fds[2] = {{sd_bus_get_fd(requestBus_.get()), kEvents, 0}, {stopFd_.get(), kEvents, 0}};
 	for (;;) {
 		if (stopRequested_.load(std::memory_order_acquire)) {
-			log::debug(debugText("processAsyncReadBus", "Stopped"));
+			KALUN_LOG_DEBUG(debugText("processAsyncReadBus", "Stopped"));
 			return;
 		}
 		sd_bus_message *raw = nullptr;
@@ -217,7 +217,7 @@ void Session::processAsyncReadBus()
 		}
 		if (raw) {
 			sdbus::Message message(raw, true);
-			log::debug(debugText("processAsyncReadBus", "Got message: " + message.member()));
+			KALUN_LOG_DEBUG(debugText("processAsyncReadBus", "Got message: " + message.member()));
 			dispatch(message);
 		}
 		if (r > 0)
@@ -279,9 +279,9 @@ bool Session::endBusThread()
 	if (!busProcThread_.joinable())
 		return true;
 	const uint64_t one = 1;
-	log::debug(debugText("stopBusProcessing", "Writing to eventfd..."));
+	KALUN_LOG_DEBUG(debugText("stopBusProcessing", "Writing to eventfd..."));
 	const ssize_t n = ::write(stopFd_.get(), &one, sizeof one);
-	log::debug(debugText("stopBusProcessing", "Wrote " + std::to_string(n) + " bytes"));
+	KALUN_LOG_DEBUG(debugText("stopBusProcessing", "Wrote " + std::to_string(n) + " bytes"));
 	if (n != static_cast<ssize_t>(sizeof one)) {
 		log::error(prefix() + "Could not wake the bus thread: " + std::strerror(errno));
 		::shutdown(sd_bus_get_fd(requestBus_.get()), SHUT_RDWR);
@@ -290,7 +290,7 @@ bool Session::endBusThread()
 		busProcThread_.detach();
 		return true;
 	}
-	log::debug(debugText("stopBusProcessing", "Joining busProcThread..."));
+	KALUN_LOG_DEBUG(debugText("stopBusProcessing", "Joining busProcThread..."));
 	// The service's one thread serves every client: it waits for this
 	// session's thread a bounded time only, and leaves it the session to
 	// finish with.
@@ -305,7 +305,7 @@ bool Session::endBusThread()
 		}
 	}
 	busProcThread_.join();
-	log::debug(debugText("stopBusProcessing", "busProcThread joined"));
+	KALUN_LOG_DEBUG(debugText("stopBusProcessing", "busProcThread joined"));
 	return true;
 }
 
@@ -314,7 +314,7 @@ void Session::stopBusProcessing()
 	if (stopped_)
 		return;
 	stopped_ = true;
-	log::debug(debugText("stopBusProcessing", "Stopping bus processing..."));
+	KALUN_LOG_DEBUG(debugText("stopBusProcessing", "Stopping bus processing..."));
 	server_.reset();
 	// A thread left running still polls the eventfd; it closes with the
 	// session then.

@@ -74,7 +74,7 @@ bool hasParameterMap(const sdbus::Message &message)
 
 template <typename... Ts> void Session::sendMsg(const std::string &member, const Ts &...values)
 {
-	log::debug(debugText("sendMsg", "Sending message: msgType: " + member));
+	KALUN_LOG_DEBUG(debugText("sendMsg", "Sending message: msgType: " + member));
 	std::lock_guard<std::mutex> lock(busMutex_);
 	sd_bus_message *raw = nullptr;
 	int r = sd_bus_message_new_method_call(resultBus_.get(), &raw, kResultDestination, kResultPath,
@@ -175,7 +175,7 @@ template <typename... Ts> void Session::send(const std::string &member, const Ts
 
 void Session::handleSendMsgError(int result, const std::string &text)
 {
-	log::debug(debugText("handleSendMsgError", text + ": " + std::strerror(-result)));
+	KALUN_LOG_DEBUG(debugText("handleSendMsgError", text + ": " + std::strerror(-result)));
 	if (result == -ECONNRESET || result == -ENOTCONN)
 		throw ConnectionError(std::strerror(-result));
 	throw std::runtime_error("Could not send message");
@@ -260,7 +260,7 @@ void Session::procHandshakeMsg(sdbus::Message &message)
 		log::error(prefix() + "Could not answer the handshake: " + e.what());
 		return;
 	}
-	log::debug(debugText("procHandshakeMsg", "Handshaked with peer " + peer));
+	KALUN_LOG_DEBUG(debugText("procHandshakeMsg", "Handshaked with peer " + peer));
 	closeClientFds();
 	handshaked_ = true;
 }
@@ -431,8 +431,9 @@ void Session::sendLoadModelResult(const LoadModelRequest &request)
 			throw std::runtime_error(prefix() + "Could not insert private model " +
 			                         std::to_string(request.getModelId()) + " into set");
 	}
-	log::debug(prefix() + (request.getName().empty() ? std::string("Model loaded")
-	                                                 : "Model \"" + request.getName() + "\" loaded"));
+	KALUN_LOG_DEBUG(prefix() + (request.getName().empty()
+	                                ? std::string("Model loaded")
+	                                : "Model \"" + request.getName() + "\" loaded"));
 	const ModelTuple model{
 	    request.getModelData().size(), request.getModelId(), request.getUnitIndex(),
 	    request.getAccess(),           request.getName(),    toTuples(request.getInputs()),

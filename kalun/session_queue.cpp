@@ -114,34 +114,34 @@ std::vector<uint8_t> Session::readModel(FileDescriptor &fd, uint64_t size)
 void Session::queueLoadModel(FileDescriptor modelFd, uint64_t size, uint64_t unitIndex, int32_t access,
                              const std::string &name, uint64_t tag, const ParameterMap &params)
 {
-	log::debug(
+	KALUN_LOG_DEBUG(
 	    debugText("queueLoadModel", "Session " + idString_ + ": chipId = " + std::to_string(unitIndex)));
 	if (access != kModelAccessPrivate && access != kModelAccessPublic)
 		throw std::invalid_argument("Invalid model access specifier");
 	if (unitIndex >= units_.size())
 		throw std::invalid_argument("Invalid chip ID");
-	log::debug(prefix() + "Queuing loading of model" + quotedName(name) + "...");
-	log::debug(debugText("queueLoadModel", "Session " + idString_ + ": Reading model file..."));
+	KALUN_LOG_DEBUG(prefix() + "Queuing loading of model" + quotedName(name) + "...");
+	KALUN_LOG_DEBUG(debugText("queueLoadModel", "Session " + idString_ + ": Reading model file..."));
 	std::vector<uint8_t> model = readModel(modelFd, size);
-	log::debug(debugText("queueLoadModel", "Session " + idString_ + ": Model file read"));
+	KALUN_LOG_DEBUG(debugText("queueLoadModel", "Session " + idString_ + ": Model file read"));
 	BackEndUnit &unit = *units_[unitIndex];
 	auto request = std::make_shared<LoadModelRequest>(weak_from_this(), unit, id_, unitIndex,
 	                                                  std::move(model), access, name, tag, params);
 	unit.queueLoadModel(std::move(request));
-	log::debug(prefix() + "Queued loading of model" + quotedName(name) + " done");
+	KALUN_LOG_DEBUG(prefix() + "Queued loading of model" + quotedName(name) + " done");
 }
 
 void Session::queueDeleteModel(uint64_t modelId, uint64_t unitIndex, uint64_t tag)
 {
-	log::debug(debugText("queueDeleteModel", "Session " + idString_ + ": Queuing delete on model " +
-	                                             std::to_string(modelId) + "..."));
+	KALUN_LOG_DEBUG(debugText("queueDeleteModel", "Session " + idString_ + ": Queuing delete on model " +
+	                                                  std::to_string(modelId) + "..."));
 	if (unitIndex >= units_.size())
 		throw std::invalid_argument("Invalid chip ID");
 	BackEndUnit &unit = *units_[unitIndex];
 	unit.queueDeleteModel(
 	    std::make_shared<DeleteModelRequest>(weak_from_this(), unit, id_, modelId, unitIndex, tag));
-	log::debug(debugText("queueDeleteModel", "Session " + idString_ + ": Queued delete on model " +
-	                                             std::to_string(modelId) + "..."));
+	KALUN_LOG_DEBUG(debugText("queueDeleteModel", "Session " + idString_ + ": Queued delete on model " +
+	                                                  std::to_string(modelId) + "..."));
 }
 
 std::shared_ptr<Buffer> Session::makeBuffer(const TensorTuple &tuple)
@@ -180,12 +180,12 @@ Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple> &inpu
 		throw std::invalid_argument("No input tensors provided");
 	if (outputs.empty())
 		throw std::invalid_argument("No output tensors provided");
-	log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Reading input tensors..."));
+	KALUN_LOG_DEBUG(debugText("readTensorMsg", "Session " + idString_ + ": Reading input tensors..."));
 	auto in = readTensors(inputs, "input");
-	log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Input tensors read"));
-	log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Reading output tensors..."));
+	KALUN_LOG_DEBUG(debugText("readTensorMsg", "Session " + idString_ + ": Input tensors read"));
+	KALUN_LOG_DEBUG(debugText("readTensorMsg", "Session " + idString_ + ": Reading output tensors..."));
 	auto out = readTensors(outputs, "output");
-	log::debug(debugText("readTensorMsg", "Session " + idString_ + ": Output tensors read"));
+	KALUN_LOG_DEBUG(debugText("readTensorMsg", "Session " + idString_ + ": Output tensors read"));
 	return {std::move(in), std::move(out)};
 }
 
@@ -259,8 +259,8 @@ void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor>
                        std::vector<Tensor> outputs, uint8_t priority, uint64_t tag,
                        const ParameterMap &params)
 {
-	log::debug(debugText("queueJob", "Session " + idString_ + ": Queuing job on model " +
-	                                     std::to_string(modelId) + "..."));
+	KALUN_LOG_DEBUG(debugText("queueJob", "Session " + idString_ + ": Queuing job on model " +
+	                                          std::to_string(modelId) + "..."));
 	auto job = std::make_shared<JobRequest>(weak_from_this(), modelId, std::move(inputs),
 	                                        std::move(outputs), priority, tag, params);
 	{
@@ -273,8 +273,8 @@ void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor>
 		std::push_heap(heap->second.begin(), heap->second.end(), JobRequestLess());
 	}
 	units_[unitIndex]->queueJob(std::make_shared<JobOrder>(weak_from_this(), unitIndex));
-	log::debug(debugText("queueJob", "Session " + idString_ + ": Queued job request on model " +
-	                                     std::to_string(modelId)));
+	KALUN_LOG_DEBUG(debugText("queueJob", "Session " + idString_ + ": Queued job request on model " +
+	                                          std::to_string(modelId)));
 }
 
 std::shared_ptr<JobRequest> Session::popJobRequest(uint64_t unitIndex)

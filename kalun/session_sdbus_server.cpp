@@ -30,7 +30,7 @@ SessionSdbusServer::SessionSdbusServer(sd_bus *bus, std::string path, SessionIdF
 	try {
 		object_->emitAdded();
 	} catch (const sdbus::Error &e) {
-		log::debug(debugText("SessionSdbusServer", e.what()));
+		KALUN_LOG_DEBUG(debugText("SessionSdbusServer", e.what()));
 	}
 	// Added after the announcement so that it goes out through the
 	// service's object manager above this path, not through this one.
@@ -38,17 +38,17 @@ SessionSdbusServer::SessionSdbusServer(sd_bus *bus, std::string path, SessionIdF
 	sdbus::check(sd_bus_add_object_manager(bus, &slot, path_.c_str()),
 	             ("Could not add object manager at " + path_).c_str());
 	objectManager_.reset(slot);
-	log::debug(debugText("SessionSdbusServer", "Constructed " + path_));
+	KALUN_LOG_DEBUG(debugText("SessionSdbusServer", "Constructed " + path_));
 }
 
 SessionSdbusServer::~SessionSdbusServer()
 {
-	log::debug(debugText("~SessionSdbusServer", "Destructed " + path_));
+	KALUN_LOG_DEBUG(debugText("~SessionSdbusServer", "Destructed " + path_));
 	objectManager_.reset();
 	try {
 		object_->emitRemoved();
 	} catch (const sdbus::Error &e) {
-		log::debug(debugText("~SessionSdbusServer", e.what()));
+		KALUN_LOG_DEBUG(debugText("~SessionSdbusServer", e.what()));
 	}
 }
 

@@ -9,12 +9,12 @@ namespace kalun::allocator
 
 Allocator::Allocator(int32_t supportedFdProps) : supportedFdProps_(supportedFdProps)
 {
-	log::debug(std::string(logprefix::kAllocator) + "Allocator(): Constructed");
+	KALUN_LOG_DEBUG(std::string(logprefix::kAllocator) + "Allocator(): Constructed");
 }
 
 Allocator::~Allocator()
 {
-	log::debug(std::string(logprefix::kAllocator) + "~Allocator(): Destructed");
+	KALUN_LOG_DEBUG(std::string(logprefix::kAllocator) + "~Allocator(): Destructed");
 }
 
 std::unique_ptr<Buffer> Allocator::allocate(uint64_t size, uint32_t fdProps, const ParameterMap &params)

@@ -16,22 +16,24 @@ namespace kalun::allocator
 MemFd::Buffer::Buffer(FileDescriptor fd, uint64_t fdSize, int64_t offset, uint32_t fdProps)
     : kalun::Buffer(std::move(fd), fdSize, offset, fdProps)
 {
-	log::debug(std::string(logprefix::kMemFdBuffer) + "Buffer(): Constructed " + std::to_string(getId()));
+	KALUN_LOG_DEBUG(std::string(logprefix::kMemFdBuffer) + "Buffer(): Constructed " +
+	                std::to_string(getId()));
 }
 
 MemFd::Buffer::~Buffer()
 {
-	log::debug(std::string(logprefix::kMemFdBuffer) + "~Buffer(): Destructed " + std::to_string(getId()));
+	KALUN_LOG_DEBUG(std::string(logprefix::kMemFdBuffer) + "~Buffer(): Destructed " +
+	                std::to_string(getId()));
 }
 
 MemFd::MemFd() : Allocator(KALUN_FD_PROP_READWRITE | KALUN_FD_PROP_MAP)
 {
-	log::debug(std::string(logprefix::kMemFd) + "MemFd(): Constructed");
+	KALUN_LOG_DEBUG(std::string(logprefix::kMemFd) + "MemFd(): Constructed");
 }
 
 MemFd::~MemFd()
 {
-	log::debug(std::string(logprefix::kMemFd) + "~MemFd(): Destructed");
+	KALUN_LOG_DEBUG(std::string(logprefix::kMemFd) + "~MemFd(): Destructed");
 }
 
 std::shared_ptr<MemFd> MemFd::getShared()

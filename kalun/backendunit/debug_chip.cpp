@@ -61,16 +61,16 @@ void writeOutput(Buffer &buffer, uint64_t size)
 DebugChip::BufferContext::BufferContext(uint64_t modelId, uint64_t cookie)
     : modelId_(modelId), cookie_(cookie)
 {
-	log::debug(std::string(logprefix::kDebugChipBufferContext) +
-	           "BufferContext(): Created context with cookie " + std::to_string(cookie_) + " for model " +
-	           std::to_string(modelId_));
+	KALUN_LOG_DEBUG(std::string(logprefix::kDebugChipBufferContext) +
+	                "BufferContext(): Created context with cookie " + std::to_string(cookie_) +
+	                " for model " + std::to_string(modelId_));
 }
 
 DebugChip::BufferContext::~BufferContext()
 {
-	log::debug(std::string(logprefix::kDebugChipBufferContext) +
-	           "~BufferContext(): Destroyed context with cookie " + std::to_string(cookie_) +
-	           " for model " + std::to_string(modelId_));
+	KALUN_LOG_DEBUG(std::string(logprefix::kDebugChipBufferContext) +
+	                "~BufferContext(): Destroyed context with cookie " + std::to_string(cookie_) +
+	                " for model " + std::to_string(modelId_));
 }
 
 const TensorMetadata &DebugChip::inputMetadata()
@@ -85,7 +85,7 @@ const TensorMetadata &DebugChip::outputMetadata()
 
 DebugChip::DebugChip() : BackEndUnit(allocator::MemFd::getShared(), allocator::MemFd::getShared())
 {
-	log::debug(debugText("DebugChip", "Constructed"));
+	KALUN_LOG_DEBUG(debugText("DebugChip", "Constructed"));
 }
 
 DebugChip::~DebugChip()
@@ -100,7 +100,7 @@ DebugChip::~DebugChip()
 		log::error("DebugChip::~DebugChip(): " + std::to_string(left) +
 		           " model(s) have not destroyed all their BufferContexts");
 	leaveObservedBuffers();
-	log::debug(debugText("~DebugChip", "Destroyed"));
+	KALUN_LOG_DEBUG(debugText("~DebugChip", "Destroyed"));
 }
 
 // Buffers outliving the unit must not call into it afterwards. A buffer
@@ -152,7 +152,7 @@ BackEndUnit::TensorMetadataLists DebugChip::loadModelVirtual(ConstByteSpan, uint
 			throw std::runtime_error(text);
 		}
 	}
-	log::debug(debugText("loadModelVirtual", "Model " + std::to_string(modelId) + " loaded"));
+	KALUN_LOG_DEBUG(debugText("loadModelVirtual", "Model " + std::to_string(modelId) + " loaded"));
 	return {{kInput}, {kOutput}};
 }
 
@@ -161,7 +161,7 @@ void DebugChip::deleteModelVirtual(uint64_t modelId)
 	std::lock_guard<std::mutex> lock(modelMutex_);
 	if (!loadedModels_.erase(modelId))
 		throw ModelNotFound(modelId);
-	log::debug(debugText("deleteModelVirtual", "Deleted model " + std::to_string(modelId)));
+	KALUN_LOG_DEBUG(debugText("deleteModelVirtual", "Deleted model " + std::to_string(modelId)));
 }
 
 void DebugChip::trackBuffer(uint64_t modelId, const std::shared_ptr<Buffer> &buffer)
@@ -180,7 +180,7 @@ void DebugChip::trackBuffer(uint64_t modelId, const std::shared_ptr<Buffer> &buf
 void DebugChip::runJobVirtual(uint64_t modelId, const std::vector<Tensor> &inputs,
                               const std::vector<Tensor> &outputs, const ParameterMap &params)
 {
-	log::debug(debugText("runJobVirtual", "Running job..."));
+	KALUN_LOG_DEBUG(debugText("runJobVirtual", "Running job..."));
 	if (!params.empty())
 		throw std::runtime_error("Additional parameters are not supported");
 	{
@@ -196,7 +196,7 @@ void DebugChip::runJobVirtual(uint64_t modelId, const std::vector<Tensor> &input
 		readInput(*tensor.getBuffer(), kInput.getByteSize());
 	for (const Tensor &tensor : outputs)
 		writeOutput(*tensor.getBuffer(), kOutput.getByteSize());
-	log::debug(debugText("runJobVirtual", "Job done"));
+	KALUN_LOG_DEBUG(debugText("runJobVirtual", "Job done"));
 }
 
 void DebugChip::deleteBufferContext(uint64_t cookie)

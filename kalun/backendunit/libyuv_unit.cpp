@@ -288,13 +288,13 @@ class OutputImage
 
 LibYuv::LibYuv() : BackEndUnit(allocator::MemFd::getShared(), allocator::MemFd::getShared())
 {
-	log::debug(debugText("LibYuv", "Constructed"));
+	KALUN_LOG_DEBUG(debugText("LibYuv", "Constructed"));
 }
 
 LibYuv::~LibYuv()
 {
 	stopProcessingQueues();
-	log::debug(debugText("~LibYuv", "Destructed"));
+	KALUN_LOG_DEBUG(debugText("~LibYuv", "Destructed"));
 }
 
 std::pair<std::string, int32_t> LibYuv::getNameAndChipId() const
@@ -370,7 +370,7 @@ BackEndUnit::TensorMetadataLists LibYuv::loadModelVirtual(ConstByteSpan model, u
 	TensorMetadataLists lists{{tensorMetadataOf(context->input)}, {tensorMetadataOf(context->output)}};
 	if (!contexts_.emplace(modelId, std::move(context)).second)
 		throw std::runtime_error("Could not save context");
-	log::debug(debugText("loadModelVirtual", "Model " + std::to_string(modelId) + " loaded"));
+	KALUN_LOG_DEBUG(debugText("loadModelVirtual", "Model " + std::to_string(modelId) + " loaded"));
 	return lists;
 }
 
@@ -379,7 +379,7 @@ void LibYuv::deleteModelVirtual(uint64_t modelId)
 	std::lock_guard<std::mutex> lock(contextsMutex_);
 	if (!contexts_.erase(modelId))
 		throw ModelNotFound(modelId);
-	log::debug(debugText("deleteModelVirtual", "Deleted model " + std::to_string(modelId)));
+	KALUN_LOG_DEBUG(debugText("deleteModelVirtual", "Deleted model " + std::to_string(modelId)));
 }
 
 std::shared_ptr<const LibYuv::Context> LibYuv::findContext(uint64_t modelId)

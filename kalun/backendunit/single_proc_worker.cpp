@@ -53,7 +53,7 @@ void SingleProcWorker::Request::waitDone()
 SingleProcWorker::SingleProcWorker() : running_(true)
 {
 	thread_ = std::thread(&SingleProcWorker::processRequests, this);
-	log::debug(debugText("SingleProcWorker", "Constructed"));
+	KALUN_LOG_DEBUG(debugText("SingleProcWorker", "Constructed"));
 }
 
 SingleProcWorker::~SingleProcWorker()
@@ -68,7 +68,7 @@ SingleProcWorker::~SingleProcWorker()
 	} catch (const std::system_error &) {
 		log::error(std::string("Could not join thread \"") + kThreadName + "\"");
 	}
-	log::debug(debugText("~SingleProcWorker", "Destructed"));
+	KALUN_LOG_DEBUG(debugText("~SingleProcWorker", "Destructed"));
 }
 
 std::exception_ptr SingleProcWorker::execute(const std::function<void()> &callable)

@@ -160,7 +160,7 @@ BackEndUnit::TensorMetadataLists TFLite::loadModelVirtual(ConstByteSpan model, u
 		throw std::runtime_error("Could not build an interpreter of the model");
 	tflite::Interpreter &interpreter = *entry.interpreter;
 	interpreter.SetNumThreads(kThreads);
-	log::debug(debugText("loadModelVirtual", "Set " + std::to_string(kThreads) + " thread(s)"));
+	KALUN_LOG_DEBUG(debugText("loadModelVirtual", "Set " + std::to_string(kThreads) + " thread(s)"));
 	if (interpreter.AllocateTensors() != kTfLiteOk)
 		throw std::runtime_error("Could not allocate tensors");
 
@@ -281,10 +281,10 @@ void TFLite::runJobVirtual(uint64_t modelId, const std::vector<Tensor> &inputs,
 	if (interpreter.AllocateTensors() != kTfLiteOk)
 		throw std::runtime_error("Could not allocate/refresh tensors");
 
-	log::debug(debugText("runJobVirtual", "Starting job..."));
+	KALUN_LOG_DEBUG(debugText("runJobVirtual", "Starting job..."));
 	if (interpreter.Invoke() != kTfLiteOk)
 		throw std::runtime_error("Failure when invoking interpreter");
-	log::debug(debugText("runJobVirtual", "Job done"));
+	KALUN_LOG_DEBUG(debugText("runJobVirtual", "Job done"));
 
 	writeOutputs(interpreter, outputs);
 }

@@ -10,7 +10,7 @@ namespace kalun::backendunit
 
 TFLiteCPU::TFLiteCPU()
 {
-	log::debug(std::string(logprefix::kTFLiteCPU) + "TFLiteCPU(): Constructed");
+	KALUN_LOG_DEBUG(std::string(logprefix::kTFLiteCPU) + "TFLiteCPU(): Constructed");
 }
 
 TFLiteCPU::~TFLiteCPU()
@@ -18,7 +18,7 @@ TFLiteCPU::~TFLiteCPU()
 	// The workers call buildInterpreter and getNameAndChipId, which are
 	// gone once the base's destructor runs: they must stop here already.
 	stopProcessingQueues();
-	log::debug(std::string(logprefix::kTFLiteCPU) + "~TFLiteCPU(): Destructed");
+	KALUN_LOG_DEBUG(std::string(logprefix::kTFLiteCPU) + "~TFLiteCPU(): Destructed");
 }
 
 std::pair<std::string, int32_t> TFLiteCPU::getNameAndChipId() const

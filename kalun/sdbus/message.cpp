@@ -77,16 +77,20 @@ std::string Message::signature() const
 	return signature ? signature : "";
 }
 
+// The failure texts below name the type, so they are only built when a call
+// fails: every argument of every message passes through here.
 void Message::appendBasic(char type, const void *value)
 {
-	check(sd_bus_message_append_basic(message_, type, value),
-	      ("Could not append " + typeText(type)).c_str());
+	const int r = sd_bus_message_append_basic(message_, type, value);
+	if (r < 0)
+		check(r, ("Could not append " + typeText(type)).c_str());
 }
 
 void Message::openContainer(char type, const std::string &contents)
 {
-	check(sd_bus_message_open_container(message_, type, contents.c_str()),
-	      ("Could not open container " + typeText(type, contents)).c_str());
+	const int r = sd_bus_message_open_container(message_, type, contents.c_str());
+	if (r < 0)
+		check(r, ("Could not open container " + typeText(type, contents)).c_str());
 }
 
 void Message::closeContainer()
@@ -96,8 +100,10 @@ void Message::closeContainer()
 
 bool Message::readBasic(char type, void *value)
 {
-	return check(sd_bus_message_read_basic(message_, type, value),
-	             ("Could not read argument of type " + typeText(type)).c_str()) > 0;
+	const int r = sd_bus_message_read_basic(message_, type, value);
+	if (r < 0)
+		check(r, ("Could not read argument of type " + typeText(type)).c_str());
+	return r > 0;
 }
 
 void Message::requireBasic(char type, void *value)
@@ -108,8 +114,10 @@ void Message::requireBasic(char type, void *value)
 
 bool Message::enterContainer(char type, const std::string &contents)
 {
-	return check(sd_bus_message_enter_container(message_, type, contents.c_str()),
-	             ("Could not read container " + typeText(type, contents)).c_str()) > 0;
+	const int r = sd_bus_message_enter_container(message_, type, contents.c_str());
+	if (r < 0)
+		check(r, ("Could not read container " + typeText(type, contents)).c_str());
+	return r > 0;
 }
 
 void Message::requireContainer(char type, const std::string &contents)

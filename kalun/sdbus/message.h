@@ -33,11 +33,14 @@ struct UnixFd {
 
 template <typename T, typename = void> struct Signature;
 
+// Every reading or writing of a value asks for its signature: each is
+// built once and kept.
 template <char C> struct BasicSignature {
 	static constexpr char kType = C;
-	static std::string value()
+	static const std::string &value()
 	{
-		return std::string(1, C);
+		static const std::string text(1, C);
+		return text;
 	}
 };
 
@@ -59,31 +62,42 @@ template <> struct Signature<UnixFd> : BasicSignature<'h'> {
 };
 
 template <typename T> struct Signature<std::vector<T>> {
-	static std::string value()
+	static const std::string &value()
 	{
-		return "a" + Signature<T>::value();
+		static const std::string text = "a" + Signature<T>::value();
+		return text;
 	}
 };
 
 template <typename... Ts> struct Signature<std::tuple<Ts...>> {
-	static std::string contents()
+	static const std::string &contents()
 	{
-		return (std::string() + ... + Signature<Ts>::value());
+		static const std::string text = (std::string() + ... + Signature<Ts>::value());
+		return text;
 	}
-	static std::string value()
+	static const std::string &value()
 	{
-		return "(" + contents() + ")";
+		static const std::string text = "(" + contents() + ")";
+		return text;
 	}
 };
 
 template <typename K, typename V> struct DictSignature {
-	static std::string entry()
+	static const std::string &entry()
 	{
-		return Signature<K>::value() + Signature<V>::value();
+		static const std::string text = Signature<K>::value() + Signature<V>::value();
+		return text;
 	}
-	static std::string value()
+	// The dictionary's element type, "{...}".
+	static const std::string &element()
 	{
-		return "a{" + entry() + "}";
+		static const std::string text = "{" + entry() + "}";
+		return text;
+	}
+	static const std::string &value()
+	{
+		static const std::string text = "a" + element();
+		return text;
 	}
 };
 template <typename K, typename V> struct Signature<std::map<K, V>> : DictSignature<K, V> {
@@ -92,9 +106,10 @@ template <typename K, typename V> struct Signature<std::unordered_map<K, V>> : D
 };
 
 template <typename... Ts> struct Signature<std::variant<Ts...>> {
-	static std::string value()
+	static const std::string &value()
 	{
-		return "v";
+		static const std::string text = "v";
+		return text;
 	}
 };
 
@@ -199,7 +214,7 @@ class Message
 	{
 		using K = typename Map::key_type;
 		using V = typename Map::mapped_type;
-		openContainer('a', "{" + DictSignature<K, V>::entry() + "}");
+		openContainer('a', DictSignature<K, V>::element());
 		for (const auto &[key, value] : values) {
 			openContainer('e', DictSignature<K, V>::entry());
 			appendOne(key);
@@ -261,8 +276,8 @@ class Message
 	{
 		using K = typename Map::key_type;
 		using V = typename Map::mapped_type;
-		const std::string entry = DictSignature<K, V>::entry();
-		requireContainer('a', "{" + entry + "}");
+		const std::string &entry = DictSignature<K, V>::entry();
+		requireContainer('a', DictSignature<K, V>::element());
 		values.clear();
 		while (enterContainer('e', entry)) {
 			K key{};
