@@ -340,21 +340,9 @@ void records_from_env(simsoc_ekt_lens *l, const char *text)
 	}
 }
 
-void regs_from_env(simsoc_ekt_lens *l, const char *text)
+void set_from_env(void *lens, uint16_t reg, uint16_t value)
 {
-	const char *s = text;
-	while (s && *s) {
-		char *stop = nullptr;
-		unsigned long reg = strtoul(s, &stop, 0);
-		if (stop == s || *stop != '=')
-			return;
-		s = stop + 1;
-		unsigned long value = strtoul(s, &stop, 0);
-		if (stop == s)
-			return;
-		simsoc_ekt_lens_set(l, (uint16_t)reg, (uint16_t)value);
-		s = *stop == ',' ? stop + 1 : stop;
-	}
+	simsoc_ekt_lens_set(static_cast<simsoc_ekt_lens *>(lens), reg, value);
 }
 
 __attribute__((constructor)) void ekt_lens_from_env()
@@ -363,7 +351,7 @@ __attribute__((constructor)) void ekt_lens_from_env()
 	if (simsoc_env_numbers("SIMSOC_EKT_LENS", where, 2) != 2)
 		return;
 	simsoc_ekt_lens *l = simsoc_ekt_lens_add(where[0], (uint8_t)where[1]);
-	regs_from_env(l, getenv("SIMSOC_EKT_REGS"));
+	simsoc_env_registers("SIMSOC_EKT_REGS", set_from_env, l);
 	if (const char *model = getenv("SIMSOC_EKT_MODEL"))
 		set_model(l, model);
 	if (const char *records = getenv("SIMSOC_EKT_RECORDS"))

@@ -260,21 +260,9 @@ std::string lines(const std::vector<std::string> &v)
 }
 
 // "reg=value,reg=value,..." as in the header.
-void regs_from_env(simsoc_lens_mcu *m, const char *text)
+void set_from_env(void *lens, uint16_t reg, uint16_t value)
 {
-	const char *s = text;
-	while (s && *s) {
-		char *stop = nullptr;
-		unsigned long reg = strtoul(s, &stop, 0);
-		if (stop == s || *stop != '=')
-			return;
-		s = stop + 1;
-		unsigned long value = strtoul(s, &stop, 0);
-		if (stop == s)
-			return;
-		simsoc_lens_mcu_set(m, (uint16_t)reg, (uint16_t)value);
-		s = *stop == ',' ? stop + 1 : stop;
-	}
+	simsoc_lens_mcu_set(static_cast<simsoc_lens_mcu *>(lens), reg, value);
 }
 
 __attribute__((constructor)) void lens_mcu_from_env()
@@ -283,7 +271,7 @@ __attribute__((constructor)) void lens_mcu_from_env()
 	if (simsoc_env_numbers("SIMSOC_LENS_MCU", where, 2) < 1)
 		return;
 	simsoc_lens_mcu *m = simsoc_lens_mcu_add(where[0], (uint8_t)where[1]);
-	regs_from_env(m, getenv("SIMSOC_LENS_MCU_REGS"));
+	simsoc_env_registers("SIMSOC_LENS_MCU_REGS", set_from_env, m);
 	uint32_t reads = 0;
 	if (simsoc_env_numbers("SIMSOC_LENS_MCU_INIT_READS", &reads, 1) == 1)
 		simsoc_lens_mcu_set_init_reads(m, reads);

@@ -23,4 +23,23 @@ static inline int simsoc_env_numbers(const char *name, uint32_t *out, int n)
 	return k;
 }
 
+// Reads "reg=value,reg=value,..." (decimal or 0x hex) from the variable and
+// hands each pair to set, stopping at the first malformed pair.
+static inline void simsoc_env_registers(const char *name, void (*set)(void *, uint16_t, uint16_t), void *data)
+{
+	const char *s = getenv(name);
+	while (s && *s) {
+		char *stop = nullptr;
+		unsigned long reg = strtoul(s, &stop, 0);
+		if (stop == s || *stop != '=')
+			return;
+		s = stop + 1;
+		unsigned long value = strtoul(s, &stop, 0);
+		if (stop == s)
+			return;
+		set(data, (uint16_t)reg, (uint16_t)value);
+		s = *stop == ',' ? stop + 1 : stop;
+	}
+}
+
 #endif

@@ -90,6 +90,14 @@ struct camblock_mcu {
 	uint8_t distance_index_mode;
 	int32_t requested_index;
 	uint8_t initialised;
+	// What a lens model keeps of its own, per block: the common poll and
+	// destroy its replacements go on to, and how the iris's F-numbers rise
+	// towards the tele end (a ramp over the zoom table, or one offset per
+	// zoom point).
+	int (*common_poll)(struct camblock *block, struct optics_state *state);
+	void (*common_destroy)(struct camblock *block);
+	int32_t aperture_ramp; // Q14; negative: aperture_offsets
+	const int32_t *aperture_offsets;
 };
 
 struct camblock {

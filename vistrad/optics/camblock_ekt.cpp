@@ -330,13 +330,7 @@ int32_t dioptres_to_index(struct camblock *block, int32_t dioptres, int32_t)
 	const ekt_block *e = ekt_of(block);
 	if (dioptres < 0)
 		return (int32_t)lround(((double)((int64_t)dioptres * Q14_ONE) - 102) / 205 / 32);
-	if (!e->distances || e->curve_count <= 0)
-		return 0;
-	int lo, hi;
-	optics_lower_bracket(dioptres, e->distances, e->curve_count, &lo, &hi);
-	int32_t curve =
-	    fx_lin_interp(dioptres, e->distances[lo], e->distances[hi], optics_q14(lo), optics_q14(hi));
-	return (int32_t)optics_round_shift(curve, 5);
+	return optics_table_index(dioptres, e->distances, e->curve_count);
 }
 
 int32_t index_to_dioptres(struct camblock *block, int32_t index)
@@ -344,14 +338,7 @@ int32_t index_to_dioptres(struct camblock *block, int32_t index)
 	const ekt_block *e = ekt_of(block);
 	if (index < 0)
 		return (int32_t)optics_div_round((int64_t)index * 32 * 205, Q14_ONE);
-	if (!e->distances || e->curve_count <= 0)
-		return 0;
-	if (e->curve_count == 1)
-		return e->distances[0];
-	int32_t lo = index >> 9;
-	if (lo > e->curve_count - 2)
-		lo = e->curve_count - 2;
-	return fx_lin_interp(index, lo << 9, (lo + 1) << 9, e->distances[lo], e->distances[lo + 1]);
+	return optics_table_dioptres(index, e->distances, e->curve_count);
 }
 
 // A curve's focus position in motor steps.

@@ -123,11 +123,7 @@ int32_t dioptres_to_index(struct camblock *block, int32_t dioptres, int32_t dome
 		return 0;
 	if (dome != 0)
 		dioptres += dome_get_power(block->dome);
-	int lo, hi;
-	optics_lower_bracket(dioptres, m->distances, m->curve_count, &lo, &hi);
-	int32_t curve =
-	    fx_lin_interp(dioptres, m->distances[lo], m->distances[hi], optics_q14(lo), optics_q14(hi));
-	return (int32_t)optics_round_shift(curve, 5);
+	return optics_table_index(dioptres, m->distances, m->curve_count);
 }
 
 int32_t index_to_dioptres(struct camblock *block, int32_t index)
@@ -135,14 +131,7 @@ int32_t index_to_dioptres(struct camblock *block, int32_t index)
 	const camblock_mcu *m = &block->mcu;
 	if (index & (1 << 26))
 		return (int32_t)optics_round_shift((int64_t)index * 32 * dioptres_per_curve(block), 14);
-	if (!m->distances || m->curve_count <= 0)
-		return 0;
-	if (m->curve_count == 1)
-		return m->distances[0];
-	int32_t lo = index >> 9;
-	if (lo > m->curve_count - 2)
-		lo = m->curve_count - 2;
-	return fx_lin_interp(index, lo << 9, (lo + 1) << 9, m->distances[lo], m->distances[lo + 1]);
+	return optics_table_dioptres(index, m->distances, m->curve_count);
 }
 
 int32_t focus_position_to_index(struct camblock *block, int32_t zoom, int32_t position)

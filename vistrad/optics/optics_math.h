@@ -55,3 +55,29 @@ static inline int32_t optics_q14(int32_t v)
 {
 	return (int32_t)(uint32_t)((uint32_t)v << 14);
 }
+
+// The distance index (curve << 9 | fraction) of dioptres between the curves
+// of a distance table (Q14 dioptres per curve, ascending); 0 without one.
+static inline int32_t optics_table_index(int32_t dioptres, const int32_t *table, int32_t count)
+{
+	if (!table || count <= 0)
+		return 0;
+	int lo, hi;
+	optics_lower_bracket(dioptres, table, count, &lo, &hi);
+	int32_t curve = fx_lin_interp(dioptres, table[lo], table[hi], optics_q14(lo), optics_q14(hi));
+	return (int32_t)optics_round_shift(curve, 5);
+}
+
+// The dioptres of a distance index on a distance table, the last pair
+// used beyond its end; 0 without a table.
+static inline int32_t optics_table_dioptres(int32_t index, const int32_t *table, int32_t count)
+{
+	if (!table || count <= 0)
+		return 0;
+	if (count == 1)
+		return table[0];
+	int32_t lo = index >> 9;
+	if (lo > count - 2)
+		lo = count - 2;
+	return fx_lin_interp(index, lo << 9, (lo + 1) << 9, table[lo], table[lo + 1]);
+}

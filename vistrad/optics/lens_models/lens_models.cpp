@@ -904,8 +904,6 @@ std::map<const lens_model *, std::vector<int32_t>> &distance_tables()
 
 /* slot replacements */
 
-int (*common_poll)(struct camblock *, struct optics_state *);
-
 int poll_pending_refresh(struct camblock *block, struct optics_state *state)
 {
 	if (block->zoom)
@@ -922,7 +920,7 @@ int poll_refresh(struct camblock *block, struct optics_state *state)
 
 int poll_iris(struct camblock *block, struct optics_state *state)
 {
-	int result = common_poll(block, state);
+	int result = block->mcu.common_poll(block, state);
 	if (result == 0 && state)
 		iris_hall_report(block->iris, state->iris_position);
 	return result;
@@ -1098,61 +1096,27 @@ bool zoom_outside(const zoom_object *z)
 	return !z || z->position < z->mech_min || z->position > z->mech_max;
 }
 
-template <int32_t Ramp> int update_aperture_ramp(struct camblock *block)
+// By the block's ramp over the zoom table, or by its per-zoom offsets.
+int update_aperture(struct camblock *block)
 {
 	const zoom_object *z = block->zoom;
+	const camblock_mcu *m = &block->mcu;
 	if (zoom_outside(z))
 		return -2;
-	int32_t offset = 0;
-	if (z->count > 1 && z->positions)
-		offset = fx_lin_interp(z->position, z->positions[0], z->positions[z->count - 1], 0, Ramp);
-	return update_aperture_with(block, offset);
-}
-
-// Per-zoom offsets: the model's table with one value per zoom point. The
-// block keeps no pointer to it; its distance table tells the model.
-const int32_t *offsets_for(const struct camblock *block)
-{
-	for (const lens_model &m : models()) {
-		auto found = distance_tables().find(&m);
-		if (found != distance_tables().end() && found->second.data() == block->mcu.distances)
-			return m.tables->aperture_offsets;
+	if (m->aperture_ramp >= 0) {
+		int32_t offset = 0;
+		if (z->count > 1 && z->positions)
+			offset = fx_lin_interp(z->position, z->positions[0], z->positions[z->count - 1], 0,
+			                       m->aperture_ramp);
+		return update_aperture_with(block, offset);
 	}
-	return nullptr;
-}
-
-int update_aperture_table(struct camblock *block)
-{
-	const zoom_object *z = block->zoom;
-	if (zoom_outside(z))
-		return -2;
-	const int32_t *offsets = offsets_for(block);
+	const int32_t *offsets = m->aperture_offsets;
 	if (!offsets || z->count < 1 || !z->positions)
 		return update_aperture_with(block, 0);
 	int lo, hi;
 	optics_lower_bracket(z->position, z->positions, z->count, &lo, &hi);
 	return update_aperture_with(block, fx_lin_interp32(z->position, z->positions[lo], z->positions[hi],
 	                                                   offsets[lo], offsets[hi]));
-}
-
-int (*ramp_slot(int32_t ramp))(struct camblock *)
-{
-	switch (ramp) {
-	case d(0.9):
-		return update_aperture_ramp<d(0.9)>;
-	case d(0.7):
-		return update_aperture_ramp<d(0.7)>;
-	case d(0.87):
-		return update_aperture_ramp<d(0.87)>;
-	case d(1.0):
-		return update_aperture_ramp<d(1.0)>;
-	case d(1.13):
-		return update_aperture_ramp<d(1.13)>;
-	case d(0.03):
-		return update_aperture_ramp<d(0.03)>;
-	default:
-		return update_aperture_table;
-	}
 }
 
 // The common distortion scaling, each coefficient rounded with the zoom
@@ -1211,8 +1175,6 @@ int correction_changed(void *, void *holder, struct param_value *value, struct p
 	return 0;
 }
 
-void (*common_destroy)(struct camblock *);
-
 void destroy_with_correction(struct camblock *block)
 {
 	auto &ids = correction_callbacks();
@@ -1224,7 +1186,7 @@ void destroy_with_correction(struct camblock *block)
 		param_unregister_callback(found->second, &key);
 		ids.erase(found);
 	}
-	common_destroy(block);
+	block->mcu.common_destroy(block);
 }
 
 void start_focus_correction(struct camblock *block, int32_t stream_id)
@@ -1394,8 +1356,8 @@ void fill_limits(const lens_model &m, struct camblock *block, int32_t margin_ste
 
 void replace_slots(const lens_model &m, struct camblock *block, bool poll_setting)
 {
-	common_poll = block->poll;
-	common_destroy = block->destroy;
+	block->mcu.common_poll = block->poll;
+	block->mcu.common_destroy = block->destroy;
 	if (!m.poll_needs_setting || poll_setting) {
 		switch (m.poll) {
 		case POLL_COMMON:
@@ -1452,7 +1414,9 @@ void replace_slots(const lens_model &m, struct camblock *block, bool poll_settin
 		block->frame_report = nullptr;
 	if (m.empty_slots & EMPTY_CAPTURE_MODE)
 		block->capture_mode_changed = nullptr;
-	block->update_aperture = ramp_slot(m.aperture_ramp);
+	block->mcu.aperture_ramp = m.aperture_ramp;
+	block->mcu.aperture_offsets = m.tables ? m.tables->aperture_offsets : nullptr;
+	block->update_aperture = update_aperture;
 }
 
 // Takes back what a failed create made: the block and its components leave
