@@ -8,6 +8,7 @@
 #define TESTS_CAMLIB_LIBCL_FIXTURE_H
 
 #include "cl_log.h"
+#include "frame_ticker.h"
 #include "libcl.h"
 #include "simsoc.h"
 #include "simsoc_netlink.h"
@@ -72,22 +73,11 @@ class LibclTest : public ::testing::Test
 	}
 	void start_ticker()
 	{
-		if (ticker_.joinable())
-			return;
-		ticking_ = true;
-		ticker_ = std::thread([this] {
-			while (ticking_) {
-				if (simsoc_qvd_stat_waiting() > 0)
-					simsoc_vin_tick(0);
-				std::this_thread::sleep_for(std::chrono::microseconds(200));
-			}
-		});
+		ticker_.start();
 	}
 	void stop_ticker()
 	{
-		ticking_ = false;
-		if (ticker_.joinable())
-			ticker_.join();
+		ticker_.stop();
 	}
 	static void clear_messages()
 	{
@@ -111,15 +101,9 @@ class LibclTest : public ::testing::Test
 		free(s);
 		return text;
 	}
-	// Polls a condition that another thread makes true; bounded.
 	template <typename Fn> static bool eventually(Fn fn)
 	{
-		for (int i = 0; i < 2000; i++) {
-			if (fn())
-				return true;
-			std::this_thread::sleep_for(std::chrono::milliseconds(1));
-		}
-		return fn();
+		return ::eventually(fn);
 	}
 	static uint32_t started()
 	{
@@ -141,8 +125,7 @@ class LibclTest : public ::testing::Test
 		ASSERT_EQ(simsoc_video_start(0), 0);
 		ASSERT_EQ(started(), 1u);
 	}
-	std::atomic<bool> ticking_{false};
-	std::thread ticker_;
+	FrameTicker ticker_;
 };
 
 #endif

@@ -9,10 +9,7 @@
 
 #include <string.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -23,6 +20,7 @@
 #include "core/param_map.h"
 #include "core/prodconf.h"
 #include "core/stream_map.h"
+#include "frame_ticker.h"
 #include "libcl.h"
 #include "platform/platform_vorsalind.h"
 #include "platform/sensor.h"
@@ -120,22 +118,11 @@ class SensorVideo : public ::testing::Test
 
 	void start_ticker()
 	{
-		if (ticker.joinable())
-			return;
-		ticking = true;
-		ticker = std::thread([this] {
-			while (ticking) {
-				if (simsoc_qvd_stat_waiting() > 0)
-					simsoc_vin_tick(0);
-				std::this_thread::sleep_for(std::chrono::microseconds(200));
-			}
-		});
+		ticker.start();
 	}
 	void stop_ticker()
 	{
-		ticking = false;
-		if (ticker.joinable())
-			ticker.join();
+		ticker.stop();
 	}
 	// The frame thread waiting for its next frame, with no tick but the
 	// test's own to come.
@@ -143,15 +130,6 @@ class SensorVideo : public ::testing::Test
 	{
 		stop_ticker();
 		ASSERT_TRUE(eventually([] { return simsoc_qvd_stat_waiting() > 0; }));
-	}
-	template <typename Fn> static bool eventually(Fn fn)
-	{
-		for (int i = 0; i < 2000; i++) {
-			if (fn())
-				return true;
-			std::this_thread::sleep_for(std::chrono::milliseconds(1));
-		}
-		return fn();
 	}
 	static simsoc_qvd_sensor_state vin_state()
 	{
@@ -181,8 +159,7 @@ class SensorVideo : public ::testing::Test
 	prodconf *conf = nullptr;
 	platform *plat = nullptr;
 	control *engine = nullptr;
-	std::atomic<bool> ticking{false};
-	std::thread ticker;
+	FrameTicker ticker;
 };
 
 // The mode's line time and line limits reach the sensor from the library's
