@@ -7,21 +7,7 @@
 #include <benchmark/benchmark.h>
 
 #include "aaa_parser.h"
-#include "awb.h"
-#include "cl_customerloop.h"
-#include "cl_log.h"
-#include "cl_main_loop.h"
-#include "hal_vin.h"
-#include "img_adj_filter.h"
-#include "img_channel.h"
-#include "img_hdr_frame.h"
-#include "img_hdr_params.h"
-#include "img_lib.h"
-#include "libcl.h"
-#include "qvd_ioctl.h"
-#include "simsoc_qvd.h"
-#include "simsoc_scene.h"
-#include "simsoc_vin.h"
+#include "libcl_bench.h"
 
 #include <stdio.h>
 #include <sys/ioctl.h>
@@ -42,68 +28,6 @@ using Clock = std::chrono::steady_clock;
 double seconds_since(Clock::time_point t0)
 {
 	return std::chrono::duration<double>(Clock::now() - t0).count();
-}
-
-void quiet(int, const char *) {}
-
-// The library up on n default VINs as prepare leaves it: channels
-// described, image kernel, HDR and filter headers initialised.
-bool bring_up(unsigned n)
-{
-	simsoc_qvd_reset();
-	simsoc_scene_reset();
-	simsoc_qvd_board board;
-	simsoc_qvd_default_board(&board);
-	board.vin_count = n;
-	for (unsigned i = 1; i < n; i++) {
-		board.vin[i] = board.vin[0];
-		board.vin[i].source_id = (int32_t)i;
-	}
-	simsoc_qvd_set_board(&board);
-	cl_set_log_fn(quiet);
-	if (libcl_init(1024, (int32_t)n, nullptr, nullptr) != 1)
-		return false;
-	customerloop_state &s = cl_state();
-	int fd = s.qvd_fd;
-	qvd_system_resource res{};
-	res.query = QVD_RESOURCE_GENERIC;
-	if (ioctl(fd, QVD_IOC_GET_SYSTEM_RESOURCE, &res) != 0)
-		return false;
-	channel_info info[IMG_MAX_CHANNELS] = {};
-	img_channel_vin vin[IMG_MAX_CHANNELS];
-	if (img_fill_channel_info(fd, &res, info, vin) != 0)
-		return false;
-	for (unsigned c = 0; c < n; c++) {
-		s.channel[c] = cl_channel();
-		s.channel[c].info = info[c];
-		s.channel[c].config_id = 9 * c;
-	}
-	img_set_vin_chan_num((int)n);
-	if (img_lib_init(fd, nullptr) != 0)
-		return false;
-	hal_init_channel_vsrc_mapping(fd);
-	awb_set_instance_count((int)n);
-	awb_set_channel_info(info);
-	img_adj_set_channel_count((int)n);
-	img_adj_set_channel_info(info);
-	img_hdr_set_channel_info(info);
-	img_adj_init_filter_headers();
-	img_hdr_init_params();
-	img_hdr_init_dsp_config(fd, &s.hdr_mode, cl_frame_inputs_get().hdr_fs);
-	img_init_channel_dsp_config(fd, &s.main_mode, info);
-	simsoc_vin_set_framerate(0, 0);
-	simsoc_qvd_replay(1);
-	simsoc_vin_tick(0);
-	return true;
-}
-
-void bring_down()
-{
-	cl_main_loop_end(cl_state().qvd_fd);
-	simsoc_qvd_replay(0);
-	img_lib_deinit(nullptr);
-	libcl_deinit();
-	cl_set_log_fn(nullptr);
 }
 
 // Every setting a caller can leave for the next frame, for every channel.
@@ -141,7 +65,7 @@ void BM_LibclFrame(benchmark::State &state)
 {
 	int n = (int)state.range(0);
 	bool pending = state.range(1) != 0;
-	if (!bring_up((unsigned)n)) {
+	if (!bench::libcl_bring_up((unsigned)n)) {
 		state.SkipWithError("bring-up failed");
 		return;
 	}
@@ -177,7 +101,7 @@ void BM_LibclFrame(benchmark::State &state)
 	}
 	fclose(stdout);
 	stdout = saved;
-	bring_down();
+	bench::libcl_bring_down();
 	if (failed)
 		state.SkipWithError("a frame failed");
 	if (!state.iterations())

@@ -473,3 +473,23 @@ TEST_F(Scene, TheEnvironmentsScheduleIsReadAtReset)
 	ASSERT_EQ(fetch(b_), 0);
 	EXPECT_NEAR(b_.ae_mean(), 2048, 2);
 }
+
+// A schedule replaced from one thread while another takes frames: every
+// frame sees one schedule or the other, whole.
+TEST_F(Scene, ScheduleReplacedWhileFramesAreTaken)
+{
+	expose(0, 1000);
+	std::atomic<bool> done{false};
+	std::thread setter([&] {
+		for (int i = 0; !done; i++)
+			simsoc_scene_schedule(i % 2 ? "0:uniform=500" : "0:uniform=1500", nullptr, 0);
+	});
+	for (int i = 0; i < 200; i++) {
+		simsoc_vin_tick(0);
+		ASSERT_EQ(fetch(b_), 0);
+		double mean = b_.ae_mean();
+		EXPECT_TRUE(fabs(mean - 500) < 2 || fabs(mean - 1500) < 2 || fabs(mean - 2048) < 2) << mean;
+	}
+	done = true;
+	setter.join();
+}
