@@ -8,6 +8,7 @@
 #include "algo_fixture.h"
 #include "awb.h"
 #include "awb_fixture.h"
+#include "awb_locus_fixture.h"
 #include "hal_vin.h"
 #include "img_channel.h"
 #include "img_hdr_params.h"
@@ -27,36 +28,6 @@ using testing::internal::GetCapturedStdout;
 constexpr double kGrey = 8192;
 constexpr double kTolerance = 0.02;
 constexpr int kStepFrames = 1000;
-
-// The gains that make a grey surface grey under this light.
-GainPoint neutral(double kelvin)
-{
-	double r = 1, b = 1;
-	EXPECT_EQ(simsoc_scene_illuminant(kelvin, &r, &b), 0);
-	return GainPoint{(int32_t)lround(1024 / r), (int32_t)lround(1024 / b)};
-}
-
-// Presets T1 to T5 on the grey locus, four zones along it, and (when
-// asked) a negative zone around the 6500 K grey, whose colour the test's
-// patch takes under 5000 K light. Environments 11, 0 and 2 search them all.
-awb_tuning locus_tuning(bool negative_zone)
-{
-	awb_tuning t{};
-	const double presets[5] = {2800, 4000, 5000, 6500, 7500};
-	for (int i = 0; i < AWB_PRESETS; i++)
-		set_preset(&t, i, neutral(5000));
-	for (int i = 0; i < 5; i++)
-		set_preset(&t, i + 1, neutral(presets[i]));
-	for (int i = 0; i < 4; i++)
-		t.zone[i] = segment_zone(neutral(presets[i]), neutral(presets[i + 1]), 60, 100, 10);
-	if (negative_zone) {
-		GainPoint p = neutral(6500);
-		t.zone[4] = box_zone((int16_t)(p.r - 40), (int16_t)(p.r + 40), (int16_t)(p.b - 40),
-		                     (int16_t)(p.b + 40), -1);
-	}
-	set_all_envs(&t, 0, 5);
-	return t;
-}
 
 class AwbLoop : public AlgoOnDriver
 {

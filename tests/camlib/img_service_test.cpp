@@ -6,6 +6,7 @@
 #include "ae_fixture.h"
 #include "ae_internal.h"
 #include "af.h"
+#include "awb_locus_fixture.h"
 #include "img_aaa.h"
 #include "img_hdr_params.h"
 #include "img_queue.h"
@@ -548,6 +549,59 @@ TEST_F(Service, ClosesTheExposureLoopOnTheScene)
 	bool on_shutter = st.again[0] == 0 && st.shutter[0] >= 8 && st.shutter[0] <= 1024;
 	bool on_agc = st.shutter[0] == 1024 && st.again[0] <= 320;
 	EXPECT_TRUE(on_shutter || on_agc) << st.shutter[0] << " rows, index " << st.again[0];
+}
+
+// White balance in the service's own frame loop on the scene model: a
+// grey scene settled (stable) under 5000 K light is grey again within
+// 1,000 of the loop's frames after a step to 3000 K (the white-balance
+// loop's own bound at speed 164).
+TEST_F(Service, WhiteBalanceFollowsAColourTemperatureStep)
+{
+	constexpr double kTolerance = 0.02;
+	constexpr uint32_t kBound = 1000;
+	const awb_tuning tuning = locus_tuning(false);
+	ASSERT_EQ(img_config_awb(&tuning), 0);
+	ASSERT_EQ(simsoc_scene_set_uniform(8192), 0);
+	ASSERT_EQ(simsoc_scene_set_colour_temperature(5000), 0);
+	ASSERT_EQ(start_service(), 0) << started_out_;
+	simsoc_vin_set_framerate(0, 400);
+	// How far the grey surface is from grey under this light.
+	auto error = [](double kelvin) {
+		double r = 1, b = 1;
+		uint32_t g[3] = {0, 0, 0};
+		EXPECT_EQ(simsoc_scene_illuminant(kelvin, &r, &b), 0);
+		EXPECT_EQ(img_get_awb_gains(0, g), 0);
+		return std::max(fabs(g[0] * r / 1024 - 1), fabs(g[2] * b / 1024 - 1));
+	};
+	// The loop's frames until the surface is grey (and, when asked, the
+	// instance stable); -1 past twice the bound.
+	auto frames_to_neutral = [&](double kelvin, bool stable) -> int64_t {
+		uint32_t from = img_service_frames();
+		while (img_service_frames() - from <= 2 * kBound) {
+			if (error(kelvin) < kTolerance && (!stable || awb_get_instance(0)->data->stable))
+				return img_service_frames() - from;
+			if (hal_wait_vin_tick() != 0)
+				break;
+		}
+		return -1;
+	};
+	CaptureStdout();
+	while (img_service_frames() < 3)
+		ASSERT_EQ(hal_wait_vin_tick(), 0);
+	int64_t settled = frames_to_neutral(5000, true);
+	// The speed once the first frames have set the instance's own, and
+	// taken before the light changes.
+	const uint8_t speed[4] = {164, 164, 164, 164};
+	ASSERT_EQ(img_set_awb_speed(1, speed), 0);
+	ASSERT_EQ(img_change_work_mode(0), 0);
+	ASSERT_EQ(simsoc_scene_set_colour_temperature(3000), 0);
+	int64_t stepped = frames_to_neutral(3000, false);
+	EXPECT_EQ(img_stop_aaa(), 0);
+	GetCapturedStdout();
+	ASSERT_GE(settled, 0) << error(5000);
+	ASSERT_GE(stepped, 0) << error(3000);
+	RecordProperty("frames_to_neutral", (int)stepped);
+	EXPECT_LE(stepped, kBound);
 }
 
 // A lens whose focus motor is the scene model's focus.
