@@ -419,6 +419,7 @@ TEST_F(SettingsTest, StatisticsCopyWritesItsFieldsOnly)
 			for (int i = 0; i < 128; i++)
 				p.prehist[e][c][i] = 100000u * (e + 1) + 1000u * c + i;
 	p.set.cfa_af[0] = {0x1122, 0x3344, 0x5566};
+	p.set.cfa_af[95] = {0x0102, 0x0304, 0x0506};
 	ch0().af_tile = {8, 5, 0, 0, 512, 435, 4096, 2175};
 
 	static uint8_t block[LIBCL_STATS_SIZE];
@@ -436,11 +437,13 @@ TEST_F(SettingsTest, StatisticsCopyWritesItsFieldsOnly)
 	EXPECT_EQ(100000u, word(2048));
 	const uint8_t tile[6] = {0x22, 0x11, 0x44, 0x33, 0x66, 0x55};
 	EXPECT_EQ(0, memcmp(tile, block + 5120, 6));
+	const uint8_t last_tile[6] = {0x02, 0x01, 0x04, 0x03, 0x06, 0x05};
+	EXPECT_EQ(0, memcmp(last_tile, block + 5120 + 95 * 6, 6));
 	EXPECT_EQ(8u, word(6672));
 	EXPECT_EQ(5u, word(6676));
 	EXPECT_EQ(435u, word(6680));
 	EXPECT_EQ(512u, word(6684));
-	for (size_t i = 5126; i < 6672; i++)
+	for (size_t i = 5696; i < 6672; i++)
 		ASSERT_EQ(0xAA, block[i]) << "byte " << i;
 	for (size_t i = LIBCL_STATS_WRITTEN; i < sizeof block; i++)
 		ASSERT_EQ(0xAA, block[i]) << "byte " << i;

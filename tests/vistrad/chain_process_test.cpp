@@ -65,7 +65,7 @@ TEST_F(ChainProcess, CaptureModeRunsTheChainFromModeToRecordsAndSigtermEndsIt)
 
 	// The 50 Hz mode of the configured AR0521 reached the video input with
 	// the board's tuning: the camera library found its tuning and started.
-	EXPECT_NE(std::string::npos, out.find("moxel: vin 2592x1944 framerate 25.0 ")) << out;
+	EXPECT_NE(std::string::npos, out.find("moxel: vin 2592x1944 framerate 30.0 ")) << out;
 	EXPECT_EQ(std::string::npos, out.find("failed to lookup tuning")) << out;
 	EXPECT_EQ(std::string::npos, out.find("not supported")) << out;
 
