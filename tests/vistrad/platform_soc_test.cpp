@@ -95,7 +95,7 @@ extern "C" int __wrap_libcl_get_aaa_started(uint32_t *started)
 	return 0;
 }
 
-extern "C" void __wrap__Z23sensor_update_framerateP6sensorid(sensor *s, int32_t stream_id, double framerate)
+extern "C" void __wrap_sensor_update_framerate(sensor *s, int32_t stream_id, double framerate)
 {
 	rates.push_back({s, stream_id, framerate});
 }

@@ -25,7 +25,7 @@
 #include "temperature_service.h"
 
 extern "C" {
-void __wrap__Z29daemon_request_stream_restartv(void)
+void __wrap_daemon_request_stream_restart(void)
 {
 	calls.push_back("stream_restart");
 }

@@ -32,11 +32,11 @@ int made_iris_type = -1; // -1: the stepper iris module makes none
 } // namespace
 
 extern "C" {
-int __wrap__Z18sensor_mode_is_wdrP6sensorj(sensor *, uint32_t mode)
+int __wrap_sensor_mode_is_wdr(sensor *, uint32_t mode)
 {
 	return answer("wdr_mode_" + std::to_string(mode), 0);
 }
-void __wrap__Z29daemon_request_stream_restartv(void)
+void __wrap_daemon_request_stream_restart(void)
 {
 	record("stream_restart", "", 0);
 }
@@ -48,7 +48,7 @@ int __wrap__Z12sensor_setupP6sensori(sensor *, int32_t s)
 {
 	return record("sensor_setup", std::to_string(s), 0);
 }
-void __wrap__Z37event_handler_above_ill_level_changedij(int32_t s, uint32_t v)
+void __wrap_event_handler_above_ill_level_changed(int32_t s, uint32_t v)
 {
 	record("ill_level", std::to_string(s) + "," + std::to_string(v), 0);
 }

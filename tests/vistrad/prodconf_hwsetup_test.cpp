@@ -101,7 +101,7 @@ void __wrap__Z30daemon_request_channel_restarti(int c)
 {
 	record("channel_restart", std::to_string(c), 0);
 }
-void __wrap__Z29daemon_request_stream_restartv(void)
+void __wrap_daemon_request_stream_restart(void)
 {
 	record("stream_restart", "", 0);
 }

@@ -39,7 +39,7 @@ void __wrap__Z19dbus_api_set_configP8dbus_apiiPK15dbus_api_config(dbus_api *, in
 {
 	published.emplace_back(s, *c);
 }
-int __wrap__Z18sensor_mode_is_wdrP6sensorj(sensor *, uint32_t mode)
+int __wrap_sensor_mode_is_wdr(sensor *, uint32_t mode)
 {
 	wdr_questions.push_back(mode);
 	return mode_is_wdr;

@@ -125,7 +125,7 @@ int __wrap__Z21platform_set_tvx_modeP8platformPK8tvx_modeii(platform *, const tv
 	video_modes.push_back({mode->name, mode->wdr_mode, mode->max_framerate, tuning, channel});
 	return video_mode_result;
 }
-gboolean __wrap__Z30videoinput_input_set_framerateid(int, double framerate)
+gboolean __wrap_videoinput_input_set_framerate(int, double framerate)
 {
 	framerates_set.push_back(framerate);
 	return framerate_accepted;

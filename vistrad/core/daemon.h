@@ -4,6 +4,8 @@
 // teardown. The context is the one record through which the other
 // subsystems reach the engine, the streams and the product configuration.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <glib.h>
 #include <stdint.h>
 
@@ -39,7 +41,7 @@ int daemon_run(int argc, char **argv, struct prodconf *conf);
 int daemon_dispatch(struct daemon_context *context, GList *records, GList **release);
 
 struct daemon_context *daemon_get_context(void);
-void daemon_request_stream_restart(void);
+extern "C" void daemon_request_stream_restart(void);
 void daemon_request_channel_restart(int channel);
 int daemon_add_stream(struct daemon_context *context, int32_t stream_id);
 int daemon_remove_stream(struct daemon_context *context, int32_t stream_id);

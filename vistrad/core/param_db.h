@@ -2,6 +2,8 @@
 // The parameter database: one value per parameter and stream, range-checked,
 // with change callbacks delivered on the main loop.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <glib.h>
 #include <stdint.h>
 
@@ -67,7 +69,7 @@ int param_set_range(uint32_t id, int32_t stream_id, const struct param_range *ra
 int param_set_def(const struct param_value *value, const struct param_def *def);
 int param_set_notify_mode(uint32_t id, int32_t stream_id, uint32_t mode);
 
-int param_get(struct param_value *value);
+extern "C" int param_get(struct param_value *value);
 int param_get_int(uint32_t id, int32_t stream_id, int32_t *value);
 int param_get_string(uint32_t id, int32_t stream_id, char **text, int *length);
 int32_t param_get_simple(uint32_t id);
@@ -88,11 +90,11 @@ const char *param_map_get_enum_name(const struct param_value *value);
 GVariant *param_value_to_variant(const struct param_value *value, int enum_as_bytestring,
                                  int string_as_bytestring);
 
-int param_register_callback(uint32_t id, int32_t stream_id, param_callback_fn fn, uint32_t notify_mode,
-                            void *user_data, void *block);
+extern "C" int param_register_callback(uint32_t id, int32_t stream_id, param_callback_fn fn,
+                                       uint32_t notify_mode, void *user_data, void *block);
 int param_register_callback_rec(param_callback_fn fn, void *user_data, void *block,
                                 const struct param_value *value);
-int param_unregister_callback(int32_t callback_id, const struct param_value *value);
+extern "C" int param_unregister_callback(int32_t callback_id, const struct param_value *value);
 void param_cb_helper_destroy(struct param_cb_helper *helper);
 void param_distribute_callback_one_change(void);
 void param_queue_all(void);

@@ -6,6 +6,8 @@
 // that others write and turn their elements into records (133, 134) or
 // info-pool values. Wrappers give -1 for a missing object or slot.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <glib.h>
 #include <stdint.h>
 
@@ -73,8 +75,8 @@ void datacache_add_platform(struct datacache *cache, struct platform *platform);
 // -255, or -4 when the device cannot be opened.
 int datacache_setup(struct datacache *cache, int32_t stream_id);
 // The cache's id, or negative.
-int datacache_create_cache(struct datacache *cache, const char *name, uint32_t element_size,
-                           uint32_t element_count);
+extern "C" int datacache_create_cache(struct datacache *cache, const char *name, uint32_t element_size,
+                                      uint32_t element_count);
 int datacache_find_cache(struct datacache *cache, const char *name);
 // Mode 1 reads the latest element, mode 2 the one of the given time stamp
 // (which comes back with the element): -255 or -1.
@@ -82,8 +84,8 @@ int datacache_read(struct datacache *cache, int32_t cache_id, int mode, struct c
                    void *buffer);
 // The readers that took the element (0: none left), or -4. A null time
 // stamp lets the device stamp it.
-int datacache_write(struct datacache *cache, int32_t cache_id, const struct control_timestamp *timestamp,
-                    const void *data);
+extern "C" int datacache_write(struct datacache *cache, int32_t cache_id,
+                               const struct control_timestamp *timestamp, const void *data);
 // -255 with {waiting readers, elements held}; -4 when the request fails or
 // the cache has no reader.
 int datacache_get_cache_info(struct datacache *cache, int32_t cache_id, uint32_t info[2]);

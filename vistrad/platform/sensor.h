@@ -7,6 +7,8 @@
 // slot, and answer with a fixed default when one is missing. Values marked
 // Q14 are fixed point with 14 fraction bits.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 struct platform;
@@ -111,7 +113,7 @@ int sensor_setup(struct sensor *sensor, int32_t stream_id);                     
 int sensor_reserved1(struct sensor *sensor, void *argument);                                         // -1
 int sensor_reinit(struct sensor *sensor, void *argument);                                            // -1
 int sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t hdr); // 0
-int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode);                                        // 0
+extern "C" int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode);                             // 0
 int sensor_get_mode_info(struct sensor *sensor, struct prodconf_area *area, uint32_t mode, uint32_t frequency,
                          uint32_t hdr, int32_t stream_id); // 0
 // Stops the stream, applies the mode, waits 100 ms, starts the stream and on
@@ -136,10 +138,11 @@ int32_t sensor_lines_to_exposure(struct sensor *sensor, int32_t lines); // -1
 // the shutter slots; exposures are updated, actual gets what was set.
 int sensor_set_exposures(struct sensor *sensor, int32_t ratio, int count, const int32_t *stream_ids,
                          int32_t *exposures, int32_t *actual);
-int32_t sensor_reserved3(struct sensor *sensor, void *argument);                           // 0
-int32_t sensor_get_wdr_mode(struct sensor *sensor);                                        // 0
-int32_t sensor_reserved4(struct sensor *sensor, void *argument);                           // 0
-int32_t sensor_get_mode_max_fps(struct sensor *sensor, uint32_t mode, uint32_t frequency); // -1, any platform
+int32_t sensor_reserved3(struct sensor *sensor, void *argument); // 0
+int32_t sensor_get_wdr_mode(struct sensor *sensor);              // 0
+int32_t sensor_reserved4(struct sensor *sensor, void *argument); // 0
+extern "C" int32_t sensor_get_mode_max_fps(struct sensor *sensor, uint32_t mode,
+                                           uint32_t frequency); // -1, any platform
 
 // Stores the maximum frame rate and sets the stream's SensorMaxFramerate to
 // fps x 1000: 0 (-1 without sensor).

@@ -4,6 +4,8 @@
 // every capture-mode change, and the D-Bus front-end pauses and resumes it.
 // Wrappers give -1 when the object or the slot is missing.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 struct platform;
@@ -32,7 +34,7 @@ struct stabilizer *stabilizer_new(void);
 // Runs the destroy slot, clears the platform word and frees the object.
 void stabilizer_destroy(struct stabilizer *stabilizer);
 
-int stabilizer_set_pause(struct stabilizer *stabilizer, int32_t stream_id, int pause);
+extern "C" int stabilizer_set_pause(struct stabilizer *stabilizer, int32_t stream_id, int pause);
 // Width and height: the sensor window's x1 + 1 and y1 + 1; line time in Q14.
 int stabilizer_set_frame_geometry(struct stabilizer *stabilizer, int channel, int32_t width, int32_t height,
                                   int32_t line_time);

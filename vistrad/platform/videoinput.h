@@ -5,6 +5,8 @@
 // operation but videoinput_set_current_vin and videoinput_input_get_framerate
 // works on input 0, whatever index it is given.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <glib-object.h>
 #include <stdint.h>
 
@@ -19,7 +21,7 @@ struct tvx_mode {
 gboolean videoinput_mode_apply_mode(const struct tvx_mode *mode);
 gboolean videoinput_input_set_mode(int index, const struct tvx_mode *mode, uint32_t sensor_rotation,
                                    gboolean raw_capture);
-gboolean videoinput_input_set_framerate(int index, double framerate);
+extern "C" gboolean videoinput_input_set_framerate(int index, double framerate);
 // The started input's handle (a reference for the caller, which connects
 // "NewFramerate" to it), or null.
 GObject *videoinput_input_start(int index);
@@ -28,7 +30,7 @@ gboolean videoinput_input_set_source_rotation(uint32_t rotation, int index);
 gboolean videoinput_set_sensor_offset(int index, uint32_t x, uint32_t y);
 gboolean videoinput_set_eis_enabled(int index, gboolean enable);
 // The input's frame rate; the default when it cannot be read or is not set.
-double videoinput_input_get_framerate(int index, double def);
+extern "C" double videoinput_input_get_framerate(int index, double def);
 // Input 0's current video input; (uint32_t)-1 when it cannot be read.
 uint32_t videoinput_input_get_current_vin(void);
 gboolean videoinput_set_current_vin(int index, uint32_t vin, const char *reason);

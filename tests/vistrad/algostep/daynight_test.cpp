@@ -33,32 +33,32 @@ int record_ircut(platform *, int is_day, int32_t stream_id)
 } // namespace
 
 extern "C" {
-int __wrap__Z31power_control_register_consumerP14power_consumer(power_consumer *c)
+int __wrap_power_control_register_consumer(power_consumer *c)
 {
 	registered = c;
 	seen.push_back(std::string("register ") + c->name);
 	return 0;
 }
 
-int __wrap__Z33power_control_unregister_consumerP14power_consumer(power_consumer *c)
+int __wrap_power_control_unregister_consumer(power_consumer *c)
 {
 	seen.push_back(std::string("unregister ") + c->name);
 	registered = nullptr;
 	return 0;
 }
 
-int __wrap__Z21power_control_requestP14power_consumer(power_consumer *c)
+int __wrap_power_control_request(power_consumer *c)
 {
 	seen.push_back(std::string("request ") + c->name + " " + std::to_string(c->requested));
 	return power_answer;
 }
 
-void __wrap__Z36event_handler_ircut_property_changedij(int32_t stream_id, uint32_t value)
+void __wrap_event_handler_ircut_property_changed(int32_t stream_id, uint32_t value)
 {
 	seen.push_back("DayNightVision " + std::to_string(stream_id) + " " + std::to_string(value));
 }
 
-void __wrap__Z37event_handler_above_ill_level_changedij(int32_t stream_id, uint32_t value)
+void __wrap_event_handler_above_ill_level_changed(int32_t stream_id, uint32_t value)
 {
 	seen.push_back("AboveIlluminanceLevel " + std::to_string(stream_id) + " " + std::to_string(value));
 }

@@ -38,7 +38,7 @@ extern "C" int __wrap_open(const char *path, int flags, ...)
 	return open("/dev/null", O_RDWR);
 }
 
-extern "C" void __wrap__Z29daemon_request_stream_restartv()
+extern "C" void __wrap_daemon_request_stream_restart()
 {
 	restarts++;
 }

@@ -61,8 +61,7 @@ extern "C" int __wrap_libcl_set_shutter_correction(int, double factor)
 	return 0;
 }
 
-extern "C" int __wrap__Z26sensor_get_exposure_limitsP6sensorPiS1_(sensor *, int32_t exposure[2],
-                                                                  int32_t ratio[2])
+extern "C" int __wrap_sensor_get_exposure_limits(sensor *, int32_t exposure[2], int32_t ratio[2])
 {
 	exposure[0] = ae_fake.limits[0];
 	exposure[1] = ae_fake.limits[1];
@@ -71,30 +70,27 @@ extern "C" int __wrap__Z26sensor_get_exposure_limitsP6sensorPiS1_(sensor *, int3
 	return 0;
 }
 
-extern "C" void __wrap__Z23sensor_update_framerateP6sensorid(sensor *, int32_t, double) {}
+extern "C" void __wrap_sensor_update_framerate(sensor *, int32_t, double) {}
 
-extern "C" double __wrap__Z30videoinput_input_get_framerateid(int, double)
+extern "C" double __wrap_videoinput_input_get_framerate(int, double)
 {
 	return ae_fake.input_fps;
 }
 
-extern "C" gboolean __wrap__Z30videoinput_input_set_framerateid(int, double fps)
+extern "C" gboolean __wrap_videoinput_input_set_framerate(int, double fps)
 {
 	ae_fake.fps_sets.push_back(fps);
 	return TRUE;
 }
 
-extern "C" int __wrap__Z22datacache_create_cacheP9datacachePKcjj(datacache *, const char *name, uint32_t size,
-                                                                 uint32_t count)
+extern "C" int __wrap_datacache_create_cache(datacache *, const char *name, uint32_t size, uint32_t count)
 {
 	ae_fake.caches.push_back(std::string(name) + " " + std::to_string(size) + "x" +
 	                         std::to_string(count));
 	return 3;
 }
 
-extern "C" int __wrap__Z15datacache_writeP9datacacheiPK17control_timestampPKv(datacache *, int32_t id,
-                                                                              const control_timestamp *ts,
-                                                                              const void *data)
+extern "C" int __wrap_datacache_write(datacache *, int32_t id, const control_timestamp *ts, const void *data)
 {
 	std::vector<uint8_t> bytes(16);
 	memcpy(bytes.data(), data, 16);
@@ -104,19 +100,18 @@ extern "C" int __wrap__Z15datacache_writeP9datacacheiPK17control_timestampPKv(da
 	return ae_fake.cache_write_result;
 }
 
-extern "C" int __real__Z9param_getP11param_value(param_value *value);
-extern "C" int __wrap__Z9param_getP11param_value(param_value *value)
+extern "C" int __real_param_get(param_value *value);
+extern "C" int __wrap_param_get(param_value *value)
 {
 	ae_fake.param_gets.push_back(value->id);
-	return __real__Z9param_getP11param_value(value);
+	return __real_param_get(value);
 }
 
-extern "C" int __real__Z23param_register_callbackjiPFiPvS_P11param_valueP14param_callbackEjS_S_(
-    uint32_t id, int32_t stream_id, param_callback_fn fn, uint32_t mode, void *user_data, void *block);
-extern "C" int __wrap__Z23param_register_callbackjiPFiPvS_P11param_valueP14param_callbackEjS_S_(
-    uint32_t id, int32_t stream_id, param_callback_fn fn, uint32_t mode, void *user_data, void *block)
+extern "C" int __real_param_register_callback(uint32_t id, int32_t stream_id, param_callback_fn fn,
+                                              uint32_t mode, void *user_data, void *block);
+extern "C" int __wrap_param_register_callback(uint32_t id, int32_t stream_id, param_callback_fn fn,
+                                              uint32_t mode, void *user_data, void *block)
 {
 	ae_fake.registered.push_back(id);
-	return __real__Z23param_register_callbackjiPFiPvS_P11param_valueP14param_callbackEjS_S_(
-	    id, stream_id, fn, mode, user_data, block);
+	return __real_param_register_callback(id, stream_id, fn, mode, user_data, block);
 }

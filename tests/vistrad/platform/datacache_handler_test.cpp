@@ -31,25 +31,22 @@ struct callback_call {
 };
 std::vector<callback_call> registered, unregistered;
 
-extern "C" int __real__Z23param_register_callbackjiPFiPvS_P11param_valueP14param_callbackEjS_S_(
-    uint32_t id, int32_t stream_id, param_callback_fn fn, uint32_t notify_mode, void *user_data, void *block);
-extern "C" int __real__Z25param_unregister_callbackiPK11param_value(int32_t callback_id,
-                                                                    const param_value *value);
+extern "C" int __real_param_register_callback(uint32_t id, int32_t stream_id, param_callback_fn fn,
+                                              uint32_t notify_mode, void *user_data, void *block);
+extern "C" int __real_param_unregister_callback(int32_t callback_id, const param_value *value);
 
-extern "C" int __wrap__Z23param_register_callbackjiPFiPvS_P11param_valueP14param_callbackEjS_S_(
-    uint32_t id, int32_t stream_id, param_callback_fn fn, uint32_t notify_mode, void *user_data, void *block)
+extern "C" int __wrap_param_register_callback(uint32_t id, int32_t stream_id, param_callback_fn fn,
+                                              uint32_t notify_mode, void *user_data, void *block)
 {
-	int r = __real__Z23param_register_callbackjiPFiPvS_P11param_valueP14param_callbackEjS_S_(
-	    id, stream_id, fn, notify_mode, user_data, block);
+	int r = __real_param_register_callback(id, stream_id, fn, notify_mode, user_data, block);
 	registered.push_back({id, stream_id, r});
 	return r;
 }
 
-extern "C" int __wrap__Z25param_unregister_callbackiPK11param_value(int32_t callback_id,
-                                                                    const param_value *value)
+extern "C" int __wrap_param_unregister_callback(int32_t callback_id, const param_value *value)
 {
 	unregistered.push_back({value ? value->id : 0, value ? value->stream_id : -2, callback_id});
-	return __real__Z25param_unregister_callbackiPK11param_value(callback_id, value);
+	return __real_param_unregister_callback(callback_id, value);
 }
 
 namespace

@@ -3,6 +3,8 @@
 // handlers, getters and hooks the VideoControl and legacy interfaces share
 // with it. Main thread only.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <gio/gio.h>
 #include <stdint.h>
 
@@ -16,8 +18,8 @@ struct param_value;
 // Object builder of the service: the global object for stream -1, else the
 // stream's object at /com/tovi/ImageControl/<channel>/<index>. Multi-stream
 // products only: on others it logs and builds nothing.
-void imagecontrol_build_objects(struct dbus_service *service, int32_t stream_id,
-                                const struct dbus_api_config *config);
+extern "C" void imagecontrol_build_objects(struct dbus_service *service, int32_t stream_id,
+                                           const struct dbus_api_config *config);
 
 // The five .Properties methods (GetProperties, SetProperties,
 // GetDefaultValues, RestoreToDefaultValues, GetRanges) under a name.

@@ -5,6 +5,8 @@
 // (power_control_set_power). Consumers register again whenever the service
 // (re)appears. For the main thread only.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 // Powers are watts in Q14 fixed point (value / 16384).
@@ -22,10 +24,10 @@ int power_control_init(void);
 void power_control_deinit(void);
 
 // The consumer must stay valid until it is unregistered. Both return 0.
-int power_control_register_consumer(struct power_consumer *consumer);
-int power_control_unregister_consumer(struct power_consumer *consumer);
+extern "C" int power_control_register_consumer(struct power_consumer *consumer);
+extern "C" int power_control_unregister_consumer(struct power_consumer *consumer);
 // 1 when the request was queued, 0 without a client of the service.
-int power_control_request(struct power_consumer *consumer);
+extern "C" int power_control_request(struct power_consumer *consumer);
 // Completes the request at the head of the queue with the granted watts:
 // 1, or 0 when nothing was queued.
 int power_control_set_power(double watts);

@@ -92,7 +92,7 @@ bool file_exists(const std::string &path)
 } // namespace
 
 extern "C" {
-int32_t __wrap__Z23sensor_get_mode_max_fpsP6sensorjj(struct sensor *sensor, uint32_t mode, uint32_t frequency)
+int32_t __wrap_sensor_get_mode_max_fps(struct sensor *sensor, uint32_t mode, uint32_t frequency)
 {
 	if (!sensor)
 		return -1;
@@ -100,13 +100,12 @@ int32_t __wrap__Z23sensor_get_mode_max_fpsP6sensorjj(struct sensor *sensor, uint
 	return it == mode_fps.end() ? -1 : it->second;
 }
 
-int __wrap__Z18sensor_mode_is_wdrP6sensorj(struct sensor *sensor, uint32_t mode)
+int __wrap_sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode)
 {
 	return sensor && wdr_modes.count(mode) ? 1 : 0;
 }
 
-int __wrap__Z20stabilizer_set_pauseP10stabilizerii(struct stabilizer *stabilizer, int32_t stream_id,
-                                                   int pause)
+int __wrap_stabilizer_set_pause(struct stabilizer *stabilizer, int32_t stream_id, int pause)
 {
 	pause_calls.push_back({stabilizer, stream_id, pause});
 	return 0;

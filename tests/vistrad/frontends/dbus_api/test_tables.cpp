@@ -145,8 +145,8 @@ const struct dbus_api_config *test_tables_last_config(int32_t stream_id)
 	return configs[stream_id];
 }
 
-extern "C" void __wrap__Z26imagecontrol_build_objectsP12dbus_serviceiPK15dbus_api_config(
-    struct dbus_service *service, int32_t stream_id, const struct dbus_api_config *config)
+extern "C" void __wrap_imagecontrol_build_objects(struct dbus_service *service, int32_t stream_id,
+                                                  const struct dbus_api_config *config)
 {
 	builds[stream_id]++;
 	configs[stream_id] = config;
