@@ -127,6 +127,17 @@ void Message::requireContainer(char type, const std::string &contents)
 		            "Missing argument of type " + typeText(type, contents));
 }
 
+void Message::requireArray(char type, const void **data, size_t *size)
+{
+	if (sd_bus_message_read_array(message_, type, data, size) > 0)
+		return;
+	// Nothing was taken: the element by element path raises the error it
+	// always raised.
+	const char element[2] = {type, '\0'};
+	requireContainer('a', element);
+	throw Error(SD_BUS_ERROR_INVALID_ARGS, "Could not read array " + typeText('a', element));
+}
+
 void Message::exitContainer()
 {
 	check(sd_bus_message_exit_container(message_), "Could not leave container");

@@ -13,6 +13,7 @@
 #include <map>
 #include <string>
 #include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
 #include <variant>
@@ -257,6 +258,20 @@ class Message
 	}
 	template <typename T> void readOne(std::vector<T> &values)
 	{
+		// Numbers lie in the message as they are in memory: the whole
+		// array is taken at once, not element by element.
+		if constexpr (std::is_arithmetic_v<T>) {
+			const void *data = nullptr;
+			size_t size = 0;
+			requireArray(Signature<T>::kType, &data, &size);
+			if (size % sizeof(T) != 0)
+				throw Error(SD_BUS_ERROR_INVALID_ARGS,
+				            "Array of type '" + Signature<std::vector<T>>::value() +
+				                "' ends inside an element");
+			const T *first = static_cast<const T *>(data);
+			values.assign(first, first + size / sizeof(T));
+			return;
+		}
 		requireContainer('a', Signature<T>::value());
 		values.clear();
 		while (peekType() != 0) {
@@ -320,6 +335,8 @@ class Message
 
 	void requireBasic(char type, void *value);
 	void requireContainer(char type, const std::string &contents);
+	// An array of a fixed-size basic type, as it lies in the message.
+	void requireArray(char type, const void **data, size_t *size);
 
 	sd_bus_message *message_ = nullptr;
 };

@@ -55,6 +55,43 @@ TEST(SdbusMessageTest, ValuesSurviveAppendAndRead)
 	sd_bus_flush_close_unref(bus);
 }
 
+// Arrays of numbers are taken whole from the message; a wrong element type
+// and the end of the message still raise the layer's errors with their
+// texts.
+TEST(SdbusMessageTest, NumberArraysAreReadWholeAndRefusedWhenAbsent)
+{
+	sd_bus *bus = nullptr;
+	ASSERT_GE(sd_bus_open_system(&bus), 0);
+	sd_bus_message *raw = nullptr;
+	ASSERT_GE(sd_bus_message_new_method_call(bus, &raw, "a.b", "/", "a.b", "M"), 0);
+	kalun::sdbus::Message message(raw, true);
+	const std::vector<int32_t> ints{5, -6, 7};
+	const std::vector<double> none;
+	const std::vector<uint8_t> bytes{1, 2, 3, 255};
+	message.append(ints, none, bytes);
+	ASSERT_GE(sd_bus_message_seal(message.get(), 1, 0), 0);
+	std::vector<int32_t> readInts{9};
+	std::vector<double> readNone{1.0};
+	std::vector<uint8_t> readBytes;
+	message.read(readInts, readNone, readBytes);
+	EXPECT_EQ(readInts, ints);
+	EXPECT_EQ(readNone, none);
+	EXPECT_EQ(readBytes, bytes);
+	const auto textOf = [&] {
+		try {
+			message.read<std::vector<uint64_t>>();
+		} catch (const kalun::sdbus::Error &e) {
+			return std::string(e.name()) + " " + e.what();
+		}
+		return std::string("no error");
+	};
+	EXPECT_EQ(textOf(), "System.Error.ENXIO Could not read container 'at': No such device or address");
+	message.rewind();
+	EXPECT_EQ(textOf(), "System.Error.ENXIO Could not read container 'at': No such device or address");
+	message = {};
+	sd_bus_flush_close_unref(bus);
+}
+
 // A server object on one connection of the private bus, called from
 // another while a helper thread serves the first.
 TEST(SdbusObjectTest, MethodsAndPropertiesAnswerAndErrorsKeepTheirNames)
