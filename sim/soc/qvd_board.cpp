@@ -70,7 +70,8 @@ extern "C" void simsoc_qvd_default_board(simsoc_qvd_board *out)
 	v.gain_unit = 1;
 	v.again_max_index = 448;
 	v.dgain_max_index = 273;
-	v.line_time = 30;
+	// 30 us a row in the driver's 1/512 us: 1080 rows make a 30 fps frame.
+	v.line_time = 30 * 512;
 	// Key a of the camera library's tuning lookup (bits 8-10): the built-in
 	// rows all serve key 2.
 	out->tuning_word = 2u << 8;

@@ -68,7 +68,7 @@ struct WbSlot {
 struct Stats {
 	std::mutex mu;
 	std::condition_variable cv;
-	uint64_t frames = 0;
+	uint64_t frames = 0, handed = 0;
 	uint64_t ticks[kVins] = {};
 	bool have = false, fetched = false, made = false, replay = false;
 	int waiting = 0;
@@ -80,7 +80,7 @@ struct Stats {
 
 	void reset_locked()
 	{
-		frames = 0;
+		frames = handed = 0;
 		std::fill(ticks, ticks + kVins, 0);
 		have = fetched = made = replay = false;
 		slice_cols = 0;
@@ -200,7 +200,7 @@ struct Plane {
 void make_plane(Plane *p, const VinFrame &vf, const scene_frame &sc, unsigned e, uint64_t frame)
 {
 	p->black = sc.black;
-	double line = vf.line_time * 1e-6;
+	double line = vf.line_time / 512.0 * 1e-6; // the driver counts 1/512 us
 	double seconds = vf.rows[e] * line;
 	double start = (double)frame * line * vf.height;
 	double light = scene_flicker_gain(&sc, start, seconds);
@@ -555,6 +555,7 @@ void copy_out(Stats &s, const qvd_img_statistics &req)
 			       o.exposures * QVD_PREHIST_RECORD_SIZE);
 	}
 	s.fetched = true;
+	s.handed++;
 }
 
 bool nonblocking(simsoc_file *f)
@@ -701,6 +702,13 @@ extern "C" int simsoc_qvd_stat_waiting(void)
 	Stats &s = stats();
 	std::lock_guard<std::mutex> lk(s.mu);
 	return s.waiting;
+}
+
+extern "C" uint64_t simsoc_qvd_stat_handed(void)
+{
+	Stats &s = stats();
+	std::lock_guard<std::mutex> lk(s.mu);
+	return s.handed;
 }
 
 extern "C" int simsoc_qvd_set_stat_slices(unsigned columns)

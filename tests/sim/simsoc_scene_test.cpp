@@ -364,7 +364,7 @@ TEST_F(Scene, FlickerCancelsOverWholePeriods)
 {
 	simsoc_qvd_board board;
 	simsoc_qvd_default_board(&board);
-	board.vin[0].line_time = 25; // 400 rows make 10 ms
+	board.vin[0].line_time = 25 * 512; // 400 rows make 10 ms
 	use_board(board);
 	ASSERT_EQ(simsoc_scene_set_uniform(2000), 0);
 	ASSERT_EQ(simsoc_scene_set_flicker(100, 0.5), 0);

@@ -29,6 +29,9 @@ platform_vorsalind:
   plug_event_input_src: false
 # Applying the capture mode starts the frame tick and creates the algorithms.
 CAMERA_MODE: [CAMERA_MODE_VORSALIND]
+PARAMS:
+  WDR:
+    DEFAULT: "off"
 CAPTURE_MODES:
   CAPTURE_FREQUENCY_60HZ:
     MODES: [1080P_30FPS, 1080P_60FPS]
@@ -36,8 +39,8 @@ CAPTURE_MODES:
     MODES: [1080P_25FPS, 1080P_50FPS]
 HARDWARE_SETUP:
   HWID_1:
-    SENSOR: [sensor_vorsalind_imx274]
-sensor_vorsalind_imx274:
+    SENSOR: [sensor_vorsalind_ov2718]
+sensor_vorsalind_ov2718:
   config: {}
 ALGO_CREATE:
   CHANNEL0: [algo_hist_analyzer_cl, algo_smart_ae_cl, algo_focus_datacache_cl]
