@@ -68,7 +68,7 @@ struct WbSlot {
 struct Stats {
 	std::mutex mu;
 	std::condition_variable cv;
-	uint64_t frames = 0;
+	uint64_t frames = 0, handed = 0;
 	uint64_t ticks[kVins] = {};
 	bool have = false, fetched = false, made = false, replay = false;
 	int waiting = 0;
@@ -80,7 +80,7 @@ struct Stats {
 
 	void reset_locked()
 	{
-		frames = 0;
+		frames = handed = 0;
 		std::fill(ticks, ticks + kVins, 0);
 		have = fetched = made = replay = false;
 		slice_cols = 0;
@@ -555,6 +555,7 @@ void copy_out(Stats &s, const qvd_img_statistics &req)
 			       o.exposures * QVD_PREHIST_RECORD_SIZE);
 	}
 	s.fetched = true;
+	s.handed++;
 }
 
 bool nonblocking(simsoc_file *f)
@@ -701,6 +702,13 @@ extern "C" int simsoc_qvd_stat_waiting(void)
 	Stats &s = stats();
 	std::lock_guard<std::mutex> lk(s.mu);
 	return s.waiting;
+}
+
+extern "C" uint64_t simsoc_qvd_stat_handed(void)
+{
+	Stats &s = stats();
+	std::lock_guard<std::mutex> lk(s.mu);
+	return s.handed;
 }
 
 extern "C" int simsoc_qvd_set_stat_slices(unsigned columns)

@@ -84,6 +84,11 @@ TEST_F(QvdModel, DefaultBoardDescribesOneLinearVin)
 	ASSERT_EQ(req(QVD_IOC_VIN_GET_VIDEOINFO, &vi), 0);
 	EXPECT_EQ(vi.width, 1920u);
 	EXPECT_EQ(vi.height, 1080u);
+	// The line time counts 1/512 us: the frame's rows fill a 30 fps frame.
+	qvd_vin_aaa_info aaa{};
+	aaa.source_id = 0;
+	ASSERT_EQ(req(QVD_IOC_VIN_GET_AAAINFO, &aaa), 0);
+	EXPECT_NEAR(vi.height * aaa.line_time / 512.0, 1e6 / 30, 1000);
 	qvd_video_proc vp{1, 0, {}, 0, 0, 0, 0};
 	ASSERT_EQ(req(QVD_IOC_GET_VIDEO_PROC, &vp), 0);
 	EXPECT_EQ(vp.main_width, 1920);

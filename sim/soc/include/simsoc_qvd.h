@@ -168,6 +168,8 @@ void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);
 void simsoc_qvd_replay(int on);
 /* Statistics requests waiting for a frame now. */
 int simsoc_qvd_stat_waiting(void);
+/* Statistics handed over since the last reset (every request counts). */
+uint64_t simsoc_qvd_stat_handed(void);
 /* Slice columns of every VIN's statistics, 1 to 3; 0 by VIN width. */
 int simsoc_qvd_set_stat_slices(unsigned columns);
 

@@ -9,9 +9,9 @@
 //  - LOOP_SCENE_STEPS="record:factor[;...]" multiplies the scene's
 //    brightness by factor from the next frame on;
 //  - LOOP_STEP_TICKS=1: the plug-in steps VIN 0's frame clock itself, one
-//    tick after every analysis record has been handled (step_clock.h), so the loop sees every frame
-//    whatever the machine's load; the test starts the daemon with the clock
-//    stopped (SIMSOC_VIN_FRAMERATE=0);
+//    tick after every analysis record has been handled (see step_frame), so
+//    the loop sees every frame whatever the machine's load; the test starts
+//    the daemon with the clock stopped (SIMSOC_VIN_FRAMERATE=0);
 //  - LOOP_FOCUS_READER=1 adds a reader of "focus_measure" with the first
 //    record that finds the cache, logs every element it took with the record
 //    it came with, "loop: focus N sum S\n", and waits again for the next.
@@ -33,7 +33,6 @@
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
 #include "simsoc_vin.h"
-#include "step_clock.h"
 
 namespace
 {
@@ -56,6 +55,86 @@ long env_number(const char *name)
 {
 	const char *text = getenv(name);
 	return text ? strtol(text, nullptr, 10) : -1;
+}
+
+// The clock's own thread: the capture-mode start waits on the main loop for
+// frames, so ticks cannot come from there. Until the first record it ticks
+// every 5 ms; afterwards the main loop steps the frames (step_frame), and
+// this thread ticks only when a record is overdue (a frame whose statistics
+// could not be fetched).
+GMutex tick_lock;
+GCond tick_wanted;
+bool tick_pending;
+bool tick_stop;
+GThread *tick_thread;
+uint32_t resent;
+
+gpointer run_clock(gpointer)
+{
+	g_mutex_lock(&tick_lock);
+	while (!tick_stop) {
+		gint64 wait = records == 0 ? 5 * G_TIME_SPAN_MILLISECOND : 5 * G_TIME_SPAN_SECOND;
+		gint64 until = g_get_monotonic_time() + wait;
+		bool asked = true;
+		while (!tick_pending && !tick_stop)
+			if (!g_cond_wait_until(&tick_wanted, &tick_lock, until)) {
+				asked = false;
+				break;
+			}
+		if (tick_stop)
+			break;
+		tick_pending = false;
+		if (!asked && records > 0)
+			resent++;
+		if (asked && records > 0)
+			continue; // the main loop steps this one
+		simsoc_vin_tick(0);
+	}
+	g_mutex_unlock(&tick_lock);
+	return nullptr;
+}
+
+// Polls cond every 100 us for at most two seconds.
+template <typename Cond> bool wait_until(Cond cond)
+{
+	gint64 until = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
+	while (!cond()) {
+		if (g_get_monotonic_time() > until)
+			return false;
+		g_usleep(100);
+	}
+	return true;
+}
+
+// One frame, stepped from the main loop once the record's whole dispatch is
+// done: the tick waits until the camera library's frame thread is back
+// waiting for statistics (it has sent what the last record's steps asked
+// for), and the daemon reads the tick only after that thread has parsed the
+// new frame. Without this the frame thread falls behind on a loaded machine
+// and the records repeat old statistics for frames on end.
+gboolean step_frame(gpointer)
+{
+	bool ok = wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
+	uint64_t handed = simsoc_qvd_stat_handed();
+	g_mutex_lock(&tick_lock);
+	simsoc_vin_tick(0);
+	g_mutex_unlock(&tick_lock);
+	ok = wait_until(
+	         [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
+	     ok;
+	g_mutex_lock(&tick_lock);
+	if (!ok)
+		resent++;
+	g_mutex_unlock(&tick_lock);
+	return G_SOURCE_REMOVE;
+}
+
+void ask_tick()
+{
+	g_mutex_lock(&tick_lock);
+	tick_pending = true;
+	g_cond_signal(&tick_wanted);
+	g_mutex_unlock(&tick_lock);
 }
 
 // The larger of current and pending: a request is what the driver was given.
@@ -109,8 +188,10 @@ int log_analysis(algo_step *, control *engine)
 			scene_b *= st.factor;
 			simsoc_scene_set_uniform(scene_b);
 		}
-	if (step_ticks)
-		step_clock::ask();
+	if (step_ticks) {
+		ask_tick();
+		g_idle_add(step_frame, nullptr);
+	}
 	return 0;
 }
 
@@ -148,15 +229,22 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	if (libcl_init(1024, 1, nullptr, nullptr) != 1)
 		debug_output(DEBUG_ERROR, 0, "loop: camera library not started\n");
 	debug_output(DEBUG_INFO, 0, "loop: loaded\n");
-	if (step_ticks)
-		step_clock::start();
+	if (step_ticks && !tick_thread)
+		tick_thread = g_thread_new("loop-clock", run_clock, nullptr);
 	return 1;
 }
 
 extern "C" void vistrad_plugin_shutdown(void)
 {
-	if (step_clock::stop())
-		debug_output(DEBUG_INFO, 0, "loop: %u overdue ticks\n", step_clock::resent);
+	if (tick_thread) {
+		g_mutex_lock(&tick_lock);
+		tick_stop = true;
+		g_cond_signal(&tick_wanted);
+		g_mutex_unlock(&tick_lock);
+		g_thread_join(tick_thread);
+		tick_thread = nullptr;
+		debug_output(DEBUG_INFO, 0, "loop: %u overdue ticks\n", resent);
+	}
 	debug_output(DEBUG_INFO, 0, "loop: shutdown, %u records for %llu frames\n", records,
 	             (unsigned long long)simsoc_vin_frames(0));
 }
