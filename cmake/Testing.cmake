@@ -2,10 +2,12 @@ enable_testing()
 include(GoogleTest)
 
 # camstack_test(NAME <name> LABEL unit|integration|kernel SOURCES ... [LIBS ...]
-#               [ENV VAR=VALUE ...])
+#               [ENV VAR=VALUE ...] [SERIAL])
 # A GoogleTest program registered with CTest, one CTest entry per test case.
+# SERIAL runs its cases alone: daemons whose frame clock a test steps on
+# a deadline must not compete with the rest of the suite for the CPU.
 function(camstack_test)
-  cmake_parse_arguments(T "" "NAME;LABEL" "SOURCES;LIBS;ENV" ${ARGN})
+  cmake_parse_arguments(T "SERIAL" "NAME;LABEL" "SOURCES;LIBS;ENV" ${ARGN})
   if(NOT T_LABEL)
     set(T_LABEL unit)
   endif()
@@ -17,9 +19,13 @@ function(camstack_test)
   if(NOT T_LIBS MATCHES "GTest::gtest_main|test_support_bus_main")
     target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
   endif()
+  set(serial FALSE)
+  if(T_SERIAL)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ENVIRONMENT "${T_ENV}")
+    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ENVIRONMENT "${T_ENV}" RUN_SERIAL ${serial})
 endfunction()
 
 # The camera library's prepare reads colour-correction files from
