@@ -68,11 +68,12 @@ TEST_F(DicToneTest, FirstRunSendsTheBaseShapeAndContrastPicksTheTables)
 		auto sent = find(run(), "set_tone_curve");
 		ASSERT_NE(nullptr, sent);
 		auto curve = curve_of(*sent);
+		const int *knots = c == 100 ? high_knots : low_knots;
 		for (int x = 0; x < 256; x++) {
 			if (c == 50) {
 				ASSERT_NEAR(curve[x], base_shape(x), 1.0) << x;
 			} else if (x % 32 == 0) {
-				ASSERT_EQ(curve[x], (c == 100 ? high_knots : low_knots)[x / 32]) << x;
+				ASSERT_EQ(curve[x], knots[x / 32]) << x;
 			}
 		}
 		EXPECT_EQ(curve[255], 1023);
