@@ -19,13 +19,18 @@ function(camstack_test)
   if(NOT T_LIBS MATCHES "GTest::gtest_main|test_support_bus_main")
     target_link_libraries(${T_NAME} PRIVATE GTest::gtest_main)
   endif()
-  set(serial FALSE)
+  # An empty value would take the next word as its own: ENVIRONMENT and
+  # RUN_SERIAL go in only when given.
+  set(props LABELS ${T_LABEL} TIMEOUT 300)
+  if(T_ENV)
+    list(APPEND props ENVIRONMENT "${T_ENV}")
+  endif()
   if(T_SERIAL)
-    set(serial TRUE)
+    list(APPEND props RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${T_NAME}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS ${T_LABEL} TIMEOUT 300 ENVIRONMENT "${T_ENV}" RUN_SERIAL ${serial})
+    PROPERTIES ${props})
 endfunction()
 
 # The camera library's prepare reads colour-correction files from

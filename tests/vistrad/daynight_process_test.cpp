@@ -30,6 +30,9 @@ platform_vorsalind:
   enable_raw: false
   plug_event_input_src: false
 CAMERA_MODE: [CAMERA_MODE_VORSALIND]
+PARAMS:
+  WDR:
+    DEFAULT: "off"
 CAPTURE_MODES:
   CAPTURE_FREQUENCY_60HZ:
     MODES: [1080P_30FPS, 1080P_60FPS]
@@ -37,9 +40,9 @@ CAPTURE_MODES:
     MODES: [1080P_25FPS, 1080P_50FPS]
 HARDWARE_SETUP:
   HWID_1:
-    SENSOR: [sensor_vorsalind_imx274]
+    SENSOR: [sensor_vorsalind_ov2718]
     IRCUT: [ircut_generic_dev]
-sensor_vorsalind_imx274:
+sensor_vorsalind_ov2718:
   config: {}
 ircut_generic_dev:
   ircut_generic_dev:
@@ -98,6 +101,8 @@ std::string helmet_yaml()
 	};
 	swap("plug_event_input_src: false", "plug_event_input_src: true");
 	swap("algo_daynight_vorsalind]", "algo_helmet_detect]");
+	swap("SENSOR: [sensor_vorsalind_ov2718]", "SENSOR: [sensor_vorsalind_imx274]");
+	swap("sensor_vorsalind_ov2718:\n", "sensor_vorsalind_imx274:\n");
 	swap("MODES: [1080P_30FPS, 1080P_60FPS]", "MODES: [1944P_30FPS]");
 	swap("MODES: [1080P_25FPS, 1080P_50FPS]", "MODES: [1944P_25FPS]");
 	y += "algo_helmet_detect:\n  config:\n    detect_poll_time: 5\n";

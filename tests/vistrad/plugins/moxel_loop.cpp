@@ -11,7 +11,9 @@
 //  - LOOP_STEP_TICKS=1: the plug-in steps VIN 0's frame clock itself, one
 //    tick after every analysis record has been handled (see step_frame), so
 //    the loop sees every frame whatever the machine's load; the test starts
-//    the daemon with the clock stopped (SIMSOC_VIN_FRAMERATE=0);
+//    the daemon with the clock stopped (SIMSOC_VIN_FRAMERATE=0); a frame
+//    that gave no record in time is logged "loop: overdue tick after record
+//    N\n" (at shutdown the frame thread stops, so the last may be);
 //  - LOOP_FOCUS_READER=1 adds a reader of "focus_measure" with the first
 //    record that finds the cache, logs every element it took with the record
 //    it came with, "loop: focus N sum S\n", and waits again for the next.
@@ -84,8 +86,10 @@ gpointer run_clock(gpointer)
 		if (tick_stop)
 			break;
 		tick_pending = false;
-		if (!asked && records > 0)
+		if (!asked && records > 0) {
 			resent++;
+			debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records);
+		}
 		if (asked && records > 0)
 			continue; // the main loop steps this one
 		simsoc_vin_tick(0);
@@ -123,8 +127,10 @@ gboolean step_frame(gpointer)
 	         [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
 	     ok;
 	g_mutex_lock(&tick_lock);
-	if (!ok)
+	if (!ok) {
 		resent++;
+		debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records);
+	}
 	g_mutex_unlock(&tick_lock);
 	return G_SOURCE_REMOVE;
 }
