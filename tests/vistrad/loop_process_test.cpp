@@ -123,13 +123,14 @@ TEST_F(LoopProcess, OneAnalysisRecordPerFrame)
 		}
 	}
 	// The daemon goes on handling frames until it is stopped; its shutdown
-	// may leave the last one without a record.
+	// may leave the last one without a record, and the start-up (see above)
+	// one of the first.
 	const std::string &out = d->output();
 	for (size_t p = out.find("loop: overdue tick after record "); p != std::string::npos;
 	     p = out.find("loop: overdue tick after record ", p + 1)) {
 		unsigned after = 0;
 		ASSERT_EQ(1, sscanf(out.c_str() + p, "loop: overdue tick after record %u", &after));
-		EXPECT_GT(after, 60u) << out;
+		EXPECT_TRUE(after < 5 || after > 60) << "overdue after record " << after << "\n" << out;
 	}
 }
 

@@ -2,9 +2,11 @@
 // frame clocks and the engine's timeout clock together, sets the scene's
 // brightness and the helmet on a schedule, and reports what the steps left
 // behind in the simulated SoC and the daemon:
-//   "dn: record N exposure E max M reads R0 R1 ms T\n" for every analysis
-//   record (info-pool 48 and 61 of stream 0, -1 when unset; the frame ticks
-//   read so far from VIN 0 and VIN 1; how far the timeout clock has moved);
+//   "dn: record N exposure E max M reads R0 R1 ms T shutter S again A
+//   weight W\n" for every analysis record (info-pool 48 and 61 of stream 0,
+//   -1 when unset; the frame ticks read so far from VIN 0 and VIN 1; how far
+//   the timeout clock has moved; VIN 0's shutter and analogue gain at
+//   "/dev/qvd"; the record's RGB weight);
 //   "dn: record N ircut F bw B isday D\n" whenever the IR-cut device's value
 //   (0 day, 1 night, -1 never moved), the camera library's black-and-white
 //   mode or IsDay changes.
@@ -34,6 +36,7 @@
 #include <string>
 #include <vector>
 
+#include "algostep/hist_analyzer.h"
 #include "core/control.h"
 #include "core/control_timeout.h"
 #include "core/debug_output.h"
@@ -84,7 +87,7 @@ void stepped_now(struct timespec *now)
 
 // The frame clock's own thread (the capture-mode start waits on the main
 // loop for frames): every 5 ms until the first record, afterwards once per
-// handled record, or after 500 ms when a frame gave none.
+// handled record (step_frame), or after 500 ms when a frame gave none.
 GMutex tick_lock;
 GCond tick_wanted;
 bool tick_pending;
@@ -117,6 +120,40 @@ bool pass_gate()
 	return !tick_stop;
 }
 
+void tick()
+{
+	simsoc_vin_tick(0);
+	if (!helmet_steps.empty())
+		simsoc_vin_tick(1);
+}
+
+// Polls cond every 100 us for at most two seconds.
+template <typename Cond> bool wait_until(Cond cond)
+{
+	gint64 until = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
+	while (!cond()) {
+		if (g_get_monotonic_time() > until)
+			return false;
+		g_usleep(100);
+	}
+	return true;
+}
+
+// One frame once the last record's dispatch is done (ask_tick runs from
+// the main loop when it is idle): the tick waits until the camera
+// library's frame thread is back waiting for statistics, having sent what
+// the last record's steps asked for, and the next record waits until that
+// thread has taken the new frame. Without this the frame thread falls
+// behind and smart AE's exposures reach the sensor frames late, so the
+// exposure swings and day/night sees a night that never was.
+void step_frame()
+{
+	wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
+	uint64_t handed = simsoc_qvd_stat_handed();
+	tick();
+	wait_until([handed] { return simsoc_qvd_stat_handed() > handed; });
+}
+
 gpointer run_clock(gpointer)
 {
 	g_mutex_lock(&tick_lock);
@@ -128,24 +165,27 @@ gpointer run_clock(gpointer)
 				break;
 		if (!pass_gate())
 			break;
+		bool stepping = tick_pending && records > 0;
 		tick_pending = false;
 		g_mutex_unlock(&tick_lock);
 		clock_offset_ns += tick_ns;
-		simsoc_vin_tick(0);
-		if (!helmet_steps.empty())
-			simsoc_vin_tick(1);
+		if (stepping)
+			step_frame();
+		else
+			tick();
 		g_mutex_lock(&tick_lock);
 	}
 	g_mutex_unlock(&tick_lock);
 	return nullptr;
 }
 
-void ask_tick()
+gboolean ask_tick(gpointer)
 {
 	g_mutex_lock(&tick_lock);
 	tick_pending = true;
 	g_cond_signal(&tick_wanted);
 	g_mutex_unlock(&tick_lock);
+	return G_SOURCE_REMOVE;
 }
 
 int32_t info_or(uint32_t id, int32_t fallback)
@@ -206,10 +246,15 @@ int watch(algo_step *, control *engine)
 	if (!job || job->type != analysis_record)
 		return 0;
 	records++;
-	debug_output(DEBUG_INFO, 0, "dn: record %u exposure %d max %d reads %llu %llu ms %lld\n",
+	simsoc_qvd_sensor_state s;
+	memset(&s, 0, sizeof(s));
+	simsoc_qvd_sensor(0, 0, &s);
+	const image_stats_record *r = reinterpret_cast<const image_stats_record *>(job);
+	debug_output(DEBUG_INFO, 0,
+	             "dn: record %u exposure %d max %d reads %llu %llu ms %lld shutter %u again %u weight %.2f\n",
 	             records.load(), info_or(48, -1), info_or(61, -1),
 	             (unsigned long long)simsoc_vin_reads(0), (unsigned long long)simsoc_vin_reads(1),
-	             (long long)(clock_offset_ns.load() / 1000000));
+	             (long long)(clock_offset_ns.load() / 1000000), s.shutter[0], s.again[0], r->rgb.weight);
 	report_state();
 	report_input();
 	for (const scene_step &st : scene_steps)
@@ -221,7 +266,7 @@ int watch(algo_step *, control *engine)
 			if (st.event)
 				simsoc_plug_event_raise(1);
 		}
-	ask_tick();
+	g_idle_add(ask_tick, nullptr);
 	return 0;
 }
 
