@@ -6,11 +6,12 @@
 //
 // The clock has its own thread: the capture-mode start waits on the main
 // loop for frames, so ticks cannot come from there. Until the first frame
-// was handled it ticks every 5 ms; afterwards once per step_clock_ask(), and
+// was handled it ticks every 5 ms; afterwards once per ask() (step_frame), and
 // again only when a frame is overdue (one whose statistics could not be
 // fetched), which step_clock_stop() counts.
 #include <glib.h>
 
+#include "simsoc_qvd.h"
 #include "simsoc_vin.h"
 
 namespace step_clock
@@ -21,6 +22,31 @@ inline GCond wanted;
 inline bool pending, stopping, handled_one;
 inline GThread *thread;
 inline unsigned resent;
+
+// Polls cond every 100 us for at most two seconds.
+template <typename Cond> bool wait_until(Cond cond)
+{
+	gint64 until = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
+	while (!cond()) {
+		if (g_get_monotonic_time() > until)
+			return false;
+		g_usleep(100);
+	}
+	return true;
+}
+
+// One frame: the tick waits until the camera library's frame thread is back
+// waiting for statistics (it has sent what the last frame's steps asked
+// for), and returns once that thread has taken the new frame. Without this
+// the frame thread falls behind on a loaded machine and exposures reach the
+// sensor frames late.
+inline void step_frame()
+{
+	wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
+	uint64_t handed = simsoc_qvd_stat_handed();
+	simsoc_vin_tick(0);
+	wait_until([handed] { return simsoc_qvd_stat_handed() > handed; });
+}
 
 inline gpointer run(gpointer)
 {
@@ -39,8 +65,12 @@ inline gpointer run(gpointer)
 		pending = false;
 		if (!asked && handled_one)
 			resent++;
+		bool stepping = asked && handled_one;
 		g_mutex_unlock(&lock);
-		simsoc_vin_tick(0);
+		if (stepping)
+			step_frame();
+		else
+			simsoc_vin_tick(0);
 		g_mutex_lock(&lock);
 	}
 	g_mutex_unlock(&lock);
@@ -53,14 +83,21 @@ inline void start()
 		thread = g_thread_new("step-clock", run, nullptr);
 }
 
-// A frame was handled: the next one may come.
-inline void ask()
+inline gboolean ask_now(gpointer)
 {
 	g_mutex_lock(&lock);
 	handled_one = true;
 	pending = true;
 	g_cond_signal(&wanted);
 	g_mutex_unlock(&lock);
+	return G_SOURCE_REMOVE;
+}
+
+// A frame is being handled: the next one may come once the main loop has
+// run the rest of its steps.
+inline void ask()
+{
+	g_idle_add(ask_now, nullptr);
 }
 
 // Stops the thread; false when it was not running.
