@@ -250,11 +250,12 @@ int watch(algo_step *, control *engine)
 	memset(&s, 0, sizeof(s));
 	simsoc_qvd_sensor(0, 0, &s);
 	const image_stats_record *r = reinterpret_cast<const image_stats_record *>(job);
-	debug_output(DEBUG_INFO, 0,
-	             "dn: record %u exposure %d max %d reads %llu %llu ms %lld shutter %u again %u weight %.2f\n",
-	             records.load(), info_or(48, -1), info_or(61, -1),
-	             (unsigned long long)simsoc_vin_reads(0), (unsigned long long)simsoc_vin_reads(1),
-	             (long long)(clock_offset_ns.load() / 1000000), s.shutter[0], s.again[0], r->rgb.weight);
+	debug_output(
+	    DEBUG_INFO, 0,
+	    "dn: record %u exposure %d max %d reads %llu %llu ms %lld shutter %u again %u weight %.2f\n",
+	    records.load(), info_or(48, -1), info_or(61, -1), (unsigned long long)simsoc_vin_reads(0),
+	    (unsigned long long)simsoc_vin_reads(1), (long long)(clock_offset_ns.load() / 1000000),
+	    s.shutter[0], s.again[0], r->rgb.weight);
 	report_state();
 	report_input();
 	for (const scene_step &st : scene_steps)
