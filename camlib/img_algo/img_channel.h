@@ -5,6 +5,8 @@
 #ifndef CAMLIB_IMG_ALGO_IMG_CHANNEL_H
 #define CAMLIB_IMG_ALGO_IMG_CHANNEL_H
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include "img_dsp.h"
 #include "qvd_ioctl.h"
 
@@ -78,8 +80,8 @@ int img_init_channel_dsp_config(int fd, img_dsp_mode *mode, const channel_info i
  * HDR module is on (and, changed only, whose context took something since
  * its last post), then moves the channel to the next configuration of its
  * ring, cloned from the posted one. Stops at the first failure: -1. */
-int img_post_channel_cfgs(int fd, int mode, const channel_info *info, int count, uint32_t *config_id,
-                          const uint32_t *post_enable);
+extern "C" int img_post_channel_cfgs(int fd, int mode, const channel_info *info, int count,
+                                     uint32_t *config_id, const uint32_t *post_enable);
 /* The same over the library's own channels (img_lib.h). */
 int img_post_cfg(int fd, int mode);
 

@@ -7,6 +7,8 @@
 #ifndef CAMLIB_IMG_ALGO_IMG_HDR_CURVES_H
 #define CAMLIB_IMG_ALGO_IMG_HDR_CURVES_H
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 struct aaa_parse_result;
@@ -48,7 +50,8 @@ void img_hdr_calc_alpha_tables(int chan);
  * four thresholds. */
 void img_hdr_calc_sat_threshold(const uint32_t wb[3], const uint32_t dgain[4], uint16_t out[3][4], int chan);
 /* 1 when the first exposure-count y offsets changed. */
-int img_hdr_update_raw_offset(const struct cl_aaa_block *state, struct img_dsp_hdr_raw_offset *out, int chan);
+extern "C" int img_hdr_update_raw_offset(const struct cl_aaa_block *state, struct img_dsp_hdr_raw_offset *out,
+                                         int chan);
 /* Compares the blend pair with the last applied one (LUT flag on a
  * change) and hands it out. */
 void img_hdr_check_blend_config(struct img_hdr_blend_config *out, int chan);

@@ -6,14 +6,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "i2c_register_device.h"
 #include "model_env.h"
 #include "simsoc.h"
-#include "simsoc_i2c.h"
 
 namespace
 {
@@ -56,35 +54,19 @@ struct Record {
 
 } // namespace
 
-struct simsoc_ekt_lens {
-	std::mutex mu;
-	unsigned bus = 0;
-	uint8_t addr = 0;
+struct simsoc_ekt_lens : i2c_register_device {
 	uint16_t regs[65536] = {};
 	char model[MODEL_LENGTH] = {};
 	std::vector<Record> records;
 	bool count_set = false;
 	Motor motors[3];
 	unsigned reset_reads = 0;
-	std::map<uint32_t, int> faults; // reg << 1 | direction -> errno
-	int read_pointer = -1;          // register of a pending read, -1: none
-	std::vector<std::string> writes;
-	std::vector<std::string> errors;
 };
 
 namespace
 {
 
-struct Registry {
-	std::mutex mu;
-	std::map<uint32_t, simsoc_ekt_lens *> lenses; // bus << 8 | address
-};
-
-Registry &registry()
-{
-	static Registry *r = new Registry;
-	return *r;
-}
+using registry = i2c_register_registry<simsoc_ekt_lens>;
 
 // The motor of a position, stop or reset register, -1 for none.
 int motor_of(uint16_t reg)
@@ -210,24 +192,7 @@ void step(Motor &m)
 
 int refuse(simsoc_ekt_lens *l, int read, const uint8_t *buf, size_t len)
 {
-	std::string line = read ? "r" : "w";
-	for (size_t i = 0; i < len && !read; i++) {
-		char b[4];
-		snprintf(b, sizeof(b), " %02x", buf[i]);
-		line += b;
-	}
-	if (read)
-		line += " " + std::to_string(len);
-	l->errors.push_back(line);
-	simsoc_log("ekt-lens i2c-%u 0x%02x: protocol error: %s", l->bus, l->addr, line.c_str());
-	l->read_pointer = -1;
-	return -EPROTO;
-}
-
-int fault(simsoc_ekt_lens *l, uint16_t reg, int direction)
-{
-	auto it = l->faults.find((uint32_t)reg << 1 | (uint32_t)direction);
-	return it == l->faults.end() ? 0 : it->second;
+	return i2c_register_refuse(l, "ekt-lens", read, buf, len);
 }
 
 void encode_record(const Record &r, uint8_t *out)
@@ -276,7 +241,7 @@ int transfer(void *client, int read, uint8_t *buf, size_t len)
 	}
 	uint16_t reg = len >= 2 ? (uint16_t)(buf[0] << 8 | buf[1]) : 0;
 	if (len == 2) {
-		if (int err = fault(l, reg, SIMSOC_EKT_READ))
+		if (int err = i2c_register_fault(l, reg, 1))
 			return -err;
 		l->read_pointer = reg;
 		return 0;
@@ -284,18 +249,10 @@ int transfer(void *client, int read, uint8_t *buf, size_t len)
 	if (len != 4)
 		return refuse(l, read, buf, len);
 	l->read_pointer = -1;
-	if (int err = fault(l, reg, SIMSOC_EKT_WRITE))
+	if (int err = i2c_register_fault(l, reg, 0))
 		return -err;
 	take_write(l, reg, (uint16_t)(buf[2] << 8 | buf[3]));
 	return 0;
-}
-
-std::string lines(const std::vector<std::string> &v)
-{
-	std::string out;
-	for (const std::string &s : v)
-		out += s + "\n";
-	return out;
 }
 
 void set_model(simsoc_ekt_lens *l, const char *text)
@@ -367,25 +324,12 @@ extern "C" simsoc_ekt_lens *simsoc_ekt_lens_add(unsigned bus, uint8_t addr)
 	l->addr = addr;
 	l->regs[STATUS] = 0x07;
 	set_model(l, "");
-	simsoc_i2c_client client = {transfer, l};
-	Registry &r = registry();
-	std::lock_guard<std::mutex> lk(r.mu);
-	simsoc_i2c_add_client(bus, addr, &client);
-	simsoc_ekt_lens *&slot = r.lenses[bus << 8 | addr];
-	delete slot;
-	slot = l;
-	return l;
+	return registry::add(l, transfer);
 }
 
 extern "C" void simsoc_ekt_lens_reset(void)
 {
-	Registry &r = registry();
-	std::lock_guard<std::mutex> lk(r.mu);
-	for (auto &kv : r.lenses) {
-		simsoc_i2c_remove_client(kv.second->bus, kv.second->addr);
-		delete kv.second;
-	}
-	r.lenses.clear();
+	registry::reset();
 }
 
 extern "C" uint16_t simsoc_ekt_lens_get(simsoc_ekt_lens *lens, uint16_t reg)
@@ -445,28 +389,20 @@ extern "C" void simsoc_ekt_lens_tick(simsoc_ekt_lens *lens, unsigned ticks)
 
 extern "C" char *simsoc_ekt_lens_writes(simsoc_ekt_lens *lens)
 {
-	std::lock_guard<std::mutex> lk(lens->mu);
-	return strdup(lines(lens->writes).c_str());
+	return i2c_register_writes(lens);
 }
 
 extern "C" void simsoc_ekt_lens_clear_writes(simsoc_ekt_lens *lens)
 {
-	std::lock_guard<std::mutex> lk(lens->mu);
-	lens->writes.clear();
+	i2c_register_clear_writes(lens);
 }
 
 extern "C" char *simsoc_ekt_lens_errors(simsoc_ekt_lens *lens)
 {
-	std::lock_guard<std::mutex> lk(lens->mu);
-	return strdup(lines(lens->errors).c_str());
+	return i2c_register_errors(lens);
 }
 
 extern "C" void simsoc_ekt_lens_fail(simsoc_ekt_lens *lens, uint16_t reg, int direction, int err)
 {
-	std::lock_guard<std::mutex> lk(lens->mu);
-	uint32_t key = (uint32_t)reg << 1 | (uint32_t)(direction == SIMSOC_EKT_READ);
-	if (err)
-		lens->faults[key] = err;
-	else
-		lens->faults.erase(key);
+	i2c_register_fail(lens, reg, direction == SIMSOC_EKT_READ, err);
 }

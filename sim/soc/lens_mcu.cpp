@@ -8,13 +8,12 @@
 #include <unistd.h>
 
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
+#include "i2c_register_device.h"
 #include "model_env.h"
 #include "simsoc.h"
-#include "simsoc_i2c.h"
 
 struct simsoc_lens_mcu;
 
@@ -51,10 +50,7 @@ struct Motor {
 
 } // namespace
 
-struct simsoc_lens_mcu {
-	std::mutex mu;
-	unsigned bus = 0;
-	uint8_t addr = 0;
+struct simsoc_lens_mcu : i2c_register_device {
 	uint16_t regs[65536] = {};
 	Motor motors[2];
 	unsigned init_reads = 0;
@@ -64,26 +60,13 @@ struct simsoc_lens_mcu {
 	void *trace_data = nullptr;
 	int32_t iris_drift = 0;
 	unsigned delay_us = 0;
-	std::map<uint32_t, int> faults; // reg << 1 | direction -> errno
-	int read_pointer = -1;          // register of a pending read, -1: none
-	std::vector<std::string> writes;
-	std::vector<std::string> errors;
 	std::map<uint16_t, unsigned> reads;
 };
 
 namespace
 {
 
-struct Registry {
-	std::mutex mu;
-	std::map<uint32_t, simsoc_lens_mcu *> mcus; // bus << 8 | address
-};
-
-Registry &registry()
-{
-	static Registry *r = new Registry;
-	return *r;
-}
+using registry = i2c_register_registry<simsoc_lens_mcu>;
 
 Motor &motor_of(simsoc_lens_mcu *m, uint16_t reg)
 {
@@ -193,24 +176,7 @@ void take_write(simsoc_lens_mcu *m, uint16_t reg, uint16_t value)
 
 int refuse(simsoc_lens_mcu *m, int read, const uint8_t *buf, size_t len)
 {
-	std::string line = read ? "r" : "w";
-	for (size_t i = 0; i < len && !read; i++) {
-		char b[4];
-		snprintf(b, sizeof(b), " %02x", buf[i]);
-		line += b;
-	}
-	if (read)
-		line += " " + std::to_string(len);
-	m->errors.push_back(line);
-	simsoc_log("lens-mcu i2c-%u 0x%02x: protocol error: %s", m->bus, m->addr, line.c_str());
-	m->read_pointer = -1;
-	return -EPROTO;
-}
-
-int fault(simsoc_lens_mcu *m, uint16_t reg, int direction)
-{
-	auto it = m->faults.find((uint32_t)reg << 1 | (uint32_t)direction);
-	return it == m->faults.end() ? 0 : it->second;
+	return i2c_register_refuse(m, "lens-mcu", read, buf, len);
 }
 
 int transfer(void *client, int read, uint8_t *buf, size_t len)
@@ -237,7 +203,7 @@ int transfer(void *client, int read, uint8_t *buf, size_t len)
 	uint16_t reg = len >= 2 ? (uint16_t)((buf[0] & 0x7F) << 8 | buf[1]) : 0;
 	bool read_mark = len >= 1 && (buf[0] & 0x80);
 	if (len == 2 && read_mark) {
-		if (int err = fault(m, reg, SIMSOC_LENS_READ))
+		if (int err = i2c_register_fault(m, reg, 1))
 			return -err;
 		m->read_pointer = reg;
 		return 0;
@@ -245,18 +211,10 @@ int transfer(void *client, int read, uint8_t *buf, size_t len)
 	if (len != 4 || read_mark)
 		return refuse(m, read, buf, len);
 	m->read_pointer = -1;
-	if (int err = fault(m, reg, SIMSOC_LENS_WRITE))
+	if (int err = i2c_register_fault(m, reg, 0))
 		return -err;
 	take_write(m, reg, (uint16_t)(buf[2] | buf[3] << 8));
 	return 0;
-}
-
-std::string lines(const std::vector<std::string> &v)
-{
-	std::string out;
-	for (const std::string &l : v)
-		out += l + "\n";
-	return out;
 }
 
 // "reg=value,reg=value,..." as in the header.
@@ -286,25 +244,12 @@ extern "C" simsoc_lens_mcu *simsoc_lens_mcu_add(unsigned bus, uint8_t addr)
 	auto *m = new simsoc_lens_mcu();
 	m->bus = bus;
 	m->addr = addr;
-	simsoc_i2c_client client = {transfer, m};
-	Registry &r = registry();
-	std::lock_guard<std::mutex> lk(r.mu);
-	simsoc_i2c_add_client(bus, addr, &client);
-	simsoc_lens_mcu *&slot = r.mcus[bus << 8 | addr];
-	delete slot;
-	slot = m;
-	return m;
+	return registry::add(m, transfer);
 }
 
 extern "C" void simsoc_lens_mcu_reset(void)
 {
-	Registry &r = registry();
-	std::lock_guard<std::mutex> lk(r.mu);
-	for (auto &kv : r.mcus) {
-		simsoc_i2c_remove_client(kv.second->bus, kv.second->addr);
-		delete kv.second;
-	}
-	r.mcus.clear();
+	registry::reset();
 }
 
 extern "C" uint16_t simsoc_lens_mcu_get(simsoc_lens_mcu *m, uint16_t reg)
@@ -327,14 +272,12 @@ extern "C" void simsoc_lens_mcu_set(simsoc_lens_mcu *m, uint16_t reg, uint16_t v
 
 extern "C" char *simsoc_lens_mcu_writes(simsoc_lens_mcu *m)
 {
-	std::lock_guard<std::mutex> lk(m->mu);
-	return strdup(lines(m->writes).c_str());
+	return i2c_register_writes(m);
 }
 
 extern "C" void simsoc_lens_mcu_clear_writes(simsoc_lens_mcu *m)
 {
-	std::lock_guard<std::mutex> lk(m->mu);
-	m->writes.clear();
+	i2c_register_clear_writes(m);
 }
 
 extern "C" unsigned simsoc_lens_mcu_reads(simsoc_lens_mcu *m, uint16_t reg)
@@ -346,8 +289,7 @@ extern "C" unsigned simsoc_lens_mcu_reads(simsoc_lens_mcu *m, uint16_t reg)
 
 extern "C" char *simsoc_lens_mcu_errors(simsoc_lens_mcu *m)
 {
-	std::lock_guard<std::mutex> lk(m->mu);
-	return strdup(lines(m->errors).c_str());
+	return i2c_register_errors(m);
 }
 
 extern "C" void simsoc_lens_mcu_set_init_reads(simsoc_lens_mcu *m, unsigned reads)
@@ -392,12 +334,7 @@ extern "C" void simsoc_lens_mcu_set_iris_drift(simsoc_lens_mcu *m, int32_t drift
 
 extern "C" void simsoc_lens_mcu_fail(simsoc_lens_mcu *m, uint16_t reg, int direction, int err)
 {
-	std::lock_guard<std::mutex> lk(m->mu);
-	uint32_t key = (uint32_t)reg << 1 | (uint32_t)(direction == SIMSOC_LENS_READ);
-	if (err)
-		m->faults[key] = err;
-	else
-		m->faults.erase(key);
+	i2c_register_fail(m, reg, direction == SIMSOC_LENS_READ, err);
 }
 
 extern "C" void simsoc_lens_mcu_set_delay(simsoc_lens_mcu *m, unsigned delay_us)

@@ -65,16 +65,13 @@ extern "C" int __wrap_ioctl(int fd, unsigned long request, void *arg)
 	return rc;
 }
 
-extern "C" int __real__Z21img_post_channel_cfgsiiPK12channel_infoiPjPKj(int, int, const channel_info *, int,
-                                                                        uint32_t *, const uint32_t *);
-extern "C" int __wrap__Z21img_post_channel_cfgsiiPK12channel_infoiPjPKj(int fd, int mode,
-                                                                        const channel_info *info, int count,
-                                                                        uint32_t *config_id,
-                                                                        const uint32_t *post_enable)
+extern "C" int __real_img_post_channel_cfgs(int, int, const channel_info *, int, uint32_t *,
+                                            const uint32_t *);
+extern "C" int __wrap_img_post_channel_cfgs(int fd, int mode, const channel_info *info, int count,
+                                            uint32_t *config_id, const uint32_t *post_enable)
 {
 	hooks.post_modes.push_back(mode);
-	return __real__Z21img_post_channel_cfgsiiPK12channel_infoiPjPKj(fd, mode, info, count, config_id,
-	                                                                post_enable);
+	return __real_img_post_channel_cfgs(fd, mode, info, count, config_id, post_enable);
 }
 
 extern "C" int __real_vors_img_dsp_set_variable_range(const img_dsp_mode *, img_dsp_variable_range *);

@@ -23,16 +23,13 @@ using testing::internal::GetCapturedStdout;
  * it to act in the middle of a frame. */
 static std::function<void()> during_raw_offset;
 
-extern "C" int
-__real__Z25img_hdr_update_raw_offsetPK12cl_aaa_blockP22img_dsp_hdr_raw_offseti(const cl_aaa_block *,
-                                                                               img_dsp_hdr_raw_offset *, int);
-extern "C" int __wrap__Z25img_hdr_update_raw_offsetPK12cl_aaa_blockP22img_dsp_hdr_raw_offseti(
-    const cl_aaa_block *state, img_dsp_hdr_raw_offset *out, int chan)
+extern "C" int __real_img_hdr_update_raw_offset(const cl_aaa_block *, img_dsp_hdr_raw_offset *, int);
+extern "C" int __wrap_img_hdr_update_raw_offset(const cl_aaa_block *state, img_dsp_hdr_raw_offset *out,
+                                                int chan)
 {
 	if (during_raw_offset)
 		during_raw_offset();
-	return __real__Z25img_hdr_update_raw_offsetPK12cl_aaa_blockP22img_dsp_hdr_raw_offseti(state, out,
-	                                                                                      chan);
+	return __real_img_hdr_update_raw_offset(state, out, chan);
 }
 
 namespace

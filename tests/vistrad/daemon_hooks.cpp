@@ -12,8 +12,6 @@
 //                          configuration, as the product configuration does
 //   VISTRAD_TEST_VIDEO_CONTROL=1   the product selects video-control mode
 // The ImageControl object builder is replaced by small test tables.
-// The wrapped functions are C++ symbols, so their wrappers carry the
-// mangled names.
 #include <stdlib.h>
 #include <string.h>
 
@@ -114,56 +112,51 @@ void add_capture_hooks(prodconf *conf)
 
 extern "C" {
 
-int __real__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf,
-                                                       int channel);
-int __real__Z23sensor_set_capture_modeP6sensorjjj(struct sensor *sensor, uint32_t mode, uint32_t frequency,
-                                                  uint32_t hdr);
-void __real__Z30daemon_request_channel_restarti(int channel);
+int __real_platform_vorsalind(struct platform *platform, prodconf *conf, int channel);
+int __real_sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t hdr);
+void __real_daemon_request_channel_restart(int channel);
 
-int __wrap__Z18platform_vorsalindP8platformP8prodconfi(struct platform *platform, prodconf *conf, int channel)
+int __wrap_platform_vorsalind(struct platform *platform, prodconf *conf, int channel)
 {
 	debug_output(DEBUG_INFO, 0, "hook: platform %d\n", channel);
-	return __real__Z18platform_vorsalindP8platformP8prodconfi(platform, conf, channel);
+	return __real_platform_vorsalind(platform, conf, channel);
 }
 
-int __wrap__Z23sensor_set_capture_modeP6sensorjjj(struct sensor *sensor, uint32_t mode, uint32_t frequency,
-                                                  uint32_t hdr)
+int __wrap_sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t hdr)
 {
 	debug_output(DEBUG_INFO, 0, "hook: sensor mode %u,%u,%u\n", mode, frequency, hdr);
-	return __real__Z23sensor_set_capture_modeP6sensorjjj(sensor, mode, frequency, hdr);
+	return __real_sensor_set_capture_mode(sensor, mode, frequency, hdr);
 }
 
-void __wrap__Z30daemon_request_channel_restarti(int channel)
+void __wrap_daemon_request_channel_restart(int channel)
 {
 	debug_output(DEBUG_INFO, 0, "hook: channel restart %d\n", channel);
-	__real__Z30daemon_request_channel_restarti(channel);
+	__real_daemon_request_channel_restart(channel);
 }
 
-struct platform *__real__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf,
-                                                                   int channels);
-int __real__Z14platform_setupP8platform(struct platform *platform);
-int __real__Z13prodconf_loadP8prodconf(prodconf *conf);
+struct platform *__real_platform_vorsalind_create(void *ignored, prodconf *conf, int channels);
+int __real_platform_setup(struct platform *platform);
+int __real_prodconf_load(prodconf *conf);
 
-struct platform *__wrap__Z25platform_vorsalind_createPvP8prodconfi(void *ignored, prodconf *conf,
-                                                                   int channels)
+struct platform *__wrap_platform_vorsalind_create(void *ignored, prodconf *conf, int channels)
 {
 	if (fault("create"))
 		return nullptr;
-	return __real__Z25platform_vorsalind_createPvP8prodconfi(ignored, conf, channels);
+	return __real_platform_vorsalind_create(ignored, conf, channels);
 }
 
-int __wrap__Z14platform_setupP8platform(struct platform *platform)
+int __wrap_platform_setup(struct platform *platform)
 {
 	if (fault("setup"))
 		return -3;
-	return __real__Z14platform_setupP8platform(platform);
+	return __real_platform_setup(platform);
 }
 
-int __wrap__Z13prodconf_loadP8prodconf(prodconf *conf)
+int __wrap_prodconf_load(prodconf *conf)
 {
 	if (getenv("VISTRAD_TEST_CAPTURE"))
 		add_capture_hooks(conf);
-	int result = __real__Z13prodconf_loadP8prodconf(conf);
+	int result = __real_prodconf_load(conf);
 	if (getenv("VISTRAD_TEST_HOOKS")) {
 		conf->run = run_hook;
 		conf->stop = stop_hook;

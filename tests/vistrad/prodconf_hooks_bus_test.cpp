@@ -29,16 +29,16 @@ void __wrap_daemon_request_stream_restart(void)
 {
 	calls.push_back("stream_restart");
 }
-int32_t __wrap__Z30iris_get_temperature_sensor_idP4iris(iris *)
+int32_t __wrap_iris_get_temperature_sensor_id(iris *)
 {
 	return answer("sensor_id", 4);
 }
-int32_t __wrap__Z37iris_get_lowest_operating_temperatureP4irisPi(iris *, int *status)
+int32_t __wrap_iris_get_lowest_operating_temperature(iris *, int *status)
 {
 	*status = answer("operating_status", 0);
 	return answer("operating", -20 * 16384);
 }
-int __wrap__Z27iris_set_temperature_statusP4irisi(iris *, int out_of_range)
+int __wrap_iris_set_temperature_status(iris *, int out_of_range)
 {
 	calls.push_back("out_of_range=" + std::to_string(out_of_range));
 	return 0;

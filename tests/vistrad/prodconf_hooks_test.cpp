@@ -40,11 +40,11 @@ void __wrap_daemon_request_stream_restart(void)
 {
 	record("stream_restart", "", 0);
 }
-int __wrap__Z25prodconf_set_capture_modeP8prodconfP7controli(prodconf *, control *, int32_t s)
+int __wrap_prodconf_set_capture_mode(prodconf *, control *, int32_t s)
 {
 	return record("capture_mode", std::to_string(s), 0);
 }
-int __wrap__Z12sensor_setupP6sensori(sensor *, int32_t s)
+int __wrap_sensor_setup(sensor *, int32_t s)
 {
 	return record("sensor_setup", std::to_string(s), 0);
 }
@@ -52,7 +52,7 @@ void __wrap_event_handler_above_ill_level_changed(int32_t s, uint32_t v)
 {
 	record("ill_level", std::to_string(s) + "," + std::to_string(v), 0);
 }
-void *__wrap__Z30prodconf_iris_tb6613ftg_createP8prodconfP7controli(prodconf *, control *, int32_t s)
+void *__wrap_prodconf_iris_tb6613ftg_create(prodconf *, control *, int32_t s)
 {
 	record("stepper_create", std::to_string(s), 0);
 	if (made_iris_type < 0)
@@ -61,29 +61,29 @@ void *__wrap__Z30prodconf_iris_tb6613ftg_createP8prodconfP7controli(prodconf *, 
 	i->type = (uint32_t)made_iris_type;
 	return i;
 }
-int __wrap__Z11iris_detectP8prodconfP7controli(prodconf *, control *, int32_t s)
+int __wrap_iris_detect(prodconf *, control *, int32_t s)
 {
 	return record("iris_detect", std::to_string(s), 0);
 }
-void __wrap__Z21iris_set_state_paramsii(int present, int ok)
+void __wrap_iris_set_state_params(int present, int ok)
 {
 	record("iris_state", std::to_string(present) + "," + std::to_string(ok), 0);
 }
-int32_t __wrap__Z30iris_get_temperature_sensor_idP4iris(iris *)
+int32_t __wrap_iris_get_temperature_sensor_id(iris *)
 {
 	return answer("sensor_id", 4);
 }
-int32_t __wrap__Z37iris_get_lowest_operating_temperatureP4irisPi(iris *, int *status)
+int32_t __wrap_iris_get_lowest_operating_temperature(iris *, int *status)
 {
 	*status = answer("operating_status", 0);
 	return answer("operating", -20 * 16384);
 }
-int32_t __wrap__Z35iris_get_lowest_startup_temperatureP4irisPi(iris *, int *status)
+int32_t __wrap_iris_get_lowest_startup_temperature(iris *, int *status)
 {
 	*status = answer("startup_status", 0);
 	return answer("startup", -10 * 16384);
 }
-int __wrap__Z27iris_set_temperature_statusP4irisi(iris *, int out_of_range)
+int __wrap_iris_set_temperature_status(iris *, int out_of_range)
 {
 	return record("iris_temperature", std::to_string(out_of_range), 0);
 }

@@ -35,69 +35,67 @@
 #include "prodconf_builder.h"
 #include "step_recorder.h"
 
-// The wrapped functions are C++ symbols, so their wrappers carry the mangled names.
 extern "C" {
-int __wrap__Z20platform_stream_stopP8platformi(platform *, int32_t s)
+int __wrap_platform_stream_stop(platform *, int32_t s)
 {
 	return record("stop", std::to_string(s), PLATFORM_OK);
 }
-int __wrap__Z23platform_stream_prepareP8platformi(platform *, int32_t s)
+int __wrap_platform_stream_prepare(platform *, int32_t s)
 {
 	return record("prepare", std::to_string(s), PLATFORM_OK);
 }
-int __wrap__Z21platform_stream_startP8platformi(platform *, int32_t s)
+int __wrap_platform_stream_start(platform *, int32_t s)
 {
 	return record("start", std::to_string(s), PLATFORM_OK);
 }
-int __wrap__Z18platform_vorsalindP8platformP8prodconfi(platform *, prodconf *, int c)
+int __wrap_platform_vorsalind(platform *, prodconf *, int c)
 {
 	return record("platform", std::to_string(c), PLATFORM_OK);
 }
-int __wrap__Z31platform_sync_config_for_streamP8platformi(platform *, int32_t s)
+int __wrap_platform_sync_config_for_stream(platform *, int32_t s)
 {
 	return record("sync", std::to_string(s), 0);
 }
-int __wrap__Z12sensor_setupP6sensori(sensor *, int32_t s)
+int __wrap_sensor_setup(sensor *, int32_t s)
 {
 	return record("sensor_setup", std::to_string(s), 0);
 }
-int __wrap__Z23sensor_set_capture_modeP6sensorjjj(sensor *, uint32_t mode, uint32_t freq, uint32_t hdr)
+int __wrap_sensor_set_capture_mode(sensor *, uint32_t mode, uint32_t freq, uint32_t hdr)
 {
 	return record("sensor_mode",
 	              std::to_string(mode) + "," + std::to_string(freq) + "," + std::to_string(hdr), 0);
 }
-int __wrap__Z20sensor_get_mode_infoP6sensorP13prodconf_areajjji(sensor *, prodconf_area *area, uint32_t mode,
-                                                                uint32_t, uint32_t, int32_t s)
+int __wrap_sensor_get_mode_info(sensor *, prodconf_area *area, uint32_t mode, uint32_t, uint32_t, int32_t s)
 {
 	area->xstop = 1919;
 	area->ystop = 1079;
 	return record("mode_info", std::to_string(mode) + "," + std::to_string(s), 0);
 }
-int __wrap__Z17sensor_apply_modeP6sensorP13prodconf_areai(sensor *, prodconf_area *, int32_t s)
+int __wrap_sensor_apply_mode(sensor *, prodconf_area *, int32_t s)
 {
 	return record("apply", std::to_string(s), 0);
 }
-int32_t __wrap__Z20sensor_get_line_timeP6sensor(sensor *)
+int32_t __wrap_sensor_get_line_time(sensor *)
 {
 	return 123;
 }
-int __wrap__Z15datacache_setupP9datacachei(datacache *, int32_t s)
+int __wrap_datacache_setup(datacache *, int32_t s)
 {
 	return record("datacache_setup", std::to_string(s), PLATFORM_OK);
 }
-int __wrap__Z29camblock_capture_mode_changedP8camblocki(camblock *, int32_t s)
+int __wrap_camblock_capture_mode_changed(camblock *, int32_t s)
 {
 	return record("lens", std::to_string(s), 0);
 }
-int __wrap__Z27prodconf_apply_reset_valuesP8prodconfi(prodconf *, int32_t s)
+int __wrap_prodconf_apply_reset_values(prodconf *, int32_t s)
 {
 	return record("reset", std::to_string(s), 0);
 }
-int __wrap__Z32prodconf_publish_dbus_api_configP8prodconfP7controli(prodconf *, control *, int32_t s)
+int __wrap_prodconf_publish_dbus_api_config(prodconf *, control *, int32_t s)
 {
 	return record("publish", std::to_string(s), 0);
 }
-void __wrap__Z30daemon_request_channel_restarti(int c)
+void __wrap_daemon_request_channel_restart(int c)
 {
 	record("channel_restart", std::to_string(c), 0);
 }

@@ -34,8 +34,7 @@ std::vector<uint32_t> wdr_questions;
 } // namespace
 
 extern "C" {
-void __wrap__Z19dbus_api_set_configP8dbus_apiiPK15dbus_api_config(dbus_api *, int32_t s,
-                                                                  const dbus_api_config *c)
+void __wrap_dbus_api_set_config(dbus_api *, int32_t s, const dbus_api_config *c)
 {
 	published.emplace_back(s, *c);
 }

@@ -41,12 +41,12 @@ void record_sleep(uint32_t ms)
 } // namespace
 
 extern "C" {
-int __wrap__Z20platform_stream_stopP8platformi(platform *, int32_t s)
+int __wrap_platform_stream_stop(platform *, int32_t s)
 {
 	calls.push_back("stop(" + std::to_string(s) + ")");
 	return PLATFORM_OK;
 }
-int __wrap__Z21platform_stream_startP8platformi(platform *, int32_t s)
+int __wrap_platform_stream_start(platform *, int32_t s)
 {
 	calls.push_back("start(" + std::to_string(s) + ")");
 	return PLATFORM_OK;

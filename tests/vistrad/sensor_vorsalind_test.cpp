@@ -119,8 +119,7 @@ void __wrap_libcl_deinit(void)
 {
 	fake.deinit_calls++;
 }
-int __wrap__Z21platform_set_tvx_modeP8platformPK8tvx_modeii(platform *, const tvx_mode *mode, int32_t tuning,
-                                                            int channel)
+int __wrap_platform_set_tvx_mode(platform *, const tvx_mode *mode, int32_t tuning, int channel)
 {
 	video_modes.push_back({mode->name, mode->wdr_mode, mode->max_framerate, tuning, channel});
 	return video_mode_result;

@@ -5,10 +5,21 @@
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 #include "main_loop_pump.h"
 #include "stand_in_process.h"
+
+// A limit registered with the service: its id, sensor, degrees and whether
+// it fires below them.
+struct TemperatureRegistration {
+	int32_t id, sensor;
+	double limit;
+	bool below;
+};
 
 class TemperatureService
 {
@@ -68,6 +79,25 @@ class TemperatureService
 		g_variant_unref(list);
 		g_variant_unref(reply);
 		return n;
+	}
+
+	std::vector<TemperatureRegistration> registration_list()
+	{
+		std::vector<TemperatureRegistration> out;
+		GVariant *reply = control("GetRegistrations", nullptr);
+		if (!reply)
+			return out;
+		GVariantIter *it = nullptr;
+		g_variant_get(reply, "(a(iidb))", &it);
+		TemperatureRegistration r;
+		gboolean below;
+		while (g_variant_iter_next(it, "(iidb)", &r.id, &r.sensor, &r.limit, &below)) {
+			r.below = below;
+			out.push_back(r);
+		}
+		g_variant_iter_free(it);
+		g_variant_unref(reply);
+		return out;
 	}
 
       private:

@@ -42,7 +42,7 @@ int daemon_dispatch(struct daemon_context *context, GList *records, GList **rele
 
 struct daemon_context *daemon_get_context(void);
 extern "C" void daemon_request_stream_restart(void);
-void daemon_request_channel_restart(int channel);
+extern "C" void daemon_request_channel_restart(int channel);
 int daemon_add_stream(struct daemon_context *context, int32_t stream_id);
 int daemon_remove_stream(struct daemon_context *context, int32_t stream_id);
 void daemon_quit(void);

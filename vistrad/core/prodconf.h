@@ -4,6 +4,8 @@
 // daemon loads (item kinds, states, constants, functions, macros), and the
 // typed reader through which every module gets its settings record.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <glib.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -323,7 +325,7 @@ int prodconf_video_control(const struct prodconf *conf);
 int prodconf_channel_count(const struct prodconf *conf);
 
 // Loading the configuration files.
-int prodconf_load(struct prodconf *conf);
+extern "C" int prodconf_load(struct prodconf *conf);
 // A configuration the YAML scanner refuses ends the process through this
 // function with status 1 (exit by default). A replacement that returns, as a
 // fuzz target's does, makes prodconf_load give -1 with what was read so far.

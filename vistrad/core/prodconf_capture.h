@@ -3,6 +3,8 @@
 // order, the callbacks that keep the states in step with the parameters, and
 // applying a mode to platform, sensor, lens block and stabilizer.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <glib.h>
 #include <stddef.h>
 #include <stdint.h>
@@ -24,4 +26,4 @@ void prodconf_set_capture_slots(struct prodconf *conf);
 
 // The CaptureMode value to use for a requested one, or -1.
 int prodconf_check_capture_value(struct prodconf *conf, int32_t stream_id, int value);
-int prodconf_set_capture_mode(struct prodconf *conf, struct control *engine, int32_t stream_id);
+extern "C" int prodconf_set_capture_mode(struct prodconf *conf, struct control *engine, int32_t stream_id);

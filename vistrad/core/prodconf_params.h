@@ -2,6 +2,8 @@
 // The PARAMS section: parameter defaults, ranges and reset values per stream,
 // and the D-Bus API configuration published from it.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stddef.h>
 #include <stdint.h>
 
@@ -28,7 +30,8 @@ int react_to_default_values(const struct param_def *def, int32_t stream_id, char
 // The initialiser of the object's init_param_defaults slot.
 int init_default_parameter_ranges(struct prodconf *conf, int32_t stream_id, int reset);
 // Sets the stream's parameters listed under RESET back to their values.
-int prodconf_apply_reset_values(struct prodconf *conf, int32_t stream_id);
+extern "C" int prodconf_apply_reset_values(struct prodconf *conf, int32_t stream_id);
 // Hands the stream's D-Bus API configuration, fitted to the hardware found,
 // to the front-end. -1 when the configuration has none.
-int prodconf_publish_dbus_api_config(struct prodconf *conf, struct control *engine, int32_t stream_id);
+extern "C" int prodconf_publish_dbus_api_config(struct prodconf *conf, struct control *engine,
+                                                int32_t stream_id);

@@ -10,6 +10,8 @@
 // a distance index is curve << 9 | fraction (camblock_trace.h), temperatures
 // degrees Celsius and angles degrees, both Q14.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 struct platform;
@@ -190,7 +192,8 @@ int32_t camblock_set_distance_index(struct camblock *block, int32_t index);
 // then refuses it.
 int32_t camblock_set_trace_mode(struct camblock *block, uint32_t mode, int32_t unused1, int32_t unused2);
 int32_t camblock_set_trace_curve(struct camblock *block, uint32_t set);
-int32_t camblock_distance_index_to_focus_position(struct camblock *block, int32_t zoom, int32_t index);
+extern "C" int32_t camblock_distance_index_to_focus_position(struct camblock *block, int32_t zoom,
+                                                             int32_t index);
 int32_t camblock_dioptres_to_focus_position(struct camblock *block, int32_t zoom, int32_t dioptres);
 int32_t camblock_focus_position_to_distance_index(struct camblock *block, int32_t zoom, int32_t position);
 int32_t camblock_focus_position_to_dioptres(struct camblock *block, int32_t zoom, int32_t position);
@@ -198,17 +201,18 @@ int32_t camblock_focus_position_to_dioptres(struct camblock *block, int32_t zoom
 int32_t camblock_get_lens_temperature(struct camblock *block, int *temperature);
 int32_t camblock_dioptres_to_distance_index(struct camblock *block, int32_t dioptres, int32_t dome_index);
 int32_t camblock_distance_index_to_dioptres(struct camblock *block, int32_t index);
-int32_t camblock_get_fov_at_focus_position(struct camblock *block, int32_t zoom, int32_t position,
-                                           uint32_t *horizontal, uint32_t *vertical, int32_t scale);
+extern "C" int32_t camblock_get_fov_at_focus_position(struct camblock *block, int32_t zoom, int32_t position,
+                                                      uint32_t *horizontal, uint32_t *vertical,
+                                                      int32_t scale);
 // The three focal-length dispatchers answer 0 for a missing lens.
 int32_t camblock_focal_length_at_focus_position(struct camblock *block, int32_t zoom, int32_t position);
-int32_t camblock_get_current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical,
-                                 int32_t scale);
+extern "C" int32_t camblock_get_current_fov(struct camblock *block, uint32_t *horizontal, uint32_t *vertical,
+                                            int32_t scale);
 int32_t camblock_get_current_focal_length(struct camblock *block);
 int32_t camblock_distance_index_for_object_width(struct camblock *block, int32_t zoom, int32_t width);
-int32_t camblock_get_lens_distortion(struct camblock *block, int32_t zoom, int32_t focus,
-                                     int focus_is_position, uint32_t *k0, uint32_t *k1, uint32_t *k2,
-                                     uint32_t *k3);
+extern "C" int32_t camblock_get_lens_distortion(struct camblock *block, int32_t zoom, int32_t focus,
+                                                int focus_is_position, uint32_t *k0, uint32_t *k1,
+                                                uint32_t *k2, uint32_t *k3);
 int32_t camblock_set_focus_dioptres(struct camblock *block, int32_t dioptres, int move);
 int32_t camblock_set_motor_timing(struct camblock *block, int32_t frame_rate, int32_t sync_count);
 int32_t camblock_set_motor_speed(struct camblock *block, int32_t speed);
@@ -216,10 +220,11 @@ int32_t camblock_frame_report(struct camblock *block, int32_t value);
 int32_t camblock_poll(struct camblock *block, struct optics_state *state);
 int32_t camblock_refresh(struct camblock *block, struct optics_state *state);
 // Capture mode, error code and poll initialisation need no platform.
-int32_t camblock_capture_mode_changed(struct camblock *block, int32_t stream_id);
+extern "C" int32_t camblock_capture_mode_changed(struct camblock *block, int32_t stream_id);
 int32_t camblock_focal_length_at_distance_index(struct camblock *block, int32_t zoom, int32_t index);
-int32_t camblock_get_fov_at_distance_index(struct camblock *block, int32_t zoom, int32_t index,
-                                           uint32_t *horizontal, uint32_t *vertical, int32_t scale);
+extern "C" int32_t camblock_get_fov_at_distance_index(struct camblock *block, int32_t zoom, int32_t index,
+                                                      uint32_t *horizontal, uint32_t *vertical,
+                                                      int32_t scale);
 int32_t camblock_get_error_code(struct camblock *block);
 int32_t camblock_poll_init(struct camblock *block);
 // Needs no platform, but an event record.

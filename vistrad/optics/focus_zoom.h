@@ -7,6 +7,8 @@
 // focal length (both Q14) and back; a unit reads them through the table
 // functions below, which the lens constructors put in its slots.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 #include "core/param_db.h"
@@ -107,7 +109,7 @@ int focus_is_moving(struct focus_object *focus);
 int focus_move_abs(struct focus_object *focus, int32_t position, int32_t speed);
 int focus_move_rel(struct focus_object *focus, int32_t steps, int32_t speed);
 int32_t focus_get_position(struct focus_object *focus);
-int32_t focus_get_distance_diopters(struct focus_object *focus);
+extern "C" int32_t focus_get_distance_diopters(struct focus_object *focus);
 int32_t focus_get_max(struct focus_object *focus);
 int32_t focus_get_min(struct focus_object *focus);
 int focus_set_max_limit(struct focus_object *focus, int32_t position); // 0 once the slot ran
@@ -122,13 +124,13 @@ int zoom_move_abs(struct zoom_object *zoom, int32_t position);
 int zoom_move_rel(struct zoom_object *zoom, int32_t steps);
 int zoom_stop(struct zoom_object *zoom);
 int32_t zoom_get_position(struct zoom_object *zoom);
-int32_t zoom_get_max(struct zoom_object *zoom);
-int32_t zoom_get_min(struct zoom_object *zoom);
+extern "C" int32_t zoom_get_max(struct zoom_object *zoom);
+extern "C" int32_t zoom_get_min(struct zoom_object *zoom);
 int zoom_update(struct zoom_object *zoom, int32_t position, int moving);
-int32_t zoom_magnification_at_position(struct zoom_object *zoom, int32_t position);
+extern "C" int32_t zoom_magnification_at_position(struct zoom_object *zoom, int32_t position);
 int32_t zoom_focal_length_at_position(struct zoom_object *zoom, int32_t position);
-int32_t zoom_position_for_magnification(struct zoom_object *zoom, int32_t magnification);
-int32_t zoom_max_magnification(struct zoom_object *zoom);
+extern "C" int32_t zoom_position_for_magnification(struct zoom_object *zoom, int32_t magnification);
+extern "C" int32_t zoom_max_magnification(struct zoom_object *zoom);
 int zoom_set_speed(struct zoom_object *zoom, int32_t speed);
 // Always gives the zoom back; runs the slot when the unit can.
 struct zoom_object *zoom_limit_by_magnification(struct zoom_object *zoom, int32_t magnification);

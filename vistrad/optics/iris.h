@@ -4,6 +4,8 @@
 // rest of the daemon goes through the wrappers below, which check the object,
 // its platform and the slot first.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 struct platform;
@@ -85,13 +87,13 @@ int iris_spare_one(struct iris *iris, int32_t argument);
 int iris_spare_none(struct iris *iris);
 // Needs the calibrate and get_position slots, not the platform.
 int iris_calibrate(struct iris *iris);
-int32_t iris_get_temperature_sensor_id(struct iris *iris);
+extern "C" int32_t iris_get_temperature_sensor_id(struct iris *iris);
 // Degrees Celsius in Q14; -16384 with *status -2 when not defined, else
 // *status 1 unless the implementation says otherwise.
-int32_t iris_get_lowest_operating_temperature(struct iris *iris, int *status);
-int32_t iris_get_lowest_startup_temperature(struct iris *iris, int *status);
+extern "C" int32_t iris_get_lowest_operating_temperature(struct iris *iris, int *status);
+extern "C" int32_t iris_get_lowest_startup_temperature(struct iris *iris, int *status);
 // Back in range with a calibration pending calibrates. 0, or -2.
-int iris_set_temperature_status(struct iris *iris, int out_of_range);
+extern "C" int iris_set_temperature_status(struct iris *iris, int out_of_range);
 int iris_read_sensor(struct iris *iris);
 void iris_set_calibration(struct iris *iris, void *values);
 int iris_hall_calibrated(struct iris *iris);
@@ -111,17 +113,18 @@ int32_t iris_ratio_squared(int32_t b, int32_t a);
 
 // The parameters that publish the iris state.
 void iris_set_positionable_param(int positionable);
-void iris_set_state_params(int present, int ok);
+extern "C" void iris_set_state_params(int present, int ok);
 // Q14 F-number of an opening (0 % open limit, 50 % best, 100 % closed).
 int32_t iris_percent_to_F_number_for_stream(struct iris *iris, int32_t percent, int32_t stream_id);
 
 struct prodconf;
 struct control;
 // Which iris the detection pins report: 0 unknown, else an IRIS_TYPE_*.
-int iris_detect(struct prodconf *conf, struct control *engine, int32_t stream_id);
+extern "C" int iris_detect(struct prodconf *conf, struct control *engine, int32_t stream_id);
 
 // Module creators of the registry.
 void *prodconf_iris_stepper_pcc_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
-void *prodconf_iris_tb6613ftg_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
+extern "C" void *prodconf_iris_tb6613ftg_create(struct prodconf *conf, struct control *engine,
+                                                int32_t stream_id);
 void *prodconf_iris_dc_create(struct prodconf *conf, struct control *engine, int32_t stream_id);
 struct iris *iris_dc_new(void);

@@ -73,7 +73,7 @@ void datacache_destroy(struct datacache *cache);
 void datacache_add_platform(struct datacache *cache, struct platform *platform);
 
 // -255, or -4 when the device cannot be opened.
-int datacache_setup(struct datacache *cache, int32_t stream_id);
+extern "C" int datacache_setup(struct datacache *cache, int32_t stream_id);
 // The cache's id, or negative.
 extern "C" int datacache_create_cache(struct datacache *cache, const char *name, uint32_t element_size,
                                       uint32_t element_count);

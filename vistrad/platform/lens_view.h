@@ -4,6 +4,8 @@
 // camera-block records, gathered in one place so that a publisher reads them
 // once per update.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <stdint.h>
 
 struct camblock;
@@ -23,13 +25,13 @@ struct lens_view {
 };
 
 // Fills the view; what a missing unit would hold stays 0.
-void lens_view_read(struct camblock *block, struct zoom_object *zoom, struct focus_object *focus,
-                    struct lens_view *view);
+extern "C" void lens_view_read(struct camblock *block, struct zoom_object *zoom, struct focus_object *focus,
+                               struct lens_view *view);
 // Whether the zoom has the max-magnification, get-max and get-min operations.
-int lens_view_zoom_has_table(struct zoom_object *zoom);
+extern "C" int lens_view_zoom_has_table(struct zoom_object *zoom);
 // 1 with the block's near and far focus limits (Q14 dioptres), 0 when the
 // block has none (no block, or one that cannot set focus limits).
-int lens_view_focus_limits(struct camblock *block, int32_t *near_limit, int32_t *far_limit);
+extern "C" int lens_view_focus_limits(struct camblock *block, int32_t *near_limit, int32_t *far_limit);
 // The focus unit's settled byte, which the publisher keeps as the inverse of
 // its pending flag.
-void lens_view_set_focus_settled(struct focus_object *focus, uint8_t settled);
+extern "C" void lens_view_set_focus_settled(struct focus_object *focus, uint8_t settled);

@@ -109,16 +109,17 @@ void sensor_free(struct sensor *sensor);
 // Slot wrappers. The default each gives for a missing sensor, platform or
 // slot follows the comment; "any platform" marks the wrappers that run
 // without one.
-int sensor_setup(struct sensor *sensor, int32_t stream_id);                                          // -1
-int sensor_reserved1(struct sensor *sensor, void *argument);                                         // -1
-int sensor_reinit(struct sensor *sensor, void *argument);                                            // -1
-int sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency, uint32_t hdr); // 0
-extern "C" int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode);                             // 0
-int sensor_get_mode_info(struct sensor *sensor, struct prodconf_area *area, uint32_t mode, uint32_t frequency,
-                         uint32_t hdr, int32_t stream_id); // 0
+extern "C" int sensor_setup(struct sensor *sensor, int32_t stream_id); // -1
+int sensor_reserved1(struct sensor *sensor, void *argument);           // -1
+int sensor_reinit(struct sensor *sensor, void *argument);              // -1
+extern "C" int sensor_set_capture_mode(struct sensor *sensor, uint32_t mode, uint32_t frequency,
+                                       uint32_t hdr);                    // 0
+extern "C" int sensor_mode_is_wdr(struct sensor *sensor, uint32_t mode); // 0
+extern "C" int sensor_get_mode_info(struct sensor *sensor, struct prodconf_area *area, uint32_t mode,
+                                    uint32_t frequency, uint32_t hdr, int32_t stream_id); // 0
 // Stops the stream, applies the mode, waits 100 ms, starts the stream and on
 // success publishes the sensor's limits: -1 without platform or slot.
-int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t stream_id);
+extern "C" int sensor_apply_mode(struct sensor *sensor, struct prodconf_area *area, int32_t stream_id);
 int sensor_set_syncadjust(struct sensor *sensor, int32_t a, int32_t b);          // -1, logged
 int sensor_set_shutter(struct sensor *sensor, int32_t lines, int32_t stream_id); // -1
 int sensor_set_shutters(struct sensor *sensor, int count, const int32_t *stream_ids, const int32_t *lines,
@@ -163,7 +164,7 @@ int32_t sensor_get_read_noise_min_gain(struct sensor *sensor);
 int32_t sensor_get_read_noise(struct sensor *sensor);
 int32_t sensor_get_q14_word(struct sensor *sensor);
 int32_t sensor_get_conversion_factor(struct sensor *sensor);
-int32_t sensor_get_line_time(struct sensor *sensor);
+extern "C" int32_t sensor_get_line_time(struct sensor *sensor);
 int32_t sensor_get_pixel_pitch(struct sensor *sensor);
 int32_t sensor_get_active_width(struct sensor *sensor);
 int32_t sensor_get_active_height(struct sensor *sensor);

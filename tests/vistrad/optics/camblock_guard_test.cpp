@@ -19,12 +19,6 @@ int count_setup(camblock *, int32_t)
 	return 0;
 }
 
-struct Registration {
-	int32_t id, sensor;
-	double limit;
-	bool below;
-};
-
 class GuardBusTest : public LensMcuTest
 {
       protected:
@@ -39,24 +33,6 @@ class GuardBusTest : public LensMcuTest
 		LensMcuTest::TearDown();
 		service_.stop();
 	}
-	std::vector<Registration> registrations()
-	{
-		std::vector<Registration> out;
-		GVariant *reply = service_.control("GetRegistrations", nullptr);
-		if (!reply)
-			return out;
-		GVariantIter *it = nullptr;
-		g_variant_get(reply, "(a(iidb))", &it);
-		Registration r;
-		gboolean below;
-		while (g_variant_iter_next(it, "(iidb)", &r.id, &r.sensor, &r.limit, &below)) {
-			r.below = below;
-			out.push_back(r);
-		}
-		g_variant_iter_free(it);
-		g_variant_unref(reply);
-		return out;
-	}
 	TemperatureService service_;
 };
 
@@ -69,7 +45,7 @@ TEST_F(GuardBusTest, TheLimitsStopAndRestartTheMotors)
 	ASSERT_NE(nullptr, g->registrations[0]);
 	ASSERT_NE(nullptr, g->registrations[1]);
 	// The start limit with direction 1, then the stop limit with direction 0.
-	std::vector<Registration> r = registrations();
+	std::vector<TemperatureRegistration> r = service_.registration_list();
 	ASSERT_EQ(2u, r.size());
 	EXPECT_EQ(7, r[0].id);
 	EXPECT_EQ(2, r[0].sensor);

@@ -28,12 +28,6 @@ namespace
 
 using create_fn = void *(*)(struct prodconf *, struct control *, int32_t);
 
-struct Registration {
-	int32_t id, sensor;
-	double limit;
-	bool below;
-};
-
 class LensModelTest : public OpticsTest
 {
       protected:
@@ -53,24 +47,6 @@ class LensModelTest : public OpticsTest
 	std::string writes(simsoc_lens_mcu *mcu)
 	{
 		return take_text(simsoc_lens_mcu_writes(mcu));
-	}
-	std::vector<Registration> registrations()
-	{
-		std::vector<Registration> out;
-		GVariant *reply = service_.control("GetRegistrations", nullptr);
-		if (!reply)
-			return out;
-		GVariantIter *it = nullptr;
-		g_variant_get(reply, "(a(iidb))", &it);
-		Registration r;
-		gboolean below;
-		while (g_variant_iter_next(it, "(iidb)", &r.id, &r.sensor, &r.limit, &below)) {
-			r.below = below;
-			out.push_back(r);
-		}
-		g_variant_iter_free(it);
-		g_variant_unref(reply);
-		return out;
 	}
 	static void deliver()
 	{
@@ -185,7 +161,7 @@ TEST_P(EveryModel, ItsLensGivesABlockWithItsCheckPublicationsAndGuard)
 	EXPECT_EQ(block->iris, platform_get_iris(plat_, 0));
 	EXPECT_EQ(block->zoom, platform_get_zoom(plat_, 0));
 	EXPECT_EQ(block->focus, platform_get_focus(plat_, 0));
-	std::vector<Registration> r = registrations();
+	std::vector<TemperatureRegistration> r = service_.registration_list();
 	if (c.sensor < 0) {
 		EXPECT_TRUE(r.empty());
 	} else {
@@ -314,7 +290,7 @@ TEST_F(LensModelTest, TheDf023qWithoutSettingsUsesTheFourthBusAndSensorOne)
 	EXPECT_STREQ("/dev/i2c-4", block->mcu.device->path);
 	EXPECT_EQ(0x43, block->mcu.address);
 	EXPECT_EQ(1u, simsoc_lens_mcu_reads(mcu, 0x00C));
-	std::vector<Registration> r = registrations();
+	std::vector<TemperatureRegistration> r = service_.registration_list();
 	ASSERT_EQ(2u, r.size());
 	EXPECT_EQ(1, r[0].sensor);
 	// The three slots this lens does without.

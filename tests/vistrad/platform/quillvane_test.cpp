@@ -56,93 +56,85 @@ std::string args(std::initializer_list<long long> values)
 } // namespace
 
 extern "C" {
-void __wrap__Z14lens_view_readP8camblockP11zoom_objectP12focus_objectP9lens_view(camblock *, zoom_object *,
-                                                                                 focus_object *,
-                                                                                 lens_view *view)
+void __wrap_lens_view_read(camblock *, zoom_object *, focus_object *, lens_view *view)
 {
 	*view = lens.view;
 }
-int __wrap__Z24lens_view_zoom_has_tableP11zoom_object(zoom_object *)
+int __wrap_lens_view_zoom_has_table(zoom_object *)
 {
 	return lens.has_table;
 }
-int __wrap__Z22lens_view_focus_limitsP8camblockPiS1_(camblock *, int32_t *near_limit, int32_t *far_limit)
+int __wrap_lens_view_focus_limits(camblock *, int32_t *near_limit, int32_t *far_limit)
 {
 	*near_limit = lens.near_limit;
 	*far_limit = lens.far_limit;
 	return lens.has_limits;
 }
-void __wrap__Z27lens_view_set_focus_settledP12focus_objecth(focus_object *, uint8_t settled)
+void __wrap_lens_view_set_focus_settled(focus_object *, uint8_t settled)
 {
 	lens.settled = settled;
 }
 // Magnification grows by 1.0 every 1000 steps from 1.0 at 0.
-int32_t __wrap__Z30zoom_magnification_at_positionP11zoom_objecti(zoom_object *, int32_t position)
+int32_t __wrap_zoom_magnification_at_position(zoom_object *, int32_t position)
 {
 	note("mag(" + args({position}) + ")");
 	return lens.mag_result ? lens.mag_result : 16384 + position * 16384 / 1000;
 }
-int32_t __wrap__Z31zoom_position_for_magnificationP11zoom_objecti(zoom_object *, int32_t magnification)
+int32_t __wrap_zoom_position_for_magnification(zoom_object *, int32_t magnification)
 {
 	note("position_for(" + args({magnification}) + ")");
 	return 7;
 }
-int32_t __wrap__Z22zoom_max_magnificationP11zoom_object(zoom_object *)
+int32_t __wrap_zoom_max_magnification(zoom_object *)
 {
 	return lens.max_mag;
 }
-int32_t __wrap__Z12zoom_get_maxP11zoom_object(zoom_object *)
+int32_t __wrap_zoom_get_max(zoom_object *)
 {
 	return lens.tele;
 }
-int32_t __wrap__Z12zoom_get_minP11zoom_object(zoom_object *)
+int32_t __wrap_zoom_get_min(zoom_object *)
 {
 	return lens.wide;
 }
-int32_t __wrap__Z27focus_get_distance_dioptersP12focus_object(focus_object *)
+int32_t __wrap_focus_get_distance_diopters(focus_object *)
 {
 	note("distance");
 	return lens.distance;
 }
-int32_t __wrap__Z41camblock_distance_index_to_focus_positionP8camblockii(camblock *, int32_t zoom_position,
-                                                                         int32_t index)
+int32_t __wrap_camblock_distance_index_to_focus_position(camblock *, int32_t zoom_position, int32_t index)
 {
 	note("focus_at(" + args({zoom_position, index}) + ")");
 	return zoom_position + 1000;
 }
 // The field of view narrows by a degree every 4 steps from 100 degrees at 0;
 // vertical 3/4 of it.
-int32_t __wrap__Z34camblock_get_fov_at_focus_positionP8camblockiiPjS1_i(camblock *, int32_t zoom_position,
-                                                                        int32_t focus_position, uint32_t *h,
-                                                                        uint32_t *v, int32_t scale)
+int32_t __wrap_camblock_get_fov_at_focus_position(camblock *, int32_t zoom_position, int32_t focus_position,
+                                                  uint32_t *h, uint32_t *v, int32_t scale)
 {
 	note("fov_at_focus(" + args({zoom_position, focus_position, scale}) + ")");
 	*h = (uint32_t)(100 - zoom_position / 4) * 16384;
 	*v = *h / 4 * 3;
 	return lens.end_fov_result;
 }
-int32_t __wrap__Z34camblock_get_fov_at_distance_indexP8camblockiiPjS1_i(camblock *, int32_t zoom_position,
-                                                                        int32_t index, uint32_t *h,
-                                                                        uint32_t *v, int32_t scale)
+int32_t __wrap_camblock_get_fov_at_distance_index(camblock *, int32_t zoom_position, int32_t index,
+                                                  uint32_t *h, uint32_t *v, int32_t scale)
 {
 	note("fov_at_index(" + args({zoom_position, index, scale}) + ")");
 	*h = 70 * 16384;
 	*v = 50 * 16384;
 	return 0;
 }
-int32_t __wrap__Z24camblock_get_current_fovP8camblockPjS1_i(camblock *, uint32_t *h, uint32_t *v,
-                                                            int32_t scale)
+int32_t __wrap_camblock_get_current_fov(camblock *, uint32_t *h, uint32_t *v, int32_t scale)
 {
 	note("current_fov(" + args({scale}) + ")");
 	*h = lens.hfov;
 	*v = lens.vfov;
 	return lens.current_fov_result;
 }
-int32_t __wrap__Z28camblock_get_lens_distortionP8camblockiiiPjS1_S1_S1_(camblock *, int32_t zoom_position,
-                                                                        int32_t focus_value,
-                                                                        int32_t is_position, uint32_t *k0,
-                                                                        uint32_t *k1, uint32_t *k2,
-                                                                        uint32_t *k3)
+int32_t __wrap_camblock_get_lens_distortion(camblock *, int32_t zoom_position, int32_t focus_value,
+                                            int32_t is_position, uint32_t *k0, uint32_t *k1, uint32_t *k2,
+                                            uint32_t *k3)
 {
 	note("distortion(" + args({zoom_position, focus_value, is_position}) + ")");
 	*k0 = (uint32_t)lens.k[0];

@@ -4,6 +4,8 @@
 // interfaces, and parameter changes turned into signals and
 // PropertiesChanged. Main thread only.
 
+// Declarations marked extern "C" keep plain symbol names: tests stand in
+// for them at link time (ld --wrap) whatever the compiler mangles.
 #include <gio/gio.h>
 #include <stdint.h>
 
@@ -31,7 +33,8 @@ struct dbus_api *dbus_api_new(int mode);
 void dbus_api_free(struct dbus_api *api);
 // A stream's configuration record (56 bytes, compared byte for byte); a
 // changed record rebuilds the stream's objects in every service.
-void dbus_api_set_config(struct dbus_api *api, int32_t stream_id, const struct dbus_api_config *config);
+extern "C" void dbus_api_set_config(struct dbus_api *api, int32_t stream_id,
+                                    const struct dbus_api_config *config);
 // Withdraws the stream's objects from every service and forgets its record.
 void dbus_api_remove_stream(struct dbus_api *api, int32_t stream_id);
 

@@ -68,10 +68,12 @@ enum {
 	KEY_MAX_MAG = 1 << 4,
 	KEY_MAX_WIDE = 1 << 5,
 	KEY_MARGIN = 1 << 6,
+	KEYS_ZOOMING = KEY_TEMP | KEY_DOME | KEY_MAX_MAG | KEY_MAX_WIDE | KEY_MARGIN,
 };
 
-// What a model does when its settings cannot be read.
-enum read_failure { GIVES_UP, SCHEMA_DEFAULTS, FIXED_DEFAULTS };
+// What a model does when its settings cannot be read; NO_SETTINGS: it
+// reads none and takes its fixed defaults.
+enum read_failure { GIVES_UP, SCHEMA_DEFAULTS, FIXED_DEFAULTS, NO_SETTINGS };
 
 // What a model's lens check does.
 enum {
@@ -83,6 +85,7 @@ enum {
 	CHECK_TYPE = 1 << 5, // publishes CamBlockType
 	CHECK_COMMON = CHECK_ID | CHECK_POSITIONABLE | CHECK_ERROR | CHECK_TYPE,
 	CHECK_PLAIN = CHECK_POSITIONABLE | CHECK_ERROR | CHECK_TYPE, // no lens id to compare
+	CHECK_ZOOMING = CHECK_ID | CHECK_POSITIONABLE | CHECK_POSITIONS | CHECK_TYPE,
 };
 
 enum guard_kind { GUARD_NONE, GUARD_FIXED, GUARD_FROM_SETTING, GUARD_FROM_SETTING_IF_SET };
@@ -119,50 +122,60 @@ struct motor_table {
 	int32_t values[4];
 };
 
+// What a model does besides its check and guard.
+enum {
+	ALL_ON_STREAM0 = 1 << 0, // the block, its components and publications
+	FIRST_CHECK_ON_STREAM0 = 1 << 1,
+	KEEP_BLOCK_ON_FAILED_CHECK = 1 << 2,
+	GUARD_SPACED_TEXTS = 1 << 3,
+	GUARD_FAILURE_FATAL = 1 << 4,
+	HAS_BREATHING = 1 << 5,
+	POLL_NEEDS_SETTING = 1 << 6, // the poll variant only with the poll setting
+	NO_IRCUT = 1 << 7,
+	FOCUS_TEMPERATURE_CORRECTION = 1 << 8,
+	HANDLE_EVENT_Q = 1 << 9,
+};
+
 struct lens_model {
 	const char *module; // registry name; the key prefix is the name without "camblock_"
 	enum camblock_lens lens;
 	const struct lens_tables *tables;
 	int32_t lens_id; // -1: the lens has no id to compare
+	unsigned flags;
+	// settings
 	unsigned keys;
 	enum read_failure on_failure;
 	const char *default_dev;
 	int32_t default_temp;
 	int32_t default_dome;
+	// the lens check and the temperature guard
 	unsigned check;
 	const uint16_t (*writes)[2]; // register, value; ended by {0, 0}
-	bool first_check_on_stream0;
-	bool all_on_stream0; // the block, its components and publications
-	bool keep_block_on_failed_check;
 	enum guard_kind guard;
-	int32_t guard_sensor; // GUARD_FIXED's sensor, else the default
+	int32_t guard_sensor; // GUARD_FIXED's sensor
 	int32_t guard_start;
 	int32_t guard_stop;
-	bool guard_spaced_texts;
-	bool guard_failure_fatal;
 	const char *create_failed;
-	const char *setup_failed;
+	const char *setup_failed; // null: create_failed
+	// lens data
 	std::vector<double> distances; // dioptres
 	margin_value p;
 	int32_t depth_of_field_constant; // Q14
-	bool has_breathing;
 	int32_t breathing[2];
 	int32_t aperture_ramp; // Q14; -1: the per-zoom table
 	enum timing_kind timing;
 	motor_table motor;
+	// limits
 	int32_t near_limit; // Q14 dioptres
 	margin_value far_limit;
 	int32_t max_index;
 	margin_value min_index;
+	// slots
 	enum poll_kind poll;
-	bool poll_needs_setting; // the poll variant only with the poll setting
 	enum fov_kind fov;
 	unsigned empty_slots;
-	bool has_ircut;
 	enum dome_rule domes;
 	uint32_t trace_mode;
-	bool focus_temperature_correction;
-	bool handle_event_q;
 };
 
 const uint16_t writes_common[][2] = {{0x105, MOTOR_SETTING}, {0x205, MOTOR_SETTING}, {0, 0}};
@@ -173,9 +186,6 @@ const uint16_t writes_df034n[][2] = {
 const uint16_t writes_t5377q[][2] = {
     {0x105, MOTOR_SETTING}, {0x205, MOTOR_SETTING}, {0x30D, 1}, {0xE01, 1}, {0, 0}};
 const uint16_t writes_none[][2] = {{0, 0}};
-
-const std::vector<double> distances_df010nl = {0, 0.1, 0.2, 0.333, 0.667, 1, 1.25, 2, 3.333, 10};
-const std::vector<double> distances_df031n = {0, 0.1, 0.2, 0.333, 0.667, 0.833, 1};
 
 const motor_table timing_115 = {2, {0, 60}, {115, 115}};
 const motor_table timing_none = {0, {}, {}};
@@ -194,543 +204,172 @@ constexpr margin_value fixed(int32_t v)
 }
 constexpr margin_value margin = {0, true};
 
-// One row per model, in registry order.
-std::vector<lens_model> make_models()
+const std::vector<double> distances_df010nl = {0, 0.1, 0.2, 0.333, 0.667, 1, 1.25, 2, 3.333, 10};
+const std::vector<double> distances_df031n = {0, 0.1, 0.2, 0.333, 0.667, 0.833, 1};
+
+// One row per model, in registry order. Columns: module, lens, tables, lens
+// id, flags; settings keys, on failure, default device, temperature sensor
+// and dome; check, writes, guard, sensor, start, stop; failure texts;
+// distances, p, depth-of-field constant, breathing, aperture ramp; timing,
+// motor table; near, far, max and min limits; poll, field of view, empty
+// slots, domes, trace mode.
+// clang-format off
+const lens_model lens_model_table[] = {
+    {"camblock_tamron_df010nl", CAMBLOCK_LENS_TAMRON_DF010NL, &lens_tables_tamron_df010nl, 0,
+     ALL_ON_STREAM0 | FIRST_CHECK_ON_STREAM0 | KEEP_BLOCK_ON_FAILED_CHECK | HAS_BREATHING,
+     0, NO_SETTINGS, "/dev/i2c-1", 0, 0,
+     CHECK_COMMON, writes_common, GUARD_NONE, 0, 0, 0,
+     "Failed to create camblock tamron df010nl\n", nullptr,
+     distances_df010nl, fixed(1638), d(6.25), {-3312, 6704}, d(0.9), T1, timing_115,
+     d(3.333), fixed(d(-3.2)), 4608, fixed(-16384),
+     POLL_COMMON, FOV_COMMON, 0, DOME_RULE_NONE, 1},
+    {"camblock_tamron_df020nl", CAMBLOCK_LENS_TAMRON_DF020NL, &lens_tables_tamron_df020nl, 2,
+     FIRST_CHECK_ON_STREAM0 | HAS_BREATHING | POLL_NEEDS_SETTING,
+     KEY_POLL, GIVES_UP, "/dev/i2c-1", 0, 0,
+     CHECK_COMMON, writes_common, GUARD_FIXED, 2, -17, -24,
+     "Failed to create camblock tamron df020nl\n", "Failed to set up camblock tamron df020nl\n",
+     {0, 0.1, 0.2, 0.333, 0.667, 0.833, 1.429}, fixed(1638), d(6.25), {-442332, 51711}, d(0.7), T1, timing_115,
+     d(1.429), fixed(d(-3.2)), 3072, fixed(-16384),
+     POLL_PENDING_REFRESH, FOV_COMMON, 0, DOME_RULE_NONE, 1},
+    {"camblock_tamron_df024nl", CAMBLOCK_LENS_TAMRON_DF024NL, &lens_tables_tamron_df024nl, 6,
+     FIRST_CHECK_ON_STREAM0 | HAS_BREATHING,
+     0, GIVES_UP, "/dev/i2c-1", 0, 0,
+     CHECK_COMMON, writes_common, GUARD_FIXED, 2, -17, -24,
+     "Failed to create camblock tamron df024nl\n", "Failed to set up camblock tamron df024nl\n",
+     distances_df010nl, fixed(1638), d(6.25), {-12059, 7843}, d(0.9), T1, timing_115,
+     0, fixed(0), 4608, fixed(-16384),
+     POLL_COMMON, FOV_COMMON, 0, DOME_RULE_NONE, 1},
+    {"camblock_tamron_de011n", CAMBLOCK_LENS_TAMRON_DE011N, &lens_tables_tamron_de011n, -1,
+     HAS_BREATHING | POLL_NEEDS_SETTING,
+     KEY_POLL, SCHEMA_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_PLAIN, writes_none, GUARD_FIXED, 2, -12, -17,
+     "Failed to create Tamron DE011N camblock\n", nullptr,
+     {0, 0.1, 0.2, 0.333, 0.667, 1, 3.333}, fixed(1638), d(4.8), {0, 0}, d(0.9), T1, {2, {0, 60}, {32, 32}},
+     d(3.333), fixed(d(-1.6)), 3072, fixed(-8192),
+     POLL_PENDING_REFRESH, FOV_COMMON, 0, DOME_RULE_NONE, 1},
+    {"camblock_tamron_df031n", CAMBLOCK_LENS_TAMRON_DF031N, &lens_tables_tamron_df031n, 8,
+     HAS_BREATHING | GUARD_SPACED_TEXTS,
+     KEYS_ZOOMING, GIVES_UP, "/dev/i2c-1", 1, 0,
+     CHECK_ZOOMING, writes_df031n, GUARD_FROM_SETTING_IF_SET, 0, -30, -32,
+     "Failed to create camblock tamron df031n\n", "Failed to set up camblock tamron df031n\n",
+     distances_df031n, margin, 248242, {25767, 18426}, -1, T2, {3, {15, 30, 60}, {48, 48, 24}},
+     d(1), margin, 3072, margin,
+     POLL_IRIS, FOV_TABLE, 0, DOME_RULE_1_2_5_6, 1},
+    {"camblock_tamron_df023q", CAMBLOCK_LENS_TAMRON_DF023Q, &lens_tables_tamron_df023q, 4,
+     0,
+     KEY_TEMP_ID, FIXED_DEFAULTS, "/dev/i2c-4", 1, 0,
+     CHECK_ID | CHECK_TYPE, writes_none, GUARD_FROM_SETTING, 0, -22, -27,
+     "Failed to create Tamron DF023Q camblock\n", "Failed to setup Tamron DF023Q camblock\n",
+     {0, 1, 1.429, 2, 3}, fixed(1639), d(3.7), {0, 0}, d(0.7), T1, timing_115,
+     d(2), fixed(d(-0.4)), 2048, fixed(-2048),
+     POLL_REFRESH, FOV_COMMON, EMPTY_DISTORTION | EMPTY_FRAME_REPORT | EMPTY_CAPTURE_MODE, DOME_RULE_NONE, 1},
+    {"camblock_cbc_r18", CAMBLOCK_LENS_CBC_R18, &lens_tables_cbc_r18, 11,
+     0,
+     KEY_TEMP_ID, FIXED_DEFAULTS, "/dev/i2c-4", 0, 0,
+     CHECK_ID | CHECK_TYPE, writes_none, GUARD_FROM_SETTING, 0, -7, -12,
+     "Failed to setup cbc r18 camblock\n", "Failed to setup cbc r18 camblock\n",
+     {0, 0.1, 0.2, 0.333, 0.5, 2, 10}, fixed(1638), d(7.69), {0, 0}, d(0.87), T1, timing_115,
+     d(3.333), fixed(d(-0.8)), 3072, fixed(-4096),
+     POLL_REFRESH, FOV_COMMON, EMPTY_FRAME_REPORT, DOME_RULE_NONE, 1},
+    {"camblock_ricom_af02812db_icr", CAMBLOCK_LENS_RICOM_AF02812DB_ICR, &lens_tables_ricom_af02812db_icr, -1,
+     FIRST_CHECK_ON_STREAM0,
+     0, FIXED_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_PLAIN, writes_none, GUARD_FIXED, 2, -15, -19,
+     "Failed to create camblock Ricom AF02812DB.ICR\n", nullptr,
+     {0, 0.2, 0.333, 0.667, 1, 1.25, 2, 3.333, 10}, fixed(1638), d(5.0), {0, 0}, d(1.0), T1, timing_115,
+     d(3.333), fixed(d(-3.2)), 4096, fixed(-16384),
+     POLL_PENDING_REFRESH, FOV_COMMON, EMPTY_FRAME_REPORT, DOME_RULE_NONE, 1},
+    {"camblock_canon_c40x43", CAMBLOCK_LENS_CANON_C40X43, &lens_tables_canon_c40x43, 14,
+     FOCUS_TEMPERATURE_CORRECTION | HANDLE_EVENT_Q,
+     0, FIXED_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_ZOOMING, writes_none, GUARD_FIXED, 1, -30, -32,
+     "Failed to create canon c40x43 camblock\n", "Failed to setup canon c40x43 camblock\n",
+     {0, 0.1, 0.2, 0.333, 0.5, 0.667, 0.833}, fixed(1638), d(10.0), {0, 0}, -1, T4, timing_none,
+     d(0.833), fixed(d(-1.6)), 3072, fixed(-8192),
+     POLL_IRIS, FOV_COMMON, 0, DOME_RULE_NONE, 3},
+    {"camblock_canon_c50x1485", CAMBLOCK_LENS_CANON_C50X1485, &lens_tables_canon_c50x1485, 22,
+     GUARD_SPACED_TEXTS | NO_IRCUT,
+     KEY_TEMP | KEY_MARGIN, GIVES_UP, "/dev/i2c-1", 1, 0,
+     CHECK_ID | CHECK_POSITIONS | CHECK_TYPE, writes_none, GUARD_FROM_SETTING_IF_SET, 0, -28, -30,
+     "Failed to create Canon C50x1485 camblock\n", "Failed to setup Canon C50x1485 camblock\n",
+     {0, 0.676, 1.429, 2.273, 3.226, 4.545, 5.263, 6.667}, margin, d(4.0), {0, 0}, -1, T4, timing_none,
+     d(6.667), margin, 3584, margin,
+     POLL_COMMON, FOV_C50X1485, 0, DOME_RULE_NONE, 1},
+    {"camblock_cbc_tsf2_9z2813bhrw_f5", CAMBLOCK_LENS_CBC_TSF2_9Z2813BHRW_F5, &lens_tables_cbc_tsf2_9z2813bhrw_f5, -1,
+     FIRST_CHECK_ON_STREAM0,
+     0, FIXED_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_PLAIN, writes_none, GUARD_FIXED, 2, -27, -30,
+     "Failed to create camblock CBC TSF2.9Z2813BHRW-F5\n", nullptr,
+     {0, 0.1, 0.2, 0.333, 0.667, 1, 2, 3.333}, fixed(1638), d(7.7), {0, 0}, d(1.13), T1, timing_115,
+     d(3.333), fixed(d(-0.8)), 3584, fixed(-4096),
+     POLL_REFRESH, FOV_COMMON, EMPTY_FRAME_REPORT, DOME_RULE_NONE, 1},
+    {"camblock_tamron_df034n", CAMBLOCK_LENS_TAMRON_DF034N, &lens_tables_tamron_df034n, 16,
+     GUARD_SPACED_TEXTS,
+     KEY_TEMP | KEY_DOME | KEY_MAX_MAG | KEY_MARGIN, GIVES_UP, "/dev/i2c-1", 1, 0,
+     CHECK_ZOOMING, writes_df034n, GUARD_FROM_SETTING_IF_SET, 0, -30, -32,
+     "Failed to create Tamron Df034N camblock\n", "Failed to setup Tamron Df034N camblock\n",
+     distances_df031n, margin, 248242, {0, 0}, -1, T3, motor_t3,
+     d(1), margin, 3072, margin,
+     POLL_IRIS, FOV_TABLE, 0, DOME_RULE_1_2_5, 1},
+    {"camblock_unionoptech_t5285", CAMBLOCK_LENS_UNIONOPTECH_T5285, &lens_tables_unionoptech_t5285, 10,
+     0,
+     KEY_DOME, GIVES_UP, "/dev/i2c-1", 0, 0,
+     CHECK_ID | CHECK_POSITIONABLE | CHECK_ERROR | CHECK_ERROR_STREAM0 | CHECK_POSITIONS, writes_common,
+     GUARD_NONE, 0, 0, 0,
+     "Failed to create camblock\n", "Failed to set up camblock\n",
+     {0, 0.1, 0.2, 0.333, 0.4, 0.5, 0.667, 1, 1.2}, fixed(819), d(20.0), {0, 0}, -1, T1, {2, {15, 30}, {64, 32}},
+     d(1), fixed(d(-0.2)), 4096, fixed(-2048),
+     POLL_COMMON, FOV_COMMON, 0, DOME_RULE_3_4, 1},
+    // Its motor table is stored with the block, though T5 computes its values.
+    {"camblock_unionoptech_t5377q", CAMBLOCK_LENS_UNIONOPTECH_T5377Q, &lens_tables_unionoptech_t5377q, 17,
+     GUARD_SPACED_TEXTS,
+     KEYS_ZOOMING, GIVES_UP, "/dev/i2c-1", 1, DOME_NARBU,
+     CHECK_ZOOMING, writes_t5377q, GUARD_FROM_SETTING_IF_SET, 0, -27, -29,
+     "Failed to create UO T5377Q camblock\n", "Failed to setup UO T5377Q camblock\n",
+     {0, 0.01, 0.02, 0.071, 0.2, 0.333, 0.667, 1}, margin, d(15.0), {0, 0}, -1, T5, {3, {15, 30, 60}, {2, 2, 1}},
+     d(1), margin, 3584, margin,
+     POLL_IRIS, FOV_TABLE_BREATHING, 0, DOME_RULE_ANY_NARBU, 1},
+    {"camblock_unionoptech_t5390", CAMBLOCK_LENS_UNIONOPTECH_T5390, &lens_tables_unionoptech_t5390, 25,
+     GUARD_SPACED_TEXTS,
+     KEYS_ZOOMING, GIVES_UP, "/dev/i2c-1", 1, 0,
+     CHECK_ZOOMING, writes_common, GUARD_FROM_SETTING_IF_SET, 0, -27, -29,
+     "Failed to create UO t5390 camblock\n", "Failed to setup UO t5390 camblock\n",
+     {0, 0.1, 0.2, 0.333, 0.4, 0.5, 0.667, 1}, margin, d(15.0), {0, 0}, -1, T3_T5390, motor_t3,
+     d(1), margin, 3584, margin,
+     POLL_IRIS, FOV_TABLE_BREATHING, 0, DOME_RULE_NONE, 1},
+    // The three below fail without their temperature guard.
+    {"camblock_evetar_e5350a", CAMBLOCK_LENS_EVETAR_E5350A, &lens_tables_evetar_e5350a, -1,
+     FIRST_CHECK_ON_STREAM0 | GUARD_FAILURE_FATAL | POLL_NEEDS_SETTING,
+     KEY_POLL, SCHEMA_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_PLAIN, writes_none, GUARD_FIXED, 3, -35, -40,
+     "Failed to create camblock Evetar E5350A\n", nullptr,
+     {0, 0.2, 0.333, 0.667, 1, 3.333, 10}, fixed(1638), d(4.0), {0, 0}, -1, T1, timing_115,
+     d(3.333), fixed(d(-3.2)), 3072, fixed(-16384),
+     POLL_REFRESH, FOV_COMMON, EMPTY_FRAME_REPORT, DOME_RULE_NONE, 1},
+    {"camblock_ytot_yt50011db_icr", CAMBLOCK_LENS_YTOT_YT50011DB_ICR, &lens_tables_ytot_yt50011db_icr, -1,
+     FIRST_CHECK_ON_STREAM0 | GUARD_FAILURE_FATAL | POLL_NEEDS_SETTING,
+     KEY_POLL, SCHEMA_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_PLAIN, writes_none, GUARD_FIXED, 3, -30, -31,
+     "Failed to create camblock YTOT yt50011db_icr\n", nullptr,
+     {0, 0.1, 0.2, 0.333, 0.5, 0.667}, fixed(1638), d(4.0), {0, 0}, d(0.03), T1, timing_115,
+     d(0.5), fixed(d(-0.8)), 2560, fixed(-4096),
+     POLL_REFRESH, FOV_COMMON, EMPTY_FRAME_REPORT, DOME_RULE_NONE, 1},
+    {"camblock_cbc_nsf2_3z5915bmrw_f5", CAMBLOCK_LENS_CBC_NSF2_3Z5915BMRW_F5, &lens_tables_cbc_nsf2_3z5915bmrw_f5, -1,
+     FIRST_CHECK_ON_STREAM0 | GUARD_FAILURE_FATAL | POLL_NEEDS_SETTING,
+     KEY_POLL, SCHEMA_DEFAULTS, "/dev/i2c-1", 0, 0,
+     CHECK_PLAIN, writes_none, GUARD_FIXED, 2, -27, -30,
+     "Failed to create camblock CBC nsf2_3z5915bmrw_f5\n", nullptr,
+     {0, 0.1, 0.2, 0.333, 0.667, 1, 1.25}, fixed(1638), d(4.0), {0, 0}, d(0.03), T1, timing_115,
+     d(0.5), fixed(d(-0.8)), 3072, fixed(-4096),
+     POLL_REFRESH, FOV_COMMON, EMPTY_FRAME_REPORT, DOME_RULE_NONE, 1},
+};
+// clang-format on
+
+constexpr size_t kModels = sizeof(lens_model_table) / sizeof(lens_model_table[0]);
+
+const lens_model &model_at(size_t index)
 {
-	std::vector<lens_model> m;
-	lens_model r = {};
-
-	r = {};
-	r.module = "camblock_tamron_df010nl";
-	r.lens = CAMBLOCK_LENS_TAMRON_DF010NL;
-	r.tables = &lens_tables_tamron_df010nl;
-	r.lens_id = 0;
-	r.on_failure = FIXED_DEFAULTS;
-	r.default_dev = "/dev/i2c-1";
-	r.check = CHECK_COMMON;
-	r.writes = writes_common;
-	r.first_check_on_stream0 = r.all_on_stream0 = r.keep_block_on_failed_check = true;
-	r.guard = GUARD_NONE;
-	r.create_failed = "Failed to create camblock tamron df010nl\n";
-	r.setup_failed = nullptr;
-	r.distances = distances_df010nl;
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(6.25);
-	r.has_breathing = true;
-	r.breathing[0] = -3312;
-	r.breathing[1] = 6704;
-	r.aperture_ramp = d(0.9);
-	r.motor = timing_115;
-	r.near_limit = d(3.333);
-	r.far_limit = fixed(d(-3.2));
-	r.max_index = 4608;
-	r.min_index = fixed(-16384);
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_tamron_df020nl";
-	r.lens = CAMBLOCK_LENS_TAMRON_DF020NL;
-	r.tables = &lens_tables_tamron_df020nl;
-	r.lens_id = 2;
-	r.keys = KEY_POLL;
-	r.check = CHECK_COMMON;
-	r.writes = writes_common;
-	r.first_check_on_stream0 = true;
-	r.guard = GUARD_FIXED;
-	r.guard_sensor = 2;
-	r.guard_start = -17;
-	r.guard_stop = -24;
-	r.create_failed = "Failed to create camblock tamron df020nl\n";
-	r.setup_failed = "Failed to set up camblock tamron df020nl\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.667, 0.833, 1.429};
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(6.25);
-	r.has_breathing = true;
-	r.breathing[0] = -442332;
-	r.breathing[1] = 51711;
-	r.aperture_ramp = d(0.7);
-	r.motor = timing_115;
-	r.near_limit = d(1.429);
-	r.far_limit = fixed(d(-3.2));
-	r.max_index = 3072;
-	r.min_index = fixed(-16384);
-	r.poll = POLL_PENDING_REFRESH;
-	r.poll_needs_setting = true;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_tamron_df024nl";
-	r.lens = CAMBLOCK_LENS_TAMRON_DF024NL;
-	r.tables = &lens_tables_tamron_df024nl;
-	r.lens_id = 6;
-	r.check = CHECK_COMMON;
-	r.writes = writes_common;
-	r.first_check_on_stream0 = true;
-	r.guard = GUARD_FIXED;
-	r.guard_sensor = 2;
-	r.guard_start = -17;
-	r.guard_stop = -24;
-	r.create_failed = "Failed to create camblock tamron df024nl\n";
-	r.setup_failed = "Failed to set up camblock tamron df024nl\n";
-	r.distances = distances_df010nl;
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(6.25);
-	r.has_breathing = true;
-	r.breathing[0] = -12059;
-	r.breathing[1] = 7843;
-	r.aperture_ramp = d(0.9);
-	r.motor = timing_115;
-	r.near_limit = 0;
-	r.far_limit = fixed(0);
-	r.max_index = 4608;
-	r.min_index = fixed(-16384);
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_tamron_de011n";
-	r.lens = CAMBLOCK_LENS_TAMRON_DE011N;
-	r.tables = &lens_tables_tamron_de011n;
-	r.lens_id = -1;
-	r.keys = KEY_POLL;
-	r.on_failure = SCHEMA_DEFAULTS;
-	r.check = CHECK_PLAIN;
-	r.writes = writes_none;
-	r.guard = GUARD_FIXED;
-	r.guard_sensor = 2;
-	r.guard_start = -12;
-	r.guard_stop = -17;
-	r.create_failed = "Failed to create Tamron DE011N camblock\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.667, 1, 3.333};
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(4.8);
-	r.has_breathing = true;
-	r.aperture_ramp = d(0.9);
-	r.motor = {2, {0, 60}, {32, 32}};
-	r.near_limit = d(3.333);
-	r.far_limit = fixed(d(-1.6));
-	r.max_index = 3072;
-	r.min_index = fixed(-8192);
-	r.poll = POLL_PENDING_REFRESH;
-	r.poll_needs_setting = true;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_tamron_df031n";
-	r.lens = CAMBLOCK_LENS_TAMRON_DF031N;
-	r.tables = &lens_tables_tamron_df031n;
-	r.lens_id = 8;
-	r.keys = KEY_TEMP | KEY_DOME | KEY_MAX_MAG | KEY_MAX_WIDE | KEY_MARGIN;
-	r.check = CHECK_ID | CHECK_POSITIONABLE | CHECK_POSITIONS | CHECK_TYPE;
-	r.writes = writes_df031n;
-	r.guard = GUARD_FROM_SETTING_IF_SET;
-	r.guard_start = -30;
-	r.guard_stop = -32;
-	r.guard_spaced_texts = true;
-	r.create_failed = "Failed to create camblock tamron df031n\n";
-	r.setup_failed = "Failed to set up camblock tamron df031n\n";
-	r.distances = distances_df031n;
-	r.p = margin;
-	r.depth_of_field_constant = 248242;
-	r.has_breathing = true;
-	r.breathing[0] = 25767;
-	r.breathing[1] = 18426;
-	r.aperture_ramp = -1;
-	r.timing = T2;
-	r.motor = {3, {15, 30, 60}, {48, 48, 24}};
-	r.near_limit = d(1);
-	r.far_limit = margin;
-	r.max_index = 3072;
-	r.min_index = margin;
-	r.poll = POLL_IRIS;
-	r.fov = FOV_TABLE;
-	r.domes = DOME_RULE_1_2_5_6;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_tamron_df023q";
-	r.lens = CAMBLOCK_LENS_TAMRON_DF023Q;
-	r.tables = &lens_tables_tamron_df023q;
-	r.lens_id = 4;
-	r.keys = KEY_TEMP_ID;
-	r.on_failure = FIXED_DEFAULTS;
-	r.default_dev = "/dev/i2c-4";
-	r.default_temp = 1;
-	r.check = CHECK_ID | CHECK_TYPE;
-	r.writes = writes_none;
-	r.guard = GUARD_FROM_SETTING;
-	r.guard_start = -22;
-	r.guard_stop = -27;
-	r.create_failed = "Failed to create Tamron DF023Q camblock\n";
-	r.setup_failed = "Failed to setup Tamron DF023Q camblock\n";
-	r.distances = {0, 1, 1.429, 2, 3};
-	r.p = fixed(1639);
-	r.depth_of_field_constant = d(3.7);
-	r.aperture_ramp = d(0.7);
-	r.motor = timing_115;
-	r.near_limit = d(2);
-	r.far_limit = fixed(d(-0.4));
-	r.max_index = 2048;
-	r.min_index = fixed(-2048);
-	r.poll = POLL_REFRESH;
-	r.empty_slots = EMPTY_DISTORTION | EMPTY_FRAME_REPORT | EMPTY_CAPTURE_MODE;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_cbc_r18";
-	r.lens = CAMBLOCK_LENS_CBC_R18;
-	r.tables = &lens_tables_cbc_r18;
-	r.lens_id = 11;
-	r.keys = KEY_TEMP_ID;
-	r.on_failure = FIXED_DEFAULTS;
-	r.default_dev = "/dev/i2c-4";
-	r.default_temp = 0;
-	r.check = CHECK_ID | CHECK_TYPE;
-	r.writes = writes_none;
-	r.guard = GUARD_FROM_SETTING;
-	r.guard_start = -7;
-	r.guard_stop = -12;
-	r.create_failed = "Failed to setup cbc r18 camblock\n";
-	r.setup_failed = "Failed to setup cbc r18 camblock\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.5, 2, 10};
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(7.69);
-	r.aperture_ramp = d(0.87);
-	r.motor = timing_115;
-	r.near_limit = d(3.333);
-	r.far_limit = fixed(d(-0.8));
-	r.max_index = 3072;
-	r.min_index = fixed(-4096);
-	r.poll = POLL_REFRESH;
-	r.empty_slots = EMPTY_FRAME_REPORT;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_ricom_af02812db_icr";
-	r.lens = CAMBLOCK_LENS_RICOM_AF02812DB_ICR;
-	r.tables = &lens_tables_ricom_af02812db_icr;
-	r.lens_id = -1;
-	r.on_failure = FIXED_DEFAULTS;
-	r.default_dev = "/dev/i2c-1";
-	r.check = CHECK_PLAIN;
-	r.writes = writes_none;
-	r.first_check_on_stream0 = true;
-	r.guard = GUARD_FIXED;
-	r.guard_sensor = 2;
-	r.guard_start = -15;
-	r.guard_stop = -19;
-	r.create_failed = "Failed to create camblock Ricom AF02812DB.ICR\n";
-	r.distances = {0, 0.2, 0.333, 0.667, 1, 1.25, 2, 3.333, 10};
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(5.0);
-	r.aperture_ramp = d(1.0);
-	r.motor = timing_115;
-	r.near_limit = d(3.333);
-	r.far_limit = fixed(d(-3.2));
-	r.max_index = 4096;
-	r.min_index = fixed(-16384);
-	r.poll = POLL_PENDING_REFRESH;
-	r.empty_slots = EMPTY_FRAME_REPORT;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_canon_c40x43";
-	r.lens = CAMBLOCK_LENS_CANON_C40X43;
-	r.tables = &lens_tables_canon_c40x43;
-	r.lens_id = 14;
-	r.on_failure = FIXED_DEFAULTS;
-	r.default_dev = "/dev/i2c-1";
-	r.check = CHECK_ID | CHECK_POSITIONABLE | CHECK_POSITIONS | CHECK_TYPE;
-	r.writes = writes_none;
-	r.guard = GUARD_FIXED;
-	r.guard_sensor = 1;
-	r.guard_start = -30;
-	r.guard_stop = -32;
-	r.create_failed = "Failed to create canon c40x43 camblock\n";
-	r.setup_failed = "Failed to setup canon c40x43 camblock\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.5, 0.667, 0.833};
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(10.0);
-	r.aperture_ramp = -1;
-	r.timing = T4;
-	r.motor = timing_none;
-	r.near_limit = d(0.833);
-	r.far_limit = fixed(d(-1.6));
-	r.max_index = 3072;
-	r.min_index = fixed(-8192);
-	r.poll = POLL_IRIS;
-	r.trace_mode = 3;
-	r.focus_temperature_correction = true;
-	r.handle_event_q = true;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_canon_c50x1485";
-	r.lens = CAMBLOCK_LENS_CANON_C50X1485;
-	r.tables = &lens_tables_canon_c50x1485;
-	r.lens_id = 22;
-	r.keys = KEY_TEMP | KEY_MARGIN;
-	r.check = CHECK_ID | CHECK_POSITIONS | CHECK_TYPE;
-	r.writes = writes_none;
-	r.guard = GUARD_FROM_SETTING_IF_SET;
-	r.guard_start = -28;
-	r.guard_stop = -30;
-	r.guard_spaced_texts = true;
-	r.create_failed = "Failed to create Canon C50x1485 camblock\n";
-	r.setup_failed = "Failed to setup Canon C50x1485 camblock\n";
-	r.distances = {0, 0.676, 1.429, 2.273, 3.226, 4.545, 5.263, 6.667};
-	r.p = margin;
-	r.depth_of_field_constant = d(4.0);
-	r.aperture_ramp = -1;
-	r.timing = T4;
-	r.motor = timing_none;
-	r.near_limit = d(6.667);
-	r.far_limit = margin;
-	r.max_index = 3584;
-	r.min_index = margin;
-	r.fov = FOV_C50X1485;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_cbc_tsf2_9z2813bhrw_f5";
-	r.lens = CAMBLOCK_LENS_CBC_TSF2_9Z2813BHRW_F5;
-	r.tables = &lens_tables_cbc_tsf2_9z2813bhrw_f5;
-	r.lens_id = -1;
-	r.on_failure = FIXED_DEFAULTS;
-	r.default_dev = "/dev/i2c-1";
-	r.check = CHECK_PLAIN;
-	r.writes = writes_none;
-	r.first_check_on_stream0 = true;
-	r.guard = GUARD_FIXED;
-	r.guard_sensor = 2;
-	r.guard_start = -27;
-	r.guard_stop = -30;
-	r.create_failed = "Failed to create camblock CBC TSF2.9Z2813BHRW-F5\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.667, 1, 2, 3.333};
-	r.p = fixed(1638);
-	r.depth_of_field_constant = d(7.7);
-	r.aperture_ramp = d(1.13);
-	r.motor = timing_115;
-	r.near_limit = d(3.333);
-	r.far_limit = fixed(d(-0.8));
-	r.max_index = 3584;
-	r.min_index = fixed(-4096);
-	r.poll = POLL_REFRESH;
-	r.empty_slots = EMPTY_FRAME_REPORT;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_tamron_df034n";
-	r.lens = CAMBLOCK_LENS_TAMRON_DF034N;
-	r.tables = &lens_tables_tamron_df034n;
-	r.lens_id = 16;
-	r.keys = KEY_TEMP | KEY_DOME | KEY_MAX_MAG | KEY_MARGIN;
-	r.check = CHECK_ID | CHECK_POSITIONABLE | CHECK_POSITIONS | CHECK_TYPE;
-	r.writes = writes_df034n;
-	r.guard = GUARD_FROM_SETTING_IF_SET;
-	r.guard_start = -30;
-	r.guard_stop = -32;
-	r.guard_spaced_texts = true;
-	r.create_failed = "Failed to create Tamron Df034N camblock\n";
-	r.setup_failed = "Failed to setup Tamron Df034N camblock\n";
-	r.distances = distances_df031n;
-	r.p = margin;
-	r.depth_of_field_constant = 248242;
-	r.aperture_ramp = -1;
-	r.timing = T3;
-	r.motor = motor_t3;
-	r.near_limit = d(1);
-	r.far_limit = margin;
-	r.max_index = 3072;
-	r.min_index = margin;
-	r.poll = POLL_IRIS;
-	r.fov = FOV_TABLE;
-	r.domes = DOME_RULE_1_2_5;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_unionoptech_t5285";
-	r.lens = CAMBLOCK_LENS_UNIONOPTECH_T5285;
-	r.tables = &lens_tables_unionoptech_t5285;
-	r.lens_id = 10;
-	r.keys = KEY_DOME;
-	r.check = CHECK_ID | CHECK_POSITIONABLE | CHECK_ERROR | CHECK_ERROR_STREAM0 | CHECK_POSITIONS;
-	r.writes = writes_common;
-	r.guard = GUARD_NONE;
-	r.create_failed = "Failed to create camblock\n";
-	r.setup_failed = "Failed to set up camblock\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.4, 0.5, 0.667, 1, 1.2};
-	r.p = fixed(819);
-	r.depth_of_field_constant = d(20.0);
-	r.aperture_ramp = -1;
-	r.motor = {2, {15, 30}, {64, 32}};
-	r.near_limit = d(1);
-	r.far_limit = fixed(d(-0.2));
-	r.max_index = 4096;
-	r.min_index = fixed(-2048);
-	r.domes = DOME_RULE_3_4;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_unionoptech_t5377q";
-	r.lens = CAMBLOCK_LENS_UNIONOPTECH_T5377Q;
-	r.tables = &lens_tables_unionoptech_t5377q;
-	r.lens_id = 17;
-	r.keys = KEY_TEMP | KEY_DOME | KEY_MAX_MAG | KEY_MAX_WIDE | KEY_MARGIN;
-	r.default_dome = DOME_NARBU;
-	r.check = CHECK_ID | CHECK_POSITIONABLE | CHECK_POSITIONS | CHECK_TYPE;
-	r.writes = writes_t5377q;
-	r.guard = GUARD_FROM_SETTING_IF_SET;
-	r.guard_start = -27;
-	r.guard_stop = -29;
-	r.guard_spaced_texts = true;
-	r.create_failed = "Failed to create UO T5377Q camblock\n";
-	r.setup_failed = "Failed to setup UO T5377Q camblock\n";
-	r.distances = {0, 0.01, 0.02, 0.071, 0.2, 0.333, 0.667, 1};
-	r.p = margin;
-	r.depth_of_field_constant = d(15.0);
-	r.aperture_ramp = -1;
-	r.timing = T5;
-	// Stored with the block, though T5 computes its values.
-	r.motor = {3, {15, 30, 60}, {2, 2, 1}};
-	r.near_limit = d(1);
-	r.far_limit = margin;
-	r.max_index = 3584;
-	r.min_index = margin;
-	r.poll = POLL_IRIS;
-	r.fov = FOV_TABLE_BREATHING;
-	r.domes = DOME_RULE_ANY_NARBU;
-	m.push_back(r);
-
-	r = {};
-	r.module = "camblock_unionoptech_t5390";
-	r.lens = CAMBLOCK_LENS_UNIONOPTECH_T5390;
-	r.tables = &lens_tables_unionoptech_t5390;
-	r.lens_id = 25;
-	r.keys = KEY_TEMP | KEY_DOME | KEY_MAX_MAG | KEY_MAX_WIDE | KEY_MARGIN;
-	r.check = CHECK_ID | CHECK_POSITIONABLE | CHECK_POSITIONS | CHECK_TYPE;
-	r.writes = writes_common;
-	r.guard = GUARD_FROM_SETTING_IF_SET;
-	r.guard_start = -27;
-	r.guard_stop = -29;
-	r.guard_spaced_texts = true;
-	r.create_failed = "Failed to create UO t5390 camblock\n";
-	r.setup_failed = "Failed to setup UO t5390 camblock\n";
-	r.distances = {0, 0.1, 0.2, 0.333, 0.4, 0.5, 0.667, 1};
-	r.p = margin;
-	r.depth_of_field_constant = d(15.0);
-	r.aperture_ramp = -1;
-	r.timing = T3_T5390;
-	r.motor = motor_t3;
-	r.near_limit = d(1);
-	r.far_limit = margin;
-	r.max_index = 3584;
-	r.min_index = margin;
-	r.poll = POLL_IRIS;
-	r.fov = FOV_TABLE_BREATHING;
-	m.push_back(r);
-
-	// The three below fail without their temperature guard.
-	const struct {
-		const char *module;
-		enum camblock_lens lens;
-		const struct lens_tables *tables;
-		int32_t sensor, start, stop;
-		const char *text;
-		std::vector<double> distances;
-		int32_t k;
-		int32_t ramp;
-		int32_t near, far, max, min;
-	} polled[] = {
-	    {"camblock_evetar_e5350a",
-	     CAMBLOCK_LENS_EVETAR_E5350A,
-	     &lens_tables_evetar_e5350a,
-	     3,
-	     -35,
-	     -40,
-	     "Failed to create camblock Evetar E5350A\n",
-	     {0, 0.2, 0.333, 0.667, 1, 3.333, 10},
-	     d(4.0),
-	     -1,
-	     d(3.333),
-	     d(-3.2),
-	     3072,
-	     -16384},
-	    {"camblock_ytot_yt50011db_icr",
-	     CAMBLOCK_LENS_YTOT_YT50011DB_ICR,
-	     &lens_tables_ytot_yt50011db_icr,
-	     3,
-	     -30,
-	     -31,
-	     "Failed to create camblock YTOT yt50011db_icr\n",
-	     {0, 0.1, 0.2, 0.333, 0.5, 0.667},
-	     d(4.0),
-	     d(0.03),
-	     d(0.5),
-	     d(-0.8),
-	     2560,
-	     -4096},
-	    {"camblock_cbc_nsf2_3z5915bmrw_f5",
-	     CAMBLOCK_LENS_CBC_NSF2_3Z5915BMRW_F5,
-	     &lens_tables_cbc_nsf2_3z5915bmrw_f5,
-	     2,
-	     -27,
-	     -30,
-	     "Failed to create camblock CBC nsf2_3z5915bmrw_f5\n",
-	     {0, 0.1, 0.2, 0.333, 0.667, 1, 1.25},
-	     d(4.0),
-	     d(0.03),
-	     d(0.5),
-	     d(-0.8),
-	     3072,
-	     -4096},
-	};
-	for (const auto &p : polled) {
-		r = {};
-		r.module = p.module;
-		r.lens = p.lens;
-		r.tables = p.tables;
-		r.lens_id = -1;
-		r.keys = KEY_POLL;
-		r.on_failure = SCHEMA_DEFAULTS;
-		r.check = CHECK_PLAIN;
-		r.writes = writes_none;
-		r.first_check_on_stream0 = true;
-		r.guard = GUARD_FIXED;
-		r.guard_sensor = p.sensor;
-		r.guard_start = p.start;
-		r.guard_stop = p.stop;
-		r.guard_failure_fatal = true;
-		r.create_failed = p.text;
-		r.distances = p.distances;
-		r.p = fixed(1638);
-		r.depth_of_field_constant = p.k;
-		r.aperture_ramp = p.ramp;
-		r.motor = timing_115;
-		r.near_limit = p.near;
-		r.far_limit = fixed(p.far);
-		r.max_index = p.max;
-		r.min_index = fixed(p.min);
-		r.poll = POLL_REFRESH;
-		r.poll_needs_setting = true;
-		r.empty_slots = EMPTY_FRAME_REPORT;
-		m.push_back(r);
-	}
-	for (lens_model &row : m) {
-		if (!row.default_dev)
-			row.default_dev = "/dev/i2c-1";
-		if (row.trace_mode == 0)
-			row.trace_mode = 1;
-		if (row.guard != GUARD_FIXED && row.default_temp == 0 && row.keys & KEY_TEMP)
-			row.default_temp = 1;
-		row.has_ircut = row.lens != CAMBLOCK_LENS_CANON_C50X1485;
-	}
-	return m;
-}
-
-const std::vector<lens_model> &models()
-{
-	static const std::vector<lens_model> table = make_models();
-	return table;
+	return lens_model_table[index];
 }
 
 /* settings */
@@ -763,7 +402,7 @@ const prodconf_schema *schema_of(size_t index)
 	auto found = made.find(index);
 	if (found != made.end())
 		return &found->second.schema;
-	const lens_model &m = models()[index];
+	const lens_model &m = model_at(index);
 	model_schema &s = made[index];
 	const std::string w = word_of(m);
 	s.keys.reserve(8);
@@ -839,8 +478,8 @@ void fixed_defaults(const lens_model &m, lens_settings *out)
 // The model's settings, or null when the model gives up.
 lens_settings *read_settings(struct prodconf *conf, size_t index, int32_t stream_id)
 {
-	const lens_model &m = models()[index];
-	if (m.lens == CAMBLOCK_LENS_TAMRON_DF010NL) {
+	const lens_model &m = model_at(index);
+	if (m.on_failure == NO_SETTINGS) {
 		lens_settings *s = g_new0(lens_settings, 1);
 		fixed_defaults(m, s);
 		return s;
@@ -866,6 +505,7 @@ lens_settings *read_settings(struct prodconf *conf, size_t index, int32_t stream
 		}
 		return s;
 	case FIXED_DEFAULTS:
+	case NO_SETTINGS:
 		fixed_defaults(m, s);
 		return s;
 	}
@@ -1257,7 +897,7 @@ int lens_check(const lens_model &m, struct camblock *block, int32_t stream_id)
 // run again.
 template <size_t I> int check_of(struct camblock *block, int32_t stream_id)
 {
-	return lens_check(models()[I], block, stream_id);
+	return lens_check(model_at(I), block, stream_id);
 }
 
 template <size_t... I> constexpr auto make_checks(std::index_sequence<I...>)
@@ -1265,7 +905,6 @@ template <size_t... I> constexpr auto make_checks(std::index_sequence<I...>)
 	return std::array<int (*)(struct camblock *, int32_t), sizeof...(I)>{check_of<I>...};
 }
 
-constexpr size_t kModels = 18;
 const auto checks = make_checks(std::make_index_sequence<kModels>());
 
 /* building */
@@ -1321,7 +960,7 @@ void fill_lens_data(const lens_model &m, struct camblock *block, const lens_sett
 	mcu->second_per_curve = t->second_per_curve;
 	mcu->second_per_zoom = t->second_per_zoom;
 	mcu->fov = m.fov == FOV_C50X1485 ? nullptr : t->fov;
-	mcu->breathing = m.has_breathing ? m.breathing : nullptr;
+	mcu->breathing = (m.flags & HAS_BREATHING) ? m.breathing : nullptr;
 	// The first half is the block's reference copy, the second the iris's
 	// F_table, which the update-aperture slot rewrites; both go with the
 	// block.
@@ -1358,7 +997,7 @@ void replace_slots(const lens_model &m, struct camblock *block, bool poll_settin
 {
 	block->mcu.common_poll = block->poll;
 	block->mcu.common_destroy = block->destroy;
-	if (!m.poll_needs_setting || poll_setting) {
+	if (!(m.flags & POLL_NEEDS_SETTING) || poll_setting) {
 		switch (m.poll) {
 		case POLL_COMMON:
 			break;
@@ -1406,7 +1045,7 @@ void replace_slots(const lens_model &m, struct camblock *block, bool poll_settin
 		block->set_motor_timing = timing_t5;
 		break;
 	}
-	if (m.handle_event_q)
+	if (m.flags & HANDLE_EVENT_Q)
 		block->handle_event = handle_event_q;
 	if (m.empty_slots & EMPTY_DISTORTION)
 		block->get_lens_distortion = nullptr;
@@ -1439,9 +1078,9 @@ void undo(struct platform *platform, struct camblock *block, int32_t stream_id, 
 
 void *create(size_t index, struct prodconf *conf, struct control *engine, int32_t stream_id)
 {
-	const lens_model &m = models()[index];
+	const lens_model &m = model_at(index);
 	struct platform *platform = control_get_platform(engine);
-	if (m.all_on_stream0)
+	if (m.flags & ALL_ON_STREAM0)
 		stream_id = 0;
 	lens_settings *s = read_settings(conf, index, stream_id);
 	if (!s)
@@ -1480,7 +1119,7 @@ void *create(size_t index, struct prodconf *conf, struct control *engine, int32_
 	    camblock_zoom_new(block, m.lens, &zoom_tables, poll_setting, max_mag, min_pos);
 	camblock_set_zoom(block, zoom);
 	control_add_zoom(engine, zoom, stream_id);
-	if (m.has_ircut) {
+	if (!(m.flags & NO_IRCUT)) {
 		struct ircut *ircut = camblock_ircut_new(block, m.lens);
 		camblock_set_ircut(block, ircut);
 		control_add_ircut(engine, ircut, stream_id);
@@ -1497,8 +1136,8 @@ void *create(size_t index, struct prodconf *conf, struct control *engine, int32_
 	const int32_t temp_sensor = s->temp_sensor;
 	free_settings(s);
 
-	int checked = checks[index](block, m.first_check_on_stream0 ? 0 : stream_id);
-	if (checked != 0 && !m.keep_block_on_failed_check) {
+	int checked = checks[index](block, (m.flags & FIRST_CHECK_ON_STREAM0) ? 0 : stream_id);
+	if (checked != 0 && !(m.flags & KEEP_BLOCK_ON_FAILED_CHECK)) {
 		debug_output(DEBUG_ERROR, 0, "%s", m.setup_failed ? m.setup_failed : m.create_failed);
 		undo(platform, block, stream_id, iris_stream, previous_switch);
 		return nullptr;
@@ -1523,25 +1162,24 @@ void *create(size_t index, struct prodconf *conf, struct control *engine, int32_
 	if (m.guard != GUARD_NONE && sensor >= 0) {
 		camblock_temperature_guard *guard = camblock_temperature_guard_new(
 		    engine, block, (uint32_t)sensor, m.guard_start, m.guard_stop, checks[index],
-		    m.guard_spaced_texts ? spaced_start : nullptr,
-		    m.guard_spaced_texts ? spaced_stop : nullptr);
-		if (m.guard_failure_fatal &&
+		    (m.flags & GUARD_SPACED_TEXTS) ? spaced_start : nullptr,
+		    (m.flags & GUARD_SPACED_TEXTS) ? spaced_stop : nullptr);
+		if ((m.flags & GUARD_FAILURE_FATAL) &&
 		    (!guard || !guard->registrations[0] || !guard->registrations[1])) {
 			debug_output(DEBUG_ERROR, 0, "%s", m.create_failed);
 			undo(platform, block, stream_id, iris_stream, previous_switch);
 			return nullptr;
 		}
 	}
-	if (m.focus_temperature_correction)
+	if (m.flags & FOCUS_TEMPERATURE_CORRECTION)
 		start_focus_correction(block, stream_id);
 	return block;
 }
 
 size_t index_of(enum camblock_lens lens)
 {
-	const auto &all = models();
-	for (size_t i = 0; i < all.size(); i++)
-		if (all[i].lens == lens)
+	for (size_t i = 0; i < kModels; i++)
+		if (lens_model_table[i].lens == lens)
 			return i;
 	return 0;
 }
