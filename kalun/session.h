@@ -115,8 +115,8 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	void queueLoadModel(FileDescriptor modelFd, uint64_t size, uint64_t unitIndex, int32_t access,
 	                    const std::string &name, uint64_t tag, const ParameterMap &params);
 	void queueDeleteModel(uint64_t modelId, uint64_t unitIndex, uint64_t tag);
-	TensorLists readTensorMsg(const std::vector<TensorTuple> &inputs,
-	                          const std::vector<TensorTuple> &outputs);
+	// The tuples' dimension and pitch lists move into the tensors.
+	TensorLists readTensorMsg(std::vector<TensorTuple> inputs, std::vector<TensorTuple> outputs);
 	void queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor> inputs,
 	              std::vector<Tensor> outputs, uint8_t priority, uint64_t tag,
 	              const ParameterMap &params);
@@ -182,7 +182,7 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	std::vector<uint8_t> readModel(FileDescriptor &fd, uint64_t size);
 	std::shared_ptr<Buffer> makeBuffer(const TensorTuple &tuple);
 	std::shared_ptr<Buffer> trackedBuffer(const TensorTuple &tuple);
-	std::vector<Tensor> readTensors(const std::vector<TensorTuple> &tuples, const char *side);
+	std::vector<Tensor> readTensors(std::vector<TensorTuple> &tuples, const char *side);
 
 	std::unique_ptr<SessionSdbusServer> server_;
 	sdbus::BusPtr requestBus_;

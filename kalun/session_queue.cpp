@@ -156,14 +156,15 @@ std::shared_ptr<Buffer> Session::makeBuffer(const TensorTuple &tuple)
 	                                std::get<9>(tuple));
 }
 
-std::vector<Tensor> Session::readTensors(const std::vector<TensorTuple> &tuples, const char *side)
+std::vector<Tensor> Session::readTensors(std::vector<TensorTuple> &tuples, const char *side)
 {
 	std::vector<Tensor> tensors;
-	for (const TensorTuple &tuple : tuples) {
+	tensors.reserve(tuples.size());
+	for (TensorTuple &tuple : tuples) {
 		try {
 			auto buffer = trackedBuffer(tuple);
-			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple), std::get<3>(tuple),
-			                     std::get<4>(tuple), std::get<2>(tuple), std::string(),
+			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple), std::move(std::get<3>(tuple)),
+			                     std::move(std::get<4>(tuple)), std::get<2>(tuple), std::string(),
 			                     std::move(buffer));
 		} catch (const std::invalid_argument &e) {
 			throw std::invalid_argument(std::string("Could not parse ") + side +
@@ -173,8 +174,8 @@ std::vector<Tensor> Session::readTensors(const std::vector<TensorTuple> &tuples,
 	return tensors;
 }
 
-Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple> &inputs,
-                                            const std::vector<TensorTuple> &outputs)
+Session::TensorLists Session::readTensorMsg(std::vector<TensorTuple> inputs,
+                                            std::vector<TensorTuple> outputs)
 {
 	if (inputs.empty())
 		throw std::invalid_argument("No input tensors provided");
@@ -192,23 +193,28 @@ Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple> &inpu
 namespace
 {
 
+[[noreturn]] void refuseSavedMismatch(uint64_t tensorId, const char *field, const std::string &got,
+                                      const std::string &saved)
+{
+	throw std::invalid_argument("Buffer with ID " + std::to_string(tensorId) + " has " + field + " (" +
+	                            got + ") unequal to saved counterpart (" + saved + ")");
+}
+
 // A buffer described again under a saved tensor id must be the saved one.
+// Every job of a client that keeps its tensors passes here, so the refusal
+// text is built only when there is one.
 void checkSavedMatch(const Buffer &saved, uint64_t tensorId, uint64_t fdSize, int64_t offset,
                      uint32_t fdProps)
 {
-	const std::string what = "Buffer with ID " + std::to_string(tensorId) + " has ";
 	if (fdSize != saved.getFdSize())
-		throw std::invalid_argument(what + "size (" + std::to_string(fdSize) +
-		                            ") unequal to saved counterpart (" +
-		                            std::to_string(saved.getFdSize()) + ")");
+		refuseSavedMismatch(tensorId, "size", std::to_string(fdSize),
+		                    std::to_string(saved.getFdSize()));
 	if (offset != saved.getOffset())
-		throw std::invalid_argument(what + "offset (" + std::to_string(offset) +
-		                            ") unequal to saved counterpart (" +
-		                            std::to_string(saved.getOffset()) + ")");
+		refuseSavedMismatch(tensorId, "offset", std::to_string(offset),
+		                    std::to_string(saved.getOffset()));
 	if (fdProps != saved.getFdProps())
-		throw std::invalid_argument(what + "buffer properties (" + std::to_string(fdProps) +
-		                            ") unequal to saved counterpart (" +
-		                            std::to_string(saved.getFdProps()) + ")");
+		refuseSavedMismatch(tensorId, "buffer properties", std::to_string(fdProps),
+		                    std::to_string(saved.getFdProps()));
 }
 
 } // namespace
