@@ -163,9 +163,9 @@ std::vector<Tensor> Session::readTensors(std::vector<TensorTuple> &tuples, const
 	for (TensorTuple &tuple : tuples) {
 		try {
 			auto buffer = trackedBuffer(tuple);
-			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple), std::move(std::get<3>(tuple)),
-			                     std::move(std::get<4>(tuple)), std::get<2>(tuple), std::string(),
-			                     std::move(buffer));
+			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple),
+			                     std::move(std::get<3>(tuple)), std::move(std::get<4>(tuple)),
+			                     std::get<2>(tuple), std::string(), std::move(buffer));
 		} catch (const std::invalid_argument &e) {
 			throw std::invalid_argument(std::string("Could not parse ") + side +
 			                            " tensors: " + e.what());
@@ -174,8 +174,7 @@ std::vector<Tensor> Session::readTensors(std::vector<TensorTuple> &tuples, const
 	return tensors;
 }
 
-Session::TensorLists Session::readTensorMsg(std::vector<TensorTuple> inputs,
-                                            std::vector<TensorTuple> outputs)
+Session::TensorLists Session::readTensorMsg(std::vector<TensorTuple> inputs, std::vector<TensorTuple> outputs)
 {
 	if (inputs.empty())
 		throw std::invalid_argument("No input tensors provided");
@@ -267,8 +266,9 @@ void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor>
 {
 	KALUN_LOG_DEBUG(debugText("queueJob", "Session " + idString_ + ": Queuing job on model " +
 	                                          std::to_string(modelId) + "..."));
-	auto job = std::make_shared<JobRequest>(weak_from_this(), modelId, std::move(inputs),
-	                                        std::move(outputs), priority, tag, params);
+	auto job = std::allocate_shared<JobRequest>(RecyclingAllocator<JobRequest>(jobBlocks_),
+	                                            weak_from_this(), modelId, std::move(inputs),
+	                                            std::move(outputs), priority, tag, params);
 	{
 		std::lock_guard<std::mutex> lock(jobQueuesMutex_);
 		auto heap = jobQueues_.find(unitIndex);
@@ -278,7 +278,8 @@ void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor>
 		heap->second.push_back(std::move(job));
 		std::push_heap(heap->second.begin(), heap->second.end(), JobRequestLess());
 	}
-	units_[unitIndex]->queueJob(std::make_shared<JobOrder>(weak_from_this(), unitIndex));
+	units_[unitIndex]->queueJob(std::allocate_shared<JobOrder>(RecyclingAllocator<JobOrder>(jobBlocks_),
+	                                                           weak_from_this(), unitIndex));
 	KALUN_LOG_DEBUG(debugText("queueJob", "Session " + idString_ + ": Queued job request on model " +
 	                                          std::to_string(modelId)));
 }
