@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "kalun/backend_unit.h"
+#include "kalun/block_recycler.h"
 #include "kalun/file_descriptor.h"
 #include "kalun/messages.h"
 #include "kalun/parameter_map.h"
@@ -69,6 +70,9 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	using BufferList = std::vector<std::shared_ptr<Buffer>>;
 
 	static constexpr size_t kMaxSavedBuffers = 64;
+	// Job blocks of each kind kept for reuse: enough for the jobs a client
+	// usually has in flight; a burst beyond it uses the general allocator.
+	static constexpr size_t kKeptJobBlocks = 16;
 	// How long stopping waits for the bus thread before leaving it to end
 	// on its own.
 	static constexpr std::chrono::seconds kBusThreadStopLimit{5};
@@ -115,8 +119,8 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	void queueLoadModel(FileDescriptor modelFd, uint64_t size, uint64_t unitIndex, int32_t access,
 	                    const std::string &name, uint64_t tag, const ParameterMap &params);
 	void queueDeleteModel(uint64_t modelId, uint64_t unitIndex, uint64_t tag);
-	TensorLists readTensorMsg(const std::vector<TensorTuple> &inputs,
-	                          const std::vector<TensorTuple> &outputs);
+	// The tuples' dimension and pitch lists move into the tensors.
+	TensorLists readTensorMsg(std::vector<TensorTuple> inputs, std::vector<TensorTuple> outputs);
 	void queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor> inputs,
 	              std::vector<Tensor> outputs, uint8_t priority, uint64_t tag,
 	              const ParameterMap &params);
@@ -182,7 +186,7 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	std::vector<uint8_t> readModel(FileDescriptor &fd, uint64_t size);
 	std::shared_ptr<Buffer> makeBuffer(const TensorTuple &tuple);
 	std::shared_ptr<Buffer> trackedBuffer(const TensorTuple &tuple);
-	std::vector<Tensor> readTensors(const std::vector<TensorTuple> &tuples, const char *side);
+	std::vector<Tensor> readTensors(std::vector<TensorTuple> &tuples, const char *side);
 
 	std::unique_ptr<SessionSdbusServer> server_;
 	sdbus::BusPtr requestBus_;
@@ -219,6 +223,9 @@ class Session : public SessionInterface, public std::enable_shared_from_this<Ses
 	std::unordered_map<uint64_t, std::vector<std::shared_ptr<JobRequest>>> jobQueues_;
 	std::mutex jobQueuesMutex_;
 	std::unordered_map<uint64_t, std::shared_ptr<Buffer>> savedBuffers_;
+	// The blocks of each job's request and order, taken back from the job
+	// threads for the next job.
+	std::shared_ptr<BlockRecycler> jobBlocks_ = std::make_shared<BlockRecycler>(kKeptJobBlocks);
 };
 
 } // namespace kalun

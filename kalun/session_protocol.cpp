@@ -345,7 +345,7 @@ void Session::procQueueJobMsg(sdbus::Message &message)
 		return;
 	}
 	try {
-		auto tensors = readTensorMsg(inputs, outputs);
+		auto tensors = readTensorMsg(std::move(inputs), std::move(outputs));
 		queueJob(modelId, unitIndex, std::move(tensors.first), std::move(tensors.second), priority,
 		         tag, params);
 	} catch (...) {

@@ -156,15 +156,16 @@ std::shared_ptr<Buffer> Session::makeBuffer(const TensorTuple &tuple)
 	                                std::get<9>(tuple));
 }
 
-std::vector<Tensor> Session::readTensors(const std::vector<TensorTuple> &tuples, const char *side)
+std::vector<Tensor> Session::readTensors(std::vector<TensorTuple> &tuples, const char *side)
 {
 	std::vector<Tensor> tensors;
-	for (const TensorTuple &tuple : tuples) {
+	tensors.reserve(tuples.size());
+	for (TensorTuple &tuple : tuples) {
 		try {
 			auto buffer = trackedBuffer(tuple);
-			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple), std::get<3>(tuple),
-			                     std::get<4>(tuple), std::get<2>(tuple), std::string(),
-			                     std::move(buffer));
+			tensors.emplace_back(std::get<0>(tuple), std::get<1>(tuple),
+			                     std::move(std::get<3>(tuple)), std::move(std::get<4>(tuple)),
+			                     std::get<2>(tuple), std::string(), std::move(buffer));
 		} catch (const std::invalid_argument &e) {
 			throw std::invalid_argument(std::string("Could not parse ") + side +
 			                            " tensors: " + e.what());
@@ -173,8 +174,7 @@ std::vector<Tensor> Session::readTensors(const std::vector<TensorTuple> &tuples,
 	return tensors;
 }
 
-Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple> &inputs,
-                                            const std::vector<TensorTuple> &outputs)
+Session::TensorLists Session::readTensorMsg(std::vector<TensorTuple> inputs, std::vector<TensorTuple> outputs)
 {
 	if (inputs.empty())
 		throw std::invalid_argument("No input tensors provided");
@@ -192,23 +192,28 @@ Session::TensorLists Session::readTensorMsg(const std::vector<TensorTuple> &inpu
 namespace
 {
 
+[[noreturn]] void refuseSavedMismatch(uint64_t tensorId, const char *field, const std::string &got,
+                                      const std::string &saved)
+{
+	throw std::invalid_argument("Buffer with ID " + std::to_string(tensorId) + " has " + field + " (" +
+	                            got + ") unequal to saved counterpart (" + saved + ")");
+}
+
 // A buffer described again under a saved tensor id must be the saved one.
+// Every job of a client that keeps its tensors passes here, so the refusal
+// text is built only when there is one.
 void checkSavedMatch(const Buffer &saved, uint64_t tensorId, uint64_t fdSize, int64_t offset,
                      uint32_t fdProps)
 {
-	const std::string what = "Buffer with ID " + std::to_string(tensorId) + " has ";
 	if (fdSize != saved.getFdSize())
-		throw std::invalid_argument(what + "size (" + std::to_string(fdSize) +
-		                            ") unequal to saved counterpart (" +
-		                            std::to_string(saved.getFdSize()) + ")");
+		refuseSavedMismatch(tensorId, "size", std::to_string(fdSize),
+		                    std::to_string(saved.getFdSize()));
 	if (offset != saved.getOffset())
-		throw std::invalid_argument(what + "offset (" + std::to_string(offset) +
-		                            ") unequal to saved counterpart (" +
-		                            std::to_string(saved.getOffset()) + ")");
+		refuseSavedMismatch(tensorId, "offset", std::to_string(offset),
+		                    std::to_string(saved.getOffset()));
 	if (fdProps != saved.getFdProps())
-		throw std::invalid_argument(what + "buffer properties (" + std::to_string(fdProps) +
-		                            ") unequal to saved counterpart (" +
-		                            std::to_string(saved.getFdProps()) + ")");
+		refuseSavedMismatch(tensorId, "buffer properties", std::to_string(fdProps),
+		                    std::to_string(saved.getFdProps()));
 }
 
 } // namespace
@@ -261,8 +266,9 @@ void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor>
 {
 	KALUN_LOG_DEBUG(debugText("queueJob", "Session " + idString_ + ": Queuing job on model " +
 	                                          std::to_string(modelId) + "..."));
-	auto job = std::make_shared<JobRequest>(weak_from_this(), modelId, std::move(inputs),
-	                                        std::move(outputs), priority, tag, params);
+	auto job = std::allocate_shared<JobRequest>(RecyclingAllocator<JobRequest>(jobBlocks_),
+	                                            weak_from_this(), modelId, std::move(inputs),
+	                                            std::move(outputs), priority, tag, params);
 	{
 		std::lock_guard<std::mutex> lock(jobQueuesMutex_);
 		auto heap = jobQueues_.find(unitIndex);
@@ -272,7 +278,8 @@ void Session::queueJob(uint64_t modelId, uint64_t unitIndex, std::vector<Tensor>
 		heap->second.push_back(std::move(job));
 		std::push_heap(heap->second.begin(), heap->second.end(), JobRequestLess());
 	}
-	units_[unitIndex]->queueJob(std::make_shared<JobOrder>(weak_from_this(), unitIndex));
+	units_[unitIndex]->queueJob(std::allocate_shared<JobOrder>(RecyclingAllocator<JobOrder>(jobBlocks_),
+	                                                           weak_from_this(), unitIndex));
 	KALUN_LOG_DEBUG(debugText("queueJob", "Session " + idString_ + ": Queued job request on model " +
 	                                          std::to_string(modelId)));
 }
