@@ -143,16 +143,18 @@ class WdrLoopProcess : public DaemonProcess
 	void parse()
 	{
 		const std::string &out = d->output();
-		for (size_t p = out.find("wdr: frame "); p != std::string::npos; p = out.find("wdr: frame ", p + 1)) {
+		for (size_t p = out.find("wdr: frame "); p != std::string::npos;
+		     p = out.find("wdr: frame ", p + 1)) {
 			Frame f;
 			char lut[16] = "", curve[16] = "";
-			if (sscanf(out.c_str() + p,
-			           "wdr: frame %u stream %d tick %llu threshold %lf lut %u %u %15s alpha %u %u "
-			           "hdrth %u %u tc %15s shutter %u %u again %u %u dgain %u %u lutok %d",
-			           &f.frame, &f.stream, &f.tick, &f.threshold, &f.lut_top[0], &f.lut_top[1], lut,
-			           &f.alpha[0], &f.alpha[1], &f.hdr_threshold[0], &f.hdr_threshold[1], curve,
-			           &f.shutter[0], &f.shutter[1], &f.again[0], &f.again[1], &f.dgain[0],
-			           &f.dgain[1], &f.lut_ok) == 19) {
+			if (sscanf(
+			        out.c_str() + p,
+			        "wdr: frame %u stream %d tick %llu threshold %lf lut %u %u %15s alpha %u %u "
+			        "hdrth %u %u tc %15s shutter %u %u again %u %u dgain %u %u lutok %d",
+			        &f.frame, &f.stream, &f.tick, &f.threshold, &f.lut_top[0], &f.lut_top[1], lut,
+			        &f.alpha[0], &f.alpha[1], &f.hdr_threshold[0], &f.hdr_threshold[1], curve,
+			        &f.shutter[0], &f.shutter[1], &f.again[0], &f.again[1], &f.dgain[0],
+			        &f.dgain[1], &f.lut_ok) == 19) {
 				f.lut = lut;
 				f.curve = curve;
 				log.push_back(f);
@@ -163,7 +165,8 @@ class WdrLoopProcess : public DaemonProcess
 	size_t count(const std::string &text) const
 	{
 		size_t n = 0;
-		for (size_t p = d->output().find(text); p != std::string::npos; p = d->output().find(text, p + 1))
+		for (size_t p = d->output().find(text); p != std::string::npos;
+		     p = d->output().find(text, p + 1))
 			n++;
 		return n;
 	}

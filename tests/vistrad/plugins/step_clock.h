@@ -96,7 +96,8 @@ inline gboolean step_from_main_loop(gpointer)
 	g_mutex_lock(&lock);
 	simsoc_vin_tick(0);
 	g_mutex_unlock(&lock);
-	ok = wait_until([handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
+	ok = wait_until(
+	         [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
 	     ok;
 	if (!ok) {
 		g_mutex_lock(&lock);
