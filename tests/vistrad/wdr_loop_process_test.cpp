@@ -6,6 +6,10 @@
 #include "daemon_process.h"
 
 #include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <set>
 
 namespace
 {
@@ -96,7 +100,7 @@ struct Frame {
 	std::string lut, curve;
 	unsigned alpha[2], hdr_threshold[2];
 	unsigned shutter[2], again[2], dgain[2];
-	int lut_ok;
+	int lut_ok, curve_ok;
 
 	// What the loop drives: the exposure and everything the library holds.
 	bool same_as(const Frame &o) const
@@ -150,11 +154,11 @@ class WdrLoopProcess : public DaemonProcess
 			if (sscanf(
 			        out.c_str() + p,
 			        "wdr: frame %u stream %d tick %llu threshold %lf lut %u %u %15s alpha %u %u "
-			        "hdrth %u %u tc %15s shutter %u %u again %u %u dgain %u %u lutok %d",
+			        "hdrth %u %u tc %15s shutter %u %u again %u %u dgain %u %u lutok %d tcok %d",
 			        &f.frame, &f.stream, &f.tick, &f.threshold, &f.lut_top[0], &f.lut_top[1], lut,
 			        &f.alpha[0], &f.alpha[1], &f.hdr_threshold[0], &f.hdr_threshold[1], curve,
 			        &f.shutter[0], &f.shutter[1], &f.again[0], &f.again[1], &f.dgain[0],
-			        &f.dgain[1], &f.lut_ok) == 19) {
+			        &f.dgain[1], &f.lut_ok, &f.curve_ok) == 20) {
 				f.lut = lut;
 				f.curve = curve;
 				log.push_back(f);
@@ -214,6 +218,47 @@ TEST_F(WdrLoopProcess, RatioWithinTheSensorsBoundsAndOneThresholdRecordPerFrame)
 	EXPECT_EQ(0u, count(" stream 1\n"));
 	EXPECT_GE(analyses, log.size());
 	EXPECT_LE(analyses, log.size() + 1);
+}
+
+// Dynamic image control and the LUT builder reach the camera library: the
+// LUT block it holds is the one built (enabled, well formed, changing with
+// the exposure); DIC's alpha moves there from 128 by one a frame; its HDR
+// threshold moves by at most 125 a frame within 8000..16200 and settles
+// within the dead band of its top, hdr_thresh_max scaled by the threshold
+// record's value (the short exposure's weight lies below the weight map);
+// its tone curve, well formed, follows the scene.
+TEST_F(WdrLoopProcess, LibraryReceivesTheBuiltTablesAndDynamicImageControl)
+{
+	run({}, settled_by);
+	std::set<std::string> luts, curves;
+	for (size_t i = 0; i < log.size(); i++) {
+		const Frame &f = log[i];
+		SCOPED_TRACE("frame " + std::to_string(f.frame));
+		EXPECT_EQ(1, f.lut_ok);
+		EXPECT_EQ(1, f.curve_ok);
+		EXPECT_EQ(f.alpha[0], f.alpha[1]);
+		EXPECT_EQ(f.hdr_threshold[0], f.hdr_threshold[1]);
+		EXPECT_GE(f.hdr_threshold[0], 8000u);
+		EXPECT_LE(f.hdr_threshold[0], 16200u);
+		luts.insert(f.lut);
+		curves.insert(f.curve);
+		unsigned alpha_before = i == 0 ? 128 : log[i - 1].alpha[0];
+		EXPECT_LE(abs((int)f.alpha[0] - (int)alpha_before), 1);
+		if (i == 0)
+			continue;
+		const Frame &p = log[i - 1];
+		EXPECT_LE(abs((int)f.hdr_threshold[0] - (int)p.hdr_threshold[0]), 125);
+		// A new exposure gives a new block with a new fraction.
+		if (f.threshold != p.threshold) {
+			EXPECT_NE(f.lut, p.lut);
+		}
+	}
+	EXPECT_GT(luts.size(), 5u);
+	EXPECT_GT(curves.size(), 5u);
+	EXPECT_LT(log.back().alpha[0], 128u);
+	const Frame &last = log.back();
+	int top = std::min(std::max((int)(16200 * last.threshold), 8000), 16200);
+	EXPECT_LE(abs((int)last.hdr_threshold[0] - top), 75) << "top " << top;
 }
 
 } // namespace

@@ -2,14 +2,14 @@
 // smart exposure and dynamic image control drive a two-exposure sensor, and
 // logs once per HDR-threshold record (data type 162, one a frame):
 //   "wdr: frame N stream S tick T threshold F lut L0 L1 H alpha A0 A1
-//    hdrth H0 H1 tc C shutter S0 S1 again G0 G1 dgain D0 D1 lutok K\n"
+//    hdrth H0 H1 tc C shutter S0 S1 again G0 G1 dgain D0 D1 lutok K tcok C\n"
 // with VIN 0's tick count, the record's fraction, what the camera library
 // holds now (the external LUT's last entries of both tables and a hash of
 // the whole block, the HDR alpha values and thresholds
 // and a hash of the tone curve), what "/dev/qvd" holds for source 0 (current
 // values; a pending request counts as soon as it was made) and whether the
 // library's LUT block is well formed (enabled, both tables non-decreasing and
-// at most 65534). Every analysis
+// at most 65534) and its tone curve (non-decreasing up to 1023 at the end). Every analysis
 // record (data type 154) is counted by stream: "wdr: analysis N stream S\n".
 //  - WDR_SCENE="dark:bright" makes the left half of the scene's cells dark
 //    and the right half bright at load (a uniform scene has no range for
@@ -68,6 +68,15 @@ int well_formed(const hdr_lut_block &b)
 	return 1;
 }
 
+// 1 when the tone curve rises or stays and ends at its top, 1023.
+int curve_formed(const uint16_t *curve)
+{
+	for (int i = 1; i < LIBCL_TONE_CURVE_SIZE; i++)
+		if (curve[i] < curve[i - 1])
+			return 0;
+	return curve[LIBCL_TONE_CURVE_SIZE - 1] == 1023;
+}
+
 // The larger of current and pending: a request is what the driver was given.
 uint32_t requested(const uint32_t *current, const uint32_t *pending, uint32_t is_pending, int e)
 {
@@ -92,7 +101,7 @@ void log_frame(const smart_ae_hdr_record *r)
 	frames++;
 	debug_output(DEBUG_INFO, 0,
 	             "wdr: frame %u stream %d tick %llu threshold %.6f lut %u %u %08x alpha %u %u hdrth "
-	             "%u %u tc %08x shutter %u %u again %u %u dgain %u %u lutok %d\n",
+	             "%u %u tc %08x shutter %u %u again %u %u dgain %u %u lutok %d tcok %d\n",
 	             frames, (int)r->header.stream_id, (unsigned long long)simsoc_vin_frames(0), r->threshold,
 	             lut.table[0][HDR_LUT_ENTRIES - 1], lut.table[1][HDR_LUT_ENTRIES - 1],
 	             hash(&lut, sizeof lut), alpha[0], alpha[1], threshold[0], threshold[1],
@@ -101,7 +110,8 @@ void log_frame(const smart_ae_hdr_record *r)
 	             requested(s.again, s.pending_again, s.pending, 0),
 	             requested(s.again, s.pending_again, s.pending, 1),
 	             requested(s.dgain, s.pending_dgain, s.pending, 0),
-	             requested(s.dgain, s.pending_dgain, s.pending, 1), well_formed(lut));
+	             requested(s.dgain, s.pending_dgain, s.pending, 1), well_formed(lut),
+	             curve_formed(curve));
 }
 
 int watch(algo_step *, control *engine)
