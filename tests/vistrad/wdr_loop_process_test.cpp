@@ -5,6 +5,7 @@
 // video driver hold.
 #include "daemon_process.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -101,6 +102,12 @@ struct Frame {
 	unsigned alpha[2], hdr_threshold[2];
 	unsigned shutter[2], again[2], dgain[2];
 	int lut_ok, curve_ok;
+
+	// Lines times the gain of the long exposure (an index step is 0.09375 dB).
+	double long_exposure() const
+	{
+		return shutter[0] * pow(10.0, again[0] * 0.09375 / 20.0);
+	}
 
 	// What the loop drives: the exposure and everything the library holds.
 	bool same_as(const Frame &o) const
@@ -259,6 +266,30 @@ TEST_F(WdrLoopProcess, LibraryReceivesTheBuiltTablesAndDynamicImageControl)
 	const Frame &last = log.back();
 	int top = std::min(std::max((int)(16200 * last.threshold), 8000), 16200);
 	EXPECT_LE(abs((int)last.hdr_threshold[0] - top), 75) << "top " << top;
+}
+
+// A steady scene settles: from some frame on nothing the loop drives changes
+// (the exposure at the driver, the library's LUT block, alpha, threshold and
+// tone curve), so nothing is sent again. A x1/4 scene step restarts it: the
+// long exposure rises, a new LUT block follows, and the loop settles again.
+TEST_F(WdrLoopProcess, SteadySceneSettlesAndASceneStepRestartsTheLoop)
+{
+	const unsigned step_tick = 100, frames = 180;
+	run({{"SIMSOC_SCENE_SCHEDULE", std::to_string(step_tick) + ":step=0.25"}}, frames);
+	size_t step = 0;
+	while (step < log.size() && log[step].tick < step_tick)
+		step++;
+	ASSERT_LT(step, log.size());
+	ASSERT_GT(step, settled_by + 5);
+	EXPECT_EQ(0u, last_change(settled_by, step)) << "settled before the step";
+	unsigned restarted = last_change(step, step + 3);
+	EXPECT_NE(0u, restarted) << "no change within three frames of the step";
+	const Frame &before = log[step - 1];
+	const Frame &after = log[frames - 1];
+	EXPECT_NE(before.lut, after.lut);
+	// A quarter of the light: the long exposure at least doubles.
+	EXPECT_GT(after.long_exposure(), 2 * before.long_exposure());
+	EXPECT_EQ(0u, last_change(frames - watched, frames)) << "settled again at the end";
 }
 
 } // namespace
