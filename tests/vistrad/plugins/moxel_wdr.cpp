@@ -14,8 +14,9 @@
 //  - WDR_SCENE="dark:bright" makes the left half of the scene's cells dark
 //    and the right half bright at load (a uniform scene has no range for
 //    the two exposures to split);
-//  - steps of the scene come from the simulated SoC's own schedule
-//    (SIMSOC_SCENE_SCHEDULE);
+//  - WDR_SCENE_STEP="N:factor" multiplies the scene's brightness by factor
+//    from the frame after the one of record N on (simsoc_scene_step): counted
+//    in records, the step does not depend on how many frames the start took;
 //  - the plug-in steps VIN 0's frame clock itself, one tick after each
 //    HDR-threshold record has been handled (step_clock.h, from the main
 //    loop), so every frame sees what the last one's steps sent; the test
@@ -44,6 +45,8 @@ const uint32_t analysis_record = 154;
 const uint32_t threshold_record = SMART_AE_OUTPUT;
 
 unsigned frames;
+unsigned step_after;
+double step_factor;
 std::map<int32_t, unsigned> analyses;
 
 // FNV-1a over bytes: enough to tell two tables apart in a log line.
@@ -127,6 +130,8 @@ int watch(algo_step *, control *engine)
 	if (job->type != threshold_record)
 		return 0;
 	log_frame(reinterpret_cast<const smart_ae_hdr_record *>(job));
+	if (step_after && frames == step_after)
+		simsoc_scene_step(simsoc_vin_frames(0) + 1, step_factor);
 	step_clock::ask_from_main_loop();
 	return 0;
 }
@@ -146,6 +151,9 @@ void two_level_scene(const char *text)
 extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api *)
 {
 	two_level_scene(getenv("WDR_SCENE"));
+	const char *step_text = getenv("WDR_SCENE_STEP");
+	if (!step_text || sscanf(step_text, "%u:%lf", &step_after, &step_factor) != 2)
+		step_after = 0;
 	algo_step *step = algo_step_create_stream_id(-1, nullptr, watch, nullptr, nullptr);
 	algo_step_add_input_stream_id(step, analysis_record, -1);
 	algo_step_add_input_stream_id(step, threshold_record, -1);
