@@ -9,6 +9,10 @@
 // was handled it ticks every 5 ms; afterwards once per ask() (step_frame), and
 // again only when a frame is overdue (one whose statistics could not be
 // fetched), which step_clock_stop() counts.
+//
+// A plug-in whose frames must each see what the last one's steps sent steps
+// from the main loop instead (step_clock::ask_from_main_loop): the clock's
+// thread then only stands by and ticks when a frame is overdue.
 #include <glib.h>
 
 #include "simsoc_qvd.h"
@@ -19,7 +23,7 @@ namespace step_clock
 
 inline GMutex lock;
 inline GCond wanted;
-inline bool pending, stopping, handled_one;
+inline bool pending, stopping, handled_one, main_loop_steps;
 inline GThread *thread;
 inline unsigned resent;
 
@@ -52,7 +56,9 @@ inline gpointer run(gpointer)
 {
 	g_mutex_lock(&lock);
 	while (!stopping) {
-		gint64 wait = handled_one ? 500 * G_TIME_SPAN_MILLISECOND : 5 * G_TIME_SPAN_MILLISECOND;
+		gint64 wait = !handled_one      ? 5 * G_TIME_SPAN_MILLISECOND
+		              : main_loop_steps ? 5 * G_TIME_SPAN_SECOND
+		                                : 500 * G_TIME_SPAN_MILLISECOND;
 		gint64 until = g_get_monotonic_time() + wait;
 		bool asked = true;
 		while (!pending && !stopping)
@@ -65,6 +71,8 @@ inline gpointer run(gpointer)
 		pending = false;
 		if (!asked && handled_one)
 			resent++;
+		if (asked && main_loop_steps)
+			continue;
 		bool stepping = asked && handled_one;
 		g_mutex_unlock(&lock);
 		if (stepping)
@@ -98,6 +106,40 @@ inline gboolean ask_now(gpointer)
 inline void ask()
 {
 	g_idle_add(ask_now, nullptr);
+}
+
+// One frame, stepped from the main loop once the record's whole dispatch is
+// done: the tick waits until the camera library's frame thread is back
+// waiting for statistics (it has sent what the last record's steps asked
+// for), and returns once that thread has taken the new frame. A frame that
+// did not come in time counts as overdue.
+inline gboolean step_from_main_loop(gpointer)
+{
+	bool ok = wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
+	uint64_t handed = simsoc_qvd_stat_handed();
+	g_mutex_lock(&lock);
+	simsoc_vin_tick(0);
+	g_mutex_unlock(&lock);
+	ok = wait_until(
+	         [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
+	     ok;
+	if (!ok) {
+		g_mutex_lock(&lock);
+		resent++;
+		g_mutex_unlock(&lock);
+	}
+	return G_SOURCE_REMOVE;
+}
+
+// A frame was handled: the main loop steps the next one when it is idle.
+inline void ask_from_main_loop()
+{
+	g_mutex_lock(&lock);
+	handled_one = main_loop_steps = true;
+	pending = true;
+	g_cond_signal(&wanted);
+	g_mutex_unlock(&lock);
+	g_idle_add(step_from_main_loop, nullptr);
 }
 
 // Stops the thread; false when it was not running.
