@@ -141,13 +141,16 @@ TEST_F(LoopProcess, OneAnalysisRecordPerFrame)
 		}
 	}
 	// The daemon goes on handling frames until it is stopped; its shutdown
-	// may leave the last one without a record.
+	// may leave the last one without a record. At the start, on a loaded
+	// machine, the frame thread may not yet wait for a frame the plug-in
+	// steps: a tick resent there is part of the start-up the ticks above
+	// leave unchecked.
 	const std::string &out = d->output();
 	for (size_t p = out.find("loop: overdue tick after record "); p != std::string::npos;
 	     p = out.find("loop: overdue tick after record ", p + 1)) {
 		unsigned after = 0;
 		ASSERT_EQ(1, sscanf(out.c_str() + p, "loop: overdue tick after record %u", &after));
-		EXPECT_GT(after, 60u) << out;
+		EXPECT_TRUE(after <= 5 || after > 60) << out;
 	}
 }
 
