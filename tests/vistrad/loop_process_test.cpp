@@ -192,8 +192,8 @@ int side_of_band(double weight)
 	return weight < band_lo ? -1 : weight > band_hi ? 1 : 0;
 }
 
-// A grey scene with highlights: 6 of 1024 cells far beyond saturation (a
-// lamp: about 0.56 % of the pixels, between the near-saturation criterion's
+// A grey scene with highlights: 8 of 1024 cells far beyond saturation (a
+// lamp: about 0.75 % of the pixels, between the near-saturation criterion's
 // upper bound, 0.2 %, and the saturation target, 1 %) and 2 at 2.5 times
 // the grey (its glow, in the histogram's upper half once the grey is near
 // the target, where the analyser takes the top bin's share as it is).
@@ -202,7 +202,7 @@ int side_of_band(double weight)
 // 6144 reaches the target at about 520 rows (15.6 ms), four stops above
 // the start's 1000 us.
 const std::map<std::string, std::string> highlights_scene = {
-    {"LOOP_SCENE_B", "6144"}, {"LOOP_SCENE_HIGHLIGHTS", "0.0078125@1000000;0.001953125@15360"}};
+    {"LOOP_SCENE_B", "6144"}, {"LOOP_SCENE_HIGHLIGHTS", "0.009765625@1000000;0.001953125@15360"}};
 
 // From four stops below the target the weight enters the band within the
 // bound the configuration's delays give, and after a x4 and a /4 step of
@@ -345,7 +345,9 @@ TEST_F(LoopProcess, MotionShortensTheLongestShutter)
 			EXPECT_LT(gain, 4);
 			EXPECT_NEAR(4000 + 6000 * gain * 0.25, last.shutter * line_us, 2 * line_us);
 		}
-		EXPECT_EQ(0, side_of_band(frames[119].cfa)) << frames[119].cfa;
+		if (motion) {
+			EXPECT_GT(last.again + last.dgain, 0u) << "the gain makes up for the shutter";
+		}
 	}
 	EXPECT_LT(longest[1] * line_us, 10000);
 	EXPECT_GT(longest[0] * line_us, 15000);
