@@ -46,6 +46,7 @@ struct Cell {
 struct Planned {
 	uint64_t frame;
 	double uniform = NAN, kelvin = NAN, factor = NAN;
+	double hl_share = NAN, hl_bright = NAN;
 };
 
 bool usable(double v)
@@ -54,6 +55,11 @@ bool usable(double v)
 }
 
 bool lookup_illuminant(double kelvin, double *r, double *b);
+
+bool highlights_usable(double share, double brightness)
+{
+	return share >= 0 && share <= 1 && usable(brightness);
+}
 
 bool parse_number(const std::string &text, double *out)
 {
@@ -87,11 +93,29 @@ std::vector<std::string> split(const std::string &text, char sep)
 	}
 }
 
+// "highlights=SHARE@B" into the entry; the reason when it is bad.
+std::string parse_highlights(const std::string &action, size_t eq, Planned *p)
+{
+	size_t at = action.find('@');
+	double share, bright;
+	if (eq == std::string::npos || at == std::string::npos || at < eq ||
+	    !parse_number(action.substr(eq + 1, at - eq - 1), &share) ||
+	    !parse_number(action.substr(at + 1), &bright))
+		return "\"" + action + "\" is not highlights=share@brightness";
+	if (!highlights_usable(share, bright))
+		return "\"" + action + "\" is out of range";
+	p->hl_share = share;
+	p->hl_bright = bright;
+	return "";
+}
+
 // One "name=value" of an entry into the entry; the reason when it is bad.
 std::string parse_action(const std::string &action, Planned *p)
 {
 	size_t eq = action.find('=');
 	std::string name = action.substr(0, eq);
+	if (name == "highlights")
+		return parse_highlights(action, eq, p);
 	double v;
 	if (eq == std::string::npos || !parse_number(action.substr(eq + 1), &v))
 		return "\"" + action + "\" is not name=number";
@@ -182,6 +206,17 @@ struct Scene {
 			for (Cell &c : row)
 				c = Cell{brightness, 1, 1};
 	}
+	// Cells spread evenly over the grid in reading order, so that no part of
+	// the frame holds them all: the k-th of n is cell k x cells / n.
+	void set_highlights(double share, double brightness)
+	{
+		const unsigned all = kCells * kCells;
+		unsigned n = (unsigned)lround(share * all);
+		for (unsigned k = 0; k < n; k++) {
+			unsigned at = (unsigned)((uint64_t)k * all / n);
+			cell[at / kCells][at % kCells] = Cell{brightness, 1, 1};
+		}
+	}
 	// Light the scene by a colour temperature already checked (0: flat).
 	void set_kelvin(double kelvin)
 	{
@@ -196,6 +231,8 @@ struct Scene {
 			const Planned &p = plan[planned_next];
 			if (!isnan(p.uniform))
 				set_uniform(p.uniform);
+			if (!isnan(p.hl_share))
+				set_highlights(p.hl_share, p.hl_bright);
 			if (!isnan(p.kelvin))
 				set_kelvin(p.kelvin);
 			if (!isnan(p.factor))
@@ -298,6 +335,16 @@ extern "C" int simsoc_scene_set_uniform(double brightness)
 	Scene &s = scene();
 	std::lock_guard<std::mutex> lk(s.mu);
 	s.set_uniform(brightness);
+	return 0;
+}
+
+extern "C" int simsoc_scene_set_highlights(double share, double brightness)
+{
+	if (!highlights_usable(share, brightness))
+		return -1;
+	Scene &s = scene();
+	std::lock_guard<std::mutex> lk(s.mu);
+	s.set_highlights(share, brightness);
 	return 0;
 }
 

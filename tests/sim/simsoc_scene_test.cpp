@@ -397,6 +397,16 @@ TEST(SceneSchedule, TextsParseOrAreRefusedWithTheReason)
 	    {"0:uniform=200,ct=5000;300:step=4;600:ct=3000;900:uniform=0.5", nullptr},
 	    {"900:uniform=1;0:ct=0", nullptr},
 	    {"5:step=0.25,step=2", nullptr},
+	    {"0:highlights=0.005@60000,uniform=500", nullptr},
+	    {"3:highlights=0.5",
+	     "entry \"3:highlights=0.5\": \"highlights=0.5\" is not highlights=share@brightness"},
+	    {"3:highlights=@5",
+	     "entry \"3:highlights=@5\": \"highlights=@5\" is not highlights=share@brightness"},
+	    {"3:highlights=0.1@",
+	     "entry \"3:highlights=0.1@\": \"highlights=0.1@\" is not highlights=share@brightness"},
+	    {"3:highlights=1.5@100",
+	     "entry \"3:highlights=1.5@100\": \"highlights=1.5@100\" is out of range"},
+	    {"3:highlights=0.1@-1", "entry \"3:highlights=0.1@-1\": \"highlights=0.1@-1\" is out of range"},
 	    {"x:uniform=1", "entry \"x:uniform=1\" does not start with a frame number and ':'"},
 	    {"-1:uniform=1", "entry \"-1:uniform=1\" does not start with a frame number and ':'"},
 	    {"10", "entry \"10\" does not start with a frame number and ':'"},
@@ -450,6 +460,49 @@ TEST_F(Scene, ScheduledChangesComeWithTheirFrames)
 		b_.awb_ratio(&r, &b);
 		EXPECT_NEAR(r, frames[i].r, 0.005) << "frame " << i + 1;
 	}
+}
+
+// Highlights are a share of the cells spread over the grid: their pixels
+// clip, the others stay as they were, and a refused call changes nothing. A
+// schedule's entry lays its uniform first, whatever the order of its
+// actions. (Cells of 60 x 32 pixels at 1920 x 1080: 480 quads, two greens
+// each; a grey of 1000 lies in bin 3 of 64.)
+TEST_F(Scene, HighlightsAreASpreadShareOfCells)
+{
+	expose(0, 1000);
+	auto bright_cells = [&] {
+		simsoc_vin_tick(0);
+		EXPECT_EQ(fetch(b_), 0);
+		std::set<unsigned> cells;
+		for (unsigned k = 0; k < SIMSOC_SCENE_CELLS * SIMSOC_SCENE_CELLS; k++)
+			if (b_.cfa_slice(0)->awb[k].over)
+				cells.insert(k);
+		return cells;
+	};
+	ASSERT_EQ(simsoc_scene_set_uniform(1000), 0);
+	ASSERT_EQ(simsoc_scene_set_highlights(5 / 1024.0, 60000), 0);
+	EXPECT_EQ(bright_cells(), (std::set<unsigned>{0, 204, 409, 614, 819}));
+	const qvd_stat_hist &hist = b_.cfa_slice(0)->hist;
+	EXPECT_EQ(hist.bin[1][63], 5u * 2 * 480);
+	uint64_t green = 0;
+	for (unsigned i = 0; i < QVD_STAT_HIST_BINS; i++)
+		green += hist.bin[1][i];
+	EXPECT_EQ(hist.bin[1][3] + hist.bin[1][63], green);
+
+	for (auto bad :
+	     {std::make_pair(-0.1, 100.0), {1.5, 100.0}, {0.5, -1.0}, {NAN, 100.0}, {0.5, INFINITY}})
+		EXPECT_EQ(simsoc_scene_set_highlights(bad.first, bad.second), -1)
+		    << bad.first << " " << bad.second;
+	EXPECT_EQ(bright_cells().size(), 5u);
+	EXPECT_EQ(simsoc_scene_set_highlights(0, 60000), 0);
+	EXPECT_EQ(bright_cells().size(), 5u) << "a share of 0 adds none and removes none";
+
+	ASSERT_EQ(simsoc_scene_schedule("5:highlights=0.01@60000,uniform=1000;7:uniform=1000", nullptr, 0),
+	          0);
+	EXPECT_EQ(bright_cells().size(), 5u); // frame 4
+	EXPECT_EQ(bright_cells().size(), 10u);
+	EXPECT_EQ(bright_cells().size(), 10u);
+	EXPECT_EQ(bright_cells().size(), 0u);
 }
 
 // The environment's schedule is taken at every reset; a bad one is named on

@@ -554,9 +554,12 @@ bool build_gain_table(sensor *s, int32_t max_gain_db, int32_t step_db)
 	s->gain_table_size = (int32_t)n;
 	s->gain_table = g_new(uint32_t, n);
 	s->gain_index_table = g_new(uint32_t, n);
+	// The exponent keeps 24 fraction bits: at 14 the first step's is cut
+	// from 76.8 to 76, and a gain step read back from entry 1 came out 1 %
+	// short, so that gain indexes worked out with it overran a gain limit.
 	for (int32_t i = 0; i < (int32_t)n; i++) {
-		int32_t exponent = to_i32((int64_t)i * step_db / 20);
-		s->gain_table[i] = (uint32_t)fx_powx(Q14(10.0), 14, exponent, 14);
+		int32_t exponent = to_i32(div_round((int64_t)i * step_db << 10, 20));
+		s->gain_table[i] = (uint32_t)fx_powx(Q14(10.0), 14, exponent, 24);
 		s->gain_index_table[i] = (uint32_t)i;
 	}
 	s->min_gain = (int32_t)s->gain_table[0];

@@ -51,6 +51,7 @@ void simsoc_scene_reset(void);
 /* Scene changes at given frames, for a process steered from outside:
  *     "FRAME:ACTION[,ACTION...][;FRAME:ACTION...]"
  * with the actions uniform=B (every cell grey at B, as set_uniform),
+ * highlights=SHARE@B (as set_highlights, after the entry's uniform),
  * ct=K (the illuminant, as set_colour_temperature) and step=F (every
  * brightness times F from that frame on, as step). Each entry is applied
  * once, to the first frame whose number reaches FRAME; entries may come in
@@ -60,6 +61,12 @@ void simsoc_scene_reset(void);
 int simsoc_scene_schedule(const char *text, char *err, size_t err_size);
 /* Every cell grey with brightness B (B >= 0; -1 below). */
 int simsoc_scene_set_uniform(double brightness);
+/* A scene with highlights: round(share x 1024) cells (share 0..1) grey at
+ * brightness B, the k-th of n being cell k x 1024 / n in reading order (row
+ * 0 from column 0 on); the other cells keep theirs. A share of cells, not
+ * of pixels: the last row and column of cells are larger. -1 for a share
+ * outside 0..1 or a negative B, the scene left as it was. */
+int simsoc_scene_set_highlights(double share, double brightness);
 /* One cell; -1 for a cell outside the grid or a negative value. */
 int simsoc_scene_set_cell(unsigned col, unsigned row, double brightness, double r_over_g, double b_over_g);
 /* The illuminant of a colour temperature, 2800 to 7500 K (-1 outside); 0

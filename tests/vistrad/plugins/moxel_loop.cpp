@@ -6,8 +6,12 @@
 // source 0 at that frame (current values; a pending request counts as soon
 // as it was made, so that a limit is checked against every request).
 //  - LOOP_SCENE_B=b sets every scene cell to brightness b at load;
+//  - LOOP_SCENE_HIGHLIGHTS="share@b[;...]" then sets that share of the
+//    cells to brightness b (simsoc_scene_set_highlights), each in turn;
 //  - LOOP_SCENE_STEPS="record:factor[;...]" multiplies the scene's
-//    brightness by factor from the next frame on;
+//    brightness by factor from the next frame on (simsoc_scene_step);
+//  - LOOP_MOTION=level queues a motion record (data type 119, the level as
+//    the second word of what it points to) with every analysis record;
 //  - LOOP_STEP_TICKS=1: the plug-in steps VIN 0's frame clock itself, one
 //    tick after every analysis record has been handled (see step_frame), so
 //    the loop sees every frame whatever the machine's load; the test starts
@@ -47,8 +51,9 @@ struct scene_step {
 	double factor;
 };
 std::vector<scene_step> scene_steps;
-double scene_b = 2048; // the scene's default brightness
 bool step_ticks;
+int32_t motion[2];
+bool queue_motion;
 bool focus_reader;
 bool focus_added;
 uint64_t focus_seen_sec, focus_seen_usec;
@@ -171,6 +176,27 @@ void read_focus()
 	simsoc_datacache_wait(0, "focus_measure");
 }
 
+struct motion_record {
+	control_job header;
+	const int32_t *motion;
+};
+
+void release_motion(control_job *job)
+{
+	g_free(job);
+}
+
+void queue_motion_record(control *engine, int32_t stream_id)
+{
+	motion_record *m = g_new0(motion_record, 1);
+	m->header.type = 119;
+	m->header.stream_id = stream_id;
+	m->header.release = release_motion;
+	m->motion = motion;
+	if (control_queue_job(engine, &m->header) != 0)
+		release_motion(&m->header);
+}
+
 int log_analysis(algo_step *, control *engine)
 {
 	control_job *job = control_get_input(engine);
@@ -190,10 +216,10 @@ int log_analysis(algo_step *, control *engine)
 	if (focus_reader)
 		read_focus();
 	for (const scene_step &st : scene_steps)
-		if (st.record == records) {
-			scene_b *= st.factor;
-			simsoc_scene_set_uniform(scene_b);
-		}
+		if (st.record == records)
+			simsoc_scene_step(tick + 1, st.factor);
+	if (queue_motion)
+		queue_motion_record(engine, job->stream_id);
 	if (step_ticks) {
 		ask_tick();
 		g_idle_add(step_frame, nullptr);
@@ -214,6 +240,21 @@ void read_scene_steps(const char *text)
 	g_strfreev(steps);
 }
 
+// Each "share@b" in turn: a later one takes some of the earlier one's cells.
+void read_highlights(const char *text)
+{
+	if (!text)
+		return;
+	gchar **sets = g_strsplit(text, ";", -1);
+	for (gchar **p = sets; *p; p++) {
+		double share, bright;
+		if (sscanf(*p, "%lf@%lf", &share, &bright) != 2 ||
+		    simsoc_scene_set_highlights(share, bright) != 0)
+			debug_output(DEBUG_ERROR, 0, "loop: highlights \"%s\" refused\n", *p);
+	}
+	g_strfreev(sets);
+}
+
 } // namespace
 
 extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api *)
@@ -221,14 +262,17 @@ extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api
 	step_ticks = env_number("LOOP_STEP_TICKS") == 1;
 	focus_reader = env_number("LOOP_FOCUS_READER") == 1;
 	const char *b = getenv("LOOP_SCENE_B");
-	if (b) {
-		scene_b = strtod(b, nullptr);
-		simsoc_scene_set_uniform(scene_b);
-	}
+	if (b)
+		simsoc_scene_set_uniform(strtod(b, nullptr));
+	read_highlights(getenv("LOOP_SCENE_HIGHLIGHTS"));
+	queue_motion = getenv("LOOP_MOTION") != nullptr;
+	motion[1] = (int32_t)env_number("LOOP_MOTION");
 	read_scene_steps(getenv("LOOP_SCENE_STEPS"));
 
 	algo_step *step = algo_step_create_stream_id(-1, nullptr, log_analysis, nullptr, nullptr);
 	algo_step_add_input_stream_id(step, analysis_record, -1);
+	if (queue_motion)
+		algo_step_add_output(step, 119);
 	algo_group *group = algo_group_create(nullptr);
 	algo_group_insert(group, step);
 	control_add_group(engine, group);
