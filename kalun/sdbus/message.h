@@ -35,12 +35,19 @@ struct UnixFd {
 template <typename T, typename = void> struct Signature;
 
 // Every reading or writing of a value asks for its signature: each is
-// built once and kept.
+// built once and kept for the life of the process, never destroyed. A
+// unit's worker may still be sending an answer while the process exits,
+// after function statics would have been torn down.
+inline const std::string &keptSignature(std::string text)
+{
+	return *new std::string(std::move(text));
+}
+
 template <char C> struct BasicSignature {
 	static constexpr char kType = C;
 	static const std::string &value()
 	{
-		static const std::string text(1, C);
+		static const std::string &text = keptSignature(std::string(1, C));
 		return text;
 	}
 };
@@ -65,7 +72,7 @@ template <> struct Signature<UnixFd> : BasicSignature<'h'> {
 template <typename T> struct Signature<std::vector<T>> {
 	static const std::string &value()
 	{
-		static const std::string text = "a" + Signature<T>::value();
+		static const std::string &text = keptSignature("a" + Signature<T>::value());
 		return text;
 	}
 };
@@ -73,12 +80,13 @@ template <typename T> struct Signature<std::vector<T>> {
 template <typename... Ts> struct Signature<std::tuple<Ts...>> {
 	static const std::string &contents()
 	{
-		static const std::string text = (std::string() + ... + Signature<Ts>::value());
+		static const std::string &text =
+		    keptSignature((std::string() + ... + Signature<Ts>::value()));
 		return text;
 	}
 	static const std::string &value()
 	{
-		static const std::string text = "(" + contents() + ")";
+		static const std::string &text = keptSignature("(" + contents() + ")");
 		return text;
 	}
 };
@@ -86,18 +94,18 @@ template <typename... Ts> struct Signature<std::tuple<Ts...>> {
 template <typename K, typename V> struct DictSignature {
 	static const std::string &entry()
 	{
-		static const std::string text = Signature<K>::value() + Signature<V>::value();
+		static const std::string &text = keptSignature(Signature<K>::value() + Signature<V>::value());
 		return text;
 	}
 	// The dictionary's element type, "{...}".
 	static const std::string &element()
 	{
-		static const std::string text = "{" + entry() + "}";
+		static const std::string &text = keptSignature("{" + entry() + "}");
 		return text;
 	}
 	static const std::string &value()
 	{
-		static const std::string text = "a" + element();
+		static const std::string &text = keptSignature("a" + element());
 		return text;
 	}
 };
@@ -109,7 +117,7 @@ template <typename K, typename V> struct Signature<std::unordered_map<K, V>> : D
 template <typename... Ts> struct Signature<std::variant<Ts...>> {
 	static const std::string &value()
 	{
-		static const std::string text = "v";
+		static const std::string &text = keptSignature("v");
 		return text;
 	}
 };

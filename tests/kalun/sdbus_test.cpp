@@ -1,6 +1,8 @@
 // The bus layer's type mapping: the signatures the protocol is written in.
 #include <atomic>
+#include <cstdlib>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -25,6 +27,32 @@ TEST(SdbusSignatureTest, ProtocolTypesHaveTheirWireSignatures)
 	EXPECT_EQ((signatureOf<std::vector<kalun::sdbus::UnixFd>, std::vector<uint64_t>,
 	                       std::vector<uint32_t>, uint64_t, int32_t, std::string>()),
 	          "ahatautis");
+}
+
+// A type no other code asks about, with a signature too long to sit inside
+// the string itself: its text is built first in the test.
+using LateTuple = std::tuple<double, double, double, double, double, double, double, double, double, double,
+                             double, double, double, double, double, double, double, double>;
+
+void readLateSignatureAtExit()
+{
+	if (signatureOf<LateTuple>() != "(dddddddddddddddddd)")
+		_exit(3);
+}
+
+// A worker still sending while the process exits asks for signatures built
+// after its exit handlers were registered; they must outlive the function
+// statics torn down before it (the sanitizer build sees the freed text).
+TEST(SdbusSignatureTest, SignaturesStayReadableWhileTheProcessExits)
+{
+	EXPECT_EXIT(
+	    {
+		    atexit(readLateSignatureAtExit);
+		    if (signatureOf<LateTuple>() != "(dddddddddddddddddd)")
+			    _exit(2);
+		    std::exit(0);
+	    },
+	    ::testing::ExitedWithCode(0), "");
 }
 
 TEST(SdbusMessageTest, ValuesSurviveAppendAndRead)

@@ -80,7 +80,8 @@ gpointer run_clock(gpointer)
 {
 	g_mutex_lock(&tick_lock);
 	while (!tick_stop) {
-		gint64 wait = records == 0 ? 5 * G_TIME_SPAN_MILLISECOND : 5 * G_TIME_SPAN_SECOND;
+		bool starting = records == 0;
+		gint64 wait = starting ? 5 * G_TIME_SPAN_MILLISECOND : 5 * G_TIME_SPAN_SECOND;
 		gint64 until = g_get_monotonic_time() + wait;
 		bool asked = true;
 		while (!tick_pending && !tick_stop)
@@ -91,12 +92,15 @@ gpointer run_clock(gpointer)
 		if (tick_stop)
 			break;
 		tick_pending = false;
-		if (!asked && records > 0) {
+		// The main loop steps this one; or the first record came while a
+		// start-up tick was waited for, and the main loop steps from now on
+		// (its 5 ms ran out too early to call a frame overdue).
+		if (records > 0 && (asked || starting))
+			continue;
+		if (records > 0) {
 			resent++;
 			debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records);
 		}
-		if (asked && records > 0)
-			continue; // the main loop steps this one
 		simsoc_vin_tick(0);
 	}
 	g_mutex_unlock(&tick_lock);
