@@ -103,8 +103,6 @@ struct customerloop_state {
 	img_dsp_mode hdr_mode = {0, 1, 0, 0, {}, 255, 0, {}};
 	bool main_thread_running = false;
 	const tuning_row *row = nullptr; /* chosen at prepare */
-	/* The HDR module's per-frame settings, one block a channel. */
-	img_hdr_frame_settings hdr_fs[CL_MAX_VINS] = {};
 	/* The frame thread parses each frame's statistics here, under stats_mu;
 	 * the statistics copy reads them. */
 	aaa_parse_out parsed = {};

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "cl_log.h"
+#include "cl_main_loop.h"
 #include "hal_vin.h"
 #include "img_adj_filter.h"
 #include "img_adj_settings.h"
@@ -98,6 +99,25 @@ static void reset_aaa_blocks(customerloop_state &s)
 	}
 }
 
+// What the frame thread starts from: the 3A configuration blocks as the
+// tuning left them in the 3A library, and the statistics grids. White
+// balance creates its instances from these blocks; empty ones would give
+// presets and zones of zero, and so gains of zero.
+static void fill_frame_inputs(const customerloop_state &s)
+{
+	cl_frame_inputs &in = cl_frame_inputs_get();
+	for (int c = 0; c < CL_MAX_VINS; c++) {
+		const img_aaa_chan *ch = c < s.vin_count ? img_lib_aaa_chan(c) : nullptr;
+		if (ch)
+			memcpy(in.aaa_cfg[c], ch->cfg, IMG_AAA_CFG_SIZE);
+		else
+			memset(in.aaa_cfg[c], 0, IMG_AAA_CFG_SIZE);
+		in.ae_tile[c] = s.channel[c].ae_tile;
+		in.awb_tile[c] = s.channel[c].awb_tile;
+		in.af_tile[c] = s.channel[c].af_tile;
+	}
+}
+
 static void init_modules(customerloop_state &s)
 {
 	channel_info info[IMG_MAX_CHANNELS];
@@ -105,7 +125,7 @@ static void init_modules(customerloop_state &s)
 		info[c] = s.channel[c].info;
 	img_adj_init_filter_headers();
 	img_hdr_init_params();
-	img_hdr_init_dsp_config(s.qvd_fd, &s.hdr_mode, s.hdr_fs);
+	img_hdr_init_dsp_config(s.qvd_fd, &s.hdr_mode, cl_frame_inputs_get().hdr_fs);
 	img_init_channel_dsp_config(s.qvd_fd, &s.main_mode, info);
 	img_adj_apply_initial_filters(s.qvd_fd, &s.main_mode);
 }
@@ -160,6 +180,7 @@ static int prepare_pipeline(customerloop_state &s)
 		return -1;
 	}
 	cl_tuning_stats_config();
+	fill_frame_inputs(s);
 	reset_aaa_blocks(s);
 	init_modules(s);
 	if (s.dpc_present && cl_apply_dpc() != 0)

@@ -1,12 +1,16 @@
 /* The built-in tuning rows. Image quality is untuned: the IQ tables are
- * neutral and coherent (unity white balance, a Q14 gain table rising
- * 0.09375 dB an index as the sensor modules step it, an HDR companding
- * curve that is the identity) and no filter carries
- * a tuning container, so the pipeline keeps the image kernel's defaults. */
+ * neutral and coherent (white balance along the sensors' grey locus, a Q14
+ * gain table rising 0.09375 dB an index as the sensor modules step it, an
+ * HDR companding curve that is the identity) and no filter carries a
+ * tuning container, so the pipeline keeps the image kernel's defaults. */
 #include "cl_tuning.h"
 
 #include <math.h>
 #include <string.h>
+
+#include <algorithm>
+
+#include "awb.h"
 
 namespace
 {
@@ -60,11 +64,65 @@ void fill_stats(uint8_t *t)
 		put_u16(t + 58 + 2 * i, af[i]);
 }
 
-// White balance: unity gains (1024 = 1.0) for every light.
+// White balance along the grey locus of the boards' sensors: the gains that
+// make a grey surface grey (1024 = 1.0) from warm light to shade. Presets
+// T1 to T5 lie on it (every other preset is daylight), one zone a stretch
+// between neighbouring points, and every environment searches them all.
+struct locus_point {
+	int32_t r, b;
+};
+constexpr locus_point kLocus[] = {
+    {1280, 2844}, // 2800 K
+    {1506, 2276}, // 3500 K
+    {1707, 1932}, // 4200 K
+    {1896, 1707}, // 5000 K
+    {2179, 1463}, // 6500 K
+    {2381, 1347}, // 7500 K
+};
+constexpr int kLocusPoints = sizeof kLocus / sizeof kLocus[0];
+constexpr locus_point kDaylight = kLocus[3];
+constexpr int32_t kZoneMargin = 60, kZoneBand = 120;
+
+void set_preset(awb_tuning *t, int i, locus_point p)
+{
+	t->preset[i][0] = (uint32_t)p.r;
+	t->preset[i][1] = 1024;
+	t->preset[i][2] = (uint32_t)p.b;
+}
+
+// The stretch from p to q: their box widened by the margin, and a band
+// around the line through them.
+awb_zone locus_zone(locus_point p, locus_point q)
+{
+	awb_zone z{};
+	z.r_min = (int16_t)(std::min(p.r, q.r) - kZoneMargin);
+	z.r_max = (int16_t)(std::max(p.r, q.r) + kZoneMargin);
+	z.b_min = (int16_t)(std::min(p.b, q.b) - kZoneMargin);
+	z.b_max = (int16_t)(std::max(p.b, q.b) + kZoneMargin);
+	int32_t slope = (q.b - p.b) * 1024 / (q.r - p.r);
+	int32_t offset = p.b - p.r * slope / 1024;
+	for (int k = 0; k < 4; k++)
+		z.line[k] = {(int16_t)slope, (int16_t)(offset + (k % 2 ? kZoneBand : -kZoneBand))};
+	z.weight = 1;
+	return z;
+}
+
 void fill_wb(uint8_t *t)
 {
-	for (size_t at = 24; at + 4 <= CL_WB_TABLE_SIZE; at += 4)
-		put_u32(t + at, 1024);
+	awb_tuning awb{};
+	for (int i = 0; i < AWB_PRESETS; i++)
+		set_preset(&awb, i, kDaylight);
+	const int presets[5] = {0, 1, 3, 4, 5};
+	for (int i = 0; i < 5; i++)
+		set_preset(&awb, i + 1, kLocus[presets[i]]);
+	for (int i = 0; i + 1 < kLocusPoints; i++)
+		awb.zone[i] = locus_zone(kLocus[i], kLocus[i + 1]);
+	for (auto &e : awb.env) {
+		e[0] = 0;
+		e[1] = kLocusPoints - 1;
+	}
+	static_assert(CL_WB_PARAMS_AT + sizeof awb == CL_WB_TABLE_SIZE, "AWB part ends the table");
+	memcpy(t + CL_WB_PARAMS_AT, &awb, sizeof awb);
 }
 
 // Ratio-to-gain: disabled (words 1 and 2 zero); entries map ratio to 1.0.

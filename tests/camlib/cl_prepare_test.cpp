@@ -2,9 +2,11 @@
 // driver requests in their order (seen through a wrapped ioctl), a failure
 // injected at each failing step, the first posting's mode, colour
 // correction from a temporary root, and the static bad-pixel maps.
+#include "awb.h"
 #include "cc_firmware.h"
 #include "cl_customerloop.h"
 #include "cl_log.h"
+#include "cl_main_loop.h"
 #include "img_adj_settings.h"
 #include "img_dsp_raw.h"
 #include "img_hdr_curves.h"
@@ -12,6 +14,7 @@
 #include "qvd_ioctl.h"
 #include "simsoc.h"
 #include "simsoc_qvd.h"
+#include "simsoc_vin.h"
 
 #include <gtest/gtest.h>
 
@@ -661,6 +664,66 @@ TEST_F(PrepareTest, HdrTableReachesTheHdrModuleForACombinedFirstChannel)
 		EXPECT_EQ(c.row, cl_state().row);
 		EXPECT_EQ(2u, cl_state().expo_num);
 		EXPECT_EQ(c.linear, img_hdr_linearize(4000, 0));
+		cl_customerloop_deinit();
+	}
+}
+
+// The frame thread starts from what prepare left: the 3A configuration
+// blocks the tuning filled and the statistics grids. White balance created
+// from anything else starts at gains of zero, which the HDR step of a
+// two-exposure channel refuses every frame.
+TEST_F(PrepareTest, FrameThreadStartsFromTheTuningPrepareLeft)
+{
+	const struct {
+		const char *name;
+		uint32_t exposures, dsp_hdr;
+	} cases[] = {{"linear", 1, 0}, {"two exposures", 2, 2}};
+	for (auto &c : cases) {
+		SCOPED_TRACE(c.name);
+		simsoc_qvd_board b;
+		simsoc_qvd_default_board(&b);
+		b.vin[0].exposures = c.exposures;
+		b.vin[0].dsp_hdr = c.dsp_hdr;
+		b.vin[0].hdr_type = c.dsp_hdr ? 2 : 0;
+		b.vin[0].hdr_mode = c.dsp_hdr ? 1 : 0;
+		ASSERT_EQ(0, simsoc_qvd_set_board(&b));
+		init();
+		ASSERT_EQ(1, cl_customerloop_prepare_aaa()) << lines();
+		const customerloop_state &s = cl_state();
+		const cl_channel &ch = s.channel[0];
+		const cl_frame_inputs &in = cl_frame_inputs_get();
+		EXPECT_EQ(0, memcmp(in.aaa_cfg[0], img_lib_aaa_chan(0)->cfg, IMG_AAA_CFG_SIZE));
+		EXPECT_EQ(0,
+		          memcmp(in.aaa_cfg[0] + IMG_AAA_AWB_CFG_AT, ch.wb_table + 24, IMG_AAA_AWB_CFG_SIZE));
+		EXPECT_EQ(0, memcmp(&in.ae_tile[0], &ch.ae_tile, sizeof ch.ae_tile));
+		EXPECT_EQ(0, memcmp(&in.awb_tile[0], &ch.awb_tile, sizeof ch.awb_tile));
+		EXPECT_EQ(0, memcmp(&in.af_tile[0], &ch.af_tile, sizeof ch.af_tile));
+		// A two-exposure channel's first HDR settings are where the frames
+		// take them from: the front-end gains of both exposures.
+		EXPECT_EQ(c.dsp_hdr ? 4096u : 0u, in.hdr_fs[0].fe_wb[0].g_gain);
+		EXPECT_EQ(c.dsp_hdr ? 4096u : 0u, in.hdr_fs[0].fe_wb[1].g_gain);
+
+		uint32_t preset[3];
+		memcpy(preset, ch.wb_table + 24, sizeof preset);
+		ASSERT_NE(0u, preset[0]);
+		int fd = s.qvd_fd;
+		simsoc_vin_set_framerate(0, 0);
+		simsoc_qvd_replay(1);
+		cl_main_loop_begin(fd);
+		testing::internal::CaptureStdout();
+		for (int f = 0; f < 3; f++) {
+			simsoc_vin_tick(0);
+			EXPECT_EQ(0, cl_main_loop_frame(fd));
+		}
+		std::string out = testing::internal::GetCapturedStdout();
+		EXPECT_EQ(std::string::npos, out.find("can't be 0")) << out;
+		// The dark simulated frames have no white point: the first run takes
+		// the tuning's preset of mode 0.
+		EXPECT_EQ(preset[0], s.channel[0].aaa.wb_r_gain);
+		EXPECT_EQ(1024u, s.channel[0].aaa.wb_g_gain);
+		EXPECT_EQ(preset[2], s.channel[0].aaa.wb_b_gain);
+		cl_main_loop_end(fd);
+		simsoc_qvd_replay(0);
 		cl_customerloop_deinit();
 	}
 }

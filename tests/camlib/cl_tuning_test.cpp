@@ -1,5 +1,6 @@
 // The built-in tuning rows, their lookup, the colour-correction files and
 // the tool that writes neutral ones.
+#include "awb_fixture.h"
 #include "cl_log.h"
 #include "cl_tuning.h"
 
@@ -120,9 +121,41 @@ TEST_F(TuningTest, ExposureGainRisesByTheSensorStep)
 		memcpy(&g, t + CL_EXPOSURE_GAIN_OFFSET + 4 * i, 4);
 		EXPECT_NEAR(16384.0 * pow(10.0, i * 0.09375 / 20.0), g, 0.5) << i;
 	}
-	uint32_t wb;
-	memcpy(&wb, cl_tuning_table[0].wb_table + 24, 4);
-	EXPECT_EQ(1024u, wb);
+}
+
+// White balance on the built-in table finds a grey surface under every
+// light from 2800 K to 7500 K (the sensor's raw grey there) and takes the
+// gains that make it grey; a colour off the locus has no white point, and
+// the first run falls back to the daylight preset.
+TEST_F(TuningTest, WhiteBalanceFindsGreyAlongTheLocus)
+{
+	const struct {
+		GainPoint grey, expected;
+	} cases[] = {
+	    {{1280, 2844}, {1280, 2844}}, // 2800 K
+	    {{1337, 2653}, {1337, 2653}}, // 3000 K, between two points
+	    {{1707, 1932}, {1707, 1932}}, // 4200 K
+	    {{1896, 1707}, {1896, 1707}}, // 5000 K
+	    {{2381, 1347}, {2381, 1347}}, // 7500 K
+	    {{1024, 1024}, {1896, 1707}}, // raw grey: no white point
+	    {{1896, 2300}, {1896, 1707}}, // off the locus, towards blue
+	};
+	std::vector<uint8_t> block(AWB_TUNING_STRIDE);
+	memcpy(block.data(), cl_tuning_table[0].wb_table + 24, sizeof(awb_tuning));
+	ASSERT_EQ(0, awb_set_instance_count(1));
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::PrintToString(c.grey));
+		ASSERT_EQ(0, awb_create_instances(block.data()));
+		awb_instance *inst = awb_get_instance(0);
+		ASSERT_NE(nullptr, inst);
+		ParseOut stats;
+		stats.fill(tile_for((uint32_t)c.grey.r, (uint32_t)c.grey.b));
+		cl_aaa_block out{};
+		ASSERT_EQ(0, inst->control(inst, &stats.chan(), &out));
+		EXPECT_EQ(c.expected, (GainPoint{(int32_t)out.wb_r_gain, (int32_t)out.wb_b_gain}));
+		EXPECT_EQ(1024u, out.wb_g_gain);
+		EXPECT_EQ(0, awb_destroy_instances());
+	}
 }
 
 TEST_F(TuningTest, Lookup)

@@ -13,20 +13,31 @@ namespace
 {
 
 // A dark start, mid brightness from frame 1, x4 at 150, 3000 K at 300,
-// night level from 450.
+// night level from 450. These are the simulator's frames: the plug-in counts
+// only the frames the loop handled after the clock's free-running start, so
+// its numbers lag by that start, which the tests find from the x4 step.
 const char schedule[] = "0:uniform=40,ct=5000;1:uniform=400;150:step=4;300:ct=3000;450:uniform=2";
 const unsigned step_frame = 150, colour_frame = 300, night_frame = 450;
+// Within this many frames of a change the loop has settled again.
+const unsigned settle_bound = 150;
+// Settled: the luma stays within 10 % of where it came to for a second of
+// frames. Smart exposure holds its exposure for up to 20 frames before it
+// acts, so a shorter run could be a pause on the way.
+const unsigned settle_frames = 30;
+const double settle_band = 0.10;
+// The white balance that makes the grey card grey under 5000 K.
+const double neutral_5000k_r = 1896 / 1024.0, neutral_5000k_b = 1707 / 1024.0;
 
-// One frame's published values.
 struct Frame {
 	unsigned n;
 	double exposure, gain, luma, target, r, g, b;
 	std::string state;
-	bool within(double band = 0.1) const
-	{
-		return target > 0 && fabs(luma - target) <= band * target;
-	}
 };
+
+bool near(double value, double level)
+{
+	return fabs(value - level) <= settle_band * level;
+}
 
 std::string copy_tree(const std::string &from, const std::string &to)
 {
@@ -92,18 +103,59 @@ class DemoProcess : public DaemonProcess
 		}
 	}
 
-	// The first frame from `from` on that starts a run of 5 within the band.
+	// The first frame from `from` on whose luma the next settle_frames
+	// frames stay near (0: none). A black frame does not count.
 	unsigned settled_at(unsigned from) const
 	{
-		unsigned run = 0;
-		for (const Frame &f : frames) {
-			if (f.n < from)
+		for (size_t i = 0; i + settle_frames <= frames.size(); i++) {
+			const Frame &f = frames[i];
+			if (f.n < from || f.luma <= 0)
 				continue;
-			run = f.within() ? run + 1 : 0;
-			if (run == 5)
-				return f.n - 4;
+			size_t k = 1;
+			while (k < settle_frames && near(frames[i + k].luma, f.luma))
+				k++;
+			if (k == settle_frames)
+				return f.n;
 		}
 		return 0;
+	}
+
+	const Frame *frame(unsigned n) const
+	{
+		for (const Frame &f : frames)
+			if (f.n == n)
+				return &f;
+		return nullptr;
+	}
+
+	// The first frame after `from` whose luma leaves the level of `from`.
+	unsigned left_at(unsigned from) const
+	{
+		const Frame *settled = frame(from);
+		for (const Frame &f : frames)
+			if (settled && f.n > from && !near(f.luma, settled->luma))
+				return f.n;
+		return 0;
+	}
+
+	// Every frame's luma, for a failure's message.
+	std::string lumas() const
+	{
+		std::string text;
+		char one[32];
+		for (const Frame &f : frames) {
+			snprintf(one, sizeof one, "%u:%.2f ", f.n, f.luma);
+			text += one;
+		}
+		return text;
+	}
+
+	// The plug-in's number of the x4 step: the first change after the
+	// first settling (0: none).
+	unsigned step_seen() const
+	{
+		unsigned first = settled_at(1);
+		return first ? left_at(first) : 0;
 	}
 
 	// Red over blue of the white-balance gains, averaged over [from, to).
@@ -143,61 +195,82 @@ TEST_F(DemoProcess, EveryFrameOnceThenACleanEnd)
 	EXPECT_DOUBLE_EQ(20.0, frames.back().target);
 }
 
-// From the dark start the luminance reaches its target within 150 frames;
-// after the x4 step it settles again with at most one overshoot beyond the
-// band.
-// Disabled: smart AE's own exposure and the simulated VIN's part from the
-// first frame (it publishes 7 us at 0 dB while the VIN holds a shutter of
-// 1702 rows, the whole frame, and no gain), so the luminance stays near 3
-// against its target of 20 and never settles.
+// From the dark start the loop settles within 150 frames, near its target;
+// after the x4 step it settles again within 150 frames with at most one
+// overshoot beyond the band of where it settles.
+// Disabled: not the same from run to run. The daemon reads the statistics
+// the camera library's frame thread parsed last, which for a stepped tick is
+// this frame's or the one before, as the two threads race; and smart
+// exposure holds its exposure for 20 frames and more before it acts. Seen in
+// three runs in a row: settled after the dark start at 31 % (target 20 %)
+// within 60 frames, or only after 171 frames; after the x4 step two
+// overshoots once in three.
 TEST_F(DemoProcess, DISABLED_ExposureConvergesAndRecoversFromTheStep)
 {
-	run(colour_frame);
+	run(colour_frame + 30);
 	unsigned first = settled_at(1);
-	ASSERT_NE(0u, first) << "never settled";
-	EXPECT_LE(first, 150u);
-	unsigned again = settled_at(step_frame);
-	ASSERT_NE(0u, again) << "never settled after the step";
+	ASSERT_NE(0u, first) << "never settled: " << lumas();
+	EXPECT_LE(first, settle_bound);
+	// On a uniform card smart exposure settles above its target (its
+	// near-saturation criterion), not far from it.
+	const Frame *level = frame(first);
+	ASSERT_NE(nullptr, level);
+	EXPECT_LT(fabs(level->luma - level->target), level->target) << lumas();
+
+	unsigned step = step_seen();
+	ASSERT_NE(0u, step) << "the x4 step never showed";
+	unsigned again = settled_at(step);
+	ASSERT_NE(0u, again) << "never settled after the step: " << lumas();
+	EXPECT_LE(again - step, settle_bound) << lumas();
+	const Frame *after = frame(again);
+	ASSERT_NE(nullptr, after);
 	int crossings = 0, side = 0;
 	for (const Frame &f : frames) {
-		if (f.n < step_frame || f.n >= again)
+		if (f.n < step || f.n >= again)
 			continue;
-		int now = f.within() ? 0 : f.luma > f.target ? 1 : -1;
+		int now = near(f.luma, after->luma) ? 0 : f.luma > after->luma ? 1 : -1;
 		if (now != 0 && side != 0 && now != side)
 			crossings++;
 		if (now != 0)
 			side = now;
 	}
-	EXPECT_LE(crossings, 1);
+	EXPECT_LE(crossings, 1) << lumas();
 }
 
-// Under 3000 K the raw image is redder: the white balance answers with less
-// red and more blue gain than under 5000 K.
-// Disabled: the camera library's white-balance gains stay at 4.0 on every
-// channel in this configuration, and its HDR-frame step reports zero gains
-// ("WB gain can't be 0") every frame; with the exposure stuck (see above)
-// the statistics it balances on are nearly black.
-TEST_F(DemoProcess, DISABLED_WhiteBalanceFollowsTheColourStep)
+// Under 5000 K the white balance makes the grey card grey; under 3000 K
+// the raw image is redder and the balance answers with less red and more
+// blue gain.
+TEST_F(DemoProcess, WhiteBalanceFollowsTheColourStep)
 {
-	run(colour_frame + 120);
-	double before = red_over_blue(colour_frame - 30, colour_frame);
-	double after = red_over_blue(colour_frame + 90, colour_frame + 120);
+	// The plug-in's frames lag the simulator's by the clock's start (a few
+	// dozen frames at most): these windows lie before and well after the
+	// step to 3000 K, and before the night.
+	const unsigned before_from = 200, before_to = 250, after_from = 370, after_to = 400;
+	run(after_to);
+	const Frame *settled = frame(before_to - 1);
+	ASSERT_NE(nullptr, settled);
+	EXPECT_NEAR(neutral_5000k_r, settled->r, 0.02);
+	EXPECT_NEAR(1.0, settled->g, 0.001);
+	EXPECT_NEAR(neutral_5000k_b, settled->b, 0.02);
+	double before = red_over_blue(before_from, before_to);
+	double after = red_over_blue(after_from, after_to);
 	ASSERT_GT(before, 0);
 	EXPECT_LT(after, before * 0.9);
 }
 
 // At night level the camera switches to night once, without flapping: the
-// IR-cut filter moved, after power was asked for and granted.
-// Disabled: the night decision follows the published exposure, which does not
-// move (see the exposure test above).
-TEST_F(DemoProcess, DISABLED_NightComesOnceWithTheFilterAndPower)
+// IR-cut filter moved, after power was asked for and granted. Day/night
+// decides on its own timer (a first evaluation after 5 s, 2 s of night
+// verdicts), which runs in real time.
+TEST_F(DemoProcess, NightComesOnceWithTheFilterAndPower)
 {
-	run(night_frame, " night\n", 15000);
+	run(night_frame, " night\n", 40000);
 	int switches = 0;
 	for (size_t i = 1; i < frames.size(); i++)
 		if (frames[i].state != frames[i - 1].state && frames[i - 1].state != "-")
 			switches++;
 	EXPECT_EQ(1, switches);
+	ASSERT_FALSE(frames.empty());
 	EXPECT_EQ("night", frames.back().state);
 	std::string log = read_file(root + "/simsoc.log");
 	EXPECT_NE(std::string::npos, log.find("ircut_dev: set 1")) << log;

@@ -3,11 +3,11 @@
 // parameter, the camera library's white balance) and prints, once a second
 // of frames per channel:
 //   "demo: ch C frame N exposure E us gain G dB luma L target T wb R G B day|night\n"
-// where luma is the exposure analysis's weight and target smart exposure's
-// configured target at that gain times the exposure value's factor. At the
-// end it names, for every entry of the scene schedule (SIMSOC_SCENE_SCHEDULE),
-// the frames the luma took to come within 10 % of its target and stay there
-// for 5 frames:
+// where luma is the exposure analysis's weight, target smart exposure's
+// configured target at that gain times the exposure value's factor, and R G B
+// the white balance in effect (1.0 neutral). At the end it names, for every
+// entry of the scene schedule (SIMSOC_SCENE_SCHEDULE), the frames the luma
+// took to come within 10 % of its target and stay there for 5 frames:
 //   "demo: ch C scene change at frame F (TEXT): converged after K frames\n"
 //   "demo: ch C scene change at frame F (TEXT): not converged\n"
 // Frames are counted by analysis records, one per frame the loop handled.
@@ -46,6 +46,9 @@ const uint32_t info_shutter = 70;         // blob: microseconds in Q14
 const uint32_t info_day = 23;             // 1 day, 0 night
 const uint32_t param_exposure_value = 14; // 50 is 1.0, each 25 a stop
 const double band = 0.10;
+// The camera library answers with the image kernel's white balance, where
+// 4096 is 1.0.
+const double ik_unity = 4096.0;
 const unsigned settle_frames = 5;
 const unsigned frames_per_line = 30;
 
@@ -176,7 +179,7 @@ int on_analysis(algo_step *, control *engine)
 		             "demo: ch %d frame %u exposure %.0f us gain %.1f dB luma %.2f target %.2f wb "
 		             "%.3f %.3f %.3f %s\n",
 		             platform_stream_channel(stream_id), frame, shutter_us(stream_id), gain_db, luma,
-		             target, wb.r_gain / 1024.0, wb.g_gain / 1024.0, wb.b_gain / 1024.0,
+		             target, wb.r_gain / ik_unity, wb.g_gain / ik_unity, wb.b_gain / ik_unity,
 		             day == 1   ? "day"
 		             : day == 0 ? "night"
 		                        : "-");
