@@ -49,6 +49,7 @@
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
 #include "simsoc_vin.h"
+#include "step_clock.h"
 #include "tvx_sim.h"
 
 namespace
@@ -127,31 +128,13 @@ void tick()
 		simsoc_vin_tick(1);
 }
 
-// Polls cond every 100 us for at most two seconds.
-template <typename Cond> bool wait_until(Cond cond)
-{
-	gint64 until = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
-	while (!cond()) {
-		if (g_get_monotonic_time() > until)
-			return false;
-		g_usleep(100);
-	}
-	return true;
-}
-
 // One frame once the last record's dispatch is done (ask_tick runs from
-// the main loop when it is idle): the tick waits until the camera
-// library's frame thread is back waiting for statistics, having sent what
-// the last record's steps asked for, and the next record waits until that
-// thread has taken the new frame. Without this the frame thread falls
-// behind and smart AE's exposures reach the sensor frames late, so the
+// the main loop when it is idle), through the camera library's frame
+// thread: otherwise smart AE's exposures reach the sensor frames late, the
 // exposure swings and day/night sees a night that never was.
 void step_frame()
 {
-	wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
-	uint64_t handed = simsoc_qvd_stat_handed();
-	tick();
-	wait_until([handed] { return simsoc_qvd_stat_handed() > handed; });
+	step_clock::frame_thread_step(tick);
 }
 
 gpointer run_clock(gpointer)

@@ -39,6 +39,7 @@
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
 #include "simsoc_vin.h"
+#include "step_clock.h"
 
 namespace
 {
@@ -107,18 +108,6 @@ gpointer run_clock(gpointer)
 	return nullptr;
 }
 
-// Polls cond every 100 us for at most two seconds.
-template <typename Cond> bool wait_until(Cond cond)
-{
-	gint64 until = g_get_monotonic_time() + 2 * G_TIME_SPAN_SECOND;
-	while (!cond()) {
-		if (g_get_monotonic_time() > until)
-			return false;
-		g_usleep(100);
-	}
-	return true;
-}
-
 // One frame, stepped from the main loop once the record's whole dispatch is
 // done: the tick waits until the camera library's frame thread is back
 // waiting for statistics (it has sent what the last record's steps asked
@@ -127,14 +116,11 @@ template <typename Cond> bool wait_until(Cond cond)
 // and the records repeat old statistics for frames on end.
 gboolean step_frame(gpointer)
 {
-	bool ok = wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
-	uint64_t handed = simsoc_qvd_stat_handed();
-	g_mutex_lock(&tick_lock);
-	simsoc_vin_tick(0);
-	g_mutex_unlock(&tick_lock);
-	ok = wait_until(
-	         [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
-	     ok;
+	bool ok = step_clock::frame_thread_step([] {
+		g_mutex_lock(&tick_lock);
+		simsoc_vin_tick(0);
+		g_mutex_unlock(&tick_lock);
+	});
 	g_mutex_lock(&tick_lock);
 	if (!ok) {
 		resent++;

@@ -39,17 +39,24 @@ template <typename Cond> bool wait_until(Cond cond)
 	return true;
 }
 
-// One frame: the tick waits until the camera library's frame thread is back
-// waiting for statistics (it has sent what the last frame's steps asked
-// for), and returns once that thread has taken the new frame. Without this
-// the frame thread falls behind on a loaded machine and exposures reach the
-// sensor frames late.
+// One frame through the camera library's frame thread: tick() once that
+// thread is back waiting for statistics (it has sent what the last frame's
+// steps asked for), then wait until it has taken the new frame and waits
+// again. Without this the frame thread falls behind on a loaded machine and
+// exposures reach the sensor frames late. False when a wait ran out.
+template <typename Tick> bool frame_thread_step(Tick tick)
+{
+	bool ok = wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
+	uint64_t handed = simsoc_qvd_stat_handed();
+	tick();
+	return wait_until(
+	           [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
+	       ok;
+}
+
 inline void step_frame()
 {
-	wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
-	uint64_t handed = simsoc_qvd_stat_handed();
-	simsoc_vin_tick(0);
-	wait_until([handed] { return simsoc_qvd_stat_handed() > handed; });
+	frame_thread_step([] { simsoc_vin_tick(0); });
 }
 
 inline gpointer run(gpointer)
@@ -115,14 +122,11 @@ inline void ask()
 // did not come in time counts as overdue.
 inline gboolean step_from_main_loop(gpointer)
 {
-	bool ok = wait_until([] { return simsoc_qvd_stat_waiting() > 0; });
-	uint64_t handed = simsoc_qvd_stat_handed();
-	g_mutex_lock(&lock);
-	simsoc_vin_tick(0);
-	g_mutex_unlock(&lock);
-	ok = wait_until(
-	         [handed] { return simsoc_qvd_stat_handed() > handed && simsoc_qvd_stat_waiting() > 0; }) &&
-	     ok;
+	bool ok = frame_thread_step([] {
+		g_mutex_lock(&lock);
+		simsoc_vin_tick(0);
+		g_mutex_unlock(&lock);
+	});
 	if (!ok) {
 		g_mutex_lock(&lock);
 		resent++;
