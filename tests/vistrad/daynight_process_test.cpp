@@ -5,6 +5,7 @@
 #include "daemon_process.h"
 #include "main_loop_pump.h"
 #include "power_service.h"
+#include "product_yaml.h"
 
 #include <stdio.h>
 
@@ -13,17 +14,8 @@
 namespace
 {
 
-const char daynight_yaml[] = R"(# One simulated sensor, its IR-cut filter on a character device.
-PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-DBUS_API_CONFIG:
+// One simulated sensor, its IR-cut filter on a character device.
+const std::string daynight_yaml = std::string(product_yaml) + R"(DBUS_API_CONFIG:
   qorex_legacy_api_config:
     capture_mode_param: true
 platform_vorsalind:

@@ -2,20 +2,12 @@
 // builds from SIMSOC_* variables: what the daemon asked of the bus and the
 // lens-info file it left.
 #include "daemon_process.h"
+#include "product_yaml.h"
 
 namespace
 {
 
-const char ekt_yaml[] = R"(PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-HARDWARE_SETUP: [camblock_ekt]
+const std::string ekt_yaml = std::string(product_yaml) + R"(HARDWARE_SETUP: [camblock_ekt]
 camblock_ekt:
   ekt_i2c_dev: /dev/i2c-3
   ekt_i2c_addr: 80
@@ -41,16 +33,7 @@ camblock_tamron_df024nl:
   unused: 0
 )";
 
-const char thermal_yaml[] = R"(PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-HARDWARE_SETUP: [camblock_tamron_lvz3x3516]
+const std::string thermal_yaml = std::string(product_yaml) + R"(HARDWARE_SETUP: [camblock_tamron_lvz3x3516]
 camblock_tamron_lvz3x3516:
   serial_port: /dev/ttyPCC0
 )";

@@ -3,6 +3,7 @@
 // frame clock and logging each analysis record's weight with the shutter and
 // gain the video driver was given.
 #include "daemon_process.h"
+#include "product_yaml.h"
 
 #include <math.h>
 #include <stdio.h>
@@ -12,17 +13,8 @@
 namespace
 {
 
-const char loop_head[] = R"(# One simulated sensor whose exposure the daemon's own steps drive.
-PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-DBUS_API_CONFIG:
+// One simulated sensor whose exposure the daemon's own steps drive.
+const std::string loop_head = std::string(product_yaml) + R"(DBUS_API_CONFIG:
   qorex_legacy_api_config:
     capture_mode_param: true
 platform_vorsalind:
