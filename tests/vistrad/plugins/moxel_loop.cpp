@@ -23,6 +23,7 @@
 //    it came with, "loop: focus N sum S\n", and waits again for the next.
 // Frame ticks, scene and driver state are the simulated SoC's, which the
 // daemon links.
+#include <atomic>
 #include <glib.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -46,7 +47,8 @@ namespace
 
 const uint32_t analysis_record = 154;
 
-uint32_t records;
+// Counted on the main loop, read by the clock thread.
+std::atomic<uint32_t> records{0};
 struct scene_step {
 	uint32_t record;
 	double factor;
@@ -100,7 +102,7 @@ gpointer run_clock(gpointer)
 			continue;
 		if (records > 0) {
 			resent++;
-			debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records);
+			debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records.load());
 		}
 		simsoc_vin_tick(0);
 	}
@@ -124,7 +126,7 @@ gboolean step_frame(gpointer)
 	g_mutex_lock(&tick_lock);
 	if (!ok) {
 		resent++;
-		debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records);
+		debug_output(DEBUG_INFO, 0, "loop: overdue tick after record %u\n", records.load());
 	}
 	g_mutex_unlock(&tick_lock);
 	return G_SOURCE_REMOVE;
@@ -149,7 +151,8 @@ void read_focus()
 	if (!focus_added) {
 		focus_added = simsoc_datacache_add_reader(0, "focus_measure") == 0;
 		if (focus_added)
-			debug_output(DEBUG_INFO, 0, "loop: focus reader added with record %u\n", records);
+			debug_output(DEBUG_INFO, 0, "loop: focus reader added with record %u\n",
+			             records.load());
 		return;
 	}
 	uint8_t element[12];
@@ -162,7 +165,7 @@ void read_focus()
 	focus_seen_usec = usec;
 	uint32_t sum;
 	memcpy(&sum, element, sizeof sum);
-	debug_output(DEBUG_INFO, 0, "loop: focus %u sum %u\n", records, sum);
+	debug_output(DEBUG_INFO, 0, "loop: focus %u sum %u\n", records.load(), sum);
 	simsoc_datacache_wait(0, "focus_measure");
 }
 
@@ -200,7 +203,7 @@ int log_analysis(algo_step *, control *engine)
 	uint64_t tick = simsoc_vin_frames(0);
 	debug_output(
 	    DEBUG_INFO, 0, "loop: record %u tick %llu weight %.4f cfa %.4f shutter %u again %u dgain %u\n",
-	    records, (unsigned long long)tick, r->rgb.weight, r->cfa.weight,
+	    records.load(), (unsigned long long)tick, r->rgb.weight, r->cfa.weight,
 	    requested(s.shutter, s.pending_shutter, s.pending),
 	    requested(s.again, s.pending_again, s.pending), requested(s.dgain, s.pending_dgain, s.pending));
 	if (focus_reader)
@@ -285,7 +288,7 @@ extern "C" void vistrad_plugin_shutdown(void)
 		tick_thread = nullptr;
 		debug_output(DEBUG_INFO, 0, "loop: %u overdue ticks\n", resent);
 	}
-	debug_output(DEBUG_INFO, 0, "loop: shutdown, %u records for %llu frames\n", records,
+	debug_output(DEBUG_INFO, 0, "loop: shutdown, %u records for %llu frames\n", records.load(),
 	             (unsigned long long)simsoc_vin_frames(0));
 }
 
