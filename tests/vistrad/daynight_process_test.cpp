@@ -15,22 +15,7 @@ namespace
 {
 
 // One simulated sensor, its IR-cut filter on a character device.
-const std::string daynight_yaml = std::string(product_yaml) + R"(DBUS_API_CONFIG:
-  qorex_legacy_api_config:
-    capture_mode_param: true
-platform_vorsalind:
-  enable_raw: false
-  plug_event_input_src: false
-CAMERA_MODE: [CAMERA_MODE_VORSALIND]
-PARAMS:
-  WDR:
-    DEFAULT: "off"
-CAPTURE_MODES:
-  CAPTURE_FREQUENCY_60HZ:
-    MODES: [1080P_30FPS, 1080P_60FPS]
-  CAPTURE_FREQUENCY_50HZ:
-    MODES: [1080P_25FPS, 1080P_50FPS]
-HARDWARE_SETUP:
+const std::string daynight_yaml = loop_camera_head + capture_modes_1080p + R"(HARDWARE_SETUP:
   HWID_1:
     SENSOR: [sensor_vorsalind_ov2718]
     IRCUT: [ircut_generic_dev]
@@ -41,16 +26,7 @@ ircut_generic_dev:
     dev: /dev/ircut0
 ALGO_CREATE:
   CHANNEL0: [algo_hist_analyzer_cl, algo_smart_ae_cl, algo_daynight_vorsalind]
-algo_hist_analyzer_cl:
-  config:
-    enable_hist_datacache: false
-algo_smart_ae_cl:
-  config:
-    ae_gain_map: [0, 36]
-    ae_target_map: [20, 20]
-    ae_saturation_map: [1, 1]
-    ae_short_target_map: [10, 10]
-algo_daynight_vorsalind:
+)" + loop_ae_yaml + R"(algo_daynight_vorsalind:
   config:
     day_night_step_rate: 10
     day_to_night_time_limit: 1

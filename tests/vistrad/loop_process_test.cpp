@@ -14,26 +14,8 @@ namespace
 {
 
 // One simulated sensor whose exposure the daemon's own steps drive.
-const std::string loop_head = std::string(product_yaml) + R"(DBUS_API_CONFIG:
-  qorex_legacy_api_config:
-    capture_mode_param: true
-platform_vorsalind:
-  enable_raw: false
-  plug_event_input_src: false
-# Applying the capture mode starts the frame tick and creates the algorithms.
-CAMERA_MODE: [CAMERA_MODE_VORSALIND]
-PARAMS:
-  WDR:
-    DEFAULT: "off"
-)";
-
 // Parameter defaults go under PARAMS, as the daemon takes them at start.
-const char loop_algos[] = R"(CAPTURE_MODES:
-  CAPTURE_FREQUENCY_60HZ:
-    MODES: [1080P_30FPS, 1080P_60FPS]
-  CAPTURE_FREQUENCY_50HZ:
-    MODES: [1080P_25FPS, 1080P_50FPS]
-HARDWARE_SETUP:
+const std::string loop_algos = std::string(capture_modes_1080p) + R"(HARDWARE_SETUP:
   HWID_1:
     SENSOR: [sensor_vorsalind_ov2718]
     DATACACHE: [datacache_general]
@@ -41,16 +23,7 @@ sensor_vorsalind_ov2718:
   config: {}
 ALGO_CREATE:
   CHANNEL0: [algo_hist_analyzer_cl, algo_smart_ae_cl, algo_focus_datacache_cl]
-algo_hist_analyzer_cl:
-  config:
-    enable_hist_datacache: false
-algo_smart_ae_cl:
-  config:
-    ae_gain_map: [0, 36]
-    ae_target_map: [20, 20]
-    ae_saturation_map: [1, 1]
-    ae_short_target_map: [10, 10]
-)";
+)" + loop_ae_yaml;
 
 const char loop_tail[] = R"(algo_focus_datacache_cl:
   config:
@@ -61,7 +34,7 @@ const char loop_tail[] = R"(algo_focus_datacache_cl:
 // and smart exposure settings (under its config) added.
 std::string loop_yaml(const std::string &params = "", const std::string &ae = "")
 {
-	return loop_head + params + loop_algos + ae + loop_tail;
+	return loop_camera_head + params + loop_algos + ae + loop_tail;
 }
 
 // One logged analysis record.

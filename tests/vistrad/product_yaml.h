@@ -17,6 +17,43 @@ PRODUCT_CONSTANTS:
     ystop: 1079
 )";
 
+// The 1080p capture modes of the 60 Hz and 50 Hz capture frequencies.
+inline const char capture_modes_1080p[] = R"(CAPTURE_MODES:
+  CAPTURE_FREQUENCY_60HZ:
+    MODES: [1080P_30FPS, 1080P_60FPS]
+  CAPTURE_FREQUENCY_50HZ:
+    MODES: [1080P_25FPS, 1080P_50FPS]
+)";
+
+// The camera of the exposure-loop tests: applying the capture mode starts
+// the frame tick and creates the algorithms; WDR off, so that one exposure
+// loop drives the sensor. Parameter defaults a test adds follow at once
+// (under PARAMS), then the capture modes.
+inline const std::string loop_camera_head = std::string(product_yaml) + R"(DBUS_API_CONFIG:
+  qorex_legacy_api_config:
+    capture_mode_param: true
+platform_vorsalind:
+  enable_raw: false
+  plug_event_input_src: false
+CAMERA_MODE: [CAMERA_MODE_VORSALIND]
+PARAMS:
+  WDR:
+    DEFAULT: "off"
+)";
+
+// The exposure loop's analyser and smart exposure at a 20 % target, to
+// follow an ALGO_CREATE line that creates them.
+inline const char loop_ae_yaml[] = R"(algo_hist_analyzer_cl:
+  config:
+    enable_hist_datacache: false
+algo_smart_ae_cl:
+  config:
+    ae_gain_map: [0, 36]
+    ae_target_map: [20, 20]
+    ae_saturation_map: [1, 1]
+    ae_short_target_map: [10, 10]
+)";
+
 // What a test adds to the camera with capture modes, each text indented as
 // the place it goes to asks.
 struct camera_yaml_extra {
@@ -35,13 +72,8 @@ inline std::string camera_yaml(const camera_yaml_extra &extra)
 	       "    capture_mode_param: true\n" +
 	       extra.legacy_api + extra.dbus_api + "CAMERA_MODE: [" + extra.camera_mode +
 	       "]\n"
-	       "REGISTER_CALLBACKS: [IR_FILTER_CALLBACK]\n"
-	       "CAPTURE_MODES:\n"
-	       "  CAPTURE_FREQUENCY_60HZ:\n"
-	       "    MODES: [1080P_30FPS, 1080P_60FPS]\n"
-	       "  CAPTURE_FREQUENCY_50HZ:\n"
-	       "    MODES: [1080P_25FPS, 1080P_50FPS]\n" +
-	       extra.sections +
+	       "REGISTER_CALLBACKS: [IR_FILTER_CALLBACK]\n" +
+	       capture_modes_1080p + extra.sections +
 	       "PARAMS:\n"
 	       "  CaptureFrequency:\n"
 	       "    DEFAULT: 50Hz\n" +
