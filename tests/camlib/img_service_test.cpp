@@ -501,13 +501,18 @@ TEST_F(Service, BadMessagesAreRefusedAndTheServiceGoesOn)
 		} raw;
 		raw.type = b.type;
 		memcpy(raw.text, b.text.data(), b.text.size());
-		ASSERT_EQ(msgsnd(qid_, &raw, b.text.size(), IPC_NOWAIT), 0);
-		const uint16_t ratio[4] = {++value, 0, 0, 0};
-		ASSERT_EQ(img_set_ae_target_ratio(1, ratio), 0);
+		// Captured before the message goes: the service may refuse it at
+		// once.
 		CaptureStdout();
-		ASSERT_EQ(img_change_work_mode(0), 0);
+		int sent = msgsnd(qid_, &raw, b.text.size(), IPC_NOWAIT);
+		const uint16_t ratio[4] = {++value, 0, 0, 0};
+		int set = img_set_ae_target_ratio(1, ratio);
+		int changed = img_change_work_mode(0);
 		fflush(stdout);
 		std::string out = GetCapturedStdout();
+		ASSERT_EQ(sent, 0);
+		ASSERT_EQ(set, 0);
+		ASSERT_EQ(changed, 0);
 		EXPECT_NE(out.find(b.line), std::string::npos) << out;
 		EXPECT_EQ(target_ratio(), value);
 	}
