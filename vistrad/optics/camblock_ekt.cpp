@@ -1605,7 +1605,22 @@ void camblock_ekt_release_focus(struct camblock *block)
 {
 	if (!block || !block->focus)
 		return;
-	block->focus->platform = nullptr;
-	g_free(focus_of(block->focus));
+	struct focus_object *focus = block->focus;
 	block->focus = nullptr;
+	// The platform lists the unit and would destroy it again: taken off
+	// its list, it is destroyed there once.
+	bool listed = false;
+	for (int n = 0; block->platform && !listed; n++) {
+		struct focus_object *f = platform_get_nth_focus(block->platform, block->stream_id, n);
+		if (!f)
+			break;
+		listed = f == focus;
+	}
+	if (listed) {
+		platform_remove_lens_components(block->platform, block->stream_id, nullptr, focus, nullptr,
+		                                nullptr);
+		return;
+	}
+	focus->platform = nullptr;
+	g_free(focus_of(focus));
 }

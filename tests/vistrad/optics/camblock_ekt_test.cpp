@@ -325,6 +325,22 @@ TEST_F(CamblockEktTest, AZoomMoveWaitsForTheFocusToStop)
 	EXPECT_EQ("0x610=220\n", take_writes());
 }
 
+// Released, the focus unit is gone from the block and from the platform's
+// list, so that nothing destroys it twice or reaches it afterwards.
+TEST_F(CamblockEktTest, AReleasedFocusUnitLeavesThePlatformsList)
+{
+	ASSERT_EQ(0, setup());
+	ASSERT_NE(nullptr, block_->focus);
+	ASSERT_EQ(block_->focus, platform_get_focus(plat_, 0));
+	camblock_ekt_release_focus(block_);
+	EXPECT_EQ(nullptr, block_->focus);
+	EXPECT_EQ(nullptr, platform_get_focus(plat_, 0));
+	optics_state state = {};
+	EXPECT_EQ(0, camblock_poll(block_, &state));
+	camblock_ekt_release_focus(block_);
+	drop();
+}
+
 TEST_F(CamblockEktTest, IrisMovesWaitForThePollAndResetFirst)
 {
 	ASSERT_EQ(0, setup());
