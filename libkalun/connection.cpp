@@ -763,9 +763,14 @@ bool kalunGetNumSessions(kalunConnection *conn, uint64_t *numSessions, kalunErro
 
 	sd_bus_error bus_error = SD_BUS_ERROR_NULL;
 	sd_bus_message *reply = nullptr;
+	uint64_t count = 0;
+	// As for the models: the reply is dropped under the lock (it holds a
+	// reference on the bus).
 	pthread_mutex_lock(&conn->system_lock);
 	int r = sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, KALUN_SERVICE_PATH,
 	                            KALUN_SERVICE_INTERFACE, "NbrOfSessions", &bus_error, &reply, "t");
+	int read = r < 0 ? 0 : sd_bus_message_read(reply, "t", &count);
+	sd_bus_message_unref(reply);
 	pthread_mutex_unlock(&conn->system_lock);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not get number of sessions: %s",
@@ -773,9 +778,7 @@ bool kalunGetNumSessions(kalunConnection *conn, uint64_t *numSessions, kalunErro
 		sd_bus_error_free(&bus_error);
 		return false;
 	}
-	uint64_t count = 0;
-	r = sd_bus_message_read(reply, "t", &count);
-	sd_bus_message_unref(reply);
+	r = read;
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not read message: %s", strerror(-r));
 		return false;

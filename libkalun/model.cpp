@@ -546,10 +546,14 @@ kalunModel **kalunGetModels(kalunConnection *conn, size_t *numModels, kalunError
 
 	sd_bus_error bus_error = SD_BUS_ERROR_NULL;
 	sd_bus_message *reply = nullptr;
+	// The reply holds a reference on the bus, which the bus library counts
+	// without atomics: it is read and dropped under the lock as well.
 	pthread_mutex_lock(&conn->system_lock);
 	int r =
 	    sd_bus_get_property(conn->system_bus, KALUN_SERVICE_NAME, conn->session_path,
 	                        KALUN_SESSION_INTERFACE, "Models", &bus_error, &reply, "a(" MODEL_STRUCT ")");
+	kalunModel **models = r < 0 ? nullptr : read_models(reply, conn, numModels, error);
+	sd_bus_message_unref(reply);
 	pthread_mutex_unlock(&conn->system_lock);
 	if (r < 0) {
 		kalun_error_set(error, -r, "Could not get models: %s",
@@ -557,8 +561,6 @@ kalunModel **kalunGetModels(kalunConnection *conn, size_t *numModels, kalunError
 		sd_bus_error_free(&bus_error);
 		return nullptr;
 	}
-	kalunModel **models = read_models(reply, conn, numModels, error);
-	sd_bus_message_unref(reply);
 	return models;
 }
 

@@ -531,6 +531,36 @@ TEST_F(EndToEnd, ThreadsShareOneConnection)
 	kalunDestroyModel(&model);
 }
 
+// The service's properties are read from several threads over the one
+// system-bus connection: every answer arrives whole and the connection
+// closes cleanly afterwards (the bus library counts its references without
+// atomics, so each reply must be dropped under the connection's lock).
+TEST_F(EndToEnd, ThreadsReadTheServicesPropertiesAtOnce)
+{
+	connect();
+	kalunModel *model = load_scale(16, 8, 8, 4);
+	ASSERT_NE(model, nullptr);
+	const uint64_t id = kalunGetModelId(model, nullptr);
+	std::vector<std::thread> threads;
+	std::vector<int> failures(4, 0);
+	for (size_t t = 0; t < failures.size(); t++)
+		threads.emplace_back([&, t] {
+			for (int i = 0; i < 400; i++) {
+				uint64_t sessions = 0;
+				if (!kalunGetNumSessions(conn_, &sessions, nullptr) || sessions == 0)
+					failures[t]++;
+				kalunModel *listed = kalunGetModel(conn_, id, nullptr);
+				if (!listed)
+					failures[t]++;
+				kalunDestroyModel(&listed);
+			}
+		});
+	for (auto &thread : threads)
+		thread.join();
+	EXPECT_EQ(failures, std::vector<int>(4, 0));
+	kalunDestroyModel(&model);
+}
+
 // The child: a session with a private model and service buffers, killed
 // right after it queued a large job.
 [[noreturn]] void doomed_client(int report)
