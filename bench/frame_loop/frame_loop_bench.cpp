@@ -15,6 +15,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -97,6 +98,60 @@ std::string copy_demo_root()
 	return root;
 }
 
+bool replace_once(std::string &text, const std::string &from, const std::string &to)
+{
+	size_t at = text.find(from);
+	if (at == std::string::npos)
+		return false;
+	text.replace(at, from.size(), to);
+	return true;
+}
+
+// The demo camera's configuration with n image sources, each channel
+// creating the algorithms the demo's channel 0 creates; empty when the
+// demo's text no longer has the lines this rewrites.
+std::string demo_yaml_for(const std::string &demo, int n)
+{
+	std::string yaml = demo, channels;
+	for (int c = 0; c < n; c++)
+		channels += (c ? ", " : "") + std::to_string(c);
+	if (!replace_once(yaml, "    channels: [0]\n    image_sources: 1\n",
+	                  "    channels: [" + channels + "]\n    image_sources: " + std::to_string(n) + "\n"))
+		return "";
+	const std::string key = "\n  CHANNEL0: [";
+	size_t from = yaml.find(key), to = yaml.find("]\n", from);
+	if (from == std::string::npos || to == std::string::npos)
+		return "";
+	std::string list = yaml.substr(from + key.size() - 1, to + 1 - (from + key.size() - 1));
+	std::string lists;
+	for (int c = 0; c < n; c++)
+		lists += "\n  CHANNEL" + std::to_string(c) + ": " + list;
+	yaml.replace(from, to + 1 - from, lists);
+	return yaml;
+}
+
+std::string read_text(const std::string &path)
+{
+	std::string text;
+	FILE *f = fopen(path.c_str(), "rb");
+	if (!f)
+		return text;
+	char buf[4096];
+	for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+		text.append(buf, n);
+	fclose(f);
+	return text;
+}
+
+bool write_text(const std::string &path, const std::string &text)
+{
+	FILE *f = fopen(path.c_str(), "wb");
+	if (!f)
+		return false;
+	bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+	return fclose(f) == 0 && ok;
+}
+
 // The daemon's pieces for n channels, the algorithms of the demo
 // configuration created on every channel that has a sensor.
 struct Camera {
@@ -112,6 +167,12 @@ struct Camera {
 		root = copy_demo_root();
 		if (root.empty()) {
 			error = "demo root not copied";
+			return;
+		}
+		const std::string conf_path = root + "/usr/lib/vistrad/vistrad.yaml";
+		std::string yaml = demo_yaml_for(read_text(conf_path), n);
+		if (yaml.empty() || !write_text(conf_path, yaml)) {
+			error = "demo configuration not rewritten for " + std::to_string(n) + " channels";
 			return;
 		}
 		setenv("VISTRAD_ROOT", root.c_str(), 1);
@@ -131,8 +192,13 @@ struct Camera {
 		loop_engine = control_new(plat);
 		for (int c = 0; c < n; c++) {
 			setup_hardware_items(conf, loop_engine, c);
-			if (conf->create_algos)
-				conf->create_algos(conf, loop_engine, c * 256);
+			// A channel without its steps would time an empty road and
+			// call it the loop.
+			if (!conf->create_algos || conf->create_algos(conf, loop_engine, c * 256) != 0 ||
+			    !control_has_group_of_owner(loop_engine, (uint32_t)(c * 256))) {
+				error = "no algorithm steps created on channel " + std::to_string(c);
+				return;
+			}
 		}
 		control_init_groups(loop_engine);
 		road_engine = control_new(plat);

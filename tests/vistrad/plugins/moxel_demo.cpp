@@ -89,7 +89,12 @@ void read_schedule()
 		scene_change c;
 		c.frame = (unsigned)strtoul(*e, nullptr, 10);
 		c.text = colon + 1;
-		schedule.push_back(c);
+		// Entries of one frame are one change (the scene takes one set of
+		// highlights an entry).
+		if (!schedule.empty() && schedule.back().frame == c.frame)
+			schedule.back().text += ";" + c.text;
+		else
+			schedule.push_back(c);
 	}
 	g_strfreev(entries);
 }
