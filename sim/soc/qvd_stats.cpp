@@ -918,6 +918,16 @@ extern "C" uint64_t simsoc_qvd_stat_handed(void)
 	return s.handed;
 }
 
+extern "C" int simsoc_qvd_merged_gains(unsigned vin, uint32_t out[2][3])
+{
+	if (vin >= kVins || !out)
+		return -1;
+	Stats &s = stats();
+	std::lock_guard<std::mutex> lk(s.mu);
+	memcpy(out, s.in.vin[vin].fe_gain, sizeof s.in.vin[vin].fe_gain);
+	return 0;
+}
+
 extern "C" int simsoc_qvd_set_stat_slices(unsigned columns)
 {
 	if (columns > 3)
