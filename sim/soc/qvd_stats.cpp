@@ -6,6 +6,14 @@
 // frame. Frames are made from the scene's cells, not pixel by pixel: every
 // grid boundary falls on a whole quad, so each tile is a sum over the cells
 // it covers.
+//
+// A VIN whose DSP merges two exposures measures the merged frame: each
+// exposure white-balanced by its front-end gains and taken through its
+// amplifier linearisation (both from the context's last applied HDR
+// configuration; unity and the identity until one came), the long exposure
+// wherever it is not clipped and the short one there, on the 14-bit scale
+// the camera library linearises again. The pre-histograms stay those of
+// each exposure's raw values.
 #include "qvd.h"
 #include "qvd_ioctl.h"
 #include "scene.h"
@@ -35,6 +43,22 @@ constexpr uint32_t kUnityWb = 0x10000;
 constexpr unsigned kAeCols = 12, kAeRows = 8;
 // The main part's white-balance gain section (color at 188, gains at 44).
 constexpr uint32_t kRGainAt = 232, kGEvenGainAt = 236, kBGainAt = 244;
+// Commands of an HDR configuration's first blend queue. Amplifier
+// linearisation: the short exposure's table and header, then the long
+// one's (the first copy of each table is read). Digital gain: the short
+// exposure's front-end gains, then the long one's, each red, blue, green
+// even, green odd (4096 = 1.0).
+constexpr uint32_t kAmpLinearCmd = 0x09001003u, kDgainCmd = 0x09002019u;
+constexpr uint32_t kCmdSlot = 128;
+constexpr uint32_t kShortGainAt = 4, kLongGainAt = 20, kUnityFeGain = 4096;
+constexpr uint32_t kAmpEnableAt = 4, kHdrEnableAt = 5, kAmpHeaderAt = 12, kHdrHeaderAt = 26;
+constexpr uint32_t kAmpTableAt = 40, kHdrTableAt = 56;
+// A packed table: 353 entries of 12 bits in eight groups, each group's
+// values shifted right by the group's shift (3 bits a group in the header),
+// the last entry as a 16-bit word at byte 528.
+constexpr unsigned kKnots = 353;
+constexpr uint32_t kPackedSize = 706, kLastEntryAt = 528;
+constexpr unsigned kGroupFirst[9] = {0, 32, 64, 96, 128, 160, 224, 288, 352};
 
 // What one VIN's frame is made of.
 struct VinFrame {
@@ -44,6 +68,9 @@ struct VinFrame {
 	uint32_t index[kExpos]; // analogue + digital
 	uint32_t ratio[4];      // r, gr, gb, b; 1024 = 1.0
 	uint32_t wb[3];         // DSP white balance, 0x10000 = 1.0
+	bool merged;            // the DSP merges exposures 0 and 1
+	uint16_t lut[2][kKnots];
+	uint32_t fe_gain[2][3]; // front-end white balance, 4096 = 1.0
 };
 
 struct FrameInputs {
@@ -65,6 +92,26 @@ struct WbSlot {
 	uint32_t gain[3];
 };
 
+// What an HDR configuration sets of the long (0) and short (1) exposure:
+// amplifier linearisation and front-end gains, each when it came.
+struct HdrSlot {
+	bool has_lut, has_gain;
+	uint16_t lut[2][kKnots];
+	uint32_t gain[2][3];
+
+	void take(const HdrSlot &o)
+	{
+		if (o.has_lut)
+			memcpy(lut, o.lut, sizeof lut);
+		if (o.has_gain)
+			memcpy(gain, o.gain, sizeof gain);
+		has_lut = has_lut || o.has_lut;
+		has_gain = has_gain || o.has_gain;
+	}
+};
+
+void neutral_hdr(HdrSlot *h);
+
 struct Stats {
 	std::mutex mu;
 	std::condition_variable cv;
@@ -77,6 +124,7 @@ struct Stats {
 	VinStats out[kVins];
 	WbSlot posted[kVins], armed[kVins];
 	uint32_t applied[kVins][3];
+	HdrSlot hdr_posted[kVins], hdr_armed[kVins], hdr_applied[kVins];
 
 	void reset_locked()
 	{
@@ -87,6 +135,9 @@ struct Stats {
 		for (unsigned v = 0; v < kVins; v++) {
 			posted[v] = armed[v] = WbSlot{false, {0, 0, 0}};
 			std::fill(applied[v], applied[v] + 3, kUnityWb);
+			hdr_posted[v].has_lut = hdr_posted[v].has_gain = false;
+			hdr_armed[v] = hdr_posted[v];
+			neutral_hdr(&hdr_applied[v]);
 		}
 	}
 	Stats()
@@ -94,6 +145,39 @@ struct Stats {
 		reset_locked();
 	}
 };
+
+// The input level of each table entry, on the 16-bit scale of the tables.
+uint32_t knot(unsigned i)
+{
+	if (i <= 64)
+		return 16 * i;
+	if (i <= 96)
+		return 1024 + 32 * (i - 64);
+	if (i <= 128)
+		return 2048 + 64 * (i - 96);
+	if (i <= 224)
+		return 4096 + 128 * (i - 128);
+	if (i <= 288)
+		return 16384 + 256 * (i - 224);
+	if (i <= 351)
+		return 32768 + 512 * (i - 288);
+	return 65535;
+}
+
+void identity_lut(uint16_t *lut)
+{
+	for (unsigned i = 0; i < kKnots; i++)
+		lut[i] = (uint16_t)knot(i);
+}
+
+// Identity tables and unity gains, as nothing came yet.
+void neutral_hdr(HdrSlot *h)
+{
+	h->has_lut = h->has_gain = false;
+	identity_lut(h->lut[0]);
+	identity_lut(h->lut[1]);
+	std::fill(&h->gain[0][0], &h->gain[0][0] + 6, kUnityFeGain);
+}
 
 Stats &stats()
 {
@@ -140,6 +224,7 @@ void take_vin(VinFrame *vf, unsigned v, int32_t ticking_source)
 	vf->height = info.height;
 	vf->exposures = info.exposures < 1 ? 1 : std::min<uint32_t>(info.exposures, kExpos);
 	vf->line_time = info.line_time;
+	vf->merged = info.dsp_hdr != 0 && vf->exposures >= 2;
 	take_sensor(vf, st, source == ticking_source);
 }
 
@@ -172,6 +257,10 @@ void on_tick(unsigned vin)
 			memcpy(s.applied[v], s.armed[v].gain, sizeof s.applied[v]);
 		s.armed[v].has = false;
 		memcpy(staging.vin[v].wb, s.applied[v], sizeof staging.vin[v].wb);
+		s.hdr_applied[v].take(s.hdr_armed[v]);
+		s.hdr_armed[v].has_lut = s.hdr_armed[v].has_gain = false;
+		memcpy(staging.vin[v].lut, s.hdr_applied[v].lut, sizeof staging.vin[v].lut);
+		memcpy(staging.vin[v].fe_gain, s.hdr_applied[v].gain, sizeof staging.vin[v].fe_gain);
 	}
 	s.in = staging;
 	s.frames = frame;
@@ -501,9 +590,46 @@ void make_prehist(uint8_t *rec, const Plane &p, const Layout &l, unsigned e, uns
 	}
 }
 
+// A table's value at a 16-bit input level, between its entries on a line.
+uint32_t lut_at(const uint16_t *lut, uint32_t x)
+{
+	unsigned lo = 0, hi = kKnots - 1;
+	while (hi - lo > 1) {
+		unsigned mid = (lo + hi) / 2;
+		if (knot(mid) <= x)
+			lo = mid;
+		else
+			hi = mid;
+	}
+	int64_t x0 = knot(lo), x1 = knot(hi), y0 = lut[lo], y1 = lut[hi];
+	int64_t y = x >= (uint32_t)x1 ? y1 : y0 + (y1 - y0) * ((int64_t)x - x0) / (x1 - x0);
+	return (uint32_t)std::min<int64_t>(65535, std::max<int64_t>(0, y));
+}
+
+// The merged frame into the long exposure's plane: black off, white balance
+// on, each exposure through its table, the long one unless it clipped.
+void merge_planes(Plane *longp, const Plane &shortp, const VinFrame &vf)
+{
+	for (unsigned r = 0; r < kCells; r++) {
+		for (unsigned c = 0; c < kCells; c++) {
+			for (unsigned q = 0; q < 4; q++) {
+				unsigned e = over(longp->v[r][c][q]) ? 1 : 0;
+				const Plane &src = e ? shortp : *longp;
+				uint32_t raw = src.v[r][c][q];
+				uint64_t lin = raw > src.black ? raw - src.black : 0;
+				uint32_t wb = vf.fe_gain[e][q == R ? 0 : q == B ? 2 : 1];
+				uint64_t x = std::min<uint64_t>(65535, ((lin * wb) >> 12) * 4);
+				longp->v[r][c][q] =
+				    (uint16_t)std::min<uint32_t>(kMax, lut_at(vf.lut[e], (uint32_t)x) >> 2);
+			}
+		}
+	}
+	longp->black = 0;
+}
+
 void make_vin(Stats &s, unsigned v)
 {
-	static Plane plane;
+	static Plane plane, short_plane;
 	const FrameInputs &in = s.in;
 	const VinFrame &vf = in.vin[v];
 	VinStats &out = s.out[v];
@@ -515,8 +641,12 @@ void make_vin(Stats &s, unsigned v)
 		Layout l = layout_of(vf, plane, s.slice_cols);
 		out.slices = l.slices;
 		make_prehist(out.prehist + e * QVD_PREHIST_RECORD_SIZE, plane, l, e, v, in.frame);
+		if (e == 1 && vf.merged)
+			short_plane = plane;
 		if (e != 0)
 			continue;
+		if (vf.merged)
+			merge_planes(&plane, short_plane, vf);
 		for (unsigned sl = 0; sl < l.slices; sl++) {
 			make_cfa_slice((qvd_cfa_slice *)out.cfa + sl, plane, l, sl, v, in);
 			make_rgb_slice((qvd_rgb_slice *)out.rgb + sl, plane, l, sl, v, in, vf.wb);
@@ -665,12 +795,89 @@ int qvd_apply_vin_idsp_pending_cfg(simsoc_file *, void *arg)
 		s.armed[v] = s.posted[v];
 		s.posted[v].has = false;
 	}
+	for (unsigned v = 0; v < kVins; v++) {
+		if (!(rec.vin_mask >> v & 1))
+			continue;
+		s.hdr_armed[v].take(s.hdr_posted[v]);
+		s.hdr_posted[v].has_lut = s.hdr_posted[v].has_gain = false;
+	}
 	return 0;
 }
 
+namespace
+{
+
+// One packed table in device memory; false when it is not there.
+bool unpack_table(uint32_t phys, const uint8_t *header, uint16_t *out)
+{
+	const uint8_t *t = (const uint8_t *)simsoc_mem_virt(phys);
+	if (!t || !simsoc_mem_virt(phys + kPackedSize - 1))
+		return false;
+	unsigned shift[8];
+	for (unsigned g = 0; g < 8; g++) {
+		uint16_t w;
+		memcpy(&w, header + 2 * (g / 5), 2);
+		shift[g] = (w >> (3 * (g % 5))) & 7u;
+	}
+	unsigned g = 0;
+	for (unsigned i = 0; i + 1 < kKnots; i++) {
+		while (i >= kGroupFirst[g + 1])
+			g++;
+		unsigned bit = 12 * i;
+		uint32_t v = ((uint32_t)t[bit / 8] | (uint32_t)t[bit / 8 + 1] << 8) >> (bit & 7) & 0xFFFu;
+		out[i] = (uint16_t)std::min<uint32_t>(65535, v << shift[g]);
+	}
+	uint16_t last;
+	memcpy(&last, t + kLastEntryAt, 2);
+	out[kKnots - 1] = (uint16_t)std::min<uint32_t>(65535, (uint32_t)last << shift[7]);
+	return true;
+}
+
+// Red, green (even), blue of one exposure's red, blue, green-even words.
+void take_gains(const uint8_t *words, uint32_t *out)
+{
+	out[0] = rd32(words);
+	out[1] = rd32(words + 8);
+	out[2] = rd32(words + 4);
+}
+
+// The first blend queue's linearisation and digital-gain commands, each
+// when the post carries it; a disabled table passes its values unchanged,
+// and a table not in device memory leaves the tables as they were.
+void take_hdr(const simsoc_qvd_post_rec *p, HdrSlot *out)
+{
+	neutral_hdr(out);
+	for (uint32_t at = 0; at + kCmdSlot <= p->queue_size[0]; at += kCmdSlot) {
+		const uint8_t *cmd = p->queue[0] + at;
+		if (rd32(cmd) == kDgainCmd) {
+			take_gains(cmd + kLongGainAt, out->gain[0]);
+			take_gains(cmd + kShortGainAt, out->gain[1]);
+			out->has_gain = true;
+		} else if (rd32(cmd) == kAmpLinearCmd) {
+			bool ok = (!cmd[kHdrEnableAt] ||
+			           unpack_table(rd32(cmd + kHdrTableAt), cmd + kHdrHeaderAt, out->lut[0])) &&
+			          (!cmd[kAmpEnableAt] ||
+			           unpack_table(rd32(cmd + kAmpTableAt), cmd + kAmpHeaderAt, out->lut[1]));
+			out->has_lut = ok;
+		}
+	}
+}
+
+} // namespace
+
 void qvd_stats_posted(const simsoc_qvd_post_rec *p)
 {
-	if (p->kind != QVD_CFG_KIND_MAIN || p->ctx_id >= kVins || p->part_size < kBGainAt + 4)
+	if (p->ctx_id >= kVins)
+		return;
+	if (p->kind == QVD_CFG_KIND_HDR) {
+		static HdrSlot h;
+		Stats &s = stats();
+		std::lock_guard<std::mutex> lk(s.mu);
+		take_hdr(p, &h);
+		s.hdr_posted[p->ctx_id].take(h);
+		return;
+	}
+	if (p->kind != QVD_CFG_KIND_MAIN || p->part_size < kBGainAt + 4)
 		return;
 	Stats &s = stats();
 	std::lock_guard<std::mutex> lk(s.mu);
@@ -709,6 +916,16 @@ extern "C" uint64_t simsoc_qvd_stat_handed(void)
 	Stats &s = stats();
 	std::lock_guard<std::mutex> lk(s.mu);
 	return s.handed;
+}
+
+extern "C" int simsoc_qvd_merged_gains(unsigned vin, uint32_t out[2][3])
+{
+	if (vin >= kVins || !out)
+		return -1;
+	Stats &s = stats();
+	std::lock_guard<std::mutex> lk(s.mu);
+	memcpy(out, s.in.vin[vin].fe_gain, sizeof s.in.vin[vin].fe_gain);
+	return 0;
 }
 
 extern "C" int simsoc_qvd_set_stat_slices(unsigned columns)

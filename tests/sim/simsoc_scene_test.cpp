@@ -14,9 +14,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <math.h>
+#include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <set>
 #include <thread>
@@ -546,3 +549,196 @@ TEST_F(Scene, ScheduleReplacedWhileFramesAreTaken)
 	done = true;
 	setter.join();
 }
+
+// ---- two exposures merged by the DSP ------------------------------------------
+
+namespace
+{
+
+// An HDR configuration in device memory: its first blend queue carries the
+// front-end gains of both exposures and their linearisation tables, packed
+// as the DSP reads them (12-bit values, a shift per group of entries).
+class MergedExposures : public Scene
+{
+      protected:
+	static constexpr unsigned kKnots = 353;
+	static constexpr uint32_t kPart = 0, kQueue = 1024, kTables = 4096, kTableStride = 1024;
+
+	void SetUp() override
+	{
+		Scene::SetUp();
+		simsoc_qvd_board b;
+		simsoc_qvd_default_board(&b);
+		b.vin[0].exposures = 2;
+		b.vin[0].dsp_hdr = 2;
+		use_board(b);
+		qvd_imgproc_map m{QVD_IMGPROC_BUF_IK, 0, 0, 0};
+		ASSERT_EQ(ioctl(fd_, QVD_IOC_MAP_IMGPROC, &m), 0);
+		mem_ =
+		    (uint8_t *)mmap(nullptr, 1 << 16, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, (off_t)m.addr);
+		ASSERT_NE(mem_, MAP_FAILED);
+		phys_ = (uint32_t)m.addr;
+		memset(mem_, 0, 1 << 16);
+	}
+	void TearDown() override
+	{
+		if (mem_ && mem_ != MAP_FAILED)
+			munmap(mem_, 1 << 16);
+		Scene::TearDown();
+	}
+	static uint32_t knot(unsigned i)
+	{
+		static const uint32_t first[] = {0, 64, 96, 128, 224, 288, 352};
+		static const uint32_t at[] = {0, 1024, 2048, 4096, 16384, 32768};
+		static const uint32_t step[] = {16, 32, 64, 128, 256, 512};
+		if (i == 352)
+			return 65535;
+		unsigned g = 0;
+		while (i > first[g + 1])
+			g++;
+		return at[g] + step[g] * (i - first[g]);
+	}
+	static uint32_t lookup(const std::vector<uint32_t> &lut, uint32_t x)
+	{
+		unsigned i = 0;
+		while (i + 2 < kKnots && knot(i + 1) <= x)
+			i++;
+		return lut[i] + (uint64_t)(lut[i + 1] - lut[i]) * (x - knot(i)) / (knot(i + 1) - knot(i));
+	}
+	// Packs a table (each group's values shifted by what its largest needs)
+	// into slot k of the table area and its shifts into header; returns the
+	// table as the DSP reads it back.
+	std::vector<uint32_t> pack(unsigned k, uint32_t (*f)(uint32_t), uint8_t *header)
+	{
+		static const unsigned first[9] = {0, 32, 64, 96, 128, 160, 224, 288, 352};
+		uint8_t *t = mem_ + kTables + k * kTableStride;
+		std::vector<uint32_t> lut(kKnots);
+		for (unsigned g = 0; g < 8; g++) {
+			unsigned last = g == 7 ? 352 : first[g + 1] - 1, shift = 0;
+			while ((f(knot(last)) >> shift) > 0xFFF)
+				shift++;
+			uint16_t w;
+			memcpy(&w, header + 2 * (g / 5), 2);
+			w = (uint16_t)(w | shift << (3 * (g % 5)));
+			memcpy(header + 2 * (g / 5), &w, 2);
+			for (unsigned i = first[g]; i <= last; i++) {
+				uint32_t v = f(knot(i)) >> shift;
+				lut[i] = v << shift;
+				if (i == 352) {
+					uint16_t v16 = (uint16_t)v;
+					memcpy(t + 528, &v16, 2);
+					continue;
+				}
+				unsigned bit = 12 * i;
+				t[bit / 8] |= (uint8_t)(v << (bit & 7));
+				t[bit / 8 + 1] |= (uint8_t)(v << (bit & 7) >> 8);
+			}
+		}
+		return lut;
+	}
+	static void put32(uint8_t *p, uint32_t v)
+	{
+		memcpy(p, &v, 4);
+	}
+	// Posts the configuration: long and short gains {r, g, b} (4096 = 1.0)
+	// and tables.
+	void post(const uint32_t gains[2][3], uint32_t (*long_lut)(uint32_t), uint32_t (*short_lut)(uint32_t))
+	{
+		uint8_t *q = mem_ + kQueue;
+		put32(mem_ + kPart + 28, phys_ + kQueue);
+		put32(q, 0x09002019u);
+		const uint32_t at[2] = {20, 4};
+		for (int e = 0; e < 2; e++) {
+			const uint32_t words[4] = {gains[e][0], gains[e][2], gains[e][1], gains[e][1]};
+			for (int w = 0; w < 4; w++)
+				put32(q + at[e] + 4 * w, words[w]);
+		}
+		uint8_t *cmd = q + 128;
+		put32(cmd, 0x09001003u);
+		cmd[4] = cmd[5] = 1;
+		luts_[1] = pack(0, short_lut, cmd + 12);
+		luts_[0] = pack(1, long_lut, cmd + 26);
+		put32(cmd + 40, phys_ + kTables);
+		put32(cmd + 56, phys_ + kTables + kTableStride);
+		put32(q + 256, 0x09006004u);
+		qvd_multi_chan_cfg rec{0, QVD_CFG_KIND_HDR, (uint64_t)(uintptr_t)(mem_ + kPart), 0, 0};
+		ASSERT_EQ(ioctl(fd_, QVD_IOC_IMG_SET_MULTI_CHAN_CFG, &rec), 0);
+	}
+	void apply()
+	{
+		qvd_apply_pending rec{QVD_APPLY_PENDING_CMD, 1};
+		ASSERT_EQ(ioctl(fd_, QVD_IOC_APPLY_VIN_IDSP_PENDING_CFG, &rec), 0);
+	}
+	// The mean of colour c (0 r, 1 g, 2 b) of AWB tile k of the next frame.
+	std::vector<double> tile(unsigned k)
+	{
+		simsoc_vin_tick(0);
+		EXPECT_EQ(fetch(b_), 0);
+		const qvd_cfa_slice *s = b_.cfa_slice(0);
+		const qvd_awb_tile &t = s->awb[k];
+		double quads = s->header.awb.width / 2 * (s->header.awb.height / 2);
+		const uint16_t v[3] = {t.r, t.g, t.b};
+		std::vector<double> out;
+		for (uint16_t x : v)
+			out.push_back((double)((uint64_t)x << s->header.awb.shift) / quads);
+		return out;
+	}
+	uint8_t *mem_ = nullptr;
+	uint32_t phys_ = 0;
+	std::vector<uint32_t> luts_[2];
+};
+
+uint32_t half(uint32_t x)
+{
+	return x / 2;
+}
+
+uint32_t twice(uint32_t x)
+{
+	return std::min<uint32_t>(65535, 2 * x);
+}
+
+// The long exposure where it is not clipped, the short one there: through
+// identity tables and unity gains until a configuration is applied, then
+// through each exposure's gains and table, on the 14-bit scale. The raw
+// pre-histograms stay each exposure's own.
+TEST_F(MergedExposures, StatisticsAreOfTheMergedFrameThroughEachExposuresGainsAndTable)
+{
+	// Dark cells on the left, bright ones (which clip the long exposure)
+	// on the right.
+	for (unsigned row = 0; row < SIMSOC_SCENE_CELLS; row++)
+		for (unsigned col = 0; col < SIMSOC_SCENE_CELLS; col++)
+			ASSERT_EQ(simsoc_scene_set_cell(col, row, col < 16 ? 1000 : 12000, 1, 1), 0);
+	expose(0, 2000, 250);
+	simsoc_vin_tick(0);
+	const unsigned dark = 0, bright = 31;
+	// long 2000 on the left, short 3000 on the right
+	for (double v : tile(dark))
+		EXPECT_NEAR(v, 2000, 1);
+	for (double v : tile(bright))
+		EXPECT_NEAR(v, 3000, 1);
+
+	const uint32_t gains[2][3] = {{8192, 4096, 2048}, {6144, 4096, 4096}};
+	post(gains, half, twice);
+	for (double v : tile(bright))
+		EXPECT_NEAR(v, 3000, 1) << "posted, not applied";
+	apply();
+	std::vector<double> d = tile(dark), b = tile(bright);
+	for (int c = 0; c < 3; c++) {
+		SCOPED_TRACE(c);
+		EXPECT_NEAR(d[c], lookup(luts_[0], 2000 * gains[0][c] / 4096 * 4) / 4.0, 1);
+		EXPECT_NEAR(b[c], lookup(luts_[1], 3000 * gains[1][c] / 4096 * 4) / 4.0, 1);
+	}
+	// the figures the tables give: long r 2000 x 2 x 4 / 2 / 4, short r 3000 x 1.5 x 4 x 2 / 4
+	EXPECT_NEAR(d[0], 2000, 1);
+	EXPECT_NEAR(d[1], 1000, 1);
+	EXPECT_NEAR(d[2], 500, 1);
+	EXPECT_NEAR(b[0], 9000, 1);
+	EXPECT_NEAR(b[1], 6000, 1);
+	EXPECT_NEAR(b[2], 6000, 1);
+	const qvd_prehist_slice *pre =
+	    (const qvd_prehist_slice *)(b_.prehist.data() + sizeof(qvd_prehist_header));
+	EXPECT_GT(pre->bin[1][2000 >> 7], 0u);
+}
+
+} // namespace

@@ -170,6 +170,10 @@ void simsoc_qvd_replay(int on);
 int simsoc_qvd_stat_waiting(void);
 /* Statistics handed over since the last reset (every request counts). */
 uint64_t simsoc_qvd_stat_handed(void);
+/* The front-end white balance {r, g, b} (4096 = 1.0) of the long (0) and
+ * short (1) exposure that a merging VIN's statistics were last made with;
+ * -1 for a VIN past the model's. */
+int simsoc_qvd_merged_gains(unsigned vin, uint32_t out[2][3]);
 /* Slice columns of every VIN's statistics, 1 to 3; 0 by VIN width. */
 int simsoc_qvd_set_stat_slices(unsigned columns);
 

@@ -2,18 +2,24 @@
 // smart exposure and dynamic image control drive a two-exposure sensor, and
 // logs once per HDR-threshold record (data type 162, one a frame):
 //   "wdr: frame N stream S tick T threshold F lut L0 L1 H alpha A0 A1
-//    hdrth H0 H1 tc C shutter S0 S1 again G0 G1 dgain D0 D1 lutok K tcok C\n"
+//    hdrth H0 H1 tc C shutter S0 S1 again G0 G1 dgain D0 D1 lutok K tcok C
+//    fewb R G B grey GR GB\n"
 // with VIN 0's tick count, the record's fraction, what the camera library
 // holds now (the external LUT's last entries of both tables and a hash of
 // the whole block, the HDR alpha values and thresholds
 // and a hash of the tone curve), what "/dev/qvd" holds for source 0 (current
 // values; a pending request counts as soon as it was made) and whether the
 // library's LUT block is well formed (enabled, both tables non-decreasing and
-// at most 65534) and its tone curve (non-decreasing up to 1023 at the end). Every analysis
+// at most 65534) and its tone curve (non-decreasing up to 1023 at the end),
+// the long exposure's front-end white balance the DSP merged the last frame
+// with (4096 = 1.0) and the raw colour of the scene's grey (r/g, b/g; 1 1
+// under the flat illuminant). Every analysis
 // record (data type 154) is counted by stream: "wdr: analysis N stream S\n".
 //  - WDR_SCENE="dark:bright" makes the left half of the scene's cells dark
 //    and the right half bright at load (a uniform scene has no range for
 //    the two exposures to split);
+//  - WDR_SCENE_KELVIN="K" lights the scene with the illuminant of K kelvin
+//    (its grey surfaces take that raw colour);
 //  - WDR_SCENE_STEP="N:factor" multiplies the scene's brightness by factor
 //    from the frame after the one of record N on (simsoc_scene_step): counted
 //    in records, the step does not depend on how many frames the start took;
@@ -47,6 +53,7 @@ const uint32_t threshold_record = SMART_AE_OUTPUT;
 unsigned frames;
 unsigned step_after;
 double step_factor;
+double grey_r = 1, grey_b = 1;
 std::map<int32_t, unsigned> analyses;
 
 // FNV-1a over bytes: enough to tell two tables apart in a log line.
@@ -101,20 +108,24 @@ void log_frame(const smart_ae_hdr_record *r)
 	simsoc_qvd_sensor_state s;
 	memset(&s, 0, sizeof s);
 	simsoc_qvd_sensor(0, 0, &s);
+	uint32_t fe[2][3] = {{0, 0, 0}, {0, 0, 0}};
+	simsoc_qvd_merged_gains(0, fe);
 	frames++;
-	debug_output(DEBUG_INFO, 0,
-	             "wdr: frame %u stream %d tick %llu threshold %.6f lut %u %u %08x alpha %u %u hdrth "
-	             "%u %u tc %08x shutter %u %u again %u %u dgain %u %u lutok %d tcok %d\n",
-	             frames, (int)r->header.stream_id, (unsigned long long)simsoc_vin_frames(0), r->threshold,
-	             lut.table[0][HDR_LUT_ENTRIES - 1], lut.table[1][HDR_LUT_ENTRIES - 1],
-	             hash(&lut, sizeof lut), alpha[0], alpha[1], threshold[0], threshold[1],
-	             hash(curve, sizeof curve), requested(s.shutter, s.pending_shutter, s.pending, 0),
-	             requested(s.shutter, s.pending_shutter, s.pending, 1),
-	             requested(s.again, s.pending_again, s.pending, 0),
-	             requested(s.again, s.pending_again, s.pending, 1),
-	             requested(s.dgain, s.pending_dgain, s.pending, 0),
-	             requested(s.dgain, s.pending_dgain, s.pending, 1), well_formed(lut),
-	             curve_formed(curve));
+	debug_output(
+	    DEBUG_INFO, 0,
+	    "wdr: frame %u stream %d tick %llu threshold %.6f lut %u %u %08x alpha %u %u hdrth "
+	    "%u %u tc %08x shutter %u %u again %u %u dgain %u %u lutok %d tcok %d fewb %u %u %u grey %.4f "
+	    "%.4f\n",
+	    frames, (int)r->header.stream_id, (unsigned long long)simsoc_vin_frames(0), r->threshold,
+	    lut.table[0][HDR_LUT_ENTRIES - 1], lut.table[1][HDR_LUT_ENTRIES - 1], hash(&lut, sizeof lut),
+	    alpha[0], alpha[1], threshold[0], threshold[1], hash(curve, sizeof curve),
+	    requested(s.shutter, s.pending_shutter, s.pending, 0),
+	    requested(s.shutter, s.pending_shutter, s.pending, 1),
+	    requested(s.again, s.pending_again, s.pending, 0),
+	    requested(s.again, s.pending_again, s.pending, 1),
+	    requested(s.dgain, s.pending_dgain, s.pending, 0),
+	    requested(s.dgain, s.pending_dgain, s.pending, 1), well_formed(lut), curve_formed(curve),
+	    fe[0][0], fe[0][1], fe[0][2], grey_r, grey_b);
 }
 
 int watch(algo_step *, control *engine)
@@ -151,6 +162,10 @@ void two_level_scene(const char *text)
 extern "C" uint8_t vistrad_plugin_entry(control *engine, const struct plugin_api *)
 {
 	two_level_scene(getenv("WDR_SCENE"));
+	if (const char *kelvin = getenv("WDR_SCENE_KELVIN")) {
+		simsoc_scene_set_colour_temperature(atof(kelvin));
+		simsoc_scene_illuminant(atof(kelvin), &grey_r, &grey_b);
+	}
 	const char *step_text = getenv("WDR_SCENE_STEP");
 	if (!step_text || sscanf(step_text, "%u:%lf", &step_after, &step_factor) != 2)
 		step_after = 0;
