@@ -6,6 +6,7 @@
 #include "power_service.h"
 
 #include <stdio.h>
+#include <string.h>
 
 #include <math.h>
 
@@ -113,8 +114,12 @@ class DemoProcess : public DaemonProcess
 			           "%lf %15s",
 			           &f.n, &f.exposure, &f.gain, &f.luma, &f.target, &f.r, &f.g, &f.b,
 			           state) == 9) {
-				f.state = state;
-				frames.push_back(f);
+				// Another thread's output can land inside a line (the
+				// daemon's stdout and stderr share the pipe): a line
+				// whose state is cut is dropped, not read as a change.
+				f.state = std::string(state).substr(0, strspn(state, "abcdefghijklmnopqrstuvwxyz-"));
+				if (f.state == "day" || f.state == "night" || f.state == "-")
+					frames.push_back(f);
 			}
 		}
 	}
