@@ -117,7 +117,8 @@ class DemoProcess : public DaemonProcess
 				// Another thread's output can land inside a line (the
 				// daemon's stdout and stderr share the pipe): a line
 				// whose state is cut is dropped, not read as a change.
-				f.state = std::string(state).substr(0, strspn(state, "abcdefghijklmnopqrstuvwxyz-"));
+				f.state = std::string(state).substr(
+				    0, strspn(state, "abcdefghijklmnopqrstuvwxyz-"));
 				if (f.state == "day" || f.state == "night" || f.state == "-")
 					frames.push_back(f);
 			}
