@@ -231,6 +231,7 @@ extern "C" void simsoc_qvd_reset(void)
 	}
 	simsoc_qvd_set_board(nullptr);
 	qvd_vin_reset();
+	qvd_mem_reset();
 	qvd_cfg_reset();
 	qvd_stats_reset();
 }

@@ -77,6 +77,11 @@ void qvd_vin_reset(void);
 int qvd_map_imgproc(simsoc_file *f, void *arg);
 int qvd_mmap(simsoc_file *f, size_t len, int prot, int flags, off_t offset, void **addr);
 void qvd_munmap(simsoc_file *f, void *addr, size_t len);
+// true while the image-kernel buffer was mapped at most once since the last
+// reset: nothing earlier laid it out.
+bool qvd_imgproc_fresh(void);
+// Forgets the buffers' mappings (their memory stays).
+void qvd_mem_reset(void);
 
 // 3A statistics from the scene, the frame wait and the pending
 // configurations' apply (qvd_stats.cpp).

@@ -74,6 +74,7 @@ extern "C" void simsoc_qvd_default_board(simsoc_qvd_board *out)
 	// Key a of the camera library's tuning lookup (bits 8-10): the built-in
 	// rows all serve key 2.
 	out->tuning_word = 2u << 8;
+	out->system_info_answer = SIMSOC_QVD_ANSWER_DRIVER;
 }
 
 extern "C" int simsoc_qvd_set_board(const simsoc_qvd_board *b)
@@ -157,7 +158,12 @@ int qvd_query_system_info(simsoc_file *, void *arg)
 	qvd_system_info info;
 	memcpy(&info, arg, sizeof info);
 	simsoc_log("qvd: system info query %u", info.query);
-	info.answer = snapshot().system_info_answer;
+	simsoc_qvd_board b = snapshot();
+	info.answer = b.system_info_answer;
+	if (info.answer == SIMSOC_QVD_ANSWER_DRIVER) {
+		bool running = b.dsp_state == QVD_STATE_RUNNING || b.dsp_state == QVD_STATE_RUNNING_B;
+		info.answer = running && qvd_imgproc_fresh() ? 1 : 0;
+	}
 	memcpy(arg, &info, sizeof info);
 	return 0;
 }

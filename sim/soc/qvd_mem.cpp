@@ -20,6 +20,7 @@ struct Buffer {
 	uint64_t taken; // bytes of the allocation behind virt: never less than size
 	uint32_t phys;
 	int maps;
+	uint64_t maps_since_reset;
 };
 
 constexpr uint64_t kIkDefault = 32ull << 20;
@@ -27,8 +28,8 @@ constexpr uint64_t kSbpDefault = 8ull << 20;
 
 struct Buffers {
 	std::mutex mu;
-	Buffer buf[2] = {{QVD_IMGPROC_BUF_IK, kIkDefault, nullptr, 0, 0, 0},
-	                 {QVD_IMGPROC_BUF_SBP, 8ull << 20, nullptr, 0, 0, 0}};
+	Buffer buf[2] = {{QVD_IMGPROC_BUF_IK, kIkDefault, nullptr, 0, 0, 0, 0},
+	                 {QVD_IMGPROC_BUF_SBP, 8ull << 20, nullptr, 0, 0, 0, 0}};
 };
 
 Buffers &buffers()
@@ -109,6 +110,7 @@ int qvd_mmap(simsoc_file *, size_t len, int, int, off_t offset, void **addr)
 		if (len == 0 || len > x.size)
 			break;
 		x.maps++;
+		x.maps_since_reset++;
 		*addr = x.virt;
 		return 0;
 	}
@@ -123,4 +125,19 @@ void qvd_munmap(simsoc_file *, void *addr, size_t)
 	for (Buffer &x : b.buf)
 		if (x.virt == addr && x.maps > 0)
 			x.maps--;
+}
+
+bool qvd_imgproc_fresh(void)
+{
+	Buffers &b = buffers();
+	std::lock_guard<std::mutex> lk(b.mu);
+	return by_id(b, QVD_IMGPROC_BUF_IK)->maps_since_reset <= 1;
+}
+
+void qvd_mem_reset(void)
+{
+	Buffers &b = buffers();
+	std::lock_guard<std::mutex> lk(b.mu);
+	for (Buffer &x : b.buf)
+		x.maps_since_reset = 0;
 }

@@ -169,6 +169,27 @@ TEST_F(Netlink, VideoStartAndStopDriveThe3A)
 	}
 }
 
+// The kernel has the library prepare once the video runs: the image
+// kernel's configurations must reach the driver then, the first time as a
+// new set-up and again after a stop and start of the video (which keeps the
+// layout the first prepare left in the buffer).
+TEST_F(Netlink, APrepareOnRunningVideoPostsTheImageKernelsConfigurations)
+{
+	init_library();
+	for (int round = 0; round < 2; round++) {
+		SCOPED_TRACE(round);
+		simsoc_qvd_posts_clear();
+		testing::internal::CaptureStdout();
+		ASSERT_EQ(simsoc_video_start(0), 0);
+		EXPECT_EQ(started(), 1u);
+		ASSERT_EQ(simsoc_video_stop(0), 0);
+		std::string out = testing::internal::GetCapturedStdout();
+		EXPECT_EQ(std::string::npos, out.find("post fail")) << out;
+		EXPECT_EQ(std::string::npos, out.find("DSP_IMG_CORE_CFG_STATE")) << out;
+		EXPECT_GT(simsoc_qvd_posts(), 0u) << sim_log();
+	}
+}
+
 TEST_F(Netlink, DeinitWhileStartedStopsThe3A)
 {
 	start_library();

@@ -199,6 +199,49 @@ TEST_F(QvdModel, ImgprocBuffersAreTakenOnceAndMappedAtTheirAddress)
 	ASSERT_EQ(simsoc_qvd_set_imgproc_size(32ull << 20), 0);
 }
 
+// The system information a library asks for after mapping the image-kernel
+// buffer: "set the video pipe up afresh" (1) only for a running DSP whose
+// buffer no earlier library laid out; a board's own answer stands.
+TEST_F(QvdModel, SystemInfoSaysWhetherARunningDspHasALayoutToKeep)
+{
+	auto answer = [this] {
+		qvd_system_info info{0, 1, 9, {}};
+		EXPECT_EQ(req(QVD_IOC_QUERY_SYSTEM_INFO, &info), 0);
+		return info.answer;
+	};
+	auto map_ik = [this] {
+		qvd_imgproc_map m{QVD_IMGPROC_BUF_IK, 0, 0, 0};
+		ASSERT_EQ(req(QVD_IOC_MAP_IMGPROC, &m), 0);
+		void *p = mmap(nullptr, m.length, PROT_READ, MAP_SHARED, fd_, (off_t)m.addr);
+		ASSERT_NE(p, MAP_FAILED);
+		munmap(p, m.length);
+	};
+	auto set = [](uint32_t dsp_state, uint16_t own) {
+		simsoc_qvd_board b;
+		simsoc_qvd_default_board(&b);
+		EXPECT_EQ(b.system_info_answer, SIMSOC_QVD_ANSWER_DRIVER);
+		b.dsp_state = dsp_state;
+		b.system_info_answer = own;
+		ASSERT_EQ(simsoc_qvd_set_board(&b), 0);
+	};
+	set(2, SIMSOC_QVD_ANSWER_DRIVER);
+	EXPECT_EQ(answer(), 1); // nothing mapped yet
+	map_ik();
+	EXPECT_EQ(answer(), 1); // the asking library's own map
+	set(0, SIMSOC_QVD_ANSWER_DRIVER);
+	EXPECT_EQ(answer(), 0); // a stopped DSP: the library decides
+	set(1, SIMSOC_QVD_ANSWER_DRIVER);
+	EXPECT_EQ(answer(), 1);
+	map_ik();
+	EXPECT_EQ(answer(), 0); // a second library keeps the first one's layout
+	set(1, 1);
+	EXPECT_EQ(answer(), 1);
+	set(1, SIMSOC_QVD_ANSWER_DRIVER);
+	simsoc_qvd_reset();
+	set(2, SIMSOC_QVD_ANSWER_DRIVER);
+	EXPECT_EQ(answer(), 1); // a reset forgets the maps
+}
+
 TEST_F(QvdModel, PendingExposuresBecomeCurrentAtTheSourcesTick)
 {
 	simsoc_qvd_board b = two_vins();

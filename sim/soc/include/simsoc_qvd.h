@@ -76,8 +76,15 @@ typedef struct simsoc_qvd_board {
 	simsoc_qvd_vin vin[SIMSOC_QVD_VINS];
 	uint32_t vin_config, tuning_word; /* system-resource words 1116, 1120 */
 	uint32_t dsp_state;               /* QVD_IOC_GET_QVD_STATE */
+	/* QVD_IOC_QUERY_SYSTEM_INFO's answer, or SIMSOC_QVD_ANSWER_DRIVER (the
+	 * default board's) for the driver's own: 1 while the DSP runs and its
+	 * image-kernel buffer was mapped at most once since the last reset, so
+	 * a library that finds the DSP running sets the video pipe up afresh
+	 * unless an earlier one laid the buffer out for it to keep; else 0. */
 	uint16_t system_info_answer;
 } simsoc_qvd_board;
+
+#define SIMSOC_QVD_ANSWER_DRIVER 0xFFFFu
 
 /* One linear 1920x1080 VIN, source 0, context 0, sensor_ctrl 1, gain-index
  * maxima 448 and 273, line time 30 us (30 x 512), DSP state 0, system-information answer 0, tuning
@@ -166,6 +173,10 @@ void simsoc_qvd_set_enc_mode_cap(uint8_t mode, uint8_t radius_code);
 
 /* Every statistics request hands over the last frame again at once. */
 void simsoc_qvd_replay(int on);
+/* Makes the statistics of the last tick now, as the first request after it
+ * would (nothing before the first tick): a benchmark keeps the stand-in's
+ * work out of what it times. */
+void simsoc_qvd_make_frame(void);
 /* Statistics requests waiting for a frame now. */
 int simsoc_qvd_stat_waiting(void);
 /* Statistics handed over since the last reset (every request counts). */
