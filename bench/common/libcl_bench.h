@@ -1,24 +1,25 @@
-// The camera library brought up on n default video inputs as its prepare
-// leaves it (channels described, image kernel, HDR and filter headers
-// initialised), on a simulated SoC that hands over a ready frame at once,
-// so that a benchmark can run the frame thread's work on its own thread.
+// The camera library on n default video inputs, brought up through its own
+// prepare and start as the daemon's library is, with one difference: its
+// frame thread is held, so that a benchmark runs the thread's work
+// (cl_main_loop_begin, cl_main_loop_frame, cl_main_loop_end) on its own
+// thread and times a frame whole. The simulated SoC hands over a ready
+// frame at once. The root must hold the colour-correction files the
+// prepare reads (tests/support/cc_firmware.h).
 #pragma once
 
 #include <stdint.h>
-#include <sys/ioctl.h>
+#include <stdio.h>
+#include <stdlib.h>
 
-#include "awb.h"
+#include <atomic>
+#include <chrono>
+#include <string>
+#include <thread>
+
 #include "cl_customerloop.h"
 #include "cl_log.h"
 #include "cl_main_loop.h"
-#include "hal_vin.h"
-#include "img_adj_filter.h"
-#include "img_channel.h"
-#include "img_hdr_frame.h"
-#include "img_hdr_params.h"
-#include "img_lib.h"
 #include "libcl.h"
-#include "qvd_ioctl.h"
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
 #include "simsoc_vin.h"
@@ -26,9 +27,17 @@
 namespace bench
 {
 
-inline void libcl_quiet(int, const char *) {}
+// The library's log is dropped unless BENCH_LIBCL_LOG is set.
+inline void libcl_log_line(int, const char *line)
+{
+	static const bool on = getenv("BENCH_LIBCL_LOG") != nullptr;
+	if (on)
+		fputs(line, stderr);
+}
 
-inline bool libcl_bring_up(unsigned n)
+// The library initialised, its frame thread held, on a simulated SoC of n
+// inputs with a stepped clock; nothing prepared or started yet.
+inline bool libcl_init_held(unsigned n, const std::string &root)
 {
 	simsoc_qvd_reset();
 	simsoc_scene_reset();
@@ -40,50 +49,58 @@ inline bool libcl_bring_up(unsigned n)
 		board.vin[i].source_id = (int32_t)i;
 	}
 	simsoc_qvd_set_board(&board);
-	cl_set_log_fn(libcl_quiet);
-	if (libcl_init(1024, (int32_t)n, nullptr, nullptr) != 1)
-		return false;
-	customerloop_state &s = cl_state();
-	int fd = s.qvd_fd;
-	qvd_system_resource res{};
-	res.query = QVD_RESOURCE_GENERIC;
-	if (ioctl(fd, QVD_IOC_GET_SYSTEM_RESOURCE, &res) != 0)
-		return false;
-	channel_info info[IMG_MAX_CHANNELS] = {};
-	img_channel_vin vin[IMG_MAX_CHANNELS];
-	if (img_fill_channel_info(fd, &res, info, vin) != 0)
-		return false;
-	for (unsigned c = 0; c < n; c++) {
-		s.channel[c] = cl_channel();
-		s.channel[c].info = info[c];
-		s.channel[c].config_id = 9 * c;
-	}
-	img_set_vin_chan_num((int)n);
-	if (img_lib_init(fd, nullptr) != 0)
-		return false;
-	hal_init_channel_vsrc_mapping(fd);
-	awb_set_instance_count((int)n);
-	awb_set_channel_info(info);
-	img_adj_set_channel_count((int)n);
-	img_adj_set_channel_info(info);
-	img_hdr_set_channel_info(info);
-	img_adj_init_filter_headers();
-	img_hdr_init_params();
-	img_hdr_init_dsp_config(fd, &s.hdr_mode, cl_frame_inputs_get().hdr_fs);
-	img_init_channel_dsp_config(fd, &s.main_mode, info);
 	simsoc_vin_set_framerate(0, 0);
+	setenv("VISTRAD_ROOT", root.c_str(), 1);
+	cl_set_log_fn(libcl_log_line);
+	cl_main_loop_hold(1);
+	return libcl_init(1024, (int32_t)n, nullptr, nullptr) == 1;
+}
+
+// Runs f with the clock ticking: the library's start waits for frames.
+template <typename F> auto with_clock(F f)
+{
+	std::atomic<bool> done{false};
+	std::thread clock([&] {
+		while (!done.load()) {
+			simsoc_vin_tick(0);
+			std::this_thread::sleep_for(std::chrono::milliseconds(1));
+		}
+	});
+	auto result = f();
+	done = true;
+	clock.join();
+	return result;
+}
+
+// From here on each tick hands the frame thread's work a ready frame.
+inline void libcl_replay_frames()
+{
 	simsoc_qvd_replay(1);
 	simsoc_vin_tick(0);
+}
+
+// Prepared and started by the library's own calls, as the kernel's
+// commands would.
+inline bool libcl_bring_up(unsigned n, const std::string &root)
+{
+	if (!libcl_init_held(n, root) || cl_customerloop_prepare_aaa() != 1 ||
+	    !with_clock([] { return cl_customerloop_start_aaa() == 1; }))
+		return false;
+	libcl_replay_frames();
 	return true;
 }
 
+// After cl_main_loop_end: the library stopped (unless the simulated
+// kernel's stop did it already) and taken down.
 inline void libcl_bring_down()
 {
-	cl_main_loop_end(cl_state().qvd_fd);
+	if (cl_customerloop_aaa_started())
+		(void)cl_customerloop_stop_aaa();
 	simsoc_qvd_replay(0);
-	img_lib_deinit(nullptr);
 	libcl_deinit();
+	cl_main_loop_hold(0);
 	cl_set_log_fn(nullptr);
+	unsetenv("VISTRAD_ROOT");
 }
 
 } // namespace bench

@@ -65,7 +65,7 @@ void BM_LibclFrame(benchmark::State &state)
 {
 	int n = (int)state.range(0);
 	bool pending = state.range(1) != 0;
-	if (!bench::libcl_bring_up((unsigned)n)) {
+	if (!bench::libcl_bring_up((unsigned)n, CL_CC_FIRMWARE_ROOT)) {
 		state.SkipWithError("bring-up failed");
 		return;
 	}
@@ -101,6 +101,7 @@ void BM_LibclFrame(benchmark::State &state)
 	}
 	fclose(stdout);
 	stdout = saved;
+	cl_main_loop_end(fd);
 	bench::libcl_bring_down();
 	if (failed)
 		state.SkipWithError("a frame failed");

@@ -713,11 +713,11 @@ uint32_t cl_main_loop_frame_count(void)
 	return loop().frames_done.load(std::memory_order_acquire);
 }
 
-int cl_main_loop_start(void)
+// The start's work before the frame thread.
+static void arm(int fd)
 {
 	customerloop_state &s = cl_state();
 	frame_loop &l = loop();
-	int fd = s.qvd_fd;
 	memset(l.stat_area, 0, sizeof l.stat_area);
 	aaa_stat_desc_layout(l.stat_area, &l.desc);
 	config_stats(s, fd, 1);
@@ -726,6 +726,23 @@ int cl_main_loop_start(void)
 	cl_wait_idsp_frames(fd, 2);
 	if (s.lens_shading_present && cl_apply_lens_shading() != 0)
 		printf("Error: failed to apply lens_shading\n");
+}
+
+static std::atomic<bool> thread_held{false};
+
+void cl_main_loop_hold(int on)
+{
+	thread_held.store(on != 0);
+}
+
+int cl_main_loop_start(void)
+{
+	customerloop_state &s = cl_state();
+	frame_loop &l = loop();
+	int fd = s.qvd_fd;
+	arm(fd);
+	if (thread_held.load())
+		return 0;
 	l.fd = fd;
 	l.thread_valid = pthread_create(&l.thread, nullptr, cus_main_loop, (void *)(intptr_t)fd) == 0;
 	if (l.thread_valid)

@@ -656,14 +656,19 @@ void make_vin(Stats &s, unsigned v)
 
 // ---- the requests --------------------------------------------------------------
 
+void make_frame(Stats &s)
+{
+	if (s.made)
+		return;
+	for (unsigned v = 0; v < kVins; v++)
+		if (s.in.vin[v].present)
+			make_vin(s, v);
+	s.made = true;
+}
+
 void copy_out(Stats &s, const qvd_img_statistics &req)
 {
-	if (!s.made) {
-		for (unsigned v = 0; v < kVins; v++)
-			if (s.in.vin[v].present)
-				make_vin(s, v);
-		s.made = true;
-	}
+	make_frame(s);
 	for (unsigned v = 0; v < kVins; v++) {
 		const VinStats &o = s.out[v];
 		bool present = s.in.vin[v].present;
@@ -902,6 +907,14 @@ extern "C" void simsoc_qvd_replay(int on)
 	std::lock_guard<std::mutex> lk(s.mu);
 	s.replay = on != 0;
 	s.cv.notify_all();
+}
+
+extern "C" void simsoc_qvd_make_frame(void)
+{
+	Stats &s = stats();
+	std::lock_guard<std::mutex> lk(s.mu);
+	if (s.have)
+		make_frame(s);
 }
 
 extern "C" int simsoc_qvd_stat_waiting(void)

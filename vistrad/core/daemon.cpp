@@ -50,6 +50,8 @@ GSource *input_source;
 // again: the next restart must not destroy them a second time.
 GList *streams_down;
 
+char *log_name;
+
 // What start-up got to, so teardown frees exactly what exists.
 struct run_state {
 	struct platform *platform;
@@ -632,7 +634,11 @@ void prodconf_set_product_constants_table(GHashTable *table)
 	}
 }
 
-int daemon_run(int argc, char **argv, struct prodconf *conf)
+// What daemon_start got to, for daemon_finish.
+run_state started_run;
+bool services_started;
+
+int daemon_start(int argc, char **argv, struct prodconf *conf)
 {
 	context.streams = nullptr;
 	context.loop = nullptr;
@@ -664,18 +670,37 @@ int daemon_run(int argc, char **argv, struct prodconf *conf)
 		return 1;
 	}
 	drop_privileges();
+	// openlog keeps the identity text for as long as the log is open: it
+	// goes at closelog, in daemon_finish.
+	log_name = name;
 
-	run_state run = {};
-	if (start_services(&run)) {
-		start_streams(&run);
-		if (prepare_loop(&run))
-			g_main_loop_run(context.loop);
-		stop_streams(&run);
-	}
-	int result = stop_services(&run);
-	// openlog keeps the identity text for as long as the log is open.
-	g_free(name);
+	started_run = {};
+	services_started = start_services(&started_run);
+	if (!services_started)
+		return 2;
+	start_streams(&started_run);
+	return prepare_loop(&started_run) ? 0 : 2;
+}
+
+int daemon_finish(void)
+{
+	if (services_started)
+		stop_streams(&started_run);
+	services_started = false;
+	int result = stop_services(&started_run);
+	g_free(log_name);
+	log_name = nullptr;
 	return result;
+}
+
+int daemon_run(int argc, char **argv, struct prodconf *conf)
+{
+	int started = daemon_start(argc, argv, conf);
+	if (started == 1)
+		return 1;
+	if (started == 0)
+		g_main_loop_run(context.loop);
+	return daemon_finish();
 }
 
 int daemon_set_temperature_halt_limits(struct control *engine, uint32_t sensor_id, int32_t limit0,

@@ -38,6 +38,12 @@ typedef int (*daemon_dispatch_fn)(struct daemon_context *context, GList *records
 // The whole life of the daemon; 0 after an orderly run, 1 when the options,
 // the priority or becoming a daemon failed. "version" exits with 1.
 int daemon_run(int argc, char **argv, struct prodconf *conf);
+// daemon_run in two halves, for a program that runs the default main
+// context itself: start-up, 0 when the loop may run, 1 as daemon_run's 1
+// (nothing to finish), 2 when start-up failed past the options; then, unless
+// 1, daemon_finish for the teardown and daemon_run's result.
+int daemon_start(int argc, char **argv, struct prodconf *conf);
+int daemon_finish(void);
 int daemon_dispatch(struct daemon_context *context, GList *records, GList **release);
 
 struct daemon_context *daemon_get_context(void);
