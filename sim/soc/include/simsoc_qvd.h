@@ -146,7 +146,7 @@ void simsoc_qvd_set_helmet(uint32_t plug_state, uint32_t access_state);
 /* Access-state reads (only those) fail with -err until cleared (err 0). */
 void simsoc_qvd_fail_helmet_access(int err);
 /* Board, sensor states, counts, payloads, failures and posts back to the
- * start; the image-processing buffers stay. */
+ * start; the image-processing buffers stay, their maps forgotten. */
 void simsoc_qvd_reset(void);
 
 /* The answer to the encode-mode capability query: the encode mode in byte 0
