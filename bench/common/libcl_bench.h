@@ -20,8 +20,8 @@
 #include "cl_log.h"
 #include "cl_main_loop.h"
 #include "libcl.h"
+#include "sim_board.h"
 #include "simsoc_qvd.h"
-#include "simsoc_scene.h"
 #include "simsoc_vin.h"
 
 namespace bench
@@ -39,17 +39,7 @@ inline void libcl_log_line(int, const char *line)
 // inputs with a stepped clock; nothing prepared or started yet.
 inline bool libcl_init_held(unsigned n, const std::string &root)
 {
-	simsoc_qvd_reset();
-	simsoc_scene_reset();
-	simsoc_qvd_board board;
-	simsoc_qvd_default_board(&board);
-	board.vin_count = n;
-	for (unsigned i = 1; i < n; i++) {
-		board.vin[i] = board.vin[0];
-		board.vin[i].source_id = (int32_t)i;
-	}
-	simsoc_qvd_set_board(&board);
-	simsoc_vin_set_framerate(0, 0);
+	simulated_board(n);
 	setenv("VISTRAD_ROOT", root.c_str(), 1);
 	cl_set_log_fn(libcl_log_line);
 	cl_main_loop_hold(1);

@@ -204,18 +204,8 @@ void remove_root(const std::string &root)
 // and glow, under 5000 K.
 void simulated_camera(unsigned n)
 {
-	simsoc_qvd_reset();
 	simsoc_video_reset();
-	simsoc_scene_reset();
-	simsoc_qvd_board board;
-	simsoc_qvd_default_board(&board);
-	board.vin_count = n;
-	for (unsigned i = 1; i < n; i++) {
-		board.vin[i] = board.vin[0];
-		board.vin[i].source_id = (int32_t)i;
-	}
-	simsoc_qvd_set_board(&board);
-	simsoc_vin_set_framerate(0, 0);
+	bench::simulated_board(n);
 	simsoc_scene_set_uniform(400);
 	simsoc_scene_set_highlights(0.009765625, 1e6);
 	simsoc_scene_set_highlights(0.001953125, 1000);

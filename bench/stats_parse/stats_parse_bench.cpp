@@ -7,8 +7,8 @@
 
 #include "aaa_parser.h"
 #include "img_lib.h"
+#include "sim_board.h"
 #include "simsoc_qvd.h"
-#include "simsoc_scene.h"
 #include "simsoc_vin.h"
 
 #include <fcntl.h>
@@ -59,16 +59,7 @@ struct Area {
 void BM_FetchParse(benchmark::State &state)
 {
 	unsigned vins = (unsigned)state.range(0);
-	simsoc_qvd_reset();
-	simsoc_scene_reset();
-	simsoc_qvd_board board;
-	simsoc_qvd_default_board(&board);
-	board.vin_count = vins;
-	for (unsigned i = 1; i < vins; i++) {
-		board.vin[i] = board.vin[0];
-		board.vin[i].source_id = (int32_t)i;
-	}
-	simsoc_qvd_set_board(&board);
+	bench::simulated_board(vins);
 	img_set_vin_chan_num((int)vins);
 	int fd = open(QVD_DEVICE, O_RDWR);
 	Area area;
@@ -76,7 +67,6 @@ void BM_FetchParse(benchmark::State &state)
 	for (channel_info &c : info)
 		c.expo_num = 1;
 	auto out = std::make_unique<aaa_parse_out>();
-	simsoc_vin_set_framerate(0, 0);
 	simsoc_vin_tick(0);
 	simsoc_qvd_replay(1);
 	double seconds = 0;
