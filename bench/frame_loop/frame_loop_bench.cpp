@@ -42,6 +42,7 @@
 #include "frame_road.h"
 #include "libcl_bench.h"
 #include "private_bus.h"
+#include "replace_once.h"
 #include "simsoc_ircut.h"
 #include "simsoc_isl29033.h"
 #include "simsoc_video.h"
@@ -119,15 +120,6 @@ double percentile(std::vector<double> v, double fraction)
 	size_t at = std::min(v.size() - 1, (size_t)(fraction * v.size()));
 	std::nth_element(v.begin(), v.begin() + at, v.end());
 	return v[at];
-}
-
-bool replace_once(std::string &text, const std::string &from, const std::string &to)
-{
-	size_t at = text.find(from);
-	if (at == std::string::npos)
-		return false;
-	text.replace(at, from.size(), to);
-	return true;
 }
 
 // The demo camera's configuration with n image sources, each channel

@@ -6,6 +6,7 @@
 #include "main_loop_pump.h"
 #include "power_service.h"
 #include "product_yaml.h"
+#include "replace_once.h"
 
 #include <stdio.h>
 
@@ -58,23 +59,22 @@ int stored_day_flag(const std::string &db)
 }
 
 // The helmet on VIN 0 beside the main sensor on VIN 1, polled every five
-// seconds.
+// seconds; empty when the day/night text no longer has what this changes.
 std::string helmet_yaml()
 {
 	std::string y = daynight_yaml;
-	auto swap = [&](const std::string &from, const std::string &to) {
-		size_t p = y.find(from);
-		if (p != std::string::npos)
-			y.replace(p, from.size(), to);
+	const char *swaps[][2] = {
+	    {"plug_event_input_src: false", "plug_event_input_src: true"},
+	    {"algo_daynight_vorsalind]", "algo_helmet_detect]"},
+	    {"SENSOR: [sensor_vorsalind_ov2718]", "SENSOR: [sensor_vorsalind_imx274]"},
+	    {"sensor_vorsalind_ov2718:\n", "sensor_vorsalind_imx274:\n"},
+	    {"MODES: [1080P_30FPS, 1080P_60FPS]", "MODES: [1944P_30FPS]"},
+	    {"MODES: [1080P_25FPS, 1080P_50FPS]", "MODES: [1944P_25FPS]"},
 	};
-	swap("plug_event_input_src: false", "plug_event_input_src: true");
-	swap("algo_daynight_vorsalind]", "algo_helmet_detect]");
-	swap("SENSOR: [sensor_vorsalind_ov2718]", "SENSOR: [sensor_vorsalind_imx274]");
-	swap("sensor_vorsalind_ov2718:\n", "sensor_vorsalind_imx274:\n");
-	swap("MODES: [1080P_30FPS, 1080P_60FPS]", "MODES: [1944P_30FPS]");
-	swap("MODES: [1080P_25FPS, 1080P_50FPS]", "MODES: [1944P_25FPS]");
-	y += "algo_helmet_detect:\n  config:\n    detect_poll_time: 5\n";
-	return y;
+	for (const auto &s : swaps)
+		if (!replace_once(y, s[0], s[1]))
+			return "";
+	return y + "algo_helmet_detect:\n  config:\n    detect_poll_time: 5\n";
 }
 
 class DayNightProcess : public DaemonProcess
@@ -294,7 +294,10 @@ bool frame_at(const std::string &text, unsigned record, Frame *f)
 // access checks.
 TEST_F(DayNightProcess, HelmetPlugEventThenBrokenHelmet)
 {
-	write_file(root + "/usr/lib/vistrad/vistrad.yaml", helmet_yaml());
+	const std::string yaml = helmet_yaml();
+	ASSERT_FALSE(yaml.empty())
+	    << "the day/night configuration no longer has a line the helmet's changes need";
+	write_file(root + "/usr/lib/vistrad/vistrad.yaml", yaml);
 	run({{"DN_HELMET", "1:0x30:0;75:0x10:0:1;100:0x10:5"}});
 	ASSERT_TRUE(d->wait_for("dn: loaded")) << d->output();
 

@@ -5,17 +5,25 @@
 // test's choice. A test adds only what it needs on top.
 #include <string>
 
-inline const char product_yaml[] = R"(# A simulated camera with one sensor.
-PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 1919
-    ystop: 1079
-)";
+// A simulated camera with one sensor whose image ends at (xstop, ystop).
+inline std::string product_head(unsigned xstop, unsigned ystop)
+{
+	return "# A simulated camera with one sensor.\n"
+	       "PRODUCT_CONSTANTS:\n"
+	       "  product_constants:\n"
+	       "    channels: [0]\n"
+	       "    image_sources: 1\n"
+	       "  area_config:\n"
+	       "    xstart: 0\n"
+	       "    ystart: 0\n"
+	       "    xstop: " +
+	       std::to_string(xstop) +
+	       "\n"
+	       "    ystop: " +
+	       std::to_string(ystop) + "\n";
+}
+
+inline const std::string product_yaml = product_head(1919, 1079);
 
 // The 1080p capture modes of the 60 Hz and 50 Hz capture frequencies.
 inline const char capture_modes_1080p[] = R"(CAPTURE_MODES:
@@ -26,10 +34,12 @@ inline const char capture_modes_1080p[] = R"(CAPTURE_MODES:
 )";
 
 // The camera of the exposure-loop tests: applying the capture mode starts
-// the frame tick and creates the algorithms; WDR off, so that one exposure
-// loop drives the sensor. Parameter defaults a test adds follow at once
-// (under PARAMS), then the capture modes.
-inline const std::string loop_camera_head = std::string(product_yaml) + R"(DBUS_API_CONFIG:
+// the frame tick and creates the algorithms; WDR's default "off" or "on".
+// Parameter defaults a test adds follow at once (under PARAMS), then the
+// capture modes.
+inline std::string loop_camera(unsigned xstop, unsigned ystop, const std::string &wdr)
+{
+	return product_head(xstop, ystop) + R"(DBUS_API_CONFIG:
   qorex_legacy_api_config:
     capture_mode_param: true
 platform_vorsalind:
@@ -38,8 +48,12 @@ platform_vorsalind:
 CAMERA_MODE: [CAMERA_MODE_VORSALIND]
 PARAMS:
   WDR:
-    DEFAULT: "off"
-)";
+    DEFAULT: ")" +
+	       wdr + "\"\n";
+}
+
+// At 1080p with WDR off, so that one exposure loop drives the sensor.
+inline const std::string loop_camera_head = loop_camera(1919, 1079, "off");
 
 // The exposure loop's analyser and smart exposure at a 20 % target, to
 // follow an ALGO_CREATE line that creates them.

@@ -15,27 +15,8 @@
 namespace
 {
 
-const char wdr_yaml[] = R"(# One simulated sensor in its two-exposure mode.
-PRODUCT_CONSTANTS:
-  product_constants:
-    channels: [0]
-    image_sources: 1
-  area_config:
-    xstart: 0
-    ystart: 0
-    xstop: 2591
-    ystop: 1943
-DBUS_API_CONFIG:
-  qorex_legacy_api_config:
-    capture_mode_param: true
-platform_vorsalind:
-  enable_raw: false
-  plug_event_input_src: false
-CAMERA_MODE: [CAMERA_MODE_VORSALIND]
-PARAMS:
-  WDR:
-    DEFAULT: "on"
-CAPTURE_MODES:
+// One simulated sensor in its two-exposure mode.
+const std::string wdr_yaml = loop_camera(2591, 1943, "on") + R"(CAPTURE_MODES:
   CAPTURE_FREQUENCY_60HZ:
     MODES: [1944P_30FPS]
   CAPTURE_FREQUENCY_50HZ:
