@@ -218,6 +218,49 @@ TEST_F(Scene, FrameWaitsWithoutVideoGiveUp)
 	simsoc_video_reset();
 }
 
+// A frame made ahead of its request (as a benchmark does, from another
+// thread than the reader's) is the one the request hands over, byte for
+// byte, once; before the first tick there is nothing to make.
+TEST_F(Scene, AFrameMadeAheadIsTheOneHandedOver)
+{
+	simsoc_qvd_make_frame();
+	set_nonblocking(true);
+	EXPECT_EQ(fetch(b_), -1);
+	set_nonblocking(false);
+	ASSERT_EQ(simsoc_scene_set_uniform(900), 0);
+	constexpr int kFrames = 20;
+	std::vector<Buffers> made(kFrames), plain(kFrames);
+	std::atomic<int> got{0};
+	std::thread reader([&] {
+		for (int f = 0; f < kFrames; f++) {
+			ASSERT_EQ(ioctl(fd_, QVD_IOC_IMG_GET_STATISTICS, &made[f].req), 0);
+			got++;
+		}
+	});
+	for (int f = 0; f < kFrames; f++) {
+		simsoc_vin_tick(0);
+		simsoc_qvd_make_frame();
+		while (got.load() <= f)
+			std::this_thread::yield();
+	}
+	reader.join();
+	// The same frames again, made by their requests.
+	simsoc_qvd_reset();
+	simsoc_scene_reset();
+	ASSERT_EQ(simsoc_scene_set_uniform(900), 0);
+	for (int f = 0; f < kFrames; f++) {
+		simsoc_vin_tick(0);
+		ASSERT_EQ(fetch(plain[f]), 0);
+	}
+	for (int f = 0; f < kFrames; f++) {
+		SCOPED_TRACE(f);
+		EXPECT_EQ(made[f].frame(), (uint32_t)f + 1);
+		EXPECT_EQ(made[f].cfa, plain[f].cfa);
+		EXPECT_EQ(made[f].rgb, plain[f].rgb);
+		EXPECT_EQ(made[f].prehist, plain[f].prehist);
+	}
+}
+
 TEST_F(Scene, TwoReadersShareTheFramesOneEach)
 {
 	constexpr int kFrames = 40;
