@@ -10,9 +10,8 @@
 #include <benchmark/benchmark.h>
 #include <poll.h>
 
-#include <vector>
-
 #include <string>
+#include <vector>
 
 #include "core/control.h"
 #include "libcl_bench.h"

@@ -30,7 +30,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <exception>
 #include <string>
@@ -41,6 +40,7 @@
 #include "core/prodconf.h"
 #include "frame_road.h"
 #include "libcl_bench.h"
+#include "paired.h"
 #include "private_bus.h"
 #include "replace_once.h"
 #include "simsoc_ircut.h"
@@ -113,15 +113,6 @@ struct Figures {
 	char error[160];
 };
 
-double percentile(std::vector<double> v, double fraction)
-{
-	if (v.empty())
-		return 0;
-	size_t at = std::min(v.size() - 1, (size_t)(fraction * v.size()));
-	std::nth_element(v.begin(), v.begin() + at, v.end());
-	return v[at];
-}
-
 // The demo camera's configuration with n image sources, each channel
 // creating the algorithms the demo's channel 0 creates; empty when the
 // demo's text no longer has the lines this rewrites.
@@ -167,8 +158,15 @@ bool write_text(const std::string &path, const std::string &text)
 	return fclose(f) == 0 && ok;
 }
 
+void remove_root(const std::string &root)
+{
+	std::string cmd = "rm -rf '" + root + "'";
+	if (system(cmd.c_str()) != 0)
+		fprintf(stderr, "frame_loop: %s not removed\n", root.c_str());
+}
+
 // The demo's root for n channels, with the colour-correction files the
-// library's prepare reads; empty on failure.
+// library's prepare reads; empty on failure, nothing left behind.
 std::string demo_root(int n)
 {
 	char tmpl[] = "/tmp/frame-loop-XXXXXX";
@@ -177,19 +175,14 @@ std::string demo_root(int n)
 	std::string root = tmpl;
 	std::string cmd = "mkdir -p '" + root + "/etc/vistrad' && cp -R '" DEMO_DATA "/.' '" + root + "/'";
 	const std::string conf_path = root + "/usr/lib/vistrad/vistrad.yaml";
-	if (system(cmd.c_str()) != 0 || !install_cc_firmware(root))
+	std::string yaml;
+	if (system(cmd.c_str()) == 0 && install_cc_firmware(root))
+		yaml = demo_yaml_for(read_text(conf_path), n);
+	if (yaml.empty() || !write_text(conf_path, yaml)) {
+		remove_root(root);
 		return "";
-	std::string yaml = demo_yaml_for(read_text(conf_path), n);
-	if (yaml.empty() || !write_text(conf_path, yaml))
-		return "";
+	}
 	return root;
-}
-
-void remove_root(const std::string &root)
-{
-	std::string cmd = "rm -rf '" + root + "'";
-	if (system(cmd.c_str()) != 0)
-		fprintf(stderr, "frame_loop: %s not removed\n", root.c_str());
 }
 
 // The board of n VINs; the scene the demo's lit grey card, with its lamp
@@ -226,7 +219,7 @@ double time_empty_road()
 	}
 	if (bench::EmptyRoad::consumed() != (uint64_t)(kSettleFrames + kTimedFrames))
 		return -1;
-	return percentile(times, 0.5);
+	return bench::percentile(times, 0.5);
 }
 
 // One frame: the library's frame-thread work, then the daemon's main loop
@@ -259,7 +252,6 @@ void time_loop(int n, const std::string &root, Figures *out)
 	simsoc_isl29033_add(light.c_str(), nullptr, 0);
 	simsoc_isl29033_set_lux(light.c_str(), 50);
 	simulated_camera((unsigned)n);
-	cl_main_loop_hold(1);
 	prodconf *conf = prodconf_new();
 	if (prodconf_load(conf) != 0) {
 		prodconf_free(conf);
@@ -267,13 +259,15 @@ void time_loop(int n, const std::string &root, Figures *out)
 	}
 	char name[] = "vistrad";
 	char *argv[] = {name, nullptr};
+	cl_main_loop_hold(1);
 	// The capture mode's start waits for frames.
 	int started = bench::with_clock([&] { return daemon_start(1, argv, conf); });
-	if (started == 0 && !cl_customerloop_aaa_started())
-		fail("the camera library did not start");
-	else if (started != 0)
+	bool up = started == 0 && cl_customerloop_aaa_started();
+	if (started != 0)
 		fail("the daemon did not start");
-	if (started == 0 && cl_customerloop_aaa_started()) {
+	else if (!up)
+		fail("the camera library did not start");
+	if (up) {
 		const int fd = cl_state().qvd_fd;
 		cl_main_loop_begin(fd);
 		std::vector<double> times;
@@ -299,9 +293,9 @@ void time_loop(int n, const std::string &root, Figures *out)
 			fail("white balance left a gain of 0");
 		else if (libcl_get_shutter_and_gain(0, &sg) != 0 || !sg.shutter[0])
 			fail("no exposure reached the camera library");
-		out->loop_p10 = percentile(times, 0.1);
-		out->loop_median = percentile(times, 0.5);
-		out->loop_p90 = percentile(times, 0.9);
+		out->loop_p10 = bench::percentile(times, 0.1);
+		out->loop_median = bench::percentile(times, 0.5);
+		out->loop_p90 = bench::percentile(times, 0.9);
 		cl_main_loop_end(fd);
 	}
 	if (started != 1)

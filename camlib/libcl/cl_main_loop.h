@@ -50,11 +50,6 @@ int cl_ratio_to_gain(const uint8_t *table, uint32_t ratio, uint32_t *gain, int c
  * themselves (the benchmark): begin creates the white-balance instances
  * and sends the first exposures, end hands the gains on and rests the
  * statistics. */
-/* While held, the library's start does all its work but start the frame
- * thread (statistics on, the full post, pending settings, two IDSP frames
- * waited, lens shading): the caller drives the frames with begin, frame
- * and end. */
-void cl_main_loop_hold(int on);
 void cl_main_loop_begin(int fd);
 void cl_main_loop_end(int fd);
 /* One frame; 0, or -1 when the statistics fetch or parse failed and the
@@ -64,5 +59,10 @@ int cl_main_loop_frame(int fd);
 const struct aaa_parse_out *cl_main_loop_parsed(void);
 /* Frames parsed since the thread started. */
 uint32_t cl_main_loop_frame_count(void);
+/* While held, the library's start does all its work (statistics on, the
+ * full post, pending settings, two IDSP frames waited, lens shading) except
+ * starting the frame thread: the caller drives the frames with begin, frame
+ * and end. */
+void cl_main_loop_hold(int on);
 
 #endif
