@@ -3,8 +3,6 @@
 // clock stepped by hand.
 #pragma once
 
-#include <stdint.h>
-
 #include "simsoc_qvd.h"
 #include "simsoc_scene.h"
 #include "simsoc_vin.h"
@@ -17,12 +15,7 @@ inline void simulated_board(unsigned n)
 	simsoc_qvd_reset();
 	simsoc_scene_reset();
 	simsoc_qvd_board board;
-	simsoc_qvd_default_board(&board);
-	board.vin_count = n;
-	for (unsigned i = 1; i < n; i++) {
-		board.vin[i] = board.vin[0];
-		board.vin[i].source_id = (int32_t)i;
-	}
+	simsoc_qvd_default_board_vins(&board, n);
 	simsoc_qvd_set_board(&board);
 	simsoc_vin_set_framerate(0, 0);
 }

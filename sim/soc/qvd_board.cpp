@@ -77,6 +77,19 @@ extern "C" void simsoc_qvd_default_board(simsoc_qvd_board *out)
 	out->system_info_answer = SIMSOC_QVD_ANSWER_DRIVER;
 }
 
+extern "C" void simsoc_qvd_default_board_vins(simsoc_qvd_board *out, unsigned n)
+{
+	simsoc_qvd_default_board(out);
+	if (!out)
+		return;
+	n = n < 1 ? 1 : n > SIMSOC_QVD_VINS ? SIMSOC_QVD_VINS : n;
+	out->vin_count = n;
+	for (unsigned i = 1; i < n; i++) {
+		memcpy(&out->vin[i], &out->vin[0], sizeof out->vin[i]);
+		out->vin[i].source_id = (int32_t)i;
+	}
+}
+
 extern "C" int simsoc_qvd_set_board(const simsoc_qvd_board *b)
 {
 	if (b && b->vin_count > SIMSOC_QVD_VINS)

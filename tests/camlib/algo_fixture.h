@@ -46,12 +46,7 @@ class AlgoOnDriver : public ::testing::Test
 	static simsoc_qvd_board board(unsigned n)
 	{
 		simsoc_qvd_board b;
-		simsoc_qvd_default_board(&b);
-		b.vin_count = n;
-		for (unsigned i = 1; i < n; i++) {
-			b.vin[i] = b.vin[0];
-			b.vin[i].source_id = (int32_t)i;
-		}
+		simsoc_qvd_default_board_vins(&b, n);
 		return b;
 	}
 	void use_board(const simsoc_qvd_board &b)

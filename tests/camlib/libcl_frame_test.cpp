@@ -61,12 +61,7 @@ class FrameLoop : public LibclTest
 	void up(unsigned n = 1, char **lens_paths = nullptr)
 	{
 		simsoc_qvd_board b;
-		simsoc_qvd_default_board(&b);
-		b.vin_count = n;
-		for (unsigned i = 1; i < n; i++) {
-			b.vin[i] = b.vin[0];
-			b.vin[i].source_id = (int32_t)i;
-		}
+		simsoc_qvd_default_board_vins(&b, n);
 		ASSERT_EQ(simsoc_qvd_set_board(&b), 0);
 		ASSERT_EQ(libcl_init(1024, (int32_t)n, nullptr, lens_paths), 1);
 		customerloop_state &s = cl_state();

@@ -199,6 +199,31 @@ TEST_F(QvdModel, ImgprocBuffersAreTakenOnceAndMappedAtTheirAddress)
 	ASSERT_EQ(simsoc_qvd_set_imgproc_size(32ull << 20), 0);
 }
 
+// n copies of the default VIN, source i feeding VIN i; n outside 1 to 4
+// is taken to the nearest.
+TEST_F(QvdModel, DefaultBoardOfNVinsCopiesItsVin)
+{
+	const struct {
+		unsigned n, count;
+	} cases[] = {{0, 1}, {1, 1}, {2, 2}, {4, 4}, {9, SIMSOC_QVD_VINS}};
+	simsoc_qvd_board one;
+	simsoc_qvd_default_board(&one);
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.n);
+		simsoc_qvd_board b;
+		simsoc_qvd_default_board_vins(&b, c.n);
+		EXPECT_EQ(b.vin_count, c.count);
+		for (unsigned i = 0; i < c.count; i++) {
+			simsoc_qvd_vin want;
+			memcpy(&want, &one.vin[0], sizeof want);
+			want.source_id = (int32_t)i;
+			EXPECT_EQ(memcmp(&b.vin[i], &want, sizeof want), 0) << i;
+		}
+		EXPECT_EQ(b.tuning_word, one.tuning_word);
+		EXPECT_EQ(b.system_info_answer, SIMSOC_QVD_ANSWER_DRIVER);
+	}
+}
+
 // The system information a library asks for after mapping the image-kernel
 // buffer: "set the video pipe up afresh" (1) only for a running DSP whose
 // buffer no earlier library laid out; a board's own answer stands.

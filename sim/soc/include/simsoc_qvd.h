@@ -87,9 +87,13 @@ typedef struct simsoc_qvd_board {
 #define SIMSOC_QVD_ANSWER_DRIVER 0xFFFFu
 
 /* One linear 1920x1080 VIN, source 0, context 0, sensor_ctrl 1, gain-index
- * maxima 448 and 273, line time 30 us (30 x 512), DSP state 0, system-information answer 0, tuning
+ * maxima 448 and 273, line time 30 us (30 x 512), DSP state 0, the
+ * driver's own system-information answer (SIMSOC_QVD_ANSWER_DRIVER), tuning
  * word 2 << 8 (the tuning lookup's key a is 2). */
 void simsoc_qvd_default_board(simsoc_qvd_board *out);
+/* The default board with n (1 to SIMSOC_QVD_VINS, clamped) copies of its
+ * VIN, source i feeding VIN i. */
+void simsoc_qvd_default_board_vins(simsoc_qvd_board *out, unsigned n);
 /* NULL sets the default; -1 for more VINs than SIMSOC_QVD_VINS. */
 int simsoc_qvd_set_board(const simsoc_qvd_board *board);
 /* The board as it stands, so a steering layer can change one VIN of it. */
